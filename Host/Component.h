@@ -1,0 +1,86 @@
+// The object, persistent and component base of the host framework.
+//
+// Components form an ownership tree: an owner frees what it owns when it is
+// destroyed. A component is destroyed with `delete` (or Free()); while its destruction
+// runs, ComponentState() holds csDestroying, its owner and every component that asked
+// for a free-notification receive Notification(it, opRemove).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+class TObject {
+ public:
+  virtual ~TObject() = default;
+  // The class's name as written in form files ("TOrvane").
+  virtual std::string ClassName() const { return "TObject"; }
+};
+
+using TNotifyEvent = std::function<void(TObject* Sender)>;
+
+class TPersistent : public TObject {
+ public:
+  std::string ClassName() const override { return "TPersistent"; }
+  // Copies the state of Source; the default raises EConvertError ("Cannot assign a X to a Y").
+  virtual void Assign(const TPersistent* Source);
+};
+
+enum TOperation : std::uint8_t { opInsert, opRemove };
+
+enum TComponentStateFlag : std::uint32_t {
+  csLoading = 1u << 0,
+  csReading = 1u << 1,
+  csWriting = 1u << 2,
+  csDestroying = 1u << 3,
+  csDesigning = 1u << 4,
+};
+using TComponentState = std::uint32_t;
+
+class TComponent : public TPersistent {
+ public:
+  explicit TComponent(TComponent* AOwner);
+  ~TComponent() override;
+  TComponent(const TComponent&) = delete;
+  TComponent& operator=(const TComponent&) = delete;
+
+  std::string ClassName() const override { return "TComponent"; }
+
+  // Marks the component as being destroyed, then deletes it.
+  void Free();
+
+  TComponent* Owner() const { return FOwner; }
+  const std::string& Name() const { return FName; }
+  virtual void SetName(const std::string& NewName);
+  std::int64_t Tag() const { return FTag; }
+  void SetTag(std::int64_t Value) { FTag = Value; }
+  TComponentState ComponentState() const { return FComponentState; }
+  bool Destroying() const { return (FComponentState & csDestroying) != 0; }
+
+  int ComponentCount() const { return static_cast<int>(FComponents.size()); }
+  TComponent* Components(int Index) const { return FComponents.at(static_cast<size_t>(Index)); }
+  TComponent* FindComponent(const std::string& AName) const;
+
+  void InsertComponent(TComponent* AComponent);
+  void RemoveComponent(TComponent* AComponent);
+  void DestroyComponents();
+
+  // Asks for Notification(AComponent, opRemove) when AComponent is destroyed (mutual).
+  void FreeNotification(TComponent* AComponent);
+  void RemoveFreeNotification(TComponent* AComponent);
+
+ protected:
+  // Called on the owner, the owned components and the free-notification subscribers.
+  virtual void Notification(TComponent* AComponent, TOperation Operation);
+  void SetDestroying() { FComponentState |= csDestroying; }
+  void SetComponentStateFlag(TComponentStateFlag flag, bool on);
+
+ private:
+  TComponent* FOwner = nullptr;
+  std::string FName;
+  std::int64_t FTag = 0;
+  TComponentState FComponentState = 0;
+  std::vector<TComponent*> FComponents;
+  std::vector<TComponent*> FFreeNotifies;
+};

@@ -1,0 +1,59 @@
+// Exceptions and the text, number and date conversions of the host framework.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <string>
+
+// The base of every exception class of the package: a message text and a help context.
+class Exception : public std::exception {
+ public:
+  explicit Exception(std::string message, int helpContext = 0);
+  ~Exception() override;
+  const std::string& Message() const noexcept { return FMessage; }
+  void SetMessage(std::string message) { FMessage = std::move(message); }
+  int HelpContext() const noexcept { return FHelpContext; }
+  const char* what() const noexcept override { return FMessage.c_str(); }
+
+ private:
+  std::string FMessage;
+  int FHelpContext;
+};
+
+// A text that is not a number or a date that does not exist.
+class EConvertError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// Days since 1899-12-30; the fraction is the time of day.
+using TDateTime = double;
+
+// Leading blanks skipped, optional sign, a leading '$' reads hexadecimal; anything else,
+// or a value outside 32 bits, raises EConvertError quoting the text.
+std::int32_t StrToInt(const std::string& s);
+// As StrToInt, but answers def instead of raising.
+std::int32_t StrToIntDef(const std::string& s, std::int32_t def);
+std::string IntToStr(std::int64_t value);
+// Removes leading and trailing characters of code 32 or less.
+std::string Trim(const std::string& s);
+std::string TrimLeft(const std::string& s);
+std::string TrimRight(const std::string& s);
+// ASCII letters only; other bytes unchanged.
+std::string UpperCase(const std::string& s);
+std::string LowerCase(const std::string& s);
+// printf-style formatting into a byte string (strings are passed as const char*).
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Raises EConvertError for a date that does not exist.
+TDateTime EncodeDate(int year, int month, int day);
+// Raises EConvertError for hours > 23, minutes or seconds > 59, milliseconds > 999.
+TDateTime EncodeTime(int hour, int min, int sec, int msec);
+void DecodeDate(TDateTime date, std::uint16_t& year, std::uint16_t& month, std::uint16_t& day);
+void DecodeTime(TDateTime time, std::uint16_t& hour, std::uint16_t& min, std::uint16_t& sec,
+                std::uint16_t& msec);
+// 1 = Sunday ... 7 = Saturday.
+int DayOfWeek(TDateTime date);
+bool IsLeapYear(int year);
+// Local date and time now.
+TDateTime Now();

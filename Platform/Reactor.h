@@ -1,0 +1,48 @@
+// The per-thread reactor underneath the message queue, as seen by the socket layer.
+//
+// Each thread's queue waits in one epoll instance. The socket layer registers its
+// descriptors there with a 64-bit key of its own choosing; when the queue harvests
+// readiness (whenever it is about to wait, and at least every few milliseconds while
+// posted messages keep it busy) it calls the thread's I/O handler with the key and the
+// epoll event bits. The handler runs on the owner thread, inside GetMessageA /
+// PeekMessageA, and may only update its own state and post messages: no user code.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "Platform/Messages.h"
+
+namespace plat::reactor {
+
+// Identifies the message queue of one thread. 0 is never a valid queue.
+using QueueId = std::uint64_t;
+
+// The calling thread's queue (created on first use).
+QueueId CurrentQueue();
+// The queue of the thread that owns the window; 0 for an unknown window.
+QueueId QueueOfWindow(HWND hwnd);
+
+// Called with (key, epoll events) for every ready descriptor registered by this thread.
+using IoHandler = void (*)(std::uint64_t key, std::uint32_t events);
+// One handler per thread; the socket layer installs it before its first Add.
+void SetIoHandler(IoHandler handler);
+
+// Level-triggered interest in the calling thread's epoll. Return false with errno set.
+bool Add(int fd, std::uint32_t events, std::uint64_t key);
+bool Modify(int fd, std::uint32_t events, std::uint64_t key);
+bool Remove(int fd);
+
+// A task posted to a queue, run on the owner thread when the queue reaches it in FIFO
+// order. It may turn itself into an ordinary message (fill msg, return true: the message
+// is then delivered as if it had been posted) or vanish (return false). Used for
+// look-up completions, which must fill the caller's buffer on the owner thread and never
+// after a cancel. Any thread may post. Returns false when the queue no longer exists.
+using InternalTask = std::function<bool(MSG& msg)>;
+bool PostInternal(QueueId queue, InternalTask task);
+
+// Posts from the owner thread to itself skip the wake-up; from other threads they wake
+// the owner. Exposed for the socket layer's own notifications.
+bool PostToQueue(QueueId queue, const MSG& msg);
+
+}  // namespace plat::reactor

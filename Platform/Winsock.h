@@ -1,0 +1,157 @@
+// A Windows-Sockets-1.1-style API over non-blocking POSIX sockets.
+//
+// Sockets and look-up tasks belong to the thread that created them: their
+// notifications are posted to windows of that thread's queue and produced by that
+// thread's reactor. Handles carry a generation, so a handle that has been closed never
+// matches a newer socket, whatever descriptor number the kernel reuses. No call blocks
+// the thread except the resolver functions that are blocking by nature
+// (gethostbyname, gethostbyaddr, getservbyname, getprotobyname).
+//
+// The POSIX address records (sockaddr, sockaddr_in, in_addr, hostent, servent, protoent,
+// linger) and the byte-order helpers (htons, ntohs, htonl, ntohl) are used as they are.
+#pragma once
+
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cstdint>
+
+#include "Platform/Messages.h"
+
+namespace plat {
+
+using SOCKET = std::uint64_t;
+using HANDLE = std::uint64_t;  // asynchronous look-up task; 0 = none
+using WORD = std::uint16_t;
+using u_long = std::uint32_t;
+
+inline constexpr SOCKET INVALID_SOCKET = ~SOCKET{0};
+inline constexpr int SOCKET_ERROR = -1;
+
+inline constexpr long FD_READ = 0x01;
+inline constexpr long FD_WRITE = 0x02;
+inline constexpr long FD_OOB = 0x04;
+inline constexpr long FD_ACCEPT = 0x08;
+inline constexpr long FD_CONNECT = 0x10;
+inline constexpr long FD_CLOSE = 0x20;
+
+inline constexpr long FIONREAD = 0x4004667F;
+inline constexpr long FIONBIO = static_cast<long>(0x8004667Eu);
+
+inline constexpr int SD_RECEIVE = 0;
+inline constexpr int SD_SEND = 1;
+inline constexpr int SD_BOTH = 2;
+
+inline constexpr int WSABASEERR = 10000;
+inline constexpr int WSAEINTR = 10004;
+inline constexpr int WSAEBADF = 10009;
+inline constexpr int WSAEACCES = 10013;
+inline constexpr int WSAEFAULT = 10014;
+inline constexpr int WSAEINVAL = 10022;
+inline constexpr int WSAEMFILE = 10024;
+inline constexpr int WSAEWOULDBLOCK = 10035;
+inline constexpr int WSAEINPROGRESS = 10036;
+inline constexpr int WSAEALREADY = 10037;
+inline constexpr int WSAENOTSOCK = 10038;
+inline constexpr int WSAEDESTADDRREQ = 10039;
+inline constexpr int WSAEMSGSIZE = 10040;
+inline constexpr int WSAEPROTOTYPE = 10041;
+inline constexpr int WSAENOPROTOOPT = 10042;
+inline constexpr int WSAEPROTONOSUPPORT = 10043;
+inline constexpr int WSAESOCKTNOSUPPORT = 10044;
+inline constexpr int WSAEOPNOTSUPP = 10045;
+inline constexpr int WSAEPFNOSUPPORT = 10046;
+inline constexpr int WSAEAFNOSUPPORT = 10047;
+inline constexpr int WSAEADDRINUSE = 10048;
+inline constexpr int WSAEADDRNOTAVAIL = 10049;
+inline constexpr int WSAENETDOWN = 10050;
+inline constexpr int WSAENETUNREACH = 10051;
+inline constexpr int WSAENETRESET = 10052;
+inline constexpr int WSAECONNABORTED = 10053;
+inline constexpr int WSAECONNRESET = 10054;
+inline constexpr int WSAENOBUFS = 10055;
+inline constexpr int WSAEISCONN = 10056;
+inline constexpr int WSAENOTCONN = 10057;
+inline constexpr int WSAESHUTDOWN = 10058;
+inline constexpr int WSAETOOMANYREFS = 10059;
+inline constexpr int WSAETIMEDOUT = 10060;
+inline constexpr int WSAECONNREFUSED = 10061;
+inline constexpr int WSAELOOP = 10062;
+inline constexpr int WSAENAMETOOLONG = 10063;
+inline constexpr int WSAEHOSTDOWN = 10064;
+inline constexpr int WSAEHOSTUNREACH = 10065;
+inline constexpr int WSASYSNOTREADY = 10091;
+inline constexpr int WSAVERNOTSUPPORTED = 10092;
+inline constexpr int WSANOTINITIALISED = 10093;
+inline constexpr int WSAHOST_NOT_FOUND = 11001;
+inline constexpr int WSATRY_AGAIN = 11002;
+inline constexpr int WSANO_RECOVERY = 11003;
+inline constexpr int WSANO_DATA = 11004;
+
+inline constexpr int WSADESCRIPTION_LEN = 256;
+inline constexpr int WSASYS_STATUS_LEN = 128;
+
+#pragma pack(push, 1)
+// The start-up record, laid out as on the original 32-bit platform: 398 bytes.
+struct WSADATA {
+  WORD wVersion;
+  WORD wHighVersion;
+  char szDescription[WSADESCRIPTION_LEN + 1];
+  char szSystemStatus[WSASYS_STATUS_LEN + 1];
+  std::uint16_t iMaxSockets;
+  std::uint16_t iMaxUdpDg;
+  std::uint32_t lpVendorInfo;
+};
+#pragma pack(pop)
+static_assert(sizeof(WSADATA) == 398);
+
+// Reference counted: every successful start-up needs a clean-up; only the last one
+// closes every socket and cancels every look-up, posting nothing. Returns 0 or an error
+// code (not through WSAGetLastError).
+int WSAStartup(WORD versionRequested, WSADATA* data);
+int WSACleanup();
+// Per thread.
+int WSAGetLastError();
+void WSASetLastError(int error);
+
+// Replaces the socket's mask, window and message; a mask of 0 stops posting.
+int WSAAsyncSelect(SOCKET s, HWND hwnd, UINT msg, long events);
+// Completion: (hwnd, msg, task, MAKELONG(size needed, error)); the buffer is written on
+// the owner thread just before the message is delivered, never after a cancel.
+HANDLE WSAAsyncGetHostByName(HWND hwnd, UINT msg, const char* name, char* buf, int buflen);
+HANDLE WSAAsyncGetHostByAddr(HWND hwnd, UINT msg, const char* addr, int len, int type, char* buf,
+                             int buflen);
+int WSACancelAsyncRequest(HANDLE task);
+
+SOCKET socket(int af, int type, int protocol);
+int bind(SOCKET s, const sockaddr* name, int namelen);
+int listen(SOCKET s, int backlog);
+SOCKET accept(SOCKET s, sockaddr* addr, int* addrlen);
+int connect(SOCKET s, const sockaddr* name, int namelen);
+int closesocket(SOCKET s);
+int shutdown(SOCKET s, int how);
+int send(SOCKET s, const char* buf, int len, int flags);
+int sendto(SOCKET s, const char* buf, int len, int flags, const sockaddr* to, int tolen);
+int recv(SOCKET s, char* buf, int len, int flags);
+int recvfrom(SOCKET s, char* buf, int len, int flags, sockaddr* from, int* fromlen);
+int ioctlsocket(SOCKET s, long cmd, u_long* argp);
+int setsockopt(SOCKET s, int level, int optname, const char* optval, int optlen);
+int getsockopt(SOCKET s, int level, int optname, char* optval, int* optlen);
+int getsockname(SOCKET s, sockaddr* name, int* namelen);
+int getpeername(SOCKET s, sockaddr* name, int* namelen);
+
+// Blocking resolver calls; results live in per-thread storage until the next call.
+servent* getservbyname(const char* name, const char* proto);
+protoent* getprotobyname(const char* name);
+hostent* gethostbyname(const char* name);
+hostent* gethostbyaddr(const char* addr, int len, int type);
+int gethostname(char* name, int namelen);
+
+// As the C library's: forms a.b.c.d, a.b.c, a.b and a, with octal and hexadecimal
+// parts; invalid or empty text gives INADDR_NONE.
+std::uint32_t inet_addr(const char* cp);
+// Per-thread static buffer.
+char* inet_ntoa(in_addr in);
+
+}  // namespace plat

@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Installs the build and test dependencies, builds the debug and the ASan+UBSan
+# configurations and runs every test in both.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/deps.sh
+jobs=$(nproc)
+for preset in debug asan; do
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+  ctest --preset "$preset" -j "$jobs"
+done
