@@ -1,0 +1,173 @@
+#include "HttpProt/Url.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace {
+
+struct Parts {
+  std::string Proto, User, Pass, Host, Port, Path;
+  bool operator==(const Parts&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& os, const Parts& p) {
+  return os << "{proto '" << p.Proto << "' user '" << p.User << "' pass '" << p.Pass << "' host '"
+            << p.Host << "' port '" << p.Port << "' path '" << p.Path << "'}";
+}
+
+Parts Parse(const std::string& url) {
+  // Filled with junk so that an output the parser forgets to write shows up.
+  Parts p{"?", "?", "?", "?", "?", "?"};
+  ParseURL(url, p.Proto, p.User, p.Pass, p.Host, p.Port, p.Path);
+  return p;
+}
+
+TEST(ParseURLTest, TypicalAndOddUrls) {
+  const std::pair<const char*, Parts> cases[] = {
+      {"", {}},
+      {"http://host:8080/dir/page.htm?x=1", {"http", "", "", "host", "8080", "/dir/page.htm?x=1"}},
+      {"HTTP://host", {"HTTP", "", "", "host", "", ""}},
+      {"host/dir", {"", "", "", "host", "", "/dir"}},
+      {"/dir/page.htm", {"http", "", "", "", "", "/dir/page.htm"}},
+      {"/", {"http", "", "", "", "", ""}},
+      {"//host/dir", {"http", "", "", "", "", "/host/dir"}},
+      {"http:page.htm", {"http", "", "", "", "", "page.htm"}},
+      {"HtTp:page.htm", {"http", "", "", "", "", "page.htm"}},
+      {"http:/dir", {"http", "", "", "", "", "/dir"}},
+      {"http:a/b", {"http", "", "", "", "", "/b"}},
+      {"http:", {"http", "", "", "", "", ""}},
+      {"http:x", {"http", "", "", "", "", ""}},
+      {"/a?u=ftp://b", {"/a?u=ftp", "", "", "b", "", ""}},
+      {"host:", {"", "", "", "host", "", ""}},
+      {"x:y", {"", "", "", "x", "y", ""}},
+      {"://", {"", "", "", "", "", ""}},
+      {"ftp://h/a#frag%20x", {"ftp", "", "", "h", "", "/a#frag%20x"}},
+  };
+  for (const auto& [url, want] : cases) EXPECT_EQ(Parse(url), want) << url;
+}
+
+TEST(ParseURLTest, UserInfoAndPort) {
+  const std::pair<const char*, Parts> cases[] = {
+      {"http://user:pw@host:81/x", {"http", "user", "pw", "host", "81", "/x"}},
+      // Later colons of the user-info stay in the password.
+      {"http://user:pa:ss@host/", {"http", "user", "pa:ss", "host", "", "/"}},
+      {"http://user:pa:ss@host:99", {"http", "user", "pa:ss", "host", "99", ""}},
+      {"http://@host/", {"http", "", "", "host", "", "/"}},
+      {"http://user@host", {"http", "user", "", "host", "", ""}},
+      // Only the last '@' separates the user-info from the host.
+      {"http://a@b@host:1", {"http", "a@b", "", "host", "1", ""}},
+      {"http://u:p@", {"http", "u", "p", "", "", ""}},
+      {"http://:@h", {"http", "", "", "h", "", ""}},
+      {"http://h:p:8", {"http", "", "", "h:p", "8", ""}},
+  };
+  for (const auto& [url, want] : cases) EXPECT_EQ(Parse(url), want) << url;
+}
+
+TEST(ParseURLTest, Mailto) {
+  EXPECT_EQ(Parse("mailto:john@example.com"), (Parts{"mailto", "john", "", "example.com", "", ""}));
+  EXPECT_EQ(Parse("MailTo:john:secret@example.com/x"),
+            (Parts{"mailto", "john", "secret", "example.com", "", "/x"}));
+  EXPECT_EQ(Parse("mailto:"), (Parts{"mailto", "", "", "", "", ""}));
+}
+
+TEST(ParseURLTest, OutputMayBeTheInput) {
+  std::string url = "http://u:p@host:8/path";
+  std::string proto, user, pass, host, port;
+  ParseURL(url, proto, user, pass, host, port, url);
+  EXPECT_EQ(url, "/path");
+  EXPECT_EQ(host, "host");
+  std::string other = "host/dir";
+  ParseURL(other, other, user, pass, host, port, proto);
+  EXPECT_EQ(other, "");
+  EXPECT_EQ(host, "host");
+  EXPECT_EQ(proto, "/dir");
+}
+
+TEST(PosnTest, CountsFromEitherEnd) {
+  EXPECT_EQ(Posn(":", "a:b:c", 1), 2);
+  EXPECT_EQ(Posn(":", "a:b:c", 2), 4);
+  EXPECT_EQ(Posn(":", "a:b:c", 3), 6);
+  EXPECT_EQ(Posn(":", "a:b:c", 5), 8);
+  EXPECT_EQ(Posn(":", "a:b:c", -1), 4);
+  EXPECT_EQ(Posn(":", "a:b:c", -2), 2);
+  EXPECT_EQ(Posn(":", "a:b:c", -3), 0);
+  EXPECT_EQ(Posn(":", "a:b:c", 0), 0);
+  // Overlapping matches count in both directions.
+  EXPECT_EQ(Posn("aa", "aaaa", 2), 2);
+  EXPECT_EQ(Posn("aa", "aaaa", 3), 3);
+  EXPECT_EQ(Posn("aa", "aaaa", 4), 5);
+  EXPECT_EQ(Posn("aa", "aaaa", -1), 3);
+  EXPECT_EQ(Posn("aa", "aaaa", -3), 1);
+  EXPECT_EQ(Posn("aa", "aaaa", -4), 0);
+}
+
+TEST(PosnTest, NothingToFind) {
+  EXPECT_EQ(Posn("", "abc", 1), 4);
+  EXPECT_EQ(Posn("", "abc", -1), 0);
+  EXPECT_EQ(Posn("abcd", "abc", 1), 4);
+  EXPECT_EQ(Posn("abcd", "abc", -1), 0);
+  EXPECT_EQ(Posn("x", "", 2), 2);
+  EXPECT_EQ(Posn("x", "", -1), 0);
+  // A huge count stays beyond the text instead of wrapping to a negative position.
+  EXPECT_EQ(Posn("x", "abc", INT32_MAX), INT32_MAX);
+  EXPECT_EQ(Posn("x", "abc", INT32_MIN), 0);
+}
+
+// Straight from the definition: every start position of a match, in order.
+std::int32_t NaivePosn(const std::string& s, const std::string& t, std::int32_t n) {
+  std::vector<std::int32_t> starts;
+  if (!s.empty())
+    for (size_t i = 0; i + s.size() <= t.size(); ++i)
+      if (t.compare(i, s.size(), s) == 0) starts.push_back(static_cast<std::int32_t>(i + 1));
+  const auto found = static_cast<std::int32_t>(starts.size());
+  if (n == 0) return 0;
+  if (n > 0)
+    return n <= found ? starts[static_cast<size_t>(n - 1)]
+                      : static_cast<std::int32_t>(t.size()) + n - found;
+  return -n <= found ? starts[static_cast<size_t>(found + n)] : 0;
+}
+
+TEST(PosnTest, AgreesWithDefinitionOnRandomText) {
+  std::mt19937 rng(4242);
+  for (int i = 0; i < 3000; ++i) {
+    std::string t(rng() % 12, 'a'), s(1 + rng() % 3, 'a');
+    for (char& c : t) c = "ab:"[rng() % 3];
+    for (char& c : s) c = "ab:"[rng() % 3];
+    const auto n = static_cast<std::int32_t>(rng() % 9) - 4;
+    ASSERT_EQ(Posn(s, t, n), NaivePosn(s, t, n)) << s << " in " << t << " n=" << n;
+  }
+}
+
+// Random bytes, rich in the separators: nothing is read past the text (run under ASan), and
+// every part is a piece of the URL.
+TEST(ParseURLTest, RandomBytesStayInBounds) {
+  std::mt19937 rng(99);
+  const std::string pieces[] = {
+      ":", "/", "@", "//", "://", "http:", "HTTP:", "mailto:", "a", "\xff", std::string(1, '\0')};
+  for (int i = 0; i < 5000; ++i) {
+    std::string url;
+    const int count = static_cast<int>(rng() % 8);
+    for (int j = 0; j < count; ++j) {
+      if (rng() % 3 == 0)
+        url += static_cast<char>(rng() & 0xFF);
+      else
+        url += pieces[rng() % std::size(pieces)];
+    }
+    const Parts p = Parse(url);
+    for (const std::string* part : {&p.Proto, &p.User, &p.Pass, &p.Host, &p.Port, &p.Path}) {
+      if (*part != "http" && *part != "mailto") {
+        ASSERT_NE(url.find(*part), std::string::npos) << testing::PrintToString(url);
+      }
+    }
+    for (std::int32_t n : {-2, -1, 1, 2}) {
+      const std::int32_t pos = Posn(":", url, n);
+      ASSERT_GE(pos, 0);
+      if (n < 0) {
+        ASSERT_LE(pos, static_cast<std::int32_t>(url.size()));
+      }
+    }
+  }
+}
+
+}  // namespace
