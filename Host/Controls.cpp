@@ -1,0 +1,190 @@
+#include "Host/Controls.h"
+
+#include <algorithm>
+#include <mutex>
+
+#include "Host/Font.h"
+#include "Host/Graphics.h"
+#include "Host/SysUtils.h"
+#include "Host/UIBackend.h"
+
+namespace {
+
+constexpr const char* ControlWindowClass = "HostControlWindow";
+
+// Ends a repaint on every way out of the drawing code, exceptions included.
+class TPaintScope {
+ public:
+  explicit TPaintScope(TControl& Control) : FControl(Control) { UIBackend().BeginPaint(Control); }
+  ~TPaintScope() { UIBackend().EndPaint(FControl); }
+  TPaintScope(const TPaintScope&) = delete;
+  TPaintScope& operator=(const TPaintScope&) = delete;
+
+ private:
+  TControl& FControl;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// TControl
+
+TControl::TControl(TComponent* AOwner) : TComponent(AOwner), FFont(std::make_unique<TFont>()) {
+  FFont->OnChange = [this](TObject*) { Invalidate(); };
+}
+
+TControl::~TControl() {
+  if (FParent) {
+    auto& Siblings = FParent->FControls;
+    Siblings.erase(std::remove(Siblings.begin(), Siblings.end(), this), Siblings.end());
+    if (FVisible) FParent->Invalidate();
+    FParent = nullptr;
+  }
+}
+
+void TControl::SetBounds(int ALeft, int ATop, int AWidth, int AHeight) {
+  if (AWidth < 0 || AHeight < 0)
+    throw Exception(Format("Invalid size %dx%d for %s", AWidth, AHeight, ClassName().c_str()));
+  if (ALeft == FLeft && ATop == FTop && AWidth == FWidth && AHeight == FHeight) return;
+  FLeft = ALeft;
+  FTop = ATop;
+  FWidth = AWidth;
+  FHeight = AHeight;
+  Invalidate();
+  // What was under the old place has to be drawn again.
+  if (FParent && FVisible) FParent->Invalidate();
+}
+
+void TControl::SetVisible(bool Value) {
+  if (Value == FVisible) return;
+  FVisible = Value;
+  VisibleChanged();
+}
+
+void TControl::VisibleChanged() {
+  if (FVisible)
+    Invalidate();
+  else if (FParent)
+    FParent->Invalidate();
+}
+
+bool TControl::Showing() const {
+  for (const TControl* C = this; C; C = C->FParent)
+    if (!C->FVisible) return false;
+  return true;
+}
+
+void TControl::SetParent(TWinControl* AParent) {
+  if (AParent == FParent) return;
+  for (const TControl* C = AParent; C; C = C->FParent)
+    if (C == this) throw Exception("A control cannot be placed inside itself");
+  if (FParent) {
+    auto& Siblings = FParent->FControls;
+    Siblings.erase(std::remove(Siblings.begin(), Siblings.end(), this), Siblings.end());
+    if (FVisible) FParent->Invalidate();
+  }
+  FParent = AParent;
+  if (FParent) {
+    FParent->FControls.push_back(this);
+    Invalidate();
+  }
+}
+
+void TControl::SetFont(const TFont* Value) {
+  FFont->Assign(Value);
+  Invalidate();
+}
+
+void TControl::SetText(const std::string& Value) {
+  if (Value == FText) return;
+  FText = Value;
+  Invalidate();
+}
+
+void TControl::Invalidate() {
+  if (FVisible && FParent) FParent->Invalidate();
+}
+
+// ---------------------------------------------------------------------------------------
+// TWinControl
+
+TWinControl::TWinControl(TComponent* AOwner) : TControl(AOwner) {}
+
+TWinControl::~TWinControl() {
+  // Children are only placed here, not owned: their owners free them later.
+  for (TControl* Child : FControls) Child->FParent = nullptr;
+  FControls.clear();
+  if (FHandle) {
+    // Destroying the window drops its queued messages, a pending WM_PAINT among them.
+    plat::SetWindowLongA(FHandle, 0, 0);
+    plat::DestroyWindow(FHandle);
+    FHandle = 0;
+  }
+}
+
+plat::HWND TWinControl::Handle() {
+  if (FHandle) return FHandle;
+  static std::once_flag Registered;
+  std::call_once(Registered, [] {
+    plat::WNDCLASSA Existing;
+    if (plat::GetClassInfoA(nullptr, ControlWindowClass, &Existing)) return;
+    plat::WNDCLASSA Class;
+    Class.lpfnWndProc = &TWinControl::MainWndProc;
+    Class.cbWndExtra = sizeof(void*);
+    Class.lpszClassName = ControlWindowClass;
+    plat::RegisterClassA(&Class);
+  });
+  plat::HWND Wnd = plat::CreateWindowExA(plat::WS_EX_TOOLWINDOW, ControlWindowClass, "",
+                                         plat::WS_POPUP, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr);
+  if (!Wnd) throw Exception("Cannot create the window of a " + ClassName());
+  plat::SetWindowLongA(Wnd, 0, reinterpret_cast<plat::LONG_PTR>(this));
+  FHandle = Wnd;
+  return FHandle;
+}
+
+plat::LRESULT TWinControl::MainWndProc(plat::HWND hwnd, plat::UINT msg, plat::WPARAM wParam,
+                                       plat::LPARAM lParam) {
+  auto* Control = reinterpret_cast<TWinControl*>(plat::GetWindowLongA(hwnd, 0));
+  if (!Control) return plat::DefWindowProcA(hwnd, msg, wParam, lParam);
+  TMessage Message{msg, wParam, lParam, 0};
+  // The control may be gone once WndProc returns (freed by a handler): touch only the copy.
+  Control->WndProc(Message);
+  return Message.Result;
+}
+
+void TWinControl::WndProc(TMessage& Message) {
+  if (Message.Msg == plat::WM_PAINT) {
+    FPaintPending = false;
+    Repaint();
+    Message.Result = 0;
+    return;
+  }
+  Message.Result = plat::DefWindowProcA(FHandle, Message.Msg, Message.WParam, Message.LParam);
+}
+
+void TWinControl::Invalidate() {
+  if (!Visible() || FPaintPending) return;
+  if (plat::PostMessageA(Handle(), plat::WM_PAINT, 0, 0)) FPaintPending = true;
+}
+
+void TWinControl::VisibleChanged() {
+  TControl::VisibleChanged();
+  if (!Visible()) return;
+  for (TControl* Child : FControls)
+    if (auto* Windowed = dynamic_cast<TWinControl*>(Child); Windowed && Windowed->Visible())
+      Windowed->VisibleChanged();
+}
+
+void TWinControl::Repaint() {
+  if (!Showing()) return;
+  TPaintScope Scope(*this);
+  PaintWindow();
+}
+
+// ---------------------------------------------------------------------------------------
+// TCustomControl
+
+TCustomControl::TCustomControl(TComponent* AOwner)
+    : TWinControl(AOwner), FCanvas(std::make_unique<TCanvas>(this)) {}
+
+TCustomControl::~TCustomControl() = default;

@@ -1,0 +1,7 @@
+#include "Host/Forms.h"
+
+TCustomForm::TCustomForm(TComponent* AOwner) : TWinControl(AOwner) {
+  SetVisible(false);
+}
+
+TCustomForm::~TCustomForm() = default;
