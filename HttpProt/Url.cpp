@@ -1,7 +1,7 @@
 #include "HttpProt/Url.h"
 
 #include <algorithm>
-#include <limits>
+#include <cstdint>
 
 namespace {
 
@@ -111,38 +111,28 @@ void ParseURL(const std::string& URL, std::string& Proto, std::string& User, std
 }
 
 std::int32_t Posn(const std::string& Substr, const std::string& S, std::int32_t Count) {
-  constexpr std::int64_t kMax = std::numeric_limits<std::int32_t>::max();
+  // Positions are 32-bit; anything beyond stays at the top of the range, which still reads
+  // as "beyond the text" instead of wrapping to a negative position.
+  const auto pos = [](std::int64_t p) {
+    return static_cast<std::int32_t>(std::min<std::int64_t>(p, INT32_MAX));
+  };
   if (Count == 0) return 0;
   if (Count > 0) {
     std::int64_t found = 0;
     if (!Substr.empty()) {
-      size_t from = 0;
-      for (;;) {
-        const size_t p = S.find(Substr, from);
-        if (p == std::string::npos) break;
-        if (++found == Count)
-          return static_cast<std::int32_t>(
-              std::min<std::int64_t>(static_cast<std::int64_t>(p) + 1, kMax));
-        from = p + 1;
+      for (size_t p = S.find(Substr); p != std::string::npos; p = S.find(Substr, p + 1)) {
+        if (++found == Count) return pos(static_cast<std::int64_t>(p) + 1);
       }
     }
-    // Past the end by the number of matches missing; kept within range so that it still
-    // reads as "beyond the text" rather than wrapping to a negative position.
-    const std::int64_t r = static_cast<std::int64_t>(S.size()) + (Count - found);
-    return static_cast<std::int32_t>(std::min(r, kMax));
+    return pos(static_cast<std::int64_t>(S.size()) + (Count - found));
   }
   if (Substr.empty() || Substr.size() > S.size()) return 0;
-  // Counting from the end; std::string::rfind takes the last start at or before `from`.
+  // rfind gives the last match starting at or before its second argument.
   const std::int64_t wanted = -static_cast<std::int64_t>(Count);
   std::int64_t found = 0;
-  size_t from = S.size() - Substr.size();
-  for (;;) {
-    const size_t p = S.rfind(Substr, from);
-    if (p == std::string::npos) return 0;
-    if (++found == wanted)
-      return static_cast<std::int32_t>(
-          std::min<std::int64_t>(static_cast<std::int64_t>(p) + 1, kMax));
-    if (p == 0) return 0;
-    from = p - 1;
+  for (size_t p = S.rfind(Substr); p != std::string::npos; p = S.rfind(Substr, p - 1)) {
+    if (++found == wanted) return pos(static_cast<std::int64_t>(p) + 1);
+    if (p == 0) break;
   }
+  return 0;
 }
