@@ -3,8 +3,8 @@
 // Every thread that touches this API gets its own queue, created on first use.
 // Windows belong to the thread that created them; messages posted to a window from
 // any thread land, FIFO, in the queue of that window's thread. Handles are opaque
-// 64-bit values (table index + generation) that are never reused while messages
-// for an older window could still be queued.
+// 64-bit values drawn from a process-wide counter: a handle is never reused, so a
+// message still queued for an old window can never reach a newer one.
 #pragma once
 
 #include <cstdint>
@@ -44,6 +44,17 @@ inline constexpr UINT WM_USER = 0x0400;
 inline constexpr UINT PM_NOREMOVE = 0x0000;
 inline constexpr UINT PM_REMOVE = 0x0001;
 
+// Filter value for GetMessageA/PeekMessageA: only messages posted to the thread (hwnd 0).
+inline constexpr HWND HWND_THREAD_ONLY = ~HWND{0};
+
+// SetWindowLongA/GetWindowLongA indices besides the extra memory.
+inline constexpr int GWLP_WNDPROC = -4;
+inline constexpr int GWLP_USERDATA = -21;
+
+// Shortest timer interval; shorter requests are raised to it.
+inline constexpr UINT USER_TIMER_MINIMUM = 10;
+inline constexpr UINT USER_TIMER_MAXIMUM = 0x7FFFFFFF;
+
 inline constexpr DWORD WS_POPUP = 0x80000000u;
 inline constexpr DWORD WS_EX_TOOLWINDOW = 0x00000080u;
 
@@ -56,6 +67,9 @@ struct MSG {
 };
 
 using WNDPROC = LRESULT (*)(HWND, UINT, WPARAM, LPARAM);
+// Called by DispatchMessageA for a WM_TIMER of a timer set with a function, instead of the
+// window procedure: (hwnd, WM_TIMER, id, tick count).
+using TIMERPROC = void (*)(HWND, UINT, std::uintptr_t, DWORD);
 
 struct WNDCLASSA {
   UINT style = 0;
@@ -66,12 +80,15 @@ struct WNDCLASSA {
   const char* lpszClassName = nullptr;
 };
 
-inline constexpr std::uint16_t LOWORD(LPARAM v) { return static_cast<std::uint16_t>(v & 0xFFFF); }
+inline constexpr std::uint16_t LOWORD(LPARAM v) {
+  return static_cast<std::uint16_t>(v & 0xFFFF);
+}
 inline constexpr std::uint16_t HIWORD(LPARAM v) {
   return static_cast<std::uint16_t>((v >> 16) & 0xFFFF);
 }
 inline constexpr LPARAM MAKELONG(std::uint16_t lo, std::uint16_t hi) {
-  return static_cast<LPARAM>(static_cast<std::uint32_t>(lo) | (static_cast<std::uint32_t>(hi) << 16));
+  return static_cast<LPARAM>(static_cast<std::uint32_t>(lo) |
+                             (static_cast<std::uint32_t>(hi) << 16));
 }
 
 // Window classes are process-wide. Registering a name twice fails.
@@ -80,26 +97,38 @@ BOOL RegisterClassA(const WNDCLASSA* wc);
 BOOL UnregisterClassA(const char* className, void* hInstance);
 
 // Creates a (never shown) window of a registered class, owned by the calling thread.
-// Returns 0 when the class is unknown.
+// Returns 0 when the class is unknown. Class names compare without regard to case.
 HWND CreateWindowExA(DWORD exStyle, const char* className, const char* windowName, DWORD style,
-                     int x, int y, int width, int height, HWND parent, void* menu,
-                     void* hInstance, void* param);
-// Removes the window's queued messages and kills its timers. Owner thread only.
+                     int x, int y, int width, int height, HWND parent, void* menu, void* hInstance,
+                     void* param);
+// Sends WM_DESTROY to the window procedure, then removes the window's queued messages
+// and kills its timers. Owner thread only. Windows still alive when their thread exits
+// are destroyed silently (no WM_DESTROY: the thread's other state may be gone).
 BOOL DestroyWindow(HWND hwnd);
 BOOL IsWindow(HWND hwnd);
 // Extra memory of the window at a byte offset; returns the previous value / 0 on error.
+// The extra memory holds max(cbWndExtra, 8) bytes, addressed in pointer-sized words at
+// offsets that are multiples of 8; GWLP_USERDATA and GWLP_WNDPROC are also accepted.
 LONG_PTR SetWindowLongA(HWND hwnd, int index, LONG_PTR value);
 LONG_PTR GetWindowLongA(HWND hwnd, int index);
 LRESULT DefWindowProcA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
-// Calls the window procedure directly, on the calling thread.
+// Calls the window procedure directly, on the calling thread. Exceptions propagate to
+// the caller, as from any direct call.
 LRESULT SendMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
-// Any thread; fails (FALSE) for a destroyed or unknown window.
+// Any thread; fails (FALSE) for a destroyed or unknown window, or one whose thread has
+// exited. hwnd 0 posts a thread message to the calling thread's own queue.
 BOOL PostMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 // Asks the calling thread's loops to end: GetMessageA answers 0 once everything
-// posted before it has been retrieved.
+// posted before it has been retrieved. Asking again while a quit is still queued only
+// updates its code (wParam of the WM_QUIT).
 void PostQuitMessage(int exitCode);
-// Waits for a message of the calling thread. Answers 0 for the quit message, 1 otherwise.
+// Waits for a message of the calling thread. Answers 0 for the quit message, 1 otherwise,
+// -1 when the thread has no usable queue (msg null, or the thread is exiting).
+// Filters: hwnd 0 takes every message, HWND_THREAD_ONLY only thread messages, another
+// handle only that window's; a range of 0..0 takes every number. WM_QUIT passes every
+// filter. Order: posted messages (FIFO), the quit message, then due timers; a timer
+// overdue by at least its interval goes ahead of posted messages so it cannot starve.
 BOOL GetMessageA(MSG* msg, HWND filter, UINT filterMin, UINT filterMax);
 // Never waits. PM_REMOVE takes the message out of the queue.
 BOOL PeekMessageA(MSG* msg, HWND filter, UINT filterMin, UINT filterMax, UINT removeFlags);
@@ -110,8 +139,13 @@ LRESULT DispatchMessageA(const MSG* msg);
 // Blocks until the calling thread's queue holds something (a message, a due timer, quit).
 BOOL WaitMessage();
 
-// Timers: a WM_TIMER (wParam = id) is generated when due and nothing else is queued.
-// Setting an existing id again replaces and restarts it. Returns the id, 0 on failure.
+// Timers: a WM_TIMER (wParam = id, lParam = the timer function) is generated when due
+// and nothing else is queued; the next one is due an interval after it was retrieved
+// (no catch-up). Setting an existing id again replaces and restarts it. Owner thread of
+// hwnd only. hwnd 0 makes a thread timer whose id is chosen here unless id names an
+// existing thread timer. timerFunc, when not null, is a TIMERPROC. Intervals are clamped
+// to USER_TIMER_MINIMUM..USER_TIMER_MAXIMUM. Returns the id (1 for id 0 on a window),
+// 0 on failure.
 std::uintptr_t SetTimer(HWND hwnd, std::uintptr_t id, UINT elapseMs, void* timerFunc);
 BOOL KillTimer(HWND hwnd, std::uintptr_t id);
 

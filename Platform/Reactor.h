@@ -29,6 +29,10 @@ using IoHandler = void (*)(std::uint64_t key, std::uint32_t events);
 void SetIoHandler(IoHandler handler);
 
 // Level-triggered interest in the calling thread's epoll. Return false with errno set.
+// Any key is allowed. A handler call carries the key of the registration that is current
+// when it runs: readiness reported for a descriptor that was removed (or removed and
+// added again) earlier in the same batch is dropped, and the event bits are narrowed to
+// the current interest (EPOLLERR and EPOLLHUP always pass). Remove before closing.
 bool Add(int fd, std::uint32_t events, std::uint64_t key);
 bool Modify(int fd, std::uint32_t events, std::uint64_t key);
 bool Remove(int fd);
@@ -42,7 +46,8 @@ using InternalTask = std::function<bool(MSG& msg)>;
 bool PostInternal(QueueId queue, InternalTask task);
 
 // Posts from the owner thread to itself skip the wake-up; from other threads they wake
-// the owner. Exposed for the socket layer's own notifications.
+// the owner. Exposed for the socket layer's own notifications. msg.hwnd is 0 or a window
+// of that queue's thread; a message whose window is gone when it is retrieved is dropped.
 bool PostToQueue(QueueId queue, const MSG& msg);
 
 }  // namespace plat::reactor

@@ -1,0 +1,66 @@
+// Posting, retrieval and timers of the calling thread's queue.
+#include "Platform/Registry.h"
+#include "Platform/ThreadQueue.h"
+
+namespace plat {
+
+using detail::MessageFilter;
+using detail::Registry;
+using detail::ThreadQueue;
+
+BOOL PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  const MSG msg{hwnd, message, wParam, lParam, GetTickCount()};
+  bool wake = false;
+  if (hwnd == 0) {
+    ThreadQueue* q = ThreadQueue::Current();
+    return q && q->Push(msg, &wake) ? 1 : 0;
+  }
+  // A window of the calling thread needs no registry look-up, nor a wake-up.
+  if (ThreadQueue* q = ThreadQueue::CurrentIfAny(); q && q->FindWindow(hwnd))
+    return q->Push(msg, &wake) ? 1 : 0;
+  return Registry::Get().PostToWindow(msg) ? 1 : 0;
+}
+
+void PostQuitMessage(int exitCode) {
+  if (ThreadQueue* q = ThreadQueue::Current()) q->PostQuit(exitCode);
+}
+
+BOOL GetMessageA(MSG* msg, HWND filter, UINT filterMin, UINT filterMax) {
+  ThreadQueue* q = ThreadQueue::Current();
+  if (msg == nullptr || q == nullptr) return -1;
+  q->Retrieve(msg, MessageFilter{filter, filterMin, filterMax}, true, true);
+  return msg->message == WM_QUIT ? 0 : 1;
+}
+
+BOOL PeekMessageA(MSG* msg, HWND filter, UINT filterMin, UINT filterMax, UINT removeFlags) {
+  ThreadQueue* q = ThreadQueue::Current();
+  if (msg == nullptr || q == nullptr) return 0;
+  return q->Retrieve(msg, MessageFilter{filter, filterMin, filterMax},
+                     (removeFlags & PM_REMOVE) != 0, false)
+             ? 1
+             : 0;
+}
+
+BOOL TranslateMessage(const MSG*) {
+  return 0;
+}
+
+BOOL WaitMessage() {
+  ThreadQueue* q = ThreadQueue::Current();
+  if (q == nullptr) return 0;
+  MSG ignored;
+  q->Retrieve(&ignored, MessageFilter{}, false, true);
+  return 1;
+}
+
+std::uintptr_t SetTimer(HWND hwnd, std::uintptr_t id, UINT elapseMs, void* timerFunc) {
+  ThreadQueue* q = ThreadQueue::Current();
+  return q ? q->SetTimer(hwnd, id, elapseMs, reinterpret_cast<TIMERPROC>(timerFunc)) : 0;
+}
+
+BOOL KillTimer(HWND hwnd, std::uintptr_t id) {
+  ThreadQueue* q = ThreadQueue::CurrentIfAny();
+  return q && q->KillTimer(hwnd, id) ? 1 : 0;
+}
+
+}  // namespace plat

@@ -1,0 +1,74 @@
+#include "Platform/Reactor.h"
+
+#include <cerrno>
+
+#include "Platform/Registry.h"
+#include "Platform/ThreadQueue.h"
+
+namespace plat::reactor {
+
+using detail::Registry;
+using detail::ThreadQueue;
+
+QueueId CurrentQueue() {
+  ThreadQueue* q = ThreadQueue::Current();
+  return q ? q->Id() : 0;
+}
+
+QueueId QueueOfWindow(HWND hwnd) {
+  if (ThreadQueue* q = ThreadQueue::CurrentIfAny(); q && q->FindWindow(hwnd)) return q->Id();
+  auto q = Registry::Get().QueueOfWindow(hwnd);
+  return q ? q->Id() : 0;
+}
+
+void SetIoHandler(IoHandler handler) {
+  if (ThreadQueue* q = ThreadQueue::Current()) q->SetIoHandler(handler);
+}
+
+namespace {
+ThreadQueue* QueueOrErrno() {
+  ThreadQueue* q = ThreadQueue::Current();
+  if (q == nullptr) errno = EBADF;
+  return q;
+}
+
+// Pushes onto any thread's queue; the calling thread's own needs no registry look-up.
+template <class Push>
+bool PushTo(QueueId queue, Push push) {
+  bool wake = false;
+  if (ThreadQueue* q = ThreadQueue::CurrentIfAny(); q && q->Id() == queue) return push(*q, &wake);
+  auto target = Registry::Get().FindQueue(queue);
+  if (!target || !push(*target, &wake)) return false;
+  if (wake) target->Wake();
+  return true;
+}
+}  // namespace
+
+bool Add(int fd, std::uint32_t events, std::uint64_t key) {
+  ThreadQueue* q = QueueOrErrno();
+  return q && q->AddFd(fd, events, key);
+}
+
+bool Modify(int fd, std::uint32_t events, std::uint64_t key) {
+  ThreadQueue* q = QueueOrErrno();
+  return q && q->ModifyFd(fd, events, key);
+}
+
+bool Remove(int fd) {
+  ThreadQueue* q = QueueOrErrno();
+  return q && q->RemoveFd(fd);
+}
+
+bool PostInternal(QueueId queue, InternalTask task) {
+  if (!task) return false;
+  return PushTo(queue,
+                [&task](ThreadQueue& q, bool* wake) { return q.PushTask(std::move(task), wake); });
+}
+
+bool PostToQueue(QueueId queue, const MSG& msg) {
+  MSG stamped = msg;
+  if (stamped.time == 0) stamped.time = GetTickCount();
+  return PushTo(queue, [&stamped](ThreadQueue& q, bool* wake) { return q.Push(stamped, wake); });
+}
+
+}  // namespace plat::reactor

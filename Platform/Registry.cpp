@@ -1,0 +1,127 @@
+#include "Platform/Registry.h"
+
+#include <cctype>
+
+#include "Platform/ThreadQueue.h"
+#include "Platform/Window.h"
+
+namespace plat::detail {
+
+Registry& Registry::Get() {
+  // Never destroyed: thread queues unregister from it during process exit.
+  static Registry* registry = new Registry;
+  return *registry;
+}
+
+std::string Registry::ClassKey(const char* name) {
+  std::string key = name ? name : "";
+  for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return key;
+}
+
+bool Registry::RegisterClass(const WNDCLASSA& wc) {
+  if (wc.lpszClassName == nullptr || *wc.lpszClassName == '\0' || wc.lpfnWndProc == nullptr ||
+      wc.cbWndExtra < 0 || wc.cbClsExtra < 0)
+    return false;
+  std::lock_guard lock(mutex_);
+  auto [it, inserted] = classes_.try_emplace(ClassKey(wc.lpszClassName));
+  if (!inserted) return false;
+  it->second.wc = wc;
+  it->second.wc.lpszClassName = nullptr;  // the caller's text may not outlive the call
+  return true;
+}
+
+bool Registry::UnregisterClass(const char* name) {
+  std::lock_guard lock(mutex_);
+  auto it = classes_.find(ClassKey(name));
+  if (it == classes_.end() || it->second.windows > 0) return false;
+  classes_.erase(it);
+  return true;
+}
+
+bool Registry::ClassInfo(const char* name, WNDCLASSA* out) {
+  std::lock_guard lock(mutex_);
+  auto it = classes_.find(ClassKey(name));
+  if (it == classes_.end()) return false;
+  if (out) {
+    *out = it->second.wc;
+    out->lpszClassName = name;
+  }
+  return true;
+}
+
+HWND Registry::NewWindow(const char* className, WNDPROC* proc, int* extraBytes) {
+  std::string key = ClassKey(className);
+  std::lock_guard lock(mutex_);
+  auto it = classes_.find(key);
+  if (it == classes_.end()) return 0;
+  ++it->second.windows;
+  *proc = it->second.wc.lpfnWndProc;
+  *extraBytes = it->second.wc.cbWndExtra;
+  HWND hwnd = nextWindow_++;
+  windows_[hwnd].classKey = std::move(key);
+  return hwnd;
+}
+
+void Registry::PublishWindow(Window* window, const std::shared_ptr<ThreadQueue>& queue) {
+  std::lock_guard lock(mutex_);
+  auto& entry = windows_[window->handle];
+  entry.window = window;
+  entry.queue = queue;
+}
+
+void Registry::RemoveWindow(const Window& window) {
+  std::lock_guard lock(mutex_);
+  auto it = windows_.find(window.handle);
+  if (it == windows_.end()) return;
+  auto cls = classes_.find(it->second.classKey);
+  if (cls != classes_.end()) --cls->second.windows;
+  windows_.erase(it);
+}
+
+reactor::QueueId Registry::AddQueue(const std::shared_ptr<ThreadQueue>& queue) {
+  std::lock_guard lock(mutex_);
+  reactor::QueueId id = nextQueue_++;
+  queues_[id] = queue;
+  return id;
+}
+
+void Registry::RemoveQueue(reactor::QueueId id) {
+  std::shared_ptr<ThreadQueue> last;  // released outside the lock
+  std::lock_guard lock(mutex_);
+  auto it = queues_.find(id);
+  if (it == queues_.end()) return;
+  last = std::move(it->second);
+  queues_.erase(it);
+}
+
+std::shared_ptr<ThreadQueue> Registry::FindQueue(reactor::QueueId id) {
+  std::lock_guard lock(mutex_);
+  auto it = queues_.find(id);
+  return it == queues_.end() ? nullptr : it->second;
+}
+
+bool Registry::PostToWindow(const MSG& msg) {
+  std::shared_ptr<ThreadQueue> toWake;
+  {
+    std::lock_guard lock(mutex_);
+    auto it = windows_.find(msg.hwnd);
+    if (it == windows_.end() || it->second.window == nullptr) return false;
+    // Pushing under the lock means that once RemoveWindow returned, nothing more for the
+    // window can arrive in its queue.
+    bool wake = false;
+    if (!it->second.queue->Push(msg, &wake)) return false;
+    if (wake) toWake = it->second.queue;
+  }
+  if (toWake) toWake->Wake();
+  return true;
+}
+
+std::shared_ptr<ThreadQueue> Registry::QueueOfWindow(HWND hwnd) {
+  std::lock_guard lock(mutex_);
+  auto it = windows_.find(hwnd);
+  if (it == windows_.end() || it->second.window == nullptr) return nullptr;
+  return it->second.queue;
+}
+
+}  // namespace plat::detail

@@ -1,0 +1,76 @@
+// Process-wide tables: window classes, live windows and live thread queues.
+//
+// One mutex guards them all; the hot paths (posting to a window of the calling thread,
+// dispatch, retrieval) never take it.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+#include "Platform/Messages.h"
+#include "Platform/Reactor.h"
+
+namespace plat::detail {
+
+class ThreadQueue;
+struct Window;
+
+class Registry {
+ public:
+  static Registry& Get();
+
+  // Class names compare without regard to case: this is the key they are stored under.
+  static std::string ClassKey(const char* name);
+
+  bool RegisterClass(const WNDCLASSA& wc);
+  bool UnregisterClass(const char* name);
+  bool ClassInfo(const char* name, WNDCLASSA* out);
+
+  // Reserves a handle for a new window of the class; 0 when the class is unknown. The
+  // window becomes visible to other threads with PublishWindow.
+  HWND NewWindow(const char* className, WNDPROC* proc, int* extraBytes);
+  void PublishWindow(Window* window, const std::shared_ptr<ThreadQueue>& queue);
+  // The window is gone for every thread once this returns.
+  void RemoveWindow(const Window& window);
+
+  reactor::QueueId AddQueue(const std::shared_ptr<ThreadQueue>& queue);
+  void RemoveQueue(reactor::QueueId id);
+  std::shared_ptr<ThreadQueue> FindQueue(reactor::QueueId id);
+
+  // Pushes onto the queue of the window's thread; false for an unknown window.
+  bool PostToWindow(const MSG& msg);
+  std::shared_ptr<ThreadQueue> QueueOfWindow(HWND hwnd);
+
+  // Runs f(window) under the lock, for a window of any thread; false when unknown.
+  template <class F>
+  bool WithWindow(HWND hwnd, F&& f) {
+    std::lock_guard lock(mutex_);
+    auto it = windows_.find(hwnd);
+    if (it == windows_.end() || it->second.window == nullptr) return false;
+    f(*it->second.window);
+    return true;
+  }
+
+ private:
+  struct ClassEntry {
+    WNDCLASSA wc;
+    int windows = 0;
+  };
+  struct WindowEntry {
+    Window* window = nullptr;  // null between NewWindow and PublishWindow
+    std::shared_ptr<ThreadQueue> queue;
+    std::string classKey;
+  };
+
+  std::mutex mutex_;
+  std::map<std::string, ClassEntry> classes_;
+  std::unordered_map<HWND, WindowEntry> windows_;
+  HWND nextWindow_ = 1;
+  std::unordered_map<reactor::QueueId, std::shared_ptr<ThreadQueue>> queues_;
+  reactor::QueueId nextQueue_ = 1;
+};
+
+}  // namespace plat::detail

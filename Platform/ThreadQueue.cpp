@@ -1,0 +1,480 @@
+#include "Platform/ThreadQueue.h"
+
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+
+#include "Platform/Clock.h"
+#include "Platform/Registry.h"
+
+namespace plat::detail {
+
+namespace {
+
+// Readiness is collected at least this often while posted messages keep the queue busy.
+constexpr std::int64_t kHarvestIntervalNs = 2'000'000;
+constexpr int kBatch = 64;
+
+thread_local ThreadQueue* tlsQueue = nullptr;
+thread_local bool tlsExiting = false;
+
+// Ends the thread's queue when the thread exits.
+struct QueueOwner {
+  std::shared_ptr<ThreadQueue> queue;
+  ~QueueOwner() {
+    tlsExiting = true;
+    tlsQueue = nullptr;
+    if (queue) queue->Shutdown();
+  }
+};
+thread_local QueueOwner tlsOwner;
+
+// epoll data: the registration serial above the descriptor, so that readiness of an old
+// registration is recognised after the descriptor was removed and reused.
+std::uint64_t Tag(int fd, std::uint32_t serial) {
+  return (static_cast<std::uint64_t>(serial) << 32) | static_cast<std::uint32_t>(fd);
+}
+
+}  // namespace
+
+bool MessageFilter::Matches(const MSG& m) const {
+  if (hwnd == HWND_THREAD_ONLY) {
+    if (m.hwnd != 0) return false;
+  } else if (hwnd != 0 && m.hwnd != hwnd) {
+    return false;
+  }
+  if (min == 0 && max == 0) return true;
+  return m.message >= min && m.message <= max;
+}
+
+ThreadQueue::ThreadQueue() {
+  epollFd_ = epoll_create1(EPOLL_CLOEXEC);
+  wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (epollFd_ >= 0 && wakeFd_ >= 0) {
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.u64 = Tag(wakeFd_, 0);
+    if (epoll_ctl(epollFd_, EPOLL_CTL_ADD, wakeFd_, &ev) != 0) {
+      close(wakeFd_);
+      wakeFd_ = -1;
+    }
+  }
+  lastHarvest_ = CoarseMonotonicNs();
+}
+
+ThreadQueue::~ThreadQueue() {
+  if (wakeFd_ >= 0) close(wakeFd_);
+  if (epollFd_ >= 0) close(epollFd_);
+}
+
+ThreadQueue* ThreadQueue::Current() {
+  if (tlsQueue) return tlsQueue;
+  if (tlsExiting) return nullptr;
+  auto queue = std::make_shared<ThreadQueue>();
+  if (queue->epollFd_ < 0 || queue->wakeFd_ < 0) return nullptr;
+  queue->id_ = Registry::Get().AddQueue(queue);
+  tlsOwner.queue = queue;
+  tlsQueue = queue.get();
+  return tlsQueue;
+}
+
+ThreadQueue* ThreadQueue::CurrentIfAny() {
+  return tlsQueue;
+}
+
+void ThreadQueue::Shutdown() {
+  for (auto& [hwnd, window] : windows_) Registry::Get().RemoveWindow(*window);
+  Registry::Get().RemoveQueue(id_);
+  std::vector<Entry> dropped;
+  {
+    std::lock_guard lock(mutex_);
+    closed_ = true;
+    dropped.swap(incoming_);
+  }
+  dropped.clear();
+  local_.clear();
+  head_ = 0;
+  lastHwnd_ = 0;
+  lastWindow_ = nullptr;
+  windows_.clear();
+  timers_.clear();
+  due_.clear();
+  for (auto& [fd, reg] : registrations_) epoll_ctl(epollFd_, EPOLL_CTL_DEL, fd, nullptr);
+  registrations_.clear();
+  ioHandler_ = nullptr;
+}
+
+// ---- posting (any thread) ----
+
+bool ThreadQueue::PushEntry(Entry&& entry, bool* wake) {
+  std::lock_guard lock(mutex_);
+  if (closed_) return false;
+  incoming_.push_back(std::move(entry));
+  // Only the first poster after the owner went to sleep writes the eventfd.
+  *wake = sleeping_;
+  sleeping_ = false;
+  return true;
+}
+
+bool ThreadQueue::Push(const MSG& msg, bool* wake) {
+  Entry entry;
+  entry.msg = msg;
+  return PushEntry(std::move(entry), wake);
+}
+
+bool ThreadQueue::PushTask(reactor::InternalTask task, bool* wake) {
+  Entry entry;
+  entry.kind = Kind::Task;
+  entry.task = std::make_unique<reactor::InternalTask>(std::move(task));
+  return PushEntry(std::move(entry), wake);
+}
+
+void ThreadQueue::Wake() {
+  const std::uint64_t one = 1;
+  // EAGAIN would mean the counter is saturated, which wakes the owner just as well.
+  [[maybe_unused]] ssize_t n = write(wakeFd_, &one, sizeof one);
+}
+
+void ThreadQueue::PostQuit(int code) {
+  const auto wParam = static_cast<WPARAM>(static_cast<std::int64_t>(code));
+  if (quitQueued_) {
+    // One quit at a time; a later request only changes the code.
+    for (std::size_t i = head_; i < local_.size(); ++i)
+      if (local_[i].kind == Kind::Quit) local_[i].msg.wParam = wParam;
+    std::lock_guard lock(mutex_);
+    for (auto& e : incoming_)
+      if (e.kind == Kind::Quit) e.msg.wParam = wParam;
+    return;
+  }
+  Entry entry;
+  entry.kind = Kind::Quit;
+  entry.msg = MSG{0, WM_QUIT, wParam, 0, GetTickCount()};
+  bool wake = false;
+  if (PushEntry(std::move(entry), &wake)) quitQueued_ = true;
+}
+
+// ---- retrieval (owner thread) ----
+
+bool ThreadQueue::Retrieve(MSG* out, const MessageFilter& filter, bool remove, bool wait) {
+  for (;;) {
+    // A waiting caller collects readiness in Block; only a peek must look for it here.
+    if (TryRetrieve(out, filter, remove, !wait)) return true;
+    if (!wait) return false;
+    Block(filter);
+  }
+}
+
+bool ThreadQueue::TryRetrieve(MSG* out, const MessageFilter& filter, bool remove,
+                              bool harvestWhenEmpty) {
+  bool pending = head_ < local_.size() || Refill();
+  if ((!pending && harvestWhenEmpty) || CoarseMonotonicNs() - lastHarvest_ >= kHarvestIntervalNs) {
+    Harvest(0, false);
+  }
+  std::int64_t now = 0;
+  if (!due_.empty()) {
+    now = MonotonicNs();
+    if (TakeTimer(out, filter, remove, now, true)) return true;
+  }
+  if (TakePosted(out, filter, remove)) return true;
+  return !due_.empty() && TakeTimer(out, filter, remove, now, false);
+}
+
+bool ThreadQueue::Refill() {
+  local_.clear();
+  head_ = 0;
+  {
+    std::lock_guard lock(mutex_);
+    local_.swap(incoming_);
+  }
+  return !local_.empty();
+}
+
+void ThreadQueue::MergeIncoming() {
+  if (head_ == local_.size()) {
+    Refill();
+    return;
+  }
+  std::lock_guard lock(mutex_);
+  for (auto& e : incoming_) local_.push_back(std::move(e));
+  incoming_.clear();
+}
+
+bool ThreadQueue::Deliverable(const Entry& entry) const {
+  return entry.kind == Kind::Quit || entry.msg.hwnd == 0 || FindWindow(entry.msg.hwnd);
+}
+
+bool ThreadQueue::RunTask(Entry& entry) {
+  auto task = std::move(entry.task);
+  entry.kind = Kind::Message;
+  entry.msg = MSG{};
+  bool keep = false;
+  try {
+    keep = (*task)(entry.msg);
+  } catch (...) {
+    ReportDispatchException(std::current_exception());
+    keep = false;
+  }
+  if (keep && entry.msg.time == 0) entry.msg.time = GetTickCount();
+  return keep;
+}
+
+bool ThreadQueue::TakePosted(MSG* out, const MessageFilter& filter, bool remove) {
+  if (filter.hwnd != 0 || filter.min != 0 || filter.max != 0)
+    return TakePostedFiltered(out, filter, remove);
+  for (;;) {
+    if (head_ == local_.size() && !Refill()) return false;
+    if (local_[head_].kind == Kind::Task) {
+      // Taken out before it runs: the task must not see its own entry if it posts.
+      Entry taken = std::move(local_[head_]);
+      ++head_;
+      if (RunTask(taken)) local_[--head_] = std::move(taken);
+      continue;
+    }
+    const Entry& e = local_[head_];
+    if (!Deliverable(e)) {
+      ++head_;
+      continue;
+    }
+    *out = e.msg;
+    if (remove) {
+      if (e.kind == Kind::Quit) quitQueued_ = false;
+      ++head_;
+    }
+    return true;
+  }
+}
+
+bool ThreadQueue::TakePostedFiltered(MSG* out, const MessageFilter& filter, bool remove) {
+  MergeIncoming();
+  for (std::size_t i = head_; i < local_.size();) {
+    if (local_[i].kind == Kind::Task) {
+      Entry taken = std::move(local_[i]);
+      local_.erase(local_.begin() + static_cast<std::ptrdiff_t>(i));
+      if (RunTask(taken))
+        local_.insert(local_.begin() + static_cast<std::ptrdiff_t>(i), std::move(taken));
+      continue;
+    }
+    const Entry& e = local_[i];
+    if (!Deliverable(e)) {
+      local_.erase(local_.begin() + static_cast<std::ptrdiff_t>(i));
+      continue;
+    }
+    if (e.kind == Kind::Quit || filter.Matches(e.msg)) {
+      *out = e.msg;
+      if (remove) {
+        if (e.kind == Kind::Quit) quitQueued_ = false;
+        local_.erase(local_.begin() + static_cast<std::ptrdiff_t>(i));
+      }
+      return true;
+    }
+    ++i;
+  }
+  return false;
+}
+
+void ThreadQueue::Block(const MessageFilter& filter) {
+  int timeoutMs = -1;
+  if (!due_.empty()) {
+    const std::int64_t now = MonotonicNs();
+    for (const auto& [deadline, seq, hwnd, id] : due_) {
+      if (!filter.Matches(MSG{hwnd, WM_TIMER, id, 0, 0})) continue;
+      if (deadline <= now) return;
+      // Rounded up: waking a little early would find nothing due and wait again for 0 ms.
+      const std::int64_t ms = (deadline - now + 999'999) / 1'000'000;
+      timeoutMs = static_cast<int>(std::min<std::int64_t>(ms, INT_MAX));
+      break;
+    }
+  }
+  {
+    std::lock_guard lock(mutex_);
+    if (!incoming_.empty()) return;
+    sleeping_ = true;
+  }
+  Harvest(timeoutMs, true);
+}
+
+void ThreadQueue::Harvest(int timeoutMs, bool sleeping) {
+  epoll_event events[kBatch];
+  const int n = epoll_wait(epollFd_, events, kBatch, timeoutMs);
+  if (sleeping) {
+    std::lock_guard lock(mutex_);
+    sleeping_ = false;
+  }
+  lastHarvest_ = CoarseMonotonicNs();
+  for (int i = 0; i < n; ++i) {
+    const std::uint64_t tag = events[i].data.u64;
+    const int fd = static_cast<int>(static_cast<std::uint32_t>(tag));
+    const auto serial = static_cast<std::uint32_t>(tag >> 32);
+    if (serial == 0) {
+      std::uint64_t count = 0;
+      [[maybe_unused]] ssize_t r = read(wakeFd_, &count, sizeof count);
+      continue;
+    }
+    // Looked up afresh for every event: an earlier handler call may have removed or
+    // changed this registration.
+    auto it = registrations_.find(fd);
+    if (it == registrations_.end() || it->second.serial != serial) continue;
+    const std::uint32_t bits = events[i].events & (it->second.events | EPOLLERR | EPOLLHUP);
+    if (bits == 0 || ioHandler_ == nullptr) continue;
+    try {
+      ioHandler_(it->second.key, bits);
+    } catch (...) {
+      ReportDispatchException(std::current_exception());
+    }
+  }
+}
+
+// ---- timers ----
+
+bool ThreadQueue::TakeTimer(MSG* out, const MessageFilter& filter, bool remove, std::int64_t now,
+                            bool starvedOnly) {
+  for (auto it = due_.begin(); it != due_.end() && std::get<0>(*it) <= now; ++it) {
+    const auto [deadline, seq, hwnd, id] = *it;
+    auto t = timers_.find(TimerKey{hwnd, id});
+    Timer& timer = t->second;
+    if (starvedOnly && now - deadline < static_cast<std::int64_t>(timer.intervalMs) * 1'000'000)
+      continue;
+    MSG m{hwnd, WM_TIMER, id, reinterpret_cast<LPARAM>(timer.proc), GetTickCount()};
+    if (!filter.Matches(m)) continue;
+    *out = m;
+    // The next one is due an interval from now: a late timer does not catch up.
+    if (remove)
+      ScheduleTimer(t->first, timer, now + static_cast<std::int64_t>(timer.intervalMs) * 1'000'000);
+    return true;
+  }
+  return false;
+}
+
+void ThreadQueue::ScheduleTimer(const TimerKey& key, Timer& timer, std::int64_t deadline) {
+  if (timer.seq != 0) due_.erase(DueEntry{timer.deadline, timer.seq, key.first, key.second});
+  timer.deadline = deadline;
+  timer.seq = ++timerSeq_;
+  due_.insert(DueEntry{timer.deadline, timer.seq, key.first, key.second});
+}
+
+std::uintptr_t ThreadQueue::SetTimer(HWND hwnd, std::uintptr_t id, UINT elapseMs, TIMERPROC proc) {
+  if (hwnd != 0 && !FindWindow(hwnd)) return 0;
+  if (hwnd == 0 && (id == 0 || !timers_.contains(TimerKey{0, id}))) {
+    while (nextThreadTimerId_ == 0 || timers_.contains(TimerKey{0, nextThreadTimerId_}))
+      ++nextThreadTimerId_;
+    id = nextThreadTimerId_++;
+  }
+  const UINT interval = std::clamp(elapseMs, USER_TIMER_MINIMUM, USER_TIMER_MAXIMUM);
+  const TimerKey key{hwnd, id};
+  Timer& timer = timers_[key];
+  timer.intervalMs = interval;
+  timer.proc = proc;
+  ScheduleTimer(key, timer, MonotonicNs() + static_cast<std::int64_t>(interval) * 1'000'000);
+  if (hwnd == 0) return id;
+  return id != 0 ? id : 1;
+}
+
+bool ThreadQueue::KillTimer(HWND hwnd, std::uintptr_t id) {
+  auto it = timers_.find(TimerKey{hwnd, id});
+  if (it == timers_.end()) return false;
+  due_.erase(DueEntry{it->second.deadline, it->second.seq, hwnd, id});
+  timers_.erase(it);
+  return true;
+}
+
+TIMERPROC ThreadQueue::TimerProc(HWND hwnd, std::uintptr_t id, LPARAM lParam) const {
+  auto it = timers_.find(TimerKey{hwnd, id});
+  if (it == timers_.end() || it->second.proc == nullptr) return nullptr;
+  // Only the function the timer was set with: a posted WM_TIMER cannot name any address.
+  return reinterpret_cast<LPARAM>(it->second.proc) == lParam ? it->second.proc : nullptr;
+}
+
+// ---- windows ----
+
+void ThreadQueue::AdoptWindow(std::unique_ptr<Window> window) {
+  const HWND hwnd = window->handle;
+  windows_[hwnd] = std::move(window);
+}
+
+Window* ThreadQueue::FindWindow(HWND hwnd) const {
+  if (hwnd == lastHwnd_ && hwnd != 0) return lastWindow_;
+  auto it = windows_.find(hwnd);
+  if (it == windows_.end()) return nullptr;
+  lastHwnd_ = hwnd;
+  lastWindow_ = it->second.get();
+  return lastWindow_;
+}
+
+std::unique_ptr<Window> ThreadQueue::ReleaseWindow(HWND hwnd) {
+  auto node = windows_.extract(hwnd);
+  if (hwnd == lastHwnd_) {
+    lastHwnd_ = 0;
+    lastWindow_ = nullptr;
+  }
+  return node.empty() ? nullptr : std::move(node.mapped());
+}
+
+void ThreadQueue::ForgetWindow(HWND hwnd) {
+  auto forWindow = [hwnd](const Entry& e) { return e.kind == Kind::Message && e.msg.hwnd == hwnd; };
+  // Entries before head_ stay where they are: a task being run may put its message back.
+  local_.erase(
+      std::remove_if(local_.begin() + static_cast<std::ptrdiff_t>(head_), local_.end(), forWindow),
+      local_.end());
+  {
+    std::lock_guard lock(mutex_);
+    std::erase_if(incoming_, forWindow);
+  }
+  for (auto it = timers_.lower_bound(TimerKey{hwnd, 0});
+       it != timers_.end() && it->first.first == hwnd;) {
+    due_.erase(DueEntry{it->second.deadline, it->second.seq, hwnd, it->first.second});
+    it = timers_.erase(it);
+  }
+}
+
+// ---- reactor ----
+
+std::uint32_t ThreadQueue::NextSerial() {
+  if (++registrationSerial_ == 0) ++registrationSerial_;  // 0 marks the wake-up eventfd
+  return registrationSerial_;
+}
+
+bool ThreadQueue::AddFd(int fd, std::uint32_t events, std::uint64_t key) {
+  if (fd < 0) {
+    errno = EBADF;
+    return false;
+  }
+  const std::uint32_t serial = NextSerial();
+  epoll_event ev{};
+  ev.events = events;
+  ev.data.u64 = Tag(fd, serial);
+  // A registration of ours for this number that the kernel no longer has belongs to a
+  // descriptor closed without Remove; the kernel's EEXIST tells the two cases apart.
+  if (epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd, &ev) != 0) return false;
+  registrations_[fd] = Registration{serial, events, key};
+  return true;
+}
+
+bool ThreadQueue::ModifyFd(int fd, std::uint32_t events, std::uint64_t key) {
+  auto it = registrations_.find(fd);
+  if (it == registrations_.end()) {
+    errno = ENOENT;
+    return false;
+  }
+  epoll_event ev{};
+  ev.events = events;
+  ev.data.u64 = Tag(fd, it->second.serial);
+  if (epoll_ctl(epollFd_, EPOLL_CTL_MOD, fd, &ev) != 0) return false;
+  it->second.events = events;
+  it->second.key = key;
+  return true;
+}
+
+bool ThreadQueue::RemoveFd(int fd) {
+  auto it = registrations_.find(fd);
+  if (it == registrations_.end()) {
+    errno = ENOENT;
+    return false;
+  }
+  registrations_.erase(it);
+  return epoll_ctl(epollFd_, EPOLL_CTL_DEL, fd, nullptr) == 0;
+}
+
+}  // namespace plat::detail

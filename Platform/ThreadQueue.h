@@ -1,0 +1,162 @@
+// One thread's message queue, its timers, its windows and its epoll reactor.
+//
+// Created on the thread's first use of the message API and shut down when the thread
+// exits. The owner thread does everything; other threads reach a queue only through a
+// shared_ptr taken from the registry, and may only push onto it.
+#pragma once
+
+#include <sys/epoll.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <tuple>
+#include <unordered_map>
+#include <vector>
+
+#include "Platform/Messages.h"
+#include "Platform/Reactor.h"
+#include "Platform/Window.h"
+
+namespace plat::detail {
+
+// Retrieval filter of GetMessageA/PeekMessageA.
+struct MessageFilter {
+  HWND hwnd = 0;
+  UINT min = 0;
+  UINT max = 0;
+
+  bool Matches(const MSG& m) const;
+};
+
+class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
+ public:
+  ThreadQueue();
+  ~ThreadQueue();
+  ThreadQueue(const ThreadQueue&) = delete;
+  ThreadQueue& operator=(const ThreadQueue&) = delete;
+
+  // The calling thread's queue, created on first use; nullptr while the thread exits or
+  // when the kernel refuses an epoll or eventfd descriptor.
+  static ThreadQueue* Current();
+  // The calling thread's queue if it already has one.
+  static ThreadQueue* CurrentIfAny();
+
+  reactor::QueueId Id() const { return id_; }
+  bool OnOwnerThread() const { return CurrentIfAny() == this; }
+
+  // Any thread. False once the owner thread has exited. *wake tells the caller to call
+  // Wake() (outside any lock it holds) because the owner sleeps.
+  bool Push(const MSG& msg, bool* wake);
+  bool PushTask(reactor::InternalTask task, bool* wake);
+  // Any thread: interrupts the owner's wait.
+  void Wake();
+
+  // Owner thread only from here on.
+  void PostQuit(int code);
+  // Looks for a message matching the filter, waiting for one when asked to. False only
+  // when not waiting and nothing matched.
+  bool Retrieve(MSG* out, const MessageFilter& filter, bool remove, bool wait);
+
+  // Windows of this thread.
+  void AdoptWindow(std::unique_ptr<Window> window);
+  Window* FindWindow(HWND hwnd) const;
+  std::unique_ptr<Window> ReleaseWindow(HWND hwnd);
+  // Drops the window's queued messages and timers.
+  void ForgetWindow(HWND hwnd);
+
+  // Timers.
+  std::uintptr_t SetTimer(HWND hwnd, std::uintptr_t id, UINT elapseMs, TIMERPROC proc);
+  bool KillTimer(HWND hwnd, std::uintptr_t id);
+  // The function of a live timer, when it is the one named by the message.
+  TIMERPROC TimerProc(HWND hwnd, std::uintptr_t id, LPARAM lParam) const;
+
+  // Reactor.
+  void SetIoHandler(reactor::IoHandler handler) { ioHandler_ = handler; }
+  bool AddFd(int fd, std::uint32_t events, std::uint64_t key);
+  bool ModifyFd(int fd, std::uint32_t events, std::uint64_t key);
+  bool RemoveFd(int fd);
+
+  // Thread exit: unregisters the queue and its windows; pushes fail from now on.
+  void Shutdown();
+
+ private:
+  enum class Kind : std::uint8_t { Message, Task, Quit };
+  struct Entry {
+    MSG msg;
+    Kind kind = Kind::Message;
+    std::unique_ptr<reactor::InternalTask> task;
+  };
+  struct Timer {
+    UINT intervalMs = 0;
+    std::int64_t deadline = 0;  // CLOCK_MONOTONIC, ns
+    std::uint64_t seq = 0;
+    TIMERPROC proc = nullptr;
+  };
+  using TimerKey = std::pair<HWND, std::uintptr_t>;
+  // Ordered by deadline, then by the order in which timers were (re)started.
+  using DueEntry = std::tuple<std::int64_t, std::uint64_t, HWND, std::uintptr_t>;
+  struct Registration {
+    std::uint32_t serial = 0;
+    std::uint32_t events = 0;
+    std::uint64_t key = 0;
+  };
+
+  bool PushEntry(Entry&& entry, bool* wake);
+  bool TryRetrieve(MSG* out, const MessageFilter& filter, bool remove, bool harvestWhenEmpty);
+  bool TakePosted(MSG* out, const MessageFilter& filter, bool remove);
+  bool TakePostedFiltered(MSG* out, const MessageFilter& filter, bool remove);
+  // Runs a task entry; true when it turned into a message (left in entry.msg).
+  bool RunTask(Entry& entry);
+  bool Deliverable(const Entry& entry) const;
+  void Fill(MSG* out, const Entry& entry) const;
+  // Moves what other threads pushed into the owner's part; false when both are empty.
+  bool Refill();
+  void MergeIncoming();
+  bool TakeTimer(MSG* out, const MessageFilter& filter, bool remove, std::int64_t now,
+                 bool starvedOnly);
+  void ScheduleTimer(const TimerKey& key, Timer& timer, std::int64_t deadline);
+  // Waits in epoll until the next matching timer is due or something arrives.
+  void Block(const MessageFilter& filter);
+  // Collects readiness (waiting up to timeoutMs) and hands it to the I/O handler.
+  void Harvest(int timeoutMs, bool sleeping);
+  std::uint32_t NextSerial();
+
+  reactor::QueueId id_ = 0;
+  int epollFd_ = -1;
+  int wakeFd_ = -1;
+
+  // Shared with posting threads.
+  std::mutex mutex_;
+  std::vector<Entry> incoming_;
+  bool sleeping_ = false;
+  bool closed_ = false;
+
+  // Owner thread only: entries before head_ have been taken.
+  std::vector<Entry> local_;
+  std::size_t head_ = 0;
+  bool quitQueued_ = false;
+  std::int64_t lastHarvest_ = 0;
+
+  std::map<TimerKey, Timer> timers_;
+  std::set<DueEntry> due_;
+  std::uint64_t timerSeq_ = 0;
+  std::uintptr_t nextThreadTimerId_ = 1;
+
+  std::unordered_map<HWND, std::unique_ptr<Window>> windows_;
+  // Dispatch asks for the same window again and again.
+  mutable HWND lastHwnd_ = 0;
+  mutable Window* lastWindow_ = nullptr;
+
+  reactor::IoHandler ioHandler_ = nullptr;
+  std::unordered_map<int, Registration> registrations_;
+  std::uint32_t registrationSerial_ = 0;
+};
+
+// Hands an exception that escaped a window procedure (or an internal callback) to the
+// installed handler, or to stderr.
+void ReportDispatchException(std::exception_ptr error) noexcept;
+
+}  // namespace plat::detail
