@@ -11,6 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "Host/SysUtils.h"
+
+class TPublishedClass;
+
 class TObject {
  public:
   virtual ~TObject() = default;
@@ -25,6 +29,18 @@ class TPersistent : public TObject {
   std::string ClassName() const override { return "TPersistent"; }
   // Copies the state of Source; the default raises EConvertError ("Cannot assign a X to a Y").
   virtual void Assign(const TPersistent* Source);
+  // The published properties of the class, in publication order; null when it has none.
+  virtual const TPublishedClass* Published() const { return nullptr; }
+
+ protected:
+  // Lets a class that knows how to fill another be the Source of that one's Assign.
+  virtual void AssignTo(TPersistent* Dest) const;
+};
+
+// A name clash or an invalid name among the components of one owner.
+class EComponentError : public Exception {
+ public:
+  using Exception::Exception;
 };
 
 enum TOperation : std::uint8_t { opInsert, opRemove };
@@ -46,6 +62,8 @@ class TComponent : public TPersistent {
   TComponent& operator=(const TComponent&) = delete;
 
   std::string ClassName() const override { return "TComponent"; }
+  const TPublishedClass* Published() const override;
+  static const TPublishedClass& PublishedClass();
 
   // Marks the component as being destroyed, then deletes it.
   void Free();
@@ -75,8 +93,15 @@ class TComponent : public TPersistent {
   virtual void Notification(TComponent* AComponent, TOperation Operation);
   void SetDestroying() { FComponentState |= csDestroying; }
   void SetComponentStateFlag(TComponentStateFlag flag, bool on);
+  // Called once a form file has been read into the component; clears csLoading.
+  virtual void Loaded();
 
  private:
+  friend class TFormReader;
+  friend class TFormWriter;
+  // Marks this component and, recursively, those it owns as being destroyed.
+  void MarkDestroying();
+
   TComponent* FOwner = nullptr;
   std::string FName;
   std::int64_t FTag = 0;

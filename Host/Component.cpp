@@ -1,0 +1,161 @@
+#include "Host/Component.h"
+
+#include <algorithm>
+
+#include "Host/Published.h"
+
+namespace {
+
+bool SameText(const std::string& a, const std::string& b) {
+  return LowerCase(a) == LowerCase(b);
+}
+
+bool IsValidIdent(const std::string& s) {
+  if (s.empty()) return false;
+  auto alpha = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; };
+  if (!alpha(s[0])) return false;
+  return std::all_of(s.begin() + 1, s.end(),
+                     [&](char c) { return alpha(c) || (c >= '0' && c <= '9'); });
+}
+
+void EraseOne(std::vector<TComponent*>& list, TComponent* item) {
+  auto it = std::find(list.begin(), list.end(), item);
+  if (it != list.end()) list.erase(it);
+}
+
+}  // namespace
+
+void TPersistent::Assign(const TPersistent* Source) {
+  if (Source != nullptr) {
+    Source->AssignTo(this);
+    return;
+  }
+  throw EConvertError("Cannot assign a nil to a " + ClassName());
+}
+
+void TPersistent::AssignTo(TPersistent* Dest) const {
+  throw EConvertError("Cannot assign a " + ClassName() + " to a " + Dest->ClassName());
+}
+
+TComponent::TComponent(TComponent* AOwner) {
+  if (AOwner != nullptr) AOwner->InsertComponent(this);
+}
+
+TComponent::~TComponent() {
+  MarkDestroying();
+  // Subscribers hear first; each may unsubscribe others or free things while we walk.
+  while (!FFreeNotifies.empty()) {
+    TComponent* other = FFreeNotifies.back();
+    FFreeNotifies.pop_back();
+    EraseOne(other->FFreeNotifies, this);
+    other->Notification(this, opRemove);
+  }
+  DestroyComponents();
+  if (FOwner != nullptr) FOwner->RemoveComponent(this);
+}
+
+const TPublishedClass* TComponent::Published() const {
+  return &PublishedClass();
+}
+
+const TPublishedClass& TComponent::PublishedClass() {
+  static const TPublishedClass* cls = [] {
+    auto* c = new TPublishedClass("TComponent", nullptr);
+    TPublish<TComponent>(*c)
+        .String("Name", &TComponent::Name, &TComponent::SetName)
+        .Integer("Tag", &TComponent::Tag, &TComponent::SetTag)
+        .Default(0);
+    return c;
+  }();
+  return *cls;
+}
+
+void TComponent::Free() {
+  MarkDestroying();
+  delete this;
+}
+
+void TComponent::MarkDestroying() {
+  if (Destroying()) return;
+  SetDestroying();
+  for (TComponent* c : FComponents) c->MarkDestroying();
+}
+
+void TComponent::SetName(const std::string& NewName) {
+  if (NewName == FName) return;
+  if (!NewName.empty() && !IsValidIdent(NewName))
+    throw EComponentError("'" + NewName + "' is not a valid component name");
+  if (FOwner != nullptr && !NewName.empty()) {
+    TComponent* other = FOwner->FindComponent(NewName);
+    if (other != nullptr && other != this)
+      throw EComponentError("A component named " + NewName + " already exists");
+  }
+  FName = NewName;
+}
+
+TComponent* TComponent::FindComponent(const std::string& AName) const {
+  if (AName.empty()) return nullptr;
+  for (TComponent* c : FComponents)
+    if (SameText(c->FName, AName)) return c;
+  return nullptr;
+}
+
+void TComponent::InsertComponent(TComponent* AComponent) {
+  if (AComponent == nullptr || AComponent->FOwner == this) return;
+  if (!AComponent->FName.empty() && FindComponent(AComponent->FName) != nullptr)
+    throw EComponentError("A component named " + AComponent->FName + " already exists");
+  if (AComponent->FOwner != nullptr) AComponent->FOwner->RemoveComponent(AComponent);
+  FComponents.push_back(AComponent);
+  AComponent->FOwner = this;
+  Notification(AComponent, opInsert);
+}
+
+void TComponent::RemoveComponent(TComponent* AComponent) {
+  if (AComponent == nullptr || AComponent->FOwner != this) return;
+  Notification(AComponent, opRemove);
+  EraseOne(FComponents, AComponent);
+  AComponent->FOwner = nullptr;
+}
+
+void TComponent::DestroyComponents() {
+  for (TComponent* c : FComponents) c->MarkDestroying();
+  // Last first; the survivors hear of each removal, so none keeps a stale reference.
+  while (!FComponents.empty()) {
+    TComponent* instance = FComponents.back();
+    RemoveComponent(instance);
+    delete instance;
+  }
+}
+
+void TComponent::FreeNotification(TComponent* AComponent) {
+  if (AComponent == nullptr || AComponent == this) return;
+  if (std::find(FFreeNotifies.begin(), FFreeNotifies.end(), AComponent) == FFreeNotifies.end())
+    FFreeNotifies.push_back(AComponent);
+  if (std::find(AComponent->FFreeNotifies.begin(), AComponent->FFreeNotifies.end(), this) ==
+      AComponent->FFreeNotifies.end())
+    AComponent->FFreeNotifies.push_back(this);
+}
+
+void TComponent::RemoveFreeNotification(TComponent* AComponent) {
+  if (AComponent == nullptr) return;
+  EraseOne(FFreeNotifies, AComponent);
+  EraseOne(AComponent->FFreeNotifies, this);
+}
+
+void TComponent::Notification(TComponent* AComponent, TOperation Operation) {
+  if (Operation == opRemove && AComponent != nullptr) EraseOne(FFreeNotifies, AComponent);
+  // By index: a handler may remove components while the owner tells them.
+  for (size_t i = 0; i < FComponents.size(); ++i)
+    if (FComponents[i] != AComponent) FComponents[i]->Notification(AComponent, Operation);
+}
+
+void TComponent::SetComponentStateFlag(TComponentStateFlag flag, bool on) {
+  if (on)
+    FComponentState |= flag;
+  else
+    FComponentState &= ~static_cast<TComponentState>(flag);
+}
+
+void TComponent::Loaded() {
+  SetComponentStateFlag(csLoading, false);
+}

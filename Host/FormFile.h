@@ -1,0 +1,32 @@
+// Text form files: how a component keeps its configuration, and how it gets it back.
+//
+//   object OrvUpdate1: TOrvane
+//     CurrentVersion = '1.2'
+//     Options = [orvoDisplayUI, orvoRunUpdate]
+//     UIFont.Name = 'Sans'
+//     object Child1: TSomething
+//     end
+//   end
+//
+// The writer keeps, for the root and recursively for the components each owns, every
+// published property that is stored, writable and differs from its default; the
+// properties of held persistent objects nest as dotted names. Events are never written.
+// Strings are quoted with '' for a quote and #n for a control byte ('a'#13#10'b').
+//
+// The reader first checks the whole text against the published metadata, then assigns:
+// an unknown class or property, a read-only property, an event or a bad value leaves
+// the components untouched and raises EReadError whose text begins "Line N: ".
+#pragma once
+
+#include <string>
+
+#include "Host/Component.h"
+#include "Host/Streams.h"
+
+void WriteComponentText(TStream& Stream, TComponent& Root);
+std::string ComponentToText(TComponent& Root);
+
+// Root's class must be the one the text names. Nested objects are found among the
+// components of their enclosing component by name, or created from the registered class.
+void ReadComponentText(TStream& Stream, TComponent& Root);
+void TextToComponent(const std::string& Text, TComponent& Root);

@@ -1,0 +1,62 @@
+#include "Host/Published.h"
+
+#include <map>
+#include <mutex>
+
+TPublishedClass::TPublishedClass(std::string className, const TPublishedClass* parent,
+                                 TFactory factory)
+    : FClassName(std::move(className)), FParent(parent), FFactory(std::move(factory)) {}
+
+std::vector<const TPublishedProp*> TPublishedClass::Properties() const {
+  std::vector<const TPublishedProp*> result =
+      FParent ? FParent->Properties() : std::vector<const TPublishedProp*>{};
+  for (const TPublishedProp& p : FProps) result.push_back(&p);
+  return result;
+}
+
+const TPublishedProp* TPublishedClass::FindProperty(const std::string& name) const {
+  const std::string key = LowerCase(name);
+  for (const TPublishedClass* c = this; c != nullptr; c = c->FParent)
+    for (const TPublishedProp& p : c->FProps)
+      if (LowerCase(p.Name) == key) return &p;
+  return nullptr;
+}
+
+bool TPublishedClass::InheritsFrom(const std::string& className) const {
+  for (const TPublishedClass* c = this; c != nullptr; c = c->FParent)
+    if (c->FClassName == className) return true;
+  return false;
+}
+
+TPublishedProp& TPublishedClass::Add(TPublishedProp prop) {
+  FProps.push_back(std::move(prop));
+  return FProps.back();
+}
+
+namespace {
+
+struct TClassRegistry {
+  std::mutex Lock;
+  std::map<std::string, const TPublishedClass*> Classes;  // by lower-case name
+};
+
+TClassRegistry& Registry() {
+  static TClassRegistry registry;
+  return registry;
+}
+
+}  // namespace
+
+void RegisterClass(const TPublishedClass* cls) {
+  if (cls == nullptr) return;
+  TClassRegistry& r = Registry();
+  std::lock_guard<std::mutex> guard(r.Lock);
+  r.Classes[LowerCase(cls->ClassName())] = cls;
+}
+
+const TPublishedClass* FindClass(const std::string& className) {
+  TClassRegistry& r = Registry();
+  std::lock_guard<std::mutex> guard(r.Lock);
+  auto it = r.Classes.find(LowerCase(className));
+  return it == r.Classes.end() ? nullptr : it->second;
+}

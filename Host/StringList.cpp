@@ -1,0 +1,120 @@
+#include "Host/StringList.h"
+
+#include "Host/Streams.h"
+
+int TStrings::Add(const std::string& S) {
+  int index = Count();
+  Insert(index, S);
+  return index;
+}
+
+void TStrings::AddStrings(const TStrings& Source) {
+  // Count first: Source may be this very list.
+  const int n = Source.Count();
+  for (int i = 0; i < n; ++i) Add(std::string(Source.Strings(i)));
+}
+
+int TStrings::IndexOf(const std::string& S) const {
+  const std::string key = LowerCase(S);
+  for (int i = 0; i < Count(); ++i)
+    if (LowerCase(Strings(i)) == key) return i;
+  return -1;
+}
+
+std::string TStrings::Text() const {
+  std::string result;
+  for (int i = 0; i < Count(); ++i) {
+    result += Strings(i);
+    result += "\r\n";
+  }
+  return result;
+}
+
+void TStrings::SetText(const std::string& Value) {
+  Clear();
+  size_t start = 0;
+  const size_t n = Value.size();
+  while (start < n) {
+    size_t end = Value.find_first_of("\r\n", start);
+    if (end == std::string::npos) {
+      Add(Value.substr(start));
+      break;
+    }
+    Add(Value.substr(start, end - start));
+    start = end + 1;
+    if (Value[end] == '\r' && start < n && Value[start] == '\n') ++start;
+  }
+}
+
+void TStrings::LoadFromStream(TStream& Stream) {
+  std::int64_t left = Stream.Size() - Stream.Position();
+  std::string text;
+  if (left > 0) {
+    text.resize(static_cast<size_t>(left));
+    // Whatever the stream really yields: a shorter read keeps what was read.
+    size_t done = 0;
+    while (done < text.size()) {
+      auto want = static_cast<std::int32_t>(std::min<size_t>(text.size() - done, 1 << 30));
+      std::int32_t got = Stream.Read(text.data() + done, want);
+      if (got <= 0) break;
+      done += static_cast<size_t>(got);
+    }
+    text.resize(done);
+  }
+  SetText(text);
+}
+
+void TStrings::SaveToStream(TStream& Stream) const {
+  const std::string text = Text();
+  size_t done = 0;
+  while (done < text.size()) {
+    auto n = static_cast<std::int32_t>(std::min<size_t>(text.size() - done, 1 << 30));
+    Stream.WriteBuffer(text.data() + done, n);
+    done += static_cast<size_t>(n);
+  }
+}
+
+void TStrings::LoadFromFile(const std::string& FileName) {
+  TFileStream file(FileName, fmOpenRead);
+  LoadFromStream(file);
+}
+
+void TStrings::SaveToFile(const std::string& FileName) const {
+  TFileStream file(FileName, fmCreate);
+  SaveToStream(file);
+}
+
+void TStrings::Assign(const TPersistent* Source) {
+  if (const auto* src = dynamic_cast<const TStrings*>(Source)) {
+    if (src == this) return;
+    Clear();
+    AddStrings(*src);
+    return;
+  }
+  TPersistent::Assign(Source);
+}
+
+void TStrings::CheckIndex(int Index, bool inclusive) const {
+  if (Index < 0 || Index > Count() || (!inclusive && Index == Count()))
+    throw EStringListError("List index out of bounds (" + IntToStr(Index) + ")");
+}
+
+const std::string& TStringList::Strings(int Index) const {
+  CheckIndex(Index);
+  return FList[static_cast<size_t>(Index)];
+}
+
+std::string& TStringList::operator[](int Index) {
+  CheckIndex(Index);
+  return FList[static_cast<size_t>(Index)];
+}
+
+void TStringList::Insert(int Index, const std::string& S) {
+  CheckIndex(Index, true);
+  FList.insert(FList.begin() + Index, S);
+}
+
+void TStringList::Delete(int Index) {
+  CheckIndex(Index);
+  FList.erase(FList.begin() + Index);
+}
