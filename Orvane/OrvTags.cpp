@@ -1,0 +1,44 @@
+#include "Orvane/OrvTags.h"
+
+#include "Host/Published.h"
+
+const TPublishedClass& TOrvTags::PublishedClass() {
+  // No defaults: every tag is written, the empty ones too.
+  static const TPublishedClass* cls = [] {
+    auto* c = new TPublishedClass("TOrvTags", nullptr);
+    TPublish<TOrvTags>(*c)
+        .String("AuthorTag", &TOrvTags::AuthorTag, &TOrvTags::SetAuthorTag)
+        .String("DateTag", &TOrvTags::DateTag, &TOrvTags::SetDateTag)
+        .String("DownloadTag", &TOrvTags::DownloadTag, &TOrvTags::SetDownloadTag)
+        .String("ProductNameTag", &TOrvTags::ProductNameTag, &TOrvTags::SetProductNameTag)
+        .String("ReadMeTag", &TOrvTags::ReadMeTag, &TOrvTags::SetReadMeTag)
+        .String("ReadMeExtTag", &TOrvTags::ReadMeExtTag, &TOrvTags::SetReadMeExtTag)
+        .String("RunParamsTag", &TOrvTags::RunParamsTag, &TOrvTags::SetRunParamsTag)
+        .String("VersionTag", &TOrvTags::VersionTag, &TOrvTags::SetVersionTag);
+    RegisterClass(c);
+    return c;
+  }();
+  return *cls;
+}
+
+const TPublishedClass* TOrvTags::Published() const {
+  return &PublishedClass();
+}
+
+void TOrvTags::Assign(const TPersistent* Source) {
+  if (const auto* src = dynamic_cast<const TOrvTags*>(Source)) {
+    if (src != this) {
+      FAuthorTag = src->FAuthorTag;
+      FDateTag = src->FDateTag;
+      FDownloadTag = src->FDownloadTag;
+      FProductNameTag = src->FProductNameTag;
+      FReadMeTag = src->FReadMeTag;
+      FReadMeExtTag = src->FReadMeExtTag;
+      FRedirectTag = src->FRedirectTag;
+      FRunParamsTag = src->FRunParamsTag;
+      FVersionTag = src->FVersionTag;
+    }
+    return;
+  }
+  TPersistent::Assign(Source);
+}

@@ -1,0 +1,47 @@
+// The names of the information page's entries that fill the fields of TOrvane.
+#pragma once
+
+#include <string>
+
+#include "Host/Component.h"
+
+class TOrvTags : public TPersistent {
+ public:
+  std::string ClassName() const override { return "TOrvTags"; }
+  const TPublishedClass* Published() const override;
+  static const TPublishedClass& PublishedClass();
+
+  // Copies all nine names of another TOrvTags.
+  void Assign(const TPersistent* Source) override;
+
+  const std::string& AuthorTag() const { return FAuthorTag; }
+  void SetAuthorTag(const std::string& Value) { FAuthorTag = Value; }
+  const std::string& DateTag() const { return FDateTag; }
+  void SetDateTag(const std::string& Value) { FDateTag = Value; }
+  const std::string& DownloadTag() const { return FDownloadTag; }
+  void SetDownloadTag(const std::string& Value) { FDownloadTag = Value; }
+  const std::string& ProductNameTag() const { return FProductNameTag; }
+  void SetProductNameTag(const std::string& Value) { FProductNameTag = Value; }
+  const std::string& ReadMeTag() const { return FReadMeTag; }
+  void SetReadMeTag(const std::string& Value) { FReadMeTag = Value; }
+  const std::string& ReadMeExtTag() const { return FReadMeExtTag; }
+  void SetReadMeExtTag(const std::string& Value) { FReadMeExtTag = Value; }
+  // Not published: kept by the application in code, not in the form file.
+  const std::string& RedirectTag() const { return FRedirectTag; }
+  void SetRedirectTag(const std::string& Value) { FRedirectTag = Value; }
+  const std::string& RunParamsTag() const { return FRunParamsTag; }
+  void SetRunParamsTag(const std::string& Value) { FRunParamsTag = Value; }
+  const std::string& VersionTag() const { return FVersionTag; }
+  void SetVersionTag(const std::string& Value) { FVersionTag = Value; }
+
+ private:
+  std::string FAuthorTag;
+  std::string FDateTag;
+  std::string FDownloadTag;
+  std::string FProductNameTag;
+  std::string FReadMeTag;
+  std::string FReadMeExtTag;
+  std::string FRedirectTag;
+  std::string FRunParamsTag;
+  std::string FVersionTag;
+};

@@ -1,0 +1,92 @@
+#include "Orvane/Orvane.h"
+
+#include "Host/Font.h"
+#include "Host/Forms.h"
+#include "Host/Published.h"
+#include "Host/StringList.h"
+
+TOrvane::TOrvane(TComponent* AOwner)
+    : TComponent(AOwner),
+      FInfoTags(std::make_unique<TOrvTags>()),
+      FUIFontObject(std::make_unique<TFont>()) {}
+
+TOrvane::~TOrvane() {
+  SetDestroying();
+}
+
+const TPublishedClass& TOrvane::PublishedClass() {
+  static const TPublishedClass* cls = [] {
+    auto* c = new TPublishedClass("TOrvane", &TComponent::PublishedClass(),
+                                  [](TComponent* owner) { return new TOrvane(owner); });
+    const std::vector<std::string> options = {"orvoAlwaysOverwrite", "orvoDisplayUI",
+                                              "orvoDisplayReadMe", "orvoRunUpdate",
+                                              "orvoExitDuringUpdate"};
+    TPublish<TOrvane>(*c)
+        .Boolean("Active", &TOrvane::Active, &TOrvane::SetActive)
+        .NotStored()
+        .String("CurrentVersion", &TOrvane::CurrentVersion, &TOrvane::SetCurrentVersion)
+        .Enum("DateFormat", "TOrvDateFormat", {"orvdZelDate", "orvdNone"}, &TOrvane::DateFormat,
+              &TOrvane::SetDateFormat)
+        .Default(orvdZelDate)
+        .String("DownloadURL", &TOrvane::DownloadURL)
+        .String("HomeURL", &TOrvane::HomeURL, &TOrvane::SetURL)
+        .Object("InfoTags", TOrvTags::PublishedClass(), &TOrvane::InfoTags)
+        .String("LastError", &TOrvane::LastError)
+        .Set("Options", "TOrvOptions", options, &TOrvane::Options, &TOrvane::SetOptions)
+        .String("ProductName", &TOrvane::ProductName)
+        .String("ProductAuthor", &TOrvane::ProductAuthor)
+        .Double("ProductDate", "TDateTime", &TOrvane::ProductDate)
+        .String("ProductDateStr", &TOrvane::ProductDateStr)
+        .String("ProductReadMe", &TOrvane::ProductReadMe)
+        .String("ProductReadMeExt", &TOrvane::ProductReadMeExt)
+        .String("ProductVersion", &TOrvane::ProductVersion)
+        .String("ProxyHost", &TOrvane::ProxyHost, &TOrvane::SetProxyHost)
+        .Integer("ProxyPort", &TOrvane::ProxyPort, &TOrvane::SetProxyPort)
+        .Default(80)
+        .String("RunParams", &TOrvane::RunParams)
+        .Object("UIFont", TFont::PublishedClass(), &TOrvane::GetFont)
+        .Boolean("UIOwnerFont", &TOrvane::UIOwnerFont, &TOrvane::SetUIOwnerFont)
+        .Default(true)
+        .Enum("VersionFormat", "TOrvVersionFormat", {"orvvBuildNumber", "orvvSimpleString"},
+              &TOrvane::VersionFormat, &TOrvane::SetVersionFormat)
+        .Default(orvvBuildNumber)
+        .Event("OnDownloadProgress", "TDownloadProgressEvent");
+    RegisterClass(c);
+    return c;
+  }();
+  return *cls;
+}
+
+const TPublishedClass* TOrvane::Published() const {
+  return &PublishedClass();
+}
+
+void TOrvane::SetActive(bool Value) {
+  if (!Value) FActive = false;
+}
+
+void TOrvane::SetURL(const std::string& Value) {
+  if (Value.compare(0, 7, "http://") != 0) return;
+  FActive = false;
+  FHomeURL = Value;
+}
+
+void TOrvane::SetInfoTags(const TOrvTags* Value) {
+  FInfoTags->Assign(Value);
+}
+
+void TOrvane::SetOptions(TOrvOptions Value) {
+  FOptions = Value + TOrvOptions{orvoDisplayUI};
+}
+
+TFont* TOrvane::GetFont() {
+  TComponent* owner = Owner();
+  if (FUIOwnerFont && owner != nullptr && !owner->Destroying())
+    if (auto* form = dynamic_cast<TCustomForm*>(owner)) FUIFontObject->Assign(form->Font());
+  return FUIFontObject.get();
+}
+
+void TOrvane::SetFont(const TFont* Value) {
+  FUIFontObject->Assign(Value);
+  FUIOwnerFont = false;
+}

@@ -1,0 +1,118 @@
+// TOrvane: finds out whether a newer version of the application has been published on
+// an information page, and holds the settings of that check and the values it read.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "Host/Component.h"
+#include "Host/SysUtils.h"
+#include "Orvane/OrvTags.h"
+#include "Orvane/OrvTypes.h"
+
+class TFont;
+class TStrings;
+class TStringList;
+
+// The characters after the last "/" of an address (the whole text when it has none,
+// empty when it ends with "/"), at most 1000 of them: the file name an address proposes.
+std::string LastUrlSegment(const std::string& Url);
+
+class TOrvane : public TComponent {
+ public:
+  explicit TOrvane(TComponent* AOwner);
+  ~TOrvane() override;
+
+  std::string ClassName() const override { return "TOrvane"; }
+  const TPublishedClass* Published() const override;
+  static const TPublishedClass& PublishedClass();
+
+  // Page reading, a line list first line to last: fills the product fields whose tag
+  // names an entry, then decodes the date text (which may raise EConvertError).
+  virtual void ParseDocument(const TStrings& Lines);
+  // The content of one entry line.
+  virtual std::string ExtractContent(const std::string& Line) const;
+  // True when ProductVersion is newer than CurrentVersion under VersionFormat.
+  virtual bool IsUpdateAvailable() const;
+  // The page's date text as a date; raises EConvertError for a text that is no date.
+  virtual TDateTime ConvertProductDate(const std::string& DateText) const;
+
+  // Properties.
+  bool Active() const { return FActive; }
+  // Only False is taken: a component becomes active by reading its page.
+  void SetActive(bool Value);
+  const std::string& CurrentVersion() const { return FCurrentVersion; }
+  void SetCurrentVersion(const std::string& Value) { FCurrentVersion = Value; }
+  TOrvDateFormat DateFormat() const { return FDateFormat; }
+  void SetDateFormat(TOrvDateFormat Value) { FDateFormat = Value; }
+  const std::string& DownloadURL() const { return FDownloadURL; }
+  const std::string& HomeURL() const { return FHomeURL; }
+  // Takes only an address that starts with "http://"; then the page is read anew.
+  void SetURL(const std::string& Value);
+  TOrvTags* InfoTags() const { return FInfoTags.get(); }
+  // Copies the names of Value; the component keeps its own object.
+  void SetInfoTags(const TOrvTags* Value);
+  const std::string& LastError() const { return FLastError; }
+  TOrvOptions Options() const { return FOptions; }
+  // orvoDisplayUI is always added.
+  void SetOptions(TOrvOptions Value);
+  const std::string& ProductName() const { return FProductName; }
+  const std::string& ProductAuthor() const { return FProductAuthor; }
+  TDateTime ProductDate() const { return FProductDate; }
+  const std::string& ProductDateStr() const { return FProductDateStr; }
+  const std::string& ProductReadMe() const { return FProductReadMe; }
+  const std::string& ProductReadMeExt() const { return FProductReadMeExt; }
+  const std::string& ProductVersion() const { return FProductVersion; }
+  const std::string& ProxyHost() const { return FProxyHost; }
+  void SetProxyHost(const std::string& Value) { FProxyHost = Value; }
+  std::int32_t ProxyPort() const { return FProxyPort; }
+  void SetProxyPort(std::int32_t Value) { FProxyPort = Value; }
+  const std::string& RedirectURL() const { return FRedirectURL; }
+  const std::string& RunParams() const { return FRunParams; }
+  TFont* UIFont() { return GetFont(); }
+  // With UIOwnerFont and a form as owner, the form's font is copied in first.
+  TFont* GetFont();
+  // Copies Value and stops following the owner form's font.
+  void SetFont(const TFont* Value);
+  bool UIOwnerFont() const { return FUIOwnerFont; }
+  void SetUIOwnerFont(bool Value) { FUIOwnerFont = Value; }
+  TOrvVersionFormat VersionFormat() const { return FVersionFormat; }
+  void SetVersionFormat(TOrvVersionFormat Value) { FVersionFormat = Value; }
+  const std::string& DownloadFileName() const { return FDownloadFileName; }
+  const std::string& LocalFileName() const { return FLocalFileName; }
+
+  // Called for every piece of a download.
+  TDownloadProgressEvent OnDownloadProgress;
+
+ protected:
+  bool FActive = false;
+  std::string FCurrentVersion;
+  TOrvDateFormat FDateFormat = orvdZelDate;
+  std::string FDownloadURL;
+  std::string FHomeURL;
+  std::unique_ptr<TOrvTags> FInfoTags;
+  std::string FLastError;
+  TOrvOptions FOptions{orvoDisplayUI, orvoDisplayReadMe, orvoRunUpdate, orvoExitDuringUpdate};
+  std::string FProductAuthor;
+  TDateTime FProductDate = 0;
+  std::string FProductDateStr;
+  std::string FProductName;
+  std::string FProductReadMe;
+  std::string FProductReadMeExt;
+  std::string FProductVersion;
+  std::string FProxyHost;
+  std::int32_t FProxyPort = 80;
+  std::string FRedirectURL;
+  std::string FRunParams;
+  std::unique_ptr<TFont> FUIFontObject;
+  bool FUIOwnerFont = true;
+  TOrvVersionFormat FVersionFormat = orvvBuildNumber;
+  // The application's exception handler while the request hook is installed.
+  std::function<void(TObject* Sender, Exception& E)> FSavedOnException;
+  // Exists only while a page is parsed.
+  std::unique_ptr<TStringList> FInfoLines;
+  std::string FDownloadFileName;
+  std::string FLocalFileName;
+};

@@ -1,0 +1,198 @@
+#include "Orvane/Orvane.h"
+
+#include <gtest/gtest.h>
+
+#include "Host/Font.h"
+#include "Host/FormFile.h"
+#include "Host/Forms.h"
+#include "Host/Published.h"
+
+namespace {
+
+// Reaches the state that only a successful page read sets.
+class TOrvaneProbe : public TOrvane {
+ public:
+  using TOrvane::TOrvane;
+  void MarkActive() { FActive = true; }
+};
+
+}  // namespace
+
+TEST(Orvane, StartsWithTheDocumentedDefaults) {
+  TOrvane o(nullptr);
+  EXPECT_FALSE(o.Active());
+  EXPECT_EQ(o.Options().ToBits(), 0x1E);
+  EXPECT_EQ(o.ProxyPort(), 80);
+  EXPECT_TRUE(o.UIOwnerFont());
+  EXPECT_EQ(o.VersionFormat(), orvvBuildNumber);
+  EXPECT_EQ(o.DateFormat(), orvdZelDate);
+  EXPECT_EQ(o.ProductDate(), 0.0);
+  const TOrvTags& t = *o.InfoTags();
+  for (const std::string* tag :
+       {&t.AuthorTag(), &t.DateTag(), &t.DownloadTag(), &t.ProductNameTag(), &t.ReadMeTag(),
+        &t.ReadMeExtTag(), &t.RedirectTag(), &t.RunParamsTag(), &t.VersionTag()})
+    EXPECT_TRUE(tag->empty());
+  EXPECT_TRUE(o.HomeURL().empty());
+  EXPECT_TRUE(o.CurrentVersion().empty());
+  EXPECT_NE(o.UIFont(), nullptr);
+  EXPECT_FALSE(o.OnDownloadProgress);
+}
+
+TEST(Orvane, HomeUrlTakesOnlyLowerCaseHttpAndThenReadsThePageAnew) {
+  TOrvaneProbe o(nullptr);
+  o.SetURL("http://server/info.htm");
+  EXPECT_EQ(o.HomeURL(), "http://server/info.htm");
+  o.MarkActive();
+  for (const char* refused : {"https://server/x", "HTTP://server/x", "", "http:/", "ftp://x"}) {
+    o.SetURL(refused);
+    EXPECT_EQ(o.HomeURL(), "http://server/info.htm") << refused;
+    EXPECT_TRUE(o.Active()) << refused;
+  }
+  o.SetURL("http://server/info.htm");  // the same address again still clears Active
+  EXPECT_FALSE(o.Active());
+  o.SetURL("http://");
+  EXPECT_EQ(o.HomeURL(), "http://");
+}
+
+TEST(Orvane, ActiveOnlyFallsAndOptionsKeepDisplayUI) {
+  TOrvaneProbe o(nullptr);
+  o.SetActive(true);
+  EXPECT_FALSE(o.Active());
+  o.MarkActive();
+  o.SetActive(false);
+  EXPECT_FALSE(o.Active());
+
+  o.SetOptions({});
+  EXPECT_EQ(o.Options(), TOrvOptions{orvoDisplayUI});
+  o.SetOptions({orvoAlwaysOverwrite, orvoRunUpdate});
+  EXPECT_EQ(o.Options().ToBits(), 0x0B);
+}
+
+TEST(Orvane, InfoTagsAreCopiedNotTaken) {
+  TOrvane o(nullptr);
+  TOrvTags tags;
+  tags.SetVersionTag("Version");
+  tags.SetRedirectTag("Next");
+  TOrvTags* held = o.InfoTags();
+  o.SetInfoTags(&tags);
+  EXPECT_EQ(o.InfoTags(), held);
+  EXPECT_EQ(o.InfoTags()->VersionTag(), "Version");
+  EXPECT_EQ(o.InfoTags()->RedirectTag(), "Next");
+  tags.SetVersionTag("Changed");
+  EXPECT_EQ(o.InfoTags()->VersionTag(), "Version");
+  EXPECT_THROW(o.SetInfoTags(nullptr), EConvertError);
+}
+
+TEST(Orvane, UIFontFollowsTheOwnerFormUntilAssigned) {
+  TForm form(nullptr);
+  form.Font()->SetName("Serif");
+  form.Font()->SetSize(14);
+  auto* o = new TOrvane(&form);
+  EXPECT_TRUE(*o->UIFont() == *form.Font());
+  form.Font()->SetStyle({fsItalic});
+  EXPECT_TRUE(o->UIFont()->Style().Contains(fsItalic));  // read anew each time
+
+  TFont mine;
+  mine.SetName("Mono");
+  o->SetFont(&mine);
+  EXPECT_FALSE(o->UIOwnerFont());
+  EXPECT_TRUE(*o->UIFont() == mine);
+  EXPECT_FALSE(*o->UIFont() == *form.Font());
+
+  // An owner that is no form leaves the component's own font alone.
+  TComponent plain(nullptr);
+  TOrvane other(&plain);
+  TFont defaults;
+  EXPECT_TRUE(*other.UIFont() == defaults);
+}
+
+TEST(Orvane, FormFileKeepsTheConfigurationButNeverActive) {
+  TOrvaneProbe o(nullptr);
+  o.SetName("OrvUpdate1");
+  o.SetURL("http://server/info.htm");
+  o.SetCurrentVersion("1.2.0.7");
+  o.SetOptions({orvoRunUpdate});
+  o.SetVersionFormat(orvvSimpleString);
+  o.SetProxyHost("proxy");
+  o.InfoTags()->SetVersionTag("Version");
+  o.InfoTags()->SetRedirectTag("Next");
+  o.MarkActive();
+  const std::string text = ComponentToText(o);
+  EXPECT_EQ(text,
+            "object OrvUpdate1: TOrvane\n"
+            "  CurrentVersion = '1.2.0.7'\n"
+            "  HomeURL = 'http://server/info.htm'\n"
+            "  InfoTags.AuthorTag = ''\n"
+            "  InfoTags.DateTag = ''\n"
+            "  InfoTags.DownloadTag = ''\n"
+            "  InfoTags.ProductNameTag = ''\n"
+            "  InfoTags.ReadMeTag = ''\n"
+            "  InfoTags.ReadMeExtTag = ''\n"
+            "  InfoTags.RunParamsTag = ''\n"
+            "  InfoTags.VersionTag = 'Version'\n"
+            "  Options = [orvoDisplayUI, orvoRunUpdate]\n"
+            "  ProxyHost = 'proxy'\n"
+            "  UIFont.Color = clWindowText\n"
+            "  UIFont.Height = -11\n"
+            "  UIFont.Name = 'Sans'\n"
+            "  VersionFormat = orvvSimpleString\n"
+            "end\n");
+
+  TOrvane r(nullptr);
+  TextToComponent(text, r);
+  EXPECT_EQ(ComponentToText(r), text);
+  EXPECT_FALSE(r.Active());
+  EXPECT_EQ(r.HomeURL(), "http://server/info.htm");
+  EXPECT_EQ(r.Options(), (TOrvOptions{orvoDisplayUI, orvoRunUpdate}));
+}
+
+TEST(Orvane, FormFileValuesGoThroughTheSetters) {
+  TOrvane r(nullptr);
+  TextToComponent(
+      "object U: TOrvane\n"
+      "  Active = True\n"
+      "  HomeURL = 'ftp://elsewhere'\n"
+      "  Options = []\n"
+      "  ProxyPort = 8080\n"
+      "  UIOwnerFont = False\n"
+      "  UIFont.Name = 'Mono'\n"
+      "end\n",
+      r);
+  EXPECT_FALSE(r.Active());
+  EXPECT_EQ(r.HomeURL(), "");
+  EXPECT_EQ(r.Options(), TOrvOptions{orvoDisplayUI});
+  EXPECT_EQ(r.ProxyPort(), 8080);
+  EXPECT_EQ(r.UIFont()->Name(), "Mono");
+  try {
+    TextToComponent("object U: TOrvane\n  ProductVersion = '9'\nend\n", r);
+    FAIL();
+  } catch (const EReadError& e) {
+    EXPECT_EQ(e.Message(), "Line 2: property \"ProductVersion\" is read-only");
+  }
+  EXPECT_THROW(TextToComponent("object U: TOrvane\n  InfoTags.RedirectTag = 'x'\nend\n", r),
+               EReadError);
+}
+
+TEST(Orvane, PublishesItsPropertiesInOrderAndCanBeCreatedByName) {
+  std::vector<std::string> names;
+  for (const TPublishedProp* p : TOrvane::PublishedClass().Properties()) names.push_back(p->Name);
+  const std::vector<std::string> want = {"Name",           "Tag",
+                                         "Active",         "CurrentVersion",
+                                         "DateFormat",     "DownloadURL",
+                                         "HomeURL",        "InfoTags",
+                                         "LastError",      "Options",
+                                         "ProductName",    "ProductAuthor",
+                                         "ProductDate",    "ProductDateStr",
+                                         "ProductReadMe",  "ProductReadMeExt",
+                                         "ProductVersion", "ProxyHost",
+                                         "ProxyPort",      "RunParams",
+                                         "UIFont",         "UIOwnerFont",
+                                         "VersionFormat",  "OnDownloadProgress"};
+  EXPECT_EQ(names, want);
+  TComponent owner(nullptr);
+  TextToComponent(
+      "object TComponent\n  object Checker: TOrvane\n    ProxyPort = 3128\n  end\nend\n", owner);
+  auto* made = dynamic_cast<TOrvane*>(owner.FindComponent("Checker"));
+  ASSERT_NE(made, nullptr);
+  EXPECT_EQ(made->ProxyPort(), 3128);
+}
