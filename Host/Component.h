@@ -65,7 +65,9 @@ class TComponent : public TPersistent {
   const TPublishedClass* Published() const override;
   static const TPublishedClass& PublishedClass();
 
-  // Marks the component as being destroyed, then deletes it.
+  // Marks the component (and what it owns) as being destroyed, then deletes it. With a
+  // plain delete the mark is set when TComponent's destructor starts; a descendant whose
+  // destructor needs it earlier calls SetDestroying() first.
   void Free();
 
   TComponent* Owner() const { return FOwner; }

@@ -61,6 +61,11 @@ const TPublishedClass* TOrvane::Published() const {
   return &PublishedClass();
 }
 
+namespace {
+// A form file may name TOrvane before the application has made one.
+[[maybe_unused]] const bool kRegistered = (TOrvane::PublishedClass(), true);
+}  // namespace
+
 void TOrvane::SetActive(bool Value) {
   if (!Value) FActive = false;
 }

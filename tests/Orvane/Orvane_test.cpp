@@ -189,6 +189,7 @@ TEST(Orvane, PublishesItsPropertiesInOrderAndCanBeCreatedByName) {
                                          "UIFont",         "UIOwnerFont",
                                          "VersionFormat",  "OnDownloadProgress"};
   EXPECT_EQ(names, want);
+  EXPECT_EQ(FindClass("TOrvane"), &TOrvane::PublishedClass());
   TComponent owner(nullptr);
   TextToComponent(
       "object TComponent\n  object Checker: TOrvane\n    ProxyPort = 3128\n  end\nend\n", owner);
