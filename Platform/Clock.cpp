@@ -18,10 +18,6 @@ std::int64_t Read(clockid_t clock) {
 std::int64_t MonotonicNs() {
   return Read(CLOCK_MONOTONIC);
 }
-std::int64_t CoarseMonotonicNs() {
-  return Read(CLOCK_MONOTONIC_COARSE);
-}
-
 }  // namespace detail
 
 DWORD GetTickCount() {

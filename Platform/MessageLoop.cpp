@@ -1,4 +1,5 @@
 // Posting, retrieval and timers of the calling thread's queue.
+#include "Platform/Clock.h"
 #include "Platform/Registry.h"
 #include "Platform/ThreadQueue.h"
 
@@ -9,16 +10,16 @@ using detail::Registry;
 using detail::ThreadQueue;
 
 BOOL PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  const MSG msg{hwnd, message, wParam, lParam, GetTickCount()};
+  const DWORD time = detail::CoarseTickCount();
   bool wake = false;
   if (hwnd == 0) {
     ThreadQueue* q = ThreadQueue::Current();
-    return q && q->Push(msg, &wake) ? 1 : 0;
+    return q && q->Push(hwnd, message, wParam, lParam, time, &wake) ? 1 : 0;
   }
   // A window of the calling thread needs no registry look-up, nor a wake-up.
   if (ThreadQueue* q = ThreadQueue::CurrentIfAny(); q && q->FindWindow(hwnd))
-    return q->Push(msg, &wake) ? 1 : 0;
-  return Registry::Get().PostToWindow(msg) ? 1 : 0;
+    return q->Push(hwnd, message, wParam, lParam, time, &wake) ? 1 : 0;
+  return Registry::PostToWindow(MSG{hwnd, message, wParam, lParam, time}) ? 1 : 0;
 }
 
 void PostQuitMessage(int exitCode) {
@@ -28,17 +29,19 @@ void PostQuitMessage(int exitCode) {
 BOOL GetMessageA(MSG* msg, HWND filter, UINT filterMin, UINT filterMax) {
   ThreadQueue* q = ThreadQueue::Current();
   if (msg == nullptr || q == nullptr) return -1;
-  q->Retrieve(msg, MessageFilter{filter, filterMin, filterMax}, true, true);
+  if (filter == 0 && filterMin == 0 && filterMax == 0)
+    q->Retrieve(msg, true, true);
+  else
+    q->Retrieve(msg, MessageFilter{filter, filterMin, filterMax}, true, true);
   return msg->message == WM_QUIT ? 0 : 1;
 }
 
 BOOL PeekMessageA(MSG* msg, HWND filter, UINT filterMin, UINT filterMax, UINT removeFlags) {
   ThreadQueue* q = ThreadQueue::Current();
   if (msg == nullptr || q == nullptr) return 0;
-  return q->Retrieve(msg, MessageFilter{filter, filterMin, filterMax},
-                     (removeFlags & PM_REMOVE) != 0, false)
-             ? 1
-             : 0;
+  const bool remove = (removeFlags & PM_REMOVE) != 0;
+  if (filter == 0 && filterMin == 0 && filterMax == 0) return q->Retrieve(msg, remove, false);
+  return q->Retrieve(msg, MessageFilter{filter, filterMin, filterMax}, remove, false);
 }
 
 BOOL TranslateMessage(const MSG*) {
@@ -49,7 +52,7 @@ BOOL WaitMessage() {
   ThreadQueue* q = ThreadQueue::Current();
   if (q == nullptr) return 0;
   MSG ignored;
-  q->Retrieve(&ignored, MessageFilter{}, false, true);
+  q->Retrieve(&ignored, false, true);
   return 1;
 }
 

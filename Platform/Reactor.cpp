@@ -2,6 +2,7 @@
 
 #include <cerrno>
 
+#include "Platform/Clock.h"
 #include "Platform/Registry.h"
 #include "Platform/ThreadQueue.h"
 
@@ -67,7 +68,7 @@ bool PostInternal(QueueId queue, InternalTask task) {
 
 bool PostToQueue(QueueId queue, const MSG& msg) {
   MSG stamped = msg;
-  if (stamped.time == 0) stamped.time = GetTickCount();
+  if (stamped.time == 0) stamped.time = detail::CoarseTickCount();
   return PushTo(queue, [&stamped](ThreadQueue& q, bool* wake) { return q.Push(stamped, wake); });
 }
 

@@ -67,7 +67,9 @@ void Registry::PublishWindow(Window* window, const std::shared_ptr<ThreadQueue>&
   std::lock_guard lock(mutex_);
   auto& entry = windows_[window->handle];
   entry.window = window;
-  entry.queue = queue;
+  entry.link = std::make_shared<WindowLink>();
+  entry.link->hwnd = window->handle;
+  entry.link->queue = queue;
 }
 
 void Registry::RemoveWindow(const Window& window) {
@@ -76,6 +78,7 @@ void Registry::RemoveWindow(const Window& window) {
   if (it == windows_.end()) return;
   auto cls = classes_.find(it->second.classKey);
   if (cls != classes_.end()) --cls->second.windows;
+  if (it->second.link) it->second.link->alive.store(false, std::memory_order_release);
   windows_.erase(it);
 }
 
@@ -101,27 +104,39 @@ std::shared_ptr<ThreadQueue> Registry::FindQueue(reactor::QueueId id) {
   return it == queues_.end() ? nullptr : it->second;
 }
 
+namespace {
+thread_local std::shared_ptr<WindowLink> tLastLink;
+}  // namespace
+
 bool Registry::PostToWindow(const MSG& msg) {
-  std::shared_ptr<ThreadQueue> toWake;
-  {
-    std::lock_guard lock(mutex_);
-    auto it = windows_.find(msg.hwnd);
-    if (it == windows_.end() || it->second.window == nullptr) return false;
-    // Pushing under the lock means that once RemoveWindow returned, nothing more for the
-    // window can arrive in its queue.
-    bool wake = false;
-    if (!it->second.queue->Push(msg, &wake)) return false;
-    if (wake) toWake = it->second.queue;
+  if (!tLastLink || tLastLink->hwnd != msg.hwnd) {
+    tLastLink = Get().LinkOf(msg.hwnd);
+    if (!tLastLink) return false;
   }
-  if (toWake) toWake->Wake();
+  // A destroy that races with this post may let the message in after the window's
+  // messages were removed; retrieval drops it, as handles are never reused.
+  if (!tLastLink->alive.load(std::memory_order_acquire)) {
+    tLastLink.reset();
+    return false;
+  }
+  bool wake = false;
+  if (!tLastLink->queue->Push(msg, &wake)) return false;
+  if (wake) tLastLink->queue->Wake();
   return true;
+}
+
+std::shared_ptr<WindowLink> Registry::LinkOf(HWND hwnd) {
+  std::lock_guard lock(mutex_);
+  auto it = windows_.find(hwnd);
+  if (it == windows_.end() || it->second.window == nullptr) return nullptr;
+  return it->second.link;
 }
 
 std::shared_ptr<ThreadQueue> Registry::QueueOfWindow(HWND hwnd) {
   std::lock_guard lock(mutex_);
   auto it = windows_.find(hwnd);
   if (it == windows_.end() || it->second.window == nullptr) return nullptr;
-  return it->second.queue;
+  return it->second.link->queue;
 }
 
 }  // namespace plat::detail

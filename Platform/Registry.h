@@ -4,6 +4,7 @@
 // dispatch, retrieval) never take it.
 #pragma once
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -17,6 +18,14 @@ namespace plat::detail {
 
 class ThreadQueue;
 struct Window;
+
+// What a posting thread needs to reach a window's queue. Threads that post keep the last
+// one they used, so that a stream of posts to one window skips the registry.
+struct WindowLink {
+  HWND hwnd = 0;
+  std::shared_ptr<ThreadQueue> queue;
+  std::atomic<bool> alive{true};  // cleared when the window is destroyed
+};
 
 class Registry {
  public:
@@ -41,7 +50,8 @@ class Registry {
   std::shared_ptr<ThreadQueue> FindQueue(reactor::QueueId id);
 
   // Pushes onto the queue of the window's thread; false for an unknown window.
-  bool PostToWindow(const MSG& msg);
+  static bool PostToWindow(const MSG& msg);
+  std::shared_ptr<WindowLink> LinkOf(HWND hwnd);
   std::shared_ptr<ThreadQueue> QueueOfWindow(HWND hwnd);
 
   // Runs f(window) under the lock, for a window of any thread; false when unknown.
@@ -61,7 +71,7 @@ class Registry {
   };
   struct WindowEntry {
     Window* window = nullptr;  // null between NewWindow and PublishWindow
-    std::shared_ptr<ThreadQueue> queue;
+    std::shared_ptr<WindowLink> link;
     std::string classKey;
   };
 

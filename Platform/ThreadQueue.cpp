@@ -18,7 +18,6 @@ namespace {
 constexpr std::int64_t kHarvestIntervalNs = 2'000'000;
 constexpr int kBatch = 64;
 
-thread_local ThreadQueue* tlsQueue = nullptr;
 thread_local bool tlsExiting = false;
 
 // Ends the thread's queue when the thread exits.
@@ -26,11 +25,20 @@ struct QueueOwner {
   std::shared_ptr<ThreadQueue> queue;
   ~QueueOwner() {
     tlsExiting = true;
-    tlsQueue = nullptr;
     if (queue) queue->Shutdown();
   }
 };
 thread_local QueueOwner tlsOwner;
+
+// How far the coarse clock may lag behind the precise one, with a margin.
+std::int64_t CoarseLagNs() {
+  static const std::int64_t lag = [] {
+    timespec res{};
+    clock_getres(CLOCK_MONOTONIC_COARSE, &res);
+    return static_cast<std::int64_t>(res.tv_sec) * 1'000'000'000 + res.tv_nsec + 1'000'000;
+  }();
+  return lag;
+}
 
 // epoll data: the registration serial above the descriptor, so that readiness of an old
 // registration is recognised after the descriptor was removed and reused.
@@ -70,22 +78,18 @@ ThreadQueue::~ThreadQueue() {
   if (epollFd_ >= 0) close(epollFd_);
 }
 
-ThreadQueue* ThreadQueue::Current() {
-  if (tlsQueue) return tlsQueue;
+ThreadQueue* ThreadQueue::CreateCurrent() {
   if (tlsExiting) return nullptr;
   auto queue = std::make_shared<ThreadQueue>();
   if (queue->epollFd_ < 0 || queue->wakeFd_ < 0) return nullptr;
   queue->id_ = Registry::Get().AddQueue(queue);
   tlsOwner.queue = queue;
-  tlsQueue = queue.get();
-  return tlsQueue;
-}
-
-ThreadQueue* ThreadQueue::CurrentIfAny() {
-  return tlsQueue;
+  current_ = queue.get();
+  return current_;
 }
 
 void ThreadQueue::Shutdown() {
+  current_ = nullptr;
   for (auto& [hwnd, window] : windows_) Registry::Get().RemoveWindow(*window);
   Registry::Get().RemoveQueue(id_);
   std::vector<Entry> dropped;
@@ -119,12 +123,6 @@ bool ThreadQueue::PushEntry(Entry&& entry, bool* wake) {
   return true;
 }
 
-bool ThreadQueue::Push(const MSG& msg, bool* wake) {
-  Entry entry;
-  entry.msg = msg;
-  return PushEntry(std::move(entry), wake);
-}
-
 bool ThreadQueue::PushTask(reactor::InternalTask task, bool* wake) {
   Entry entry;
   entry.kind = Kind::Task;
@@ -151,14 +149,14 @@ void ThreadQueue::PostQuit(int code) {
   }
   Entry entry;
   entry.kind = Kind::Quit;
-  entry.msg = MSG{0, WM_QUIT, wParam, 0, GetTickCount()};
+  entry.msg = MSG{0, WM_QUIT, wParam, 0, CoarseTickCount()};
   bool wake = false;
   if (PushEntry(std::move(entry), &wake)) quitQueued_ = true;
 }
 
 // ---- retrieval (owner thread) ----
 
-bool ThreadQueue::Retrieve(MSG* out, const MessageFilter& filter, bool remove, bool wait) {
+bool ThreadQueue::RetrieveSlow(MSG* out, const MessageFilter& filter, bool remove, bool wait) {
   for (;;) {
     // A waiting caller collects readiness in Block; only a peek must look for it here.
     if (TryRetrieve(out, filter, remove, !wait)) return true;
@@ -169,17 +167,26 @@ bool ThreadQueue::Retrieve(MSG* out, const MessageFilter& filter, bool remove, b
 
 bool ThreadQueue::TryRetrieve(MSG* out, const MessageFilter& filter, bool remove,
                               bool harvestWhenEmpty) {
-  bool pending = head_ < local_.size() || Refill();
-  if ((!pending && harvestWhenEmpty) || CoarseMonotonicNs() - lastHarvest_ >= kHarvestIntervalNs) {
+  const bool pending = head_ < local_.size() || Refill();
+  const std::int64_t coarse = CoarseMonotonicNs();
+  if ((!pending && harvestWhenEmpty) || coarse - lastHarvest_ >= kHarvestIntervalNs)
     Harvest(0, false);
-  }
+  bool found = false;
+  // The precise clock is read only when the coarse one says a timer may be due.
   std::int64_t now = 0;
-  if (!due_.empty()) {
+  if (!due_.empty() && coarse + CoarseLagNs() >= std::get<0>(*due_.begin())) {
     now = MonotonicNs();
-    if (TakeTimer(out, filter, remove, now, true)) return true;
+    found = TakeTimer(out, filter, remove, now, true);
   }
-  if (TakePosted(out, filter, remove)) return true;
-  return !due_.empty() && TakeTimer(out, filter, remove, now, false);
+  if (!found) found = TakePosted(out, filter, remove);
+  if (!found && now != 0) found = TakeTimer(out, filter, remove, now, false);
+  UpdateNextCheck();
+  return found;
+}
+
+void ThreadQueue::UpdateNextCheck() {
+  nextCheck_ = lastHarvest_ + kHarvestIntervalNs;
+  if (!due_.empty()) nextCheck_ = std::min(nextCheck_, std::get<0>(*due_.begin()) - CoarseLagNs());
 }
 
 bool ThreadQueue::Refill() {
@@ -217,7 +224,7 @@ bool ThreadQueue::RunTask(Entry& entry) {
     ReportDispatchException(std::current_exception());
     keep = false;
   }
-  if (keep && entry.msg.time == 0) entry.msg.time = GetTickCount();
+  if (keep && entry.msg.time == 0) entry.msg.time = CoarseTickCount();
   return keep;
 }
 
@@ -337,7 +344,7 @@ bool ThreadQueue::TakeTimer(MSG* out, const MessageFilter& filter, bool remove, 
     Timer& timer = t->second;
     if (starvedOnly && now - deadline < static_cast<std::int64_t>(timer.intervalMs) * 1'000'000)
       continue;
-    MSG m{hwnd, WM_TIMER, id, reinterpret_cast<LPARAM>(timer.proc), GetTickCount()};
+    MSG m{hwnd, WM_TIMER, id, reinterpret_cast<LPARAM>(timer.proc), CoarseTickCount()};
     if (!filter.Matches(m)) continue;
     *out = m;
     // The next one is due an interval from now: a late timer does not catch up.
@@ -353,6 +360,7 @@ void ThreadQueue::ScheduleTimer(const TimerKey& key, Timer& timer, std::int64_t 
   timer.deadline = deadline;
   timer.seq = ++timerSeq_;
   due_.insert(DueEntry{timer.deadline, timer.seq, key.first, key.second});
+  nextCheck_ = std::min(nextCheck_, deadline - CoarseLagNs());
 }
 
 std::uintptr_t ThreadQueue::SetTimer(HWND hwnd, std::uintptr_t id, UINT elapseMs, TIMERPROC proc) {
@@ -394,8 +402,7 @@ void ThreadQueue::AdoptWindow(std::unique_ptr<Window> window) {
   windows_[hwnd] = std::move(window);
 }
 
-Window* ThreadQueue::FindWindow(HWND hwnd) const {
-  if (hwnd == lastHwnd_ && hwnd != 0) return lastWindow_;
+Window* ThreadQueue::FindWindowSlow(HWND hwnd) const {
   auto it = windows_.find(hwnd);
   if (it == windows_.end()) return nullptr;
   lastHwnd_ = hwnd;

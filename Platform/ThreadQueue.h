@@ -16,6 +16,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "Platform/Clock.h"
 #include "Platform/Messages.h"
 #include "Platform/Reactor.h"
 #include "Platform/Window.h"
@@ -40,16 +41,20 @@ class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
 
   // The calling thread's queue, created on first use; nullptr while the thread exits or
   // when the kernel refuses an epoll or eventfd descriptor.
-  static ThreadQueue* Current();
+  static ThreadQueue* Current() { return current_ ? current_ : CreateCurrent(); }
   // The calling thread's queue if it already has one.
-  static ThreadQueue* CurrentIfAny();
+  static ThreadQueue* CurrentIfAny() { return current_; }
 
   reactor::QueueId Id() const { return id_; }
   bool OnOwnerThread() const { return CurrentIfAny() == this; }
 
   // Any thread. False once the owner thread has exited. *wake tells the caller to call
   // Wake() (outside any lock it holds) because the owner sleeps.
-  bool Push(const MSG& msg, bool* wake);
+  bool Push(const MSG& msg, bool* wake) {
+    return Push(msg.hwnd, msg.message, msg.wParam, msg.lParam, msg.time, wake);
+  }
+  // Fields one by one: they go straight into the queue's memory.
+  bool Push(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, DWORD time, bool* wake);
   bool PushTask(reactor::InternalTask task, bool* wake);
   // Any thread: interrupts the owner's wait.
   void Wake();
@@ -58,11 +63,19 @@ class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
   void PostQuit(int code);
   // Looks for a message matching the filter, waiting for one when asked to. False only
   // when not waiting and nothing matched.
-  bool Retrieve(MSG* out, const MessageFilter& filter, bool remove, bool wait);
+  bool Retrieve(MSG* out, const MessageFilter& filter, bool remove, bool wait) {
+    return RetrieveSlow(out, filter, remove, wait);
+  }
+  // The same without a filter: the common case, tried without a lock or the precise clock.
+  bool Retrieve(MSG* out, bool remove, bool wait) {
+    return TakeNext(out, remove) || RetrieveSlow(out, MessageFilter{}, remove, wait);
+  }
 
   // Windows of this thread.
   void AdoptWindow(std::unique_ptr<Window> window);
-  Window* FindWindow(HWND hwnd) const;
+  Window* FindWindow(HWND hwnd) const {
+    return hwnd == lastHwnd_ && hwnd != 0 ? lastWindow_ : FindWindowSlow(hwnd);
+  }
   std::unique_ptr<Window> ReleaseWindow(HWND hwnd);
   // Drops the window's queued messages and timers.
   void ForgetWindow(HWND hwnd);
@@ -85,6 +98,9 @@ class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
  private:
   enum class Kind : std::uint8_t { Message, Task, Quit };
   struct Entry {
+    Entry() = default;
+    Entry(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, DWORD time)
+        : msg{hwnd, message, wParam, lParam, time} {}
     MSG msg;
     Kind kind = Kind::Message;
     std::unique_ptr<reactor::InternalTask> task;
@@ -104,7 +120,14 @@ class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
     std::uint64_t key = 0;
   };
 
+  static ThreadQueue* CreateCurrent();
+  Window* FindWindowSlow(HWND hwnd) const;
   bool PushEntry(Entry&& entry, bool* wake);
+  // The next posted message, when nothing else (readiness, a timer) may be due.
+  bool TakeNext(MSG* out, bool remove);
+  bool RetrieveSlow(MSG* out, const MessageFilter& filter, bool remove, bool wait);
+  // Until when TakeNext may skip readiness and timers.
+  void UpdateNextCheck();
   bool TryRetrieve(MSG* out, const MessageFilter& filter, bool remove, bool harvestWhenEmpty);
   bool TakePosted(MSG* out, const MessageFilter& filter, bool remove);
   bool TakePostedFiltered(MSG* out, const MessageFilter& filter, bool remove);
@@ -128,17 +151,19 @@ class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
   int epollFd_ = -1;
   int wakeFd_ = -1;
 
-  // Shared with posting threads.
-  std::mutex mutex_;
+  // Shared with posting threads: a cache line of its own, away from the owner's state,
+  // which changes with every message.
+  alignas(64) std::mutex mutex_;
   std::vector<Entry> incoming_;
   bool sleeping_ = false;
   bool closed_ = false;
 
   // Owner thread only: entries before head_ have been taken.
-  std::vector<Entry> local_;
+  alignas(64) std::vector<Entry> local_;
   std::size_t head_ = 0;
   bool quitQueued_ = false;
-  std::int64_t lastHarvest_ = 0;
+  std::int64_t lastHarvest_ = 0;  // coarse clock
+  std::int64_t nextCheck_ = 0;    // coarse clock
 
   std::map<TimerKey, Timer> timers_;
   std::set<DueEntry> due_;
@@ -153,7 +178,31 @@ class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
   reactor::IoHandler ioHandler_ = nullptr;
   std::unordered_map<int, Registration> registrations_;
   std::uint32_t registrationSerial_ = 0;
+
+  static inline thread_local ThreadQueue* current_ = nullptr;
 };
+
+inline bool ThreadQueue::Push(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, DWORD time,
+                              bool* wake) {
+  std::lock_guard lock(mutex_);
+  if (closed_) return false;
+  incoming_.emplace_back(hwnd, message, wParam, lParam, time);
+  // Only the first poster after the owner went to sleep writes the eventfd.
+  *wake = sleeping_;
+  sleeping_ = false;
+  return true;
+}
+
+inline bool ThreadQueue::TakeNext(MSG* out, bool remove) {
+  if (head_ >= local_.size()) return false;
+  const Entry& e = local_[head_];
+  if (e.kind != Kind::Message || (e.msg.hwnd != 0 && FindWindow(e.msg.hwnd) == nullptr))
+    return false;
+  if (CoarseMonotonicNs() >= nextCheck_) return false;
+  *out = e.msg;
+  if (remove) ++head_;
+  return true;
+}
 
 // Hands an exception that escaped a window procedure (or an internal callback) to the
 // installed handler, or to stderr.

@@ -1,0 +1,213 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "Platform/MessageTestUtil.h"
+#include "Platform/Messages.h"
+
+namespace plat {
+namespace {
+
+using test::Drain;
+using test::InFreshThread;
+using test::PumpUntil;
+
+thread_local std::vector<MSG> tTimerSeen;
+
+LRESULT TimerRecordProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_TIMER) tTimerSeen.push_back(MSG{hwnd, message, wParam, lParam, 0});
+  return 0;
+}
+
+HWND NewTimerWindow() {
+  static const bool registered = [] {
+    WNDCLASSA wc;
+    wc.lpfnWndProc = TimerRecordProc;
+    wc.lpszClassName = "TimerTestWindow";
+    return RegisterClassA(&wc) != 0;
+  }();
+  EXPECT_TRUE(registered);
+  return CreateWindowExA(0, "TimerTestWindow", "", 0, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr);
+}
+
+// Timer ids in the order they first fired.
+std::vector<WPARAM> FirstFired() {
+  std::vector<WPARAM> ids;
+  for (const MSG& m : tTimerSeen)
+    if (std::find(ids.begin(), ids.end(), m.wParam) == ids.end()) ids.push_back(m.wParam);
+  return ids;
+}
+
+TEST(Timers, FireInTheOrderOfTheirDeadlines) {
+  InFreshThread([] {
+    tTimerSeen.clear();
+    HWND w = NewTimerWindow();
+    ASSERT_EQ(SetTimer(w, 3, 90, nullptr), 3u);
+    ASSERT_EQ(SetTimer(w, 1, 30, nullptr), 1u);
+    ASSERT_EQ(SetTimer(w, 2, 60, nullptr), 2u);
+    EXPECT_TRUE(PumpUntil([] { return FirstFired().size() == 3; }));
+    EXPECT_EQ(FirstFired(), (std::vector<WPARAM>{1, 2, 3}));
+    for (const MSG& m : tTimerSeen) EXPECT_EQ(m.hwnd, w);
+    DestroyWindow(w);
+  });
+}
+
+TEST(Timers, WaitingUntilTheDeadlineIsNotEarly) {
+  InFreshThread([] {
+    tTimerSeen.clear();
+    HWND w = NewTimerWindow();
+    const auto start = std::chrono::steady_clock::now();
+    SetTimer(w, 1, 50, nullptr);
+    EXPECT_TRUE(PumpUntil([] { return !tTimerSeen.empty(); }));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
+    DestroyWindow(w);
+  });
+}
+
+TEST(Timers, DueTimersDoNotPileUp) {
+  InFreshThread([] {
+    HWND w = NewTimerWindow();
+    SetTimer(w, 7, 10, nullptr);
+    std::this_thread::sleep_for(std::chrono::milliseconds(80));  // eight intervals
+    MSG msg;
+    ASSERT_TRUE(PeekMessageA(&msg, 0, 0, 0, PM_NOREMOVE));
+    EXPECT_EQ(msg.message, WM_TIMER);
+    ASSERT_TRUE(PeekMessageA(&msg, 0, 0, 0, PM_REMOVE)) << "peeking left it in place";
+    EXPECT_EQ(msg.wParam, 7u);
+    EXPECT_FALSE(PeekMessageA(&msg, 0, 0, 0, PM_REMOVE)) << "no catch-up";
+    DestroyWindow(w);
+  });
+}
+
+TEST(Timers, PostedMessagesGoFirstUnlessATimerIsOverdueByAnInterval) {
+  InFreshThread([] {
+    HWND w = NewTimerWindow();
+    SetTimer(w, 1, 500, nullptr);
+    SetTimer(w, 2, 10, nullptr);
+    std::this_thread::sleep_for(std::chrono::milliseconds(15));  // 2 due, not yet overdue
+    PostMessageA(w, WM_USER, 0, 0);
+    MSG msg;
+    ASSERT_TRUE(PeekMessageA(&msg, 0, 0, 0, PM_REMOVE));
+    EXPECT_EQ(msg.message, WM_USER);
+    ASSERT_TRUE(PeekMessageA(&msg, 0, 0, 0, PM_REMOVE));
+    EXPECT_EQ(msg.message, WM_TIMER);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));  // 2 overdue by > 10 ms
+    PostMessageA(w, WM_USER, 0, 0);
+    ASSERT_TRUE(PeekMessageA(&msg, 0, 0, 0, PM_REMOVE));
+    EXPECT_EQ(msg.message, WM_TIMER);
+    EXPECT_EQ(msg.wParam, 2u);
+    Drain();
+    DestroyWindow(w);
+  });
+}
+
+TEST(Timers, AFloodOfPostedMessagesDoesNotStarveThem) {
+  InFreshThread([] {
+    tTimerSeen.clear();
+    HWND w = NewTimerWindow();
+    SetTimer(w, 1, 10, nullptr);
+    // Every retrieval posts two more messages: the queue only grows.
+    MSG msg;
+    int retrieved = 0;
+    const auto start = std::chrono::steady_clock::now();
+    while (tTimerSeen.size() < 3 && retrieved < 2'000'000 &&
+           std::chrono::steady_clock::now() - start < std::chrono::seconds(5)) {
+      PostMessageA(w, WM_USER, 0, 0);
+      PostMessageA(w, WM_USER, 0, 0);
+      ASSERT_TRUE(PeekMessageA(&msg, 0, 0, 0, PM_REMOVE));
+      DispatchMessageA(&msg);
+      ++retrieved;
+    }
+    EXPECT_EQ(tTimerSeen.size(), 3u);
+    DestroyWindow(w);  // also drops the backlog
+    EXPECT_FALSE(PeekMessageA(&msg, 0, 0, 0, PM_REMOVE));
+  });
+}
+
+TEST(Timers, SettingAgainRestartsAndKillStops) {
+  InFreshThread([] {
+    HWND w = NewTimerWindow();
+    MSG msg;
+    SetTimer(w, 1, 200, nullptr);
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    SetTimer(w, 1, 200, nullptr);  // restarts: due 200 ms from now, not 50
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(PeekMessageA(&msg, 0, 0, 0, PM_REMOVE));
+    EXPECT_TRUE(KillTimer(w, 1));
+    EXPECT_FALSE(KillTimer(w, 1));
+
+    SetTimer(w, 2, 10, nullptr);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_TRUE(KillTimer(w, 2));  // due, not yet retrieved
+    EXPECT_FALSE(PeekMessageA(&msg, 0, 0, 0, PM_REMOVE));
+    DestroyWindow(w);
+  });
+}
+
+TEST(Timers, DestroyingTheWindowKillsItsTimers) {
+  InFreshThread([] {
+    HWND w = NewTimerWindow();
+    HWND keep = NewTimerWindow();
+    SetTimer(w, 1, 10, nullptr);
+    SetTimer(keep, 1, 10, nullptr);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    DestroyWindow(w);
+    EXPECT_FALSE(KillTimer(w, 1));
+    MSG msg;
+    ASSERT_TRUE(PeekMessageA(&msg, 0, 0, 0, PM_REMOVE));
+    EXPECT_EQ(msg.hwnd, keep);
+    EXPECT_FALSE(PeekMessageA(&msg, 0, 0, 0, PM_REMOVE));
+    EXPECT_EQ(SetTimer(w, 1, 10, nullptr), 0u) << "no timer for a window that is gone";
+    DestroyWindow(keep);
+  });
+}
+
+TEST(Timers, OnlyTheOwnerThreadSetsTimersOnAWindow) {
+  InFreshThread([] {
+    HWND w = NewTimerWindow();
+    std::uintptr_t fromOther = 1;
+    std::thread([&] { fromOther = SetTimer(w, 1, 10, nullptr); }).join();
+    EXPECT_EQ(fromOther, 0u);
+    DestroyWindow(w);
+  });
+}
+
+thread_local std::vector<std::uintptr_t> tProcCalls;
+void RecordTimerProc(HWND, UINT message, std::uintptr_t id, DWORD) {
+  if (message == WM_TIMER) tProcCalls.push_back(id);
+}
+
+TEST(Timers, ThreadTimersGetTheirOwnIdsAndCallTheirFunction) {
+  InFreshThread([] {
+    tProcCalls.clear();
+    const std::uintptr_t a = SetTimer(0, 0, 10, reinterpret_cast<void*>(&RecordTimerProc));
+    const std::uintptr_t b = SetTimer(0, 0, 10, nullptr);
+    ASSERT_NE(a, 0u);
+    ASSERT_NE(b, 0u);
+    EXPECT_NE(a, b);
+    EXPECT_EQ(SetTimer(0, a, 20, reinterpret_cast<void*>(&RecordTimerProc)), a)
+        << "an existing thread timer is replaced";
+    EXPECT_TRUE(PumpUntil([] { return !tProcCalls.empty(); }));
+    EXPECT_EQ(tProcCalls, std::vector<std::uintptr_t>{a});
+    // A posted WM_TIMER cannot make dispatch call an arbitrary address.
+    MSG forged{0, WM_TIMER, a, 0x1234, 0};
+    EXPECT_EQ(DispatchMessageA(&forged), 0);
+    EXPECT_EQ(tProcCalls.size(), 1u);
+    KillTimer(0, a);
+    KillTimer(0, b);
+  });
+}
+
+TEST(Timers, TickCountAdvancesWithTime) {
+  const DWORD before = GetTickCount();
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  const DWORD elapsed = GetTickCount() - before;
+  EXPECT_GE(elapsed, 20u);
+  EXPECT_LT(elapsed, 5000u);
+}
+
+}  // namespace
+}  // namespace plat
