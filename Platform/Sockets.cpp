@@ -1,0 +1,612 @@
+// The socket calls. Every kernel socket is non-blocking; the calls that re-enable a
+// notification (recv, accept, a send that would block) do so on every path, failures
+// included, as the asynchronous select contract requires.
+#include <netinet/in.h>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "Platform/KernelIo.h"
+#include "Platform/SocketTable.h"
+#include "Platform/WinsockErrors.h"
+
+namespace plat {
+
+namespace {
+
+using sockimpl::Mutex;
+using sockimpl::Sock;
+using sockimpl::State;
+using sockimpl::Table;
+
+constexpr int kAddrLen = static_cast<int>(sizeof(sockaddr_in));
+
+std::int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// Validates an IPv4 address argument; 0 or an error number.
+int CheckAddr(const sockaddr* name, int namelen) {
+  if (name == nullptr || namelen < kAddrLen) return WSAEFAULT;
+  if (name->sa_family != AF_INET) return WSAEAFNOSUPPORT;
+  return 0;
+}
+
+const sockaddr_in& AsIn(const sockaddr* name) {
+  return *reinterpret_cast<const sockaddr_in*>(name);
+}
+
+// A connect whose outcome the kernel reported at once is still reported through
+// FD_CONNECT, as for any non-blocking connect.
+bool IsConnectOutcome(int err) {
+  return err == EINPROGRESS || err == ECONNREFUSED || err == ENETUNREACH || err == EHOSTUNREACH ||
+         err == ETIMEDOUT;
+}
+
+// If the reactor has not yet seen a connect complete, looks now.
+void RefreshConnecting(Sock& s, SOCKET h) {
+  if (s.state != State::Connecting) return;
+  const std::uint32_t bits = sockimpl::PollNow(s.fd);
+  if ((bits & (EPOLLOUT | EPOLLERR | EPOLLHUP)) != 0) sockimpl::Evaluate(s, h, bits);
+}
+
+// Maps a send failure; EPIPE depends on whether sending was shut down locally.
+int SendError(const Sock& s, int err) {
+  if (err == EPIPE) return s.wrShut ? WSAESHUTDOWN : WSAECONNRESET;
+  if (!s.stream && err == ECONNREFUSED) return WSAECONNRESET;
+  if (!s.stream && err == EDESTADDRREQ) return WSAENOTCONN;
+  return wsaerr::FromErrno(err);
+}
+
+int DoSend(Sock& s, SOCKET h, const char* buf, int len, int flags, const sockaddr* to) {
+  if (s.stream) {
+    RefreshConnecting(s, h);
+    if (s.state != State::Connected) return wsaerr::Fail(WSAENOTCONN);
+  }
+  if (s.wrShut) return wsaerr::Fail(WSAESHUTDOWN);
+  const int kflags = (flags & (MSG_OOB | MSG_DONTROUTE)) | MSG_NOSIGNAL;
+  const ssize_t n =
+      to != nullptr ? ::sendto(s.fd, buf, static_cast<size_t>(len), kflags, to, sizeof(sockaddr_in))
+                    : ::send(s.fd, buf, static_cast<size_t>(len), kflags);
+  if (n < 0) {
+    const int err = errno;
+    if (err == EAGAIN || err == EWOULDBLOCK) {
+      s.writeBlocked = true;
+      sockimpl::SyncInterest(s, h);
+      return wsaerr::Fail(WSAEWOULDBLOCK);
+    }
+    return wsaerr::Fail(SendError(s, err));
+  }
+  if (s.stream && n < len) {
+    // The kernel took part of it: its buffer is full, so FD_WRITE must follow when
+    // space returns, or a sender that waits for it would stall.
+    s.writeBlocked = true;
+    sockimpl::SyncInterest(s, h);
+  }
+  return static_cast<int>(n);
+}
+
+// recv/recvfrom without the re-enabling step.
+int DoRecv(Sock& s, SOCKET h, char* buf, int len, int flags, sockaddr* from, int* fromlen) {
+  const int kflags = flags & (MSG_PEEK | MSG_OOB);
+  if (s.stream) {
+    RefreshConnecting(s, h);
+    if (s.state != State::Connected) return wsaerr::Fail(WSAENOTCONN);
+    if (s.rdShut) return wsaerr::Fail(WSAESHUTDOWN);
+    ssize_t n;
+    if (len == 0 && (kflags & MSG_OOB) == 0) {
+      // A zero-length read only tells whether the socket is readable.
+      const std::uint32_t bits = sockimpl::PollNow(s.fd);
+      if ((bits & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) == 0) {
+        return wsaerr::Fail(WSAEWOULDBLOCK);
+      }
+      n = 0;
+    } else {
+      n = ::recv(s.fd, buf, static_cast<size_t>(len), kflags);
+    }
+    if (n > 0) return static_cast<int>(n);
+    if (n == 0) {
+      if (len == 0) return 0;
+      if (s.hupSeen && s.closeErr != 0) return wsaerr::Fail(s.closeErr);
+      s.eofSeen = true;
+      sockimpl::PostEvent(s, h, FD_CLOSE, s.closeErr);
+      return 0;
+    }
+    const int err = errno;
+    if (err == EAGAIN || err == EWOULDBLOCK) return wsaerr::Fail(WSAEWOULDBLOCK);
+    if (err == ECONNRESET || err == ETIMEDOUT) {
+      s.eofSeen = s.hupSeen = true;
+      s.closeErr = wsaerr::FromErrno(err);
+      sockimpl::PostEvent(s, h, FD_CLOSE, s.closeErr);
+    }
+    return wsaerr::Fail(wsaerr::FromErrno(err));
+  }
+  // Datagram.
+  if (s.pendingErr != 0) {
+    const int err = s.pendingErr;
+    s.pendingErr = 0;
+    return wsaerr::Fail(err == ECONNREFUSED ? WSAECONNRESET : wsaerr::FromErrno(err));
+  }
+  if (!s.bound) return wsaerr::Fail(WSAEINVAL);
+  sockaddr_in peer{};
+  iovec iov{buf, static_cast<size_t>(len)};
+  msghdr mh{};
+  mh.msg_name = &peer;
+  mh.msg_namelen = sizeof peer;
+  mh.msg_iov = &iov;
+  mh.msg_iovlen = 1;
+  const ssize_t n = ::recvmsg(s.fd, &mh, kflags);
+  if (n < 0) {
+    const int err = errno;
+    if (err == EAGAIN || err == EWOULDBLOCK) return wsaerr::Fail(WSAEWOULDBLOCK);
+    return wsaerr::Fail(err == ECONNREFUSED ? WSAECONNRESET : wsaerr::FromErrno(err));
+  }
+  if (from != nullptr) {
+    std::memcpy(from, &peer, sizeof peer);
+    *fromlen = kAddrLen;
+  }
+  // A datagram larger than the buffer: what fits has been copied, the rest is lost.
+  if ((mh.msg_flags & MSG_TRUNC) != 0) return wsaerr::Fail(WSAEMSGSIZE);
+  return static_cast<int>(n);
+}
+
+bool DataWaiting(const Sock& s) {
+  if (s.stream) return !s.rdShut && kio::InQueue(s.fd) > 0;
+  return s.pendingErr != 0 || (sockimpl::PollNow(s.fd) & EPOLLIN) != 0;
+}
+
+// A receive, successful or not, re-enables FD_READ and FD_OOB; level conditions still
+// true are posted again at once.
+void ReenableRead(Sock& s, SOCKET h) {
+  s.reported &= static_cast<std::uint8_t>(~(FD_READ | FD_OOB));
+  if (sockimpl::Armed(s, FD_READ) && DataWaiting(s)) sockimpl::PostEvent(s, h, FD_READ, 0);
+  if (s.stream && sockimpl::Armed(s, FD_OOB) && s.state == State::Connected &&
+      (sockimpl::PollNow(s.fd) & EPOLLPRI) != 0) {
+    sockimpl::PostEvent(s, h, FD_OOB, 0);
+  }
+  sockimpl::SyncInterest(s, h);
+}
+
+int Receive(SOCKET h, char* buf, int len, int flags, sockaddr* from, int* fromlen) {
+  if (!sockimpl::CheckStarted()) return SOCKET_ERROR;
+  std::lock_guard lock(Mutex());
+  Sock* s = Table().Find(h);
+  if (s == nullptr) return wsaerr::Fail(WSAENOTSOCK);
+  int r;
+  if (len < 0 || (buf == nullptr && len > 0) ||
+      (from != nullptr && (fromlen == nullptr || *fromlen < kAddrLen))) {
+    r = wsaerr::Fail(WSAEFAULT);
+  } else {
+    r = DoRecv(*s, h, buf, len, flags, from, fromlen);
+  }
+  const int err = WSAGetLastError();
+  if (s->live) ReenableRead(*s, h);
+  WSASetLastError(err);
+  return r;
+}
+
+// Socket-level options of the original numbering, accepted beside the POSIX ones.
+constexpr int kOrigSolSocket = 0xFFFF;
+bool MapOriginalOption(int* level, int* optname) {
+  if (*level != kOrigSolSocket) return true;
+  *level = SOL_SOCKET;
+  switch (*optname) {
+    case 0x0001:
+      *optname = SO_DEBUG;
+      return true;
+    case 0x0004:
+      *optname = SO_REUSEADDR;
+      return true;
+    case 0x0008:
+      *optname = SO_KEEPALIVE;
+      return true;
+    case 0x0010:
+      *optname = SO_DONTROUTE;
+      return true;
+    case 0x0020:
+      *optname = SO_BROADCAST;
+      return true;
+    case 0x0080:
+      *optname = SO_LINGER;
+      return true;
+    case 0x0100:
+      *optname = SO_OOBINLINE;
+      return true;
+    case 0x1001:
+      *optname = SO_SNDBUF;
+      return true;
+    case 0x1002:
+      *optname = SO_RCVBUF;
+      return true;
+    case 0x1007:
+      *optname = SO_ERROR;
+      return true;
+    case 0x1008:
+      *optname = SO_TYPE;
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+SOCKET socket(int af, int type, int protocol) {
+  if (!sockimpl::CheckStarted()) return INVALID_SOCKET;
+  if (af != AF_INET) {
+    wsaerr::Fail(WSAEAFNOSUPPORT);
+    return INVALID_SOCKET;
+  }
+  if (type != SOCK_STREAM && type != SOCK_DGRAM) {
+    wsaerr::Fail(WSAESOCKTNOSUPPORT);
+    return INVALID_SOCKET;
+  }
+  const bool stream = type == SOCK_STREAM;
+  if (protocol != 0 && protocol != (stream ? IPPROTO_TCP : IPPROTO_UDP)) {
+    wsaerr::Fail(WSAEPROTONOSUPPORT);
+    return INVALID_SOCKET;
+  }
+  const int fd = ::socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, protocol);
+  if (fd < 0) {
+    wsaerr::FailErrno();
+    return INVALID_SOCKET;
+  }
+  const reactor::QueueId owner = reactor::CurrentQueue();
+  std::lock_guard lock(Mutex());
+  SOCKET h = INVALID_SOCKET;
+  Sock* s = Table().Insert(fd, &h);
+  if (s == nullptr) {
+    ::close(fd);
+    wsaerr::Fail(WSAEMFILE);
+    return INVALID_SOCKET;
+  }
+  s->stream = stream;
+  s->state = stream ? State::Unconnected : State::Datagram;
+  s->owner = owner;
+  return h;
+}
+
+int bind(SOCKET h, const sockaddr* name, int namelen) {
+  if (!sockimpl::CheckStarted()) return SOCKET_ERROR;
+  std::lock_guard lock(Mutex());
+  Sock* s = Table().Find(h);
+  if (s == nullptr) return wsaerr::Fail(WSAENOTSOCK);
+  if (const int e = CheckAddr(name, namelen); e != 0) return wsaerr::Fail(e);
+  if (s->bound) return wsaerr::Fail(WSAEINVAL);
+  if (::bind(s->fd, name, sizeof(sockaddr_in)) < 0) return wsaerr::FailErrno();
+  s->bound = true;
+  return 0;
+}
+
+int listen(SOCKET h, int backlog) {
+  if (!sockimpl::CheckStarted()) return SOCKET_ERROR;
+  std::lock_guard lock(Mutex());
+  Sock* s = Table().Find(h);
+  if (s == nullptr) return wsaerr::Fail(WSAENOTSOCK);
+  if (!s->stream) return wsaerr::Fail(WSAEOPNOTSUPP);
+  if (s->state != State::Unconnected && s->state != State::Listening) {
+    return wsaerr::Fail(WSAEISCONN);
+  }
+  if (!s->bound) return wsaerr::Fail(WSAEINVAL);
+  if (::listen(s->fd, std::clamp(backlog, 1, SOMAXCONN)) < 0) return wsaerr::FailErrno();
+  s->state = State::Listening;
+  sockimpl::SyncInterest(*s, h);
+  return 0;
+}
+
+SOCKET accept(SOCKET h, sockaddr* addr, int* addrlen) {
+  if (!sockimpl::CheckStarted()) return INVALID_SOCKET;
+  std::lock_guard lock(Mutex());
+  Sock* s = Table().Find(h);
+  if (s == nullptr) {
+    wsaerr::Fail(WSAENOTSOCK);
+    return INVALID_SOCKET;
+  }
+  int err = 0;
+  int nfd = -1;
+  sockaddr_in peer{};
+  if (s->state != State::Listening) {
+    err = WSAEINVAL;
+  } else if (addr != nullptr && (addrlen == nullptr || *addrlen < kAddrLen)) {
+    err = WSAEFAULT;
+  } else {
+    socklen_t len = sizeof peer;
+    nfd = ::accept4(s->fd, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (nfd < 0) err = wsaerr::FromErrno(errno);
+  }
+  // Re-enable FD_ACCEPT; another connection already waiting is announced at once.
+  if (s->state == State::Listening) {
+    s->reported &= static_cast<std::uint8_t>(~FD_ACCEPT);
+    if (sockimpl::Armed(*s, FD_ACCEPT) && (sockimpl::PollNow(s->fd) & EPOLLIN) != 0) {
+      sockimpl::PostEvent(*s, h, FD_ACCEPT, 0);
+    }
+    sockimpl::SyncInterest(*s, h);
+  }
+  if (err != 0) {
+    wsaerr::Fail(err);
+    return INVALID_SOCKET;
+  }
+  // Copy what the new socket inherits before Insert, which may grow the table.
+  const Sock parent = *s;
+  SOCKET nh = INVALID_SOCKET;
+  Sock* ns = Table().Insert(nfd, &nh);
+  if (ns == nullptr) {
+    ::close(nfd);
+    wsaerr::Fail(WSAEMFILE);
+    return INVALID_SOCKET;
+  }
+  ns->stream = true;
+  ns->state = State::Connected;
+  ns->bound = true;
+  ns->mask = parent.mask;
+  ns->hwnd = parent.hwnd;
+  ns->msg = parent.msg;
+  ns->nonBlocking = parent.nonBlocking;
+  ns->lingerOn = parent.lingerOn;
+  ns->lingerSecs = parent.lingerSecs;
+  ns->owner = parent.owner;
+  if (addr != nullptr) {
+    std::memcpy(addr, &peer, sizeof peer);
+    *addrlen = kAddrLen;
+  }
+  if (ns->mask != 0) {
+    ns->writeDue = true;  // an accepted socket gets its FD_WRITE
+    sockimpl::Evaluate(*ns, nh, sockimpl::PollNow(nfd));
+  }
+  return nh;
+}
+
+int connect(SOCKET h, const sockaddr* name, int namelen) {
+  if (!sockimpl::CheckStarted()) return SOCKET_ERROR;
+  std::lock_guard lock(Mutex());
+  Sock* s = Table().Find(h);
+  if (s == nullptr) return wsaerr::Fail(WSAENOTSOCK);
+  if (const int e = CheckAddr(name, namelen); e != 0) return wsaerr::Fail(e);
+  if (!s->stream) {
+    if (::connect(s->fd, name, sizeof(sockaddr_in)) < 0) return wsaerr::FailErrno();
+    s->bound = true;
+    return 0;
+  }
+  switch (s->state) {
+    case State::Listening:
+      return wsaerr::Fail(WSAEINVAL);
+    case State::Connecting:
+      return wsaerr::Fail(WSAEALREADY);
+    case State::Connected:
+      return wsaerr::Fail(WSAEISCONN);
+    default:
+      break;
+  }
+  const sockaddr_in& in = AsIn(name);
+  if (in.sin_addr.s_addr == htonl(INADDR_ANY) || in.sin_port == 0) {
+    return wsaerr::Fail(WSAEADDRNOTAVAIL);
+  }
+  const int r = ::connect(s->fd, name, sizeof(sockaddr_in));
+  const int err = r == 0 ? 0 : errno;
+  if (r != 0 && !IsConnectOutcome(err)) return wsaerr::Fail(wsaerr::FromErrno(err));
+  // The outcome, even an immediate one, arrives through the reactor as FD_CONNECT.
+  s->state = State::Connecting;
+  s->connectErr = err == EINPROGRESS ? 0 : err;
+  s->bound = true;
+  sockimpl::SyncInterest(*s, h);
+  return r == 0 ? 0 : wsaerr::Fail(WSAEWOULDBLOCK);
+}
+
+int closesocket(SOCKET h) {
+  if (!sockimpl::CheckStarted()) return SOCKET_ERROR;
+  std::lock_guard lock(Mutex());
+  Sock* s = Table().Find(h);
+  if (s == nullptr) return wsaerr::Fail(WSAENOTSOCK);
+  if (s->lingerOn && s->lingerSecs > 0 && s->nonBlocking && s->stream &&
+      s->state == State::Connected && !s->hupSeen) {
+    // Lingering without blocking: refuse while data is still on its way and time remains.
+    const std::int64_t now = NowMs();
+    if (s->lingerDeadline == 0) s->lingerDeadline = now + std::int64_t{s->lingerSecs} * 1000;
+    if (kio::OutQueue(s->fd) > 0 && now < s->lingerDeadline) {
+      return wsaerr::Fail(WSAEWOULDBLOCK);
+    }
+  }
+  sockimpl::CloseKernel(*s);
+  Table().Retire(s);
+  return 0;
+}
+
+int shutdown(SOCKET h, int how) {
+  if (!sockimpl::CheckStarted()) return SOCKET_ERROR;
+  std::lock_guard lock(Mutex());
+  Sock* s = Table().Find(h);
+  if (s == nullptr) return wsaerr::Fail(WSAENOTSOCK);
+  int khow;
+  switch (how) {
+    case SD_RECEIVE:
+      khow = SHUT_RD;
+      break;
+    case SD_SEND:
+      khow = SHUT_WR;
+      break;
+    case SD_BOTH:
+      khow = SHUT_RDWR;
+      break;
+    default:
+      return wsaerr::Fail(WSAEINVAL);
+  }
+  if (s->stream) {
+    RefreshConnecting(*s, h);
+    if (s->state != State::Connected) return wsaerr::Fail(WSAENOTCONN);
+  }
+  if (::shutdown(s->fd, khow) < 0) return wsaerr::FailErrno();
+  if (how != SD_SEND) s->rdShut = true;
+  if (how != SD_RECEIVE) s->wrShut = true;
+  sockimpl::SyncInterest(*s, h);
+  return 0;
+}
+
+int send(SOCKET h, const char* buf, int len, int flags) {
+  if (!sockimpl::CheckStarted()) return SOCKET_ERROR;
+  std::lock_guard lock(Mutex());
+  Sock* s = Table().Find(h);
+  if (s == nullptr) return wsaerr::Fail(WSAENOTSOCK);
+  if (len < 0 || (buf == nullptr && len > 0)) return wsaerr::Fail(WSAEFAULT);
+  return DoSend(*s, h, buf, len, flags, nullptr);
+}
+
+int sendto(SOCKET h, const char* buf, int len, int flags, const sockaddr* to, int tolen) {
+  if (!sockimpl::CheckStarted()) return SOCKET_ERROR;
+  std::lock_guard lock(Mutex());
+  Sock* s = Table().Find(h);
+  if (s == nullptr) return wsaerr::Fail(WSAENOTSOCK);
+  if (len < 0 || (buf == nullptr && len > 0)) return wsaerr::Fail(WSAEFAULT);
+  if (s->stream || to == nullptr) return DoSend(*s, h, buf, len, flags, nullptr);
+  if (const int e = CheckAddr(to, tolen); e != 0) return wsaerr::Fail(e);
+  const sockaddr_in& in = AsIn(to);
+  if (in.sin_addr.s_addr == htonl(INADDR_ANY) || in.sin_port == 0) {
+    return wsaerr::Fail(WSAEADDRNOTAVAIL);
+  }
+  const int r = DoSend(*s, h, buf, len, flags, to);
+  if (r >= 0) s->bound = true;  // the kernel bound it implicitly
+  return r;
+}
+
+int recv(SOCKET h, char* buf, int len, int flags) {
+  return Receive(h, buf, len, flags, nullptr, nullptr);
+}
+
+int recvfrom(SOCKET h, char* buf, int len, int flags, sockaddr* from, int* fromlen) {
+  return Receive(h, buf, len, flags, from, fromlen);
+}
+
+int ioctlsocket(SOCKET h, long cmd, u_long* argp) {
+  if (!sockimpl::CheckStarted()) return SOCKET_ERROR;
+  std::lock_guard lock(Mutex());
+  Sock* s = Table().Find(h);
+  if (s == nullptr) return wsaerr::Fail(WSAENOTSOCK);
+  if (argp == nullptr) return wsaerr::Fail(WSAEFAULT);
+  if (cmd == FIONBIO) {
+    // Blocking mode cannot come back while notifications are selected.
+    if (*argp == 0 && s->mask != 0) return wsaerr::Fail(WSAEINVAL);
+    s->nonBlocking = *argp != 0;
+    return 0;
+  }
+  if (cmd == FIONREAD) {
+    if (s->state == State::Listening || (s->stream && s->state != State::Connected)) {
+      *argp = 0;
+      return 0;
+    }
+    const int n = kio::InQueue(s->fd);
+    if (n < 0) return wsaerr::FailErrno();
+    *argp = static_cast<u_long>(n);
+    return 0;
+  }
+  return wsaerr::Fail(WSAEINVAL);
+}
+
+int setsockopt(SOCKET h, int level, int optname, const char* optval, int optlen) {
+  if (!sockimpl::CheckStarted()) return SOCKET_ERROR;
+  std::lock_guard lock(Mutex());
+  Sock* s = Table().Find(h);
+  if (s == nullptr) return wsaerr::Fail(WSAENOTSOCK);
+  if (optlen < 0 || (optval == nullptr && optlen > 0)) return wsaerr::Fail(WSAEFAULT);
+  if (!MapOriginalOption(&level, &optname)) return wsaerr::Fail(WSAENOPROTOOPT);
+  if (level == SOL_SOCKET && optname == SO_LINGER) {
+    int on;
+    int secs;
+    if (optlen >= static_cast<int>(sizeof(linger))) {
+      linger l;
+      std::memcpy(&l, optval, sizeof l);
+      on = l.l_onoff;
+      secs = l.l_linger;
+    } else if (optlen == 4) {  // two 16-bit words, as the original platform lays it out
+      std::uint16_t w[2];
+      std::memcpy(w, optval, sizeof w);
+      on = w[0];
+      secs = w[1];
+    } else {
+      return wsaerr::Fail(WSAEFAULT);
+    }
+    if (!s->stream) return wsaerr::Fail(WSAENOPROTOOPT);
+    // The kernel only ever lingers for a reset; a timed linger is kept here so that
+    // close never blocks the thread.
+    const linger k{on != 0 && secs == 0 ? 1 : 0, 0};
+    if (::setsockopt(s->fd, SOL_SOCKET, SO_LINGER, &k, sizeof k) < 0) return wsaerr::FailErrno();
+    s->lingerOn = on != 0;
+    s->lingerSecs = static_cast<std::uint16_t>(std::clamp(secs, 0, 0xFFFF));
+    s->lingerDeadline = 0;
+    return 0;
+  }
+  if (::setsockopt(s->fd, level, optname, optval, static_cast<socklen_t>(optlen)) < 0) {
+    return wsaerr::FailErrno();
+  }
+  return 0;
+}
+
+int getsockopt(SOCKET h, int level, int optname, char* optval, int* optlen) {
+  if (!sockimpl::CheckStarted()) return SOCKET_ERROR;
+  std::lock_guard lock(Mutex());
+  Sock* s = Table().Find(h);
+  if (s == nullptr) return wsaerr::Fail(WSAENOTSOCK);
+  if (optval == nullptr || optlen == nullptr || *optlen < 0) return wsaerr::Fail(WSAEFAULT);
+  if (!MapOriginalOption(&level, &optname)) return wsaerr::Fail(WSAENOPROTOOPT);
+  if (level == SOL_SOCKET && optname == SO_LINGER) {
+    if (*optlen >= static_cast<int>(sizeof(linger))) {
+      const linger l{s->lingerOn ? 1 : 0, s->lingerSecs};
+      std::memcpy(optval, &l, sizeof l);
+      *optlen = sizeof l;
+    } else if (*optlen >= 4) {
+      const std::uint16_t w[2] = {static_cast<std::uint16_t>(s->lingerOn ? 1 : 0), s->lingerSecs};
+      std::memcpy(optval, w, sizeof w);
+      *optlen = 4;
+    } else {
+      return wsaerr::Fail(WSAEFAULT);
+    }
+    return 0;
+  }
+  socklen_t len = static_cast<socklen_t>(*optlen);
+  if (::getsockopt(s->fd, level, optname, optval, &len) < 0) return wsaerr::FailErrno();
+  *optlen = static_cast<int>(len);
+  if (level == SOL_SOCKET && optname == SO_ERROR && len >= sizeof(int)) {
+    int e;
+    std::memcpy(&e, optval, sizeof e);
+    e = wsaerr::FromErrno(e);
+    std::memcpy(optval, &e, sizeof e);
+  }
+  return 0;
+}
+
+int getsockname(SOCKET h, sockaddr* name, int* namelen) {
+  if (!sockimpl::CheckStarted()) return SOCKET_ERROR;
+  std::lock_guard lock(Mutex());
+  Sock* s = Table().Find(h);
+  if (s == nullptr) return wsaerr::Fail(WSAENOTSOCK);
+  if (name == nullptr || namelen == nullptr || *namelen < kAddrLen) {
+    return wsaerr::Fail(WSAEFAULT);
+  }
+  if (!s->bound) return wsaerr::Fail(WSAEINVAL);
+  socklen_t len = sizeof(sockaddr_in);
+  if (::getsockname(s->fd, name, &len) < 0) return wsaerr::FailErrno();
+  *namelen = static_cast<int>(len);
+  return 0;
+}
+
+int getpeername(SOCKET h, sockaddr* name, int* namelen) {
+  if (!sockimpl::CheckStarted()) return SOCKET_ERROR;
+  std::lock_guard lock(Mutex());
+  Sock* s = Table().Find(h);
+  if (s == nullptr) return wsaerr::Fail(WSAENOTSOCK);
+  if (name == nullptr || namelen == nullptr || *namelen < kAddrLen) {
+    return wsaerr::Fail(WSAEFAULT);
+  }
+  if (s->stream) RefreshConnecting(*s, h);
+  socklen_t len = sizeof(sockaddr_in);
+  if (::getpeername(s->fd, name, &len) < 0) return wsaerr::FailErrno();
+  *namelen = static_cast<int>(len);
+  return 0;
+}
+
+}  // namespace plat

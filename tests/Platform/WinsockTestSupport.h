@@ -1,0 +1,243 @@
+// Shared helpers of the socket-layer tests: a window that records what it receives,
+// bounded message pumps, and plain kernel sockets as peers over 127.0.0.1.
+#pragma once
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "Platform/Messages.h"
+#include "Platform/Winsock.h"
+
+namespace wstest {
+
+inline constexpr plat::UINT kSelectMsg = plat::WM_USER + 1;
+inline constexpr plat::UINT kByNameMsg = plat::WM_USER + 2;
+inline constexpr plat::UINT kByAddrMsg = plat::WM_USER + 3;
+inline constexpr long kAllEvents = plat::FD_READ | plat::FD_WRITE | plat::FD_OOB | plat::FD_ACCEPT |
+                                   plat::FD_CONNECT | plat::FD_CLOSE;
+
+struct Note {
+  plat::UINT msg;
+  plat::WPARAM wParam;
+  plat::LPARAM lParam;
+};
+
+inline std::vector<Note>& Log() {
+  thread_local std::vector<Note> log;
+  return log;
+}
+
+inline plat::LRESULT RecordingProc(plat::HWND h, plat::UINT m, plat::WPARAM w, plat::LPARAM l) {
+  if (m >= plat::WM_USER) {
+    Log().push_back({m, w, l});
+    return 0;
+  }
+  return plat::DefWindowProcA(h, m, w, l);
+}
+
+// A hidden window of its own class that records every user message.
+class RecordingWindow {
+ public:
+  RecordingWindow() {
+    plat::WNDCLASSA wc;
+    if (!plat::GetClassInfoA(nullptr, kClass, &wc)) {
+      wc = plat::WNDCLASSA{};
+      wc.lpfnWndProc = &RecordingProc;
+      wc.lpszClassName = kClass;
+      plat::RegisterClassA(&wc);
+    }
+    hwnd_ = plat::CreateWindowExA(0, kClass, "", plat::WS_POPUP, 0, 0, 0, 0, 0, nullptr, nullptr,
+                                  nullptr);
+  }
+  ~RecordingWindow() { Destroy(); }
+  RecordingWindow(const RecordingWindow&) = delete;
+  RecordingWindow& operator=(const RecordingWindow&) = delete;
+
+  plat::HWND Handle() const { return hwnd_; }
+  void Destroy() {
+    if (hwnd_ != 0) plat::DestroyWindow(hwnd_);
+    hwnd_ = 0;
+  }
+
+ private:
+  static constexpr const char* kClass = "WinsockTestWindow";
+  plat::HWND hwnd_ = 0;
+};
+
+inline void PumpOnce() {
+  plat::MSG m;
+  for (int i = 0; i < 10000 && plat::PeekMessageA(&m, 0, 0, 0, plat::PM_REMOVE); ++i) {
+    plat::DispatchMessageA(&m);
+  }
+}
+
+// Pumps until pred() holds or the time runs out; returns pred().
+template <class Pred>
+bool PumpUntil(Pred pred, int ms = 2000) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  for (;;) {
+    PumpOnce();
+    if (pred()) return true;
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+// Waits until a message of that number is queued, without dispatching anything.
+inline bool WaitQueued(plat::UINT msg, int ms = 2000) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  plat::MSG m;
+  while (!plat::PeekMessageA(&m, 0, msg, msg, plat::PM_NOREMOVE)) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+// Pumps for a fixed time, so that anything still due has its chance to arrive.
+inline void PumpFor(int ms) {
+  PumpUntil([] { return false; }, ms);
+}
+
+// The socket events recorded for s, as (event, error), in arrival order.
+inline std::vector<std::pair<int, int>> EventsOf(plat::SOCKET s) {
+  std::vector<std::pair<int, int>> out;
+  for (const Note& n : Log()) {
+    if (n.msg == kSelectMsg && n.wParam == s) {
+      out.emplace_back(plat::LOWORD(n.lParam), plat::HIWORD(n.lParam));
+    }
+  }
+  return out;
+}
+
+inline int CountOf(plat::SOCKET s, long ev) {
+  int c = 0;
+  for (const auto& [e, err] : EventsOf(s)) c += e == ev ? 1 : 0;
+  return c;
+}
+
+inline bool Has(plat::SOCKET s, long ev) {
+  return CountOf(s, ev) > 0;
+}
+
+inline sockaddr_in Loopback(std::uint16_t port) {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return a;
+}
+
+inline const sockaddr* Sa(const sockaddr_in& a) {
+  return reinterpret_cast<const sockaddr*>(&a);
+}
+
+// A kernel socket listening on 127.0.0.1 (blocking, for use as a test peer).
+inline int RawListener(std::uint16_t* port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a = Loopback(0);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  ::listen(fd, 16);
+  socklen_t len = sizeof a;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  *port = ntohs(a.sin_port);
+  return fd;
+}
+
+// Accepts on a raw listener, waiting at most 2 s; -1 on time-out.
+inline int RawAccept(int listener) {
+  pollfd p{listener, POLLIN, 0};
+  if (::poll(&p, 1, 2000) <= 0) return -1;
+  return ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+}
+
+inline int RawConnect(std::uint16_t port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a = Loopback(port);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Closes with a reset instead of a FIN.
+inline void RawAbort(int fd) {
+  linger l{1, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+  ::close(fd);
+}
+
+// A port on 127.0.0.1 where nothing listens (bound, never listening, then released).
+inline std::uint16_t DeadPort() {
+  std::uint16_t port = 0;
+  const int fd = RawListener(&port);
+  ::close(fd);
+  return port;
+}
+
+// Reads what a raw peer has received, waiting up to ms for the first byte.
+inline std::string RawRead(int fd, int ms = 2000) {
+  pollfd p{fd, POLLIN, 0};
+  if (::poll(&p, 1, ms) <= 0) return {};
+  char buf[65536];
+  const ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+  return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+}
+
+// Start-up for the test, clean-up after it, and a recording window.
+class WinsockTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    plat::WSADATA data;
+    ASSERT_EQ(plat::WSAStartup(0x0101, &data), 0);
+    Log().clear();
+    ASSERT_NE(window_.Handle(), 0u);
+  }
+  void TearDown() override {
+    plat::WSACleanup();
+    PumpOnce();
+    Log().clear();
+  }
+
+  plat::HWND Wnd() const { return window_.Handle(); }
+
+  // An asynchronous socket of ours, selected with every event.
+  plat::SOCKET NewSelected(int type = SOCK_STREAM, long mask = kAllEvents) {
+    const plat::SOCKET s = plat::socket(AF_INET, type, 0);
+    EXPECT_NE(s, plat::INVALID_SOCKET);
+    EXPECT_EQ(plat::WSAAsyncSelect(s, Wnd(), kSelectMsg, mask), 0);
+    return s;
+  }
+
+  // Connects one of our sockets to a raw peer; returns our socket, the peer in *peer.
+  plat::SOCKET ConnectedPair(int* peer, long mask = kAllEvents) {
+    std::uint16_t port = 0;
+    const int listener = RawListener(&port);
+    const plat::SOCKET s = NewSelected(SOCK_STREAM, mask);
+    const sockaddr_in a = Loopback(port);
+    const int r = plat::connect(s, Sa(a), sizeof a);
+    EXPECT_TRUE(r == 0 || plat::WSAGetLastError() == plat::WSAEWOULDBLOCK);
+    *peer = RawAccept(listener);
+    ::close(listener);
+    EXPECT_GE(*peer, 0);
+    if (mask & plat::FD_CONNECT) {
+      EXPECT_TRUE(PumpUntil([&] { return Has(s, plat::FD_CONNECT); }));
+    }
+    return s;
+  }
+
+  RecordingWindow window_;
+};
+
+}  // namespace wstest

@@ -1,0 +1,382 @@
+// Notifications of stream sockets against the kernel over loopback.
+#include <fcntl.h>
+
+#include <atomic>
+#include <csignal>
+#include <string>
+
+#include "Platform/SocketTable.h"
+#include "WinsockTestSupport.h"
+
+namespace wstest {
+namespace {
+
+using plat::FD_ACCEPT;
+using plat::FD_CLOSE;
+using plat::FD_CONNECT;
+using plat::FD_OOB;
+using plat::FD_READ;
+using plat::FD_WRITE;
+using Events = std::vector<std::pair<int, int>>;
+
+class SelectTest : public WinsockTest {};
+
+TEST_F(SelectTest, ConnectPostsConnectThenWriteAndNothingElse) {
+  int peer = -1;
+  const plat::SOCKET s = ConnectedPair(&peer);
+  PumpFor(50);
+  EXPECT_EQ(EventsOf(s), (Events{{FD_CONNECT, 0}, {FD_WRITE, 0}}));
+  ::close(peer);
+}
+
+TEST_F(SelectTest, RefusedConnectPostsOnlyConnectWithTheError) {
+  const plat::SOCKET s = NewSelected();
+  const sockaddr_in a = Loopback(DeadPort());
+  const int r = plat::connect(s, Sa(a), sizeof a);
+  ASSERT_EQ(r, plat::SOCKET_ERROR);
+  EXPECT_EQ(plat::WSAGetLastError(), plat::WSAEWOULDBLOCK);
+  ASSERT_TRUE(PumpUntil([&] { return Has(s, FD_CONNECT); }));
+  PumpFor(50);
+  EXPECT_EQ(EventsOf(s), (Events{{FD_CONNECT, plat::WSAECONNREFUSED}}));
+}
+
+TEST_F(SelectTest, ConnectOutcomeIsNeverPostedFromInsideConnect) {
+  std::uint16_t port = 0;
+  const int listener = RawListener(&port);
+  const plat::SOCKET s = NewSelected();
+  const sockaddr_in a = Loopback(port);
+  plat::connect(s, Sa(a), sizeof a);
+  // Nothing reaches the window before the loop runs; the first message is FD_CONNECT.
+  EXPECT_TRUE(Log().empty());
+  ASSERT_TRUE(PumpUntil([&] { return !EventsOf(s).empty(); }));
+  EXPECT_EQ(EventsOf(s).front().first, FD_CONNECT);
+  ::close(listener);
+}
+
+TEST_F(SelectTest, SecondPendingConnectionWaitsForAcceptAndAcceptedSocketInherits) {
+  const plat::SOCKET ls = plat::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a = Loopback(0);
+  ASSERT_EQ(plat::bind(ls, Sa(a), sizeof a), 0);
+  ASSERT_EQ(plat::listen(ls, 5), 0);
+  ASSERT_EQ(plat::WSAAsyncSelect(ls, Wnd(), kSelectMsg, FD_ACCEPT | FD_READ | FD_WRITE | FD_CLOSE),
+            0);
+  int len = sizeof a;
+  ASSERT_EQ(plat::getsockname(ls, reinterpret_cast<sockaddr*>(&a), &len), 0);
+  const std::uint16_t port = ntohs(a.sin_port);
+
+  const int c1 = RawConnect(port);
+  const int c2 = RawConnect(port);
+  ASSERT_TRUE(PumpUntil([&] { return Has(ls, FD_ACCEPT); }));
+  PumpFor(50);
+  EXPECT_EQ(CountOf(ls, FD_ACCEPT), 1) << "no second FD_ACCEPT before accept";
+
+  sockaddr_in peer{};
+  int plen = sizeof peer;
+  const plat::SOCKET a1 = plat::accept(ls, reinterpret_cast<sockaddr*>(&peer), &plen);
+  ASSERT_NE(a1, plat::INVALID_SOCKET);
+  EXPECT_EQ(plen, static_cast<int>(sizeof(sockaddr_in)));
+  EXPECT_EQ(peer.sin_addr.s_addr, htonl(INADDR_LOOPBACK));
+  // The second connection is still waiting: announced again at once.
+  ASSERT_TRUE(PumpUntil([&] { return CountOf(ls, FD_ACCEPT) == 2; }));
+  // The accepted socket inherits window, message and mask: it gets its FD_WRITE ...
+  ASSERT_TRUE(PumpUntil([&] { return Has(a1, FD_WRITE); }));
+  // ... and FD_READ, which is in the inherited mask.
+  ASSERT_EQ(::send(c1, "x", 1, 0), 1);
+  ASSERT_TRUE(PumpUntil([&] { return Has(a1, FD_READ); }));
+  EXPECT_FALSE(Has(a1, FD_CONNECT));
+
+  const plat::SOCKET a2 = plat::accept(ls, nullptr, nullptr);
+  ASSERT_NE(a2, plat::INVALID_SOCKET);
+  EXPECT_NE(a1, a2);
+  PumpFor(30);
+  EXPECT_EQ(CountOf(ls, FD_ACCEPT), 2);
+  // With the backlog empty, accept fails with would-block and re-arms.
+  EXPECT_EQ(plat::accept(ls, nullptr, nullptr), plat::INVALID_SOCKET);
+  EXPECT_EQ(plat::WSAGetLastError(), plat::WSAEWOULDBLOCK);
+  const int c3 = RawConnect(port);
+  ASSERT_TRUE(PumpUntil([&] { return CountOf(ls, FD_ACCEPT) == 3; }));
+  ::close(c1);
+  ::close(c2);
+  ::close(c3);
+}
+
+TEST_F(SelectTest, TwoSendsWithoutRecvGiveOneRead) {
+  int peer = -1;
+  const plat::SOCKET s = ConnectedPair(&peer);
+  ASSERT_EQ(::send(peer, "abc", 3, 0), 3);
+  ASSERT_TRUE(PumpUntil([&] { return Has(s, FD_READ); }));
+  ASSERT_EQ(::send(peer, "def", 3, 0), 3);
+  PumpFor(50);
+  EXPECT_EQ(CountOf(s, FD_READ), 1);
+  char buf[16];
+  EXPECT_EQ(plat::recv(s, buf, sizeof buf, 0), 6);
+  PumpFor(30);
+  EXPECT_EQ(CountOf(s, FD_READ), 1) << "nothing left: re-armed, not re-posted";
+  ASSERT_EQ(::send(peer, "g", 1, 0), 1);
+  ASSERT_TRUE(PumpUntil([&] { return CountOf(s, FD_READ) == 2; }));
+  ::close(peer);
+}
+
+TEST_F(SelectTest, PartialOrFailingRecvRepostsButIoctlDoesNot) {
+  int peer = -1;
+  const plat::SOCKET s = ConnectedPair(&peer);
+  ASSERT_EQ(::send(peer, "0123456789", 10, 0), 10);
+  ASSERT_TRUE(PumpUntil([&] { return Has(s, FD_READ); }));
+
+  plat::u_long waiting = 0;
+  ASSERT_EQ(plat::ioctlsocket(s, plat::FIONREAD, &waiting), 0);
+  EXPECT_EQ(waiting, 10u);
+  PumpFor(30);
+  EXPECT_EQ(CountOf(s, FD_READ), 1) << "FIONREAD re-enables nothing";
+
+  char buf[4];
+  EXPECT_EQ(plat::recv(s, buf, 4, 0), 4);
+  ASSERT_TRUE(PumpUntil([&] { return CountOf(s, FD_READ) == 2; })) << "data left: posted again";
+
+  EXPECT_EQ(plat::recv(s, buf, 4, MSG_PEEK), 4);
+  ASSERT_TRUE(PumpUntil([&] { return CountOf(s, FD_READ) == 3; })) << "a peek re-enables too";
+
+  EXPECT_EQ(plat::recv(s, nullptr, 4, 0), plat::SOCKET_ERROR);
+  EXPECT_EQ(plat::WSAGetLastError(), plat::WSAEFAULT);
+  ASSERT_TRUE(PumpUntil([&] { return CountOf(s, FD_READ) == 4; })) << "a failing recv too";
+
+  char rest[16];
+  EXPECT_EQ(plat::recv(s, rest, sizeof rest, 0), 6);
+  // A handler that reads again finds nothing: would-block, and no new FD_READ.
+  EXPECT_EQ(plat::recv(s, rest, sizeof rest, 0), plat::SOCKET_ERROR);
+  EXPECT_EQ(plat::WSAGetLastError(), plat::WSAEWOULDBLOCK);
+  PumpFor(30);
+  EXPECT_EQ(CountOf(s, FD_READ), 4);
+  ::close(peer);
+}
+
+TEST_F(SelectTest, WriteComesOnlyAfterWouldBlockAndThePeerDraining) {
+  int peer = -1;
+  const plat::SOCKET s = ConnectedPair(&peer);
+  ASSERT_TRUE(PumpUntil([&] { return Has(s, FD_WRITE); }));
+  // Successful sends never post FD_WRITE.
+  ASSERT_EQ(plat::send(s, "hello", 5, 0), 5);
+  PumpFor(30);
+  EXPECT_EQ(CountOf(s, FD_WRITE), 1);
+
+  std::string chunk(65536, 'x');
+  int sent = 0;
+  bool blocked = false;
+  for (int i = 0; i < 1000 && !blocked; ++i) {
+    const int n = plat::send(s, chunk.data(), static_cast<int>(chunk.size()), 0);
+    if (n == plat::SOCKET_ERROR) {
+      ASSERT_EQ(plat::WSAGetLastError(), plat::WSAEWOULDBLOCK);
+      blocked = true;
+    } else {
+      sent += n;
+    }
+  }
+  ASSERT_TRUE(blocked);
+  PumpFor(50);
+  EXPECT_EQ(CountOf(s, FD_WRITE), 1) << "no FD_WRITE while the peer reads nothing";
+
+  // The peer drains until it has everything or its time is up.
+  std::atomic<bool> stop{false};
+  std::thread drain([peer, total = sent + 5, &stop] {
+    char buf[65536];
+    int got = 0;
+    while (got < total && !stop) {
+      pollfd p{peer, POLLIN, 0};
+      if (::poll(&p, 1, 50) <= 0) continue;
+      const ssize_t n = ::recv(peer, buf, sizeof buf, 0);
+      if (n <= 0) break;
+      got += static_cast<int>(n);
+    }
+  });
+  const bool wrote = PumpUntil([&] { return CountOf(s, FD_WRITE) == 2; });
+  stop = true;
+  drain.join();
+  EXPECT_TRUE(wrote);
+  PumpFor(30);
+  EXPECT_EQ(CountOf(s, FD_WRITE), 2);
+  ::close(peer);
+}
+
+TEST_F(SelectTest, GracefulCloseWithUnreadDataReadsBeforeCloseAndKeepsTheData) {
+  int peer = -1;
+  const plat::SOCKET s = ConnectedPair(&peer);
+  ASSERT_EQ(::send(peer, "0123456789", 10, 0), 10);
+  ::shutdown(peer, SHUT_WR);
+  ASSERT_TRUE(PumpUntil([&] { return Has(s, FD_CLOSE); }));
+  Events ev = EventsOf(s);
+  ASSERT_GE(ev.size(), 4u);
+  EXPECT_EQ(ev[2], (std::pair<int, int>{FD_READ, 0}));
+  EXPECT_EQ(ev[3], (std::pair<int, int>{FD_CLOSE, 0}));
+
+  char buf[4];
+  EXPECT_EQ(plat::recv(s, buf, 4, 0), 4);
+  EXPECT_EQ(std::string(buf, 4), "0123");
+  EXPECT_EQ(plat::recv(s, buf, 4, 0), 4);
+  EXPECT_EQ(plat::recv(s, buf, 4, 0), 2);
+  EXPECT_EQ(std::string(buf, 2), "89");
+  EXPECT_EQ(plat::recv(s, buf, 4, 0), 0);
+  PumpFor(50);
+  EXPECT_EQ(CountOf(s, FD_CLOSE), 1);
+  ::close(peer);
+}
+
+TEST_F(SelectTest, PeerShutdownOfSendingGivesCloseButLocalShutdownGivesNothing) {
+  int peer = -1;
+  const plat::SOCKET s = ConnectedPair(&peer);
+  ASSERT_EQ(plat::shutdown(s, plat::SD_BOTH), 0);
+  PumpFor(50);
+  EXPECT_FALSE(Has(s, FD_CLOSE));
+  EXPECT_FALSE(Has(s, FD_READ));
+  ::close(peer);
+
+  int peer2 = -1;
+  const plat::SOCKET s2 = ConnectedPair(&peer2);
+  ::shutdown(peer2, SHUT_WR);
+  ASSERT_TRUE(PumpUntil([&] { return Has(s2, FD_CLOSE); }));
+  EXPECT_EQ(EventsOf(s2).back(), (std::pair<int, int>{FD_CLOSE, 0}));
+  ::close(peer2);
+}
+
+TEST_F(SelectTest, ResetGivesCloseWithAnErrorAndSendingThenDoesNotKillTheProcess) {
+  int peer = -1;
+  const plat::SOCKET s = ConnectedPair(&peer);
+  RawAbort(peer);
+  ASSERT_TRUE(PumpUntil([&] { return Has(s, FD_CLOSE); }));
+  const int err = EventsOf(s).back().second;
+  EXPECT_TRUE(err == plat::WSAECONNRESET || err == plat::WSAECONNABORTED) << err;
+
+  // No SIGPIPE: every send fails with an error instead.
+  int failures = 0;
+  for (int i = 0; i < 5; ++i) {
+    if (plat::send(s, "data", 4, 0) == plat::SOCKET_ERROR) {
+      ++failures;
+      const int e = plat::WSAGetLastError();
+      EXPECT_TRUE(e == plat::WSAECONNRESET || e == plat::WSAECONNABORTED) << e;
+    }
+  }
+  EXPECT_GT(failures, 0);
+  PumpFor(30);
+  EXPECT_EQ(CountOf(s, FD_CLOSE), 1);
+}
+
+TEST_F(SelectTest, ReselectRepostsCurrentConditionsAndMaskZeroStopsPosting) {
+  int peer = -1;
+  const plat::SOCKET s = ConnectedPair(&peer);
+  ASSERT_EQ(::send(peer, "abc", 3, 0), 3);
+  ASSERT_TRUE(PumpUntil([&] { return Has(s, FD_READ); }));
+  Log().clear();
+
+  ASSERT_EQ(plat::WSAAsyncSelect(s, Wnd(), kSelectMsg, kAllEvents), 0);
+  PumpFor(30);
+  // Unread data and a writable socket; the connect is not announced again.
+  EXPECT_EQ(EventsOf(s), (Events{{FD_READ, 0}, {FD_WRITE, 0}}));
+
+  Log().clear();
+  ASSERT_EQ(plat::WSAAsyncSelect(s, Wnd(), 0, 0), 0);
+  char buf[8];
+  EXPECT_EQ(plat::recv(s, buf, sizeof buf, 0), 3);
+  ASSERT_EQ(::send(peer, "more", 4, 0), 4);
+  ::close(peer);
+  PumpFor(50);
+  EXPECT_TRUE(Log().empty());
+
+  // Selecting again announces what is true now: data, then the close.
+  ASSERT_EQ(plat::WSAAsyncSelect(s, Wnd(), kSelectMsg, FD_READ | FD_CLOSE), 0);
+  PumpFor(30);
+  EXPECT_EQ(EventsOf(s), (Events{{FD_READ, 0}, {FD_CLOSE, 0}}));
+}
+
+TEST_F(SelectTest, SeveralDueEventsArriveInThePlatformOrder) {
+  // The peer sends data, out-of-band data and its FIN before we select.
+  int peer = -1;
+  const plat::SOCKET s = ConnectedPair(&peer, 0);
+  ASSERT_EQ(::send(peer, "data", 4, 0), 4);
+  ASSERT_EQ(::send(peer, "!", 1, MSG_OOB), 1);
+  ::shutdown(peer, SHUT_WR);
+  PumpFor(30);
+  EXPECT_TRUE(Log().empty());
+  ASSERT_EQ(plat::WSAAsyncSelect(s, Wnd(), kSelectMsg, kAllEvents), 0);
+  PumpFor(30);
+  EXPECT_EQ(EventsOf(s), (Events{{FD_OOB, 0}, {FD_READ, 0}, {FD_WRITE, 0}, {FD_CLOSE, 0}}));
+  char c = 0;
+  EXPECT_EQ(plat::recv(s, &c, 1, MSG_OOB), 1);
+  EXPECT_EQ(c, '!');
+  ::close(peer);
+}
+
+TEST_F(SelectTest, AfterLocalCloseQueuedMessagesSurviveAndNoCloseComes) {
+  int peer = -1;
+  const plat::SOCKET s = ConnectedPair(&peer);
+  PumpFor(20);
+  Log().clear();
+  ASSERT_EQ(::send(peer, "abc", 3, 0), 3);
+  // The reactor queues the FD_READ; it stays undispatched while the socket closes.
+  ASSERT_TRUE(WaitQueued(kSelectMsg));
+  ASSERT_EQ(plat::closesocket(s), 0);
+  ::close(peer);
+  PumpFor(50);
+  EXPECT_EQ(CountOf(s, FD_READ), 1);
+  EXPECT_FALSE(Has(s, FD_CLOSE));
+  // The handle is dead now.
+  char buf[4];
+  EXPECT_EQ(plat::recv(s, buf, sizeof buf, 0), plat::SOCKET_ERROR);
+  EXPECT_EQ(plat::WSAGetLastError(), plat::WSAENOTSOCK);
+}
+
+TEST_F(SelectTest, ANewSocketOnAReusedDescriptorGetsNoStaleEvents) {
+  int peer = -1;
+  const plat::SOCKET s1 = ConnectedPair(&peer);
+  PumpFor(20);
+  Log().clear();
+  ASSERT_EQ(::send(peer, "abc", 3, 0), 3);
+  ::shutdown(peer, SHUT_WR);
+  // Readiness is pending in the kernel, not yet harvested; close and reuse at once.
+  ASSERT_EQ(plat::closesocket(s1), 0);
+  const plat::SOCKET s2 = plat::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_NE(s2, plat::INVALID_SOCKET);
+  EXPECT_NE(s1, s2) << "a handle is never reused as it was";
+  ASSERT_EQ(plat::WSAAsyncSelect(s2, Wnd(), kSelectMsg, kAllEvents), 0);
+  PumpFor(50);
+  EXPECT_TRUE(EventsOf(s1).empty());
+  EXPECT_TRUE(EventsOf(s2).empty());
+  ::close(peer);
+}
+
+TEST_F(SelectTest, WakeUpsStayBoundedWhileAnEventIsOutstandingAndAfterEof) {
+  int peer = -1;
+  const plat::SOCKET s = ConnectedPair(&peer);
+  ASSERT_EQ(::send(peer, "abc", 3, 0), 3);
+  ASSERT_TRUE(PumpUntil([&] { return Has(s, FD_READ); }));
+  std::uint64_t before = plat::sockimpl::IoHandlerCalls();
+  PumpFor(100);  // FD_READ outstanding, data unread
+  EXPECT_LE(plat::sockimpl::IoHandlerCalls() - before, 3u);
+
+  ::shutdown(peer, SHUT_WR);
+  ASSERT_TRUE(PumpUntil([&] { return Has(s, FD_CLOSE); }));
+  before = plat::sockimpl::IoHandlerCalls();
+  PumpFor(100);  // end-of-file seen, data still unread
+  EXPECT_LE(plat::sockimpl::IoHandlerCalls() - before, 3u);
+
+  ::close(peer);  // the connection is gone altogether
+  PumpFor(30);
+  before = plat::sockimpl::IoHandlerCalls();
+  PumpFor(100);
+  EXPECT_LE(plat::sockimpl::IoHandlerCalls() - before, 3u);
+}
+
+TEST_F(SelectTest, DestroyedWindowStopsNotifications) {
+  RecordingWindow other;
+  int peer = -1;
+  const plat::SOCKET s = ConnectedPair(&peer);
+  ASSERT_EQ(plat::WSAAsyncSelect(s, other.Handle(), kSelectMsg, FD_READ | FD_CLOSE), 0);
+  other.Destroy();
+  ASSERT_EQ(::send(peer, "abc", 3, 0), 3);
+  ::close(peer);
+  const std::uint64_t before = plat::sockimpl::IoHandlerCalls();
+  PumpFor(100);
+  EXPECT_LE(plat::sockimpl::IoHandlerCalls() - before, 3u);
+  EXPECT_EQ(plat::closesocket(s), 0);
+}
+
+}  // namespace
+}  // namespace wstest
