@@ -1,0 +1,247 @@
+// Addr, Port and Proto, the queries on an open socket, and the asynchronous look-ups.
+#include <arpa/inet.h>
+
+#include <cstring>
+
+#include "Host/StringList.h"
+#include "Host/SysUtils.h"
+#include "WSocket/CustomWSocket.h"
+#include "WSocket/HostResolve.h"
+#include "WSocket/WinsockStartup.h"
+
+namespace {
+
+// Protocol and service names were limited by fixed buffers; longer ones are refused
+// rather than cut.
+constexpr std::size_t MaxNameLength = 31;
+constexpr std::size_t MaxReverseTextLength = 255;
+
+bool IsDigitChar(char c) {
+  return c >= '0' && c <= '9';
+}
+
+// Leading blanks skipped, then decimal digits up to the first other character; no digit
+// gives 0. Wraps silently like the 32-bit arithmetic it stands for.
+std::int32_t ParseLeadingNumber(const std::string& s) {
+  std::size_t i = 0;
+  while (i < s.size() && s[i] == ' ') ++i;
+  std::uint32_t n = 0;
+  for (; i < s.size() && IsDigitChar(s[i]); ++i)
+    n = n * 10u + static_cast<std::uint32_t>(s[i] - '0');
+  return static_cast<std::int32_t>(n);
+}
+
+}  // namespace
+
+void TCustomWSocket::SetAddr(const std::string& Value) {
+  if (FAddrAssigned && Value == FAddrStr) return;
+  FAddrStr = Trim(Value);
+  if (FAddrStr.empty()) {
+    FAddrAssigned = false;
+    return;
+  }
+  if (FState == wsClosed) {
+    FAddrResolved = false;
+    FAddrAssigned = true;
+    return;
+  }
+  RaiseException("Cannot change Addr if not closed");
+}
+
+void TCustomWSocket::SetPort(const std::string& Value) {
+  if (FPortAssigned && Value == FPortStr) return;
+  FPortStr = Value;
+  if (FState != wsClosed) {
+    RaiseException("Cannot change Port if not closed");
+    return;
+  }
+  const std::string v = Trim(Value);
+  if (v.empty()) {
+    FPortAssigned = false;
+    return;
+  }
+  FPortAssigned = true;
+  if (IsDigitChar(v[0])) {
+    FSockAddr.sin_port = htons(static_cast<std::uint16_t>(ParseLeadingNumber(v)));
+    FPortNum = ntohs(FSockAddr.sin_port);
+    return;
+  }
+  if (v.size() > MaxNameLength || FProtoStr.size() > MaxNameLength) {
+    FPortAssigned = false;
+    FLastError = plat::WSAENAMETOOLONG;
+    RaiseException(v.size() > MaxNameLength ? "SetPort: service name too long"
+                                            : "SetPort: protocol name too long");
+    return;
+  }
+  EnsureWinsockStarted();
+  const servent* se =
+      plat::getservbyname(v.c_str(), FProtoStr.empty() ? nullptr : FProtoStr.c_str());
+  if (se == nullptr) {
+    FPortAssigned = false;
+    SocketError("SetPort: Cannot convert port '" + v + "'");
+    return;
+  }
+  FSockAddr.sin_port = static_cast<std::uint16_t>(se->s_port);
+  FPortNum = ntohs(FSockAddr.sin_port);
+}
+
+void TCustomWSocket::SetProto(const std::string& Value) {
+  if (FProtoAssigned && Value == FProtoStr) return;
+  FProtoStr = Value;
+  if (FState != wsClosed) {
+    RaiseException("Cannot change Proto if not closed");
+    return;
+  }
+  const std::string v = Trim(Value);
+  if (v.empty()) {
+    FProtoAssigned = false;
+    return;
+  }
+  if (v == "not found") return;
+  FProtoAssigned = true;
+  if (IsDigitChar(v[0])) {
+    FProtoNum = ParseLeadingNumber(v);
+  } else {
+    if (v.size() > MaxNameLength) {
+      FProtoAssigned = false;
+      FLastError = plat::WSAENAMETOOLONG;
+      RaiseException("SetProto: protocol name too long");
+      return;
+    }
+    EnsureWinsockStarted();
+    const protoent* pe = plat::getprotobyname(v.c_str());
+    if (pe == nullptr) {
+      FProtoAssigned = false;
+      SocketError("SetProto: Cannot convert protocol '" + v + "'");
+      return;
+    }
+    FProtoNum = pe->p_proto;
+  }
+  FSocketType = FProtoNum == IPPROTO_UDP ? SOCK_DGRAM : SOCK_STREAM;
+}
+
+std::string TCustomWSocket::GetXPort() {
+  if (FState != wsBound && FState != wsConnected && FState != wsListening) return "error";
+  sockaddr_in local{};
+  int len = sizeof local;
+  if (plat::getsockname(FSocketHandle, reinterpret_cast<sockaddr*>(&local), &len) != 0)
+    return "error";
+  return IntToStr(ntohs(local.sin_port));
+}
+
+std::string TCustomWSocket::GetPeerAddr() {
+  if (FState != wsConnected) return "error";
+  sockaddr_in peer{};
+  int len = sizeof peer;
+  if (plat::getpeername(FSocketHandle, reinterpret_cast<sockaddr*>(&peer), &len) != 0) {
+    SocketError("GetPeerName");
+    return "error";
+  }
+  return plat::inet_ntoa(peer.sin_addr);
+}
+
+std::int32_t TCustomWSocket::GetPeerName(sockaddr_in& Name, std::int32_t NameLen) {
+  if (FState != wsConnected) return -1;
+  int len = NameLen;
+  return plat::getpeername(FSocketHandle, reinterpret_cast<sockaddr*>(&Name), &len);
+}
+
+std::int32_t TCustomWSocket::GetSockName(sockaddr_in& Name, std::int32_t& NameLen) {
+  int len = NameLen;
+  const int r = plat::getsockname(FSocketHandle, reinterpret_cast<sockaddr*>(&Name), &len);
+  NameLen = len;
+  return r;
+}
+
+void TCustomWSocket::DnsLookup(const std::string& HostName) {
+  StartLookup(HostName, false);
+}
+
+void TCustomWSocket::ReverseDnsLookup(const std::string& HostAddr) {
+  StartLookup(HostAddr, true);
+}
+
+// Text is a copy: callers may pass DnsResult itself, which is cleared below.
+void TCustomWSocket::StartLookup(std::string Text, bool Reverse) {
+  TAliveGuard guard(this);
+  if (Text.empty() || (Reverse && Text.size() > MaxReverseTextLength)) {
+    if (Text.empty()) {
+      RaiseException("DNS lookup: invalid host name.");
+    } else {
+      FLastError = plat::WSAENAMETOOLONG;
+      RaiseException("DNS lookup: address text too long.");
+    }
+    if (guard.Gone()) return;
+    TriggerDNSLookupDone(plat::WSAEINVAL);
+    return;
+  }
+  if (FLookupHandle != 0) {
+    // Replaced silently: the socket layer never writes the buffer of a cancelled look-up.
+    plat::WSACancelAsyncRequest(FLookupHandle);
+    FLookupHandle = 0;
+  }
+  FDnsResult.clear();
+  FDnsResultList->Clear();
+  const std::uint32_t addr = plat::inet_addr(Text.c_str());
+  if (!Reverse && addr != INADDR_NONE) {
+    in_addr a{};
+    a.s_addr = addr;
+    FDnsResult = plat::inet_ntoa(a);
+    FHostEntryBuffer.reset();
+    TriggerDNSLookupDone(0);
+    return;
+  }
+  if (!FHostEntryBuffer) FHostEntryBuffer = std::make_unique<char[]>(HostEntryBufferSize);
+  if (Reverse) {
+    FLookupHandle = plat::WSAAsyncGetHostByAddr(
+        FWindowHandle, WM_SOCKET_HOSTBYADDR, reinterpret_cast<const char*>(&addr), sizeof addr,
+        PF_INET, FHostEntryBuffer.get(), HostEntryBufferSize);
+  } else {
+    FLookupHandle = plat::WSAAsyncGetHostByName(FWindowHandle, WM_SOCKET_HOSTBYNAME, Text.c_str(),
+                                                FHostEntryBuffer.get(), HostEntryBufferSize);
+  }
+  if (FLookupHandle == 0) {
+    FHostEntryBuffer.reset();
+    const int err = plat::WSAGetLastError();
+    RaiseExceptionFmt("%s: can't start DNS lookup, error #%d", {Text, err});
+  }
+}
+
+void TCustomWSocket::CancelDnsLookup() {
+  if (FLookupHandle == 0) return;
+  const int r = plat::WSACancelAsyncRequest(FLookupHandle);
+  FLookupHandle = 0;
+  // Cancelled or already delivered: either way the socket layer writes it no more.
+  FHostEntryBuffer.reset();
+  if (r != 0) {
+    SocketError("WSACancelAsyncRequest");
+    return;
+  }
+  if (!Destroying()) TriggerDNSLookupDone(plat::WSAEINTR);
+}
+
+void TCustomWSocket::WMAsyncGetHostByName(TMessage& MsgRec) {
+  if (FLookupHandle == 0 || MsgRec.WParam != FLookupHandle) return;
+  FLookupHandle = 0;
+  const std::uint16_t err = plat::HIWORD(MsgRec.LParam);
+  if (err == 0 && FHostEntryBuffer) {
+    FillAddressList(*reinterpret_cast<const hostent*>(FHostEntryBuffer.get()), *FDnsResultList);
+    if (FDnsResultList->Count() > 0) FDnsResult = FDnsResultList->Strings(0);
+  }
+  FHostEntryBuffer.reset();
+  TriggerDNSLookupDone(err);
+}
+
+void TCustomWSocket::WMAsyncGetHostByAddr(TMessage& MsgRec) {
+  if (FLookupHandle == 0 || MsgRec.WParam != FLookupHandle) return;
+  FLookupHandle = 0;
+  const std::uint16_t err = plat::HIWORD(MsgRec.LParam);
+  if (err == 0 && FHostEntryBuffer) {
+    const auto* entry = reinterpret_cast<const hostent*>(FHostEntryBuffer.get());
+    FDnsResult = entry->h_name != nullptr ? entry->h_name : "";
+    FDnsResultList->Clear();
+    FDnsResultList->Add(FDnsResult);
+  }
+  FHostEntryBuffer.reset();
+  TriggerDNSLookupDone(err);
+}

@@ -1,0 +1,181 @@
+#include "WSocket/CustomWSocket.h"
+
+#include <sys/socket.h>
+
+#include "Host/StringList.h"
+#include "Host/SysUtils.h"
+#include "WSockbuf/Buffer.h"
+#include "WSocket/ErrorDesc.h"
+#include "WSocket/SocketWindow.h"
+#include "WSocket/WinsockStartup.h"
+#include "Wait/Wait.h"
+
+TCustomWSocket::TCustomWSocket(TComponent* AOwner) : TComponent(AOwner) {
+  FWindowHandle = CreateSocketWindow(this);
+  FChunkSize = 1514;
+  FDnsResultList = std::make_unique<TStringList>();
+  // Runs this class's defaults: a descendant's override cannot run before its own part
+  // of the object exists.
+  AssignDefaultValue();
+  WinsockSocketCreated();
+  try {
+    EnsureWinsockStarted();
+  } catch (...) {
+    WinsockSocketDestroyed();
+    if (FWindowHandle != 0) {
+      plat::SetWindowLongA(FWindowHandle, 0, 0);
+      DestroySocketWindow(FWindowHandle);
+    }
+    throw;
+  }
+}
+
+TCustomWSocket::~TCustomWSocket() {
+  SetDestroying();
+  try {
+    CancelDnsLookup();
+  } catch (...) {
+  }
+  WinsockSocketDestroyed();
+  FSendQueue.clear();
+  FDnsResultList.reset();
+  if (FWindowHandle != 0) {
+    // Messages still queued for the window then fall to the default procedure.
+    plat::SetWindowLongA(FWindowHandle, 0, 0);
+    DestroySocketWindow(FWindowHandle);
+    FWindowHandle = 0;
+  }
+  for (TAliveGuard* g = FAliveGuards; g != nullptr; g = g->FNext) g->FGone = true;
+  FAliveGuards = nullptr;
+}
+
+void TCustomWSocket::AssignDefaultValue() {
+  FSockAddr = sockaddr_in{};
+  FSockAddr.sin_family = AF_INET;
+  FAddrFamily = AF_INET;
+  FPortAssigned = false;
+  FAddrAssigned = false;
+  FAddrResolved = false;
+  FProtoAssigned = true;
+  FProtoNum = IPPROTO_TCP;
+  FProtoStr = "tcp";
+  FSocketType = SOCK_STREAM;
+  FLingerOnOff = wsLingerOn;
+  FLingerTimeout = 0;
+  FSocketHandle = plat::INVALID_SOCKET;
+  FState = wsClosed;
+  FAwaitedState = wsInvalidState;
+  FAllSent = true;
+  FLineMode = false;
+  FLineLength = 0;
+  FPaused = false;
+  FReadCount = 0;
+  FCloseNotified = false;
+  FFlushTimeout = 60;
+}
+
+void TCustomWSocket::Notification(TComponent* AComponent, TOperation Operation) {
+  TComponent::Notification(AComponent, Operation);
+  if (Operation == opRemove && FWaitCtrl != nullptr &&
+      AComponent == static_cast<TComponent*>(FWaitCtrl))
+    FWaitCtrl = nullptr;
+}
+
+void TCustomWSocket::SetWaitCtrl(TWait* Value) {
+  if (Value == FWaitCtrl) return;
+  if (FWaitCtrl != nullptr) RemoveFreeNotification(FWaitCtrl);
+  FWaitCtrl = Value;
+  // So that the reference is cleared when the control goes, whoever owns it.
+  if (Value != nullptr) FreeNotification(Value);
+}
+
+void TCustomWSocket::WndProc(TMessage& MsgRec) {
+  switch (MsgRec.Msg) {
+    case WM_SOCKET_HOSTBYNAME:
+      WMAsyncGetHostByName(MsgRec);
+      break;
+    case WM_SOCKET_HOSTBYADDR:
+      WMAsyncGetHostByAddr(MsgRec);
+      break;
+    default:
+      MsgRec.Result = plat::DefWindowProcA(FWindowHandle, MsgRec.Msg, MsgRec.WParam, MsgRec.LParam);
+      break;
+  }
+}
+
+void TCustomWSocket::ChangeState(TSocketState NewState) {
+  const TSocketState oldState = FState;
+  FState = NewState;
+  TAliveGuard guard(this);
+  TriggerChangeState(oldState, NewState);
+  if (guard.Gone()) return;
+  if (!FMultiThreaded && FWaitCtrl != nullptr &&
+      (NewState == FAwaitedState || (FAwaitedState == wsConnected && NewState == wsClosed)))
+    FWaitCtrl->Stop();
+}
+
+bool TCustomWSocket::TriggerDataAvailable(std::uint16_t Error) {
+  if (!OnDataAvailable) return false;
+  OnDataAvailable(this, Error);
+  return true;
+}
+
+void TCustomWSocket::TriggerSessionAvailable(std::uint16_t Error) {
+  if (OnSessionAvailable) OnSessionAvailable(this, Error);
+}
+
+void TCustomWSocket::TriggerSessionConnected(std::uint16_t Error) {
+  if (OnSessionConnected) OnSessionConnected(this, Error);
+}
+
+void TCustomWSocket::TriggerSessionClosed(std::uint16_t Error) {
+  if (OnSessionClosed) OnSessionClosed(this, Error);
+}
+
+void TCustomWSocket::TriggerDataSent(std::uint16_t Error) {
+  if (OnDataSent) OnDataSent(this, Error);
+}
+
+void TCustomWSocket::TriggerChangeState(TSocketState OldState, TSocketState NewState) {
+  if (OnChangeState) OnChangeState(this, OldState, NewState);
+}
+
+void TCustomWSocket::TriggerDNSLookupDone(std::uint16_t Error) {
+  if (OnDnsLookupDone) OnDnsLookupDone(this, Error);
+}
+
+void TCustomWSocket::TriggerError() {
+  if (OnError) OnError(this);
+}
+
+void TCustomWSocket::SocketError(const std::string& Sockfunc) {
+  const int code = plat::WSAGetLastError();
+  const std::string line =
+      "Error " + IntToStr(code) + " in function " + Sockfunc + "\r\n" + WSocketErrorDesc(code);
+  if (code == plat::WSAECONNRESET || code == plat::WSAENOTCONN) {
+    if (FSocketHandle != plat::INVALID_SOCKET) plat::closesocket(FSocketHandle);
+    FSocketHandle = plat::INVALID_SOCKET;
+    TAliveGuard guard(this);
+    ChangeState(wsClosed);
+    if (guard.Gone()) return;
+  }
+  FLastError = code;
+  RaiseException(line);
+}
+
+void TCustomWSocket::RaiseException(const std::string& Msg) {
+  if (OnError) {
+    TriggerError();
+    return;
+  }
+  throw ESocketException(Msg);
+}
+
+void TCustomWSocket::RaiseExceptionFmt(const std::string& Fmt,
+                                       std::initializer_list<TFmtArg> Args) {
+  if (OnError) {
+    TriggerError();
+    return;
+  }
+  throw ESocketException(Fmt, Args);
+}

@@ -1,0 +1,235 @@
+// The asynchronous socket component: one socket of the platform's socket layer, driven by
+// notifications that arrive as messages at a hidden window of its own.
+//
+// A component belongs to the thread that created it; every event runs on that thread from
+// message dispatch, one at a time. Handlers may call back into the component, close it,
+// start a new session or destroy it (delete): code that fires an event re-checks, before
+// it touches the component again, that the component still exists and still runs the
+// session the event belonged to.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <list>
+#include <memory>
+#include <string>
+
+#include "Host/Component.h"
+#include "Host/Controls.h"  // TMessage
+#include "Platform/Messages.h"
+#include "Platform/Winsock.h"
+#include "WSocket/SocketException.h"
+
+class TBuffer;
+class TStringList;
+class TWait;
+
+enum TSocketState : std::uint8_t {
+  wsInvalidState,  // also: no state is awaited
+  wsOpened,
+  wsBound,
+  wsConnecting,
+  wsConnected,
+  wsAccepting,  // never entered by this component
+  wsListening,
+  wsClosed
+};
+enum TSocketSendFlags : std::uint8_t { wsSendNormal, wsSendUrgent };
+enum TSocketLingerOnOff : std::uint8_t { wsLingerOff, wsLingerOn, wsLingerNoSet };
+
+// Messages of the hidden window.
+inline constexpr plat::UINT WM_SOCKET_SELECT = plat::WM_USER + 1;
+inline constexpr plat::UINT WM_SOCKET_HOSTBYNAME = plat::WM_USER + 2;
+inline constexpr plat::UINT WM_SOCKET_HOSTBYADDR = plat::WM_USER + 3;
+
+// Error: the socket layer's error code, 0 for success.
+using TDataAvailable = std::function<void(TObject* Sender, std::uint16_t Error)>;
+using TDataSent = std::function<void(TObject* Sender, std::uint16_t Error)>;
+using TSessionClosed = std::function<void(TObject* Sender, std::uint16_t Error)>;
+using TSessionAvailable = std::function<void(TObject* Sender, std::uint16_t Error)>;
+using TSessionConnected = std::function<void(TObject* Sender, std::uint16_t Error)>;
+using TDnsLookupDone = std::function<void(TObject* Sender, std::uint16_t Error)>;
+using TChangeState =
+    std::function<void(TObject* Sender, TSocketState OldState, TSocketState NewState)>;
+
+class TCustomWSocket : public TComponent {
+ public:
+  // Creates the hidden window and starts the socket layer when no other socket has; the
+  // start-up's ESocketException leaves the constructor (nothing is left behind).
+  explicit TCustomWSocket(TComponent* AOwner);
+  // Cancels a pending look-up and releases the socket layer when this was the last socket.
+  // Safe from inside any of the component's own event handlers.
+  ~TCustomWSocket() override;
+  std::string ClassName() const override { return "TCustomWSocket"; }
+
+  // Message pumps for a socket used in a thread of its own: MessageLoop until the quit
+  // message, ProcessMessages until the calling thread's queue is empty. Both dispatch
+  // every message of the thread, not only the socket's.
+  static void MessageLoop();
+  static void ProcessMessages();
+
+  // Properties; Addr, Port and Proto change only while closed.
+  const std::string& Addr() const { return FAddrStr; }
+  void SetAddr(const std::string& Value);
+  const std::string& Port() const { return FPortStr; }
+  void SetPort(const std::string& Value);
+  const std::string& Proto() const { return FProtoStr; }
+  void SetProto(const std::string& Value);
+  const std::string& DnsResult() const { return FDnsResult; }
+  // Owned by the component.
+  TStringList* DnsResultList() const { return FDnsResultList.get(); }
+  TSocketState State() const { return FState; }
+  std::int32_t ReadCount() const { return FReadCount; }
+  std::int32_t LastError() const { return FLastError; }
+  bool MultiThreaded() const { return FMultiThreaded; }
+  void SetMultiThreaded(bool Value) { FMultiThreaded = Value; }
+  // Not owned; cleared when the wait control is destroyed.
+  TWait* WaitCtrl() const { return FWaitCtrl; }
+  void SetWaitCtrl(TWait* Value);
+  std::int32_t FlushTimeout() const { return FFlushTimeout; }
+  void SetFlushTimeout(std::int32_t Value) { FFlushTimeout = Value; }
+  TSocketLingerOnOff LingerOnOff() const { return FLingerOnOff; }
+  void SetLingerOnOff(TSocketLingerOnOff Value) { FLingerOnOff = Value; }
+  std::int32_t LingerTimeout() const { return FLingerTimeout; }
+  void SetLingerTimeout(std::int32_t Value) { FLingerTimeout = Value; }
+
+  TSessionAvailable OnSessionAvailable;
+  TSessionConnected OnSessionConnected;
+  TSessionClosed OnSessionClosed;
+  TChangeState OnChangeState;
+  TDataAvailable OnDataAvailable;
+  TDataSent OnDataSent;
+  TNotifyEvent OnLineTooLong;
+  TDnsLookupDone OnDnsLookupDone;
+  // When assigned, every error of the component fires it (the code is in LastError) and
+  // the failing operation returns instead of raising ESocketException.
+  TNotifyEvent OnError;
+
+  // The virtual operations, declared in slot order.
+ protected:
+  virtual void WndProc(TMessage& MsgRec);
+  virtual void AssignDefaultValue();
+  virtual void RaiseExceptionFmt(const std::string& Fmt, std::initializer_list<TFmtArg> Args);
+  virtual void RaiseException(const std::string& Msg);
+  // Answers whether a handler was assigned (and has been called).
+  virtual bool TriggerDataAvailable(std::uint16_t Error);
+  virtual void TriggerSessionAvailable(std::uint16_t Error);
+  virtual void TriggerSessionConnected(std::uint16_t Error);
+  virtual void TriggerSessionClosed(std::uint16_t Error);
+  virtual void TriggerDataSent(std::uint16_t Error);
+  virtual void TriggerChangeState(TSocketState OldState, TSocketState NewState);
+  virtual void TriggerDNSLookupDone(std::uint16_t Error);
+  virtual void TriggerError();
+
+ public:
+  // Name to addresses (DnsResult, DnsResultList); ends in OnDnsLookupDone. A dotted
+  // address completes before the call returns.
+  virtual void DnsLookup(const std::string& HostName);
+  // Dotted address to name; ends in OnDnsLookupDone.
+  virtual void ReverseDnsLookup(const std::string& HostAddr);
+  // Fires OnDnsLookupDone(10004) when a look-up was pending.
+  virtual void CancelDnsLookup();
+  // The peer's dotted address while connected, else "error".
+  virtual std::string GetPeerAddr();
+  // getpeername while connected, else -1; NameLen is not updated.
+  virtual std::int32_t GetPeerName(sockaddr_in& Name, std::int32_t NameLen);
+  // The local port while bound, connected or listening, else "error".
+  virtual std::string GetXPort();
+  virtual std::int32_t GetSockName(sockaddr_in& Name, std::int32_t& NameLen);
+
+ protected:
+  // Marks itself when the component is destroyed, so that code which fired an event can
+  // tell, before touching the component again, whether it still exists and still runs
+  // the session (socket handle) the guard was bound to. Guards live on the stack and
+  // nest strictly.
+  class TAliveGuard {
+   public:
+    explicit TAliveGuard(TCustomWSocket* Socket)
+        : FSocket(Socket), FNext(Socket->FAliveGuards), FHandle(Socket->FSocketHandle) {
+      Socket->FAliveGuards = this;
+    }
+    ~TAliveGuard() {
+      if (!FGone) FSocket->FAliveGuards = FNext;
+    }
+    TAliveGuard(const TAliveGuard&) = delete;
+    TAliveGuard& operator=(const TAliveGuard&) = delete;
+
+    bool Gone() const { return FGone; }
+    // Gone, or the socket handle is no longer the one bound.
+    bool SessionEnded() const { return FGone || FSocket->FSocketHandle != FHandle; }
+    // Binds to the socket handle the component holds now.
+    void Bind() { FHandle = FSocket->FSocketHandle; }
+
+   private:
+    friend class TCustomWSocket;
+    TCustomWSocket* FSocket;
+    TAliveGuard* FNext;
+    plat::SOCKET FHandle;
+    bool FGone = false;
+  };
+
+  void Notification(TComponent* AComponent, TOperation Operation) override;
+
+  // The one way State changes (fires OnChangeState, even for the state already held).
+  void ChangeState(TSocketState NewState);
+  // Reports the socket layer's last error for the named function; 10054 and 10057 also
+  // close the socket first.
+  void SocketError(const std::string& Sockfunc);
+
+  void WMAsyncGetHostByName(TMessage& MsgRec);
+  void WMAsyncGetHostByAddr(TMessage& MsgRec);
+
+  plat::SOCKET FSocketHandle = plat::INVALID_SOCKET;
+  bool FPortAssigned = false;
+  bool FAddrAssigned = false;
+  bool FAddrResolved = false;
+  bool FProtoAssigned = false;
+  std::string FProtoStr;
+  std::string FAddrStr;
+  std::string FPortStr;
+  std::int32_t FPortNum = 0;
+  std::int32_t FLocalPortNum = 0;
+  std::int32_t FProtoNum = 0;
+  std::int32_t FSocketType = 0;
+  std::string FDnsResult;
+  std::unique_ptr<TStringList> FDnsResultList;
+  std::int32_t FAddrFamily = 0;
+  plat::SOCKET FAcceptedHandle = plat::INVALID_SOCKET;
+  TSocketState FState = wsInvalidState;
+  std::int32_t FFlushTimeout = 0;
+  // Oldest chunk first; empty until the first Send of the component.
+  std::list<std::unique_ptr<TBuffer>> FSendQueue;
+  std::int32_t FChunkSize = 0;
+  std::int32_t FSendFlagsValue = 0;
+  bool FMultiThreaded = false;
+  TWait* FWaitCtrl = nullptr;
+  TSocketState FAwaitedState = wsInvalidState;
+  std::int32_t FLastError = 0;
+  bool FPaused = false;
+  TSocketLingerOnOff FLingerOnOff = wsLingerOn;
+  std::int32_t FLingerTimeout = 0;
+  bool FAllSent = false;
+  std::string FLineBuffer;
+  std::int32_t FLineLength = 0;
+  bool FLineMode = false;
+  std::int32_t FReadCount = 0;
+  bool FCloseNotified = false;
+  plat::HWND FWindowHandle = 0;
+  // Where the socket layer writes a look-up's host entry; allocated while a look-up is
+  // pending only, so idle components do not carry it.
+  static constexpr int HostEntryBufferSize = 1025;
+  std::unique_ptr<char[]> FHostEntryBuffer;
+  plat::HANDLE FLookupHandle = 0;
+  sockaddr_in FSockAddr{};
+
+ private:
+  friend plat::LRESULT SocketWindowProc(plat::HWND, plat::UINT, plat::WPARAM, plat::LPARAM);
+
+  // Starts an asynchronous look-up after the checks common to both directions.
+  void StartLookup(std::string Text, bool Reverse);
+
+  TAliveGuard* FAliveGuards = nullptr;
+};

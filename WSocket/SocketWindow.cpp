@@ -1,0 +1,82 @@
+#include "WSocket/SocketWindow.h"
+
+#include <mutex>
+
+#include "WSocket/CustomWSocket.h"
+
+namespace {
+
+// Stands for the package module's instance handle.
+char ModuleInstance;
+
+constexpr char SocketWindowClassName[] = "XSocketWindowClass";
+
+std::mutex& ClassLock() {
+  static auto* m = new std::mutex;  // used until the process ends
+  return *m;
+}
+
+bool EnsureWindowClass() {
+  std::lock_guard lock(ClassLock());
+  plat::WNDCLASSA existing{};
+  if (plat::GetClassInfoA(&ModuleInstance, SocketWindowClassName, &existing)) return true;
+  plat::WNDCLASSA wc{};
+  wc.style = 0;
+  wc.lpfnWndProc = &SocketWindowProc;
+  wc.cbClsExtra = 0;
+  wc.cbWndExtra = sizeof(void*);  // the component reference at index 0
+  wc.hInstance = &ModuleInstance;
+  wc.lpszClassName = SocketWindowClassName;
+  return plat::RegisterClassA(&wc) != 0;
+}
+
+}  // namespace
+
+plat::LRESULT SocketWindowProc(plat::HWND Handle, plat::UINT Msg, plat::WPARAM WParam,
+                               plat::LPARAM LParam) {
+  // The window holds a TObject reference (or 0 once its component is gone): anything
+  // that is not a socket component gets default processing.
+  auto* obj = reinterpret_cast<TObject*>(plat::GetWindowLongA(Handle, 0));
+  auto* socket = dynamic_cast<TCustomWSocket*>(obj);
+  if (socket == nullptr) return plat::DefWindowProcA(Handle, Msg, WParam, LParam);
+  TMessage rec{Msg, WParam, LParam, 0};
+  // The component may be destroyed by its own handler: only the local record is read
+  // afterwards.
+  socket->WndProc(rec);
+  return rec.Result;
+}
+
+plat::HWND CreateSocketWindow(TCustomWSocket* Obj) {
+  if (!EnsureWindowClass()) return 0;
+  const plat::HWND handle =
+      plat::CreateWindowExA(plat::WS_EX_TOOLWINDOW, SocketWindowClassName, "", plat::WS_POPUP, 0, 0,
+                            0, 0, 0, nullptr, &ModuleInstance, nullptr);
+  if (handle != 0 && Obj != nullptr)
+    plat::SetWindowLongA(handle, 0, reinterpret_cast<plat::LONG_PTR>(static_cast<TObject*>(Obj)));
+  return handle;
+}
+
+void DestroySocketWindow(plat::HWND Handle) {
+  plat::DestroyWindow(Handle);
+}
+
+void TCustomWSocket::MessageLoop() {
+  plat::MSG msg{};
+  while (plat::GetMessageA(&msg, 0, 0, 0) > 0) {
+    plat::TranslateMessage(&msg);
+    plat::DispatchMessageA(&msg);
+  }
+}
+
+void TCustomWSocket::ProcessMessages() {
+  plat::MSG msg{};
+  while (plat::PeekMessageA(&msg, 0, 0, 0, plat::PM_REMOVE)) {
+    if (msg.message == plat::WM_QUIT) {
+      // Left for the thread's own loop, which must end too.
+      plat::PostQuitMessage(static_cast<int>(msg.wParam));
+      return;
+    }
+    plat::TranslateMessage(&msg);
+    plat::DispatchMessageA(&msg);
+  }
+}

@@ -1,0 +1,80 @@
+#include "WSocket/WinsockStartup.h"
+
+#include <mutex>
+
+#include "WSocket/SocketException.h"
+
+namespace {
+
+// Guards the three values below.
+std::mutex& StartupLock() {
+  static auto* m = new std::mutex;  // used until the process ends
+  return *m;
+}
+
+std::int32_t gSocketCount = 0;
+bool gWinsockStarted = false;
+plat::WSADATA gWinsockData{};
+
+// Starts the socket layer; the caller holds the lock.
+void StartLocked() {
+  if (gWinsockStarted) return;
+  const int err = plat::WSAStartup(0x0101, &gWinsockData);
+  if (err != 0) throw ESocketException("%s: WSAStartup error #%d", {"wsock32.dll", err});
+  gWinsockStarted = true;
+}
+
+// The unit's end: the socket layer is cleaned up if something (WinsockInfo, a resolver
+// function) left it started. Not while components leaked past the end of the program still
+// hold sockets: closing those would need per-thread state that is already gone.
+struct TUnitEnd {
+  TUnitEnd() = default;
+  TUnitEnd(const TUnitEnd&) = delete;
+  TUnitEnd& operator=(const TUnitEnd&) = delete;
+  ~TUnitEnd() {
+    std::lock_guard lock(StartupLock());
+    if (gWinsockStarted && gSocketCount <= 0) {
+      plat::WSACleanup();
+      gWinsockStarted = false;
+    }
+  }
+};
+const TUnitEnd UnitEnd;
+
+}  // namespace
+
+void EnsureWinsockStarted() {
+  std::lock_guard lock(StartupLock());
+  StartLocked();
+}
+
+plat::WSADATA WinsockInfo() {
+  std::lock_guard lock(StartupLock());
+  StartLocked();
+  return gWinsockData;
+}
+
+void WinsockSocketCreated() {
+  std::lock_guard lock(StartupLock());
+  ++gSocketCount;
+}
+
+void WinsockSocketDestroyed() {
+  std::lock_guard lock(StartupLock());
+  --gSocketCount;
+  if (gWinsockStarted && gSocketCount <= 0) {
+    plat::WSACleanup();
+    gWinsockStarted = false;
+    gSocketCount = 0;
+  }
+}
+
+std::int32_t SocketCount() {
+  std::lock_guard lock(StartupLock());
+  return gSocketCount;
+}
+
+bool WinsockStarted() {
+  std::lock_guard lock(StartupLock());
+  return gWinsockStarted;
+}

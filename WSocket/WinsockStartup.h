@@ -1,0 +1,27 @@
+// Start-up and clean-up of the socket layer for the whole unit, counted by live sockets.
+#pragma once
+
+#include <cstdint>
+
+#include "Platform/Winsock.h"
+
+namespace WSocket {
+// The unit's banner. Kept in a namespace of its own: other units export a banner of the
+// same name.
+inline constexpr char CopyRight[] = " TWSocket V2.50: asynchronous TCP/UDP socket component ";
+}  // namespace WSocket
+
+// Starts the socket layer (version 1.1) unless it is started already. Raises
+// ESocketException "wsock32.dll: WSAStartup error #n" when it cannot be started.
+void EnsureWinsockStarted();
+
+// A copy of the start-up record, starting the socket layer first when needed.
+plat::WSADATA WinsockInfo();
+
+// Bookkeeping of live socket components. The count and the started flag are guarded, so
+// sockets may be created and destroyed on several threads.
+void WinsockSocketCreated();
+// The last socket gone cleans the socket layer up.
+void WinsockSocketDestroyed();
+std::int32_t SocketCount();
+bool WinsockStarted();

@@ -1,0 +1,91 @@
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+
+#include "Host/StringList.h"
+#include "WSocket/WSocket.h"
+
+namespace {
+
+std::string Dotted(in_addr a) {
+  char buf[INET_ADDRSTRLEN] = {};
+  inet_ntop(AF_INET, &a, buf, sizeof buf);
+  return buf;
+}
+
+TEST(HostResolveTest, DottedAddressesAreTrimmedAndConvertedDirectly) {
+  EXPECT_EQ(Dotted(WSocketResolveHost("  10.1.2.3  ")), "10.1.2.3");
+  EXPECT_EQ(WSocketResolveHost("255.255.255.255").s_addr, 0xFFFFFFFFu);
+  EXPECT_EQ(WSocketResolveHost(" 255.255.255.255\t").s_addr, 0xFFFFFFFFu);
+  EXPECT_EQ(Dotted(WSocketResolveHost("localhost")), "127.0.0.1");
+}
+
+TEST(HostResolveTest, UnknownNameQuotesTheTextAsGiven) {
+  try {
+    WSocketResolveHost("  no-such-host.invalid ");
+    FAIL() << "no exception";
+  } catch (const ESocketException& e) {
+    EXPECT_EQ(e.Message(), "SetAddr: Cannot convert host address '  no-such-host.invalid '");
+  }
+  // Too long for any resolver: refused, not cut to something that might resolve.
+  const std::string overlong = "localhost" + std::string(300, ' ') + "x";
+  EXPECT_THROW(WSocketResolveHost(overlong), ESocketException);
+  EXPECT_EQ(WSocketGetHostByName(std::string(257, 'a')), nullptr);
+  EXPECT_EQ(plat::WSAGetLastError(), plat::WSAENAMETOOLONG);
+}
+
+TEST(HostResolveTest, HostEntriesByNameAndByAddress) {
+  const hostent* byName = WSocketGetHostByName("localhost");
+  ASSERT_NE(byName, nullptr);
+  ASSERT_NE(byName->h_addr_list[0], nullptr);
+  in_addr first{};
+  std::memcpy(&first, byName->h_addr_list[0], sizeof first);
+  EXPECT_EQ(Dotted(first), "127.0.0.1");
+
+  const hostent* byAddr = WSocketGetHostByAddr("127.0.0.1");
+  ASSERT_NE(byAddr, nullptr);
+  EXPECT_STREQ(byAddr->h_name, "localhost");
+
+  EXPECT_EQ(WSocketGetHostByName("no-such-host.invalid"), nullptr);
+  EXPECT_NE(plat::WSAGetLastError(), 0);
+}
+
+TEST(HostResolveTest, LocalNameAndAddresses) {
+  char expected[256] = {};
+  ASSERT_EQ(gethostname(expected, sizeof expected), 0);
+  EXPECT_EQ(LocalHostName(), expected);
+
+  TStringList* first = LocalIPList();
+  ASSERT_NE(first, nullptr);
+  const int count = first->Count();
+  TStringList* second = LocalIPList();
+  EXPECT_EQ(first, second);
+  EXPECT_EQ(second->Count(), count);  // refilled, not appended to
+  for (int i = 0; i < second->Count(); ++i)
+    EXPECT_NE(plat::inet_addr(second->Strings(i).c_str()), INADDR_NONE) << second->Strings(i);
+}
+
+TEST(HostResolveTest, FillAddressListKeepsTheEntryOrder) {
+  in_addr a{}, b{}, c{};
+  a.s_addr = htonl(0x0A000001);
+  b.s_addr = htonl(0x0A000002);
+  c.s_addr = htonl(0x0A000003);
+  char* list[] = {reinterpret_cast<char*>(&c), reinterpret_cast<char*>(&a),
+                  reinterpret_cast<char*>(&b), nullptr};
+  hostent entry{};
+  entry.h_addrtype = AF_INET;
+  entry.h_length = 4;
+  entry.h_addr_list = list;
+  TStringList out;
+  out.Add("kept");
+  FillAddressList(entry, out);
+  ASSERT_EQ(out.Count(), 4);
+  EXPECT_EQ(out.Strings(1), "10.0.0.3");
+  EXPECT_EQ(out.Strings(2), "10.0.0.1");
+  EXPECT_EQ(out.Strings(3), "10.0.0.2");
+}
+
+}  // namespace
