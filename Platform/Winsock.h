@@ -9,6 +9,22 @@
 //
 // The POSIX address records (sockaddr, sockaddr_in, in_addr, hostent, servent, protoent,
 // linger) and the byte-order helpers (htons, ntohs, htonl, ntohl) are used as they are.
+//
+// Behaviour worth knowing beyond the declarations:
+// - Every kernel socket is non-blocking. FIONBIO only records the mode (and is refused
+//   with WSAEINVAL while a select mask is set); a socket left in blocking mode still
+//   answers WSAEWOULDBLOCK where a blocking socket would wait, and a timed linger on it
+//   closes at once, finishing in the background.
+// - A stream send that the kernel takes only in part counts like one that would block:
+//   FD_WRITE follows when buffer space returns.
+// - setsockopt/getsockopt take the POSIX SOL_SOCKET numbering, and also level 0xFFFF
+//   with the original option numbers; SO_LINGER takes a POSIX linger, or two 16-bit
+//   words (on/off, seconds) when optlen is 4.
+// - The host entry that the asynchronous look-ups write at the start of the caller's
+//   buffer is a POSIX hostent (AF_INET, length 4); all its pointers point inside the
+//   buffer. The buffer need not be aligned: read the record with memcpy then.
+// - Calls from a thread other than the socket's window thread are allowed; readiness is
+//   always harvested by the reactor of the thread that owns the selected window.
 #pragma once
 
 #include <netdb.h>

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <mutex>
 #include <string>
 
 #include "Platform/SocketTable.h"
@@ -197,6 +198,94 @@ TEST_F(SelectTest, WriteComesOnlyAfterWouldBlockAndThePeerDraining) {
   ::close(peer);
 }
 
+TEST_F(SelectTest, PartialSendAlsoEarnsAWriteOnceSpaceReturns) {
+  int peer = -1;
+  const plat::SOCKET s = ConnectedPair(&peer);
+  ASSERT_TRUE(PumpUntil([&] { return Has(s, FD_WRITE); }));
+  // More than the kernel's buffers hold: taken in part, without a would-block.
+  const std::string big(64 << 20, 'p');
+  const int n = plat::send(s, big.data(), static_cast<int>(big.size()), 0);
+  ASSERT_GT(n, 0);
+  ASSERT_LT(n, static_cast<int>(big.size()));
+  std::atomic<bool> stop{false};
+  std::thread drain([peer, n, &stop] {
+    std::vector<char> buf(1 << 20);
+    int got = 0;
+    while (got < n && !stop) {
+      pollfd p{peer, POLLIN, 0};
+      if (::poll(&p, 1, 50) <= 0) continue;
+      const ssize_t r = ::recv(peer, buf.data(), buf.size(), 0);
+      if (r <= 0) break;
+      got += static_cast<int>(r);
+    }
+  });
+  const bool wrote = PumpUntil([&] { return CountOf(s, FD_WRITE) == 2; });
+  stop = true;
+  drain.join();
+  EXPECT_TRUE(wrote) << "a sender waiting for FD_WRITE after a partial send would stall";
+  ::close(peer);
+}
+
+TEST_F(SelectTest, NotificationsFollowTheWindowToItsThread) {
+  std::mutex mu;
+  std::vector<Note> seen;
+  std::atomic<plat::HWND> wnd{0};
+  std::atomic<bool> stop{false};
+  std::thread worker([&] {
+    RecordingWindow w;
+    wnd = w.Handle();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!stop && std::chrono::steady_clock::now() < deadline) {
+      PumpOnce();
+      {
+        std::lock_guard lock(mu);
+        seen.insert(seen.end(), Log().begin(), Log().end());
+      }
+      Log().clear();
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
+  auto count = [&](plat::SOCKET sock, long ev) {
+    std::lock_guard lock(mu);
+    int c = 0;
+    for (const Note& n : seen) c += n.wParam == sock && plat::LOWORD(n.lParam) == ev ? 1 : 0;
+    return c;
+  };
+  auto waitFor = [&](auto pred) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (!pred()) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+  };
+  ASSERT_TRUE(waitFor([&] { return wnd.load() != 0; }));
+
+  // Created and connected here, where nobody pumps; selected for the worker's window.
+  std::uint16_t port = 0;
+  const int listener = RawListener(&port);
+  const plat::SOCKET s = plat::socket(AF_INET, SOCK_STREAM, 0);
+  const sockaddr_in a = Loopback(port);
+  plat::connect(s, Sa(a), sizeof a);
+  const int peer = RawAccept(listener);
+  ASSERT_GE(peer, 0);
+  ASSERT_EQ(plat::WSAAsyncSelect(s, wnd, kSelectMsg, kAllEvents), 0);
+  EXPECT_TRUE(waitFor([&] { return count(s, FD_CONNECT) == 1 && count(s, FD_WRITE) == 1; }));
+  ASSERT_EQ(::send(peer, "abc", 3, 0), 3);
+  EXPECT_TRUE(waitFor([&] { return count(s, FD_READ) == 1; }));
+  char buf[8];
+  EXPECT_EQ(plat::recv(s, buf, sizeof buf, 0), 3);  // re-enables from this thread
+  ASSERT_EQ(::send(peer, "d", 1, 0), 1);
+  EXPECT_TRUE(waitFor([&] { return count(s, FD_READ) == 2; }));
+  ::close(peer);
+  EXPECT_TRUE(waitFor([&] { return count(s, FD_CLOSE) == 1; }));
+  EXPECT_EQ(plat::closesocket(s), 0);
+  stop = true;
+  worker.join();
+  ::close(listener);
+  EXPECT_EQ(Log().size(), 0u) << "nothing reached this thread's queue";
+}
+
 TEST_F(SelectTest, GracefulCloseWithUnreadDataReadsBeforeCloseAndKeepsTheData) {
   int peer = -1;
   const plat::SOCKET s = ConnectedPair(&peer);
@@ -330,15 +419,33 @@ TEST_F(SelectTest, ANewSocketOnAReusedDescriptorGetsNoStaleEvents) {
   Log().clear();
   ASSERT_EQ(::send(peer, "abc", 3, 0), 3);
   ::shutdown(peer, SHUT_WR);
+  int fd1;
+  {
+    std::lock_guard lock(plat::sockimpl::Mutex());
+    fd1 = plat::sockimpl::Table().Find(s1)->fd;
+  }
   // Readiness is pending in the kernel, not yet harvested; close and reuse at once.
   ASSERT_EQ(plat::closesocket(s1), 0);
-  const plat::SOCKET s2 = plat::socket(AF_INET, SOCK_STREAM, 0);
-  ASSERT_NE(s2, plat::INVALID_SOCKET);
+  // The kernel gives out the lowest free number: open sockets until it is fd1 again.
+  plat::SOCKET s2 = plat::INVALID_SOCKET;
+  std::vector<plat::SOCKET> others;
+  for (int i = 0; i < 32 && s2 == plat::INVALID_SOCKET; ++i) {
+    const plat::SOCKET t = plat::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_NE(t, plat::INVALID_SOCKET);
+    std::lock_guard lock(plat::sockimpl::Mutex());
+    if (plat::sockimpl::Table().Find(t)->fd == fd1) {
+      s2 = t;
+    } else {
+      others.push_back(t);
+    }
+  }
+  ASSERT_NE(s2, plat::INVALID_SOCKET) << "the kernel reused the descriptor";
   EXPECT_NE(s1, s2) << "a handle is never reused as it was";
   ASSERT_EQ(plat::WSAAsyncSelect(s2, Wnd(), kSelectMsg, kAllEvents), 0);
   PumpFor(50);
   EXPECT_TRUE(EventsOf(s1).empty());
   EXPECT_TRUE(EventsOf(s2).empty());
+  for (const plat::SOCKET t : others) plat::closesocket(t);
   ::close(peer);
 }
 
