@@ -10,16 +10,16 @@ using detail::Registry;
 using detail::ThreadQueue;
 
 BOOL PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  const DWORD time = detail::CoarseTickCount();
   bool wake = false;
   if (hwnd == 0) {
     ThreadQueue* q = ThreadQueue::Current();
-    return q && q->Push(hwnd, message, wParam, lParam, time, &wake) ? 1 : 0;
+    return q && q->Push(hwnd, message, wParam, lParam, q->RecentTickCount(), &wake) ? 1 : 0;
   }
   // A window of the calling thread needs no registry look-up, nor a wake-up.
   if (ThreadQueue* q = ThreadQueue::CurrentIfAny(); q && q->FindWindow(hwnd))
-    return q->Push(hwnd, message, wParam, lParam, time, &wake) ? 1 : 0;
-  return Registry::PostToWindow(MSG{hwnd, message, wParam, lParam, time}) ? 1 : 0;
+    return q->Push(hwnd, message, wParam, lParam, q->RecentTickCount(), &wake) ? 1 : 0;
+  return Registry::PostToWindow(MSG{hwnd, message, wParam, lParam, detail::CoarseTickCount()}) ? 1
+                                                                                               : 0;
 }
 
 void PostQuitMessage(int exitCode) {

@@ -63,6 +63,8 @@ struct MSG {
   UINT message = 0;
   WPARAM wParam = 0;
   LPARAM lParam = 0;
+  // Tick count when posted, to a few milliseconds; a post from the window's own thread is
+  // stamped with the time of that thread's latest retrieval.
   DWORD time = 0;
 };
 

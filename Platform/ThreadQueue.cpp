@@ -70,7 +70,7 @@ ThreadQueue::ThreadQueue() {
       wakeFd_ = -1;
     }
   }
-  lastHarvest_ = CoarseMonotonicNs();
+  lastHarvest_ = lastCoarse_ = CoarseMonotonicNs();
 }
 
 ThreadQueue::~ThreadQueue() {
@@ -168,7 +168,7 @@ bool ThreadQueue::RetrieveSlow(MSG* out, const MessageFilter& filter, bool remov
 bool ThreadQueue::TryRetrieve(MSG* out, const MessageFilter& filter, bool remove,
                               bool harvestWhenEmpty) {
   const bool pending = head_ < local_.size() || Refill();
-  const std::int64_t coarse = CoarseMonotonicNs();
+  const std::int64_t coarse = lastCoarse_ = CoarseMonotonicNs();
   if ((!pending && harvestWhenEmpty) || coarse - lastHarvest_ >= kHarvestIntervalNs)
     Harvest(0, false);
   bool found = false;
@@ -310,7 +310,7 @@ void ThreadQueue::Harvest(int timeoutMs, bool sleeping) {
     std::lock_guard lock(mutex_);
     sleeping_ = false;
   }
-  lastHarvest_ = CoarseMonotonicNs();
+  lastHarvest_ = lastCoarse_ = CoarseMonotonicNs();
   for (int i = 0; i < n; ++i) {
     const std::uint64_t tag = events[i].data.u64;
     const int fd = static_cast<int>(static_cast<std::uint32_t>(tag));

@@ -55,6 +55,10 @@ class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
   }
   // Fields one by one: they go straight into the queue's memory.
   bool Push(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, DWORD time, bool* wake);
+  // Owner thread: the tick count as of the latest retrieval. A post from the owner thread
+  // happens while it handles what it retrieved last, so this is its time stamp: a clock
+  // read per message is a good part of the cost of a message.
+  DWORD RecentTickCount() const { return static_cast<DWORD>(lastCoarse_ / 1'000'000); }
   bool PushTask(reactor::InternalTask task, bool* wake);
   // Any thread: interrupts the owner's wait.
   void Wake();
@@ -163,6 +167,7 @@ class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
   std::size_t head_ = 0;
   bool quitQueued_ = false;
   std::int64_t lastHarvest_ = 0;  // coarse clock
+  std::int64_t lastCoarse_ = 0;   // the owner's latest reading of the coarse clock
   std::int64_t nextCheck_ = 0;    // coarse clock
 
   std::map<TimerKey, Timer> timers_;
@@ -198,7 +203,8 @@ inline bool ThreadQueue::TakeNext(MSG* out, bool remove) {
   const Entry& e = local_[head_];
   if (e.kind != Kind::Message || (e.msg.hwnd != 0 && FindWindow(e.msg.hwnd) == nullptr))
     return false;
-  if (CoarseMonotonicNs() >= nextCheck_) return false;
+  lastCoarse_ = CoarseMonotonicNs();
+  if (lastCoarse_ >= nextCheck_) return false;
   *out = e.msg;
   if (remove) ++head_;
   return true;

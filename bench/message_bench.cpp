@@ -125,8 +125,10 @@ class RatioReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {
+      // With repetitions, the median stands for the benchmark.
+      if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median") continue;
       auto it = run.counters.find("items_per_second");
-      if (it != run.counters.end()) rates_[run.benchmark_name()] = it->second.value;
+      if (it != run.counters.end()) rates_[run.run_name.function_name] = it->second.value;
     }
   }
   void Finalize() override {
@@ -141,10 +143,9 @@ class RatioReporter : public benchmark::ConsoleReporter {
   }
 
  private:
-  double Rate(const std::string& prefix) const {
-    for (const auto& [name, rate] : rates_)
-      if (name.rfind(prefix, 0) == 0) return rate;
-    return 0;
+  double Rate(const std::string& name) const {
+    auto it = rates_.find(name);
+    return it == rates_.end() ? 0 : it->second;
   }
   std::map<std::string, double> rates_;
 };
