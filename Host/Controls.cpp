@@ -5,6 +5,7 @@
 
 #include "Host/Font.h"
 #include "Host/Graphics.h"
+#include "Host/Published.h"
 #include "Host/SysUtils.h"
 #include "Host/UIBackend.h"
 
@@ -40,6 +41,23 @@ TControl::~TControl() {
     if (FVisible) FParent->Invalidate();
     FParent = nullptr;
   }
+}
+
+const TPublishedClass* TControl::Published() const {
+  return &PublishedClass();
+}
+
+const TPublishedClass& TControl::PublishedClass() {
+  static const TPublishedClass* Class = [] {
+    auto* C = new TPublishedClass("TControl", &TComponent::PublishedClass());
+    TPublish<TControl>(*C)
+        .Integer("Left", &TControl::Left, &TControl::SetLeft)
+        .Integer("Top", &TControl::Top, &TControl::SetTop)
+        .Integer("Width", &TControl::Width, &TControl::SetWidth)
+        .Integer("Height", &TControl::Height, &TControl::SetHeight);
+    return C;
+  }();
+  return *Class;
 }
 
 void TControl::SetBounds(int ALeft, int ATop, int AWidth, int AHeight) {
@@ -154,6 +172,7 @@ plat::LRESULT TWinControl::MainWndProc(plat::HWND hwnd, plat::UINT msg, plat::WP
 
 void TWinControl::WndProc(TMessage& Message) {
   if (Message.Msg == plat::WM_PAINT) {
+    if (!FPaintPending) return;  // a second copy, and the first one already painted
     FPaintPending = false;
     Repaint();
     Message.Result = 0;
@@ -163,8 +182,16 @@ void TWinControl::WndProc(TMessage& Message) {
 }
 
 void TWinControl::Invalidate() {
-  if (!Visible() || FPaintPending) return;
-  if (plat::PostMessageA(Handle(), plat::WM_PAINT, 0, 0)) FPaintPending = true;
+  if (!Visible()) return;
+  // A WM_PAINT that a loop took without dispatching it (a hook that set Handled, a loop
+  // that drained the queue) would otherwise leave the control unpainted for good; one
+  // that is merely late gets a harmless second copy.
+  constexpr plat::DWORD LostAfterMs = 1000;
+  if (FPaintPending && plat::GetTickCount() - FPaintPostedAt < LostAfterMs) return;
+  if (plat::PostMessageA(Handle(), plat::WM_PAINT, 0, 0)) {
+    FPaintPending = true;
+    FPaintPostedAt = plat::GetTickCount();
+  }
 }
 
 void TWinControl::VisibleChanged() {

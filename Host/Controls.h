@@ -43,6 +43,9 @@ class TControl : public TComponent {
   explicit TControl(TComponent* AOwner);
   ~TControl() override;
   std::string ClassName() const override { return "TControl"; }
+  // Position and size, which every control keeps in form files.
+  const TPublishedClass* Published() const override;
+  static const TPublishedClass& PublishedClass();
 
   int Left() const { return FLeft; }
   int Top() const { return FTop; }
@@ -130,6 +133,7 @@ class TWinControl : public TControl {
                                    plat::LPARAM lParam);
   plat::HWND FHandle = 0;
   bool FPaintPending = false;
+  plat::DWORD FPaintPostedAt = 0;
   std::vector<TControl*> FControls;
 };
 

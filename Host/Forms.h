@@ -24,4 +24,6 @@ class TForm : public TCustomForm {
  public:
   using TCustomForm::TCustomForm;
   std::string ClassName() const override { return "TForm"; }
+  const TPublishedClass* Published() const override;
+  static const TPublishedClass& PublishedClass();
 };

@@ -1,0 +1,86 @@
+// The application object: the user-interface thread's message loops, the message hook,
+// the handling of errors that nobody caught, and the application's title and main form.
+//
+// `Application` exists before any other static initialiser of a unit that includes this
+// header runs, and stays until the process ends. It is meant for the user-interface
+// thread; its loops pump the queue of the calling thread.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "Host/Component.h"
+#include "Host/SysUtils.h"
+#include "Platform/Messages.h"
+
+class TCustomForm;
+
+class TApplication : public TComponent {
+ public:
+  explicit TApplication(TComponent* AOwner);
+  ~TApplication() override;
+  std::string ClassName() const override { return "TApplication"; }
+
+  // Dispatches every message that is pending, then returns. A quit message ends it early
+  // and sets Terminated.
+  void ProcessMessages();
+  // Waits for one message and dispatches it; the quit message sets Terminated instead.
+  void HandleMessage();
+  // Handles messages until Terminated; an error that escapes a handler goes to
+  // HandleException and the loop goes on.
+  void Run();
+  // Asks every loop to end: posts the quit message, which sets Terminated once a loop
+  // takes it. A nested loop that sees Terminated ends and lets its caller see it too.
+  void Terminate();
+  bool Terminated() const { return FTerminated; }
+  // The code that came with the quit message (0 before one came).
+  int ExitCode() const { return FExitCode; }
+
+  // The name shown above the application's messages; the program's file name by default.
+  const std::string& Title() const { return FTitle; }
+  void SetTitle(const std::string& Value) { FTitle = Value; }
+
+  // Not owned; cleared when the form is destroyed.
+  TCustomForm* MainForm() const { return FMainForm; }
+  void SetMainForm(TCustomForm* Value);
+
+  // Called with every message that the application's loops take from the queue, before
+  // it is dispatched; setting Handled keeps it from being dispatched at all.
+  std::function<void(plat::MSG& Msg, bool& Handled)> OnMessage;
+  // Called for every error that reaches HandleException. A handler that raises in turn
+  // gets its own error shown, not handled again.
+  std::function<void(TObject* Sender, const Exception& E)> OnException;
+
+  // To be called inside a catch block: gives the error being handled to OnException, or
+  // shows it when no handler is assigned. Errors that are not an Exception arrive as one
+  // with the same text. Never raises.
+  void HandleException(TObject* Sender);
+  // Shows the error's message through the UI back-end, under the title.
+  void ShowException(const Exception& E);
+
+ protected:
+  void Notification(TComponent* AComponent, TOperation Operation) override;
+
+ private:
+  // Takes one message without waiting; false when there was none.
+  bool ProcessMessage(plat::MSG& Msg);
+  // The hook, then translation and dispatch.
+  void DispatchOne(plat::MSG& Msg);
+  void Quit(const plat::MSG& Msg);
+
+  bool FTerminated = false;
+  int FExitCode = 0;
+  std::string FTitle;
+  TCustomForm* FMainForm = nullptr;
+};
+
+extern TApplication* Application;
+
+// Creates the application object before the first static initialiser of any file that
+// includes this header; the same trick the standard streams use.
+namespace host_detail {
+struct TApplicationInit {
+  TApplicationInit();
+};
+static const TApplicationInit ApplicationInit;
+}  // namespace host_detail

@@ -1,0 +1,75 @@
+#include "Host/Timer.h"
+
+#include <mutex>
+
+#include "Host/SysUtils.h"
+
+namespace {
+
+constexpr const char* TimerWindowClass = "HostTimerWindow";
+constexpr std::uintptr_t TimerId = 1;
+
+}  // namespace
+
+TTimer::TTimer(TComponent* AOwner) : TComponent(AOwner) {
+  static std::once_flag Registered;
+  std::call_once(Registered, [] {
+    plat::WNDCLASSA Existing;
+    if (plat::GetClassInfoA(nullptr, TimerWindowClass, &Existing)) return;
+    plat::WNDCLASSA Class;
+    Class.lpfnWndProc = &TTimer::WndProc;
+    Class.cbWndExtra = sizeof(void*);
+    Class.lpszClassName = TimerWindowClass;
+    plat::RegisterClassA(&Class);
+  });
+  FWindowHandle = plat::CreateWindowExA(plat::WS_EX_TOOLWINDOW, TimerWindowClass, "",
+                                        plat::WS_POPUP, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr);
+  if (!FWindowHandle) throw Exception("Cannot create the window of a timer");
+  plat::SetWindowLongA(FWindowHandle, 0, reinterpret_cast<plat::LONG_PTR>(this));
+  try {
+    UpdateTimer();
+  } catch (...) {
+    plat::DestroyWindow(FWindowHandle);
+    throw;
+  }
+}
+
+TTimer::~TTimer() {
+  // Destroying the window kills its timer and drops a tick that is already queued.
+  plat::SetWindowLongA(FWindowHandle, 0, 0);
+  plat::DestroyWindow(FWindowHandle);
+}
+
+void TTimer::SetEnabled(bool Value) {
+  if (Value == FEnabled) return;
+  FEnabled = Value;
+  UpdateTimer();
+}
+
+void TTimer::SetInterval(std::uint32_t Value) {
+  if (Value == FInterval) return;
+  FInterval = Value;
+  UpdateTimer();
+}
+
+void TTimer::UpdateTimer() {
+  plat::KillTimer(FWindowHandle, TimerId);
+  if (!FEnabled || FInterval == 0) return;
+  if (!plat::SetTimer(FWindowHandle, TimerId, FInterval, nullptr))
+    throw Exception("Not enough timers available");
+}
+
+void TTimer::Timer() {
+  // A copy: the handler may free the timer, and with it OnTimer, while it runs.
+  if (auto Handler = OnTimer) Handler(this);
+}
+
+plat::LRESULT TTimer::WndProc(plat::HWND hwnd, plat::UINT msg, plat::WPARAM wParam,
+                              plat::LPARAM lParam) {
+  auto* Self = reinterpret_cast<TTimer*>(plat::GetWindowLongA(hwnd, 0));
+  if (!Self || msg != plat::WM_TIMER || wParam != TimerId)
+    return plat::DefWindowProcA(hwnd, msg, wParam, lParam);
+  // A tick that was queued just before the timer was disabled is dropped.
+  if (Self->FEnabled) Self->Timer();
+  return 0;
+}

@@ -1,0 +1,259 @@
+#include "Wait/Wait.h"
+
+#include <algorithm>
+#include <exception>
+#include <limits>
+
+#include "Host/Application.h"
+#include "Host/Font.h"
+#include "Host/Graphics.h"
+#include "Host/Published.h"
+#include "Host/SysUtils.h"
+#include "Host/Timer.h"
+#include "Host/UIBackend.h"
+
+namespace {
+
+// Blanks (code 32 only) skipped, then decimal digits up to the first other character;
+// no digits give 0. There is no sign. A number beyond 32 bits stops at the largest
+// count rather than wrapping into a negative or small one.
+std::int32_t ParseLeadingNumber(const std::string& Text) {
+  size_t I = 0;
+  while (I < Text.size() && Text[I] == ' ') ++I;
+  std::int64_t Value = 0;
+  constexpr std::int64_t Max = std::numeric_limits<std::int32_t>::max();
+  for (; I < Text.size() && Text[I] >= '0' && Text[I] <= '9'; ++I)
+    Value = std::min(Max, Value * 10 + (Text[I] - '0'));
+  return static_cast<std::int32_t>(Value);
+}
+
+// Puts the application's previous message hook back on every way out of a modal wait.
+class THookSwap {
+ public:
+  using THook = std::function<void(plat::MSG&, bool&)>;
+  THookSwap(TApplication& App, THook Hook) : FApp(App), FSaved(App.OnMessage) {
+    FApp.OnMessage = std::move(Hook);
+  }
+  ~THookSwap() { FApp.OnMessage = std::move(FSaved); }
+  THookSwap(const THookSwap&) = delete;
+  THookSwap& operator=(const THookSwap&) = delete;
+
+ private:
+  TApplication& FApp;
+  THook FSaved;
+};
+
+}  // namespace
+
+TCustomWait::TCustomWait(TComponent* AOwner)
+    : TCustomControl(AOwner), FCaption("60"), FAlive(std::make_shared<bool>(true)) {
+  SetBounds(Left(), Top(), 192, 32);
+  FFillBrush = std::make_unique<TBrush>();
+  FFramePen = std::make_unique<TPen>();
+  FTextFont = std::make_unique<TFont>();
+  FTextFont->SetSize(8);
+  FTextFont->SetName("Courier");
+  FTextFont->SetPitch(fpFixed);
+  FTickTimer = new TTimer(this);
+  FTickTimer->SetEnabled(false);
+  FTickTimer->OnTimer = [this](TObject* Sender) { TimerEvent(Sender); };
+}
+
+TCustomWait::~TCustomWait() {
+  *FAlive = false;
+  delete FTickTimer;
+}
+
+std::uint16_t TCustomWait::Interval() const {
+  return static_cast<std::uint16_t>(FTickTimer->Interval() & 0xFFFF);
+}
+
+void TCustomWait::SetInterval(std::uint16_t Value) {
+  FTickTimer->SetInterval(Value);
+}
+
+bool TCustomWait::Running() const {
+  return FTickTimer->Enabled();
+}
+
+void TCustomWait::Start() {
+  FInitialCount = ParseLeadingNumber(FCaption);
+  if (FInitialCount == 0) {
+    FInitialCount = 15;
+    FCaption = "15";
+  }
+  FTickTimer->SetEnabled(true);
+  TriggerWaitStart();
+}
+
+void TCustomWait::Stop() {
+  FModalResult = mrOk;
+  FTickTimer->SetEnabled(false);
+  FCaption = IntToStr(FInitialCount);
+  TriggerWaitStop();
+}
+
+void TCustomWait::Restart() {
+  FCaption = IntToStr(FInitialCount);
+}
+
+void TCustomWait::TimerEvent(TObject*) {
+  const auto Alive = FAlive;
+  const bool WasRunning = Running();
+  const std::int32_t Count = ParseLeadingNumber(FCaption) - 1;
+  // The tick is completed even when the handler raises; otherwise a handler that raises
+  // on every tick would keep the count where it is and a modal wait would never end.
+  std::exception_ptr HandlerError;
+  try {
+    TriggerWait(Count);
+  } catch (...) {
+    HandlerError = std::current_exception();
+  }
+  if (!*Alive) {
+    if (HandlerError) std::rethrow_exception(HandlerError);
+    return;
+  }
+  // A handler that stopped the count-down has already restored Caption and set the
+  // outcome; writing the count or timing out now would undo that.
+  const bool StoppedByHandler = WasRunning && !Running();
+  if (!StoppedByHandler) {
+    if (Count > 0) {
+      FCaption = IntToStr(Count);
+    } else {
+      FTickTimer->SetEnabled(false);
+      FModalResult = mrCancel;
+      FCaption = IntToStr(FInitialCount);
+      TriggerTimeout();
+      if (!*Alive) return;
+    }
+  }
+  Invalidate();
+  if (HandlerError) std::rethrow_exception(HandlerError);
+}
+
+void TCustomWait::StartModal() {
+  TApplication& App = *Application;
+  const auto Alive = FAlive;
+  const bool WasTerminated = App.Terminated();
+  THookSwap Swap(App, [this, Alive](plat::MSG& Msg, bool& Handled) {
+    if (*Alive) AppMessage(Msg, Handled);
+  });
+  FModalResult = mrNone;
+  try {
+    Start();
+    while (*Alive && Running()) {
+      if (App.Terminated()) {
+        EndCountDown();
+        FModalResult = mrCancel;
+        // Outer loops that take messages themselves must still see the quit.
+        if (!WasTerminated) plat::PostQuitMessage(App.ExitCode());
+        break;
+      }
+      TriggerWaiting();
+      if (!*Alive) break;
+      // Without an OnWaiting handler nobody can tell the passes apart: wait for the next
+      // message (a tick comes within Interval) instead of keeping the processor busy.
+      if (OnWaiting)
+        App.ProcessMessages();
+      else
+        App.HandleMessage();
+    }
+  } catch (...) {
+    // The caller gets the error and no wait is left counting behind its back.
+    if (*Alive) EndCountDown();
+    throw;
+  }
+}
+
+void TCustomWait::EndCountDown() {
+  FTickTimer->SetEnabled(false);
+  FCaption = IntToStr(FInitialCount);
+}
+
+void TCustomWait::AppMessage(plat::MSG& Msg, bool& Handled) {
+  switch (Msg.message) {
+    case plat::WM_LBUTTONDOWN:
+    case plat::WM_LBUTTONDBLCLK:
+    case plat::WM_RBUTTONDOWN:
+    case plat::WM_RBUTTONDBLCLK:
+    case plat::WM_KEYDOWN:
+    case plat::WM_SYSKEYDOWN:
+      MessageBeep(0);
+      Handled = true;
+      break;
+    default:
+      break;
+  }
+}
+
+void TCustomWait::Paint() {
+  const std::int32_t Count = ParseLeadingNumber(FCaption);
+  // 64 bits: a large count times the width would overflow. A count above InitialCount
+  // (Caption set by hand) cannot draw the bar beyond the frame.
+  const std::int64_t Inner = std::max(0, Width() - 7);
+  const std::int64_t Bar = std::clamp<std::int64_t>(Inner * Count / FInitialCount, 0, Inner);
+  TCanvas& C = *Canvas();
+  C.SetPen(FFramePen.get());
+  C.SetFont(FTextFont.get());
+  C.SetBrush(FFillBrush.get());
+  C.Brush()->SetColor(clWhite);
+  C.Rectangle(0, 0, Width() - 1, Height() - 1);
+  C.Brush()->SetColor(clHighlight);
+  C.Rectangle(3, 3, static_cast<int>(Bar) + 3, Height() - 4);
+  C.TextOut(4, Height() / 2 - 8, FCaption);
+}
+
+// Each handler is called through a copy: it may free the control, and with it the event.
+void TCustomWait::TriggerWait(std::int32_t Count) {
+  if (auto Handler = OnWait) Handler(this, Count);
+}
+
+void TCustomWait::TriggerWaiting() {
+  if (auto Handler = OnWaiting) Handler(this);
+}
+
+void TCustomWait::TriggerWaitStart() {
+  if (auto Handler = OnWaitStart) Handler(this);
+}
+
+void TCustomWait::TriggerWaitStop() {
+  if (auto Handler = OnWaitStop) Handler(this);
+}
+
+void TCustomWait::TriggerTimeout() {
+  if (auto Handler = OnTimeout) Handler(this);
+}
+
+const TPublishedClass* TWait::Published() const {
+  return &PublishedClass();
+}
+
+const TPublishedClass& TWait::PublishedClass() {
+  static const TPublishedClass* Class = [] {
+    auto* C = new TPublishedClass("TWait", &TControl::PublishedClass(),
+                                  [](TComponent* AOwner) { return new TWait(AOwner); });
+    TPublish<TWait>(*C)
+        .String("Caption", &TWait::Caption, &TWait::SetCaption)
+        .Integer("ModalResult", &TWait::ModalResult, &TWait::SetModalResult)
+        .Default(mrNone)
+        .Integer("Interval", &TWait::Interval, &TWait::SetInterval)
+        .Default(1000)
+        .Event("OnWait", "TWaitEvent")
+        .Event("OnWaiting", "TNotifyEvent")
+        .Event("OnWaitStart", "TNotifyEvent")
+        .Event("OnWaitStop", "TNotifyEvent")
+        .Event("OnTimeout", "TNotifyEvent")
+        .Boolean("Running", &TWait::Running)
+        .NotStored()
+        .Boolean("Visible", &TWait::Visible, &TWait::SetVisible)
+        .Default(true);
+    RegisterClass(C);
+    return C;
+  }();
+  return *Class;
+}
+
+namespace {
+// Form files may name TWait as soon as the unit is linked in.
+[[maybe_unused]] const TPublishedClass& WaitClassRegistration = TWait::PublishedClass();
+}  // namespace
