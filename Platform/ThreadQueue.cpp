@@ -174,7 +174,8 @@ bool ThreadQueue::TryRetrieve(MSG* out, const MessageFilter& filter, bool remove
   bool found = false;
   // The precise clock is read only when the coarse one says a timer may be due.
   std::int64_t now = 0;
-  if (!due_.empty() && coarse + CoarseLagNs() >= std::get<0>(*due_.begin())) {
+  if (!due_.empty() && (timerWoke_ || coarse + CoarseLagNs() >= std::get<0>(*due_.begin()))) {
+    timerWoke_ = false;
     now = MonotonicNs();
     found = TakeTimer(out, filter, remove, now, true);
   }
@@ -288,7 +289,10 @@ void ThreadQueue::Block(const MessageFilter& filter) {
     const std::int64_t now = MonotonicNs();
     for (const auto& [deadline, seq, hwnd, id] : due_) {
       if (!filter.Matches(MSG{hwnd, WM_TIMER, id, 0, 0})) continue;
-      if (deadline <= now) return;
+      if (deadline <= now) {
+        timerWoke_ = true;
+        return;
+      }
       // Rounded up: waking a little early would find nothing due and wait again for 0 ms.
       const std::int64_t ms = (deadline - now + 999'999) / 1'000'000;
       timeoutMs = static_cast<int>(std::min<std::int64_t>(ms, INT_MAX));
@@ -301,6 +305,7 @@ void ThreadQueue::Block(const MessageFilter& filter) {
     sleeping_ = true;
   }
   Harvest(timeoutMs, true);
+  timerWoke_ = timeoutMs >= 0;
 }
 
 void ThreadQueue::Harvest(int timeoutMs, bool sleeping) {

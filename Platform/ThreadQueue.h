@@ -169,6 +169,9 @@ class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
   std::int64_t lastHarvest_ = 0;  // coarse clock
   std::int64_t lastCoarse_ = 0;   // the owner's latest reading of the coarse clock
   std::int64_t nextCheck_ = 0;    // coarse clock
+  // Block returned for a due timer: the next retrieval must not trust the coarse clock,
+  // which may lag behind the precise one that Block read.
+  bool timerWoke_ = false;
 
   std::map<TimerKey, Timer> timers_;
   std::set<DueEntry> due_;

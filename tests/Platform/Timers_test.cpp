@@ -201,6 +201,49 @@ TEST(Timers, ThreadTimersGetTheirOwnIdsAndCallTheirFunction) {
   });
 }
 
+// CPU time of the calling thread.
+std::chrono::nanoseconds ThreadCpu() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return std::chrono::seconds(ts.tv_sec) + std::chrono::nanoseconds(ts.tv_nsec);
+}
+
+TEST(Timers, WaitingSleepsEvenWhileATimerTheFilterExcludesIsDue) {
+  InFreshThread([] {
+    HWND w = NewTimerWindow();
+    SetTimer(0, 0, 10, nullptr);  // keeps being due, but the loop below only wants w
+    std::thread poster([w] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      PostMessageA(w, WM_USER, 1, 0);
+    });
+    const auto cpuBefore = ThreadCpu();
+    const auto start = std::chrono::steady_clock::now();
+    MSG msg;
+    int rounds = 0;
+    while (rounds++ < 100 && GetMessageA(&msg, w, 0, 0) > 0 && msg.message == WM_TIMER) {
+    }
+    const auto wall = std::chrono::steady_clock::now() - start;
+    const auto cpu = ThreadCpu() - cpuBefore;
+    poster.join();
+    EXPECT_EQ(msg.message, WM_USER);
+    EXPECT_LT(cpu, wall / 4) << "the wait spun";
+    Drain();
+    DestroyWindow(w);
+  });
+}
+
+TEST(Timers, WaitingForATimerSleepsUntilItIsDue) {
+  InFreshThread([] {
+    const std::uintptr_t id = SetTimer(0, 0, 150, nullptr);
+    const auto cpuBefore = ThreadCpu();
+    MSG msg;
+    ASSERT_EQ(GetMessageA(&msg, 0, 0, 0), 1);
+    EXPECT_EQ(msg.wParam, id);
+    EXPECT_LT(ThreadCpu() - cpuBefore, std::chrono::milliseconds(40)) << "the wait spun";
+    KillTimer(0, id);
+  });
+}
+
 TEST(Timers, TickCountAdvancesWithTime) {
   const DWORD before = GetTickCount();
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
