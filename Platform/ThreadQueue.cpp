@@ -63,7 +63,8 @@ ThreadQueue::ThreadQueue() {
   wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (epollFd_ >= 0 && wakeFd_ >= 0) {
     epoll_event ev{};
-    ev.events = EPOLLIN;
+    // Edge-triggered: every write is an edge, so the counter never needs reading.
+    ev.events = EPOLLIN | EPOLLET;
     ev.data.u64 = Tag(wakeFd_, 0);
     if (epoll_ctl(epollFd_, EPOLL_CTL_ADD, wakeFd_, &ev) != 0) {
       close(wakeFd_);
@@ -132,7 +133,7 @@ bool ThreadQueue::PushTask(reactor::InternalTask task, bool* wake) {
 
 void ThreadQueue::Wake() {
   const std::uint64_t one = 1;
-  // EAGAIN would mean the counter is saturated, which wakes the owner just as well.
+  // The counter is never read: it would take 2^64 wake-ups to saturate it.
   [[maybe_unused]] ssize_t n = write(wakeFd_, &one, sizeof one);
 }
 
@@ -320,11 +321,7 @@ void ThreadQueue::Harvest(int timeoutMs, bool sleeping) {
     const std::uint64_t tag = events[i].data.u64;
     const int fd = static_cast<int>(static_cast<std::uint32_t>(tag));
     const auto serial = static_cast<std::uint32_t>(tag >> 32);
-    if (serial == 0) {
-      std::uint64_t count = 0;
-      [[maybe_unused]] ssize_t r = read(wakeFd_, &count, sizeof count);
-      continue;
-    }
+    if (serial == 0) continue;  // the wake-up eventfd
     // Looked up afresh for every event: an earlier handler call may have removed or
     // changed this registration.
     auto it = registrations_.find(fd);
