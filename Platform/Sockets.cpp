@@ -2,6 +2,7 @@
 // notification (recv, accept, a send that would block) do so on every path, failures
 // included, as the asynchronous select contract requires.
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -388,6 +389,10 @@ int connect(SOCKET h, const sockaddr* name, int namelen) {
   if (in.sin_addr.s_addr == htonl(INADDR_ANY) || in.sin_port == 0) {
     return wsaerr::Fail(WSAEADDRNOTAVAIL);
   }
+  // Give up on an unanswered connection after about 15 s rather than Linux's two
+  // minutes, nearer to the 21 s the components were written against.
+  const int synRetries = 3;
+  ::setsockopt(s->fd, IPPROTO_TCP, TCP_SYNCNT, &synRetries, sizeof synRetries);
   const int r = ::connect(s->fd, name, sizeof(sockaddr_in));
   const int err = r == 0 ? 0 : errno;
   if (r != 0 && !IsConnectOutcome(err)) return wsaerr::Fail(wsaerr::FromErrno(err));
@@ -495,6 +500,7 @@ int ioctlsocket(SOCKET h, long cmd, u_long* argp) {
     return 0;
   }
   if (cmd == FIONREAD) {
+    if (s->stream) RefreshConnecting(*s, h);
     if (s->state == State::Listening || (s->stream && s->state != State::Connected)) {
       *argp = 0;
       return 0;

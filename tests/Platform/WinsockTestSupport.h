@@ -178,6 +178,18 @@ inline void RawAbort(int fd) {
   ::close(fd);
 }
 
+// A TCP port on 127.0.0.1 that refuses connections: bound, never listening, and held
+// (so nobody else can take it) until the descriptor is closed.
+inline int RefusingPort(std::uint16_t* port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a = Loopback(0);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t len = sizeof a;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  *port = ntohs(a.sin_port);
+  return fd;
+}
+
 // A port on 127.0.0.1 where nothing listens (bound, never listening, then released).
 inline std::uint16_t DeadPort() {
   std::uint16_t port = 0;

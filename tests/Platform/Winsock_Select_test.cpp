@@ -31,14 +31,17 @@ TEST_F(SelectTest, ConnectPostsConnectThenWriteAndNothingElse) {
 }
 
 TEST_F(SelectTest, RefusedConnectPostsOnlyConnectWithTheError) {
+  std::uint16_t port = 0;
+  const int held = RefusingPort(&port);
   const plat::SOCKET s = NewSelected();
-  const sockaddr_in a = Loopback(DeadPort());
+  const sockaddr_in a = Loopback(port);
   const int r = plat::connect(s, Sa(a), sizeof a);
   ASSERT_EQ(r, plat::SOCKET_ERROR);
   EXPECT_EQ(plat::WSAGetLastError(), plat::WSAEWOULDBLOCK);
   ASSERT_TRUE(PumpUntil([&] { return Has(s, FD_CONNECT); }));
   PumpFor(50);
   EXPECT_EQ(EventsOf(s), (Events{{FD_CONNECT, plat::WSAECONNREFUSED}}));
+  ::close(held);
 }
 
 TEST_F(SelectTest, ConnectOutcomeIsNeverPostedFromInsideConnect) {
