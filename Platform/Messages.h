@@ -93,7 +93,8 @@ inline constexpr LPARAM MAKELONG(std::uint16_t lo, std::uint16_t hi) {
                              (static_cast<std::uint32_t>(hi) << 16));
 }
 
-// Window classes are process-wide. Registering a name twice fails.
+// Window classes are process-wide. Registering a name twice fails, and so does a class
+// without a name or procedure, or with cbWndExtra outside 0..4096.
 BOOL GetClassInfoA(void* hInstance, const char* className, WNDCLASSA* out);
 BOOL RegisterClassA(const WNDCLASSA* wc);
 BOOL UnregisterClassA(const char* className, void* hInstance);

@@ -7,6 +7,11 @@
 
 namespace plat::detail {
 
+namespace {
+// Extra memory is for a pointer or a few values, not for buffers.
+constexpr int kMaxWndExtra = 4096;
+}  // namespace
+
 Registry& Registry::Get() {
   // Never destroyed: thread queues unregister from it during process exit.
   static Registry* registry = new Registry;
@@ -21,7 +26,7 @@ std::string Registry::ClassKey(const char* name) {
 
 bool Registry::RegisterClass(const WNDCLASSA& wc) {
   if (wc.lpszClassName == nullptr || *wc.lpszClassName == '\0' || wc.lpfnWndProc == nullptr ||
-      wc.cbWndExtra < 0 || wc.cbClsExtra < 0)
+      wc.cbWndExtra < 0 || wc.cbWndExtra > kMaxWndExtra || wc.cbClsExtra < 0)
     return false;
   std::lock_guard lock(mutex_);
   auto [it, inserted] = classes_.try_emplace(ClassKey(wc.lpszClassName));
@@ -105,24 +110,39 @@ std::shared_ptr<ThreadQueue> Registry::FindQueue(reactor::QueueId id) {
 }
 
 namespace {
-thread_local std::shared_ptr<WindowLink> tLastLink;
+// The posting thread's last link. Threads post during their own exit too (from the
+// destructors of other thread-locals), so the cache says when it is gone.
+thread_local bool tLinkCacheGone = false;
+struct LinkCache {
+  std::shared_ptr<WindowLink> link;
+  ~LinkCache() { tLinkCacheGone = true; }
+};
+thread_local LinkCache tLinkCache;
+
+bool PostThroughLink(const WindowLink& link, const MSG& msg) {
+  // A destroy that races with this post may let the message in after the window's
+  // messages were removed; retrieval drops it, as handles are never reused.
+  if (!link.alive.load(std::memory_order_acquire)) return false;
+  bool wake = false;
+  if (!link.queue->Push(msg, &wake)) return false;
+  if (wake) link.queue->Wake();
+  return true;
+}
 }  // namespace
 
 bool Registry::PostToWindow(const MSG& msg) {
-  if (!tLastLink || tLastLink->hwnd != msg.hwnd) {
-    tLastLink = Get().LinkOf(msg.hwnd);
-    if (!tLastLink) return false;
+  if (tLinkCacheGone) {
+    auto link = Get().LinkOf(msg.hwnd);
+    return link && PostThroughLink(*link, msg);
   }
-  // A destroy that races with this post may let the message in after the window's
-  // messages were removed; retrieval drops it, as handles are never reused.
-  if (!tLastLink->alive.load(std::memory_order_acquire)) {
-    tLastLink.reset();
-    return false;
+  auto& cached = tLinkCache.link;
+  if (!cached || cached->hwnd != msg.hwnd) {
+    cached = Get().LinkOf(msg.hwnd);
+    if (!cached) return false;
   }
-  bool wake = false;
-  if (!tLastLink->queue->Push(msg, &wake)) return false;
-  if (wake) tLastLink->queue->Wake();
-  return true;
+  if (PostThroughLink(*cached, msg)) return true;
+  cached.reset();
+  return false;
 }
 
 std::shared_ptr<WindowLink> Registry::LinkOf(HWND hwnd) {

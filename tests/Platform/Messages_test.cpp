@@ -77,6 +77,11 @@ TEST(WindowClasses, RegisterLookUpAndUnregister) {
   WNDCLASSA bad;
   bad.lpszClassName = "MsgTestNoProc";
   EXPECT_FALSE(RegisterClassA(&bad));
+  bad.lpfnWndProc = DefWindowProcA;
+  bad.cbWndExtra = 1 << 30;
+  EXPECT_FALSE(RegisterClassA(&bad)) << "extra memory is for a few values";
+  bad.cbWndExtra = -8;
+  EXPECT_FALSE(RegisterClassA(&bad));
   EXPECT_FALSE(RegisterClassA(nullptr));
 }
 
