@@ -28,7 +28,9 @@ using IoHandler = void (*)(std::uint64_t key, std::uint32_t events);
 // One handler per thread; the socket layer installs it before its first Add.
 void SetIoHandler(IoHandler handler);
 
-// Level-triggered interest in the calling thread's epoll. Return false with errno set.
+// Level-triggered interest in the calling thread's epoll. Return false with errno set
+// (Add: EINVAL while the thread has no I/O handler; a descriptor that becomes ready after
+// the handler was cleared is dropped from epoll).
 // Any key is allowed. A handler call carries the key of the registration that is current
 // when it runs: readiness reported for a descriptor that was removed (or removed and
 // added again) earlier in the same batch is dropped, and the event bits are narrowed to

@@ -326,8 +326,15 @@ void ThreadQueue::Harvest(int timeoutMs, bool sleeping) {
     // changed this registration.
     auto it = registrations_.find(fd);
     if (it == registrations_.end() || it->second.serial != serial) continue;
+    if (ioHandler_ == nullptr) {
+      // Nobody to tell: left registered, level-triggered readiness would end every wait at
+      // once.
+      epoll_ctl(epollFd_, EPOLL_CTL_DEL, fd, nullptr);
+      registrations_.erase(it);
+      continue;
+    }
     const std::uint32_t bits = events[i].events & (it->second.events | EPOLLERR | EPOLLHUP);
-    if (bits == 0 || ioHandler_ == nullptr) continue;
+    if (bits == 0) continue;
     try {
       ioHandler_(it->second.key, bits);
     } catch (...) {
@@ -448,6 +455,10 @@ std::uint32_t ThreadQueue::NextSerial() {
 bool ThreadQueue::AddFd(int fd, std::uint32_t events, std::uint64_t key) {
   if (fd < 0) {
     errno = EBADF;
+    return false;
+  }
+  if (ioHandler_ == nullptr) {
+    errno = EINVAL;  // readiness would have nowhere to go
     return false;
   }
   const std::uint32_t serial = NextSerial();

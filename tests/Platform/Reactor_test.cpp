@@ -91,6 +91,9 @@ TEST(Reactor, ReadinessReachesTheHandlerFromInsideGetMessage) {
 TEST(Reactor, RegistrationErrorsAreReported) {
   InFreshThread([] {
     Pipe p;
+    EXPECT_FALSE(reactor::Add(p.r, EPOLLIN, 1)) << "no handler yet";
+    EXPECT_EQ(errno, EINVAL);
+    reactor::SetIoHandler(RecordIo);
     EXPECT_FALSE(reactor::Add(-1, EPOLLIN, 1));
     EXPECT_EQ(errno, EBADF);
     EXPECT_FALSE(reactor::Modify(p.r, EPOLLIN, 1));
