@@ -23,6 +23,9 @@ class EProbe : public Exception {
 
 using ApplicationTest = TVisualTest;
 
+// Other units' static initialisers may already use the application object.
+const std::string TitleAtStaticInit = Application ? Application->Title() : "<none>";
+
 TEST_F(ApplicationTest, ProcessMessagesDispatchesWhatIsPendingInOrderThenReturns) {
   TRecordingWindow Target;
   for (plat::UINT M = plat::WM_USER; M < plat::WM_USER + 5; ++M) Target.Post(M);
@@ -140,6 +143,7 @@ TEST_F(ApplicationTest, ErrorFromAWindowProcedureReachesOnException) {
 
 TEST_F(ApplicationTest, UnhandledErrorIsShownUnderTheTitle) {
   EXPECT_FALSE(Application->Title().empty());  // the program's name
+  EXPECT_EQ(TitleAtStaticInit, Application->Title());
   TApplicationSwap Swap;
   TApplication& App = Swap.App();
   App.SetTitle("Updater");
