@@ -2,7 +2,7 @@
 //
 // Created on the thread's first use of the message API and shut down when the thread
 // exits. The owner thread does everything; other threads reach a queue only through a
-// shared_ptr taken from the registry, and may only push onto it.
+// shared_ptr (from the registry, or a window's link) and may only push onto it.
 #pragma once
 
 #include <sys/epoll.h>
@@ -46,7 +46,6 @@ class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
   static ThreadQueue* CurrentIfAny() { return current_; }
 
   reactor::QueueId Id() const { return id_; }
-  bool OnOwnerThread() const { return CurrentIfAny() == this; }
 
   // Any thread. False once the owner thread has exited. *wake tells the caller to call
   // Wake() (outside any lock it holds) because the owner sleeps.
@@ -138,9 +137,10 @@ class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
   // Runs a task entry; true when it turned into a message (left in entry.msg).
   bool RunTask(Entry& entry);
   bool Deliverable(const Entry& entry) const;
-  void Fill(MSG* out, const Entry& entry) const;
-  // Moves what other threads pushed into the owner's part; false when both are empty.
+  // Once the owner's part is used up: swaps in, under one lock, all that was pushed since.
+  // False when nothing was.
   bool Refill();
+  // Appends all that was pushed to the owner's part: a filter must see every message.
   void MergeIncoming();
   bool TakeTimer(MSG* out, const MessageFilter& filter, bool remove, std::int64_t now,
                  bool starvedOnly);
