@@ -36,8 +36,17 @@ TCustomWSocket::~TCustomWSocket() {
     CancelDnsLookup();
   } catch (...) {
   }
+  if (FState != wsClosed) {
+    try {
+      Close();
+    } catch (...) {
+      // A destructor cannot report: the socket is released below all the same.
+    }
+    if (FSocketHandle != plat::INVALID_SOCKET) plat::closesocket(FSocketHandle);
+    FSocketHandle = plat::INVALID_SOCKET;
+  }
   WinsockSocketDestroyed();
-  FSendQueue.clear();
+  DeleteBufferedData();
   FDnsResultList.reset();
   if (FWindowHandle != 0) {
     // Messages still queued for the window then fall to the default procedure.
@@ -91,6 +100,9 @@ void TCustomWSocket::SetWaitCtrl(TWait* Value) {
 
 void TCustomWSocket::WndProc(TMessage& MsgRec) {
   switch (MsgRec.Msg) {
+    case WM_SOCKET_SELECT:
+      WMASyncSelect(MsgRec);
+      break;
     case WM_SOCKET_HOSTBYNAME:
       WMAsyncGetHostByName(MsgRec);
       break;
@@ -106,9 +118,13 @@ void TCustomWSocket::WndProc(TMessage& MsgRec) {
 void TCustomWSocket::ChangeState(TSocketState NewState) {
   const TSocketState oldState = FState;
   FState = NewState;
-  TAliveGuard guard(this);
-  TriggerChangeState(oldState, NewState);
-  if (guard.Gone()) return;
+  // Nothing is fired from the destructor: the objects a handler refers to may already be
+  // gone by then (destroyed before the component, in reverse order of their creation).
+  if (!Destroying()) {
+    TAliveGuard guard(this);
+    TriggerChangeState(oldState, NewState);
+    if (guard.Gone()) return;
+  }
   if (!FMultiThreaded && FWaitCtrl != nullptr &&
       (NewState == FAwaitedState || (FAwaitedState == wsConnected && NewState == wsClosed)))
     FWaitCtrl->Stop();
@@ -164,7 +180,7 @@ void TCustomWSocket::SocketError(const std::string& Sockfunc) {
 }
 
 void TCustomWSocket::RaiseException(const std::string& Msg) {
-  if (OnError) {
+  if (OnError && !Destroying()) {
     TriggerError();
     return;
   }
@@ -173,7 +189,7 @@ void TCustomWSocket::RaiseException(const std::string& Msg) {
 
 void TCustomWSocket::RaiseExceptionFmt(const std::string& Fmt,
                                        std::initializer_list<TFmtArg> Args) {
-  if (OnError) {
+  if (OnError && !Destroying()) {
     TriggerError();
     return;
   }

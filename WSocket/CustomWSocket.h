@@ -112,6 +112,13 @@ class TCustomWSocket : public TComponent {
  protected:
   virtual void WndProc(TMessage& MsgRec);
   virtual void AssignDefaultValue();
+  // Ends the session: shuts down first when asked, closes the socket (retrying while the
+  // socket layer lingers over unsent data), fires OnSessionClosed(0) once, resets defaults.
+  virtual void InternalClose(bool bShut);
+  // Binds a datagram socket to a port of the system's choice (LocalPortNum).
+  virtual void BindSocket();
+  // One send or sendto of bytes from the queue: bytes taken, or -1.
+  virtual std::int32_t RealSend(const void* Data, std::int32_t Len);
   virtual void RaiseExceptionFmt(const std::string& Fmt, std::initializer_list<TFmtArg> Args);
   virtual void RaiseException(const std::string& Msg);
   // Answers whether a handler was assigned (and has been called).
@@ -125,6 +132,29 @@ class TCustomWSocket : public TComponent {
   virtual void TriggerError();
 
  public:
+  // Opens a stream or datagram session to Addr:Port; a stream's outcome arrives through
+  // OnSessionConnected, a datagram one is connected before the call returns.
+  virtual void Connect();
+  // Ends the session gracefully; queued data that has not reached the network is dropped.
+  virtual void Close();
+  // Cancels a look-up, drops queued data and closes without lingering.
+  virtual void Abort();
+  // Pumps the application's messages, delivering data, until the session has ended.
+  virtual void WaitForClose();
+  // Binds to Addr:Port and listens (stream) or is connected at once (datagram): 0, or -1.
+  virtual std::int32_t Listen();
+  // The next pending connection (its peer in SockAddr), for another component's Dup.
+  virtual plat::SOCKET Accept();
+  // Bytes read, 0 when the peer has closed, -1 with the code in LastError.
+  virtual std::int32_t Receive(void* Buffer, std::int32_t BufferSize);
+  // Everything waiting, or "".
+  virtual std::string ReceiveStr();
+  virtual std::int32_t ReceiveFrom(void* Buffer, std::int32_t BufferSize, sockaddr_in& From,
+                                   std::int32_t& FromLen);
+  // Queues the bytes and sends what the network takes now; answers the count queued
+  // (0 for none), or -1 when not connected. OnDataSent follows once the queue drains.
+  virtual std::int32_t Send(const void* Data, std::int32_t Len);
+  virtual std::int32_t SendStr(const std::string& Str);
   // Name to addresses (DnsResult, DnsResultList); ends in OnDnsLookupDone. A dotted
   // address completes before the call returns.
   virtual void DnsLookup(const std::string& HostName);
@@ -139,6 +169,27 @@ class TCustomWSocket : public TComponent {
   // The local port while bound, connected or listening, else "error".
   virtual std::string GetXPort();
   virtual std::int32_t GetSockName(sockaddr_in& Name, std::int32_t& NameLen);
+  // Adopts a connected socket handle (from another component's Accept).
+  virtual void Dup(plat::SOCKET NewHSocket);
+  // How: 0 receiving, 1 sending, 2 both.
+  virtual void Shutdown(std::int32_t How);
+  // Suspends the notifications, and restores them.
+  virtual void Pause();
+  virtual void Resume();
+
+  void SetLingerOption();
+  void SendText(const std::string& Str);
+  // As Receive, leaving the bytes in the socket.
+  std::int32_t PeekData(void* Buffer, std::int32_t BufferSize);
+  // Queue only, never send.
+  void PutDataInSendBuffer(const void* Data, std::int32_t Len);
+  void PutStringInSendBuffer(const std::string& Str);
+  // Drops every queued chunk.
+  void DeleteBufferedData();
+  // Bytes waiting in the socket; -1 (reported) without an open socket.
+  std::int32_t RcvdCount();
+  TSocketSendFlags SendFlags();
+  void SetSendFlags(TSocketSendFlags Value);
 
  protected:
   // Marks itself when the component is destroyed, so that code which fired an event can
@@ -179,6 +230,12 @@ class TCustomWSocket : public TComponent {
   // close the socket first.
   void SocketError(const std::string& Sockfunc);
 
+  // Drains the queue as far as the network takes it.
+  void TryToSend();
+  // Hands waiting data to OnDataAvailable (or discards it when none is assigned).
+  void ASyncReceive(TMessage& MsgRec);
+  // The socket layer's notifications, in the order connect, read, write, accept, close.
+  void WMASyncSelect(TMessage& MsgRec);
   void WMAsyncGetHostByName(TMessage& MsgRec);
   void WMAsyncGetHostByAddr(TMessage& MsgRec);
 
@@ -230,6 +287,10 @@ class TCustomWSocket : public TComponent {
 
   // Starts an asynchronous look-up after the checks common to both directions.
   void StartLookup(std::string Text, bool Reverse);
+  // Resolves Addr into SockAddr unless done already; raises when it cannot.
+  void ResolveAddr();
+  // Per-session flags of a socket just opened or adopted.
+  void StartSession();
 
   TAliveGuard* FAliveGuards = nullptr;
 };

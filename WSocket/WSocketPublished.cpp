@@ -17,6 +17,8 @@ const TPublishedClass& TWSocket::PublishedClass() {
         .String("DnsResult", &TWSocket::DnsResult)
         .Enum("State", "TSocketState", states, &TWSocket::State)
         .Integer("ReadCount", &TWSocket::ReadCount)
+        // Reading it without an open socket reports an error, as the property itself does.
+        .Integer("RcvdCount", &TWSocket::RcvdCount)
         .Integer("LastError", &TWSocket::LastError)
         .Boolean("MultiThreaded", &TWSocket::MultiThreaded, &TWSocket::SetMultiThreaded)
         .Event("OnDataAvailable", "TDataAvailable")
@@ -29,6 +31,8 @@ const TPublishedClass& TWSocket::PublishedClass() {
         .Event("OnDnsLookupDone", "TDnsLookupDone")
         .Event("OnError", "TNotifyEvent")
         .Integer("FlushTimeout", &TWSocket::FlushTimeout, &TWSocket::SetFlushTimeout)
+        .Enum("SendFlags", "TSocketSendFlags", {"wsSendNormal", "wsSendUrgent"},
+              &TWSocket::SendFlags, &TWSocket::SetSendFlags)
         .Enum("LingerOnOff", "TSocketLingerOnOff", {"wsLingerOff", "wsLingerOn", "wsLingerNoSet"},
               &TWSocket::LingerOnOff, &TWSocket::SetLingerOnOff)
         .Integer("LingerTimeout", &TWSocket::LingerTimeout, &TWSocket::SetLingerTimeout);

@@ -2,7 +2,11 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "WSocket/WSocket.h"
 #include "support/Pump.h"
@@ -19,13 +23,18 @@ class ProbeSocket : public TWSocket {
   using TCustomWSocket::FAwaitedState;
   using TCustomWSocket::FCloseNotified;
   using TCustomWSocket::FHostEntryBuffer;
+  using TCustomWSocket::FLastError;
+  using TCustomWSocket::FLingerOnOff;
+  using TCustomWSocket::FLocalPortNum;
   using TCustomWSocket::FLookupHandle;
+  using TCustomWSocket::FPaused;
   using TCustomWSocket::FPortAssigned;
   using TCustomWSocket::FPortNum;
   using TCustomWSocket::FProtoAssigned;
   using TCustomWSocket::FProtoNum;
   using TCustomWSocket::FReadCount;
   using TCustomWSocket::FSendFlagsValue;
+  using TCustomWSocket::FSendQueue;
   using TCustomWSocket::FSockAddr;
   using TCustomWSocket::FSocketHandle;
   using TCustomWSocket::FSocketType;
@@ -33,11 +42,59 @@ class ProbeSocket : public TWSocket {
   using TCustomWSocket::FWindowHandle;
   using TCustomWSocket::RaiseExceptionFmt;
   using TCustomWSocket::SocketError;
+  using TCustomWSocket::TryToSend;
   using TWSocket::TWSocket;
 };
 
 inline bool Pump(const std::function<bool()>& pred, int ms = 5000) {
   return testsupport::PumpUntil(pred, std::chrono::milliseconds(ms));
 }
+
+// A listening component on 127.0.0.1 that hands every connection to a ProbeSocket of its
+// own; Setup runs before the new component adopts the handle.
+class Loopback {
+ public:
+  std::function<void(ProbeSocket&)> Setup;
+
+  Loopback() = default;
+  Loopback(const Loopback&) = delete;
+  Loopback& operator=(const Loopback&) = delete;
+  ~Loopback() {
+    Served.clear();
+    Listener.reset();
+  }
+
+  bool Start() {
+    Listener = std::make_unique<ProbeSocket>(nullptr);
+    Listener->SetAddr("127.0.0.1");
+    Listener->SetPort("0");
+    Listener->OnSessionAvailable = [this](TObject*, std::uint16_t) {
+      const plat::SOCKET h = Listener->Accept();
+      if (h == plat::INVALID_SOCKET) return;
+      Served.push_back(std::make_unique<ProbeSocket>(nullptr));
+      if (Setup) Setup(*Served.back());
+      Served.back()->Dup(h);
+    };
+    if (Listener->Listen() != 0) return false;
+    Port = Listener->GetXPort();
+    return Port != "error";
+  }
+
+  // A client aimed at the listener, not connected yet.
+  std::unique_ptr<ProbeSocket> NewClient() const {
+    auto c = std::make_unique<ProbeSocket>(nullptr);
+    Aim(*c);
+    return c;
+  }
+  void Aim(TCustomWSocket& c) const {
+    c.SetAddr("127.0.0.1");
+    c.SetPort(Port);
+    c.SetProto("tcp");
+  }
+
+  std::unique_ptr<ProbeSocket> Listener;
+  std::vector<std::unique_ptr<ProbeSocket>> Served;
+  std::string Port;
+};
 
 }  // namespace wsocktest

@@ -1,0 +1,369 @@
+// Opening and ending sessions: Connect, Listen, Accept, Dup, Close, Abort and their steps.
+#include <sys/socket.h>
+
+#include <chrono>
+#include <thread>
+
+#include "Host/Application.h"
+#include "WSocket/CustomWSocket.h"
+#include "WSocket/HostResolve.h"
+
+namespace {
+
+constexpr long ConnectEvents =
+    plat::FD_READ | plat::FD_WRITE | plat::FD_ACCEPT | plat::FD_CONNECT | plat::FD_CLOSE;
+constexpr long ListenEvents = plat::FD_READ | plat::FD_WRITE | plat::FD_ACCEPT | plat::FD_CLOSE;
+constexpr long SessionEvents = plat::FD_READ | plat::FD_WRITE | plat::FD_CONNECT | plat::FD_CLOSE;
+
+bool SetIntOption(plat::SOCKET s, int option, int value) {
+  return plat::setsockopt(s, SOL_SOCKET, option, reinterpret_cast<const char*>(&value),
+                          sizeof value) == 0;
+}
+
+// Closes a socket at once, resetting the connection instead of lingering over unsent data.
+void CloseAtOnce(plat::SOCKET s) {
+  const linger hard{1, 0};
+  plat::setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&hard), sizeof hard);
+  plat::closesocket(s);
+}
+
+}  // namespace
+
+void TCustomWSocket::StartSession() {
+  FCloseNotified = false;
+  FPaused = false;
+  FReadCount = 0;
+  FLineMode = false;
+  FLineLength = 0;
+  FAllSent = true;
+}
+
+void TCustomWSocket::ResolveAddr() {
+  if (FAddrResolved) return;
+  FSockAddr.sin_addr = WSocketResolveHost(FAddrStr);
+  FAddrResolved = true;
+}
+
+void TCustomWSocket::Connect() {
+  if (FSocketHandle != plat::INVALID_SOCKET && FState != wsClosed) {
+    RaiseException("Connect: Socket already in use");
+    return;
+  }
+  if (!FPortAssigned) {
+    RaiseException("Connect: No Port Specified");
+    return;
+  }
+  if (!FAddrAssigned) {
+    RaiseException("Connect: No IP Address Specified");
+    return;
+  }
+  if (!FProtoAssigned) {
+    RaiseException("Connect: No Protocol Specified");
+    return;
+  }
+  ResolveAddr();
+  DeleteBufferedData();
+  FSocketHandle = plat::socket(FAddrFamily, FSocketType, FProtoNum);
+  if (FSocketHandle == plat::INVALID_SOCKET) {
+    SocketError("Connect (socket)");
+    return;
+  }
+  StartSession();
+  TAliveGuard guard(this);
+  ChangeState(wsOpened);
+  if (guard.SessionEnded()) return;
+
+  if (FSocketType == SOCK_DGRAM) {
+    BindSocket();
+    if (guard.SessionEnded()) return;
+    if (FSockAddr.sin_addr.s_addr == INADDR_NONE && !SetIntOption(FSocketHandle, SO_BROADCAST, 1)) {
+      SocketError("setsockopt(SO_BROADCAST)");
+      return;
+    }
+  } else {
+    SetLingerOption();
+    if (guard.SessionEnded()) return;
+    if (!SetIntOption(FSocketHandle, SO_KEEPALIVE, -1)) {
+      SocketError("setsockopt(SO_KEEPALIVE)");
+      return;
+    }
+    if (!SetIntOption(FSocketHandle, SO_REUSEADDR, -1)) {
+      SocketError("setsockopt(SO_REUSEADDR)");
+      return;
+    }
+  }
+
+  if (plat::WSAAsyncSelect(FSocketHandle, FWindowHandle, WM_SOCKET_SELECT, ConnectEvents) != 0) {
+    SocketError("WSAAsyncSelect");
+    return;
+  }
+
+  if (FSocketType == SOCK_DGRAM) {
+    ChangeState(wsConnected);
+    if (guard.SessionEnded()) return;
+    TriggerSessionConnected(0);
+    return;
+  }
+
+  if (plat::connect(FSocketHandle, reinterpret_cast<const sockaddr*>(&FSockAddr),
+                    sizeof FSockAddr) == 0) {
+    ChangeState(wsConnecting);
+    return;
+  }
+  const int code = plat::WSAGetLastError();
+  if (code == plat::WSAEWOULDBLOCK) {
+    ChangeState(wsConnecting);
+    return;
+  }
+  FLastError = code;
+  SocketError("Connect");
+}
+
+void TCustomWSocket::BindSocket() {
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_port = 0;
+  local.sin_addr.s_addr = INADDR_ANY;
+  if (plat::bind(FSocketHandle, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+    RaiseExceptionFmt("winsock.bind failed, error #%d", {plat::WSAGetLastError()});
+    return;
+  }
+  int len = sizeof local;
+  if (plat::getsockname(FSocketHandle, reinterpret_cast<sockaddr*>(&local), &len) != 0) {
+    RaiseExceptionFmt("winsock.getsockname failed, error #%d", {plat::WSAGetLastError()});
+    return;
+  }
+  FLocalPortNum = ntohs(local.sin_port);
+}
+
+void TCustomWSocket::SetLingerOption() {
+  if (FLingerOnOff == wsLingerNoSet) return;
+  if (FSocketHandle == plat::INVALID_SOCKET) {
+    RaiseException("Cannot set linger option at this time");
+    return;
+  }
+  const linger value{FLingerOnOff == wsLingerOn ? 1 : 0, FLingerTimeout & 0xFFFF};
+  if (plat::setsockopt(FSocketHandle, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&value),
+                       sizeof value) != 0)
+    SocketError("setsockopt(SO_LINGER)");
+}
+
+std::int32_t TCustomWSocket::Listen() {
+  if (!FPortAssigned) {
+    plat::WSASetLastError(plat::WSAEINVAL);
+    SocketError("listen: port not assigned");
+    return -1;
+  }
+  if (!FProtoAssigned) {
+    plat::WSASetLastError(plat::WSAEINVAL);
+    SocketError("listen: protocol not assigned");
+    return -1;
+  }
+  if (!FAddrAssigned) {
+    plat::WSASetLastError(plat::WSAEINVAL);
+    SocketError("listen: address not assigned");
+    return -1;
+  }
+  // A second Listen would orphan the socket already open, still taking connections.
+  if (FSocketHandle != plat::INVALID_SOCKET && FState != wsClosed) {
+    RaiseException("Listen: Socket already in use");
+    return -1;
+  }
+  ResolveAddr();
+  DeleteBufferedData();
+  FSocketHandle = plat::socket(FAddrFamily, FSocketType, FProtoNum);
+  if (FSocketHandle == plat::INVALID_SOCKET) {
+    SocketError("socket");
+    return -1;
+  }
+  StartSession();
+  if (plat::bind(FSocketHandle, reinterpret_cast<const sockaddr*>(&FSockAddr), sizeof FSockAddr) !=
+      0) {
+    // The socket is released here: Close would find the component closed and keep it.
+    const int code = plat::WSAGetLastError();
+    plat::closesocket(FSocketHandle);
+    FSocketHandle = plat::INVALID_SOCKET;
+    plat::WSASetLastError(code);
+    SocketError("Bind");
+    return -1;
+  }
+  TAliveGuard guard(this);
+  ChangeState(wsBound);
+  if (guard.SessionEnded()) return -1;
+  if (FSocketType == SOCK_DGRAM) {
+    ChangeState(wsListening);
+    if (guard.SessionEnded()) return -1;
+    ChangeState(wsConnected);
+    if (guard.SessionEnded()) return -1;
+    TriggerSessionConnected(0);
+    if (guard.SessionEnded()) return -1;
+  } else if (FSocketType == SOCK_STREAM) {
+    if (plat::listen(FSocketHandle, 5) != 0) {
+      SocketError("Listen");
+      return -1;
+    }
+    ChangeState(wsListening);
+    if (guard.SessionEnded()) return -1;
+  }
+  if (plat::WSAAsyncSelect(FSocketHandle, FWindowHandle, WM_SOCKET_SELECT, ListenEvents) != 0) {
+    SocketError("WSAASyncSelect");
+    return -1;
+  }
+  return 0;
+}
+
+plat::SOCKET TCustomWSocket::Accept() {
+  if (FState != wsListening) {
+    plat::WSASetLastError(plat::WSAEINVAL);
+    SocketError("not a listening socket");
+    return plat::INVALID_SOCKET;
+  }
+  int len = sizeof FSockAddr;
+  const plat::SOCKET h = plat::accept(FSocketHandle, reinterpret_cast<sockaddr*>(&FSockAddr), &len);
+  FAcceptedHandle = h;
+  if (h == plat::INVALID_SOCKET) {
+    SocketError("Accept");
+    return plat::INVALID_SOCKET;
+  }
+  return h;
+}
+
+void TCustomWSocket::Dup(plat::SOCKET NewHSocket) {
+  if (NewHSocket == 0 || NewHSocket == plat::INVALID_SOCKET) {
+    plat::WSASetLastError(plat::WSAEINVAL);
+    SocketError("Dup");
+    return;
+  }
+  TAliveGuard guard(this);
+  if (FState != wsClosed) {
+    const plat::SOCKET old = FSocketHandle;
+    FSocketHandle = plat::INVALID_SOCKET;
+    if (old != plat::INVALID_SOCKET && plat::closesocket(old) != 0) {
+      SocketError("Dup (closesocket)");
+      return;
+    }
+    guard.Bind();
+    ChangeState(wsClosed);
+    if (guard.SessionEnded()) {
+      // A handler started something else: the adopted handle would have no owner.
+      CloseAtOnce(NewHSocket);
+      return;
+    }
+  }
+  // What an earlier session left queued must not reach this peer.
+  DeleteBufferedData();
+  StartSession();
+  FSocketHandle = NewHSocket;
+  guard.Bind();
+  SetLingerOption();
+  if (guard.SessionEnded()) return;
+  if (plat::WSAAsyncSelect(FSocketHandle, FWindowHandle, WM_SOCKET_SELECT, SessionEvents) != 0) {
+    SocketError("WSAAsyncSelect");
+    return;
+  }
+  ChangeState(wsConnected);
+}
+
+void TCustomWSocket::Close() {
+  InternalClose(true);
+}
+
+void TCustomWSocket::Abort() {
+  TAliveGuard guard(this);
+  CancelDnsLookup();
+  if (guard.Gone()) return;
+  DeleteBufferedData();
+  if (FState == wsConnected) {
+    FLingerOnOff = wsLingerOff;
+    guard.Bind();
+    SetLingerOption();
+    if (guard.SessionEnded()) return;
+  }
+  InternalClose(false);
+}
+
+void TCustomWSocket::Shutdown(std::int32_t How) {
+  if (FSocketHandle != plat::INVALID_SOCKET) plat::shutdown(FSocketHandle, How);
+}
+
+void TCustomWSocket::InternalClose(bool bShut) {
+  TAliveGuard guard(this);
+  if (FSocketHandle == plat::INVALID_SOCKET) {
+    if (FState != wsClosed) {
+      ChangeState(wsClosed);
+      if (guard.SessionEnded()) return;
+      AssignDefaultValue();
+    }
+    return;
+  }
+  if (FState == wsClosed) return;
+  if (bShut) Shutdown(plat::SD_BOTH);
+
+  const plat::SOCKET h = FSocketHandle;
+  FSocketHandle = plat::INVALID_SOCKET;
+  guard.Bind();
+  while (plat::closesocket(h) != 0) {
+    const int code = plat::WSAGetLastError();
+    FLastError = code;
+    if (code != plat::WSAEWOULDBLOCK) {
+      plat::WSASetLastError(code);
+      SocketError("Disconnect (closesocket)");
+      return;
+    }
+    // Lingering over unsent data: let the rest of the application run meanwhile.
+    if (FMultiThreaded)
+      ProcessMessages();
+    else
+      Application->ProcessMessages();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (guard.SessionEnded()) {
+      // Destroyed or reused meanwhile: nobody is left to wait for this socket.
+      CloseAtOnce(h);
+      return;
+    }
+  }
+  ChangeState(wsClosed);
+  if (guard.SessionEnded()) return;
+  if (!Destroying() && !FCloseNotified && OnSessionClosed) {
+    FCloseNotified = true;
+    TriggerSessionClosed(0);
+    if (guard.SessionEnded()) return;
+  }
+  AssignDefaultValue();
+}
+
+void TCustomWSocket::WaitForClose() {
+  TAliveGuard guard(this);
+  while (FSocketHandle != plat::INVALID_SOCKET && FState != wsClosed) {
+    guard.Bind();
+    Application->ProcessMessages();
+    if (guard.SessionEnded() || Application->Terminated()) return;
+    plat::u_long waiting = 0;
+    if (plat::ioctlsocket(FSocketHandle, plat::FIONREAD, &waiting) != 0) return;
+    if (waiting > 0) {
+      TriggerDataAvailable(0);
+      if (guard.SessionEnded()) return;
+    }
+    char probe = 0;
+    const int r = plat::recv(FSocketHandle, &probe, 1, MSG_PEEK);
+    if (r <= 0) {
+      FLastError = plat::WSAGetLastError();
+      if (FLastError != plat::WSAEWOULDBLOCK) return;
+      // Nothing to read and the peer still there: sleep until the next notification
+      // (the failed read re-armed FD_READ) instead of spinning.
+      if (!FPaused) plat::WaitMessage();
+    }
+    Application->ProcessMessages();
+    if (guard.SessionEnded()) return;
+  }
+}
+
+void TCustomWSocket::Pause() {
+  FPaused = true;
+  plat::WSAAsyncSelect(FSocketHandle, FWindowHandle, 0, 0);
+}
+
+void TCustomWSocket::Resume() {
+  FPaused = false;
+  plat::WSAAsyncSelect(FSocketHandle, FWindowHandle, WM_SOCKET_SELECT, SessionEvents);
+}

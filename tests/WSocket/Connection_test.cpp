@@ -1,0 +1,349 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "WSocket/ProbeSocket.h"
+#include "WSocket/WSocket.h"
+#include "support/FreePort.h"
+
+using wsocktest::Loopback;
+using wsocktest::ProbeSocket;
+using wsocktest::Pump;
+
+namespace {
+
+// Every event of a socket, in order, as short texts.
+struct EventLog {
+  std::vector<std::string> lines;
+  void Attach(TCustomWSocket& s) {
+    s.OnChangeState = [this](TObject*, TSocketState o, TSocketState n) {
+      lines.push_back("state " + std::to_string(o) + ">" + std::to_string(n));
+    };
+    s.OnSessionConnected = [this](TObject*, std::uint16_t e) {
+      lines.push_back("connected " + std::to_string(e));
+    };
+    s.OnSessionClosed = [this](TObject*, std::uint16_t e) {
+      lines.push_back("closed " + std::to_string(e));
+    };
+  }
+  bool Has(const std::string& line) const {
+    for (const auto& l : lines)
+      if (l == line) return true;
+    return false;
+  }
+};
+
+std::string ErrorText(const std::function<void()>& op) {
+  try {
+    op();
+  } catch (const ESocketException& e) {
+    return e.Message();
+  }
+  return "";
+}
+
+TEST(ConnectionTest, ConnectChecksItsSettingsInOrder) {
+  ProbeSocket s(nullptr);
+  s.SetAddr("127.0.0.1");
+  EXPECT_EQ(ErrorText([&] { s.Connect(); }), "Connect: No Port Specified");
+  s.SetAddr("");
+  s.SetPort("1");
+  EXPECT_EQ(ErrorText([&] { s.Connect(); }), "Connect: No IP Address Specified");
+  s.SetAddr("127.0.0.1");
+  s.SetProto(" ");
+  EXPECT_EQ(ErrorText([&] { s.Connect(); }), "Connect: No Protocol Specified");
+  EXPECT_EQ(s.State(), wsClosed);
+  EXPECT_EQ(s.FSocketHandle, plat::INVALID_SOCKET);
+  // An address that resolves nowhere raises whatever OnError holds.
+  s.SetProto("tcp");
+  s.SetAddr("no-such-host.invalid");
+  s.OnError = [](TObject*) {};
+  EXPECT_THROW(s.Connect(), ESocketException);
+}
+
+TEST(ConnectionTest, RefusedStreamConnectPassesThroughConnectedToClosed) {
+  testsupport::ReservedPort refused;
+  ProbeSocket s(nullptr);
+  EventLog log;
+  log.Attach(s);
+  s.SetAddr("127.0.0.1");
+  s.SetPort(std::to_string(refused.Port()));
+  s.Connect();
+  EXPECT_EQ(log.lines, (std::vector<std::string>{"state 7>1", "state 1>3"}));
+  ASSERT_TRUE(Pump([&] { return s.State() == wsClosed; }));
+  EXPECT_EQ(log.lines, (std::vector<std::string>{"state 7>1", "state 1>3", "state 3>4",
+                                                 "connected 10061", "state 4>7", "closed 0"}));
+  EXPECT_EQ(s.Proto(), "tcp");
+  EXPECT_FALSE(s.FPortAssigned);
+}
+
+TEST(ConnectionTest, StreamSessionFromListenAcceptAndDup) {
+  Loopback server;
+  EventLog servedLog;
+  server.Setup = [&](ProbeSocket& c) { servedLog.Attach(c); };
+  ASSERT_TRUE(server.Start());
+  EXPECT_EQ(server.Listener->State(), wsListening);
+  EXPECT_NE(server.Port, "0");
+
+  auto client = server.NewClient();
+  EventLog log;
+  log.Attach(*client);
+  int dataSent = 0;
+  client->OnDataSent = [&](TObject*, std::uint16_t e) {
+    EXPECT_EQ(e, 0);
+    ++dataSent;
+  };
+  client->Connect();
+  ASSERT_TRUE(Pump([&] { return dataSent > 0 && server.Served.size() == 1; }));
+  // The first FD_WRITE reports the (empty) queue as sent.
+  EXPECT_EQ(dataSent, 1);
+  EXPECT_TRUE(log.Has("connected 0"));
+  EXPECT_EQ(client->GetPeerAddr(), "127.0.0.1");
+  EXPECT_EQ(client->GetXPort(), std::to_string(ntohs(server.Listener->FSockAddr.sin_port)));
+  // Dup adopts without a connected-event; the listener stays listening.
+  EXPECT_EQ(servedLog.lines, (std::vector<std::string>{"state 7>4"}));
+  EXPECT_EQ(server.Served[0]->State(), wsConnected);
+  EXPECT_EQ(server.Listener->State(), wsListening);
+
+  // The peer's close ends this side's session once.
+  server.Served[0]->Close();
+  EXPECT_EQ(servedLog.lines.back(), "closed 0");
+  ASSERT_TRUE(Pump([&] { return client->State() == wsClosed; }));
+  EXPECT_EQ(std::count(log.lines.begin(), log.lines.end(), "closed 0") +
+                std::count(log.lines.begin(), log.lines.end(), "closed 10054") +
+                std::count(log.lines.begin(), log.lines.end(), "closed 10053"),
+            1);
+}
+
+TEST(ConnectionTest, CloseFiresOnceAndLateNotificationsAreIgnored) {
+  Loopback server;
+  ASSERT_TRUE(server.Start());
+  auto client = server.NewClient();
+  EventLog log;
+  log.Attach(*client);
+  client->Connect();
+  ASSERT_TRUE(Pump([&] { return client->State() == wsConnected && server.Served.size() == 1; }));
+  const plat::SOCKET old = client->FSocketHandle;
+  client->Close();
+  EXPECT_EQ(log.lines.back(), "closed 0");
+  const std::size_t n = log.lines.size();
+  client->Close();  // closed already: nothing
+  plat::PostMessageA(client->FWindowHandle, WM_SOCKET_SELECT, old,
+                     plat::MAKELONG(plat::FD_CLOSE | plat::FD_READ, 0));
+  testsupport::PumpFor(std::chrono::milliseconds(30));
+  EXPECT_EQ(log.lines.size(), n);
+
+  // No handle but a state left open: closed without a session-closed event.
+  client->FState = wsConnected;
+  client->Close();
+  EXPECT_EQ(client->State(), wsClosed);
+  EXPECT_EQ(log.lines.size(), n + 1);
+  EXPECT_EQ(log.lines.back(), "state 4>7");
+}
+
+TEST(ConnectionTest, AbortClosesWithoutLingering) {
+  Loopback server;
+  std::vector<std::uint16_t> peerClosed;
+  server.Setup = [&](ProbeSocket& c) {
+    c.OnSessionClosed = [&](TObject*, std::uint16_t e) { peerClosed.push_back(e); };
+  };
+  ASSERT_TRUE(server.Start());
+  auto client = server.NewClient();
+  client->Connect();
+  ASSERT_TRUE(Pump([&] { return client->State() == wsConnected && server.Served.size() == 1; }));
+  client->SendStr("last words");
+  client->Abort();
+  EXPECT_EQ(client->State(), wsClosed);
+  EXPECT_EQ(client->LingerOnOff(), wsLingerOn);  // back to the default after the session
+  // Lingering off lets the bytes already handed over go out before a graceful end.
+  std::string got;
+  server.Served[0]->OnDataAvailable = [&](TObject*, std::uint16_t) {
+    got += server.Served[0]->ReceiveStr();
+  };
+  ASSERT_TRUE(Pump([&] { return !peerClosed.empty(); }));
+  EXPECT_EQ(peerClosed, std::vector<std::uint16_t>{0});
+  EXPECT_EQ(got, "last words");
+}
+
+TEST(ConnectionTest, DatagramConnectIsImmediate) {
+  testsupport::ReservedPort target(SOCK_DGRAM);
+  ProbeSocket s(nullptr);
+  EventLog log;
+  log.Attach(s);
+  s.SetAddr("127.0.0.1");
+  s.SetPort(std::to_string(target.Port()));
+  s.SetProto("udp");
+  s.Connect();
+  EXPECT_EQ(log.lines, (std::vector<std::string>{"state 7>1", "state 1>4", "connected 0"}));
+  int broadcast = -1;
+  int len = sizeof broadcast;
+  ASSERT_EQ(plat::getsockopt(s.FSocketHandle, SOL_SOCKET, SO_BROADCAST,
+                             reinterpret_cast<char*>(&broadcast), &len),
+            0);
+  EXPECT_EQ(broadcast, 0);
+  EXPECT_NE(s.FLocalPortNum, 0);
+  s.Close();
+
+  ProbeSocket b(nullptr);
+  b.SetAddr("255.255.255.255");
+  b.SetPort("9");
+  b.SetProto("udp");
+  b.Connect();
+  ASSERT_EQ(b.State(), wsConnected);
+  len = sizeof broadcast;
+  ASSERT_EQ(plat::getsockopt(b.FSocketHandle, SOL_SOCKET, SO_BROADCAST,
+                             reinterpret_cast<char*>(&broadcast), &len),
+            0);
+  EXPECT_NE(broadcast, 0);
+}
+
+TEST(ConnectionTest, ConnectWhileInUseLeavesTheSessionAlone) {
+  Loopback server;
+  ASSERT_TRUE(server.Start());
+  auto client = server.NewClient();
+  client->Connect();
+  ASSERT_TRUE(Pump([&] { return client->State() == wsConnected; }));
+  const plat::SOCKET h = client->FSocketHandle;
+  EXPECT_EQ(ErrorText([&] { client->Connect(); }), "Connect: Socket already in use");
+  EXPECT_EQ(client->FSocketHandle, h);
+  EXPECT_EQ(client->State(), wsConnected);
+}
+
+TEST(ConnectionTest, ListenFailuresReturnMinusOne) {
+  ProbeSocket s(nullptr);
+  int errors = 0;
+  s.OnError = [&](TObject*) { ++errors; };
+  EXPECT_EQ(s.Listen(), -1);
+  EXPECT_EQ(s.LastError(), plat::WSAEINVAL);
+  s.OnError = nullptr;
+  EXPECT_NE(ErrorText([&] { s.Listen(); }).find("in function listen: port not assigned"),
+            std::string::npos);
+  s.SetPort("0");
+  s.SetProto("");
+  EXPECT_NE(ErrorText([&] { s.Listen(); }).find("listen: protocol not assigned"),
+            std::string::npos);
+  s.SetProto("tcp");
+  EXPECT_NE(ErrorText([&] { s.Listen(); }).find("listen: address not assigned"), std::string::npos);
+
+  // A port that is taken: the bind fails and the new socket is released again.
+  testsupport::ReservedPort taken;
+  s.SetAddr("127.0.0.1");
+  s.SetPort(std::to_string(taken.Port()));
+  s.OnError = [&](TObject*) { ++errors; };
+  EXPECT_EQ(s.Listen(), -1);
+  EXPECT_EQ(s.LastError(), plat::WSAEADDRINUSE);
+  EXPECT_EQ(s.FSocketHandle, plat::INVALID_SOCKET);
+  EXPECT_EQ(s.State(), wsClosed);
+
+  // Listening twice would orphan the first socket.
+  s.SetPort("0");
+  EXPECT_EQ(s.Listen(), 0);
+  const plat::SOCKET first = s.FSocketHandle;
+  EXPECT_EQ(s.Listen(), -1);
+  EXPECT_EQ(s.FSocketHandle, first);
+  EXPECT_EQ(s.State(), wsListening);
+}
+
+TEST(ConnectionTest, AcceptAndDupRefuseBadArguments) {
+  ProbeSocket s(nullptr);
+  int errors = 0;
+  s.OnError = [&](TObject*) { ++errors; };
+  EXPECT_EQ(s.Accept(), plat::INVALID_SOCKET);
+  EXPECT_EQ(s.LastError(), plat::WSAEINVAL);
+  s.OnError = nullptr;
+  EXPECT_NE(ErrorText([&] { s.Accept(); }).find("in function not a listening socket"),
+            std::string::npos);
+  EXPECT_NE(ErrorText([&] { s.Dup(plat::INVALID_SOCKET); }).find("Error 10022 in function Dup"),
+            std::string::npos);
+  EXPECT_NE(ErrorText([&] { s.Dup(0); }).find("Error 10022 in function Dup"), std::string::npos);
+  EXPECT_EQ(s.State(), wsClosed);
+}
+
+TEST(ConnectionTest, DupReplacesAnOpenSocketAndDropsItsQueue) {
+  Loopback server;
+  ASSERT_TRUE(server.Start());
+  auto first = server.NewClient();
+  auto second = server.NewClient();
+  first->Connect();
+  second->Connect();
+  ASSERT_TRUE(Pump([&] {
+    return server.Served.size() == 2 && first->State() == wsConnected &&
+           second->State() == wsConnected;
+  }));
+  std::string gotBySecondPeer;
+  server.Served[1]->OnDataAvailable = [&](TObject*, std::uint16_t) {
+    gotBySecondPeer += server.Served[1]->ReceiveStr();
+  };
+  // Something queued for the first peer that the network has not taken yet.
+  ProbeSocket& adopter = *server.Served[0];
+  adopter.PutStringInSendBuffer("for the first peer only");
+  EventLog log;
+  log.Attach(adopter);
+  // Take over the second client's far end from the other served component.
+  const plat::SOCKET moved = server.Served[1]->FSocketHandle;
+  server.Served[1]->FSocketHandle = plat::INVALID_SOCKET;
+  server.Served[1]->FState = wsClosed;
+  adopter.Dup(moved);
+  EXPECT_EQ(log.lines, (std::vector<std::string>{"state 4>7", "state 7>4"}));
+  EXPECT_TRUE(adopter.FSendQueue.empty());
+  std::string got;
+  second->OnDataAvailable = [&](TObject*, std::uint16_t) { got += second->ReceiveStr(); };
+  adopter.SendStr("hello second");
+  ASSERT_TRUE(Pump([&] { return got == "hello second"; }));
+  // The first client lost its peer.
+  ASSERT_TRUE(Pump([&] { return first->State() == wsClosed; }));
+}
+
+TEST(ConnectionTest, PauseHoldsNotificationsUntilResume) {
+  Loopback server;
+  ASSERT_TRUE(server.Start());
+  auto client = server.NewClient();
+  std::string got;
+  client->OnDataAvailable = [&](TObject*, std::uint16_t) { got += client->ReceiveStr(); };
+  client->Connect();
+  ASSERT_TRUE(Pump([&] { return client->State() == wsConnected && server.Served.size() == 1; }));
+  client->Pause();
+  server.Served[0]->SendStr("while paused");
+  testsupport::PumpFor(std::chrono::milliseconds(50));
+  EXPECT_EQ(got, "");
+  EXPECT_EQ(client->RcvdCount(), 12);
+  client->Resume();
+  ASSERT_TRUE(Pump([&] { return got == "while paused"; }));
+}
+
+TEST(ConnectionTest, ShutdownOfSendingEndsThePeersSession) {
+  Loopback server;
+  std::vector<std::uint16_t> peerClosed;
+  server.Setup = [&](ProbeSocket& c) {
+    c.OnSessionClosed = [&](TObject*, std::uint16_t e) { peerClosed.push_back(e); };
+  };
+  ASSERT_TRUE(server.Start());
+  auto client = server.NewClient();
+  client->Connect();
+  ASSERT_TRUE(Pump([&] { return client->State() == wsConnected && server.Served.size() == 1; }));
+  client->Shutdown(plat::SD_SEND);
+  ASSERT_TRUE(Pump([&] { return !peerClosed.empty(); }));
+  EXPECT_EQ(peerClosed, std::vector<std::uint16_t>{0});
+  EXPECT_EQ(client->State(), wsConnected);
+}
+
+TEST(ConnectionTest, WaitForCloseDeliversDataUntilThePeerHasGone) {
+  Loopback server;
+  server.Setup = [&](ProbeSocket& c) { c.SetLingerOnOff(wsLingerOff); };
+  ASSERT_TRUE(server.Start());
+  auto client = server.NewClient();
+  std::string got;
+  client->OnDataAvailable = [&](TObject*, std::uint16_t) { got += client->ReceiveStr(); };
+  client->Connect();
+  ASSERT_TRUE(Pump([&] { return client->State() == wsConnected && server.Served.size() == 1; }));
+  server.Served[0]->SendStr("goodbye");
+  server.Served[0]->Close();
+  client->WaitForClose();
+  EXPECT_EQ(got, "goodbye");
+  EXPECT_EQ(client->State(), wsClosed);
+}
+
+}  // namespace
