@@ -126,7 +126,6 @@ bool ThreadQueue::PushEntry(Entry&& entry, bool* wake) {
 
 bool ThreadQueue::PushTask(reactor::InternalTask task, bool* wake) {
   Entry entry;
-  entry.kind = Kind::Task;
   entry.task = std::make_unique<reactor::InternalTask>(std::move(task));
   return PushEntry(std::move(entry), wake);
 }
@@ -142,15 +141,13 @@ void ThreadQueue::PostQuit(int code) {
   if (quitQueued_) {
     // One quit at a time; a later request only changes the code.
     for (std::size_t i = head_; i < local_.size(); ++i)
-      if (local_[i].kind == Kind::Quit) local_[i].msg.wParam = wParam;
+      if (local_[i].IsQuit()) local_[i].wParam = wParam;
     std::lock_guard lock(mutex_);
     for (auto& e : incoming_)
-      if (e.kind == Kind::Quit) e.msg.wParam = wParam;
+      if (e.IsQuit()) e.wParam = wParam;
     return;
   }
-  Entry entry;
-  entry.kind = Kind::Quit;
-  entry.msg = MSG{0, WM_QUIT, wParam, 0, CoarseTickCount()};
+  Entry entry(Entry::kQuitMark, WM_QUIT, wParam, 0, CoarseTickCount());
   bool wake = false;
   if (PushEntry(std::move(entry), &wake)) quitQueued_ = true;
 }
@@ -212,22 +209,24 @@ void ThreadQueue::MergeIncoming() {
 }
 
 bool ThreadQueue::Deliverable(const Entry& entry) const {
-  return entry.kind == Kind::Quit || entry.msg.hwnd == 0 || FindWindow(entry.msg.hwnd);
+  return entry.IsQuit() || entry.hwnd == 0 || FindWindow(entry.hwnd);
 }
 
 bool ThreadQueue::RunTask(Entry& entry) {
   auto task = std::move(entry.task);
-  entry.kind = Kind::Message;
-  entry.msg = MSG{};
+  MSG msg{};
   bool keep = false;
   try {
-    keep = (*task)(entry.msg);
+    keep = (*task)(msg);
   } catch (...) {
     ReportDispatchException(std::current_exception());
     keep = false;
   }
-  if (keep && entry.msg.time == 0) entry.msg.time = CoarseTickCount();
-  return keep;
+  // A task cannot forge the quit request.
+  if (!keep || msg.hwnd == Entry::kQuitMark) return false;
+  entry = Entry(msg.hwnd, msg.message, msg.wParam, msg.lParam,
+                msg.time != 0 ? msg.time : CoarseTickCount());
+  return true;
 }
 
 bool ThreadQueue::TakePosted(MSG* out, const MessageFilter& filter, bool remove) {
@@ -235,7 +234,7 @@ bool ThreadQueue::TakePosted(MSG* out, const MessageFilter& filter, bool remove)
     return TakePostedFiltered(out, filter, remove);
   for (;;) {
     if (head_ == local_.size() && !Refill()) return false;
-    if (local_[head_].kind == Kind::Task) {
+    if (local_[head_].IsTask()) {
       // Taken out before it runs: the task must not see its own entry if it posts.
       Entry taken = std::move(local_[head_]);
       ++head_;
@@ -247,9 +246,9 @@ bool ThreadQueue::TakePosted(MSG* out, const MessageFilter& filter, bool remove)
       ++head_;
       continue;
     }
-    *out = e.msg;
+    *out = e.Msg();
     if (remove) {
-      if (e.kind == Kind::Quit) quitQueued_ = false;
+      if (e.IsQuit()) quitQueued_ = false;
       ++head_;
     }
     return true;
@@ -259,7 +258,7 @@ bool ThreadQueue::TakePosted(MSG* out, const MessageFilter& filter, bool remove)
 bool ThreadQueue::TakePostedFiltered(MSG* out, const MessageFilter& filter, bool remove) {
   MergeIncoming();
   for (std::size_t i = head_; i < local_.size();) {
-    if (local_[i].kind == Kind::Task) {
+    if (local_[i].IsTask()) {
       Entry taken = std::move(local_[i]);
       local_.erase(local_.begin() + static_cast<std::ptrdiff_t>(i));
       if (RunTask(taken))
@@ -271,10 +270,10 @@ bool ThreadQueue::TakePostedFiltered(MSG* out, const MessageFilter& filter, bool
       local_.erase(local_.begin() + static_cast<std::ptrdiff_t>(i));
       continue;
     }
-    if (e.kind == Kind::Quit || filter.Matches(e.msg)) {
-      *out = e.msg;
+    if (e.IsQuit() || filter.Matches(e.Msg())) {
+      *out = e.Msg();
       if (remove) {
-        if (e.kind == Kind::Quit) quitQueued_ = false;
+        if (e.IsQuit()) quitQueued_ = false;
         local_.erase(local_.begin() + static_cast<std::ptrdiff_t>(i));
       }
       return true;
@@ -429,7 +428,7 @@ std::unique_ptr<Window> ThreadQueue::ReleaseWindow(HWND hwnd) {
 }
 
 void ThreadQueue::ForgetWindow(HWND hwnd) {
-  auto forWindow = [hwnd](const Entry& e) { return e.kind == Kind::Message && e.msg.hwnd == hwnd; };
+  auto forWindow = [hwnd](const Entry& e) { return !e.IsTask() && e.hwnd == hwnd; };
   // Entries before head_ stay where they are: a task being run may put its message back.
   local_.erase(
       std::remove_if(local_.begin() + static_cast<std::ptrdiff_t>(head_), local_.end(), forWindow),

@@ -52,7 +52,8 @@ class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
   bool Push(const MSG& msg, bool* wake) {
     return Push(msg.hwnd, msg.message, msg.wParam, msg.lParam, msg.time, wake);
   }
-  // Fields one by one: they go straight into the queue's memory.
+  // Fields one by one: they go straight into the queue's memory. Refuses the one handle
+  // value that marks the quit request.
   bool Push(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, DWORD time, bool* wake);
   // Owner thread: the tick count as of the latest retrieval. A post from the owner thread
   // happens while it handles what it retrieved last, so this is its time stamp: a clock
@@ -99,15 +100,27 @@ class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
   void Shutdown();
 
  private:
-  enum class Kind : std::uint8_t { Message, Task, Quit };
+  // A posted message, an internal task or the quit request: 40 bytes, as every byte of it
+  // travels from the posting thread's cache to the owner's.
   struct Entry {
+    // The quit request is queued under this handle, which no window ever gets.
+    static constexpr HWND kQuitMark = ~HWND{0} - 1;
+
     Entry() = default;
-    Entry(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, DWORD time)
-        : msg{hwnd, message, wParam, lParam, time} {}
-    MSG msg;
-    Kind kind = Kind::Message;
+    Entry(HWND h, UINT m, WPARAM w, LPARAM l, DWORD t)
+        : hwnd(h), wParam(w), lParam(l), message(m), time(t) {}
+    bool IsTask() const { return task != nullptr; }
+    bool IsQuit() const { return hwnd == kQuitMark; }
+    MSG Msg() const { return MSG{IsQuit() ? 0 : hwnd, message, wParam, lParam, time}; }
+
+    HWND hwnd = 0;
+    WPARAM wParam = 0;
+    LPARAM lParam = 0;
+    UINT message = 0;
+    DWORD time = 0;
     std::unique_ptr<reactor::InternalTask> task;
   };
+  static_assert(sizeof(Entry) == 40);
   struct Timer {
     UINT intervalMs = 0;
     std::int64_t deadline = 0;  // CLOCK_MONOTONIC, ns
@@ -134,7 +147,7 @@ class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
   bool TryRetrieve(MSG* out, const MessageFilter& filter, bool remove, bool harvestWhenEmpty);
   bool TakePosted(MSG* out, const MessageFilter& filter, bool remove);
   bool TakePostedFiltered(MSG* out, const MessageFilter& filter, bool remove);
-  // Runs a task entry; true when it turned into a message (left in entry.msg).
+  // Runs a task entry; true when it turned into a message (left in the entry).
   bool RunTask(Entry& entry);
   bool Deliverable(const Entry& entry) const;
   // Once the owner's part is used up: swaps in, under one lock, all that was pushed since.
@@ -192,6 +205,7 @@ class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
 
 inline bool ThreadQueue::Push(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, DWORD time,
                               bool* wake) {
+  if (hwnd == Entry::kQuitMark) return false;
   std::lock_guard lock(mutex_);
   if (closed_) return false;
   incoming_.emplace_back(hwnd, message, wParam, lParam, time);
@@ -204,11 +218,10 @@ inline bool ThreadQueue::Push(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
 inline bool ThreadQueue::TakeNext(MSG* out, bool remove) {
   if (head_ >= local_.size()) return false;
   const Entry& e = local_[head_];
-  if (e.kind != Kind::Message || (e.msg.hwnd != 0 && FindWindow(e.msg.hwnd) == nullptr))
-    return false;
+  if (e.IsTask() || e.IsQuit() || (e.hwnd != 0 && FindWindow(e.hwnd) == nullptr)) return false;
   lastCoarse_ = CoarseMonotonicNs();
   if (lastCoarse_ >= nextCheck_) return false;
-  *out = e.msg;
+  *out = MSG{e.hwnd, e.message, e.wParam, e.lParam, e.time};
   if (remove) ++head_;
   return true;
 }

@@ -2,7 +2,9 @@
 // a plain mutex + condition variable queue of std::function doing the same work.
 #include <benchmark/benchmark.h>
 
+#include <time.h>
 #include <condition_variable>
+
 #include <cstdio>
 #include <deque>
 #include <functional>
@@ -59,12 +61,27 @@ class CondVarQueue {
   std::deque<std::function<void()>> queue_;
 };
 
+// CPU time of the whole process (both threads), which a busy machine disturbs less
+// than the elapsed time.
+double ProcessCpuNs() {
+  timespec ts{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) * 1e9 + static_cast<double>(ts.tv_nsec);
+}
+
+void Finish(benchmark::State& state, int batch, double cpuStart) {
+  const double messages = static_cast<double>(state.iterations()) * batch;
+  state.SetItemsProcessed(static_cast<std::int64_t>(messages));
+  state.counters["cpu_ns_per_msg"] = (ProcessCpuNs() - cpuStart) / messages;
+}
+
 constexpr int kOneThreadBatch = 10'000;
 constexpr int kTwoThreadBatch = 100'000;
 
 void Messages_OneThread(benchmark::State& state) {
   HWND w = BenchWindow();
   MSG msg;
+  const double cpuStart = ProcessCpuNs();
   for (auto _ : state) {
     for (int i = 0; i < kOneThreadBatch; ++i) PostMessageA(w, WM_USER, i, 0);
     for (int i = 0; i < kOneThreadBatch; ++i) {
@@ -72,22 +89,24 @@ void Messages_OneThread(benchmark::State& state) {
       DispatchMessageA(&msg);
     }
   }
-  state.SetItemsProcessed(state.iterations() * kOneThreadBatch);
+  Finish(state, kOneThreadBatch, cpuStart);
   DestroyWindow(w);
 }
 
 void Baseline_OneThread(benchmark::State& state) {
   CondVarQueue queue;
+  const double cpuStart = ProcessCpuNs();
   for (auto _ : state) {
     for (int i = 0; i < kOneThreadBatch; ++i) queue.Push([] { ++gHandled; });
     for (int i = 0; i < kOneThreadBatch; ++i) queue.Pop()();
   }
-  state.SetItemsProcessed(state.iterations() * kOneThreadBatch);
+  Finish(state, kOneThreadBatch, cpuStart);
 }
 
 void Messages_TwoThreads(benchmark::State& state) {
   HWND w = BenchWindow();
   MSG msg;
+  const double cpuStart = ProcessCpuNs();
   for (auto _ : state) {
     std::thread producer([w] {
       for (int i = 0; i < kTwoThreadBatch; ++i) PostMessageA(w, WM_USER, i, 0);
@@ -98,12 +117,13 @@ void Messages_TwoThreads(benchmark::State& state) {
     }
     producer.join();
   }
-  state.SetItemsProcessed(state.iterations() * kTwoThreadBatch);
+  Finish(state, kTwoThreadBatch, cpuStart);
   DestroyWindow(w);
 }
 
 void Baseline_TwoThreads(benchmark::State& state) {
   CondVarQueue queue;
+  const double cpuStart = ProcessCpuNs();
   for (auto _ : state) {
     std::thread producer([&queue] {
       for (int i = 0; i < kTwoThreadBatch; ++i) queue.Push([] { ++gHandled; });
@@ -111,7 +131,7 @@ void Baseline_TwoThreads(benchmark::State& state) {
     for (int i = 0; i < kTwoThreadBatch; ++i) queue.Pop()();
     producer.join();
   }
-  state.SetItemsProcessed(state.iterations() * kTwoThreadBatch);
+  Finish(state, kTwoThreadBatch, cpuStart);
 }
 
 BENCHMARK(Messages_OneThread)->UseRealTime();
@@ -119,7 +139,8 @@ BENCHMARK(Baseline_OneThread)->UseRealTime();
 BENCHMARK(Messages_TwoThreads)->UseRealTime();
 BENCHMARK(Baseline_TwoThreads)->UseRealTime();
 
-// Prints the rates side by side, with the ratio of this layer to the baseline.
+// Prints the rates side by side with the ratio of this layer to the baseline, and the CPU
+// time each spends on a message.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
@@ -127,26 +148,29 @@ class RatioReporter : public benchmark::ConsoleReporter {
     for (const Run& run : runs) {
       // With repetitions, the median stands for the benchmark.
       if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median") continue;
-      auto it = run.counters.find("items_per_second");
-      if (it != run.counters.end()) rates_[run.run_name.function_name] = it->second.value;
+      const std::string& name = run.run_name.function_name;
+      if (auto it = run.counters.find("items_per_second"); it != run.counters.end())
+        rates_[name] = it->second.value;
+      if (auto it = run.counters.find("cpu_ns_per_msg"); it != run.counters.end())
+        cpuNs_[name] = it->second.value;
     }
   }
   void Finalize() override {
     ConsoleReporter::Finalize();
     for (const char* setting : {"OneThread", "TwoThreads"}) {
-      const double ours = Rate(std::string("Messages_") + setting);
-      const double base = Rate(std::string("Baseline_") + setting);
-      if (ours <= 0 || base <= 0) continue;
-      std::printf("%-10s messages %6.2f M/s, baseline %6.2f M/s, ratio %.2f\n", setting, ours / 1e6,
-                  base / 1e6, ours / base);
+      const std::string ours = std::string("Messages_") + setting;
+      const std::string base = std::string("Baseline_") + setting;
+      if (!rates_.contains(ours) || !rates_.contains(base)) continue;
+      std::printf(
+          "%-10s messages %6.2f M/s, baseline %6.2f M/s, ratio %.2f;"
+          " CPU per message %5.1f ns vs %5.1f ns\n",
+          setting, rates_[ours] / 1e6, rates_[base] / 1e6, rates_[ours] / rates_[base],
+          cpuNs_[ours], cpuNs_[base]);
     }
   }
 
  private:
-  double Rate(const std::string& name) const {
-    auto it = rates_.find(name);
-    return it == rates_.end() ? 0 : it->second;
-  }
+  std::map<std::string, double> cpuNs_;
   std::map<std::string, double> rates_;
 };
 
