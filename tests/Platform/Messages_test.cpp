@@ -107,6 +107,16 @@ TEST(Windows, HandlesAreNeverReusedAndExtraMemoryHoldsAPointer) {
     std::thread([&] { seen = GetWindowLongA(a, 0); }).join();
     EXPECT_EQ(seen, ptr);
 
+    // Replacing the procedure: dispatch goes to the new one.
+    const LONG_PTR old =
+        SetWindowLongA(a, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&DefWindowProcA));
+    EXPECT_EQ(old, reinterpret_cast<LONG_PTR>(&RecordProc));
+    tSeen.clear();
+    MSG m{a, WM_USER, 0, 0, 0};
+    DispatchMessageA(&m);
+    EXPECT_TRUE(tSeen.empty());
+    SetWindowLongA(a, GWLP_WNDPROC, old);
+
     EXPECT_TRUE(DestroyWindow(a));
     EXPECT_FALSE(IsWindow(a));
     EXPECT_FALSE(DestroyWindow(a));
@@ -239,6 +249,24 @@ TEST(Queue, PostingFromAnotherThreadWakesAWaitingGet) {
     poster.join();
     EXPECT_EQ(msg.message, WM_USER) << "woken by the watchdog instead";
     EXPECT_EQ(msg.wParam, 77u);
+    KillTimer(0, watchdog);
+    DestroyWindow(w);
+  });
+}
+
+TEST(Queue, WaitMessageReturnsOnAPostAndLeavesItQueued) {
+  InFreshThread([] {
+    HWND w = NewWindow();
+    const std::uintptr_t watchdog = SetTimer(0, 0, 5000, nullptr);
+    std::thread poster([w] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      PostMessageA(w, WM_USER, 5, 0);
+    });
+    EXPECT_TRUE(WaitMessage());
+    poster.join();
+    MSG msg;
+    ASSERT_TRUE(PeekMessageA(&msg, 0, 0, 0, PM_REMOVE));
+    EXPECT_EQ(msg.message, WM_USER) << "woken by the watchdog instead";
     KillTimer(0, watchdog);
     DestroyWindow(w);
   });
