@@ -38,10 +38,10 @@ struct PythonPeer {
   }
 };
 
-// Runs `python3 -u tests/peers/<script> <args...> --timeout <seconds>`.
+// Runs `python3 -B -u tests/peers/<script> <args...> --timeout <seconds>`.
 inline PythonPeer StartPythonPeer(const std::string& script, std::vector<std::string> args,
                                   int lifetimeSeconds = 30) {
-  std::vector<std::string> argv{"python3", "-u", ChildProcess::PeerScript(script)};
+  std::vector<std::string> argv{"python3", "-B", "-u", ChildProcess::PeerScript(script)};
   argv.insert(argv.end(), args.begin(), args.end());
   argv.push_back("--timeout");
   argv.push_back(std::to_string(lifetimeSeconds));
