@@ -1,5 +1,4 @@
 // Window classes and hidden windows.
-
 #include "Platform/Registry.h"
 #include "Platform/ThreadQueue.h"
 #include "Platform/Window.h"
