@@ -1,0 +1,463 @@
+// The socket component as a TCP client of peers that nobody here wrote: small Python
+// servers that refuse, send and close, reset, half-close or stall.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "WSocket/WSocket.h"
+#include "support/Bytes.h"
+#include "support/FreePort.h"
+#include "support/Pump.h"
+#include "support/PythonPeer.h"
+#include "support/SocketServer.h"
+
+using namespace std::chrono_literals;
+using testsupport::Crc32;
+using testsupport::NewLoopbackClient;
+using testsupport::PumpFor;
+using testsupport::PumpUntil;
+using testsupport::StartPythonPeer;
+
+namespace {
+
+const char* StateName(TSocketState s) {
+  switch (s) {
+    case wsInvalidState:
+      return "wsInvalidState";
+    case wsOpened:
+      return "wsOpened";
+    case wsBound:
+      return "wsBound";
+    case wsConnecting:
+      return "wsConnecting";
+    case wsConnected:
+      return "wsConnected";
+    case wsAccepting:
+      return "wsAccepting";
+    case wsListening:
+      return "wsListening";
+    case wsClosed:
+      return "wsClosed";
+  }
+  return "?";
+}
+
+std::string Hex(std::uint32_t v) {
+  char buf[9];
+  std::snprintf(buf, sizeof buf, "%08x", v);
+  return buf;
+}
+
+// What one client component saw: its events in order and the bytes it read.
+struct Observer {
+  std::vector<std::string> log;
+  std::string data;
+  int connectedCount = 0;
+  std::uint16_t connectError = 0xFFFF;
+  int closedCount = 0;
+  std::uint16_t closedError = 0xFFFF;
+  std::size_t bytesAtClose = 0;
+  int dataEvents = 0;
+  int sentEvents = 0;
+  // Bytes read per OnDataAvailable call; small values leave data waiting between calls.
+  int readSize = 4096;
+
+  void Attach(TWSocket& s) {
+    s.OnChangeState = [this](TObject*, TSocketState o, TSocketState n) {
+      log.push_back(std::string(StateName(o)) + ">" + StateName(n));
+    };
+    s.OnSessionConnected = [this](TObject*, std::uint16_t e) {
+      ++connectedCount;
+      connectError = e;
+      log.push_back("connected " + std::to_string(e));
+    };
+    s.OnSessionClosed = [this](TObject*, std::uint16_t e) {
+      ++closedCount;
+      closedError = e;
+      bytesAtClose = data.size();
+      log.push_back("closed " + std::to_string(e));
+    };
+    s.OnDataSent = [this](TObject*, std::uint16_t) { ++sentEvents; };
+    s.OnDataAvailable = [this, &s](TObject*, std::uint16_t) {
+      ++dataEvents;
+      std::string buf(static_cast<std::size_t>(readSize), '\0');
+      const int n = s.Receive(buf.data(), readSize);
+      if (n > 0) data.append(buf.data(), static_cast<std::size_t>(n));
+    };
+  }
+};
+
+// Counts the ticks of a timer of its own while it lives: a way to see that a call kept
+// dispatching messages instead of blocking the thread.
+class TickCounter {
+ public:
+  TickCounter() {
+    static const bool registered = [] {
+      plat::WNDCLASSA wc{};
+      wc.lpfnWndProc = &Proc;
+      wc.lpszClassName = "PeerTestTickWindow";
+      return plat::RegisterClassA(&wc) != 0;
+    }();
+    (void)registered;
+    FWindow = plat::CreateWindowExA(0, "PeerTestTickWindow", "", 0, 0, 0, 0, 0, 0, nullptr, nullptr,
+                                    nullptr);
+    Ticks() = 0;
+    if (FWindow) plat::SetTimer(FWindow, 1, 10, nullptr);
+  }
+  ~TickCounter() {
+    if (FWindow) plat::DestroyWindow(FWindow);
+  }
+  TickCounter(const TickCounter&) = delete;
+  TickCounter& operator=(const TickCounter&) = delete;
+
+  bool Valid() const { return FWindow != 0; }
+  static int& Ticks() {
+    static int ticks = 0;
+    return ticks;
+  }
+
+ private:
+  static plat::LRESULT Proc(plat::HWND h, plat::UINT msg, plat::WPARAM w, plat::LPARAM l) {
+    if (msg == plat::WM_TIMER) ++Ticks();
+    return plat::DefWindowProcA(h, msg, w, l);
+  }
+  plat::HWND FWindow = 0;
+};
+
+}  // namespace
+
+// Nothing listens on the port: the outcome arrives as a connect notification with the
+// error, and the component closes the session itself. Nothing may follow.
+TEST(PeerTcp, RefusedConnectionReportsTheErrorThenClosesOnce) {
+  testsupport::ReservedPort refused;
+  ASSERT_NE(refused.Port(), 0);
+  auto s = NewLoopbackClient(refused.Port());
+  Observer o;
+  o.Attach(*s);
+  s->Connect();
+  ASSERT_TRUE(PumpUntil([&] { return o.closedCount > 0; }, 10s));
+  PumpFor(100ms);
+  const std::vector<std::string> expected{"wsClosed>wsOpened",        "wsOpened>wsConnecting",
+                                          "wsConnecting>wsConnected", "connected 10061",
+                                          "wsConnected>wsClosed",     "closed 0"};
+  EXPECT_EQ(o.log, expected);
+  EXPECT_EQ(o.sentEvents, 0);
+  EXPECT_EQ(o.dataEvents, 0);
+  EXPECT_EQ(s->State(), wsClosed);
+
+  // The same component connects fine afterwards.
+  auto peer = StartPythonPeer("send_close.py", {"--bytes", "1000"});
+  ASSERT_NE(peer.port, 0);
+  Observer again;
+  again.Attach(*s);
+  s->SetAddr("127.0.0.1");
+  s->SetPort(std::to_string(peer.port));
+  s->SetProto("tcp");
+  s->Connect();
+  ASSERT_TRUE(PumpUntil([&] { return again.closedCount > 0; }, 10s));
+  EXPECT_EQ(again.connectError, 0);
+  EXPECT_EQ(again.data.size(), 1000u);
+  EXPECT_EQ(again.closedError, 0);
+}
+
+// The peer sends and closes before the component has read anything: every byte is
+// delivered, in order, before OnSessionClosed, which fires once with 0.
+TEST(PeerTcp, PeerClosingWithUnreadDataDeliversAllOfItFirst) {
+  auto peer = StartPythonPeer("send_close.py", {"--bytes", "32768", "--hold"});
+  ASSERT_NE(peer.port, 0);
+  auto s = NewLoopbackClient(peer.port);
+  Observer o;
+  o.readSize = 1000;
+  o.Attach(*s);
+  s->Connect();
+  // The first write notification follows the connect one; after it the queue is idle.
+  ASSERT_TRUE(PumpUntil([&] { return o.connectedCount > 0 && o.sentEvents > 0; }, 10s));
+  ASSERT_TRUE(peer.process->WriteStdin("go\n"));
+  const std::string sent = peer.LineStartingWith("sent ");
+  ASSERT_FALSE(sent.empty());
+  ASSERT_EQ(peer.NextLine(), "closed");
+  // Only now does the component see anything: data and end of stream at once.
+  ASSERT_TRUE(PumpUntil([&] { return o.closedCount > 0; }, 10s));
+  PumpFor(50ms);
+  EXPECT_EQ(o.closedCount, 1);
+  EXPECT_EQ(o.closedError, 0);
+  EXPECT_EQ(o.bytesAtClose, 32768u);
+  EXPECT_EQ(o.data.size(), 32768u);
+  EXPECT_EQ("sent 32768 " + Hex(Crc32::Of(o.data)), sent);
+  EXPECT_GE(o.dataEvents, 33);
+  EXPECT_EQ(s->State(), wsClosed);
+}
+
+// A larger stream read in small pieces: the peer's close arrives while most of the data
+// still waits in the system's buffers.
+TEST(PeerTcp, SlowReaderStillGetsEverythingBeforeTheClose) {
+  const int total = 4 << 20;
+  auto peer = StartPythonPeer("send_close.py", {"--bytes", std::to_string(total)});
+  ASSERT_NE(peer.port, 0);
+  auto s = NewLoopbackClient(peer.port);
+  Observer o;
+  o.readSize = 3001;
+  o.Attach(*s);
+  s->Connect();
+  ASSERT_TRUE(PumpUntil([&] { return o.closedCount > 0; }, 30s));
+  const std::string sent = peer.LineStartingWith("sent ");
+  EXPECT_EQ(o.closedError, 0);
+  EXPECT_EQ(o.bytesAtClose, static_cast<std::size_t>(total));
+  EXPECT_EQ("sent " + std::to_string(total) + " " + Hex(Crc32::Of(o.data)), sent);
+}
+
+// The peer resets the connection while a large send is still queued: the session ends
+// once, with the reset's code, and the process survives the broken pipe.
+TEST(PeerTcp, PeerResetDuringSendEndsTheSessionWithTheCode) {
+  auto peer = StartPythonPeer("reset.py", {"--read-before", "262144"});
+  ASSERT_NE(peer.port, 0);
+  auto s = NewLoopbackClient(peer.port);
+  Observer o;
+  o.Attach(*s);
+  const std::string payload = testsupport::PatternString(5, 0, 8 << 20);
+  int queued = -2;
+  s->OnSessionConnected = [&](TObject*, std::uint16_t e) {
+    o.connectError = e;
+    if (e == 0) queued = s->Send(payload.data(), static_cast<std::int32_t>(payload.size()));
+  };
+  s->Connect();
+  ASSERT_TRUE(PumpUntil([&] { return o.closedCount > 0; }, 20s));
+  EXPECT_EQ(queued, 8 << 20);
+  EXPECT_EQ(peer.LineStartingWith("read "), "read 262144");
+  PumpFor(100ms);
+  EXPECT_EQ(o.closedCount, 1);
+  EXPECT_TRUE(o.closedError == plat::WSAECONNRESET || o.closedError == plat::WSAECONNABORTED)
+      << "closed with " << o.closedError;
+  EXPECT_EQ(s->State(), wsClosed);
+}
+
+// The peer sends, then shuts its sending down while still reading. The component
+// delivers the data, answers in the same breath and, with lingering off, closes
+// gracefully: the peer reads the answer and a clean end of stream.
+TEST(PeerTcp, PeerHalfCloseGetsOurAnswerAndACleanEnd) {
+  auto peer = StartPythonPeer("half_close.py", {"--mode", "send-first", "--bytes", "100000"});
+  ASSERT_NE(peer.port, 0);
+  auto s = NewLoopbackClient(peer.port);
+  s->SetLingerOnOff(wsLingerOff);
+  Observer o;
+  o.Attach(*s);
+  const std::string answer = testsupport::PatternString(7, 0, 1000);
+  bool answered = false;
+  s->OnDataAvailable = [&](TObject*, std::uint16_t) {
+    char buf[8192];
+    const int n = s->Receive(buf, sizeof buf);
+    if (n > 0) o.data.append(buf, static_cast<std::size_t>(n));
+    if (o.data.size() == 100000 && !answered) {
+      answered = true;
+      s->SendStr(answer);
+    }
+  };
+  s->Connect();
+  ASSERT_TRUE(PumpUntil([&] { return o.closedCount > 0; }, 10s));
+  EXPECT_EQ(o.closedError, 0);
+  EXPECT_EQ(o.bytesAtClose, 100000u);
+  EXPECT_EQ(peer.LineStartingWith("sent "), "sent 100000 " + Hex(Crc32::Of(o.data)));
+  EXPECT_EQ(peer.LineStartingWith("got "), "got 1000 " + Hex(Crc32::Of(answer)) + " eof");
+}
+
+// The other direction: the component shuts its own sending down once its data has gone;
+// the peer sees the end of stream, answers over the direction still open, and the answer
+// arrives before the session ends.
+TEST(PeerTcp, OwnShutdownOfSendingStillReceivesTheAnswer) {
+  auto peer = StartPythonPeer("half_close.py", {"--mode", "reply-at-eof"});
+  ASSERT_NE(peer.port, 0);
+  auto s = NewLoopbackClient(peer.port);
+  Observer o;
+  o.Attach(*s);
+  const std::string payload = testsupport::PatternString(3, 0, 300000);
+  bool sendIssued = false, shutDown = false;
+  s->OnSessionConnected = [&](TObject*, std::uint16_t e) {
+    o.connectError = e;
+    sendIssued = true;
+    s->SendStr(payload);
+  };
+  s->OnDataSent = [&](TObject*, std::uint16_t) {
+    if (sendIssued && !shutDown) {
+      shutDown = true;
+      s->Shutdown(1);
+    }
+  };
+  s->Connect();
+  ASSERT_TRUE(PumpUntil([&] { return o.closedCount > 0; }, 10s));
+  EXPECT_TRUE(shutDown);
+  const std::string crc = Hex(Crc32::Of(payload));
+  EXPECT_EQ(o.data, "300000 " + crc + "\n");
+  EXPECT_EQ(o.closedError, 0);
+  EXPECT_EQ(peer.LineStartingWith("got "), "got 300000 " + crc + " eof");
+}
+
+// A peer that does not read: the send queue holds what the network refuses, OnDataSent
+// waits, and everything flows, in order, once the peer reads again.
+TEST(PeerTcp, StalledPeerKeepsDataQueuedUntilItReads) {
+  auto peer = StartPythonPeer("stall.py", {"--rcvbuf", "4096"});
+  ASSERT_NE(peer.port, 0);
+  auto s = NewLoopbackClient(peer.port);
+  s->SetLingerOnOff(wsLingerOff);
+  Observer o;
+  o.Attach(*s);
+  const std::string payload = testsupport::PatternString(11, 0, 8 << 20);
+  int sentAfterSend = 0;
+  bool sendIssued = false;
+  s->OnSessionConnected = [&](TObject*, std::uint16_t) {
+    sendIssued = true;
+    EXPECT_EQ(s->SendStr(payload), 8 << 20);
+  };
+  s->OnDataSent = [&](TObject*, std::uint16_t e) {
+    EXPECT_EQ(e, 0);
+    if (sendIssued) ++sentAfterSend;
+  };
+  s->Connect();
+  ASSERT_TRUE(PumpUntil([&] { return sendIssued; }, 10s));
+  ASSERT_EQ(peer.NextLine(), "accepted");
+  PumpFor(300ms);
+  EXPECT_EQ(sentAfterSend, 0);
+  EXPECT_EQ(s->State(), wsConnected);
+
+  ASSERT_TRUE(peer.process->WriteStdin("go\n"));
+  ASSERT_TRUE(PumpUntil([&] { return sentAfterSend > 0; }, 20s));
+  EXPECT_EQ(sentAfterSend, 1);
+  s->Close();
+  EXPECT_EQ(peer.LineStartingWith("got ", 20s),
+            "got " + std::to_string(8 << 20) + " " + Hex(Crc32::Of(payload)) + " eof");
+}
+
+// While paused, the component ignores its notifications, those already queued included;
+// after Resume the data and the close arrive as if nothing had happened.
+TEST(PeerTcp, PausedSocketIgnoresNotificationsUntilResumed) {
+  auto peer = StartPythonPeer("send_close.py", {"--bytes", "20000", "--hold"});
+  ASSERT_NE(peer.port, 0);
+  auto s = NewLoopbackClient(peer.port);
+  Observer o;
+  o.Attach(*s);
+  s->OnSessionConnected = [&](TObject*, std::uint16_t e) {
+    ++o.connectedCount;
+    o.connectError = e;
+    // The write notification that follows a connect is already queued: it must be
+    // ignored too.
+    s->Pause();
+  };
+  s->Connect();
+  ASSERT_TRUE(PumpUntil([&] { return o.connectedCount > 0; }, 10s));
+  ASSERT_TRUE(peer.process->WriteStdin("go\n"));
+  ASSERT_FALSE(peer.LineStartingWith("sent ").empty());
+  ASSERT_EQ(peer.NextLine(), "closed");
+  PumpFor(200ms);
+  EXPECT_EQ(o.dataEvents, 0);
+  EXPECT_EQ(o.sentEvents, 0);
+  EXPECT_EQ(o.closedCount, 0);
+  EXPECT_EQ(s->State(), wsConnected);
+
+  s->Resume();
+  ASSERT_TRUE(PumpUntil([&] { return o.closedCount > 0; }, 10s));
+  EXPECT_EQ(o.bytesAtClose, 20000u);
+  EXPECT_EQ(o.closedError, 0);
+}
+
+// Notifications still queued for a socket that has since been closed reach nobody: not
+// the closed session, and not the next session of the same component, although the
+// system will likely have given the new socket the old descriptor.
+TEST(PeerTcp, LateNotificationsForAClosedSocketAreIgnored) {
+  auto first = StartPythonPeer("send_close.py", {"--bytes", "1000", "--hold"});
+  auto second = StartPythonPeer("stall.py", {});
+  ASSERT_NE(first.port, 0);
+  ASSERT_NE(second.port, 0);
+  auto s = NewLoopbackClient(first.port);
+  Observer o;
+  o.Attach(*s);
+  s->Connect();
+  ASSERT_TRUE(PumpUntil([&] { return o.connectedCount > 0 && o.sentEvents > 0; }, 10s));
+  ASSERT_TRUE(first.process->WriteStdin("go\n"));
+  ASSERT_FALSE(first.LineStartingWith("sent ").empty());
+  ASSERT_EQ(first.NextLine(), "closed");
+
+  // Let the data and end-of-stream notifications reach the queue without dispatching them.
+  plat::MSG m{};
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  bool queued = false;
+  while (!queued && std::chrono::steady_clock::now() < deadline) {
+    queued = plat::PeekMessageA(&m, 0, 0, 0, plat::PM_NOREMOVE) && m.message == plat::WM_USER + 1;
+    if (!queued) std::this_thread::sleep_for(1ms);
+  }
+  ASSERT_TRUE(queued);
+  s->Close();
+  EXPECT_EQ(o.closedCount, 1);
+  EXPECT_EQ(o.closedError, 0);
+  EXPECT_EQ(o.dataEvents, 0);
+
+  s->SetAddr("127.0.0.1");
+  s->SetPort(std::to_string(second.port));
+  s->SetProto("tcp");
+  s->Connect();
+  ASSERT_TRUE(PumpUntil([&] { return o.connectedCount > 1; }, 10s));
+  PumpFor(200ms);
+  EXPECT_EQ(o.dataEvents, 0);
+  EXPECT_EQ(o.closedCount, 1);
+  EXPECT_EQ(s->State(), wsConnected);
+}
+
+// Lingering on with a time: the close waits, dispatching messages, while the system
+// still holds data the peer has not taken; the peer then gets everything and a clean end.
+TEST(PeerTcp, LingeringCloseKeepsDispatchingUntilThePeerHasReadEverything) {
+  auto peer = StartPythonPeer("stall.py", {"--rcvbuf", "4096", "--read-after", "1"});
+  ASSERT_NE(peer.port, 0);
+  auto s = NewLoopbackClient(peer.port);
+  s->SetLingerOnOff(wsLingerOn);
+  s->SetLingerTimeout(10);
+  Observer o;
+  o.Attach(*s);
+  // Small enough for the system's send buffer, far too big for the stalled peer's.
+  const std::string payload = testsupport::PatternString(13, 0, 512 * 1024);
+  bool sendIssued = false;
+  int drained = 0;
+  s->OnSessionConnected = [&](TObject*, std::uint16_t) {
+    sendIssued = true;
+    s->SendStr(payload);
+  };
+  s->OnDataSent = [&](TObject*, std::uint16_t) { drained += sendIssued ? 1 : 0; };
+  s->Connect();
+  ASSERT_TRUE(PumpUntil([&] { return drained > 0; }, 10s));
+  TickCounter ticks;
+  ASSERT_TRUE(ticks.Valid());
+  s->Close();
+  EXPECT_GT(TickCounter::Ticks(), 0) << "the close blocked the thread instead of dispatching";
+  EXPECT_EQ(s->State(), wsClosed);
+  EXPECT_EQ(o.closedCount, 1);
+  EXPECT_EQ(peer.LineStartingWith("got ", 20s),
+            "got " + std::to_string(payload.size()) + " " + Hex(Crc32::Of(payload)) + " eof");
+}
+
+// A peer that never reads: once the linger time has run out the close ends anyway.
+TEST(PeerTcp, LingeringCloseEndsWhenItsTimeRunsOut) {
+  auto peer = StartPythonPeer("stall.py", {"--rcvbuf", "4096"});
+  ASSERT_NE(peer.port, 0);
+  auto s = NewLoopbackClient(peer.port);
+  s->SetLingerOnOff(wsLingerOn);
+  s->SetLingerTimeout(1);
+  Observer o;
+  o.Attach(*s);
+  const std::string payload = testsupport::PatternString(14, 0, 512 * 1024);
+  bool sendIssued = false;
+  int drained = 0;
+  s->OnSessionConnected = [&](TObject*, std::uint16_t) {
+    sendIssued = true;
+    s->SendStr(payload);
+  };
+  s->OnDataSent = [&](TObject*, std::uint16_t) { drained += sendIssued ? 1 : 0; };
+  s->Connect();
+  ASSERT_TRUE(PumpUntil([&] { return drained > 0; }, 10s));
+  s->Close();
+  EXPECT_EQ(s->State(), wsClosed);
+  EXPECT_EQ(o.closedCount, 1);
+  EXPECT_EQ(o.closedError, 0);
+}
