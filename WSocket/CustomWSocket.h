@@ -55,6 +55,12 @@ using TDnsLookupDone = std::function<void(TObject* Sender, std::uint16_t Error)>
 using TChangeState =
     std::function<void(TObject* Sender, TSocketState OldState, TSocketState NewState)>;
 
+// Seconds and microseconds, for the timer helpers of the socket component.
+struct TTimeVal {
+  std::int32_t tv_sec = 0;
+  std::int32_t tv_usec = 0;
+};
+
 class TCustomWSocket : public TComponent {
  public:
   // Creates the hidden window and starts the socket layer when no other socket has; the
@@ -139,6 +145,9 @@ class TCustomWSocket : public TComponent {
   virtual void Close();
   // Cancels a look-up, drops queued data and closes without lingering.
   virtual void Abort();
+  // Waits until the send queue has drained, the socket is gone or (not multithreaded) the
+  // wait control's count-down of FlushTimeout runs out.
+  virtual void Flush();
   // Pumps the application's messages, delivering data, until the session has ended.
   virtual void WaitForClose();
   // Binds to Addr:Port and listens (stream) or is connected at once (datagram): 0, or -1.
@@ -168,6 +177,19 @@ class TCustomWSocket : public TComponent {
   virtual std::int32_t GetPeerName(sockaddr_in& Name, std::int32_t NameLen);
   // The local port while bound, connected or listening, else "error".
   virtual std::string GetXPort();
+  // Helpers for TTimeVal records; the component does not use them itself.
+  virtual bool TimerIsSet(const TTimeVal& Tvp);
+  virtual void TimerClear(TTimeVal& Tvp);
+  // Whether the two are equal when IsEqual is set, whether they differ otherwise.
+  virtual bool TimerCmp(const TTimeVal& Tvp, const TTimeVal& Uvp, bool IsEqual);
+  // Waits up to Timeout seconds for the state to be reached: true only when a change to
+  // it was seen during the call (false at once when it already holds).
+  virtual bool Wait(std::int32_t Timeout, TSocketState AwaitedState);
+  // Waits up to Timeout seconds for a line (line feed ended, carriage returns dropped, at
+  // most 254 characters) and stores it, or what has come of it, into Buffer. Bytes after
+  // the line feed stay in the socket. A line cut short by the time-out is continued by
+  // the next call.
+  virtual void ReadLine(std::int32_t Timeout, std::string& Buffer);
   virtual std::int32_t GetSockName(sockaddr_in& Name, std::int32_t& NameLen);
   // Adopts a connected socket handle (from another component's Accept).
   virtual void Dup(plat::SOCKET NewHSocket);
@@ -198,10 +220,14 @@ class TCustomWSocket : public TComponent {
   // nest strictly.
   class TAliveGuard {
    public:
+#pragma GCC diagnostic push
+// The guard unlinks itself in its destructor, so the stored stack address never dangles.
+#pragma GCC diagnostic ignored "-Wdangling-pointer"
     explicit TAliveGuard(TCustomWSocket* Socket)
         : FSocket(Socket), FNext(Socket->FAliveGuards), FHandle(Socket->FSocketHandle) {
       Socket->FAliveGuards = this;
     }
+#pragma GCC diagnostic pop
     ~TAliveGuard() {
       if (!FGone) FSocket->FAliveGuards = FNext;
     }
@@ -232,8 +258,18 @@ class TCustomWSocket : public TComponent {
 
   // Drains the queue as far as the network takes it.
   void TryToSend();
-  // Hands waiting data to OnDataAvailable (or discards it when none is assigned).
+  // Hands waiting data to OnDataAvailable (or discards it when none is assigned), or to
+  // the line collector while a ReadLine runs.
   void ASyncReceive(TMessage& MsgRec);
+  // Line mode: starts a line unless one is already being collected.
+  void ReadLineStart();
+  // Takes waiting bytes one at a time into the line until it is complete.
+  void ReadLineReceive();
+  // Whether WaitCtrl is assigned; reports "No wait object assigned" when it is not.
+  bool CheckFWait();
+  // Line mode ends (the line is complete, or the connection is gone): the line waits for
+  // the next ReadLine, and the wait control that a ReadLine may be running is stopped.
+  void EndLineMode();
   // The socket layer's notifications, in the order connect, read, write, accept, close.
   void WMASyncSelect(TMessage& MsgRec);
   void WMAsyncGetHostByName(TMessage& MsgRec);
@@ -272,6 +308,9 @@ class TCustomWSocket : public TComponent {
   std::string FLineBuffer;
   std::int32_t FLineLength = 0;
   bool FLineMode = false;
+  // A line ended after the ReadLine that collected it had returned (time-out): the next
+  // ReadLine returns it instead of starting another.
+  bool FLineUnread = false;
   std::int32_t FReadCount = 0;
   bool FCloseNotified = false;
   plat::HWND FWindowHandle = 0;
@@ -291,6 +330,11 @@ class TCustomWSocket : public TComponent {
   void ResolveAddr();
   // Per-session flags of a socket just opened or adopted.
   void StartSession();
+  // Shows the wait control with the time-out and runs its modal wait.
+  void ModalWait(std::int32_t Timeout);
+  // Pumps the thread's own queue until Done() answers true or Timeout seconds have
+  // passed, sleeping while the queue is empty.
+  void DeadlineLoop(std::int32_t Timeout, const std::function<bool()>& Done);
 
   TAliveGuard* FAliveGuards = nullptr;
 };
