@@ -1,0 +1,226 @@
+// Bulk transfer over loopback, side by side in one run:
+//   component  a TWSocket client sends in Send calls of 64 KiB to a TWSocket server that
+//              reads in OnDataAvailable (64 KiB reads); both in this thread;
+//   plain 1514 one thread, two non-blocking sockets, send() of 1514 bytes (the size of
+//              the component's send chunks) and recv() of 64 KiB;
+//   plain 64K  the same with send() of 64 KiB (what loopback takes at best).
+// Prints each run and the medians, and the component's ratio to both plain loops.
+//
+//   socket_bulk_bench [--bytes N] [--reps R] [--batch B]
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "WSocket/WSocket.h"
+#include "tests/support/Pump.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::size_t kPiece = 64 * 1024;
+constexpr std::size_t kReadSize = 64 * 1024;
+
+struct Options {
+  std::uint64_t bytes = 1ull << 30;
+  int reps = 3;
+  // Bytes handed to Send (in 64 KiB calls) each time the queue has drained.
+  std::size_t batch = 256 * 1024;
+};
+
+[[noreturn]] void Die(const char* what) {
+  std::perror(what);
+  std::exit(1);
+}
+
+// The component on both ends. Answers bytes per second, 0 on failure.
+double RunComponent(const Options& opt, const std::vector<char>& src) {
+  std::uint64_t received = 0, issued = 0;
+  std::vector<char> rbuf(kReadSize);
+  std::unique_ptr<TWSocket> serverConn;
+  bool failed = false;
+
+  TWSocket listener(nullptr);
+  listener.SetAddr("127.0.0.1");
+  listener.SetPort("0");
+  listener.SetProto("tcp");
+  listener.OnSessionAvailable = [&](TObject*, std::uint16_t) {
+    const plat::SOCKET h = listener.Accept();
+    if (h == plat::INVALID_SOCKET) {
+      failed = true;
+      return;
+    }
+    serverConn = std::make_unique<TWSocket>(nullptr);
+    TWSocket* c = serverConn.get();
+    c->OnDataAvailable = [&, c](TObject*, std::uint16_t) {
+      const int n = c->Receive(rbuf.data(), static_cast<std::int32_t>(rbuf.size()));
+      if (n > 0) received += static_cast<std::uint64_t>(n);
+    };
+    c->Dup(h);
+  };
+  if (listener.Listen() != 0) return 0;
+
+  TWSocket client(nullptr);
+  client.SetAddr("127.0.0.1");
+  client.SetPort(listener.GetXPort());
+  client.SetProto("tcp");
+  auto feed = [&] {
+    std::size_t now = 0;
+    while (issued < opt.bytes && now < opt.batch) {
+      const auto n = static_cast<std::int32_t>(std::min<std::uint64_t>(kPiece, opt.bytes - issued));
+      if (client.Send(src.data(), n) != n) {
+        failed = true;
+        return;
+      }
+      issued += static_cast<std::uint64_t>(n);
+      now += static_cast<std::size_t>(n);
+    }
+  };
+  client.OnSessionConnected = [&](TObject*, std::uint16_t e) {
+    if (e != 0) failed = true;
+  };
+  client.OnDataSent = [&](TObject*, std::uint16_t) { feed(); };
+  client.OnSessionClosed = [&](TObject*, std::uint16_t) {
+    failed = failed || received < opt.bytes;
+  };
+
+  const auto start = Clock::now();
+  client.Connect();
+  const bool done = testsupport::PumpUntil([&] { return received >= opt.bytes || failed; },
+                                           std::chrono::seconds(300));
+  const double secs = std::chrono::duration<double>(Clock::now() - start).count();
+  client.Close();
+  testsupport::PumpFor(std::chrono::milliseconds(20));
+  if (!done || failed || received != opt.bytes) {
+    std::fprintf(stderr, "component run failed: %llu of %llu bytes\n",
+                 static_cast<unsigned long long>(received),
+                 static_cast<unsigned long long>(opt.bytes));
+    return 0;
+  }
+  return static_cast<double>(opt.bytes) / secs;
+}
+
+// Two connected non-blocking loopback sockets.
+void PlainPair(int& sender, int& receiver) {
+  const int lst = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (lst < 0) Die("socket");
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  if (::bind(lst, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(lst, 1) != 0 ||
+      ::getsockname(lst, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+    Die("listen");
+  sender = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (sender < 0 || ::connect(sender, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
+    Die("connect");
+  receiver = ::accept4(lst, nullptr, nullptr, SOCK_CLOEXEC);
+  if (receiver < 0) Die("accept");
+  ::close(lst);
+  for (int fd : {sender, receiver}) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+}
+
+// The plain loop: write until the system refuses, read until nothing is left, wait only
+// when neither side can move.
+double RunPlain(const Options& opt, const std::vector<char>& src, std::size_t writeSize) {
+  int snd = -1, rcv = -1;
+  PlainPair(snd, rcv);
+  std::vector<char> rbuf(kReadSize);
+  std::uint64_t sent = 0, received = 0;
+  const auto start = Clock::now();
+  while (received < opt.bytes) {
+    bool moved = false;
+    while (sent < opt.bytes) {
+      const auto want =
+          static_cast<std::size_t>(std::min<std::uint64_t>(writeSize, opt.bytes - sent));
+      const ssize_t n = ::send(snd, src.data(), want, MSG_NOSIGNAL);
+      if (n <= 0) break;
+      sent += static_cast<std::uint64_t>(n);
+      moved = true;
+    }
+    for (;;) {
+      const ssize_t n = ::recv(rcv, rbuf.data(), rbuf.size(), 0);
+      if (n <= 0) break;
+      received += static_cast<std::uint64_t>(n);
+      moved = true;
+    }
+    if (!moved) {
+      pollfd p[2] = {{snd, static_cast<short>(sent < opt.bytes ? POLLOUT : 0), 0},
+                     {rcv, POLLIN, 0}};
+      if (::poll(p, 2, 10000) <= 0) {
+        std::fprintf(stderr, "plain loop stalled\n");
+        break;
+      }
+    }
+  }
+  const double secs = std::chrono::duration<double>(Clock::now() - start).count();
+  ::close(snd);
+  ::close(rcv);
+  return received == opt.bytes ? static_cast<double>(opt.bytes) / secs : 0;
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0 : v[v.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options opt;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string k = argv[i];
+    if (k == "--bytes")
+      opt.bytes = std::strtoull(argv[i + 1], nullptr, 10);
+    else if (k == "--reps")
+      opt.reps = std::max(1, std::atoi(argv[i + 1]));
+    else if (k == "--batch")
+      opt.batch = std::max<std::size_t>(kPiece, std::strtoull(argv[i + 1], nullptr, 10));
+    else {
+      std::fprintf(stderr, "usage: %s [--bytes N] [--reps R] [--batch B]\n", argv[0]);
+      return 2;
+    }
+  }
+  std::vector<char> src(kPiece);
+  for (std::size_t i = 0; i < src.size(); ++i) src[i] = static_cast<char>(i * 131 + (i >> 8));
+
+  std::printf("loopback bulk transfer: %llu bytes per run, %d runs, reads of %zu bytes\n",
+              static_cast<unsigned long long>(opt.bytes), opt.reps, kReadSize);
+  std::printf("component: Send calls of %zu bytes, %zu bytes handed over per OnDataSent\n\n",
+              kPiece, opt.batch);
+  std::vector<double> comp, p1514, p64k;
+  for (int r = 0; r < opt.reps; ++r) {
+    // Interleaved so that drifts of the machine hit all three alike.
+    comp.push_back(RunComponent(opt, src));
+    p1514.push_back(RunPlain(opt, src, 1514));
+    p64k.push_back(RunPlain(opt, src, kPiece));
+    std::printf("run %d: component %8.0f MB/s   plain 1514 %8.0f MB/s   plain 64K %8.0f MB/s\n",
+                r + 1, comp.back() / 1e6, p1514.back() / 1e6, p64k.back() / 1e6);
+    std::fflush(stdout);
+  }
+  const double c = Median(comp), a = Median(p1514), b = Median(p64k);
+  std::printf("\n%-34s %12s %14s %14s\n", "median", "MB/s", "vs plain 1514", "vs plain 64K");
+  std::printf("%-34s %12.0f %14.2f %14.2f\n", "TWSocket, Send of 64 KiB", c / 1e6,
+              a > 0 ? c / a : 0, b > 0 ? c / b : 0);
+  std::printf("%-34s %12.0f %14.2f %14.2f\n", "plain loop, writes of 1514 B", a / 1e6, 1.0,
+              b > 0 ? a / b : 0);
+  std::printf("%-34s %12.0f %14.2f %14.2f\n", "plain loop, writes of 64 KiB", b / 1e6,
+              a > 0 ? b / a : 0, 1.0);
+  std::printf("\ntarget: component >= 0.80 of the 1514-byte plain loop: %s\n",
+              a > 0 && c / a >= 0.8 ? "met" : "NOT met");
+  return c > 0 && a > 0 && b > 0 ? 0 : 1;
+}

@@ -1,0 +1,389 @@
+// Many simultaneous loopback connections served by one thread: a listening TWSocket
+// accepts each connection into a TWSocket of its own (Dup), which echoes one small
+// message; the connections then stay open, idle, until all have been served.
+//
+// The clients are plain non-blocking sockets in a separate process (forked before
+// anything else starts), so that the server process's memory and descriptors are its
+// own. They keep at most --window connections between connect and echo, no more than
+// the listening queue of 5 that the component asks for can hold: a connection that the
+// system had to drop would come back only after its one-second retry.
+//
+// Reported per round: the time to accept and echo all connections, per connection; the
+// process's resident memory and heap in use before and with all connections idle, per
+// connection; the peak resident memory. Rounds of growing size show whether any step
+// costs more as the number of open sockets grows.
+//
+//   socket_many_bench [--conns N] [--window W] [--no-sweep]
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <malloc.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/epoll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "WSocket/WSocket.h"
+#include "tests/support/Pump.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr std::size_t kMsgLen = 16;
+
+void Message(int i, char* out) {
+  std::snprintf(out, kMsgLen + 1, "conn-%09d\n", i);
+}
+
+// ---- the client process -------------------------------------------------------------
+
+bool WriteAll(int fd, const std::string& s) {
+  std::size_t off = 0;
+  while (off < s.size()) {
+    const ssize_t n = ::write(fd, s.data() + off, s.size() - off);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    off += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+bool ReadLine(int fd, std::string& line, int timeoutMs) {
+  line.clear();
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    char c;
+    const ssize_t n = ::read(fd, &c, 1);
+    if (n == 1) {
+      if (c == '\n') return true;
+      line.push_back(c);
+      continue;
+    }
+    if (n == 0) return false;
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN) return false;
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return false;
+    pollfd p{fd, POLLIN, 0};
+    ::poll(&p, 1, static_cast<int>(left));
+  }
+}
+
+struct ClientConn {
+  int fd = -1;
+  std::uint8_t state = 0;  // 0 idle, 1 connecting, 2 awaiting echo, 3 echoed
+  std::uint8_t got = 0;
+  bool bad = false;
+};
+
+// Opens n connections to port, at most `window` between connect and echo. Answers the
+// number of failures.
+int ClientRound(int n, std::uint16_t port, int window) {
+  std::vector<ClientConn> conns(static_cast<std::size_t>(n));
+  const int ep = ::epoll_create1(EPOLL_CLOEXEC);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(port);
+  int started = 0, done = 0, inflight = 0, failures = 0;
+  char msg[kMsgLen + 1], buf[64];
+  std::vector<epoll_event> events(256);
+  const auto deadline = Clock::now() + std::chrono::seconds(120);
+  while (done < n && Clock::now() < deadline) {
+    while (started < n && inflight < window) {
+      ClientConn& c = conns[static_cast<std::size_t>(started)];
+      c.fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+      if (c.fd < 0) {
+        std::perror("client socket");
+        return n - done;
+      }
+      const int r = ::connect(c.fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+      if (r != 0 && errno != EINPROGRESS) {
+        std::perror("client connect");
+        return n - done;
+      }
+      c.state = 1;
+      epoll_event ev{};
+      ev.events = EPOLLOUT;
+      ev.data.u32 = static_cast<std::uint32_t>(started);
+      ::epoll_ctl(ep, EPOLL_CTL_ADD, c.fd, &ev);
+      ++started;
+      ++inflight;
+    }
+    const int k = ::epoll_wait(ep, events.data(), static_cast<int>(events.size()), 1000);
+    for (int e = 0; e < k; ++e) {
+      const auto i = events[static_cast<std::size_t>(e)].data.u32;
+      ClientConn& c = conns[i];
+      if (c.state == 1) {
+        int err = 0;
+        socklen_t len = sizeof err;
+        ::getsockopt(c.fd, SOL_SOCKET, SO_ERROR, &err, &len);
+        Message(static_cast<int>(i), msg);
+        if (err != 0 || ::send(c.fd, msg, kMsgLen, MSG_NOSIGNAL) != static_cast<ssize_t>(kMsgLen)) {
+          c.bad = true;
+        }
+        c.state = 2;
+        epoll_event ev{};
+        ev.events = EPOLLIN;
+        ev.data.u32 = i;
+        ::epoll_ctl(ep, EPOLL_CTL_MOD, c.fd, &ev);
+      } else if (c.state == 2) {
+        const ssize_t r = ::recv(c.fd, buf, sizeof buf, 0);
+        if (r < 0 && errno == EAGAIN) continue;
+        if (r <= 0) {
+          c.bad = true;
+        } else {
+          Message(static_cast<int>(i), msg);
+          if (c.got + static_cast<std::size_t>(r) > kMsgLen ||
+              std::memcmp(buf, msg + c.got, static_cast<std::size_t>(r)) != 0)
+            c.bad = true;
+          c.got = static_cast<std::uint8_t>(c.got + r);
+        }
+        if (c.bad || c.got == kMsgLen) {
+          failures += c.bad ? 1 : 0;
+          c.state = 3;
+          ::epoll_ctl(ep, EPOLL_CTL_DEL, c.fd, nullptr);
+          ++done;
+          --inflight;
+        }
+      }
+    }
+  }
+  ::close(ep);
+  failures += n - done;
+  // The connections stay open until the server has measured them idle.
+  std::string line;
+  ReadLine(0, line, 120000);
+  for (auto& c : conns)
+    if (c.fd >= 0) ::close(c.fd);
+  return failures;
+}
+
+// Commands on stdin: "<n> <port> <window>" runs a round, which holds its connections
+// open until the next line; "quit" ends. Each round answers "closed <failures>".
+[[noreturn]] void ClientMain() {
+  std::string line;
+  while (ReadLine(0, line, 600000) && line != "quit") {
+    int n = 0, port = 0, window = 0;
+    if (std::sscanf(line.c_str(), "%d %d %d", &n, &port, &window) != 3) break;
+    const int failures = ClientRound(n, static_cast<std::uint16_t>(port), window);
+    WriteAll(1, "closed " + std::to_string(failures) + "\n");
+  }
+  ::_exit(0);
+}
+
+// ---- the server process -------------------------------------------------------------
+
+long VmRssKiB() {
+  FILE* f = std::fopen("/proc/self/status", "r");
+  if (!f) return -1;
+  char line[256];
+  long kib = -1;
+  while (std::fgets(line, sizeof line, f))
+    if (std::strncmp(line, "VmRSS:", 6) == 0) kib = std::strtol(line + 6, nullptr, 10);
+  std::fclose(f);
+  return kib;
+}
+
+std::size_t HeapInUse() {
+  return mallinfo2().uordblks;
+}
+
+// Processor time of this process (user + system), seconds.
+double CpuSeconds() {
+  rusage ru{};
+  ::getrusage(RUSAGE_SELF, &ru);
+  return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+         static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+}
+
+long PeakRssKiB() {
+  rusage ru{};
+  ::getrusage(RUSAGE_SELF, &ru);
+  return ru.ru_maxrss;
+}
+
+struct Round {
+  int n = 0;
+  double serveSecs = 0, serveCpu = 0, closeSecs = 0;
+  long rssBefore = 0, rssIdle = 0;
+  std::size_t heapBefore = 0, heapIdle = 0;
+  int failures = 0;
+};
+
+class Server {
+ public:
+  Server(int toClient, int fromClient) : FTo(toClient), FFrom(fromClient) {}
+
+  bool RunRound(int n, int window, Round& out) {
+    out.n = n;
+    TWSocket listener(nullptr);
+    listener.SetAddr("127.0.0.1");
+    listener.SetPort("0");
+    listener.SetProto("tcp");
+    int echoed = 0, closed = 0, acceptFailures = 0;
+    std::vector<std::unique_ptr<TWSocket>> conns;
+    conns.reserve(static_cast<std::size_t>(n));
+    listener.OnSessionAvailable = [&](TObject*, std::uint16_t) {
+      const plat::SOCKET h = listener.Accept();
+      if (h == plat::INVALID_SOCKET) {
+        ++acceptFailures;
+        return;
+      }
+      conns.push_back(std::make_unique<TWSocket>(nullptr));
+      TWSocket* c = conns.back().get();
+      c->OnDataAvailable = [&echoed, c](TObject*, std::uint16_t) {
+        const std::string s = c->ReceiveStr();
+        if (!s.empty()) {
+          c->SendStr(s);
+          ++echoed;
+        }
+      };
+      c->OnSessionClosed = [&closed](TObject*, std::uint16_t) { ++closed; };
+      c->Dup(h);
+    };
+    if (listener.Listen() != 0) return false;
+    testsupport::PumpFor(std::chrono::milliseconds(10));
+    out.rssBefore = VmRssKiB();
+    out.heapBefore = HeapInUse();
+
+    const auto t0 = Clock::now();
+    const double cpu0 = CpuSeconds();
+    if (!WriteAll(FTo, std::to_string(n) + " " + listener.GetXPort() + " " +
+                           std::to_string(window) + "\n"))
+      return false;
+    const bool served = testsupport::PumpUntil([&] { return echoed >= n || acceptFailures > 0; },
+                                               std::chrono::seconds(180));
+    out.serveSecs = std::chrono::duration<double>(Clock::now() - t0).count();
+    out.serveCpu = CpuSeconds() - cpu0;
+    out.failures = acceptFailures + (served ? 0 : n - echoed);
+    // Let the last echoes leave, then measure the idle state.
+    testsupport::PumpFor(std::chrono::milliseconds(20));
+    out.rssIdle = VmRssKiB();
+    out.heapIdle = HeapInUse();
+
+    const auto t1 = Clock::now();
+    WriteAll(FTo, "close\n");
+    testsupport::PumpUntil([&] { return closed >= static_cast<int>(conns.size()); },
+                           std::chrono::seconds(120));
+    std::string line;
+    ReadLine(FFrom, line, 60000);
+    conns.clear();
+    out.closeSecs = std::chrono::duration<double>(Clock::now() - t1).count();
+    int clientFailures = -1;
+    if (std::sscanf(line.c_str(), "closed %d", &clientFailures) != 1) return false;
+    out.failures += clientFailures;
+    return served;
+  }
+
+ private:
+  int FTo, FFrom;
+};
+
+void RaiseDescriptorLimit(int want) {
+  rlimit rl{};
+  ::getrlimit(RLIMIT_NOFILE, &rl);
+  if (rl.rlim_cur < rl.rlim_max) {
+    rl.rlim_cur = rl.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &rl);
+  }
+  ::getrlimit(RLIMIT_NOFILE, &rl);
+  if (rl.rlim_cur < static_cast<rlim_t>(want))
+    std::fprintf(stderr, "descriptor limit %llu is below the %d needed\n",
+                 static_cast<unsigned long long>(rl.rlim_cur), want);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int conns = 10000, window = 5;
+  bool sweep = true;
+  for (int i = 1; i < argc; ++i) {
+    const std::string k = argv[i];
+    if (k == "--conns" && i + 1 < argc)
+      conns = std::max(1, std::atoi(argv[++i]));
+    else if (k == "--window" && i + 1 < argc)
+      window = std::max(1, std::atoi(argv[++i]));
+    else if (k == "--no-sweep")
+      sweep = false;
+    else {
+      std::fprintf(stderr, "usage: %s [--conns N] [--window W] [--no-sweep]\n", argv[0]);
+      return 2;
+    }
+  }
+  // Each process holds one side of every connection, plus a few of its own.
+  RaiseDescriptorLimit(conns + 64);
+
+  int toClient[2], fromClient[2];
+  if (::pipe(toClient) != 0 || ::pipe(fromClient) != 0) return 1;
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(toClient[0], 0);
+    ::dup2(fromClient[1], 1);
+    ::close(toClient[1]);
+    ::close(fromClient[0]);
+    ClientMain();
+  }
+  ::close(toClient[0]);
+  ::close(fromClient[1]);
+  ::signal(SIGPIPE, SIG_IGN);
+
+  std::printf("%d loopback connections, one server thread, at most %d connecting at a time\n",
+              conns, window);
+  std::printf("sizeof(TWSocket) = %zu bytes\n\n", sizeof(TWSocket));
+  std::printf("%8s %10s %10s %12s %10s %14s %14s %9s\n", "conns", "serve s", "us/conn",
+              "cpu us/conn", "close s", "RSS B/conn", "heap B/conn", "failures");
+  Server server(toClient[1], fromClient[0]);
+  std::vector<int> sizes{conns};
+  if (sweep)
+    for (int n : {conns / 8, conns / 4, conns / 2, conns})
+      if (n > 0) sizes.push_back(n);
+  int status = 0;
+  Round first;
+  for (std::size_t r = 0; r < sizes.size(); ++r) {
+    Round round;
+    if (!server.RunRound(sizes[r], window, round)) status = 1;
+    if (r == 0) first = round;
+    const double rssPer = (round.rssIdle - round.rssBefore) * 1024.0 / round.n;
+    const double heapPer =
+        (static_cast<double>(round.heapIdle) - static_cast<double>(round.heapBefore)) / round.n;
+    std::printf("%8d %10.3f %10.1f %12.1f %10.3f %14.0f %14.0f %9d\n", round.n, round.serveSecs,
+                round.serveSecs * 1e6 / round.n, round.serveCpu * 1e6 / round.n, round.closeSecs,
+                rssPer, heapPer, round.failures);
+    std::fflush(stdout);
+    if (round.failures) status = 1;
+  }
+  WriteAll(toClient[1], "quit\n");
+  ::close(toClient[1]);
+  int st = 0;
+  ::waitpid(pid, &st, 0);
+
+  const long peak = PeakRssKiB();
+  std::printf("\nfirst round (fresh process), %d connections:\n", first.n);
+  std::printf("  time to accept and echo all: %.3f s\n", first.serveSecs);
+  std::printf("  VmRSS before %ld KiB, with all idle %ld KiB; peak RSS (ru_maxrss) %ld KiB\n",
+              first.rssBefore, first.rssIdle, peak);
+  const double perConn = (first.rssIdle - first.rssBefore) * 1024.0 / first.n;
+  const double heapPer =
+      (static_cast<double>(first.heapIdle) - static_cast<double>(first.heapBefore)) / first.n;
+  std::printf("  user-space memory per idle connection: %.0f B (RSS), %.0f B (heap in use)\n",
+              perConn, heapPer);
+  std::printf("  target under 4096 B per idle connection: %s\n",
+              std::max(perConn, heapPer) < 4096 ? "met" : "NOT met");
+  return status;
+}
