@@ -34,6 +34,7 @@ void TCustomWSocket::StartSession() {
   FPaused = false;
   FReadCount = 0;
   FLineMode = false;
+  FLineUnread = false;
   FLineLength = 0;
   FAllSent = true;
 }
@@ -341,7 +342,10 @@ void TCustomWSocket::WaitForClose() {
     plat::u_long waiting = 0;
     if (plat::ioctlsocket(FSocketHandle, plat::FIONREAD, &waiting) != 0) return;
     if (waiting > 0) {
-      TriggerDataAvailable(0);
+      if (FLineMode)
+        ReadLineReceive();
+      else
+        TriggerDataAvailable(0);
       if (guard.SessionEnded()) return;
     }
     char probe = 0;

@@ -203,7 +203,14 @@ void TCustomWSocket::ASyncReceive(TMessage& MsgRec) {
   try {
     for (;;) {
       FLastError = 0;
-      if (!TriggerDataAvailable(error)) {
+      if (FLineMode) {
+        ReadLineReceive();
+        if (guard.SessionEnded()) return;
+        // The line is complete: the bytes after its line feed stay in the socket for the
+        // next ReadLine, or for the read notification that the last byte read posted.
+        // At the peer's close they are delivered now, as the session ends right after.
+        if (!FLineMode && (plat::LOWORD(MsgRec.LParam) & plat::FD_CLOSE) == 0) break;
+      } else if (!TriggerDataAvailable(error)) {
         if (guard.SessionEnded()) return;
         char discard[1024];
         if (plat::recv(FSocketHandle, discard, sizeof discard, 0) < 0) {
@@ -270,11 +277,8 @@ void TCustomWSocket::WMASyncSelect(TMessage& MsgRec) {
     ASyncReceive(MsgRec);
     if (guard.SessionEnded()) return;
     if (FLineMode) {
-      FLineMode = false;
-      if (!FMultiThreaded && FWaitCtrl != nullptr) {
-        FWaitCtrl->Stop();
-        if (guard.SessionEnded()) return;
-      }
+      EndLineMode();
+      if (guard.SessionEnded()) return;
     }
     if (OnSessionClosed && !FCloseNotified) {
       FCloseNotified = true;

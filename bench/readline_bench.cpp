@@ -1,0 +1,151 @@
+// What line mode costs: ReadLine takes one byte per receive call (after asking how many
+// bytes wait), so that nothing after the line feed leaves the socket. Measured here on
+// 100-character lines that are already waiting, and, for the waits of a socket in a
+// thread of its own, how much processor time an idle deadline wait uses per second.
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <ctime>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "WSocket/WSocket.h"
+
+namespace {
+
+double ProcessCpuSeconds() {
+  timespec Ts{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &Ts);
+  return static_cast<double>(Ts.tv_sec) + static_cast<double>(Ts.tv_nsec) * 1e-9;
+}
+
+void DrainQueue() {
+  plat::MSG Msg;
+  while (plat::PeekMessageA(&Msg, 0, 0, 0, plat::PM_REMOVE)) {
+    plat::TranslateMessage(&Msg);
+    plat::DispatchMessageA(&Msg);
+  }
+}
+
+// A socket component (in its own thread mode, so no wait control is needed) connected to
+// a plain kernel socket that the benchmark writes lines into.
+class LinePair {
+ public:
+  LinePair() {
+    FListen = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in A{};
+    A.sin_family = AF_INET;
+    A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t Len = sizeof A;
+    if (::bind(FListen, reinterpret_cast<sockaddr*>(&A), sizeof A) != 0 ||
+        ::listen(FListen, 1) != 0 ||
+        ::getsockname(FListen, reinterpret_cast<sockaddr*>(&A), &Len) != 0)
+      throw std::runtime_error("listen failed");
+    Sock = std::make_unique<TWSocket>(nullptr);
+    Sock->SetMultiThreaded(true);
+    Sock->SetAddr("127.0.0.1");
+    Sock->SetPort(std::to_string(ntohs(A.sin_port)));
+    Sock->Connect();
+    FPeer = ::accept(FListen, nullptr, nullptr);
+    if (FPeer < 0 || !Sock->Wait(5, wsConnected)) throw std::runtime_error("connect failed");
+  }
+  ~LinePair() {
+    Sock.reset();
+    ::close(FPeer);
+    ::close(FListen);
+  }
+  LinePair(const LinePair&) = delete;
+  LinePair& operator=(const LinePair&) = delete;
+
+  // Writes Count lines and waits until all of them can be read.
+  void Feed(const std::string& Line, int Count) {
+    std::string All;
+    for (int I = 0; I < Count; ++I) All += Line;
+    std::size_t Off = 0;
+    while (Off < All.size()) {
+      const ssize_t N = ::send(FPeer, All.data() + Off, All.size() - Off, 0);
+      if (N <= 0) throw std::runtime_error("send failed");
+      Off += static_cast<std::size_t>(N);
+    }
+    const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (Sock->RcvdCount() < static_cast<std::int32_t>(All.size()))
+      if (std::chrono::steady_clock::now() > Deadline) throw std::runtime_error("no data");
+  }
+
+  std::unique_ptr<TWSocket> Sock;
+
+ private:
+  int FListen = -1;
+  int FPeer = -1;
+};
+
+// One ReadLine of a line of 100 characters plus CR LF that is waiting in the socket.
+void BM_ReadLine100(benchmark::State& State) {
+  LinePair Pair;
+  const std::string Line = std::string(100, 'a') + "\r\n";
+  constexpr int Batch = 500;
+  int Left = 0;
+  std::string Got;
+  for (auto _ : State) {
+    if (Left == 0) {
+      State.PauseTiming();
+      // Every byte read while more wait posts a read notification; they find nothing.
+      DrainQueue();
+      Pair.Feed(Line, Batch);
+      Left = Batch;
+      State.ResumeTiming();
+    }
+    Pair.Sock->ReadLine(5, Got);
+    --Left;
+    if (Got.size() != 100) State.SkipWithError("short line");
+  }
+  State.SetBytesProcessed(State.iterations() * static_cast<std::int64_t>(Line.size()));
+}
+BENCHMARK(BM_ReadLine100);
+
+// An idle Wait of one second in the deadline loop of a socket in its own thread mode:
+// reports the processor time it used per second waited.
+void BM_IdleDeadlineWait(benchmark::State& State) {
+  LinePair Pair;
+  double CpuPerSecond = 0;
+  for (auto _ : State) {
+    const double Cpu0 = ProcessCpuSeconds();
+    const auto Wall0 = std::chrono::steady_clock::now();
+    Pair.Sock->Wait(1, wsListening);
+    const double Wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - Wall0).count();
+    CpuPerSecond = (ProcessCpuSeconds() - Cpu0) / Wall;
+  }
+  State.counters["cpu_s_per_wall_s"] = CpuPerSecond;
+}
+BENCHMARK(BM_IdleDeadlineWait)->Iterations(2)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// The same second spent in a loop that only pumps and compares tick counts, as a loop
+// without a sleeping wait would: for comparison.
+void BM_IdleSpinForComparison(benchmark::State& State) {
+  LinePair Pair;
+  double CpuPerSecond = 0;
+  for (auto _ : State) {
+    const double Cpu0 = ProcessCpuSeconds();
+    const auto Wall0 = std::chrono::steady_clock::now();
+    const plat::DWORD End = plat::GetTickCount() + 1000;
+    while (static_cast<std::int32_t>(End - plat::GetTickCount()) > 0 &&
+           Pair.Sock->State() != wsListening)
+      TCustomWSocket::ProcessMessages();
+    const double Wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - Wall0).count();
+    CpuPerSecond = (ProcessCpuSeconds() - Cpu0) / Wall;
+  }
+  State.counters["cpu_s_per_wall_s"] = CpuPerSecond;
+}
+BENCHMARK(BM_IdleSpinForComparison)->Iterations(2)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

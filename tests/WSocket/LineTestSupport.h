@@ -1,0 +1,55 @@
+// Shared pieces of the tests of line mode and the waiting calls: a socket whose line state
+// can be read, and a client connected to a scripted peer (tests/peers/line_peer.py).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "WSocket/WSocket.h"
+#include "Wait/Wait.h"
+#include "support/PythonPeer.h"
+
+namespace linetest {
+
+class LineSocket : public TWSocket {
+ public:
+  using TCustomWSocket::CheckFWait;
+  using TCustomWSocket::FAllSent;
+  using TCustomWSocket::FAwaitedState;
+  using TCustomWSocket::FLineLength;
+  using TCustomWSocket::FLineMode;
+  using TCustomWSocket::FSendQueue;
+  using TWSocket::TWSocket;
+};
+
+// Starts line_peer.py with the steps (see the script) and aims a new socket at it.
+// The socket is not connected yet.
+struct ScriptedPeer {
+  testsupport::PythonPeer Peer;
+  std::unique_ptr<LineSocket> Sock;
+
+  bool Start(const std::vector<std::string>& Steps, int PauseMs = 5, int LifetimeSeconds = 20) {
+    std::vector<std::string> Args{"--pause", std::to_string(PauseMs)};
+    Args.insert(Args.end(), Steps.begin(), Steps.end());
+    return StartScript("line_peer.py", Args, LifetimeSeconds);
+  }
+
+  // Any peer script of tests/peers.
+  bool StartScript(const std::string& Script, const std::vector<std::string>& Args,
+                   int LifetimeSeconds = 20) {
+    Peer = testsupport::StartPythonPeer(Script, Args, LifetimeSeconds);
+    if (Peer.port == 0) return false;
+    Sock = std::make_unique<LineSocket>(nullptr);
+    Sock->SetAddr("127.0.0.1");
+    Sock->SetPort(std::to_string(Peer.port));
+    Sock->SetProto("tcp");
+    return true;
+  }
+
+  void Say(const std::string& Line) { Peer.process->WriteStdin(Line + "\n"); }
+};
+
+}  // namespace linetest

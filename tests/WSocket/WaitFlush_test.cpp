@@ -1,0 +1,250 @@
+// Waiting for a state and for the send queue to drain, with the wait control on the
+// user-interface thread and with the thread's own queue (MultiThreaded).
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "Host/Timer.h"
+#include "WSocket/LineTestSupport.h"
+#include "WSocket/WSocket.h"
+#include "Wait/Wait.h"
+#include "support/Bytes.h"
+#include "support/FreePort.h"
+#include "support/Pump.h"
+
+using namespace std::chrono_literals;
+using linetest::LineSocket;
+using linetest::ScriptedPeer;
+
+namespace {
+
+constexpr std::size_t TenMegabytes = 10u << 20;
+
+std::unique_ptr<LineSocket> Aimed(std::uint16_t Port) {
+  auto S = std::make_unique<LineSocket>(nullptr);
+  S->SetAddr("127.0.0.1");
+  S->SetPort(std::to_string(Port));
+  S->SetProto("tcp");
+  return S;
+}
+
+// "got <n> <crc> <how>" of the reading peers.
+struct Got {
+  long long Count = -1;
+  std::string Crc;
+  std::string How;
+};
+
+Got ParseGot(const std::string& Line) {
+  Got G;
+  std::istringstream In(Line);
+  std::string Word;
+  In >> Word >> G.Count >> G.Crc >> G.How;
+  return G;
+}
+
+std::string Hex(std::uint32_t V) {
+  char Buf[9];
+  std::snprintf(Buf, sizeof Buf, "%08x", V);
+  return Buf;
+}
+
+class WaitFlushTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Wait.SetInterval(50);
+    // Whatever goes wrong, no wait of these tests outlives this.
+    Watchdog.SetInterval(15000);
+    Watchdog.OnTimer = [this](TObject*) {
+      WatchdogFired = true;
+      Wait.Stop();
+      if (Sock) Sock->Abort();
+    };
+  }
+  void TearDown() override { EXPECT_FALSE(WatchdogFired); }
+
+  TWait Wait{nullptr};
+  TTimer Watchdog{nullptr};
+  bool WatchdogFired = false;
+  std::unique_ptr<LineSocket> Sock;
+};
+
+// Connecting: Wait returns true once the connection is made, and false at once when the
+// state already holds, without running the wait control.
+TEST_F(WaitFlushTest, WaitForConnectionWithTheWaitControl) {
+  ScriptedPeer P;
+  ASSERT_TRUE(P.Start({}));
+  Sock = std::move(P.Sock);
+  Sock->SetWaitCtrl(&Wait);
+  int Starts = 0;
+  Wait.OnWaitStart = [&](TObject*) {
+    ++Starts;
+    EXPECT_EQ(Sock->FAwaitedState, wsConnected);
+  };
+  Sock->Connect();
+  EXPECT_TRUE(Sock->Wait(40, wsConnected));
+  EXPECT_EQ(Sock->State(), wsConnected);
+  EXPECT_EQ(Sock->FAwaitedState, wsInvalidState);
+  EXPECT_EQ(Starts, 1);
+  EXPECT_FALSE(Wait.Visible());
+
+  EXPECT_FALSE(Sock->Wait(40, wsConnected));
+  EXPECT_EQ(Starts, 1);
+}
+
+// A refused connection passes through wsConnected to wsClosed: the wait ends at once and
+// answers false.
+TEST_F(WaitFlushTest, WaitForARefusedConnectionAnswersFalseAtOnce) {
+  testsupport::ReservedPort Refused;
+  ASSERT_NE(Refused.Port(), 0);
+  Sock = Aimed(Refused.Port());
+  Sock->SetWaitCtrl(&Wait);
+  Sock->Connect();
+  EXPECT_FALSE(Sock->Wait(40, wsConnected));
+  EXPECT_EQ(Sock->State(), wsClosed);
+  EXPECT_EQ(Wait.ModalResult(), mrOk) << "stopped by the state change, not by its time";
+}
+
+// A state that never comes: false when the count-down runs out. Without a wait control
+// the call is refused with code 11004 and nothing stays awaited.
+TEST_F(WaitFlushTest, WaitRunsOutOrHasNoWaitControl) {
+  ScriptedPeer P;
+  ASSERT_TRUE(P.Start({}));
+  Sock = std::move(P.Sock);
+  Sock->SetWaitCtrl(&Wait);
+  Sock->Connect();
+  ASSERT_TRUE(Sock->Wait(40, wsConnected));
+  EXPECT_FALSE(Sock->Wait(3, wsListening));
+  EXPECT_EQ(Wait.ModalResult(), mrCancel);
+  EXPECT_EQ(Sock->FAwaitedState, wsInvalidState);
+
+  Sock->SetWaitCtrl(nullptr);
+  try {
+    Sock->Wait(3, wsClosed);
+    ADD_FAILURE() << "no exception";
+  } catch (const ESocketException& E) {
+    EXPECT_EQ(std::string(E.what()).rfind("Error 11004 in function TWSocket.Wait\r\n", 0), 0u)
+        << E.what();
+  }
+  EXPECT_EQ(Sock->LastError(), 11004);
+  EXPECT_EQ(Sock->FAwaitedState, wsInvalidState);
+  EXPECT_EQ(Sock->State(), wsConnected);
+}
+
+// 10 MB to a peer that reads slowly, through the wait control's count-down: Flush returns
+// once the queue has drained, and every byte arrives in order.
+TEST_F(WaitFlushTest, FlushTenMegabytesToASlowReaderWithTheWaitControl) {
+  ScriptedPeer P;
+  ASSERT_TRUE(P.StartScript("slow_reader.py", {"--chunk", "32768", "--period", "2"}));
+  Sock = std::move(P.Sock);
+  Sock->SetWaitCtrl(&Wait);
+  Sock->SetLingerOnOff(wsLingerOff);  // a graceful close after the flush
+  Sock->Connect();
+  ASSERT_TRUE(Sock->Wait(40, wsConnected));
+
+  const std::string Data = testsupport::PatternString(7, 0, TenMegabytes);
+  ASSERT_EQ(Sock->SendStr(Data), static_cast<std::int32_t>(Data.size()));
+  EXPECT_FALSE(Sock->FAllSent) << "the network took 10 MB at once";
+  Wait.SetInterval(100);
+  Sock->SetFlushTimeout(150);
+  Sock->Flush();
+  EXPECT_TRUE(Sock->FAllSent);
+  EXPECT_FALSE(Wait.Running());
+  EXPECT_FALSE(Wait.Visible());
+  EXPECT_EQ(Wait.Caption(), "150");
+
+  Sock->Close();
+  const Got G = ParseGot(P.Peer.LineStartingWith("got ", 10s));
+  EXPECT_EQ(G.Count, static_cast<long long>(TenMegabytes));
+  EXPECT_EQ(G.Crc, Hex(testsupport::Crc32::Of(Data)));
+  EXPECT_EQ(G.How, "eof");
+}
+
+// A peer that never reads: the count-down of FlushTimeout ends the flush with data
+// still queued. Without a wait control nothing is tried at all.
+TEST_F(WaitFlushTest, FlushRunsOutWithDataQueuedOrHasNoWaitControl) {
+  ScriptedPeer P;
+  ASSERT_TRUE(P.StartScript("stall.py", {"--rcvbuf", "4096"}));
+  Sock = std::move(P.Sock);
+  Sock->SetWaitCtrl(&Wait);
+  Sock->Connect();
+  ASSERT_TRUE(Sock->Wait(40, wsConnected));
+  const std::string Data(4u << 20, 'z');
+  Sock->SendStr(Data);
+  Sock->SetFlushTimeout(4);
+  const auto Start = std::chrono::steady_clock::now();
+  Sock->Flush();
+  EXPECT_GE(std::chrono::steady_clock::now() - Start, 150ms);
+  EXPECT_FALSE(Sock->FAllSent);
+  EXPECT_EQ(Sock->State(), wsConnected);
+  EXPECT_FALSE(Wait.Running());
+  EXPECT_FALSE(Wait.Visible());
+
+  Sock->SetWaitCtrl(nullptr);
+  try {
+    Sock->Flush();
+    ADD_FAILURE() << "no exception";
+  } catch (const ESocketException& E) {
+    EXPECT_STREQ(E.what(), "No wait object assigned");
+  }
+}
+
+// In a socket's own thread mode Flush pumps the thread's queue until the queue drains.
+TEST_F(WaitFlushTest, FlushTenMegabytesToASlowReaderMultiThreaded) {
+  ScriptedPeer P;
+  ASSERT_TRUE(P.StartScript("slow_reader.py", {"--chunk", "32768", "--period", "2"}));
+  Sock = std::move(P.Sock);
+  Sock->SetMultiThreaded(true);
+  Sock->SetLingerOnOff(wsLingerOff);
+  Sock->Connect();
+  ASSERT_TRUE(Sock->Wait(2, wsConnected));
+
+  const std::string Data = testsupport::PatternString(8, 0, TenMegabytes);
+  Sock->SendStr(Data);
+  Sock->Flush();
+  EXPECT_TRUE(Sock->FAllSent);
+  Sock->Close();
+  const Got G = ParseGot(P.Peer.LineStartingWith("got ", 10s));
+  EXPECT_EQ(G.Count, static_cast<long long>(TenMegabytes));
+  EXPECT_EQ(G.Crc, Hex(testsupport::Crc32::Of(Data)));
+}
+
+// No time limit in that mode: with a peer that never reads, Flush returns only when the
+// socket goes (here: the peer process ends, which resets the connection).
+TEST_F(WaitFlushTest, FlushMultiThreadedEndsWhenTheSocketGoes) {
+  ScriptedPeer P;
+  ASSERT_TRUE(P.StartScript("stall.py", {"--rcvbuf", "4096"}, 1));
+  Sock = std::move(P.Sock);
+  Sock->SetMultiThreaded(true);
+  int Closed = 0;
+  Sock->OnSessionClosed = [&](TObject*, std::uint16_t) { ++Closed; };
+  Sock->Connect();
+  ASSERT_TRUE(Sock->Wait(2, wsConnected));
+  Sock->SendStr(std::string(8u << 20, 'q'));
+  Sock->Flush();
+  EXPECT_EQ(Sock->State(), wsClosed);
+  EXPECT_EQ(Closed, 1);
+}
+
+// The deadline loop in the socket's own thread mode: a state that is never reached makes
+// Wait answer false when the time is up, not before.
+TEST_F(WaitFlushTest, MultiThreadedWaitRunsToItsDeadline) {
+  ScriptedPeer P;
+  ASSERT_TRUE(P.Start({}));
+  Sock = std::move(P.Sock);
+  Sock->SetMultiThreaded(true);
+  Sock->Connect();
+  ASSERT_TRUE(Sock->Wait(2, wsConnected));
+  const auto Start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(Sock->Wait(1, wsListening));
+  const auto Took = std::chrono::steady_clock::now() - Start;
+  EXPECT_GE(Took, 950ms);
+  EXPECT_LT(Took, 5s);
+  EXPECT_EQ(Sock->FAwaitedState, wsInvalidState);
+}
+
+}  // namespace

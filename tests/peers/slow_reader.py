@@ -1,0 +1,42 @@
+"""Accepts one connection and reads it slowly: at most --chunk bytes, then a pause of
+--period milliseconds, until the other side ends its sending. A small receive buffer
+(--rcvbuf) keeps the data from piling up in the system on this side.
+
+Prints "accepted", then "got <n> <crc32 hex> <eof|reset>".
+"""
+
+import time
+import zlib
+
+import peerlib
+
+
+def main():
+    p = peerlib.parser(__doc__)
+    p.add_argument("--chunk", type=int, default=65536)
+    p.add_argument("--period", type=float, default=5.0)
+    p.add_argument("--rcvbuf", type=int, default=65536)
+    args = p.parse_args()
+    peerlib.start(args)
+    srv = peerlib.listen_tcp(args.port, rcvbuf=args.rcvbuf)
+    conn, _ = srv.accept()
+    srv.close()
+    peerlib.say("accepted")
+    count, crc, how = 0, 0, "eof"
+    while True:
+        try:
+            data = conn.recv(args.chunk)
+        except ConnectionResetError:
+            how = "reset"
+            break
+        if not data:
+            break
+        count += len(data)
+        crc = zlib.crc32(data, crc)
+        time.sleep(args.period / 1000.0)
+    peerlib.say("got", count, peerlib.crc_hex(crc), how)
+    conn.close()
+
+
+if __name__ == "__main__":
+    main()
