@@ -3,6 +3,7 @@
 #include <netdb.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <vector>
 
@@ -13,17 +14,22 @@
 
 namespace plat {
 
-servent* getservbyname(const char* name, const char* proto) {
+namespace {
+
+// Runs one of the C library's reentrant *_r look-ups into per-thread storage, growing
+// the scratch buffer while the entry does not fit.
+template <class Entry, class Lookup>
+Entry* ReentrantLookup(const char* name, Lookup lookup) {
   if (!sockimpl::CheckStarted()) return nullptr;
   if (name == nullptr) {
     wsaerr::Fail(WSAEFAULT);
     return nullptr;
   }
-  thread_local servent entry;
+  thread_local Entry entry;
   thread_local std::vector<char> buf(1024);
   for (;;) {
-    servent* result = nullptr;
-    const int rc = ::getservbyname_r(name, proto, &entry, buf.data(), buf.size(), &result);
+    Entry* result = nullptr;
+    const int rc = lookup(&entry, buf.data(), buf.size(), &result);
     if (rc == ERANGE && buf.size() < 65536) {
       buf.resize(buf.size() * 2);
       continue;
@@ -36,27 +42,18 @@ servent* getservbyname(const char* name, const char* proto) {
   }
 }
 
+}  // namespace
+
+servent* getservbyname(const char* name, const char* proto) {
+  return ReentrantLookup<servent>(name, [&](servent* e, char* b, size_t n, servent** r) {
+    return ::getservbyname_r(name, proto, e, b, n, r);
+  });
+}
+
 protoent* getprotobyname(const char* name) {
-  if (!sockimpl::CheckStarted()) return nullptr;
-  if (name == nullptr) {
-    wsaerr::Fail(WSAEFAULT);
-    return nullptr;
-  }
-  thread_local protoent entry;
-  thread_local std::vector<char> buf(1024);
-  for (;;) {
-    protoent* result = nullptr;
-    const int rc = ::getprotobyname_r(name, &entry, buf.data(), buf.size(), &result);
-    if (rc == ERANGE && buf.size() < 65536) {
-      buf.resize(buf.size() * 2);
-      continue;
-    }
-    if (rc != 0 || result == nullptr) {
-      wsaerr::Fail(WSANO_DATA);
-      return nullptr;
-    }
-    return result;
-  }
+  return ReentrantLookup<protoent>(name, [&](protoent* e, char* b, size_t n, protoent** r) {
+    return ::getprotobyname_r(name, e, b, n, r);
+  });
 }
 
 hostent* gethostbyname(const char* name) {
