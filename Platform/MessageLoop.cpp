@@ -18,8 +18,8 @@ BOOL PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   // A window of the calling thread needs no registry look-up, nor a wake-up.
   if (ThreadQueue* q = ThreadQueue::CurrentIfAny(); q && q->FindWindow(hwnd))
     return q->Push(hwnd, message, wParam, lParam, q->RecentTickCount(), &wake) ? 1 : 0;
-  return Registry::PostToWindow(MSG{hwnd, message, wParam, lParam, detail::CoarseTickCount()}) ? 1
-                                                                                               : 0;
+  // Stamped by the queue.
+  return Registry::PostToWindow(MSG{hwnd, message, wParam, lParam, 0}) ? 1 : 0;
 }
 
 void PostQuitMessage(int exitCode) {

@@ -63,8 +63,9 @@ struct MSG {
   UINT message = 0;
   WPARAM wParam = 0;
   LPARAM lParam = 0;
-  // Tick count when posted, to a few milliseconds; a post from the window's own thread is
-  // stamped with the time of that thread's latest retrieval.
+  // Tick count when posted, to a few milliseconds; while the window's thread is busy, the
+  // time that thread last looked at its queue (reading the clock for every message would
+  // be a good part of the cost of a message).
   DWORD time = 0;
 };
 

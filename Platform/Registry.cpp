@@ -124,7 +124,7 @@ bool PostThroughLink(const WindowLink& link, const MSG& msg) {
   // messages were removed; retrieval drops it, as handles are never reused.
   if (!link.alive.load(std::memory_order_acquire)) return false;
   bool wake = false;
-  if (!link.queue->Push(msg, &wake)) return false;
+  if (!link.queue->PushStamped(msg.hwnd, msg.message, msg.wParam, msg.lParam, &wake)) return false;
   if (wake) link.queue->Wake();
   return true;
 }

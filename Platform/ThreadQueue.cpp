@@ -98,6 +98,7 @@ void ThreadQueue::Shutdown() {
     std::lock_guard lock(mutex_);
     closed_ = true;
     dropped.swap(incoming_);
+    hasIncoming_.store(false, std::memory_order_relaxed);
   }
   dropped.clear();
   local_.clear();
@@ -118,6 +119,7 @@ bool ThreadQueue::PushEntry(Entry&& entry, bool* wake) {
   std::lock_guard lock(mutex_);
   if (closed_) return false;
   incoming_.push_back(std::move(entry));
+  hasIncoming_.store(true, std::memory_order_relaxed);
   // Only the first poster after the owner went to sleep writes the eventfd.
   *wake = sleeping_;
   sleeping_ = false;
@@ -191,9 +193,12 @@ void ThreadQueue::UpdateNextCheck() {
 bool ThreadQueue::Refill() {
   local_.clear();
   head_ = 0;
+  if (!hasIncoming_.load(std::memory_order_relaxed)) return false;
   {
     std::lock_guard lock(mutex_);
+    ownerTick_ = RecentTickCount();
     local_.swap(incoming_);
+    hasIncoming_.store(false, std::memory_order_relaxed);
   }
   return !local_.empty();
 }
@@ -204,8 +209,10 @@ void ThreadQueue::MergeIncoming() {
     return;
   }
   std::lock_guard lock(mutex_);
+  ownerTick_ = RecentTickCount();
   for (auto& e : incoming_) local_.push_back(std::move(e));
   incoming_.clear();
+  hasIncoming_.store(false, std::memory_order_relaxed);
 }
 
 bool ThreadQueue::Deliverable(const Entry& entry) const {
@@ -311,11 +318,12 @@ void ThreadQueue::Block(const MessageFilter& filter) {
 void ThreadQueue::Harvest(int timeoutMs, bool sleeping) {
   epoll_event events[kBatch];
   const int n = epoll_wait(epollFd_, events, kBatch, timeoutMs);
+  lastHarvest_ = lastCoarse_ = CoarseMonotonicNs();
   if (sleeping) {
     std::lock_guard lock(mutex_);
     sleeping_ = false;
+    ownerTick_ = RecentTickCount();
   }
-  lastHarvest_ = lastCoarse_ = CoarseMonotonicNs();
   for (int i = 0; i < n; ++i) {
     const std::uint64_t tag = events[i].data.u64;
     const int fd = static_cast<int>(static_cast<std::uint32_t>(tag));
@@ -436,6 +444,7 @@ void ThreadQueue::ForgetWindow(HWND hwnd) {
   {
     std::lock_guard lock(mutex_);
     std::erase_if(incoming_, forWindow);
+    hasIncoming_.store(!incoming_.empty(), std::memory_order_relaxed);
   }
   for (auto it = timers_.lower_bound(TimerKey{hwnd, 0});
        it != timers_.end() && it->first.first == hwnd;) {

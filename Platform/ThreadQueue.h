@@ -7,10 +7,10 @@
 
 #include <sys/epoll.h>
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <tuple>
 #include <unordered_map>
@@ -18,6 +18,7 @@
 
 #include "Platform/Clock.h"
 #include "Platform/Messages.h"
+#include "Platform/QueueLock.h"
 #include "Platform/Reactor.h"
 #include "Platform/Window.h"
 
@@ -55,9 +56,12 @@ class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
   // Fields one by one: they go straight into the queue's memory. Refuses the one handle
   // value that marks the quit request.
   bool Push(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, DWORD time, bool* wake);
+  // The same, stamped here: a clock read per message would be a good part of its cost.
+  // While the owner sleeps the clock is read; otherwise the stamp is the time the owner
+  // last took in what was posted, published under the lock.
+  bool PushStamped(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, bool* wake);
   // Owner thread: the tick count as of the latest retrieval. A post from the owner thread
-  // happens while it handles what it retrieved last, so this is its time stamp: a clock
-  // read per message is a good part of the cost of a message.
+  // happens while it handles what it retrieved last, so this is its time stamp.
   DWORD RecentTickCount() const { return static_cast<DWORD>(lastCoarse_ / 1'000'000); }
   bool PushTask(reactor::InternalTask task, bool* wake);
   // Any thread: interrupts the owner's wait.
@@ -170,10 +174,15 @@ class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
 
   // Shared with posting threads: a cache line of its own, away from the owner's state,
   // which changes with every message.
-  alignas(64) std::mutex mutex_;
+  alignas(64) QueueLock mutex_;
   std::vector<Entry> incoming_;
   bool sleeping_ = false;
   bool closed_ = false;
+  DWORD ownerTick_ = 0;  // the owner's tick count when it last took in posts or woke
+  // incoming_ is not empty. Written under the lock, read without it by the owner, which
+  // so leaves the lock to the posters while it has nothing to take in; a stale false is
+  // caught by the check under the lock before the owner sleeps.
+  std::atomic<bool> hasIncoming_{false};
 
   // Owner thread only: entries before head_ have been taken.
   alignas(64) std::vector<Entry> local_;
@@ -209,7 +218,22 @@ inline bool ThreadQueue::Push(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
   std::lock_guard lock(mutex_);
   if (closed_) return false;
   incoming_.emplace_back(hwnd, message, wParam, lParam, time);
+  if (!hasIncoming_.load(std::memory_order_relaxed))
+    hasIncoming_.store(true, std::memory_order_relaxed);
   // Only the first poster after the owner went to sleep writes the eventfd.
+  *wake = sleeping_;
+  sleeping_ = false;
+  return true;
+}
+
+inline bool ThreadQueue::PushStamped(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
+                                     bool* wake) {
+  if (hwnd == Entry::kQuitMark) return false;
+  std::lock_guard lock(mutex_);
+  if (closed_) return false;
+  incoming_.emplace_back(hwnd, message, wParam, lParam, sleeping_ ? CoarseTickCount() : ownerTick_);
+  if (!hasIncoming_.load(std::memory_order_relaxed))
+    hasIncoming_.store(true, std::memory_order_relaxed);
   *wake = sleeping_;
   sleeping_ = false;
   return true;
