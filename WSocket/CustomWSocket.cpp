@@ -59,6 +59,7 @@ TCustomWSocket::~TCustomWSocket() {
 }
 
 void TCustomWSocket::AssignDefaultValue() {
+  const bool lineWaiting = FLineMode;
   FSockAddr = sockaddr_in{};
   FSockAddr.sin_family = AF_INET;
   FAddrFamily = AF_INET;
@@ -81,6 +82,9 @@ void TCustomWSocket::AssignDefaultValue() {
   FReadCount = 0;
   FCloseNotified = false;
   FFlushTimeout = 60;
+  // A ReadLine still waiting for its line (the session closed or the component destroyed
+  // by a handler) returns now with what it has, instead of at its time-out.
+  if (lineWaiting) EndLineMode();
 }
 
 void TCustomWSocket::Notification(TComponent* AComponent, TOperation Operation) {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "Host/Timer.h"
 #include "WSocket/LineTestSupport.h"
 #include "WSocket/WSocket.h"
 #include "Wait/Wait.h"
@@ -199,9 +200,9 @@ TEST_F(LineModeTest, ReadLineInsideOnDataAvailable) {
   EXPECT_EQ(DataEvents, 1);
 }
 
-// A handler may destroy the component in the middle of a line.
+// A handler may destroy the component in the middle of a line, while its ReadLine waits.
 TEST_F(LineModeTest, ComponentDestroyedByOnLineTooLong) {
-  Connect({"chunk:y*260", "chunk:\\n"});
+  Connect({"sleep:100", "chunk:y*260", "chunk:\\n"});
   P.Sock->OnLineTooLong = [this](TObject*) {
     ++TooLong;
     P.Sock.reset();
@@ -211,7 +212,26 @@ TEST_F(LineModeTest, ComponentDestroyedByOnLineTooLong) {
   EXPECT_EQ(TooLong, 1);
   EXPECT_EQ(P.Sock, nullptr);
   EXPECT_EQ(Line, "untouched");
+  EXPECT_EQ(Wait.ModalResult(), mrOk) << "the wait outlived its component";
   PumpUntil([] { return false; }, 50ms);
+}
+
+// The application closes the socket while a ReadLine waits (here from a timer): the
+// ReadLine returns at once with the part of the line that came, not at its time-out.
+TEST_F(LineModeTest, LocalCloseEndsAWaitingReadLine) {
+  Connect({"chunk:no end"});
+  TTimer Closer(nullptr);
+  Closer.SetInterval(100);
+  Closer.OnTimer = [&](TObject*) {
+    Closer.SetEnabled(false);
+    P.Sock->Close();
+  };
+  std::string Line;
+  P.Sock->ReadLine(Long, Line);
+  EXPECT_EQ(Line, "no end");
+  EXPECT_EQ(Wait.ModalResult(), mrOk) << "the wait ran to its time-out";
+  EXPECT_EQ(P.Sock->State(), wsClosed);
+  EXPECT_EQ(Closed, 1);
 }
 
 TEST(LineModeCoreTest, ReadLineOnAClosedComponentReturnsEmptyAtOnce) {
