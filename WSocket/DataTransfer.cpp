@@ -2,14 +2,45 @@
 #include <sys/socket.h>
 
 #include <climits>
+#include <list>
+#include <memory>
 
 #include "WSockbuf/Buffer.h"
 #include "WSocket/CustomWSocket.h"
 #include "Wait/Wait.h"
 
+namespace {
+
+using TChunkList = std::list<std::unique_ptr<TBuffer>>;
+
+// Drained chunks of this thread's sockets, kept for the next chunk any of them opens: a bulk
+// transfer would otherwise allocate and free a chunk (and its list node) every 1514 bytes.
+// Nodes move between lists by splicing, so reuse allocates nothing.
+constexpr std::size_t kSpareChunks = 16;
+thread_local TChunkList tSpareChunks;
+
+void AppendChunk(TChunkList& Queue, std::int32_t Size) {
+  if (!tSpareChunks.empty() && tSpareChunks.front()->BufSize() == Size) {
+    Queue.splice(Queue.end(), tSpareChunks, tSpareChunks.begin());
+    return;
+  }
+  Queue.push_back(std::make_unique<TBuffer>(Size));
+}
+
+// The first chunk of the queue, drained, leaves it.
+void RetireFirstChunk(TChunkList& Queue) {
+  if (tSpareChunks.size() < kSpareChunks) {
+    tSpareChunks.splice(tSpareChunks.end(), Queue, Queue.begin());
+  } else {
+    Queue.pop_front();
+  }
+}
+
+}  // namespace
+
 void TCustomWSocket::PutDataInSendBuffer(const void* Data, std::int32_t Len) {
   if (Len <= 0) return;
-  if (FSendQueue.empty()) FSendQueue.push_back(std::make_unique<TBuffer>(FChunkSize));
+  if (FSendQueue.empty()) AppendChunk(FSendQueue, FChunkSize);
   TBuffer* chunk = FSendQueue.back().get();
   const char* p = static_cast<const char*>(Data);
   std::int32_t remaining = Len;
@@ -18,7 +49,7 @@ void TCustomWSocket::PutDataInSendBuffer(const void* Data, std::int32_t Len) {
     if (n >= remaining) return;
     p += n;
     remaining -= n;
-    FSendQueue.push_back(std::make_unique<TBuffer>(FChunkSize));
+    AppendChunk(FSendQueue, FChunkSize);
     chunk = FSendQueue.back().get();
   }
 }
@@ -45,7 +76,7 @@ void TCustomWSocket::TryToSend() {
     const char* p = chunk->Peek(n);
     if (n <= 0) {
       if (FSendQueue.size() > 1) {
-        FSendQueue.pop_front();
+        RetireFirstChunk(FSendQueue);
         continue;
       }
       FAllSent = true;
