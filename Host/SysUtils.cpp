@@ -169,8 +169,10 @@ void DecodeDate(TDateTime date, std::uint16_t& year, std::uint16_t& month, std::
   const double first = -static_cast<double>(kDateDelta) + 1;
   const double last = static_cast<double>(DaysFromCivil(9999, 12, 31) - kDateDelta) + 1;
   if (!(date >= first && date < last)) return;
+  // The whole part is the day, before 1899-12-30 too, where the size of the fraction is the
+  // time of day (-1.25 is 1899-12-29 06:00), as DecodeTime reads it.
   std::int64_t t =
-      static_cast<std::int64_t>(std::floor(date)) + kDateDelta - 1;  // days since 1/1/1
+      static_cast<std::int64_t>(std::trunc(date)) + kDateDelta - 1;  // days since 1/1/1
   // 400-, 100-, 4- and 1-year cycles, as the Gregorian calendar repeats.
   std::int64_t y = 1;
   y += (t / 146097) * 400;
@@ -208,7 +210,7 @@ void DecodeTime(TDateTime time, std::uint16_t& hour, std::uint16_t& min, std::ui
 }
 
 int DayOfWeek(TDateTime date) {
-  std::int64_t days = static_cast<std::int64_t>(std::floor(date)) + kDateDelta;
+  std::int64_t days = static_cast<std::int64_t>(std::trunc(date)) + kDateDelta;
   return static_cast<int>(((days % 7) + 7) % 7) + 1;
 }
 

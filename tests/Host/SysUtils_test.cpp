@@ -73,7 +73,8 @@ TEST(Dates, DecodeRoundTripsEveryDayOfFourCenturies) {
           continue;
         }
         std::uint16_t yy, mm, dd;
-        DecodeDate(t + 0.75, yy, mm, dd);  // the time of day changes nothing
+        // The time of day changes nothing; before day 0 it counts away from zero.
+        DecodeDate(t < 0 ? t - 0.75 : t + 0.75, yy, mm, dd);
         ASSERT_EQ(yy, y);
         ASSERT_EQ(mm, m);
         ASSERT_EQ(dd, d);
@@ -106,6 +107,10 @@ TEST(Dates, TimeOfDayAndWeekday) {
   // Before 1899-12-30 the fraction still counts forward from midnight.
   DecodeTime(-1.25, h, mi, s, ms);
   EXPECT_EQ(h, 6);
+  std::uint16_t y, mo, d;
+  DecodeDate(-1.25, y, mo, d);  // and the day is the whole part
+  EXPECT_EQ(d, 29);
+  EXPECT_EQ(DayOfWeek(-1.25), 6);                     // Friday 1899-12-29
   EXPECT_EQ(DayOfWeek(0), 7);                         // a Saturday
   EXPECT_EQ(DayOfWeek(EncodeDate(2024, 1, 1)), 2);    // a Monday
   EXPECT_EQ(DayOfWeek(EncodeDate(1899, 12, 24)), 1);  // a Sunday, before day 0
