@@ -585,7 +585,14 @@ int getsockopt(SOCKET h, int level, int optname, char* optval, int* optlen) {
   return 0;
 }
 
-int getsockname(SOCKET h, sockaddr* name, int* namelen) {
+namespace {
+
+using KernelNameQuery = int (*)(int, sockaddr*, socklen_t*);
+
+// getsockname and getpeername: the same checks around one kernel query. Prepare runs
+// under the table lock and answers an error code to refuse the call, or 0.
+template <class Prepare>
+int NameQuery(SOCKET h, sockaddr* name, int* namelen, KernelNameQuery kernel, Prepare prepare) {
   if (!sockimpl::CheckStarted()) return SOCKET_ERROR;
   std::lock_guard lock(Mutex());
   Sock* s = Table().Find(h);
@@ -593,26 +600,25 @@ int getsockname(SOCKET h, sockaddr* name, int* namelen) {
   if (name == nullptr || namelen == nullptr || *namelen < kAddrLen) {
     return wsaerr::Fail(WSAEFAULT);
   }
-  if (!s->bound) return wsaerr::Fail(WSAEINVAL);
+  if (const int refused = prepare(*s); refused != 0) return wsaerr::Fail(refused);
   socklen_t len = sizeof(sockaddr_in);
-  if (::getsockname(s->fd, name, &len) < 0) return wsaerr::FailErrno();
+  if (kernel(s->fd, name, &len) < 0) return wsaerr::FailErrno();
   *namelen = static_cast<int>(len);
   return 0;
 }
 
+}  // namespace
+
+int getsockname(SOCKET h, sockaddr* name, int* namelen) {
+  return NameQuery(h, name, namelen, ::getsockname,
+                   [](Sock& s) { return s.bound ? 0 : WSAEINVAL; });
+}
+
 int getpeername(SOCKET h, sockaddr* name, int* namelen) {
-  if (!sockimpl::CheckStarted()) return SOCKET_ERROR;
-  std::lock_guard lock(Mutex());
-  Sock* s = Table().Find(h);
-  if (s == nullptr) return wsaerr::Fail(WSAENOTSOCK);
-  if (name == nullptr || namelen == nullptr || *namelen < kAddrLen) {
-    return wsaerr::Fail(WSAEFAULT);
-  }
-  if (s->stream) RefreshConnecting(*s, h);
-  socklen_t len = sizeof(sockaddr_in);
-  if (::getpeername(s->fd, name, &len) < 0) return wsaerr::FailErrno();
-  *namelen = static_cast<int>(len);
-  return 0;
+  return NameQuery(h, name, namelen, ::getpeername, [h](Sock& s) {
+    if (s.stream) RefreshConnecting(s, h);
+    return 0;
+  });
 }
 
 }  // namespace plat
