@@ -119,11 +119,7 @@ bool ThreadQueue::PushEntry(Entry&& entry, bool* wake) {
   std::lock_guard lock(mutex_);
   if (closed_) return false;
   incoming_.push_back(std::move(entry));
-  hasIncoming_.store(true, std::memory_order_relaxed);
-  // Only the first poster after the owner went to sleep writes the eventfd.
-  *wake = sleeping_;
-  sleeping_ = false;
-  return true;
+  return NoteAppended(wake);
 }
 
 bool ThreadQueue::PushTask(reactor::InternalTask task, bool* wake) {

@@ -144,6 +144,9 @@ class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
   static ThreadQueue* CreateCurrent();
   Window* FindWindowSlow(HWND hwnd) const;
   bool PushEntry(Entry&& entry, bool* wake);
+  // Under the lock, after an append to incoming_: tells the owner there is something to
+  // take in. Answers true, the result of a successful push.
+  bool NoteAppended(bool* wake);
   // The next posted message, when nothing else (readiness, a timer) may be due.
   bool TakeNext(MSG* out, bool remove);
   bool RetrieveSlow(MSG* out, const MessageFilter& filter, bool remove, bool wait);
@@ -213,12 +216,7 @@ class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
   static inline thread_local ThreadQueue* current_ = nullptr;
 };
 
-inline bool ThreadQueue::Push(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, DWORD time,
-                              bool* wake) {
-  if (hwnd == Entry::kQuitMark) return false;
-  std::lock_guard lock(mutex_);
-  if (closed_) return false;
-  incoming_.emplace_back(hwnd, message, wParam, lParam, time);
+inline bool ThreadQueue::NoteAppended(bool* wake) {
   if (!hasIncoming_.load(std::memory_order_relaxed))
     hasIncoming_.store(true, std::memory_order_relaxed);
   // Only the first poster after the owner went to sleep writes the eventfd.
@@ -227,17 +225,22 @@ inline bool ThreadQueue::Push(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
   return true;
 }
 
+inline bool ThreadQueue::Push(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, DWORD time,
+                              bool* wake) {
+  if (hwnd == Entry::kQuitMark) return false;
+  std::lock_guard lock(mutex_);
+  if (closed_) return false;
+  incoming_.emplace_back(hwnd, message, wParam, lParam, time);
+  return NoteAppended(wake);
+}
+
 inline bool ThreadQueue::PushStamped(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
                                      bool* wake) {
   if (hwnd == Entry::kQuitMark) return false;
   std::lock_guard lock(mutex_);
   if (closed_) return false;
   incoming_.emplace_back(hwnd, message, wParam, lParam, sleeping_ ? CoarseTickCount() : ownerTick_);
-  if (!hasIncoming_.load(std::memory_order_relaxed))
-    hasIncoming_.store(true, std::memory_order_relaxed);
-  *wake = sleeping_;
-  sleeping_ = false;
-  return true;
+  return NoteAppended(wake);
 }
 
 inline bool ThreadQueue::TakeNext(MSG* out, bool remove) {
