@@ -153,10 +153,9 @@ std::shared_ptr<WindowLink> Registry::LinkOf(HWND hwnd) {
 }
 
 std::shared_ptr<ThreadQueue> Registry::QueueOfWindow(HWND hwnd) {
-  std::lock_guard lock(mutex_);
-  auto it = windows_.find(hwnd);
-  if (it == windows_.end() || it->second.window == nullptr) return nullptr;
-  return it->second.link->queue;
+  // A link's queue is set when the window is published and never changes.
+  auto link = LinkOf(hwnd);
+  return link ? link->queue : nullptr;
 }
 
 }  // namespace plat::detail
