@@ -91,8 +91,6 @@ void EvaluateStream(Sock& s, SOCKET h, std::uint32_t bits) {
   }
 }
 
-void InstallHandlerAndAdd(Sock& s, SOCKET h, std::uint32_t want, reactor::QueueId cur);
-
 void OnIo(std::uint64_t key, std::uint32_t events) {
   gIoCalls.fetch_add(1, std::memory_order_relaxed);
   std::lock_guard lock(Mutex());
