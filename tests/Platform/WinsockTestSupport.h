@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -142,15 +143,21 @@ inline const sockaddr* Sa(const sockaddr_in& a) {
   return reinterpret_cast<const sockaddr*>(&a);
 }
 
-// A kernel socket listening on 127.0.0.1 (blocking, for use as a test peer).
-inline int RawListener(std::uint16_t* port) {
+// A kernel TCP socket bound to a free port of 127.0.0.1 (blocking, for use as a test peer).
+inline int BoundRaw(std::uint16_t* port) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in a = Loopback(0);
   ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  ::listen(fd, 16);
   socklen_t len = sizeof a;
   ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
   *port = ntohs(a.sin_port);
+  return fd;
+}
+
+// A kernel socket listening on 127.0.0.1.
+inline int RawListener(std::uint16_t* port) {
+  const int fd = BoundRaw(port);
+  ::listen(fd, 16);
   return fd;
 }
 
@@ -181,13 +188,7 @@ inline void RawAbort(int fd) {
 // A TCP port on 127.0.0.1 that refuses connections: bound, never listening, and held
 // (so nobody else can take it) until the descriptor is closed.
 inline int RefusingPort(std::uint16_t* port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a = Loopback(0);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  *port = ntohs(a.sin_port);
-  return fd;
+  return BoundRaw(port);
 }
 
 // A port on 127.0.0.1 where nothing listens (bound, never listening, then released).
@@ -206,6 +207,36 @@ inline std::string RawRead(int fd, int ms = 2000) {
   const ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
   return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
 }
+
+// Reads from a raw peer on a thread of its own until it has total bytes, the peer closes
+// or Stop() is called (at the latest by the destructor).
+class RawDrain {
+ public:
+  RawDrain(int fd, int total)
+      : thread_([this, fd, total] {
+          std::vector<char> buf(1 << 20);
+          int got = 0;
+          while (got < total && !stop_) {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 50) <= 0) continue;
+            const ssize_t n = ::recv(fd, buf.data(), buf.size(), 0);
+            if (n <= 0) break;
+            got += static_cast<int>(n);
+          }
+        }) {}
+  ~RawDrain() { Stop(); }
+  RawDrain(const RawDrain&) = delete;
+  RawDrain& operator=(const RawDrain&) = delete;
+
+  void Stop() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  std::atomic<bool> stop_{false};  // before thread_, which reads it from the start
+  std::thread thread_;
+};
 
 // Start-up for the test, clean-up after it, and a recording window.
 class WinsockTest : public ::testing::Test {

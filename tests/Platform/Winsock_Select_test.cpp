@@ -180,21 +180,9 @@ TEST_F(SelectTest, WriteComesOnlyAfterWouldBlockAndThePeerDraining) {
   EXPECT_EQ(CountOf(s, FD_WRITE), 1) << "no FD_WRITE while the peer reads nothing";
 
   // The peer drains until it has everything or its time is up.
-  std::atomic<bool> stop{false};
-  std::thread drain([peer, total = sent + 5, &stop] {
-    char buf[65536];
-    int got = 0;
-    while (got < total && !stop) {
-      pollfd p{peer, POLLIN, 0};
-      if (::poll(&p, 1, 50) <= 0) continue;
-      const ssize_t n = ::recv(peer, buf, sizeof buf, 0);
-      if (n <= 0) break;
-      got += static_cast<int>(n);
-    }
-  });
+  RawDrain drain(peer, sent + 5);
   const bool wrote = PumpUntil([&] { return CountOf(s, FD_WRITE) == 2; });
-  stop = true;
-  drain.join();
+  drain.Stop();
   EXPECT_TRUE(wrote);
   PumpFor(30);
   EXPECT_EQ(CountOf(s, FD_WRITE), 2);
@@ -210,21 +198,9 @@ TEST_F(SelectTest, PartialSendAlsoEarnsAWriteOnceSpaceReturns) {
   const int n = plat::send(s, big.data(), static_cast<int>(big.size()), 0);
   ASSERT_GT(n, 0);
   ASSERT_LT(n, static_cast<int>(big.size()));
-  std::atomic<bool> stop{false};
-  std::thread drain([peer, n, &stop] {
-    std::vector<char> buf(1 << 20);
-    int got = 0;
-    while (got < n && !stop) {
-      pollfd p{peer, POLLIN, 0};
-      if (::poll(&p, 1, 50) <= 0) continue;
-      const ssize_t r = ::recv(peer, buf.data(), buf.size(), 0);
-      if (r <= 0) break;
-      got += static_cast<int>(r);
-    }
-  });
+  RawDrain drain(peer, n);
   const bool wrote = PumpUntil([&] { return CountOf(s, FD_WRITE) == 2; });
-  stop = true;
-  drain.join();
+  drain.Stop();
   EXPECT_TRUE(wrote) << "a sender waiting for FD_WRITE after a partial send would stall";
   ::close(peer);
 }
