@@ -269,43 +269,41 @@ namespace plat {
 
 int WSAAsyncSelect(SOCKET h, HWND hwnd, UINT msg, long events) {
   using namespace sockimpl;
-  if (!CheckStarted()) return SOCKET_ERROR;
-  std::lock_guard lock(Mutex());
-  Sock* s = Table().Find(h);
-  if (s == nullptr) return wsaerr::Fail(WSAENOTSOCK);
-  events &= FD_READ | FD_WRITE | FD_OOB | FD_ACCEPT | FD_CONNECT | FD_CLOSE;
-  reactor::QueueId q = 0;
-  if (events != 0) {
-    q = reactor::QueueOfWindow(hwnd);
-    if (q == 0) return wsaerr::Fail(WSAEINVAL);
-  }
-  s->mask = static_cast<std::uint8_t>(events);
-  s->hwnd = hwnd;
-  s->msg = msg;
-  s->reported = 0;
-  s->nonBlocking = true;
-  if (q != 0) s->owner = q;
-  if (events == 0) {
-    SyncInterest(*s, h);
+  return WithSocket(h, [&](Sock& s) {
+    events &= FD_READ | FD_WRITE | FD_OOB | FD_ACCEPT | FD_CONNECT | FD_CLOSE;
+    reactor::QueueId q = 0;
+    if (events != 0) {
+      q = reactor::QueueOfWindow(hwnd);
+      if (q == 0) return wsaerr::Fail(WSAEINVAL);
+    }
+    s.mask = static_cast<std::uint8_t>(events);
+    s.hwnd = hwnd;
+    s.msg = msg;
+    s.reported = 0;
+    s.nonBlocking = true;
+    if (q != 0) s.owner = q;
+    if (events == 0) {
+      SyncInterest(s, h);
+      return 0;
+    }
+    // Conditions already true are posted now; the rest follow from the reactor.
+    std::uint32_t bits = 0;
+    switch (s.state) {
+      case State::Connected:
+      case State::Datagram:
+        s.writeDue = true;
+        bits = PollNow(s.fd);
+        break;
+      case State::Connecting:
+      case State::Listening:
+        bits = PollNow(s.fd);
+        break;
+      default:
+        break;
+    }
+    Evaluate(s, h, bits);
     return 0;
-  }
-  // Conditions already true are posted now; the rest follow from the reactor.
-  std::uint32_t bits = 0;
-  switch (s->state) {
-    case State::Connected:
-    case State::Datagram:
-      s->writeDue = true;
-      bits = PollNow(s->fd);
-      break;
-    case State::Connecting:
-    case State::Listening:
-      bits = PollNow(s->fd);
-      break;
-    default:
-      break;
-  }
-  Evaluate(*s, h, bits);
-  return 0;
+  });
 }
 
 }  // namespace plat

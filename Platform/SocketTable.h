@@ -14,6 +14,7 @@
 
 #include "Platform/Reactor.h"
 #include "Platform/Winsock.h"
+#include "Platform/WinsockErrors.h"
 
 namespace plat::sockimpl {
 
@@ -97,6 +98,17 @@ SocketTable& Table();
 bool Started();
 // Checks start-up; sets WSANOTINITIALISED and returns false before it.
 bool CheckStarted();
+
+// Runs f on the socket of handle h under Mutex(), once start-up and the handle have been
+// checked; f answers the call's result.
+template <class F>
+int WithSocket(SOCKET h, F&& f) {
+  if (!CheckStarted()) return SOCKET_ERROR;
+  std::lock_guard lock(Mutex());
+  Sock* s = Table().Find(h);
+  if (s == nullptr) return wsaerr::Fail(WSAENOTSOCK);
+  return f(*s);
+}
 
 // Notification machinery (AsyncSelect.cpp); callers hold Mutex().
 // Posts event ev unless it is outside the mask or already reported.

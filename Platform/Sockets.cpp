@@ -24,6 +24,7 @@ using sockimpl::Mutex;
 using sockimpl::Sock;
 using sockimpl::State;
 using sockimpl::Table;
+using sockimpl::WithSocket;
 
 constexpr int kAddrLen = static_cast<int>(sizeof(sockaddr_in));
 
@@ -176,21 +177,19 @@ void ReenableRead(Sock& s, SOCKET h) {
 }
 
 int Receive(SOCKET h, char* buf, int len, int flags, sockaddr* from, int* fromlen) {
-  if (!sockimpl::CheckStarted()) return SOCKET_ERROR;
-  std::lock_guard lock(Mutex());
-  Sock* s = Table().Find(h);
-  if (s == nullptr) return wsaerr::Fail(WSAENOTSOCK);
-  int r;
-  if (len < 0 || (buf == nullptr && len > 0) ||
-      (from != nullptr && (fromlen == nullptr || *fromlen < kAddrLen))) {
-    r = wsaerr::Fail(WSAEFAULT);
-  } else {
-    r = DoRecv(*s, h, buf, len, flags, from, fromlen);
-  }
-  const int err = WSAGetLastError();
-  if (s->live) ReenableRead(*s, h);
-  WSASetLastError(err);
-  return r;
+  return WithSocket(h, [&](Sock& s) {
+    int r;
+    if (len < 0 || (buf == nullptr && len > 0) ||
+        (from != nullptr && (fromlen == nullptr || *fromlen < kAddrLen))) {
+      r = wsaerr::Fail(WSAEFAULT);
+    } else {
+      r = DoRecv(s, h, buf, len, flags, from, fromlen);
+    }
+    const int err = WSAGetLastError();
+    if (s.live) ReenableRead(s, h);
+    WSASetLastError(err);
+    return r;
+  });
 }
 
 // Socket-level options of the original numbering, accepted beside the POSIX ones.
@@ -275,31 +274,27 @@ SOCKET socket(int af, int type, int protocol) {
 }
 
 int bind(SOCKET h, const sockaddr* name, int namelen) {
-  if (!sockimpl::CheckStarted()) return SOCKET_ERROR;
-  std::lock_guard lock(Mutex());
-  Sock* s = Table().Find(h);
-  if (s == nullptr) return wsaerr::Fail(WSAENOTSOCK);
-  if (const int e = CheckAddr(name, namelen); e != 0) return wsaerr::Fail(e);
-  if (s->bound) return wsaerr::Fail(WSAEINVAL);
-  if (::bind(s->fd, name, sizeof(sockaddr_in)) < 0) return wsaerr::FailErrno();
-  s->bound = true;
-  return 0;
+  return WithSocket(h, [&](Sock& s) {
+    if (const int e = CheckAddr(name, namelen); e != 0) return wsaerr::Fail(e);
+    if (s.bound) return wsaerr::Fail(WSAEINVAL);
+    if (::bind(s.fd, name, sizeof(sockaddr_in)) < 0) return wsaerr::FailErrno();
+    s.bound = true;
+    return 0;
+  });
 }
 
 int listen(SOCKET h, int backlog) {
-  if (!sockimpl::CheckStarted()) return SOCKET_ERROR;
-  std::lock_guard lock(Mutex());
-  Sock* s = Table().Find(h);
-  if (s == nullptr) return wsaerr::Fail(WSAENOTSOCK);
-  if (!s->stream) return wsaerr::Fail(WSAEOPNOTSUPP);
-  if (s->state != State::Unconnected && s->state != State::Listening) {
-    return wsaerr::Fail(WSAEISCONN);
-  }
-  if (!s->bound) return wsaerr::Fail(WSAEINVAL);
-  if (::listen(s->fd, std::clamp(backlog, 1, SOMAXCONN)) < 0) return wsaerr::FailErrno();
-  s->state = State::Listening;
-  sockimpl::SyncInterest(*s, h);
-  return 0;
+  return WithSocket(h, [&](Sock& s) {
+    if (!s.stream) return wsaerr::Fail(WSAEOPNOTSUPP);
+    if (s.state != State::Unconnected && s.state != State::Listening) {
+      return wsaerr::Fail(WSAEISCONN);
+    }
+    if (!s.bound) return wsaerr::Fail(WSAEINVAL);
+    if (::listen(s.fd, std::clamp(backlog, 1, SOMAXCONN)) < 0) return wsaerr::FailErrno();
+    s.state = State::Listening;
+    sockimpl::SyncInterest(s, h);
+    return 0;
+  });
 }
 
 SOCKET accept(SOCKET h, sockaddr* addr, int* addrlen) {
@@ -365,118 +360,108 @@ SOCKET accept(SOCKET h, sockaddr* addr, int* addrlen) {
 }
 
 int connect(SOCKET h, const sockaddr* name, int namelen) {
-  if (!sockimpl::CheckStarted()) return SOCKET_ERROR;
-  std::lock_guard lock(Mutex());
-  Sock* s = Table().Find(h);
-  if (s == nullptr) return wsaerr::Fail(WSAENOTSOCK);
-  if (const int e = CheckAddr(name, namelen); e != 0) return wsaerr::Fail(e);
-  if (!s->stream) {
-    if (::connect(s->fd, name, sizeof(sockaddr_in)) < 0) return wsaerr::FailErrno();
-    s->bound = true;
-    return 0;
-  }
-  switch (s->state) {
-    case State::Listening:
-      return wsaerr::Fail(WSAEINVAL);
-    case State::Connecting:
-      return wsaerr::Fail(WSAEALREADY);
-    case State::Connected:
-      return wsaerr::Fail(WSAEISCONN);
-    default:
-      break;
-  }
-  const sockaddr_in& in = AsIn(name);
-  if (in.sin_addr.s_addr == htonl(INADDR_ANY) || in.sin_port == 0) {
-    return wsaerr::Fail(WSAEADDRNOTAVAIL);
-  }
-  // Give up on an unanswered connection after about 15 s rather than Linux's two
-  // minutes, nearer to the 21 s the components were written against.
-  const int synRetries = 3;
-  ::setsockopt(s->fd, IPPROTO_TCP, TCP_SYNCNT, &synRetries, sizeof synRetries);
-  const int r = ::connect(s->fd, name, sizeof(sockaddr_in));
-  const int err = r == 0 ? 0 : errno;
-  if (r != 0 && !IsConnectOutcome(err)) return wsaerr::Fail(wsaerr::FromErrno(err));
-  // The outcome, even an immediate one, arrives through the reactor as FD_CONNECT.
-  s->state = State::Connecting;
-  s->connectErr = err == EINPROGRESS ? 0 : err;
-  s->bound = true;
-  sockimpl::SyncInterest(*s, h);
-  return r == 0 ? 0 : wsaerr::Fail(WSAEWOULDBLOCK);
+  return WithSocket(h, [&](Sock& s) {
+    if (const int e = CheckAddr(name, namelen); e != 0) return wsaerr::Fail(e);
+    if (!s.stream) {
+      if (::connect(s.fd, name, sizeof(sockaddr_in)) < 0) return wsaerr::FailErrno();
+      s.bound = true;
+      return 0;
+    }
+    switch (s.state) {
+      case State::Listening:
+        return wsaerr::Fail(WSAEINVAL);
+      case State::Connecting:
+        return wsaerr::Fail(WSAEALREADY);
+      case State::Connected:
+        return wsaerr::Fail(WSAEISCONN);
+      default:
+        break;
+    }
+    const sockaddr_in& in = AsIn(name);
+    if (in.sin_addr.s_addr == htonl(INADDR_ANY) || in.sin_port == 0) {
+      return wsaerr::Fail(WSAEADDRNOTAVAIL);
+    }
+    // Give up on an unanswered connection after about 15 s rather than Linux's two
+    // minutes, nearer to the 21 s the components were written against.
+    const int synRetries = 3;
+    ::setsockopt(s.fd, IPPROTO_TCP, TCP_SYNCNT, &synRetries, sizeof synRetries);
+    const int r = ::connect(s.fd, name, sizeof(sockaddr_in));
+    const int err = r == 0 ? 0 : errno;
+    if (r != 0 && !IsConnectOutcome(err)) return wsaerr::Fail(wsaerr::FromErrno(err));
+    // The outcome, even an immediate one, arrives through the reactor as FD_CONNECT.
+    s.state = State::Connecting;
+    s.connectErr = err == EINPROGRESS ? 0 : err;
+    s.bound = true;
+    sockimpl::SyncInterest(s, h);
+    return r == 0 ? 0 : wsaerr::Fail(WSAEWOULDBLOCK);
+  });
 }
 
 int closesocket(SOCKET h) {
-  if (!sockimpl::CheckStarted()) return SOCKET_ERROR;
-  std::lock_guard lock(Mutex());
-  Sock* s = Table().Find(h);
-  if (s == nullptr) return wsaerr::Fail(WSAENOTSOCK);
-  if (s->lingerOn && s->lingerSecs > 0 && s->nonBlocking && s->stream &&
-      s->state == State::Connected && !s->hupSeen) {
-    // Lingering without blocking: refuse while data is still on its way and time remains.
-    const std::int64_t now = NowMs();
-    if (s->lingerDeadline == 0) s->lingerDeadline = now + std::int64_t{s->lingerSecs} * 1000;
-    if (kio::OutQueue(s->fd) > 0 && now < s->lingerDeadline) {
-      return wsaerr::Fail(WSAEWOULDBLOCK);
+  return WithSocket(h, [&](Sock& s) {
+    if (s.lingerOn && s.lingerSecs > 0 && s.nonBlocking && s.stream &&
+        s.state == State::Connected && !s.hupSeen) {
+      // Lingering without blocking: refuse while data is still on its way and time remains.
+      const std::int64_t now = NowMs();
+      if (s.lingerDeadline == 0) s.lingerDeadline = now + std::int64_t{s.lingerSecs} * 1000;
+      if (kio::OutQueue(s.fd) > 0 && now < s.lingerDeadline) {
+        return wsaerr::Fail(WSAEWOULDBLOCK);
+      }
     }
-  }
-  sockimpl::CloseKernel(*s);
-  Table().Retire(s);
-  return 0;
+    sockimpl::CloseKernel(s);
+    Table().Retire(&s);
+    return 0;
+  });
 }
 
 int shutdown(SOCKET h, int how) {
-  if (!sockimpl::CheckStarted()) return SOCKET_ERROR;
-  std::lock_guard lock(Mutex());
-  Sock* s = Table().Find(h);
-  if (s == nullptr) return wsaerr::Fail(WSAENOTSOCK);
-  int khow;
-  switch (how) {
-    case SD_RECEIVE:
-      khow = SHUT_RD;
-      break;
-    case SD_SEND:
-      khow = SHUT_WR;
-      break;
-    case SD_BOTH:
-      khow = SHUT_RDWR;
-      break;
-    default:
-      return wsaerr::Fail(WSAEINVAL);
-  }
-  if (s->stream) {
-    RefreshConnecting(*s, h);
-    if (s->state != State::Connected) return wsaerr::Fail(WSAENOTCONN);
-  }
-  if (::shutdown(s->fd, khow) < 0) return wsaerr::FailErrno();
-  if (how != SD_SEND) s->rdShut = true;
-  if (how != SD_RECEIVE) s->wrShut = true;
-  sockimpl::SyncInterest(*s, h);
-  return 0;
+  return WithSocket(h, [&](Sock& s) {
+    int khow;
+    switch (how) {
+      case SD_RECEIVE:
+        khow = SHUT_RD;
+        break;
+      case SD_SEND:
+        khow = SHUT_WR;
+        break;
+      case SD_BOTH:
+        khow = SHUT_RDWR;
+        break;
+      default:
+        return wsaerr::Fail(WSAEINVAL);
+    }
+    if (s.stream) {
+      RefreshConnecting(s, h);
+      if (s.state != State::Connected) return wsaerr::Fail(WSAENOTCONN);
+    }
+    if (::shutdown(s.fd, khow) < 0) return wsaerr::FailErrno();
+    if (how != SD_SEND) s.rdShut = true;
+    if (how != SD_RECEIVE) s.wrShut = true;
+    sockimpl::SyncInterest(s, h);
+    return 0;
+  });
 }
 
 int send(SOCKET h, const char* buf, int len, int flags) {
-  if (!sockimpl::CheckStarted()) return SOCKET_ERROR;
-  std::lock_guard lock(Mutex());
-  Sock* s = Table().Find(h);
-  if (s == nullptr) return wsaerr::Fail(WSAENOTSOCK);
-  if (len < 0 || (buf == nullptr && len > 0)) return wsaerr::Fail(WSAEFAULT);
-  return DoSend(*s, h, buf, len, flags, nullptr);
+  return WithSocket(h, [&](Sock& s) {
+    if (len < 0 || (buf == nullptr && len > 0)) return wsaerr::Fail(WSAEFAULT);
+    return DoSend(s, h, buf, len, flags, nullptr);
+  });
 }
 
 int sendto(SOCKET h, const char* buf, int len, int flags, const sockaddr* to, int tolen) {
-  if (!sockimpl::CheckStarted()) return SOCKET_ERROR;
-  std::lock_guard lock(Mutex());
-  Sock* s = Table().Find(h);
-  if (s == nullptr) return wsaerr::Fail(WSAENOTSOCK);
-  if (len < 0 || (buf == nullptr && len > 0)) return wsaerr::Fail(WSAEFAULT);
-  if (s->stream || to == nullptr) return DoSend(*s, h, buf, len, flags, nullptr);
-  if (const int e = CheckAddr(to, tolen); e != 0) return wsaerr::Fail(e);
-  const sockaddr_in& in = AsIn(to);
-  if (in.sin_addr.s_addr == htonl(INADDR_ANY) || in.sin_port == 0) {
-    return wsaerr::Fail(WSAEADDRNOTAVAIL);
-  }
-  const int r = DoSend(*s, h, buf, len, flags, to);
-  if (r >= 0) s->bound = true;  // the kernel bound it implicitly
-  return r;
+  return WithSocket(h, [&](Sock& s) {
+    if (len < 0 || (buf == nullptr && len > 0)) return wsaerr::Fail(WSAEFAULT);
+    if (s.stream || to == nullptr) return DoSend(s, h, buf, len, flags, nullptr);
+    if (const int e = CheckAddr(to, tolen); e != 0) return wsaerr::Fail(e);
+    const sockaddr_in& in = AsIn(to);
+    if (in.sin_addr.s_addr == htonl(INADDR_ANY) || in.sin_port == 0) {
+      return wsaerr::Fail(WSAEADDRNOTAVAIL);
+    }
+    const int r = DoSend(s, h, buf, len, flags, to);
+    if (r >= 0) s.bound = true;  // the kernel bound it implicitly
+    return r;
+  });
 }
 
 int recv(SOCKET h, char* buf, int len, int flags) {
@@ -488,101 +473,95 @@ int recvfrom(SOCKET h, char* buf, int len, int flags, sockaddr* from, int* froml
 }
 
 int ioctlsocket(SOCKET h, long cmd, u_long* argp) {
-  if (!sockimpl::CheckStarted()) return SOCKET_ERROR;
-  std::lock_guard lock(Mutex());
-  Sock* s = Table().Find(h);
-  if (s == nullptr) return wsaerr::Fail(WSAENOTSOCK);
-  if (argp == nullptr) return wsaerr::Fail(WSAEFAULT);
-  if (cmd == FIONBIO) {
-    // Blocking mode cannot come back while notifications are selected.
-    if (*argp == 0 && s->mask != 0) return wsaerr::Fail(WSAEINVAL);
-    s->nonBlocking = *argp != 0;
-    return 0;
-  }
-  if (cmd == FIONREAD) {
-    if (s->stream) RefreshConnecting(*s, h);
-    if (s->state == State::Listening || (s->stream && s->state != State::Connected)) {
-      *argp = 0;
+  return WithSocket(h, [&](Sock& s) {
+    if (argp == nullptr) return wsaerr::Fail(WSAEFAULT);
+    if (cmd == FIONBIO) {
+      // Blocking mode cannot come back while notifications are selected.
+      if (*argp == 0 && s.mask != 0) return wsaerr::Fail(WSAEINVAL);
+      s.nonBlocking = *argp != 0;
       return 0;
     }
-    const int n = kio::InQueue(s->fd);
-    if (n < 0) return wsaerr::FailErrno();
-    *argp = static_cast<u_long>(n);
-    return 0;
-  }
-  return wsaerr::Fail(WSAEINVAL);
+    if (cmd == FIONREAD) {
+      if (s.stream) RefreshConnecting(s, h);
+      if (s.state == State::Listening || (s.stream && s.state != State::Connected)) {
+        *argp = 0;
+        return 0;
+      }
+      const int n = kio::InQueue(s.fd);
+      if (n < 0) return wsaerr::FailErrno();
+      *argp = static_cast<u_long>(n);
+      return 0;
+    }
+    return wsaerr::Fail(WSAEINVAL);
+  });
 }
 
 int setsockopt(SOCKET h, int level, int optname, const char* optval, int optlen) {
-  if (!sockimpl::CheckStarted()) return SOCKET_ERROR;
-  std::lock_guard lock(Mutex());
-  Sock* s = Table().Find(h);
-  if (s == nullptr) return wsaerr::Fail(WSAENOTSOCK);
-  if (optlen < 0 || (optval == nullptr && optlen > 0)) return wsaerr::Fail(WSAEFAULT);
-  if (!MapOriginalOption(&level, &optname)) return wsaerr::Fail(WSAENOPROTOOPT);
-  if (level == SOL_SOCKET && optname == SO_LINGER) {
-    int on;
-    int secs;
-    if (optlen >= static_cast<int>(sizeof(linger))) {
-      linger l;
-      std::memcpy(&l, optval, sizeof l);
-      on = l.l_onoff;
-      secs = l.l_linger;
-    } else if (optlen == 4) {  // two 16-bit words, as the original platform lays it out
-      std::uint16_t w[2];
-      std::memcpy(w, optval, sizeof w);
-      on = w[0];
-      secs = w[1];
-    } else {
-      return wsaerr::Fail(WSAEFAULT);
+  return WithSocket(h, [&](Sock& s) {
+    if (optlen < 0 || (optval == nullptr && optlen > 0)) return wsaerr::Fail(WSAEFAULT);
+    if (!MapOriginalOption(&level, &optname)) return wsaerr::Fail(WSAENOPROTOOPT);
+    if (level == SOL_SOCKET && optname == SO_LINGER) {
+      int on;
+      int secs;
+      if (optlen >= static_cast<int>(sizeof(linger))) {
+        linger l;
+        std::memcpy(&l, optval, sizeof l);
+        on = l.l_onoff;
+        secs = l.l_linger;
+      } else if (optlen == 4) {  // two 16-bit words, as the original platform lays it out
+        std::uint16_t w[2];
+        std::memcpy(w, optval, sizeof w);
+        on = w[0];
+        secs = w[1];
+      } else {
+        return wsaerr::Fail(WSAEFAULT);
+      }
+      if (!s.stream) return wsaerr::Fail(WSAENOPROTOOPT);
+      // The kernel only ever lingers for a reset; a timed linger is kept here so that
+      // close never blocks the thread.
+      const linger k{on != 0 && secs == 0 ? 1 : 0, 0};
+      if (::setsockopt(s.fd, SOL_SOCKET, SO_LINGER, &k, sizeof k) < 0) return wsaerr::FailErrno();
+      s.lingerOn = on != 0;
+      s.lingerSecs = static_cast<std::uint16_t>(std::clamp(secs, 0, 0xFFFF));
+      s.lingerDeadline = 0;
+      return 0;
     }
-    if (!s->stream) return wsaerr::Fail(WSAENOPROTOOPT);
-    // The kernel only ever lingers for a reset; a timed linger is kept here so that
-    // close never blocks the thread.
-    const linger k{on != 0 && secs == 0 ? 1 : 0, 0};
-    if (::setsockopt(s->fd, SOL_SOCKET, SO_LINGER, &k, sizeof k) < 0) return wsaerr::FailErrno();
-    s->lingerOn = on != 0;
-    s->lingerSecs = static_cast<std::uint16_t>(std::clamp(secs, 0, 0xFFFF));
-    s->lingerDeadline = 0;
+    if (::setsockopt(s.fd, level, optname, optval, static_cast<socklen_t>(optlen)) < 0) {
+      return wsaerr::FailErrno();
+    }
     return 0;
-  }
-  if (::setsockopt(s->fd, level, optname, optval, static_cast<socklen_t>(optlen)) < 0) {
-    return wsaerr::FailErrno();
-  }
-  return 0;
+  });
 }
 
 int getsockopt(SOCKET h, int level, int optname, char* optval, int* optlen) {
-  if (!sockimpl::CheckStarted()) return SOCKET_ERROR;
-  std::lock_guard lock(Mutex());
-  Sock* s = Table().Find(h);
-  if (s == nullptr) return wsaerr::Fail(WSAENOTSOCK);
-  if (optval == nullptr || optlen == nullptr || *optlen < 0) return wsaerr::Fail(WSAEFAULT);
-  if (!MapOriginalOption(&level, &optname)) return wsaerr::Fail(WSAENOPROTOOPT);
-  if (level == SOL_SOCKET && optname == SO_LINGER) {
-    if (*optlen >= static_cast<int>(sizeof(linger))) {
-      const linger l{s->lingerOn ? 1 : 0, s->lingerSecs};
-      std::memcpy(optval, &l, sizeof l);
-      *optlen = sizeof l;
-    } else if (*optlen >= 4) {
-      const std::uint16_t w[2] = {static_cast<std::uint16_t>(s->lingerOn ? 1 : 0), s->lingerSecs};
-      std::memcpy(optval, w, sizeof w);
-      *optlen = 4;
-    } else {
-      return wsaerr::Fail(WSAEFAULT);
+  return WithSocket(h, [&](Sock& s) {
+    if (optval == nullptr || optlen == nullptr || *optlen < 0) return wsaerr::Fail(WSAEFAULT);
+    if (!MapOriginalOption(&level, &optname)) return wsaerr::Fail(WSAENOPROTOOPT);
+    if (level == SOL_SOCKET && optname == SO_LINGER) {
+      if (*optlen >= static_cast<int>(sizeof(linger))) {
+        const linger l{s.lingerOn ? 1 : 0, s.lingerSecs};
+        std::memcpy(optval, &l, sizeof l);
+        *optlen = sizeof l;
+      } else if (*optlen >= 4) {
+        const std::uint16_t w[2] = {static_cast<std::uint16_t>(s.lingerOn ? 1 : 0), s.lingerSecs};
+        std::memcpy(optval, w, sizeof w);
+        *optlen = 4;
+      } else {
+        return wsaerr::Fail(WSAEFAULT);
+      }
+      return 0;
+    }
+    socklen_t len = static_cast<socklen_t>(*optlen);
+    if (::getsockopt(s.fd, level, optname, optval, &len) < 0) return wsaerr::FailErrno();
+    *optlen = static_cast<int>(len);
+    if (level == SOL_SOCKET && optname == SO_ERROR && len >= sizeof(int)) {
+      int e;
+      std::memcpy(&e, optval, sizeof e);
+      e = wsaerr::FromErrno(e);
+      std::memcpy(optval, &e, sizeof e);
     }
     return 0;
-  }
-  socklen_t len = static_cast<socklen_t>(*optlen);
-  if (::getsockopt(s->fd, level, optname, optval, &len) < 0) return wsaerr::FailErrno();
-  *optlen = static_cast<int>(len);
-  if (level == SOL_SOCKET && optname == SO_ERROR && len >= sizeof(int)) {
-    int e;
-    std::memcpy(&e, optval, sizeof e);
-    e = wsaerr::FromErrno(e);
-    std::memcpy(optval, &e, sizeof e);
-  }
-  return 0;
+  });
 }
 
 namespace {
@@ -593,18 +572,16 @@ using KernelNameQuery = int (*)(int, sockaddr*, socklen_t*);
 // under the table lock and answers an error code to refuse the call, or 0.
 template <class Prepare>
 int NameQuery(SOCKET h, sockaddr* name, int* namelen, KernelNameQuery kernel, Prepare prepare) {
-  if (!sockimpl::CheckStarted()) return SOCKET_ERROR;
-  std::lock_guard lock(Mutex());
-  Sock* s = Table().Find(h);
-  if (s == nullptr) return wsaerr::Fail(WSAENOTSOCK);
-  if (name == nullptr || namelen == nullptr || *namelen < kAddrLen) {
-    return wsaerr::Fail(WSAEFAULT);
-  }
-  if (const int refused = prepare(*s); refused != 0) return wsaerr::Fail(refused);
-  socklen_t len = sizeof(sockaddr_in);
-  if (kernel(s->fd, name, &len) < 0) return wsaerr::FailErrno();
-  *namelen = static_cast<int>(len);
-  return 0;
+  return WithSocket(h, [&](Sock& s) {
+    if (name == nullptr || namelen == nullptr || *namelen < kAddrLen) {
+      return wsaerr::Fail(WSAEFAULT);
+    }
+    if (const int refused = prepare(s); refused != 0) return wsaerr::Fail(refused);
+    socklen_t len = sizeof(sockaddr_in);
+    if (kernel(s.fd, name, &len) < 0) return wsaerr::FailErrno();
+    *namelen = static_cast<int>(len);
+    return 0;
+  });
 }
 
 }  // namespace
