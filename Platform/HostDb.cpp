@@ -42,6 +42,16 @@ Entry* ReentrantLookup(const char* name, Lookup lookup) {
   }
 }
 
+// The calling thread's entry for a look-up's answer; nullptr, with the error, for a
+// failed one.
+hostent* ThreadAnswer(const resolver::HostInfo& info) {
+  if (info.error != 0) {
+    wsaerr::Fail(info.error);
+    return nullptr;
+  }
+  return hostentry::ThreadEntry(info);
+}
+
 }  // namespace
 
 servent* getservbyname(const char* name, const char* proto) {
@@ -62,12 +72,7 @@ hostent* gethostbyname(const char* name) {
     wsaerr::Fail(WSAEFAULT);
     return nullptr;
   }
-  const resolver::HostInfo info = resolver::Forward(name);
-  if (info.error != 0) {
-    wsaerr::Fail(info.error);
-    return nullptr;
-  }
-  return hostentry::ThreadEntry(info);
+  return ThreadAnswer(resolver::Forward(name));
 }
 
 hostent* gethostbyaddr(const char* addr, int len, int type) {
@@ -82,12 +87,7 @@ hostent* gethostbyaddr(const char* addr, int len, int type) {
   }
   std::uint32_t a;
   std::memcpy(&a, addr, 4);
-  const resolver::HostInfo info = resolver::Reverse(a);
-  if (info.error != 0) {
-    wsaerr::Fail(info.error);
-    return nullptr;
-  }
-  return hostentry::ThreadEntry(info);
+  return ThreadAnswer(resolver::Reverse(a));
 }
 
 int gethostname(char* name, int namelen) {
