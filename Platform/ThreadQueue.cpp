@@ -233,8 +233,7 @@ bool ThreadQueue::RunTask(Entry& entry) {
 }
 
 bool ThreadQueue::TakePosted(MSG* out, const MessageFilter& filter, bool remove) {
-  if (filter.hwnd != 0 || filter.min != 0 || filter.max != 0)
-    return TakePostedFiltered(out, filter, remove);
+  if (!filter.Any()) return TakePostedFiltered(out, filter, remove);
   for (;;) {
     if (head_ == local_.size() && !Refill()) return false;
     if (local_[head_].IsTask()) {

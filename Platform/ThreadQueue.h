@@ -32,6 +32,7 @@ struct MessageFilter {
   UINT max = 0;
 
   bool Matches(const MSG& m) const;
+  bool Any() const { return hwnd == 0 && min == 0 && max == 0; }
 };
 
 class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
@@ -71,13 +72,10 @@ class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
   // Owner thread only from here on.
   void PostQuit(int code);
   // Looks for a message matching the filter, waiting for one when asked to. False only
-  // when not waiting and nothing matched.
+  // when not waiting and nothing matched. Without a filter, the common case, the next
+  // posted message is tried first without a lock or the precise clock.
   bool Retrieve(MSG* out, const MessageFilter& filter, bool remove, bool wait) {
-    return RetrieveSlow(out, filter, remove, wait);
-  }
-  // The same without a filter: the common case, tried without a lock or the precise clock.
-  bool Retrieve(MSG* out, bool remove, bool wait) {
-    return TakeNext(out, remove) || RetrieveSlow(out, MessageFilter{}, remove, wait);
+    return (filter.Any() && TakeNext(out, remove)) || RetrieveSlow(out, filter, remove, wait);
   }
 
   // Windows of this thread.
