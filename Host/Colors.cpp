@@ -69,9 +69,8 @@ bool ColorToIdent(TColor color, std::string& ident) {
 }
 
 bool IdentToColor(const std::string& ident, TColor& color) {
-  const std::string key = LowerCase(ident);
   for (const TColorName& n : kColorNames)
-    if (LowerCase(n.Ident) == key) {
+    if (SameText(n.Ident, ident)) {
       color = n.Color;
       return true;
     }

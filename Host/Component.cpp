@@ -6,21 +6,13 @@
 
 namespace {
 
-bool SameText(const std::string& a, const std::string& b) {
-  return LowerCase(a) == LowerCase(b);
-}
-
-bool IsValidIdent(const std::string& s) {
-  if (s.empty()) return false;
-  auto alpha = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; };
-  if (!alpha(s[0])) return false;
-  return std::all_of(s.begin() + 1, s.end(),
-                     [&](char c) { return alpha(c) || (c >= '0' && c <= '9'); });
-}
-
 void EraseOne(std::vector<TComponent*>& list, TComponent* item) {
   auto it = std::find(list.begin(), list.end(), item);
   if (it != list.end()) list.erase(it);
+}
+
+void AddOnce(std::vector<TComponent*>& list, TComponent* item) {
+  if (std::find(list.begin(), list.end(), item) == list.end()) list.push_back(item);
 }
 
 }  // namespace
@@ -129,11 +121,8 @@ void TComponent::DestroyComponents() {
 
 void TComponent::FreeNotification(TComponent* AComponent) {
   if (AComponent == nullptr || AComponent == this) return;
-  if (std::find(FFreeNotifies.begin(), FFreeNotifies.end(), AComponent) == FFreeNotifies.end())
-    FFreeNotifies.push_back(AComponent);
-  if (std::find(AComponent->FFreeNotifies.begin(), AComponent->FFreeNotifies.end(), this) ==
-      AComponent->FFreeNotifies.end())
-    AComponent->FFreeNotifies.push_back(this);
+  AddOnce(FFreeNotifies, AComponent);
+  AddOnce(AComponent->FFreeNotifies, this);
 }
 
 void TComponent::RemoveFreeNotification(TComponent* AComponent) {

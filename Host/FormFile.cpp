@@ -8,24 +8,6 @@
 
 namespace {
 
-bool IsIdentStart(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
-}
-bool IsIdentChar(char c) {
-  return IsIdentStart(c) || (c >= '0' && c <= '9');
-}
-
-bool IsIdent(const std::string& s) {
-  if (s.empty() || !IsIdentStart(s[0])) return false;
-  for (char c : s)
-    if (!IsIdentChar(c)) return false;
-  return true;
-}
-
-bool SameText(const std::string& a, const std::string& b) {
-  return LowerCase(a) == LowerCase(b);
-}
-
 std::string QuoteString(const std::string& s) {
   std::string out;
   bool quoted = false;
@@ -214,9 +196,9 @@ class TFormReader {
     } else {
       obj.Name = Trim(rest.substr(0, colon));
       obj.ClassName = Trim(rest.substr(colon + 1));
-      if (!IsIdent(obj.Name)) Fail(line, "'" + obj.Name + "' is not a valid component name");
+      if (!IsValidIdent(obj.Name)) Fail(line, "'" + obj.Name + "' is not a valid component name");
     }
-    if (!IsIdent(obj.ClassName)) Fail(line, "'" + obj.ClassName + "' is not a class name");
+    if (!IsValidIdent(obj.ClassName)) Fail(line, "'" + obj.ClassName + "' is not a class name");
   }
 
   // Properties and nested objects up to the matching "end". existing: the component the
@@ -260,7 +242,7 @@ class TFormReader {
       size_t dot = path.find('.', start);
       std::string name =
           path.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
-      const TPublishedProp* p = (cls && IsIdent(name)) ? cls->FindProperty(name) : nullptr;
+      const TPublishedProp* p = (cls && IsValidIdent(name)) ? cls->FindProperty(name) : nullptr;
       if (p == nullptr) Fail(line, "property \"" + name + "\" does not exist in " + owner);
       result.Path.push_back(p);
       if (dot == std::string::npos) break;
@@ -358,7 +340,7 @@ class TFormReader {
       }
       case TPropKind::Integer: {
         std::int64_t v = 0;
-        if (IsIdent(text) && p.IdentToInt) {
+        if (IsValidIdent(text) && p.IdentToInt) {
           if (!p.IdentToInt(text, v)) Fail(line, bad);
         } else if (!ParseInt64(text, v)) {
           Fail(line, bad);

@@ -15,10 +15,9 @@ std::vector<const TPublishedProp*> TPublishedClass::Properties() const {
 }
 
 const TPublishedProp* TPublishedClass::FindProperty(const std::string& name) const {
-  const std::string key = LowerCase(name);
   for (const TPublishedClass* c = this; c != nullptr; c = c->FParent)
     for (const TPublishedProp& p : c->FProps)
-      if (LowerCase(p.Name) == key) return &p;
+      if (SameText(p.Name, name)) return &p;
   return nullptr;
 }
 

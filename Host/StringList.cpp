@@ -15,9 +15,8 @@ void TStrings::AddStrings(const TStrings& Source) {
 }
 
 int TStrings::IndexOf(const std::string& S) const {
-  const std::string key = LowerCase(S);
   for (int i = 0; i < Count(); ++i)
-    if (LowerCase(Strings(i)) == key) return i;
+    if (SameText(Strings(i), S)) return i;
   return -1;
 }
 

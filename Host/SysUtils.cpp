@@ -1,5 +1,6 @@
 #include "Host/SysUtils.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -125,6 +126,24 @@ std::string LowerCase(const std::string& s) {
   for (char& c : r)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   return r;
+}
+
+bool SameText(const std::string& a, const std::string& b) {
+  // Letter by letter: callers compare in loops over names, where copies would add up.
+  const auto lower = [](char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  };
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+bool IsValidIdent(const std::string& s) {
+  const auto start = [](char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+  };
+  if (s.empty() || !start(s[0])) return false;
+  return std::all_of(s.begin() + 1, s.end(),
+                     [&](char c) { return start(c) || (c >= '0' && c <= '9'); });
 }
 
 std::string Format(const char* format, ...) {

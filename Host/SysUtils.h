@@ -42,6 +42,10 @@ std::string TrimRight(const std::string& s);
 // ASCII letters only; other bytes unchanged.
 std::string UpperCase(const std::string& s);
 std::string LowerCase(const std::string& s);
+// Equal but for ASCII letter case, as identifiers compare.
+bool SameText(const std::string& a, const std::string& b);
+// A letter or '_', then letters, digits and '_': a name that components and form files take.
+bool IsValidIdent(const std::string& s);
 // printf-style formatting into a byte string (strings are passed as const char*).
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 

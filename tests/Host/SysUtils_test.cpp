@@ -42,6 +42,19 @@ TEST(Conversions, TrimCaseAndFormat) {
   EXPECT_EQ(Format("<%s>", big.c_str()), "<" + big + ">");
 }
 
+TEST(Conversions, SameTextFoldsOnlyAsciiLettersAndIdentsAreStrict) {
+  EXPECT_TRUE(SameText("ClWindowTEXT", "clWindowText"));
+  EXPECT_FALSE(SameText("abc", "abcd"));
+  EXPECT_FALSE(SameText("\xe9", "\xc9"));  // bytes beyond ASCII compare as they are
+  EXPECT_FALSE(SameText("a[", "A{"));      // neighbours of the letters are not folded
+  EXPECT_TRUE(SameText("", ""));
+  EXPECT_TRUE(IsValidIdent("_Orv1"));
+  EXPECT_FALSE(IsValidIdent(""));
+  EXPECT_FALSE(IsValidIdent("1abc"));
+  EXPECT_FALSE(IsValidIdent("a.b"));
+  EXPECT_FALSE(IsValidIdent("a b"));
+}
+
 TEST(Dates, EncodeCountsDaysFrom18991230) {
   EXPECT_EQ(EncodeDate(1899, 12, 30), 0.0);
   EXPECT_EQ(EncodeDate(1900, 1, 1), 2.0);
