@@ -142,6 +142,7 @@ class TFormReader {
   };
 
   explicit TFormReader(const std::string& text) { FLines.SetText(text); }
+  explicit TFormReader(TStream& stream) { FLines.LoadFromStream(stream); }
 
   void Read(TComponent& root) {
     TPendingObject top;
@@ -434,9 +435,8 @@ class TFormReader {
 };
 
 void ReadComponentText(TStream& Stream, TComponent& Root) {
-  TStringList lines;
-  lines.LoadFromStream(Stream);
-  TextToComponent(lines.Text(), Root);
+  TFormReader reader(Stream);
+  reader.Read(Root);
 }
 
 void TextToComponent(const std::string& Text, TComponent& Root) {
