@@ -35,12 +35,16 @@ TControl::TControl(TComponent* AOwner) : TComponent(AOwner), FFont(std::make_uni
 }
 
 TControl::~TControl() {
-  if (FParent) {
-    auto& Siblings = FParent->FControls;
-    Siblings.erase(std::remove(Siblings.begin(), Siblings.end(), this), Siblings.end());
-    if (FVisible) FParent->Invalidate();
-    FParent = nullptr;
-  }
+  LeaveParent();
+  FParent = nullptr;
+}
+
+void TControl::LeaveParent() {
+  if (!FParent) return;
+  auto& Siblings = FParent->FControls;
+  Siblings.erase(std::remove(Siblings.begin(), Siblings.end(), this), Siblings.end());
+  // What was under the control has to be drawn again.
+  if (FVisible) FParent->Invalidate();
 }
 
 const TPublishedClass* TControl::Published() const {
@@ -96,11 +100,7 @@ void TControl::SetParent(TWinControl* AParent) {
   if (AParent == FParent) return;
   for (const TControl* C = AParent; C; C = C->FParent)
     if (C == this) throw Exception("A control cannot be placed inside itself");
-  if (FParent) {
-    auto& Siblings = FParent->FControls;
-    Siblings.erase(std::remove(Siblings.begin(), Siblings.end(), this), Siblings.end());
-    if (FVisible) FParent->Invalidate();
-  }
+  LeaveParent();
   FParent = AParent;
   if (FParent) {
     FParent->FControls.push_back(this);

@@ -88,6 +88,9 @@ class TControl : public TComponent {
 
  private:
   friend class TWinControl;
+  // Takes the control out of its parent's list (the parent pointer stays as it is).
+  void LeaveParent();
+
   int FLeft = 0;
   int FTop = 0;
   int FWidth = 0;
