@@ -88,8 +88,7 @@ void TCustomWait::Start() {
 
 void TCustomWait::Stop() {
   FModalResult = mrOk;
-  FTickTimer->SetEnabled(false);
-  FCaption = IntToStr(FInitialCount);
+  EndCountDown();
   TriggerWaitStop();
 }
 
@@ -120,9 +119,8 @@ void TCustomWait::TimerEvent(TObject*) {
     if (Count > 0) {
       FCaption = IntToStr(Count);
     } else {
-      FTickTimer->SetEnabled(false);
+      EndCountDown();
       FModalResult = mrCancel;
-      FCaption = IntToStr(FInitialCount);
       TriggerTimeout();
       if (!*Alive) return;
     }

@@ -82,8 +82,7 @@ class TCustomWait : public TCustomControl {
   virtual void TriggerTimeout();
 
  private:
-  // Stops the timer and puts Caption back, with no event: for a modal wait cut short by
-  // a quit or an error.
+  // Stops the timer and puts Caption back, with no event and the outcome left alone.
   void EndCountDown();
 
   std::unique_ptr<TPen> FFramePen;
