@@ -23,33 +23,41 @@ char* EncodeGroups(const char* alphabet, const unsigned char* in, size_t groups,
   return out;
 }
 
-std::string EncodeUU(const unsigned char* in, size_t len) {
+// Encodes the groups of three and a short last group completed with zero bytes; the
+// four characters of that last group start at the returned place (null when none).
+char* EncodeAll(const char* alphabet, const unsigned char* in, size_t len, char* out) {
   const size_t whole = len / 3;
-  const size_t tail = len % 3;
-  std::string line(1 + 4 * (whole + (tail ? 1 : 0)), '\0');
+  out = EncodeGroups(alphabet, in, whole, out);
+  if (len % 3 == 0) return nullptr;
+  const unsigned char last[3] = {in[whole * 3], len % 3 == 2 ? in[whole * 3 + 1] : uint8_t{0}, 0};
+  EncodeGroups(alphabet, last, 1, out);
+  return out;
+}
+
+size_t EncodedSize(size_t len) {
+  return 4 * (len / 3 + (len % 3 != 0 ? 1 : 0));
+}
+
+std::string EncodeUU(const unsigned char* in, size_t len) {
+  std::string line(1 + EncodedSize(len), '\0');
   // ((len - 1) and 63) + 33 in two's complement: code 32 + len for 1..63, the grave accent
   // for 0 and 64, wrapping every 64 bytes beyond.
   line[0] = static_cast<char>(((len - 1) & 63) + 33);
-  char* out = EncodeGroups(kUU, in, whole, line.data() + 1);
-  if (tail) {
-    const unsigned char last[3] = {in[whole * 3], tail == 2 ? in[whole * 3 + 1] : uint8_t{0}, 0};
-    EncodeGroups(kUU, last, 1, out);
-  }
+  EncodeAll(kUU, in, len, line.data() + 1);
   return line;
 }
 
 std::string EncodeBase64(const unsigned char* in, size_t len) {
-  const size_t whole = len / 3;
-  const size_t tail = len % 3;
-  std::string line(4 * (whole + (tail ? 1 : 0)), '\0');
-  char* out = EncodeGroups(kBase64, in, whole, line.data());
-  if (tail) {
-    const unsigned char last[3] = {in[whole * 3], tail == 2 ? in[whole * 3 + 1] : uint8_t{0}, 0};
-    EncodeGroups(kBase64, last, 1, out);
-    out[3] = '=';
-    if (tail == 1) out[2] = '=';
+  std::string line(EncodedSize(len), '\0');
+  if (char* last = EncodeAll(kBase64, in, len, line.data())) {
+    last[3] = '=';
+    if (len % 3 == 1) last[2] = '=';
   }
   return line;
+}
+
+std::string Encode(THttpEncoding Encoding, const unsigned char* in, size_t len) {
+  return Encoding == encUUEncode ? EncodeUU(in, len) : EncodeBase64(in, len);
 }
 
 }  // namespace
@@ -57,12 +65,9 @@ std::string EncodeBase64(const unsigned char* in, size_t len) {
 std::string EncodeLine(THttpEncoding Encoding, const void* Buf, std::int32_t Len) {
   const auto* in = static_cast<const unsigned char*>(Buf);
   const size_t len = (Buf == nullptr || Len < 0) ? 0 : static_cast<size_t>(Len);
-  if (Encoding == encUUEncode) return EncodeUU(in, len);
-  return EncodeBase64(in, len);
+  return Encode(Encoding, in, len);
 }
 
 std::string EncodeStr(THttpEncoding Encoding, const std::string& Value) {
-  const auto* in = reinterpret_cast<const unsigned char*>(Value.data());
-  if (Encoding == encUUEncode) return EncodeUU(in, Value.size());
-  return EncodeBase64(in, Value.size());
+  return Encode(Encoding, reinterpret_cast<const unsigned char*>(Value.data()), Value.size());
 }
