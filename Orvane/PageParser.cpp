@@ -1,6 +1,9 @@
 // Reading the information page: one META HTTP-EQUIV entry per line, its name between the
 // two characters after the marker and the next double quote, its content after the first
 // "CONTENT=" and one more character, up to the next double quote.
+#include <algorithm>
+#include <string_view>
+
 #include "Host/StringList.h"
 #include "Orvane/Orvane.h"
 
@@ -13,9 +16,18 @@ constexpr size_t kMaxPiece = 1000;
 // empty when there is none.
 std::string QuotedPiece(const std::string& line, size_t start) {
   if (start >= line.size()) return {};
-  const std::string window = line.substr(start, kMaxPiece);
-  const size_t quote = window.find('"');
-  return quote == std::string::npos ? std::string() : window.substr(0, quote);
+  const size_t quote = line.find('"', start);
+  if (quote == std::string::npos || quote - start >= kMaxPiece) return {};
+  return line.substr(start, quote - start);
+}
+
+// Where the upper-case key first stands in line, letters of line in either case; npos when
+// nowhere. Every line of the page is searched, so the line is not copied to fold it.
+size_t FindUpperKey(const std::string& line, std::string_view key) {
+  const auto it = std::search(line.begin(), line.end(), key.begin(), key.end(), [](char c, char k) {
+    return (c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c) == k;
+  });
+  return it == line.end() ? std::string::npos : static_cast<size_t>(it - line.begin());
 }
 
 }  // namespace
@@ -48,7 +60,7 @@ void TOrvane::ParseDocument(const TStrings& Lines) {
   };
   for (int i = 0; i < Lines.Count(); ++i) {
     const std::string& line = Lines.Strings(i);
-    const size_t marker = UpperCase(line).find("META HTTP-EQUIV");
+    const size_t marker = FindUpperKey(line, "META HTTP-EQUIV");
     if (marker == std::string::npos) continue;
     // 15 characters of the marker and two more (normally =").
     const std::string name = QuotedPiece(line, marker + 17);

@@ -1,4 +1,4 @@
-#include <cstring>
+#include <algorithm>
 #include <vector>
 
 #include "Orvane/Orvane.h"
@@ -31,13 +31,6 @@ bool BuildNumberNewer(const std::string& current, const std::string& offered) {
   return false;
 }
 
-bool SimpleStringNewer(const std::string& current, const std::string& offered) {
-  const size_t n = std::min(current.size(), offered.size());
-  const int c = std::memcmp(offered.data(), current.data(), n);  // bytes as unsigned values
-  if (c != 0) return c > 0;
-  return offered.size() > current.size();
-}
-
 }  // namespace
 
 bool TOrvane::IsUpdateAvailable() const {
@@ -45,7 +38,8 @@ bool TOrvane::IsUpdateAvailable() const {
     case orvvBuildNumber:
       return BuildNumberNewer(FCurrentVersion, FProductVersion);
     case orvvSimpleString:
-      return SimpleStringNewer(FCurrentVersion, FProductVersion);
+      // Byte by byte as unsigned values, a longer text after its own beginning.
+      return FProductVersion.compare(FCurrentVersion) > 0;
   }
   return false;
 }
