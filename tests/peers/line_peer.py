@@ -44,11 +44,8 @@ def main():
     p.add_argument("steps", nargs="*")
     args = p.parse_args()
     peerlib.start(args)
-    srv = peerlib.listen_tcp(args.port)
-    conn, _ = srv.accept()
-    srv.close()
+    conn = peerlib.accept_one(args.port)
     conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-    peerlib.say("accepted")
     ended = False
     for n, step in enumerate(args.steps, 1):
         kind, _, arg = step.partition(":")

@@ -10,6 +10,7 @@ import random
 import signal
 import socket
 import sys
+import time
 import zlib
 
 
@@ -42,6 +43,15 @@ def listen_tcp(port, rcvbuf=0):
     return s
 
 
+def accept_one(port, rcvbuf=0):
+    """Listens, takes the first connection, stops listening and says "accepted"."""
+    srv = listen_tcp(port, rcvbuf)
+    conn, _ = srv.accept()
+    srv.close()
+    say("accepted")
+    return conn
+
+
 def payload(n, seed):
     return random.Random(seed).randbytes(n)
 
@@ -50,12 +60,17 @@ def crc_hex(data_crc):
     return "%08x" % (data_crc & 0xFFFFFFFF)
 
 
-def read_to_eof(conn, limit=None):
-    """Reads until the peer ends its sending (or `limit` bytes). Returns
-    (count, crc, how) where how is "eof", "limit" or "reset"."""
+def data_crc_hex(data):
+    return crc_hex(zlib.crc32(data))
+
+
+def read_to_eof(conn, limit=None, chunk=65536, pause_ms=0.0):
+    """Reads until the peer ends its sending (or `limit` bytes), at most `chunk` bytes a
+    call with a pause of `pause_ms` after each. Returns (count, crc, how) where how is
+    "eof", "limit" or "reset"."""
     count, crc = 0, 0
     while limit is None or count < limit:
-        want = 65536 if limit is None else min(65536, limit - count)
+        want = chunk if limit is None else min(chunk, limit - count)
         try:
             data = conn.recv(want)
         except ConnectionResetError:
@@ -64,6 +79,8 @@ def read_to_eof(conn, limit=None):
             return count, crc, "eof"
         count += len(data)
         crc = zlib.crc32(data, crc)
+        if pause_ms:
+            time.sleep(pause_ms / 1000.0)
     return count, crc, "limit"
 
 

@@ -17,10 +17,7 @@ def main():
     p.add_argument("--send", type=int, default=0)
     args = p.parse_args()
     peerlib.start(args)
-    srv = peerlib.listen_tcp(args.port)
-    conn, _ = srv.accept()
-    srv.close()
-    peerlib.say("accepted")
+    conn = peerlib.accept_one(args.port)
     if args.send:
         conn.sendall(peerlib.payload(args.send, 1))
     count = 0

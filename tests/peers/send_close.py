@@ -14,15 +14,12 @@ def main():
     p.add_argument("--hold", action="store_true")
     args = p.parse_args()
     peerlib.start(args)
-    srv = peerlib.listen_tcp(args.port)
-    conn, _ = srv.accept()
-    srv.close()
-    peerlib.say("accepted")
+    conn = peerlib.accept_one(args.port)
     if args.hold:
         peerlib.wait_for_line("go")
     data = peerlib.payload(args.bytes, args.seed)
     conn.sendall(data)
-    peerlib.say("sent", len(data), peerlib.crc_hex(peerlib.zlib.crc32(data)))
+    peerlib.say("sent", len(data), peerlib.data_crc_hex(data))
     conn.close()
     peerlib.say("closed")
 

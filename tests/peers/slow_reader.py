@@ -5,9 +5,6 @@
 Prints "accepted", then "got <n> <crc32 hex> <eof|reset>".
 """
 
-import time
-import zlib
-
 import peerlib
 
 
@@ -18,22 +15,8 @@ def main():
     p.add_argument("--rcvbuf", type=int, default=65536)
     args = p.parse_args()
     peerlib.start(args)
-    srv = peerlib.listen_tcp(args.port, rcvbuf=args.rcvbuf)
-    conn, _ = srv.accept()
-    srv.close()
-    peerlib.say("accepted")
-    count, crc, how = 0, 0, "eof"
-    while True:
-        try:
-            data = conn.recv(args.chunk)
-        except ConnectionResetError:
-            how = "reset"
-            break
-        if not data:
-            break
-        count += len(data)
-        crc = zlib.crc32(data, crc)
-        time.sleep(args.period / 1000.0)
+    conn = peerlib.accept_one(args.port, rcvbuf=args.rcvbuf)
+    count, crc, how = peerlib.read_to_eof(conn, chunk=args.chunk, pause_ms=args.period)
     peerlib.say("got", count, peerlib.crc_hex(crc), how)
     conn.close()
 

@@ -16,10 +16,7 @@ def main():
     p.add_argument("--read-after", type=float, default=-1)
     args = p.parse_args()
     peerlib.start(args)
-    srv = peerlib.listen_tcp(args.port, rcvbuf=args.rcvbuf)
-    conn, _ = srv.accept()
-    srv.close()
-    peerlib.say("accepted")
+    conn = peerlib.accept_one(args.port, rcvbuf=args.rcvbuf)
     if args.read_after >= 0:
         time.sleep(args.read_after)
     elif not peerlib.wait_for_line("go"):

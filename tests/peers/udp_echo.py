@@ -5,7 +5,6 @@ random bytes to 127.0.0.1:PORT.
 """
 
 import socket
-import zlib
 
 import peerlib
 
@@ -23,12 +22,12 @@ def main():
     if args.send_to:
         data = peerlib.payload(args.send_bytes, 1)
         s.sendto(data, ("127.0.0.1", args.send_to))
-        peerlib.say("sent", len(data), peerlib.crc_hex(zlib.crc32(data)))
+        peerlib.say("sent", len(data), peerlib.data_crc_hex(data))
     while True:
         data, sender = s.recvfrom(65535)
         if data == b"quit":
             break
-        peerlib.say("dgram", len(data), peerlib.crc_hex(zlib.crc32(data)))
+        peerlib.say("dgram", len(data), peerlib.data_crc_hex(data))
         if not args.no_echo:
             s.sendto(data, sender)
 
