@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <thread>
@@ -46,12 +45,6 @@ const char* StateName(TSocketState s) {
       return "wsClosed";
   }
   return "?";
-}
-
-std::string Hex(std::uint32_t v) {
-  char buf[9];
-  std::snprintf(buf, sizeof buf, "%08x", v);
-  return buf;
 }
 
 // What one client component saw: its events in order and the bytes it read.
@@ -189,7 +182,7 @@ TEST(PeerTcp, PeerClosingWithUnreadDataDeliversAllOfItFirst) {
   EXPECT_EQ(o.closedError, 0);
   EXPECT_EQ(o.bytesAtClose, 32768u);
   EXPECT_EQ(o.data.size(), 32768u);
-  EXPECT_EQ("sent 32768 " + Hex(Crc32::Of(o.data)), sent);
+  EXPECT_EQ("sent 32768 " + Crc32::HexOf(o.data), sent);
   EXPECT_GE(o.dataEvents, 33);
   EXPECT_EQ(s->State(), wsClosed);
 }
@@ -209,7 +202,7 @@ TEST(PeerTcp, SlowReaderStillGetsEverythingBeforeTheClose) {
   const std::string sent = peer.LineStartingWith("sent ");
   EXPECT_EQ(o.closedError, 0);
   EXPECT_EQ(o.bytesAtClose, static_cast<std::size_t>(total));
-  EXPECT_EQ("sent " + std::to_string(total) + " " + Hex(Crc32::Of(o.data)), sent);
+  EXPECT_EQ("sent " + std::to_string(total) + " " + Crc32::HexOf(o.data), sent);
 }
 
 // The peer resets the connection while a large send is still queued: the session ends
@@ -262,8 +255,8 @@ TEST(PeerTcp, PeerHalfCloseGetsOurAnswerAndACleanEnd) {
   ASSERT_TRUE(PumpUntil([&] { return o.closedCount > 0; }, 10s));
   EXPECT_EQ(o.closedError, 0);
   EXPECT_EQ(o.bytesAtClose, 100000u);
-  EXPECT_EQ(peer.LineStartingWith("sent "), "sent 100000 " + Hex(Crc32::Of(o.data)));
-  EXPECT_EQ(peer.LineStartingWith("got "), "got 1000 " + Hex(Crc32::Of(answer)) + " eof");
+  EXPECT_EQ(peer.LineStartingWith("sent "), "sent 100000 " + Crc32::HexOf(o.data));
+  EXPECT_EQ(peer.LineStartingWith("got "), "got 1000 " + Crc32::HexOf(answer) + " eof");
 }
 
 // The other direction: the component shuts its own sending down once its data has gone;
@@ -291,7 +284,7 @@ TEST(PeerTcp, OwnShutdownOfSendingStillReceivesTheAnswer) {
   s->Connect();
   ASSERT_TRUE(PumpUntil([&] { return o.closedCount > 0; }, 10s));
   EXPECT_TRUE(shutDown);
-  const std::string crc = Hex(Crc32::Of(payload));
+  const std::string crc = Crc32::HexOf(payload);
   EXPECT_EQ(o.data, "300000 " + crc + "\n");
   EXPECT_EQ(o.closedError, 0);
   EXPECT_EQ(peer.LineStartingWith("got "), "got 300000 " + crc + " eof");
@@ -329,7 +322,7 @@ TEST(PeerTcp, StalledPeerKeepsDataQueuedUntilItReads) {
   EXPECT_EQ(sentAfterSend, 1);
   s->Close();
   EXPECT_EQ(peer.LineStartingWith("got ", 20s),
-            "got " + std::to_string(8 << 20) + " " + Hex(Crc32::Of(payload)) + " eof");
+            "got " + std::to_string(8 << 20) + " " + Crc32::HexOf(payload) + " eof");
 }
 
 // While paused, the component ignores its notifications, those already queued included;
@@ -434,7 +427,7 @@ TEST(PeerTcp, LingeringCloseKeepsDispatchingUntilThePeerHasReadEverything) {
   EXPECT_EQ(s->State(), wsClosed);
   EXPECT_EQ(o.closedCount, 1);
   EXPECT_EQ(peer.LineStartingWith("got ", 20s),
-            "got " + std::to_string(payload.size()) + " " + Hex(Crc32::Of(payload)) + " eof");
+            "got " + std::to_string(payload.size()) + " " + Crc32::HexOf(payload) + " eof");
 }
 
 // A peer that never reads: once the linger time has run out the close ends anyway.

@@ -5,7 +5,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -26,14 +25,8 @@ using testsupport::StartPythonPeer;
 
 namespace {
 
-std::string Hex(std::uint32_t v) {
-  char buf[9];
-  std::snprintf(buf, sizeof buf, "%08x", v);
-  return buf;
-}
-
 std::string DgramLine(const std::string& d) {
-  return "dgram " + std::to_string(d.size()) + " " + Hex(Crc32::Of(d));
+  return "dgram " + std::to_string(d.size()) + " " + Crc32::HexOf(d);
 }
 
 }  // namespace
@@ -127,7 +120,7 @@ TEST(PeerUdp, ListeningSocketReceivesFromForeignSenders) {
   const std::string sent = peer.LineStartingWith("sent ");
   ASSERT_TRUE(PumpUntil([&] { return got.size() >= 1; }, 10s));
   EXPECT_EQ(got[0].n, 1200);
-  EXPECT_EQ("sent 1200 " + Hex(Crc32::Of(got[0].data)), sent);
+  EXPECT_EQ("sent 1200 " + Crc32::HexOf(got[0].data), sent);
   EXPECT_EQ(got[0].fromPort, peer.port);
   EXPECT_EQ(got[0].fromAddr, "127.0.0.1");
 

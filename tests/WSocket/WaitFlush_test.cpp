@@ -47,12 +47,6 @@ Got ParseGot(const std::string& Line) {
   return G;
 }
 
-std::string Hex(std::uint32_t V) {
-  char Buf[9];
-  std::snprintf(Buf, sizeof Buf, "%08x", V);
-  return Buf;
-}
-
 class WaitFlushTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -160,7 +154,7 @@ TEST_F(WaitFlushTest, FlushTenMegabytesToASlowReaderWithTheWaitControl) {
   Sock->Close();
   const Got G = ParseGot(P.Peer.LineStartingWith("got ", 10s));
   EXPECT_EQ(G.Count, static_cast<long long>(TenMegabytes));
-  EXPECT_EQ(G.Crc, Hex(testsupport::Crc32::Of(Data)));
+  EXPECT_EQ(G.Crc, testsupport::Crc32::HexOf(Data));
   EXPECT_EQ(G.How, "eof");
 }
 
@@ -210,7 +204,7 @@ TEST_F(WaitFlushTest, FlushTenMegabytesToASlowReaderMultiThreaded) {
   Sock->Close();
   const Got G = ParseGot(P.Peer.LineStartingWith("got ", 10s));
   EXPECT_EQ(G.Count, static_cast<long long>(TenMegabytes));
-  EXPECT_EQ(G.Crc, Hex(testsupport::Crc32::Of(Data)));
+  EXPECT_EQ(G.Crc, testsupport::Crc32::HexOf(Data));
 }
 
 // No time limit in that mode: with a peer that never reads, Flush returns only when the

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace testsupport {
@@ -83,6 +84,12 @@ class Crc32 {
     Crc32 c;
     c.Update(s);
     return c.Value();
+  }
+  // As the peer scripts print it: eight lower-case hex digits.
+  static std::string HexOf(const std::string& s) {
+    char buf[9];
+    std::snprintf(buf, sizeof buf, "%08x", Of(s));
+    return buf;
   }
 
  private:
