@@ -1,10 +1,10 @@
 #include "Host/Controls.h"
 
 #include <algorithm>
-#include <mutex>
 
 #include "Host/Font.h"
 #include "Host/Graphics.h"
+#include "Host/HiddenWindow.h"
 #include "Host/Published.h"
 #include "Host/SysUtils.h"
 #include "Host/UIBackend.h"
@@ -142,20 +142,8 @@ TWinControl::~TWinControl() {
 
 plat::HWND TWinControl::Handle() {
   if (FHandle) return FHandle;
-  static std::once_flag Registered;
-  std::call_once(Registered, [] {
-    plat::WNDCLASSA Existing;
-    if (plat::GetClassInfoA(nullptr, ControlWindowClass, &Existing)) return;
-    plat::WNDCLASSA Class;
-    Class.lpfnWndProc = &TWinControl::MainWndProc;
-    Class.cbWndExtra = sizeof(void*);
-    Class.lpszClassName = ControlWindowClass;
-    plat::RegisterClassA(&Class);
-  });
-  plat::HWND Wnd = plat::CreateWindowExA(plat::WS_EX_TOOLWINDOW, ControlWindowClass, "",
-                                         plat::WS_POPUP, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr);
+  plat::HWND Wnd = CreateHiddenWindow(ControlWindowClass, &TWinControl::MainWndProc, this);
   if (!Wnd) throw Exception("Cannot create the window of a " + ClassName());
-  plat::SetWindowLongA(Wnd, 0, reinterpret_cast<plat::LONG_PTR>(this));
   FHandle = Wnd;
   return FHandle;
 }

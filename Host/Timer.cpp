@@ -1,7 +1,6 @@
 #include "Host/Timer.h"
 
-#include <mutex>
-
+#include "Host/HiddenWindow.h"
 #include "Host/SysUtils.h"
 
 namespace {
@@ -12,20 +11,8 @@ constexpr std::uintptr_t TimerId = 1;
 }  // namespace
 
 TTimer::TTimer(TComponent* AOwner) : TComponent(AOwner) {
-  static std::once_flag Registered;
-  std::call_once(Registered, [] {
-    plat::WNDCLASSA Existing;
-    if (plat::GetClassInfoA(nullptr, TimerWindowClass, &Existing)) return;
-    plat::WNDCLASSA Class;
-    Class.lpfnWndProc = &TTimer::WndProc;
-    Class.cbWndExtra = sizeof(void*);
-    Class.lpszClassName = TimerWindowClass;
-    plat::RegisterClassA(&Class);
-  });
-  FWindowHandle = plat::CreateWindowExA(plat::WS_EX_TOOLWINDOW, TimerWindowClass, "",
-                                        plat::WS_POPUP, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr);
+  FWindowHandle = CreateHiddenWindow(TimerWindowClass, &TTimer::WndProc, this);
   if (!FWindowHandle) throw Exception("Cannot create the window of a timer");
-  plat::SetWindowLongA(FWindowHandle, 0, reinterpret_cast<plat::LONG_PTR>(this));
   try {
     UpdateTimer();
   } catch (...) {
