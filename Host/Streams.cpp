@@ -40,6 +40,15 @@ void TStream::WriteBuffer(const void* buf, std::int32_t count) {
   if (count != 0 && Write(buf, count) != count) throw EWriteError("Stream write error");
 }
 
+void TStream::WriteAll(const void* buf, std::int64_t count) {
+  const auto* p = static_cast<const char*>(buf);
+  for (std::int64_t done = 0; done < count;) {
+    const auto n = static_cast<std::int32_t>(std::min<std::int64_t>(count - done, 1 << 30));
+    WriteBuffer(p + done, n);
+    done += n;
+  }
+}
+
 std::int64_t TStream::CopyFrom(TStream& src, std::int64_t count) {
   if (count == 0) {
     src.SetPosition(0);
@@ -135,13 +144,7 @@ void TMemoryStream::LoadFromFile(const std::string& fileName) {
 }
 
 void TMemoryStream::SaveToStream(TStream& stream) const {
-  std::int64_t done = 0;
-  const std::int64_t count = Size();
-  while (done < count) {
-    auto n = static_cast<std::int32_t>(std::min<std::int64_t>(count - done, 1 << 30));
-    stream.WriteBuffer(FData.data() + done, n);
-    done += n;
-  }
+  stream.WriteAll(FData.data(), Size());
 }
 
 void TMemoryStream::SaveToFile(const std::string& fileName) const {

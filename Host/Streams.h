@@ -57,6 +57,8 @@ class TStream : public TObject {
   // As Read and Write, but a short transfer raises EReadError / EWriteError.
   void ReadBuffer(void* buf, std::int32_t count);
   void WriteBuffer(const void* buf, std::int32_t count);
+  // WriteBuffer for any count: in pieces, as a single transfer counts only 32 bits.
+  void WriteAll(const void* buf, std::int64_t count);
   // Copies count bytes of src from its position; count 0 copies all of src from its start.
   std::int64_t CopyFrom(TStream& src, std::int64_t count);
 };

@@ -65,12 +65,7 @@ void TStrings::LoadFromStream(TStream& Stream) {
 
 void TStrings::SaveToStream(TStream& Stream) const {
   const std::string text = Text();
-  size_t done = 0;
-  while (done < text.size()) {
-    auto n = static_cast<std::int32_t>(std::min<size_t>(text.size() - done, 1 << 30));
-    Stream.WriteBuffer(text.data() + done, n);
-    done += static_cast<size_t>(n);
-  }
+  Stream.WriteAll(text.data(), static_cast<std::int64_t>(text.size()));
 }
 
 void TStrings::LoadFromFile(const std::string& FileName) {

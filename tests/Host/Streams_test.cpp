@@ -65,6 +65,21 @@ TEST(MemoryStream, ShortTransfersAndBadPositionsRaise) {
   EXPECT_EQ(m.Read(buf, -1), 0);
 }
 
+TEST(MemoryStream, WriteAllWritesEverythingOrRaises) {
+  TMemoryStream m;
+  m.WriteAll("ab", 0);
+  EXPECT_EQ(m.Size(), 0);
+  m.WriteAll("abcdef", 6);
+  EXPECT_EQ(Contents(m), "abcdef");
+  // A stream that takes fewer bytes than offered makes the write fail, not stop short.
+  struct TFull : TMemoryStream {
+    std::int32_t Write(const void* buf, std::int32_t count) override {
+      return TMemoryStream::Write(buf, count > 2 ? 2 : count);
+    }
+  } full;
+  EXPECT_THROW(full.WriteAll("abcdef", 6), EWriteError);
+}
+
 TEST(MemoryStream, CopyFromCopiesAPartOrTheWhole) {
   TMemoryStream src, dst;
   src.WriteBuffer("0123456789", 10);
