@@ -58,7 +58,8 @@ struct Sock {
   std::int64_t lingerDeadline = 0;  // monotonic ms; 0 while no lingering close is pending
 };
 
-// Slots indexed by handle; O(1) look-up, generation checked. Guarded by Mutex().
+// Slots indexed by handle; O(1) look-up, generation checked. Guarded by Mutex(). The table
+// grows by whole chunks, so a slot never moves and a Sock& stays valid across Insert.
 class SocketTable {
  public:
   Sock* Find(SOCKET handle);

@@ -329,8 +329,7 @@ SOCKET accept(SOCKET h, sockaddr* addr, int* addrlen) {
     wsaerr::Fail(err);
     return INVALID_SOCKET;
   }
-  // Copy what the new socket inherits before Insert, which may grow the table.
-  const Sock parent = *s;
+  const Sock& parent = *s;  // still valid after Insert: slots never move
   SOCKET nh = INVALID_SOCKET;
   Sock* ns = Table().Insert(nfd, &nh);
   if (ns == nullptr) {
