@@ -41,6 +41,13 @@ bool InInvalidDomain(std::string name) {
          name[name.size() - kTld.size() - 1] == '.';
 }
 
+// A copy of one of the functions, so that it runs outside the lock.
+template <class Fn>
+Fn CopyUnderLock(const Fn& fn) {
+  std::lock_guard lock(Fns().mu);
+  return fn;
+}
+
 // A few threads are plenty: look-ups are rare and mostly wait on the network.
 class Pool {
  public:
@@ -98,20 +105,12 @@ void SetReverse(ReverseFn fn) {
 }
 
 HostInfo Forward(const std::string& name) {
-  ForwardFn fn;
-  {
-    std::lock_guard lock(Fns().mu);
-    fn = Fns().forward;
-  }
+  const ForwardFn fn = CopyUnderLock(Fns().forward);
   return fn ? fn(name) : SystemForward(name);
 }
 
 HostInfo Reverse(std::uint32_t addr) {
-  ReverseFn fn;
-  {
-    std::lock_guard lock(Fns().mu);
-    fn = Fns().reverse;
-  }
+  const ReverseFn fn = CopyUnderLock(Fns().reverse);
   return fn ? fn(addr) : SystemReverse(addr);
 }
 
