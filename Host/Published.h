@@ -92,11 +92,8 @@ class TPublish {
 
   template <class G, class S = std::nullptr_t>
   TPublish& String(const char* name, G get, S set = nullptr) {
-    TPublishedProp p = Make(name, TPropKind::String, "string");
-    p.Get = [get](TPersistent& o) -> TPropValue { return std::string(std::invoke(get, Self(o))); };
-    p.Set = Setter(set, [](const TPropValue& v) { return std::get<std::string>(v); });
-    FClass.Add(std::move(p));
-    return *this;
+    return Add<std::string>(Make(name, TPropKind::String, "string"), get, set,
+                            [](const TPropValue& v) { return std::get<std::string>(v); });
   }
 
   template <class G, class S = std::nullptr_t>
@@ -107,35 +104,21 @@ class TPublish {
     p.Min = static_cast<std::int64_t>(std::numeric_limits<T>::min());
     p.Max = static_cast<std::int64_t>(
         std::min<std::uint64_t>(std::numeric_limits<T>::max(), INT64_MAX));
-    p.Get = [get](TPersistent& o) -> TPropValue {
-      return static_cast<std::int64_t>(std::invoke(get, Self(o)));
-    };
-    p.Set =
-        Setter(set, [](const TPropValue& v) { return static_cast<T>(std::get<std::int64_t>(v)); });
-    FClass.Add(std::move(p));
-    return *this;
+    return Add<std::int64_t>(std::move(p), get, set, [](const TPropValue& v) {
+      return static_cast<T>(std::get<std::int64_t>(v));
+    });
   }
 
   template <class G, class S = std::nullptr_t>
   TPublish& Boolean(const char* name, G get, S set = nullptr) {
-    TPublishedProp p = Make(name, TPropKind::Boolean, "Boolean");
-    p.Get = [get](TPersistent& o) -> TPropValue {
-      return static_cast<bool>(std::invoke(get, Self(o)));
-    };
-    p.Set = Setter(set, [](const TPropValue& v) { return std::get<bool>(v); });
-    FClass.Add(std::move(p));
-    return *this;
+    return Add<bool>(Make(name, TPropKind::Boolean, "Boolean"), get, set,
+                     [](const TPropValue& v) { return std::get<bool>(v); });
   }
 
   template <class G, class S = std::nullptr_t>
   TPublish& Double(const char* name, const char* typeName, G get, S set = nullptr) {
-    TPublishedProp p = Make(name, TPropKind::Double, typeName);
-    p.Get = [get](TPersistent& o) -> TPropValue {
-      return static_cast<double>(std::invoke(get, Self(o)));
-    };
-    p.Set = Setter(set, [](const TPropValue& v) { return std::get<double>(v); });
-    FClass.Add(std::move(p));
-    return *this;
+    return Add<double>(Make(name, TPropKind::Double, typeName), get, set,
+                       [](const TPropValue& v) { return std::get<double>(v); });
   }
 
   template <class G, class S = std::nullptr_t>
@@ -144,13 +127,9 @@ class TPublish {
     using E = std::decay_t<std::invoke_result_t<G, C&>>;
     TPublishedProp p = Make(name, TPropKind::Enum, typeName);
     p.Names = std::move(names);
-    p.Get = [get](TPersistent& o) -> TPropValue {
-      return static_cast<std::int64_t>(std::invoke(get, Self(o)));
-    };
-    p.Set =
-        Setter(set, [](const TPropValue& v) { return static_cast<E>(std::get<std::int64_t>(v)); });
-    FClass.Add(std::move(p));
-    return *this;
+    return Add<std::int64_t>(std::move(p), get, set, [](const TPropValue& v) {
+      return static_cast<E>(std::get<std::int64_t>(v));
+    });
   }
 
   // The getter answers a TEnumSet (or anything with ToBits/FromBits).
@@ -211,6 +190,18 @@ class TPublish {
     p.Kind = kind;
     p.TypeName = typeName;
     return p;
+  }
+
+  // Completes p with a getter that stores the value as Stored and a setter that converts
+  // the stored value back with conv, and adds it to the class.
+  template <class Stored, class G, class S, class Conv>
+  TPublish& Add(TPublishedProp p, G get, S set, Conv conv) {
+    p.Get = [get](TPersistent& o) -> TPropValue {
+      return static_cast<Stored>(std::invoke(get, Self(o)));
+    };
+    p.Set = Setter(set, conv);
+    FClass.Add(std::move(p));
+    return *this;
   }
 
   template <class S, class Conv>
