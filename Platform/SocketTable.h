@@ -95,9 +95,8 @@ inline bool Armed(const Sock& s, long ev) {
 std::mutex& Mutex();
 SocketTable& Table();
 
-// Start-up count (process-wide).
-bool Started();
-// Checks start-up; sets WSANOTINITIALISED and returns false before it.
+// Checks the process-wide start-up count; sets WSANOTINITIALISED and returns false before
+// start-up.
 bool CheckStarted();
 
 // Runs f on the socket of handle h under Mutex(), once start-up and the handle have been

@@ -12,12 +12,8 @@ namespace {
 std::atomic<int> gStartCount{0};
 }  // namespace
 
-bool Started() {
-  return gStartCount.load(std::memory_order_acquire) > 0;
-}
-
 bool CheckStarted() {
-  if (Started()) return true;
+  if (gStartCount.load(std::memory_order_acquire) > 0) return true;
   WSASetLastError(WSANOTINITIALISED);
   return false;
 }
