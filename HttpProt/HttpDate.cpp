@@ -9,8 +9,7 @@ namespace {
 constexpr char kDays[] = "MonTueWedThuFriSatSun";
 constexpr char kMonths[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
 constexpr std::int64_t kMSecsPerDay = 86400000;
-// 0001-01-01 and 9999-12-31 as day numbers.
-constexpr std::int64_t kFirstDay = -693593;
+// 9999-12-31 as a day number.
 constexpr std::int64_t kLastDay = 2958465;
 
 }  // namespace
@@ -26,8 +25,8 @@ std::string RFC1123_Date(TDateTime D) {
   std::int64_t day = total / kMSecsPerDay;
   const std::int64_t msOfDay = total % kMSecsPerDay;
   if (D < 0) day = -day;
-  if (day < kFirstDay || day > kLastDay) return std::string();
 
+  // A day outside the years 1 to 9999 decodes to zeros.
   std::uint16_t year = 0, month = 0, dayOfMonth = 0;
   DecodeDate(static_cast<TDateTime>(day), year, month, dayOfMonth);
   if (month < 1 || month > 12) return std::string();

@@ -62,6 +62,11 @@ TEST(RFC1123DateTest, NoDateGivesEmptyText) {
   EXPECT_EQ(RFC1123_Date(1e300), "");
   EXPECT_EQ(RFC1123_Date(3e6), "");
   EXPECT_EQ(RFC1123_Date(-7e5), "");
+  // The first and last days of the calendar and their outer neighbours.
+  EXPECT_EQ(RFC1123_Date(2958465.5), "Fri, 31 Dec 9999 12:00:00");
+  EXPECT_EQ(RFC1123_Date(2958466.0), "");
+  EXPECT_EQ(RFC1123_Date(-693593.0), "Mon, 01 Jan 0001 00:00:00");
+  EXPECT_EQ(RFC1123_Date(-693594.0), "");
 }
 
 // Whole seconds from 1900 to 2100, and a stretch before 1900, against Python's mail date
