@@ -27,17 +27,8 @@ const TPublishedClass* TOrvTags::Published() const {
 
 void TOrvTags::Assign(const TPersistent* Source) {
   if (const auto* src = dynamic_cast<const TOrvTags*>(Source)) {
-    if (src != this) {
-      FAuthorTag = src->FAuthorTag;
-      FDateTag = src->FDateTag;
-      FDownloadTag = src->FDownloadTag;
-      FProductNameTag = src->FProductNameTag;
-      FReadMeTag = src->FReadMeTag;
-      FReadMeExtTag = src->FReadMeExtTag;
-      FRedirectTag = src->FRedirectTag;
-      FRunParamsTag = src->FRunParamsTag;
-      FVersionTag = src->FVersionTag;
-    }
+    // The names are all the object holds.
+    if (src != this) *this = *src;
     return;
   }
   TPersistent::Assign(Source);
