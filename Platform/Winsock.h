@@ -1,4 +1,5 @@
-// A Windows-Sockets-1.1-style API over non-blocking POSIX sockets.
+// A sockets API, version 1.1, whose readiness and look-up results arrive as window
+// messages, over non-blocking POSIX sockets.
 //
 // Sockets and look-up tasks belong to the thread that created them: their
 // notifications are posted to windows of that thread's queue and produced by that
