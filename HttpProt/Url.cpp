@@ -31,16 +31,14 @@ void SplitAuthority(const std::string& Authority, std::string& User, std::string
     Host = Authority;
     return;
   }
-  std::string userInfo;
   if (x > y) {
     Port = Tail(Authority, static_cast<size_t>(x));
     Host = Authority.substr(static_cast<size_t>(y), static_cast<size_t>(x - 1 - y));
-    if (y == 0) return;
-    userInfo = Authority.substr(0, static_cast<size_t>(y - 1));
   } else {
     Host = Tail(Authority, static_cast<size_t>(y));
-    userInfo = Authority.substr(0, static_cast<size_t>(y - 1));
   }
+  if (y == 0) return;
+  std::string userInfo = Authority.substr(0, static_cast<size_t>(y - 1));
   const size_t colon = userInfo.find(':');
   if (colon == std::string::npos) {
     User = std::move(userInfo);
