@@ -13,7 +13,8 @@ void TBuffer::SetBufSize(std::int32_t NewSize) {
   if (NewSize <= 0) NewSize = DefaultBufSize;
   if (NewSize == FBufSize) return;
   const std::int32_t unread = FWritePos - FReadPos;
-  if (unread > 0 && FWritePos > NewSize && unread > NewSize) return;
+  // Too small even for the unread bytes moved to the front.
+  if (unread > NewSize) return;
 
   // Allocated before anything changes, so that a failure leaves the chunk intact.
   std::unique_ptr<char[]> block(new char[static_cast<size_t>(NewSize)]);
