@@ -22,10 +22,7 @@ TCustomWSocket::TCustomWSocket(TComponent* AOwner) : TComponent(AOwner) {
     EnsureWinsockStarted();
   } catch (...) {
     WinsockSocketDestroyed();
-    if (FWindowHandle != 0) {
-      plat::SetWindowLongA(FWindowHandle, 0, 0);
-      DestroySocketWindow(FWindowHandle);
-    }
+    DestroySocketWindow(FWindowHandle);
     throw;
   }
 }
@@ -48,12 +45,8 @@ TCustomWSocket::~TCustomWSocket() {
   WinsockSocketDestroyed();
   DeleteBufferedData();
   FDnsResultList.reset();
-  if (FWindowHandle != 0) {
-    // Messages still queued for the window then fall to the default procedure.
-    plat::SetWindowLongA(FWindowHandle, 0, 0);
-    DestroySocketWindow(FWindowHandle);
-    FWindowHandle = 0;
-  }
+  DestroySocketWindow(FWindowHandle);
+  FWindowHandle = 0;
   for (TAliveGuard* g = FAliveGuards; g != nullptr; g = g->FNext) g->FGone = true;
   FAliveGuards = nullptr;
 }

@@ -57,6 +57,9 @@ plat::HWND CreateSocketWindow(TCustomWSocket* Obj) {
 }
 
 void DestroySocketWindow(plat::HWND Handle) {
+  if (Handle == 0) return;
+  // Messages still queued for the window then fall to the default procedure.
+  plat::SetWindowLongA(Handle, 0, 0);
   plat::DestroyWindow(Handle);
 }
 

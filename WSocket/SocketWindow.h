@@ -13,4 +13,5 @@ plat::LRESULT SocketWindowProc(plat::HWND Handle, plat::UINT Msg, plat::WPARAM W
 // A hidden window of the class (registered on first use) that refers to Obj; 0 when the
 // class cannot be registered or the window cannot be made.
 plat::HWND CreateSocketWindow(TCustomWSocket* Obj);
+// Detaches the window from its component first; 0 is ignored.
 void DestroySocketWindow(plat::HWND Handle);
