@@ -24,6 +24,15 @@ void StartLocked() {
   gWinsockStarted = true;
 }
 
+// Cleans the socket layer up when no socket needs it; answers whether it did. The caller
+// holds the lock.
+bool CleanupUnusedLocked() {
+  if (!gWinsockStarted || gSocketCount > 0) return false;
+  plat::WSACleanup();
+  gWinsockStarted = false;
+  return true;
+}
+
 // The unit's end: the socket layer is cleaned up if something (WinsockInfo, a resolver
 // function) left it started. Not while components leaked past the end of the program still
 // hold sockets: closing those would need per-thread state that is already gone.
@@ -33,10 +42,7 @@ struct TUnitEnd {
   TUnitEnd& operator=(const TUnitEnd&) = delete;
   ~TUnitEnd() {
     std::lock_guard lock(StartupLock());
-    if (gWinsockStarted && gSocketCount <= 0) {
-      plat::WSACleanup();
-      gWinsockStarted = false;
-    }
+    CleanupUnusedLocked();
   }
 };
 const TUnitEnd UnitEnd;
@@ -62,11 +68,7 @@ void WinsockSocketCreated() {
 void WinsockSocketDestroyed() {
   std::lock_guard lock(StartupLock());
   --gSocketCount;
-  if (gWinsockStarted && gSocketCount <= 0) {
-    plat::WSACleanup();
-    gWinsockStarted = false;
-    gSocketCount = 0;
-  }
+  if (CleanupUnusedLocked()) gSocketCount = 0;
 }
 
 std::int32_t SocketCount() {
