@@ -220,28 +220,28 @@ void TCustomWSocket::CancelDnsLookup() {
   if (!Destroying()) TriggerDNSLookupDone(plat::WSAEINTR);
 }
 
-void TCustomWSocket::WMAsyncGetHostByName(TMessage& MsgRec) {
+void TCustomWSocket::FinishLookup(TMessage& MsgRec,
+                                  const std::function<void(const hostent&)>& TakeEntry) {
   if (FLookupHandle == 0 || MsgRec.WParam != FLookupHandle) return;
   FLookupHandle = 0;
   const std::uint16_t err = plat::HIWORD(MsgRec.LParam);
-  if (err == 0 && FHostEntryBuffer) {
-    FillAddressList(*reinterpret_cast<const hostent*>(FHostEntryBuffer.get()), *FDnsResultList);
-    if (FDnsResultList->Count() > 0) FDnsResult = FDnsResultList->Strings(0);
-  }
+  if (err == 0 && FHostEntryBuffer)
+    TakeEntry(*reinterpret_cast<const hostent*>(FHostEntryBuffer.get()));
   FHostEntryBuffer.reset();
   TriggerDNSLookupDone(err);
 }
 
+void TCustomWSocket::WMAsyncGetHostByName(TMessage& MsgRec) {
+  FinishLookup(MsgRec, [this](const hostent& Entry) {
+    FillAddressList(Entry, *FDnsResultList);
+    if (FDnsResultList->Count() > 0) FDnsResult = FDnsResultList->Strings(0);
+  });
+}
+
 void TCustomWSocket::WMAsyncGetHostByAddr(TMessage& MsgRec) {
-  if (FLookupHandle == 0 || MsgRec.WParam != FLookupHandle) return;
-  FLookupHandle = 0;
-  const std::uint16_t err = plat::HIWORD(MsgRec.LParam);
-  if (err == 0 && FHostEntryBuffer) {
-    const auto* entry = reinterpret_cast<const hostent*>(FHostEntryBuffer.get());
-    FDnsResult = entry->h_name != nullptr ? entry->h_name : "";
+  FinishLookup(MsgRec, [this](const hostent& Entry) {
+    FDnsResult = Entry.h_name != nullptr ? Entry.h_name : "";
     FDnsResultList->Clear();
     FDnsResultList->Add(FDnsResult);
-  }
-  FHostEntryBuffer.reset();
-  TriggerDNSLookupDone(err);
+  });
 }

@@ -23,6 +23,7 @@
 #include "Platform/Winsock.h"
 #include "WSocket/SocketException.h"
 
+struct hostent;
 class TBuffer;
 class TStringList;
 class TWait;
@@ -326,6 +327,12 @@ class TCustomWSocket : public TComponent {
 
   // Starts an asynchronous look-up after the checks common to both directions.
   void StartLookup(std::string Text, bool Reverse);
+  // The end of the pending look-up the message reports: a successful one's host entry goes
+  // to TakeEntry, then OnDnsLookupDone fires. Messages of other look-ups are ignored.
+  void FinishLookup(TMessage& MsgRec, const std::function<void(const hostent&)>& TakeEntry);
+  // A receive's result: a count read is added to ReadCount, a failure's code kept in
+  // LastError.
+  std::int32_t CountReceived(int N);
   // Resolves Addr into SockAddr unless done already; raises when it cannot.
   void ResolveAddr();
   // Per-session flags of a socket just opened or adopted.

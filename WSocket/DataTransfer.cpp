@@ -176,13 +176,16 @@ void TCustomWSocket::SetSendFlags(TSocketSendFlags Value) {
   }
 }
 
-std::int32_t TCustomWSocket::Receive(void* Buffer, std::int32_t BufferSize) {
-  const int n = plat::recv(FSocketHandle, static_cast<char*>(Buffer), BufferSize, 0);
-  if (n < 0)
+std::int32_t TCustomWSocket::CountReceived(int N) {
+  if (N < 0)
     FLastError = plat::WSAGetLastError();
   else
-    FReadCount += n;
-  return n;
+    FReadCount += N;
+  return N;
+}
+
+std::int32_t TCustomWSocket::Receive(void* Buffer, std::int32_t BufferSize) {
+  return CountReceived(plat::recv(FSocketHandle, static_cast<char*>(Buffer), BufferSize, 0));
 }
 
 std::int32_t TCustomWSocket::ReceiveFrom(void* Buffer, std::int32_t BufferSize, sockaddr_in& From,
@@ -191,11 +194,7 @@ std::int32_t TCustomWSocket::ReceiveFrom(void* Buffer, std::int32_t BufferSize, 
   const int n = plat::recvfrom(FSocketHandle, static_cast<char*>(Buffer), BufferSize, 0,
                                reinterpret_cast<sockaddr*>(&From), &len);
   FromLen = len;
-  if (n < 0)
-    FLastError = plat::WSAGetLastError();
-  else
-    FReadCount += n;
-  return n;
+  return CountReceived(n);
 }
 
 std::int32_t TCustomWSocket::PeekData(void* Buffer, std::int32_t BufferSize) {
