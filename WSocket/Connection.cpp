@@ -111,12 +111,10 @@ void TCustomWSocket::Connect() {
     ChangeState(wsConnecting);
     return;
   }
-  const int code = plat::WSAGetLastError();
-  if (code == plat::WSAEWOULDBLOCK) {
+  if (plat::WSAGetLastError() == plat::WSAEWOULDBLOCK) {
     ChangeState(wsConnecting);
     return;
   }
-  FLastError = code;
   SocketError("Connect");
 }
 

@@ -94,8 +94,7 @@ void TCustomWSocket::DeadlineLoop(std::int32_t Timeout, const std::function<bool
   while (!Done() && Deadline.Left() > 0) {
     if (DispatchOne(QuitSeen, QuitCode)) {
       // The thread is asked to end: waiting on would only delay it.
-      if (QuitSeen) break;
-      if (Guard.Gone()) break;
+      if (QuitSeen || Guard.Gone()) break;
       continue;
     }
     const std::int32_t Left = Deadline.Left();
