@@ -229,6 +229,9 @@ void DecodeTime(TDateTime time, std::uint16_t& hour, std::uint16_t& min, std::ui
 }
 
 int DayOfWeek(TDateTime date) {
+  // Beyond 2^53 days a double no longer tells the days apart, and NaN, the infinities and
+  // values past 64 bits cannot become a day count at all.
+  if (!(std::fabs(date) <= 9007199254740992.0)) return 0;
   std::int64_t days = static_cast<std::int64_t>(std::trunc(date)) + kDateDelta;
   return static_cast<int>(((days % 7) + 7) % 7) + 1;
 }

@@ -56,7 +56,7 @@ TDateTime EncodeTime(int hour, int min, int sec, int msec);
 void DecodeDate(TDateTime date, std::uint16_t& year, std::uint16_t& month, std::uint16_t& day);
 void DecodeTime(TDateTime time, std::uint16_t& hour, std::uint16_t& min, std::uint16_t& sec,
                 std::uint16_t& msec);
-// 1 = Sunday ... 7 = Saturday.
+// 1 = Sunday ... 7 = Saturday; 0 for NaN, an infinity, or a value too large to count days.
 int DayOfWeek(TDateTime date);
 bool IsLeapYear(int year);
 // Local date and time now.

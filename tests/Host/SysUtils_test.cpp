@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 TEST(StrToInt, ReadsDecimalHexSignAndLeadingBlanks) {
   EXPECT_EQ(StrToInt("123"), 123);
   EXPECT_EQ(StrToInt("   -42"), -42);
@@ -127,6 +129,9 @@ TEST(Dates, TimeOfDayAndWeekday) {
   EXPECT_EQ(DayOfWeek(0), 7);                         // a Saturday
   EXPECT_EQ(DayOfWeek(EncodeDate(2024, 1, 1)), 2);    // a Monday
   EXPECT_EQ(DayOfWeek(EncodeDate(1899, 12, 24)), 1);  // a Sunday, before day 0
+  EXPECT_EQ(DayOfWeek(std::numeric_limits<double>::quiet_NaN()), 0);
+  EXPECT_EQ(DayOfWeek(-std::numeric_limits<double>::infinity()), 0);
+  EXPECT_EQ(DayOfWeek(1e300), 0);
   EXPECT_TRUE(IsLeapYear(2000));
   EXPECT_FALSE(IsLeapYear(1900));
   EXPECT_GT(Now(), EncodeDate(2020, 1, 1));
