@@ -25,14 +25,6 @@ double ProcessCpuSeconds() {
   return static_cast<double>(Ts.tv_sec) + static_cast<double>(Ts.tv_nsec) * 1e-9;
 }
 
-void DrainQueue() {
-  plat::MSG Msg;
-  while (plat::PeekMessageA(&Msg, 0, 0, 0, plat::PM_REMOVE)) {
-    plat::TranslateMessage(&Msg);
-    plat::DispatchMessageA(&Msg);
-  }
-}
-
 // A socket component (in its own thread mode, so no wait control is needed) connected to
 // a plain kernel socket that the benchmark writes lines into.
 class LinePair {
@@ -85,8 +77,12 @@ class LinePair {
   int FPeer = -1;
 };
 
-// One ReadLine of a line of 100 characters plus CR LF that is waiting in the socket.
-void BM_ReadLine100(benchmark::State& State) {
+// ReadLines of 100-character lines (plus CR LF) that wait in the socket, fed in batches.
+// Every byte read while more wait posts a read notification (with no OnDataAvailable
+// handler each finds nothing and costs one failed receive). NotificationsTimed says
+// whether their dispatch counts; it runs only once the socket is empty, since a
+// notification that found bytes would discard them.
+void ReadLines(benchmark::State& State, bool NotificationsTimed) {
   LinePair Pair;
   const std::string Line = std::string(100, 'a') + "\r\n";
   constexpr int Batch = 500;
@@ -95,60 +91,52 @@ void BM_ReadLine100(benchmark::State& State) {
   for (auto _ : State) {
     if (Left == 0) {
       State.PauseTiming();
-      // Every byte read while more wait posts a read notification; they find nothing.
-      DrainQueue();
+      if (!NotificationsTimed) TCustomWSocket::ProcessMessages();
       Pair.Feed(Line, Batch);
       Left = Batch;
       State.ResumeTiming();
     }
     Pair.Sock->ReadLine(5, Got);
     --Left;
+    if (NotificationsTimed && Left == 0) TCustomWSocket::ProcessMessages();
     if (Got.size() != 100) State.SkipWithError("short line");
   }
   State.SetBytesProcessed(State.iterations() * static_cast<std::int64_t>(Line.size()));
+}
+
+// One ReadLine of a line that is waiting in the socket.
+void BM_ReadLine100(benchmark::State& State) {
+  ReadLines(State, false);
 }
 BENCHMARK(BM_ReadLine100);
 
 // The same, counting also the dispatch of the read notifications that the byte-wise
-// reading leaves queued (each receive that leaves bytes behind posts one; with no
-// OnDataAvailable handler each finds nothing and costs one failed receive).
+// reading leaves queued.
 void BM_ReadLine100WithNotifications(benchmark::State& State) {
-  LinePair Pair;
-  const std::string Line = std::string(100, 'a') + "\r\n";
-  constexpr int Batch = 500;
-  int Left = 0;
-  std::string Got;
-  for (auto _ : State) {
-    if (Left == 0) {
-      State.PauseTiming();
-      Pair.Feed(Line, Batch);
-      Left = Batch;
-      State.ResumeTiming();
-    }
-    Pair.Sock->ReadLine(5, Got);
-    --Left;
-    // Only once the socket is empty: a notification that found bytes would discard them.
-    if (Left == 0) DrainQueue();
-    if (Got.size() != 100) State.SkipWithError("short line");
-  }
-  State.SetBytesProcessed(State.iterations() * static_cast<std::int64_t>(Line.size()));
+  ReadLines(State, true);
 }
 BENCHMARK(BM_ReadLine100WithNotifications);
 
-// An idle Wait of one second in the deadline loop of a socket in its own thread mode:
-// reports the processor time it used per second waited.
-void BM_IdleDeadlineWait(benchmark::State& State) {
-  LinePair Pair;
+// Runs IdleSecond once per iteration and reports the processor time used per second of
+// wall time.
+template <typename F>
+void CpuPerWallSecond(benchmark::State& State, F IdleSecond) {
   double CpuPerSecond = 0;
   for (auto _ : State) {
     const double Cpu0 = ProcessCpuSeconds();
     const auto Wall0 = std::chrono::steady_clock::now();
-    Pair.Sock->Wait(1, wsListening);
+    IdleSecond();
     const double Wall =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - Wall0).count();
     CpuPerSecond = (ProcessCpuSeconds() - Cpu0) / Wall;
   }
   State.counters["cpu_s_per_wall_s"] = CpuPerSecond;
+}
+
+// An idle Wait of one second in the deadline loop of a socket in its own thread mode.
+void BM_IdleDeadlineWait(benchmark::State& State) {
+  LinePair Pair;
+  CpuPerWallSecond(State, [&] { Pair.Sock->Wait(1, wsListening); });
 }
 BENCHMARK(BM_IdleDeadlineWait)->Iterations(2)->UseRealTime()->Unit(benchmark::kMillisecond);
 
@@ -156,19 +144,12 @@ BENCHMARK(BM_IdleDeadlineWait)->Iterations(2)->UseRealTime()->Unit(benchmark::kM
 // without a sleeping wait would: for comparison.
 void BM_IdleSpinForComparison(benchmark::State& State) {
   LinePair Pair;
-  double CpuPerSecond = 0;
-  for (auto _ : State) {
-    const double Cpu0 = ProcessCpuSeconds();
-    const auto Wall0 = std::chrono::steady_clock::now();
+  CpuPerWallSecond(State, [&] {
     const plat::DWORD End = plat::GetTickCount() + 1000;
     while (static_cast<std::int32_t>(End - plat::GetTickCount()) > 0 &&
            Pair.Sock->State() != wsListening)
       TCustomWSocket::ProcessMessages();
-    const double Wall =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - Wall0).count();
-    CpuPerSecond = (ProcessCpuSeconds() - Cpu0) / Wall;
-  }
-  State.counters["cpu_s_per_wall_s"] = CpuPerSecond;
+  });
 }
 BENCHMARK(BM_IdleSpinForComparison)->Iterations(2)->UseRealTime()->Unit(benchmark::kMillisecond);
 
