@@ -162,7 +162,8 @@ class TCustomWSocket : public TComponent {
   virtual std::int32_t ReceiveFrom(void* Buffer, std::int32_t BufferSize, sockaddr_in& From,
                                    std::int32_t& FromLen);
   // Queues the bytes and sends what the network takes now; answers the count queued
-  // (0 for none), or -1 when not connected. OnDataSent follows once the queue drains.
+  // (0 for none), or -1 when not connected or Data is null with a length (10014).
+  // OnDataSent follows once the queue drains.
   virtual std::int32_t Send(const void* Data, std::int32_t Len);
   virtual std::int32_t SendStr(const std::string& Str);
   // Name to addresses (DnsResult, DnsResultList); ends in OnDnsLookupDone. A dotted
@@ -204,7 +205,7 @@ class TCustomWSocket : public TComponent {
   void SendText(const std::string& Str);
   // As Receive, leaving the bytes in the socket.
   std::int32_t PeekData(void* Buffer, std::int32_t BufferSize);
-  // Queue only, never send.
+  // Queue only, never send; a null address queues nothing.
   void PutDataInSendBuffer(const void* Data, std::int32_t Len);
   void PutStringInSendBuffer(const std::string& Str);
   // Drops every queued chunk.

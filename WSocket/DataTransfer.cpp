@@ -39,7 +39,8 @@ void RetireFirstChunk(TChunkList& Queue) {
 }  // namespace
 
 void TCustomWSocket::PutDataInSendBuffer(const void* Data, std::int32_t Len) {
-  if (Len <= 0) return;
+  // A chunk takes nothing from a null address: the loop below would append chunks forever.
+  if (Len <= 0 || Data == nullptr) return;
   if (FSendQueue.empty()) AppendChunk(FSendQueue, FChunkSize);
   TBuffer* chunk = FSendQueue.back().get();
   const char* p = static_cast<const char*>(Data);
@@ -118,6 +119,11 @@ std::int32_t TCustomWSocket::RealSend(const void* Data, std::int32_t Len) {
 std::int32_t TCustomWSocket::Send(const void* Data, std::int32_t Len) {
   if (FState != wsConnected) {
     plat::WSASetLastError(plat::WSAENOTCONN);
+    SocketError("Send");
+    return -1;
+  }
+  if (Data == nullptr && Len > 0) {
+    plat::WSASetLastError(plat::WSAEFAULT);
     SocketError("Send");
     return -1;
   }

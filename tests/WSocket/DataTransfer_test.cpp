@@ -124,6 +124,20 @@ TEST(DataTransferTest, EmptySendCountsAsDrained) {
   EXPECT_TRUE(s.offered.empty());
 }
 
+// A null address with a length used to append empty chunks without end.
+TEST(DataTransferTest, NullDataIsRefusedNotQueued) {
+  ScriptedSocket s(nullptr);
+  int errors = 0;
+  s.OnError = [&](TObject*) { ++errors; };
+  EXPECT_EQ(s.Send(nullptr, 10), -1);
+  EXPECT_EQ(errors, 1);
+  EXPECT_EQ(s.LastError(), plat::WSAEFAULT);
+  EXPECT_EQ(s.State(), wsConnected);
+  s.PutDataInSendBuffer(nullptr, 10);
+  EXPECT_TRUE(s.FSendQueue.empty());
+  EXPECT_TRUE(s.offered.empty());
+}
+
 TEST(DataTransferTest, LostConnectionWhileSendingClosesAndReportsItsCode) {
   for (int code : {plat::WSAECONNRESET, plat::WSAENOTSOCK, plat::WSAENOTCONN, plat::WSAEINVAL}) {
     ScriptedSocket s(nullptr);
