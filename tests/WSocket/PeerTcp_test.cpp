@@ -123,6 +123,21 @@ class TickCounter {
   plat::HWND FWindow = 0;
 };
 
+// Connects, sends Payload as soon as the connection is made, and pumps until OnDataSent
+// reports that the system has taken all of it. The handlers refer only to the socket and
+// the payload, which outlive them.
+bool SendOnConnectUntilDrained(TWSocket& s, const std::string& payload) {
+  auto drained = std::make_shared<bool>(false);
+  auto issued = std::make_shared<bool>(false);
+  s.OnSessionConnected = [&s, &payload, issued](TObject*, std::uint16_t) {
+    *issued = true;
+    s.SendStr(payload);
+  };
+  s.OnDataSent = [issued, drained](TObject*, std::uint16_t) { *drained = *drained || *issued; };
+  s.Connect();
+  return PumpUntil([drained] { return *drained; }, 10s);
+}
+
 }  // namespace
 
 // Nothing listens on the port: the outcome arrives as a connect notification with the
@@ -411,15 +426,7 @@ TEST(PeerTcp, LingeringCloseKeepsDispatchingUntilThePeerHasReadEverything) {
   o.Attach(*s);
   // Small enough for the system's send buffer, far too big for the stalled peer's.
   const std::string payload = testsupport::PatternString(13, 0, 512 * 1024);
-  bool sendIssued = false;
-  int drained = 0;
-  s->OnSessionConnected = [&](TObject*, std::uint16_t) {
-    sendIssued = true;
-    s->SendStr(payload);
-  };
-  s->OnDataSent = [&](TObject*, std::uint16_t) { drained += sendIssued ? 1 : 0; };
-  s->Connect();
-  ASSERT_TRUE(PumpUntil([&] { return drained > 0; }, 10s));
+  ASSERT_TRUE(SendOnConnectUntilDrained(*s, payload));
   TickCounter ticks;
   ASSERT_TRUE(ticks.Valid());
   s->Close();
@@ -440,15 +447,7 @@ TEST(PeerTcp, LingeringCloseEndsWhenItsTimeRunsOut) {
   Observer o;
   o.Attach(*s);
   const std::string payload = testsupport::PatternString(14, 0, 512 * 1024);
-  bool sendIssued = false;
-  int drained = 0;
-  s->OnSessionConnected = [&](TObject*, std::uint16_t) {
-    sendIssued = true;
-    s->SendStr(payload);
-  };
-  s->OnDataSent = [&](TObject*, std::uint16_t) { drained += sendIssued ? 1 : 0; };
-  s->Connect();
-  ASSERT_TRUE(PumpUntil([&] { return drained > 0; }, 10s));
+  ASSERT_TRUE(SendOnConnectUntilDrained(*s, payload));
   s->Close();
   EXPECT_EQ(s->State(), wsClosed);
   EXPECT_EQ(o.closedCount, 1);
