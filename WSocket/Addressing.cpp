@@ -164,13 +164,11 @@ void TCustomWSocket::ReverseDnsLookup(const std::string& HostAddr) {
 // Text is a copy: callers may pass DnsResult itself, which is cleared below.
 void TCustomWSocket::StartLookup(std::string Text, bool Reverse) {
   TAliveGuard guard(this);
-  if (Text.empty() || (Reverse && Text.size() > MaxReverseTextLength)) {
-    if (Text.empty()) {
-      RaiseException("DNS lookup: invalid host name.");
-    } else {
-      FLastError = plat::WSAENAMETOOLONG;
-      RaiseException("DNS lookup: address text too long.");
-    }
+  const bool tooLong = Reverse && Text.size() > MaxReverseTextLength;
+  if (Text.empty() || tooLong) {
+    if (tooLong) FLastError = plat::WSAENAMETOOLONG;
+    RaiseException(tooLong ? "DNS lookup: address text too long."
+                           : "DNS lookup: invalid host name.");
     if (guard.Gone()) return;
     TriggerDNSLookupDone(plat::WSAEINVAL);
     return;

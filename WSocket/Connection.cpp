@@ -2,7 +2,9 @@
 #include <sys/socket.h>
 
 #include <chrono>
+#include <string>
 #include <thread>
+#include <utility>
 
 #include "Host/Application.h"
 #include "WSocket/CustomWSocket.h"
@@ -148,19 +150,12 @@ void TCustomWSocket::SetLingerOption() {
 }
 
 std::int32_t TCustomWSocket::Listen() {
-  if (!FPortAssigned) {
+  const std::pair<bool, const char*> settings[] = {
+      {FPortAssigned, "port"}, {FProtoAssigned, "protocol"}, {FAddrAssigned, "address"}};
+  for (const auto& [assigned, what] : settings) {
+    if (assigned) continue;
     plat::WSASetLastError(plat::WSAEINVAL);
-    SocketError("listen: port not assigned");
-    return -1;
-  }
-  if (!FProtoAssigned) {
-    plat::WSASetLastError(plat::WSAEINVAL);
-    SocketError("listen: protocol not assigned");
-    return -1;
-  }
-  if (!FAddrAssigned) {
-    plat::WSASetLastError(plat::WSAEINVAL);
-    SocketError("listen: address not assigned");
+    SocketError(std::string("listen: ") + what + " not assigned");
     return -1;
   }
   // A second Listen would orphan the socket already open, still taking connections.
