@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,6 +26,15 @@ class LineSocket : public TWSocket {
   using TWSocket::TWSocket;
 };
 
+// A new socket aimed at 127.0.0.1:Port over TCP, not connected yet.
+inline std::unique_ptr<LineSocket> Aimed(std::uint16_t Port) {
+  auto S = std::make_unique<LineSocket>(nullptr);
+  S->SetAddr("127.0.0.1");
+  S->SetPort(std::to_string(Port));
+  S->SetProto("tcp");
+  return S;
+}
+
 // Starts line_peer.py with the steps (see the script) and aims a new socket at it.
 // The socket is not connected yet.
 struct ScriptedPeer {
@@ -42,10 +52,7 @@ struct ScriptedPeer {
                    int LifetimeSeconds = 20) {
     Peer = testsupport::StartPythonPeer(Script, Args, LifetimeSeconds);
     if (Peer.port == 0) return false;
-    Sock = std::make_unique<LineSocket>(nullptr);
-    Sock->SetAddr("127.0.0.1");
-    Sock->SetPort(std::to_string(Peer.port));
-    Sock->SetProto("tcp");
+    Sock = Aimed(Peer.port);
     return true;
   }
 

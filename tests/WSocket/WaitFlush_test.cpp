@@ -24,14 +24,6 @@ namespace {
 
 constexpr std::size_t TenMegabytes = 10u << 20;
 
-std::unique_ptr<LineSocket> Aimed(std::uint16_t Port) {
-  auto S = std::make_unique<LineSocket>(nullptr);
-  S->SetAddr("127.0.0.1");
-  S->SetPort(std::to_string(Port));
-  S->SetProto("tcp");
-  return S;
-}
-
 // "got <n> <crc> <how>" of the reading peers.
 struct Got {
   long long Count = -1;
@@ -95,7 +87,7 @@ TEST_F(WaitFlushTest, WaitForConnectionWithTheWaitControl) {
 TEST_F(WaitFlushTest, WaitForARefusedConnectionAnswersFalseAtOnce) {
   testsupport::ReservedPort Refused;
   ASSERT_NE(Refused.Port(), 0);
-  Sock = Aimed(Refused.Port());
+  Sock = linetest::Aimed(Refused.Port());
   Sock->SetWaitCtrl(&Wait);
   Sock->Connect();
   EXPECT_FALSE(Sock->Wait(40, wsConnected));
