@@ -343,7 +343,15 @@ void TCustomWSocket::WaitForClose() {
     }
     char probe = 0;
     const int r = plat::recv(FSocketHandle, &probe, 1, MSG_PEEK);
-    if (r <= 0) {
+    if (r == 0) {
+      // The peer has closed and everything it sent has been read. The last error still
+      // holds an earlier would-block, which must not keep a paused socket (which gets no
+      // close notification) spinning here: let a due notification run, then stop.
+      FLastError = 0;
+      Application->ProcessMessages();
+      return;
+    }
+    if (r < 0) {
       FLastError = plat::WSAGetLastError();
       if (FLastError != plat::WSAEWOULDBLOCK) return;
       // Nothing to read and the peer still there: sleep until the next notification

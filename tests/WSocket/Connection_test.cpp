@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "Host/Timer.h"
 #include "WSocket/ProbeSocket.h"
 #include "WSocket/WSocket.h"
 #include "support/FreePort.h"
@@ -344,6 +345,30 @@ TEST(ConnectionTest, WaitForCloseDeliversDataUntilThePeerHasGone) {
   client->WaitForClose();
   EXPECT_EQ(got, "goodbye");
   EXPECT_EQ(client->State(), wsClosed);
+}
+
+TEST(ConnectionTest, WaitForCloseOnAPausedSocketEndsWhenThePeerHasGone) {
+  Loopback server;
+  server.Setup = [&](ProbeSocket& c) { c.SetLingerOnOff(wsLingerOff); };
+  ASSERT_TRUE(server.Start());
+  auto client = server.NewClient();
+  client->Connect();
+  ASSERT_TRUE(Pump([&] { return client->State() == wsConnected && server.Served.size() == 1; }));
+  client->Pause();
+  server.Served[0]->Close();
+  // A paused socket gets no close notification; the watchdog resumes it should the wait
+  // fail to notice the peer's close by itself.
+  bool watchdogFired = false;
+  TTimer watchdog(nullptr);
+  watchdog.SetInterval(2000);
+  watchdog.OnTimer = [&](TObject*) {
+    watchdogFired = true;
+    watchdog.SetEnabled(false);
+    client->Resume();
+  };
+  watchdog.SetEnabled(true);
+  client->WaitForClose();
+  EXPECT_FALSE(watchdogFired);
 }
 
 }  // namespace
