@@ -7,19 +7,15 @@
 
 namespace plat::detail {
 
-inline std::int64_t ClockNs(clockid_t clock) {
-  timespec ts{};
-  clock_gettime(clock, &ts);
-  return static_cast<std::int64_t>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
-}
-
 // CLOCK_MONOTONIC in nanoseconds.
 std::int64_t MonotonicNs();
 
 // CLOCK_MONOTONIC_COARSE in nanoseconds: as of the last clock tick (a few milliseconds of
 // resolution), and several times cheaper, which matters on the path of every message.
 inline std::int64_t CoarseMonotonicNs() {
-  return ClockNs(CLOCK_MONOTONIC_COARSE);
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
+  return static_cast<std::int64_t>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
 }
 
 // The tick count from the coarse clock: the time stamp of posted messages.

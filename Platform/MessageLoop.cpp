@@ -29,7 +29,10 @@ void PostQuitMessage(int exitCode) {
 BOOL GetMessageA(MSG* msg, HWND filter, UINT filterMin, UINT filterMax) {
   ThreadQueue* q = ThreadQueue::Current();
   if (msg == nullptr || q == nullptr) return -1;
-  q->Retrieve(msg, MessageFilter{filter, filterMin, filterMax}, true, true);
+  if (filter == 0 && filterMin == 0 && filterMax == 0)
+    q->Retrieve(msg, true, true);
+  else
+    q->Retrieve(msg, MessageFilter{filter, filterMin, filterMax}, true, true);
   return msg->message == WM_QUIT ? 0 : 1;
 }
 
@@ -37,6 +40,7 @@ BOOL PeekMessageA(MSG* msg, HWND filter, UINT filterMin, UINT filterMax, UINT re
   ThreadQueue* q = ThreadQueue::Current();
   if (msg == nullptr || q == nullptr) return 0;
   const bool remove = (removeFlags & PM_REMOVE) != 0;
+  if (filter == 0 && filterMin == 0 && filterMax == 0) return q->Retrieve(msg, remove, false);
   return q->Retrieve(msg, MessageFilter{filter, filterMin, filterMax}, remove, false);
 }
 
@@ -48,7 +52,7 @@ BOOL WaitMessage() {
   ThreadQueue* q = ThreadQueue::Current();
   if (q == nullptr) return 0;
   MSG ignored;
-  q->Retrieve(&ignored, MessageFilter{}, false, true);
+  q->Retrieve(&ignored, false, true);
   return 1;
 }
 

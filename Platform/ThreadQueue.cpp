@@ -119,7 +119,11 @@ bool ThreadQueue::PushEntry(Entry&& entry, bool* wake) {
   std::lock_guard lock(mutex_);
   if (closed_) return false;
   incoming_.push_back(std::move(entry));
-  return NoteAppended(wake);
+  hasIncoming_.store(true, std::memory_order_relaxed);
+  // Only the first poster after the owner went to sleep writes the eventfd.
+  *wake = sleeping_;
+  sleeping_ = false;
+  return true;
 }
 
 bool ThreadQueue::PushTask(reactor::InternalTask task, bool* wake) {
@@ -233,7 +237,8 @@ bool ThreadQueue::RunTask(Entry& entry) {
 }
 
 bool ThreadQueue::TakePosted(MSG* out, const MessageFilter& filter, bool remove) {
-  if (!filter.Any()) return TakePostedFiltered(out, filter, remove);
+  if (filter.hwnd != 0 || filter.min != 0 || filter.max != 0)
+    return TakePostedFiltered(out, filter, remove);
   for (;;) {
     if (head_ == local_.size() && !Refill()) return false;
     if (local_[head_].IsTask()) {

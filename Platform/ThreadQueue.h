@@ -32,7 +32,6 @@ struct MessageFilter {
   UINT max = 0;
 
   bool Matches(const MSG& m) const;
-  bool Any() const { return hwnd == 0 && min == 0 && max == 0; }
 };
 
 class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
@@ -72,10 +71,13 @@ class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
   // Owner thread only from here on.
   void PostQuit(int code);
   // Looks for a message matching the filter, waiting for one when asked to. False only
-  // when not waiting and nothing matched. Without a filter, the common case, the next
-  // posted message is tried first without a lock or the precise clock.
+  // when not waiting and nothing matched.
   bool Retrieve(MSG* out, const MessageFilter& filter, bool remove, bool wait) {
-    return (filter.Any() && TakeNext(out, remove)) || RetrieveSlow(out, filter, remove, wait);
+    return RetrieveSlow(out, filter, remove, wait);
+  }
+  // The same without a filter: the common case, tried without a lock or the precise clock.
+  bool Retrieve(MSG* out, bool remove, bool wait) {
+    return TakeNext(out, remove) || RetrieveSlow(out, MessageFilter{}, remove, wait);
   }
 
   // Windows of this thread.
@@ -142,9 +144,6 @@ class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
   static ThreadQueue* CreateCurrent();
   Window* FindWindowSlow(HWND hwnd) const;
   bool PushEntry(Entry&& entry, bool* wake);
-  // Under the lock, after an append to incoming_: tells the owner there is something to
-  // take in. Answers true, the result of a successful push.
-  bool NoteAppended(bool* wake);
   // The next posted message, when nothing else (readiness, a timer) may be due.
   bool TakeNext(MSG* out, bool remove);
   bool RetrieveSlow(MSG* out, const MessageFilter& filter, bool remove, bool wait);
@@ -214,7 +213,12 @@ class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
   static inline thread_local ThreadQueue* current_ = nullptr;
 };
 
-inline bool ThreadQueue::NoteAppended(bool* wake) {
+inline bool ThreadQueue::Push(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, DWORD time,
+                              bool* wake) {
+  if (hwnd == Entry::kQuitMark) return false;
+  std::lock_guard lock(mutex_);
+  if (closed_) return false;
+  incoming_.emplace_back(hwnd, message, wParam, lParam, time);
   if (!hasIncoming_.load(std::memory_order_relaxed))
     hasIncoming_.store(true, std::memory_order_relaxed);
   // Only the first poster after the owner went to sleep writes the eventfd.
@@ -223,22 +227,17 @@ inline bool ThreadQueue::NoteAppended(bool* wake) {
   return true;
 }
 
-inline bool ThreadQueue::Push(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, DWORD time,
-                              bool* wake) {
-  if (hwnd == Entry::kQuitMark) return false;
-  std::lock_guard lock(mutex_);
-  if (closed_) return false;
-  incoming_.emplace_back(hwnd, message, wParam, lParam, time);
-  return NoteAppended(wake);
-}
-
 inline bool ThreadQueue::PushStamped(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
                                      bool* wake) {
   if (hwnd == Entry::kQuitMark) return false;
   std::lock_guard lock(mutex_);
   if (closed_) return false;
   incoming_.emplace_back(hwnd, message, wParam, lParam, sleeping_ ? CoarseTickCount() : ownerTick_);
-  return NoteAppended(wake);
+  if (!hasIncoming_.load(std::memory_order_relaxed))
+    hasIncoming_.store(true, std::memory_order_relaxed);
+  *wake = sleeping_;
+  sleeping_ = false;
+  return true;
 }
 
 inline bool ThreadQueue::TakeNext(MSG* out, bool remove) {

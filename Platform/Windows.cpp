@@ -11,33 +11,23 @@ using detail::Window;
 
 namespace {
 
-// Runs f(window) for a window of any thread: on the owner thread without a lock, elsewhere
-// under the registry lock. False for an unknown window.
-template <class F>
-bool WithAnyWindow(HWND hwnd, F&& f) {
-  if (ThreadQueue* q = ThreadQueue::CurrentIfAny()) {
-    if (Window* w = q->FindWindow(hwnd)) {
-      f(*w);
-      return true;
-    }
-  }
-  return Registry::Get().WithWindow(hwnd, f);
-}
-
 // The window's procedure, for a window of any thread; null when the window is gone.
 WNDPROC ProcOf(HWND hwnd) {
+  if (hwnd == 0) return nullptr;
+  if (ThreadQueue* q = ThreadQueue::CurrentIfAny()) {
+    if (Window* w = q->FindWindow(hwnd)) return w->proc.load(std::memory_order_relaxed);
+  }
   WNDPROC proc = nullptr;
-  if (hwnd != 0)
-    WithAnyWindow(hwnd, [&](Window& w) { proc = w.proc.load(std::memory_order_relaxed); });
+  Registry::Get().WithWindow(hwnd, [&](Window& w) { proc = w.proc.load(); });
   return proc;
 }
 
-// Runs f on the window's slot for index. Returns f's result, 0 for an unknown window or
-// index.
+// Runs f on the window's slot for index, on the owner thread without a lock, elsewhere
+// under the registry lock. Returns f's result, 0 for an unknown window or index.
 template <class F>
 LONG_PTR WithSlot(HWND hwnd, int index, F&& f) {
   LONG_PTR result = 0;
-  WithAnyWindow(hwnd, [&](Window& w) {
+  auto apply = [&](Window& w) {
     if (index == GWLP_WNDPROC) {
       std::atomic<LONG_PTR> tmp(reinterpret_cast<LONG_PTR>(w.proc.load()));
       result = f(tmp);
@@ -46,7 +36,14 @@ LONG_PTR WithSlot(HWND hwnd, int index, F&& f) {
       return;
     }
     if (auto* slot = w.Slot(index)) result = f(*slot);
-  });
+  };
+  if (ThreadQueue* q = ThreadQueue::CurrentIfAny()) {
+    if (Window* w = q->FindWindow(hwnd)) {
+      apply(*w);
+      return result;
+    }
+  }
+  Registry::Get().WithWindow(hwnd, apply);
   return result;
 }
 
@@ -98,7 +95,9 @@ BOOL DestroyWindow(HWND hwnd) {
 }
 
 BOOL IsWindow(HWND hwnd) {
-  return hwnd != 0 && WithAnyWindow(hwnd, [](Window&) {}) ? 1 : 0;
+  if (hwnd == 0) return 0;
+  if (ThreadQueue* q = ThreadQueue::CurrentIfAny(); q && q->FindWindow(hwnd)) return 1;
+  return Registry::Get().WithWindow(hwnd, [](Window&) {}) ? 1 : 0;
 }
 
 LONG_PTR SetWindowLongA(HWND hwnd, int index, LONG_PTR value) {
