@@ -125,8 +125,7 @@ TEST(ConnectionTest, CloseFiresOnceAndLateNotificationsAreIgnored) {
   auto client = server.NewClient();
   EventLog log;
   log.Attach(*client);
-  client->Connect();
-  ASSERT_TRUE(Pump([&] { return client->State() == wsConnected && server.Served.size() == 1; }));
+  ASSERT_TRUE(server.ConnectClient(*client));
   const plat::SOCKET old = client->FSocketHandle;
   client->Close();
   EXPECT_EQ(log.lines.back(), "closed 0");
@@ -153,8 +152,7 @@ TEST(ConnectionTest, AbortClosesWithoutLingering) {
   };
   ASSERT_TRUE(server.Start());
   auto client = server.NewClient();
-  client->Connect();
-  ASSERT_TRUE(Pump([&] { return client->State() == wsConnected && server.Served.size() == 1; }));
+  ASSERT_TRUE(server.ConnectClient(*client));
   client->SendStr("last words");
   client->Abort();
   EXPECT_EQ(client->State(), wsClosed);
@@ -304,8 +302,7 @@ TEST(ConnectionTest, PauseHoldsNotificationsUntilResume) {
   auto client = server.NewClient();
   std::string got;
   client->OnDataAvailable = [&](TObject*, std::uint16_t) { got += client->ReceiveStr(); };
-  client->Connect();
-  ASSERT_TRUE(Pump([&] { return client->State() == wsConnected && server.Served.size() == 1; }));
+  ASSERT_TRUE(server.ConnectClient(*client));
   client->Pause();
   server.Served[0]->SendStr("while paused");
   testsupport::PumpFor(std::chrono::milliseconds(50));
@@ -323,8 +320,7 @@ TEST(ConnectionTest, ShutdownOfSendingEndsThePeersSession) {
   };
   ASSERT_TRUE(server.Start());
   auto client = server.NewClient();
-  client->Connect();
-  ASSERT_TRUE(Pump([&] { return client->State() == wsConnected && server.Served.size() == 1; }));
+  ASSERT_TRUE(server.ConnectClient(*client));
   client->Shutdown(plat::SD_SEND);
   ASSERT_TRUE(Pump([&] { return !peerClosed.empty(); }));
   EXPECT_EQ(peerClosed, std::vector<std::uint16_t>{0});
@@ -338,8 +334,7 @@ TEST(ConnectionTest, WaitForCloseDeliversDataUntilThePeerHasGone) {
   auto client = server.NewClient();
   std::string got;
   client->OnDataAvailable = [&](TObject*, std::uint16_t) { got += client->ReceiveStr(); };
-  client->Connect();
-  ASSERT_TRUE(Pump([&] { return client->State() == wsConnected && server.Served.size() == 1; }));
+  ASSERT_TRUE(server.ConnectClient(*client));
   server.Served[0]->SendStr("goodbye");
   server.Served[0]->Close();
   client->WaitForClose();
@@ -352,8 +347,7 @@ TEST(ConnectionTest, WaitForCloseOnAPausedSocketEndsWhenThePeerHasGone) {
   server.Setup = [&](ProbeSocket& c) { c.SetLingerOnOff(wsLingerOff); };
   ASSERT_TRUE(server.Start());
   auto client = server.NewClient();
-  client->Connect();
-  ASSERT_TRUE(Pump([&] { return client->State() == wsConnected && server.Served.size() == 1; }));
+  ASSERT_TRUE(server.ConnectClient(*client));
   client->Pause();
   server.Served[0]->Close();
   // A paused socket gets no close notification; the watchdog resumes it should the wait

@@ -80,7 +80,7 @@ TEST(DataTransferTest, SendQueuesChunksAndReportsSentLater) {
   EXPECT_TRUE(s.FAllSent);
   EXPECT_EQ(s.FSendQueue.size(), 1u);  // drained: one empty chunk is kept for reuse
   EXPECT_EQ(sent, 0);                  // never from inside Send
-  testsupport::PumpPending();
+  TCustomWSocket::ProcessMessages();
   EXPECT_EQ(sent, 1);
 }
 
@@ -100,13 +100,13 @@ TEST(DataTransferTest, PartialSendWaitsForWriteNotificationAndKeepsOrder) {
   EXPECT_EQ(s.SendStr(second), 100);
   EXPECT_EQ(s.offered, (std::vector<int>{1514, 514}));  // the rest of the first chunk goes first
   EXPECT_EQ(s.wire.size(), 1000u);
-  testsupport::PumpPending();
+  TCustomWSocket::ProcessMessages();
   EXPECT_EQ(sent, 0);
 
   // The socket layer reports room again.
   plat::PostMessageA(s.FWindowHandle, WM_SOCKET_SELECT, s.FSocketHandle,
                      plat::MAKELONG(plat::FD_WRITE, 0));
-  testsupport::PumpPending();
+  TCustomWSocket::ProcessMessages();
   EXPECT_EQ(s.wire, first + second);
   EXPECT_EQ(sent, 1);
   EXPECT_TRUE(s.FAllSent);
@@ -119,7 +119,7 @@ TEST(DataTransferTest, EmptySendCountsAsDrained) {
   EXPECT_EQ(s.Send(nullptr, 0), 0);
   EXPECT_EQ(s.Send("x", -5), 0);
   EXPECT_TRUE(s.FSendQueue.empty());
-  testsupport::PumpPending();
+  TCustomWSocket::ProcessMessages();
   EXPECT_EQ(sent, 2);
   EXPECT_TRUE(s.offered.empty());
 }
@@ -147,7 +147,7 @@ TEST(DataTransferTest, LostConnectionWhileSendingClosesAndReportsItsCode) {
     EXPECT_EQ(s.SendStr("abc"), 3);  // the count queued
     EXPECT_EQ(s.State(), wsClosed);
     EXPECT_EQ(closed, std::vector<std::uint16_t>{static_cast<std::uint16_t>(code)});
-    testsupport::PumpPending();  // no data-sent for the ended session
+    TCustomWSocket::ProcessMessages();  // no data-sent for the ended session
     EXPECT_EQ(closed.size(), 1u);
   }
 }
@@ -163,7 +163,7 @@ TEST(DataTransferTest, DestroyedInsideTheClosedEventOfALostSend) {
   s->script = {{0, plat::WSAECONNRESET}};
   EXPECT_EQ(s->SendStr("abc"), 3);
   EXPECT_EQ(closed, 1);
-  testsupport::PumpPending();
+  TCustomWSocket::ProcessMessages();
 }
 
 TEST(DataTransferTest, OtherSendFailureIsReported) {
@@ -334,7 +334,7 @@ TEST_F(ConnectedPair, ForeignOrEarlyNotificationsAreIgnored) {
                      plat::MAKELONG(plat::FD_READ | plat::FD_CLOSE, 0));
   plat::PostMessageA(client->FWindowHandle, WM_SOCKET_SELECT, plat::INVALID_SOCKET,
                      plat::MAKELONG(plat::FD_CLOSE, 0));
-  testsupport::PumpPending();
+  TCustomWSocket::ProcessMessages();
   EXPECT_EQ(calls, 0);
   EXPECT_EQ(client->State(), wsConnected);
 

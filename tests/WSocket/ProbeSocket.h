@@ -80,6 +80,13 @@ class Loopback {
     return Port != "error";
   }
 
+  // Connects c and pumps until it is connected and served by a component of its own.
+  bool ConnectClient(ProbeSocket& c) {
+    const std::size_t served = Served.size() + 1;
+    c.Connect();
+    return Pump([&] { return c.State() == wsConnected && Served.size() == served; });
+  }
+
   // A client aimed at the listener, not connected yet.
   std::unique_ptr<ProbeSocket> NewClient() const {
     auto c = std::make_unique<ProbeSocket>(nullptr);

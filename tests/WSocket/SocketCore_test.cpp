@@ -117,7 +117,7 @@ TEST(SocketCoreTest, MessagesQueuedForADestroyedSocketTouchNothing) {
   ASSERT_TRUE(plat::PostMessageA(window, WM_SOCKET_SELECT, 1, plat::FD_READ));
   s->FLookupHandle = 0;
   s.reset();
-  testsupport::PumpPending();
+  TCustomWSocket::ProcessMessages();
   EXPECT_EQ(lookups, 0);
 }
 

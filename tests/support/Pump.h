@@ -79,17 +79,4 @@ inline void PumpFor(std::chrono::milliseconds duration) {
   PumpUntil([] { return false; }, duration);
 }
 
-// Dispatches what is queued now, without waiting.
-inline void PumpPending() {
-  plat::MSG msg{};
-  while (plat::PeekMessageA(&msg, 0, 0, 0, plat::PM_REMOVE)) {
-    if (msg.message == plat::WM_QUIT) {
-      plat::PostQuitMessage(static_cast<int>(msg.wParam));
-      return;
-    }
-    plat::TranslateMessage(&msg);
-    plat::DispatchMessageA(&msg);
-  }
-}
-
 }  // namespace testsupport
