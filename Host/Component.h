@@ -77,6 +77,10 @@ class TComponent : public TPersistent {
   void SetTag(std::int64_t Value) { FTag = Value; }
   TComponentState ComponentState() const { return FComponentState; }
   bool Destroying() const { return (FComponentState & csDestroying) != 0; }
+  // A component that another one creates for itself (a control's internal timer) belongs
+  // to its creator's state: form files leave it out, since creating the owner makes it again.
+  bool IsSubComponent() const { return FSubComponent; }
+  void SetSubComponent(bool IsSubComponent) { FSubComponent = IsSubComponent; }
 
   int ComponentCount() const { return static_cast<int>(FComponents.size()); }
   TComponent* Components(int Index) const { return FComponents.at(static_cast<size_t>(Index)); }
@@ -108,6 +112,7 @@ class TComponent : public TPersistent {
   std::string FName;
   std::int64_t FTag = 0;
   TComponentState FComponentState = 0;
+  bool FSubComponent = false;
   std::vector<TComponent*> FComponents;
   std::vector<TComponent*> FFreeNotifies;
 };

@@ -77,12 +77,17 @@ class TFormWriter {
   std::string Out;
 
   void WriteObject(TComponent& c, int depth) {
+    // What the reader would refuse is not written either.
+    if (depth >= MaxFormNesting)
+      throw EWriteError("components nested deeper than " + std::to_string(MaxFormNesting) +
+                        " levels cannot be written");
     const std::string indent(static_cast<size_t>(depth) * 2, ' ');
     Out += indent + "object " + (c.Name().empty() ? "" : c.Name() + ": ") + c.ClassName() + "\n";
     c.SetComponentStateFlag(csWriting, true);
     try {
       WriteProps(c, c.Published(), "", indent + "  ", true);
-      for (int i = 0; i < c.ComponentCount(); ++i) WriteObject(*c.Components(i), depth + 1);
+      for (int i = 0; i < c.ComponentCount(); ++i)
+        if (!c.Components(i)->IsSubComponent()) WriteObject(*c.Components(i), depth + 1);
     } catch (...) {
       c.SetComponentStateFlag(csWriting, false);
       throw;
@@ -153,18 +158,17 @@ class TFormReader {
     if (!SameText(top.ClassName, root.ClassName()))
       Fail(line, "the form file holds a " + top.ClassName + ", not a " + root.ClassName());
     top.Class = root.Published();
-    ParseBody(top, &root);
+    ParseBody(top, &root, 1);
     if (NextLine(line)) Fail(line, "text after the final end");
 
-    std::vector<TComponent*> touched;
     try {
-      Apply(root, top, touched);
+      Apply(root, top, false);
     } catch (...) {
-      for (TComponent* c : touched) c->SetComponentStateFlag(csReading, false), c->Loaded();
+      RollBack();
       throw;
     }
-    for (TComponent* c : touched) c->SetComponentStateFlag(csReading, false);
-    for (TComponent* c : touched) c->Loaded();
+    for (const TTouched& t : FTouched) t.Component->SetComponentStateFlag(csReading, false);
+    for (const TTouched& t : FTouched) t.Component->Loaded();
   }
 
  private:
@@ -204,24 +208,29 @@ class TFormReader {
 
   // Properties and nested objects up to the matching "end". existing: the component the
   // block describes, when there already is one (to find nested objects by name).
-  void ParseBody(TPendingObject& obj, TComponent* existing) {
+  // depth: the nesting level of obj, the root's being 1.
+  void ParseBody(TPendingObject& obj, TComponent* existing, int depth) {
     int line = obj.Line;
     while (NextLine(line)) {
       if (FCurrent == "end") return;
       if (FCurrent.compare(0, 7, "object ") == 0) {
+        // Each level costs the reader stack; a hostile file must not exhaust it.
+        if (depth >= MaxFormNesting)
+          Fail(line, "objects nested deeper than " + std::to_string(MaxFormNesting) + " levels");
         TPendingObject child;
         ParseHeader(line, child);
         TComponent* found = existing ? existing->FindComponent(child.Name) : nullptr;
-        if (found != nullptr && SameText(found->ClassName(), child.ClassName)) {
+        if (found != nullptr && !SameText(found->ClassName(), child.ClassName))
+          Fail(line, "a component named " + child.Name + " already exists");
+        if (found != nullptr) {
           child.Class = found->Published();
         } else {
           child.Class = FindClass(child.ClassName);
           if (child.Class == nullptr) Fail(line, "class " + child.ClassName + " not found");
           if (!child.Class->CanCreate())
             Fail(line, "class " + child.ClassName + " cannot be created");
-          found = nullptr;
         }
-        ParseBody(child, found);
+        ParseBody(child, found, depth + 1);
         obj.Children.push_back(std::move(child));
         continue;
       }
@@ -393,14 +402,32 @@ class TFormReader {
     Fail(line, bad);
   }
 
-  void Apply(TComponent& c, const TPendingObject& obj, std::vector<TComponent*>& touched) {
-    touched.push_back(&c);
+  // A value as it was before the reader assigned it.
+  struct TSaved {
+    TPersistent* Target;
+    const TPublishedProp* Prop;
+    TPropValue Value;
+  };
+  struct TTouched {
+    TComponent* Component;
+    TComponentState State;  // before reading
+  };
+
+  // insideNew: c was created by this read, or by a component that was (its own parts);
+  // such components go as a whole when the read is undone, so nothing of them is saved.
+  void Apply(TComponent& c, const TPendingObject& obj, bool insideNew) {
+    FTouched.push_back({&c, c.ComponentState()});
+    if (!insideNew) Snapshot(c, c.Published());
     c.SetComponentStateFlag(csLoading, true);
     c.SetComponentStateFlag(csReading, true);
-    try {
-      if (!obj.Name.empty() && obj.Name != c.Name()) c.SetName(obj.Name);
-    } catch (const Exception& e) {
-      Fail(obj.Line, e.Message());
+    if (!obj.Name.empty() && obj.Name != c.Name()) {
+      const TPublishedProp* nameProp = TComponent::PublishedClass().FindProperty("Name");
+      if (!insideNew) FLog.push_back({&c, nameProp, c.Name()});
+      try {
+        c.SetName(obj.Name);
+      } catch (const Exception& e) {
+        Fail(obj.Line, e.Message());
+      }
     }
     for (const TPendingProp& p : obj.Props) {
       try {
@@ -409,6 +436,8 @@ class TFormReader {
           target = p.Path[i]->GetObject(*target);
         if (target == nullptr)
           Fail(p.Line, "property \"" + p.Path.back()->Name + "\" has no object");
+        // Saved before the setter runs: one that refuses may have changed something already.
+        if (!insideNew) FLog.push_back({target, p.Path.back(), p.Path.back()->Get(*target)});
         p.Path.back()->Set(*target, p.Value);
       } catch (const EReadError&) {
         throw;
@@ -418,17 +447,74 @@ class TFormReader {
     }
     for (const TPendingObject& child : obj.Children) {
       TComponent* existing = child.Name.empty() ? nullptr : c.FindComponent(child.Name);
+      bool created = false;
       if (existing == nullptr || !SameText(existing->ClassName(), child.ClassName)) {
         if (existing != nullptr)
           Fail(child.Line, "a component named " + child.Name + " already exists");
         existing = child.Class->Create(&c);
         if (existing == nullptr)
           Fail(child.Line, "class " + child.ClassName + " cannot be created");
+        FCreated.push_back(existing);
+        created = true;
       }
-      Apply(*existing, child, touched);
+      Apply(*existing, child, insideNew || created);
     }
   }
 
+  // Every value an undo may have to put back: setters can change more than their own
+  // property (a new address clears Active).
+  void Snapshot(TPersistent& obj, const TPublishedClass* cls, int depth = 0) {
+    if (cls == nullptr || depth > 8) return;
+    for (const TPublishedProp* p : cls->Properties()) {
+      try {
+        if (p->Kind == TPropKind::Event) continue;
+        if (p->Kind == TPropKind::Class) {
+          if (TPersistent* sub = p->GetObject(obj))
+            Snapshot(*sub, sub->Published() ? sub->Published() : p->ObjectClass, depth + 1);
+          continue;
+        }
+        if (p->Set || p->Restore) FSnapshot.push_back({&obj, p, p->Get(obj)});
+      } catch (...) {
+        // A value that cannot be read now cannot be put back either.
+      }
+    }
+  }
+
+  // Leaves every component as the read found it: what it created goes, every value
+  // assigned returns, last first, then anything a setter changed on the side.
+  void RollBack() noexcept {
+    for (auto it = FCreated.rbegin(); it != FCreated.rend(); ++it) {
+      TComponent* c = *it;
+      std::erase_if(FTouched, [c](const TTouched& t) { return IsWithin(t.Component, c); });
+      delete c;
+    }
+    for (auto it = FLog.rbegin(); it != FLog.rend(); ++it) PutBack(*it, false);
+    for (const TSaved& s : FSnapshot) PutBack(s, true);
+    for (const TTouched& t : FTouched) t.Component->FComponentState = t.State;
+  }
+
+  static bool IsWithin(const TComponent* c, const TComponent* ancestor) {
+    for (; c != nullptr; c = c->Owner())
+      if (c == ancestor) return true;
+    return false;
+  }
+
+  static void PutBack(const TSaved& s, bool onlyIfChanged) noexcept {
+    try {
+      if (onlyIfChanged && s.Prop->Get(*s.Target) == s.Value) return;
+      if (s.Prop->Restore)
+        s.Prop->Restore(*s.Target, s.Value);
+      else
+        s.Prop->Set(*s.Target, s.Value);
+    } catch (...) {
+      // The other values still go back.
+    }
+  }
+
+  std::vector<TComponent*> FCreated;  // in creation order
+  std::vector<TTouched> FTouched;
+  std::vector<TSaved> FLog;       // in assignment order
+  std::vector<TSaved> FSnapshot;  // of the components that existed before the read
   TStringList FLines;
   int FIndex = 0;
   std::string FCurrent;

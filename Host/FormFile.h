@@ -13,15 +13,21 @@
 // properties of held persistent objects nest as dotted names. Events are never written.
 // Strings are quoted with '' for a quote and #n for a control byte ('a'#13#10'b').
 //
-// The reader first checks the whole text against the published metadata, then assigns:
-// an unknown class or property, a read-only property, an event or a bad value leaves
-// the components untouched and raises EReadError whose text begins "Line N: ".
+// The reader first checks the whole text against the published metadata, then assigns.
+// Reading is all or nothing: an unknown class or property, a read-only property, an
+// event, a bad value, a name that is invalid or taken, or a setter that refuses its value
+// leaves every component as it was (what the read created is freed again) and raises
+// EReadError whose text begins "Line N: ". Components a component made for itself
+// (IsSubComponent) are not written; making their owner makes them again.
 #pragma once
 
 #include <string>
 
 #include "Host/Component.h"
 #include "Host/Streams.h"
+
+// Objects nested deeper than this are refused by the reader, and not written by the writer.
+inline constexpr int MaxFormNesting = 256;
 
 void WriteComponentText(TStream& Stream, TComponent& Root);
 std::string ComponentToText(TComponent& Root);

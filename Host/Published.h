@@ -39,6 +39,9 @@ struct TPublishedProp {
   std::function<TPropValue(TPersistent&)> Get;
   std::function<void(TPersistent&, const TPropValue&)> Set;  // empty: read-only
   std::function<TPersistent*(TPersistent&)> GetObject;       // Class properties
+  // Puts back a value read earlier, for a setter that does not take every value it can
+  // answer (Active may only be cleared); empty: Set does. Used to undo a refused form file.
+  std::function<void(TPersistent&, const TPropValue&)> Restore;
 
   std::optional<TPropValue> Default;  // a value equal to it is not written
   bool Stored = true;
@@ -172,6 +175,14 @@ class TPublish {
   }
   TPublish& NotStored() {
     FClass.Last().Stored = false;
+    return *this;
+  }
+  // restore: called as restore(C&, const TPropValue&).
+  template <class R>
+  TPublish& RestoreWith(R restore) {
+    FClass.Last().Restore = [restore](TPersistent& o, const TPropValue& v) {
+      std::invoke(restore, Self(o), v);
+    };
     return *this;
   }
   TPublish& Idents(std::function<bool(std::int64_t, std::string&)> toIdent,

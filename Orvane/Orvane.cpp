@@ -24,6 +24,8 @@ const TPublishedClass& TOrvane::PublishedClass() {
     TPublish<TOrvane>(*c)
         .Boolean("Active", &TOrvane::Active, &TOrvane::SetActive)
         .NotStored()
+        // A refused form file gives back the Active it found, which SetActive cannot.
+        .RestoreWith([](TOrvane& o, const TPropValue& v) { o.FActive = std::get<bool>(v); })
         .String("CurrentVersion", &TOrvane::CurrentVersion, &TOrvane::SetCurrentVersion)
         .Enum("DateFormat", "TOrvDateFormat", {"orvdZelDate", "orvdNone"}, &TOrvane::DateFormat,
               &TOrvane::SetDateFormat)

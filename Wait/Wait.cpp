@@ -55,6 +55,7 @@ TCustomWait::TCustomWait(TComponent* AOwner)
   FTextFont->SetName("Courier");
   FTextFont->SetPitch(fpFixed);
   FTickTimer = new TTimer(this);
+  FTickTimer->SetSubComponent(true);
   FTickTimer->SetEnabled(false);
   FTickTimer->OnTimer = [this](TObject* Sender) { TimerEvent(Sender); };
 }

@@ -81,6 +81,38 @@ class TWidget : public TComponent {
   int FSecret = 0;
 };
 
+// A component with a setter that refuses some values after storing them, and a part it
+// makes for itself.
+class TPicky : public TComponent {
+ public:
+  explicit TPicky(TComponent* owner) : TComponent(owner), FPart(new TWidget(this)) {
+    FPart->SetSubComponent(true);
+    FPart->SetName("Part");
+  }
+  std::string ClassName() const override { return "TPicky"; }
+  const TPublishedClass* Published() const override { return &PublishedClass(); }
+  static const TPublishedClass& PublishedClass() {
+    static const TPublishedClass* cls = [] {
+      auto* c = new TPublishedClass("TPicky", &TComponent::PublishedClass(),
+                                    [](TComponent* o) { return new TPicky(o); });
+      TPublish<TPicky>(*c).Integer("Level", &TPicky::Level, &TPicky::SetLevel).Default(0);
+      RegisterClass(c);
+      return c;
+    }();
+    return *cls;
+  }
+  int Level() const { return FLevel; }
+  void SetLevel(int v) {
+    FLevel = v;
+    if (v > 100) throw EConvertError("Level " + std::to_string(v) + " is too high");
+  }
+  TWidget* Part() const { return FPart; }
+
+ private:
+  int FLevel = 0;
+  TWidget* FPart;
+};
+
 void Fill(TWidget& w) {
   w.SetCaption("It's a \"test\"\r\nline\t2 \xe9");
   w.SetCount(-2147483647 - 1);
@@ -259,4 +291,128 @@ TEST(Published, DescribesPropertiesInPublicationOrderAfterTheAncestors) {
   EXPECT_EQ(cls.FindProperty("Count")->Min, INT32_MIN);
   EXPECT_TRUE(cls.InheritsFrom("TComponent"));
   EXPECT_EQ(FindClass("twidget"), &cls);
+}
+
+TEST(FormFile, ARefusedFileLeavesEveryComponentAsItWas) {
+  TComponent owner(nullptr);
+  TComponent taken(&owner);
+  taken.SetName("Taken");
+  TWidget root(&owner);
+  root.SetName("Root");
+  root.SetCaption("before");
+  auto* kept = new TWidget(&root);
+  kept->SetName("Kept");
+  kept->Font()->SetName("Mono");
+  auto* pick = new TPicky(&root);
+  pick->SetName("Pick");
+  pick->SetLevel(5);
+  TPicky::PublishedClass();
+  const std::string before = ComponentToText(root);
+
+  // Every failure comes after values were assigned and children made.
+  const std::string changes =
+      "object Root: TWidget\n"
+      "  Caption = 'changed'\n"
+      "  Font.Name = 'Serif'\n"
+      "  object Kept: TWidget\n"
+      "    Count = 9\n"
+      "    Font.Name = 'Changed'\n"
+      "  end\n"
+      "  object New1: TWidget\n"
+      "    object New2: TPicky\n"
+      "      Level = 7\n"
+      "    end\n"
+      "  end\n";
+  const struct {
+    std::string Tail;
+    const char* Message;
+  } cases[] = {
+      {"  object Bad: TWidget\n    Name = 'not a name'\n  end\nend\n",
+       "Line 14: 'not a name' is not a valid component name"},
+      {"  object Pick: TPicky\n    Level = 500\n  end\nend\n", "Line 14: Level 500 is too high"},
+      {"  object Fresh: TPicky\n    Level = 101\n  end\nend\n", "Line 14: Level 101 is too high"},
+      {"  object Kept: TPicky\n  end\nend\n", "Line 13: a component named Kept already exists"},
+      {"  object new1: TPicky\n  end\nend\n", "Line 13: a component named new1 already exists"},
+      {"  Name = 'Taken'\nend\n", "Line 13: A component named Taken already exists"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Message);
+    try {
+      TextToComponent(changes + c.Tail, root);
+      ADD_FAILURE() << "accepted";
+    } catch (const EReadError& e) {
+      EXPECT_EQ(e.Message(), c.Message);
+    }
+    EXPECT_EQ(ComponentToText(root), before);
+    ASSERT_EQ(root.ComponentCount(), 2);
+    EXPECT_EQ(root.Components(0), kept);
+    EXPECT_EQ(root.Components(1), pick);
+    EXPECT_EQ(pick->Level(), 5);
+    EXPECT_EQ(pick->ComponentCount(), 1);
+    EXPECT_EQ(root.LoadedCalls + kept->LoadedCalls, 0);
+    for (TComponent* x : {static_cast<TComponent*>(&root), static_cast<TComponent*>(kept)})
+      EXPECT_EQ(x->ComponentState() & (csLoading | csReading), 0u);
+  }
+  // The same changes without the bad tail are taken whole.
+  TextToComponent(changes + "end\n", root);
+  EXPECT_EQ(root.Caption(), "changed");
+  EXPECT_EQ(kept->Count(), 9);
+  ASSERT_NE(root.FindComponent("New1"), nullptr);
+  EXPECT_EQ(root.ComponentCount(), 3);
+}
+
+TEST(FormFile, PartsAComponentMakesForItselfAreNotWrittenAndReadBackOnce) {
+  TWidget root(nullptr);
+  root.SetName("Root");
+  auto* pick = new TPicky(&root);
+  pick->SetName("Pick");
+  pick->SetLevel(42);
+  pick->Part()->SetCaption("inner");
+  const std::string text = ComponentToText(root);
+  EXPECT_EQ(text.find("Part"), std::string::npos) << text;
+  TWidget read(nullptr);
+  TextToComponent(text, read);
+  auto* readPick = dynamic_cast<TPicky*>(read.FindComponent("Pick"));
+  ASSERT_NE(readPick, nullptr);
+  EXPECT_EQ(readPick->Level(), 42);
+  EXPECT_EQ(readPick->ComponentCount(), 1) << "only the part its constructor made";
+  EXPECT_EQ(ComponentToText(read), text);
+  // A file may still reach a named part, which is found rather than made again.
+  TextToComponent(
+      "object Root: TWidget\n  object Pick: TPicky\n    object Part: TWidget\n"
+      "      Caption = 'set'\n    end\n  end\nend\n",
+      read);
+  EXPECT_EQ(readPick->Part()->Caption(), "set");
+  EXPECT_EQ(readPick->ComponentCount(), 1);
+}
+
+TEST(FormFile, NestingIsBoundedOnReadingAndOnWriting) {
+  // Deep enough to overflow the stack of a reader that recursed without a bound.
+  const int deep = 30000;
+  std::string text;
+  for (int i = 0; i < deep; ++i) text += "object C" + std::to_string(i) + ": TWidget\n";
+  for (int i = 0; i < deep; ++i) text += "end\n";
+  TWidget root(nullptr);
+  try {
+    TextToComponent(text, root);
+    FAIL();
+  } catch (const EReadError& e) {
+    EXPECT_EQ(e.Message(), "Line " + std::to_string(MaxFormNesting + 1) +
+                               ": objects nested deeper than " + std::to_string(MaxFormNesting) +
+                               " levels");
+  }
+  EXPECT_EQ(root.Name(), "");
+  EXPECT_EQ(root.ComponentCount(), 0);
+
+  // The deepest tree the reader takes is written and read back; one more level is not written.
+  TWidget chain(nullptr);
+  TComponent* last = &chain;
+  for (int level = 2; level <= MaxFormNesting; ++level) last = new TWidget(last);
+  const std::string deepest = ComponentToText(chain);
+  TWidget back(nullptr);
+  TextToComponent(deepest, back);
+  EXPECT_EQ(ComponentToText(back), deepest);
+  new TWidget(last);
+  EXPECT_THROW(ComponentToText(chain), EWriteError);
+  EXPECT_EQ(chain.ComponentState() & csWriting, 0u);
 }

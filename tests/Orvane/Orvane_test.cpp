@@ -6,6 +6,8 @@
 #include "Host/FormFile.h"
 #include "Host/Forms.h"
 #include "Host/Published.h"
+#include "WSocket/WSocket.h"
+#include "Wait/Wait.h"
 
 namespace {
 
@@ -196,4 +198,104 @@ TEST(Orvane, PublishesItsPropertiesInOrderAndCanBeCreatedByName) {
   auto* made = dynamic_cast<TOrvane*>(owner.FindComponent("Checker"));
   ASSERT_NE(made, nullptr);
   EXPECT_EQ(made->ProxyPort(), 3128);
+}
+
+TEST(Orvane, ARefusedFormFileChangesNeitherValuesNorChildren) {
+  TOrvaneProbe o(nullptr);
+  o.SetName("OrvUpdate1");
+  o.SetURL("http://server/info.htm");
+  o.SetProxyHost("proxy");
+  o.MarkActive();
+  const std::string before = ComponentToText(o);
+  // "a" is taken by the TOrvane made two lines earlier (names ignore case).
+  const char* const refused =
+      "object OrvUpdate1: TOrvane\n"
+      "  ProxyHost = 'changed'\n"
+      "  HomeURL = 'http://elsewhere/'\n"
+      "  object A: TOrvane\n  end\n"
+      "  object a: TWait\n  end\n"
+      "end\n";
+  try {
+    TextToComponent(refused, o);
+    FAIL();
+  } catch (const EReadError& e) {
+    EXPECT_EQ(e.Message(), "Line 6: a component named a already exists");
+  }
+  EXPECT_EQ(o.ProxyHost(), "proxy");
+  EXPECT_EQ(o.HomeURL(), "http://server/info.htm");
+  EXPECT_TRUE(o.Active()) << "as it was, although the address setter clears it";
+  EXPECT_EQ(o.ComponentCount(), 0);
+  EXPECT_EQ(ComponentToText(o), before);
+
+  // A setter that refuses its value: the socket's port of a service nobody knows.
+  auto* socket = new TWSocket(&o);
+  socket->SetName("Socket");
+  socket->SetPort("80");
+  const std::string withSocket = ComponentToText(o);
+  EXPECT_THROW(TextToComponent("object OrvUpdate1: TOrvane\n  ProxyHost = 'changed'\n"
+                               "  object Socket: TWSocket\n    Addr = 'elsewhere'\n"
+                               "    Port = 'no-such-service'\n  end\nend\n",
+                               o),
+               EReadError);
+  EXPECT_EQ(socket->Port(), "80");
+  EXPECT_EQ(ComponentToText(o), withSocket);
+}
+
+TEST(Orvane, EveryRegisteredComponentReadsBackWhatTheWriterWrote) {
+  TForm form(nullptr);
+  form.SetName("Main");
+  form.SetCaption("Updates");
+  form.SetBounds(10, 20, 300, 200);
+  form.Font()->SetName("Mono");
+  auto* checker = new TOrvane(&form);
+  checker->SetName("Checker");
+  checker->SetURL("http://host/page.htm");
+  checker->SetCurrentVersion("2.0");
+  checker->InfoTags()->SetDateTag("Date");
+  checker->SetProxyPort(3128);
+  checker->SetDateFormat(orvdNone);
+  auto* socket = new TWSocket(&form);
+  socket->SetName("Socket");
+  socket->SetAddr("127.0.0.1");
+  socket->SetProto("udp");
+  socket->SetPort("53");
+  socket->SetLingerOnOff(wsLingerOff);
+  socket->SetLingerTimeout(7);
+  socket->SetFlushTimeout(12);
+  socket->SetSendFlags(wsSendUrgent);
+  auto* wait = new TWait(&form);
+  wait->SetName("Wait");
+  wait->SetCaption("30");
+  wait->SetInterval(250);
+  wait->SetModalResult(mrCancel);
+  wait->SetVisible(false);
+  auto* inner = new TForm(&form);
+  inner->SetName("Inner");
+  (new TWait(inner))->SetName("InnerWait");
+  const std::string text = ComponentToText(form);
+  EXPECT_EQ(text.find("TTimer"), std::string::npos) << "the wait control's own timer";
+
+  TForm read(nullptr);
+  TextToComponent(text, read);
+  EXPECT_EQ(ComponentToText(read), text);
+  auto* readWait = dynamic_cast<TWait*>(read.FindComponent("Wait"));
+  ASSERT_NE(readWait, nullptr);
+  EXPECT_EQ(readWait->ComponentCount(), 1) << "one timer, the one it makes itself";
+  EXPECT_EQ(readWait->Interval(), 250);
+  EXPECT_EQ(readWait->ModalResult(), mrCancel);
+  auto* readSocket = dynamic_cast<TWSocket*>(read.FindComponent("Socket"));
+  ASSERT_NE(readSocket, nullptr);
+  EXPECT_EQ(readSocket->Proto(), "udp");
+  EXPECT_EQ(readSocket->Port(), "53");
+  EXPECT_EQ(readSocket->LingerTimeout(), 7);
+  auto* readChecker = dynamic_cast<TOrvane*>(read.FindComponent("Checker"));
+  ASSERT_NE(readChecker, nullptr);
+  EXPECT_EQ(readChecker->InfoTags()->DateTag(), "Date");
+  EXPECT_EQ(readChecker->DateFormat(), orvdNone);
+  ASSERT_NE(read.FindComponent("Inner"), nullptr);
+  EXPECT_NE(read.FindComponent("Inner")->FindComponent("InnerWait"), nullptr);
+  // Reading it again into the same form finds every component instead of adding one.
+  TextToComponent(text, read);
+  EXPECT_EQ(read.ComponentCount(), 4);
+  EXPECT_EQ(readWait->ComponentCount(), 1);
 }
