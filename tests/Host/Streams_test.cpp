@@ -8,24 +8,11 @@
 #include <cstring>
 #include <string>
 
+#include "support/TempFile.h"
+
 namespace {
 
-// A fresh folder per test, removed with what the test left in it.
-class TempDir {
- public:
-  TempDir() {
-    std::string tmpl = ::testing::TempDir() + "streamsXXXXXX";
-    FPath = ::mkdtemp(tmpl.data()) ? tmpl : "";
-  }
-  ~TempDir() {
-    if (!FPath.empty()) std::system(("rm -rf '" + FPath + "'").c_str());
-  }
-  std::string operator/(const std::string& name) const { return FPath + "/" + name; }
-  const std::string& Path() const { return FPath; }
-
- private:
-  std::string FPath;
-};
+using testsupport::TempDir;
 
 std::string Contents(TMemoryStream& m) {
   return std::string(static_cast<const char*>(m.Memory()), static_cast<size_t>(m.Size()));

@@ -13,38 +13,18 @@ namespace plat {
 namespace {
 
 using test::InFreshThread;
-using test::PumpUntil;
-
-thread_local std::vector<MSG> tSeen;
-thread_local std::function<void(const MSG&)> tOnMessage;
-
-LRESULT RecordProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  const MSG m{hwnd, message, wParam, lParam, 0};
-  tSeen.push_back(m);
-  if (tOnMessage) tOnMessage(m);
-  return 0;
-}
-
-const char* RecordClass() {
-  static const bool registered = [] {
-    WNDCLASSA wc;
-    wc.lpfnWndProc = RecordProc;
-    wc.cbWndExtra = 16;
-    wc.lpszClassName = "MsgTestRecord";
-    return RegisterClassA(&wc) != 0;
-  }();
-  EXPECT_TRUE(registered);
-  return "MsgTestRecord";
-}
+using testsupport::OnRecorded;
+using testsupport::PumpUntil;
+using testsupport::Recorded;
 
 HWND NewWindow() {
-  return CreateWindowExA(0, RecordClass(), "", WS_POPUP, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr);
+  return testsupport::NewRecordingWindow();
 }
 
 // Seen messages other than WM_DESTROY, as wParam values.
 std::vector<WPARAM> SeenParams(UINT message) {
   std::vector<WPARAM> out;
-  for (const MSG& m : tSeen)
+  for (const MSG& m : Recorded())
     if (m.message == message) out.push_back(m.wParam);
   return out;
 }
@@ -110,11 +90,11 @@ TEST(Windows, HandlesAreNeverReusedAndExtraMemoryHoldsAPointer) {
     // Replacing the procedure: dispatch goes to the new one.
     const LONG_PTR old =
         SetWindowLongA(a, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&DefWindowProcA));
-    EXPECT_EQ(old, reinterpret_cast<LONG_PTR>(&RecordProc));
-    tSeen.clear();
+    EXPECT_EQ(old, reinterpret_cast<LONG_PTR>(&testsupport::detail::RecordingWindowProc));
+    Recorded().clear();
     MSG m{a, WM_USER, 0, 0, 0};
     DispatchMessageA(&m);
-    EXPECT_TRUE(tSeen.empty());
+    EXPECT_TRUE(Recorded().empty());
     SetWindowLongA(a, GWLP_WNDPROC, old);
 
     EXPECT_TRUE(DestroyWindow(a));
@@ -130,7 +110,7 @@ TEST(Windows, HandlesAreNeverReusedAndExtraMemoryHoldsAPointer) {
 
 TEST(Windows, DestroySendsDestroyOnceAndOnlyOnTheOwnerThread) {
   InFreshThread([] {
-    tSeen.clear();
+    Recorded().clear();
     HWND w = NewWindow();
     BOOL fromOther = 1;
     std::thread([&] { fromOther = DestroyWindow(w); }).join();
@@ -138,20 +118,20 @@ TEST(Windows, DestroySendsDestroyOnceAndOnlyOnTheOwnerThread) {
     EXPECT_TRUE(IsWindow(w));
     // A second destroy from inside WM_DESTROY does nothing.
     int nested = 0;
-    tOnMessage = [&](const MSG& m) {
+    OnRecorded() = [&](const MSG& m) {
       if (m.message == WM_DESTROY) nested += DestroyWindow(m.hwnd) ? 10 : 1;
     };
     EXPECT_TRUE(DestroyWindow(w));
-    tOnMessage = nullptr;
+    OnRecorded() = nullptr;
     EXPECT_EQ(nested, 1);
-    ASSERT_EQ(tSeen.size(), 1u);
-    EXPECT_EQ(tSeen[0].message, WM_DESTROY);
+    ASSERT_EQ(Recorded().size(), 1u);
+    EXPECT_EQ(Recorded()[0].message, WM_DESTROY);
   });
 }
 
 TEST(Queue, PostedMessagesComeInOrderAndQuitAfterThem) {
   InFreshThread([] {
-    tSeen.clear();
+    Recorded().clear();
     HWND w = NewWindow();
     for (WPARAM i = 0; i < 100; ++i) ASSERT_TRUE(PostMessageA(w, WM_USER, i, 0));
     PostQuitMessage(3);
@@ -274,7 +254,7 @@ TEST(Queue, WaitMessageReturnsOnAPostAndLeavesItQueued) {
 
 TEST(Queue, MessagesFromSeveralThreadsKeepEachSendersOrder) {
   InFreshThread([] {
-    tSeen.clear();
+    Recorded().clear();
     HWND w = NewWindow();
     constexpr int kPerThread = 20000;
     std::vector<std::thread> posters;
@@ -282,10 +262,10 @@ TEST(Queue, MessagesFromSeveralThreadsKeepEachSendersOrder) {
       posters.emplace_back([w, sender] {
         for (int i = 0; i < kPerThread; ++i) PostMessageA(w, WM_USER, sender, i);
       });
-    EXPECT_TRUE(PumpUntil([] { return tSeen.size() == 3 * kPerThread; }, 20000));
+    EXPECT_TRUE(PumpUntil([] { return Recorded().size() == 3 * kPerThread; }, 20000));
     for (auto& t : posters) t.join();
     std::vector<LPARAM> next(3, 0);
-    for (const MSG& m : tSeen) {
+    for (const MSG& m : Recorded()) {
       ASSERT_LT(m.wParam, 3u);
       ASSERT_EQ(m.lParam, next[m.wParam]) << "sender " << m.wParam;
       ++next[m.wParam];
@@ -296,7 +276,7 @@ TEST(Queue, MessagesFromSeveralThreadsKeepEachSendersOrder) {
 
 TEST(Queue, MessagesForADestroyedWindowAreDroppedUntouched) {
   InFreshThread([] {
-    tSeen.clear();
+    Recorded().clear();
     HWND doomed = NewWindow();
     HWND other = NewWindow();
     PostMessageA(doomed, WM_USER, 1, 0);
@@ -305,10 +285,10 @@ TEST(Queue, MessagesForADestroyedWindowAreDroppedUntouched) {
     MSG held;
     ASSERT_TRUE(PeekMessageA(&held, 0, 0, 0, PM_REMOVE));  // retrieved before the destroy
     ASSERT_TRUE(DestroyWindow(doomed));
-    tSeen.clear();
+    Recorded().clear();
     EXPECT_FALSE(PostMessageA(doomed, WM_USER, 4, 0));
     DispatchMessageA(&held);
-    EXPECT_TRUE(tSeen.empty()) << "dispatch to a window that is gone";
+    EXPECT_TRUE(Recorded().empty()) << "dispatch to a window that is gone";
     MSG msg;
     int got = 0;
     while (got < 10 && PeekMessageA(&msg, 0, 0, 0, PM_REMOVE)) {
@@ -316,9 +296,9 @@ TEST(Queue, MessagesForADestroyedWindowAreDroppedUntouched) {
       ++got;
     }
     EXPECT_EQ(got, 1);
-    ASSERT_EQ(tSeen.size(), 1u);
-    EXPECT_EQ(tSeen[0].hwnd, other);
-    EXPECT_EQ(tSeen[0].wParam, 2u);
+    ASSERT_EQ(Recorded().size(), 1u);
+    EXPECT_EQ(Recorded()[0].hwnd, other);
+    EXPECT_EQ(Recorded()[0].wParam, 2u);
     DestroyWindow(other);
   });
 }
@@ -346,15 +326,15 @@ TEST(Queue, ExceptionFromAWindowProcedureReachesTheHandlerAndTheLoopGoesOn) {
         caught.push_back("int " + std::to_string(n));
       }
     });
-    tSeen.clear();
-    tOnMessage = [](const MSG& m) {
+    Recorded().clear();
+    OnRecorded() = [](const MSG& m) {
       if (m.wParam == 1) throw std::runtime_error("boom");
       if (m.wParam == 2) throw 42;
     };
     HWND w = NewWindow();
     for (WPARAM i = 1; i <= 3; ++i) PostMessageA(w, WM_USER, i, 0);
-    EXPECT_TRUE(PumpUntil([] { return tSeen.size() == 3; }));
-    tOnMessage = nullptr;
+    EXPECT_TRUE(PumpUntil([] { return Recorded().size() == 3; }));
+    OnRecorded() = nullptr;
     SetDispatchExceptionHandler(nullptr);
     EXPECT_EQ(caught, (std::vector<std::string>{"boom", "int 42"}));
     DestroyWindow(w);
@@ -364,11 +344,11 @@ TEST(Queue, ExceptionFromAWindowProcedureReachesTheHandlerAndTheLoopGoesOn) {
 TEST(Queue, AHandlerThatThrowsDoesNotEscapeDispatch) {
   InFreshThread([] {
     SetDispatchExceptionHandler([](std::exception_ptr) { throw std::logic_error("handler"); });
-    tOnMessage = [](const MSG&) { throw std::runtime_error("proc"); };
+    OnRecorded() = [](const MSG&) { throw std::runtime_error("proc"); };
     HWND w = NewWindow();
     MSG msg{w, WM_USER, 0, 0, 0};
     EXPECT_NO_THROW(DispatchMessageA(&msg));
-    tOnMessage = nullptr;
+    OnRecorded() = nullptr;
     SetDispatchExceptionHandler(nullptr);
     DestroyWindow(w);
   });
@@ -379,7 +359,7 @@ TEST(Queue, NestedLoopEndsOnQuitAndTheOuterLoopSeesItToo) {
     HWND w = NewWindow();
     int nestedRuns = 0;
     bool outerSawQuit = false;
-    tOnMessage = [&](const MSG& m) {
+    OnRecorded() = [&](const MSG& m) {
       if (m.message != WM_USER || m.wParam != 1) return;
       ++nestedRuns;
       MSG inner;
@@ -396,7 +376,7 @@ TEST(Queue, NestedLoopEndsOnQuitAndTheOuterLoopSeesItToo) {
     BOOL r = 1;
     while (guard++ < 100 && (r = GetMessageA(&msg, 0, 0, 0)) > 0) DispatchMessageA(&msg);
     outerSawQuit = r == 0 && msg.wParam == 9;
-    tOnMessage = nullptr;
+    OnRecorded() = nullptr;
     EXPECT_EQ(nestedRuns, 1);
     EXPECT_TRUE(outerSawQuit);
     DestroyWindow(w);
@@ -405,14 +385,14 @@ TEST(Queue, NestedLoopEndsOnQuitAndTheOuterLoopSeesItToo) {
 
 TEST(Queue, SendCallsTheProcedureAtOnce) {
   InFreshThread([] {
-    tSeen.clear();
+    Recorded().clear();
     HWND w = NewWindow();
     EXPECT_EQ(SendMessageA(w, WM_USER, 5, 6), 0);
-    ASSERT_EQ(tSeen.size(), 1u);
-    EXPECT_EQ(tSeen[0].wParam, 5u);
+    ASSERT_EQ(Recorded().size(), 1u);
+    EXPECT_EQ(Recorded()[0].wParam, 5u);
     DestroyWindow(w);
     EXPECT_EQ(SendMessageA(w, WM_USER, 5, 6), 0);
-    EXPECT_EQ(tSeen.size(), 2u) << "WM_DESTROY only";
+    EXPECT_EQ(Recorded().size(), 2u) << "WM_DESTROY only";
   });
 }
 

@@ -11,6 +11,8 @@
 #include <sstream>
 #include <thread>
 
+#include "support/TempFile.h"
+
 namespace plat {
 namespace {
 
@@ -42,21 +44,10 @@ class ScopedEnv {
 // A scratch folder of its own, removed afterwards.
 class ShellTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/shelltest-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override {
-    SetShellLauncher(nullptr);
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
+  void SetUp() override { ASSERT_FALSE(dir_.empty()); }
+  void TearDown() override { SetShellLauncher(nullptr); }
   std::string Write(const std::string& name, const std::string& text, bool executable) {
-    const std::string path = dir_ + "/" + name;
-    std::ofstream(path) << text;
-    chmod(path.c_str(), executable ? 0755 : 0644);
-    return path;
+    return tmp_.Write(name, text, executable ? 0755 : 0644);
   }
   // Records what would be started instead of starting it.
   void Capture(int result = 0) {
@@ -65,7 +56,8 @@ class ShellTest : public ::testing::Test {
       return result;
     });
   }
-  std::string dir_;
+  testsupport::TempDir tmp_;
+  const std::string dir_ = tmp_.Path();
   std::vector<ShellCommand> launched_;
 };
 

@@ -11,57 +11,41 @@
 namespace plat {
 namespace {
 
-using test::Drain;
 using test::InFreshThread;
-using test::PumpUntil;
-
-thread_local std::vector<MSG> tTimerSeen;
-
-LRESULT TimerRecordProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_TIMER) tTimerSeen.push_back(MSG{hwnd, message, wParam, lParam, 0});
-  return 0;
-}
-
-HWND NewTimerWindow() {
-  static const bool registered = [] {
-    WNDCLASSA wc;
-    wc.lpfnWndProc = TimerRecordProc;
-    wc.lpszClassName = "TimerTestWindow";
-    return RegisterClassA(&wc) != 0;
-  }();
-  EXPECT_TRUE(registered);
-  return CreateWindowExA(0, "TimerTestWindow", "", 0, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr);
-}
+using testsupport::DrainQueue;
+using testsupport::NewRecordingWindow;
+using testsupport::PumpUntil;
+using testsupport::Recorded;
 
 // Timer ids in the order they first fired.
 std::vector<WPARAM> FirstFired() {
   std::vector<WPARAM> ids;
-  for (const MSG& m : tTimerSeen)
+  for (const MSG& m : Recorded())
     if (std::find(ids.begin(), ids.end(), m.wParam) == ids.end()) ids.push_back(m.wParam);
   return ids;
 }
 
 TEST(Timers, FireInTheOrderOfTheirDeadlines) {
   InFreshThread([] {
-    tTimerSeen.clear();
-    HWND w = NewTimerWindow();
+    Recorded().clear();
+    HWND w = NewRecordingWindow();
     ASSERT_EQ(SetTimer(w, 3, 90, nullptr), 3u);
     ASSERT_EQ(SetTimer(w, 1, 30, nullptr), 1u);
     ASSERT_EQ(SetTimer(w, 2, 60, nullptr), 2u);
     EXPECT_TRUE(PumpUntil([] { return FirstFired().size() == 3; }));
     EXPECT_EQ(FirstFired(), (std::vector<WPARAM>{1, 2, 3}));
-    for (const MSG& m : tTimerSeen) EXPECT_EQ(m.hwnd, w);
+    for (const MSG& m : Recorded()) EXPECT_EQ(m.hwnd, w);
     DestroyWindow(w);
   });
 }
 
 TEST(Timers, WaitingUntilTheDeadlineIsNotEarly) {
   InFreshThread([] {
-    tTimerSeen.clear();
-    HWND w = NewTimerWindow();
+    Recorded().clear();
+    HWND w = NewRecordingWindow();
     const auto start = std::chrono::steady_clock::now();
     SetTimer(w, 1, 50, nullptr);
-    EXPECT_TRUE(PumpUntil([] { return !tTimerSeen.empty(); }));
+    EXPECT_TRUE(PumpUntil([] { return !Recorded().empty(); }));
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
     DestroyWindow(w);
   });
@@ -69,7 +53,7 @@ TEST(Timers, WaitingUntilTheDeadlineIsNotEarly) {
 
 TEST(Timers, DueTimersDoNotPileUp) {
   InFreshThread([] {
-    HWND w = NewTimerWindow();
+    HWND w = NewRecordingWindow();
     SetTimer(w, 7, 10, nullptr);
     std::this_thread::sleep_for(std::chrono::milliseconds(80));  // eight intervals
     MSG msg;
@@ -84,7 +68,7 @@ TEST(Timers, DueTimersDoNotPileUp) {
 
 TEST(Timers, PostedMessagesGoFirstUnlessATimerIsOverdueByAnInterval) {
   InFreshThread([] {
-    HWND w = NewTimerWindow();
+    HWND w = NewRecordingWindow();
     SetTimer(w, 1, 500, nullptr);
     SetTimer(w, 2, 10, nullptr);
     std::this_thread::sleep_for(std::chrono::milliseconds(15));  // 2 due, not yet overdue
@@ -99,21 +83,21 @@ TEST(Timers, PostedMessagesGoFirstUnlessATimerIsOverdueByAnInterval) {
     ASSERT_TRUE(PeekMessageA(&msg, 0, 0, 0, PM_REMOVE));
     EXPECT_EQ(msg.message, WM_TIMER);
     EXPECT_EQ(msg.wParam, 2u);
-    Drain();
+    DrainQueue();
     DestroyWindow(w);
   });
 }
 
 TEST(Timers, AFloodOfPostedMessagesDoesNotStarveThem) {
   InFreshThread([] {
-    tTimerSeen.clear();
-    HWND w = NewTimerWindow();
+    Recorded().clear();
+    HWND w = NewRecordingWindow();
     SetTimer(w, 1, 10, nullptr);
     // Every retrieval posts two more messages: the queue only grows.
     MSG msg;
     int retrieved = 0;
     const auto start = std::chrono::steady_clock::now();
-    while (tTimerSeen.size() < 3 && retrieved < 2'000'000 &&
+    while (Recorded().size() < 3 && retrieved < 2'000'000 &&
            std::chrono::steady_clock::now() - start < std::chrono::seconds(5)) {
       PostMessageA(w, WM_USER, 0, 0);
       PostMessageA(w, WM_USER, 0, 0);
@@ -121,7 +105,7 @@ TEST(Timers, AFloodOfPostedMessagesDoesNotStarveThem) {
       DispatchMessageA(&msg);
       ++retrieved;
     }
-    EXPECT_EQ(tTimerSeen.size(), 3u);
+    EXPECT_EQ(Recorded().size(), 3u);
     DestroyWindow(w);  // also drops the backlog
     EXPECT_FALSE(PeekMessageA(&msg, 0, 0, 0, PM_REMOVE));
   });
@@ -129,7 +113,7 @@ TEST(Timers, AFloodOfPostedMessagesDoesNotStarveThem) {
 
 TEST(Timers, SettingAgainRestartsAndKillStops) {
   InFreshThread([] {
-    HWND w = NewTimerWindow();
+    HWND w = NewRecordingWindow();
     MSG msg;
     SetTimer(w, 1, 200, nullptr);
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
@@ -149,8 +133,8 @@ TEST(Timers, SettingAgainRestartsAndKillStops) {
 
 TEST(Timers, DestroyingTheWindowKillsItsTimers) {
   InFreshThread([] {
-    HWND w = NewTimerWindow();
-    HWND keep = NewTimerWindow();
+    HWND w = NewRecordingWindow();
+    HWND keep = NewRecordingWindow();
     SetTimer(w, 1, 10, nullptr);
     SetTimer(keep, 1, 10, nullptr);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -167,7 +151,7 @@ TEST(Timers, DestroyingTheWindowKillsItsTimers) {
 
 TEST(Timers, OnlyTheOwnerThreadSetsTimersOnAWindow) {
   InFreshThread([] {
-    HWND w = NewTimerWindow();
+    HWND w = NewRecordingWindow();
     std::uintptr_t fromOther = 1;
     std::thread([&] { fromOther = SetTimer(w, 1, 10, nullptr); }).join();
     EXPECT_EQ(fromOther, 0u);
@@ -210,7 +194,7 @@ std::chrono::nanoseconds ThreadCpu() {
 
 TEST(Timers, WaitingSleepsEvenWhileATimerTheFilterExcludesIsDue) {
   InFreshThread([] {
-    HWND w = NewTimerWindow();
+    HWND w = NewRecordingWindow();
     SetTimer(0, 0, 10, nullptr);  // keeps being due, but the loop below only wants w
     std::thread poster([w] {
       std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -227,7 +211,7 @@ TEST(Timers, WaitingSleepsEvenWhileATimerTheFilterExcludesIsDue) {
     poster.join();
     EXPECT_EQ(msg.message, WM_USER);
     EXPECT_LT(cpu, wall / 4) << "the wait spun";
-    Drain();
+    DrainQueue();
     DestroyWindow(w);
   });
 }

@@ -1,5 +1,5 @@
-// Shared helpers of the socket-layer tests: a window that records what it receives,
-// bounded message pumps, and plain kernel sockets as peers over 127.0.0.1.
+// Shared helpers of the socket-layer tests: the recording window and the pump of the
+// tests, and plain kernel sockets as peers over 127.0.0.1.
 #pragma once
 
 #include <arpa/inet.h>
@@ -18,6 +18,8 @@
 
 #include "Platform/Messages.h"
 #include "Platform/Winsock.h"
+#include "support/Pump.h"
+#include "support/RecordingWindow.h"
 
 namespace wstest {
 
@@ -27,71 +29,18 @@ inline constexpr plat::UINT kByAddrMsg = plat::WM_USER + 3;
 inline constexpr long kAllEvents = plat::FD_READ | plat::FD_WRITE | plat::FD_OOB | plat::FD_ACCEPT |
                                    plat::FD_CONNECT | plat::FD_CLOSE;
 
-struct Note {
-  plat::UINT msg;
-  plat::WPARAM wParam;
-  plat::LPARAM lParam;
-};
-
+// What the recording windows of this thread received.
+using Note = plat::MSG;
+using testsupport::RecordingWindow;
 inline std::vector<Note>& Log() {
-  thread_local std::vector<Note> log;
-  return log;
+  return testsupport::Recorded();
 }
 
-inline plat::LRESULT RecordingProc(plat::HWND h, plat::UINT m, plat::WPARAM w, plat::LPARAM l) {
-  if (m >= plat::WM_USER) {
-    Log().push_back({m, w, l});
-    return 0;
-  }
-  return plat::DefWindowProcA(h, m, w, l);
-}
-
-// A hidden window of its own class that records every user message.
-class RecordingWindow {
- public:
-  RecordingWindow() {
-    plat::WNDCLASSA wc;
-    if (!plat::GetClassInfoA(nullptr, kClass, &wc)) {
-      wc = plat::WNDCLASSA{};
-      wc.lpfnWndProc = &RecordingProc;
-      wc.lpszClassName = kClass;
-      plat::RegisterClassA(&wc);
-    }
-    hwnd_ = plat::CreateWindowExA(0, kClass, "", plat::WS_POPUP, 0, 0, 0, 0, 0, nullptr, nullptr,
-                                  nullptr);
-  }
-  ~RecordingWindow() { Destroy(); }
-  RecordingWindow(const RecordingWindow&) = delete;
-  RecordingWindow& operator=(const RecordingWindow&) = delete;
-
-  plat::HWND Handle() const { return hwnd_; }
-  void Destroy() {
-    if (hwnd_ != 0) plat::DestroyWindow(hwnd_);
-    hwnd_ = 0;
-  }
-
- private:
-  static constexpr const char* kClass = "WinsockTestWindow";
-  plat::HWND hwnd_ = 0;
-};
-
+using testsupport::PumpFor;
+using testsupport::PumpUntil;
+// Dispatches what is queued now.
 inline void PumpOnce() {
-  plat::MSG m;
-  for (int i = 0; i < 10000 && plat::PeekMessageA(&m, 0, 0, 0, plat::PM_REMOVE); ++i) {
-    plat::DispatchMessageA(&m);
-  }
-}
-
-// Pumps until pred() holds or the time runs out; returns pred().
-template <class Pred>
-bool PumpUntil(Pred pred, int ms = 2000) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  for (;;) {
-    PumpOnce();
-    if (pred()) return true;
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  testsupport::DispatchQueued();
 }
 
 // Waits until a message of that number is queued, without dispatching anything.
@@ -105,16 +54,11 @@ inline bool WaitQueued(plat::UINT msg, int ms = 2000) {
   return true;
 }
 
-// Pumps for a fixed time, so that anything still due has its chance to arrive.
-inline void PumpFor(int ms) {
-  PumpUntil([] { return false; }, ms);
-}
-
 // The socket events recorded for s, as (event, error), in arrival order.
 inline std::vector<std::pair<int, int>> EventsOf(plat::SOCKET s) {
   std::vector<std::pair<int, int>> out;
   for (const Note& n : Log()) {
-    if (n.msg == kSelectMsg && n.wParam == s) {
+    if (n.message == kSelectMsg && n.wParam == s) {
       out.emplace_back(plat::LOWORD(n.lParam), plat::HIWORD(n.lParam));
     }
   }

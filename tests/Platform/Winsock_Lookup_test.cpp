@@ -86,7 +86,8 @@ class LookupTest : public WinsockTest {
   std::vector<Note> Completions(plat::HANDLE task) {
     std::vector<Note> out;
     for (const Note& n : Log()) {
-      if ((n.msg == kByNameMsg || n.msg == kByAddrMsg) && n.wParam == task) out.push_back(n);
+      if ((n.message == kByNameMsg || n.message == kByAddrMsg) && n.wParam == task)
+        out.push_back(n);
     }
     return out;
   }
@@ -108,7 +109,7 @@ TEST_F(LookupTest, HostEntryIsLaidOutInsideTheBuffer) {
   ASSERT_NE(task, 0u);
   ASSERT_TRUE(PumpUntil([&] { return !Completions(task).empty(); }));
   const Note n = Completions(task).front();
-  EXPECT_EQ(n.msg, kByNameMsg);
+  EXPECT_EQ(n.message, kByNameMsg);
   ASSERT_EQ(plat::HIWORD(n.lParam), 0);
   const std::size_t size = plat::LOWORD(n.lParam);
   ASSERT_GT(size, sizeof(hostent));
@@ -236,7 +237,7 @@ TEST_F(LookupTest, ReverseLookupGivesTheNameAndTheAddress) {
       Wnd(), kByAddrMsg, reinterpret_cast<const char*>(&a), 4, AF_INET, buf, sizeof buf);
   ASSERT_NE(task, 0u);
   ASSERT_TRUE(PumpUntil([&] { return !Completions(task).empty(); }));
-  EXPECT_EQ(Completions(task).front().msg, kByAddrMsg);
+  EXPECT_EQ(Completions(task).front().message, kByAddrMsg);
   hostent h;
   std::memcpy(&h, buf, sizeof h);
   EXPECT_STREQ(h.h_name, "reverse.example.test");

@@ -1,6 +1,7 @@
-// Message pumps with a deadline for tests: dispatch the calling thread's messages until
-// a condition holds or the time is up. A heartbeat timer on a window of our own wakes the
-// blocking wait regularly, so the deadline is honoured even when nothing arrives.
+// The message pump of the tests: dispatch the calling thread's messages until a condition
+// holds or the time is up. A heartbeat timer on a window of our own wakes the blocking
+// wait regularly, so the deadline is honoured and conditions that change without a
+// message (another thread's flag) are seen within a few milliseconds.
 #pragma once
 
 #include <chrono>
@@ -9,6 +10,8 @@
 #include "Platform/Messages.h"
 
 namespace testsupport {
+
+inline constexpr std::chrono::milliseconds kPumpTimeout{5000};
 
 namespace detail {
 
@@ -55,28 +58,68 @@ class Heartbeat {
 
 }  // namespace detail
 
-// Dispatches messages until pred() is true (checked before each wait) or `timeout`
-// has passed. Answers pred()'s final value. A quit message ends the pump and is posted
-// again for the caller's own loop.
-inline bool PumpUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout) {
+// What taking one message did.
+enum class Taken { Nothing, Dispatched, Quit };
+
+// Dispatches the next queued message, if there is one. The thread's quit message is
+// posted again for the caller's own loop, and the caller should stop taking messages.
+inline Taken DispatchOne() {
+  plat::MSG msg{};
+  if (!plat::PeekMessageA(&msg, 0, 0, 0, plat::PM_REMOVE)) return Taken::Nothing;
+  if (msg.message == plat::WM_QUIT) {
+    plat::PostQuitMessage(static_cast<int>(msg.wParam));
+    return Taken::Quit;
+  }
+  plat::TranslateMessage(&msg);
+  plat::DispatchMessageA(&msg);
+  return Taken::Dispatched;
+}
+
+// Dispatches what is queued now, up to a bound; false when a quit came.
+inline bool DispatchQueued() {
+  for (int i = 0; i < 10000; ++i) {
+    const Taken taken = DispatchOne();
+    if (taken != Taken::Dispatched) return taken == Taken::Nothing;
+  }
+  return true;
+}
+
+// Takes everything queued for the calling thread (a quit too) without dispatching it;
+// answers how many messages went.
+inline int DrainQueue() {
+  plat::MSG msg{};
+  int n = 0;
+  while (n < 100000 && plat::PeekMessageA(&msg, 0, 0, 0, plat::PM_REMOVE)) ++n;
+  return n;
+}
+
+// Dispatches messages one at a time until pred() is true (checked after each message, so
+// that a test can stop right at the state it waits for) or `timeout` has passed, or the
+// thread's quit message arrives. Answers pred()'s final value.
+inline bool PumpUntil(const std::function<bool()>& pred,
+                      std::chrono::milliseconds timeout = kPumpTimeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   detail::Heartbeat heartbeat(5);
-  plat::MSG msg{};
   for (;;) {
     if (pred()) return true;
     if (std::chrono::steady_clock::now() >= deadline) return pred();
-    if (!plat::GetMessageA(&msg, 0, 0, 0)) {
-      plat::PostQuitMessage(static_cast<int>(msg.wParam));
-      return pred();
-    }
-    plat::TranslateMessage(&msg);
-    plat::DispatchMessageA(&msg);
+    const Taken taken = DispatchOne();
+    if (taken == Taken::Quit) return pred();
+    if (taken == Taken::Nothing) plat::WaitMessage();
   }
+}
+
+inline bool PumpUntil(const std::function<bool()>& pred, int timeoutMs) {
+  return PumpUntil(pred, std::chrono::milliseconds(timeoutMs));
 }
 
 // Dispatches everything that arrives during `duration`.
 inline void PumpFor(std::chrono::milliseconds duration) {
   PumpUntil([] { return false; }, duration);
+}
+
+inline void PumpFor(int durationMs) {
+  PumpFor(std::chrono::milliseconds(durationMs));
 }
 
 }  // namespace testsupport
