@@ -18,7 +18,8 @@ void Put32(std::string& out, std::uint32_t v) {
 }
 
 std::uint32_t Get16(const std::string& s, size_t at) {
-  return static_cast<std::uint8_t>(s[at]) | (static_cast<std::uint32_t>(static_cast<std::uint8_t>(s[at + 1])) << 8);
+  return static_cast<std::uint8_t>(s[at]) |
+         (static_cast<std::uint32_t>(static_cast<std::uint8_t>(s[at + 1])) << 8);
 }
 
 std::uint32_t Get32(const std::string& s, size_t at) {
@@ -38,7 +39,8 @@ size_t RowBytes(int width, int bits) {
 
 std::string EncodeBmp(const TBitmapImage& Image) {
   if (!DepthSupported(Image.BitsPerPixel))
-    throw Exception("A bitmap of " + IntToStr(Image.BitsPerPixel) + " bits per pixel cannot be written");
+    throw Exception("A bitmap of " + IntToStr(Image.BitsPerPixel) +
+                    " bits per pixel cannot be written");
   const size_t colours = size_t{1} << Image.BitsPerPixel;
   if (Image.Width <= 0 || Image.Height <= 0 || Image.Width > 4096 || Image.Height > 4096 ||
       Image.Pixels.size() != static_cast<size_t>(Image.Width) * static_cast<size_t>(Image.Height))
@@ -112,8 +114,8 @@ bool DecodeBmp(const std::string& Bytes, TBitmapImage& Image, std::string& Error
   if (used == 0) used = colours;
   const size_t paletteAt = kFileHeaderSize + headerSize;
   const size_t row = RowBytes(width, bits);
-  if (used > colours || paletteAt + size_t{used} * 4 > offset ||
-      offset > Bytes.size() || Bytes.size() - offset < row * static_cast<size_t>(height)) {
+  if (used > colours || paletteAt + size_t{used} * 4 > offset || offset > Bytes.size() ||
+      Bytes.size() - offset < row * static_cast<size_t>(height)) {
     Error = "the bitmap file is cut short or its parts overlap";
     return false;
   }
@@ -123,9 +125,10 @@ bool DecodeBmp(const std::string& Bytes, TBitmapImage& Image, std::string& Error
   result.BitsPerPixel = bits;
   for (std::uint32_t i = 0; i < used; ++i) {
     const size_t at = paletteAt + size_t{i} * 4;
-    result.Palette.push_back(static_cast<std::uint8_t>(Bytes[at]) |
-                             static_cast<std::uint32_t>(static_cast<std::uint8_t>(Bytes[at + 1])) << 8 |
-                             static_cast<std::uint32_t>(static_cast<std::uint8_t>(Bytes[at + 2])) << 16);
+    result.Palette.push_back(
+        static_cast<std::uint8_t>(Bytes[at]) |
+        static_cast<std::uint32_t>(static_cast<std::uint8_t>(Bytes[at + 1])) << 8 |
+        static_cast<std::uint32_t>(static_cast<std::uint8_t>(Bytes[at + 2])) << 16);
   }
   result.Pixels.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
   const int perByte = 8 / bits;

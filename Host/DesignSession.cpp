@@ -57,7 +57,8 @@ std::string Canonical(const TPublishedProp& p, const std::string& text) {
       size_t start = 0;
       while (!Trim(inner).empty()) {
         const size_t comma = inner.find(',', start);
-        const std::string item = Trim(inner.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+        const std::string item = Trim(
+            inner.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
         for (size_t i = 0; i < p.Names.size() && i < 64; ++i)
           if (SameText(p.Names[i], item)) bits |= std::uint64_t{1} << i;
         if (comma == std::string::npos) break;
@@ -134,8 +135,8 @@ bool TDesignSession::PaletteBitmap(const std::string& ClassName, TBitmapImage& I
   return true;
 }
 
-bool TDesignSession::ClassProperties(const std::string& ClassName,
-                                     std::vector<TInspectorRow>& Rows, std::string& Error) {
+bool TDesignSession::ClassProperties(const std::string& ClassName, std::vector<TInspectorRow>& Rows,
+                                     std::string& Error) {
   const TPublishedClass* cls = FindPaletteClass(ClassName);
   if (cls == nullptr) cls = FindClass(ClassName);
   if (cls == nullptr) {
@@ -298,9 +299,9 @@ bool TDesignSession::SetProperty(const std::string& Name, const std::string& Pro
   // The form-file reader checks the value against the property's type before anything is
   // assigned, so a bad value leaves the component as it was.
   try {
-    TextToComponent("object " + c->Name() + ": " + c->ClassName() + "\n  " + d->Path + " = " +
-                        text + "\nend\n",
-                    *c);
+    TextToComponent(
+        "object " + c->Name() + ": " + c->ClassName() + "\n  " + d->Path + " = " + text + "\nend\n",
+        *c);
   } catch (const std::exception& e) {
     Message = shown + ": " + ReaderMessage(e.what());
     return false;

@@ -67,8 +67,7 @@ class TDesignSession : public TFormDesigner {
                            const std::string& Value, std::string& Message);
 
   // The component editor.
-  virtual bool Verbs(const std::string& Name, std::vector<std::string>& Verbs,
-                     std::string& Error);
+  virtual bool Verbs(const std::string& Name, std::vector<std::string>& Verbs, std::string& Error);
   virtual bool ExecuteVerb(const std::string& Name, int Index, std::string& Error);
   // Double-click; Result says what the editor asked the designer to do.
   virtual bool Edit(const std::string& Name, std::string& Result, std::string& Error);

@@ -124,7 +124,8 @@ void AddProperties(const TPublishedClass& cls, const std::string& prefix,
 void RegisterComponents(const std::string& Page,
                         std::initializer_list<const TPublishedClass*> Classes) {
   for (const TPublishedClass* c : Classes)
-    if (c == nullptr) throw Exception("RegisterComponents: a class of page " + Page + " is missing");
+    if (c == nullptr)
+      throw Exception("RegisterComponents: a class of page " + Page + " is missing");
   {
     TDesignRegistry& r = Registry();
     std::lock_guard guard(r.Lock);

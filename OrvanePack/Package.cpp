@@ -4,8 +4,11 @@
 
 #include "Host/DesignSession.h"
 #include "Host/Resources.h"
-#include "OrvanePack/PaletteBitmap.h"
+#include "HttpProt/HttpCli.h"
 #include "Orvane/OrvEditor.h"
+#include "Orvane/OrvStrings.h"
+#include "OrvanePack/PaletteBitmap.h"
+#include "Platform/KeptObjects.h"
 #include "WSocket/WSocket.h"
 #include "Wait/Wait.h"
 
@@ -15,8 +18,15 @@
 
 namespace {
 
+TStringTable PackageStrings() {
+  TStringTable table;
+  for (const auto& [id, text] : DefaultOrvStrings())
+    table.emplace_back(static_cast<std::uint16_t>(id), text);
+  return table;
+}
+
 // Added when the library is loaded, taken back when it is unloaded.
-const TResourceModule PackageResources({{"TORVANE", OrvanePaletteBitmap()}}, {});
+const TResourceModule PackageResources({{"TORVANE", OrvanePaletteBitmap()}}, PackageStrings());
 
 }  // namespace
 
@@ -27,12 +37,16 @@ const char* OrvanePackVersion() {
 void OrvanePackRegister() {
   Orvane::Register();
   // The lower components are exported for applications to use; the designer shows them
-  // on the same page. (The HTTP client joins here once it publishes its properties.)
-  RegisterComponents(Orvane::PalettePage, {&TWSocket::PublishedClass(), &TWait::PublishedClass()});
+  // on the same page.
+  RegisterComponents(Orvane::PalettePage, {&THttpCli::PublishedClass(), &TWSocket::PublishedClass(),
+                                           &TWait::PublishedClass()});
 }
 
 void OrvanePackUnregister() {
   UnregisterDesignerClasses();
+  // The library is about to go with the threads that used it: what the units keep for the
+  // process goes with it.
+  plat::FreeKeptObjectsAtUnload();
 }
 
 TDesignSession* OrvanePackNewDesignSession() {

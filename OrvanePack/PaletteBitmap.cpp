@@ -10,6 +10,7 @@ namespace {
 
 // One hexadecimal digit per pixel: the index into kPalette. The lower-left pixel gives the
 // colour the palette shows as transparent (silver).
+// clang-format off
 constexpr const char* kOrvanePicture[32] = {
     "77777777777777777777777777777777",
     "77777777777777777777777777777777",
@@ -44,12 +45,12 @@ constexpr const char* kOrvanePicture[32] = {
     "77777777777777777777777771777777",
     "77777777777777777777777777777777",
 };
+// clang-format on
 
 // black, maroon, green, olive, navy, purple, teal, silver, grey, red, lime, yellow, blue,
 // fuchsia, aqua, white.
-constexpr std::uint32_t kPalette[16] = {0x000000, 0x800000, 0x008000, 0x808000,
-                                        0x000080, 0x800080, 0x008080, 0xC0C0C0,
-                                        0x808080, 0xFF0000, 0x00FF00, 0xFFFF00,
+constexpr std::uint32_t kPalette[16] = {0x000000, 0x800000, 0x008000, 0x808000, 0x000080, 0x800080,
+                                        0x008080, 0xC0C0C0, 0x808080, 0xFF0000, 0x00FF00, 0xFFFF00,
                                         0x0000FF, 0xFF00FF, 0x00FFFF, 0xFFFFFF};
 
 }  // namespace

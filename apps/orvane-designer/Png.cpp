@@ -76,7 +76,7 @@ std::string EncodePalettePng(int Width, int Height, const std::vector<std::uint3
   PutBE32(header, static_cast<std::uint32_t>(Width));
   PutBE32(header, static_cast<std::uint32_t>(Height));
   header += static_cast<char>(depth);
-  header += '\3';  // palette colour
+  header += '\3';                  // palette colour
   header += std::string(3, '\0');  // deflate, adaptive filtering, no interlace
   Chunk(png, "IHDR", header);
 
@@ -96,8 +96,8 @@ std::string EncodePalettePng(int Width, int Height, const std::vector<std::uint3
     raw += '\0';  // filter: none
     std::string row(rowBytes, '\0');
     for (int x = 0; x < Width; ++x) {
-      const std::uint8_t p = Pixels[static_cast<size_t>(y) * static_cast<size_t>(Width) +
-                                    static_cast<size_t>(x)];
+      const std::uint8_t p =
+          Pixels[static_cast<size_t>(y) * static_cast<size_t>(Width) + static_cast<size_t>(x)];
       row[static_cast<size_t>(x / perByte)] |=
           static_cast<char>(p << (8 - depth * (x % perByte + 1)));
     }

@@ -7,11 +7,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Host/DesignSession.h"
@@ -44,12 +48,14 @@ const char kHelp[] =
     "save FILE | open FILE     write or read the form file\n"
     "quit\n";
 
+// The loaded package. Every call into it runs on a thread of its own that ends before the
+// library is closed: the units keep per-thread state (message queues, hidden windows), and
+// while a thread that touched it lives, the library could not leave the process.
 class TPackage {
  public:
   ~TPackage() { Unload(); }
 
   bool Loaded() const { return FHandle != nullptr; }
-  TDesignSession* Session() const { return FSession.get(); }
 
   bool Load(const std::string& path, std::string& error) {
     if (FHandle != nullptr) {
@@ -65,26 +71,46 @@ class TPackage {
     auto reg = reinterpret_cast<TOrvanePackRegisterProc>(::dlsym(handle, "OrvanePackRegister"));
     auto session = reinterpret_cast<TOrvanePackNewDesignSessionProc>(
         ::dlsym(handle, "OrvanePackNewDesignSession"));
-    FUnregister =
-        reinterpret_cast<TOrvanePackRegisterProc>(::dlsym(handle, "OrvanePackUnregister"));
-    if (version == nullptr || reg == nullptr || session == nullptr || FUnregister == nullptr) {
+    auto unreg = reinterpret_cast<TOrvanePackRegisterProc>(::dlsym(handle, "OrvanePackUnregister"));
+    if (version == nullptr || reg == nullptr || session == nullptr || unreg == nullptr) {
       error = path + " is not a component package (its entry points are missing)";
       ::dlclose(handle);
       return false;
     }
     FHandle = handle;
     FPath = path;
+    FUnregister = unreg;
     FVersion = version();
-    reg();
-    FSession.reset(session());
+    FThread = std::thread([this] { Serve(); });
+    Call([&](TDesignSession*) {
+      reg();
+      FSession.reset(session());
+    });
     return true;
+  }
+
+  // Runs work on the package's thread and waits for it.
+  void Call(const std::function<void(TDesignSession*)>& work) {
+    std::unique_lock lock(FLock);
+    FWork = &work;
+    FWake.notify_all();
+    FWake.wait(lock, [this] { return FWork == nullptr; });
   }
 
   // True when the library has left the process.
   bool Unload() {
     if (FHandle == nullptr) return true;
-    FSession.reset();
-    FUnregister();
+    Call([this](TDesignSession*) {
+      FSession.reset();  // its code lives in the library
+      FUnregister();
+    });
+    {
+      std::lock_guard lock(FLock);
+      FStop = true;
+      FWake.notify_all();
+    }
+    FThread.join();
+    FStop = false;
     ::dlclose(FHandle);
     FHandle = nullptr;
     void* still = ::dlopen(FPath.c_str(), RTLD_NOW | RTLD_NOLOAD);
@@ -96,12 +122,27 @@ class TPackage {
   const std::string& Version() const { return FVersion; }
 
  private:
+  void Serve() {
+    std::unique_lock lock(FLock);
+    for (;;) {
+      FWake.wait(lock, [this] { return FWork != nullptr || FStop; });
+      if (FWork == nullptr) return;
+      (*FWork)(FSession.get());
+      FWork = nullptr;
+      FWake.notify_all();
+    }
+  }
+
   void* FHandle = nullptr;
   std::string FPath;
   std::string FVersion;
   TOrvanePackRegisterProc FUnregister = nullptr;
-  // Deleted before the library goes: its code lives there.
   std::unique_ptr<TDesignSession> FSession;
+  std::thread FThread;
+  std::mutex FLock;
+  std::condition_variable FWake;
+  const std::function<void(TDesignSession*)>* FWork = nullptr;
+  bool FStop = false;
 };
 
 std::vector<std::string> Words(const std::string& line, size_t max) {
@@ -168,8 +209,8 @@ void DrawBitmap(const TBitmapImage& image) {
       const std::uint8_t p = image.Pixel(x, y);
       if (colour) {
         const std::uint32_t rgb = image.Palette[p];
-        line += "\x1b[48;2;" + std::to_string(rgb >> 16) + ";" +
-                std::to_string((rgb >> 8) & 0xFF) + ";" + std::to_string(rgb & 0xFF) + "m  ";
+        line += "\x1b[48;2;" + std::to_string(rgb >> 16) + ";" + std::to_string((rgb >> 8) & 0xFF) +
+                ";" + std::to_string(rgb & 0xFF) + "m  ";
       } else {
         line += "0123456789ABCDEF"[p & 15];
       }
@@ -203,7 +244,7 @@ class TDesigner {
     } else if (!FPackage.Loaded()) {
       if (cmd.size() > 0) Error("load the package first (or type help)");
     } else {
-      Design(w);
+      FPackage.Call([&](TDesignSession* s) { Design(*s, w); });
     }
     std::cout.flush();
     return true;
@@ -223,8 +264,8 @@ class TDesigner {
     return false;
   }
 
-  void Design(const std::vector<std::string>& w) {
-    TDesignSession& s = *FPackage.Session();
+  // Runs on the package's thread.
+  void Design(TDesignSession& s, const std::vector<std::string>& w) {
     const std::string& cmd = w[0];
     std::string error;
     if (cmd == "palette") {
@@ -247,8 +288,8 @@ class TDesigner {
       if (!s.PaletteBitmap(w[1], image, error)) return Error(error);
       if (w.size() < 3) return DrawBitmap(image);
       try {
-        if (!WriteFile(w[2], EncodePalettePng(image.Width, image.Height, image.Palette,
-                                              image.Pixels)))
+        if (!WriteFile(w[2],
+                       EncodePalettePng(image.Width, image.Height, image.Palette, image.Pixels)))
           return Error("cannot write " + w[2]);
       } catch (const std::exception& e) {
         return Error(e.what());
@@ -278,7 +319,8 @@ class TDesigner {
       if (!Need(w, 2, "inspect NAME")) return;
       std::vector<TInspectorRow> rows;
       if (!s.Inspect(w[1], rows, error)) return Error(error);
-      std::vector<std::vector<std::string>> table{{"Property", "Type", "Value", "Default", "Stored"}};
+      std::vector<std::vector<std::string>> table{
+          {"Property", "Type", "Value", "Default", "Stored"}};
       for (const TInspectorRow& r : rows)
         table.push_back({r.Name, r.Type, r.Value.empty() ? "-" : r.Value,
                          r.Default.empty() ? "-" : r.Default, r.Stored});
