@@ -10,6 +10,7 @@
 #include "Host/Forms.h"
 #include "Host/MessagePump.h"
 #include "Host/UIBackend.h"
+#include "Platform/KeptObjects.h"
 
 // Zero-initialised before any dynamic initialisation, so the first TApplicationInit of the
 // program sees it empty, whichever file it lives in.
@@ -46,6 +47,12 @@ void ShowOnStderr(const char* What, const std::exception_ptr& Error) {
 host_detail::TApplicationInit::TApplicationInit() {
   if (Application) return;
   Application = new (ApplicationStorage) TApplication(nullptr);
+  // Never destroyed while the process runs; goes with the package library when it is
+  // unloaded.
+  plat::detail::KeepObject(Application, [](void* App) {
+    Application = nullptr;
+    static_cast<TApplication*>(App)->~TApplication();
+  });
   // Errors that leave a window procedure end up where the application's own loops put
   // theirs. Whichever object is `Application` at the time gets them.
   plat::SetDispatchExceptionHandler([](std::exception_ptr Error) {

@@ -19,6 +19,11 @@ T* KeepForProcess(T* object) {
   return object;
 }
 
+// For a unit that starts threads which run until the process ends: the library can then
+// never leave the process, so it stays loaded whatever its user asks, and what it keeps
+// is never freed.
+void KeepModuleLoaded();
+
 // Says that the library is about to be unloaded with every thread that used it ended: the
 // kept objects are freed when the library's static data is torn down. Without this call
 // they stay, as at the end of the process.
