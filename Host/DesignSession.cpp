@@ -135,6 +135,16 @@ bool TDesignSession::PaletteBitmap(const std::string& ClassName, TBitmapImage& I
   return true;
 }
 
+void TDesignSession::Resources(std::vector<std::string>& Bitmaps,
+                               std::vector<std::uint16_t>& Strings) {
+  Bitmaps = BitmapResourceNames();
+  Strings = StringResourceIdents();
+}
+
+bool TDesignSession::StringResource(std::uint16_t Ident, std::string& Text) {
+  return FindStringResource(Ident, Text);
+}
+
 bool TDesignSession::ClassProperties(const std::string& ClassName, std::vector<TInspectorRow>& Rows,
                                      std::string& Error) {
   const TPublishedClass* cls = FindPaletteClass(ClassName);

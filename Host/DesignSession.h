@@ -42,6 +42,10 @@ class TDesignSession : public TFormDesigner {
   virtual std::vector<std::string> PageClasses(const std::string& Page);
   // The class's palette bitmap: the bitmap resource named after it in capitals.
   virtual bool PaletteBitmap(const std::string& ClassName, TBitmapImage& Image, std::string& Error);
+  // The names of the bitmap resources and the identifiers of the string resources.
+  virtual void Resources(std::vector<std::string>& Bitmaps, std::vector<std::uint16_t>& Strings);
+  // The text of a string resource; false when there is none.
+  virtual bool StringResource(std::uint16_t Ident, std::string& Text);
   // A palette class's published properties with type, default and stored rule.
   virtual bool ClassProperties(const std::string& ClassName, std::vector<TInspectorRow>& Rows,
                                std::string& Error);

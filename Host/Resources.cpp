@@ -70,6 +70,14 @@ bool FindStringResource(std::uint16_t Ident, std::string& Text) {
   return true;
 }
 
+std::vector<std::uint16_t> StringResourceIdents() {
+  TResourceStore& s = Store();
+  std::lock_guard guard(s.Lock);
+  std::vector<std::uint16_t> idents;
+  for (const auto& entry : s.Strings) idents.push_back(entry.first);
+  return idents;
+}
+
 std::string LoadStr(std::uint16_t Ident) {
   std::string text;
   FindStringResource(Ident, text);

@@ -21,6 +21,8 @@ using TStringTable = std::vector<std::pair<std::uint16_t, std::string>>;
 void AddStringResources(const TStringTable& Table);
 void RemoveStringResources(const TStringTable& Table);
 bool FindStringResource(std::uint16_t Ident, std::string& Text);
+// Every identifier that has a text, in ascending order.
+std::vector<std::uint16_t> StringResourceIdents();
 // The text of Ident; empty when the table has none.
 std::string LoadStr(std::uint16_t Ident);
 

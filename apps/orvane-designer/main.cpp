@@ -33,6 +33,8 @@ const char kHelp[] =
     "unload                    unregister the components and unload the library\n"
     "palette                   pages and classes of the palette\n"
     "bitmap CLASS [FILE.png]   show a class's palette bitmap, or write it as a PNG file\n"
+    "resources                 the package's bitmaps and string table\n"
+    "string ID                 one text of the string table\n"
     "class CLASS               published properties of a class: type, default, stored\n"
     "new                       start an empty form\n"
     "drop CLASS                put a component of a palette class on the form\n"
@@ -296,6 +298,30 @@ class TDesigner {
       }
       std::cout << "wrote " << w[2] << " (" << image.Width << "x" << image.Height << ", "
                 << image.Palette.size() << " colours)\n";
+    } else if (cmd == "resources") {
+      std::vector<std::string> bitmaps;
+      std::vector<std::uint16_t> strings;
+      s.Resources(bitmaps, strings);
+      std::cout << "bitmaps:";
+      for (const std::string& b : bitmaps) std::cout << " " << b;
+      std::cout << "\nstrings: " << strings.size();
+      if (!strings.empty()) std::cout << " (" << strings.front() << " to " << strings.back() << ")";
+      std::cout << "\n";
+    } else if (cmd == "string") {
+      if (!Need(w, 2, "string ID")) return;
+      std::string text;
+      unsigned long id = 0;
+      try {
+        id = std::stoul(w[1]);
+      } catch (const std::exception&) {
+        return Error("string identifier " + w[1] + " is no number");
+      }
+      if (id > 65535 || !s.StringResource(static_cast<std::uint16_t>(id), text))
+        return Error("no string " + w[1]);
+      std::string shown;
+      for (char c : text)
+        shown += c == '\r' ? std::string("\\r") : std::string(1, c);  // line break
+      std::cout << id << ": " << shown << "\n";
     } else if (cmd == "class") {
       if (!Need(w, 2, "class CLASS")) return;
       std::vector<TInspectorRow> rows;

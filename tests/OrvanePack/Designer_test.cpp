@@ -185,10 +185,12 @@ TEST(Designer, DropInspectChangeSaveAndReload) {
 }
 
 // Install, use and remove the package twice in one process: each time the library leaves
-// the process, the palette lists each class once, and (under the sanitizers) nothing leaks.
+// the process, the palette and the resources hold each entry once, and (under the
+// sanitizers) nothing leaks.
 TEST(Designer, PackageLoadedAndUnloadedTwice) {
   const std::string round =
-      "load\npalette\ndrop TOrvane\ndrop THttpCli\ndrop TWSocket\ndrop TWait\n"
+      "load\nresources\nstring 65488\npalette\ndrop TOrvane\ndrop THttpCli\ndrop TWSocket\ndrop "
+      "TWait\n"
       "set Orvane1 ProxyHost proxy.invalid\nverbs Orvane1\nedit WSocket1\nunload\n";
   const std::string out = RunDesigner(round + round + "quit\n");
   const std::string palette =
@@ -199,6 +201,13 @@ TEST(Designer, PackageLoadedAndUnloadedTwice) {
   const size_t firstPalette = out.find(palette);
   ASSERT_NE(firstPalette, std::string::npos) << out;
   EXPECT_NE(out.find(palette, firstPalette + 1), std::string::npos) << out;
+  // The resources come and go with the library, each once.
+  const std::string resources =
+      "bitmaps: TORVANE\nstrings: 36 (65488 to 65535)\n"
+      "65488: Current version is %s.\\rVersion %s is available.\n";
+  const size_t firstResources = out.find(resources);
+  ASSERT_NE(firstResources, std::string::npos) << out;
+  EXPECT_NE(out.find(resources, firstResources + 1), std::string::npos) << out;
   size_t unloads = 0;
   for (size_t at = out.find("\nunloaded\n"); at != std::string::npos;
        at = out.find("\nunloaded\n", at + 1))
