@@ -84,7 +84,11 @@ std::string SafeValue(const TPublishedProp& p, TPersistent* holder) {
   try {
     return FormatDesignValue(p, p.Get(*holder));
   } catch (const std::exception& e) {
-    return std::string("(error: ") + e.what() + ")";
+    // One line in the inspector, whatever the message holds.
+    std::string text = std::string("(error: ") + e.what() + ")";
+    for (char& c : text)
+      if (static_cast<unsigned char>(c) < 32) c = ' ';
+    return text;
   }
 }
 
