@@ -84,19 +84,24 @@ class TPackage {
     FUnregister = unreg;
     FVersion = version();
     FThread = std::thread([this] { Serve(); });
-    Call([&](TDesignSession*) {
+    error = Call([&](TDesignSession*) {
       reg();
       FSession.reset(session());
     });
-    return true;
+    if (error.empty()) return true;
+    Unload();
+    return false;
   }
 
-  // Runs work on the package's thread and waits for it.
-  void Call(const std::function<void(TDesignSession*)>& work) {
+  // Runs work on the package's thread and waits for it; answers the message of an error
+  // that escaped it (empty when none did).
+  std::string Call(const std::function<void(TDesignSession*)>& work) {
     std::unique_lock lock(FLock);
     FWork = &work;
+    FError.clear();
     FWake.notify_all();
     FWake.wait(lock, [this] { return FWork == nullptr; });
+    return FError;
   }
 
   // True when the library has left the process.
@@ -129,7 +134,13 @@ class TPackage {
     for (;;) {
       FWake.wait(lock, [this] { return FWork != nullptr || FStop; });
       if (FWork == nullptr) return;
-      (*FWork)(FSession.get());
+      try {
+        (*FWork)(FSession.get());
+      } catch (const std::exception& e) {
+        FError = e.what();
+      } catch (...) {
+        FError = "unknown error";
+      }
       FWork = nullptr;
       FWake.notify_all();
     }
@@ -145,6 +156,7 @@ class TPackage {
   std::condition_variable FWake;
   const std::function<void(TDesignSession*)>* FWork = nullptr;
   bool FStop = false;
+  std::string FError;
 };
 
 std::vector<std::string> Words(const std::string& line, size_t max) {
@@ -246,7 +258,8 @@ class TDesigner {
     } else if (!FPackage.Loaded()) {
       if (cmd.size() > 0) Error("load the package first (or type help)");
     } else {
-      FPackage.Call([&](TDesignSession* s) { Design(*s, w); });
+      const std::string error = FPackage.Call([&](TDesignSession* s) { Design(*s, w); });
+      if (!error.empty()) Error(error);
     }
     std::cout.flush();
     return true;
