@@ -6,6 +6,7 @@
 // thread; its loops pump the queue of the calling thread.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -40,6 +41,10 @@ class TApplication : public TComponent {
   const std::string& Title() const { return FTitle; }
   void SetTitle(const std::string& Value) { FTitle = Value; }
 
+  // Shows a box through the UI back-end and answers the button pressed (IDOK, IDYES, ...);
+  // Flags are MB_ style bits (Host/Dialogs.h). Caption empty: the title.
+  int MessageBox(const std::string& Text, const std::string& Caption, std::uint32_t Flags);
+
   // Not owned; cleared when the form is destroyed.
   TCustomForm* MainForm() const { return FMainForm; }
   void SetMainForm(TCustomForm* Value);
@@ -60,12 +65,13 @@ class TApplication : public TComponent {
 
  protected:
   void Notification(TComponent* AComponent, TOperation Operation) override;
+  // Fire OnMessage and OnException (each may destroy the application).
+  virtual void TriggerMessage(plat::MSG& Msg, bool& Handled);
+  virtual void TriggerException(TObject* Sender, const Exception& E);
 
  private:
-  // Takes one message without waiting; false when there was none.
-  bool ProcessMessage(plat::MSG& Msg);
-  // The hook, then translation and dispatch.
-  void DispatchOne(plat::MSG& Msg);
+  // The pump routes messages through the hook and hands quits to Quit.
+  friend class TMessagePump;
   void Quit(const plat::MSG& Msg);
 
   bool FTerminated = false;

@@ -3,9 +3,24 @@
 #include <map>
 #include <mutex>
 
+#include "Platform/KeptObjects.h"
+
 TPublishedClass::TPublishedClass(std::string className, const TPublishedClass* parent,
                                  TFactory factory)
     : FClassName(std::move(className)), FParent(parent), FFactory(std::move(factory)) {}
+
+void* TPublishedClass::operator new(std::size_t size) {
+  void* p = ::operator new(size);
+  plat::detail::KeepObject(p, [](void* object) {
+    static_cast<TPublishedClass*>(object)->~TPublishedClass();
+    ::operator delete(object);
+  });
+  return p;
+}
+
+void TPublishedClass::operator delete(void* p) noexcept {
+  ::operator delete(p);
+}
 
 std::vector<const TPublishedProp*> TPublishedClass::Properties() const {
   std::vector<const TPublishedProp*> result =

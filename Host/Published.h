@@ -3,6 +3,7 @@
 // work on any instance; the form-file reader and writer and the designer work only from this.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -59,6 +60,10 @@ class TPublishedClass {
   TPublishedClass(std::string className, const TPublishedClass* parent, TFactory factory = {});
   TPublishedClass(const TPublishedClass&) = delete;
   TPublishedClass& operator=(const TPublishedClass&) = delete;
+  // A description made with new lives as long as the process (or the package library, see
+  // Platform/KeptObjects.h); it is never deleted.
+  static void* operator new(std::size_t size);
+  static void operator delete(void* p) noexcept;
 
   const std::string& ClassName() const { return FClassName; }
   const TPublishedClass* Parent() const { return FParent; }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "Platform/HostEntry.h"
+#include "Platform/KeptObjects.h"
 #include "Platform/Resolver.h"
 #include "Platform/SocketTable.h"
 #include "Platform/WinsockErrors.h"
@@ -82,7 +83,7 @@ class TaskTable {
 };
 
 TaskTable& Tasks() {
-  static TaskTable* t = new TaskTable;
+  static TaskTable* t = KeepForProcess(new TaskTable);
   return *t;
 }
 

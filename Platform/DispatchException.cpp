@@ -1,17 +1,18 @@
 #include <cstdio>
 #include <mutex>
 
+#include "Platform/KeptObjects.h"
 #include "Platform/ThreadQueue.h"
 
 namespace plat {
 
 namespace {
 std::mutex& HandlerMutex() {
-  static std::mutex* m = new std::mutex;
+  static std::mutex* m = KeepForProcess(new std::mutex);
   return *m;
 }
 DispatchExceptionHandler& Handler() {
-  static DispatchExceptionHandler* h = new DispatchExceptionHandler;
+  static DispatchExceptionHandler* h = KeepForProcess(new DispatchExceptionHandler);
   return *h;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cctype>
 
+#include "Platform/KeptObjects.h"
 #include "Platform/ThreadQueue.h"
 #include "Platform/Window.h"
 
@@ -14,7 +15,7 @@ constexpr int kMaxWndExtra = 4096;
 
 Registry& Registry::Get() {
   // Never destroyed: thread queues unregister from it during process exit.
-  static Registry* registry = new Registry;
+  static Registry* registry = KeepForProcess(new Registry);
   return *registry;
 }
 

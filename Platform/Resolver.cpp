@@ -13,6 +13,7 @@
 #include <mutex>
 #include <thread>
 
+#include "Platform/KeptObjects.h"
 #include "Platform/Winsock.h"
 #include "Platform/WinsockErrors.h"
 
@@ -55,6 +56,8 @@ class Pool {
     std::lock_guard lock(mu_);
     jobs_.push_back(std::move(job));
     if (idle_ == 0 && threads_ < kThreads) {
+      // The workers never end, so the code they run must stay.
+      KeepModuleLoaded();
       ++threads_;
       std::thread([this] { Run(); }).detach();
     } else {

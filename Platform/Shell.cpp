@@ -12,6 +12,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "Platform/KeptObjects.h"
+
 namespace plat {
 
 namespace {
@@ -77,11 +79,11 @@ int SpawnDetached(const ShellCommand& cmd) {
 }
 
 std::mutex& LauncherMutex() {
-  static std::mutex* m = new std::mutex;
+  static std::mutex* m = KeepForProcess(new std::mutex);
   return *m;
 }
 ShellLauncher& Launcher() {
-  static ShellLauncher* launcher = new ShellLauncher;
+  static ShellLauncher* launcher = KeepForProcess(new ShellLauncher);
   return *launcher;
 }
 

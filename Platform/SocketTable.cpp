@@ -1,5 +1,7 @@
 #include "Platform/SocketTable.h"
 
+#include "Platform/KeptObjects.h"
+
 namespace plat::sockimpl {
 
 namespace {
@@ -8,12 +10,12 @@ constexpr std::uint32_t kMaxSlots = 0x00FFFFFFu;
 }  // namespace
 
 std::mutex& Mutex() {
-  static std::mutex* m = new std::mutex;  // never destroyed: used until the process ends
+  static std::mutex* m = KeepForProcess(new std::mutex);  // used until the process ends
   return *m;
 }
 
 SocketTable& Table() {
-  static SocketTable* t = new SocketTable;
+  static SocketTable* t = KeepForProcess(new SocketTable);
   return *t;
 }
 

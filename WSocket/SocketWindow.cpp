@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "Platform/KeptObjects.h"
 #include "WSocket/CustomWSocket.h"
 
 namespace {
@@ -12,7 +13,7 @@ char ModuleInstance;
 constexpr char SocketWindowClassName[] = "XSocketWindowClass";
 
 std::mutex& ClassLock() {
-  static auto* m = new std::mutex;  // used until the process ends
+  static auto* m = plat::KeepForProcess(new std::mutex);  // used until the process ends
   return *m;
 }
 

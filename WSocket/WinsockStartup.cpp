@@ -2,13 +2,14 @@
 
 #include <mutex>
 
+#include "Platform/KeptObjects.h"
 #include "WSocket/SocketException.h"
 
 namespace {
 
 // Guards the three values below.
 std::mutex& StartupLock() {
-  static auto* m = new std::mutex;  // used until the process ends
+  static auto* m = plat::KeepForProcess(new std::mutex);  // used until the process ends
   return *m;
 }
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build and test dependencies, builds the debug and the ASan+UBSan
-# configurations and runs every test in both.
+# configurations and runs every test in both; then installs the package and builds and runs
+# the example consumer against the installed copy.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -10,3 +11,4 @@ for preset in debug asan; do
   cmake --build --preset "$preset" -j "$jobs"
   ctest --preset "$preset" -j "$jobs"
 done
+bash scripts/consumer-test.sh build/debug
