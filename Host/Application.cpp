@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <new>
 
+#include "Host/Dialogs.h"
 #include "Host/Forms.h"
 #include "Host/UIBackend.h"
 
@@ -159,6 +160,11 @@ void TApplication::HandleException(TObject* Sender) {
   } catch (...) {
     ShowOnStderr("Error in the exception handler", std::current_exception());
   }
+}
+
+int TApplication::MessageBox(const std::string& Text, const std::string& Caption,
+                             std::uint32_t Flags) {
+  return UIBackend().MessageBox(MessageBoxRequest(Text, Caption.empty() ? FTitle : Caption, Flags));
 }
 
 void TApplication::ShowException(const Exception& E) {

@@ -6,6 +6,7 @@
 // thread; its loops pump the queue of the calling thread.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -39,6 +40,10 @@ class TApplication : public TComponent {
   // The name shown above the application's messages; the program's file name by default.
   const std::string& Title() const { return FTitle; }
   void SetTitle(const std::string& Value) { FTitle = Value; }
+
+  // Shows a box through the UI back-end and answers the button pressed (IDOK, IDYES, ...);
+  // Flags are MB_ style bits (Host/Dialogs.h). Caption empty: the title.
+  int MessageBox(const std::string& Text, const std::string& Caption, std::uint32_t Flags);
 
   // Not owned; cleared when the form is destroyed.
   TCustomForm* MainForm() const { return FMainForm; }

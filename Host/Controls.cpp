@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "Host/Font.h"
+#include "Host/Forms.h"
 #include "Host/Graphics.h"
 #include "Host/HiddenWindow.h"
 #include "Host/Published.h"
@@ -75,6 +76,7 @@ void TControl::SetBounds(int ALeft, int ATop, int AWidth, int AHeight) {
   Invalidate();
   // What was under the old place has to be drawn again.
   if (FParent && FVisible) FParent->Invalidate();
+  NotifyChanged();
 }
 
 void TControl::SetVisible(bool Value) {
@@ -117,6 +119,21 @@ void TControl::SetText(const std::string& Value) {
   if (Value == FText) return;
   FText = Value;
   Invalidate();
+  NotifyChanged();
+}
+
+void TControl::SetCursor(TCursor Value) {
+  if (Value == FCursor) return;
+  FCursor = Value;
+  NotifyChanged();
+}
+
+void TControl::NotifyChanged() {
+  if (!Showing()) return;
+  // Only what sits on a form is on view; a control on its own is shown by nobody.
+  const TControl* Top = this;
+  while (Top->FParent) Top = Top->FParent;
+  if (dynamic_cast<const TCustomForm*>(Top)) UIBackend().ControlChanged(*this);
 }
 
 void TControl::Invalidate() {

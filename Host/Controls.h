@@ -13,22 +13,18 @@
 #include <vector>
 
 #include "Host/Component.h"
+#include "Host/UIBackend.h"
 #include "Platform/Messages.h"
 
 class TCanvas;
 class TFont;
 class TWinControl;
 
-// The outcome of a modal form or wait; 0 while it runs.
-using TModalResult = std::int32_t;
-inline constexpr TModalResult mrNone = 0;
-inline constexpr TModalResult mrOk = 1;
-inline constexpr TModalResult mrCancel = 2;
-inline constexpr TModalResult mrAbort = 3;
-inline constexpr TModalResult mrRetry = 4;
-inline constexpr TModalResult mrIgnore = 5;
-inline constexpr TModalResult mrYes = 6;
-inline constexpr TModalResult mrNo = 7;
+// The mouse pointer's shape over a control or the whole screen.
+using TCursor = std::int16_t;
+inline constexpr TCursor crDefault = 0;
+inline constexpr TCursor crArrow = -2;
+inline constexpr TCursor crHourGlass = -11;
 
 // A window message as a control's WndProc sees it; Result goes back to the sender.
 struct TMessage {
@@ -79,12 +75,18 @@ class TControl : public TComponent {
   const std::string& Caption() const { return FText; }
   void SetCaption(const std::string& Value) { SetText(Value); }
 
+  // The pointer's shape over the control.
+  TCursor Cursor() const { return FCursor; }
+  void SetCursor(TCursor Value);
+
   // Asks for a repaint from the message loop. A control without a window of its own
   // repaints through its parent.
   virtual void Invalidate();
 
  protected:
   virtual void VisibleChanged();
+  // Tells the back-end that the control, while showing, changed what it shows.
+  void NotifyChanged();
 
  private:
   friend class TWinControl;
@@ -99,6 +101,7 @@ class TControl : public TComponent {
   TWinControl* FParent = nullptr;
   std::unique_ptr<TFont> FFont;
   std::string FText;
+  TCursor FCursor = crDefault;
 };
 
 class TWinControl : public TControl {

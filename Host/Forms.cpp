@@ -1,13 +1,96 @@
 #include "Host/Forms.h"
 
+#include "Host/Application.h"
 #include "Host/Font.h"
 #include "Host/Published.h"
+#include "Host/Screen.h"
+#include "Host/StdCtrls.h"
 
-TCustomForm::TCustomForm(TComponent* AOwner) : TWinControl(AOwner) {
+namespace {
+
+// Posted to a form's own window by Release; the form frees itself when it arrives.
+constexpr plat::UINT CM_RELEASE = plat::WM_USER + 0x0B00;
+
+}  // namespace
+
+TCustomForm::TCustomForm(TComponent* AOwner)
+    : TWinControl(AOwner), FLife(std::make_shared<TLife>()) {
   SetVisible(false);
 }
 
-TCustomForm::~TCustomForm() = default;
+TCustomForm::~TCustomForm() {
+  FLife->Alive = false;
+  if (FModal) UIBackend().FormHidden(*this);
+}
+
+TModalResult TCustomForm::ShowModal() {
+  if (Visible() || FModal) throw EInvalidOperation("Cannot make a visible window modal");
+  TApplication& App = *Application;
+  const std::shared_ptr<TLife> Life = FLife;
+  const bool WasTerminated = App.Terminated();
+  Life->Result = mrNone;
+  if (FPosition == poScreenCenter) {
+    SetLeft((Screen->Width() - Width()) / 2);
+    SetTop((Screen->Height() - Height()) / 2);
+  }
+  FModal = true;
+  Show();
+  UIBackend().FormShown(*this);
+  while (Life->Alive && Life->Result == mrNone) {
+    if (App.Terminated()) {
+      Life->Result = mrCancel;
+      // Outer loops that take messages themselves must still see the quit.
+      if (!WasTerminated) plat::PostQuitMessage(App.ExitCode());
+      break;
+    }
+    UIBackend().ModalPass(*this);
+    if (!Life->Alive || Life->Result != mrNone) break;
+    try {
+      App.HandleMessage();
+    } catch (...) {
+      App.HandleException(Life->Alive ? this : nullptr);
+    }
+  }
+  if (Life->Alive) {
+    FModal = false;
+    Hide();
+    UIBackend().FormHidden(*this);
+  }
+  return Life->Result;
+}
+
+void TCustomForm::Close() {
+  if (FModal)
+    SetModalResult(mrCancel);
+  else
+    Hide();
+}
+
+void TCustomForm::Release() {
+  if (FReleasePosted) return;
+  FReleasePosted = plat::PostMessageA(Handle(), CM_RELEASE, 0, 0);
+}
+
+void TCustomForm::WndProc(TMessage& Message) {
+  if (Message.Msg == CM_RELEASE) {
+    Message.Result = 0;
+    delete this;
+    return;
+  }
+  TWinControl::WndProc(Message);
+}
+
+TButton* TCustomForm::DefaultButton() const {
+  for (int I = 0; I < ControlCount(); ++I)
+    if (auto* B = dynamic_cast<TButton*>(Controls(I)); B && B->Visible() && B->Default()) return B;
+  return nullptr;
+}
+
+TButton* TCustomForm::CancelButton() const {
+  for (int I = 0; I < ControlCount(); ++I)
+    if (auto* B = dynamic_cast<TButton*>(Controls(I)); B && B->Visible() && B->Cancel()) return B;
+  return nullptr;
+}
 
 const TPublishedClass* TForm::Published() const {
   return &PublishedClass();

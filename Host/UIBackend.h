@@ -1,18 +1,91 @@
 // The seam between the visual classes and whatever shows them to the user.
 //
-// Controls, canvases and the application object never draw, beep or talk to the user
-// themselves: they hand each request to the installed back-end. Back-ends are not
-// owned by the framework; the quiet default (nothing drawn, messages to stderr) is in
+// Controls, canvases, forms, boxes, dialogs and the application object never draw, beep
+// or talk to the user themselves: they hand each request to the installed back-end.
+// Back-ends are not owned by the framework; the quiet default (nothing drawn, messages to
+// stderr, every question answered with its default button, every dialog cancelled) is in
 // place whenever no other one is installed. Used from the user-interface thread.
+//
+// Who runs the loop: the framework does. A modal form runs the application's message
+// loop itself until its ModalResult is set; the back-end is told when the form comes into
+// view and goes, when a control on it changes, and once per pass of the loop before the
+// loop waits for the next message. A back-end with input of its own (a terminal, a window
+// system connection) gets it to the loop through the message queue, and answers the
+// user's actions by calling the controls: TButton::Click, TCustomForm::SetModalResult.
+// Message boxes and the save dialog are answered synchronously by the back-end; one that
+// needs the loop while it asks runs TApplication::HandleMessage itself.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "Platform/Messages.h"
 
 class TCanvas;
 class TControl;
+class TCustomForm;
 struct TRect;
+
+// The outcome of a modal form or box; 0 while it runs.
+using TModalResult = std::int32_t;
+inline constexpr TModalResult mrNone = 0;
+inline constexpr TModalResult mrOk = 1;
+inline constexpr TModalResult mrCancel = 2;
+inline constexpr TModalResult mrAbort = 3;
+inline constexpr TModalResult mrRetry = 4;
+inline constexpr TModalResult mrIgnore = 5;
+inline constexpr TModalResult mrYes = 6;
+inline constexpr TModalResult mrNo = 7;
+
+// The picture beside a box's text.
+enum TMessageIcon : std::uint8_t { miNone, miError, miQuestion, miExclamation, miInformation };
+
+// One message box as the back-end is to show it.
+struct TMessageBoxRequest {
+  std::string Caption;
+  // A carriage return (byte 13), a CR LF pair or a line feed each end a line.
+  std::string Text;
+  TMessageIcon Icon = miNone;
+  // The buttons from left to right, each named by the result it gives (mrOk "OK",
+  // mrYes "Yes", ...). Never empty.
+  std::vector<TModalResult> Buttons{mrOk};
+  // Index into Buttons of the one that Enter presses.
+  int DefaultButton = 0;
+  // What closing the box without a button (Escape, the close box) answers; mrNone when
+  // the box cannot be closed that way.
+  TModalResult EscapeResult = mrOk;
+};
+
+// The standard caption of a box button ("OK", "Cancel", "&Yes", ...).
+std::string MessageButtonCaption(TModalResult Button);
+
+// Options of the file dialogs, as bits.
+enum TOpenOption : std::uint32_t {
+  ofReadOnly = 1u << 0,
+  ofOverwritePrompt = 1u << 1,
+  ofHideReadOnly = 1u << 2,
+  ofNoChangeDir = 1u << 3,
+  ofPathMustExist = 1u << 11,
+  ofFileMustExist = 1u << 12,
+};
+using TOpenOptions = std::uint32_t;
+
+// One save-file dialog. The back-end shows Filters, starts in InitialDir (the current
+// folder when empty) with FileName proposed and FilterIndex selected, and on success puts
+// the user's choice back into FileName (a full path) and FilterIndex. The questions the
+// options call for (overwrite, folder must exist) are asked by the framework afterwards,
+// through message boxes; a back-end may ask them itself first.
+struct TSaveDialogRequest {
+  std::string Title;
+  // Description and mask(s) ("*.EXE", several separated by ';'), in order.
+  std::vector<std::pair<std::string, std::string>> Filters;
+  int FilterIndex = 1;  // 1-based
+  std::string InitialDir;
+  std::string FileName;
+  TOpenOptions Options = 0;
+};
 
 class TUIBackend {
  public:
@@ -32,6 +105,32 @@ class TUIBackend {
   virtual void Beep(plat::UINT Type) = 0;
   // Tells the user something that needs no answer (an error nobody else handled).
   virtual void ShowMessage(const std::string& Title, const std::string& Text) = 0;
+
+  // Shows the box modally and answers the button pressed (one of Request.Buttons) or
+  // Request.EscapeResult.
+  virtual TModalResult MessageBox(const TMessageBoxRequest& Request) = 0;
+  // Runs the save dialog; false when the user cancelled (Request is then left alone).
+  virtual bool SaveDialog(TSaveDialogRequest& Request) = 0;
+
+  // A form came into view (Left and Top already placed, e.g. centred on the screen), or
+  // went. Its controls are its Controls(); their kinds, texts and bounds are read from
+  // them. FormShown comes before the form's modal loop starts, FormHidden after it ended
+  // and before the form may be freed.
+  virtual void FormShown(TCustomForm& Form) = 0;
+  virtual void FormHidden(TCustomForm& Form) = 0;
+  // A control of a showing form changed what it shows (caption, lines, bar position,
+  // bounds, cursor).
+  virtual void ControlChanged(TControl& Control) = 0;
+  // Once per pass of Form's modal loop, before the loop waits for the next message. The
+  // back-end may act for the user here (click a button, set the form's ModalResult).
+  virtual void ModalPass(TCustomForm& Form) = 0;
+
+  // The screen's size in pixels.
+  virtual int ScreenWidth() = 0;
+  virtual int ScreenHeight() = 0;
+  // The screen-wide cursor changed (TScreen::SetCursor; crDefault lets each control's
+  // own cursor show).
+  virtual void ScreenCursorChanged(int Cursor) = 0;
 };
 
 // The installed back-end, or the quiet default.
@@ -54,3 +153,6 @@ class TUIBackendScope {
 
 // Sounds a beep of the given kind through the back-end (0 = the default sound).
 void MessageBeep(plat::UINT uType);
+
+// Splits a box's text into its lines at CR LF, CR or LF.
+std::vector<std::string> MessageLines(const std::string& Text);

@@ -1,0 +1,19 @@
+// The screen: its size, as the UI back-end reports it, and the cursor shown over the
+// whole application (crDefault lets each control's own cursor show).
+#pragma once
+
+#include "Host/Controls.h"
+
+class TScreen {
+ public:
+  int Width() const { return UIBackend().ScreenWidth(); }
+  int Height() const { return UIBackend().ScreenHeight(); }
+  TCursor Cursor() const { return FCursor; }
+  void SetCursor(TCursor Value);
+
+ private:
+  TCursor FCursor = crDefault;
+};
+
+// Lives as long as the process, like Application.
+extern TScreen* const Screen;
