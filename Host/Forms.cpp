@@ -2,6 +2,7 @@
 
 #include "Host/Application.h"
 #include "Host/Font.h"
+#include "Host/MessagePump.h"
 #include "Host/Published.h"
 #include "Host/Screen.h"
 #include "Host/StdCtrls.h"
@@ -36,20 +37,19 @@ TModalResult TCustomForm::ShowModal() {
   FModal = true;
   Show();
   UIBackend().FormShown(*this);
+  TMessagePump Pump(App, {.HandleErrors = true});
   while (Life->Alive && Life->Result == mrNone) {
-    if (App.Terminated()) {
+    if (App.Terminated() || Pump.Ended()) {
       Life->Result = mrCancel;
-      // Outer loops that take messages themselves must still see the quit.
-      if (!WasTerminated) plat::PostQuitMessage(App.ExitCode());
+      // A quit taken by a loop that a handler ran must still reach the loops outside; the
+      // pump posts again the one it takes itself.
+      if (App.Terminated() && !WasTerminated && !Pump.QuitSeen())
+        plat::PostQuitMessage(App.ExitCode());
       break;
     }
     UIBackend().ModalPass(*this);
     if (!Life->Alive || Life->Result != mrNone) break;
-    try {
-      App.HandleMessage();
-    } catch (...) {
-      App.HandleException(Life->Alive ? this : nullptr);
-    }
+    Pump.PumpOne(true);
   }
   if (Life->Alive) {
     FModal = false;

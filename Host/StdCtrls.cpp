@@ -1,5 +1,6 @@
 #include "Host/StdCtrls.h"
 
+#include "Host/Events.h"
 #include "Host/Forms.h"
 #include "Host/SysUtils.h"
 
@@ -45,28 +46,21 @@ void TLabel::SetAlignment(TAlignment Value) {
 // ---------------------------------------------------------------------------------------
 // TButton
 
-TButton::TButton(TComponent* AOwner) : TWinControl(AOwner), FAlive(std::make_shared<bool>(true)) {}
+TButton::TButton(TComponent* AOwner) : TWinControl(AOwner) {}
 
-TButton::~TButton() {
-  *FAlive = false;
-}
+TButton::~TButton() = default;
 
 void TButton::Click() {
-  const auto Alive = FAlive;
   if (FModalResult != mrNone) {
     TWinControl* Top = this;
     while (Top->Parent()) Top = Top->Parent();
     if (auto* Form = dynamic_cast<TCustomForm*>(Top)) Form->SetModalResult(FModalResult);
   }
-  if (*Alive) TriggerClick();
+  TriggerClick();
 }
 
 void TButton::TriggerClick() {
-  if (OnClick) {
-    // A copy: the handler may free the button, and with it the event.
-    auto Handler = OnClick;
-    Handler(this);
-  }
+  (void)FireEvent(*this, OnClick, this);
 }
 
 // ---------------------------------------------------------------------------------------

@@ -60,7 +60,6 @@ class TButton : public TWinControl {
   bool FCancel = false;
   TModalResult FModalResult = mrNone;
   int FTabOrder = -1;
-  std::shared_ptr<bool> FAlive;
 };
 
 enum TScrollStyle : std::uint8_t { ssNone, ssHorizontal, ssVertical, ssBoth };

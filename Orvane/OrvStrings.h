@@ -1,0 +1,58 @@
+// The update checker's texts, looked up by identifier. A translation replaces the whole
+// table and nothing else. A carriage return (byte 13) in a text is a line break.
+#pragma once
+
+#include <initializer_list>
+#include <map>
+#include <string>
+
+inline constexpr int sOrvVersionsLine = 65488;  // "Current version is %s.\r..."
+inline constexpr int sOrvViewReadMe = 65489;
+inline constexpr int sOrvCancelButton = 65490;  // "&Cancel"
+inline constexpr int sOrvOkButton = 65491;      // "&Ok"
+inline constexpr int sOrvFileExists = 65504;
+inline constexpr int sOrvOverwrite = 65505;
+inline constexpr int sOrvSaveFilter = 65506;
+inline constexpr int sOrvInstallAndClose = 65507;
+inline constexpr int sOrvInstallUpdate = 65508;
+inline constexpr int sOrvInstallNow = 65509;
+inline constexpr int sOrvMissingHomeUrl = 65510;
+inline constexpr int sOrvNoHomeUrl = 65511;
+inline constexpr int sOrvMissingTags = 65512;
+inline constexpr int sOrvNoTags = 65513;
+inline constexpr int sOrvNoUpdateFound = 65514;
+inline constexpr int sOrvNoUpdate = 65515;
+inline constexpr int sOrvPleaseWait = 65516;
+inline constexpr int sOrvReadMe = 65517;
+inline constexpr int sOrvRetrievingReadMe = 65518;
+inline constexpr int sOrvUpdateAvailable = 65519;
+inline constexpr int sOrvBytesReceived = 65520;
+inline constexpr int sOrvCheckingForUpdate = 65521;
+inline constexpr int sOrvConnectionError = 65522;
+inline constexpr int sOrvInfoErrorUnknown = 65523;
+inline constexpr int sOrvInfoError = 65524;
+inline constexpr int sOrvDownloadError = 65525;
+inline constexpr int sOrvDownloadErrorUnknown = 65526;
+inline constexpr int sOrvDownloadErrorReason = 65527;
+inline constexpr int sOrvDownloadProgress = 65528;
+inline constexpr int sOrvDownloadingReadMe = 65529;
+inline constexpr int sOrvDownloadingUpdate = 65530;
+inline constexpr int sOrvDownloadQuestion = 65531;
+inline constexpr int sOrvError = 65532;
+inline constexpr int sOrvCannotStart = 65533;
+inline constexpr int sOrvExceptionText = 65534;  // "Error retrieving update information..."
+inline constexpr int sOrvException = 65535;
+
+using TOrvStringTable = std::map<int, std::string>;
+
+// The English table the package ships with.
+const TOrvStringTable& DefaultOrvStrings();
+// The text of Ident in the table in use; empty for an identifier it does not hold.
+std::string LoadOrvStr(int Ident);
+// The text of Ident with each "%s" replaced by the next of Args, in order ("%%" is "%";
+// a "%s" beyond the arguments stays empty, any other "%" stays as it is), so that a
+// translation with a wrong placeholder can at worst show a wrong text.
+std::string FormatOrvStr(int Ident, std::initializer_list<std::string> Args);
+// Replaces the table in use as a whole (a translation); an empty table restores the
+// English one. User-interface thread only.
+void SetOrvStrings(const TOrvStringTable& Table);
