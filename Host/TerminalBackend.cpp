@@ -14,6 +14,7 @@
 #include "Host/FileUtils.h"
 #include "Host/Forms.h"
 #include "Host/HiddenWindow.h"
+#include "Host/MessagePump.h"
 #include "Host/StdCtrls.h"
 #include "Host/TerminalProgress.h"
 
@@ -190,20 +191,16 @@ void TTerminalBackend::StopTicking() {
 
 int TTerminalBackend::WaitKey() {
   ++FAsking;
-  StartTicking();
   int Key = KeyNone;
-  while ((Key = FInput.ReadKey()) == KeyNone) {
-    if (Application->Terminated()) {
-      Key = KeyClosed;
-      break;
-    }
-    try {
-      Application->HandleMessage();
-    } catch (...) {
-      Application->HandleException(nullptr);
-    }
-  }
-  StopTicking();
+  // The terminal wakes nobody: look at it between messages, and at least every tick.
+  TMessagePump Pump(*Application, {.HandleErrors = true});
+  Pump.PumpUntil(
+      [&] {
+        Key = FInput.ReadKey();
+        return Key != KeyNone || Application->Terminated();
+      },
+      TDeadline::Never(), TickMs);
+  if (Key == KeyNone) Key = KeyClosed;
   --FAsking;
   return Key;
 }
@@ -252,11 +249,16 @@ TModalResult TTerminalBackend::MessageBox(const TMessageBoxRequest& Request) {
           ? Request.DefaultButton
           : 0;
   const TModalResult Default = Buttons.empty() ? mrOk : Buttons[DefaultIndex];
-  std::string Out = "\n" + std::string(IconMark(Request.Icon)) + Request.Caption + "\n";
-  for (const std::string& Line : MessageLines(Request.Text)) Out += "    " + Line + "\n";
+  std::string Out = "\n";
+  Out.append(IconMark(Request.Icon)).append(Request.Caption).append("\n");
+  for (const std::string& Line : MessageLines(Request.Text))
+    Out.append("    ").append(Line).append("\n");
   std::string Names;
-  for (TModalResult B : Buttons) Names += (Names.empty() ? "" : "/") + ButtonText(B);
-  Out += "    " + Names + " [" + ButtonText(Default) + "]: ";
+  for (TModalResult B : Buttons) {
+    if (!Names.empty()) Names += '/';
+    Names += ButtonText(B);
+  }
+  Out.append("    ").append(Names).append(" [").append(ButtonText(Default)).append("]: ");
   Print(Out);
 
   // What a refusal answers: the box's Escape result, else No or Cancel when it has one.
