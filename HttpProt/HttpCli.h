@@ -341,6 +341,9 @@ class THttpCli : public TComponent {
   std::string FUrlHost;
   // The host the request addresses now (changed by a relocation to another host).
   std::string FRequestHost;
+  // Host and port (when one is named) of the document through a proxy: the base of the
+  // proxy's request-URI for relative relocations.
+  std::string FRequestAuthority;
   int FRelocationCount = 0;
   // The request's end has been handled (SocketSessionClosed ran).
   bool FSessionEnded = false;

@@ -69,9 +69,11 @@ void THttpCli::DoRequestAsync(THttpRequest Rq) {
   FTargetHost = h;
   if (!u.empty()) FUsername = u;
   if (!w.empty()) FPassword = w;
+  FRequestAuthority = p.empty() ? h : h + ":" + p;
   if (!FProxy.empty()) {
     FDocName = q;
-    FRequestPath = (s.empty() ? std::string("http") : s) + "://" + h + q;
+    // The proxy fetches what the request-URI names: a port of URL must stay in it.
+    FRequestPath = (s.empty() ? std::string("http") : s) + "://" + FRequestAuthority + q;
     ParseURL(FProxy, s, u, w, h, p, q);
     if (p.empty()) p = FProxyPort;
   } else {

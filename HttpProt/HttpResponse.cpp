@@ -228,13 +228,15 @@ void THttpCli::TakeLocation(const std::string& Value) {
   ParseURL(Value, s, u, w, h, p, q);
   if (s.empty()) s = "http";
   if (!FProxy.empty()) {
+    // Relative forms name the document's server, port included, as the proxy needs it.
     if (q.empty()) {
-      FRequestPath = s + "://" + FTargetHost + "/" + h;
+      FRequestPath = s + "://" + FRequestAuthority + "/" + h;
     } else if (h.empty()) {
-      FRequestPath = s + "://" + FTargetHost + q;
+      FRequestPath = s + "://" + FRequestAuthority + q;
     } else {
       FRequestPath = Value;
       FRequestHost = h;
+      FRequestAuthority = p.empty() ? h : h + ":" + p;
     }
     return;
   }
