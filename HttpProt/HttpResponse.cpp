@@ -73,7 +73,7 @@ void THttpCli::SocketDataAvailable(TObject*, std::uint16_t Error) {
     return;
   }
 
-  TAliveGuard guard(this);
+  TAliveGuard guard(*this);
   while (FReceiveLen > 0) {
     // The line search stops at a zero byte, as the text of the buffer ends there.
     const std::size_t text = strnlen(buf, static_cast<std::size_t>(FReceiveLen));
@@ -103,7 +103,7 @@ void THttpCli::SocketDataAvailable(TObject*, std::uint16_t Error) {
 }
 
 void THttpCli::GetHeaderLineNext() {
-  TAliveGuard guard(this);
+  TAliveGuard guard(*this);
   if (FHeaderLineCount == 0) {
     TriggerHeaderBegin();
     if (guard.Gone() || Stopped()) return;
@@ -193,7 +193,7 @@ void THttpCli::GetHeaderLineNext() {
 }
 
 void THttpCli::GetBodyLineNext() {
-  TAliveGuard guard(this);
+  TAliveGuard guard(*this);
   if (FBodyLineCount == 0) {
     TriggerDocBegin();
     if (guard.Gone() || Stopped()) return;
@@ -263,7 +263,7 @@ void THttpCli::LocationSessionClosed(TObject*, std::uint16_t) {
   FConnected = false;
   FLocationSeen = false;
   FRelocating = false;
-  TAliveGuard guard(this);
+  TAliveGuard guard(*this);
   TriggerLocationChange();
   if (guard.Gone() || Stopped()) return;
   plat::PostMessageA(FWindowHandle, WM_HTTP_LOGIN, 0, 0);
@@ -276,7 +276,7 @@ void THttpCli::WMHttpLogin(TMessage&) {
   FContentLength = -1;
   FContentType.clear();
   FReceiveLen = 0;
-  TAliveGuard guard(this);
+  TAliveGuard guard(*this);
   try {
     Login();
   } catch (const std::exception& e) {
