@@ -488,7 +488,7 @@ void TTerminalBackend::Draw(TShownForm& Shown, bool Final) {
     View.Percent = (Bar->Position() - Bar->Min()) * 100 / (Bar->Max() - Bar->Min());
   if (View.Total < 0 && View.Received >= 0) View.Percent = -1;
   View.Seconds = std::chrono::duration<double>(Clock::now() - Shown.Started).count();
-  const std::string Line = FormatProgressLine(View, Columns());
+  const std::string Line = FormatProgressLine(View, FOutputIsTerminal ? Columns() : 0);
   if (FOutputIsTerminal) {
     Print("\r" + Line + "\033[K" + (Final ? "\n" : ""));
     FStatusDrawn = !Final;

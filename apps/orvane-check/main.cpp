@@ -1,13 +1,19 @@
 // orvane-check: runs an update check from the command line, against the information page
 // the user names or against the demo server built into the program.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "CommandLine.h"
 #include "DemoServer.h"
 #include "Host/Application.h"
+#include "UpdateCheck.h"
 
 namespace {
 
@@ -37,6 +43,45 @@ int ServeDemo(const TCheckOptions& Options) {
   return 0;
 }
 
+// The folder the save prompt starts in; checked before anything is fetched, so that a
+// bad one costs no download.
+bool EnterSaveFolder(const std::string& Dir, std::string& Error) {
+  struct stat St {};
+  if (::stat(Dir.c_str(), &St) != 0) {
+    Error = "--save-to: folder \"" + Dir + "\" " +
+            (errno == ENOENT ? "does not exist" : std::strerror(errno));
+    return false;
+  }
+  if (!S_ISDIR(St.st_mode)) {
+    Error = "--save-to: \"" + Dir + "\" is not a folder";
+    return false;
+  }
+  if (::access(Dir.c_str(), W_OK | X_OK) != 0) {
+    Error = "--save-to: folder \"" + Dir + "\" is not writable";
+    return false;
+  }
+  if (::chdir(Dir.c_str()) != 0) {
+    Error = "--save-to: cannot enter \"" + Dir + "\": " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+int Check(const TCheckOptions& Options) {
+  std::string Error;
+  if (!Options.SaveTo.empty() && !EnterSaveFolder(Options.SaveTo, Error)) return Fail(Error);
+  if (!Options.HomeURL.empty()) return RunUpdateCheck(Options, Options.HomeURL);
+  // No page named: the demo server runs on this thread's loop, beside the check.
+  TDemoServer::TSettings Settings;
+  Settings.Port = Options.Port;
+  // Slow enough for the progress line to be seen.
+  Settings.UpdateRate = Options.DemoRate < 0 ? 200 : Options.DemoRate;
+  TDemoServer Server(Settings);
+  if (!Server.Start()) return Fail("demo server: " + Server.Error());
+  std::printf("Demo server: %s\n", Server.PageURL().c_str());
+  return RunUpdateCheck(Options, Server.PageURL());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -50,5 +95,5 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (Options.ServeDemo) return ServeDemo(Options);
-  return Fail("the update check is not available in this build; use --serve-demo");
+  return Check(Options);
 }
