@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -56,10 +57,15 @@ bool EnterSaveFolder(const std::string& Dir, std::string& Error) {
     Error = "--save-to: \"" + Dir + "\" is not a folder";
     return false;
   }
-  if (::access(Dir.c_str(), W_OK | X_OK) != 0) {
-    Error = "--save-to: folder \"" + Dir + "\" is not writable";
+  // Permission bits do not tell for root or for a read-only mount: try it.
+  std::string Probe = Dir + "/.orvane-check-XXXXXX";
+  const int Fd = ::mkstemp(Probe.data());
+  if (Fd < 0) {
+    Error = "--save-to: folder \"" + Dir + "\" is not writable (" + std::strerror(errno) + ")";
     return false;
   }
+  ::close(Fd);
+  ::unlink(Probe.c_str());
   if (::chdir(Dir.c_str()) != 0) {
     Error = "--save-to: cannot enter \"" + Dir + "\": " + std::strerror(errno);
     return false;
