@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# orvane-check in a real terminal (tmux): the answers typed as keys, the screen read back.
+# One run goes all the way through the read-me pager, the save prompt, the progress line
+# and the install question; one is cancelled with Escape in the middle of a slow download.
+source "$(dirname "$0")/lib.sh" "$1"
+command -v tmux >/dev/null || { bad "tmux is missing (bash scripts/deps.sh)"; finish; exit 1; }
+SOCK="orvtest-$$"
+tm() { tmux -L "$SOCK" "$@"; }
+trap 'tm kill-server 2>/dev/null; cleanup' EXIT
+
+screen() { tm capture-pane -p -t check -S -200; }
+shows() { screen | grep -qF -- "$1"; }
+# await TEXT: the screen shows it within 20 s.
+await() {
+  if wait_for 20 shows "$1"; then ok; else bad "screen never showed \"$1\""; screen >&2; fi
+}
+# Starts orvane-check in a fresh terminal of 100 x 40 in folder $1 with the other args.
+launch() {
+  local dir=$1
+  shift
+  tm kill-session -t check 2>/dev/null
+  tm new-session -d -s check -x 100 -y 40 \
+    "cd '$dir' && env -u PAGER '$BIN' $*; echo \$? >'$dir.status'; sleep 120"
+}
+
+start_demo
+curl -sS -o "$WORK/expected.sh" "$DEMO_BASE/orvane-demo-1.1.sh"
+
+# All the way through.
+mkdir "$WORK/full"
+launch "$WORK/full" --demo-rate 400
+await "Would you like to view the ReadMe file?"
+tm send-keys -t check y
+await "-- End of read-me: press Enter --"
+await "What is new in 1.1"
+tm send-keys -t check Enter
+await "Download the update?"
+tm send-keys -t check y
+await "File name [$WORK/full/orvane-demo-1.1.sh]:"
+tm send-keys -t check -l "mine.sh"
+tm send-keys -t check Enter
+await "Do you want to install the update now?"
+await "Downloading Update [####################] 100%  189 of 189 bytes received"
+expect "progress drawn on one line" test "$(screen | grep -c 'Downloading Update')" = 1
+tm send-keys -t check y
+wait_for 20 test -s "$WORK/full.status"
+expect "full run exits 0" test "$(cat "$WORK/full.status" 2>/dev/null)" = 0
+expect "typed name saved byte for byte" cmp -s "$WORK/expected.sh" "$WORK/full/mine.sh"
+await "Orvane Demo 1.1 is installed."
+
+# Escape during a slow download: the download error, and no file left behind.
+mkdir "$WORK/cancel"
+launch "$WORK/cancel" --demo-rate 20
+await "Would you like to view the ReadMe file?"
+tm send-keys -t check n
+await "Download the update?"
+tm send-keys -t check Enter
+await "File name ["
+tm send-keys -t check Enter
+await "bytes received"
+tm send-keys -t check Escape
+await "Download Error"
+await 'Error: "Connection aborted on request."'
+tm send-keys -t check Enter
+wait_for 20 test -s "$WORK/cancel.status"
+expect "cancelled run exits 2" test "$(cat "$WORK/cancel.status" 2>/dev/null)" = 2
+expect "no file left" test -z "$(ls -A "$WORK/cancel")"
+finish
