@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# The main job: installs what building needs, builds orvane-check (release preset, that
+# target only) and runs an update check. Without arguments the check runs against the demo
+# server built into orvane-check; any arguments go to orvane-check (a HOME-URL, options).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+export DEBIAN_FRONTEND=noninteractive
+# Configuring the project looks for GoogleTest and Google Benchmark as well.
+pkgs=(g++ cmake make libgtest-dev libgmock-dev libbenchmark-dev)
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  apt-get update
+  apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+cmake --preset release >/dev/null
+cmake --build --preset release -j "$(nproc)" --target orvane-check
+exec build/release/apps/orvane-check/orvane-check "$@"
