@@ -82,7 +82,8 @@ void THttpCli::DoRequestAsync(THttpRequest Rq) {
     FDocName = FRequestPath;
     if (p.empty()) p = "80";
   }
-  if (FRequestPath.empty()) FRequestPath = "/";
+  // push_back rather than = "/": GCC 12 warns falsely (-Wrestrict) about the assignment.
+  if (FRequestPath.empty()) FRequestPath.push_back('/');
 
   if (FDocName.empty() || FDocName == "/") {
     FDocName = "document.htm";
