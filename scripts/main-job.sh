@@ -3,7 +3,7 @@
 # target only) and runs an update check. Without arguments the check runs against the demo
 # server built into orvane-check; any arguments go to orvane-check (a HOME-URL, options).
 set -euo pipefail
-cd "$(dirname "$0")/.."
+root=$(cd "$(dirname "$0")/.." && pwd)
 export DEBIAN_FRONTEND=noninteractive
 # Configuring the project looks for GoogleTest and Google Benchmark as well.
 pkgs=(g++ cmake make libgtest-dev libgmock-dev libbenchmark-dev)
@@ -15,6 +15,7 @@ if ((${#missing[@]})); then
   apt-get update
   apt-get install -y --no-install-recommends "${missing[@]}"
 fi
-cmake --preset release >/dev/null
-cmake --build --preset release -j "$(nproc)" --target orvane-check
-exec build/release/apps/orvane-check/orvane-check "$@"
+(cd "$root" && cmake --preset release >/dev/null &&
+  cmake --build --preset release -j "$(nproc)" --target orvane-check)
+# Run from where the user stands: that is the folder the save prompt proposes.
+exec "$root/build/release/apps/orvane-check/orvane-check" "$@"
