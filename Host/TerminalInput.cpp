@@ -65,7 +65,7 @@ int TTerminalInput::ReadKey() {
       std::size_t End = 2;
       while (End < FPending.size() && !(FPending[End] >= 0x40 && FPending[End] <= 0x7E)) ++End;
       FPending.erase(0, End < FPending.size() ? End + 1 : FPending.size());
-      return KeyNone;
+      return ReadKey();
     }
     FPending.erase(0, 1);
     return KeyEscape;
