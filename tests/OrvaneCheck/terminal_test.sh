@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # orvane-check in a real terminal (tmux): the answers typed as keys, the screen read back.
 # One run goes all the way through the read-me pager, the save prompt, the progress line
-# and the install question; one is cancelled with Escape in the middle of a slow download.
+# and the install question; two are cancelled, with Escape and with Ctrl-C, in the middle
+# of a slow download.
 source "$(dirname "$0")/lib.sh" "$1"
 command -v tmux >/dev/null || { bad "tmux is missing (bash scripts/deps.sh)"; finish; exit 1; }
 SOCK="orvtest-$$"
@@ -48,21 +49,23 @@ expect "full run exits 0" test "$(cat "$WORK/full.status" 2>/dev/null)" = 0
 expect "typed name saved byte for byte" cmp -s "$WORK/expected.sh" "$WORK/full/mine.sh"
 await "Orvane Demo 1.1 is installed."
 
-# Escape during a slow download: the download error, and no file left behind.
-mkdir "$WORK/cancel"
-launch "$WORK/cancel" --demo-rate 20
-await "Would you like to view the ReadMe file?"
-tm send-keys -t check n
-await "Download the update?"
-tm send-keys -t check Enter
-await "File name ["
-tm send-keys -t check Enter
-await "bytes received"
-tm send-keys -t check Escape
-await "Download Error"
-await 'Error: "Connection aborted on request."'
-tm send-keys -t check Enter
-wait_for 20 test -s "$WORK/cancel.status"
-expect "cancelled run exits 2" test "$(cat "$WORK/cancel.status" 2>/dev/null)" = 2
-expect "no file left" test -z "$(ls -A "$WORK/cancel")"
+# Escape, and Ctrl-C, during a slow download: the download error, and no file left behind.
+for key in Escape C-c; do
+  mkdir "$WORK/cancel-$key"
+  launch "$WORK/cancel-$key" --demo-rate 20
+  await "Would you like to view the ReadMe file?"
+  tm send-keys -t check n
+  await "Download the update?"
+  tm send-keys -t check Enter
+  await "File name ["
+  tm send-keys -t check Enter
+  await "bytes received"
+  tm send-keys -t check "$key"
+  await "Download Error"
+  await 'Error: "Connection aborted on request."'
+  tm send-keys -t check Enter
+  wait_for 20 test -s "$WORK/cancel-$key.status"
+  expect "$key: cancelled run exits 2" test "$(cat "$WORK/cancel-$key.status" 2>/dev/null)" = 2
+  expect "$key: no file left" test -z "$(ls -A "$WORK/cancel-$key")"
+done
 finish
