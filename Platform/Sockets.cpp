@@ -505,6 +505,12 @@ int ioctlsocket(SOCKET h, long cmd, u_long* argp) {
       s.nonBlocking = *argp != 0;
       return 0;
     }
+    if (cmd == FIONWRITE) {
+      const int n = s.stream && s.state == State::Connected ? kio::OutQueue(s.fd) : 0;
+      if (n < 0) return wsaerr::FailErrno();
+      *argp = static_cast<u_long>(n);
+      return 0;
+    }
     if (cmd == FIONREAD) {
       if (s.stream) RefreshConnecting(s, h);
       if (s.state == State::Listening || (s.stream && s.state != State::Connected)) {

@@ -56,6 +56,9 @@ inline constexpr long FD_CLOSE = 0x20;
 
 inline constexpr long FIONREAD = 0x4004667F;
 inline constexpr long FIONBIO = static_cast<long>(0x8004667Eu);
+// Bytes written to a stream socket that the peer has not acknowledged yet (0 on other
+// sockets): what a reset would lose.
+inline constexpr long FIONWRITE = 0x40046679;
 
 inline constexpr int SD_RECEIVE = 0;
 inline constexpr int SD_SEND = 1;

@@ -1,7 +1,9 @@
 // Opening and ending sessions: Connect, Listen, Accept, Dup, Close, Abort and their steps.
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <thread>
 #include <utility>
@@ -35,9 +37,8 @@ void TCustomWSocket::StartSession() {
   FCloseNotified = false;
   FPaused = false;
   FReadCount = 0;
-  FLineMode = false;
-  FLineUnread = false;
-  FLineLength = 0;
+  FLine.Reset();
+  FLineReader = false;
   FAllSent = true;
 }
 
@@ -192,7 +193,7 @@ std::int32_t TCustomWSocket::Listen() {
     TriggerSessionConnected(0);
     if (guard.SessionEnded()) return -1;
   } else if (FSocketType == SOCK_STREAM) {
-    if (plat::listen(FSocketHandle, 5) != 0) {
+    if (plat::listen(FSocketHandle, FListenBacklog) != 0) {
       SocketError("Listen");
       return -1;
     }
@@ -291,6 +292,14 @@ void TCustomWSocket::InternalClose(bool bShut) {
     return;
   }
   if (FState == wsClosed) return;
+  // The default linger (on, no time) resets the connection, and the system would drop
+  // what it has not sent yet: with bytes on their way the close is graceful instead, and
+  // the system finishes sending in the background.
+  if (FLingerOnOff == wsLingerOn && (FLingerTimeout & 0xFFFF) == 0 && HandOverUnsent()) {
+    const linger graceful{0, 0};
+    plat::setsockopt(FSocketHandle, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&graceful),
+                     sizeof graceful);
+  }
   if (bShut) Shutdown(plat::SD_BOTH);
 
   const plat::SOCKET h = FSocketHandle;
@@ -316,51 +325,57 @@ void TCustomWSocket::InternalClose(bool bShut) {
       return;
     }
   }
-  ChangeState(wsClosed);
-  if (guard.SessionEnded()) return;
-  if (!Destroying() && !FCloseNotified && OnSessionClosed) {
-    FCloseNotified = true;
-    TriggerSessionClosed(0);
+  try {
+    ChangeState(wsClosed);
     if (guard.SessionEnded()) return;
+    if (!Destroying() && !FCloseNotified && OnSessionClosed) {
+      FCloseNotified = true;
+      TriggerSessionClosed(0);
+      if (guard.SessionEnded()) return;
+    }
+  } catch (...) {
+    // The session has ended all the same: the next one starts from the defaults.
+    if (!guard.SessionEnded()) AssignDefaultValue();
+    throw;
   }
   AssignDefaultValue();
 }
 
-void TCustomWSocket::WaitForClose() {
-  TAliveGuard guard(this);
-  while (FSocketHandle != plat::INVALID_SOCKET && FState != wsClosed) {
-    guard.Bind();
-    Application->ProcessMessages();
-    if (guard.SessionEnded() || Application->Terminated()) return;
-    plat::u_long waiting = 0;
-    if (plat::ioctlsocket(FSocketHandle, plat::FIONREAD, &waiting) != 0) return;
-    if (waiting > 0) {
-      if (FLineMode)
-        ReadLineReceive();
-      else
-        TriggerDataAvailable(0);
-      if (guard.SessionEnded()) return;
+bool TCustomWSocket::HandOverUnsent() {
+  if (FSocketType != SOCK_STREAM || FState != wsConnected) return false;
+  constexpr int kPieces = 64;
+  for (int attempt = 0; attempt < 2 && !FSendQueue.Empty(); ++attempt) {
+    for (;;) {
+      iovec pieces[kPieces];
+      const int count = FSendQueue.Gather(pieces, kPieces);
+      if (count == 0) break;
+      const int r = plat::sendv(FSocketHandle, pieces, count, FSendFlagsValue);
+      if (r <= 0) break;
+      FSendQueue.Remove(r);
     }
-    char probe = 0;
-    const int r = plat::recv(FSocketHandle, &probe, 1, MSG_PEEK);
-    if (r == 0) {
-      // The peer has closed and everything it sent has been read. The last error still
-      // holds an earlier would-block, which must not keep a paused socket (which gets no
-      // close notification) spinning here: let a due notification run, then stop.
-      FLastError = 0;
-      Application->ProcessMessages();
-      return;
-    }
-    if (r < 0) {
-      FLastError = plat::WSAGetLastError();
-      if (FLastError != plat::WSAEWOULDBLOCK) return;
-      // Nothing to read and the peer still there: sleep until the next notification
-      // (the failed read re-armed FD_READ) instead of spinning.
-      if (!FPaused) plat::WaitMessage();
-    }
-    Application->ProcessMessages();
-    if (guard.SessionEnded()) return;
+    if (FSendQueue.Empty()) break;
+    // The system's buffer is full: make room there for the rest, as far as it allows,
+    // since nobody will be left to feed it later.
+    int size = 0;
+    int len = sizeof size;
+    if (plat::getsockopt(FSocketHandle, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<char*>(&size),
+                         &len) != 0)
+      break;
+    const int want =
+        static_cast<int>(std::min<std::int64_t>(INT32_MAX / 2, size + 2 * FSendQueue.Bytes()));
+    plat::setsockopt(FSocketHandle, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&want),
+                     sizeof want);
   }
+  plat::u_long unsent = 0;
+  if (FSendQueue.Empty() &&
+      (plat::ioctlsocket(FSocketHandle, plat::FIONWRITE, &unsent) != 0 || unsent == 0))
+    return false;
+  // What the peer sent and nobody read goes first: closing over unread bytes would make
+  // the system reset the connection and drop what it still has to send.
+  char discard[4096];
+  while (plat::recv(FSocketHandle, discard, sizeof discard, 0) > 0) {
+  }
+  return true;
 }
 
 void TCustomWSocket::Pause() {

@@ -12,8 +12,6 @@
 
 TCustomWSocket::TCustomWSocket(TComponent* AOwner) : TComponent(AOwner) {
   FWindowHandle = CreateSocketWindow(this);
-  FChunkSize = 1514;
-  FDnsResultList = std::make_unique<TStringList>();
   // Runs this class's defaults: a descendant's override cannot run before its own part
   // of the object exists.
   AssignDefaultValue();
@@ -51,8 +49,13 @@ TCustomWSocket::~TCustomWSocket() {
   FAliveGuards = nullptr;
 }
 
+TStringList* TCustomWSocket::DnsResultList() const {
+  if (!FDnsResultList) FDnsResultList = std::make_unique<TStringList>();
+  return FDnsResultList.get();
+}
+
 void TCustomWSocket::AssignDefaultValue() {
-  const bool lineWaiting = FLineMode;
+  const bool lineWaiting = FLine.Active();
   FSockAddr = sockaddr_in{};
   FSockAddr.sin_family = AF_INET;
   FAddrFamily = AF_INET;
@@ -69,8 +72,6 @@ void TCustomWSocket::AssignDefaultValue() {
   FState = wsClosed;
   FAwaitedState = wsInvalidState;
   FAllSent = true;
-  FLineMode = false;
-  FLineLength = 0;
   FPaused = false;
   FReadCount = 0;
   FCloseNotified = false;
@@ -155,6 +156,10 @@ void TCustomWSocket::TriggerChangeState(TSocketState OldState, TSocketState NewS
 
 void TCustomWSocket::TriggerDNSLookupDone(std::uint16_t Error) {
   if (OnDnsLookupDone) OnDnsLookupDone(this, Error);
+}
+
+void TCustomWSocket::TriggerLineTooLong() {
+  if (OnLineTooLong) OnLineTooLong(this);
 }
 
 void TCustomWSocket::TriggerError() {

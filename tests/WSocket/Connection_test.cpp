@@ -287,7 +287,7 @@ TEST(ConnectionTest, DupReplacesAnOpenSocketAndDropsItsQueue) {
   server.Served[1]->FState = wsClosed;
   adopter.Dup(moved);
   EXPECT_EQ(log.lines, (std::vector<std::string>{"state 4>7", "state 7>4"}));
-  EXPECT_TRUE(adopter.FSendQueue.empty());
+  EXPECT_TRUE(adopter.FSendQueue.Empty());
   std::string got;
   second->OnDataAvailable = [&](TObject*, std::uint16_t) { got += second->ReceiveStr(); };
   adopter.SendStr("hello second");

@@ -39,8 +39,8 @@ class LineModeTest : public ::testing::Test {
     P.Sock->OnLineTooLong = [this](TObject*) {
       ++TooLong;
       // Called with the line still being collected, its last character stored.
-      EXPECT_TRUE(P.Sock->FLineMode);
-      EXPECT_EQ(P.Sock->FLineLength, 254);
+      EXPECT_TRUE(P.Sock->LineMode());
+      EXPECT_EQ(P.Sock->LineLength(), 254);
     };
     P.Sock->OnSessionClosed = [this](TObject*, std::uint16_t Error) {
       ++Closed;
@@ -67,7 +67,7 @@ TEST_F(LineModeTest, LineSentByteByByteArrivesWhole) {
   std::string Line = "stale";
   P.Sock->ReadLine(Long, Line);
   EXPECT_EQ(Line, "GET /index.html HTTP/1.0");
-  EXPECT_FALSE(P.Sock->FLineMode);
+  EXPECT_FALSE(P.Sock->LineMode());
   EXPECT_EQ(P.Sock->ReadCount(), 26);
   EXPECT_EQ(DataEvents, 0) << "line bytes went to OnDataAvailable";
   EXPECT_EQ(Wait.ModalResult(), mrOk) << "the wait ran out instead of being stopped";
@@ -98,7 +98,7 @@ TEST_F(LineModeTest, BytesAfterTheLineFeedStayInTheSocket) {
   // A carriage return alone never ends a line: this one runs out of time.
   P.Sock->ReadLine(4, Line);
   EXPECT_EQ(Line, "xy");
-  EXPECT_TRUE(P.Sock->FLineMode);
+  EXPECT_TRUE(P.Sock->LineMode());
   EXPECT_EQ(Wait.ModalResult(), mrCancel);
   EXPECT_EQ(P.Sock->ReadCount(), 20);
 }
@@ -113,15 +113,15 @@ TEST_F(LineModeTest, OverlongLineThenTimeOutThenLineCompletedInTheBackground) {
   P.Sock->ReadLine(Long, Line);
   EXPECT_EQ(Line, std::string(254, 'x'));
   EXPECT_EQ(TooLong, 1);
-  EXPECT_FALSE(P.Sock->FLineMode);
+  EXPECT_FALSE(P.Sock->LineMode());
 
   P.Sock->ReadLine(4, Line);
   EXPECT_EQ(Line, std::string(46, 'x'));
-  EXPECT_TRUE(P.Sock->FLineMode) << "a time-out must not end line mode";
+  EXPECT_TRUE(P.Sock->LineMode()) << "a time-out must not end line mode";
   EXPECT_EQ(TooLong, 1);
 
   P.Say("go");
-  ASSERT_TRUE(PumpUntil([&] { return !P.Sock->FLineMode; }, 3s));
+  ASSERT_TRUE(PumpUntil([&] { return !P.Sock->LineMode(); }, 3s));
   ASSERT_TRUE(PumpUntil([&] { return Received == "after"; }, 3s));
   EXPECT_EQ(DataEvents, 1);
 
@@ -142,7 +142,7 @@ TEST_F(LineModeTest, PeerClosingOrResettingDuringReadLineGivesThePartialLine) {
     P.Sock->ReadLine(Long, Line);
     EXPECT_EQ(Line, "half a li");
     EXPECT_EQ(P.Sock->State(), wsClosed);
-    EXPECT_FALSE(P.Sock->FLineMode);
+    EXPECT_FALSE(P.Sock->LineMode());
     EXPECT_EQ(Wait.ModalResult(), mrOk);
     PumpUntil([] { return false; }, 50ms);
     EXPECT_EQ(Closed, 1);
@@ -168,7 +168,7 @@ TEST_F(LineModeTest, ReadLineWithoutWaitControlIsReported) {
     EXPECT_STREQ(E.what(), "No wait object assigned");
   }
   EXPECT_EQ(Line, "untouched");
-  EXPECT_FALSE(P.Sock->FLineMode);
+  EXPECT_FALSE(P.Sock->LineMode());
 
   int Errors = 0;
   P.Sock->OnError = [&](TObject*) { ++Errors; };
@@ -241,7 +241,7 @@ TEST(LineModeCoreTest, ReadLineOnAClosedComponentReturnsEmptyAtOnce) {
   std::string Line = "x";
   Sock.ReadLine(60, Line);
   EXPECT_EQ(Line, "");
-  EXPECT_FALSE(Sock.FLineMode);
+  EXPECT_FALSE(Sock.LineMode());
   EXPECT_FALSE(Wait.Running());
 }
 
