@@ -206,7 +206,7 @@ void TCustomWSocket::ReverseDnsLookup(const std::string& HostAddr) {
 
 // Text is a copy: callers may pass DnsResult itself, which is cleared below.
 void TCustomWSocket::StartLookup(std::string Text, bool Reverse) {
-  TAliveGuard guard(this);
+  TSessionGuard guard(*this);
   const bool tooLong = Reverse && Text.size() > MaxReverseTextLength;
   // The resolver takes names as C strings: the part after a zero byte would be ignored.
   const bool zeroByte = HasZeroByte(Text);

@@ -4,11 +4,13 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
 
 #include "Host/Application.h"
+#include "Host/MessagePump.h"
 #include "WSocket/CustomWSocket.h"
 #include "WSocket/HostResolve.h"
 
@@ -73,7 +75,7 @@ void TCustomWSocket::Connect() {
     return;
   }
   StartSession();
-  TAliveGuard guard(this);
+  TSessionGuard guard(*this);
   ChangeState(wsOpened);
   if (guard.SessionEnded()) return;
 
@@ -182,7 +184,7 @@ std::int32_t TCustomWSocket::Listen() {
     SocketError("Bind");
     return -1;
   }
-  TAliveGuard guard(this);
+  TSessionGuard guard(*this);
   ChangeState(wsBound);
   if (guard.SessionEnded()) return -1;
   if (FSocketType == SOCK_DGRAM) {
@@ -229,7 +231,7 @@ void TCustomWSocket::Dup(plat::SOCKET NewHSocket) {
     SocketError("Dup");
     return;
   }
-  TAliveGuard guard(this);
+  TSessionGuard guard(*this);
   if (FState != wsClosed) {
     const plat::SOCKET old = FSocketHandle;
     FSocketHandle = plat::INVALID_SOCKET;
@@ -264,7 +266,7 @@ void TCustomWSocket::Close() {
 }
 
 void TCustomWSocket::Abort() {
-  TAliveGuard guard(this);
+  TSessionGuard guard(*this);
   CancelDnsLookup();
   if (guard.Gone()) return;
   DeleteBufferedData();
@@ -282,7 +284,7 @@ void TCustomWSocket::Shutdown(std::int32_t How) {
 }
 
 void TCustomWSocket::InternalClose(bool bShut) {
-  TAliveGuard guard(this);
+  TSessionGuard guard(*this);
   if (FSocketHandle == plat::INVALID_SOCKET) {
     if (FState != wsClosed) {
       ChangeState(wsClosed);
@@ -305,25 +307,39 @@ void TCustomWSocket::InternalClose(bool bShut) {
   const plat::SOCKET h = FSocketHandle;
   FSocketHandle = plat::INVALID_SOCKET;
   guard.Bind();
-  while (plat::closesocket(h) != 0) {
-    const int code = plat::WSAGetLastError();
-    FLastError = code;
-    if (code != plat::WSAEWOULDBLOCK) {
-      plat::WSASetLastError(code);
-      SocketError("Disconnect (closesocket)");
-      return;
+  // A timed linger refuses the close while data is still on its way: the rest of the
+  // application runs meanwhile, and the close is tried again now and then.
+  int failure = 0;
+  auto closed = [&] {
+    if (guard.SessionEnded()) return true;
+    if (plat::closesocket(h) == 0) {
+      failure = 0;
+      return true;
     }
-    // Lingering over unsent data: let the rest of the application run meanwhile.
+    failure = plat::WSAGetLastError();
+    FLastError = failure;
+    return failure != plat::WSAEWOULDBLOCK;
+  };
+  if (!closed()) {
+    std::optional<TMessagePump> pump;
     if (FMultiThreaded)
-      ProcessMessages();
+      pump.emplace();
     else
-      Application->ProcessMessages();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    if (guard.SessionEnded()) {
-      // Destroyed or reused meanwhile: nobody is left to wait for this socket.
-      CloseAtOnce(h);
-      return;
+      pump.emplace(*Application);
+    if (!pump->PumpUntil(closed, TDeadline::Never(), 10)) {
+      // The pump ended (a quit): the linger's own time bounds the rest.
+      while (!closed()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+  }
+  if (guard.SessionEnded()) {
+    // Destroyed or reused meanwhile: nobody is left to wait for this socket.
+    if (failure == plat::WSAEWOULDBLOCK) CloseAtOnce(h);
+    return;
+  }
+  if (failure != 0 && failure != plat::WSAEWOULDBLOCK) {
+    plat::WSASetLastError(failure);
+    SocketError("Disconnect (closesocket)");
+    return;
   }
   try {
     ChangeState(wsClosed);

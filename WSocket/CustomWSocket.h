@@ -3,9 +3,9 @@
 //
 // A component belongs to the thread that created it; every event runs on that thread from
 // message dispatch, one at a time. Handlers may call back into the component, close it,
-// start a new session or destroy it (delete): code that fires an event re-checks, before
-// it touches the component again, that the component still exists and still runs the
-// session the event belonged to.
+// start a new session or destroy it (delete): every event is fired through FireEvent, and
+// code that fires one re-checks, before it touches the component again, that the
+// component still exists and still runs the session the event belonged to.
 #pragma once
 
 #include <netinet/in.h>
@@ -19,6 +19,7 @@
 
 #include "Host/Component.h"
 #include "Host/Controls.h"  // TMessage
+#include "Host/Events.h"
 #include "Platform/Messages.h"
 #include "Platform/Winsock.h"
 #include "WSocket/LineCollector.h"
@@ -232,44 +233,22 @@ class TCustomWSocket : public TComponent {
   void SetSendFlags(TSocketSendFlags Value);
 
  protected:
-  // Marks itself when the component is destroyed, so that code which fired an event can
-  // tell, before touching the component again, whether it still exists and still runs
-  // the session (socket handle) the guard was bound to. Guards live on the stack and
-  // nest strictly.
-  class TAliveGuard {
+  // Tells, after handlers have run, whether the component still exists (Gone) and still
+  // runs the session (socket handle) the guard was bound to (SessionEnded). On the stack
+  // only, like the TAliveGuard it rests on.
+  class TSessionGuard {
    public:
-#pragma GCC diagnostic push
-// The guard unlinks itself in its destructor, so the stored stack address never dangles.
-#pragma GCC diagnostic ignored "-Wdangling-pointer"
-    explicit TAliveGuard(TCustomWSocket* Socket)
-        : FSocket(Socket), FNext(Socket->FAliveGuards), FHandle(Socket->FSocketHandle) {
-      Socket->FAliveGuards = this;
-    }
-#pragma GCC diagnostic pop
-    ~TAliveGuard() {
-      if (!FGone) FSocket->FAliveGuards = FNext;
-    }
-    TAliveGuard(const TAliveGuard&) = delete;
-    TAliveGuard& operator=(const TAliveGuard&) = delete;
-
-    bool Gone() const {
-      return FGone;
-    }
-    // Gone, or the socket handle is no longer the one bound.
-    bool SessionEnded() const {
-      return FGone || FSocket->FSocketHandle != FHandle;
-    }
+    explicit TSessionGuard(TCustomWSocket& Socket)
+        : FAlive(Socket), FSocket(Socket), FHandle(Socket.FSocketHandle) {}
+    bool Gone() const { return FAlive.Gone(); }
+    bool SessionEnded() const { return FAlive.Gone() || FSocket.FSocketHandle != FHandle; }
     // Binds to the socket handle the component holds now.
-    void Bind() {
-      FHandle = FSocket->FSocketHandle;
-    }
+    void Bind() { FHandle = FSocket.FSocketHandle; }
 
    private:
-    friend class TCustomWSocket;
-    TCustomWSocket* FSocket;
-    TAliveGuard* FNext;
+    TAliveGuard FAlive;
+    TCustomWSocket& FSocket;
     plat::SOCKET FHandle;
-    bool FGone = false;
   };
 
   friend class TNotificationDispatcher;
@@ -373,6 +352,4 @@ class TCustomWSocket : public TComponent {
   // Pumps the thread's own queue until Done() answers true or Timeout seconds have
   // passed, sleeping while the queue is empty.
   void DeadlineLoop(std::int32_t Timeout, const std::function<bool()>& Done);
-
-  TAliveGuard* FAliveGuards = nullptr;
 };

@@ -29,7 +29,7 @@ void TCustomWSocket::DeleteBufferedData() {
 
 void TCustomWSocket::TryToSend() {
   if (FSocketHandle == plat::INVALID_SOCKET) return;
-  TAliveGuard guard(this);
+  TSessionGuard guard(*this);
   for (;;) {
     std::int32_t n = 0;
     std::int32_t r = 0;
@@ -96,7 +96,7 @@ std::int32_t TCustomWSocket::Send(const void* Data, std::int32_t Len) {
     SocketError("Send");
     return -1;
   }
-  TAliveGuard guard(this);
+  TSessionGuard guard(*this);
   FAllSent = false;
   std::int32_t result = 0;
   if (Len > 0) {

@@ -26,7 +26,7 @@ void TCustomWSocket::ReadLineStart() {
 }
 
 void TCustomWSocket::ReadLineReceive() {
-  TAliveGuard Guard(this);
+  TSessionGuard Guard(*this);
   for (;;) {
     if (FSocketHandle == plat::INVALID_SOCKET) {
       EndLineMode();
@@ -86,7 +86,7 @@ void TCustomWSocket::ReadLineReceive() {
 
 void TCustomWSocket::ReadLine(std::int32_t Timeout, std::string& Buffer) {
   if (!FMultiThreaded && !CheckFWait()) return;
-  TAliveGuard Guard(this);
+  TSessionGuard Guard(*this);
   FLineReader = true;
   if (FLine.Start()) {
     ReadLineReceive();

@@ -13,7 +13,7 @@ void TCustomWSocket::ASyncReceive(TMessage& MsgRec) {
 
 void TNotificationDispatcher::DeliverData(std::uint16_t Error, bool Closing) {
   TCustomWSocket& S = FSocket;
-  TCustomWSocket::TAliveGuard Guard(&S);
+  TCustomWSocket::TSessionGuard Guard(S);
   // Waiting bytes after the previous pass; a handler that takes nothing is not called
   // again for this notification (its next read re-arms the socket layer's FD_READ).
   plat::u_long Before = 0;
@@ -66,7 +66,7 @@ void TNotificationDispatcher::Dispatch(const TMessage& MsgRec) {
     return;
   const std::uint16_t Events = plat::LOWORD(MsgRec.LParam);
   const std::uint16_t Error = plat::HIWORD(MsgRec.LParam);
-  TCustomWSocket::TAliveGuard Guard(&S);
+  TCustomWSocket::TSessionGuard Guard(S);
   auto CloseIfOpen = [](TCustomWSocket& Socket) {
     if (Socket.FState != wsClosed) Socket.Close();
   };
