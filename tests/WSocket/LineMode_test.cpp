@@ -103,6 +103,46 @@ TEST_F(LineModeTest, BytesAfterTheLineFeedStayInTheSocket) {
   EXPECT_EQ(P.Sock->ReadCount(), 20);
 }
 
+// A line reader has no OnDataAvailable. The message loop runs between its ReadLines, as in
+// any program: the read notification still queued used to find no handler and throw away
+// up to 1024 bytes, the next lines with them. The lines stay in the socket, also past
+// the peer's close, which ends the session only once the last line has been read.
+TEST_F(LineModeTest, LinesSurviveTheMessageLoopBetweenReadLines) {
+  Connect({"chunk:first line\\r\\nsecond line\\r\\nthird line\\r\\n", "close"});
+  P.Sock->OnDataAvailable = nullptr;
+  std::string Line;
+  for (const char* Expected : {"first line", "second line", "third line"}) {
+    P.Sock->ReadLine(Long, Line);
+    EXPECT_EQ(Line, Expected);
+    PumpUntil([] { return false; }, 100ms);
+    TCustomWSocket::ProcessMessages();
+  }
+  EXPECT_EQ(Closed, 0) << "the close came before the lines were read";
+  P.Sock->ReadLine(Long, Line);
+  EXPECT_EQ(Line, "");
+  EXPECT_EQ(P.Sock->State(), wsClosed);
+  EXPECT_EQ(Closed, 1);
+  EXPECT_EQ(ClosedError, 0);
+}
+
+// A time-out of 0 or less takes what has arrived and returns at once: the wait control
+// is not run (a caption of 0 used to make it count down its default instead).
+TEST_F(LineModeTest, ZeroOrNegativeTimeOutDoesNotWait) {
+  Connect({"chunk:par"});
+  ASSERT_TRUE(PumpUntil([&] { return P.Sock->RcvdCount() == 3; }, 3s));
+  ASSERT_EQ(Wait.ModalResult(), mrOk);
+  std::string Line;
+  P.Sock->ReadLine(0, Line);
+  EXPECT_EQ(Line, "par");
+  P.Sock->ReadLine(-1, Line);
+  EXPECT_EQ(Line, "par");
+  EXPECT_TRUE(P.Sock->LineMode());
+  EXPECT_FALSE(P.Sock->Wait(0, wsClosed));
+  EXPECT_FALSE(P.Sock->Wait(-5, wsClosed));
+  EXPECT_EQ(Wait.ModalResult(), mrOk) << "a wait ran";
+  EXPECT_FALSE(Wait.Running());
+}
+
 // 300 characters without a line feed: the first ReadLine gets 254 of them after
 // OnLineTooLong. The next runs out of time with the 46 others; the line's end arrives
 // while no ReadLine runs, goes to the line and not to OnDataAvailable, and the ReadLine
@@ -232,6 +272,32 @@ TEST_F(LineModeTest, LocalCloseEndsAWaitingReadLine) {
   EXPECT_EQ(Wait.ModalResult(), mrOk) << "the wait ran to its time-out";
   EXPECT_EQ(P.Sock->State(), wsClosed);
   EXPECT_EQ(Closed, 1);
+}
+
+// A socket in its own thread mode reads 1 MB of 100-byte lines with the message loop
+// running between the ReadLines: every line intact. Reading used to post one read
+// notification per byte; at most one waits now, so the loop finds nothing left to do.
+TEST(LineModeCoreTest, MegabyteOfLinesWithTheLoopRunning) {
+  constexpr int Lines = 10000;
+  ScriptedPeer P;
+  const std::string Body = std::string(98, 'l') + "\\r\\n";
+  ASSERT_TRUE(P.Start({"chunk:" + Body + "*" + std::to_string(Lines), "close"}));
+  P.Sock->SetMultiThreaded(true);
+  P.Sock->Connect();
+  ASSERT_TRUE(P.Sock->Wait(5, wsConnected));
+  std::string Line;
+  int Intact = 0;
+  for (int I = 0; I < Lines; ++I) {
+    P.Sock->ReadLine(5, Line);
+    if (Line == std::string(98, 'l')) ++Intact;
+    if (I % 100 == 0) TCustomWSocket::ProcessMessages();
+  }
+  EXPECT_EQ(Intact, Lines);
+  EXPECT_EQ(P.Sock->ReadCount(), Lines * 100);
+  int Notified = 0;
+  P.Sock->OnDataAvailable = [&](TObject*, std::uint16_t) { ++Notified; };
+  TCustomWSocket::ProcessMessages();
+  EXPECT_LE(Notified, 1);
 }
 
 TEST(LineModeCoreTest, ReadLineOnAClosedComponentReturnsEmptyAtOnce) {
