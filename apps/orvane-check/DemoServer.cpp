@@ -13,6 +13,8 @@ namespace {
 constexpr plat::UINT WM_FREE_FINISHED = plat::WM_USER + 1;
 constexpr std::uintptr_t TickTimer = 1;
 constexpr plat::UINT TickMs = 100;
+// Closed connections kept for reuse; beyond it they are freed.
+constexpr std::size_t MaxIdle = 256;
 // Reads per notification: a client that sends without pause must not keep the loop
 // from everything else.
 constexpr int ReadsPerEvent = 8;
@@ -59,6 +61,7 @@ TDemoServer::~TDemoServer() {
   if (FWindow) plat::DestroyWindow(FWindow);
   FConnections.clear();
   FFinished.clear();
+  FIdle.clear();
   FListener.reset();
 }
 
@@ -80,6 +83,7 @@ bool TDemoServer::Start() {
   FListener->SetAddr(FSettings.Addr);
   FListener->SetPort(std::to_string(FSettings.Port));
   FListener->SetProto("tcp");
+  FListener->SetListenBacklog(FSettings.Backlog);
   FListener->OnSessionAvailable = [this](TObject*, std::uint16_t Error) {
     if (Error == 0) AcceptClient();
   };
@@ -100,6 +104,10 @@ bool TDemoServer::Start() {
   const std::string Port = FListener->GetXPort();
   FPort = Port == "error" ? 0 : static_cast<std::uint16_t>(std::stoi(Port));
   FFiles = DemoFiles(BaseURL());
+  for (const TDemoFile& File : FFiles) {
+    FHeadResponses.push_back(ResponseHead(200, File.ContentType, File.Body.size()));
+    FGetResponses.push_back(FHeadResponses.back() + File.Body);
+  }
   plat::SetTimer(FWindow, TickTimer, TickMs, nullptr);
   return true;
 }
@@ -125,9 +133,16 @@ void TDemoServer::AcceptClient() {
     plat::closesocket(Handle);
     return;
   }
-  FConnections.push_back(std::make_unique<TConnection>());
+  if (FIdle.empty())
+    FConnections.push_back(std::make_unique<TConnection>());
+  else
+    FConnections.splice(FConnections.end(), FIdle, FIdle.begin());
   TConnection& Conn = *FConnections.back();
   Conn.Self = std::prev(FConnections.end());
+  Conn.Request.clear();
+  Conn.Pending.clear();
+  Conn.Answered = Conn.Finishing = false;
+  Conn.Graceful = true;
   Conn.Accepted = Conn.LastActivity = plat::GetTickCount();
   // A plain close: the response still queued in the system must reach the client.
   Conn.Socket.SetLingerOnOff(wsLingerOff);
@@ -195,29 +210,27 @@ void TDemoServer::Answer(TConnection& Conn) {
   SendResponse(Conn, 404, nullptr, Head);
 }
 
+std::string TDemoServer::ResponseHead(int Status, const std::string& Type, std::size_t Length) {
+  return "HTTP/1.0 " + std::to_string(Status) + " " + ReasonOf(Status) +
+         "\r\nContent-Type: " + Type + "\r\nContent-Length: " + std::to_string(Length) +
+         (Status == 405 ? "\r\nAllow: GET, HEAD" : "") + "\r\nConnection: close\r\n\r\n";
+}
+
 void TDemoServer::SendResponse(TConnection& Conn, int Status, const TDemoFile* File, bool Head) {
   Conn.Answered = true;
   ++FResponses;
-  std::string Body;
-  std::string Type = "text/plain";
   if (File) {
-    Body = File->Body;
-    Type = File->ContentType;
-  } else {
-    Body = std::to_string(Status) + " " + ReasonOf(Status) + "\n";
+    const std::size_t Index = static_cast<std::size_t>(File - FFiles.data());
+    if (!Head && File->Path == DemoUpdatePath && FSettings.UpdateRate > 0) {
+      Conn.Pending = File->Body;
+      Conn.Socket.SendStr(FHeadResponses[Index]);
+    } else {
+      Conn.Socket.SendStr(Head ? FHeadResponses[Index] : FGetResponses[Index]);
+    }
+    return;
   }
-  std::string Response =
-      "HTTP/1.0 " + std::to_string(Status) + " " + ReasonOf(Status) + "\r\nContent-Type: " + Type +
-      "\r\nContent-Length: " + std::to_string(Body.size()) +
-      (Status == 405 ? "\r\nAllow: GET, HEAD" : "") + "\r\nConnection: close\r\n\r\n";
-  if (!Head) {
-    const bool Paced = File && File->Path == DemoUpdatePath && FSettings.UpdateRate > 0;
-    if (Paced)
-      Conn.Pending = std::move(Body);
-    else
-      Response += Body;
-  }
-  Conn.Socket.SendStr(Response);
+  const std::string Body = std::to_string(Status) + " " + ReasonOf(Status) + "\n";
+  Conn.Socket.SendStr(ResponseHead(Status, "text/plain", Body.size()) + (Head ? "" : Body));
 }
 
 void TDemoServer::SendPaced(TConnection& Conn) {
@@ -266,6 +279,8 @@ void TDemoServer::FreeFinished() {
       S.Abort();
     }
   }
+  while (!Finished.empty() && FIdle.size() < MaxIdle)
+    FIdle.splice(FIdle.end(), Finished, Finished.begin());
 }
 
 void TDemoServer::Tick() {

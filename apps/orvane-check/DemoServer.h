@@ -31,6 +31,9 @@ class TDemoServer {
     std::uint32_t IdleTimeoutMs = 10000;     // a connection that moves nothing is dropped
     std::size_t MaxRequest = 8192;           // request line and header lines together
     std::size_t MaxClients = 512;            // further clients are turned away at once
+    // Connections the system queues before they are accepted: a burst of clients beyond it
+    // would wait a second or more for the retry of their connect.
+    std::int32_t Backlog = 1024;
   };
 
   explicit TDemoServer(const TSettings& Settings);
@@ -58,7 +61,9 @@ class TDemoServer {
   void AcceptClient();
   void ReadRequest(TConnection& Conn);
   void Answer(TConnection& Conn);
+  // Status 200 needs File; the others carry a short text of their own.
   void SendResponse(TConnection& Conn, int Status, const TDemoFile* File, bool Head);
+  static std::string ResponseHead(int Status, const std::string& Type, std::size_t Length);
   void SendPaced(TConnection& Conn);
   void DataSent(TConnection& Conn);
   // Takes the connection out of service; it is closed and freed from the message loop, so
@@ -72,6 +77,11 @@ class TDemoServer {
   std::unique_ptr<TWSocket> FListener;
   TConnections FConnections;
   TConnections FFinished;
+  // Closed connections kept for the next clients: a component costs a window to make.
+  TConnections FIdle;
+  // Per file: the whole answer to GET, and the head alone for HEAD.
+  std::vector<std::string> FGetResponses;
+  std::vector<std::string> FHeadResponses;
   bool FFreePosted = false;
   plat::HWND FWindow = 0;
   std::uint16_t FPort = 0;
