@@ -142,9 +142,11 @@ bool TOrvane::DoDownload(const std::string& URL, const std::string& FileName,
   }
   // A request that ended with an error (a body cut short, an abort, a time-out) is a
   // failure whatever status it had reached.
-  if (Cli.StatusCode() > 200)
+  // When the exception hook ended the wait, its message is the reason.
+  const bool Hooked = Cli.RcvdStream() != Stream;
+  if (!Hooked && Cli.StatusCode() > 200)
     FLastError = Cli.ReasonPhrase();
-  else if (Cli.RcvdStream() == Stream && FLastError.empty())
+  else if (!Hooked && FLastError.empty())
     Result = true;
   if (!Result) return false;
   if (Cli.RcvdStream() == Stream) {
