@@ -227,6 +227,8 @@ TWebDlProgress* TOrvane::CreateProgress() {
   Form->btnCancel->SetCaption(LoadOrvStr(sOrvCancelButton));
   Form->btnCancel->SetFont(Form->Font());
   Form->btnCancel->SetTabOrder(1);
+  // Escape cancels too, in back-ends that have keys.
+  Form->btnCancel->SetCancel(true);
   Form->btnCancel->OnClick = [Form](TObject* Sender) { Form->btnCancelClick(Sender); };
   return Form;
 }

@@ -108,6 +108,9 @@ TCustomForm* TOrvane::CreateReadMe() {
   Button->SetBounds(Form->Width() / 2 - 34, Form->Height() - 56, 68, 22);
   Button->SetCaption(LoadOrvStr(sOrvOkButton));
   Button->SetModalResult(mrOk);
+  // Enter and Escape close the window too, in back-ends that have keys.
+  Button->SetDefault(true);
+  Button->SetCancel(true);
 
   Stream->SetPosition(0);
   Memo->Lines()->LoadFromStream(*Stream);

@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <climits>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
@@ -19,6 +21,7 @@
 #include "Host/Dialogs.h"
 #include "Host/StdCtrls.h"
 #include "Host/Streams.h"
+#include "Host/Timer.h"
 #include "Host/VisualTestSupport.h"
 #include "HttpProt/HttpCli.h"
 #include "Orvane/ExceptionHook.h"
@@ -168,6 +171,20 @@ class UpdateCheck : public vtest::TVisualTest {
     vtest::TVisualTest::SetUp();
     ASSERT_TRUE(StartError.empty()) << StartError;
     ::setenv("TMPDIR", Temp.Path().c_str(), 1);
+    // Watchdog: a form that nothing closes would otherwise wait for ever. The timer wakes
+    // the modal loop; past the limit the form is closed and the test fails.
+    Started = std::chrono::steady_clock::now();
+    Ticker.SetInterval(200);
+    Ticker.OnTimer = [](TObject*) {};
+    Ticker.SetEnabled(true);
+    Backend.OnModalPass = [this](TCustomForm& F) {
+      if (std::chrono::steady_clock::now() - Started > std::chrono::seconds(60)) {
+        ADD_FAILURE() << "watchdog closed the form \"" << F.Caption() << "\"";
+        F.SetModalResult(mrAbort);
+        return;
+      }
+      if (Script) Script(F);
+    };
   }
   void TearDown() override {
     // A request's late messages belong to this test.
@@ -216,6 +233,10 @@ class UpdateCheck : public vtest::TVisualTest {
   static inline std::string StartError;
   TempDir Out;   // where the user saves
   TempDir Temp;  // the temporary folder
+  // Acts for the user on every pass of a modal loop (the watchdog runs first).
+  std::function<void(TCustomForm&)> Script;
+  TTimer Ticker{nullptr};
+  std::chrono::steady_clock::time_point Started;
 };
 
 TEST_F(UpdateCheck, NoUpdateThenDeclinedThenMissingSettings) {
@@ -249,6 +270,8 @@ TEST_F(UpdateCheck, NoUpdateThenDeclinedThenMissingSettings) {
                               Wait.Controls[0].Height}),
             (std::vector<int>{0, 27, 232, 23}));
   EXPECT_EQ(Backend.FormsHidden()[0].ModalResult, mrOk);
+  EXPECT_EQ(O->RequestTimeout(), 30);
+  EXPECT_EQ(TOrvane::SharedHttpCli()->Timeout(), 30);
 
   // A newer version, and the user says No: no dialog, no request, nothing on disk.
   Backend.Clear();
@@ -359,6 +382,7 @@ TEST_F(UpdateCheck, DownloadsWhereTheUserSavesWithTheFilterExtensions) {
                               Cancel.ModalResult}),
             (std::vector<int>{102, 94, 68, 22, 1, mrNone}));
   EXPECT_TRUE(Cancel.HasOnClick);
+  EXPECT_TRUE(Cancel.Cancel);  // Escape presses it
   EXPECT_EQ(P.ModalResult, mrOk);
 
   // A name that gained its extension after the dialog is another file: asked about
@@ -377,6 +401,64 @@ TEST_F(UpdateCheck, DownloadsWhereTheUserSavesWithTheFilterExtensions) {
   EXPECT_EQ(LastBox().Text, "Error occurred while downloading update.\rError unknown.");
   EXPECT_EQ(ReadFile(Saved("upd.EXE")), "keep me");
   EXPECT_EQ(Backend.UnusedAnswers(), 0u);
+
+  // DownloadFile on its own: into a folder under the page's name, asking before it
+  // replaces a file unless told to always overwrite.
+  Backend.Clear();
+  ASSERT_TRUE(O->DownloadFile(Out.Path() + "/"));
+  EXPECT_EQ(O->LocalFileName(), Saved("setup.exe"));
+  EXPECT_TRUE(ReadFile(Saved("setup.exe")) == Update);
+  EXPECT_TRUE(Backend.Boxes().empty());
+  std::ofstream(Saved("setup.exe"), std::ios::binary | std::ios::trunc) << "older";
+  Backend.AnswerBox(mrNo);
+  EXPECT_FALSE(O->DownloadFile(Saved("setup.exe")));
+  EXPECT_EQ(BoxCaptions(), std::vector<std::string>{"File Exists"});
+  EXPECT_EQ(LastBox().Icon, miQuestion);
+  EXPECT_EQ(ReadFile(Saved("setup.exe")), "older");
+  Backend.Clear();
+  O->SetOptions({orvoAlwaysOverwrite});
+  EXPECT_TRUE(O->DownloadFile(Saved("setup.exe")));
+  EXPECT_TRUE(Backend.Boxes().empty());
+  EXPECT_TRUE(ReadFile(Saved("setup.exe")) == Update);
+  EXPECT_FALSE(O->DownloadFile(""));
+}
+
+// Opens the progress form as a download would, without one.
+class TProgressProbe : public TOrvane {
+ public:
+  using TOrvane::TOrvane;
+  TWebDlProgress* Open() { return FProgressForm = CreateProgress(); }
+  ~TProgressProbe() override { delete FProgressForm; }
+};
+
+TEST_F(UpdateCheck, ProgressWithAndWithoutAnAnnouncedSize) {
+  TProgressProbe O(nullptr);
+  std::vector<std::pair<std::int32_t, std::int32_t>> Reports;
+  O.OnDownloadProgress = [&](TObject*, std::int32_t Got, std::int32_t Size) {
+    Reports.emplace_back(Got, Size);
+  };
+  TWebDlProgress* P = O.Open();
+  O.DoDownloadProgress(50, 200);
+  EXPECT_EQ(P->pbarProgress->Position(), 25);
+  EXPECT_EQ(P->lblProgress->Caption(), "50 of 200 bytes received.");
+  O.DoDownloadProgress(40, 200);  // a smaller share never moves the bar back
+  EXPECT_EQ(P->pbarProgress->Position(), 25);
+  EXPECT_EQ(P->lblProgress->Caption(), "40 of 200 bytes received.");
+  O.DoDownloadProgress(1234, -1);  // no size: the count alone, the bar stays
+  EXPECT_EQ(P->lblProgress->Caption(), "1,234 bytes received.");
+  EXPECT_EQ(P->pbarProgress->Position(), 25);
+  O.DoDownloadProgress(1234, 0);
+  EXPECT_EQ(P->lblProgress->Caption(), "1,234 bytes received.");
+  O.DoDownloadProgress(3'000'000'000, 4'000'000'000);  // past 32 bits, no overflow
+  EXPECT_EQ(P->pbarProgress->Position(), 75);
+  EXPECT_EQ(P->lblProgress->Caption(), "3,000,000,000 of 4,000,000,000 bytes received.");
+  // After Cancel the form stands still, the application still hears every piece.
+  P->Cancelled = true;
+  O.DoDownloadProgress(3'500'000'000, 4'000'000'000);
+  EXPECT_EQ(P->pbarProgress->Position(), 75);
+  EXPECT_EQ(Reports.size(), 6u);
+  EXPECT_EQ(Reports.back(), (std::pair<std::int32_t, std::int32_t>(INT32_MAX, INT32_MAX)));
+  EXPECT_EQ(Reports[2], (std::pair<std::int32_t, std::int32_t>(1234, -1)));
 }
 
 TEST_F(UpdateCheck, FailedAndCancelledDownloadsLeaveTheOldFileAndNothingElse) {
@@ -415,7 +497,7 @@ TEST_F(UpdateCheck, FailedAndCancelledDownloadsLeaveTheOldFileAndNothingElse) {
   std::vector<std::int32_t> Reports;
   O->OnDownloadProgress = [&](TObject*, std::int32_t Got, std::int32_t) { Reports.push_back(Got); };
   int Clicks = 0;
-  Backend.OnModalPass = [&](TCustomForm& F) {
+  Script = [&](TCustomForm& F) {
     auto* P = dynamic_cast<TWebDlProgress*>(&F);
     if (P && !P->lblProgress->Caption().empty() && Clicks == 0) {
       ++Clicks;
@@ -503,7 +585,7 @@ TEST_F(UpdateCheck, TheReadMeInAWindowOrOpenedByTheShell) {
   TShellRecorder Shell;
   TPathSwap Path(true);
   int OkClicks = 0;
-  Backend.OnModalPass = [&](TCustomForm& F) {
+  Script = [&](TCustomForm& F) {
     if (F.Caption() != "Read Me") return;
     for (int I = 0; I < F.ControlCount(); ++I)
       if (auto* B = dynamic_cast<TButton*>(F.Controls(I))) {
@@ -537,6 +619,7 @@ TEST_F(UpdateCheck, TheReadMeInAWindowOrOpenedByTheShell) {
   EXPECT_EQ((std::vector<int>{Ok.Left, Ok.Top, Ok.Width, Ok.Height, Ok.ModalResult}),
             (std::vector<int>{375, 558, 68, 22, mrOk}));
   EXPECT_EQ(Ok.Text, "&Ok");
+  EXPECT_TRUE(Ok.Default && Ok.Cancel);  // Enter and Escape close the window
   EXPECT_EQ(OkClicks, 1);
 
   // Both kinds: the external one is downloaded to the temporary folder and opened, and
@@ -624,7 +707,7 @@ TEST_F(UpdateCheck, TheExceptionHookEndsTheWaitAndPassesOtherErrorsOn) {
   Raiser.OnMessage = [](plat::UINT, plat::WPARAM) {
     throw EHttpException("HTTP component is busy", 1);
   };
-  Backend.OnModalPass = [&](TCustomForm&) {
+  Script = [&](TCustomForm&) {
     if (Raiser.Received.empty()) Raiser.Post(plat::WM_USER);
   };
   EXPECT_FALSE(O->CheckForUpdate());
@@ -637,7 +720,7 @@ TEST_F(UpdateCheck, TheExceptionHookEndsTheWaitAndPassesOtherErrorsOn) {
   EXPECT_EQ(O->LastError(), "HTTP component is busy");
   EXPECT_EQ(Backend.FormsHidden().at(0).ModalResult, mrCancel);
   EXPECT_TRUE(Passed.empty());
-  Backend.OnModalPass = nullptr;
+  Script = nullptr;
   // The hook took itself away: the application's handler is back.
   Application->HandleException(nullptr);  // nothing being handled: no call
   try {
