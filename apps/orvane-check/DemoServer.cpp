@@ -48,6 +48,7 @@ struct TDemoServer::TConnection {
   TConnections::iterator Self;
   std::string Request;
   std::string Pending;  // paced body not queued yet
+  double Credit = 0;    // bytes of the pace not sent yet, less than one
   bool Answered = false;
   bool Finishing = false;
   bool Graceful = true;
@@ -141,6 +142,7 @@ void TDemoServer::AcceptClient() {
   Conn.Self = std::prev(FConnections.end());
   Conn.Request.clear();
   Conn.Pending.clear();
+  Conn.Credit = 0;
   Conn.Answered = Conn.Finishing = false;
   Conn.Graceful = true;
   Conn.Accepted = Conn.LastActivity = plat::GetTickCount();
@@ -234,8 +236,11 @@ void TDemoServer::SendResponse(TConnection& Conn, int Status, const TDemoFile* F
 }
 
 void TDemoServer::SendPaced(TConnection& Conn) {
-  const std::size_t Slice =
-      std::max<std::size_t>(1, static_cast<std::size_t>(FSettings.UpdateRate) * TickMs / 1000);
+  // A slow rate sends a byte every few ticks rather than rounding up to one a tick.
+  Conn.Credit += static_cast<double>(FSettings.UpdateRate) * TickMs / 1000;
+  const auto Slice = static_cast<std::size_t>(Conn.Credit);
+  if (Slice == 0) return;
+  Conn.Credit -= static_cast<double>(Slice);
   const std::string Piece = Conn.Pending.substr(0, Slice);
   Conn.Pending.erase(0, Piece.size());
   Conn.LastActivity = plat::GetTickCount();
