@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 #include "Host/HiddenWindow.h"
 #include "Host/SysUtils.h"
@@ -49,6 +50,8 @@ struct TDemoServer::TConnection {
   std::string Request;
   std::string Pending;  // paced body not queued yet
   double Credit = 0;    // bytes of the pace not sent yet, less than one
+  std::string Held;     // a response kept back until HeldUntil
+  plat::DWORD HeldUntil = 0;
   bool Answered = false;
   bool Finishing = false;
   bool Graceful = true;
@@ -143,6 +146,7 @@ void TDemoServer::AcceptClient() {
   Conn.Request.clear();
   Conn.Pending.clear();
   Conn.Credit = 0;
+  Conn.Held.clear();
   Conn.Answered = Conn.Finishing = false;
   Conn.Graceful = true;
   Conn.Accepted = Conn.LastActivity = plat::GetTickCount();
@@ -226,6 +230,9 @@ void TDemoServer::SendResponse(TConnection& Conn, int Status, const TDemoFile* F
     if (!Head && File->Path == DemoUpdatePath && FSettings.UpdateRate > 0) {
       Conn.Pending = File->Body;
       Conn.Socket.SendStr(FHeadResponses[Index]);
+    } else if (FSettings.ResponseDelayMs > 0) {
+      Conn.Held = Head ? FHeadResponses[Index] : FGetResponses[Index];
+      Conn.HeldUntil = plat::GetTickCount() + FSettings.ResponseDelayMs;
     } else {
       Conn.Socket.SendStr(Head ? FHeadResponses[Index] : FGetResponses[Index]);
     }
@@ -292,7 +299,12 @@ void TDemoServer::Tick() {
   const plat::DWORD Now = plat::GetTickCount();
   std::vector<TConnection*> Paced;
   std::vector<TConnection*> Expired;
+  std::vector<TConnection*> Due;
   for (auto& Conn : FConnections) {
+    if (!Conn->Held.empty()) {
+      if (static_cast<std::int32_t>(Now - Conn->HeldUntil) >= 0) Due.push_back(Conn.get());
+      continue;
+    }
     if (!Conn->Answered && Elapsed(Conn->Accepted, Now) >= FSettings.RequestTimeoutMs)
       Expired.push_back(Conn.get());
     else if (Elapsed(Conn->LastActivity, Now) >= FSettings.IdleTimeoutMs)
@@ -301,6 +313,11 @@ void TDemoServer::Tick() {
       Paced.push_back(Conn.get());
   }
   for (TConnection* Conn : Expired) Finish(*Conn, false);
+  for (TConnection* Conn : Due) {
+    if (Conn->Finishing) continue;
+    Conn->LastActivity = Now;
+    Conn->Socket.SendStr(std::exchange(Conn->Held, std::string()));
+  }
   for (TConnection* Conn : Paced)
     if (!Conn->Finishing) SendPaced(*Conn);
 }
