@@ -15,6 +15,7 @@ const TOrvStringTable& DefaultOrvStrings() {
       {sOrvViewReadMe, "Would you like to view the ReadMe file?"},
       {sOrvCancelButton, "&Cancel"},
       {sOrvOkButton, "&Ok"},
+      {sOrvBytesReceivedOnly, "%s bytes received."},
       {sOrvFileExists, "File Exists"},
       {sOrvOverwrite, "The file %s already exists.\rDo you want to overwrite it?"},
       {sOrvSaveFilter, "Application (*.EXE)|*.EXE|Zipped File|*.ZIP|All Files (*.*)|*.*"},

@@ -8,8 +8,9 @@
 
 inline constexpr int sOrvVersionsLine = 65488;  // "Current version is %s.\r..."
 inline constexpr int sOrvViewReadMe = 65489;
-inline constexpr int sOrvCancelButton = 65490;  // "&Cancel"
-inline constexpr int sOrvOkButton = 65491;      // "&Ok"
+inline constexpr int sOrvCancelButton = 65490;       // "&Cancel"
+inline constexpr int sOrvOkButton = 65491;           // "&Ok"
+inline constexpr int sOrvBytesReceivedOnly = 65492;  // no size announced
 inline constexpr int sOrvFileExists = 65504;
 inline constexpr int sOrvOverwrite = 65505;
 inline constexpr int sOrvSaveFilter = 65506;

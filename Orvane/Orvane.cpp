@@ -4,6 +4,10 @@
 #include "Host/Forms.h"
 #include "Host/Published.h"
 #include "Host/StringList.h"
+#include "HttpProt/HttpCli.h"
+#include "Orvane/ExceptionHook.h"
+#include "Orvane/HttpEvents.h"
+#include "Orvane/WebDlProgress.h"
 
 TOrvane::TOrvane(TComponent* AOwner)
     : TComponent(AOwner),
@@ -12,6 +16,12 @@ TOrvane::TOrvane(TComponent* AOwner)
 
 TOrvane::~TOrvane() {
   SetDestroying();
+  delete SharedHttpCliRef();
+  SharedHttpCliRef() = nullptr;
+  delete SharedHttpEventsRef();
+  SharedHttpEventsRef() = nullptr;
+  // The hook must not outlive the component.
+  ClearExceptionHandler();
 }
 
 const TPublishedClass& TOrvane::PublishedClass() {

@@ -12,9 +12,14 @@
 #include "Orvane/OrvTags.h"
 #include "Orvane/OrvTypes.h"
 
+class TCustomForm;
 class TFont;
+class THttpCli;
 class TStrings;
 class TStringList;
+class TWebDlProgress;
+class THttpEvents;
+struct TOrvHookState;
 
 // The characters after the last "/" of an address (the whole text when it has none,
 // empty when it ends with "/"), at most 1000 of them: the file name an address proposes.
@@ -28,6 +33,24 @@ class TOrvane : public TComponent {
   std::string ClassName() const override { return "TOrvane"; }
   const TPublishedClass* Published() const override;
   static const TPublishedClass& PublishedClass();
+
+  // The whole check with its questions, the download and the start of the update; true
+  // when an update file was downloaded.
+  virtual bool CheckForUpdate();
+  // Reads the information page (and the pages it redirects to) with a please-wait form;
+  // true when the first page was read. Does nothing while Active.
+  virtual bool GetFileInfo();
+  // Offers the read-me: the external one opened by the shell, else the plain one in a
+  // window. False when there is none, the page was not read or the user declined.
+  virtual bool DisplayReadMe(bool Prompt);
+  // Downloads DownloadURL to FileName, or into the folder FileName when it ends with "/".
+  virtual bool DownloadFile(const std::string& FileName);
+  // Downloads URL into FileName with the progress form showing Title. The file appears
+  // under its name only when the download succeeded; a failed or cancelled one leaves an
+  // existing file untouched. A file that cannot be created raises EFCreateError before
+  // any request.
+  virtual bool DoDownload(const std::string& URL, const std::string& FileName,
+                          const std::string& Title);
 
   // Page reading, a line list first line to last: fills the product fields whose tag
   // names an entry, then decodes the date text (which may raise EConvertError).
@@ -83,10 +106,49 @@ class TOrvane : public TComponent {
   const std::string& DownloadFileName() const { return FDownloadFileName; }
   const std::string& LocalFileName() const { return FLocalFileName; }
 
+  // Seconds without progress after which a request of the component fails with
+  // "Connection timed out"; 30 unless changed.
+  std::int32_t RequestTimeout() const { return FRequestTimeout; }
+  void SetRequestTimeout(std::int32_t Value) { FRequestTimeout = Value; }
+
   // Called for every piece of a download.
   TDownloadProgressEvent OnDownloadProgress;
 
+  // The progress chain: the client's OnDocData during a download, one report, and the
+  // progress form's update. Counts are 64-bit here; the application's event gets them
+  // clamped to 32 bits.
+  void HttpCliDocData(TObject* Sender, const void* Buffer, std::int32_t Len);
+  virtual void DoDownloadProgress(std::int64_t BytesReceived, std::int64_t FileSize);
+  virtual void DownloadProgress(TObject* Sender, std::int64_t BytesReceived, std::int64_t FileSize);
+
+  // The forms, built here and freed by the operation that shows them.
+  virtual TCustomForm* CreatePleaseWait(const std::string& Text);
+  virtual TWebDlProgress* CreateProgress();
+  // Fetches ProductReadMe; the window to show modally (the caller frees it), or nullptr
+  // when the fetch failed.
+  virtual TCustomForm* CreateReadMe();
+
+  // The hook on the application's exception handler while requests run.
+  void SetExceptionHandler();
+  void ClearExceptionHandler();
+  void OrvException(TObject* Sender, const Exception& E);
+
+  TCustomForm* WaitForm() const { return FWaitForm; }
+  TWebDlProgress* ProgressForm() const { return FProgressForm; }
+
+  // The client every TOrvane of the process shares (nullptr before the first request).
+  static THttpCli* SharedHttpCli();
+
  protected:
+  friend class THttpEvents;
+  virtual void TriggerDownloadProgress(std::int32_t BytesReceived, std::int32_t FileSize);
+  // Creates the shared client on first use, binds its events to this component and sets
+  // the proxy and the time-out of a request.
+  THttpCli& PrepareClient();
+  // One page of GetFileInfo: requests Url, waits with the please-wait form, empties the
+  // product fields and parses the page; true when it was read.
+  bool ReadPage(const std::string& Url);
+
   bool FActive = false;
   std::string FCurrentVersion;
   TOrvDateFormat FDateFormat = orvdZelDate;
@@ -109,10 +171,19 @@ class TOrvane : public TComponent {
   std::unique_ptr<TFont> FUIFontObject;
   bool FUIOwnerFont = true;
   TOrvVersionFormat FVersionFormat = orvvBuildNumber;
-  // The application's exception handler while the request hook is installed.
-  std::function<void(TObject* Sender, Exception& E)> FSavedOnException;
+  // The application's exception handler while the request hook is installed (kept in the
+  // hook's state, which outlives the component when another hook was put on top of it).
+  std::shared_ptr<TOrvHookState> FHook;
   // Exists only while a page is parsed.
   std::unique_ptr<TStringList> FInfoLines;
   std::string FDownloadFileName;
   std::string FLocalFileName;
+  TWebDlProgress* FProgressForm = nullptr;
+  TCustomForm* FWaitForm = nullptr;
+  std::int32_t FRequestTimeout = 30;
+  // CheckForUpdate's own download: its save dialog has asked about overwriting already.
+  bool FInCheckFlow = false;
 };
+
+// "1,234,567": the decimal text split by commas into groups of three from the right.
+std::string FormatThousands(std::int64_t N);

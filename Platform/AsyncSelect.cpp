@@ -136,6 +136,30 @@ void PostEvent(Sock& s, SOCKET h, long ev, int err) {
   if ((s.mask & ev) == 0 || (s.reported & ev) != 0) return;
   if (ev != FD_WRITE) s.reported |= static_cast<std::uint8_t>(ev);
   const LPARAM lp = MAKELONG(static_cast<std::uint16_t>(ev), static_cast<std::uint16_t>(err));
+  if (ev == FD_READ) {
+    if (s.readQueued) return;
+    const reactor::QueueId queue = reactor::QueueOfWindow(s.hwnd);
+    if (queue == 0) {
+      s.mask = 0;
+      s.reported = 0;
+      return;
+    }
+    // Queued as a task that turns into the message when the queue reaches it, so that
+    // the socket learns when its notification has left the queue.
+    const std::uint32_t ticket = ++s.readTicket;
+    const HWND hwnd = s.hwnd;
+    const UINT msg = s.msg;
+    s.readQueued = reactor::PostInternal(queue, [h, ticket, hwnd, msg, lp](MSG& out) {
+      {
+        std::lock_guard lock(Mutex());
+        if (Sock* t = Table().Find(h); t != nullptr && t->readTicket == ticket)
+          t->readQueued = false;
+      }
+      out = MSG{hwnd, msg, h, lp, 0};
+      return true;
+    });
+    return;
+  }
   if (!PostMessageA(s.hwnd, s.msg, h, lp)) {
     // The window is gone: nobody listens any more.
     s.mask = 0;
@@ -280,6 +304,8 @@ int WSAAsyncSelect(SOCKET h, HWND hwnd, UINT msg, long events) {
     s.hwnd = hwnd;
     s.msg = msg;
     s.reported = 0;
+    s.readQueued = false;  // a read notification still queued goes to the old selection
+    ++s.readTicket;
     s.nonBlocking = true;
     if (q != 0) s.owner = q;
     if (events == 0) {

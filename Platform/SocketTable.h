@@ -38,6 +38,8 @@ struct Sock {
   std::uint8_t reported = 0;  // events posted and not re-enabled since
   bool writeBlocked = false;  // a send would block: FD_WRITE when space returns
   bool writeDue = false;      // FD_WRITE owed as soon as the socket is writable
+  bool readQueued = false;    // an FD_READ sits in the owner's queue, not yet retrieved
+  std::uint32_t readTicket = 0;  // tells the FD_READ that readQueued stands for
   bool eofSeen = false;       // the peer's FIN has been seen
   bool hupSeen = false;       // the connection is gone (reset, or both ways shut)
   bool rdShut = false;        // local shutdown of receiving
@@ -111,7 +113,9 @@ int WithSocket(SOCKET h, F&& f) {
 }
 
 // Notification machinery (AsyncSelect.cpp); callers hold Mutex().
-// Posts event ev unless it is outside the mask or already reported.
+// Posts event ev unless it is outside the mask or already reported. An FD_READ is not
+// posted while an earlier one has not yet been retrieved from the queue: a reader that
+// takes a little at a time would otherwise fill the queue with notifications.
 void PostEvent(Sock& s, SOCKET h, long ev, int err);
 // Turns readiness bits (EPOLL* values) into the due notifications, in the platform's
 // order, then recomputes the epoll interest.

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 
 #include "Platform/KernelIo.h"
@@ -67,16 +68,21 @@ int SendError(const Sock& s, int err) {
   return wsaerr::FromErrno(err);
 }
 
-int DoSend(Sock& s, SOCKET h, const char* buf, int len, int flags, const sockaddr* to) {
+// One send of the pieces in order (one datagram on a datagram socket); len is their total.
+int DoSend(Sock& s, SOCKET h, const iovec* pieces, int count, int len, int flags,
+           const sockaddr* to) {
   if (s.stream) {
     RefreshConnecting(s, h);
     if (s.state != State::Connected) return wsaerr::Fail(WSAENOTCONN);
   }
   if (s.wrShut) return wsaerr::Fail(WSAESHUTDOWN);
   const int kflags = (flags & (MSG_OOB | MSG_DONTROUTE)) | MSG_NOSIGNAL;
-  const ssize_t n =
-      to != nullptr ? ::sendto(s.fd, buf, static_cast<size_t>(len), kflags, to, sizeof(sockaddr_in))
-                    : ::send(s.fd, buf, static_cast<size_t>(len), kflags);
+  msghdr mh{};
+  mh.msg_name = const_cast<sockaddr*>(to);
+  mh.msg_namelen = to != nullptr ? sizeof(sockaddr_in) : 0;
+  mh.msg_iov = const_cast<iovec*>(pieces);
+  mh.msg_iovlen = static_cast<std::size_t>(count);
+  const ssize_t n = ::sendmsg(s.fd, &mh, kflags);
   if (n < 0) {
     const int err = errno;
     if (err == EAGAIN || err == EWOULDBLOCK) {
@@ -93,6 +99,11 @@ int DoSend(Sock& s, SOCKET h, const char* buf, int len, int flags, const sockadd
     sockimpl::SyncInterest(s, h);
   }
   return static_cast<int>(n);
+}
+
+int DoSend(Sock& s, SOCKET h, const char* buf, int len, int flags, const sockaddr* to) {
+  const iovec piece{const_cast<char*>(buf), static_cast<std::size_t>(len)};
+  return DoSend(s, h, &piece, 1, len, flags, to);
 }
 
 // recv/recvfrom without the re-enabling step.
@@ -463,6 +474,20 @@ int sendto(SOCKET h, const char* buf, int len, int flags, const sockaddr* to, in
   });
 }
 
+int sendv(SOCKET h, const iovec* pieces, int count, int flags) {
+  return WithSocket(h, [&](Sock& s) {
+    if (count < 0 || (pieces == nullptr && count > 0)) return wsaerr::Fail(WSAEFAULT);
+    if (count > kMaxSendPieces) return wsaerr::Fail(WSAEINVAL);
+    std::int64_t total = 0;
+    for (int i = 0; i < count; ++i) {
+      if (pieces[i].iov_base == nullptr && pieces[i].iov_len > 0) return wsaerr::Fail(WSAEFAULT);
+      total += static_cast<std::int64_t>(pieces[i].iov_len);
+      if (total > INT32_MAX) return wsaerr::Fail(WSAEMSGSIZE);
+    }
+    return DoSend(s, h, pieces, count, static_cast<int>(total), flags, nullptr);
+  });
+}
+
 int recv(SOCKET h, char* buf, int len, int flags) {
   return Receive(h, buf, len, flags, nullptr, nullptr);
 }
@@ -478,6 +503,12 @@ int ioctlsocket(SOCKET h, long cmd, u_long* argp) {
       // Blocking mode cannot come back while notifications are selected.
       if (*argp == 0 && s.mask != 0) return wsaerr::Fail(WSAEINVAL);
       s.nonBlocking = *argp != 0;
+      return 0;
+    }
+    if (cmd == FIONWRITE) {
+      const int n = s.stream && s.state == State::Connected ? kio::OutQueue(s.fd) : 0;
+      if (n < 0) return wsaerr::FailErrno();
+      *argp = static_cast<u_long>(n);
       return 0;
     }
     if (cmd == FIONREAD) {

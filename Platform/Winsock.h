@@ -8,8 +8,8 @@
 // the thread except the resolver functions that are blocking by nature
 // (gethostbyname, gethostbyaddr, getservbyname, getprotobyname).
 //
-// The POSIX address records (sockaddr, sockaddr_in, in_addr, hostent, servent, protoent,
-// linger) and the byte-order helpers (htons, ntohs, htonl, ntohl) are used as they are.
+// The POSIX records (sockaddr, sockaddr_in, in_addr, hostent, servent, protoent, linger,
+// iovec) and the byte-order helpers (htons, ntohs, htonl, ntohl) are used as they are.
 //
 // Behaviour worth knowing beyond the declarations:
 // - Every kernel socket is non-blocking. FIONBIO only records the mode (and is refused
@@ -31,6 +31,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 
 #include <cstdint>
 
@@ -55,6 +56,9 @@ inline constexpr long FD_CLOSE = 0x20;
 
 inline constexpr long FIONREAD = 0x4004667F;
 inline constexpr long FIONBIO = static_cast<long>(0x8004667Eu);
+// Bytes written to a stream socket that the peer has not acknowledged yet (0 on other
+// sockets): what a reset would lose.
+inline constexpr long FIONWRITE = 0x40046679;
 
 inline constexpr int SD_RECEIVE = 0;
 inline constexpr int SD_SEND = 1;
@@ -150,6 +154,13 @@ int closesocket(SOCKET s);
 int shutdown(SOCKET s, int how);
 int send(SOCKET s, const char* buf, int len, int flags);
 int sendto(SOCKET s, const char* buf, int len, int flags, const sockaddr* to, int tolen);
+// Gather form of send: the pieces, in order, in one call, as if they were one buffer (on
+// a datagram socket, one datagram to the connected peer). Same results and readiness
+// rules as send: the bytes taken, a part of the total counting as a send that would
+// block. At most kMaxSendPieces pieces (WSAEINVAL beyond), totalling at most 2^31 - 1
+// bytes (WSAEMSGSIZE).
+inline constexpr int kMaxSendPieces = 1024;
+int sendv(SOCKET s, const iovec* pieces, int count, int flags);
 int recv(SOCKET s, char* buf, int len, int flags);
 int recvfrom(SOCKET s, char* buf, int len, int flags, sockaddr* from, int* fromlen);
 int ioctlsocket(SOCKET s, long cmd, u_long* argp);

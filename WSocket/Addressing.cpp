@@ -31,10 +31,34 @@ std::int32_t ParseLeadingNumber(const std::string& s) {
   return static_cast<std::int32_t>(n);
 }
 
+// The leading decimal number of a port text, when it is a port (0 to 65535); -1 for a
+// larger one, which must not wrap into some other port.
+std::int32_t ParsePortNumber(const std::string& s) {
+  std::size_t i = 0;
+  while (i < s.size() && s[i] == ' ') ++i;
+  std::int32_t n = 0;
+  for (; i < s.size() && IsDigitChar(s[i]); ++i) {
+    n = n * 10 + (s[i] - '0');
+    if (n > 65535) return -1;
+  }
+  return n;
+}
+
+bool HasZeroByte(const std::string& s) {
+  return s.find('\0') != std::string::npos;
+}
+
 }  // namespace
 
 void TCustomWSocket::SetAddr(const std::string& Value) {
   if (FAddrAssigned && Value == FAddrStr) return;
+  // The resolver takes names as C strings: the part after a zero byte would be ignored.
+  if (HasZeroByte(Value)) {
+    FAddrAssigned = false;
+    FLastError = plat::WSAEINVAL;
+    RaiseException("SetAddr: host address contains a zero byte");
+    return;
+  }
   FAddrStr = Trim(Value);
   if (FAddrStr.empty()) {
     FAddrAssigned = false;
@@ -62,8 +86,21 @@ void TCustomWSocket::SetPort(const std::string& Value) {
   }
   FPortAssigned = true;
   if (IsDigitChar(v[0])) {
-    FSockAddr.sin_port = htons(static_cast<std::uint16_t>(ParseLeadingNumber(v)));
-    FPortNum = ntohs(FSockAddr.sin_port);
+    const std::int32_t port = ParsePortNumber(v);
+    if (port < 0) {
+      FPortAssigned = false;
+      plat::WSASetLastError(plat::WSAEINVAL);
+      SocketError("SetPort: Cannot convert port '" + v + "'");
+      return;
+    }
+    FSockAddr.sin_port = htons(static_cast<std::uint16_t>(port));
+    FPortNum = port;
+    return;
+  }
+  if (HasZeroByte(v)) {
+    FPortAssigned = false;
+    plat::WSASetLastError(plat::WSAEINVAL);
+    SocketError("SetPort: Cannot convert port '" + v.substr(0, v.find('\0')) + "...'");
     return;
   }
   if (v.size() > MaxNameLength || FProtoStr.size() > MaxNameLength) {
@@ -102,6 +139,12 @@ void TCustomWSocket::SetProto(const std::string& Value) {
   if (IsDigitChar(v[0])) {
     FProtoNum = ParseLeadingNumber(v);
   } else {
+    if (HasZeroByte(v)) {
+      FProtoAssigned = false;
+      plat::WSASetLastError(plat::WSAEINVAL);
+      SocketError("SetProto: Cannot convert protocol '" + v.substr(0, v.find('\0')) + "...'");
+      return;
+    }
     if (v.size() > MaxNameLength) {
       FProtoAssigned = false;
       FLastError = plat::WSAENAMETOOLONG;
@@ -163,12 +206,16 @@ void TCustomWSocket::ReverseDnsLookup(const std::string& HostAddr) {
 
 // Text is a copy: callers may pass DnsResult itself, which is cleared below.
 void TCustomWSocket::StartLookup(std::string Text, bool Reverse) {
-  TAliveGuard guard(this);
+  TSessionGuard guard(*this);
   const bool tooLong = Reverse && Text.size() > MaxReverseTextLength;
-  if (Text.empty() || tooLong) {
+  // The resolver takes names as C strings: the part after a zero byte would be ignored.
+  const bool zeroByte = HasZeroByte(Text);
+  if (Text.empty() || tooLong || zeroByte) {
     if (tooLong) FLastError = plat::WSAENAMETOOLONG;
-    RaiseException(tooLong ? "DNS lookup: address text too long."
-                           : "DNS lookup: invalid host name.");
+    if (zeroByte) FLastError = plat::WSAEINVAL;
+    RaiseException(tooLong    ? "DNS lookup: address text too long."
+                   : zeroByte ? "DNS lookup: host name contains a zero byte."
+                              : "DNS lookup: invalid host name.");
     if (guard.Gone()) return;
     TriggerDNSLookupDone(plat::WSAEINVAL);
     return;
@@ -179,7 +226,7 @@ void TCustomWSocket::StartLookup(std::string Text, bool Reverse) {
     FLookupHandle = 0;
   }
   FDnsResult.clear();
-  FDnsResultList->Clear();
+  if (FDnsResultList) FDnsResultList->Clear();
   const std::uint32_t addr = plat::inet_addr(Text.c_str());
   if (!Reverse && addr != INADDR_NONE) {
     in_addr a{};
@@ -231,7 +278,7 @@ void TCustomWSocket::FinishLookup(TMessage& MsgRec,
 
 void TCustomWSocket::WMAsyncGetHostByName(TMessage& MsgRec) {
   FinishLookup(MsgRec, [this](const hostent& Entry) {
-    FillAddressList(Entry, *FDnsResultList);
+    FillAddressList(Entry, *DnsResultList());
     if (FDnsResultList->Count() > 0) FDnsResult = FDnsResultList->Strings(0);
   });
 }
@@ -239,7 +286,7 @@ void TCustomWSocket::WMAsyncGetHostByName(TMessage& MsgRec) {
 void TCustomWSocket::WMAsyncGetHostByAddr(TMessage& MsgRec) {
   FinishLookup(MsgRec, [this](const hostent& Entry) {
     FDnsResult = Entry.h_name != nullptr ? Entry.h_name : "";
-    FDnsResultList->Clear();
-    FDnsResultList->Add(FDnsResult);
+    DnsResultList()->Clear();
+    DnsResultList()->Add(FDnsResult);
   });
 }

@@ -1,12 +1,16 @@
 // Opening and ending sessions: Connect, Listen, Accept, Dup, Close, Abort and their steps.
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
 
 #include "Host/Application.h"
+#include "Host/MessagePump.h"
 #include "WSocket/CustomWSocket.h"
 #include "WSocket/HostResolve.h"
 
@@ -35,9 +39,8 @@ void TCustomWSocket::StartSession() {
   FCloseNotified = false;
   FPaused = false;
   FReadCount = 0;
-  FLineMode = false;
-  FLineUnread = false;
-  FLineLength = 0;
+  FLine.Reset();
+  FLineReader = false;
   FAllSent = true;
 }
 
@@ -72,7 +75,7 @@ void TCustomWSocket::Connect() {
     return;
   }
   StartSession();
-  TAliveGuard guard(this);
+  TSessionGuard guard(*this);
   ChangeState(wsOpened);
   if (guard.SessionEnded()) return;
 
@@ -181,7 +184,7 @@ std::int32_t TCustomWSocket::Listen() {
     SocketError("Bind");
     return -1;
   }
-  TAliveGuard guard(this);
+  TSessionGuard guard(*this);
   ChangeState(wsBound);
   if (guard.SessionEnded()) return -1;
   if (FSocketType == SOCK_DGRAM) {
@@ -192,7 +195,7 @@ std::int32_t TCustomWSocket::Listen() {
     TriggerSessionConnected(0);
     if (guard.SessionEnded()) return -1;
   } else if (FSocketType == SOCK_STREAM) {
-    if (plat::listen(FSocketHandle, 5) != 0) {
+    if (plat::listen(FSocketHandle, FListenBacklog) != 0) {
       SocketError("Listen");
       return -1;
     }
@@ -228,7 +231,7 @@ void TCustomWSocket::Dup(plat::SOCKET NewHSocket) {
     SocketError("Dup");
     return;
   }
-  TAliveGuard guard(this);
+  TSessionGuard guard(*this);
   if (FState != wsClosed) {
     const plat::SOCKET old = FSocketHandle;
     FSocketHandle = plat::INVALID_SOCKET;
@@ -263,7 +266,7 @@ void TCustomWSocket::Close() {
 }
 
 void TCustomWSocket::Abort() {
-  TAliveGuard guard(this);
+  TSessionGuard guard(*this);
   CancelDnsLookup();
   if (guard.Gone()) return;
   DeleteBufferedData();
@@ -281,7 +284,7 @@ void TCustomWSocket::Shutdown(std::int32_t How) {
 }
 
 void TCustomWSocket::InternalClose(bool bShut) {
-  TAliveGuard guard(this);
+  TSessionGuard guard(*this);
   if (FSocketHandle == plat::INVALID_SOCKET) {
     if (FState != wsClosed) {
       ChangeState(wsClosed);
@@ -291,76 +294,104 @@ void TCustomWSocket::InternalClose(bool bShut) {
     return;
   }
   if (FState == wsClosed) return;
+  // The default linger (on, no time) resets the connection, and the system would drop
+  // what it has not sent yet: with bytes on their way the close is graceful instead, and
+  // the system finishes sending in the background.
+  if (FLingerOnOff == wsLingerOn && (FLingerTimeout & 0xFFFF) == 0 && HandOverUnsent()) {
+    const linger graceful{0, 0};
+    plat::setsockopt(FSocketHandle, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&graceful),
+                     sizeof graceful);
+  }
   if (bShut) Shutdown(plat::SD_BOTH);
 
   const plat::SOCKET h = FSocketHandle;
   FSocketHandle = plat::INVALID_SOCKET;
   guard.Bind();
-  while (plat::closesocket(h) != 0) {
-    const int code = plat::WSAGetLastError();
-    FLastError = code;
-    if (code != plat::WSAEWOULDBLOCK) {
-      plat::WSASetLastError(code);
-      SocketError("Disconnect (closesocket)");
-      return;
+  // A timed linger refuses the close while data is still on its way: the rest of the
+  // application runs meanwhile, and the close is tried again now and then.
+  int failure = 0;
+  auto closed = [&] {
+    if (guard.SessionEnded()) return true;
+    if (plat::closesocket(h) == 0) {
+      failure = 0;
+      return true;
     }
-    // Lingering over unsent data: let the rest of the application run meanwhile.
+    failure = plat::WSAGetLastError();
+    FLastError = failure;
+    return failure != plat::WSAEWOULDBLOCK;
+  };
+  if (!closed()) {
+    std::optional<TMessagePump> pump;
     if (FMultiThreaded)
-      ProcessMessages();
+      pump.emplace();
     else
-      Application->ProcessMessages();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    if (guard.SessionEnded()) {
-      // Destroyed or reused meanwhile: nobody is left to wait for this socket.
-      CloseAtOnce(h);
-      return;
+      pump.emplace(*Application);
+    if (!pump->PumpUntil(closed, TDeadline::Never(), 10)) {
+      // The pump ended (a quit): the linger's own time bounds the rest.
+      while (!closed()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
   }
-  ChangeState(wsClosed);
-  if (guard.SessionEnded()) return;
-  if (!Destroying() && !FCloseNotified && OnSessionClosed) {
-    FCloseNotified = true;
-    TriggerSessionClosed(0);
+  if (guard.SessionEnded()) {
+    // Destroyed or reused meanwhile: nobody is left to wait for this socket.
+    if (failure == plat::WSAEWOULDBLOCK) CloseAtOnce(h);
+    return;
+  }
+  if (failure != 0 && failure != plat::WSAEWOULDBLOCK) {
+    plat::WSASetLastError(failure);
+    SocketError("Disconnect (closesocket)");
+    return;
+  }
+  try {
+    ChangeState(wsClosed);
     if (guard.SessionEnded()) return;
+    if (!Destroying() && !FCloseNotified && OnSessionClosed) {
+      FCloseNotified = true;
+      TriggerSessionClosed(0);
+      if (guard.SessionEnded()) return;
+    }
+  } catch (...) {
+    // The session has ended all the same: the next one starts from the defaults.
+    if (!guard.SessionEnded()) AssignDefaultValue();
+    throw;
   }
   AssignDefaultValue();
 }
 
-void TCustomWSocket::WaitForClose() {
-  TAliveGuard guard(this);
-  while (FSocketHandle != plat::INVALID_SOCKET && FState != wsClosed) {
-    guard.Bind();
-    Application->ProcessMessages();
-    if (guard.SessionEnded() || Application->Terminated()) return;
-    plat::u_long waiting = 0;
-    if (plat::ioctlsocket(FSocketHandle, plat::FIONREAD, &waiting) != 0) return;
-    if (waiting > 0) {
-      if (FLineMode)
-        ReadLineReceive();
-      else
-        TriggerDataAvailable(0);
-      if (guard.SessionEnded()) return;
+bool TCustomWSocket::HandOverUnsent() {
+  if (FSocketType != SOCK_STREAM || FState != wsConnected) return false;
+  constexpr int kPieces = 64;
+  for (int attempt = 0; attempt < 2 && !FSendQueue.Empty(); ++attempt) {
+    for (;;) {
+      iovec pieces[kPieces];
+      const int count = FSendQueue.Gather(pieces, kPieces);
+      if (count == 0) break;
+      const int r = plat::sendv(FSocketHandle, pieces, count, FSendFlagsValue);
+      if (r <= 0) break;
+      FSendQueue.Remove(r);
     }
-    char probe = 0;
-    const int r = plat::recv(FSocketHandle, &probe, 1, MSG_PEEK);
-    if (r == 0) {
-      // The peer has closed and everything it sent has been read. The last error still
-      // holds an earlier would-block, which must not keep a paused socket (which gets no
-      // close notification) spinning here: let a due notification run, then stop.
-      FLastError = 0;
-      Application->ProcessMessages();
-      return;
-    }
-    if (r < 0) {
-      FLastError = plat::WSAGetLastError();
-      if (FLastError != plat::WSAEWOULDBLOCK) return;
-      // Nothing to read and the peer still there: sleep until the next notification
-      // (the failed read re-armed FD_READ) instead of spinning.
-      if (!FPaused) plat::WaitMessage();
-    }
-    Application->ProcessMessages();
-    if (guard.SessionEnded()) return;
+    if (FSendQueue.Empty()) break;
+    // The system's buffer is full: make room there for the rest, as far as it allows,
+    // since nobody will be left to feed it later.
+    int size = 0;
+    int len = sizeof size;
+    if (plat::getsockopt(FSocketHandle, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<char*>(&size),
+                         &len) != 0)
+      break;
+    const int want =
+        static_cast<int>(std::min<std::int64_t>(INT32_MAX / 2, size + 2 * FSendQueue.Bytes()));
+    plat::setsockopt(FSocketHandle, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&want),
+                     sizeof want);
   }
+  plat::u_long unsent = 0;
+  if (FSendQueue.Empty() &&
+      (plat::ioctlsocket(FSocketHandle, plat::FIONWRITE, &unsent) != 0 || unsent == 0))
+    return false;
+  // What the peer sent and nobody read goes first: closing over unread bytes would make
+  // the system reset the connection and drop what it still has to send.
+  char discard[4096];
+  while (plat::recv(FSocketHandle, discard, sizeof discard, 0) > 0) {
+  }
+  return true;
 }
 
 void TCustomWSocket::Pause() {

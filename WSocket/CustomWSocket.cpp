@@ -12,8 +12,6 @@
 
 TCustomWSocket::TCustomWSocket(TComponent* AOwner) : TComponent(AOwner) {
   FWindowHandle = CreateSocketWindow(this);
-  FChunkSize = 1514;
-  FDnsResultList = std::make_unique<TStringList>();
   // Runs this class's defaults: a descendant's override cannot run before its own part
   // of the object exists.
   AssignDefaultValue();
@@ -47,12 +45,15 @@ TCustomWSocket::~TCustomWSocket() {
   FDnsResultList.reset();
   DestroySocketWindow(FWindowHandle);
   FWindowHandle = 0;
-  for (TAliveGuard* g = FAliveGuards; g != nullptr; g = g->FNext) g->FGone = true;
-  FAliveGuards = nullptr;
+}
+
+TStringList* TCustomWSocket::DnsResultList() const {
+  if (!FDnsResultList) FDnsResultList = std::make_unique<TStringList>();
+  return FDnsResultList.get();
 }
 
 void TCustomWSocket::AssignDefaultValue() {
-  const bool lineWaiting = FLineMode;
+  const bool lineWaiting = FLine.Active();
   FSockAddr = sockaddr_in{};
   FSockAddr.sin_family = AF_INET;
   FAddrFamily = AF_INET;
@@ -69,8 +70,6 @@ void TCustomWSocket::AssignDefaultValue() {
   FState = wsClosed;
   FAwaitedState = wsInvalidState;
   FAllSent = true;
-  FLineMode = false;
-  FLineLength = 0;
   FPaused = false;
   FReadCount = 0;
   FCloseNotified = false;
@@ -118,7 +117,7 @@ void TCustomWSocket::ChangeState(TSocketState NewState) {
   // Nothing is fired from the destructor: the objects a handler refers to may already be
   // gone by then (destroyed before the component, in reverse order of their creation).
   if (!Destroying()) {
-    TAliveGuard guard(this);
+    TSessionGuard guard(*this);
     TriggerChangeState(oldState, NewState);
     if (guard.Gone()) return;
   }
@@ -127,38 +126,44 @@ void TCustomWSocket::ChangeState(TSocketState NewState) {
     FWaitCtrl->Stop();
 }
 
+// Every handler is called through FireEvent: it may destroy the component, and the
+// callers check their guards before they go on.
 bool TCustomWSocket::TriggerDataAvailable(std::uint16_t Error) {
   if (!OnDataAvailable) return false;
-  OnDataAvailable(this, Error);
+  static_cast<void>(FireEvent(*this, OnDataAvailable, this, Error));
   return true;
 }
 
 void TCustomWSocket::TriggerSessionAvailable(std::uint16_t Error) {
-  if (OnSessionAvailable) OnSessionAvailable(this, Error);
+  static_cast<void>(FireEvent(*this, OnSessionAvailable, this, Error));
 }
 
 void TCustomWSocket::TriggerSessionConnected(std::uint16_t Error) {
-  if (OnSessionConnected) OnSessionConnected(this, Error);
+  static_cast<void>(FireEvent(*this, OnSessionConnected, this, Error));
 }
 
 void TCustomWSocket::TriggerSessionClosed(std::uint16_t Error) {
-  if (OnSessionClosed) OnSessionClosed(this, Error);
+  static_cast<void>(FireEvent(*this, OnSessionClosed, this, Error));
 }
 
 void TCustomWSocket::TriggerDataSent(std::uint16_t Error) {
-  if (OnDataSent) OnDataSent(this, Error);
+  static_cast<void>(FireEvent(*this, OnDataSent, this, Error));
 }
 
 void TCustomWSocket::TriggerChangeState(TSocketState OldState, TSocketState NewState) {
-  if (OnChangeState) OnChangeState(this, OldState, NewState);
+  static_cast<void>(FireEvent(*this, OnChangeState, this, OldState, NewState));
 }
 
 void TCustomWSocket::TriggerDNSLookupDone(std::uint16_t Error) {
-  if (OnDnsLookupDone) OnDnsLookupDone(this, Error);
+  static_cast<void>(FireEvent(*this, OnDnsLookupDone, this, Error));
+}
+
+void TCustomWSocket::TriggerLineTooLong() {
+  static_cast<void>(FireEvent(*this, OnLineTooLong, this));
 }
 
 void TCustomWSocket::TriggerError() {
-  if (OnError) OnError(this);
+  static_cast<void>(FireEvent(*this, OnError, this));
 }
 
 void TCustomWSocket::SocketError(const std::string& Sockfunc) {
@@ -168,7 +173,7 @@ void TCustomWSocket::SocketError(const std::string& Sockfunc) {
   if (code == plat::WSAECONNRESET || code == plat::WSAENOTCONN) {
     if (FSocketHandle != plat::INVALID_SOCKET) plat::closesocket(FSocketHandle);
     FSocketHandle = plat::INVALID_SOCKET;
-    TAliveGuard guard(this);
+    TSessionGuard guard(*this);
     ChangeState(wsClosed);
     if (guard.Gone()) return;
   }

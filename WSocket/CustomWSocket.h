@@ -3,9 +3,9 @@
 //
 // A component belongs to the thread that created it; every event runs on that thread from
 // message dispatch, one at a time. Handlers may call back into the component, close it,
-// start a new session or destroy it (delete): code that fires an event re-checks, before
-// it touches the component again, that the component still exists and still runs the
-// session the event belonged to.
+// start a new session or destroy it (delete): every event is fired through FireEvent, and
+// code that fires one re-checks, before it touches the component again, that the
+// component still exists and still runs the session the event belonged to.
 #pragma once
 
 #include <netinet/in.h>
@@ -19,12 +19,14 @@
 
 #include "Host/Component.h"
 #include "Host/Controls.h"  // TMessage
+#include "Host/Events.h"
 #include "Platform/Messages.h"
 #include "Platform/Winsock.h"
+#include "WSocket/LineCollector.h"
+#include "WSocket/SendQueue.h"
 #include "WSocket/SocketException.h"
 
 struct hostent;
-class TBuffer;
 class TStringList;
 class TWait;
 
@@ -86,8 +88,8 @@ class TCustomWSocket : public TComponent {
   const std::string& Proto() const { return FProtoStr; }
   void SetProto(const std::string& Value);
   const std::string& DnsResult() const { return FDnsResult; }
-  // Owned by the component.
-  TStringList* DnsResultList() const { return FDnsResultList.get(); }
+  // Owned by the component (made on first use: most sockets never look anything up).
+  TStringList* DnsResultList() const;
   TSocketState State() const { return FState; }
   std::int32_t ReadCount() const { return FReadCount; }
   std::int32_t LastError() const { return FLastError; }
@@ -102,6 +104,10 @@ class TCustomWSocket : public TComponent {
   void SetLingerOnOff(TSocketLingerOnOff Value) { FLingerOnOff = Value; }
   std::int32_t LingerTimeout() const { return FLingerTimeout; }
   void SetLingerTimeout(std::int32_t Value) { FLingerTimeout = Value; }
+  // How many connections the system keeps waiting for Accept (default 5); read by Listen.
+  // A burst of clients beyond it waits for their connect retry.
+  std::int32_t ListenBacklog() const { return FListenBacklog; }
+  void SetListenBacklog(std::int32_t Value) { FListenBacklog = Value; }
 
   TSessionAvailable OnSessionAvailable;
   TSessionConnected OnSessionConnected;
@@ -124,7 +130,9 @@ class TCustomWSocket : public TComponent {
   virtual void InternalClose(bool bShut);
   // Binds a datagram socket to a port of the system's choice (LocalPortNum).
   virtual void BindSocket();
-  // One send or sendto of bytes from the queue: bytes taken, or -1.
+  // One send or sendto of bytes from the queue: bytes taken, or -1. A datagram socket
+  // sends each chunk through it; a stream socket hands the queue over through
+  // RealSendGather instead.
   virtual std::int32_t RealSend(const void* Data, std::int32_t Len);
   virtual void RaiseExceptionFmt(const std::string& Fmt, std::initializer_list<TFmtArg> Args);
   virtual void RaiseException(const std::string& Msg);
@@ -142,7 +150,9 @@ class TCustomWSocket : public TComponent {
   // Opens a stream or datagram session to Addr:Port; a stream's outcome arrives through
   // OnSessionConnected, a datagram one is connected before the call returns.
   virtual void Connect();
-  // Ends the session gracefully; queued data that has not reached the network is dropped.
+  // Ends the session. Bytes handed to Send that the network has not delivered yet are
+  // not dropped: the connection then finishes sending in the background before it ends
+  // (it is reset, as the default linger asks, only when nothing is left to send).
   virtual void Close();
   // Cancels a look-up, drops queued data and closes without lingering.
   virtual void Abort();
@@ -203,6 +213,13 @@ class TCustomWSocket : public TComponent {
 
   void SetLingerOption();
   void SendText(const std::string& Str);
+  // OnLineTooLong, fired while the line is still being collected (its last character
+  // stored); the line then ends as if a line feed had come.
+  virtual void TriggerLineTooLong();
+  // A stream send of the queued chunks in one gather write: bytes taken, or -1 with the
+  // code in WSAGetLastError. A descendant that replaces RealSend for a stream socket
+  // replaces this too.
+  virtual std::int32_t RealSendGather(const iovec* Pieces, int Count);
   // As Receive, leaving the bytes in the socket.
   std::int32_t PeekData(void* Buffer, std::int32_t BufferSize);
   // Queue only, never send; a null address queues nothing.
@@ -216,39 +233,25 @@ class TCustomWSocket : public TComponent {
   void SetSendFlags(TSocketSendFlags Value);
 
  protected:
-  // Marks itself when the component is destroyed, so that code which fired an event can
-  // tell, before touching the component again, whether it still exists and still runs
-  // the session (socket handle) the guard was bound to. Guards live on the stack and
-  // nest strictly.
-  class TAliveGuard {
+  // Tells, after handlers have run, whether the component still exists (Gone) and still
+  // runs the session (socket handle) the guard was bound to (SessionEnded). On the stack
+  // only, like the TAliveGuard it rests on.
+  class TSessionGuard {
    public:
-#pragma GCC diagnostic push
-// The guard unlinks itself in its destructor, so the stored stack address never dangles.
-#pragma GCC diagnostic ignored "-Wdangling-pointer"
-    explicit TAliveGuard(TCustomWSocket* Socket)
-        : FSocket(Socket), FNext(Socket->FAliveGuards), FHandle(Socket->FSocketHandle) {
-      Socket->FAliveGuards = this;
-    }
-#pragma GCC diagnostic pop
-    ~TAliveGuard() {
-      if (!FGone) FSocket->FAliveGuards = FNext;
-    }
-    TAliveGuard(const TAliveGuard&) = delete;
-    TAliveGuard& operator=(const TAliveGuard&) = delete;
-
-    bool Gone() const { return FGone; }
-    // Gone, or the socket handle is no longer the one bound.
-    bool SessionEnded() const { return FGone || FSocket->FSocketHandle != FHandle; }
+    explicit TSessionGuard(TCustomWSocket& Socket)
+        : FAlive(Socket), FSocket(Socket), FHandle(Socket.FSocketHandle) {}
+    bool Gone() const { return FAlive.Gone(); }
+    bool SessionEnded() const { return FAlive.Gone() || FSocket.FSocketHandle != FHandle; }
     // Binds to the socket handle the component holds now.
-    void Bind() { FHandle = FSocket->FSocketHandle; }
+    void Bind() { FHandle = FSocket.FSocketHandle; }
 
    private:
-    friend class TCustomWSocket;
-    TCustomWSocket* FSocket;
-    TAliveGuard* FNext;
+    TAliveGuard FAlive;
+    TCustomWSocket& FSocket;
     plat::SOCKET FHandle;
-    bool FGone = false;
   };
+
+  friend class TNotificationDispatcher;
 
   void Notification(TComponent* AComponent, TOperation Operation) override;
 
@@ -261,18 +264,20 @@ class TCustomWSocket : public TComponent {
   // Drains the queue as far as the network takes it.
   void TryToSend();
   // Hands waiting data to OnDataAvailable (or discards it when none is assigned), or to
-  // the line collector while a ReadLine runs.
+  // the line collector while a ReadLine runs (TNotificationDispatcher).
   void ASyncReceive(TMessage& MsgRec);
   // Line mode: starts a line unless one is already being collected.
   void ReadLineStart();
-  // Takes waiting bytes one at a time into the line until it is complete.
+  // Takes the waiting bytes that belong to the line, one read per piece (looked at first,
+  // so that what follows the line feed stays in the socket), until it is complete.
   void ReadLineReceive();
   // Whether WaitCtrl is assigned; reports "No wait object assigned" when it is not.
   bool CheckFWait();
   // Line mode ends (the line is complete, or the connection is gone): the line waits for
   // the next ReadLine, and the wait control that a ReadLine may be running is stopped.
   void EndLineMode();
-  // The socket layer's notifications, in the order connect, read, write, accept, close.
+  // The socket layer's notifications, in the order connect, read, write, accept, close
+  // (TNotificationDispatcher).
   void WMASyncSelect(TMessage& MsgRec);
   void WMAsyncGetHostByName(TMessage& MsgRec);
   void WMAsyncGetHostByAddr(TMessage& MsgRec);
@@ -290,14 +295,12 @@ class TCustomWSocket : public TComponent {
   std::int32_t FProtoNum = 0;
   std::int32_t FSocketType = 0;
   std::string FDnsResult;
-  std::unique_ptr<TStringList> FDnsResultList;
+  mutable std::unique_ptr<TStringList> FDnsResultList;
   std::int32_t FAddrFamily = 0;
   plat::SOCKET FAcceptedHandle = plat::INVALID_SOCKET;
   TSocketState FState = wsInvalidState;
   std::int32_t FFlushTimeout = 0;
-  // Oldest chunk first; empty until the first Send of the component.
-  std::list<std::unique_ptr<TBuffer>> FSendQueue;
-  std::int32_t FChunkSize = 0;
+  TSendQueue FSendQueue;
   std::int32_t FSendFlagsValue = 0;
   bool FMultiThreaded = false;
   TWait* FWaitCtrl = nullptr;
@@ -306,13 +309,12 @@ class TCustomWSocket : public TComponent {
   bool FPaused = false;
   TSocketLingerOnOff FLingerOnOff = wsLingerOn;
   std::int32_t FLingerTimeout = 0;
+  std::int32_t FListenBacklog = 5;
   bool FAllSent = false;
-  std::string FLineBuffer;
-  std::int32_t FLineLength = 0;
-  bool FLineMode = false;
-  // A line ended after the ReadLine that collected it had returned (time-out): the next
-  // ReadLine returns it instead of starting another.
-  bool FLineUnread = false;
+  TLineCollector FLine;
+  // The session reads with ReadLine: while no OnDataAvailable is assigned, the bytes after
+  // a line stay in the socket for the next ReadLine instead of being thrown away.
+  bool FLineReader = false;
   std::int32_t FReadCount = 0;
   bool FCloseNotified = false;
   plat::HWND FWindowHandle = 0;
@@ -336,6 +338,13 @@ class TCustomWSocket : public TComponent {
   std::int32_t CountReceived(int N);
   // Resolves Addr into SockAddr unless done already; raises when it cannot.
   void ResolveAddr();
+  // Before a close: hands the queue to the network as far as it takes it now, and
+  // answers whether any byte is still on its way (queued here or in the system).
+  bool HandOverUnsent();
+  // The session keeps bytes after a line for the next ReadLine (see FLineReader).
+  bool KeepsBytesForReadLine() const;
+  // Bytes waiting in the socket, 0 when it cannot tell; reports nothing.
+  std::int32_t BytesWaiting() const;
   // Per-session flags of a socket just opened or adopted.
   void StartSession();
   // Shows the wait control with the time-out and runs its modal wait.
@@ -343,6 +352,4 @@ class TCustomWSocket : public TComponent {
   // Pumps the thread's own queue until Done() answers true or Timeout seconds have
   // passed, sleeping while the queue is empty.
   void DeadlineLoop(std::int32_t Timeout, const std::function<bool()>& Done);
-
-  TAliveGuard* FAliveGuards = nullptr;
 };

@@ -31,6 +31,9 @@ void FillAddressList(const hostent& HostEntry, TStringList& ToList) {
 in_addr WSocketResolveHost(const std::string& InAddr) {
   const std::string text = Trim(InAddr);
   EnsureWinsockStarted();
+  // The resolver takes names as C strings: the part after a zero byte would be ignored.
+  if (text.find('\0') != std::string::npos)
+    throw ESocketException("SetAddr: Cannot convert host address (it contains a zero byte)");
   in_addr result{};
   result.s_addr = plat::inet_addr(text.c_str());
   if (result.s_addr != INADDR_NONE) return result;
@@ -45,6 +48,10 @@ in_addr WSocketResolveHost(const std::string& InAddr) {
 
 hostent* WSocketGetHostByName(const std::string& Name) {
   EnsureWinsockStarted();
+  if (Name.find('\0') != std::string::npos) {
+    plat::WSASetLastError(plat::WSAEINVAL);
+    return nullptr;
+  }
   if (Name.size() > MaxHostTextLength) {
     plat::WSASetLastError(plat::WSAENAMETOOLONG);
     return nullptr;
@@ -54,6 +61,10 @@ hostent* WSocketGetHostByName(const std::string& Name) {
 
 hostent* WSocketGetHostByAddr(const std::string& Addr) {
   EnsureWinsockStarted();
+  if (Addr.find('\0') != std::string::npos) {
+    plat::WSASetLastError(plat::WSAEINVAL);
+    return nullptr;
+  }
   if (Addr.size() > MaxHostTextLength) {
     plat::WSASetLastError(plat::WSAENAMETOOLONG);
     return nullptr;

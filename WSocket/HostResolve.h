@@ -13,7 +13,8 @@ class TStringList;
 // "SetAddr: Cannot convert host address '<text as given>'" when it cannot be resolved.
 in_addr WSocketResolveHost(const std::string& InAddr);
 // The resolver's host entry (per-thread storage, valid until the next resolver call on the
-// thread), or null with the reason in WSAGetLastError. The text is passed as it is.
+// thread), or null with the reason in WSAGetLastError. The text is passed as it is; text
+// holding a zero byte is refused (null, WSAEINVAL). WSocketResolveHost raises for it.
 hostent* WSocketGetHostByName(const std::string& Name);
 hostent* WSocketGetHostByAddr(const std::string& Addr);
 // Raises ESocketException "Winsock.GetHostName failed" when the platform refuses.

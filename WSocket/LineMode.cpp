@@ -1,67 +1,10 @@
-// Line mode and the calls that wait: ReadLine, Wait, Flush, and the timeval helpers.
-//
-// On the user-interface thread the waits run the wait control's modal loop; a socket of a
-// worker thread (MultiThreaded) pumps that thread's own queue until a tick-count deadline.
+// Line mode: ReadLine and the line collection it runs, in the dispatcher too.
 #include <sys/socket.h>
 
-#include <algorithm>
 #include <cstdint>
-#include <exception>
 
-#include "Host/Application.h"
-#include "Host/SysUtils.h"
 #include "WSocket/CustomWSocket.h"
 #include "Wait/Wait.h"
-
-namespace {
-
-// Characters a line holds; the last one stored ends the line as a line feed would.
-constexpr std::int32_t MaxLineLength = 254;
-
-// Longest sleep of a Flush between two attempts to send: a paused socket gets no
-// notification, so the queue is tried again at least this often.
-constexpr plat::UINT FlushRetryMs = 100;
-
-// A point in time on the tick counter, given in seconds from now. Compared through the
-// signed difference, so the wrap of the counter every 49.7 days does not matter.
-class TDeadline {
- public:
-  explicit TDeadline(std::int32_t Seconds) {
-    // 2^31 - 1 ms is the farthest a signed difference can reach.
-    const std::int64_t Ms = std::clamp<std::int64_t>(std::int64_t{Seconds} * 1000, 0, INT32_MAX);
-    FEnd = plat::GetTickCount() + static_cast<plat::DWORD>(Ms);
-  }
-  // Milliseconds left; 0 or less once the deadline has passed.
-  std::int32_t Left() const { return static_cast<std::int32_t>(FEnd - plat::GetTickCount()); }
-
- private:
-  plat::DWORD FEnd = 0;
-};
-
-// Sleeps until the calling thread's queue holds something, or at most Ms milliseconds.
-// A thread timer bounds the sleep; its message is dropped when dispatched (no window).
-void SleepForMessage(plat::UINT Ms) {
-  const std::uintptr_t Id = plat::SetTimer(0, 0, std::max<plat::UINT>(Ms, 1), nullptr);
-  plat::WaitMessage();
-  if (Id != 0) plat::KillTimer(0, Id);
-}
-
-// Dispatches one pending message of the calling thread. Answers false when the queue was
-// empty; a quit message is taken out and its code stored in Quit instead.
-bool DispatchOne(bool& QuitSeen, int& QuitCode) {
-  plat::MSG Msg{};
-  if (!plat::PeekMessageA(&Msg, 0, 0, 0, plat::PM_REMOVE)) return false;
-  if (Msg.message == plat::WM_QUIT) {
-    QuitSeen = true;
-    QuitCode = static_cast<int>(Msg.wParam);
-    return true;
-  }
-  plat::TranslateMessage(&Msg);
-  plat::DispatchMessageA(&Msg);
-  return true;
-}
-
-}  // namespace
 
 bool TCustomWSocket::CheckFWait() {
   if (FWaitCtrl != nullptr) return true;
@@ -69,106 +12,62 @@ bool TCustomWSocket::CheckFWait() {
   return false;
 }
 
-void TCustomWSocket::ModalWait(std::int32_t Timeout) {
-  TWait* Ctrl = FWaitCtrl;
-  TAliveGuard Guard(this);
-  Ctrl->SetCaption(IntToStr(Timeout));
-  Ctrl->SetVisible(true);
-  try {
-    Ctrl->StartModal();
-  } catch (...) {
-    // The control may have been freed by a handler; WaitCtrl is cleared when it is.
-    if (!Guard.Gone() && FWaitCtrl == Ctrl) Ctrl->SetVisible(false);
-    throw;
-  }
-  if (!Guard.Gone() && FWaitCtrl == Ctrl) Ctrl->SetVisible(false);
-}
-
-void TCustomWSocket::DeadlineLoop(std::int32_t Timeout, const std::function<bool()>& Done) {
-  const TDeadline Deadline(Timeout);
-  TAliveGuard Guard(this);
-  bool QuitSeen = false;
-  int QuitCode = 0;
-  // One message at a time, so that the wait ends right after the message that fulfilled
-  // it: later ones (data after a line feed) stay queued for the thread's own loop.
-  while (!Done() && Deadline.Left() > 0) {
-    if (DispatchOne(QuitSeen, QuitCode)) {
-      // The thread is asked to end: waiting on would only delay it.
-      if (QuitSeen || Guard.Gone()) break;
-      continue;
-    }
-    const std::int32_t Left = Deadline.Left();
-    if (Left <= 0) break;
-    SleepForMessage(static_cast<plat::UINT>(Left));
-  }
-  // Left for the thread's own loop, which must end too.
-  if (QuitSeen) plat::PostQuitMessage(QuitCode);
-}
-
 void TCustomWSocket::EndLineMode() {
-  FLineMode = false;
-  FLineUnread = true;
+  FLine.End();
   if (!FMultiThreaded && FWaitCtrl != nullptr) FWaitCtrl->Stop();
 }
 
+bool TCustomWSocket::KeepsBytesForReadLine() const {
+  return FLineReader && !OnDataAvailable;
+}
+
 void TCustomWSocket::ReadLineStart() {
-  // A line cut short by an earlier time-out is continued, or returned when it has been
-  // completed since.
-  if (FLineMode || FLineUnread) return;
-  FLineBuffer.clear();
-  FLineLength = 0;
-  FLineMode = true;
+  FLine.Start();
 }
 
 void TCustomWSocket::ReadLineReceive() {
-  TAliveGuard Guard(this);
+  TSessionGuard Guard(*this);
   for (;;) {
     if (FSocketHandle == plat::INVALID_SOCKET) {
       EndLineMode();
       return;
     }
-    int R = -2;  // nothing read
-    char Ch = 0;
-    if (FState == wsConnected) {
-      plat::u_long Waiting = 0;
-      if (plat::ioctlsocket(FSocketHandle, plat::FIONREAD, &Waiting) != 0) {
-        FLineMode = false;
-        FLineUnread = true;
-        SocketError("ioctlSocket");
-        return;
-      }
-      // One byte per call: whatever follows the line feed stays in the socket.
-      if (Waiting > 0) R = plat::recv(FSocketHandle, &Ch, 1, 0);
+    // Not connected yet: the read notification goes on once it is.
+    if (FState != wsConnected) return;
+    // Looked at first, then exactly the line's part taken: whatever follows the line
+    // feed stays in the socket.
+    char Bytes[2 * TLineCollector::MaxLength];
+    int R = plat::recv(FSocketHandle, Bytes, sizeof Bytes, MSG_PEEK);
+    TLineCollector::TSpan Span;
+    if (R > 0) {
+      Span = FLine.Measure(Bytes, static_cast<std::size_t>(R));
+      R = plat::recv(FSocketHandle, Bytes, static_cast<int>(Span.Take), 0);
     }
-    if (R == 1) {
-      ++FReadCount;
-      bool LineEnd = Ch == '\n';
-      if (Ch != '\n' && Ch != '\r') {
-        FLineBuffer += Ch;
-        ++FLineLength;
-        if (FLineLength >= MaxLineLength) {
-          LineEnd = true;
-          if (OnLineTooLong) {
-            try {
-              OnLineTooLong(this);
-            } catch (...) {
-              // The line is complete all the same; the handler's error goes to the caller.
-              if (!Guard.Gone()) EndLineMode();
-              throw;
-            }
-            if (Guard.Gone()) return;
-          }
+    if (R > 0) {
+      FReadCount += R;
+      FLine.Append(Bytes, static_cast<std::size_t>(R));
+      // Taken only in part (it cannot be less than was looked at, but then the rest
+      // is measured again).
+      if (static_cast<std::size_t>(R) < Span.Take) continue;
+      if (Span.TooLong) {
+        try {
+          TriggerLineTooLong();
+        } catch (...) {
+          // The line is complete all the same; the handler's error goes to the caller.
+          if (!Guard.Gone()) EndLineMode();
+          throw;
         }
+        if (Guard.Gone()) return;
       }
-      if (LineEnd) {
+      if (Span.Ends) {
         EndLineMode();
         return;
       }
       continue;
     }
-    if (R == -1) {
+    if (R < 0) {
       const int Code = plat::WSAGetLastError();
-      // Nothing to read after all: the failed call re-armed the read notification, which
+      // Nothing to read: the failed call re-armed the read notification, which
       // continues the line when bytes come.
       if (Code == plat::WSAEWOULDBLOCK) return;
       if (Code != plat::WSAECONNRESET) {
@@ -176,132 +75,33 @@ void TCustomWSocket::ReadLineReceive() {
         SocketError("ReadLine");
         return;
       }
-      R = 0;
     }
-    if (R == 0) {
-      // The peer has closed (or reset) the connection.
-      EndLineMode();
-      if (Guard.SessionEnded()) return;
-      Close();
-      return;
-    }
-    // Not connected yet, or no byte waiting: the next read notification goes on.
+    // The peer has closed (or reset) the connection.
+    EndLineMode();
+    if (Guard.SessionEnded()) return;
+    Close();
     return;
   }
 }
 
 void TCustomWSocket::ReadLine(std::int32_t Timeout, std::string& Buffer) {
   if (!FMultiThreaded && !CheckFWait()) return;
-  TAliveGuard Guard(this);
-  ReadLineStart();
-  if (FLineMode) {
+  TSessionGuard Guard(*this);
+  FLineReader = true;
+  if (FLine.Start()) {
     ReadLineReceive();
     if (Guard.Gone()) return;
   }
-  if (FLineMode) {
+  // A time-out of 0 or less takes what has arrived and returns at once.
+  if (FLine.Active() && Timeout > 0) {
     if (FMultiThreaded)
-      DeadlineLoop(Timeout, [this] { return !FLineMode; });
+      DeadlineLoop(Timeout, [this] { return !FLine.Active(); });
     else if (FWaitCtrl != nullptr)
       ModalWait(Timeout);
     if (Guard.Gone()) return;
   }
   // The buffer keeps its text when the session ends meanwhile (the peer closing): the
   // caller gets the part of the line that came before.
-  Buffer = FLineBuffer;
-  FLineUnread = false;
-}
-
-bool TCustomWSocket::Wait(std::int32_t Timeout, TSocketState AwaitedState) {
-  if (FState == AwaitedState) return false;
-  FAwaitedState = AwaitedState;
-  TAliveGuard Guard(this);
-  if (FMultiThreaded) {
-    DeadlineLoop(Timeout, [this, AwaitedState] { return FState == AwaitedState; });
-  } else if (FWaitCtrl == nullptr) {
-    // Nothing is awaited any more: a later change must not stop a wait control.
-    FAwaitedState = wsInvalidState;
-    plat::WSASetLastError(plat::WSANO_DATA);
-    SocketError("TWSocket.Wait");
-    return false;
-  } else {
-    ModalWait(Timeout);
-  }
-  if (Guard.Gone()) return false;
-  const bool Result = FState == AwaitedState;
-  FAwaitedState = wsInvalidState;
-  return Result;
-}
-
-void TCustomWSocket::Flush() {
-  TAliveGuard Guard(this);
-  if (FMultiThreaded) {
-    // No time limit: ends when the queue has drained or the socket is gone. A quit that
-    // arrives meanwhile is held back and handed to the thread's loop afterwards.
-    bool QuitSeen = false;
-    int QuitCode = 0;
-    while (FSocketHandle != plat::INVALID_SOCKET && !FAllSent) {
-      TryToSend();
-      if (Guard.Gone()) break;
-      if (FSocketHandle == plat::INVALID_SOCKET || FAllSent) break;
-      bool Dispatched = false;
-      while (DispatchOne(QuitSeen, QuitCode)) {
-        Dispatched = true;
-        if (Guard.Gone()) break;
-      }
-      if (Guard.Gone()) break;
-      // The network is full: the write notification (or the retry period) wakes us.
-      if (!Dispatched) SleepForMessage(FlushRetryMs);
-    }
-    if (QuitSeen) plat::PostQuitMessage(QuitCode);
-    return;
-  }
-
-  if (!CheckFWait()) return;
-  TWait* Ctrl = FWaitCtrl;
-  TApplication& App = *Application;
-  const bool WasTerminated = App.Terminated();
-  // Ends the count-down unless the control or the component went away meanwhile.
-  auto Finish = [&] {
-    if (Guard.Gone() || FWaitCtrl != Ctrl) return;
-    Ctrl->Stop();
-    if (!Guard.Gone() && FWaitCtrl == Ctrl) Ctrl->SetVisible(false);
-  };
-  Ctrl->SetCaption(IntToStr(FFlushTimeout));
-  Ctrl->SetVisible(true);
-  try {
-    Ctrl->Start();
-    while (!Guard.Gone() && FWaitCtrl == Ctrl && Ctrl->Running() &&
-           FSocketHandle != plat::INVALID_SOCKET && !FAllSent) {
-      TryToSend();
-      if (Guard.Gone() || FSocketHandle == plat::INVALID_SOCKET || FAllSent) break;
-      App.ProcessMessages();
-      if (App.Terminated()) {
-        // Loops outside must still see the quit that ended this one.
-        if (!WasTerminated) plat::PostQuitMessage(App.ExitCode());
-        break;
-      }
-      if (Guard.Gone() || FWaitCtrl != Ctrl || !Ctrl->Running()) break;
-      // Sleep until the next message instead of spinning: the write notification when
-      // the network takes more, or the count-down's tick.
-      if (FSocketHandle != plat::INVALID_SOCKET && !FAllSent) SleepForMessage(FlushRetryMs);
-    }
-  } catch (...) {
-    Finish();
-    throw;
-  }
-  Finish();
-}
-
-bool TCustomWSocket::TimerIsSet(const TTimeVal& Tvp) {
-  return Tvp.tv_sec != 0 || Tvp.tv_usec != 0;
-}
-
-void TCustomWSocket::TimerClear(TTimeVal& Tvp) {
-  Tvp.tv_sec = 0;
-  Tvp.tv_usec = 0;
-}
-
-bool TCustomWSocket::TimerCmp(const TTimeVal& Tvp, const TTimeVal& Uvp, bool IsEqual) {
-  const bool Eq = Tvp.tv_sec == Uvp.tv_sec && Tvp.tv_usec == Uvp.tv_usec;
-  return IsEqual ? Eq : !Eq;
+  Buffer = FLine.Line();
+  FLine.Delivered();
 }

@@ -35,7 +35,8 @@ const TPublishedClass& TWSocket::PublishedClass() {
               &TWSocket::SendFlags, &TWSocket::SetSendFlags)
         .Enum("LingerOnOff", "TSocketLingerOnOff", {"wsLingerOff", "wsLingerOn", "wsLingerNoSet"},
               &TWSocket::LingerOnOff, &TWSocket::SetLingerOnOff)
-        .Integer("LingerTimeout", &TWSocket::LingerTimeout, &TWSocket::SetLingerTimeout);
+        .Integer("LingerTimeout", &TWSocket::LingerTimeout, &TWSocket::SetLingerTimeout)
+        .Integer("ListenBacklog", &TWSocket::ListenBacklog, &TWSocket::SetListenBacklog);
     RegisterClass(c);
     return c;
   }();

@@ -154,6 +154,84 @@ TEST_F(SelectTest, PartialOrFailingRecvRepostsButIoctlDoesNot) {
   ::close(peer);
 }
 
+// A reader that takes a little at a time without running the queue in between (a line
+// reader in a wait of its own) used to queue one FD_READ per receive: 20,000 of them
+// for 20,000 small reads. One undelivered FD_READ at most: once it has been delivered,
+// the next receive that leaves data posts the next.
+TEST_F(SelectTest, ManySmallReadsQueueOneReadNotification) {
+  int peer = -1;
+  const plat::SOCKET s = ConnectedPair(&peer);
+  const std::string data(2000, 'r');
+  ASSERT_EQ(::send(peer, data.data(), data.size(), 0), static_cast<ssize_t>(data.size()));
+  ASSERT_TRUE(PumpUntil([&] { return Has(s, FD_READ); }));
+  char buf[2];
+  for (int i = 0; i < 500; ++i) ASSERT_EQ(plat::recv(s, buf, sizeof buf, 0), 2);
+  PumpFor(50);
+  EXPECT_EQ(CountOf(s, FD_READ), 2) << "one delivered before the reads, one queued by them";
+  EXPECT_EQ(plat::recv(s, buf, sizeof buf, 0), 2);
+  ASSERT_TRUE(PumpUntil([&] { return CountOf(s, FD_READ) == 3; }));
+  PumpFor(30);
+  EXPECT_EQ(CountOf(s, FD_READ), 3);
+  ::close(peer);
+}
+
+// sendv hands the pieces over in order as one send; its arguments are checked like
+// send's, and a datagram socket sends them as one datagram.
+TEST_F(SelectTest, GatherSendKeepsOrderAndChecksItsPieces) {
+  int peer = -1;
+  const plat::SOCKET s = ConnectedPair(&peer);
+  char a[] = "first-", b[] = "second-", c[] = "third";
+  const iovec pieces[] = {{a, 6}, {b, 0}, {b, 7}, {c, 5}};
+  EXPECT_EQ(plat::sendv(s, pieces, 4, 0), 18);
+  EXPECT_EQ(RawRead(peer), "first-second-third");
+  const iovec null[] = {{nullptr, 3}};
+  EXPECT_EQ(plat::sendv(s, null, 1, 0), plat::SOCKET_ERROR);
+  EXPECT_EQ(plat::WSAGetLastError(), plat::WSAEFAULT);
+  EXPECT_EQ(plat::sendv(s, pieces, plat::kMaxSendPieces + 1, 0), plat::SOCKET_ERROR);
+  EXPECT_EQ(plat::WSAGetLastError(), plat::WSAEINVAL);
+  EXPECT_EQ(plat::sendv(s, nullptr, 0, 0), 0);
+  EXPECT_EQ(plat::sendv(plat::INVALID_SOCKET, pieces, 1, 0), plat::SOCKET_ERROR);
+  EXPECT_EQ(plat::WSAGetLastError(), plat::WSAENOTSOCK);
+
+  // Until the peer reads, the system's buffer fills: the part taken counts as a send
+  // that would block, and FD_WRITE follows once the peer has drained it.
+  ASSERT_TRUE(PumpUntil([&] { return Has(s, FD_WRITE); }));
+  const int before = CountOf(s, FD_WRITE);
+  std::vector<char> big(1 << 20, 'z');
+  std::vector<iovec> many;
+  for (int i = 0; i < 16; ++i) many.push_back({big.data(), big.size()});
+  long long taken = 0;
+  for (int i = 0; i < 64; ++i) {
+    const int n = plat::sendv(s, many.data(), static_cast<int>(many.size()), 0);
+    if (n < 0) {
+      EXPECT_EQ(plat::WSAGetLastError(), plat::WSAEWOULDBLOCK);
+      break;
+    }
+    taken += n;
+    if (n < static_cast<int>(16 * big.size())) break;
+  }
+  EXPECT_GT(taken, 0);
+  PumpFor(30);
+  EXPECT_EQ(CountOf(s, FD_WRITE), before);
+  RawDrain drain(peer, static_cast<int>(taken));
+  ASSERT_TRUE(PumpUntil([&] { return CountOf(s, FD_WRITE) == before + 1; }));
+  drain.Stop();
+  ::close(peer);
+
+  const plat::SOCKET d = plat::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  const int receiver = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in to = Loopback(0);
+  socklen_t len = sizeof to;
+  ASSERT_EQ(::bind(receiver, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+  ASSERT_EQ(::getsockname(receiver, reinterpret_cast<sockaddr*>(&to), &len), 0);
+  ASSERT_EQ(plat::connect(d, Sa(to), sizeof to), 0);
+  EXPECT_EQ(plat::sendv(d, pieces, 4, 0), 18);
+  char dgram[64];
+  EXPECT_EQ(::recv(receiver, dgram, sizeof dgram, 0), 18);
+  plat::closesocket(d);
+  ::close(receiver);
+}
+
 TEST_F(SelectTest, WriteComesOnlyAfterWouldBlockAndThePeerDraining) {
   int peer = -1;
   const plat::SOCKET s = ConnectedPair(&peer);

@@ -29,8 +29,19 @@ TEST(AddressingTest, PortNumbersAndServiceNames) {
   EXPECT_EQ(s.FPortNum, 80);
   EXPECT_EQ(s.FSockAddr.sin_port, htons(80));
 
-  s.SetPort("70000");  // only the low 16 bits count
-  EXPECT_EQ(s.FPortNum, 4464);
+  // A number outside 0..65535 used to wrap into another port (70000 into 4464, 65536
+  // into 0, a port of the system's choice): refused like a text that names no port.
+  for (const char* wrapped : {"70000", "65536", "99999", "4294967297"}) {
+    ExpectSocketError([&] { s.SetPort(wrapped); },
+                      "Error 10022 in function SetPort: Cannot convert port");
+    EXPECT_FALSE(s.FPortAssigned) << wrapped;
+    EXPECT_EQ(s.FPortNum, 80) << wrapped;
+  }
+  s.SetPort("65535");
+  EXPECT_EQ(s.FPortNum, 65535);
+  s.SetPort("0");
+  EXPECT_TRUE(s.FPortAssigned);
+  EXPECT_EQ(s.FPortNum, 0);
   s.SetPort("8080abc");  // digits up to the first other character
   EXPECT_EQ(s.FPortNum, 8080);
 

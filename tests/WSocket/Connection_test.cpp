@@ -1,4 +1,8 @@
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <memory>
@@ -287,13 +291,48 @@ TEST(ConnectionTest, DupReplacesAnOpenSocketAndDropsItsQueue) {
   server.Served[1]->FState = wsClosed;
   adopter.Dup(moved);
   EXPECT_EQ(log.lines, (std::vector<std::string>{"state 4>7", "state 7>4"}));
-  EXPECT_TRUE(adopter.FSendQueue.empty());
+  EXPECT_TRUE(adopter.FSendQueue.Empty());
   std::string got;
   second->OnDataAvailable = [&](TObject*, std::uint16_t) { got += second->ReceiveStr(); };
   adopter.SendStr("hello second");
   ASSERT_TRUE(Pump([&] { return got == "hello second"; }));
   // The first client lost its peer.
   ASSERT_TRUE(Pump([&] { return first->State() == wsClosed; }));
+}
+
+// The queue of connections that wait for Accept: 5 unless set. A burst of clients larger
+// than that all get their connection at once when ListenBacklog makes room for them.
+TEST(ConnectionTest, ListenBacklogHoldsABurstOfClients) {
+  ProbeSocket listener(nullptr);
+  EXPECT_EQ(listener.ListenBacklog(), 5);
+  listener.SetListenBacklog(64);
+  listener.SetAddr("127.0.0.1");
+  listener.SetPort("0");
+  ASSERT_EQ(listener.Listen(), 0);
+  EXPECT_EQ(listener.ListenBacklog(), 64) << "a setting, not reset by the session";
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(static_cast<std::uint16_t>(std::stoi(listener.GetXPort())));
+  std::vector<int> clients;
+  for (int i = 0; i < 40; ++i) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    ASSERT_GE(fd, 0);
+    ::connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a);
+    clients.push_back(fd);
+  }
+  // Nobody accepts: the system keeps them all waiting, each with its handshake done.
+  int connected = 0;
+  for (int fd : clients) {
+    pollfd p{fd, POLLOUT, 0};
+    int err = -1;
+    socklen_t len = sizeof err;
+    if (::poll(&p, 1, 2000) == 1 && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 &&
+        err == 0)
+      ++connected;
+    ::close(fd);
+  }
+  EXPECT_EQ(connected, 40);
 }
 
 TEST(ConnectionTest, PauseHoldsNotificationsUntilResume) {

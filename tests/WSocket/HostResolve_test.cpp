@@ -89,3 +89,42 @@ TEST(HostResolveTest, FillAddressListKeepsTheEntryOrder) {
 }
 
 }  // namespace
+
+namespace {
+
+// The resolver takes names as C strings: a name with a zero byte used to be looked up as
+// its part before the zero ("good.example\0evil.example" as "good.example", a dotted
+// address followed by a zero as that address) and reported as a success. Refused
+// everywhere a name enters, with a clear error.
+TEST(HostResolveTest, NamesWithAZeroByteAreRefusedEverywhere) {
+  const std::string Evil("localhost\0evil.example", 22);
+  const std::string DottedEvil("127.0.0.1\0.evil", 15);
+  for (const std::string& Name : {Evil, DottedEvil}) {
+    EXPECT_THROW(WSocketResolveHost(Name), ESocketException);
+    EXPECT_EQ(WSocketGetHostByName(Name), nullptr);
+    EXPECT_EQ(WSocketGetHostByAddr(Name), nullptr);
+
+    TWSocket S(nullptr);
+    int Errors = 0;
+    std::vector<std::uint16_t> Done;
+    S.OnError = [&](TObject*) { ++Errors; };
+    S.OnDnsLookupDone = [&](TObject*, std::uint16_t E) { Done.push_back(E); };
+    S.SetAddr(Name);
+    EXPECT_EQ(Errors, 1);
+    EXPECT_EQ(S.LastError(), 10022);
+    S.SetPort("80");
+    S.Connect();
+    EXPECT_EQ(Errors, 2) << "Connect went ahead without an address";
+    EXPECT_EQ(S.State(), wsClosed);
+    S.DnsLookup(Name);
+    S.ReverseDnsLookup(Name);
+    EXPECT_EQ(Errors, 4);
+    EXPECT_EQ(Done, (std::vector<std::uint16_t>{10022, 10022}));
+    EXPECT_EQ(S.DnsResult(), "");
+  }
+  TWSocket S(nullptr);
+  EXPECT_THROW(S.SetPort(std::string("http\0junk", 9)), ESocketException);
+  EXPECT_THROW(S.SetProto(std::string("tcp\0junk", 8)), ESocketException);
+}
+
+}  // namespace

@@ -39,8 +39,8 @@ class LineModeTest : public ::testing::Test {
     P.Sock->OnLineTooLong = [this](TObject*) {
       ++TooLong;
       // Called with the line still being collected, its last character stored.
-      EXPECT_TRUE(P.Sock->FLineMode);
-      EXPECT_EQ(P.Sock->FLineLength, 254);
+      EXPECT_TRUE(P.Sock->LineMode());
+      EXPECT_EQ(P.Sock->LineLength(), 254);
     };
     P.Sock->OnSessionClosed = [this](TObject*, std::uint16_t Error) {
       ++Closed;
@@ -67,7 +67,7 @@ TEST_F(LineModeTest, LineSentByteByByteArrivesWhole) {
   std::string Line = "stale";
   P.Sock->ReadLine(Long, Line);
   EXPECT_EQ(Line, "GET /index.html HTTP/1.0");
-  EXPECT_FALSE(P.Sock->FLineMode);
+  EXPECT_FALSE(P.Sock->LineMode());
   EXPECT_EQ(P.Sock->ReadCount(), 26);
   EXPECT_EQ(DataEvents, 0) << "line bytes went to OnDataAvailable";
   EXPECT_EQ(Wait.ModalResult(), mrOk) << "the wait ran out instead of being stopped";
@@ -98,9 +98,51 @@ TEST_F(LineModeTest, BytesAfterTheLineFeedStayInTheSocket) {
   // A carriage return alone never ends a line: this one runs out of time.
   P.Sock->ReadLine(4, Line);
   EXPECT_EQ(Line, "xy");
-  EXPECT_TRUE(P.Sock->FLineMode);
+  EXPECT_TRUE(P.Sock->LineMode());
   EXPECT_EQ(Wait.ModalResult(), mrCancel);
   EXPECT_EQ(P.Sock->ReadCount(), 20);
+}
+
+// A line reader has no OnDataAvailable. The message loop runs between its ReadLines, as in
+// any program: the read notification still queued used to find no handler and throw away
+// up to 1024 bytes, the next lines with them. The lines stay in the socket, also past
+// the peer's close, which ends the session only once the last line has been read.
+TEST_F(LineModeTest, LinesSurviveTheMessageLoopBetweenReadLines) {
+  Connect({"chunk:first line\\r\\nsecond line\\r\\nthird line\\r\\n", "close"});
+  P.Sock->OnDataAvailable = nullptr;
+  std::string Line;
+  for (const char* Expected : {"first line", "second line", "third line"}) {
+    P.Sock->ReadLine(Long, Line);
+    EXPECT_EQ(Line, Expected);
+    PumpUntil([] { return false; }, 100ms);
+    TCustomWSocket::ProcessMessages();
+  }
+  EXPECT_EQ(Closed, 0) << "the close came before the lines were read";
+  P.Sock->ReadLine(Long, Line);
+  EXPECT_EQ(Line, "");
+  EXPECT_EQ(P.Sock->State(), wsClosed);
+  EXPECT_EQ(Closed, 1);
+  EXPECT_EQ(ClosedError, 0);
+}
+
+// A time-out of 0 or less takes what has arrived and returns at once: the wait control
+// is not run (a caption of 0 used to make it count down its default instead).
+TEST_F(LineModeTest, ZeroOrNegativeTimeOutDoesNotWait) {
+  Connect({"go", "chunk:par"});
+  P.Sock->OnDataAvailable = [](TObject*, std::uint16_t) {};  // leaves the bytes waiting
+  P.Say("go");
+  ASSERT_TRUE(PumpUntil([&] { return P.Sock->RcvdCount() == 3; }, 3s));
+  ASSERT_EQ(Wait.ModalResult(), mrOk);
+  std::string Line;
+  P.Sock->ReadLine(0, Line);
+  EXPECT_EQ(Line, "par");
+  P.Sock->ReadLine(-1, Line);
+  EXPECT_EQ(Line, "par");
+  EXPECT_TRUE(P.Sock->LineMode());
+  EXPECT_FALSE(P.Sock->Wait(0, wsClosed));
+  EXPECT_FALSE(P.Sock->Wait(-5, wsClosed));
+  EXPECT_EQ(Wait.ModalResult(), mrOk) << "a wait ran";
+  EXPECT_FALSE(Wait.Running());
 }
 
 // 300 characters without a line feed: the first ReadLine gets 254 of them after
@@ -113,15 +155,15 @@ TEST_F(LineModeTest, OverlongLineThenTimeOutThenLineCompletedInTheBackground) {
   P.Sock->ReadLine(Long, Line);
   EXPECT_EQ(Line, std::string(254, 'x'));
   EXPECT_EQ(TooLong, 1);
-  EXPECT_FALSE(P.Sock->FLineMode);
+  EXPECT_FALSE(P.Sock->LineMode());
 
   P.Sock->ReadLine(4, Line);
   EXPECT_EQ(Line, std::string(46, 'x'));
-  EXPECT_TRUE(P.Sock->FLineMode) << "a time-out must not end line mode";
+  EXPECT_TRUE(P.Sock->LineMode()) << "a time-out must not end line mode";
   EXPECT_EQ(TooLong, 1);
 
   P.Say("go");
-  ASSERT_TRUE(PumpUntil([&] { return !P.Sock->FLineMode; }, 3s));
+  ASSERT_TRUE(PumpUntil([&] { return !P.Sock->LineMode(); }, 3s));
   ASSERT_TRUE(PumpUntil([&] { return Received == "after"; }, 3s));
   EXPECT_EQ(DataEvents, 1);
 
@@ -142,7 +184,7 @@ TEST_F(LineModeTest, PeerClosingOrResettingDuringReadLineGivesThePartialLine) {
     P.Sock->ReadLine(Long, Line);
     EXPECT_EQ(Line, "half a li");
     EXPECT_EQ(P.Sock->State(), wsClosed);
-    EXPECT_FALSE(P.Sock->FLineMode);
+    EXPECT_FALSE(P.Sock->LineMode());
     EXPECT_EQ(Wait.ModalResult(), mrOk);
     PumpUntil([] { return false; }, 50ms);
     EXPECT_EQ(Closed, 1);
@@ -168,7 +210,7 @@ TEST_F(LineModeTest, ReadLineWithoutWaitControlIsReported) {
     EXPECT_STREQ(E.what(), "No wait object assigned");
   }
   EXPECT_EQ(Line, "untouched");
-  EXPECT_FALSE(P.Sock->FLineMode);
+  EXPECT_FALSE(P.Sock->LineMode());
 
   int Errors = 0;
   P.Sock->OnError = [&](TObject*) { ++Errors; };
@@ -234,6 +276,32 @@ TEST_F(LineModeTest, LocalCloseEndsAWaitingReadLine) {
   EXPECT_EQ(Closed, 1);
 }
 
+// A socket in its own thread mode reads 1 MB of 100-byte lines with the message loop
+// running between the ReadLines: every line intact. Reading used to post one read
+// notification per byte; at most one waits now, so the loop finds nothing left to do.
+TEST(LineModeCoreTest, MegabyteOfLinesWithTheLoopRunning) {
+  constexpr int Lines = 10000;
+  ScriptedPeer P;
+  const std::string Body = std::string(98, 'l') + "\\r\\n";
+  ASSERT_TRUE(P.Start({"chunk:" + Body + "*" + std::to_string(Lines), "close"}));
+  P.Sock->SetMultiThreaded(true);
+  P.Sock->Connect();
+  ASSERT_TRUE(P.Sock->Wait(5, wsConnected));
+  std::string Line;
+  int Intact = 0;
+  for (int I = 0; I < Lines; ++I) {
+    P.Sock->ReadLine(5, Line);
+    if (Line == std::string(98, 'l')) ++Intact;
+    if (I % 100 == 0) TCustomWSocket::ProcessMessages();
+  }
+  EXPECT_EQ(Intact, Lines);
+  EXPECT_EQ(P.Sock->ReadCount(), Lines * 100);
+  int Notified = 0;
+  P.Sock->OnDataAvailable = [&](TObject*, std::uint16_t) { ++Notified; };
+  TCustomWSocket::ProcessMessages();
+  EXPECT_LE(Notified, 1);
+}
+
 TEST(LineModeCoreTest, ReadLineOnAClosedComponentReturnsEmptyAtOnce) {
   TWait Wait(nullptr);
   LineSocket Sock(nullptr);
@@ -241,7 +309,7 @@ TEST(LineModeCoreTest, ReadLineOnAClosedComponentReturnsEmptyAtOnce) {
   std::string Line = "x";
   Sock.ReadLine(60, Line);
   EXPECT_EQ(Line, "");
-  EXPECT_FALSE(Sock.FLineMode);
+  EXPECT_FALSE(Sock.LineMode());
   EXPECT_FALSE(Wait.Running());
 }
 

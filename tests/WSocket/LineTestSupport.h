@@ -20,10 +20,11 @@ class LineSocket : public TWSocket {
   using TCustomWSocket::CheckFWait;
   using TCustomWSocket::FAllSent;
   using TCustomWSocket::FAwaitedState;
-  using TCustomWSocket::FLineLength;
-  using TCustomWSocket::FLineMode;
   using TCustomWSocket::FSendQueue;
   using TWSocket::TWSocket;
+  // A ReadLine is collecting a line, and how much of it has come.
+  bool LineMode() const { return FLine.Active(); }
+  std::int32_t LineLength() const { return FLine.Length(); }
 };
 
 // A new socket aimed at 127.0.0.1:Port over TCP, not connected yet.

@@ -274,6 +274,31 @@ TEST(PeerTcp, PeerHalfCloseGetsOurAnswerAndACleanEnd) {
   EXPECT_EQ(peer.LineStartingWith("got "), "got 1000 " + Crc32::HexOf(answer) + " eof");
 }
 
+// With the default linger (on, no time) the close that follows the peer's half-close used
+// to reset the connection and drop the tail of the echo still on its way. An echo of
+// 1 MiB, every byte back in order, then the end of the stream, not a reset.
+TEST(PeerTcp, EchoToAHalfClosingPeerArrivesWholeWithTheDefaultLinger) {
+  constexpr int Bytes = 1 << 20;
+  auto peer =
+      StartPythonPeer("half_close.py", {"--mode", "send-first", "--bytes", std::to_string(Bytes)});
+  ASSERT_NE(peer.port, 0);
+  auto s = NewLoopbackClient(peer.port);
+  Observer o;
+  o.Attach(*s);
+  s->OnDataAvailable = [&](TObject*, std::uint16_t) {
+    char buf[8192];
+    const int n = s->Receive(buf, sizeof buf);
+    if (n <= 0) return;
+    o.data.append(buf, static_cast<std::size_t>(n));
+    s->Send(buf, n);
+  };
+  s->Connect();
+  ASSERT_TRUE(PumpUntil([&] { return o.closedCount > 0; }, 20s));
+  EXPECT_EQ(o.data.size(), static_cast<std::size_t>(Bytes));
+  EXPECT_EQ(peer.LineStartingWith("sent "), "sent 1048576 " + Crc32::HexOf(o.data));
+  EXPECT_EQ(peer.LineStartingWith("got ", 20s), "got 1048576 " + Crc32::HexOf(o.data) + " eof");
+}
+
 // The other direction: the component shuts its own sending down once its data has gone;
 // the peer sees the end of stream, answers over the direction still open, and the answer
 // arrives before the session ends.

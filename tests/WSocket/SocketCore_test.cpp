@@ -337,7 +337,8 @@ TEST(SocketCoreTest, PublishedPropertiesInOrder) {
                                              "FlushTimeout",
                                              "SendFlags",
                                              "LingerOnOff",
-                                             "LingerTimeout"}));
+                                             "LingerTimeout",
+                                             "ListenBacklog"}));
   const TPublishedProp* proto = s.Published()->FindProperty("Proto");
   ASSERT_NE(proto, nullptr);
   EXPECT_EQ(std::get<std::string>(proto->Get(s)), "tcp");

@@ -199,6 +199,32 @@ TEST_F(WaitFlushTest, FlushTenMegabytesToASlowReaderMultiThreaded) {
   EXPECT_EQ(G.Crc, testsupport::Crc32::HexOf(Data));
 }
 
+// With the default linger (on, no time) Close used to reset the connection after Flush
+// had returned, and the system dropped the megabytes it had not sent yet. Now the close
+// is graceful while bytes are on their way: all 8 MB arrive, then the end of the stream.
+TEST_F(WaitFlushTest, CloseAfterFlushWithTheDefaultLingerLosesNothing) {
+  constexpr std::size_t EightMegabytes = 8u << 20;
+  ScriptedPeer P;
+  ASSERT_TRUE(P.StartScript("slow_reader.py", {"--chunk", "32768", "--period", "2"}));
+  Sock = std::move(P.Sock);
+  Sock->SetMultiThreaded(true);
+  ASSERT_EQ(Sock->LingerOnOff(), wsLingerOn);
+  ASSERT_EQ(Sock->LingerTimeout(), 0);
+  Sock->Connect();
+  ASSERT_TRUE(Sock->Wait(2, wsConnected));
+
+  const std::string Data = testsupport::PatternString(9, 0, EightMegabytes);
+  Sock->SendStr(Data);
+  Sock->Flush();
+  EXPECT_TRUE(Sock->FAllSent);
+  Sock->Close();
+  EXPECT_EQ(Sock->State(), wsClosed);
+  const Got G = ParseGot(P.Peer.LineStartingWith("got ", 20s));
+  EXPECT_EQ(G.Count, static_cast<long long>(EightMegabytes));
+  EXPECT_EQ(G.Crc, testsupport::Crc32::HexOf(Data));
+  EXPECT_EQ(G.How, "eof");
+}
+
 // No time limit in that mode: with a peer that never reads, Flush returns only when the
 // socket goes (here: the peer process ends, which resets the connection).
 TEST_F(WaitFlushTest, FlushMultiThreadedEndsWhenTheSocketGoes) {

@@ -230,7 +230,7 @@ TEST_F(WorkerThreadTest, DeadlineReadLineRunsOutAndQuitEndsItEarly) {
         auto Start = std::chrono::steady_clock::now();
         Client.ReadLine(1, First);
         TimedOut = std::chrono::steady_clock::now() - Start;
-        LineModeAfterTimeOut = Client.FLineMode;
+        LineModeAfterTimeOut = Client.LineMode();
         Phase = 2;  // the server sends the rest
         Client.ReadLine(2, Second);
 

@@ -1,0 +1,172 @@
+// The calls that wait: Wait, Flush, WaitForClose, the two ways of waiting that ReadLine
+// shares with them, and the timeval helpers. Every loop here runs on the host's message
+// pump, which hands a quit on to the loops outside.
+//
+// On the user-interface thread the waits run the wait control's modal loop (or pump
+// through the application); a socket of a worker thread (MultiThreaded) pumps that
+// thread's own queue until a tick-count deadline.
+#include <sys/socket.h>
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <thread>
+
+#include "Host/Application.h"
+#include "Host/MessagePump.h"
+#include "Host/SysUtils.h"
+#include "WSocket/CustomWSocket.h"
+#include "Wait/Wait.h"
+
+namespace {
+
+// Longest sleep of a Flush between two attempts to send: a paused socket gets no
+// notification, so the queue is tried again at least this often. WaitForClose looks at
+// a paused socket as often.
+constexpr std::uint32_t RetryMs = 100;
+
+}  // namespace
+
+void TCustomWSocket::ModalWait(std::int32_t Timeout) {
+  TWait* Ctrl = FWaitCtrl;
+  TSessionGuard Guard(*this);
+  Ctrl->SetCaption(IntToStr(Timeout));
+  Ctrl->SetVisible(true);
+  try {
+    Ctrl->StartModal();
+  } catch (...) {
+    // The control may have been freed by a handler; WaitCtrl is cleared when it is.
+    if (!Guard.Gone() && FWaitCtrl == Ctrl) Ctrl->SetVisible(false);
+    throw;
+  }
+  if (!Guard.Gone() && FWaitCtrl == Ctrl) Ctrl->SetVisible(false);
+}
+
+void TCustomWSocket::DeadlineLoop(std::int32_t Timeout, const std::function<bool()>& Done) {
+  TSessionGuard Guard(*this);
+  // One message at a time, so that the wait ends right after the message that fulfilled
+  // it: later ones (data after a line feed) stay queued for the thread's own loop.
+  TMessagePump Pump;
+  static_cast<void>(
+      Pump.PumpUntil([&] { return Guard.Gone() || Done(); }, TDeadline::InSeconds(Timeout)));
+}
+
+bool TCustomWSocket::Wait(std::int32_t Timeout, TSocketState AwaitedState) {
+  // No time to wait: no change can be seen.
+  if (FState == AwaitedState || Timeout <= 0) return false;
+  FAwaitedState = AwaitedState;
+  TSessionGuard Guard(*this);
+  if (FMultiThreaded) {
+    DeadlineLoop(Timeout, [this, AwaitedState] { return FState == AwaitedState; });
+  } else if (FWaitCtrl == nullptr) {
+    // Nothing is awaited any more: a later change must not stop a wait control.
+    FAwaitedState = wsInvalidState;
+    plat::WSASetLastError(plat::WSANO_DATA);
+    SocketError("TWSocket.Wait");
+    return false;
+  } else {
+    ModalWait(Timeout);
+  }
+  if (Guard.Gone()) return false;
+  const bool Result = FState == AwaitedState;
+  FAwaitedState = wsInvalidState;
+  return Result;
+}
+
+void TCustomWSocket::Flush() {
+  TSessionGuard Guard(*this);
+  // Tries the queue again before every message; done when it has drained or the socket
+  // (or the component) is gone.
+  auto Drained = [&] {
+    if (Guard.Gone() || FSocketHandle == plat::INVALID_SOCKET || FAllSent) return true;
+    TryToSend();
+    return Guard.Gone() || FSocketHandle == plat::INVALID_SOCKET || FAllSent;
+  };
+  if (FMultiThreaded) {
+    // No time limit. The network being full, the write notification (or the retry
+    // period) wakes the pump.
+    TMessagePump Pump;
+    static_cast<void>(Pump.PumpUntil(Drained, TDeadline::Never(), RetryMs));
+    return;
+  }
+
+  if (!CheckFWait()) return;
+  TWait* Ctrl = FWaitCtrl;
+  // Ends the count-down unless the control or the component went away meanwhile.
+  auto Finish = [&] {
+    if (Guard.Gone() || FWaitCtrl != Ctrl) return;
+    Ctrl->Stop();
+    if (!Guard.Gone() && FWaitCtrl == Ctrl) Ctrl->SetVisible(false);
+  };
+  Ctrl->SetCaption(IntToStr(FFlushTimeout));
+  Ctrl->SetVisible(true);
+  try {
+    Ctrl->Start();
+    // The count-down's ticks run through the same pump and end the wait.
+    TMessagePump Pump(*Application);
+    static_cast<void>(
+        Pump.PumpUntil([&] { return Drained() || FWaitCtrl != Ctrl || !Ctrl->Running(); },
+                       TDeadline::Never(), RetryMs));
+  } catch (...) {
+    Finish();
+    throw;
+  }
+  Finish();
+}
+
+void TCustomWSocket::WaitForClose() {
+  TSessionGuard Guard(*this);
+  auto Ended = [&] {
+    return Guard.SessionEnded() || FSocketHandle == plat::INVALID_SOCKET || FState == wsClosed;
+  };
+  bool PeerClosed = false;
+  TMessagePump Pump(*Application);
+  static_cast<void>(Pump.PumpUntil(
+      [&] {
+        if (Ended()) return true;
+        plat::u_long Waiting = 0;
+        if (plat::ioctlsocket(FSocketHandle, plat::FIONREAD, &Waiting) != 0) return true;
+        if (Waiting > 0) {
+          if (FLine.Active()) {
+            ReadLineReceive();
+          } else if (!TriggerDataAvailable(0)) {
+            // Nobody reads them (not even a ReadLine, while the caller waits here).
+            char Discard[1024];
+            plat::recv(FSocketHandle, Discard, sizeof Discard, 0);
+          }
+          if (Ended()) return true;
+        }
+        char Probe = 0;
+        const int R = plat::recv(FSocketHandle, &Probe, 1, MSG_PEEK);
+        if (R == 0) {
+          // The peer has closed and everything it sent has been read.
+          FLastError = 0;
+          PeerClosed = true;
+          return true;
+        }
+        if (R < 0) {
+          FLastError = plat::WSAGetLastError();
+          // Nothing to read and the peer still there: the next notification (the failed
+          // read re-armed FD_READ) wakes the pump; a paused socket gets none.
+          return FLastError != plat::WSAEWOULDBLOCK;
+        }
+        return false;
+      },
+      TDeadline::Never(), RetryMs));
+  // Lets the close notification that is due run, so that the component ends the session.
+  if (PeerClosed && !Guard.Gone()) static_cast<void>(Pump.PumpPending());
+}
+
+bool TCustomWSocket::TimerIsSet(const TTimeVal& Tvp) {
+  return Tvp.tv_sec != 0 || Tvp.tv_usec != 0;
+}
+
+void TCustomWSocket::TimerClear(TTimeVal& Tvp) {
+  Tvp.tv_sec = 0;
+  Tvp.tv_usec = 0;
+}
+
+bool TCustomWSocket::TimerCmp(const TTimeVal& Tvp, const TTimeVal& Uvp, bool IsEqual) {
+  const bool Eq = Tvp.tv_sec == Uvp.tv_sec && Tvp.tv_usec == Uvp.tv_usec;
+  return IsEqual ? Eq : !Eq;
+}

@@ -1,0 +1,48 @@
+// The line that ReadLine assembles: ends at a line feed, drops carriage returns, and holds
+// at most MaxLength characters (the last one ends the line as a line feed would). The
+// collector only keeps the line; the socket decides how many bytes to take for it, with
+// Measure, so that nothing after the line leaves the socket.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+class TLineCollector {
+ public:
+  static constexpr std::int32_t MaxLength = 254;
+
+  // How a run of bytes continues the line.
+  struct TSpan {
+    std::size_t Take = 0;  // bytes that belong to the line (its line feed included)
+    bool Ends = false;     // they complete it
+    bool TooLong = false;  // it was completed by reaching MaxLength
+  };
+
+  // Collecting: a ReadLine waits for (or left behind) an unfinished line.
+  bool Active() const { return FActive; }
+  // A line was completed after the ReadLine that collected it had returned.
+  bool Unread() const { return FUnread; }
+  const std::string& Line() const { return FLine; }
+  std::int32_t Length() const { return static_cast<std::int32_t>(FLine.size()); }
+
+  // Starts a line unless one is being collected or waits to be returned; answers whether
+  // there is anything to collect.
+  bool Start();
+  // Of the bytes Data[0..Len), those that belong to the line.
+  TSpan Measure(const char* Data, std::size_t Len) const;
+  // Appends the bytes Measure allotted (carriage returns and the line feed are dropped).
+  void Append(const char* Data, std::size_t Len);
+  // Collecting stops (the line is complete, or no more bytes will come): the line waits
+  // for the ReadLine that returns it.
+  void End();
+  // The line has been handed to the caller.
+  void Delivered() { FUnread = false; }
+  // A new session: nothing collected, nothing waiting.
+  void Reset();
+
+ private:
+  std::string FLine;
+  bool FActive = false;
+  bool FUnread = false;
+};

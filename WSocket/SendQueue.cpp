@@ -1,0 +1,112 @@
+#include "WSocket/SendQueue.h"
+
+#include <algorithm>
+#include <cstdint>
+
+#include "WSockbuf/Buffer.h"
+
+namespace {
+
+using TChunkList = std::list<std::unique_ptr<TBuffer>>;
+
+// Drained chunks of this thread's sockets, kept for the next chunk any of them opens: a
+// bulk transfer would otherwise allocate and free a chunk (and its list node) every 1514
+// bytes. Nodes move between lists by splicing, so reuse allocates nothing.
+constexpr std::size_t kSpareChunks = 16;
+thread_local TChunkList tSpareChunks;
+
+void AppendChunk(TChunkList& Chunks, std::int32_t Size) {
+  if (!tSpareChunks.empty() && tSpareChunks.front()->BufSize() == Size) {
+    Chunks.splice(Chunks.end(), tSpareChunks, tSpareChunks.begin());
+    return;
+  }
+  Chunks.push_back(std::make_unique<TBuffer>(Size));
+}
+
+void RetireFirstChunk(TChunkList& Chunks) {
+  if (tSpareChunks.size() < kSpareChunks) {
+    tSpareChunks.splice(tSpareChunks.end(), Chunks, Chunks.begin());
+  } else {
+    Chunks.pop_front();
+  }
+}
+
+}  // namespace
+
+TSendQueue::TSendQueue(std::int32_t ChunkSize)
+    : FChunkSize(ChunkSize > 0 ? ChunkSize : DefaultChunkSize) {}
+
+TSendQueue::~TSendQueue() = default;
+
+const TBuffer* TSendQueue::First() const {
+  return FChunks.empty() ? nullptr : FChunks.front().get();
+}
+
+bool TSendQueue::Empty() const {
+  // Only the first chunk can be drained while later ones hold bytes.
+  for (const auto& Chunk : FChunks)
+    if (Chunk->WritePos() > Chunk->ReadPos()) return false;
+  return true;
+}
+
+std::int64_t TSendQueue::Bytes() const {
+  std::int64_t Total = 0;
+  for (const auto& Chunk : FChunks) Total += Chunk->WritePos() - Chunk->ReadPos();
+  return Total;
+}
+
+void TSendQueue::Put(const void* Data, std::int32_t Len) {
+  // A chunk takes nothing from a null address: the loop below would append chunks forever.
+  if (Len <= 0 || Data == nullptr) return;
+  if (FChunks.empty()) AppendChunk(FChunks, FChunkSize);
+  TBuffer* Chunk = FChunks.back().get();
+  const char* P = static_cast<const char*>(Data);
+  std::int32_t Remaining = Len;
+  for (;;) {
+    const std::int32_t N = Chunk->Write(P, Remaining);
+    if (N >= Remaining) return;
+    P += N;
+    Remaining -= N;
+    AppendChunk(FChunks, FChunkSize);
+    Chunk = FChunks.back().get();
+  }
+}
+
+int TSendQueue::Gather(iovec* Pieces, int Max) const {
+  int Count = 0;
+  for (auto It = FChunks.begin(); It != FChunks.end() && Count < Max; ++It) {
+    std::int32_t N = 0;
+    const char* P = (*It)->Peek(N);
+    if (N <= 0) continue;
+    Pieces[Count++] = iovec{const_cast<char*>(P), static_cast<std::size_t>(N)};
+  }
+  return Count;
+}
+
+const char* TSendQueue::PeekFirst(std::int32_t& Len) const {
+  for (const auto& Chunk : FChunks) {
+    const char* P = Chunk->Peek(Len);
+    if (Len > 0) return P;
+  }
+  Len = 0;
+  return nullptr;
+}
+
+void TSendQueue::Remove(std::int64_t Len) {
+  ReleaseDrained();
+  while (Len > 0 && !FChunks.empty()) {
+    Len -=
+        FChunks.front()->Remove(static_cast<std::int32_t>(std::min<std::int64_t>(Len, INT32_MAX)));
+    ReleaseDrained();
+  }
+}
+
+void TSendQueue::ReleaseDrained() {
+  // A drained chunk's positions are both 0; the last one goes too, so that an idle
+  // connection holds no chunk.
+  while (!FChunks.empty() && FChunks.front()->WritePos() == 0) RetireFirstChunk(FChunks);
+}
+
+void TSendQueue::Clear() {
+  FChunks.clear();
+}

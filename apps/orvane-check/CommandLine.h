@@ -1,0 +1,38 @@
+// The command line of orvane-check.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Orvane/OrvTypes.h"
+
+struct TCheckOptions {
+  std::string HomeURL;  // empty: check against the embedded demo server
+  std::string CurrentVersion = "1.0";
+  // Tag property (as TOrvTags names it, "VersionTag") and the entry name it is given,
+  // in the order given, applied over the defaults.
+  std::vector<std::pair<std::string, std::string>> Tags;
+  std::string ProxyHost;
+  std::int32_t ProxyPort = 80;
+  std::string SaveTo;  // empty: the current folder
+  bool Yes = false;
+  bool NoRun = false;
+  TOrvVersionFormat VersionFormat = orvvBuildNumber;
+  TOrvDateFormat DateFormat = orvdZelDate;
+  bool ServeDemo = false;
+  std::uint16_t Port = 0;      // demo server; 0: a free port
+  std::int32_t DemoRate = -1;  // demo server's update file rate; -1: the mode's default
+  bool Help = false;
+};
+
+// The entry names the tags have unless --tag says otherwise, by tag property.
+const std::vector<std::pair<std::string, std::string>>& DefaultTags();
+
+// Fills Options from the arguments (without the program name). A fault leaves one line
+// in Error (without the program name) and answers false.
+bool ParseCommandLine(const std::vector<std::string>& Args, TCheckOptions& Options,
+                      std::string& Error);
+
+std::string UsageText();

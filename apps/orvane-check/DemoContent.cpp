@@ -1,0 +1,74 @@
+#include "DemoContent.h"
+
+namespace {
+
+std::string DemoPage(const std::string& BaseURL) {
+  // One entry a line: the reader takes the first entry of each line only. The body text
+  // brings the page to about a kilobyte, the size of a typical real one.
+  return "<HTML><HEAD>\r\n"
+         "<META HTTP-EQUIV=\"Product\" CONTENT=\"Orvane Demo\">\r\n"
+         "<META HTTP-EQUIV=\"Version\" CONTENT=\"" +
+         std::string(DemoOfferedVersion) +
+         "\">\r\n"
+         "<META HTTP-EQUIV=\"Date\" CONTENT=\"Dec 7, 2026\">\r\n"
+         "<META HTTP-EQUIV=\"Author\" CONTENT=\"The Orvane Demo Team\">\r\n"
+         "<META HTTP-EQUIV=\"Download\" CONTENT=\"" +
+         BaseURL + DemoUpdatePath +
+         "\">\r\n"
+         "<META HTTP-EQUIV=\"ReadMe\" CONTENT=\"" +
+         BaseURL + DemoReadMePath +
+         "\">\r\n"
+         "<TITLE>Orvane Demo 1.1</TITLE>\r\n"
+         "</HEAD><BODY>\r\n"
+         "<H1>Orvane Demo 1.1</H1>\r\n"
+         "<P>This page tells applications which version of Orvane Demo is the latest.\r\n"
+         "An update checker reads the entries in the head of this page: the product's\r\n"
+         "name, the version offered, its date and author, where the update file and the\r\n"
+         "read-me are. People who open the page in a browser see this text instead.</P>\r\n"
+         "<P>Version 1.1 is a demonstration release. Its update file is a small shell\r\n"
+         "script that changes nothing and only says that it has been installed.</P>\r\n"
+         "<P><A HREF=\"" +
+         BaseURL + DemoUpdatePath + "\">Download Orvane Demo 1.1</A> | <A HREF=\"" + BaseURL +
+         DemoReadMePath +
+         "\">Read me</A></P>\r\n"
+         "</BODY></HTML>\r\n";
+}
+
+const char* const DemoReadMe =
+    "Orvane Demo 1.1\n"
+    "===============\n"
+    "\n"
+    "What is new in 1.1\n"
+    "\n"
+    "  * The update checker found this release on its information page, compared its\n"
+    "    version with the one you run, and offered you this read-me.\n"
+    "  * The update file is a shell script. It changes nothing on your machine: it\n"
+    "    only prints that Orvane Demo 1.1 is installed.\n"
+    "\n"
+    "How the check went\n"
+    "\n"
+    "  1. The information page was fetched while a please-wait spinner turned.\n"
+    "  2. Its META HTTP-EQUIV entries gave the product name, version, date, author,\n"
+    "     the address of this read-me and the address of the update file.\n"
+    "  3. Version 1.1 is newer than 1.0, so an update is available.\n"
+    "  4. Next you are asked whether to download the update and where to save it;\n"
+    "     a progress line shows the download, which Escape or Ctrl-C cancels.\n"
+    "  5. At the end you are asked whether to install the update now.\n"
+    "\n"
+    "Point orvane-check at your own page with:  orvane-check http://HOST/PAGE\n";
+
+const char* const DemoUpdate =
+    "#!/bin/sh\n"
+    "# Orvane Demo 1.1, the update file of the orvane-check demo. It changes nothing on\n"
+    "# this machine: it only reports the version it stands for.\n"
+    "echo \"Orvane Demo 1.1 is installed.\"\n";
+
+}  // namespace
+
+std::vector<TDemoFile> DemoFiles(const std::string& BaseURL) {
+  const std::string page = DemoPage(BaseURL);
+  return {{"/", "text/html", page},
+          {DemoPagePath, "text/html", page},
+          {DemoReadMePath, "text/plain", DemoReadMe},
+          {DemoUpdatePath, "application/x-sh", DemoUpdate}};
+}

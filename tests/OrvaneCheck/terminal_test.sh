@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# orvane-check in a real terminal (tmux): the answers typed as keys, the screen read back.
+# One run goes all the way through the read-me pager, the save prompt, the progress line
+# and the install question; two are cancelled, with Escape and with Ctrl-C, in the middle
+# of a slow download.
+source "$(dirname "$0")/lib.sh" "$1"
+command -v tmux >/dev/null || { bad "tmux is missing (bash scripts/deps.sh)"; finish; exit 1; }
+SOCK="orvtest-$$"
+tm() { tmux -L "$SOCK" "$@"; }
+trap 'tm kill-server 2>/dev/null; cleanup' EXIT
+
+# Each run gets a session of its own: ending one could take the server down just as the
+# next one starts.
+RUN=0
+screen() { tm capture-pane -p -t "check$RUN" -S -200; }
+keys() { tm send-keys -t "check$RUN" "$@"; }
+shows() { screen | grep -qF -- "$1"; }
+# await TEXT: the screen shows it within 20 s.
+await() {
+  if wait_for 20 shows "$1"; then ok; else bad "screen never showed \"$1\""; screen >&2; fi
+}
+# Starts orvane-check in a fresh terminal of 100 x 40 in folder $1 with the other args.
+launch() {
+  local dir=$1
+  shift
+  RUN=$((RUN + 1))
+  tm new-session -d -s "check$RUN" -x 100 -y 40 \
+    "cd '$dir' && env -u PAGER '$BIN' $*; echo \$? >'$dir.status'; sleep 120"
+}
+
+start_demo
+curl -sS -o "$WORK/expected.sh" "$DEMO_BASE/orvane-demo-1.1.sh"
+
+# All the way through.
+mkdir "$WORK/full"
+launch "$WORK/full" --demo-rate 400
+await "Would you like to view the ReadMe file?"
+keys y
+await "-- End of read-me: press Enter --"
+await "What is new in 1.1"
+keys Enter
+await "Download the update?"
+keys y
+await "File name [$WORK/full/orvane-demo-1.1.sh]:"
+keys -l "mine.sh"
+keys Enter
+await "Do you want to install the update now?"
+await "Downloading Update [####################] 100%  189 of 189 bytes received"
+expect "progress drawn on one line" test "$(screen | grep -c 'Downloading Update')" = 1
+keys y
+wait_for 20 test -s "$WORK/full.status"
+expect "full run exits 0" test "$(cat "$WORK/full.status" 2>/dev/null)" = 0
+expect "typed name saved byte for byte" cmp -s "$WORK/expected.sh" "$WORK/full/mine.sh"
+await "Orvane Demo 1.1 is installed."
+
+# Escape, and Ctrl-C, during a slow download: the download error, and no file left behind.
+for key in Escape C-c; do
+  mkdir "$WORK/cancel-$key"
+  launch "$WORK/cancel-$key" --demo-rate 20
+  await "Would you like to view the ReadMe file?"
+  keys n
+  await "Download the update?"
+  keys Enter
+  await "File name ["
+  keys Enter
+  await "bytes received"
+  keys "$key"
+  await "Download Error"
+  await 'Error: "Connection aborted on request."'
+  keys Enter
+  wait_for 20 test -s "$WORK/cancel-$key.status"
+  expect "$key: cancelled run exits 2" test "$(cat "$WORK/cancel-$key.status" 2>/dev/null)" = 2
+  expect "$key: no file left" test -z "$(ls -A "$WORK/cancel-$key")"
+done
+finish
