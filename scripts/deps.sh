@@ -3,7 +3,7 @@
 set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
 pkgs=(g++ cmake make libgtest-dev libgmock-dev libbenchmark-dev python3 curl
-      netcat-openbsd socat nginx-light)
+      netcat-openbsd socat nginx-light libuv1-dev libasio-dev wget apache2-utils)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
