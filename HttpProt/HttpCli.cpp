@@ -1,0 +1,227 @@
+// THttpCli's component model: construction, the hidden window and its messages, the state
+// machine and the event triggers.
+#include "HttpProt/HttpCli.h"
+
+#include "Host/HiddenWindow.h"
+#include "Host/Streams.h"
+#include "Host/StringList.h"
+#include "WSocket/WSocket.h"
+
+namespace {
+
+constexpr const char* HttpCliWindowClass = "THttpCliWindowClass";
+constexpr std::uintptr_t TimeoutTimerId = 1;
+// How often a running time-out looks at the connection's progress.
+constexpr plat::UINT TimeoutTickMs = 250;
+
+}  // namespace
+
+THttpCli::THttpCli(TComponent* AOwner) : TComponent(AOwner) {
+  FWindowHandle = CreateHiddenWindow(HttpCliWindowClass, &THttpCli::WindowProc, this);
+  if (!FWindowHandle) throw Exception("Cannot create the window of an HTTP component");
+  try {
+    FSocket = std::make_unique<TWSocket>(nullptr);
+  } catch (...) {
+    plat::SetWindowLongA(FWindowHandle, 0, 0);
+    plat::DestroyWindow(FWindowHandle);
+    throw;
+  }
+  FProxyPort = "80";
+  FContentTypePost = "application/x-www-form-urlencoded";
+  FAuthChallenges = std::make_unique<TStringList>();
+  // One handler for both ends of a connection: a relocating response's close starts the
+  // next connection, every other close ends the request.
+  FSocket->OnSessionClosed = [this](TObject* S, std::uint16_t E) {
+    if (FRelocating)
+      LocationSessionClosed(S, E);
+    else
+      SocketSessionClosed(S, E);
+  };
+  FSocket->OnDataAvailable = [this](TObject* S, std::uint16_t E) { SocketDataAvailable(S, E); };
+  FSocket->OnSessionConnected = [this](TObject* S, std::uint16_t E) {
+    SocketSessionConnected(S, E);
+  };
+  FSocket->OnDataSent = [this](TObject* S, std::uint16_t E) { SocketDataSent(S, E); };
+  FSocket->OnDnsLookupDone = [this](TObject* S, std::uint16_t E) { SocketDNSLookupDone(S, E); };
+  FHeaderLines = std::make_unique<TStringList>();
+  FRequestStream = std::make_unique<TMemoryStream>();
+  FState = httpReady;
+  // No request is under way: a close of the socket ends nothing.
+  FSessionEnded = true;
+}
+
+THttpCli::~THttpCli() {
+  for (TAliveGuard* g = FAliveGuards; g != nullptr; g = g->FNext) g->FGone = true;
+  FAliveGuards = nullptr;
+  FAuthChallenges.reset();
+  // The socket copes with being destroyed from inside its own event.
+  FSocket.reset();
+  FHeaderLines.reset();
+  FRequestStream.reset();
+  // Destroying the window drops its queued messages and kills the time-out timer.
+  plat::SetWindowLongA(FWindowHandle, 0, 0);
+  plat::DestroyWindow(FWindowHandle);
+}
+
+void THttpCli::SetMultiThreaded(bool Value) {
+  FMultiThreaded = Value;
+  FSocket->SetMultiThreaded(Value);
+}
+
+void THttpCli::SetTimeout(std::int32_t Value) {
+  if (Value < 0) throw EHttpException("HTTP Timeout must not be negative", 5);
+  FTimeout = Value;
+  // A request under way keeps its time-out up to date.
+  if (FSessionEnded) return;
+  if (FTimeout > 0)
+    StartTimeoutTimer();
+  else
+    StopTimeoutTimer();
+}
+
+plat::LRESULT THttpCli::WindowProc(plat::HWND Handle, plat::UINT Msg, plat::WPARAM WParam,
+                                   plat::LPARAM LParam) {
+  auto* self = reinterpret_cast<THttpCli*>(plat::GetWindowLongA(Handle, 0));
+  if (self == nullptr) return plat::DefWindowProcA(Handle, Msg, WParam, LParam);
+  TMessage rec{Msg, WParam, LParam, 0};
+  // The component may be destroyed by a handler: only the local record is read afterwards.
+  self->WndProc(rec);
+  return rec.Result;
+}
+
+void THttpCli::WndProc(TMessage& Msg) {
+  switch (Msg.Msg) {
+    case WM_HTTP_REQUEST_DONE:
+      WMHttpRequestDone(Msg);
+      return;
+    case WM_HTTP_SET_READY:
+      WMHttpSetReady(Msg);
+      return;
+    case WM_HTTP_LOGIN:
+      WMHttpLogin(Msg);
+      return;
+    case plat::WM_TIMER:
+      if (Msg.WParam == TimeoutTimerId) {
+        TimeoutTick();
+        return;
+      }
+      break;
+    default:
+      break;
+  }
+  Msg.Result = plat::DefWindowProcA(FWindowHandle, Msg.Msg, Msg.WParam, Msg.LParam);
+}
+
+void THttpCli::StateChange(THttpState NewState) {
+  if (FState == NewState) return;
+  FState = NewState;
+  TAliveGuard guard(this);
+  TriggerStateChange();
+  if (guard.Gone()) return;
+  if (NewState == httpReady) TriggerRequestDone();
+}
+
+void THttpCli::SetReady() {
+  plat::PostMessageA(FWindowHandle, WM_HTTP_SET_READY, 0, 0);
+}
+
+void THttpCli::WMHttpSetReady(TMessage&) {
+  StateChange(httpReady);
+}
+
+void THttpCli::TriggerRequestDone() {
+  FRequestDonePending = true;
+  plat::PostMessageA(FWindowHandle, WM_HTTP_REQUEST_DONE, 0, 0);
+}
+
+void THttpCli::WMHttpRequestDone(TMessage&) {
+  FRequestDonePending = false;
+  Fire(OnRequestDone, FRequestType, static_cast<std::uint16_t>(FDoneError));
+}
+
+void THttpCli::NoteProgress() {
+  FLastProgress = std::chrono::steady_clock::now();
+}
+
+void THttpCli::StartTimeoutTimer() {
+  NoteProgress();
+  plat::SetTimer(FWindowHandle, TimeoutTimerId, TimeoutTickMs, nullptr);
+}
+
+void THttpCli::StopTimeoutTimer() {
+  plat::KillTimer(FWindowHandle, TimeoutTimerId);
+}
+
+void THttpCli::TimeoutTick() {
+  if (FSessionEnded || FTimeout <= 0) {
+    StopTimeoutTimer();
+    return;
+  }
+  if (std::chrono::steady_clock::now() - FLastProgress < std::chrono::seconds(FTimeout)) return;
+  StopTimeoutTimer();
+  AbortRequest("Connection timed out", 10060);
+}
+
+void THttpCli::TriggerSessionConnected() {
+  Fire(OnSessionConnected);
+}
+
+void THttpCli::TriggerRequestHeaderBegin() {
+  Fire(OnRequestHeaderBegin);
+}
+
+void THttpCli::TriggerRequestHeaderEnd() {
+  Fire(OnRequestHeaderEnd);
+}
+
+void THttpCli::TriggerHeaderBegin() {
+  Fire(OnHeaderBegin);
+}
+
+void THttpCli::TriggerHeaderEnd() {
+  Fire(OnHeaderEnd);
+}
+
+void THttpCli::TriggerDocBegin() {
+  Fire(OnDocBegin);
+}
+
+void THttpCli::TriggerDocData(const void* Data, std::int32_t Len) {
+  Fire(OnDocData, Data, Len);
+}
+
+void THttpCli::TriggerDocEnd() {
+  Fire(OnDocEnd);
+}
+
+void THttpCli::TriggerSendBegin() {
+  Fire(OnSendBegin);
+}
+
+void THttpCli::TriggerSendData(const void* Data, std::int32_t Len) {
+  Fire(OnSendData, Data, Len);
+}
+
+void THttpCli::TriggerSendEnd() {
+  Fire(OnSendEnd);
+}
+
+void THttpCli::TriggerStateChange() {
+  Fire(OnStateChange);
+}
+
+void THttpCli::TriggerCommand(const std::string& S) {
+  Fire(OnCommand, S);
+}
+
+void THttpCli::TriggerHeaderData() {
+  Fire(OnHeaderData);
+}
+
+void THttpCli::TriggerLocationChange() {
+  Fire(OnLocationChange);
+}
+
+void THttpCli::TriggerDataAvailable(std::uint16_t Error) {
+  Fire(OnDataAvailable, Error);
+}

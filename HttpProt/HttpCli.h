@@ -1,0 +1,395 @@
+// THttpCli: one HTTP/1.0 request at a time over a socket component of its own, driven
+// entirely by the socket's events and by messages posted to a hidden window of its own.
+//
+// The component belongs to the thread that created it; every event runs on that thread from
+// message dispatch. Handlers may call Abort, start a new request from OnRequestDone, or
+// destroy the component (delete) from inside any event: the code that fired the event
+// checks, before touching the component again, that it still exists.
+//
+// A request ends, whatever happened, with OnRequestDone, posted after the return to
+// httpReady, so it never runs inside the call that started the request. Local failures
+// (look-up, connect, abort, time-out, a reply cut short or malformed) are reported as
+// StatusCode 404 with a ReasonPhrase that says what happened.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "Host/Component.h"
+#include "Host/Controls.h"  // TMessage
+#include "Host/SysUtils.h"
+#include "Platform/Messages.h"
+
+class TMemoryStream;
+class TPublishedClass;
+class TStream;
+class TStringList;
+class TWSocket;
+
+namespace HttpProt {
+inline constexpr char CopyRight[] = " THttpCli V1.13: HTTP/1.0 client component ";
+}
+
+// Both stored in one byte, in this order.
+enum THttpState : std::uint8_t {
+  httpReady,
+  httpNotConnected,
+  httpConnected,
+  httpDnsLookup,
+  httpDnsLookupDone,
+  httpWaitingHeader,
+  httpWaitingBody,
+  httpAborting
+};
+enum THttpRequest : std::uint8_t { httpAbort, httpGET, httpPOST, httpHEAD };
+
+// Buffer holds Len bytes, valid only during the call.
+using TDocDataEvent = std::function<void(TObject* Sender, const void* Buffer, std::int32_t Len)>;
+// S: the request header line about to be written.
+using TOnCommand = std::function<void(TObject* Sender, const std::string& S)>;
+// Error: 0, 3 after Abort, 10060 after a time-out, or the socket error of a failed connect.
+using THttpRequestDone =
+    std::function<void(TObject* Sender, THttpRequest RqType, std::uint16_t Error)>;
+using THttpDataAvailable = std::function<void(TObject* Sender, std::uint16_t Error)>;
+
+// Misuse (1 busy, 2 nothing to post, 4 line too long) or, from Get/Head/Post, a status of
+// 400 or more (the status is the code, the reason phrase the message).
+class EHttpException : public Exception {
+ public:
+  EHttpException(const std::string& Msg, std::uint16_t ErrorCode)
+      : Exception(Msg), FErrorCode(ErrorCode) {}
+  std::uint16_t ErrorCode() const { return FErrorCode; }
+
+ private:
+  std::uint16_t FErrorCode;
+};
+
+// Messages of the hidden window.
+inline constexpr plat::UINT WM_HTTP_REQUEST_DONE = plat::WM_USER + 1;
+inline constexpr plat::UINT WM_HTTP_SET_READY = plat::WM_USER + 2;
+inline constexpr plat::UINT WM_HTTP_LOGIN = plat::WM_USER + 3;
+
+class THttpCli : public TComponent {
+ public:
+  // Bytes of the receive and the POST chunk buffers; a response line holds at most
+  // ReceiveBufferSize - 1 bytes with its line end.
+  static constexpr std::int32_t ReceiveBufferSize = 8193;
+  static constexpr std::int32_t SendBufferSize = 8193;
+  // Relocations followed within one request; the next one ends it as a failure.
+  static constexpr int MaxRelocations = 20;
+
+  explicit THttpCli(TComponent* AOwner);
+  // Safe from inside any of the component's own event handlers; the streams stay the
+  // caller's.
+  ~THttpCli() override;
+
+  std::string ClassName() const override { return "THttpCli"; }
+  const TPublishedClass* Published() const override;
+  static const TPublishedClass& PublishedClass();
+
+  // Start a request and return at once; the outcome arrives through the events. Raise
+  // EHttpException 1 while a request is under way, 2 for a POST without SendStream.
+  void GetASync();
+  void HeadASync();
+  void PostASync();
+  // Start a request and dispatch messages until it has ended and OnRequestDone has run;
+  // raise EHttpException (the reason phrase, the status) for a status of 400 or more.
+  void Get();
+  void Head();
+  void Post();
+  // Ends the request under way (status 404 "Connection aborted on request", Error 3);
+  // while ready it only closes an open socket.
+  void Abort();
+
+  // Published properties.
+  const std::string& URL() const { return FURL; }
+  void SetURL(const std::string& Value) { FURL = Value; }
+  // Host or host:port of a proxy; empty for a direct connection.
+  const std::string& Proxy() const { return FProxy; }
+  void SetProxy(const std::string& Value) { FProxy = Value; }
+  // Used when Proxy names no port; "80" by default.
+  const std::string& ProxyPort() const { return FProxyPort; }
+  void SetProxyPort(const std::string& Value) { FProxyPort = Value; }
+  // "From: " line.
+  const std::string& Sender() const { return FSender; }
+  void SetSender(const std::string& Value) { FSender = Value; }
+  // "User-Agent: " line.
+  const std::string& Agent() const { return FAgent; }
+  void SetAgent(const std::string& Value) { FAgent = Value; }
+  // "Referer: " line.
+  const std::string& Reference() const { return FReference; }
+  void SetReference(const std::string& Value) { FReference = Value; }
+  // Basic credentials, sent only to the host that URL names (not after a relocation to
+  // another host). A user part of URL replaces them.
+  const std::string& Username() const { return FUsername; }
+  void SetUsername(const std::string& Value) { FUsername = Value; }
+  const std::string& Password() const { return FPassword; }
+  void SetPassword(const std::string& Value) { FPassword = Value; }
+  // Basic credentials for the proxy, sent only when Proxy is set.
+  const std::string& ProxyUsername() const { return FProxyUsername; }
+  void SetProxyUsername(const std::string& Value) { FProxyUsername = Value; }
+  const std::string& ProxyPassword() const { return FProxyPassword; }
+  void SetProxyPassword(const std::string& Value) { FProxyPassword = Value; }
+  // "Pragma: no-cache" when set.
+  bool NoCache() const { return FNoCache; }
+  void SetNoCache(bool Value) { FNoCache = Value; }
+  // "If-Modified-Since: " when not zero; taken as GMT without conversion.
+  TDateTime ModifiedSince() const { return FModifiedSince; }
+  void SetModifiedSince(TDateTime Value) { FModifiedSince = Value; }
+  // "Cookie: " line.
+  const std::string& Cookie() const { return FCookie; }
+  void SetCookie(const std::string& Value) { FCookie = Value; }
+  // "Content-Type: " of a POST; "application/x-www-form-urlencoded" by default.
+  const std::string& ContentTypePost() const { return FContentTypePost; }
+  void SetContentTypePost(const std::string& Value) { FContentTypePost = Value; }
+  // For a component living in a thread of its own: the blocking calls then pump that
+  // thread's queue only. Copied to the socket.
+  bool MultiThreaded() const { return FMultiThreaded; }
+  void SetMultiThreaded(bool Value);
+  // Seconds without any progress of the connection after which the request ends as an
+  // abort does (status 404 "Connection timed out", Error 10060); 0 (the default): never.
+  std::int32_t Timeout() const { return FTimeout; }
+  void SetTimeout(std::int32_t Value);
+
+  // Public properties. The streams are not owned; every body byte is written to
+  // RcvdStream, the POST body is read from SendStream from its current position.
+  TStream* RcvdStream() const { return FRcvdStream; }
+  void SetRcvdStream(TStream* Value) { FRcvdStream = Value; }
+  TStream* SendStream() const { return FSendStream; }
+  void SetSendStream(TStream* Value) { FSendStream = Value; }
+  std::int32_t StatusCode() const { return FStatusCode; }
+  const std::string& ReasonPhrase() const { return FReasonPhrase; }
+  // The response's "content-length", -1 when it announced none.
+  std::int64_t ContentLength() const { return FContentLength; }
+  // The response's "content-type", lower-cased; empty when it announced none.
+  const std::string& ContentType() const { return FContentType; }
+  // File name for the document, from URL ("document.htm" for none).
+  const std::string& DocName() const { return FDocName; }
+  // Body bytes received in this request (OnDocData's chunk included).
+  std::int64_t RcvdCount() const { return FRcvdCount; }
+  // POST body bytes sent in this request.
+  std::int64_t SentCount() const { return FSentCount; }
+  // Every response line of the request (status lines included); owned.
+  TStringList* HeaderLines() const { return FHeaderLines.get(); }
+  // The values of "www-authenticate" lines; never cleared; owned.
+  TStringList* AuthChallenges() const { return FAuthChallenges.get(); }
+  const std::string& RequestPath() const { return FRequestPath; }
+  THttpState State() const { return FState; }
+  THttpRequest RequestType() const { return FRequestType; }
+  bool Connected() const { return FConnected; }
+
+  // Events (published but OnDataAvailable). OnTrace is kept and never fired.
+  TNotifyEvent OnTrace;
+  TNotifyEvent OnSessionConnected;
+  TNotifyEvent OnHeaderData;  // the line: HeaderLines' last entry
+  TOnCommand OnCommand;
+  TNotifyEvent OnHeaderBegin;
+  TNotifyEvent OnHeaderEnd;
+  TNotifyEvent OnRequestHeaderBegin;
+  TNotifyEvent OnRequestHeaderEnd;
+  TNotifyEvent OnDocBegin;
+  TDocDataEvent OnDocData;  // RcvdCount includes the chunk; RcvdStream gets it afterwards
+  TNotifyEvent OnDocEnd;
+  TNotifyEvent OnSendBegin;
+  TDocDataEvent OnSendData;
+  TNotifyEvent OnSendEnd;
+  TNotifyEvent OnStateChange;
+  THttpRequestDone OnRequestDone;
+  TNotifyEvent OnLocationChange;
+  // A response line that arrived while neither header nor body was awaited.
+  THttpDataAvailable OnDataAvailable;
+
+  // The virtual operations, in slot order.
+ protected:
+  // Fires OnCommand, then appends S and CR LF to the request header.
+  virtual void SendCommand(const std::string& S);
+  // Starts the name look-up of ConnectHost; the request goes on in the socket's events.
+  virtual void Login();
+  // Closes the socket.
+  virtual void Logout();
+  virtual void TriggerSessionConnected();
+  virtual void TriggerRequestHeaderBegin();
+  virtual void TriggerRequestHeaderEnd();
+  virtual void TriggerHeaderBegin();
+  virtual void TriggerHeaderEnd();
+  virtual void TriggerDocBegin();
+  virtual void TriggerDocData(const void* Data, std::int32_t Len);
+  virtual void TriggerDocEnd();
+  virtual void TriggerSendBegin();
+  virtual void TriggerSendData(const void* Data, std::int32_t Len);
+  virtual void TriggerSendEnd();
+  // The other events' triggers.
+  virtual void TriggerStateChange();
+  virtual void TriggerCommand(const std::string& S);
+  virtual void TriggerHeaderData();
+  virtual void TriggerLocationChange();
+  virtual void TriggerDataAvailable(std::uint16_t Error);
+  // Posts WM_HTTP_REQUEST_DONE; its handler fires OnRequestDone.
+  virtual void TriggerRequestDone();
+  virtual void WMHttpRequestDone(TMessage& Msg);
+
+  // Request driver.
+  void DoRequestAsync(THttpRequest Rq);
+  void DoRequestSync(THttpRequest Rq);
+  // The socket's OnSessionClosed: the end of every request.
+  void SocketSessionClosed(TObject* Sender, std::uint16_t Error);
+
+  // Component model.
+  void WndProc(TMessage& Msg);
+  // The one way State changes; httpReady also posts the request-done message.
+  void StateChange(THttpState NewState);
+  // Posts WM_HTTP_SET_READY.
+  void SetReady();
+  void WMHttpSetReady(TMessage& Msg);
+  void WMHttpLogin(TMessage& Msg);
+
+  // Request composition.
+  void SocketDNSLookupDone(TObject* Sender, std::uint16_t Error);
+  void SocketSessionConnected(TObject* Sender, std::uint16_t Error);
+  void SendRequest(const std::string& Method, const std::string& Version);
+  // The POST body pump.
+  void SocketDataSent(TObject* Sender, std::uint16_t Error);
+
+  // Response parsing.
+  void SocketDataAvailable(TObject* Sender, std::uint16_t Error);
+  void GetHeaderLineNext();
+  void GetBodyLineNext();
+  void LocationSessionClosed(TObject* Sender, std::uint16_t Error);
+
+  // Marks itself when the component is destroyed, so that code which fired an event can
+  // tell whether the component still exists. Guards live on the stack and nest strictly.
+  class TAliveGuard {
+   public:
+#pragma GCC diagnostic push
+// The guard unlinks itself in its destructor, so the stored stack address never dangles.
+#pragma GCC diagnostic ignored "-Wdangling-pointer"
+    explicit TAliveGuard(THttpCli* Cli) : FCli(Cli), FNext(Cli->FAliveGuards) {
+      Cli->FAliveGuards = this;
+    }
+#pragma GCC diagnostic pop
+    ~TAliveGuard() {
+      if (!FGone) FCli->FAliveGuards = FNext;
+    }
+    TAliveGuard(const TAliveGuard&) = delete;
+    TAliveGuard& operator=(const TAliveGuard&) = delete;
+    bool Gone() const {
+      return FGone;
+    }
+
+   private:
+    friend class THttpCli;
+    THttpCli* FCli;
+    TAliveGuard* FNext;
+    bool FGone = false;
+  };
+
+  // Fields.
+  std::unique_ptr<TWSocket> FSocket;
+  plat::HWND FWindowHandle = 0;
+  bool FMultiThreaded = false;
+  THttpState FState = httpReady;
+  std::string FConnectHost;
+  std::string FTargetHost;
+  std::string FConnectPort;
+  std::string FProxy;
+  std::string FProxyPort;
+  std::string FUsername;
+  std::string FPassword;
+  std::string FProxyUsername;
+  std::string FProxyPassword;
+  bool FConnected = false;
+  // Allocated by the first request that needs them, so idle components stay small.
+  std::unique_ptr<char[]> FSendBuffer;
+  THttpRequest FRequestType = httpAbort;
+  std::unique_ptr<char[]> FReceiveBuffer;
+  std::int32_t FReceiveLen = 0;
+  std::string FCurrentLine;
+  std::int32_t FHeaderLineCount = 0;
+  std::int32_t FBodyLineCount = 0;
+  bool FPostPending = false;
+  std::string FURL;
+  std::string FRequestPath;
+  std::string FDocName;
+  std::string FSender;
+  std::string FReference;
+  std::string FAgent;
+  TDateTime FModifiedSince = 0;
+  bool FNoCache = false;
+  std::int32_t FStatusCode = 0;
+  std::string FReasonPhrase;
+  std::int64_t FContentLength = -1;
+  std::string FContentType;
+  std::unique_ptr<TStringList> FAuthChallenges;
+  std::string FContentTypePost;
+  std::string FCookie;
+  bool FLocationSeen = false;
+  std::unique_ptr<TStringList> FHeaderLines;
+  TStream* FRcvdStream = nullptr;
+  std::int64_t FRcvdCount = 0;
+  std::int64_t FSentCount = 0;
+  TStream* FSendStream = nullptr;
+  std::unique_ptr<TMemoryStream> FRequestStream;
+  std::int32_t FDoneError = 0;
+  void (THttpCli::*FLineHandler)() = nullptr;
+  std::int32_t FTimeout = 0;
+
+  // Per-request bookkeeping of the sound endings.
+  // The host URL named: credentials go only there.
+  std::string FUrlHost;
+  // The host the request addresses now (changed by a relocation to another host).
+  std::string FRequestHost;
+  int FRelocationCount = 0;
+  // The request's end has been handled (SocketSessionClosed ran).
+  bool FSessionEnded = false;
+  // WM_HTTP_REQUEST_DONE is posted and not handled yet.
+  bool FRequestDonePending = false;
+  // The socket's close ends a relocating response (LocationSessionClosed), not the request.
+  bool FRelocating = false;
+  // The request was ended early (abort, time-out, local failure): no more lines are handled.
+  bool FStopped = false;
+  // OnDocData runs: data that a nested message loop receives meanwhile waits in
+  // FPendingBody, so that RcvdStream gets every chunk in order.
+  bool FDeliveringBody = false;
+  std::string FPendingBody;
+  std::chrono::steady_clock::time_point FLastProgress;
+
+ private:
+  static plat::LRESULT WindowProc(plat::HWND Handle, plat::UINT Msg, plat::WPARAM WParam,
+                                  plat::LPARAM LParam);
+  // Fires Event with the arguments when assigned; answers whether the component still
+  // exists afterwards.
+  template <class E, class... A>
+  bool Fire(const E& Event, A&&... Args);
+  // Ends the request under way as an abort does, with this reason and request-done error.
+  void AbortRequest(const std::string& Reason, std::int32_t DoneErrorValue);
+  // Ends the request as a local failure: status 404 with Reason, and the connection closed.
+  void FailRequest(const std::string& Reason);
+  // Progress of the connection: pushes the time-out back.
+  void NoteProgress();
+  void StartTimeoutTimer();
+  void StopTimeoutTimer();
+  void TimeoutTick();
+  // Takes the address of a "location" line as the next request's target.
+  void TakeLocation(const std::string& Value);
+  // Whether Basic credentials go with the request now.
+  bool SendsCredentials() const;
+  // The request was ended or stopped while an event ran: the caller stops handling it.
+  bool Stopped() const {
+    return FStopped || FState == httpReady || FState == httpAborting;
+  }
+
+  TAliveGuard* FAliveGuards = nullptr;
+};
+
+template <class E, class... A>
+bool THttpCli::Fire(const E& Event, A&&... Args) {
+  if (!Event) return true;
+  TAliveGuard guard(this);
+  // A copy: the handler may destroy the component, and the event with it.
+  E handler = Event;
+  handler(this, std::forward<A>(Args)...);
+  return !guard.Gone();
+}

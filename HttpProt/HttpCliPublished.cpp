@@ -1,0 +1,53 @@
+#include "Host/Published.h"
+#include "HttpProt/HttpCli.h"
+
+// What the designer shows and form files keep. No property has a stored default but
+// Timeout, so that forms written before it existed read and write unchanged.
+const TPublishedClass& THttpCli::PublishedClass() {
+  static const TPublishedClass* cls = [] {
+    auto* c = new TPublishedClass("THttpCli", &TComponent::PublishedClass(),
+                                  [](TComponent* AOwner) { return new THttpCli(AOwner); });
+    TPublish<THttpCli>(*c)
+        .String("URL", &THttpCli::URL, &THttpCli::SetURL)
+        .String("Proxy", &THttpCli::Proxy, &THttpCli::SetProxy)
+        .String("ProxyPort", &THttpCli::ProxyPort, &THttpCli::SetProxyPort)
+        .String("Sender", &THttpCli::Sender, &THttpCli::SetSender)
+        .String("Agent", &THttpCli::Agent, &THttpCli::SetAgent)
+        .String("Reference", &THttpCli::Reference, &THttpCli::SetReference)
+        .String("Username", &THttpCli::Username, &THttpCli::SetUsername)
+        .String("Password", &THttpCli::Password, &THttpCli::SetPassword)
+        .String("ProxyUsername", &THttpCli::ProxyUsername, &THttpCli::SetProxyUsername)
+        .String("ProxyPassword", &THttpCli::ProxyPassword, &THttpCli::SetProxyPassword)
+        .Boolean("NoCache", &THttpCli::NoCache, &THttpCli::SetNoCache)
+        .Double("ModifiedSince", "TDateTime", &THttpCli::ModifiedSince, &THttpCli::SetModifiedSince)
+        .String("Cookie", &THttpCli::Cookie, &THttpCli::SetCookie)
+        .String("ContentTypePost", &THttpCli::ContentTypePost, &THttpCli::SetContentTypePost)
+        .Boolean("MultiThreaded", &THttpCli::MultiThreaded, &THttpCli::SetMultiThreaded)
+        .Integer("Timeout", &THttpCli::Timeout, &THttpCli::SetTimeout)
+        .Default(0)
+        .Event("OnTrace", "TNotifyEvent")
+        .Event("OnSessionConnected", "TNotifyEvent")
+        .Event("OnHeaderData", "TNotifyEvent")
+        .Event("OnCommand", "TOnCommand")
+        .Event("OnHeaderBegin", "TNotifyEvent")
+        .Event("OnHeaderEnd", "TNotifyEvent")
+        .Event("OnRequestHeaderBegin", "TNotifyEvent")
+        .Event("OnRequestHeaderEnd", "TNotifyEvent")
+        .Event("OnDocBegin", "TNotifyEvent")
+        .Event("OnDocData", "TDocDataEvent")
+        .Event("OnDocEnd", "TNotifyEvent")
+        .Event("OnSendBegin", "TNotifyEvent")
+        .Event("OnSendData", "TDocDataEvent")
+        .Event("OnSendEnd", "TNotifyEvent")
+        .Event("OnStateChange", "TNotifyEvent")
+        .Event("OnRequestDone", "THttpRequestDone")
+        .Event("OnLocationChange", "TNotifyEvent");
+    RegisterClass(c);
+    return c;
+  }();
+  return *cls;
+}
+
+const TPublishedClass* THttpCli::Published() const {
+  return &PublishedClass();
+}
