@@ -8,7 +8,8 @@
 //             and again for --seconds, against ab -c <conns> -t <seconds> on the same
 //             file; interleaved, --reps runs each; medians of requests per second;
 //   memory    resident memory and heap in use of one idle component and of --idle of
-//             them, just built and again after each has fetched the small file once.
+//             them, just built and again after each has fetched the small file once;
+//             measured first, while the process is fresh.
 // Without the client in the build only the peers run, which checks the harness.
 //
 //   http_client_bench [--reps R] [--bytes N] [--seconds S] [--conns C] [--idle N]
@@ -290,7 +291,12 @@ void Memory(const std::string& url, const Options& opt) {
       c.SetURL(url);
       c.SetRcvdStream(&sinks[static_cast<std::size_t>(i)]);
       c.OnRequestDone = [&, i](TObject*, THttpRequest, std::uint16_t error) {
-        if (error != 0 || clis[static_cast<std::size_t>(i)]->StatusCode() != 200) ++failed;
+        const THttpCli& done = *clis[static_cast<std::size_t>(i)];
+        if (error != 0 || done.StatusCode() != 200) {
+          if (failed++ == 0)
+            std::fprintf(stderr, "idle component's GET: status %d \"%s\", error %u\n",
+                         done.StatusCode(), done.ReasonPhrase().c_str(), error);
+        }
         --running;
         ++finished;
       };
@@ -300,7 +306,7 @@ void Memory(const std::string& url, const Options& opt) {
     const auto deadline = Clock::now() + std::chrono::seconds(60);
     while (finished < n && Clock::now() < deadline) {
       while (next < n && running < 20) start(next++);
-      testsupport::PumpUntil([&] { return running < 20 || finished == n; },
+      testsupport::PumpUntil([&] { return (next < n && running < 20) || finished == n; },
                              std::chrono::seconds(10));
     }
     testsupport::PumpFor(std::chrono::milliseconds(20));
@@ -378,6 +384,11 @@ int main(int argc, char** argv) {
     for (const Sample& s : v) status |= s.ok ? 0 : 1;
   };
 
+#ifdef ORV_BENCH_HTTPCLI
+  // First, while the heap has not yet grown and shrunk, so that resident memory tells.
+  if (want("memory")) Memory(small, opt);
+#endif
+
   if (want("download")) {
     std::printf("\ndownload of %llu bytes to a discarding sink, %d runs interleaved\n",
                 static_cast<unsigned long long>(opt.bytes), opt.reps);
@@ -440,9 +451,6 @@ int main(int argc, char** argv) {
     check(ab);
   }
 
-#ifdef ORV_BENCH_HTTPCLI
-  if (want("memory")) Memory(small, opt);
-#endif
   nginx.Stop();
   return status;
 }

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -136,6 +137,8 @@ bool Nginx::Start() {
     const pid_t pid = ::fork();
     if (pid < 0) break;
     if (pid == 0) {
+      // A benchmark that is killed takes its server with it.
+      ::prctl(PR_SET_PDEATHSIG, SIGTERM);
       const int devnull = ::open("/dev/null", O_RDWR);
       if (devnull >= 0)
         for (int fd : {0, 1, 2}) ::dup2(devnull, fd);
