@@ -23,6 +23,7 @@ constexpr std::size_t BigSize = 100u << 20;
 #endif
 constexpr std::uint64_t BigSeed = 42;
 constexpr std::size_t SlowSize = 96 * 1024;
+constexpr std::size_t MidSize = 4u << 20;
 
 const char* const Locations = R"(
     location = /rel/relative { return 302 page2.htm; }
@@ -64,6 +65,7 @@ class HttpCliNginx : public ::testing::Test {
     dir.Write("htpasswd", "user:{PLAIN}pass\n");
     WritePatternFile(Server->Root() + "/big.bin", BigSeed, BigSize);
     WritePatternFile(Server->Root() + "/slow/slow.bin", 7, SlowSize);
+    WritePatternFile(Server->Root() + "/mid.bin", 9, MidSize);
     Started = true;
   }
   static void TearDownTestSuite() {
@@ -192,6 +194,29 @@ TEST_F(HttpCliNginx, FilesOfEverySizeArriveWholeAndEachResponseStartsAfresh) {
   EXPECT_EQ(cli.ContentLength(), -1);
   EXPECT_EQ(cli.ContentType(), "");
   EXPECT_EQ(cli.DocName(), "drop");
+}
+
+TEST_F(HttpCliNginx, AMessageLoopInsideOnDocDataKeepsTheBodyWholeAndInOrder) {
+  // A progress display that lets the application breathe: more data arrives while the
+  // handler runs, and must reach the stream after the chunk in hand, not before it.
+  THttpCli cli(nullptr);
+  TEventLog log(cli);
+  TSinkStream body(0);
+  cli.SetRcvdStream(&body);
+  int depth = 0, deepest = 0, calls = 0;
+  cli.OnDocData = [&](TObject*, const void*, std::int32_t) {
+    ++depth;
+    deepest = std::max(deepest, depth);
+    if (++calls % 8 == 1) testsupport::PumpFor(std::chrono::milliseconds(2));
+    --depth;
+  };
+  cli.SetURL(Server->Url("/mid.bin"));
+  Fetch(cli, log);
+  EXPECT_EQ(cli.StatusCode(), 200) << cli.ReasonPhrase();
+  EXPECT_EQ(deepest, 1);
+  EXPECT_EQ(cli.RcvdCount(), static_cast<std::int64_t>(MidSize));
+  EXPECT_EQ(body.Count(), static_cast<std::int64_t>(MidSize));
+  EXPECT_EQ(body.Crc(), httptest::PatternCrc(9, MidSize));
 }
 
 TEST_F(HttpCliNginx, AGetFollowsEveryRelocationForm) {
