@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <new>
 
+#include "Host/Events.h"
 #include "Host/Forms.h"
+#include "Host/MessagePump.h"
 #include "Host/UIBackend.h"
 
 // Zero-initialised before any dynamic initialisation, so the first TApplicationInit of the
@@ -78,49 +80,32 @@ void TApplication::Quit(const plat::MSG& Msg) {
   FExitCode = static_cast<int>(Msg.wParam);
 }
 
-void TApplication::DispatchOne(plat::MSG& Msg) {
-  bool Handled = false;
-  if (OnMessage) {
-    // A copy: the hook may replace itself (a modal wait putting the previous one back).
-    auto Hook = OnMessage;
-    Hook(Msg, Handled);
-  }
-  if (Handled) return;
-  plat::TranslateMessage(&Msg);
-  plat::DispatchMessageA(&Msg);
+void TApplication::TriggerMessage(plat::MSG& Msg, bool& Handled) {
+  // Through a copy: the hook may replace itself (a modal wait putting the previous one
+  // back) or free the application.
+  (void)FireEvent(*this, OnMessage, Msg, Handled);
 }
 
-bool TApplication::ProcessMessage(plat::MSG& Msg) {
-  if (!plat::PeekMessageA(&Msg, 0, 0, 0, plat::PM_REMOVE)) return false;
-  if (Msg.message == plat::WM_QUIT)
-    Quit(Msg);
-  else
-    DispatchOne(Msg);
-  return true;
+void TApplication::TriggerException(TObject* Sender, const Exception& E) {
+  (void)FireEvent(*this, OnException, Sender, E);
 }
 
 void TApplication::ProcessMessages() {
-  plat::MSG Msg;
-  while (ProcessMessage(Msg))
-    if (Msg.message == plat::WM_QUIT) break;
+  TMessagePump Pump(*this, {.Outermost = true});
+  Pump.PumpPending();
 }
 
 void TApplication::HandleMessage() {
-  plat::MSG Msg;
-  if (!plat::GetMessageA(&Msg, 0, 0, 0)) {
-    Quit(Msg);
-    return;
-  }
-  DispatchOne(Msg);
+  TMessagePump Pump(*this, {.Outermost = true});
+  Pump.PumpOne(true);
 }
 
 void TApplication::Run() {
+  // An error that escapes the hook goes to HandleException and the loop goes on.
+  TMessagePump Pump(*this, {.Outermost = true, .HandleErrors = true});
   while (!FTerminated) {
-    try {
-      HandleMessage();
-    } catch (...) {
-      HandleException(this);
-    }
+    Pump.PumpOne(true);
+    if (Pump.Ended()) return;  // the quit, or a handler freed the application
   }
 }
 
@@ -131,11 +116,12 @@ void TApplication::Terminate() {
 void TApplication::HandleException(TObject* Sender) {
   std::exception_ptr Current = std::current_exception();
   if (!Current) return;
-  // A copy: the handler may replace itself while it runs.
-  auto Handler = OnException;
+  // A handler that raises may have freed the application first: its error then goes to
+  // stderr, not to ShowException.
+  TAliveGuard Guard(*this);
   auto Deliver = [&](const Exception& E) {
-    if (Handler)
-      Handler(Sender, E);
+    if (OnException)
+      TriggerException(Sender, E);
     else
       ShowException(E);
   };
@@ -152,6 +138,7 @@ void TApplication::HandleException(TObject* Sender) {
   } catch (const std::exception& E) {
     // The handler failed in turn: show that, rather than handle it again.
     try {
+      if (Guard.Gone()) throw;
       ShowException(Exception(E.what()));
     } catch (...) {
       ShowOnStderr("Error in the exception handler", std::current_exception());

@@ -60,12 +60,13 @@ class TApplication : public TComponent {
 
  protected:
   void Notification(TComponent* AComponent, TOperation Operation) override;
+  // Fire OnMessage and OnException (each may destroy the application).
+  virtual void TriggerMessage(plat::MSG& Msg, bool& Handled);
+  virtual void TriggerException(TObject* Sender, const Exception& E);
 
  private:
-  // Takes one message without waiting; false when there was none.
-  bool ProcessMessage(plat::MSG& Msg);
-  // The hook, then translation and dispatch.
-  void DispatchOne(plat::MSG& Msg);
+  // The pump routes messages through the hook and hands quits to Quit.
+  friend class TMessagePump;
   void Quit(const plat::MSG& Msg);
 
   bool FTerminated = false;

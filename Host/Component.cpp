@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "Host/Events.h"
 #include "Host/Published.h"
 
 namespace {
@@ -34,6 +35,10 @@ TComponent::TComponent(TComponent* AOwner) {
 }
 
 TComponent::~TComponent() {
+  // Code up the stack that fired one of our events must not touch us once it returns.
+  for (TAliveGuard* Guard = FAliveGuards; Guard != nullptr; Guard = Guard->FNext)
+    Guard->FComponent = nullptr;
+  FAliveGuards = nullptr;
   MarkDestroying();
   // Subscribers hear first; each may unsubscribe others or free things while we walk.
   while (!FFreeNotifies.empty()) {

@@ -13,6 +13,7 @@
 
 #include "Host/SysUtils.h"
 
+class TAliveGuard;
 class TPublishedClass;
 
 class TObject {
@@ -99,6 +100,7 @@ class TComponent : public TPersistent {
   virtual void Loaded();
 
  private:
+  friend class TAliveGuard;
   friend class TFormReader;
   friend class TFormWriter;
   // Marks this component and, recursively, those it owns as being destroyed.
@@ -110,4 +112,6 @@ class TComponent : public TPersistent {
   TComponentState FComponentState = 0;
   std::vector<TComponent*> FComponents;
   std::vector<TComponent*> FFreeNotifies;
+  // The guards (Host/Events.h) on the stack that watch this component, latest first.
+  TAliveGuard* FAliveGuards = nullptr;
 };

@@ -1,5 +1,6 @@
 #include "Host/Timer.h"
 
+#include "Host/Events.h"
 #include "Host/HiddenWindow.h"
 #include "Host/SysUtils.h"
 
@@ -46,9 +47,8 @@ void TTimer::UpdateTimer() {
     throw Exception("Not enough timers available");
 }
 
-void TTimer::Timer() {
-  // A copy: the handler may free the timer, and with it OnTimer, while it runs.
-  if (auto Handler = OnTimer) Handler(this);
+void TTimer::TriggerTimer() {
+  (void)FireEvent(*this, OnTimer, this);
 }
 
 plat::LRESULT TTimer::WndProc(plat::HWND hwnd, plat::UINT msg, plat::WPARAM wParam,
@@ -57,6 +57,6 @@ plat::LRESULT TTimer::WndProc(plat::HWND hwnd, plat::UINT msg, plat::WPARAM wPar
   if (!Self || msg != plat::WM_TIMER || wParam != TimerId)
     return plat::DefWindowProcA(hwnd, msg, wParam, lParam);
   // A tick that was queued just before the timer was disabled is dropped.
-  if (Self->FEnabled) Self->Timer();
+  if (Self->FEnabled) Self->TriggerTimer();
   return 0;
 }

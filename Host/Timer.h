@@ -29,8 +29,8 @@ class TTimer : public TComponent {
   TNotifyEvent OnTimer;
 
  protected:
-  // One tick: fires OnTimer when assigned.
-  virtual void Timer();
+  // One tick: fires OnTimer when assigned (the handler may free the timer).
+  virtual void TriggerTimer();
 
  private:
   static plat::LRESULT WndProc(plat::HWND hwnd, plat::UINT msg, plat::WPARAM wParam,

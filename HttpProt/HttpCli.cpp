@@ -51,8 +51,6 @@ THttpCli::THttpCli(TComponent* AOwner) : TComponent(AOwner) {
 }
 
 THttpCli::~THttpCli() {
-  for (TAliveGuard* g = FAliveGuards; g != nullptr; g = g->FNext) g->FGone = true;
-  FAliveGuards = nullptr;
   FAuthChallenges.reset();
   // The socket copes with being destroyed from inside its own event.
   FSocket.reset();
@@ -115,7 +113,7 @@ void THttpCli::WndProc(TMessage& Msg) {
 void THttpCli::StateChange(THttpState NewState) {
   if (FState == NewState) return;
   FState = NewState;
-  TAliveGuard guard(this);
+  TAliveGuard guard(*this);
   TriggerStateChange();
   if (guard.Gone()) return;
   if (NewState == httpReady) TriggerRequestDone();
@@ -136,7 +134,7 @@ void THttpCli::TriggerRequestDone() {
 
 void THttpCli::WMHttpRequestDone(TMessage&) {
   FRequestDonePending = false;
-  Fire(OnRequestDone, FRequestType, static_cast<std::uint16_t>(FDoneError));
+  (void)FireEvent(*this, OnRequestDone, this, FRequestType, static_cast<std::uint16_t>(FDoneError));
 }
 
 void THttpCli::NoteProgress() {
@@ -163,65 +161,65 @@ void THttpCli::TimeoutTick() {
 }
 
 void THttpCli::TriggerSessionConnected() {
-  Fire(OnSessionConnected);
+  (void)FireEvent(*this, OnSessionConnected, this);
 }
 
 void THttpCli::TriggerRequestHeaderBegin() {
-  Fire(OnRequestHeaderBegin);
+  (void)FireEvent(*this, OnRequestHeaderBegin, this);
 }
 
 void THttpCli::TriggerRequestHeaderEnd() {
-  Fire(OnRequestHeaderEnd);
+  (void)FireEvent(*this, OnRequestHeaderEnd, this);
 }
 
 void THttpCli::TriggerHeaderBegin() {
-  Fire(OnHeaderBegin);
+  (void)FireEvent(*this, OnHeaderBegin, this);
 }
 
 void THttpCli::TriggerHeaderEnd() {
-  Fire(OnHeaderEnd);
+  (void)FireEvent(*this, OnHeaderEnd, this);
 }
 
 void THttpCli::TriggerDocBegin() {
-  Fire(OnDocBegin);
+  (void)FireEvent(*this, OnDocBegin, this);
 }
 
 void THttpCli::TriggerDocData(const void* Data, std::int32_t Len) {
-  Fire(OnDocData, Data, Len);
+  (void)FireEvent(*this, OnDocData, this, Data, Len);
 }
 
 void THttpCli::TriggerDocEnd() {
-  Fire(OnDocEnd);
+  (void)FireEvent(*this, OnDocEnd, this);
 }
 
 void THttpCli::TriggerSendBegin() {
-  Fire(OnSendBegin);
+  (void)FireEvent(*this, OnSendBegin, this);
 }
 
 void THttpCli::TriggerSendData(const void* Data, std::int32_t Len) {
-  Fire(OnSendData, Data, Len);
+  (void)FireEvent(*this, OnSendData, this, Data, Len);
 }
 
 void THttpCli::TriggerSendEnd() {
-  Fire(OnSendEnd);
+  (void)FireEvent(*this, OnSendEnd, this);
 }
 
 void THttpCli::TriggerStateChange() {
-  Fire(OnStateChange);
+  (void)FireEvent(*this, OnStateChange, this);
 }
 
 void THttpCli::TriggerCommand(const std::string& S) {
-  Fire(OnCommand, S);
+  (void)FireEvent(*this, OnCommand, this, S);
 }
 
 void THttpCli::TriggerHeaderData() {
-  Fire(OnHeaderData);
+  (void)FireEvent(*this, OnHeaderData, this);
 }
 
 void THttpCli::TriggerLocationChange() {
-  Fire(OnLocationChange);
+  (void)FireEvent(*this, OnLocationChange, this);
 }
 
 void THttpCli::TriggerDataAvailable(std::uint16_t Error) {
-  Fire(OnDataAvailable, Error);
+  (void)FireEvent(*this, OnDataAvailable, this, Error);
 }

@@ -20,6 +20,7 @@
 
 #include "Host/Component.h"
 #include "Host/Controls.h"  // TMessage
+#include "Host/Events.h"
 #include "Host/SysUtils.h"
 #include "Platform/Messages.h"
 
@@ -259,33 +260,6 @@ class THttpCli : public TComponent {
   void GetBodyLineNext();
   void LocationSessionClosed(TObject* Sender, std::uint16_t Error);
 
-  // Marks itself when the component is destroyed, so that code which fired an event can
-  // tell whether the component still exists. Guards live on the stack and nest strictly.
-  class TAliveGuard {
-   public:
-#pragma GCC diagnostic push
-// The guard unlinks itself in its destructor, so the stored stack address never dangles.
-#pragma GCC diagnostic ignored "-Wdangling-pointer"
-    explicit TAliveGuard(THttpCli* Cli) : FCli(Cli), FNext(Cli->FAliveGuards) {
-      Cli->FAliveGuards = this;
-    }
-#pragma GCC diagnostic pop
-    ~TAliveGuard() {
-      if (!FGone) FCli->FAliveGuards = FNext;
-    }
-    TAliveGuard(const TAliveGuard&) = delete;
-    TAliveGuard& operator=(const TAliveGuard&) = delete;
-    bool Gone() const {
-      return FGone;
-    }
-
-   private:
-    friend class THttpCli;
-    THttpCli* FCli;
-    TAliveGuard* FNext;
-    bool FGone = false;
-  };
-
   // Fields.
   std::unique_ptr<TWSocket> FSocket;
   plat::HWND FWindowHandle = 0;
@@ -341,6 +315,9 @@ class THttpCli : public TComponent {
   std::string FUrlHost;
   // The host the request addresses now (changed by a relocation to another host).
   std::string FRequestHost;
+  // Host and port (when one is named) of the document through a proxy: the base of the
+  // proxy's request-URI for relative relocations.
+  std::string FRequestAuthority;
   int FRelocationCount = 0;
   // The request's end has been handled (SocketSessionClosed ran).
   bool FSessionEnded = false;
@@ -354,15 +331,13 @@ class THttpCli : public TComponent {
   // FPendingBody, so that RcvdStream gets every chunk in order.
   bool FDeliveringBody = false;
   std::string FPendingBody;
+  // The connection closed meanwhile: the request ends once the pending body is delivered.
+  bool FCloseDeferred = false;
   std::chrono::steady_clock::time_point FLastProgress;
 
  private:
   static plat::LRESULT WindowProc(plat::HWND Handle, plat::UINT Msg, plat::WPARAM WParam,
                                   plat::LPARAM LParam);
-  // Fires Event with the arguments when assigned; answers whether the component still
-  // exists afterwards.
-  template <class E, class... A>
-  bool Fire(const E& Event, A&&... Args);
   // Ends the request under way as an abort does, with this reason and request-done error.
   void AbortRequest(const std::string& Reason, std::int32_t DoneErrorValue);
   // Ends the request as a local failure: status 404 with Reason, and the connection closed.
@@ -377,19 +352,5 @@ class THttpCli : public TComponent {
   // Whether Basic credentials go with the request now.
   bool SendsCredentials() const;
   // The request was ended or stopped while an event ran: the caller stops handling it.
-  bool Stopped() const {
-    return FStopped || FState == httpReady || FState == httpAborting;
-  }
-
-  TAliveGuard* FAliveGuards = nullptr;
+  bool Stopped() const { return FStopped || FState == httpReady || FState == httpAborting; }
 };
-
-template <class E, class... A>
-bool THttpCli::Fire(const E& Event, A&&... Args) {
-  if (!Event) return true;
-  TAliveGuard guard(this);
-  // A copy: the handler may destroy the component, and the event with it.
-  E handler = Event;
-  handler(this, std::forward<A>(Args)...);
-  return !guard.Gone();
-}

@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "Host/Application.h"
+#include "Host/MessagePump.h"
 #include "Host/StringList.h"
 #include "HttpProt/HttpCli.h"
 #include "HttpProt/Url.h"
@@ -49,7 +50,8 @@ void THttpCli::DoRequestAsync(THttpRequest Rq) {
   FLocationSeen = false;
   FDeliveringBody = false;
   FPendingBody.clear();
-  TAliveGuard guard(this);
+  FCloseDeferred = false;
+  TAliveGuard guard(*this);
   StateChange(httpNotConnected);
   if (guard.Gone() || FState != httpNotConnected) return;
 
@@ -69,9 +71,11 @@ void THttpCli::DoRequestAsync(THttpRequest Rq) {
   FTargetHost = h;
   if (!u.empty()) FUsername = u;
   if (!w.empty()) FPassword = w;
+  FRequestAuthority = p.empty() ? h : h + ":" + p;
   if (!FProxy.empty()) {
     FDocName = q;
-    FRequestPath = (s.empty() ? std::string("http") : s) + "://" + h + q;
+    // The proxy fetches what the request-URI names: a port of URL must stay in it.
+    FRequestPath = (s.empty() ? std::string("http") : s) + "://" + FRequestAuthority + q;
     ParseURL(FProxy, s, u, w, h, p, q);
     if (p.empty()) p = FProxyPort;
   } else {
@@ -109,25 +113,25 @@ void THttpCli::DoRequestAsync(THttpRequest Rq) {
 }
 
 void THttpCli::DoRequestSync(THttpRequest Rq) {
-  TAliveGuard guard(this);
+  TAliveGuard guard(*this);
   DoRequestAsync(Rq);
   // OnRequestDone has run once the component is ready and no request-done message waits.
   auto done = [&] { return guard.Gone() || (FState == httpReady && !FRequestDonePending); };
-  plat::MSG msg{};
-  while (!done()) {
-    if (FMultiThreaded) {
-      if (!plat::PeekMessageA(&msg, 0, 0, 0, plat::PM_NOREMOVE)) plat::WaitMessage();
-      TCustomWSocket::ProcessMessages();
-    } else {
-      if (!plat::PeekMessageA(&msg, 0, 0, 0, plat::PM_NOREMOVE)) plat::WaitMessage();
-      Application->ProcessMessages();
-      if (Application->Terminated() && !done()) {
-        // The application is ending: the request ends with it.
-        Abort();
-      }
-    }
+  bool ended;
+  if (FMultiThreaded) {
+    TMessagePump pump;
+    ended = pump.PumpUntil(done);
+  } else {
+    TMessagePump pump(*Application);
+    ended = pump.PumpUntil(done);
   }
   if (guard.Gone()) throw EHttpException("HTTP component destroyed during the request", 404);
+  if (!ended) {
+    // The loops are ending (a quit, or the application is gone): so does the request.
+    Abort();
+    if (guard.Gone()) throw EHttpException("HTTP component destroyed during the request", 404);
+    if (FStatusCode < 400) throw EHttpException("Connection aborted on request", 404);
+  }
   if (FStatusCode >= 400)
     throw EHttpException(FReasonPhrase, static_cast<std::uint16_t>(FStatusCode));
 }
@@ -143,7 +147,7 @@ void THttpCli::AbortRequest(const std::string& Reason, std::int32_t DoneErrorVal
   }
   const bool lookup = FState == httpDnsLookup;
   FStopped = true;
-  TAliveGuard guard(this);
+  TAliveGuard guard(*this);
   StateChange(httpAborting);
   if (guard.Gone()) return;
   if (lookup) {
@@ -172,7 +176,7 @@ void THttpCli::FailRequest(const std::string& Reason) {
   FReasonPhrase = Reason;
   FStopped = true;
   if (FSessionEnded) return;
-  TAliveGuard guard(this);
+  TAliveGuard guard(*this);
   FRelocating = false;
   FSocket->Close();
   if (guard.Gone()) return;
@@ -181,6 +185,13 @@ void THttpCli::FailRequest(const std::string& Reason) {
 
 void THttpCli::SocketSessionClosed(TObject*, std::uint16_t) {
   if (FSessionEnded) return;
+  if (FDeliveringBody) {
+    // A message loop inside OnDocData saw the close; the body it read is still pending.
+    // The connection is over: a slow handler is no stalled connection.
+    FCloseDeferred = true;
+    StopTimeoutTimer();
+    return;
+  }
   FSessionEnded = true;
   FConnected = false;
   StopTimeoutTimer();
@@ -203,7 +214,7 @@ void THttpCli::SocketSessionClosed(TObject*, std::uint16_t) {
     }
   }
   if (FBodyLineCount > 0) {
-    TAliveGuard guard(this);
+    TAliveGuard guard(*this);
     TriggerDocEnd();
     if (guard.Gone()) return;
   }

@@ -9,7 +9,7 @@
 #include "WSocket/WSocket.h"
 
 void THttpCli::Login() {
-  TAliveGuard guard(this);
+  TAliveGuard guard(*this);
   StateChange(httpDnsLookup);
   if (guard.Gone() || FState != httpDnsLookup) return;
   FSocket->DnsLookup(FConnectHost);
@@ -29,7 +29,7 @@ void THttpCli::SocketDNSLookupDone(TObject* Sender, std::uint16_t Error) {
     SocketSessionClosed(Sender, Error);
     return;
   }
-  TAliveGuard guard(this);
+  TAliveGuard guard(*this);
   StateChange(httpDnsLookupDone);
   if (guard.Gone() || FState != httpDnsLookupDone) return;
   try {
@@ -64,7 +64,7 @@ void THttpCli::SocketSessionConnected(TObject* Sender, std::uint16_t Error) {
     SocketSessionClosed(Sender, Error);
     return;
   }
-  TAliveGuard guard(this);
+  TAliveGuard guard(*this);
   FConnected = true;
   StateChange(httpConnected);
   if (guard.Gone() || FState != httpConnected) return;
@@ -102,7 +102,7 @@ void THttpCli::SocketSessionConnected(TObject* Sender, std::uint16_t Error) {
 }
 
 void THttpCli::SendCommand(const std::string& S) {
-  TAliveGuard guard(this);
+  TAliveGuard guard(*this);
   TriggerCommand(S);
   if (guard.Gone()) return;
   if (!S.empty()) FRequestStream->WriteBuffer(S.data(), static_cast<std::int32_t>(S.size()));
@@ -114,7 +114,7 @@ bool THttpCli::SendsCredentials() const {
 }
 
 void THttpCli::SendRequest(const std::string& Method, const std::string& Version) {
-  TAliveGuard guard(this);
+  TAliveGuard guard(*this);
   // Every line goes through SendCommand, whose event may abort or destroy the component.
   auto line = [&](const std::string& S) {
     SendCommand(S);
@@ -157,7 +157,7 @@ void THttpCli::SocketDataSent(TObject*, std::uint16_t) {
     FPostPending = false;
     return;
   }
-  TAliveGuard guard(this);
+  TAliveGuard guard(*this);
   if (!FSendBuffer) FSendBuffer = std::make_unique<char[]>(SendBufferSize);
   std::int32_t count = 0;
   try {

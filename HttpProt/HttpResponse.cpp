@@ -73,7 +73,7 @@ void THttpCli::SocketDataAvailable(TObject*, std::uint16_t Error) {
     return;
   }
 
-  TAliveGuard guard(this);
+  TAliveGuard guard(*this);
   while (FReceiveLen > 0) {
     // The line search stops at a zero byte, as the text of the buffer ends there.
     const std::size_t text = strnlen(buf, static_cast<std::size_t>(FReceiveLen));
@@ -103,7 +103,7 @@ void THttpCli::SocketDataAvailable(TObject*, std::uint16_t Error) {
 }
 
 void THttpCli::GetHeaderLineNext() {
-  TAliveGuard guard(this);
+  TAliveGuard guard(*this);
   if (FHeaderLineCount == 0) {
     TriggerHeaderBegin();
     if (guard.Gone() || Stopped()) return;
@@ -193,14 +193,16 @@ void THttpCli::GetHeaderLineNext() {
 }
 
 void THttpCli::GetBodyLineNext() {
-  TAliveGuard guard(this);
+  TAliveGuard guard(*this);
+  // From here until the chunk in hand has reached RcvdStream, data that a message loop
+  // inside a handler receives waits in FPendingBody.
+  FDeliveringBody = true;
   if (FBodyLineCount == 0) {
     TriggerDocBegin();
-    if (guard.Gone() || Stopped()) return;
+    if (guard.Gone()) return;
   }
   ++FBodyLineCount;
-  FDeliveringBody = true;
-  for (;;) {
+  while (!Stopped()) {
     const auto len = static_cast<std::int32_t>(FCurrentLine.size());
     FRcvdCount += len;
     try {
@@ -211,16 +213,21 @@ void THttpCli::GetBodyLineNext() {
       if (guard.Gone()) return;
       // The chunk is lost to RcvdStream: the document would be taken as whole without it.
       FDeliveringBody = false;
+      FCloseDeferred = false;
       FPendingBody.clear();
       FReceiveLen = 0;
       FailRequest(std::string("document data not stored: ") + e.what());
       return;
     }
-    if (FPendingBody.empty() || Stopped()) break;
+    if (FPendingBody.empty()) break;
     FCurrentLine.swap(FPendingBody);
     FPendingBody.clear();
   }
   FDeliveringBody = false;
+  if (FCloseDeferred) {
+    FCloseDeferred = false;
+    SocketSessionClosed(FSocket.get(), 0);
+  }
 }
 
 void THttpCli::TakeLocation(const std::string& Value) {
@@ -228,13 +235,15 @@ void THttpCli::TakeLocation(const std::string& Value) {
   ParseURL(Value, s, u, w, h, p, q);
   if (s.empty()) s = "http";
   if (!FProxy.empty()) {
+    // Relative forms name the document's server, port included, as the proxy needs it.
     if (q.empty()) {
-      FRequestPath = s + "://" + FTargetHost + "/" + h;
+      FRequestPath = s + "://" + FRequestAuthority + "/" + h;
     } else if (h.empty()) {
-      FRequestPath = s + "://" + FTargetHost + q;
+      FRequestPath = s + "://" + FRequestAuthority + q;
     } else {
       FRequestPath = Value;
       FRequestHost = h;
+      FRequestAuthority = p.empty() ? h : h + ":" + p;
     }
     return;
   }
@@ -261,7 +270,7 @@ void THttpCli::LocationSessionClosed(TObject*, std::uint16_t) {
   FConnected = false;
   FLocationSeen = false;
   FRelocating = false;
-  TAliveGuard guard(this);
+  TAliveGuard guard(*this);
   TriggerLocationChange();
   if (guard.Gone() || Stopped()) return;
   plat::PostMessageA(FWindowHandle, WM_HTTP_LOGIN, 0, 0);
@@ -274,7 +283,7 @@ void THttpCli::WMHttpLogin(TMessage&) {
   FContentLength = -1;
   FContentType.clear();
   FReceiveLen = 0;
-  TAliveGuard guard(this);
+  TAliveGuard guard(*this);
   try {
     Login();
   } catch (const std::exception& e) {

@@ -5,8 +5,10 @@
 #include <limits>
 
 #include "Host/Application.h"
+#include "Host/Events.h"
 #include "Host/Font.h"
 #include "Host/Graphics.h"
+#include "Host/MessagePump.h"
 #include "Host/Published.h"
 #include "Host/SysUtils.h"
 #include "Host/Timer.h"
@@ -45,8 +47,7 @@ class THookSwap {
 
 }  // namespace
 
-TCustomWait::TCustomWait(TComponent* AOwner)
-    : TCustomControl(AOwner), FCaption("60"), FAlive(std::make_shared<bool>(true)) {
+TCustomWait::TCustomWait(TComponent* AOwner) : TCustomControl(AOwner), FCaption("60") {
   SetBounds(Left(), Top(), 192, 32);
   FFillBrush = std::make_unique<TBrush>();
   FFramePen = std::make_unique<TPen>();
@@ -60,7 +61,6 @@ TCustomWait::TCustomWait(TComponent* AOwner)
 }
 
 TCustomWait::~TCustomWait() {
-  *FAlive = false;
   delete FTickTimer;
 }
 
@@ -97,7 +97,7 @@ void TCustomWait::Restart() {
 }
 
 void TCustomWait::TimerEvent(TObject*) {
-  const auto Alive = FAlive;
+  TAliveGuard Guard(*this);
   const bool WasRunning = Running();
   const std::int32_t Count = ParseLeadingNumber(FCaption) - 1;
   // The tick is completed even when the handler raises; otherwise a handler that raises
@@ -108,7 +108,7 @@ void TCustomWait::TimerEvent(TObject*) {
   } catch (...) {
     HandlerError = std::current_exception();
   }
-  if (!*Alive) {
+  if (Guard.Gone()) {
     if (HandlerError) std::rethrow_exception(HandlerError);
     return;
   }
@@ -122,7 +122,7 @@ void TCustomWait::TimerEvent(TObject*) {
       EndCountDown();
       FModalResult = mrCancel;
       TriggerTimeout();
-      if (!*Alive) return;
+      if (Guard.Gone()) return;
     }
   }
   Invalidate();
@@ -131,34 +131,38 @@ void TCustomWait::TimerEvent(TObject*) {
 
 void TCustomWait::StartModal() {
   TApplication& App = *Application;
-  const auto Alive = FAlive;
+  TAliveGuard Guard(*this);
   const bool WasTerminated = App.Terminated();
-  THookSwap Swap(App, [this, Alive](plat::MSG& Msg, bool& Handled) {
-    if (*Alive) AppMessage(Msg, Handled);
+  // The hook is back in place (by Swap) before Guard ends.
+  THookSwap Swap(App, [this, &Guard](plat::MSG& Msg, bool& Handled) {
+    if (!Guard.Gone()) AppMessage(Msg, Handled);
   });
+  TMessagePump Pump(App);
   FModalResult = mrNone;
   try {
     Start();
-    while (*Alive && Running()) {
-      if (App.Terminated()) {
+    while (!Guard.Gone() && Running()) {
+      if (App.Terminated() || Pump.Ended()) {
         EndCountDown();
         FModalResult = mrCancel;
-        // Outer loops that take messages themselves must still see the quit.
-        if (!WasTerminated) plat::PostQuitMessage(App.ExitCode());
+        // A quit taken by a loop that a handler ran must still reach the loops outside;
+        // the pump posts again the one it takes itself.
+        if (App.Terminated() && !WasTerminated && !Pump.QuitSeen())
+          plat::PostQuitMessage(App.ExitCode());
         break;
       }
       TriggerWaiting();
-      if (!*Alive) break;
+      if (Guard.Gone()) break;
       // Without an OnWaiting handler nobody can tell the passes apart: wait for the next
       // message (a tick comes within Interval) instead of keeping the processor busy.
       if (OnWaiting)
-        App.ProcessMessages();
+        Pump.PumpPending();
       else
-        App.HandleMessage();
+        Pump.PumpOne(true);
     }
   } catch (...) {
     // The caller gets the error and no wait is left counting behind its back.
-    if (*Alive) EndCountDown();
+    if (!Guard.Gone()) EndCountDown();
     throw;
   }
 }
@@ -201,25 +205,25 @@ void TCustomWait::Paint() {
   C.TextOut(4, Height() / 2 - 8, FCaption);
 }
 
-// Each handler is called through a copy: it may free the control, and with it the event.
+// Each handler may free the control; nothing of it is touched after the call.
 void TCustomWait::TriggerWait(std::int32_t Count) {
-  if (auto Handler = OnWait) Handler(this, Count);
+  (void)FireEvent(*this, OnWait, this, Count);
 }
 
 void TCustomWait::TriggerWaiting() {
-  if (auto Handler = OnWaiting) Handler(this);
+  (void)FireEvent(*this, OnWaiting, this);
 }
 
 void TCustomWait::TriggerWaitStart() {
-  if (auto Handler = OnWaitStart) Handler(this);
+  (void)FireEvent(*this, OnWaitStart, this);
 }
 
 void TCustomWait::TriggerWaitStop() {
-  if (auto Handler = OnWaitStop) Handler(this);
+  (void)FireEvent(*this, OnWaitStop, this);
 }
 
 void TCustomWait::TriggerTimeout() {
-  if (auto Handler = OnTimeout) Handler(this);
+  (void)FireEvent(*this, OnTimeout, this);
 }
 
 const TPublishedClass* TWait::Published() const {

@@ -92,8 +92,6 @@ class TCustomWait : public TCustomControl {
   TTimer* FTickTimer;  // owned (as a component, too)
   TModalResult FModalResult = mrNone;
   std::int32_t FInitialCount = 60;
-  // Cleared by the destructor, so code that ran a handler can tell the control is gone.
-  std::shared_ptr<bool> FAlive;
 };
 
 class TWait : public TCustomWait {

@@ -1,0 +1,124 @@
+"""An HTTP server for the replies a well-behaved server never gives. Each connection
+reads one request header and answers according to the path (the query is ignored
+unless said otherwise):
+
+  /request      200, the body is the request header exactly as it came
+  /noheader     a reply without header, starting "<HTML>"
+  /lf           a header whose lines end in a lone line feed
+  /nul          a zero byte inside a header line, then the connection is closed
+  /longline     a 9000-byte header line, then the connection is held open
+  /cut          a status line and one header line, then the connection is closed
+  /empty        the connection is closed without a byte
+  /short        "content-length: 1000", 400 body bytes, then the connection is closed
+  /badstatus    a status line whose code is not a number; held open
+  /badlength    a "content-length" that is not a number; held open
+  /relocate?to=X  302 with "location: X" (X is %-decoded, "{port}" becomes the port)
+  /loop         302 with "location: /loop"
+  /show-auth    200, the body is the "authorization" value or "none"
+  /stall        nothing at all; the connection is held open
+  /stall-body   a header announcing 100000 bytes and 10 of them; held open
+"""
+
+import threading
+import urllib.parse
+
+import peerlib
+
+HOLD_SECONDS = 60
+
+
+def read_header(conn):
+    data = b""
+    while b"\r\n\r\n" not in data and b"\n\n" not in data:
+        chunk = conn.recv(4096)
+        if not chunk:
+            return None
+        data += chunk
+    return data
+
+
+def header_value(raw, name):
+    for line in raw.split(b"\r\n")[1:]:
+        key, sep, value = line.partition(b":")
+        if sep and key.strip().lower() == name:
+            return value.strip()
+    return None
+
+
+def answer(conn, raw, port):
+    target = raw.split(b"\r\n", 1)[0].split(b" ")[1].decode("latin-1")
+    parts = urllib.parse.urlsplit(target)
+    path, query = parts.path, urllib.parse.parse_qs(parts.query)
+    hold = False
+    if path == "/request":
+        conn.sendall(b"HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nContent-Length: %d\r\n\r\n"
+                     % len(raw) + raw)
+    elif path == "/noheader":
+        conn.sendall(b"<HTML>\r\n<body>first</body>\r\n</HTML>\r\n")
+    elif path == "/lf":
+        conn.sendall(b"HTTP/1.0 200 OK\nContent-Type: text/plain\nContent-Length: 5\n\nhello")
+    elif path == "/nul":
+        conn.sendall(b"HTTP/1.0 200 OK\r\nX-Bad: a\0b\r\nContent-Length: 2\r\n\r\nok")
+    elif path == "/longline":
+        conn.sendall(b"HTTP/1.0 200 OK\r\nX-Long: " + b"a" * 9000 + b"\r\n\r\nok")
+        hold = True
+    elif path == "/cut":
+        conn.sendall(b"HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n")
+    elif path == "/empty":
+        pass
+    elif path == "/short":
+        conn.sendall(b"HTTP/1.0 200 OK\r\nContent-Length: 1000\r\n\r\n" + b"x" * 400)
+    elif path == "/badstatus":
+        conn.sendall(b"HTTP/1.0 2x0 OK\r\nContent-Length: 2\r\n\r\nok")
+        hold = True
+    elif path == "/badlength":
+        conn.sendall(b"HTTP/1.0 200 OK\r\nContent-Length: abc\r\n\r\nok")
+        hold = True
+    elif path == "/relocate":
+        to = query.get("to", ["/"])[0].replace("{port}", str(port)).encode("latin-1")
+        conn.sendall(b"HTTP/1.0 302 Found\r\nLocation: " + to + b"\r\nContent-Length: 0\r\n\r\n")
+    elif path == "/loop":
+        conn.sendall(b"HTTP/1.0 302 Found\r\nLocation: /loop\r\nContent-Length: 0\r\n\r\n")
+    elif path == "/show-auth":
+        value = header_value(raw, b"authorization") or b"none"
+        conn.sendall(b"HTTP/1.0 200 OK\r\nContent-Length: %d\r\n\r\n" % len(value) + value)
+    elif path == "/stall":
+        hold = True
+    elif path == "/stall-body":
+        conn.sendall(b"HTTP/1.0 200 OK\r\nContent-Length: 100000\r\n\r\n" + b"y" * 10)
+        hold = True
+    else:
+        conn.sendall(b"HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n")
+    if hold:
+        # Until the client closes (or the time is up): recv answers b"" at its close.
+        conn.settimeout(HOLD_SECONDS)
+        try:
+            while conn.recv(4096):
+                pass
+        except OSError:
+            pass
+
+
+def serve(conn, port):
+    try:
+        raw = read_header(conn)
+        if raw is not None:
+            answer(conn, raw, port)
+    except OSError:
+        pass
+    finally:
+        conn.close()
+
+
+def main():
+    args = peerlib.parser(__doc__).parse_args()
+    peerlib.start(args)
+    srv = peerlib.listen_tcp(args.port)
+    port = srv.getsockname()[1]
+    while True:
+        conn, _ = srv.accept()
+        threading.Thread(target=serve, args=(conn, port), daemon=True).start()
+
+
+if __name__ == "__main__":
+    main()
