@@ -326,6 +326,14 @@ void Memory(const std::string& url, const Options& opt) {
 
 #endif
 
+// Median over the runs of a's rate divided by b's rate in the same run.
+[[maybe_unused]] double PairedRatio(const std::vector<Sample>& a, const std::vector<Sample>& b) {
+  std::vector<double> r;
+  for (std::size_t i = 0; i < a.size() && i < b.size(); ++i)
+    if (a[i].ok && b[i].ok && b[i].rate > 0) r.push_back(a[i].rate / b[i].rate);
+  return Median(r);
+}
+
 void PrintRow(const char* name, const Summary& s, double scale, const char* unit,
               const Summary* vs1, const Summary* vs2) {
   std::printf("%-28s %10.0f %-6s %9.3f %9.3f %7d/%d", name, s.rate / scale, unit, s.wall, s.cpu,
@@ -416,6 +424,11 @@ int main(int argc, char** argv) {
     if (!curl.empty()) PrintRow("curl --http1.0", cu, 1e6, "MB/s", &wg, &cu);
     if (!wget.empty()) PrintRow("wget", wg, 1e6, "MB/s", &wg, &cu);
     if (!comp.empty())
+      std::printf(
+          "median of the runs' own ratios (steadier on a busy machine): vs wget %.2f, "
+          "vs curl %.2f\n",
+          PairedRatio(comp, wget), PairedRatio(comp, curl));
+    if (!comp.empty())
       std::printf("targets: >= 1.0 of wget: %s; >= 0.8 of curl: %s\n",
                   wg.rate > 0 && c.rate / wg.rate >= 1.0 ? "met" : "NOT met",
                   cu.rate > 0 && c.rate / cu.rate >= 0.8 ? "met" : "NOT met");
@@ -444,6 +457,8 @@ int main(int argc, char** argv) {
                 "cpu s", "ok/runs", "vs ab");
     if (!comp.empty()) PrintRow("THttpCli", c, 1, "req/s", &a, nullptr);
     if (!ab.empty()) PrintRow("ab", a, 1, "req/s", &a, nullptr);
+    if (!comp.empty())
+      std::printf("median of the runs' own ratios: vs ab %.2f\n", PairedRatio(comp, ab));
     if (!comp.empty())
       std::printf("target: >= 0.8 of ab: %s\n",
                   a.rate > 0 && c.rate / a.rate >= 0.8 ? "met" : "NOT met");
