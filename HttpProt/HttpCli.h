@@ -331,6 +331,8 @@ class THttpCli : public TComponent {
   // FPendingBody, so that RcvdStream gets every chunk in order.
   bool FDeliveringBody = false;
   std::string FPendingBody;
+  // The connection closed meanwhile: the request ends once the pending body is delivered.
+  bool FCloseDeferred = false;
   std::chrono::steady_clock::time_point FLastProgress;
 
  private:

@@ -3,10 +3,12 @@
 //              reads in OnDataAvailable (64 KiB reads); both in this thread;
 //   plain 1514 one thread, two non-blocking sockets, send() of 1514 bytes (the size of
 //              the component's send chunks) and recv() of 64 KiB;
-//   plain 64K  the same with send() of 64 KiB (what loopback takes at best).
-// Prints each run and the medians, and the component's ratio to both plain loops.
+//   plain 64K  the same with send() of 64 KiB (what loopback takes at best);
+//   peers      the event-loop libraries of bench/peers in the component's shape.
+// Prints each run and the medians, and the component's ratio to both plain loops and to
+// each peer.
 //
-//   socket_bulk_bench [--bytes N] [--reps R] [--batch B]
+//   socket_bulk_bench [--bytes N] [--reps R] [--batch B] [--only V]
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -27,6 +29,7 @@
 #include <vector>
 
 #include "WSocket/WSocket.h"
+#include "peers/Peers.h"
 #include "tests/support/Pump.h"
 
 namespace {
@@ -210,6 +213,43 @@ double Median(std::vector<double> v) {
   return v.empty() ? 0 : v[v.size() / 2];
 }
 
+// A peer library in the component's shape: pieces of 64 KiB, a batch handed over each
+// time the earlier writes have completed, reads of 64 KiB.
+Rate RunPeer(const peers::Peer& peer, const Options& opt, const std::vector<char>& src) {
+  peers::BulkShape shape;
+  shape.bytes = opt.bytes;
+  shape.piece = kPiece;
+  shape.batch = opt.batch;
+  shape.readSize = kReadSize;
+  shape.src = src.data();
+  const Stopwatch watch;
+  const bool ok = peer.bulk(shape);
+  const Rate rate = watch.RateFor(opt.bytes);
+  if (!ok) std::fprintf(stderr, "%s run failed\n", peer.name.c_str());
+  return ok ? rate : Rate{};
+}
+
+// The peers' medians beside the component's, wall-time rate, rate per processor second
+// and the processor seconds one transfer takes.
+void PrintPeers(const std::vector<peers::Peer>& peerList, const std::vector<Rate>& comp,
+                const std::vector<std::vector<Rate>>& runs, std::uint64_t bytes) {
+  auto median = [](const std::vector<Rate>& v, bool byCpu) {
+    std::vector<double> d;
+    for (const Rate& x : v) d.push_back(byCpu ? x.cpu : x.wall);
+    return Median(d);
+  };
+  std::printf("\nmedians side by side %15s %12s %12s %14s %14s\n", "MB/s wall", "MB/s per cpu",
+              "cpu s", "comp/peer wall", "comp/peer cpu");
+  const double cw = median(comp, false), cc = median(comp, true);
+  auto row = [&](const std::string& name, double w, double c) {
+    std::printf("%-36s %12.0f %12.0f %12.3f %14.2f %14.2f\n", name.c_str(), w / 1e6, c / 1e6,
+                c > 0 ? static_cast<double>(bytes) / c : 0, w > 0 ? cw / w : 0, c > 0 ? cc / c : 0);
+  };
+  row("TWSocket", cw, cc);
+  for (std::size_t i = 0; i < peerList.size(); ++i)
+    row(peerList[i].name, median(runs[i], false), median(runs[i], true));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -237,6 +277,9 @@ int main(int argc, char** argv) {
   std::printf("component: Send calls of %zu bytes, %zu bytes handed over per OnDataSent\n\n",
               kPiece, opt.batch);
   std::vector<Rate> comp, p1514, p64k;
+  const std::vector<peers::Peer> peerList = peers::Available();
+  std::vector<std::vector<Rate>> peerRuns(peerList.size());
+  for (const std::string& m : peers::Missing()) std::printf("%s\n", m.c_str());
   for (int r = 0; r < opt.reps; ++r) {
     // Interleaved so that drifts of the machine hit all three alike.
     auto want = [&](const char* v) { return opt.only.empty() || opt.only == v; };
@@ -248,6 +291,13 @@ int main(int argc, char** argv) {
         "   plain 64K %6.0f | %6.0f\n",
         r + 1, comp.back().wall / 1e6, comp.back().cpu / 1e6, p1514.back().wall / 1e6,
         p1514.back().cpu / 1e6, p64k.back().wall / 1e6, p64k.back().cpu / 1e6);
+    for (std::size_t i = 0; i < peerList.size(); ++i) {
+      peerRuns[i].push_back(want(peerList[i].name.substr(0, peerList[i].name.find(' ')).c_str())
+                                ? RunPeer(peerList[i], opt, src)
+                                : Rate{});
+      std::printf("      %-20s %6.0f | %6.0f\n", peerList[i].name.c_str(),
+                  peerRuns[i].back().wall / 1e6, peerRuns[i].back().cpu / 1e6);
+    }
     std::fflush(stdout);
   }
   bool ok = true;
@@ -272,5 +322,8 @@ int main(int argc, char** argv) {
     std::printf("target: component >= 0.80 of the 1514-byte plain loop: %s\n",
                 a > 0 && c / a >= 0.8 ? "met" : "NOT met");
   }
+  for (const auto& v : peerRuns)
+    for (const Rate& x : v) ok = ok && (x.wall > 0 || !opt.only.empty());
+  PrintPeers(peerList, comp, peerRuns, opt.bytes);
   return ok ? 0 : 1;
 }

@@ -13,6 +13,11 @@
 // connection; the peak resident memory. Rounds of growing size show whether any step
 // costs more as the number of open sockets grows.
 //
+// The event-loop libraries of bench/peers serve one round of the same size each, before
+// the component's rounds, each in a server process of its own forked from the still
+// fresh one, so that no peer inherits memory another has freed; their figures are
+// printed beside the component's first round.
+//
 //   socket_many_bench [--conns N] [--window W] [--no-sweep]
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -38,6 +43,7 @@
 #include <vector>
 
 #include "WSocket/WSocket.h"
+#include "peers/Peers.h"
 #include "tests/support/Pump.h"
 
 namespace {
@@ -295,6 +301,82 @@ class Server {
   int FTo, FFrom;
 };
 
+// One round served by a peer library, in the shape of Server::RunRound.
+bool RunPeerRound(const peers::Peer& peer, int toClient, int fromClient, int n, int window,
+                  Round& out) {
+  out.n = n;
+  std::unique_ptr<peers::EchoServer> server = peer.echo();
+  const std::uint16_t port = server->Listen(5);
+  if (port == 0) return false;
+  server->RunUntil([] { return false; }, std::chrono::milliseconds(10));
+  out.rssBefore = VmRssKiB();
+  out.heapBefore = HeapInUse();
+
+  const auto t0 = Clock::now();
+  const double cpu0 = CpuSeconds();
+  if (!WriteAll(toClient, std::to_string(n) + " " + std::to_string(port) + " " +
+                              std::to_string(window) + "\n"))
+    return false;
+  const bool served = server->RunUntil(
+      [&] { return server->Echoed() >= n || server->Failures() > 0; }, std::chrono::seconds(180));
+  out.serveSecs = std::chrono::duration<double>(Clock::now() - t0).count();
+  out.serveCpu = CpuSeconds() - cpu0;
+  out.failures = server->Failures() + (served ? 0 : n - server->Echoed());
+  server->RunUntil([] { return false; }, std::chrono::milliseconds(20));
+  out.rssIdle = VmRssKiB();
+  out.heapIdle = HeapInUse();
+
+  const auto t1 = Clock::now();
+  WriteAll(toClient, "close\n");
+  server->RunUntil([&] { return server->Closed() >= server->Echoed(); }, std::chrono::seconds(120));
+  std::string line;
+  ReadLine(fromClient, line, 60000);
+  server.reset();
+  out.closeSecs = std::chrono::duration<double>(Clock::now() - t1).count();
+  int clientFailures = -1;
+  if (std::sscanf(line.c_str(), "closed %d", &clientFailures) != 1) return false;
+  out.failures += clientFailures;
+  return served;
+}
+
+// Runs the peer's round in a child process that reports its Round through a pipe.
+bool RunPeerInChild(const peers::Peer& peer, int toClient, int fromClient, int n, int window,
+                    Round& out) {
+  int report[2];
+  if (::pipe(report) != 0) return false;
+  std::fflush(stdout);
+  const pid_t pid = ::fork();
+  if (pid < 0) return false;
+  if (pid == 0) {
+    ::close(report[0]);
+    Round r;
+    const bool ok = RunPeerRound(peer, toClient, fromClient, n, window, r);
+    if (!ok && r.failures == 0) r.failures = 1;
+    const bool sent = ::write(report[1], &r, sizeof r) == static_cast<ssize_t>(sizeof r);
+    ::_exit(sent ? 0 : 1);
+  }
+  ::close(report[1]);
+  std::size_t got = 0;
+  while (got < sizeof out) {
+    const ssize_t k = ::read(report[0], reinterpret_cast<char*>(&out) + got, sizeof out - got);
+    if (k < 0 && errno == EINTR) continue;
+    if (k <= 0) break;
+    got += static_cast<std::size_t>(k);
+  }
+  ::close(report[0]);
+  int st = 0;
+  ::waitpid(pid, &st, 0);
+  return got == sizeof out && out.failures == 0;
+}
+
+void PrintSideBySide(const char* name, const Round& r) {
+  const double rssPer = (r.rssIdle - r.rssBefore) * 1024.0 / r.n;
+  const double heapPer =
+      (static_cast<double>(r.heapIdle) - static_cast<double>(r.heapBefore)) / r.n;
+  std::printf("%-16s %8d %10.3f %10.3f %10.1f %14.0f %14.0f %9d\n", name, r.n, r.serveSecs,
+              r.serveCpu, r.serveSecs * 1e6 / r.n, rssPer, heapPer, r.failures);
+}
+
 void RaiseDescriptorLimit(int want) {
   rlimit rl{};
   ::getrlimit(RLIMIT_NOFILE, &rl);
@@ -348,6 +430,13 @@ int main(int argc, char** argv) {
   std::printf("sizeof(TWSocket) = %zu bytes\n\n", sizeof(TWSocket));
   std::printf("%8s %10s %10s %12s %10s %14s %14s %9s\n", "conns", "serve s", "us/conn",
               "cpu us/conn", "close s", "RSS B/conn", "heap B/conn", "failures");
+  // The peers first, while this process is fresh (see the top of the file).
+  const std::vector<peers::Peer> peerList = peers::Available();
+  std::vector<Round> peerRounds(peerList.size());
+  int peerStatus = 0;
+  for (std::size_t i = 0; i < peerList.size(); ++i)
+    if (!RunPeerInChild(peerList[i], toClient[1], fromClient[0], conns, window, peerRounds[i]))
+      peerStatus = 1;
   Server server(toClient[1], fromClient[0]);
   std::vector<int> sizes{conns};
   if (sweep)
@@ -385,5 +474,13 @@ int main(int argc, char** argv) {
               perConn, heapPer);
   std::printf("  target under 4096 B per idle connection: %s\n",
               std::max(perConn, heapPer) < 4096 ? "met" : "NOT met");
-  return status;
+
+  std::printf("\nside by side, %d connections, each server in a fresh process:\n", conns);
+  std::printf("%-16s %8s %10s %10s %10s %14s %14s %9s\n", "server", "conns", "serve s", "serve cpu",
+              "us/conn", "RSS B/conn", "heap B/conn", "failures");
+  PrintSideBySide("TWSocket", first);
+  for (std::size_t i = 0; i < peerList.size(); ++i)
+    PrintSideBySide(peerList[i].name.c_str(), peerRounds[i]);
+  for (const std::string& m : peers::Missing()) std::printf("%s\n", m.c_str());
+  return status | peerStatus;
 }

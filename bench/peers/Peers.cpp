@@ -1,0 +1,34 @@
+#include "Peers.h"
+
+namespace peers {
+
+#ifdef ORV_BENCH_UV
+Peer UvPeer();
+#endif
+#ifdef ORV_BENCH_ASIO
+Peer AsioPeer();
+#endif
+
+std::vector<Peer> Available() {
+  std::vector<Peer> v;
+#ifdef ORV_BENCH_UV
+  v.push_back(UvPeer());
+#endif
+#ifdef ORV_BENCH_ASIO
+  v.push_back(AsioPeer());
+#endif
+  return v;
+}
+
+std::vector<std::string> Missing() {
+  std::vector<std::string> v;
+#ifndef ORV_BENCH_UV
+  v.emplace_back("libuv peer not built (install libuv1-dev and reconfigure)");
+#endif
+#ifndef ORV_BENCH_ASIO
+  v.emplace_back("Asio peer not built (install libasio-dev and reconfigure)");
+#endif
+  return v;
+}
+
+}  // namespace peers
