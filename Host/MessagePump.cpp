@@ -54,27 +54,29 @@ void TMessagePump::TakeQuit(const plat::MSG& Msg) {
 void TMessagePump::Handle(plat::MSG& Msg) {
   if (FApp != nullptr) {
     bool Handled = false;
-    if (FOptions.HandleErrors) {
-      try {
-        FApp->TriggerMessage(Msg, Handled);
-      } catch (...) {
-        if (!FAppGuard->Gone()) FApp->HandleException(FApp);
-      }
-    } else {
+    try {
       FApp->TriggerMessage(Msg, Handled);
+    } catch (...) {
+      // The message whose hook failed is not dispatched.
+      if (!FOptions.HandleErrors) {
+        NoteAppGone();
+        throw;
+      }
+      if (!FAppGuard->Gone()) FApp->HandleException(FApp);
+      Handled = true;
     }
-    if (FAppGuard->Gone()) {
-      FApp = nullptr;
-      FEnded = true;
-    }
-    if (Handled) return;
+    if (NoteAppGone() || Handled) return;
   }
   plat::TranslateMessage(&Msg);
   plat::DispatchMessageA(&Msg);
-  if (FAppGuard && FAppGuard->Gone()) {
-    FApp = nullptr;
-    FEnded = true;
-  }
+  NoteAppGone();
+}
+
+bool TMessagePump::NoteAppGone() {
+  if (!FAppGuard || !FAppGuard->Gone()) return false;
+  FApp = nullptr;
+  FEnded = true;
+  return true;
 }
 
 TPumped TMessagePump::PumpOne(bool Wait) {
