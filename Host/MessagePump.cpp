@@ -51,8 +51,10 @@ void TMessagePump::TakeQuit(const plat::MSG& Msg) {
   if (!FOptions.Outermost) plat::PostQuitMessage(FQuitCode);
 }
 
-void TMessagePump::Handle(plat::MSG& Msg) {
-  if (FApp != nullptr) {
+// On the path of every message: kept inline in both callers.
+[[gnu::always_inline]] inline void TMessagePump::Handle(plat::MSG& Msg) {
+  // Most messages meet no hook: the check here spares them a virtual call.
+  if (FApp != nullptr && FApp->OnMessage) {
     bool Handled = false;
     try {
       FApp->TriggerMessage(Msg, Handled);
@@ -70,13 +72,6 @@ void TMessagePump::Handle(plat::MSG& Msg) {
   plat::TranslateMessage(&Msg);
   plat::DispatchMessageA(&Msg);
   NoteAppGone();
-}
-
-bool TMessagePump::NoteAppGone() {
-  if (!FAppGuard || !FAppGuard->Gone()) return false;
-  FApp = nullptr;
-  FEnded = true;
-  return true;
 }
 
 TPumped TMessagePump::PumpOne(bool Wait) {
@@ -105,11 +100,17 @@ TPumped TMessagePump::PumpOne(bool Wait) {
 }
 
 TPumped TMessagePump::PumpPending() {
+  if (FEnded) return TPumped::Ended;
   TPumped Result = TPumped::Nothing;
-  for (;;) {
-    const TPumped Step = PumpOne(false);
-    if (Step == TPumped::Nothing) return Result;
-    if (Step == TPumped::Ended) return Step;
-    Result = Step;
+  plat::MSG Msg;
+  while (plat::PeekMessageA(&Msg, 0, 0, 0, plat::PM_REMOVE)) {
+    if (Msg.message == plat::WM_QUIT) {
+      TakeQuit(Msg);
+      return TPumped::Ended;
+    }
+    Handle(Msg);
+    if (FEnded) return TPumped::Ended;
+    Result = TPumped::Dispatched;
   }
+  return Result;
 }

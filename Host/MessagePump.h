@@ -103,7 +103,12 @@ class TMessagePump {
   void Handle(plat::MSG& Msg);
   void TakeQuit(const plat::MSG& Msg);
   // Once the application has been freed, the pump ends; answers whether it has.
-  bool NoteAppGone();
+  bool NoteAppGone() noexcept {
+    if (!FAppGuard || !FAppGuard->Gone()) return false;
+    FApp = nullptr;
+    FEnded = true;
+    return true;
+  }
 
   TPumpOptions FOptions;
   TApplication* FApp = nullptr;
