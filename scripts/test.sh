@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Installs the build and test dependencies, builds the debug and the ASan+UBSan
-# configurations and runs every test in both; then installs the package and builds and runs
-# the example consumer against the installed copy.
+# configurations and runs every test in both, then runs the tests that cross threads
+# (those named with "Thread": cross-thread posting, sockets in worker threads) under
+# ThreadSanitizer; the tsan presets build and select only those. Last it installs the
+# package and builds and runs the example consumer against the installed copy.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 jobs=$(nproc)
-for preset in debug asan; do
+for preset in debug asan tsan; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
   ctest --preset "$preset" -j "$jobs"
