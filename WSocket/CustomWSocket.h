@@ -199,8 +199,11 @@ class TCustomWSocket : public TComponent {
   virtual bool Wait(std::int32_t Timeout, TSocketState AwaitedState);
   // Waits up to Timeout seconds for a line (line feed ended, carriage returns dropped, at
   // most 254 characters) and stores it, or what has come of it, into Buffer. Bytes after
-  // the line feed stay in the socket. A line cut short by the time-out is continued by
-  // the next call.
+  // the line feed stay in the socket, and, while no OnDataAvailable is assigned, the
+  // session keeps them there for the next ReadLine (the peer's close ends the session only
+  // once they have been read); a handler assigned later gets them from the next read
+  // notification, or at once after Resume. A line cut short by the time-out is continued
+  // by the next call; a time-out of 0 or less takes what has arrived and returns at once.
   virtual void ReadLine(std::int32_t Timeout, std::string& Buffer);
   virtual std::int32_t GetSockName(sockaddr_in& Name, std::int32_t& NameLen);
   // Adopts a connected socket handle (from another component's Accept).

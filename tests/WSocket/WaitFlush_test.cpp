@@ -225,6 +225,26 @@ TEST_F(WaitFlushTest, CloseAfterFlushWithTheDefaultLingerLosesNothing) {
   EXPECT_EQ(G.How, "eof");
 }
 
+// Close without Flush, the queue still holding most of what was sent (the peer reads
+// slowly): the queue goes to the system, which finishes sending in the background.
+TEST_F(WaitFlushTest, CloseHandsTheQueueOverBeforeClosing) {
+  constexpr std::size_t Bytes = 300000;
+  ScriptedPeer P;
+  ASSERT_TRUE(P.StartScript("slow_reader.py", {"--chunk", "16384", "--period", "5"}));
+  Sock = std::move(P.Sock);
+  Sock->SetMultiThreaded(true);
+  Sock->Connect();
+  ASSERT_TRUE(Sock->Wait(2, wsConnected));
+  const std::string Data = testsupport::PatternString(10, 0, Bytes);
+  Sock->SendStr(Data);
+  Sock->Close();
+  EXPECT_EQ(Sock->State(), wsClosed);
+  const Got G = ParseGot(P.Peer.LineStartingWith("got ", 20s));
+  EXPECT_EQ(G.Count, static_cast<long long>(Bytes));
+  EXPECT_EQ(G.Crc, testsupport::Crc32::HexOf(Data));
+  EXPECT_EQ(G.How, "eof");
+}
+
 // No time limit in that mode: with a peer that never reads, Flush returns only when the
 // socket goes (here: the peer process ends, which resets the connection).
 TEST_F(WaitFlushTest, FlushMultiThreadedEndsWhenTheSocketGoes) {
