@@ -263,6 +263,22 @@ TEST_F(HttpCliFaults, AbortEndsTheRequestAtEveryStage) {
     EXPECT_EQ(body.Count(), 10);
   }
   {
+    SCOPED_TRACE("between a relocation's close and the next connection");
+    log.Clear();
+    cli.SetURL(Url("/relocate?to=/lf"));
+    auto keep = cli.OnLocationChange;
+    cli.OnLocationChange = [&](TObject* S) {
+      keep(S);
+      cli.Abort();
+    };
+    cli.GetASync();
+    expectAborted();
+    cli.OnLocationChange = keep;
+    EXPECT_EQ(log.Only("SessionConnected").size(), 1u);
+    testsupport::PumpFor(std::chrono::milliseconds(50));
+    EXPECT_EQ(cli.State(), httpReady);
+  }
+  {
     SCOPED_TRACE("ready");
     log.Clear();
     cli.Abort();
