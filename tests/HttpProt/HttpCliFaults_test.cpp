@@ -174,6 +174,12 @@ TEST_F(HttpCliFaults, RelocationsAreBoundedAndCredentialsStayWithTheirHost) {
   cli.Get();
   EXPECT_EQ(cli.StatusCode(), 200);
   EXPECT_EQ(body.Data(), "none");
+  // A server named without a port is on port 80, not on the port of the first one.
+  body = TSinkStream();
+  cli.SetURL(Url("/relocate?to=http://localhost/show-auth"));
+  cli.GetASync();
+  ASSERT_TRUE(log.WaitDone(log.Done() + 1));
+  EXPECT_NE(body.Data(), "none") << "the relocation went to the first server's port";
   // The properties stay set for the next request to the first host.
   EXPECT_EQ(cli.Username(), "user");
   body = TSinkStream();
