@@ -83,7 +83,8 @@ void THttpCli::DoRequestAsync(THttpRequest Rq) {
     FDocName = FRequestPath;
     if (p.empty()) p = "80";
   }
-  if (FRequestPath.empty()) FRequestPath = "/";
+  // Not assigned from a literal: GCC 12 then warns of an overlapping copy that cannot occur.
+  if (FRequestPath.empty()) FRequestPath.push_back('/');
 
   if (FDocName.empty() || FDocName == "/") {
     FDocName = "document.htm";
