@@ -83,7 +83,7 @@ void THttpCli::DoRequestAsync(THttpRequest Rq) {
     FDocName = FRequestPath;
     if (p.empty()) p = "80";
   }
-  // push_back rather than = "/": GCC 12 warns falsely (-Wrestrict) about the assignment.
+  // Not assigned from a literal: GCC 12 then warns of an overlapping copy that cannot occur.
   if (FRequestPath.empty()) FRequestPath.push_back('/');
 
   if (FDocName.empty() || FDocName == "/") {

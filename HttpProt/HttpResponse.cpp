@@ -261,6 +261,8 @@ void THttpCli::TakeLocation(const std::string& Value) {
     FRequestPath = s + "://" + FTargetHost + FRequestPath;
     FConnectHost = FTargetHost;
   } else {
+    // Another server: a port of the old one means nothing there.
+    if (p.empty()) FConnectPort = "80";
     FTargetHost = FConnectHost;
     FRequestHost = FConnectHost;
   }

@@ -174,6 +174,12 @@ TEST_F(HttpCliFaults, RelocationsAreBoundedAndCredentialsStayWithTheirHost) {
   cli.Get();
   EXPECT_EQ(cli.StatusCode(), 200);
   EXPECT_EQ(body.Data(), "none");
+  // A server named without a port is on port 80, not on the port of the first one.
+  body = TSinkStream();
+  cli.SetURL(Url("/relocate?to=http://localhost/show-auth"));
+  cli.GetASync();
+  ASSERT_TRUE(log.WaitDone(log.Done() + 1));
+  EXPECT_NE(body.Data(), "none") << "the relocation went to the first server's port";
   // The properties stay set for the next request to the first host.
   EXPECT_EQ(cli.Username(), "user");
   body = TSinkStream();
@@ -261,6 +267,22 @@ TEST_F(HttpCliFaults, AbortEndsTheRequestAtEveryStage) {
     EXPECT_EQ(log.Only("DocEnd").size(), 1u);
     // The chunk in hand still reaches the stream.
     EXPECT_EQ(body.Count(), 10);
+  }
+  {
+    SCOPED_TRACE("between a relocation's close and the next connection");
+    log.Clear();
+    cli.SetURL(Url("/relocate?to=/lf"));
+    auto keep = cli.OnLocationChange;
+    cli.OnLocationChange = [&](TObject* S) {
+      keep(S);
+      cli.Abort();
+    };
+    cli.GetASync();
+    expectAborted();
+    cli.OnLocationChange = keep;
+    EXPECT_EQ(log.Only("SessionConnected").size(), 1u);
+    testsupport::PumpFor(std::chrono::milliseconds(50));
+    EXPECT_EQ(cli.State(), httpReady);
   }
   {
     SCOPED_TRACE("ready");

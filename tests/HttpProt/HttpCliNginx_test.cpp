@@ -63,9 +63,7 @@ class HttpCliNginx : public ::testing::Test {
     dir.Write("www/setup.exe", "MZ not really\n");
     dir.Write("www/setup2.exe", "MZ not really\n");
     dir.Write("htpasswd", "user:{PLAIN}pass\n");
-    WritePatternFile(Server->Root() + "/big.bin", BigSeed, BigSize);
     WritePatternFile(Server->Root() + "/slow/slow.bin", 7, SlowSize);
-    WritePatternFile(Server->Root() + "/mid.bin", 9, MidSize);
     Started = true;
   }
   static void TearDownTestSuite() {
@@ -156,6 +154,7 @@ TEST_F(HttpCliNginx, FilesOfEverySizeArriveWholeAndEachResponseStartsAfresh) {
   TEventLog log(cli);
 
   // 100 MB (16 MB under the sanitizers) with a CRC over every byte.
+  WritePatternFile(Server->Root() + "/big.bin", BigSeed, BigSize);
   TSinkStream big(0);
   cli.SetRcvdStream(&big);
   cli.SetURL(Server->Url("/big.bin"));
@@ -199,6 +198,7 @@ TEST_F(HttpCliNginx, FilesOfEverySizeArriveWholeAndEachResponseStartsAfresh) {
 TEST_F(HttpCliNginx, AMessageLoopInsideOnDocDataKeepsTheBodyWholeAndInOrder) {
   // A progress display that lets the application breathe: more data arrives while the
   // handler runs, and must reach the stream after the chunk in hand, not before it.
+  WritePatternFile(Server->Root() + "/mid.bin", 9, MidSize);
   THttpCli cli(nullptr);
   TEventLog log(cli);
   TSinkStream body(0);
