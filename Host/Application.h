@@ -65,7 +65,8 @@ class TApplication : public TComponent {
 
  protected:
   void Notification(TComponent* AComponent, TOperation Operation) override;
-  // Fire OnMessage and OnException (each may destroy the application).
+  // Fire OnMessage and OnException (each may destroy the application). The loops call
+  // TriggerMessage only while OnMessage is assigned.
   virtual void TriggerMessage(plat::MSG& Msg, bool& Handled);
   virtual void TriggerException(TObject* Sender, const Exception& E);
 

@@ -7,13 +7,13 @@
 
 namespace {
 
-void EraseOne(std::vector<TComponent*>& list, TComponent* item) {
-  auto it = std::find(list.begin(), list.end(), item);
-  if (it != list.end()) list.erase(it);
+void EraseOne(std::vector<TComponent*>& List, TComponent* Item) {
+  auto It = std::find(List.begin(), List.end(), Item);
+  if (It != List.end()) List.erase(It);
 }
 
-void AddOnce(std::vector<TComponent*>& list, TComponent* item) {
-  if (std::find(list.begin(), list.end(), item) == list.end()) list.push_back(item);
+void AddOnce(std::vector<TComponent*>& List, TComponent* Item) {
+  if (std::find(List.begin(), List.end(), Item) == List.end()) List.push_back(Item);
 }
 
 }  // namespace
@@ -42,10 +42,10 @@ TComponent::~TComponent() {
   MarkDestroying();
   // Subscribers hear first; each may unsubscribe others or free things while we walk.
   while (!FFreeNotifies.empty()) {
-    TComponent* other = FFreeNotifies.back();
+    TComponent* Other = FFreeNotifies.back();
     FFreeNotifies.pop_back();
-    EraseOne(other->FFreeNotifies, this);
-    other->Notification(this, opRemove);
+    EraseOne(Other->FFreeNotifies, this);
+    Other->Notification(this, opRemove);
   }
   DestroyComponents();
   if (FOwner != nullptr) FOwner->RemoveComponent(this);
@@ -56,15 +56,15 @@ const TPublishedClass* TComponent::Published() const {
 }
 
 const TPublishedClass& TComponent::PublishedClass() {
-  static const TPublishedClass* cls = [] {
-    auto* c = new TPublishedClass("TComponent", nullptr);
-    TPublish<TComponent>(*c)
+  static const TPublishedClass* Class = [] {
+    auto* C = new TPublishedClass("TComponent", nullptr);
+    TPublish<TComponent>(*C)
         .String("Name", &TComponent::Name, &TComponent::SetName)
         .Integer("Tag", &TComponent::Tag, &TComponent::SetTag)
         .Default(0);
-    return c;
+    return C;
   }();
-  return *cls;
+  return *Class;
 }
 
 void TComponent::Free() {
@@ -75,7 +75,7 @@ void TComponent::Free() {
 void TComponent::MarkDestroying() {
   if (Destroying()) return;
   SetDestroying();
-  for (TComponent* c : FComponents) c->MarkDestroying();
+  for (TComponent* Child : FComponents) Child->MarkDestroying();
 }
 
 void TComponent::SetName(const std::string& NewName) {
@@ -83,8 +83,8 @@ void TComponent::SetName(const std::string& NewName) {
   if (!NewName.empty() && !IsValidIdent(NewName))
     throw EComponentError("'" + NewName + "' is not a valid component name");
   if (FOwner != nullptr && !NewName.empty()) {
-    TComponent* other = FOwner->FindComponent(NewName);
-    if (other != nullptr && other != this)
+    TComponent* Other = FOwner->FindComponent(NewName);
+    if (Other != nullptr && Other != this)
       throw EComponentError("A component named " + NewName + " already exists");
   }
   FName = NewName;
@@ -92,8 +92,8 @@ void TComponent::SetName(const std::string& NewName) {
 
 TComponent* TComponent::FindComponent(const std::string& AName) const {
   if (AName.empty()) return nullptr;
-  for (TComponent* c : FComponents)
-    if (SameText(c->FName, AName)) return c;
+  for (TComponent* Child : FComponents)
+    if (SameText(Child->FName, AName)) return Child;
   return nullptr;
 }
 
@@ -115,12 +115,12 @@ void TComponent::RemoveComponent(TComponent* AComponent) {
 }
 
 void TComponent::DestroyComponents() {
-  for (TComponent* c : FComponents) c->MarkDestroying();
+  for (TComponent* Child : FComponents) Child->MarkDestroying();
   // Last first; the survivors hear of each removal, so none keeps a stale reference.
   while (!FComponents.empty()) {
-    TComponent* instance = FComponents.back();
-    RemoveComponent(instance);
-    delete instance;
+    TComponent* Instance = FComponents.back();
+    RemoveComponent(Instance);
+    delete Instance;
   }
 }
 
@@ -139,15 +139,15 @@ void TComponent::RemoveFreeNotification(TComponent* AComponent) {
 void TComponent::Notification(TComponent* AComponent, TOperation Operation) {
   if (Operation == opRemove && AComponent != nullptr) EraseOne(FFreeNotifies, AComponent);
   // By index: a handler may remove components while the owner tells them.
-  for (size_t i = 0; i < FComponents.size(); ++i)
-    if (FComponents[i] != AComponent) FComponents[i]->Notification(AComponent, Operation);
+  for (size_t I = 0; I < FComponents.size(); ++I)
+    if (FComponents[I] != AComponent) FComponents[I]->Notification(AComponent, Operation);
 }
 
-void TComponent::SetComponentStateFlag(TComponentStateFlag flag, bool on) {
-  if (on)
-    FComponentState |= flag;
+void TComponent::SetComponentStateFlag(TComponentStateFlag Flag, bool On) {
+  if (On)
+    FComponentState |= Flag;
   else
-    FComponentState &= ~static_cast<TComponentState>(flag);
+    FComponentState &= ~static_cast<TComponentState>(Flag);
 }
 
 void TComponent::Loaded() {

@@ -95,7 +95,7 @@ class TComponent : public TPersistent {
   // Called on the owner, the owned components and the free-notification subscribers.
   virtual void Notification(TComponent* AComponent, TOperation Operation);
   void SetDestroying() { FComponentState |= csDestroying; }
-  void SetComponentStateFlag(TComponentStateFlag flag, bool on);
+  void SetComponentStateFlag(TComponentStateFlag Flag, bool On);
   // Called once a form file has been read into the component; clears csLoading.
   virtual void Loaded();
 

@@ -51,30 +51,27 @@ void TMessagePump::TakeQuit(const plat::MSG& Msg) {
   if (!FOptions.Outermost) plat::PostQuitMessage(FQuitCode);
 }
 
-void TMessagePump::Handle(plat::MSG& Msg) {
-  if (FApp != nullptr) {
+// On the path of every message: kept inline in both callers.
+[[gnu::always_inline]] inline void TMessagePump::Handle(plat::MSG& Msg) {
+  // Most messages meet no hook: the check here spares them a virtual call.
+  if (FApp != nullptr && FApp->OnMessage) {
     bool Handled = false;
-    if (FOptions.HandleErrors) {
-      try {
-        FApp->TriggerMessage(Msg, Handled);
-      } catch (...) {
-        if (!FAppGuard->Gone()) FApp->HandleException(FApp);
-      }
-    } else {
+    try {
       FApp->TriggerMessage(Msg, Handled);
+    } catch (...) {
+      // The message whose hook failed is not dispatched.
+      if (!FOptions.HandleErrors) {
+        NoteAppGone();
+        throw;
+      }
+      if (!FAppGuard->Gone()) FApp->HandleException(FApp);
+      Handled = true;
     }
-    if (FAppGuard->Gone()) {
-      FApp = nullptr;
-      FEnded = true;
-    }
-    if (Handled) return;
+    if (NoteAppGone() || Handled) return;
   }
   plat::TranslateMessage(&Msg);
   plat::DispatchMessageA(&Msg);
-  if (FAppGuard && FAppGuard->Gone()) {
-    FApp = nullptr;
-    FEnded = true;
-  }
+  NoteAppGone();
 }
 
 TPumped TMessagePump::PumpOne(bool Wait) {
@@ -103,11 +100,17 @@ TPumped TMessagePump::PumpOne(bool Wait) {
 }
 
 TPumped TMessagePump::PumpPending() {
+  if (FEnded) return TPumped::Ended;
   TPumped Result = TPumped::Nothing;
-  for (;;) {
-    const TPumped Step = PumpOne(false);
-    if (Step == TPumped::Nothing) return Result;
-    if (Step == TPumped::Ended) return Step;
-    Result = Step;
+  plat::MSG Msg;
+  while (plat::PeekMessageA(&Msg, 0, 0, 0, plat::PM_REMOVE)) {
+    if (Msg.message == plat::WM_QUIT) {
+      TakeQuit(Msg);
+      return TPumped::Ended;
+    }
+    Handle(Msg);
+    if (FEnded) return TPumped::Ended;
+    Result = TPumped::Dispatched;
   }
+  return Result;
 }

@@ -102,6 +102,13 @@ class TMessagePump {
   void Idle(const TDeadline& Deadline, std::uint32_t RecheckMs);
   void Handle(plat::MSG& Msg);
   void TakeQuit(const plat::MSG& Msg);
+  // Once the application has been freed, the pump ends; answers whether it has.
+  bool NoteAppGone() noexcept {
+    if (!FAppGuard || !FAppGuard->Gone()) return false;
+    FApp = nullptr;
+    FEnded = true;
+    return true;
+  }
 
   TPumpOptions FOptions;
   TApplication* FApp = nullptr;

@@ -3,93 +3,93 @@
 #include "Host/Streams.h"
 
 int TStrings::Add(const std::string& S) {
-  int index = Count();
-  Insert(index, S);
-  return index;
+  const int Last = Count();
+  Insert(Last, S);
+  return Last;
 }
 
 void TStrings::AddStrings(const TStrings& Source) {
   // Count first: Source may be this very list.
-  const int n = Source.Count();
-  for (int i = 0; i < n; ++i) Add(std::string(Source.Strings(i)));
+  const int N = Source.Count();
+  for (int I = 0; I < N; ++I) Add(std::string(Source.Strings(I)));
 }
 
 int TStrings::IndexOf(const std::string& S) const {
-  for (int i = 0; i < Count(); ++i)
-    if (SameText(Strings(i), S)) return i;
+  for (int I = 0; I < Count(); ++I)
+    if (SameText(Strings(I), S)) return I;
   return -1;
 }
 
 std::string TStrings::Text() const {
-  std::string result;
-  for (int i = 0; i < Count(); ++i) {
-    result += Strings(i);
-    result += "\r\n";
+  std::string Result;
+  for (int I = 0; I < Count(); ++I) {
+    Result += Strings(I);
+    Result += "\r\n";
   }
-  return result;
+  return Result;
 }
 
 void TStrings::SetText(const std::string& Value) {
   Clear();
-  size_t start = 0;
-  const size_t n = Value.size();
-  while (start < n) {
-    size_t end = Value.find_first_of("\r\n", start);
-    if (end == std::string::npos) {
-      Add(Value.substr(start));
+  size_t Start = 0;
+  const size_t N = Value.size();
+  while (Start < N) {
+    size_t End = Value.find_first_of("\r\n", Start);
+    if (End == std::string::npos) {
+      Add(Value.substr(Start));
       break;
     }
-    Add(Value.substr(start, end - start));
-    start = end + 1;
-    if (Value[end] == '\r' && start < n && Value[start] == '\n') ++start;
+    Add(Value.substr(Start, End - Start));
+    Start = End + 1;
+    if (Value[End] == '\r' && Start < N && Value[Start] == '\n') ++Start;
   }
 }
 
 void TStrings::LoadFromStream(TStream& Stream) {
-  std::int64_t left = Stream.Size() - Stream.Position();
-  std::string text;
-  if (left > 0) {
-    text.resize(static_cast<size_t>(left));
+  std::int64_t Left = Stream.Size() - Stream.Position();
+  std::string Bytes;
+  if (Left > 0) {
+    Bytes.resize(static_cast<size_t>(Left));
     // Whatever the stream really yields: a shorter read keeps what was read.
-    size_t done = 0;
-    while (done < text.size()) {
-      auto want = static_cast<std::int32_t>(std::min<size_t>(text.size() - done, 1 << 30));
-      std::int32_t got = Stream.Read(text.data() + done, want);
-      if (got <= 0) break;
-      done += static_cast<size_t>(got);
+    size_t Done = 0;
+    while (Done < Bytes.size()) {
+      auto Want = static_cast<std::int32_t>(std::min<size_t>(Bytes.size() - Done, 1 << 30));
+      std::int32_t Got = Stream.Read(Bytes.data() + Done, Want);
+      if (Got <= 0) break;
+      Done += static_cast<size_t>(Got);
     }
-    text.resize(done);
+    Bytes.resize(Done);
   }
-  SetText(text);
+  SetText(Bytes);
 }
 
 void TStrings::SaveToStream(TStream& Stream) const {
-  const std::string text = Text();
-  Stream.WriteAll(text.data(), static_cast<std::int64_t>(text.size()));
+  const std::string Bytes = Text();
+  Stream.WriteAll(Bytes.data(), static_cast<std::int64_t>(Bytes.size()));
 }
 
 void TStrings::LoadFromFile(const std::string& FileName) {
-  TFileStream file(FileName, fmOpenRead);
-  LoadFromStream(file);
+  TFileStream File(FileName, fmOpenRead);
+  LoadFromStream(File);
 }
 
 void TStrings::SaveToFile(const std::string& FileName) const {
-  TFileStream file(FileName, fmCreate);
-  SaveToStream(file);
+  TFileStream File(FileName, fmCreate);
+  SaveToStream(File);
 }
 
 void TStrings::Assign(const TPersistent* Source) {
-  if (const auto* src = dynamic_cast<const TStrings*>(Source)) {
-    if (src == this) return;
+  if (const auto* Src = dynamic_cast<const TStrings*>(Source)) {
+    if (Src == this) return;
     Clear();
-    AddStrings(*src);
+    AddStrings(*Src);
     return;
   }
   TPersistent::Assign(Source);
 }
 
-void TStrings::CheckIndex(int Index, bool inclusive) const {
-  if (Index < 0 || Index > Count() || (!inclusive && Index == Count()))
+void TStrings::CheckIndex(int Index, bool Inclusive) const {
+  if (Index < 0 || Index > Count() || (!Inclusive && Index == Count()))
     throw EStringListError("List index out of bounds (" + IntToStr(Index) + ")");
 }
 

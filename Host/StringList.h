@@ -37,8 +37,8 @@ class TStrings : public TPersistent {
   void Assign(const TPersistent* Source) override;
 
  protected:
-  // Raises EStringListError for an index outside 0..Count()-1 (or Count() when inclusive).
-  void CheckIndex(int Index, bool inclusive = false) const;
+  // Raises EStringListError for an index outside 0..Count()-1 (or Count() when Inclusive).
+  void CheckIndex(int Index, bool Inclusive = false) const;
 };
 
 class EStringListError : public Exception {

@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "Host/Application.h"
 #include "Platform/Messages.h"
 
 namespace {
@@ -93,6 +94,19 @@ void Messages_OneThread(benchmark::State& state) {
   DestroyWindow(w);
 }
 
+// The same through the application's loop (its message hook unassigned), which every
+// modal wait and blocking call of the components runs on.
+void Messages_ApplicationLoop(benchmark::State& state) {
+  HWND w = BenchWindow();
+  const double cpuStart = ProcessCpuNs();
+  for (auto _ : state) {
+    for (int i = 0; i < kOneThreadBatch; ++i) PostMessageA(w, WM_USER, i, 0);
+    Application->ProcessMessages();
+  }
+  Finish(state, kOneThreadBatch, cpuStart);
+  DestroyWindow(w);
+}
+
 void Baseline_OneThread(benchmark::State& state) {
   CondVarQueue queue;
   const double cpuStart = ProcessCpuNs();
@@ -135,6 +149,7 @@ void Baseline_TwoThreads(benchmark::State& state) {
 }
 
 BENCHMARK(Messages_OneThread)->UseRealTime();
+BENCHMARK(Messages_ApplicationLoop)->UseRealTime();
 BENCHMARK(Baseline_OneThread)->UseRealTime();
 BENCHMARK(Messages_TwoThreads)->UseRealTime();
 BENCHMARK(Baseline_TwoThreads)->UseRealTime();
@@ -157,9 +172,10 @@ class RatioReporter : public benchmark::ConsoleReporter {
   }
   void Finalize() override {
     ConsoleReporter::Finalize();
-    for (const char* setting : {"OneThread", "TwoThreads"}) {
+    for (const char* setting : {"OneThread", "ApplicationLoop", "TwoThreads"}) {
       const std::string ours = std::string("Messages_") + setting;
-      const std::string base = std::string("Baseline_") + setting;
+      const std::string base = std::string("Baseline_") +
+                               (setting == std::string("TwoThreads") ? "TwoThreads" : "OneThread");
       if (!rates_.contains(ours) || !rates_.contains(base)) continue;
       std::printf(
           "%-10s messages %6.2f M/s, baseline %6.2f M/s, ratio %.2f;"

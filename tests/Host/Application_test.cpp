@@ -73,7 +73,7 @@ TEST_F(ApplicationTest, QuitStopsProcessMessagesAndSetsTerminated) {
   EXPECT_EQ(Target.Received, std::vector<plat::UINT>({plat::WM_USER}));
 }
 
-TEST_F(ApplicationTest, HandleMessageWaitsForOneMessage) {
+TEST_F(ApplicationTest, HandleMessageWaitsForOneMessageFromAnotherThread) {
   TRecordingWindow Target;
   plat::HWND Wnd = Target.Handle();
   std::thread Poster([Wnd] {
@@ -139,6 +139,63 @@ TEST_F(ApplicationTest, ErrorFromAWindowProcedureReachesOnException) {
             std::vector<std::string>({"probe failed:probe42", "plain failure", "Unknown error"}));
   EXPECT_EQ(Target.Received.size(), 4u);
   EXPECT_TRUE(Backend.Messages().empty());
+}
+
+// OnMessage (from each of the three loops) and OnException may free the application and
+// then use what they captured; the loop that called them returns without touching it.
+TEST_F(ApplicationTest, SurvivesItsHandlersFreeingIt) {
+  TRecordingWindow Target;
+  // Ends a loop that failed to notice, rather than hang.
+  TTimer Watchdog(nullptr);
+  Watchdog.SetInterval(3000);
+  Watchdog.OnTimer = [](TObject*) {
+    ADD_FAILURE() << "a loop went on after its application was freed";
+    plat::PostQuitMessage(0);
+  };
+  enum TLoop { kProcessMessages, kHandleMessage, kRun, kRunWithFailingHook };
+  for (TLoop Loop : {kProcessMessages, kHandleMessage, kRun, kRunWithFailingHook}) {
+    SCOPED_TRACE(Loop);
+    auto* App = new TApplication(nullptr);
+    std::vector<std::string> Log;
+    // Captured by value: it lives in the handler, which the application held.
+    const std::string Note = "handler of loop " + std::to_string(Loop) + " outlived it";
+    auto FreeIt = [App, &Log, Note] {
+      delete App;
+      Log.push_back(Note);
+    };
+    if (Loop == kRunWithFailingHook) {
+      App->OnMessage = [](plat::MSG&, bool&) { throw Exception("hook failed"); };
+      App->OnException = [FreeIt, App](TObject* Sender, const Exception& E) {
+        EXPECT_EQ(E.Message(), "hook failed");
+        EXPECT_EQ(Sender, App);
+        FreeIt();
+      };
+    } else {
+      App->OnMessage = [FreeIt](plat::MSG&, bool& Handled) {
+        FreeIt();
+        Handled = true;
+      };
+    }
+    Target.Post(plat::WM_USER);
+    Target.Post(plat::WM_USER + 1);
+    switch (Loop) {
+      case kProcessMessages:
+        App->ProcessMessages();
+        break;
+      case kHandleMessage:
+        App->HandleMessage();
+        break;
+      case kRun:
+      case kRunWithFailingHook:
+        App->Run();
+        break;
+    }
+    EXPECT_EQ(Log, std::vector<std::string>({Note}));
+    // The loop ended with its application: the second message is still queued.
+    Application->ProcessMessages();
+    EXPECT_EQ(Target.Received, std::vector<plat::UINT>({plat::WM_USER + 1}));
+    Target.Received.clear();
+  }
 }
 
 TEST_F(ApplicationTest, UnhandledErrorIsShownUnderTheTitle) {

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "Host/VisualTestSupport.h"
 
 namespace {
@@ -41,16 +43,23 @@ TEST_F(TimerTest, DisabledOrZeroIntervalNeverTicks) {
   EXPECT_TRUE(PumpUntil([&] { return Ticks > 0; }));
 }
 
-TEST_F(TimerTest, FreedInsideItsOwnHandler) {
+TEST_F(TimerTest, FreedInsideItsOwnHandlerWhichThenUsesWhatItCaptured) {
   auto* Timer = new TTimer(nullptr);
-  Timer->SetInterval(5);
-  bool Freed = false;
-  Timer->OnTimer = [&](TObject* Sender) {
+  Timer->SetInterval(10);
+  int Ticks = 0;
+  std::string Log;
+  // Captured by value: it lives in the handler, which the timer's OnTimer held.
+  const std::string Note = "the handler outlived its timer";
+  Timer->OnTimer = [&Ticks, &Log, Note](TObject* Sender) {
+    ++Ticks;
     delete static_cast<TTimer*>(Sender);
-    Freed = true;
+    Log = Note;
   };
-  EXPECT_TRUE(PumpUntil([&] { return Freed; }));
-  PumpUntil([] { return false; }, 30);  // no tick of the freed timer arrives
+  EXPECT_TRUE(PumpUntil([&] { return Ticks > 0; }));
+  EXPECT_EQ(Log, Note);
+  // The freed timer's window went with it: no later tick reaches the handler.
+  PumpUntil([] { return false; }, 50);
+  EXPECT_EQ(Ticks, 1);
 }
 
 }  // namespace

@@ -85,16 +85,24 @@ TEST(Timers, DueTimersDoNotPileUp) {
 TEST(Timers, PostedMessagesGoFirstUnlessATimerIsOverdueByAnInterval) {
   InFreshThread([] {
     HWND w = NewTimerWindow();
-    SetTimer(w, 1, 500, nullptr);
-    SetTimer(w, 2, 10, nullptr);
-    std::this_thread::sleep_for(std::chrono::milliseconds(15));  // 2 due, not yet overdue
-    PostMessageA(w, WM_USER, 0, 0);
+    // An interval long enough that a busy machine cannot carry the timer from due to
+    // overdue between the two looks below.
+    constexpr UINT Interval = 200;
+    SetTimer(w, 1, 60'000, nullptr);
+    SetTimer(w, 2, Interval, nullptr);
     MSG msg;
+    // Due, not yet overdue: seen the moment it is due (peeking leaves it in place).
+    const auto start = std::chrono::steady_clock::now();
+    while (!PeekMessageA(&msg, 0, 0, 0, PM_NOREMOVE) &&
+           std::chrono::steady_clock::now() - start < std::chrono::seconds(5))
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    PostMessageA(w, WM_USER, 0, 0);
     ASSERT_TRUE(PeekMessageA(&msg, 0, 0, 0, PM_REMOVE));
     EXPECT_EQ(msg.message, WM_USER);
     ASSERT_TRUE(PeekMessageA(&msg, 0, 0, 0, PM_REMOVE));
     EXPECT_EQ(msg.message, WM_TIMER);
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));  // 2 overdue by > 10 ms
+    // Overdue by more than an interval: however long the sleep overshoots, it is no less.
+    std::this_thread::sleep_for(std::chrono::milliseconds(3 * Interval));
     PostMessageA(w, WM_USER, 0, 0);
     ASSERT_TRUE(PeekMessageA(&msg, 0, 0, 0, PM_REMOVE));
     EXPECT_EQ(msg.message, WM_TIMER);

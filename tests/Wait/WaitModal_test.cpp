@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "Host/Timer.h"
@@ -157,15 +158,52 @@ TEST_F(WaitModalTest, ErrorInsideADispatchedHandlerGoesToTheApplication) {
   EXPECT_EQ(Wait.ModalResult(), mrCancel);
 }
 
-TEST_F(WaitModalTest, FreedByItsOwnHandlerEndsTheLoopSafely) {
-  auto* Doomed = new TWait(nullptr);
-  Doomed->SetInterval(10);
-  Doomed->SetCaption("5");
-  Doomed->OnWait = [&](TObject*, std::int32_t Count) {
-    if (Count == 3) delete Doomed;
-  };
-  Doomed->StartModal();  // returns without touching the freed control
-  SUCCEED();
+// Every event kind, fired inside StartModal, may free the control and then use what its
+// handler captured (by value: that lives in the handler the control held).
+TEST_F(WaitModalTest, FreedByAnyOfItsHandlersEndsTheLoopSafely) {
+  enum TKind { kWaitStart, kWaiting, kWait, kWaitStop, kTimeout };
+  for (TKind Kind : {kWaitStart, kWaiting, kWait, kWaitStop, kTimeout}) {
+    SCOPED_TRACE(Kind);
+    auto* Doomed = new TWait(nullptr);
+    Doomed->SetInterval(10);
+    Doomed->SetCaption(Kind == kTimeout ? "2" : "5");
+    std::vector<std::string> Log;
+    const std::string Note = "handler " + std::to_string(Kind) + " outlived its control";
+    auto FreeIt = [Doomed, &Log, Note](TObject* Sender) {
+      EXPECT_EQ(Sender, Doomed);
+      delete Doomed;
+      Log.push_back(Note);
+    };
+    TTimer Stopper(nullptr);  // stops the wait from outside, for OnWaitStop
+    Stopper.SetEnabled(Kind == kWaitStop);
+    Stopper.SetInterval(15);
+    Stopper.OnTimer = [Doomed](TObject*) { Doomed->Stop(); };
+    switch (Kind) {
+      case kWaitStart:
+        Doomed->OnWaitStart = FreeIt;
+        break;
+      case kWaiting:
+        Doomed->OnWaiting = FreeIt;
+        break;
+      case kWait:
+        Doomed->OnWait = [FreeIt](TObject* Sender, std::int32_t Count) {
+          if (Count == 3) FreeIt(Sender);
+        };
+        break;
+      case kWaitStop:
+        Doomed->OnWaitStop = [FreeIt, &Stopper](TObject* Sender) {
+          Stopper.SetEnabled(false);
+          FreeIt(Sender);
+        };
+        break;
+      case kTimeout:
+        Doomed->OnTimeout = FreeIt;
+        break;
+    }
+    Doomed->StartModal();  // returns without touching the freed control
+    EXPECT_EQ(Log, std::vector<std::string>({Note}));
+    ExpectOuterHookBack();
+  }
 }
 
 TEST_F(WaitModalTest, NestedWaitsPutTheirHooksBackInOrder) {
