@@ -56,8 +56,9 @@ using THttpRequestDone =
     std::function<void(TObject* Sender, THttpRequest RqType, std::uint16_t Error)>;
 using THttpDataAvailable = std::function<void(TObject* Sender, std::uint16_t Error)>;
 
-// Misuse (1 busy, 2 nothing to post, 4 line too long) or, from Get/Head/Post, a status of
-// 400 or more (the status is the code, the reason phrase the message).
+// Misuse (1 busy, 2 nothing to post, 4 line too long, 5 a negative Timeout) or, from
+// Get/Head/Post, a status of 400 or more (the status is the code, the reason phrase the
+// message).
 class EHttpException : public Exception {
  public:
   EHttpException(const std::string& Msg, std::uint16_t ErrorCode)
@@ -331,6 +332,8 @@ class THttpCli : public TComponent {
   // FPendingBody, so that RcvdStream gets every chunk in order.
   bool FDeliveringBody = false;
   std::string FPendingBody;
+  // The connection closed meanwhile: the request ends once the pending body is delivered.
+  bool FCloseDeferred = false;
   std::chrono::steady_clock::time_point FLastProgress;
 
  private:

@@ -50,6 +50,7 @@ void THttpCli::DoRequestAsync(THttpRequest Rq) {
   FLocationSeen = false;
   FDeliveringBody = false;
   FPendingBody.clear();
+  FCloseDeferred = false;
   TAliveGuard guard(*this);
   StateChange(httpNotConnected);
   if (guard.Gone() || FState != httpNotConnected) return;
@@ -184,6 +185,13 @@ void THttpCli::FailRequest(const std::string& Reason) {
 
 void THttpCli::SocketSessionClosed(TObject*, std::uint16_t) {
   if (FSessionEnded) return;
+  if (FDeliveringBody) {
+    // A message loop inside OnDocData saw the close; the body it read is still pending.
+    // The connection is over: a slow handler is no stalled connection.
+    FCloseDeferred = true;
+    StopTimeoutTimer();
+    return;
+  }
   FSessionEnded = true;
   FConnected = false;
   StopTimeoutTimer();

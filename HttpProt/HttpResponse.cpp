@@ -194,13 +194,15 @@ void THttpCli::GetHeaderLineNext() {
 
 void THttpCli::GetBodyLineNext() {
   TAliveGuard guard(*this);
+  // From here until the chunk in hand has reached RcvdStream, data that a message loop
+  // inside a handler receives waits in FPendingBody.
+  FDeliveringBody = true;
   if (FBodyLineCount == 0) {
     TriggerDocBegin();
-    if (guard.Gone() || Stopped()) return;
+    if (guard.Gone()) return;
   }
   ++FBodyLineCount;
-  FDeliveringBody = true;
-  for (;;) {
+  while (!Stopped()) {
     const auto len = static_cast<std::int32_t>(FCurrentLine.size());
     FRcvdCount += len;
     try {
@@ -211,16 +213,21 @@ void THttpCli::GetBodyLineNext() {
       if (guard.Gone()) return;
       // The chunk is lost to RcvdStream: the document would be taken as whole without it.
       FDeliveringBody = false;
+      FCloseDeferred = false;
       FPendingBody.clear();
       FReceiveLen = 0;
       FailRequest(std::string("document data not stored: ") + e.what());
       return;
     }
-    if (FPendingBody.empty() || Stopped()) break;
+    if (FPendingBody.empty()) break;
     FCurrentLine.swap(FPendingBody);
     FPendingBody.clear();
   }
   FDeliveringBody = false;
+  if (FCloseDeferred) {
+    FCloseDeferred = false;
+    SocketSessionClosed(FSocket.get(), 0);
+  }
 }
 
 void THttpCli::TakeLocation(const std::string& Value) {
@@ -254,6 +261,8 @@ void THttpCli::TakeLocation(const std::string& Value) {
     FRequestPath = s + "://" + FTargetHost + FRequestPath;
     FConnectHost = FTargetHost;
   } else {
+    // Another server: a port of the old one means nothing there.
+    if (p.empty()) FConnectPort = "80";
     FTargetHost = FConnectHost;
     FRequestHost = FConnectHost;
   }

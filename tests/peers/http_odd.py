@@ -12,7 +12,8 @@ unless said otherwise):
   /short        "content-length: 1000", 400 body bytes, then the connection is closed
   /badstatus    a status line whose code is not a number; held open
   /badlength    a "content-length" that is not a number; held open
-  /relocate?to=X  302 with "location: X" (X is %-decoded)
+  /relocate?to=X  302 with "location: X" (X is %-decoded, "{port}" becomes the port)
+  /loop         302 with "location: /loop"
   /show-auth    200, the body is the "authorization" value or "none"
   /stall        nothing at all; the connection is held open
   /stall-body   a header announcing 100000 bytes and 10 of them; held open
@@ -76,6 +77,8 @@ def answer(conn, raw, port):
     elif path == "/relocate":
         to = query.get("to", ["/"])[0].replace("{port}", str(port)).encode("latin-1")
         conn.sendall(b"HTTP/1.0 302 Found\r\nLocation: " + to + b"\r\nContent-Length: 0\r\n\r\n")
+    elif path == "/loop":
+        conn.sendall(b"HTTP/1.0 302 Found\r\nLocation: /loop\r\nContent-Length: 0\r\n\r\n")
     elif path == "/show-auth":
         value = header_value(raw, b"authorization") or b"none"
         conn.sendall(b"HTTP/1.0 200 OK\r\nContent-Length: %d\r\n\r\n" % len(value) + value)

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/ServerProcess.h"
@@ -19,7 +20,8 @@ inline bool RunningAsRoot() {
 }
 
 // An nginx with a document root (Root(), files written with Dir().Write("www/...")) and
-// the locations the test gives, listening on Port() and on ExtraPort() too.
+// the locations the test gives, listening on Port() and on ExtraPort() too. In the
+// locations, "{port}", "{extra}" and "{dir}" stand for the two ports and the folder.
 class Nginx {
  public:
   explicit Nginx(std::string locations) : FLocations(std::move(locations)) {}
@@ -28,6 +30,12 @@ class Nginx {
     FPort = FreeTcpPort();
     FExtraPort = FreeTcpPort();
     const std::string d = FDir.Path();
+    for (const auto& [key, value] :
+         {std::pair<std::string, std::string>{"{port}", std::to_string(FPort)},
+          {"{extra}", std::to_string(FExtraPort)},
+          {"{dir}", d}})
+      for (std::size_t at; (at = FLocations.find(key)) != std::string::npos;)
+        FLocations.replace(at, key.size(), value);
     FDir.OpenDir("www");
     FDir.OpenDir("tmp");
     std::string conf;
@@ -45,9 +53,8 @@ class Nginx {
     conf += "    listen 127.0.0.1:" + std::to_string(FExtraPort) + ";\n";
     conf += "    root " + d + "/www;\n" + FLocations + "\n  }\n}\n";
     FDir.Write("nginx.conf", conf);
-    return FProcess.Start(
-        {"nginx", "-p", d + "/", "-c", d + "/nginx.conf", "-e", d + "/error.log"},
-        {FPort, FExtraPort});
+    return FProcess.Start({"nginx", "-p", d + "/", "-c", d + "/nginx.conf", "-e", d + "/error.log"},
+                          {FPort, FExtraPort});
   }
 
   static bool HasEcho() { return ::access(EchoModule, R_OK) == 0; }
@@ -89,8 +96,6 @@ class Squid {
     conf += "access_log none\ncache deny all\ncache_mem 8 MB\nicp_port 0\nhtcp_port 0\n";
     conf += "pinger_enable off\ndns_nameservers 127.0.0.1\nshutdown_lifetime 1 seconds\n";
     conf += "acl lo src 127.0.0.1/32 ::1\n";
-    // Loopback ports of the tests are unusual: let every port through.
-    conf += "acl any_port port 1-65535\nhttp_access deny !any_port\n";
     if (!FUser.empty()) {
       const std::string file = FDir.Write("passwd", "");
       if (!RunHtpasswd(file)) return false;
@@ -102,8 +107,9 @@ class Squid {
     }
     conf += "http_access deny all\n";
     FDir.Write("squid.conf", conf);
+    // Its orderly shutdown waits for connections to drain; a test has nothing to keep.
     return FProcess.Start({"squid", "-N", "-f", d + "/squid.conf"}, {FPort},
-                          std::chrono::seconds(20));
+                          std::chrono::seconds(20), SIGKILL);
   }
 
   std::uint16_t Port() const { return FPort; }
@@ -111,7 +117,9 @@ class Squid {
 
  private:
   bool RunHtpasswd(const std::string& file) {
-    ChildProcess htpasswd({"htpasswd", "-bc", file, FUser, FPassword});
+    ChildProcess::Options quiet;
+    quiet.inheritStderr = false;
+    ChildProcess htpasswd({"htpasswd", "-bc", file, FUser, FPassword}, quiet);
     if (!htpasswd.Started() || htpasswd.Wait(std::chrono::seconds(10)) != 0) {
       FError = "htpasswd failed";
       return false;

@@ -90,9 +90,12 @@ class ServerProcess {
   ~ServerProcess() { Stop(); }
 
   // Starts argv and waits (at most readyTimeout) until every port in ports accepts
-  // connections. False, with Error() set, when it did not come up.
+  // connections. False, with Error() set, when it did not come up. Stop sends
+  // stopSignal (KILL for a server whose orderly shutdown only costs time).
   bool Start(const std::vector<std::string>& argv, const std::vector<std::uint16_t>& ports,
-             std::chrono::milliseconds readyTimeout = std::chrono::seconds(10)) {
+             std::chrono::milliseconds readyTimeout = std::chrono::seconds(10),
+             int stopSignal = SIGTERM) {
+    FStopSignal = stopSignal;
     ChildProcess::Options options;
     options.inheritStderr = false;
     FProcess = std::make_unique<ChildProcess>(argv, options);
@@ -120,7 +123,7 @@ class ServerProcess {
 
   void Stop() {
     if (!FProcess || !FProcess->Started() || FProcess->Exited()) return;
-    ::kill(FProcess->Pid(), SIGTERM);
+    ::kill(FProcess->Pid(), FStopSignal);
     if (!FProcess->Wait(std::chrono::seconds(5))) FProcess->Kill();
   }
 
@@ -129,6 +132,7 @@ class ServerProcess {
  private:
   std::unique_ptr<ChildProcess> FProcess;
   std::string FError;
+  int FStopSignal = SIGTERM;
 };
 
 }  // namespace testsupport
