@@ -22,46 +22,9 @@
 
 #include "support/ChildProcess.h"
 #include "support/FreePort.h"
+#include "support/TempFile.h"
 
 namespace testsupport {
-
-// A folder in the temporary folder, readable by the servers' own users, removed with
-// everything in it when the object goes.
-class TempDir {
- public:
-  TempDir() {
-    const char* dir = std::getenv("TMPDIR");
-    std::string pattern = std::string(dir && *dir ? dir : "/tmp") + "/orv-srv-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) return;
-    FPath = pattern;
-    std::filesystem::permissions(FPath, std::filesystem::perms(0755));
-  }
-  ~TempDir() {
-    std::error_code ec;
-    if (!FPath.empty()) std::filesystem::remove_all(FPath, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  const std::string& Path() const { return FPath; }
-  // Writes a file under the folder (creating its folders); answers its full path.
-  std::string Write(const std::string& name, const std::string& contents) const {
-    const std::filesystem::path p = std::filesystem::path(FPath) / name;
-    std::filesystem::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary) << contents;
-    return p.string();
-  }
-  // A folder under it that any user may write (servers that drop their privileges).
-  std::string OpenDir(const std::string& name) const {
-    const std::filesystem::path p = std::filesystem::path(FPath) / name;
-    std::filesystem::create_directories(p);
-    std::filesystem::permissions(p, std::filesystem::perms(0777));
-    return p.string();
-  }
-
- private:
-  std::string FPath;
-};
 
 // A port that was free a moment ago (the server binds it itself).
 inline std::uint16_t FreeTcpPort() {

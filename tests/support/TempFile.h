@@ -67,9 +67,12 @@ class TempFile {
 // A fresh folder, removed with whatever the test left in it.
 class TempDir {
  public:
+  // Readable by other users too: servers that drop their privileges serve files from it.
   TempDir() {
     std::string pattern = TempRoot() + "/orv-test-XXXXXX";
-    if (::mkdtemp(pattern.data()) != nullptr) FPath = pattern;
+    if (::mkdtemp(pattern.data()) == nullptr) return;
+    FPath = pattern;
+    ::chmod(FPath.c_str(), 0755);
   }
   ~TempDir() {
     std::error_code ec;
@@ -83,9 +86,12 @@ class TempDir {
   // The path of an entry in the folder.
   std::string operator/(const std::string& name) const { return FPath + "/" + name; }
   // Writes a file in the folder with the given mode; answers its path, empty on failure.
+  // Folders in name are created.
   std::string Write(const std::string& name, const std::string& contents,
                     mode_t mode = 0644) const {
     const std::string path = *this / name;
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, mode);
     if (fd < 0) return {};
     const bool written = detail::WriteAll(fd, contents);
@@ -93,6 +99,13 @@ class TempDir {
     // open's mode passes through the umask; the test asked for exactly this one.
     if (!written || ::chmod(path.c_str(), mode) != 0) return {};
     return path;
+  }
+  // A folder under it that any user may write (servers that drop their privileges).
+  std::string OpenDir(const std::string& name) const {
+    const std::filesystem::path p = std::filesystem::path(FPath) / name;
+    std::filesystem::create_directories(p);
+    std::filesystem::permissions(p, std::filesystem::perms(0777));
+    return p.string();
   }
 
  private:
