@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <string>
 
-#include "Host/Colors.h"
 #include "Host/Component.h"
 #include "Host/EnumSet.h"
+#include "Host/Visual/Colors.h"
 
 enum TFontPitch : std::uint8_t { fpDefault, fpVariable, fpFixed };
 enum TFontStyle : std::uint8_t { fsBold, fsItalic, fsUnderline, fsStrikeOut };

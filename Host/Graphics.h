@@ -7,9 +7,9 @@
 #include <memory>
 #include <string>
 
-#include "Host/Colors.h"
 #include "Host/Component.h"
 #include "Host/Font.h"
+#include "Host/Visual/Colors.h"
 
 class TControl;
 

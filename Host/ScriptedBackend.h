@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "Host/Colors.h"
 #include "Host/Font.h"
 #include "Host/Forms.h"
 #include "Host/UIBackend.h"
+#include "Host/Visual/Colors.h"
 
 class TScriptedBackend : public TUIBackend {
  public:

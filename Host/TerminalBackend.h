@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "Host/TerminalInput.h"
+#include "Host/Backends/TerminalInput.h"
 #include "Host/UIBackend.h"
 
 class TComponent;

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "Platform/Reactor.h"
+#include "Platform/Sockets/WinsockErrors.h"
 #include "Platform/Winsock.h"
-#include "Platform/WinsockErrors.h"
 
 namespace plat::sockimpl {
 

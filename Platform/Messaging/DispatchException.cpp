@@ -2,7 +2,7 @@
 #include <mutex>
 
 #include "Platform/KeptObjects.h"
-#include "Platform/ThreadQueue.h"
+#include "Platform/Messaging/ThreadQueue.h"
 
 namespace plat {
 

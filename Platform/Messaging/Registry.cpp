@@ -1,10 +1,10 @@
-#include "Platform/Registry.h"
+#include "Platform/Messaging/Registry.h"
 
 #include <cctype>
 
 #include "Platform/KeptObjects.h"
-#include "Platform/ThreadQueue.h"
-#include "Platform/Window.h"
+#include "Platform/Messaging/ThreadQueue.h"
+#include "Platform/Messaging/Window.h"
 
 namespace plat::detail {
 

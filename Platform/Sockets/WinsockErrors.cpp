@@ -1,4 +1,4 @@
-#include "Platform/WinsockErrors.h"
+#include "Platform/Sockets/WinsockErrors.h"
 
 #include <netdb.h>
 

@@ -18,6 +18,16 @@ inline std::int64_t CoarseMonotonicNs() {
   return static_cast<std::int64_t>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
 }
 
+// How far the coarse clock may lag behind the precise one, with a margin.
+inline std::int64_t CoarseLagNs() {
+  static const std::int64_t lag = [] {
+    timespec res{};
+    clock_getres(CLOCK_MONOTONIC_COARSE, &res);
+    return static_cast<std::int64_t>(res.tv_sec) * 1'000'000'000 + res.tv_nsec + 1'000'000;
+  }();
+  return lag;
+}
+
 // The tick count from the coarse clock: the time stamp of posted messages.
 inline std::uint32_t CoarseTickCount() {
   return static_cast<std::uint32_t>(CoarseMonotonicNs() / 1'000'000);

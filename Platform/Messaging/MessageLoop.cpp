@@ -1,7 +1,7 @@
 // Posting, retrieval and timers of the calling thread's queue.
-#include "Platform/Clock.h"
-#include "Platform/Registry.h"
-#include "Platform/ThreadQueue.h"
+#include "Platform/Messaging/Clock.h"
+#include "Platform/Messaging/Registry.h"
+#include "Platform/Messaging/ThreadQueue.h"
 
 namespace plat {
 

@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "Platform/SocketTable.h"
-#include "Platform/WinsockErrors.h"
+#include "Platform/Sockets/WinsockErrors.h"
 
 namespace plat {
 

@@ -7,11 +7,11 @@
 #include <memory>
 #include <string>
 
-#include "Platform/HostEntry.h"
 #include "Platform/KeptObjects.h"
 #include "Platform/Resolver.h"
 #include "Platform/SocketTable.h"
-#include "Platform/WinsockErrors.h"
+#include "Platform/Sockets/HostEntry.h"
+#include "Platform/Sockets/WinsockErrors.h"
 
 namespace plat::sockimpl {
 

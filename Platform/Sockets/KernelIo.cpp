@@ -1,4 +1,4 @@
-#include "Platform/KernelIo.h"
+#include "Platform/Sockets/KernelIo.h"
 
 #include <linux/sockios.h>
 #include <sys/ioctl.h>

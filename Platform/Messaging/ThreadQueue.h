@@ -17,13 +17,19 @@
 #include <unordered_map>
 #include <vector>
 
-#include "Platform/Clock.h"
 #include "Platform/Messages.h"
-#include "Platform/QueueLock.h"
+#include "Platform/Messaging/Clock.h"
+#include "Platform/Messaging/QueueLock.h"
+#include "Platform/Messaging/Window.h"
 #include "Platform/Reactor.h"
-#include "Platform/Window.h"
 
 namespace plat::detail {
+
+// epoll data: the registration serial above the descriptor, so that readiness of an old
+// registration is recognised after the descriptor was removed and reused.
+inline std::uint64_t EpollTag(int fd, std::uint32_t serial) {
+  return (static_cast<std::uint64_t>(serial) << 32) | static_cast<std::uint32_t>(fd);
+}
 
 // Retrieval filter of GetMessageA/PeekMessageA.
 struct MessageFilter {

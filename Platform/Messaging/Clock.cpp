@@ -1,4 +1,4 @@
-#include "Platform/Clock.h"
+#include "Platform/Messaging/Clock.h"
 
 #include <time.h>
 

@@ -8,9 +8,9 @@
 
 #include <cerrno>
 
-#include "Platform/KernelIo.h"
 #include "Platform/SocketTable.h"
-#include "Platform/WinsockErrors.h"
+#include "Platform/Sockets/KernelIo.h"
+#include "Platform/Sockets/WinsockErrors.h"
 
 namespace plat::sockimpl {
 

@@ -1,4 +1,4 @@
-#include "Host/Colors.h"
+#include "Host/Visual/Colors.h"
 
 #include <iterator>
 

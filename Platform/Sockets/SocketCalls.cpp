@@ -13,9 +13,9 @@
 #include <cstdint>
 #include <cstring>
 
-#include "Platform/KernelIo.h"
 #include "Platform/SocketTable.h"
-#include "Platform/WinsockErrors.h"
+#include "Platform/Sockets/KernelIo.h"
+#include "Platform/Sockets/WinsockErrors.h"
 
 namespace plat {
 

@@ -1,4 +1,4 @@
-#include "Platform/Window.h"
+#include "Platform/Messaging/Window.h"
 
 #include <algorithm>
 

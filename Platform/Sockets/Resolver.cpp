@@ -14,8 +14,8 @@
 #include <thread>
 
 #include "Platform/KeptObjects.h"
+#include "Platform/Sockets/WinsockErrors.h"
 #include "Platform/Winsock.h"
-#include "Platform/WinsockErrors.h"
 
 namespace plat::resolver {
 

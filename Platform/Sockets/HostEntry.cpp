@@ -1,4 +1,4 @@
-#include "Platform/HostEntry.h"
+#include "Platform/Sockets/HostEntry.h"
 
 #include <sys/socket.h>
 

@@ -1,7 +1,7 @@
 // Window classes and hidden windows.
-#include "Platform/Registry.h"
-#include "Platform/ThreadQueue.h"
-#include "Platform/Window.h"
+#include "Platform/Messaging/Registry.h"
+#include "Platform/Messaging/ThreadQueue.h"
+#include "Platform/Messaging/Window.h"
 
 namespace plat {
 

@@ -2,9 +2,9 @@
 
 #include <cerrno>
 
-#include "Platform/Clock.h"
-#include "Platform/Registry.h"
-#include "Platform/ThreadQueue.h"
+#include "Platform/Messaging/Clock.h"
+#include "Platform/Messaging/Registry.h"
+#include "Platform/Messaging/ThreadQueue.h"
 
 namespace plat::reactor {
 

@@ -1,14 +1,13 @@
-#include "Platform/ThreadQueue.h"
+#include "Platform/Messaging/ThreadQueue.h"
 
 #include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 
-#include "Platform/Clock.h"
-#include "Platform/Registry.h"
+#include "Platform/Messaging/Clock.h"
+#include "Platform/Messaging/Registry.h"
 
 namespace plat::detail {
 
@@ -16,7 +15,6 @@ namespace {
 
 // Readiness is collected at least this often while posted messages keep the queue busy.
 constexpr std::int64_t kHarvestIntervalNs = 2'000'000;
-constexpr int kBatch = 64;
 
 thread_local bool tlsExiting = false;
 
@@ -29,22 +27,6 @@ struct QueueOwner {
   }
 };
 thread_local QueueOwner tlsOwner;
-
-// How far the coarse clock may lag behind the precise one, with a margin.
-std::int64_t CoarseLagNs() {
-  static const std::int64_t lag = [] {
-    timespec res{};
-    clock_getres(CLOCK_MONOTONIC_COARSE, &res);
-    return static_cast<std::int64_t>(res.tv_sec) * 1'000'000'000 + res.tv_nsec + 1'000'000;
-  }();
-  return lag;
-}
-
-// epoll data: the registration serial above the descriptor, so that readiness of an old
-// registration is recognised after the descriptor was removed and reused.
-std::uint64_t Tag(int fd, std::uint32_t serial) {
-  return (static_cast<std::uint64_t>(serial) << 32) | static_cast<std::uint32_t>(fd);
-}
 
 }  // namespace
 
@@ -65,7 +47,7 @@ ThreadQueue::ThreadQueue() {
     epoll_event ev{};
     // Edge-triggered: every write is an edge, so the counter never needs reading.
     ev.events = EPOLLIN | EPOLLET;
-    ev.data.u64 = Tag(wakeFd_, 0);
+    ev.data.u64 = EpollTag(wakeFd_, 0);
     if (epoll_ctl(epollFd_, EPOLL_CTL_ADD, wakeFd_, &ev) != 0) {
       close(wakeFd_);
       wakeFd_ = -1;
@@ -315,102 +297,6 @@ void ThreadQueue::Block(const MessageFilter& filter) {
   timerWoke_ = timeoutMs >= 0;
 }
 
-void ThreadQueue::Harvest(int timeoutMs, bool sleeping) {
-  epoll_event events[kBatch];
-  const int n = epoll_wait(epollFd_, events, kBatch, timeoutMs);
-  lastHarvest_ = lastCoarse_ = CoarseMonotonicNs();
-  if (sleeping) {
-    std::lock_guard lock(mutex_);
-    sleeping_ = false;
-    ownerTick_ = RecentTickCount();
-  }
-  for (int i = 0; i < n; ++i) {
-    const std::uint64_t tag = events[i].data.u64;
-    const int fd = static_cast<int>(static_cast<std::uint32_t>(tag));
-    const auto serial = static_cast<std::uint32_t>(tag >> 32);
-    if (serial == 0) continue;  // the wake-up eventfd
-    // Looked up afresh for every event: an earlier handler call may have removed or
-    // changed this registration.
-    auto it = registrations_.find(fd);
-    if (it == registrations_.end() || it->second.serial != serial) continue;
-    if (ioHandler_ == nullptr) {
-      // Nobody to tell: left registered, level-triggered readiness would end every wait at
-      // once.
-      epoll_ctl(epollFd_, EPOLL_CTL_DEL, fd, nullptr);
-      registrations_.erase(it);
-      continue;
-    }
-    const std::uint32_t bits = events[i].events & (it->second.events | EPOLLERR | EPOLLHUP);
-    if (bits == 0) continue;
-    try {
-      ioHandler_(it->second.key, bits);
-    } catch (...) {
-      ReportDispatchException(std::current_exception());
-    }
-  }
-}
-
-// ---- timers ----
-
-bool ThreadQueue::TakeTimer(MSG* out, const MessageFilter& filter, bool remove, std::int64_t now,
-                            bool starvedOnly) {
-  for (auto it = due_.begin(); it != due_.end() && std::get<0>(*it) <= now; ++it) {
-    const auto [deadline, seq, hwnd, id] = *it;
-    auto t = timers_.find(TimerKey{hwnd, id});
-    Timer& timer = t->second;
-    if (starvedOnly && now - deadline < static_cast<std::int64_t>(timer.intervalMs) * 1'000'000)
-      continue;
-    MSG m{hwnd, WM_TIMER, id, reinterpret_cast<LPARAM>(timer.proc), CoarseTickCount()};
-    if (!filter.Matches(m)) continue;
-    *out = m;
-    // The next one is due an interval from now: a late timer does not catch up.
-    if (remove)
-      ScheduleTimer(t->first, timer, now + static_cast<std::int64_t>(timer.intervalMs) * 1'000'000);
-    return true;
-  }
-  return false;
-}
-
-void ThreadQueue::ScheduleTimer(const TimerKey& key, Timer& timer, std::int64_t deadline) {
-  if (timer.seq != 0) due_.erase(DueEntry{timer.deadline, timer.seq, key.first, key.second});
-  timer.deadline = deadline;
-  timer.seq = ++timerSeq_;
-  due_.insert(DueEntry{timer.deadline, timer.seq, key.first, key.second});
-  nextCheck_ = std::min(nextCheck_, deadline - CoarseLagNs());
-}
-
-std::uintptr_t ThreadQueue::SetTimer(HWND hwnd, std::uintptr_t id, UINT elapseMs, TIMERPROC proc) {
-  if (hwnd != 0 && !FindWindow(hwnd)) return 0;
-  if (hwnd == 0 && (id == 0 || !timers_.contains(TimerKey{0, id}))) {
-    while (nextThreadTimerId_ == 0 || timers_.contains(TimerKey{0, nextThreadTimerId_}))
-      ++nextThreadTimerId_;
-    id = nextThreadTimerId_++;
-  }
-  const UINT interval = std::clamp(elapseMs, USER_TIMER_MINIMUM, USER_TIMER_MAXIMUM);
-  const TimerKey key{hwnd, id};
-  Timer& timer = timers_[key];
-  timer.intervalMs = interval;
-  timer.proc = proc;
-  ScheduleTimer(key, timer, MonotonicNs() + static_cast<std::int64_t>(interval) * 1'000'000);
-  if (hwnd == 0) return id;
-  return id != 0 ? id : 1;
-}
-
-bool ThreadQueue::KillTimer(HWND hwnd, std::uintptr_t id) {
-  auto it = timers_.find(TimerKey{hwnd, id});
-  if (it == timers_.end()) return false;
-  due_.erase(DueEntry{it->second.deadline, it->second.seq, hwnd, id});
-  timers_.erase(it);
-  return true;
-}
-
-TIMERPROC ThreadQueue::TimerProc(HWND hwnd, std::uintptr_t id, LPARAM lParam) const {
-  auto it = timers_.find(TimerKey{hwnd, id});
-  if (it == timers_.end() || it->second.proc == nullptr) return nullptr;
-  // Only the function the timer was set with: a posted WM_TIMER cannot name any address.
-  return reinterpret_cast<LPARAM>(it->second.proc) == lParam ? it->second.proc : nullptr;
-}
-
 // ---- windows ----
 
 void ThreadQueue::AdoptWindow(std::unique_ptr<Window> window) {
@@ -451,58 +337,6 @@ void ThreadQueue::ForgetWindow(HWND hwnd) {
     due_.erase(DueEntry{it->second.deadline, it->second.seq, hwnd, it->first.second});
     it = timers_.erase(it);
   }
-}
-
-// ---- reactor ----
-
-std::uint32_t ThreadQueue::NextSerial() {
-  if (++registrationSerial_ == 0) ++registrationSerial_;  // 0 marks the wake-up eventfd
-  return registrationSerial_;
-}
-
-bool ThreadQueue::AddFd(int fd, std::uint32_t events, std::uint64_t key) {
-  if (fd < 0) {
-    errno = EBADF;
-    return false;
-  }
-  if (ioHandler_ == nullptr) {
-    errno = EINVAL;  // readiness would have nowhere to go
-    return false;
-  }
-  const std::uint32_t serial = NextSerial();
-  epoll_event ev{};
-  ev.events = events;
-  ev.data.u64 = Tag(fd, serial);
-  // A registration of ours for this number that the kernel no longer has belongs to a
-  // descriptor closed without Remove; the kernel's EEXIST tells the two cases apart.
-  if (epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd, &ev) != 0) return false;
-  registrations_[fd] = Registration{serial, events, key};
-  return true;
-}
-
-bool ThreadQueue::ModifyFd(int fd, std::uint32_t events, std::uint64_t key) {
-  auto it = registrations_.find(fd);
-  if (it == registrations_.end()) {
-    errno = ENOENT;
-    return false;
-  }
-  epoll_event ev{};
-  ev.events = events;
-  ev.data.u64 = Tag(fd, it->second.serial);
-  if (epoll_ctl(epollFd_, EPOLL_CTL_MOD, fd, &ev) != 0) return false;
-  it->second.events = events;
-  it->second.key = key;
-  return true;
-}
-
-bool ThreadQueue::RemoveFd(int fd) {
-  auto it = registrations_.find(fd);
-  if (it == registrations_.end()) {
-    errno = ENOENT;
-    return false;
-  }
-  registrations_.erase(it);
-  return epoll_ctl(epollFd_, EPOLL_CTL_DEL, fd, nullptr) == 0;
 }
 
 }  // namespace plat::detail

@@ -7,10 +7,10 @@
 #include <cstring>
 #include <vector>
 
-#include "Platform/HostEntry.h"
 #include "Platform/Resolver.h"
 #include "Platform/SocketTable.h"
-#include "Platform/WinsockErrors.h"
+#include "Platform/Sockets/HostEntry.h"
+#include "Platform/Sockets/WinsockErrors.h"
 
 namespace plat {
 

@@ -1,4 +1,4 @@
-#include "Host/TerminalInput.h"
+#include "Host/Backends/TerminalInput.h"
 
 #include <poll.h>
 #include <unistd.h>
