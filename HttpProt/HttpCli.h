@@ -339,8 +339,9 @@ class THttpCli : public TComponent {
   // The connection closed meanwhile: the request ends once the pending body is delivered.
   bool FCloseDeferred = false;
   std::chrono::steady_clock::time_point FLastProgress;
-  // SocketDataAvailable runs (perhaps with a handler's message loop further down).
-  bool FReceiving = false;
+  // Calls of SocketDataAvailable under way: more than one when a handler runs a message
+  // loop.
+  std::int32_t FReceiveDepth = 0;
 
  private:
   static plat::LRESULT WindowProc(plat::HWND Handle, plat::UINT Msg, plat::WPARAM WParam,

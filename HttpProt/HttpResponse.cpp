@@ -41,13 +41,8 @@ bool ParseLength(const std::string& Text, std::int64_t& Value) {
 }  // namespace
 
 void THttpCli::SocketDataAvailable(TObject*, std::uint16_t Error) {
-  if (FReceiving) {
-    // A message loop inside one of the handlers below: the outer call tidies up.
-    ReceiveData(Error);
-    return;
-  }
   TAliveGuard guard(*this);
-  FReceiving = true;
+  ++FReceiveDepth;
   try {
     ReceiveData(Error);
   } catch (...) {
@@ -58,14 +53,14 @@ void THttpCli::SocketDataAvailable(TObject*, std::uint16_t Error) {
 }
 
 void THttpCli::EndReceiving() {
-  FReceiving = false;
+  --FReceiveDepth;
   // The request ended while its data was being handled.
-  if (FState == httpReady) ReleaseRequestBuffers();
+  if (FReceiveDepth == 0 && FState == httpReady) ReleaseRequestBuffers();
 }
 
 void THttpCli::ReleaseRequestBuffers() {
   // A handler's message loop may end the request while the buffers are still in hand.
-  if (FReceiving || FDeliveringBody) return;
+  if (FReceiveDepth > 0 || FDeliveringBody) return;
   FReceiveBuffer.reset();
   FReceiveCapacity = 0;
   FReceiveLen = 0;
@@ -104,9 +99,9 @@ void THttpCli::ReceiveData(std::uint16_t Error) {
     DeliverBody(buf, static_cast<std::size_t>(n));
     if (guard.Gone()) return;
     // A read that filled the buffer tells of a large body: later reads take more at once.
-    // Only here, where no caller further up holds the old buffer.
-    if (n == room && FReceiveCapacity < BodyBufferSize && FState == httpWaitingBody && !Stopped() &&
-        FReceiveLen == 0) {
+    // Not inside a handler's message loop, whose caller may still hold the old buffer.
+    if (n == room && FReceiveCapacity < BodyBufferSize && FReceiveDepth == 1 &&
+        FState == httpWaitingBody && !Stopped() && FReceiveLen == 0) {
       FReceiveBuffer = std::make_unique_for_overwrite<char[]>(BodyBufferSize);
       FReceiveCapacity = BodyBufferSize;
       FReceiveBuffer[0] = 0;
