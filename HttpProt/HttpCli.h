@@ -78,7 +78,8 @@ inline constexpr plat::UINT WM_HTTP_LOGIN = plat::WM_USER + 3;
 class THttpCli : public TComponent {
  public:
   // Bytes of the receive and the POST chunk buffers; a response line holds at most
-  // ReceiveBufferSize - 1 bytes with its line end.
+  // ReceiveBufferSize - 1 bytes with its line end, and OnDocData gets at most that many at
+  // a time (a large body is read in larger pieces and handed on in these).
   static constexpr std::int32_t ReceiveBufferSize = 8193;
   static constexpr std::int32_t SendBufferSize = 8193;
   // Relocations followed within one request; the next one ends it as a failure.
