@@ -15,7 +15,7 @@ namespace {
 // Data bytes the receive buffer holds for a line; one more byte keeps a terminating zero.
 constexpr std::int32_t ReceiveRoom = THttpCli::ReceiveBufferSize - 1;
 // The buffer a large body is read into once a read has filled the line buffer.
-constexpr std::int32_t BodyBufferSize = 64 * 1024 + 1;
+constexpr std::int32_t BodyBufferSize = 256 * 1024 + 1;
 
 bool IsDigit(char c) {
   return c >= '0' && c <= '9';
