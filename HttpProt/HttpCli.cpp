@@ -124,6 +124,7 @@ void THttpCli::SetReady() {
 }
 
 void THttpCli::WMHttpSetReady(TMessage&) {
+  ReleaseRequestBuffers();
   StateChange(httpReady);
 }
 
@@ -138,6 +139,8 @@ void THttpCli::WMHttpRequestDone(TMessage&) {
 }
 
 void THttpCli::NoteProgress() {
+  // Only a time-out reads it: no clock reading per event without one.
+  if (FTimeout <= 0) return;
   FLastProgress = std::chrono::steady_clock::now();
 }
 

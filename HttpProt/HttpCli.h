@@ -13,6 +13,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -77,7 +78,8 @@ inline constexpr plat::UINT WM_HTTP_LOGIN = plat::WM_USER + 3;
 class THttpCli : public TComponent {
  public:
   // Bytes of the receive and the POST chunk buffers; a response line holds at most
-  // ReceiveBufferSize - 1 bytes with its line end.
+  // ReceiveBufferSize - 1 bytes with its line end, and OnDocData gets at most that many at
+  // a time (a large body is read in larger pieces and handed on in these).
   static constexpr std::int32_t ReceiveBufferSize = 8193;
   static constexpr std::int32_t SendBufferSize = 8193;
   // Relocations followed within one request; the next one ends it as a failure.
@@ -279,7 +281,10 @@ class THttpCli : public TComponent {
   // Allocated by the first request that needs them, so idle components stay small.
   std::unique_ptr<char[]> FSendBuffer;
   THttpRequest FRequestType = httpAbort;
+  // Holds ReceiveBufferSize bytes, or more once a large body is being read; released at
+  // the end of every request, as are the other per-request buffers.
   std::unique_ptr<char[]> FReceiveBuffer;
+  std::int32_t FReceiveCapacity = 0;
   std::int32_t FReceiveLen = 0;
   std::string FCurrentLine;
   std::int32_t FHeaderLineCount = 0;
@@ -335,6 +340,9 @@ class THttpCli : public TComponent {
   // The connection closed meanwhile: the request ends once the pending body is delivered.
   bool FCloseDeferred = false;
   std::chrono::steady_clock::time_point FLastProgress;
+  // Calls of SocketDataAvailable under way: more than one when a handler runs a message
+  // loop.
+  std::int32_t FReceiveDepth = 0;
 
  private:
   static plat::LRESULT WindowProc(plat::HWND Handle, plat::UINT Msg, plat::WPARAM WParam,
@@ -343,6 +351,14 @@ class THttpCli : public TComponent {
   void AbortRequest(const std::string& Reason, std::int32_t DoneErrorValue);
   // Ends the request as a local failure: status 404 with Reason, and the connection closed.
   void FailRequest(const std::string& Reason);
+  // The data-available handler proper, and what follows it once no call of it is left.
+  void ReceiveData(std::uint16_t Error);
+  void EndReceiving();
+  // Hands body bytes to OnDocData and RcvdStream, then whatever a handler's message loop
+  // received meanwhile.
+  void DeliverBody(const char* Data, std::size_t Len);
+  // Frees what only a request under way needs, so that an idle component stays small.
+  void ReleaseRequestBuffers();
   // Progress of the connection: pushes the time-out back.
   void NoteProgress();
   void StartTimeoutTimer();

@@ -1,5 +1,6 @@
 // THttpCli from received bytes to a response: line splitting, the header, the body, and
 // relocations.
+#include <algorithm>
 #include <cstring>
 #include <exception>
 
@@ -11,8 +12,10 @@
 
 namespace {
 
-// Data bytes the receive buffer holds; one more byte keeps a terminating zero.
+// Data bytes the receive buffer holds for a line; one more byte keeps a terminating zero.
 constexpr std::int32_t ReceiveRoom = THttpCli::ReceiveBufferSize - 1;
+// The buffer a large body is read into once a read has filled the line buffer.
+constexpr std::int32_t BodyBufferSize = 256 * 1024 + 1;
 
 bool IsDigit(char c) {
   return c >= '0' && c <= '9';
@@ -38,20 +41,74 @@ bool ParseLength(const std::string& Text, std::int64_t& Value) {
 }  // namespace
 
 void THttpCli::SocketDataAvailable(TObject*, std::uint16_t Error) {
-  NoteProgress();
-  if (!FReceiveBuffer) {
-    FReceiveBuffer = std::make_unique<char[]>(ReceiveBufferSize);
-    FReceiveBuffer[0] = 0;
+  TAliveGuard guard(*this);
+  ++FReceiveDepth;
+  try {
+    ReceiveData(Error);
+  } catch (...) {
+    if (!guard.Gone()) EndReceiving();
+    throw;
   }
-  char* const buf = FReceiveBuffer.get();
+  if (!guard.Gone()) EndReceiving();
+}
+
+void THttpCli::EndReceiving() {
+  --FReceiveDepth;
+  // The request ended while its data was being handled.
+  if (FReceiveDepth == 0 && FState == httpReady) ReleaseRequestBuffers();
+}
+
+void THttpCli::ReleaseRequestBuffers() {
+  // A handler's message loop may end the request while the buffers are still in hand.
+  if (FReceiveDepth > 0 || FDeliveringBody) return;
+  FReceiveBuffer.reset();
+  FReceiveCapacity = 0;
+  FReceiveLen = 0;
+  std::string().swap(FCurrentLine);
+  std::string().swap(FPendingBody);
+  FSendBuffer.reset();
+  if (FRequestStream) FRequestStream->Clear();
+}
+
+void THttpCli::ReceiveData(std::uint16_t Error) {
+  NoteProgress();
   if (FDeliveringBody) {
     // A message loop run by OnDocData delivers more of the body: it waits until the
     // chunk in hand has reached RcvdStream.
-    char more[ReceiveRoom];
-    const std::int32_t n = FSocket->Receive(more, ReceiveRoom);
-    if (n > 0) FPendingBody.append(more, static_cast<std::size_t>(n));
+    const std::size_t held = FPendingBody.size();
+    FPendingBody.resize(held + ReceiveRoom);
+    const std::int32_t n = FSocket->Receive(FPendingBody.data() + held, ReceiveRoom);
+    FPendingBody.resize(held + static_cast<std::size_t>(n > 0 ? n : 0));
     return;
   }
+  if (!FReceiveBuffer) {
+    FReceiveBuffer = std::make_unique_for_overwrite<char[]>(ReceiveBufferSize);
+    FReceiveCapacity = ReceiveBufferSize;
+    FReceiveBuffer[0] = 0;
+  }
+  char* const buf = FReceiveBuffer.get();
+
+  if (FState == httpWaitingBody && FReceiveLen == 0 && FLineHandler == &THttpCli::GetBodyLineNext) {
+    // The body goes from the buffer to the handler and the stream as it was read, in reads
+    // as large as the buffer: fewer system calls and acknowledgements per byte.
+    const std::int32_t room = FReceiveCapacity - 1;
+    const std::int32_t n = FSocket->Receive(buf, room);
+    if (FRequestType == httpAbort || n <= 0) return;
+    buf[n] = 0;
+    TAliveGuard guard(*this);
+    DeliverBody(buf, static_cast<std::size_t>(n));
+    if (guard.Gone()) return;
+    // A read that filled the buffer tells of a large body: later reads take more at once.
+    // Not inside a handler's message loop, whose caller may still hold the old buffer.
+    if (n == room && FReceiveCapacity < BodyBufferSize && FReceiveDepth == 1 &&
+        FState == httpWaitingBody && !Stopped() && FReceiveLen == 0) {
+      FReceiveBuffer = std::make_unique_for_overwrite<char[]>(BodyBufferSize);
+      FReceiveCapacity = BodyBufferSize;
+      FReceiveBuffer[0] = 0;
+    }
+    return;
+  }
+
   const std::int32_t room = ReceiveRoom - FReceiveLen;
   if (room <= 0) {
     FailRequest("HTTP line too long");
@@ -149,9 +206,11 @@ void THttpCli::GetHeaderLineNext() {
     TriggerHeaderEnd();
     if (guard.Gone() || Stopped()) return;
     if (FReceiveLen >= 1) {
-      FCurrentLine.assign(FReceiveBuffer.get(), static_cast<std::size_t>(FReceiveLen));
+      // The start of the body, read with the header; the line loop that called us stops
+      // at the emptied buffer.
+      const auto len = static_cast<std::size_t>(FReceiveLen);
       FReceiveLen = 0;
-      GetBodyLineNext();
+      DeliverBody(FReceiveBuffer.get(), len);
     }
     return;
   }
@@ -193,8 +252,12 @@ void THttpCli::GetHeaderLineNext() {
 }
 
 void THttpCli::GetBodyLineNext() {
+  DeliverBody(FCurrentLine.data(), FCurrentLine.size());
+}
+
+void THttpCli::DeliverBody(const char* Data, std::size_t Len) {
   TAliveGuard guard(*this);
-  // From here until the chunk in hand has reached RcvdStream, data that a message loop
+  // From here until the data in hand has reached RcvdStream, data that a message loop
   // inside a handler receives waits in FPendingBody.
   FDeliveringBody = true;
   if (FBodyLineCount == 0) {
@@ -202,26 +265,36 @@ void THttpCli::GetBodyLineNext() {
     if (guard.Gone()) return;
   }
   ++FBodyLineCount;
-  while (!Stopped()) {
-    const auto len = static_cast<std::int32_t>(FCurrentLine.size());
-    FRcvdCount += len;
-    try {
-      TriggerDocData(FCurrentLine.data(), len);
-      if (guard.Gone()) return;
-      if (FRcvdStream != nullptr) FRcvdStream->WriteBuffer(FCurrentLine.data(), len);
-    } catch (const std::exception& e) {
-      if (guard.Gone()) return;
-      // The chunk is lost to RcvdStream: the document would be taken as whole without it.
-      FDeliveringBody = false;
-      FCloseDeferred = false;
-      FPendingBody.clear();
-      FReceiveLen = 0;
-      FailRequest(std::string("document data not stored: ") + e.what());
-      return;
-    }
-    if (FPendingBody.empty()) break;
-    FCurrentLine.swap(FPendingBody);
+  // What a nested loop received, taken out of FPendingBody while it is delivered.
+  std::string pending;
+  for (;;) {
+    // Handlers see the pieces the buffer for one line could hold, however large the read.
+    std::size_t at = 0;
+    do {
+      if (Stopped()) break;
+      const auto len = static_cast<std::int32_t>(std::min<std::size_t>(Len - at, ReceiveRoom));
+      FRcvdCount += len;
+      try {
+        TriggerDocData(Data + at, len);
+        if (guard.Gone()) return;
+        if (FRcvdStream != nullptr) FRcvdStream->WriteBuffer(Data + at, len);
+      } catch (const std::exception& e) {
+        if (guard.Gone()) return;
+        // The chunk is lost to RcvdStream: the document would be taken as whole without it.
+        FDeliveringBody = false;
+        FCloseDeferred = false;
+        FPendingBody.clear();
+        FReceiveLen = 0;
+        FailRequest(std::string("document data not stored: ") + e.what());
+        return;
+      }
+      at += static_cast<std::size_t>(len);
+    } while (at < Len);
+    if (Stopped() || FPendingBody.empty()) break;
+    pending.swap(FPendingBody);
     FPendingBody.clear();
+    Data = pending.data();
+    Len = pending.size();
   }
   FDeliveringBody = false;
   if (FCloseDeferred) {

@@ -204,7 +204,10 @@ TEST_F(HttpCliNginx, AMessageLoopInsideOnDocDataKeepsTheBodyWholeAndInOrder) {
   TSinkStream body(0);
   cli.SetRcvdStream(&body);
   int depth = 0, deepest = 0, calls = 0;
-  cli.OnDocData = [&](TObject*, const void*, std::int32_t) {
+  std::int32_t largest = 0;
+  cli.OnDocData = [&](TObject*, const void*, std::int32_t Len) {
+    // Whatever the reads and the data held back meanwhile, a handler gets line-sized pieces.
+    largest = std::max(largest, Len);
     ++depth;
     deepest = std::max(deepest, depth);
     if (++calls % 8 == 1) testsupport::PumpFor(std::chrono::milliseconds(2));
@@ -214,6 +217,7 @@ TEST_F(HttpCliNginx, AMessageLoopInsideOnDocDataKeepsTheBodyWholeAndInOrder) {
   Fetch(cli, log);
   EXPECT_EQ(cli.StatusCode(), 200) << cli.ReasonPhrase();
   EXPECT_EQ(deepest, 1);
+  EXPECT_LE(largest, THttpCli::ReceiveBufferSize - 1);
   EXPECT_EQ(cli.RcvdCount(), static_cast<std::int64_t>(MidSize));
   EXPECT_EQ(body.Count(), static_cast<std::int64_t>(MidSize));
   EXPECT_EQ(body.Crc(), httptest::PatternCrc(9, MidSize));

@@ -3,37 +3,19 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
-#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 
-namespace {
-
-std::string MakeTempFile(const std::string& Content) {
-  char name[] = "/tmp/orv_py_XXXXXX";
-  const int fd = mkstemp(name);
-  if (fd < 0) return std::string();
-  const char* p = Content.data();
-  size_t left = Content.size();
-  while (left > 0) {
-    const ssize_t n = write(fd, p, left);
-    if (n <= 0) break;
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
-  close(fd);
-  return name;
-}
-
-}  // namespace
+#include "support/TempFile.h"
 
 std::vector<std::string> RunPython(const std::string& Script,
                                    const std::vector<std::string>& Lines) {
   std::string input;
   for (const std::string& l : Lines) input += l + "\n";
-  const std::string scriptFile = MakeTempFile(Script);
-  const std::string inputFile = MakeTempFile(input);
+  const testsupport::TempFile script(Script), inputs(input);
+  const std::string& scriptFile = script.Path();
+  const std::string& inputFile = inputs.Path();
   std::vector<std::string> out;
   if (scriptFile.empty() || inputFile.empty()) {
     ADD_FAILURE() << "cannot create temporary files for python3";
@@ -61,8 +43,6 @@ std::vector<std::string> RunPython(const std::string& Script,
     const int status = pclose(pipe);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "python3 failed: " << status;
   }
-  unlink(scriptFile.c_str());
-  unlink(inputFile.c_str());
   return out;
 }
 
