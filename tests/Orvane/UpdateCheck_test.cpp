@@ -428,6 +428,7 @@ class TProgressProbe : public TOrvane {
  public:
   using TOrvane::TOrvane;
   TWebDlProgress* Open() { return FProgressForm = CreateProgress(); }
+  using TOrvane::ShowPendingProgress;
   ~TProgressProbe() override {
     delete FProgressForm;
     FProgressForm = nullptr;
@@ -444,13 +445,18 @@ TEST_F(UpdateCheck, ProgressWithAndWithoutAnAnnouncedSize) {
   O.DoDownloadProgress(50, 200);
   EXPECT_EQ(P->pbarProgress->Position(), 25);
   EXPECT_EQ(P->lblProgress->Caption(), "50 of 200 bytes received.");
+  // A report that does not move the bar may wait for the next redraw of the counts (at
+  // most every ProgressRedrawMs, and at the request's end).
   O.DoDownloadProgress(40, 200);  // a smaller share never moves the bar back
   EXPECT_EQ(P->pbarProgress->Position(), 25);
+  O.ShowPendingProgress();
   EXPECT_EQ(P->lblProgress->Caption(), "40 of 200 bytes received.");
   O.DoDownloadProgress(1234, -1);  // no size: the count alone, the bar stays
+  O.ShowPendingProgress();
   EXPECT_EQ(P->lblProgress->Caption(), "1,234 bytes received.");
   EXPECT_EQ(P->pbarProgress->Position(), 25);
   O.DoDownloadProgress(1234, 0);
+  O.ShowPendingProgress();
   EXPECT_EQ(P->lblProgress->Caption(), "1,234 bytes received.");
   O.DoDownloadProgress(3'000'000'000, 4'000'000'000);  // past 32 bits, no overflow
   EXPECT_EQ(P->pbarProgress->Position(), 75);
