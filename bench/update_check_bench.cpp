@@ -12,9 +12,12 @@
 //             of MB/s and of the rate with the form over the rate without it (target: at
 //             least 0.95), and how many progress reports the form was given.
 // Boxes and dialogs are answered by the scripted back-end; every wait is bounded by a
-// watchdog that closes the modal form. Build in release.
+// watchdog that closes the modal form. Files go to /dev/shm where it exists. The user
+// time shown beside the rates is the code's own share; on a busy machine the wall-time
+// ratios swing by a tenth or more from one median of 3 to the next: take --reps 9 there.
+// Build in release.
 //
-//   update_check_bench [--reps R] [--mib M] [--gib G]
+//   update_check_bench [--reps R] [--mib M] [--gib 1]
 //                      [--only check|progress|with-form|without-form]
 #include <signal.h>
 #include <sys/resource.h>

@@ -468,6 +468,19 @@ TEST_F(UpdateCheck, ProgressWithAndWithoutAnAnnouncedSize) {
   EXPECT_EQ(Reports.size(), 6u);
   EXPECT_EQ(Reports.back(), (std::pair<std::int32_t, std::int32_t>(INT32_MAX, INT32_MAX)));
   EXPECT_EQ(Reports[2], (std::pair<std::int32_t, std::int32_t>(1234, -1)));
+
+  // A real download of many pieces with no size announced: the counts between redraws
+  // may be skipped, but the form closes on the last one.
+  TOrvane D(nullptr);
+  Backend.Clear();
+  EXPECT_TRUE(D.DoDownload("http://127.0.0.1:" + std::to_string(Odd->port) + "/nolength",
+                           Saved("nolength.bin"), "Downloading Update"));
+  ASSERT_FALSE(Backend.FormsHidden().empty());
+  const Shot& Closed = Backend.FormsHidden().back();
+  ASSERT_EQ(Closed.Controls.size(), 4u);
+  EXPECT_EQ(Closed.Controls[1].Text, "300,000 bytes received.");
+  EXPECT_EQ(Closed.Controls[2].Position, 0);
+  EXPECT_EQ(ReadFile(Saved("nolength.bin")), std::string(300000, 'n'));
 }
 
 TEST_F(UpdateCheck, FailedAndCancelledDownloadsLeaveTheOldFileAndNothingElse) {
