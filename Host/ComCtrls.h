@@ -10,6 +10,8 @@ class TProgressBar : public TWinControl {
   // 0 to 100, at 0.
   explicit TProgressBar(TComponent* AOwner);
   std::string ClassName() const override { return "TProgressBar"; }
+  const TPublishedClass* Published() const override;
+  static const TPublishedClass& PublishedClass();
 
   int Min() const { return FMin; }
   int Max() const { return FMax; }

@@ -21,6 +21,8 @@ class TLabel : public TControl {
  public:
   explicit TLabel(TComponent* AOwner);
   std::string ClassName() const override { return "TLabel"; }
+  const TPublishedClass* Published() const override;
+  static const TPublishedClass& PublishedClass();
 
   TAlignment Alignment() const { return FAlignment; }
   void SetAlignment(TAlignment Value);
@@ -34,6 +36,8 @@ class TButton : public TWinControl {
   explicit TButton(TComponent* AOwner);
   ~TButton() override;
   std::string ClassName() const override { return "TButton"; }
+  const TPublishedClass* Published() const override;
+  static const TPublishedClass& PublishedClass();
 
   // Enter on the form presses a Default button, Escape a Cancel button.
   bool Default() const { return FDefault; }

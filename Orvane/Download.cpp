@@ -138,6 +138,8 @@ bool TOrvane::DoDownload(const std::string& URL, const std::string& FileName,
   Cli.GetASync();
   if (FOptions.Contains(orvoDisplayUI)) {
     FProgressForm = CreateProgress();
+    FPendingReceived = -1;
+    FCountsShownAt = {};
     FProgressForm->lblDownloading->SetCaption(Title);
     FProgressForm->ShowModal();
     if (Guard.Gone()) return false;  // freed by a handler during the download
@@ -177,17 +179,34 @@ void TOrvane::TriggerDownloadProgress(std::int32_t BytesReceived, std::int32_t F
 void TOrvane::DownloadProgress(TObject*, std::int64_t BytesReceived, std::int64_t FileSize) {
   TWebDlProgress* Form = FProgressForm;
   if (!Form || Form->Cancelled) return;
-  if (FileSize <= 0) {
-    // No size announced: the count alone, and the bar stays where it is.
-    Form->lblProgress->SetCaption(
-        FormatOrvStr(sOrvBytesReceivedOnly, {FormatThousands(BytesReceived)}));
-    return;
+  // With no size announced the bar stays where it is.
+  bool BarMoved = false;
+  if (FileSize > 0 && Form->pbarProgress) {
+    const std::int64_t Percent = std::min<std::int64_t>(BytesReceived * 100 / FileSize, 100);
+    if (Form->pbarProgress->Position() < Percent) {
+      Form->pbarProgress->SetPosition(static_cast<int>(Percent));
+      BarMoved = true;
+    }
   }
-  const std::int64_t Percent = BytesReceived * 100 / FileSize;
+  FPendingReceived = BytesReceived;
+  FPendingSize = FileSize;
+  if (BarMoved || BytesReceived == FileSize ||
+      std::chrono::steady_clock::now() - FCountsShownAt >=
+          std::chrono::milliseconds(ProgressRedrawMs))
+    ShowPendingProgress();
+}
+
+void TOrvane::ShowPendingProgress() {
+  TWebDlProgress* Form = FProgressForm;
+  if (!Form || Form->Cancelled || FPendingReceived < 0) return;
+  const std::int64_t Received = FPendingReceived;
+  FPendingReceived = -1;
+  FCountsShownAt = std::chrono::steady_clock::now();
+  if (!Form->lblProgress) return;
   Form->lblProgress->SetCaption(
-      FormatOrvStr(sOrvBytesReceived, {FormatThousands(BytesReceived), FormatThousands(FileSize)}));
-  if (Form->pbarProgress->Position() < Percent)
-    Form->pbarProgress->SetPosition(static_cast<int>(std::min<std::int64_t>(Percent, 100)));
+      FPendingSize <= 0 ? FormatOrvStr(sOrvBytesReceivedOnly, {FormatThousands(Received)})
+                        : FormatOrvStr(sOrvBytesReceived,
+                                       {FormatThousands(Received), FormatThousands(FPendingSize)}));
 }
 
 TWebDlProgress* TOrvane::CreateProgress() {
@@ -204,18 +223,21 @@ TWebDlProgress* TOrvane::CreateProgress() {
   Form->SetFont(FUIFontObject.get());
 
   Form->lblDownloading = new TLabel(Form);
+  Form->lblDownloading->SetName("lblDownloading");
   Form->lblDownloading->SetParent(Form);
   Form->lblDownloading->SetBounds(2, 10, 268, 18);
   Form->lblDownloading->SetAlignment(taCenter);
   Form->lblDownloading->SetFont(Form->Font());
 
   Form->lblProgress = new TLabel(Form);
+  Form->lblProgress->SetName("lblProgress");
   Form->lblProgress->SetParent(Form);
   Form->lblProgress->SetBounds(2, 60, 268, 22);
   Form->lblProgress->SetAlignment(taCenter);
   Form->lblProgress->SetFont(Form->Font());
 
   Form->pbarProgress = new TProgressBar(Form);
+  Form->pbarProgress->SetName("pbarProgress");
   Form->pbarProgress->SetParent(Form);
   Form->pbarProgress->SetBounds(36, 40, 200, 14);
   Form->pbarProgress->SetRange(0, 100);
@@ -223,6 +245,7 @@ TWebDlProgress* TOrvane::CreateProgress() {
   Form->pbarProgress->SetTabOrder(0);
 
   Form->btnCancel = new TButton(Form);
+  Form->btnCancel->SetName("btnCancel");
   Form->btnCancel->SetParent(Form);
   Form->btnCancel->SetBounds(102, 94, 68, 22);
   Form->btnCancel->SetCaption(LoadOrvStr(sOrvCancelButton));

@@ -52,6 +52,8 @@ void THttpEvents::HttpRequestDone(TObject* Sender, THttpRequest, std::uint16_t E
   auto* Cli = dynamic_cast<THttpCli*>(Sender);
   O->FLastError = (Error != 0 && Cli) ? Cli->ReasonPhrase() : std::string();
   if (O->FWaitForm) O->FWaitForm->SetModalResult(mrOk);
+  // The form closes on the last counts received, not on the last ones redrawn.
+  O->ShowPendingProgress();
   if (O->FProgressForm)
     O->FProgressForm->SetModalResult(O->FProgressForm->Cancelled ? mrCancel : mrOk);
 }

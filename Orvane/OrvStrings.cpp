@@ -1,11 +1,36 @@
 #include "Orvane/OrvStrings.h"
 
+#include "Host/Resources.h"
+
 namespace {
 
-TOrvStringTable& Current() {
-  static TOrvStringTable Table = DefaultOrvStrings();
+TStringTable ToResources(const TOrvStringTable& Table) {
+  TStringTable Result;
+  for (const auto& [Id, Text] : Table)
+    if (Id >= 0 && Id <= 0xFFFF) Result.emplace_back(static_cast<std::uint16_t>(Id), Text);
+  return Result;
+}
+
+// The table this unit has in the resource registry: the English one from start-up, or the
+// translation that replaced it.
+TStringTable& Registered() {
+  static TStringTable Table;
   return Table;
 }
+
+void Register(TStringTable Table) {
+  RemoveStringResources(Registered());
+  Registered() = std::move(Table);
+  AddStringResources(Registered());
+}
+
+// The unit's start-up puts its texts in the registry, so that a program that links the
+// unit without the package finds them; its clean-up takes back what it put there.
+struct TOrvStringsUnit {
+  TOrvStringsUnit() { Register(ToResources(DefaultOrvStrings())); }
+  ~TOrvStringsUnit() { RemoveStringResources(Registered()); }
+};
+const TOrvStringsUnit OrvStringsUnit;
 
 }  // namespace
 
@@ -55,9 +80,8 @@ const TOrvStringTable& DefaultOrvStrings() {
 }
 
 std::string LoadOrvStr(int Ident) {
-  const auto& Table = Current();
-  const auto It = Table.find(Ident);
-  return It == Table.end() ? std::string() : It->second;
+  if (Ident < 0 || Ident > 0xFFFF) return {};
+  return LoadStr(static_cast<std::uint16_t>(Ident));
 }
 
 std::string FormatOrvStr(int Ident, std::initializer_list<std::string> Args) {
@@ -83,5 +107,5 @@ std::string FormatOrvStr(int Ident, std::initializer_list<std::string> Args) {
 }
 
 void SetOrvStrings(const TOrvStringTable& Table) {
-  Current() = Table.empty() ? DefaultOrvStrings() : Table;
+  Register(ToResources(Table.empty() ? DefaultOrvStrings() : Table));
 }

@@ -1,5 +1,7 @@
-// The update checker's texts, looked up by identifier. A translation replaces the whole
-// table and nothing else. A carriage return (byte 13) in a text is a line break.
+// The update checker's texts, looked up by identifier in the string resources (see
+// Host/Resources.h), where the unit puts its English table at start-up. A translation
+// replaces that one table and nothing else. A carriage return (byte 13) in a text is a
+// line break.
 #pragma once
 
 #include <initializer_list>
@@ -46,14 +48,16 @@ inline constexpr int sOrvException = 65535;
 
 using TOrvStringTable = std::map<int, std::string>;
 
-// The English table the package ships with.
+// The English table, the one the unit registers and the package carries.
 const TOrvStringTable& DefaultOrvStrings();
-// The text of Ident in the table in use; empty for an identifier it does not hold.
+// The text of Ident in the string resources (LoadStr); empty for an identifier they do
+// not hold.
 std::string LoadOrvStr(int Ident);
 // The text of Ident with each "%s" replaced by the next of Args, in order ("%%" is "%";
 // a "%s" beyond the arguments stays empty, any other "%" stays as it is), so that a
 // translation with a wrong placeholder can at worst show a wrong text.
 std::string FormatOrvStr(int Ident, std::initializer_list<std::string> Args);
-// Replaces the table in use as a whole (a translation); an empty table restores the
+// Replaces the registered table as a whole (a translation): the identifiers of the table
+// it replaces lose their texts, then Table's are added; an empty table restores the
 // English one. User-interface thread only.
 void SetOrvStrings(const TOrvStringTable& Table);

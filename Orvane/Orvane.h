@@ -2,6 +2,7 @@
 // an information page, and holds the settings of that check and the values it read.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -145,6 +146,12 @@ class TOrvane : public TComponent {
   // Creates the shared client on first use, binds its events to this component and sets
   // the proxy and the time-out of a request.
   THttpCli& PrepareClient();
+  // Puts the counts of the last progress report not yet shown on the progress form. The
+  // counts are redrawn at most every ProgressRedrawMs (a download reports every piece,
+  // thousands a second), whenever the bar moves and at the last byte; the request's end
+  // calls this so that the form closes on the final counts.
+  void ShowPendingProgress();
+  static constexpr int ProgressRedrawMs = 100;
   // One page of GetFileInfo: requests Url, waits with the please-wait form, empties the
   // product fields and parses the page; true when it was read.
   bool ReadPage(const std::string& Url);
@@ -179,6 +186,11 @@ class TOrvane : public TComponent {
   std::string FDownloadFileName;
   std::string FLocalFileName;
   TWebDlProgress* FProgressForm = nullptr;
+  // The report ShowPendingProgress would show (FPendingReceived < 0: none), and when the
+  // counts were last shown.
+  std::int64_t FPendingReceived = -1;
+  std::int64_t FPendingSize = 0;
+  std::chrono::steady_clock::time_point FCountsShownAt;
   TCustomForm* FWaitForm = nullptr;
   std::int32_t FRequestTimeout = 30;
   // CheckForUpdate's own download: its save dialog has asked about overwriting already.

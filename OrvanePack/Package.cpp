@@ -6,7 +6,6 @@
 #include "Host/Resources.h"
 #include "HttpProt/HttpCli.h"
 #include "Orvane/OrvEditor.h"
-#include "Orvane/OrvStrings.h"
 #include "OrvanePack/PaletteBitmap.h"
 #include "Platform/KeptObjects.h"
 #include "WSocket/WSocket.h"
@@ -18,15 +17,11 @@
 
 namespace {
 
-TStringTable PackageStrings() {
-  TStringTable table;
-  for (const auto& [id, text] : DefaultOrvStrings())
-    table.emplace_back(static_cast<std::uint16_t>(id), text);
-  return table;
-}
-
-// Added when the library is loaded, taken back when it is unloaded.
-const TResourceModule PackageResources({{"TORVANE", OrvanePaletteBitmap()}}, PackageStrings());
+// Added when the library is loaded, taken back when it is unloaded. The package's string
+// table is the update checker's own, which the Orvane unit inside the library registers
+// at its start-up and takes back at its clean-up: one table, so that a translation
+// (SetOrvStrings) replaces it and nothing else.
+const TResourceModule PackageResources({{"TORVANE", OrvanePaletteBitmap()}}, {});
 
 }  // namespace
 

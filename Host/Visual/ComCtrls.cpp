@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "Host/Forms.h"
+#include "Host/Published.h"
 
 TProgressBar::TProgressBar(TComponent* AOwner) : TWinControl(AOwner) {}
 
@@ -23,3 +24,32 @@ void TProgressBar::SetPosition(int Value) {
   Invalidate();
   NotifyChanged();
 }
+
+const TPublishedClass* TProgressBar::Published() const {
+  return &PublishedClass();
+}
+
+const TPublishedClass& TProgressBar::PublishedClass() {
+  static const TPublishedClass* Class = [] {
+    auto* C = new TPublishedClass("TProgressBar", &TControl::PublishedClass(),
+                                  [](TComponent* AOwner) { return new TProgressBar(AOwner); });
+    // The range before the position, which it bounds.
+    TPublish<TProgressBar>(*C)
+        .Integer("Min", &TProgressBar::Min, &TProgressBar::SetMin)
+        .Default(0)
+        .Integer("Max", &TProgressBar::Max, &TProgressBar::SetMax)
+        .Default(100)
+        .Integer("Position", &TProgressBar::Position, &TProgressBar::SetPosition)
+        .Default(0)
+        .Integer("TabOrder", &TProgressBar::TabOrder, &TProgressBar::SetTabOrder)
+        .Default(-1);
+    RegisterClass(C);
+    return C;
+  }();
+  return *Class;
+}
+
+namespace {
+// A form file may name these before the application has made one.
+[[maybe_unused]] const bool kRegistered = (TProgressBar::PublishedClass(), true);
+}  // namespace

@@ -2,6 +2,7 @@
 
 #include "Host/Events.h"
 #include "Host/Forms.h"
+#include "Host/Published.h"
 #include "Host/SysUtils.h"
 
 char AccessKeyOf(const std::string& Caption) {
@@ -91,3 +92,55 @@ void TMemo::SetScrollBars(TScrollStyle Value) {
   FScrollBars = Value;
   NotifyChanged();
 }
+
+const TPublishedClass* TLabel::Published() const {
+  return &PublishedClass();
+}
+
+const TPublishedClass& TLabel::PublishedClass() {
+  static const TPublishedClass* Class = [] {
+    auto* C = new TPublishedClass("TLabel", &TControl::PublishedClass(),
+                                  [](TComponent* AOwner) { return new TLabel(AOwner); });
+    TPublish<TLabel>(*C)
+        .Enum("Alignment", "TAlignment", {"taLeftJustify", "taRightJustify", "taCenter"},
+              &TLabel::Alignment, &TLabel::SetAlignment)
+        .Default(taLeftJustify)
+        .String("Caption", &TLabel::Caption, &TLabel::SetCaption)
+        .Default("");
+    RegisterClass(C);
+    return C;
+  }();
+  return *Class;
+}
+
+const TPublishedClass* TButton::Published() const {
+  return &PublishedClass();
+}
+
+const TPublishedClass& TButton::PublishedClass() {
+  static const TPublishedClass* Class = [] {
+    auto* C = new TPublishedClass("TButton", &TControl::PublishedClass(),
+                                  [](TComponent* AOwner) { return new TButton(AOwner); });
+    TPublish<TButton>(*C)
+        .Boolean("Cancel", &TButton::Cancel, &TButton::SetCancel)
+        .Default(false)
+        .String("Caption", &TButton::Caption, &TButton::SetCaption)
+        .Default("")
+        .Boolean("Default", &TButton::Default, &TButton::SetDefault)
+        .Default(false)
+        .Integer("ModalResult", &TButton::ModalResult, &TButton::SetModalResult)
+        .Default(mrNone)
+        .Integer("TabOrder", &TButton::TabOrder, &TButton::SetTabOrder)
+        .Default(-1)
+        .Event("OnClick", "TNotifyEvent");
+    RegisterClass(C);
+    return C;
+  }();
+  return *Class;
+}
+
+namespace {
+// A form file may name these before the application has made one.
+[[maybe_unused]] const bool kRegistered =
+    (TLabel::PublishedClass(), TButton::PublishedClass(), true);
+}  // namespace

@@ -2,10 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
+#include "Host/ComCtrls.h"
 #include "Host/Font.h"
 #include "Host/FormFile.h"
 #include "Host/Forms.h"
 #include "Host/Published.h"
+#include "Host/StdCtrls.h"
+#include "Orvane/WebDlProgress.h"
 #include "WSocket/WSocket.h"
 #include "Wait/Wait.h"
 
@@ -298,4 +303,39 @@ TEST(Orvane, EveryRegisteredComponentReadsBackWhatTheWriterWrote) {
   TextToComponent(text, read);
   EXPECT_EQ(read.ComponentCount(), 4);
   EXPECT_EQ(readWait->ComponentCount(), 1);
+
+  // The progress form keeps its published fields as its components, by name; reading the
+  // text into an empty form makes them again, binds the fields and the button's handler.
+  std::unique_ptr<TWebDlProgress> progress(checker->CreateProgress());
+  progress->SetName("Progress");
+  progress->lblDownloading->SetCaption("Downloading Update");
+  progress->lblProgress->SetCaption("1,234 of 56,789 bytes received.");
+  progress->pbarProgress->SetPosition(2);
+  const std::string shown = ComponentToText(*progress);
+  EXPECT_NE(shown.find("object Progress: TWebDlProgress"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("object btnCancel: TButton"), std::string::npos) << shown;
+  TWebDlProgress back(nullptr);
+  TextToComponent(shown, back);
+  EXPECT_EQ(ComponentToText(back), shown);
+  ASSERT_NE(back.pbarProgress, nullptr);
+  ASSERT_NE(back.lblDownloading, nullptr);
+  ASSERT_NE(back.lblProgress, nullptr);
+  ASSERT_NE(back.btnCancel, nullptr);
+  EXPECT_EQ(back.Caption(), "Download Progress");
+  EXPECT_EQ(back.lblDownloading->Caption(), "Downloading Update");
+  EXPECT_EQ(back.lblProgress->Alignment(), taCenter);
+  EXPECT_EQ(back.lblProgress->Top(), 60);
+  EXPECT_EQ(back.pbarProgress->Position(), 2);
+  EXPECT_EQ(back.pbarProgress->Max(), 100);
+  EXPECT_EQ(back.btnCancel->Caption(), "&Cancel");
+  EXPECT_EQ(back.btnCancel->TabOrder(), 1);
+  EXPECT_EQ(back.btnCancel->Parent(), &back);
+  EXPECT_FALSE(back.Cancelled);
+  back.btnCancel->Click();
+  EXPECT_TRUE(back.Cancelled);
+  // Read again, the same controls are found; a field never outlives its control.
+  TextToComponent(shown, back);
+  EXPECT_EQ(back.ComponentCount(), 4);
+  delete back.lblProgress;
+  EXPECT_EQ(back.lblProgress, nullptr);
 }

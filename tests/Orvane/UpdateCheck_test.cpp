@@ -428,6 +428,7 @@ class TProgressProbe : public TOrvane {
  public:
   using TOrvane::TOrvane;
   TWebDlProgress* Open() { return FProgressForm = CreateProgress(); }
+  using TOrvane::ShowPendingProgress;
   ~TProgressProbe() override {
     delete FProgressForm;
     FProgressForm = nullptr;
@@ -444,13 +445,18 @@ TEST_F(UpdateCheck, ProgressWithAndWithoutAnAnnouncedSize) {
   O.DoDownloadProgress(50, 200);
   EXPECT_EQ(P->pbarProgress->Position(), 25);
   EXPECT_EQ(P->lblProgress->Caption(), "50 of 200 bytes received.");
+  // A report that does not move the bar may wait for the next redraw of the counts (at
+  // most every ProgressRedrawMs, and at the request's end).
   O.DoDownloadProgress(40, 200);  // a smaller share never moves the bar back
   EXPECT_EQ(P->pbarProgress->Position(), 25);
+  O.ShowPendingProgress();
   EXPECT_EQ(P->lblProgress->Caption(), "40 of 200 bytes received.");
   O.DoDownloadProgress(1234, -1);  // no size: the count alone, the bar stays
+  O.ShowPendingProgress();
   EXPECT_EQ(P->lblProgress->Caption(), "1,234 bytes received.");
   EXPECT_EQ(P->pbarProgress->Position(), 25);
   O.DoDownloadProgress(1234, 0);
+  O.ShowPendingProgress();
   EXPECT_EQ(P->lblProgress->Caption(), "1,234 bytes received.");
   O.DoDownloadProgress(3'000'000'000, 4'000'000'000);  // past 32 bits, no overflow
   EXPECT_EQ(P->pbarProgress->Position(), 75);
@@ -462,6 +468,19 @@ TEST_F(UpdateCheck, ProgressWithAndWithoutAnAnnouncedSize) {
   EXPECT_EQ(Reports.size(), 6u);
   EXPECT_EQ(Reports.back(), (std::pair<std::int32_t, std::int32_t>(INT32_MAX, INT32_MAX)));
   EXPECT_EQ(Reports[2], (std::pair<std::int32_t, std::int32_t>(1234, -1)));
+
+  // A real download of many pieces with no size announced: the counts between redraws
+  // may be skipped, but the form closes on the last one.
+  TOrvane D(nullptr);
+  Backend.Clear();
+  EXPECT_TRUE(D.DoDownload("http://127.0.0.1:" + std::to_string(Odd->port) + "/nolength",
+                           Saved("nolength.bin"), "Downloading Update"));
+  ASSERT_FALSE(Backend.FormsHidden().empty());
+  const Shot& Closed = Backend.FormsHidden().back();
+  ASSERT_EQ(Closed.Controls.size(), 4u);
+  EXPECT_EQ(Closed.Controls[1].Text, "300,000 bytes received.");
+  EXPECT_EQ(Closed.Controls[2].Position, 0);
+  EXPECT_EQ(ReadFile(Saved("nolength.bin")), std::string(300000, 'n'));
 }
 
 TEST_F(UpdateCheck, FailedAndCancelledDownloadsLeaveTheOldFileAndNothingElse) {

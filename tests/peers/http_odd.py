@@ -17,6 +17,7 @@ unless said otherwise):
   /show-auth    200, the body is the "authorization" value or "none"
   /stall        nothing at all; the connection is held open
   /stall-body   a header announcing 100000 bytes and 10 of them; held open
+  /nolength     200 without a length: 300000 bytes in 50 pieces, then the connection closes
 """
 
 import threading
@@ -87,6 +88,10 @@ def answer(conn, raw, port):
     elif path == "/stall-body":
         conn.sendall(b"HTTP/1.0 200 OK\r\nContent-Length: 100000\r\n\r\n" + b"y" * 10)
         hold = True
+    elif path == "/nolength":
+        conn.sendall(b"HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n\r\n")
+        for _ in range(50):
+            conn.sendall(b"n" * 6000)
     else:
         conn.sendall(b"HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n")
     if hold:
