@@ -737,6 +737,8 @@ TModalResult TFltkBackend::MessageBox(const TMessageBoxRequest& Request) {
     TextW = MaxText;
     fl_measure(Text.c_str(), TextW, TextH, 0);
   }
+  // Room for rounding, or the longest line would wrap once more when drawn.
+  TextW += 8;
   const int IconW = Request.Icon != miNone ? 56 : 0;
   const int ButtonW = 90, ButtonH = 28, Gap = 10, Margin = 20;
   const int N = static_cast<int>(Request.Buttons.size());
@@ -873,7 +875,7 @@ bool TFltkBackend::SaveDialog(TSaveDialogRequest& Request) {
     Proposed = Proposed.substr(Slash + 1);
   }
 
-  const int W = 520, H = 400;
+  const int W = 520, H = 372;
   D.Window = std::make_unique<Fl_Double_Window>(W, H);
   D.Window->copy_label(Request.Title.empty() ? "Save As" : Request.Title.c_str());
   St.Folder = new Fl_Input(100, 12, 400, 26, "Save &in:");

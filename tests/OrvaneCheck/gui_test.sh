@@ -1,0 +1,159 @@
+#!/usr/bin/env bash
+# orvane-check --gui on a virtual X display, used as a person would: every window of the
+# update check is waited for, measured with xwininfo, photographed into SHOTS and answered
+# with real clicks and key presses through xdotool. One run goes all the way (a slow page,
+# so that the please-wait form shows; the read-me; the overwrite question); one cancels a
+# slow download with a click on "Cancel".
+# Usage: gui_test.sh PATH-TO-orvane-check [SHOTS-FOLDER]
+source "$(dirname "$0")/lib.sh" "$1"
+SHOTS=${2:-$WORK/shots}
+mkdir -p "$SHOTS"
+SCREEN_W=1024
+SCREEN_H=768
+
+if ! command -v Xvfb >/dev/null; then
+  echo "SKIP: Xvfb cannot start: it is not installed (bash scripts/deps.sh)"
+  exit 77
+fi
+for tool in xdotool xwininfo import; do
+  command -v $tool >/dev/null || { bad "$tool is missing (bash scripts/deps.sh)"; finish; exit 1; }
+done
+
+# A display number nobody uses, and the server on it, stopped by pid at the end.
+XDISPLAY=
+for n in $(seq $((100 + $$ % 300)) $((110 + $$ % 300))); do
+  [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] && continue
+  spawn Xvfb :$n -screen 0 ${SCREEN_W}x${SCREEN_H}x24 -nolisten tcp >"$WORK/xvfb-$n.log" 2>&1
+  if wait_for 10 xwininfo -root -display :$n >/dev/null; then
+    XDISPLAY=:$n
+    break
+  fi
+  kill "${PIDS[-1]}" 2>/dev/null
+done
+if [[ -z $XDISPLAY ]]; then
+  echo "SKIP: Xvfb cannot start on any free display"
+  exit 77
+fi
+export DISPLAY=$XDISPLAY
+
+# await_win NAME-REGEX: a visible window so named appears within 20 s (and is not the one
+# of the last await); sets W (its id) and WX WY WW WH (its place and client size).
+W=
+await_win() {
+  local id=
+  for ((i = 0; i < 200; i++)); do
+    id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | grep -vx "${W:-none}" | head -1)
+    [[ -n $id ]] && break
+    sleep 0.1
+  done
+  if [[ -z $id ]]; then
+    bad "window \"$1\" never showed"
+    import -window root "$SHOTS/missing-$(echo "$1" | tr -cd 'A-Za-z')".png 2>/dev/null
+    return 1
+  fi
+  W=$id
+  local info
+  info=$(xwininfo -id "$W")
+  WX=$(sed -n 's/.*Absolute upper-left X: *//p' <<<"$info")
+  WY=$(sed -n 's/.*Absolute upper-left Y: *//p' <<<"$info")
+  WW=$(sed -n 's/.*Width: *//p' <<<"$info")
+  WH=$(sed -n 's/.*Height: *//p' <<<"$info")
+  sleep 0.3  # painted
+  ok
+}
+# Keeps a picture of the current window.
+shot() { import -window "$W" "$SHOTS/$1.png" || bad "no screenshot $1"; }
+# click X Y: a real mouse click at a point of the current window's client area.
+click() { xdotool mousemove $((WX + $1)) $((WY + $2)) click 1; }
+# A message box lays out its buttons 90 wide with 10 between, centred, 20 above the
+# bottom edge: click_box_button INDEX COUNT.
+click_box_button() {
+  local span=$(($2 * 90 + ($2 - 1) * 10))
+  click $(((WW - span) / 2 + $1 * 100 + 45)) $((WH - 20 - 14))
+}
+size_is() { expect "$1 is $2 x $3 (got $WW x $WH)" test "$WW" = "$2" -a "$WH" = "$3"; }
+centred() {
+  expect "$1 centred on the screen (at $WX,$WY)" \
+    test $((WX - (SCREEN_W - WW) / 2)) -le 1 -a $((WX - (SCREEN_W - WW) / 2)) -ge -1 \
+    -a $((WY - (SCREEN_H - WH) / 2)) -le 1 -a $((WY - (SCREEN_H - WH) / 2)) -ge -1
+}
+
+start_demo --demo-rate 150
+curl -sS -o "$WORK/expected.sh" "$DEMO_BASE/orvane-demo-1.1.sh"
+SLOW_PORT=$(free_port)
+spawn python3 "$HERE/slow_page.py" "$SLOW_PORT" "$DEMO_URL" 3
+wait_for 10 curl -s -o /dev/null "http://127.0.0.1:$SLOW_PORT/" || bad "slow page server did not start"
+
+# ---- All the way: please-wait, read-me, questions, save dialog, overwrite, progress.
+mkdir "$WORK/full"
+echo "an older file" >"$WORK/full/orvane-demo-1.1.sh"
+(cd "$WORK/full" && exec "$BIN" --gui --no-run "http://127.0.0.1:$SLOW_PORT/page") \
+  >"$WORK/full.log" 2>&1 &
+CHECK_PID=$!
+PIDS+=($CHECK_PID)
+
+await_win "^Please Wait$" && {
+  shot 01-please-wait
+  size_is "please-wait form" 240 100
+  centred "please-wait form"
+}
+await_win "^Update Available$" && {
+  shot 02-view-readme-question
+  centred "read-me question"
+  click_box_button 0 2  # Yes
+}
+await_win "^Read Me$" && {
+  shot 03-read-me
+  size_is "read-me window (four fifths of the screen)" $((SCREEN_W * 4 / 5)) $((SCREEN_H * 4 / 5))
+  centred "read-me window"
+  click $((WW / 2)) $((WH - 56 + 11))  # Ok
+}
+await_win "^Update Available$" && {
+  shot 04-download-question
+  # Enter takes the default button, Yes.
+  xdotool mousemove $((WX + WW / 2)) $((WY + 10))
+  xdotool key Return
+}
+await_win "^Save As$" && {
+  shot 05-save-dialog
+  click $((410 + 45)) $((292 + 13))  # Save, the proposed name kept
+}
+await_win "^Confirm " && {
+  shot 06-overwrite-question
+  click_box_button 0 2  # Yes, replace it
+}
+await_win "^Download Progress$" && {
+  shot 07-progress
+  size_is "progress form" 272 123
+  centred "progress form"
+}
+wait "$CHECK_PID"
+expect "full run exits 0 (got $?)" test $? = 0
+expect "the update replaced the old file byte for byte" \
+  cmp -s "$WORK/expected.sh" "$WORK/full/orvane-demo-1.1.sh"
+contains "full run" "$WORK/full.log" "Saved $WORK/full/orvane-demo-1.1.sh"
+
+# ---- A slow download cancelled with a click on "Cancel": the error box, no file left.
+mkdir "$WORK/cancel"
+(cd "$WORK/cancel" && exec "$BIN" --gui --no-run --demo-rate 10) >"$WORK/cancel.log" 2>&1 &
+CHECK_PID=$!
+PIDS+=($CHECK_PID)
+await_win "^Update Available$" && click_box_button 1 2  # No, no read-me
+await_win "^Update Available$" && click_box_button 0 2  # Yes, download
+await_win "^Save As$" && click $((410 + 45)) $((292 + 13))
+await_win "^Download Progress$" && {
+  sleep 1.5  # some bytes in
+  shot 08-progress-before-cancel
+  click $((102 + 34)) $((94 + 11))  # Cancel
+}
+await_win "^Download Error$" && {
+  shot 09-download-error
+  centred "download error box"
+  click_box_button 0 1  # OK
+}
+wait "$CHECK_PID"
+expect "cancelled run exits 2 (got $?)" test $? = 2
+expect "no file left after the cancel" test -z "$(ls -A "$WORK/cancel")"
+contains "cancelled run" "$WORK/cancel.log" "Connection aborted on request"
+echo "screenshots in $SHOTS"
+finish
