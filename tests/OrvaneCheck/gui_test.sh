@@ -4,9 +4,12 @@
 # with real clicks and key presses through xdotool. One run goes all the way (a slow page,
 # so that the please-wait form shows; the read-me; the overwrite question); one cancels a
 # slow download with a click on "Cancel".
-# Usage: gui_test.sh PATH-TO-orvane-check [SHOTS-FOLDER]
+# Then the desktop demo: its window, its menu command, its wait control counting down while a
+# box is up, and its close box ending the program.
+# Usage: gui_test.sh PATH-TO-orvane-check [SHOTS-FOLDER [PATH-TO-orvane-demo]]
 source "$(dirname "$0")/lib.sh" "$1"
 SHOTS=${2:-$WORK/shots}
+DEMO_BIN=${3:+$(realpath "$3")}
 mkdir -p "$SHOTS"
 SCREEN_W=1024
 SCREEN_H=768
@@ -155,5 +158,40 @@ wait "$CHECK_PID"
 expect "cancelled run exits 2 (got $?)" test $? = 2
 expect "no file left after the cancel" test -z "$(ls -A "$WORK/cancel")"
 contains "cancelled run" "$WORK/cancel.log" "Connection aborted on request"
+
+# ---- The desktop demo.
+if [[ -n $DEMO_BIN ]]; then
+  # The corner of the main window where the wait control counts down, as a picture.
+  corner() { import -window "$DEMO_W" -crop 192x32+272+177 "$WORK/corner-$1.png"; }
+  (cd "$WORK" && exec "$DEMO_BIN" --demo-rate 100) >"$WORK/gui-demo.log" 2>&1 &
+  DEMO_APP=$!
+  PIDS+=($DEMO_APP)
+  await_win "^Orvane Demo 1.0$" && {
+    DEMO_W=$W
+    shot 10-demo-window
+    size_is "demo window (client area and menu bar)" 480 225
+    corner a
+    click 20 12                # Help
+    sleep 0.3
+    click 60 $((25 + 12))      # Check for Update...
+  }
+  await_win "^Update Available$" && {
+    shot 11-demo-question
+    # The count-down goes on painting under the box's own loop.
+    corner b
+    sleep 1.2
+    corner c
+    expect "wait control repaints while a box is up" bash -c "! cmp -s '$WORK/corner-b.png' '$WORK/corner-c.png'"
+    expect "wait control counted down since the start" bash -c "! cmp -s '$WORK/corner-a.png' '$WORK/corner-c.png'"
+    click_box_button 1 2       # No read-me
+  }
+  await_win "^Update Available$" && click_box_button 1 2  # No download
+  W=$DEMO_W
+  sleep 0.5
+  python3 "$HERE/wm_close.py" "$DEMO_W"
+  expect "closing the demo's window ends it" wait_for 10 bash -c "! kill -0 $DEMO_APP"
+  wait "$DEMO_APP"
+  expect "demo exits 0 (got $?)" test $? = 0
+fi
 echo "screenshots in $SHOTS"
 finish
