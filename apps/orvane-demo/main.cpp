@@ -27,10 +27,15 @@ int Fail(const std::string& Line) {
   return 2;
 }
 
+// 1234567 as "1,234,567".
 std::string Grouped(std::int64_t N) {
-  std::string S = std::to_string(N);
-  for (int I = static_cast<int>(S.size()) - 3; I > 0; I -= 3) S.insert(static_cast<size_t>(I), ",");
-  return S;
+  const std::string Digits = std::to_string(N < 0 ? -N : N);
+  std::string Out = N < 0 ? "-" : "";
+  for (size_t I = 0; I < Digits.size(); ++I) {
+    if (I > 0 && (Digits.size() - I) % 3 == 0) Out += ',';
+    Out += Digits[I];
+  }
+  return Out;
 }
 
 struct TDemoWindow {
