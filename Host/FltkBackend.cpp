@@ -14,9 +14,9 @@
 #include <FL/Fl_Text_Buffer.H>
 #include <FL/Fl_Text_Display.H>
 #include <FL/Fl_Text_Editor.H>
+#include <FL/filename.H>
 #include <FL/fl_ask.H>
 #include <FL/fl_draw.H>
-#include <FL/filename.H>
 #include <FL/x.H>
 #include <sys/epoll.h>
 #include <sys/stat.h>
@@ -166,11 +166,56 @@ class TCanvasWidget : public Fl_Widget {
   }
 };
 
-// A form's window: the close box and Escape go to the back-end, which decides what they
-// mean for the form.
+std::string StripAccessKey(const std::string& Caption) {
+  std::string Out;
+  for (size_t I = 0; I < Caption.size(); ++I) {
+    if (Caption[I] == '&' && I + 1 < Caption.size()) ++I;
+    Out += Caption[I];
+  }
+  return Out;
+}
+
+std::vector<TButton*> ButtonsOf(const TCustomForm& Form) {
+  std::vector<TButton*> Buttons;
+  for (int I = 0; I < Form.ControlCount(); ++I)
+    if (auto* B = dynamic_cast<TButton*>(Form.Controls(I)); B && B->Visible()) Buttons.push_back(B);
+  return Buttons;
+}
+
+// What Escape presses: the form's Cancel button, else one captioned Cancel, else its only
+// button (as on the terminal).
+TButton* CancelButtonOf(const TCustomForm& Form) {
+  if (TButton* B = Form.CancelButton()) return B;
+  const std::vector<TButton*> Buttons = ButtonsOf(Form);
+  for (TButton* B : Buttons)
+    if (StripAccessKey(B->Caption()) == "Cancel") return B;
+  return Buttons.size() == 1 ? Buttons[0] : nullptr;
+}
+
+// What Enter presses: the Default button, else the first one.
+TButton* DefaultButtonOf(const TCustomForm& Form) {
+  if (TButton* B = Form.DefaultButton()) return B;
+  const std::vector<TButton*> Buttons = ButtonsOf(Form);
+  return Buttons.empty() ? nullptr : Buttons[0];
+}
+
+// A form's window: Enter that no control took presses the default button; the close box
+// and Escape go to the window's callback.
 class TFormWindow : public Fl_Double_Window {
  public:
   TFormWindow(int X, int Y, int W, int H) : Fl_Double_Window(X, Y, W, H) {}
+
+  int handle(int Event) override {
+    if (Fl_Double_Window::handle(Event)) return 1;
+    const bool Enter = Fl::event_key() == FL_Enter || Fl::event_key() == FL_KP_Enter;
+    if (Event != FL_SHORTCUT || !Enter || !GBackend) return 0;
+    auto* Form = static_cast<TCustomForm*>(user_data());
+    GBackend->Defer([Form] {
+      if (!GBackend || !GBackend->Shows(Form)) return;
+      if (TButton* B = DefaultButtonOf(*Form)) B->Click();
+    });
+    return 1;
+  }
 };
 
 // Asks the window manager for the border icons the form has: without the system menu the
@@ -192,8 +237,7 @@ void SetWindowHints(Fl_Window& W, const TCustomForm& Form) {
     DecoMaximize = 1ul << 6,
   };
   const TBorderIcons Icons = Form.BorderIcons();
-  const bool Sizeable =
-      Form.BorderStyle() == bsSizeable || Form.BorderStyle() == bsSizeToolWin;
+  const bool Sizeable = Form.BorderStyle() == bsSizeable || Form.BorderStyle() == bsSizeToolWin;
   unsigned long Funcs = FuncMove, Decos = DecoBorder | DecoTitle;
   if (Sizeable) Funcs |= FuncResize, Decos |= DecoResizeH;
   if (Icons.Contains(biSystemMenu)) Funcs |= FuncClose, Decos |= DecoMenu;
@@ -338,6 +382,10 @@ void TFltkBackend::SetFormMenu(TCustomForm& Form, std::vector<TMenuCommand> Comm
   Form.FreeNotification(FWatch.get());
 }
 
+bool TFltkBackend::Shows(const TCustomForm* Form) {
+  return Find(Form) != nullptr;
+}
+
 TFltkBackend::TShownForm* TFltkBackend::Find(const TCustomForm* Form) {
   for (auto& S : FForms)
     if (S->Form == Form) return S.get();
@@ -436,8 +484,8 @@ void TFltkBackend::Build(TShownForm& S) {
     (void)Widget;
     if (!GBackend) return;
     GBackend->Defer([F, Escape] {
-      if (!GBackend || !GBackend->Find(F)) return;
-      if (TButton* Cancel = F->CancelButton()) {
+      if (!GBackend || !GBackend->Shows(F)) return;
+      if (TButton* Cancel = CancelButtonOf(*F)) {
         Cancel->Click();
       } else if (!Escape && F->BorderIcons().Contains(biSystemMenu)) {
         F->Close();
@@ -491,8 +539,8 @@ void TFltkBackend::Update(TShownForm& S, TControl& C) {
       W = P;
     } else if (auto* M = dynamic_cast<TMemo*>(&C)) {
       S.Buffers.push_back(std::make_unique<Fl_Text_Buffer>());
-      Fl_Text_Display* D = M->ReadOnly() ? new Fl_Text_Display(X, Y, Wd, Ht)
-                                         : new Fl_Text_Editor(X, Y, Wd, Ht);
+      Fl_Text_Display* D =
+          M->ReadOnly() ? new Fl_Text_Display(X, Y, Wd, Ht) : new Fl_Text_Editor(X, Y, Wd, Ht);
       D->buffer(S.Buffers.back().get());
       D->scrollbar_align(FL_ALIGN_BOTTOM_RIGHT);
       if (M->WordWrap()) D->wrap_mode(Fl_Text_Display::WRAP_AT_BOUNDS, 0);
@@ -514,7 +562,7 @@ void TFltkBackend::Update(TShownForm& S, TControl& C) {
   W->labelcolor(Face.Color);
   if (auto* L = dynamic_cast<TLabel*>(&C)) {
     Fl_Align Align = FL_ALIGN_INSIDE | FL_ALIGN_TOP | FL_ALIGN_WRAP;
-    Align |= L->Alignment() == taCenter        ? FL_ALIGN_CENTER
+    Align |= L->Alignment() == taCenter         ? FL_ALIGN_CENTER
              : L->Alignment() == taRightJustify ? FL_ALIGN_RIGHT
                                                 : FL_ALIGN_LEFT;
     W->align(Align);
@@ -760,7 +808,6 @@ TModalResult TFltkBackend::MessageBox(const TMessageBoxRequest& Request) {
     TModalResult Result;
   };
   std::vector<TPress> Presses(Request.Buttons.size());
-  Fl_Button* Default = nullptr;
   int X = (W - ButtonsW) / 2;
   for (int I = 0; I < N; ++I, X += ButtonW + Gap) {
     const bool IsDefault = I == Request.DefaultButton;
@@ -775,7 +822,6 @@ TModalResult TFltkBackend::MessageBox(const TMessageBoxRequest& Request) {
           P->Dialog->Done = true;
         },
         &Presses[static_cast<size_t>(I)]);
-    if (IsDefault) Default = B;
   }
   D.Window->end();
   TPress Escape{&D, Request.EscapeResult};
@@ -788,7 +834,6 @@ TModalResult TFltkBackend::MessageBox(const TMessageBoxRequest& Request) {
       },
       &Escape);
   RunDialog(D);
-  (void)Default;
   return D.Done ? D.Result : Fallback;
 }
 
@@ -816,7 +861,7 @@ std::string FlPattern(const std::string& Mask) {
 }
 
 bool IsDir(const std::string& Path) {
-  struct stat St{};
+  struct stat St {};
   return ::stat(Path.c_str(), &St) == 0 && S_ISDIR(St.st_mode);
 }
 
@@ -922,8 +967,7 @@ bool TFltkBackend::SaveDialog(TSaveDialogRequest& Request) {
         }
       },
       &St);
-  St.Types->callback([](Fl_Widget*, void* Data) { static_cast<TSaveState*>(Data)->Load(); },
-                     &St);
+  St.Types->callback([](Fl_Widget*, void* Data) { static_cast<TSaveState*>(Data)->Load(); }, &St);
   Save->callback(
       [](Fl_Widget*, void* Data) {
         auto* S = static_cast<TSaveState*>(Data);

@@ -67,6 +67,8 @@ class TFltkBackend : public TUIBackend {
   void Pump();
   // Queues an action of the user's, carried out by the next Pump.
   void Defer(std::function<void()> Action);
+  // Whether Form's window is up.
+  bool Shows(const TCustomForm* Form);
   // A form or control the back-end shows was destroyed.
   void ComponentDestroyed(TComponent* Component);
 

@@ -79,8 +79,8 @@ bool ParseCommandLine(const std::vector<std::string>& Args, TCheckOptions& Optio
       Value = Arg.substr(Eq + 1);
       Inline = true;
     }
-    static const char* const Flags[] = {"--help", "-h", "--yes", "-y", "--no-run", "--serve-demo",
-                                        "--gui"};
+    static const char* const Flags[] = {"--help",   "-h",           "--yes", "-y",
+                                        "--no-run", "--serve-demo", "--gui"};
     const bool IsFlag = std::find_if(std::begin(Flags), std::end(Flags),
                                      [&](const char* F) { return Name == F; }) != std::end(Flags);
     static const char* const Valued[] = {

@@ -97,8 +97,8 @@ struct TDemoWindow {
     Tags.SetRunParamsTag("Params");
     Orvane.OnDownloadProgress = [this](TObject*, std::int32_t Received, std::int32_t Size) {
       const std::int64_t Percent = Size > 0 ? std::int64_t{Received} * 100 / Size : 0;
-      Status->SetCaption("Downloading: " + Grouped(Received) + " of " + Grouped(Size) +
-                         " bytes (" + std::to_string(Percent) + "%)");
+      Status->SetCaption("Downloading: " + Grouped(Received) + " of " + Grouped(Size) + " bytes (" +
+                         std::to_string(Percent) + "%)");
     };
     const bool Downloaded = Orvane.CheckForUpdate();
     if (Downloaded)

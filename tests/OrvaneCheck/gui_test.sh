@@ -109,7 +109,9 @@ await_win "^Read Me$" && {
   shot 03-read-me
   size_is "read-me window (four fifths of the screen)" $((SCREEN_W * 4 / 5)) $((SCREEN_H * 4 / 5))
   centred "read-me window"
-  click $((WW / 2)) $((WH - 56 + 11))  # Ok
+  # Its only button is no Default one: Enter presses it all the same.
+  xdotool mousemove $((WX + WW / 2)) $((WY + WH - 20))
+  xdotool key Return
 }
 await_win "^Update Available$" && {
   shot 04-download-question
