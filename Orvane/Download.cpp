@@ -142,9 +142,11 @@ bool TOrvane::DoDownload(const std::string& URL, const std::string& FileName,
   }
   // A request that ended with an error (a body cut short, an abort, a time-out) is a
   // failure whatever status it had reached.
-  if (Cli.StatusCode() > 200)
+  // When the exception hook ended the wait, its message is the reason.
+  const bool Hooked = Cli.RcvdStream() != Stream;
+  if (!Hooked && Cli.StatusCode() > 200)
     FLastError = Cli.ReasonPhrase();
-  else if (Cli.RcvdStream() == Stream && FLastError.empty())
+  else if (!Hooked && FLastError.empty())
     Result = true;
   if (!Result) return false;
   if (Cli.RcvdStream() == Stream) {
@@ -225,6 +227,8 @@ TWebDlProgress* TOrvane::CreateProgress() {
   Form->btnCancel->SetCaption(LoadOrvStr(sOrvCancelButton));
   Form->btnCancel->SetFont(Form->Font());
   Form->btnCancel->SetTabOrder(1);
+  // Escape cancels too, in back-ends that have keys.
+  Form->btnCancel->SetCancel(true);
   Form->btnCancel->OnClick = [Form](TObject* Sender) { Form->btnCancelClick(Sender); };
   return Form;
 }

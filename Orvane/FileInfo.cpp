@@ -7,6 +7,7 @@
 #include "Host/Dialogs.h"
 #include "Host/Font.h"
 #include "Host/Forms.h"
+#include "Host/MessagePump.h"
 #include "Host/StdCtrls.h"
 #include "Host/Streams.h"
 #include "Host/StringList.h"
@@ -21,6 +22,10 @@ namespace {
 
 THttpCli* GSharedHttpCli = nullptr;
 THttpEvents* GSharedHttpEvents = nullptr;
+
+// Seconds a new request waits for an aborted one to wind down before the client is
+// reported busy.
+constexpr std::int32_t ClientSettleSeconds = 10;
 
 // Pages one GetFileInfo reads at most, the first one included.
 constexpr int MaxRedirectPages = 10;
@@ -57,6 +62,13 @@ THttpCli& TOrvane::PrepareClient() {
     GSharedHttpCli->OnRequestDone = [Events](TObject* Sender, THttpRequest Rq, std::uint16_t E) {
       Events->HttpRequestDone(Sender, Rq, E);
     };
+  }
+  // A request whose wait was ended (by the exception hook) may still be winding down.
+  if (GSharedHttpCli->State() != httpReady) {
+    TMessagePump Pump(*Application);
+    Pump.PumpUntil([] { return !GSharedHttpCli || GSharedHttpCli->State() == httpReady; },
+                   TDeadline::InSeconds(ClientSettleSeconds));
+    if (!GSharedHttpCli) throw EHttpException("HTTP component destroyed during the request", 404);
   }
   // The request's end goes to the component that starts it, whichever created the client.
   GSharedHttpEvents->Owner = this;
@@ -108,10 +120,16 @@ void TOrvane::SetExceptionHandler() {
 void TOrvane::ClearExceptionHandler() {
   if (!FHook) return;
   const TOrvHook* Top = Application->OnException.target<TOrvHook>();
-  if (Top && Top->State == FHook)
+  FHook->Owner = nullptr;  // if buried under another hook, it only passes errors on now
+  if (Top && Top->State == FHook) {
     Application->OnException = FHook->Saved;
-  else
-    FHook->Owner = nullptr;  // buried under another hook: it only passes errors on now
+    // Hooks of components that went while buried need not stay in the chain.
+    while (const TOrvHook* Next = Application->OnException.target<TOrvHook>()) {
+      if (Next->State->Owner) break;
+      const auto Saved = Next->State->Saved;
+      Application->OnException = Saved;
+    }
+  }
   FHook.reset();
 }
 
@@ -140,6 +158,12 @@ void TOrvane::OrvException(TObject* Sender, const Exception& E) {
       delete Stream;
     }
     Cli->OnDocData = nullptr;
+    // The wait for the request is over: the request must not go on and hold the client
+    // busy for the next one, and its end reports to nobody.
+    if (Cli->State() != httpReady) {
+      if (GSharedHttpEvents) GSharedHttpEvents->Owner = nullptr;
+      Cli->Abort();
+    }
   }
   ClearExceptionHandler();
   Application->MessageBox(FormatOrvStr(sOrvExceptionText, {E.Message()}), LoadOrvStr(sOrvException),
@@ -176,7 +200,10 @@ bool TOrvane::ReadPage(const std::string& Url) {
   Cli.GetASync();
   if (!FWaitForm) FWaitForm = CreatePleaseWait(LoadOrvStr(sOrvCheckingForUpdate));
   FWaitForm->ShowModal();
-  if (Cli.StatusCode() > 200) {
+  // When the exception hook ended the wait, its message is the reason, not the status of
+  // the request it aborted.
+  const bool Hooked = Cli.RcvdStream() != Stream;
+  if (!Hooked && Cli.StatusCode() > 200) {
     FLastError = Cli.ReasonPhrase();
     MessageDlg(IntToStr(Cli.StatusCode()), mtCustom, {mbOK}, 0);
   }
@@ -190,8 +217,8 @@ bool TOrvane::ReadPage(const std::string& Url) {
   FProductVersion.clear();
   FRedirectURL.clear();
   FRunParams.clear();
-  if (!FLastError.empty()) return false;
-  if (Cli.RcvdStream() == Stream) {
+  if (!FLastError.empty() || Hooked) return false;
+  {
     FInfoLines = std::make_unique<TStringList>();
     struct TLinesRelease {
       std::unique_ptr<TStringList>& Lines;

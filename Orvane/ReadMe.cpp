@@ -80,12 +80,13 @@ TCustomForm* TOrvane::CreateReadMe() {
   Cli.GetASync();
   FWaitForm = CreatePleaseWait(LoadOrvStr(sOrvRetrievingReadMe));
   FWaitForm->ShowModal();
+  // The exception hook took the stream: nothing was received that could be shown, and
+  // its message is the reason.
+  if (Cli.RcvdStream() != Stream) return nullptr;
   if (Cli.StatusCode() > 200) {
     FLastError = Cli.ReasonPhrase();
     return nullptr;
   }
-  // The exception hook took the stream: nothing was received that could be shown.
-  if (Cli.RcvdStream() != Stream) return nullptr;
 
   auto Form = std::make_unique<TForm>(Application);
   Form->SetBorderIcons({});
@@ -107,6 +108,9 @@ TCustomForm* TOrvane::CreateReadMe() {
   Button->SetBounds(Form->Width() / 2 - 34, Form->Height() - 56, 68, 22);
   Button->SetCaption(LoadOrvStr(sOrvOkButton));
   Button->SetModalResult(mrOk);
+  // Enter and Escape close the window too, in back-ends that have keys.
+  Button->SetDefault(true);
+  Button->SetCancel(true);
 
   Stream->SetPosition(0);
   Memo->Lines()->LoadFromStream(*Stream);

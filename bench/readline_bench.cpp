@@ -1,7 +1,7 @@
-// What line mode costs: ReadLine takes one byte per receive call (after asking how many
-// bytes wait), so that nothing after the line feed leaves the socket. Measured here on
-// 100-character lines that are already waiting, and, for the waits of a socket in a
-// thread of its own, how much processor time an idle deadline wait uses per second.
+// What line mode costs: ReadLine looks at the waiting bytes and then reads exactly the
+// line's part of them, so that nothing after the line feed leaves the socket. Measured
+// here on 100-character lines that are already waiting, and, for the waits of a socket in
+// a thread of its own, how much processor time an idle deadline wait uses per second.
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
@@ -78,10 +78,9 @@ class LinePair {
 };
 
 // ReadLines of 100-character lines (plus CR LF) that wait in the socket, fed in batches.
-// Every byte read while more wait posts a read notification (with no OnDataAvailable
-// handler each finds nothing and costs one failed receive). NotificationsTimed says
-// whether their dispatch counts; it runs only once the socket is empty, since a
-// notification that found bytes would discard them.
+// A read that leaves bytes behind queues a read notification unless one is queued
+// already. NotificationsTimed says whether their dispatch counts; it runs once the
+// socket is empty.
 void ReadLines(benchmark::State& State, bool NotificationsTimed) {
   LinePair Pair;
   const std::string Line = std::string(100, 'a') + "\r\n";

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 #include "Host/HiddenWindow.h"
 #include "Host/SysUtils.h"
@@ -48,6 +49,9 @@ struct TDemoServer::TConnection {
   TConnections::iterator Self;
   std::string Request;
   std::string Pending;  // paced body not queued yet
+  double Credit = 0;    // bytes of the pace not sent yet, less than one
+  std::string Held;     // a response kept back until HeldUntil
+  plat::DWORD HeldUntil = 0;
   bool Answered = false;
   bool Finishing = false;
   bool Graceful = true;
@@ -141,6 +145,8 @@ void TDemoServer::AcceptClient() {
   Conn.Self = std::prev(FConnections.end());
   Conn.Request.clear();
   Conn.Pending.clear();
+  Conn.Credit = 0;
+  Conn.Held.clear();
   Conn.Answered = Conn.Finishing = false;
   Conn.Graceful = true;
   Conn.Accepted = Conn.LastActivity = plat::GetTickCount();
@@ -224,6 +230,9 @@ void TDemoServer::SendResponse(TConnection& Conn, int Status, const TDemoFile* F
     if (!Head && File->Path == DemoUpdatePath && FSettings.UpdateRate > 0) {
       Conn.Pending = File->Body;
       Conn.Socket.SendStr(FHeadResponses[Index]);
+    } else if (FSettings.ResponseDelayMs > 0) {
+      Conn.Held = Head ? FHeadResponses[Index] : FGetResponses[Index];
+      Conn.HeldUntil = plat::GetTickCount() + FSettings.ResponseDelayMs;
     } else {
       Conn.Socket.SendStr(Head ? FHeadResponses[Index] : FGetResponses[Index]);
     }
@@ -234,8 +243,11 @@ void TDemoServer::SendResponse(TConnection& Conn, int Status, const TDemoFile* F
 }
 
 void TDemoServer::SendPaced(TConnection& Conn) {
-  const std::size_t Slice =
-      std::max<std::size_t>(1, static_cast<std::size_t>(FSettings.UpdateRate) * TickMs / 1000);
+  // A slow rate sends a byte every few ticks rather than rounding up to one a tick.
+  Conn.Credit += static_cast<double>(FSettings.UpdateRate) * TickMs / 1000;
+  const auto Slice = static_cast<std::size_t>(Conn.Credit);
+  if (Slice == 0) return;
+  Conn.Credit -= static_cast<double>(Slice);
   const std::string Piece = Conn.Pending.substr(0, Slice);
   Conn.Pending.erase(0, Piece.size());
   Conn.LastActivity = plat::GetTickCount();
@@ -287,7 +299,12 @@ void TDemoServer::Tick() {
   const plat::DWORD Now = plat::GetTickCount();
   std::vector<TConnection*> Paced;
   std::vector<TConnection*> Expired;
+  std::vector<TConnection*> Due;
   for (auto& Conn : FConnections) {
+    if (!Conn->Held.empty()) {
+      if (static_cast<std::int32_t>(Now - Conn->HeldUntil) >= 0) Due.push_back(Conn.get());
+      continue;
+    }
     if (!Conn->Answered && Elapsed(Conn->Accepted, Now) >= FSettings.RequestTimeoutMs)
       Expired.push_back(Conn.get());
     else if (Elapsed(Conn->LastActivity, Now) >= FSettings.IdleTimeoutMs)
@@ -296,6 +313,11 @@ void TDemoServer::Tick() {
       Paced.push_back(Conn.get());
   }
   for (TConnection* Conn : Expired) Finish(*Conn, false);
+  for (TConnection* Conn : Due) {
+    if (Conn->Finishing) continue;
+    Conn->LastActivity = Now;
+    Conn->Socket.SendStr(std::exchange(Conn->Held, std::string()));
+  }
   for (TConnection* Conn : Paced)
     if (!Conn->Finishing) SendPaced(*Conn);
 }

@@ -27,6 +27,9 @@ class TDemoServer {
     // Bytes a second at which the update file is sent, so that its progress can be
     // watched; 0 sends it as fast as the network takes it.
     std::int32_t UpdateRate = 0;
+    // The page and the read-me are answered this late, so that the spinner of a check
+    // can be seen; 0 answers at once.
+    std::uint32_t ResponseDelayMs = 0;
     std::uint32_t RequestTimeoutMs = 10000;  // the whole request must have come by then
     std::uint32_t IdleTimeoutMs = 10000;     // a connection that moves nothing is dropped
     std::size_t MaxRequest = 8192;           // request line and header lines together

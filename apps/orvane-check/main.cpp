@@ -80,8 +80,9 @@ int Check(const TCheckOptions& Options) {
   // No page named: the demo server runs on this thread's loop, beside the check.
   TDemoServer::TSettings Settings;
   Settings.Port = Options.Port;
-  // Slow enough for the progress line to be seen.
+  // Slow enough for the spinner and the progress line to be seen.
   Settings.UpdateRate = Options.DemoRate < 0 ? 200 : Options.DemoRate;
+  Settings.ResponseDelayMs = 700;
   TDemoServer Server(Settings);
   if (!Server.Start()) return Fail("demo server: " + Server.Error());
   std::printf("Demo server: %s\n", Server.PageURL().c_str());

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # orvane-check as a script would run it, standard input closed: the whole check against the
-# embedded demo server, a page with nothing newer, and bad use, each with its exit status.
+# embedded demo server, a page with nothing newer, the check through a proxy, and bad use,
+# each with its exit status.
 source "$(dirname "$0")/lib.sh" "$1"
 run() {  # run NAME ARGS...: output in $WORK/NAME.out and .err, status in $status
   local name=$1
@@ -38,6 +39,26 @@ expect "file untouched" cmp -s "$WORK/expected.sh" "$WORK/save/orvane-demo-1.1.s
 run current "$DEMO_URL" --current-version 1.1
 expect "no update exits 1 (got $status)" test "$status" = 1
 contains "no update box" "$WORK/current.out" "There is no update available."
+
+# Through a proxy: the page, the read-me and the file all go by way of it.
+proxy_port=$(free_port)
+mkdir "$WORK/proxy" "$WORK/via-proxy"
+cat >"$WORK/proxy/tinyproxy.conf" <<CONF
+Port $proxy_port
+Listen 127.0.0.1
+Allow 127.0.0.1
+Timeout 30
+LogFile "$WORK/proxy/log"
+LogLevel Info
+CONF
+spawn tinyproxy -d -c "$WORK/proxy/tinyproxy.conf"
+wait_for 10 curl -fs -o /dev/null -x "127.0.0.1:$proxy_port" "$DEMO_URL"
+run proxy "$DEMO_URL" --yes --no-run --proxy "127.0.0.1:$proxy_port" --save-to "$WORK/via-proxy"
+expect "proxied check exits 0 (got $status)" test "$status" = 0
+expect "proxied file byte for byte" cmp -s "$WORK/expected.sh" "$WORK/via-proxy/orvane-demo-1.1.sh"
+for path in orvane-demo.htm readme.txt orvane-demo-1.1.sh; do
+  contains "request by way of the proxy" "$WORK/proxy/log" "GET $DEMO_BASE/$path HTTP/1.0"
+done
 
 # Bad use: one clear line on standard error and exit 2, nothing saved.
 bad_use() {  # bad_use NAME EXPECTED-TEXT ARGS...

@@ -9,7 +9,11 @@ SOCK="orvtest-$$"
 tm() { tmux -L "$SOCK" "$@"; }
 trap 'tm kill-server 2>/dev/null; cleanup' EXIT
 
-screen() { tm capture-pane -p -t check -S -200; }
+# Each run gets a session of its own: ending one could take the server down just as the
+# next one starts.
+RUN=0
+screen() { tm capture-pane -p -t "check$RUN" -S -200; }
+keys() { tm send-keys -t "check$RUN" "$@"; }
 shows() { screen | grep -qF -- "$1"; }
 # await TEXT: the screen shows it within 20 s.
 await() {
@@ -19,8 +23,8 @@ await() {
 launch() {
   local dir=$1
   shift
-  tm kill-session -t check 2>/dev/null
-  tm new-session -d -s check -x 100 -y 40 \
+  RUN=$((RUN + 1))
+  tm new-session -d -s "check$RUN" -x 100 -y 40 \
     "cd '$dir' && env -u PAGER '$BIN' $*; echo \$? >'$dir.status'; sleep 120"
 }
 
@@ -31,19 +35,19 @@ curl -sS -o "$WORK/expected.sh" "$DEMO_BASE/orvane-demo-1.1.sh"
 mkdir "$WORK/full"
 launch "$WORK/full" --demo-rate 400
 await "Would you like to view the ReadMe file?"
-tm send-keys -t check y
+keys y
 await "-- End of read-me: press Enter --"
 await "What is new in 1.1"
-tm send-keys -t check Enter
+keys Enter
 await "Download the update?"
-tm send-keys -t check y
+keys y
 await "File name [$WORK/full/orvane-demo-1.1.sh]:"
-tm send-keys -t check -l "mine.sh"
-tm send-keys -t check Enter
+keys -l "mine.sh"
+keys Enter
 await "Do you want to install the update now?"
 await "Downloading Update [####################] 100%  189 of 189 bytes received"
 expect "progress drawn on one line" test "$(screen | grep -c 'Downloading Update')" = 1
-tm send-keys -t check y
+keys y
 wait_for 20 test -s "$WORK/full.status"
 expect "full run exits 0" test "$(cat "$WORK/full.status" 2>/dev/null)" = 0
 expect "typed name saved byte for byte" cmp -s "$WORK/expected.sh" "$WORK/full/mine.sh"
@@ -54,16 +58,16 @@ for key in Escape C-c; do
   mkdir "$WORK/cancel-$key"
   launch "$WORK/cancel-$key" --demo-rate 20
   await "Would you like to view the ReadMe file?"
-  tm send-keys -t check n
+  keys n
   await "Download the update?"
-  tm send-keys -t check Enter
+  keys Enter
   await "File name ["
-  tm send-keys -t check Enter
+  keys Enter
   await "bytes received"
-  tm send-keys -t check "$key"
+  keys "$key"
   await "Download Error"
   await 'Error: "Connection aborted on request."'
-  tm send-keys -t check Enter
+  keys Enter
   wait_for 20 test -s "$WORK/cancel-$key.status"
   expect "$key: cancelled run exits 2" test "$(cat "$WORK/cancel-$key.status" 2>/dev/null)" = 2
   expect "$key: no file left" test -z "$(ls -A "$WORK/cancel-$key")"

@@ -128,7 +128,9 @@ TEST_F(LineModeTest, LinesSurviveTheMessageLoopBetweenReadLines) {
 // A time-out of 0 or less takes what has arrived and returns at once: the wait control
 // is not run (a caption of 0 used to make it count down its default instead).
 TEST_F(LineModeTest, ZeroOrNegativeTimeOutDoesNotWait) {
-  Connect({"chunk:par"});
+  Connect({"go", "chunk:par"});
+  P.Sock->OnDataAvailable = [](TObject*, std::uint16_t) {};  // leaves the bytes waiting
+  P.Say("go");
   ASSERT_TRUE(PumpUntil([&] { return P.Sock->RcvdCount() == 3; }, 3s));
   ASSERT_EQ(Wait.ModalResult(), mrOk);
   std::string Line;
