@@ -3,6 +3,7 @@
 
 #include "Host/Application.h"
 #include "Host/Dialogs.h"
+#include "Host/Events.h"
 #include "Host/FileUtils.h"
 #include "Host/Forms.h"
 #include "Orvane/OrvStrings.h"
@@ -10,7 +11,10 @@
 #include "Platform/Shell.h"
 
 bool TOrvane::CheckForUpdate() {
+  // A handler of the download may free the component: the check then ends quietly.
+  TAliveGuard Guard(*this);
   if (!GetFileInfo()) {
+    if (Guard.Gone()) return false;
     Application->MessageBox(FLastError.empty() ? LoadOrvStr(sOrvInfoErrorUnknown)
                                                : FormatOrvStr(sOrvInfoError, {FLastError}),
                             LoadOrvStr(sOrvConnectionError), MB_ICONEXCLAMATION | MB_OK);
@@ -21,7 +25,10 @@ bool TOrvane::CheckForUpdate() {
                             MB_ICONINFORMATION | MB_OK);
     return false;
   }
-  if (FOptions.Contains(orvoDisplayReadMe)) DisplayReadMe(true);
+  if (FOptions.Contains(orvoDisplayReadMe)) {
+    DisplayReadMe(true);
+    if (Guard.Gone()) return false;
+  }
   if (Application->MessageBox(FormatOrvStr(sOrvVersionsLine, {FCurrentVersion, FProductVersion}) +
                                   "\r" + LoadOrvStr(sOrvDownloadQuestion),
                               LoadOrvStr(sOrvUpdateAvailable), MB_ICONQUESTION | MB_YESNO) != IDYES)
@@ -48,12 +55,16 @@ bool TOrvane::CheckForUpdate() {
   bool Downloaded = false;
   {
     struct TFlowMark {
+      TAliveGuard& Guard;
       bool& Flag;
-      ~TFlowMark() { Flag = false; }
-    } Mark{FInCheckFlow};
+      ~TFlowMark() {
+        if (!Guard.Gone()) Flag = false;
+      }
+    } Mark{Guard, FInCheckFlow};
     FInCheckFlow = !ExtensionAdded;
     Downloaded = DownloadFile(FileName);
   }
+  if (Guard.Gone()) return false;
   if (!Downloaded) {
     Application->MessageBox(FLastError.empty()
                                 ? LoadOrvStr(sOrvDownloadErrorUnknown)

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <memory>
 
 #include "Host/Application.h"
 #include "Host/ComCtrls.h"
@@ -19,8 +20,10 @@
 #include "Host/StdCtrls.h"
 #include "Host/Streams.h"
 #include "HttpProt/HttpCli.h"
+#include "Orvane/HttpEvents.h"
 #include "Orvane/OrvStrings.h"
 #include "Orvane/Orvane.h"
+#include "Orvane/ReceiveLoan.h"
 #include "Orvane/WebDlProgress.h"
 
 namespace {
@@ -99,61 +102,59 @@ bool TOrvane::DownloadFile(const std::string& FileName) {
 
 bool TOrvane::DoDownload(const std::string& URL, const std::string& FileName,
                          const std::string& Title) {
+  TAliveGuard Guard(*this);
   FLastError.clear();
   CheckCreatable(FileName);
   const std::string PartName = CreatePartFile(FileName);
-  TFileStream* Stream = nullptr;
+  std::unique_ptr<TFileStream> File;
   try {
-    Stream = new TFileStream(PartName, fmCreate);
+    File = std::make_unique<TFileStream>(PartName, fmCreate);
   } catch (...) {
     ::unlink(PartName.c_str());
     throw;
   }
-  THttpCli& Cli = PrepareClient();
-  Cli.SetRcvdStream(Stream);
-  Cli.OnDocData = [this](TObject* Sender, const void* Buffer, std::int32_t Len) {
-    HttpCliDocData(Sender, Buffer, Len);
-  };
-  Cli.SetURL(URL);
   bool Result = false;
   // Every way out closes the file and leaves either the finished file or nothing.
   struct TEnd {
-    THttpCli& Cli;
-    TFileStream* Stream;
+    TAliveGuard& Guard;
     const std::string& PartName;
     TWebDlProgress*& Form;
     bool& Result;
     ~TEnd() {
-      Cli.OnDocData = nullptr;
-      if (Cli.RcvdStream() == Stream) {
-        Cli.SetRcvdStream(nullptr);
-        delete Stream;
+      if (THttpCli* Cli = SharedHttpCliRef()) Cli->OnDocData = nullptr;
+      if (!Guard.Gone()) {
+        delete Form;
+        Form = nullptr;
       }
-      delete Form;
-      Form = nullptr;
       if (!Result) ::unlink(PartName.c_str());
     }
-  } End{Cli, Stream, PartName, FProgressForm, Result};
+  } End{Guard, PartName, FProgressForm, Result};
+  THttpCli& Cli = PrepareClient();
+  TReceiveLoan Loan(Cli, std::move(File));
+  Cli.OnDocData = [this](TObject* Sender, const void* Buffer, std::int32_t Len) {
+    HttpCliDocData(Sender, Buffer, Len);
+  };
+  Cli.SetURL(URL);
   Cli.GetASync();
   if (FOptions.Contains(orvoDisplayUI)) {
     FProgressForm = CreateProgress();
     FProgressForm->lblDownloading->SetCaption(Title);
     FProgressForm->ShowModal();
+    if (Guard.Gone()) return false;  // freed by a handler during the download
   }
   // A request that ended with an error (a body cut short, an abort, a time-out) is a
-  // failure whatever status it had reached.
-  // When the exception hook ended the wait, its message is the reason.
-  const bool Hooked = Cli.RcvdStream() != Stream;
-  if (!Hooked && Cli.StatusCode() > 200)
+  // failure whatever status it had reached; when the exception hook ended the wait, its
+  // message is the reason.
+  if (Loan.Taken()) {
+    if (FLastError.empty()) FLastError = "The download was ended before it finished";
+  } else if (Cli.StatusCode() > 200) {
     FLastError = Cli.ReasonPhrase();
-  else if (!Hooked && FLastError.empty())
+  } else if (FLastError.empty()) {
     Result = true;
-  if (!Result) return false;
-  if (Cli.RcvdStream() == Stream) {
-    Cli.SetRcvdStream(nullptr);
-    delete Stream;  // the file is complete and closed before it takes the target's name
   }
-  if (::rename(PartName.c_str(), FileName.c_str()) != 0) {
+  // The file is complete and closed before it takes the target's name.
+  Loan.Close();
+  if (Result && ::rename(PartName.c_str(), FileName.c_str()) != 0) {
     FLastError = "Cannot save the file " + FileName + ": " + SysReason(errno);
     Result = false;
   }

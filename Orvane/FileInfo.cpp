@@ -5,6 +5,7 @@
 
 #include "Host/Application.h"
 #include "Host/Dialogs.h"
+#include "Host/Events.h"
 #include "Host/Font.h"
 #include "Host/Forms.h"
 #include "Host/MessagePump.h"
@@ -16,6 +17,7 @@
 #include "Orvane/HttpEvents.h"
 #include "Orvane/OrvStrings.h"
 #include "Orvane/Orvane.h"
+#include "Orvane/ReceiveLoan.h"
 #include "Orvane/WebDlProgress.h"
 
 namespace {
@@ -153,10 +155,8 @@ void TOrvane::OrvException(TObject* Sender, const Exception& E) {
     FProgressForm = nullptr;
   }
   if (THttpCli* Cli = GSharedHttpCli) {
-    if (TStream* Stream = Cli->RcvdStream()) {
-      Cli->SetRcvdStream(nullptr);
-      delete Stream;
-    }
+    // The operation that waited owns the stream and frees it when its wait has ended.
+    Cli->SetRcvdStream(nullptr);
     Cli->OnDocData = nullptr;
     // The wait for the request is over: the request must not go on and hold the client
     // busy for the next one, and its end reports to nobody.
@@ -174,6 +174,7 @@ void TOrvane::OrvException(TObject* Sender, const Exception& E) {
 // GetFileInfo
 
 bool TOrvane::ReadPage(const std::string& Url) {
+  TAliveGuard Guard(*this);
   THttpCli& Cli = PrepareClient();
   if (!FProxyHost.empty()) {
     Cli.SetProxy(FProxyHost);
@@ -182,30 +183,20 @@ bool TOrvane::ReadPage(const std::string& Url) {
     Cli.SetProxy("");
     Cli.SetProxyPort("80");
   }
-  auto* Stream = new TMemoryStream;
-  Cli.SetRcvdStream(Stream);
-  // Whoever ends the request last frees the stream: here, unless the hook took it.
-  struct TStreamRelease {
-    THttpCli& Cli;
-    TMemoryStream* Stream;
-    ~TStreamRelease() {
-      if (Cli.RcvdStream() == Stream) {
-        Cli.SetRcvdStream(nullptr);
-        delete Stream;
-      }
-    }
-  } Release{Cli, Stream};
+  TReceiveLoan Loan(Cli, std::make_unique<TMemoryStream>());
   FLastError.clear();
   Cli.SetURL(Url);
   Cli.GetASync();
   if (!FWaitForm) FWaitForm = CreatePleaseWait(LoadOrvStr(sOrvCheckingForUpdate));
   FWaitForm->ShowModal();
+  if (Guard.Gone()) return false;  // freed by a handler during the wait
   // When the exception hook ended the wait, its message is the reason, not the status of
   // the request it aborted.
-  const bool Hooked = Cli.RcvdStream() != Stream;
+  const bool Hooked = Loan.Taken();
   if (!Hooked && Cli.StatusCode() > 200) {
     FLastError = Cli.ReasonPhrase();
     MessageDlg(IntToStr(Cli.StatusCode()), mtCustom, {mbOK}, 0);
+    if (Guard.Gone()) return false;
   }
   FDownloadURL.clear();
   FProductName.clear();
@@ -224,8 +215,8 @@ bool TOrvane::ReadPage(const std::string& Url) {
       std::unique_ptr<TStringList>& Lines;
       ~TLinesRelease() { Lines.reset(); }
     } LinesRelease{FInfoLines};
-    Stream->SetPosition(0);
-    FInfoLines->LoadFromStream(*Stream);
+    Loan.Stream().SetPosition(0);
+    FInfoLines->LoadFromStream(Loan.Stream());
     ParseDocument(*FInfoLines);
   }
   FDownloadFileName = LastUrlSegment(FDownloadURL);
@@ -247,13 +238,16 @@ bool TOrvane::GetFileInfo() {
                             MB_ICONEXCLAMATION | MB_OK);
     return false;
   }
+  TAliveGuard Guard(*this);
   struct TWaitFormRelease {
+    TAliveGuard& Guard;
     TCustomForm*& Form;
     ~TWaitFormRelease() {
+      if (Guard.Gone()) return;
       delete Form;
       Form = nullptr;
     }
-  } WaitRelease{FWaitForm};
+  } WaitRelease{Guard, FWaitForm};
   std::vector<std::string> Read;
   bool First = false;
   bool Last = false;
@@ -262,6 +256,7 @@ bool TOrvane::GetFileInfo() {
     const std::string Url = FRedirectURL.empty() ? FHomeURL : FRedirectURL;
     Read.push_back(Url);
     Last = ReadPage(Url);
+    if (Guard.Gone()) return false;
     if (Page == 1) First = Last;
     if (FRedirectURL.empty()) break;
     const bool Loop = std::find(Read.begin(), Read.end(), FRedirectURL) != Read.end();

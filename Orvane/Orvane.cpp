@@ -16,6 +16,13 @@ TOrvane::TOrvane(TComponent* AOwner)
 
 TOrvane::~TOrvane() {
   SetDestroying();
+  // Freed from a handler while a form of a request waits: the wait ends, and the form goes
+  // once its loop has let go of it.
+  for (TCustomForm* Form : {FWaitForm, static_cast<TCustomForm*>(FProgressForm)}) {
+    if (!Form) continue;
+    Form->SetModalResult(mrCancel);
+    Form->Release();
+  }
   delete SharedHttpCliRef();
   SharedHttpCliRef() = nullptr;
   delete SharedHttpEventsRef();

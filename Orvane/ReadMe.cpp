@@ -3,6 +3,7 @@
 
 #include "Host/Application.h"
 #include "Host/Dialogs.h"
+#include "Host/Events.h"
 #include "Host/Font.h"
 #include "Host/Forms.h"
 #include "Host/Screen.h"
@@ -11,6 +12,7 @@
 #include "HttpProt/HttpCli.h"
 #include "Orvane/OrvStrings.h"
 #include "Orvane/Orvane.h"
+#include "Orvane/ReceiveLoan.h"
 #include "Platform/Shell.h"
 
 namespace {
@@ -29,6 +31,7 @@ plat::HWND MainWindow() {
 }  // namespace
 
 bool TOrvane::DisplayReadMe(bool Prompt) {
+  TAliveGuard Guard(*this);
   if (!FActive && !GetFileInfo()) return false;
   if (FProductReadMe.empty() && FProductReadMeExt.empty()) return false;
   if (Prompt &&
@@ -46,6 +49,7 @@ bool TOrvane::DisplayReadMe(bool Prompt) {
       // read-me could not be fetched, which the box below reports.
       FLastError = E.Message();
     }
+    if (Guard.Gone()) return false;
     if (Downloaded &&
         plat::ShellExecuteA(MainWindow(), "open", Path.c_str(), "", "", plat::SW_SHOWNORMAL) > 32)
       return true;
@@ -59,30 +63,27 @@ bool TOrvane::DisplayReadMe(bool Prompt) {
 }
 
 TCustomForm* TOrvane::CreateReadMe() {
+  TAliveGuard Guard(*this);
   THttpCli& Cli = PrepareClient();
-  auto* Stream = new TMemoryStream;
-  Cli.SetRcvdStream(Stream);
+  TReceiveLoan Loan(Cli, std::make_unique<TMemoryStream>());
   struct TEnd {
-    THttpCli& Cli;
-    TMemoryStream* Stream;
+    TAliveGuard& Guard;
     TCustomForm*& WaitForm;
     ~TEnd() {
-      if (Cli.RcvdStream() == Stream) {
-        Cli.SetRcvdStream(nullptr);
-        delete Stream;
-      }
+      if (Guard.Gone()) return;
       delete WaitForm;
       WaitForm = nullptr;
     }
-  } End{Cli, Stream, FWaitForm};
+  } End{Guard, FWaitForm};
   FLastError.clear();
   Cli.SetURL(FProductReadMe);
   Cli.GetASync();
   FWaitForm = CreatePleaseWait(LoadOrvStr(sOrvRetrievingReadMe));
   FWaitForm->ShowModal();
+  if (Guard.Gone()) return nullptr;
   // The exception hook took the stream: nothing was received that could be shown, and
   // its message is the reason.
-  if (Cli.RcvdStream() != Stream) return nullptr;
+  if (Loan.Taken()) return nullptr;
   if (Cli.StatusCode() > 200) {
     FLastError = Cli.ReasonPhrase();
     return nullptr;
@@ -112,7 +113,7 @@ TCustomForm* TOrvane::CreateReadMe() {
   Button->SetDefault(true);
   Button->SetCancel(true);
 
-  Stream->SetPosition(0);
-  Memo->Lines()->LoadFromStream(*Stream);
+  Loan.Stream().SetPosition(0);
+  Memo->Lines()->LoadFromStream(Loan.Stream());
   return Form.release();
 }

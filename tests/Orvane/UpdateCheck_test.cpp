@@ -428,7 +428,10 @@ class TProgressProbe : public TOrvane {
  public:
   using TOrvane::TOrvane;
   TWebDlProgress* Open() { return FProgressForm = CreateProgress(); }
-  ~TProgressProbe() override { delete FProgressForm; }
+  ~TProgressProbe() override {
+    delete FProgressForm;
+    FProgressForm = nullptr;
+  }
 };
 
 TEST_F(UpdateCheck, ProgressWithAndWithoutAnAnnouncedSize) {
@@ -515,6 +518,20 @@ TEST_F(UpdateCheck, FailedAndCancelledDownloadsLeaveTheOldFileAndNothingElse) {
   EXPECT_EQ(Backend.FormsHidden().back().ModalResult, mrCancel);
   ASSERT_FALSE(Reports.empty());
   EXPECT_LT(Reports.back(), static_cast<std::int32_t>(UpdateSize));
+  EXPECT_EQ(Listing(Out.Path()), std::vector<std::string>{"setup.exe"});
+
+  // The application frees the component from its progress event: the check ends at
+  // once, the form goes, and no file is left.
+  Backend.Clear();
+  Script = nullptr;
+  TOrvane* Doomed = Checker(Web->Url("/slow.html")).release();
+  Doomed->OnDownloadProgress = [&](TObject*, std::int32_t, std::int32_t) { delete Doomed; };
+  Backend.AnswerBox(mrYes);
+  Backend.AnswerSaveDialog(Saved("doomed.exe"));
+  EXPECT_FALSE(Doomed->CheckForUpdate());
+  EXPECT_EQ(BoxCaptions(), std::vector<std::string>{"Update Available"});
+  EXPECT_EQ(Backend.FormsHidden().back().ModalResult, mrCancel);
+  EXPECT_EQ(TOrvane::SharedHttpCli(), nullptr);
   EXPECT_EQ(Listing(Out.Path()), std::vector<std::string>{"setup.exe"});
 
   // A folder that refuses the file is reported before any request.

@@ -1,0 +1,42 @@
+// One request's receive stream: owned by the operation that waits for the request, lent
+// to the shared client while it runs, and taken back on every way out, also when the
+// exception hook or the end of a component took it or the client away meanwhile.
+#pragma once
+
+#include <memory>
+
+#include "Host/Streams.h"
+#include "HttpProt/HttpCli.h"
+#include "Orvane/HttpEvents.h"
+
+class TReceiveLoan {
+ public:
+  TReceiveLoan(THttpCli& Cli, std::unique_ptr<TStream> Stream)
+      : FCli(&Cli), FStream(std::move(Stream)) {
+    Cli.SetRcvdStream(FStream.get());
+  }
+  ~TReceiveLoan() { TakeBack(); }
+  TReceiveLoan(const TReceiveLoan&) = delete;
+  TReceiveLoan& operator=(const TReceiveLoan&) = delete;
+
+  // The client, while it exists.
+  THttpCli* Client() const { return SharedHttpCliRef() == FCli ? FCli : nullptr; }
+  // The request no longer writes to the stream: the hook ended its wait, or the client
+  // went.
+  bool Taken() const { return !Client() || FCli->RcvdStream() != FStream.get(); }
+  TStream& Stream() const { return *FStream; }
+  // Takes the stream back from the client and frees it (closing a file).
+  void Close() {
+    TakeBack();
+    FStream.reset();
+  }
+
+ private:
+  void TakeBack() {
+    if (THttpCli* Cli = Client(); Cli && FStream && Cli->RcvdStream() == FStream.get())
+      Cli->SetRcvdStream(nullptr);
+  }
+
+  THttpCli* FCli;
+  std::unique_ptr<TStream> FStream;
+};
