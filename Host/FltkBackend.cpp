@@ -23,6 +23,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 
@@ -74,6 +75,11 @@ struct TFlFont {
 
 std::string Lower(std::string S) {
   for (char& C : S) C = static_cast<char>(std::tolower(static_cast<unsigned char>(C)));
+  return S;
+}
+
+std::string Upper(std::string S) {
+  for (char& C : S) C = static_cast<char>(std::toupper(static_cast<unsigned char>(C)));
   return S;
 }
 
@@ -363,7 +369,13 @@ void TFltkBackend::Pump() {
   while (!FActions.empty()) {
     std::function<void()> Action = std::move(FActions.front());
     FActions.pop_front();
-    Action();
+    try {
+      Action();
+    } catch (...) {
+      // The error goes to the loop's handler; the actions behind it still run.
+      if (!FActions.empty()) RequestPump();
+      throw;
+    }
   }
 }
 
@@ -839,7 +851,8 @@ TModalResult TFltkBackend::MessageBox(const TMessageBoxRequest& Request) {
 
 namespace {
 
-// "*.EXE;*.TXT" as FLTK's pattern; "*.*" matches every name, with a dot or not.
+// "*.EXE;*.TXT" as FLTK's pattern, in either letter case; "*.*" matches every name, with a dot or
+// not.
 std::string FlPattern(const std::string& Mask) {
   std::vector<std::string> Parts;
   size_t Start = 0;
@@ -850,7 +863,10 @@ std::string FlPattern(const std::string& Mask) {
     P.erase(0, P.find_first_not_of(' '));
     while (!P.empty() && P.back() == ' ') P.pop_back();
     if (P == "*.*" || P == "*") return "*";
-    if (!P.empty()) Parts.push_back(P);
+    // Masks come from systems where letter case does not count ("*.EXE").
+    for (const std::string& Variant : {P, Lower(P), Upper(P)})
+      if (!Variant.empty() && std::find(Parts.begin(), Parts.end(), Variant) == Parts.end())
+        Parts.push_back(Variant);
     Start = End + 1;
   }
   if (Parts.empty()) return "*";
