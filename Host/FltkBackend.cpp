@@ -366,6 +366,11 @@ void TFltkBackend::Pump() {
   FInFltk = true;
   Fl::check();
   FInFltk = false;
+  // The innermost modal window stays above the windows it blocks, whatever got raised.
+  if (!FModal.empty() && FModal.back()->shown()) {
+    XRaiseWindow(fl_display, fl_xid(FModal.back()));
+    XFlush(fl_display);
+  }
   while (!FActions.empty()) {
     std::function<void()> Action = std::move(FActions.front());
     FActions.pop_front();
@@ -425,12 +430,34 @@ void TFltkBackend::FormShown(TCustomForm& Form) {
   RequestPump();
 }
 
+// Only the innermost modal window is modal to FLTK: with several, FLTK would take the one
+// last clicked for the modal one and raise it over the windows nested in it.
+void TFltkBackend::PushModal(Fl_Window& Win) {
+  if (!FModal.empty()) FModal.back()->clear_modal_states();
+  Win.set_modal();
+  FModal.push_back(&Win);
+  // FLTK keeps the window that takes the clicks apart from the flags: it must follow.
+  Fl::modal_ = &Win;
+}
+
+void TFltkBackend::PopModal(Fl_Window* Win) {
+  if (Win == nullptr) return;
+  const auto It = std::find(FModal.begin(), FModal.end(), Win);
+  if (It == FModal.end()) return;
+  const bool WasTop = It + 1 == FModal.end();
+  FModal.erase(It);
+  Win->clear_modal_states();
+  if (WasTop && !FModal.empty()) FModal.back()->set_modal();
+  if (Fl::modal_ == Win) Fl::modal_ = FModal.empty() ? nullptr : FModal.back();
+}
+
 void TFltkBackend::FormHidden(TCustomForm& Form) {
   for (auto It = FForms.begin(); It != FForms.end(); ++It) {
     if ((*It)->Form != &Form) continue;
     std::unique_ptr<TShownForm> Gone = std::move(*It);
     FForms.erase(It);
     for (auto& [C, W] : Gone->Widgets) C->RemoveFreeNotification(FWatch.get());
+    PopModal(Gone->Window.get());
     if (Gone->Window) Gone->Window->hide();
     Gone.reset();
     break;
@@ -446,6 +473,7 @@ void TFltkBackend::ComponentDestroyed(TComponent* Component) {
     if (S.Form == Component) {
       for (auto& [C, W] : S.Widgets)
         if (C != Component) C->RemoveFreeNotification(FWatch.get());
+      PopModal(S.Window.get());
       FForms.erase(It);
       UpdateTimer();
       return;
@@ -516,7 +544,7 @@ void TFltkBackend::Build(TShownForm& S) {
     default:
       Win.size_range(W, H, W, H);
   }
-  if (Form.Modal()) Win.set_modal();
+  if (Form.Modal()) PushModal(Win);
   Win.show();
   SetWindowHints(Win, Form);
   ApplyCursor(S);
@@ -573,7 +601,7 @@ void TFltkBackend::Update(TShownForm& S, TControl& C) {
   W->labelsize(Face.Size);
   W->labelcolor(Face.Color);
   if (auto* L = dynamic_cast<TLabel*>(&C)) {
-    Fl_Align Align = FL_ALIGN_INSIDE | FL_ALIGN_TOP | FL_ALIGN_WRAP;
+    Fl_Align Align = FL_ALIGN_INSIDE | FL_ALIGN_TOP | FL_ALIGN_WRAP | FL_ALIGN_CLIP;
     Align |= L->Alignment() == taCenter         ? FL_ALIGN_CENTER
              : L->Alignment() == taRightJustify ? FL_ALIGN_RIGHT
                                                 : FL_ALIGN_LEFT;
@@ -735,7 +763,7 @@ void TFltkBackend::RunDialog(TDialog& D) {
   Fl_Double_Window& W = *D.Window;
   W.position((Fl::w() - W.w()) / 2, (Fl::h() - W.h()) / 2);
   W.size_range(W.w(), W.h(), W.w(), W.h());
-  W.set_modal();
+  PushModal(W);
   W.show();
   {
     TMessagePump MsgPump(*Application, {.HandleErrors = true});
@@ -746,6 +774,7 @@ void TFltkBackend::RunDialog(TDialog& D) {
       MsgPump.PumpOne(true);
     }
   }
+  PopModal(&W);
   W.hide();
   --FDialogs;
   UpdateTimer();

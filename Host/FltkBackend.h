@@ -22,6 +22,7 @@
 
 #include "Host/UIBackend.h"
 
+class Fl_Window;
 class TComponent;
 
 class TFltkBackend : public TUIBackend {
@@ -83,8 +84,10 @@ class TFltkBackend : public TUIBackend {
   void ApplyCursor(TShownForm& Shown);
   void RequestPump();
   void UpdateTimer();
-  // Runs the message loop until Done holds or the application ends.
+  // Runs the message loop until the dialog is answered or the application ends.
   void RunDialog(TDialog& Dialog);
+  void PushModal(Fl_Window& Window);
+  void PopModal(Fl_Window* Window);
 
   bool FOpened = false;
   int FFd = -1;
@@ -96,6 +99,8 @@ class TFltkBackend : public TUIBackend {
   int FScreenCursor = 0;
   std::deque<std::function<void()>> FActions;
   std::vector<std::unique_ptr<TShownForm>> FForms;
+  // The modal windows, innermost last.
+  std::vector<Fl_Window*> FModal;
   std::unique_ptr<TComponent> FWatch;
   struct TMenu {
     TCustomForm* Form;

@@ -63,7 +63,9 @@ struct TDemoWindow {
 
     Status = new TLabel(Form);
     Status->SetParent(Form);
-    Status->SetBounds(16, 100, 448, 40);
+    // Bottom left, beside the count-down: clear of the forms the check centres on the
+    // screen.
+    Status->SetBounds(16, 176, 248, 18);
     Status->SetCaption("Ready.");
 
     Wait = new TWait(Form);
@@ -79,7 +81,7 @@ struct TDemoWindow {
   void Check() {
     if (Checking) return;
     Checking = true;
-    Status->SetCaption("Checking " + HomeURL + "...");
+    Status->SetCaption("Checking for an update...");
     TOrvane Orvane(Form);
     Orvane.SetURL(HomeURL);
     Orvane.SetCurrentVersion("1.0");

@@ -4,8 +4,8 @@
 # with real clicks and key presses through xdotool. One run goes all the way (a slow page,
 # so that the please-wait form shows; the read-me; the overwrite question); one cancels a
 # slow download with a click on "Cancel".
-# Then the desktop demo: its window, its menu command, its wait control counting down while a
-# box is up, and its close box ending the program.
+# Then the desktop demo: its window, its menu command running the check to the end, its wait
+# control counting down while a box is up, and its close box ending the program.
 # Usage: gui_test.sh PATH-TO-orvane-check [SHOTS-FOLDER [PATH-TO-orvane-demo]]
 source "$(dirname "$0")/lib.sh" "$1"
 SHOTS=${2:-$WORK/shots}
@@ -74,6 +74,16 @@ click_box_button() {
   local span=$(($2 * 90 + ($2 - 1) * 10))
   click $(((WW - span) / 2 + $1 * 100 + 45)) $((WH - 20 - 14))
 }
+# ends PID SECONDS: the process ends by itself within that time (else it is killed, and
+# that fails); its exit status is left in STATUS.
+ends() {
+  if ! wait_for "$2" bash -c "! kill -0 $1"; then
+    bad "process $1 still running after $2 s: killed"
+    kill "$1" 2>/dev/null
+  fi
+  wait "$1"
+  STATUS=$?
+}
 size_is() { expect "$1 is $2 x $3 (got $WW x $WH)" test "$WW" = "$2" -a "$WH" = "$3"; }
 centred() {
   expect "$1 centred on the screen (at $WX,$WY)" \
@@ -132,8 +142,8 @@ await_win "^Download Progress$" && {
   size_is "progress form" 272 123
   centred "progress form"
 }
-wait "$CHECK_PID"
-expect "full run exits 0 (got $?)" test $? = 0
+ends "$CHECK_PID" 30
+expect "full run exits 0 (got $STATUS)" test "$STATUS" = 0
 expect "the update replaced the old file byte for byte" \
   cmp -s "$WORK/expected.sh" "$WORK/full/orvane-demo-1.1.sh"
 contains "full run" "$WORK/full.log" "Saved $WORK/full/orvane-demo-1.1.sh"
@@ -156,8 +166,8 @@ await_win "^Download Error$" && {
   centred "download error box"
   click_box_button 0 1  # OK
 }
-wait "$CHECK_PID"
-expect "cancelled run exits 2 (got $?)" test $? = 2
+ends "$CHECK_PID" 30
+expect "cancelled run exits 2 (got $STATUS)" test "$STATUS" = 2
 expect "no file left after the cancel" test -z "$(ls -A "$WORK/cancel")"
 contains "cancelled run" "$WORK/cancel.log" "Connection aborted on request"
 
@@ -187,13 +197,19 @@ if [[ -n $DEMO_BIN ]]; then
     expect "wait control counted down since the start" bash -c "! cmp -s '$WORK/corner-a.png' '$WORK/corner-c.png'"
     click_box_button 1 2       # No read-me
   }
-  await_win "^Update Available$" && click_box_button 1 2  # No download
+  await_win "^Update Available$" && click_box_button 0 2  # Download
+  await_win "^Save As$" && click $((410 + 45)) $((292 + 13))
+  await_win "^Download Progress$" && {
+    sleep 0.8
+    W=$DEMO_W
+    shot 12-demo-downloading  # the status line with the progress, under the form
+  }
+  expect "demo saved the update" wait_for 20 cmp -s "$WORK/expected.sh" "$WORK/orvane-demo-1.1.sh"
   W=$DEMO_W
   sleep 0.5
   python3 "$HERE/wm_close.py" "$DEMO_W"
-  expect "closing the demo's window ends it" wait_for 10 bash -c "! kill -0 $DEMO_APP"
-  wait "$DEMO_APP"
-  expect "demo exits 0 (got $?)" test $? = 0
+  ends "$DEMO_APP" 10  # closing the window ends the demo
+  expect "demo exits 0 (got $STATUS)" test "$STATUS" = 0
 fi
 echo "screenshots in $SHOTS"
 finish
