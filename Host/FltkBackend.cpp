@@ -366,8 +366,10 @@ void TFltkBackend::Pump() {
   FInFltk = true;
   Fl::check();
   FInFltk = false;
-  // The innermost modal window stays above the windows it blocks, whatever got raised.
-  if (!FModal.empty() && FModal.back()->shown()) {
+  // The innermost modal window goes above the windows it blocks once it is up, whatever
+  // was raised meanwhile (there may be no window manager to keep it there).
+  if (FRaiseDue && !FModal.empty() && FModal.back()->shown()) {
+    FRaiseDue = false;
     XRaiseWindow(fl_display, fl_xid(FModal.back()));
     XFlush(fl_display);
   }
@@ -436,6 +438,7 @@ void TFltkBackend::PushModal(Fl_Window& Win) {
   if (!FModal.empty()) FModal.back()->clear_modal_states();
   Win.set_modal();
   FModal.push_back(&Win);
+  FRaiseDue = true;
   // FLTK keeps the window that takes the clicks apart from the flags: it must follow.
   Fl::modal_ = &Win;
 }
@@ -448,6 +451,7 @@ void TFltkBackend::PopModal(Fl_Window* Win) {
   FModal.erase(It);
   Win->clear_modal_states();
   if (WasTop && !FModal.empty()) FModal.back()->set_modal();
+  FRaiseDue = WasTop && !FModal.empty();
   if (Fl::modal_ == Win) Fl::modal_ = FModal.empty() ? nullptr : FModal.back();
 }
 

@@ -101,6 +101,7 @@ class TFltkBackend : public TUIBackend {
   std::vector<std::unique_ptr<TShownForm>> FForms;
   // The modal windows, innermost last.
   std::vector<Fl_Window*> FModal;
+  bool FRaiseDue = false;
   std::unique_ptr<TComponent> FWatch;
   struct TMenu {
     TCustomForm* Form;
