@@ -39,6 +39,13 @@ bool Add(int fd, std::uint32_t events, std::uint64_t key);
 bool Modify(int fd, std::uint32_t events, std::uint64_t key);
 bool Remove(int fd);
 
+// A descriptor that is not a socket (a window system's connection), watched on the calling
+// thread with a handler of its own instead of the thread's I/O handler; the same rules
+// apply to it (level-triggered, runs inside the wait, may only update state and post
+// messages). Ended with Remove.
+using FdHandler = std::function<void(std::uint32_t events)>;
+bool Watch(int fd, std::uint32_t events, FdHandler handler);
+
 // A task posted to a queue, run on the owner thread when the queue reaches it in FIFO
 // order. It may turn itself into an ordinary message (fill msg, return true: the message
 // is then delivered as if it had been posted) or vanish (return false). Used for

@@ -29,6 +29,18 @@ void ThreadQueue::Harvest(int timeoutMs, bool sleeping) {
     // changed this registration.
     auto it = registrations_.find(fd);
     if (it == registrations_.end() || it->second.serial != serial) continue;
+    if (it->second.watcher) {
+      const std::uint32_t watched = events[i].events & (it->second.events | EPOLLERR | EPOLLHUP);
+      if (watched == 0) continue;
+      // A copy: the handler may remove its own registration.
+      const reactor::FdHandler handler = it->second.watcher;
+      try {
+        handler(watched);
+      } catch (...) {
+        ReportDispatchException(std::current_exception());
+      }
+      continue;
+    }
     if (ioHandler_ == nullptr) {
       // Nobody to tell: left registered, level-triggered readiness would end every wait at
       // once.
@@ -69,7 +81,21 @@ bool ThreadQueue::AddFd(int fd, std::uint32_t events, std::uint64_t key) {
   // A registration of ours for this number that the kernel no longer has belongs to a
   // descriptor closed without Remove; the kernel's EEXIST tells the two cases apart.
   if (epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd, &ev) != 0) return false;
-  registrations_[fd] = Registration{serial, events, key};
+  registrations_[fd] = Registration{serial, events, key, {}};
+  return true;
+}
+
+bool ThreadQueue::WatchFd(int fd, std::uint32_t events, reactor::FdHandler handler) {
+  if (fd < 0 || !handler) {
+    errno = fd < 0 ? EBADF : EINVAL;
+    return false;
+  }
+  const std::uint32_t serial = NextSerial();
+  epoll_event ev{};
+  ev.events = events;
+  ev.data.u64 = EpollTag(fd, serial);
+  if (epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd, &ev) != 0) return false;
+  registrations_[fd] = Registration{serial, events, 0, std::move(handler)};
   return true;
 }
 

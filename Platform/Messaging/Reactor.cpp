@@ -50,6 +50,11 @@ bool Add(int fd, std::uint32_t events, std::uint64_t key) {
   return q && q->AddFd(fd, events, key);
 }
 
+bool Watch(int fd, std::uint32_t events, FdHandler handler) {
+  ThreadQueue* q = QueueOrErrno();
+  return q && q->WatchFd(fd, events, std::move(handler));
+}
+
 bool Modify(int fd, std::uint32_t events, std::uint64_t key) {
   ThreadQueue* q = QueueOrErrno();
   return q && q->ModifyFd(fd, events, key);

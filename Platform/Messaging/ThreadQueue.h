@@ -104,6 +104,7 @@ class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
   // Reactor.
   void SetIoHandler(reactor::IoHandler handler) { ioHandler_ = handler; }
   bool AddFd(int fd, std::uint32_t events, std::uint64_t key);
+  bool WatchFd(int fd, std::uint32_t events, reactor::FdHandler handler);
   bool ModifyFd(int fd, std::uint32_t events, std::uint64_t key);
   bool RemoveFd(int fd);
 
@@ -145,6 +146,8 @@ class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
     std::uint32_t serial = 0;
     std::uint32_t events = 0;
     std::uint64_t key = 0;
+    // Set for a descriptor watched on its own (Watch): called instead of the I/O handler.
+    reactor::FdHandler watcher;
   };
 
   static ThreadQueue* CreateCurrent();

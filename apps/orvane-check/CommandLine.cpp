@@ -79,7 +79,8 @@ bool ParseCommandLine(const std::vector<std::string>& Args, TCheckOptions& Optio
       Value = Arg.substr(Eq + 1);
       Inline = true;
     }
-    static const char* const Flags[] = {"--help", "-h", "--yes", "-y", "--no-run", "--serve-demo"};
+    static const char* const Flags[] = {"--help",   "-h",           "--yes", "-y",
+                                        "--no-run", "--serve-demo", "--gui"};
     const bool IsFlag = std::find_if(std::begin(Flags), std::end(Flags),
                                      [&](const char* F) { return Name == F; }) != std::end(Flags);
     static const char* const Valued[] = {
@@ -110,6 +111,8 @@ bool ParseCommandLine(const std::vector<std::string>& Args, TCheckOptions& Optio
       Options.Yes = true;
     } else if (Name == "--no-run") {
       Options.NoRun = true;
+    } else if (Name == "--gui") {
+      Options.Gui = true;
     } else if (Name == "--serve-demo") {
       Options.ServeDemo = true;
     } else if (Name == "--current-version") {
@@ -182,6 +185,10 @@ bool ParseCommandLine(const std::vector<std::string>& Args, TCheckOptions& Optio
     Error = "--serve-demo runs the demo server only and takes no HOME-URL";
     return false;
   }
+  if (Options.Gui && Options.ServeDemo) {
+    Error = "--gui is for the update check; --serve-demo shows nothing";
+    return false;
+  }
   if (HaveURL && (HavePort || Options.DemoRate >= 0)) {
     Error = std::string(HavePort ? "--port" : "--demo-rate") +
             " is for the demo server, which does not run when a HOME-URL is given";
@@ -220,6 +227,9 @@ Options:
   --yes, -y             answer every question with its first button (Yes, OK)
                         and take the proposed file name, without asking
                           e.g. orvane-check --yes http://example.com/update.htm
+  --gui                 ask in windows on the X display instead of on the
+                        terminal (needs $DISPLAY)
+                          e.g. orvane-check --gui
   --no-run              do not offer to start the update once it is saved
                           e.g. orvane-check --no-run
   --version-format F    how versions compare: build (numbers between dots,

@@ -19,6 +19,7 @@ struct TCheckOptions {
   std::string SaveTo;  // empty: the current folder
   bool Yes = false;
   bool NoRun = false;
+  bool Gui = false;  // windows on the X display instead of the terminal
   TOrvVersionFormat VersionFormat = orvvBuildNumber;
   TOrvDateFormat DateFormat = orvdZelDate;
   bool ServeDemo = false;

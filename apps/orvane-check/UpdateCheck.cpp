@@ -9,6 +9,9 @@
 
 #include "Host/Application.h"
 #include "Host/TerminalBackend.h"
+#ifdef ORV_HAVE_FLTK
+#include "Host/FltkBackend.h"
+#endif
 #include "Orvane/Orvane.h"
 
 namespace {
@@ -56,7 +59,20 @@ int RunUpdateCheck(const TCheckOptions& Options, const std::string& HomeURL) {
   TTerminalBackend::TSettings Settings;
   Settings.AnswerYes = Options.Yes;
   TTerminalBackend Backend(Settings);
+#ifdef ORV_HAVE_FLTK
+  TFltkBackend Windows;
+  if (Options.Gui && !Windows.Open()) {
+    std::fprintf(stderr, "orvane-check: --gui: no X display to open (is $DISPLAY set?)\n");
+    return ExitFailure;
+  }
+  TUIBackendScope Scope(Options.Gui ? static_cast<TUIBackend&>(Windows) : Backend);
+#else
+  if (Options.Gui) {
+    std::fprintf(stderr, "orvane-check: --gui: this build has no windowed back-end\n");
+    return ExitFailure;
+  }
   TUIBackendScope Scope(Backend);
+#endif
   Application->SetTitle("orvane-check");
 
   TCheckOrvane Orvane(nullptr);

@@ -304,5 +304,42 @@ TEST(Reactor, AnExceptionFromTheIoHandlerGoesToTheDispatchHandler) {
   });
 }
 
+// A watched descriptor (a display connection) beside the sockets: its own handler gets its
+// readiness, the thread's I/O handler never sees it, and Remove ends the watch.
+TEST(Reactor, AWatchedDescriptorHasAHandlerOfItsOwn) {
+  InFreshThread([] {
+    tIo.clear();
+    reactor::SetIoHandler(RecordIo);
+    Pipe sock, display;
+    ASSERT_TRUE(reactor::Add(sock.r, EPOLLIN, 5));
+    int calls = 0;
+    ASSERT_TRUE(reactor::Watch(display.r, EPOLLIN, [&](std::uint32_t events) {
+      ++calls;
+      EXPECT_TRUE(events & EPOLLIN);
+      display.Take();
+      // May end its own watch from inside.
+      if (calls == 2) {
+        EXPECT_TRUE(reactor::Remove(display.r));
+      }
+      reactor::PostToQueue(reactor::CurrentQueue(), MSG{0, WM_USER + 8, 0, 0, 0});
+    }));
+    EXPECT_FALSE(reactor::Watch(-1, EPOLLIN, [](std::uint32_t) {}));
+    EXPECT_FALSE(reactor::Watch(sock.w, EPOLLOUT, nullptr));
+    MSG msg{};
+    for (int round = 1; round <= 3; ++round) {
+      display.Put();
+      sock.Put();
+      // Bounded: the socket's readiness alone posts nothing, so peek a few times.
+      for (int i = 0; i < 50 && !PeekMessageA(&msg, 0, 0, 0, PM_REMOVE); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      sock.Take();
+    }
+    EXPECT_EQ(calls, 2);  // the third write came after the watch ended
+    for (const auto& [key, events] : tIo) EXPECT_EQ(key, 5u);
+    EXPECT_FALSE(tIo.empty());
+    EXPECT_TRUE(reactor::Remove(sock.r));
+  });
+}
+
 }  // namespace
 }  // namespace plat
