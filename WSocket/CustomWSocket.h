@@ -341,9 +341,10 @@ class TCustomWSocket : public TComponent {
   std::int32_t CountReceived(int N);
   // Resolves Addr into SockAddr unless done already; raises when it cannot.
   void ResolveAddr();
-  // Before a close: hands the queue to the network as far as it takes it now, and
-  // answers whether any byte is still on its way (queued here or in the system).
-  bool HandOverUnsent();
+  // Before a close: when bytes are still on their way (queued here, or unacknowledged in
+  // the system where the close would reset), hands the socket and the queue to this
+  // thread's background closer and answers true; the handle is then no longer ours.
+  bool CloseInBackground();
   // The session keeps bytes after a line for the next ReadLine (see FLineReader).
   bool KeepsBytesForReadLine() const;
   // Bytes waiting in the socket, 0 when it cannot tell; reports nothing.

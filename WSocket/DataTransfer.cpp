@@ -55,6 +55,8 @@ void TCustomWSocket::TryToSend() {
       if (code == plat::WSAECONNRESET || code == plat::WSAENOTSOCK || code == plat::WSAENOTCONN ||
           code == plat::WSAEINVAL) {
         FCloseNotified = true;
+        // Nobody is left to receive what is still queued.
+        DeleteBufferedData();
         Close();
         // Close ran the closing sequence; a handler there may have started a new session,
         // which must not hear of the old one's end.

@@ -110,3 +110,7 @@ void TSendQueue::ReleaseDrained() {
 void TSendQueue::Clear() {
   FChunks.clear();
 }
+
+void TSendQueue::TakeFrom(TSendQueue& Other) {
+  FChunks.splice(FChunks.end(), Other.FChunks);
+}
