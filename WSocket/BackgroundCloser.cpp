@@ -1,5 +1,7 @@
 #include "WSocket/BackgroundCloser.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 
 #include <chrono>
@@ -29,6 +31,17 @@ void CloseWithReset(plat::SOCKET s) {
   const linger hard{1, 0};
   plat::setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&hard), sizeof hard);
   plat::closesocket(s);
+}
+
+// A reset from the peer leaves the socket closed with its unacknowledged bytes still
+// counted, and a later read may report only the end of the stream: the connection's own
+// state tells.
+bool PeerGone(plat::SOCKET s) {
+  tcp_info info{};
+  int len = sizeof info;
+  if (plat::getsockopt(s, IPPROTO_TCP, TCP_INFO, reinterpret_cast<char*>(&info), &len) != 0)
+    return true;
+  return info.tcpi_state == TCP_CLOSE;
 }
 
 plat::LRESULT CloserWindowProc(plat::HWND Handle, plat::UINT Msg, plat::WPARAM WParam,
@@ -111,7 +124,7 @@ void TCloser::Take(plat::SOCKET Socket, TSendQueue& Queue, int Flags, int Linger
   }
   // The socket layer stays up while the closer still holds sockets, even when the last
   // component is gone.
-  if (FEntries.empty()) WinsockSocketCreated();
+  if (FEntries.empty()) WinsockBackgroundCloseStarted();
   TEntry& Entry = FEntries.emplace_back(Queue.ChunkSize());
   Entry.Socket = Socket;
   Entry.Queue.TakeFrom(Queue);
@@ -130,7 +143,7 @@ void TCloser::Drop(std::list<TEntry>::iterator It) {
   FEntries.erase(It);
   if (!FEntries.empty()) return;
   if (FWindow != 0) plat::KillTimer(FWindow, kTickTimer);
-  WinsockSocketDestroyed();
+  WinsockBackgroundCloseEnded();
 }
 
 void TCloser::OnSelect(plat::SOCKET Socket) {
@@ -152,13 +165,18 @@ void TCloser::OnTick() {
 bool TCloser::Advance(TEntry& Entry) {
   const auto Now = TClock::now();
   bool Progress = false;
+  if (PeerGone(Entry.Socket)) {
+    CloseWithReset(Entry.Socket);
+    return true;
+  }
   // Whatever the peer still sends is read and dropped: closing over unread bytes would
   // make the system reset the connection.
   char Discard[4096];
   for (;;) {
     const int R = plat::recv(Entry.Socket, Discard, sizeof Discard, 0);
     if (R > 0) continue;
-    if (R < 0 && plat::WSAGetLastError() != plat::WSAEWOULDBLOCK) {
+    const int Code = R < 0 ? plat::WSAGetLastError() : 0;
+    if (R < 0 && Code != plat::WSAEWOULDBLOCK && Code != plat::WSAESHUTDOWN) {
       // The connection is gone: what is left can reach nobody.
       CloseWithReset(Entry.Socket);
       return true;
@@ -184,8 +202,11 @@ bool TCloser::Advance(TEntry& Entry) {
     Entry.Queue.Clear();
     if (!Entry.SendingShut) {
       // The peer reads the end of the stream after the last byte.
-      plat::shutdown(Entry.Socket, plat::SD_SEND);
       Entry.SendingShut = true;
+      if (plat::shutdown(Entry.Socket, plat::SD_SEND) != 0) {
+        CloseWithReset(Entry.Socket);
+        return true;
+      }
     }
     plat::u_long Unsent = 0;
     if (plat::ioctlsocket(Entry.Socket, plat::FIONWRITE, &Unsent) != 0 || Unsent == 0) {
