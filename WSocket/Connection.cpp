@@ -175,6 +175,16 @@ std::int32_t TCustomWSocket::Listen() {
     return -1;
   }
   StartSession();
+  // Connections of an earlier server on this port may linger in the system's time-wait
+  // state: a new server takes the port over all the same.
+  if (FSocketType == SOCK_STREAM && !SetIntOption(FSocketHandle, SO_REUSEADDR, -1)) {
+    const int code = plat::WSAGetLastError();
+    plat::closesocket(FSocketHandle);
+    FSocketHandle = plat::INVALID_SOCKET;
+    plat::WSASetLastError(code);
+    SocketError("setsockopt(SO_REUSEADDR)");
+    return -1;
+  }
   if (plat::bind(FSocketHandle, reinterpret_cast<const sockaddr*>(&FSockAddr), sizeof FSockAddr) !=
       0) {
     // The socket is released here: Close would find the component closed and keep it.

@@ -121,6 +121,21 @@ TEST(ConnectionTest, StreamSessionFromListenAcceptAndDup) {
                 std::count(log.lines.begin(), log.lines.end(), "closed 10054") +
                 std::count(log.lines.begin(), log.lines.end(), "closed 10053"),
             1);
+
+  // A second session closed gracefully by the server leaves the connection in the
+  // system's time-wait state on the server's port; a new server there starts all the same.
+  server.Setup = [](ProbeSocket& c) { c.SetLingerOnOff(wsLingerOff); };
+  server.Aim(*client);
+  client->SetLingerOnOff(wsLingerOff);
+  ASSERT_TRUE(server.ConnectClient(*client));
+  server.Served[1]->Close();
+  ASSERT_TRUE(Pump([&] { return client->State() == wsClosed; }));
+  server.Listener->Close();
+  ProbeSocket again(nullptr);
+  again.SetAddr("127.0.0.1");
+  again.SetPort(server.Port);
+  EXPECT_EQ(again.Listen(), 0);
+  EXPECT_EQ(again.State(), wsListening);
 }
 
 TEST(ConnectionTest, CloseFiresOnceAndLateNotificationsAreIgnored) {
