@@ -2,6 +2,7 @@
 // servers that refuse, send and close, reset, half-close or stall.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -15,6 +16,7 @@
 #include "support/FreePort.h"
 #include "support/Pump.h"
 #include "support/PythonPeer.h"
+#include "support/RecordingWindow.h"
 #include "support/SocketServer.h"
 
 using namespace std::chrono_literals;
@@ -85,43 +87,6 @@ struct Observer {
       if (n > 0) data.append(buf.data(), static_cast<std::size_t>(n));
     };
   }
-};
-
-// Counts the ticks of a timer of its own while it lives: a way to see that a call kept
-// dispatching messages instead of blocking the thread.
-class TickCounter {
- public:
-  TickCounter() {
-    static const bool registered = [] {
-      plat::WNDCLASSA wc{};
-      wc.lpfnWndProc = &Proc;
-      wc.lpszClassName = "PeerTestTickWindow";
-      return plat::RegisterClassA(&wc) != 0;
-    }();
-    (void)registered;
-    FWindow = plat::CreateWindowExA(0, "PeerTestTickWindow", "", 0, 0, 0, 0, 0, 0, nullptr, nullptr,
-                                    nullptr);
-    Ticks() = 0;
-    if (FWindow) plat::SetTimer(FWindow, 1, 10, nullptr);
-  }
-  ~TickCounter() {
-    if (FWindow) plat::DestroyWindow(FWindow);
-  }
-  TickCounter(const TickCounter&) = delete;
-  TickCounter& operator=(const TickCounter&) = delete;
-
-  bool Valid() const { return FWindow != 0; }
-  static int& Ticks() {
-    static int ticks = 0;
-    return ticks;
-  }
-
- private:
-  static plat::LRESULT Proc(plat::HWND h, plat::UINT msg, plat::WPARAM w, plat::LPARAM l) {
-    if (msg == plat::WM_TIMER) ++Ticks();
-    return plat::DefWindowProcA(h, msg, w, l);
-  }
-  plat::HWND FWindow = 0;
 };
 
 // Connects, sends Payload as soon as the connection is made, and pumps until OnDataSent
@@ -453,8 +418,9 @@ TEST(PeerTcp, LingeringCloseKeepsDispatchingUntilThePeerHasReadEverything) {
   // Small enough for the system's send buffer, far too big for the stalled peer's.
   const std::string payload = testsupport::PatternString(13, 0, 512 * 1024);
   ASSERT_TRUE(SendOnConnectUntilDrained(*s, payload));
-  TickCounter ticks;
-  ASSERT_TRUE(ticks.Valid());
+  // A timer of its own shows whether the thread kept dispatching meanwhile.
+  testsupport::RecordingWindow ticks;
+  ASSERT_NE(plat::SetTimer(ticks.Handle(), 1, 10, nullptr), 0u);
   const auto before = std::chrono::steady_clock::now();
   s->Close();
   // The rest is finished in the background while the thread goes on dispatching.
@@ -468,7 +434,8 @@ TEST(PeerTcp, LingeringCloseKeepsDispatchingUntilThePeerHasReadEverything) {
         return !got.empty();
       },
       20s));
-  EXPECT_GT(TickCounter::Ticks(), 0);
+  EXPECT_NE(std::find(ticks.Received.begin(), ticks.Received.end(), plat::WM_TIMER),
+            ticks.Received.end());
   EXPECT_EQ(got, "got " + std::to_string(payload.size()) + " " + Crc32::HexOf(payload) + " eof");
 }
 
