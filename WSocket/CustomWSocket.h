@@ -266,6 +266,9 @@ class TCustomWSocket : public TComponent {
 
   // Drains the queue as far as the network takes it.
   void TryToSend();
+  // A send refused with Code: the connection gone ends the session, would-block waits for
+  // FD_WRITE, anything else is reported.
+  void SendFailed(int Code);
   // Hands waiting data to OnDataAvailable (or discards it when none is assigned), or to
   // the line collector while a ReadLine runs (TNotificationDispatcher).
   void ASyncReceive(TMessage& MsgRec);
