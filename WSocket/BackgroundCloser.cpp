@@ -211,7 +211,7 @@ bool TCloser::Advance(TEntry& Entry) {
     plat::u_long Unsent = 0;
     if (plat::ioctlsocket(Entry.Socket, plat::FIONWRITE, &Unsent) != 0 || Unsent == 0) {
       // The peer has acknowledged everything: the socket's own linger setting applies now.
-      plat::closesocket(Entry.Socket);
+      if (plat::closesocket(Entry.Socket) != 0) CloseWithReset(Entry.Socket);
       return true;
     }
     if (Unsent < Entry.Unsent) Progress = true;
