@@ -11,6 +11,7 @@
 
 #include "Host/Application.h"
 #include "Host/MessagePump.h"
+#include "WSocket/BackgroundCloser.h"
 #include "WSocket/CustomWSocket.h"
 #include "WSocket/HostResolve.h"
 
@@ -174,6 +175,16 @@ std::int32_t TCustomWSocket::Listen() {
     return -1;
   }
   StartSession();
+  // Connections of an earlier server on this port may linger in the system's time-wait
+  // state: a new server takes the port over all the same.
+  if (FSocketType == SOCK_STREAM && !SetIntOption(FSocketHandle, SO_REUSEADDR, -1)) {
+    const int code = plat::WSAGetLastError();
+    plat::closesocket(FSocketHandle);
+    FSocketHandle = plat::INVALID_SOCKET;
+    plat::WSASetLastError(code);
+    SocketError("setsockopt(SO_REUSEADDR)");
+    return -1;
+  }
   if (plat::bind(FSocketHandle, reinterpret_cast<const sockaddr*>(&FSockAddr), sizeof FSockAddr) !=
       0) {
     // The socket is released here: Close would find the component closed and keep it.
@@ -294,15 +305,10 @@ void TCustomWSocket::InternalClose(bool bShut) {
     return;
   }
   if (FState == wsClosed) return;
-  // The default linger (on, no time) resets the connection, and the system would drop
-  // what it has not sent yet: with bytes on their way the close is graceful instead, and
-  // the system finishes sending in the background.
-  if (FLingerOnOff == wsLingerOn && (FLingerTimeout & 0xFFFF) == 0 && HandOverUnsent()) {
-    const linger graceful{0, 0};
-    plat::setsockopt(FSocketHandle, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&graceful),
-                     sizeof graceful);
-  }
-  if (bShut) Shutdown(plat::SD_BOTH);
+  // Bytes still on their way go with the socket to the background closer, which keeps
+  // sending them: this component is free for a new session at once.
+  const bool background = bShut && CloseInBackground();
+  if (bShut && !background) Shutdown(plat::SD_BOTH);
 
   const plat::SOCKET h = FSocketHandle;
   FSocketHandle = plat::INVALID_SOCKET;
@@ -320,7 +326,7 @@ void TCustomWSocket::InternalClose(bool bShut) {
     FLastError = failure;
     return failure != plat::WSAEWOULDBLOCK;
   };
-  if (!closed()) {
+  if (!background && !closed()) {
     std::optional<TMessagePump> pump;
     if (FMultiThreaded)
       pump.emplace();
@@ -357,40 +363,18 @@ void TCustomWSocket::InternalClose(bool bShut) {
   AssignDefaultValue();
 }
 
-bool TCustomWSocket::HandOverUnsent() {
+bool TCustomWSocket::CloseInBackground() {
   if (FSocketType != SOCK_STREAM || FState != wsConnected) return false;
-  constexpr int kPieces = 64;
-  for (int attempt = 0; attempt < 2 && !FSendQueue.Empty(); ++attempt) {
-    for (;;) {
-      iovec pieces[kPieces];
-      const int count = FSendQueue.Gather(pieces, kPieces);
-      if (count == 0) break;
-      const int r = plat::sendv(FSocketHandle, pieces, count, FSendFlagsValue);
-      if (r <= 0) break;
-      FSendQueue.Remove(r);
-    }
-    if (FSendQueue.Empty()) break;
-    // The system's buffer is full: make room there for the rest, as far as it allows,
-    // since nobody will be left to feed it later.
-    int size = 0;
-    int len = sizeof size;
-    if (plat::getsockopt(FSocketHandle, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<char*>(&size),
-                         &len) != 0)
-      break;
-    const int want =
-        static_cast<int>(std::min<std::int64_t>(INT32_MAX / 2, size + 2 * FSendQueue.Bytes()));
-    plat::setsockopt(FSocketHandle, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&want),
-                     sizeof want);
+  if (FSendQueue.Empty()) {
+    // Without lingering the system finishes what it holds by itself; with it, a close
+    // would reset the connection, or wait, over bytes the peer has not acknowledged.
+    if (FLingerOnOff != wsLingerOn) return false;
+    plat::u_long unsent = 0;
+    if (plat::ioctlsocket(FSocketHandle, plat::FIONWRITE, &unsent) != 0 || unsent == 0)
+      return false;
   }
-  plat::u_long unsent = 0;
-  if (FSendQueue.Empty() &&
-      (plat::ioctlsocket(FSocketHandle, plat::FIONWRITE, &unsent) != 0 || unsent == 0))
-    return false;
-  // What the peer sent and nobody read goes first: closing over unread bytes would make
-  // the system reset the connection and drop what it still has to send.
-  char discard[4096];
-  while (plat::recv(FSocketHandle, discard, sizeof discard, 0) > 0) {
-  }
+  const int lingerSeconds = FLingerOnOff == wsLingerOn ? (FLingerTimeout & 0xFFFF) : 0;
+  BackgroundCloser::HandOver(FSocketHandle, FSendQueue, FSendFlagsValue, lingerSeconds);
   return true;
 }
 

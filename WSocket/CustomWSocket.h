@@ -150,9 +150,10 @@ class TCustomWSocket : public TComponent {
   // Opens a stream or datagram session to Addr:Port; a stream's outcome arrives through
   // OnSessionConnected, a datagram one is connected before the call returns.
   virtual void Connect();
-  // Ends the session. Bytes handed to Send that the network has not delivered yet are
-  // not dropped: the connection then finishes sending in the background before it ends
-  // (it is reset, as the default linger asks, only when nothing is left to send).
+  // Ends the session; the component is free for the next one at once. Bytes handed to Send
+  // that the peer has not acknowledged yet are not dropped: this thread's background closer
+  // (BackgroundCloser.h) keeps sending them, then ends the stream, and resets only when
+  // nothing is left to send, the peer is gone, or nothing moved for a long while.
   virtual void Close();
   // Cancels a look-up, drops queued data and closes without lingering.
   virtual void Abort();
@@ -171,7 +172,8 @@ class TCustomWSocket : public TComponent {
   virtual std::string ReceiveStr();
   virtual std::int32_t ReceiveFrom(void* Buffer, std::int32_t BufferSize, sockaddr_in& From,
                                    std::int32_t& FromLen);
-  // Queues the bytes and sends what the network takes now; answers the count queued
+  // Sends what the network takes now (straight from Data when nothing is queued before it)
+  // and queues the rest; answers the count accepted
   // (0 for none), or -1 when not connected or Data is null with a length (10014).
   // OnDataSent follows once the queue drains.
   virtual std::int32_t Send(const void* Data, std::int32_t Len);
@@ -266,6 +268,9 @@ class TCustomWSocket : public TComponent {
 
   // Drains the queue as far as the network takes it.
   void TryToSend();
+  // A send refused with Code: the connection gone ends the session, would-block waits for
+  // FD_WRITE, anything else is reported.
+  void SendFailed(int Code);
   // Hands waiting data to OnDataAvailable (or discards it when none is assigned), or to
   // the line collector while a ReadLine runs (TNotificationDispatcher).
   void ASyncReceive(TMessage& MsgRec);
@@ -341,9 +346,10 @@ class TCustomWSocket : public TComponent {
   std::int32_t CountReceived(int N);
   // Resolves Addr into SockAddr unless done already; raises when it cannot.
   void ResolveAddr();
-  // Before a close: hands the queue to the network as far as it takes it now, and
-  // answers whether any byte is still on its way (queued here or in the system).
-  bool HandOverUnsent();
+  // Before a close: when bytes are still on their way (queued here, or unacknowledged in
+  // the system where the close would reset), hands the socket and the queue to this
+  // thread's background closer and answers true; the handle is then no longer ours.
+  bool CloseInBackground();
   // The session keeps bytes after a line for the next ReadLine (see FLineReader).
   bool KeepsBytesForReadLine() const;
   // Bytes waiting in the socket, 0 when it cannot tell; reports nothing.

@@ -12,7 +12,7 @@ using TChunkList = std::list<std::unique_ptr<TBuffer>>;
 // Drained chunks of this thread's sockets, kept for the next chunk any of them opens: a
 // bulk transfer would otherwise allocate and free a chunk (and its list node) every 1514
 // bytes. Nodes move between lists by splicing, so reuse allocates nothing.
-constexpr std::size_t kSpareChunks = 16;
+constexpr std::size_t kSpareChunks = 256;
 thread_local TChunkList tSpareChunks;
 
 void AppendChunk(TChunkList& Chunks, std::int32_t Size) {
@@ -109,4 +109,8 @@ void TSendQueue::ReleaseDrained() {
 
 void TSendQueue::Clear() {
   FChunks.clear();
+}
+
+void TSendQueue::TakeFrom(TSendQueue& Other) {
+  FChunks.splice(FChunks.end(), Other.FChunks);
 }

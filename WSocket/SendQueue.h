@@ -42,6 +42,8 @@ class TSendQueue {
   void Remove(std::int64_t Len);
   // Drops everything queued.
   void Clear();
+  // Moves every chunk of Other behind the ones held here; Other is left empty.
+  void TakeFrom(TSendQueue& Other);
 
  private:
   // Drops drained chunks at the front.

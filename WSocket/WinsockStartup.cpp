@@ -7,13 +7,15 @@
 
 namespace {
 
-// Guards the three values below.
+// Guards the four values below.
 std::mutex& StartupLock() {
   static auto* m = plat::KeepForProcess(new std::mutex);  // used until the process ends
   return *m;
 }
 
 std::int32_t gSocketCount = 0;
+// Threads whose background closer still finishes sockets.
+std::int32_t gClosingThreads = 0;
 bool gWinsockStarted = false;
 plat::WSADATA gWinsockData{};
 
@@ -28,7 +30,7 @@ void StartLocked() {
 // Cleans the socket layer up when no socket needs it; answers whether it did. The caller
 // holds the lock.
 bool CleanupUnusedLocked() {
-  if (!gWinsockStarted || gSocketCount > 0) return false;
+  if (!gWinsockStarted || gSocketCount > 0 || gClosingThreads > 0) return false;
   plat::WSACleanup();
   gWinsockStarted = false;
   return true;
@@ -80,4 +82,15 @@ std::int32_t SocketCount() {
 bool WinsockStarted() {
   std::lock_guard lock(StartupLock());
   return gWinsockStarted;
+}
+
+void WinsockBackgroundCloseStarted() {
+  std::lock_guard lock(StartupLock());
+  ++gClosingThreads;
+}
+
+void WinsockBackgroundCloseEnded() {
+  std::lock_guard lock(StartupLock());
+  --gClosingThreads;
+  if (gSocketCount <= 0) CleanupUnusedLocked();
 }

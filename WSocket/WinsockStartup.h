@@ -24,4 +24,8 @@ void WinsockSocketCreated();
 // The last socket gone cleans the socket layer up.
 void WinsockSocketDestroyed();
 std::int32_t SocketCount();
+// A thread's background closer holds sockets of components already gone: the socket layer
+// stays up until it is done. Not counted as sockets.
+void WinsockBackgroundCloseStarted();
+void WinsockBackgroundCloseEnded();
 bool WinsockStarted();

@@ -13,10 +13,11 @@
 #include "WSocket/ProbeSocket.h"
 #include "WSocket/WSocket.h"
 #include "support/FreePort.h"
+#include "support/Pump.h"
 
+using testsupport::PumpUntil;
 using wsocktest::Loopback;
 using wsocktest::ProbeSocket;
-using wsocktest::Pump;
 
 namespace {
 
@@ -78,7 +79,7 @@ TEST(ConnectionTest, RefusedStreamConnectPassesThroughConnectedToClosed) {
   s.SetPort(std::to_string(refused.Port()));
   s.Connect();
   EXPECT_EQ(log.lines, (std::vector<std::string>{"state 7>1", "state 1>3"}));
-  ASSERT_TRUE(Pump([&] { return s.State() == wsClosed; }));
+  ASSERT_TRUE(PumpUntil([&] { return s.State() == wsClosed; }));
   EXPECT_EQ(log.lines, (std::vector<std::string>{"state 7>1", "state 1>3", "state 3>4",
                                                  "connected 10061", "state 4>7", "closed 0"}));
   EXPECT_EQ(s.Proto(), "tcp");
@@ -102,7 +103,7 @@ TEST(ConnectionTest, StreamSessionFromListenAcceptAndDup) {
     ++dataSent;
   };
   client->Connect();
-  ASSERT_TRUE(Pump([&] { return dataSent > 0 && server.Served.size() == 1; }));
+  ASSERT_TRUE(PumpUntil([&] { return dataSent > 0 && server.Served.size() == 1; }));
   // The first FD_WRITE reports the (empty) queue as sent.
   EXPECT_EQ(dataSent, 1);
   EXPECT_TRUE(log.Has("connected 0"));
@@ -116,11 +117,26 @@ TEST(ConnectionTest, StreamSessionFromListenAcceptAndDup) {
   // The peer's close ends this side's session once.
   server.Served[0]->Close();
   EXPECT_EQ(servedLog.lines.back(), "closed 0");
-  ASSERT_TRUE(Pump([&] { return client->State() == wsClosed; }));
+  ASSERT_TRUE(PumpUntil([&] { return client->State() == wsClosed; }));
   EXPECT_EQ(std::count(log.lines.begin(), log.lines.end(), "closed 0") +
                 std::count(log.lines.begin(), log.lines.end(), "closed 10054") +
                 std::count(log.lines.begin(), log.lines.end(), "closed 10053"),
             1);
+
+  // A second session closed gracefully by the server leaves the connection in the
+  // system's time-wait state on the server's port; a new server there starts all the same.
+  server.Setup = [](ProbeSocket& c) { c.SetLingerOnOff(wsLingerOff); };
+  server.Aim(*client);
+  client->SetLingerOnOff(wsLingerOff);
+  ASSERT_TRUE(server.ConnectClient(*client));
+  server.Served[1]->Close();
+  ASSERT_TRUE(PumpUntil([&] { return client->State() == wsClosed; }));
+  server.Listener->Close();
+  ProbeSocket again(nullptr);
+  again.SetAddr("127.0.0.1");
+  again.SetPort(server.Port);
+  EXPECT_EQ(again.Listen(), 0);
+  EXPECT_EQ(again.State(), wsListening);
 }
 
 TEST(ConnectionTest, CloseFiresOnceAndLateNotificationsAreIgnored) {
@@ -166,7 +182,7 @@ TEST(ConnectionTest, AbortClosesWithoutLingering) {
   server.Served[0]->OnDataAvailable = [&](TObject*, std::uint16_t) {
     got += server.Served[0]->ReceiveStr();
   };
-  ASSERT_TRUE(Pump([&] { return !peerClosed.empty(); }));
+  ASSERT_TRUE(PumpUntil([&] { return !peerClosed.empty(); }));
   EXPECT_EQ(peerClosed, std::vector<std::uint16_t>{0});
   EXPECT_EQ(got, "last words");
 }
@@ -208,7 +224,7 @@ TEST(ConnectionTest, ConnectWhileInUseLeavesTheSessionAlone) {
   ASSERT_TRUE(server.Start());
   auto client = server.NewClient();
   client->Connect();
-  ASSERT_TRUE(Pump([&] { return client->State() == wsConnected; }));
+  ASSERT_TRUE(PumpUntil([&] { return client->State() == wsConnected; }));
   const plat::SOCKET h = client->FSocketHandle;
   EXPECT_EQ(ErrorText([&] { client->Connect(); }), "Connect: Socket already in use");
   EXPECT_EQ(client->FSocketHandle, h);
@@ -272,7 +288,7 @@ TEST(ConnectionTest, DupReplacesAnOpenSocketAndDropsItsQueue) {
   auto second = server.NewClient();
   first->Connect();
   second->Connect();
-  ASSERT_TRUE(Pump([&] {
+  ASSERT_TRUE(PumpUntil([&] {
     return server.Served.size() == 2 && first->State() == wsConnected &&
            second->State() == wsConnected;
   }));
@@ -295,9 +311,9 @@ TEST(ConnectionTest, DupReplacesAnOpenSocketAndDropsItsQueue) {
   std::string got;
   second->OnDataAvailable = [&](TObject*, std::uint16_t) { got += second->ReceiveStr(); };
   adopter.SendStr("hello second");
-  ASSERT_TRUE(Pump([&] { return got == "hello second"; }));
+  ASSERT_TRUE(PumpUntil([&] { return got == "hello second"; }));
   // The first client lost its peer.
-  ASSERT_TRUE(Pump([&] { return first->State() == wsClosed; }));
+  ASSERT_TRUE(PumpUntil([&] { return first->State() == wsClosed; }));
 }
 
 // The queue of connections that wait for Accept: 5 unless set. A burst of clients larger
@@ -348,7 +364,7 @@ TEST(ConnectionTest, PauseHoldsNotificationsUntilResume) {
   EXPECT_EQ(got, "");
   EXPECT_EQ(client->RcvdCount(), 12);
   client->Resume();
-  ASSERT_TRUE(Pump([&] { return got == "while paused"; }));
+  ASSERT_TRUE(PumpUntil([&] { return got == "while paused"; }));
 }
 
 TEST(ConnectionTest, ShutdownOfSendingEndsThePeersSession) {
@@ -361,7 +377,7 @@ TEST(ConnectionTest, ShutdownOfSendingEndsThePeersSession) {
   auto client = server.NewClient();
   ASSERT_TRUE(server.ConnectClient(*client));
   client->Shutdown(plat::SD_SEND);
-  ASSERT_TRUE(Pump([&] { return !peerClosed.empty(); }));
+  ASSERT_TRUE(PumpUntil([&] { return !peerClosed.empty(); }));
   EXPECT_EQ(peerClosed, std::vector<std::uint16_t>{0});
   EXPECT_EQ(client->State(), wsConnected);
 }

@@ -10,10 +10,11 @@
 #include "WSockbuf/Buffer.h"
 #include "WSocket/ProbeSocket.h"
 #include "WSocket/WSocket.h"
+#include "support/Pump.h"
 
+using testsupport::PumpUntil;
 using wsocktest::Loopback;
 using wsocktest::ProbeSocket;
-using wsocktest::Pump;
 
 namespace {
 
@@ -235,14 +236,15 @@ class ConnectedPair : public ::testing::Test {
     ASSERT_TRUE(server.Start());
     client = server.NewClient();
     client->Connect();
-    ASSERT_TRUE(Pump([&] { return client->State() == wsConnected && server.Served.size() == 1; }));
+    ASSERT_TRUE(
+        PumpUntil([&] { return client->State() == wsConnected && server.Served.size() == 1; }));
     testsupport::PumpFor(std::chrono::milliseconds(5));  // first data-sent and the like
   }
   ProbeSocket& Peer() { return *server.Served[0]; }
   // Waits until the client's socket holds n bytes, notifications held back meanwhile.
   bool HoldUntilWaiting(int n) {
     client->Pause();
-    return Pump([&] { return client->RcvdCount() == n; });
+    return PumpUntil([&] { return client->RcvdCount() == n; });
   }
 
   Loopback server;
@@ -274,7 +276,7 @@ TEST_F(ConnectedPair, ReaderThatTakesNothingIsNotCalledForever) {
     if (++calls > 100) client->ReceiveStr();  // bounds the test should the guard fail
   };
   Peer().SendStr("unread");
-  ASSERT_TRUE(Pump([&] { return calls > 0; }));
+  ASSERT_TRUE(PumpUntil([&] { return calls > 0; }));
   testsupport::PumpFor(std::chrono::milliseconds(20));
   EXPECT_LE(calls, 2);  // one pass to see that nothing was taken
   EXPECT_EQ(client->RcvdCount(), 6);
@@ -282,14 +284,14 @@ TEST_F(ConnectedPair, ReaderThatTakesNothingIsNotCalledForever) {
   const int before = calls;
   char c;
   EXPECT_EQ(client->PeekData(&c, 1), 1);
-  ASSERT_TRUE(Pump([&] { return calls > before; }));
+  ASSERT_TRUE(PumpUntil([&] { return calls > before; }));
 }
 
 TEST_F(ConnectedPair, WithoutHandlerDataIsDiscarded) {
   Peer().SendStr(Pattern(3000, 'z'));
   ASSERT_TRUE(HoldUntilWaiting(3000));
   client->Resume();
-  ASSERT_TRUE(Pump([&] { return client->RcvdCount() == 0; }));
+  ASSERT_TRUE(PumpUntil([&] { return client->RcvdCount() == 0; }));
   EXPECT_EQ(client->ReadCount(), 0);
 }
 
@@ -303,9 +305,9 @@ TEST_F(ConnectedPair, ErrorOfTheDataHandlerStaysInTheDispatcher) {
     if (++calls == 1) throw Exception("handler failed");
   };
   Peer().SendStr("first");
-  ASSERT_TRUE(Pump([&] { return calls == 1; }));
+  ASSERT_TRUE(PumpUntil([&] { return calls == 1; }));
   Peer().SendStr("second");
-  ASSERT_TRUE(Pump([&] { return got == "firstsecond"; }));
+  ASSERT_TRUE(PumpUntil([&] { return got == "firstsecond"; }));
   EXPECT_EQ(escaped, 0);
   Application->OnException = nullptr;
 }
@@ -323,7 +325,7 @@ TEST_F(ConnectedPair, PeerCloseDeliversTheRestFirst) {
   Peer().SetLingerOption();
   Peer().SendStr(Pattern(500, 'q'));
   Peer().Close();
-  ASSERT_TRUE(Pump([&] { return client->State() == wsClosed; }));
+  ASSERT_TRUE(PumpUntil([&] { return client->State() == wsClosed; }));
   testsupport::PumpFor(std::chrono::milliseconds(10));
   ASSERT_FALSE(events.empty());
   EXPECT_EQ(events.back(), "closed 0");
@@ -354,7 +356,7 @@ TEST_F(ConnectedPair, ForeignOrEarlyNotificationsAreIgnored) {
   ASSERT_EQ(late->State(), wsConnecting);
   plat::PostMessageA(late->FWindowHandle, WM_SOCKET_SELECT, late->FSocketHandle,
                      plat::MAKELONG(plat::FD_CLOSE, 0));
-  ASSERT_TRUE(Pump([&] { return late->State() == wsConnected; }));
+  ASSERT_TRUE(PumpUntil([&] { return late->State() == wsConnected; }));
   EXPECT_EQ(closed, 0);
 }
 

@@ -7,6 +7,7 @@
 
 #include "Host/StringList.h"
 #include "WSocket/WSocket.h"
+#include "support/ScopedResolver.h"
 
 namespace {
 
@@ -45,9 +46,11 @@ TEST(HostResolveTest, HostEntriesByNameAndByAddress) {
   std::memcpy(&first, byName->h_addr_list[0], sizeof first);
   EXPECT_EQ(Dotted(first), "127.0.0.1");
 
+  const testsupport::ScopedReverse names{{{"127.0.0.1", "loopback.example.test"}}};
   const hostent* byAddr = WSocketGetHostByAddr("127.0.0.1");
   ASSERT_NE(byAddr, nullptr);
-  EXPECT_STREQ(byAddr->h_name, "localhost");
+  EXPECT_STREQ(byAddr->h_name, "loopback.example.test");
+  EXPECT_EQ(WSocketGetHostByAddr("192.0.2.9"), nullptr);
 
   EXPECT_EQ(WSocketGetHostByName("no-such-host.invalid"), nullptr);
   EXPECT_NE(plat::WSAGetLastError(), 0);

@@ -12,6 +12,7 @@
 #include "WSocket/WSocket.h"
 #include "Wait/Wait.h"
 #include "support/PythonPeer.h"
+#include "support/SocketServer.h"
 
 namespace linetest {
 
@@ -26,15 +27,6 @@ class LineSocket : public TWSocket {
   bool LineMode() const { return FLine.Active(); }
   std::int32_t LineLength() const { return FLine.Length(); }
 };
-
-// A new socket aimed at 127.0.0.1:Port over TCP, not connected yet.
-inline std::unique_ptr<LineSocket> Aimed(std::uint16_t Port) {
-  auto S = std::make_unique<LineSocket>(nullptr);
-  S->SetAddr("127.0.0.1");
-  S->SetPort(std::to_string(Port));
-  S->SetProto("tcp");
-  return S;
-}
 
 // Starts line_peer.py with the steps (see the script) and aims a new socket at it.
 // The socket is not connected yet.
@@ -53,7 +45,7 @@ struct ScriptedPeer {
                    int LifetimeSeconds = 20) {
     Peer = testsupport::StartPythonPeer(Script, Args, LifetimeSeconds);
     if (Peer.port == 0) return false;
-    Sock = Aimed(Peer.port);
+    Sock = testsupport::NewLoopbackClient<LineSocket>(Peer.port);
     return true;
   }
 

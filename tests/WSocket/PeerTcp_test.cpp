@@ -2,6 +2,7 @@
 // servers that refuse, send and close, reset, half-close or stall.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -9,11 +10,13 @@
 #include <thread>
 #include <vector>
 
+#include "WSocket/BackgroundCloser.h"
 #include "WSocket/WSocket.h"
 #include "support/Bytes.h"
 #include "support/FreePort.h"
 #include "support/Pump.h"
 #include "support/PythonPeer.h"
+#include "support/RecordingWindow.h"
 #include "support/SocketServer.h"
 
 using namespace std::chrono_literals;
@@ -84,43 +87,6 @@ struct Observer {
       if (n > 0) data.append(buf.data(), static_cast<std::size_t>(n));
     };
   }
-};
-
-// Counts the ticks of a timer of its own while it lives: a way to see that a call kept
-// dispatching messages instead of blocking the thread.
-class TickCounter {
- public:
-  TickCounter() {
-    static const bool registered = [] {
-      plat::WNDCLASSA wc{};
-      wc.lpfnWndProc = &Proc;
-      wc.lpszClassName = "PeerTestTickWindow";
-      return plat::RegisterClassA(&wc) != 0;
-    }();
-    (void)registered;
-    FWindow = plat::CreateWindowExA(0, "PeerTestTickWindow", "", 0, 0, 0, 0, 0, 0, nullptr, nullptr,
-                                    nullptr);
-    Ticks() = 0;
-    if (FWindow) plat::SetTimer(FWindow, 1, 10, nullptr);
-  }
-  ~TickCounter() {
-    if (FWindow) plat::DestroyWindow(FWindow);
-  }
-  TickCounter(const TickCounter&) = delete;
-  TickCounter& operator=(const TickCounter&) = delete;
-
-  bool Valid() const { return FWindow != 0; }
-  static int& Ticks() {
-    static int ticks = 0;
-    return ticks;
-  }
-
- private:
-  static plat::LRESULT Proc(plat::HWND h, plat::UINT msg, plat::WPARAM w, plat::LPARAM l) {
-    if (msg == plat::WM_TIMER) ++Ticks();
-    return plat::DefWindowProcA(h, msg, w, l);
-  }
-  plat::HWND FWindow = 0;
 };
 
 // Connects, sends Payload as soon as the connection is made, and pumps until OnDataSent
@@ -452,14 +418,25 @@ TEST(PeerTcp, LingeringCloseKeepsDispatchingUntilThePeerHasReadEverything) {
   // Small enough for the system's send buffer, far too big for the stalled peer's.
   const std::string payload = testsupport::PatternString(13, 0, 512 * 1024);
   ASSERT_TRUE(SendOnConnectUntilDrained(*s, payload));
-  TickCounter ticks;
-  ASSERT_TRUE(ticks.Valid());
+  // A timer of its own shows whether the thread kept dispatching meanwhile.
+  testsupport::RecordingWindow ticks;
+  ASSERT_NE(plat::SetTimer(ticks.Handle(), 1, 10, nullptr), 0u);
+  const auto before = std::chrono::steady_clock::now();
   s->Close();
-  EXPECT_GT(TickCounter::Ticks(), 0) << "the close blocked the thread instead of dispatching";
+  // The rest is finished in the background while the thread goes on dispatching.
+  EXPECT_LT(std::chrono::steady_clock::now() - before, 900ms) << "the close blocked the thread";
   EXPECT_EQ(s->State(), wsClosed);
   EXPECT_EQ(o.closedCount, 1);
-  EXPECT_EQ(peer.LineStartingWith("got ", 20s),
-            "got " + std::to_string(payload.size()) + " " + Crc32::HexOf(payload) + " eof");
+  std::string got;
+  EXPECT_TRUE(PumpUntil(
+      [&] {
+        got = peer.LineStartingWith("got ", 10ms);
+        return !got.empty();
+      },
+      20s));
+  EXPECT_NE(std::find(ticks.Received.begin(), ticks.Received.end(), plat::WM_TIMER),
+            ticks.Received.end());
+  EXPECT_EQ(got, "got " + std::to_string(payload.size()) + " " + Crc32::HexOf(payload) + " eof");
 }
 
 // A peer that never reads: once the linger time has run out the close ends anyway.
@@ -477,4 +454,60 @@ TEST(PeerTcp, LingeringCloseEndsWhenItsTimeRunsOut) {
   EXPECT_EQ(s->State(), wsClosed);
   EXPECT_EQ(o.closedCount, 1);
   EXPECT_EQ(o.closedError, 0);
+  // The rest was left to the background, which gives up once the linger time is over.
+  EXPECT_TRUE(PumpUntil([] { return BackgroundCloser::Pending() == 0; }, 5s));
+}
+
+// Close right after a Send far larger than the system's buffers, without Flush, and the
+// component destroyed at once: the rest goes on in the background, and the slow reader
+// gets every byte, then the end of the stream. A peer that has gone meanwhile ends the
+// background close instead of holding it.
+TEST(PeerTcp, CloseAndDestroyRightAfterAHugeSendLoseNothing) {
+  const std::string payload = testsupport::PatternString(21, 0, 16 << 20);
+  {
+    auto peer = StartPythonPeer("slow_reader.py", {"--chunk", "262144", "--period", "2"});
+    ASSERT_NE(peer.port, 0);
+    auto s = NewLoopbackClient(peer.port);
+    Observer o;
+    o.Attach(*s);
+    int queued = -2;
+    s->OnSessionConnected = [&](TObject*, std::uint16_t e) {
+      if (e != 0) return;
+      queued = s->Send(payload.data(), static_cast<std::int32_t>(payload.size()));
+      s->Close();
+    };
+    s->Connect();
+    ASSERT_TRUE(PumpUntil([&] { return o.closedCount > 0; }, 10s));
+    EXPECT_EQ(queued, 16 << 20);
+    EXPECT_EQ(s->State(), wsClosed);
+    EXPECT_EQ(o.closedError, 0);
+    // Free for a new session at once, and then gone altogether.
+    s->SetAddr("127.0.0.1");
+    s.reset();
+    std::string got;
+    EXPECT_TRUE(PumpUntil(
+        [&] {
+          got = peer.LineStartingWith("got ", 10ms);
+          return !got.empty();
+        },
+        60s));
+    EXPECT_EQ(got, "got " + std::to_string(payload.size()) + " " + Crc32::HexOf(payload) + " eof");
+    EXPECT_TRUE(PumpUntil([] { return BackgroundCloser::Pending() == 0; }, 10s));
+  }
+  {
+    auto peer = StartPythonPeer("send_close.py", {"--bytes", "0"});
+    ASSERT_NE(peer.port, 0);
+    auto s = NewLoopbackClient(peer.port);
+    Observer o;
+    o.Attach(*s);
+    s->Connect();
+    ASSERT_TRUE(PumpUntil([&] { return o.connectedCount > 0; }, 10s));
+    ASSERT_EQ(peer.LineStartingWith("closed"), "closed");
+    // Not dispatched yet: the component still sees its session, the peer is gone.
+    ASSERT_EQ(s->State(), wsConnected);
+    EXPECT_EQ(s->Send(payload.data(), static_cast<std::int32_t>(payload.size())), 16 << 20);
+    s->Close();
+    s.reset();
+    EXPECT_TRUE(PumpUntil([] { return BackgroundCloser::Pending() == 0; }, 10s));
+  }
 }

@@ -46,10 +46,6 @@ class ProbeSocket : public TWSocket {
   using TWSocket::TWSocket;
 };
 
-inline bool Pump(const std::function<bool()>& pred, int ms = 5000) {
-  return testsupport::PumpUntil(pred, std::chrono::milliseconds(ms));
-}
-
 // A listening component on 127.0.0.1 that hands every connection to a ProbeSocket of its
 // own; Setup runs before the new component adopts the handle.
 class Loopback {
@@ -84,7 +80,8 @@ class Loopback {
   bool ConnectClient(ProbeSocket& c) {
     const std::size_t served = Served.size() + 1;
     c.Connect();
-    return Pump([&] { return c.State() == wsConnected && Served.size() == served; });
+    return testsupport::PumpUntil(
+        [&] { return c.State() == wsConnected && Served.size() == served; });
   }
 
   // A client aimed at the listener, not connected yet.

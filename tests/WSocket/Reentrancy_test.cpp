@@ -11,10 +11,11 @@
 #include "WSocket/ProbeSocket.h"
 #include "WSocket/WSocket.h"
 #include "support/FreePort.h"
+#include "support/Pump.h"
 
+using testsupport::PumpUntil;
 using wsocktest::Loopback;
 using wsocktest::ProbeSocket;
-using wsocktest::Pump;
 
 namespace {
 
@@ -34,7 +35,7 @@ struct Pair {
   }
   bool Connect() {
     client->Connect();
-    return Pump([&] { return client->State() == wsConnected && server.Served.size() == 1; });
+    return PumpUntil([&] { return client->State() == wsConnected && server.Served.size() == 1; });
   }
   ProbeSocket& Peer() { return *server.Served[0]; }
 };
@@ -66,7 +67,7 @@ TEST(ReentrancyTest, EveryEventSurvivesItsHandlerDeletingTheSocket) {
   c = server.NewClient().release();
   c->OnSessionConnected = deleting;
   c->Connect();
-  ASSERT_TRUE(Pump([&] { return calls == 2; }));
+  ASSERT_TRUE(PumpUntil([&] { return calls == 2; }));
 
   // OnDataAvailable, OnDataSent and OnSessionClosed of connected clients.
   ProbeSocket* reader = server.NewClient().release();
@@ -75,13 +76,13 @@ TEST(ReentrancyTest, EveryEventSurvivesItsHandlerDeletingTheSocket) {
   for (ProbeSocket* client : {reader, sender, closer}) ASSERT_TRUE(server.ConnectClient(*client));
   reader->OnDataAvailable = deleting;
   server.Served[server.Served.size() - 3]->SendStr("data for the reader");
-  ASSERT_TRUE(Pump([&] { return calls == 3; }));
+  ASSERT_TRUE(PumpUntil([&] { return calls == 3; }));
   sender->OnDataSent = deleting;
   sender->SendStr("x");
-  ASSERT_TRUE(Pump([&] { return calls == 4; }));
+  ASSERT_TRUE(PumpUntil([&] { return calls == 4; }));
   closer->OnSessionClosed = deleting;
   server.Served.back()->Close();
-  ASSERT_TRUE(Pump([&] { return calls == 5; }));
+  ASSERT_TRUE(PumpUntil([&] { return calls == 5; }));
 
   // OnSessionAvailable of a listener.
   auto* listener = new ProbeSocket(nullptr);
@@ -93,7 +94,7 @@ TEST(ReentrancyTest, EveryEventSurvivesItsHandlerDeletingTheSocket) {
   dialer->SetAddr("127.0.0.1");
   dialer->SetPort(listener->GetXPort());
   dialer->Connect();
-  ASSERT_TRUE(Pump([&] { return calls == 6; }));
+  ASSERT_TRUE(PumpUntil([&] { return calls == 6; }));
 
   // OnLineTooLong, in the middle of a ReadLine.
   auto* lineReader = server.NewClient().release();
@@ -101,7 +102,7 @@ TEST(ReentrancyTest, EveryEventSurvivesItsHandlerDeletingTheSocket) {
   lineReader->SetMultiThreaded(true);
   lineReader->OnLineTooLong = deletingNotify;
   server.Served.back()->SendStr(std::string(300, 'y') + "\n");
-  ASSERT_TRUE(Pump([&] { return lineReader->RcvdCount() == 301; }));
+  ASSERT_TRUE(PumpUntil([&] { return lineReader->RcvdCount() == 301; }));
   std::string line = "untouched";
   lineReader->ReadLine(5, line);
   EXPECT_EQ(calls, 7);
@@ -115,7 +116,7 @@ TEST(ReentrancyTest, EveryEventSurvivesItsHandlerDeletingTheSocket) {
   lookup = new ProbeSocket(nullptr);
   lookup->OnDnsLookupDone = deleting;
   lookup->ReverseDnsLookup("127.0.0.1");
-  ASSERT_TRUE(Pump([&] { return calls == 9; }));
+  ASSERT_TRUE(PumpUntil([&] { return calls == 9; }));
 
   // OnError.
   auto* failing = new ProbeSocket(nullptr);
@@ -146,7 +147,7 @@ TEST(ReentrancyTest, HandlerErrorsStillEndTheSession) {
     throw std::runtime_error("from OnSessionClosed");
   };
   server.Served.back()->Close();
-  ASSERT_TRUE(Pump([&] { return !reported.empty(); }));
+  ASSERT_TRUE(PumpUntil([&] { return !reported.empty(); }));
   EXPECT_EQ(reported[0], "from OnSessionClosed");
   EXPECT_EQ(client->State(), wsClosed);
   EXPECT_EQ(client->FSocketHandle, plat::INVALID_SOCKET);
@@ -163,7 +164,7 @@ TEST(ReentrancyTest, HandlerErrorsStillEndTheSession) {
     throw std::runtime_error("from OnSessionConnected");
   };
   refused->Connect();
-  ASSERT_TRUE(Pump([&] { return reported.size() == 2; }));
+  ASSERT_TRUE(PumpUntil([&] { return reported.size() == 2; }));
   EXPECT_EQ(reported[1], "from OnSessionConnected");
   EXPECT_EQ(refused->State(), wsClosed);
   EXPECT_EQ(refused->FSocketHandle, plat::INVALID_SOCKET);
@@ -180,7 +181,7 @@ TEST(ReentrancyTest, DestroyedInsideOnDataAvailable) {
     Destroy(sender);
   };
   p.Peer().SendStr("some data, then more");
-  ASSERT_TRUE(Pump([&] { return calls > 0; }));
+  ASSERT_TRUE(PumpUntil([&] { return calls > 0; }));
   testsupport::PumpFor(std::chrono::milliseconds(20));
   EXPECT_EQ(calls, 1);
 }
@@ -197,7 +198,7 @@ TEST(ReentrancyTest, DestroyedInsideOnSessionClosedFromThePeer) {
   };
   p.Peer().SendStr("bye");
   p.Peer().Close();
-  ASSERT_TRUE(Pump([&] { return calls > 0; }));
+  ASSERT_TRUE(PumpUntil([&] { return calls > 0; }));
   testsupport::PumpFor(std::chrono::milliseconds(20));
   EXPECT_EQ(calls, 1);
 }
@@ -229,7 +230,7 @@ TEST(ReentrancyTest, DestroyedInsideOnSessionConnected) {
       Destroy(sender);
     };
     p.client->Connect();
-    ASSERT_TRUE(Pump([&] { return calls > 0; }));
+    ASSERT_TRUE(PumpUntil([&] { return calls > 0; }));
     testsupport::PumpFor(std::chrono::milliseconds(20));
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(error, refused ? plat::WSAECONNREFUSED : 0);
@@ -245,7 +246,7 @@ TEST(ReentrancyTest, DestroyedInsideOnDataSentAndOnChangeState) {
     Destroy(sender);
   };
   p.client->Connect();
-  ASSERT_TRUE(Pump([&] { return sent > 0; }));
+  ASSERT_TRUE(PumpUntil([&] { return sent > 0; }));
 
   auto* s = p.server.NewClient().release();
   int changes = 0;
@@ -272,7 +273,7 @@ TEST(ReentrancyTest, ListenerDestroyedInsideOnSessionAvailable) {
   client.SetAddr("127.0.0.1");
   client.SetPort(listener->GetXPort());
   client.Connect();
-  ASSERT_TRUE(Pump([&] { return calls > 0; }));
+  ASSERT_TRUE(PumpUntil([&] { return calls > 0; }));
   testsupport::PumpFor(std::chrono::milliseconds(20));
   EXPECT_EQ(calls, 1);
 }
@@ -288,7 +289,7 @@ TEST(ReentrancyTest, CloseInsideOnDataAvailableEndsTheDelivery) {
   };
   p.client->OnSessionClosed = [&](TObject*, std::uint16_t) { ++closed; };
   p.Peer().SendStr(std::string(5000, 'd'));
-  ASSERT_TRUE(Pump([&] { return closed > 0; }));
+  ASSERT_TRUE(PumpUntil([&] { return closed > 0; }));
   testsupport::PumpFor(std::chrono::milliseconds(20));
   EXPECT_EQ(data, 1);
   EXPECT_EQ(closed, 1);
@@ -312,7 +313,7 @@ TEST(ReentrancyTest, NewSessionStartedWhenThePeerClosedSurvives) {
     if (e == 0) ++connected;
   };
   p.Peer().Close();
-  ASSERT_TRUE(Pump([&] { return connected == 1 && p.server.Served.size() == 2; }));
+  ASSERT_TRUE(PumpUntil([&] { return connected == 1 && p.server.Served.size() == 2; }));
   testsupport::PumpFor(std::chrono::milliseconds(20));
   EXPECT_EQ(p.client->State(), wsConnected);
   EXPECT_EQ(closed, 1);
@@ -322,7 +323,7 @@ TEST(ReentrancyTest, NewSessionStartedWhenThePeerClosedSurvives) {
     got += p.server.Served[1]->ReceiveStr();
   };
   p.client->SendStr("second session");
-  ASSERT_TRUE(Pump([&] { return got == "second session"; }));
+  ASSERT_TRUE(PumpUntil([&] { return got == "second session"; }));
   delete p.client;
 }
 
@@ -341,7 +342,7 @@ TEST(ReentrancyTest, RetryAfterARefusedConnectIsNotClosedByTheOldNotification) {
     }
   };
   p.client->Connect();
-  ASSERT_TRUE(Pump([&] { return results.size() == 2; }));
+  ASSERT_TRUE(PumpUntil([&] { return results.size() == 2; }));
   testsupport::PumpFor(std::chrono::milliseconds(20));
   EXPECT_EQ(results, (std::vector<std::uint16_t>{plat::WSAECONNREFUSED, 0}));
   EXPECT_EQ(p.client->State(), wsConnected);

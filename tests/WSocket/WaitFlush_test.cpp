@@ -87,7 +87,7 @@ TEST_F(WaitFlushTest, WaitForConnectionWithTheWaitControl) {
 TEST_F(WaitFlushTest, WaitForARefusedConnectionAnswersFalseAtOnce) {
   testsupport::ReservedPort Refused;
   ASSERT_NE(Refused.Port(), 0);
-  Sock = linetest::Aimed(Refused.Port());
+  Sock = testsupport::NewLoopbackClient<linetest::LineSocket>(Refused.Port());
   Sock->SetWaitCtrl(&Wait);
   Sock->Connect();
   EXPECT_FALSE(Sock->Wait(40, wsConnected));

@@ -73,10 +73,11 @@ class SocketServer {
   int FAcceptErrors = 0;
 };
 
-// A client component aimed at 127.0.0.1:port.
-inline std::unique_ptr<TWSocket> NewLoopbackClient(std::uint16_t port,
-                                                   const std::string& proto = "tcp") {
-  auto s = std::make_unique<TWSocket>(nullptr);
+// A client component (of the socket class, or a test's descendant of it) aimed at
+// 127.0.0.1:port, not connected yet.
+template <class TSocket = TWSocket>
+std::unique_ptr<TSocket> NewLoopbackClient(std::uint16_t port, const std::string& proto = "tcp") {
+  auto s = std::make_unique<TSocket>(nullptr);
   s->SetAddr("127.0.0.1");
   s->SetPort(std::to_string(port));
   s->SetProto(proto);
