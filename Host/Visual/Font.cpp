@@ -101,5 +101,6 @@ void TFont::SetColor(TColor Value) {
 }
 
 void TFont::Changed() {
-  if (OnChange) OnChange(this);
+  // Through a copy: the handler may free the control that owns this font.
+  if (const TNotifyEvent handler = OnChange) handler(this);
 }
