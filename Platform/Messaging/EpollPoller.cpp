@@ -66,12 +66,25 @@ std::uint32_t ThreadQueue::NextSerial() {
 }
 
 bool ThreadQueue::AddFd(int fd, std::uint32_t events, std::uint64_t key) {
-  if (fd < 0) {
-    errno = EBADF;
+  if (fd >= 0 && ioHandler_ == nullptr) {
+    errno = EINVAL;  // readiness would have nowhere to go
     return false;
   }
-  if (ioHandler_ == nullptr) {
-    errno = EINVAL;  // readiness would have nowhere to go
+  return Register(fd, events, key, {});
+}
+
+bool ThreadQueue::WatchFd(int fd, std::uint32_t events, reactor::FdHandler handler) {
+  if (fd >= 0 && !handler) {
+    errno = EINVAL;
+    return false;
+  }
+  return Register(fd, events, 0, std::move(handler));
+}
+
+bool ThreadQueue::Register(int fd, std::uint32_t events, std::uint64_t key,
+                           reactor::FdHandler watcher) {
+  if (fd < 0) {
+    errno = EBADF;
     return false;
   }
   const std::uint32_t serial = NextSerial();
@@ -81,21 +94,7 @@ bool ThreadQueue::AddFd(int fd, std::uint32_t events, std::uint64_t key) {
   // A registration of ours for this number that the kernel no longer has belongs to a
   // descriptor closed without Remove; the kernel's EEXIST tells the two cases apart.
   if (epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd, &ev) != 0) return false;
-  registrations_[fd] = Registration{serial, events, key, {}};
-  return true;
-}
-
-bool ThreadQueue::WatchFd(int fd, std::uint32_t events, reactor::FdHandler handler) {
-  if (fd < 0 || !handler) {
-    errno = fd < 0 ? EBADF : EINVAL;
-    return false;
-  }
-  const std::uint32_t serial = NextSerial();
-  epoll_event ev{};
-  ev.events = events;
-  ev.data.u64 = EpollTag(fd, serial);
-  if (epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd, &ev) != 0) return false;
-  registrations_[fd] = Registration{serial, events, 0, std::move(handler)};
+  registrations_[fd] = Registration{serial, events, key, std::move(watcher)};
   return true;
 }
 

@@ -177,6 +177,8 @@ class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
   // Collects readiness (waiting up to timeoutMs) and hands it to the I/O handler.
   void Harvest(int timeoutMs, bool sleeping);
   std::uint32_t NextSerial();
+  // Adds fd to the poller under a fresh serial; watcher set means a descriptor of its own.
+  bool Register(int fd, std::uint32_t events, std::uint64_t key, reactor::FdHandler watcher);
 
   reactor::QueueId id_ = 0;
   int epollFd_ = -1;
