@@ -33,6 +33,7 @@
 
 #include "peers/ChildProcess.h"
 #include "peers/Nginx.h"
+#include "peers/Peers.h"
 
 #if __has_include("HttpProt/HttpCli.h")
 #define ORV_BENCH_HTTPCLI 1
@@ -67,17 +68,6 @@ struct Sample {
   ::getrusage(RUSAGE_THREAD, &ru);
   return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
          static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
-}
-
-[[maybe_unused]] long VmRssKiB() {
-  FILE* f = std::fopen("/proc/self/status", "r");
-  if (!f) return -1;
-  char line[256];
-  long kib = -1;
-  while (std::fgets(line, sizeof line, f))
-    if (std::strncmp(line, "VmRSS:", 6) == 0) kib = std::strtol(line + 6, nullptr, 10);
-  std::fclose(f);
-  return kib;
 }
 
 double Median(std::vector<double> v) {
@@ -276,12 +266,12 @@ void Memory(const std::string& url, const Options& opt) {
               "RSS after a GET", "heap after a GET");
   for (const int n : {1, opt.idle}) {
     testsupport::PumpFor(std::chrono::milliseconds(10));
-    const long rss0 = VmRssKiB();
+    const long rss0 = peers::VmRssKiB();
     const std::size_t heap0 = mallinfo2().uordblks;
     std::vector<std::unique_ptr<THttpCli>> clis;
     std::vector<TDiscardStream> sinks(static_cast<std::size_t>(n));
     for (int i = 0; i < n; ++i) clis.push_back(std::make_unique<THttpCli>(nullptr));
-    const long rss1 = VmRssKiB();
+    const long rss1 = peers::VmRssKiB();
     const std::size_t heap1 = mallinfo2().uordblks;
     // Each fetches the small file once, a few at a time, then stays idle.
     long failed = 0;
@@ -310,7 +300,7 @@ void Memory(const std::string& url, const Options& opt) {
                              std::chrono::seconds(10));
     }
     testsupport::PumpFor(std::chrono::milliseconds(20));
-    const long rss2 = VmRssKiB();
+    const long rss2 = peers::VmRssKiB();
     const std::size_t heap2 = mallinfo2().uordblks;
     auto per = [n](double d) { return d / n; };
     std::printf("%8d %20.0f %20.0f %20.0f %20.0f%s\n", n, per((rss1 - rss0) * 1024.0),

@@ -195,17 +195,6 @@ int ClientRound(int n, std::uint16_t port, int window) {
 
 // ---- the server process -------------------------------------------------------------
 
-long VmRssKiB() {
-  FILE* f = std::fopen("/proc/self/status", "r");
-  if (!f) return -1;
-  char line[256];
-  long kib = -1;
-  while (std::fgets(line, sizeof line, f))
-    if (std::strncmp(line, "VmRSS:", 6) == 0) kib = std::strtol(line + 6, nullptr, 10);
-  std::fclose(f);
-  return kib;
-}
-
 std::size_t HeapInUse() {
   return mallinfo2().uordblks;
 }
@@ -265,7 +254,7 @@ class Server {
     };
     if (listener.Listen() != 0) return false;
     testsupport::PumpFor(std::chrono::milliseconds(10));
-    out.rssBefore = VmRssKiB();
+    out.rssBefore = peers::VmRssKiB();
     out.heapBefore = HeapInUse();
 
     const auto t0 = Clock::now();
@@ -280,7 +269,7 @@ class Server {
     out.failures = acceptFailures + (served ? 0 : n - echoed);
     // Let the last echoes leave, then measure the idle state.
     testsupport::PumpFor(std::chrono::milliseconds(20));
-    out.rssIdle = VmRssKiB();
+    out.rssIdle = peers::VmRssKiB();
     out.heapIdle = HeapInUse();
 
     const auto t1 = Clock::now();
@@ -309,7 +298,7 @@ bool RunPeerRound(const peers::Peer& peer, int toClient, int fromClient, int n, 
   const std::uint16_t port = server->Listen(5);
   if (port == 0) return false;
   server->RunUntil([] { return false; }, std::chrono::milliseconds(10));
-  out.rssBefore = VmRssKiB();
+  out.rssBefore = peers::VmRssKiB();
   out.heapBefore = HeapInUse();
 
   const auto t0 = Clock::now();
@@ -323,7 +312,7 @@ bool RunPeerRound(const peers::Peer& peer, int toClient, int fromClient, int n, 
   out.serveCpu = CpuSeconds() - cpu0;
   out.failures = server->Failures() + (served ? 0 : n - server->Echoed());
   server->RunUntil([] { return false; }, std::chrono::milliseconds(20));
-  out.rssIdle = VmRssKiB();
+  out.rssIdle = peers::VmRssKiB();
   out.heapIdle = HeapInUse();
 
   const auto t1 = Clock::now();

@@ -1,5 +1,9 @@
 #include "Peers.h"
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
 namespace peers {
 
 #ifdef ORV_BENCH_UV
@@ -29,6 +33,18 @@ std::vector<std::string> Missing() {
   v.emplace_back("Asio peer not built (install libasio-dev and reconfigure)");
 #endif
   return v;
+}
+
+
+long VmRssKiB() {
+  FILE* f = std::fopen("/proc/self/status", "r");
+  if (!f) return -1;
+  char line[256];
+  long kib = -1;
+  while (std::fgets(line, sizeof line, f))
+    if (std::strncmp(line, "VmRSS:", 6) == 0) kib = std::strtol(line + 6, nullptr, 10);
+  std::fclose(f);
+  return kib;
 }
 
 }  // namespace peers

@@ -55,4 +55,7 @@ std::vector<Peer> Available();
 // One line per peer left out of this build, saying which package would bring it in.
 std::vector<std::string> Missing();
 
+// This process's resident memory (VmRSS) in KiB, -1 when it cannot be read.
+long VmRssKiB();
+
 }  // namespace peers
