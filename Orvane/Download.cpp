@@ -51,7 +51,7 @@ std::string CreatePartFile(const std::string& FileName) {
                            std::to_string(::getpid()) + "-";
   static unsigned counter = 0;
   int err = 0;
-  for (int Try = 0; Try < 100; ++Try) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string name = base + std::to_string(++counter) + ".part";
     const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {

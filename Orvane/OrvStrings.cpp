@@ -6,8 +6,8 @@ namespace {
 
 TStringTable ToResources(const TOrvStringTable& Table) {
   TStringTable result;
-  for (const auto& [Id, Text] : Table)
-    if (Id >= 0 && Id <= 0xFFFF) result.emplace_back(static_cast<std::uint16_t>(Id), Text);
+  for (const auto& [id, text] : Table)
+    if (id >= 0 && id <= 0xFFFF) result.emplace_back(static_cast<std::uint16_t>(id), text);
   return result;
 }
 

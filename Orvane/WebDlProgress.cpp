@@ -15,7 +15,7 @@ const TPublishedClass* TWebDlProgress::Published() const {
 }
 
 const TPublishedClass& TWebDlProgress::PublishedClass() {
-  static const TPublishedClass* Class = [] {
+  static const TPublishedClass* publishedClass = [] {
     // The classes of the fields must be known before a form file names them.
     (void)TProgressBar::PublishedClass();
     (void)TLabel::PublishedClass();
@@ -25,7 +25,7 @@ const TPublishedClass& TWebDlProgress::PublishedClass() {
     RegisterClass(c);
     return c;
   }();
-  return *Class;
+  return *publishedClass;
 }
 
 namespace {

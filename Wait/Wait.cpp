@@ -232,7 +232,7 @@ const TPublishedClass* TWait::Published() const {
 }
 
 const TPublishedClass& TWait::PublishedClass() {
-  static const TPublishedClass* Class = [] {
+  static const TPublishedClass* publishedClass = [] {
     auto* c = new TPublishedClass("TWait", &TControl::PublishedClass(),
                                   [](TComponent* AOwner) { return new TWait(AOwner); });
     TPublish<TWait>(*c)
@@ -253,7 +253,7 @@ const TPublishedClass& TWait::PublishedClass() {
     RegisterClass(c);
     return c;
   }();
-  return *Class;
+  return *publishedClass;
 }
 
 namespace {

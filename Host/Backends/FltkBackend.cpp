@@ -294,8 +294,8 @@ struct TFltkBackend::TShownForm {
   std::vector<std::pair<TControl*, Fl_Widget*>> Widgets;
 
   Fl_Widget* WidgetOf(const TControl* Control) const {
-    for (const auto& [C, W] : Widgets)
-      if (C == Control) return W;
+    for (const auto& [c, w] : Widgets)
+      if (c == Control) return w;
     return nullptr;
   }
 };
@@ -312,7 +312,7 @@ TFltkBackend::TFltkBackend() : FWatch(std::make_unique<TWidgetWatch>(*this)) {
 
 TFltkBackend::~TFltkBackend() {
   for (auto& shown : FForms) {
-    for (auto& [C, W] : shown->Widgets) C->RemoveFreeNotification(FWatch.get());
+    for (auto& [c, w] : shown->Widgets) c->RemoveFreeNotification(FWatch.get());
     shown->Form->RemoveFreeNotification(FWatch.get());
   }
   FForms.clear();
@@ -460,7 +460,7 @@ void TFltkBackend::FormHidden(TCustomForm& Form) {
     if ((*it)->Form != &Form) continue;
     std::unique_ptr<TShownForm> gone = std::move(*it);
     FForms.erase(it);
-    for (auto& [C, W] : gone->Widgets) C->RemoveFreeNotification(FWatch.get());
+    for (auto& [c, w] : gone->Widgets) c->RemoveFreeNotification(FWatch.get());
     PopModal(gone->Window.get());
     if (gone->Window) gone->Window->hide();
     gone.reset();
@@ -475,8 +475,8 @@ void TFltkBackend::ComponentDestroyed(TComponent* Component) {
   for (auto it = FForms.begin(); it != FForms.end(); ++it) {
     TShownForm& s = **it;
     if (s.Form == Component) {
-      for (auto& [C, W] : s.Widgets)
-        if (C != Component) C->RemoveFreeNotification(FWatch.get());
+      for (auto& [c, w] : s.Widgets)
+        if (c != Component) c->RemoveFreeNotification(FWatch.get());
       PopModal(s.Window.get());
       FForms.erase(it);
       UpdateTimer();
@@ -553,8 +553,8 @@ void TFltkBackend::Build(TShownForm& S) {
   SetWindowHints(win, form);
   ApplyCursor(S);
   // Custom controls paint from the message loop once their widget exists.
-  for (auto& [C, Widget] : S.Widgets)
-    if (dynamic_cast<TCanvasWidget*>(Widget)) C->Invalidate();
+  for (auto& [c, widget] : S.Widgets)
+    if (dynamic_cast<TCanvasWidget*>(widget)) c->Invalidate();
 }
 
 void TFltkBackend::Update(TShownForm& S, TControl& C) {

@@ -248,7 +248,7 @@ TModalResult TTerminalBackend::MessageBox(const TMessageBoxRequest& Request) {
       Request.DefaultButton >= 0 && Request.DefaultButton < static_cast<int>(buttons.size())
           ? Request.DefaultButton
           : 0;
-  const TModalResult Default = buttons.empty() ? mrOk : buttons[defaultIndex];
+  const TModalResult defaultResult = buttons.empty() ? mrOk : buttons[defaultIndex];
   std::string out = "\n";
   out.append(IconMark(Request.Icon)).append(Request.Caption).append("\n");
   for (const std::string& line : MessageLines(Request.Text))
@@ -258,7 +258,7 @@ TModalResult TTerminalBackend::MessageBox(const TMessageBoxRequest& Request) {
     if (!names.empty()) names += '/';
     names += ButtonText(b);
   }
-  out.append("    ").append(names).append(" [").append(ButtonText(Default)).append("]: ");
+  out.append("    ").append(names).append(" [").append(ButtonText(defaultResult)).append("]: ");
   Print(out);
 
   // What a refusal answers: the box's Escape result, else No or Cancel when it has one.
@@ -266,13 +266,13 @@ TModalResult TTerminalBackend::MessageBox(const TMessageBoxRequest& Request) {
     if (Request.EscapeResult != mrNone) return Request.EscapeResult;
     for (TModalResult b : {mrNo, mrCancel})
       if (std::find(buttons.begin(), buttons.end(), b) != buttons.end()) return b;
-    return Default;
+    return defaultResult;
   };
   TModalResult answer = mrNone;
   if (Application->Terminated()) {
     answer = refusal();
   } else if (!Interactive()) {
-    answer = Default;
+    answer = defaultResult;
     if (FSettings.AnswerYes && std::find(buttons.begin(), buttons.end(), mrYes) != buttons.end())
       answer = mrYes;
   } else {
@@ -280,7 +280,7 @@ TModalResult TTerminalBackend::MessageBox(const TMessageBoxRequest& Request) {
     while (answer == mrNone) {
       const int key = WaitKey();
       if (key == KeyEnter || key == KeyClosed) {
-        answer = key == KeyClosed && Application->Terminated() ? refusal() : Default;
+        answer = key == KeyClosed && Application->Terminated() ? refusal() : defaultResult;
       } else if (key == KeyEscape) {
         if (Request.EscapeResult != mrNone) answer = Request.EscapeResult;
       } else if (key == KeyInterrupt) {

@@ -56,7 +56,7 @@ const TPublishedClass* TComponent::Published() const {
 }
 
 const TPublishedClass& TComponent::PublishedClass() {
-  static const TPublishedClass* Class = [] {
+  static const TPublishedClass* publishedClass = [] {
     auto* c = new TPublishedClass("TComponent", nullptr);
     TPublish<TComponent>(*c)
         .String("Name", &TComponent::Name, &TComponent::SetName)
@@ -64,7 +64,7 @@ const TPublishedClass& TComponent::PublishedClass() {
         .Default(0);
     return c;
   }();
-  return *Class;
+  return *publishedClass;
 }
 
 void TComponent::Free() {

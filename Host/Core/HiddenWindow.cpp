@@ -9,11 +9,11 @@ plat::HWND CreateHiddenWindow(const char* ClassName, plat::WNDPROC Proc, void* O
     std::lock_guard<std::mutex> guard(registerLock);
     plat::WNDCLASSA existing;
     if (!plat::GetClassInfoA(nullptr, ClassName, &existing)) {
-      plat::WNDCLASSA Class;
-      Class.lpfnWndProc = Proc;
-      Class.cbWndExtra = sizeof(void*);
-      Class.lpszClassName = ClassName;
-      plat::RegisterClassA(&Class);
+      plat::WNDCLASSA windowClass;
+      windowClass.lpfnWndProc = Proc;
+      windowClass.cbWndExtra = sizeof(void*);
+      windowClass.lpszClassName = ClassName;
+      plat::RegisterClassA(&windowClass);
     }
   }
   plat::HWND wnd = plat::CreateWindowExA(plat::WS_EX_TOOLWINDOW, ClassName, "", plat::WS_POPUP, 0,

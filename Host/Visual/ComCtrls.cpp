@@ -30,7 +30,7 @@ const TPublishedClass* TProgressBar::Published() const {
 }
 
 const TPublishedClass& TProgressBar::PublishedClass() {
-  static const TPublishedClass* Class = [] {
+  static const TPublishedClass* publishedClass = [] {
     auto* c = new TPublishedClass("TProgressBar", &TControl::PublishedClass(),
                                   [](TComponent* AOwner) { return new TProgressBar(AOwner); });
     // The range before the position, which it bounds.
@@ -46,7 +46,7 @@ const TPublishedClass& TProgressBar::PublishedClass() {
     RegisterClass(c);
     return c;
   }();
-  return *Class;
+  return *publishedClass;
 }
 
 namespace {

@@ -53,7 +53,7 @@ const TPublishedClass* TControl::Published() const {
 }
 
 const TPublishedClass& TControl::PublishedClass() {
-  static const TPublishedClass* Class = [] {
+  static const TPublishedClass* publishedClass = [] {
     auto* c = new TPublishedClass("TControl", &TComponent::PublishedClass());
     TPublish<TControl>(*c)
         .Integer("Left", &TControl::Left, &TControl::SetLeft)
@@ -62,7 +62,7 @@ const TPublishedClass& TControl::PublishedClass() {
         .Integer("Height", &TControl::Height, &TControl::SetHeight);
     return c;
   }();
-  return *Class;
+  return *publishedClass;
 }
 
 void TControl::SetBounds(int ALeft, int ATop, int AWidth, int AHeight) {

@@ -107,8 +107,8 @@ TMessageBoxRequest MessageBoxRequest(const std::string& Text, const std::string&
       box.Icon = miNone;
       break;
   }
-  const int Default = static_cast<int>((Flags & 0xF00) >> 8);
-  box.DefaultButton = Default < static_cast<int>(box.Buttons.size()) ? Default : 0;
+  const int defaultIndex = static_cast<int>((Flags & 0xF00) >> 8);
+  box.DefaultButton = defaultIndex < static_cast<int>(box.Buttons.size()) ? defaultIndex : 0;
   return box;
 }
 

@@ -97,7 +97,7 @@ const TPublishedClass* TForm::Published() const {
 }
 
 const TPublishedClass& TForm::PublishedClass() {
-  static const TPublishedClass* Class = [] {
+  static const TPublishedClass* publishedClass = [] {
     auto* c = new TPublishedClass("TForm", &TControl::PublishedClass(),
                                   [](TComponent* AOwner) { return new TForm(AOwner); });
     TPublish<TForm>(*c)
@@ -109,5 +109,5 @@ const TPublishedClass& TForm::PublishedClass() {
     RegisterClass(c);
     return c;
   }();
-  return *Class;
+  return *publishedClass;
 }

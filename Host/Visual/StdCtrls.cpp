@@ -98,7 +98,7 @@ const TPublishedClass* TLabel::Published() const {
 }
 
 const TPublishedClass& TLabel::PublishedClass() {
-  static const TPublishedClass* Class = [] {
+  static const TPublishedClass* publishedClass = [] {
     auto* c = new TPublishedClass("TLabel", &TControl::PublishedClass(),
                                   [](TComponent* AOwner) { return new TLabel(AOwner); });
     TPublish<TLabel>(*c)
@@ -110,7 +110,7 @@ const TPublishedClass& TLabel::PublishedClass() {
     RegisterClass(c);
     return c;
   }();
-  return *Class;
+  return *publishedClass;
 }
 
 const TPublishedClass* TButton::Published() const {
@@ -118,7 +118,7 @@ const TPublishedClass* TButton::Published() const {
 }
 
 const TPublishedClass& TButton::PublishedClass() {
-  static const TPublishedClass* Class = [] {
+  static const TPublishedClass* publishedClass = [] {
     auto* c = new TPublishedClass("TButton", &TControl::PublishedClass(),
                                   [](TComponent* AOwner) { return new TButton(AOwner); });
     TPublish<TButton>(*c)
@@ -136,7 +136,7 @@ const TPublishedClass& TButton::PublishedClass() {
     RegisterClass(c);
     return c;
   }();
-  return *Class;
+  return *publishedClass;
 }
 
 namespace {

@@ -21,15 +21,15 @@ std::string Lower(std::string S) {
 // A whole decimal number within Min..Max.
 bool ReadNumber(const std::string& Text, long Min, long Max, long& Out) {
   const char* end = Text.data() + Text.size();
-  auto [Ptr, Ec] = std::from_chars(Text.data(), end, Out);
-  return !Text.empty() && Ec == std::errc() && Ptr == end && Out >= Min && Out <= Max;
+  auto [ptr, ec] = std::from_chars(Text.data(), end, Out);
+  return !Text.empty() && ec == std::errc() && ptr == end && Out >= Min && Out <= Max;
 }
 
 bool TagProperty(const std::string& Name, std::string& Property) {
   const std::string l = Lower(Name);
-  for (const auto& [Short, Prop] : TagNames) {
-    if (l == Short || l == Lower(Prop)) {
-      Property = Prop;
+  for (const auto& [shortName, prop] : TagNames) {
+    if (l == shortName || l == Lower(prop)) {
+      Property = prop;
       return true;
     }
   }
@@ -73,11 +73,11 @@ bool ParseCommandLine(const std::vector<std::string>& Args, TCheckOptions& Optio
     // --name=value or --name value.
     std::string name = arg;
     std::string value;
-    bool Inline = false;
+    bool inlineValue = false;
     if (const std::size_t eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
       name = arg.substr(0, eq);
       value = arg.substr(eq + 1);
-      Inline = true;
+      inlineValue = true;
     }
     static const char* const flags[] = {"--help",   "-h",           "--yes", "-y",
                                         "--no-run", "--serve-demo", "--gui"};
@@ -93,11 +93,11 @@ bool ParseCommandLine(const std::vector<std::string>& Args, TCheckOptions& Optio
       Error = "unknown option " + name + " (see --help)";
       return false;
     }
-    if (isFlag && Inline) {
+    if (isFlag && inlineValue) {
       Error = "option " + name + " takes no value";
       return false;
     }
-    if (isValued && !Inline) {
+    if (isValued && !inlineValue) {
       if (i + 1 >= Args.size()) {
         Error = "option " + name + " needs a value (see --help)";
         return false;

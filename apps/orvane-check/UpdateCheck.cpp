@@ -78,8 +78,8 @@ int RunUpdateCheck(const TCheckOptions& Options, const std::string& HomeURL) {
   TCheckOrvane orvane(nullptr);
   orvane.SetURL(HomeURL);
   orvane.SetCurrentVersion(Options.CurrentVersion);
-  for (const auto& [Property, Entry] : DefaultTags()) SetTag(*orvane.InfoTags(), Property, Entry);
-  for (const auto& [Property, Entry] : Options.Tags) SetTag(*orvane.InfoTags(), Property, Entry);
+  for (const auto& [property, entry] : DefaultTags()) SetTag(*orvane.InfoTags(), property, entry);
+  for (const auto& [property, entry] : Options.Tags) SetTag(*orvane.InfoTags(), property, entry);
   if (!Options.ProxyHost.empty()) {
     orvane.SetProxyHost(Options.ProxyHost);
     orvane.SetProxyPort(Options.ProxyPort);

@@ -60,8 +60,8 @@ std::vector<std::string> Listing(const std::string& Dir) {
 // An information page: one META HTTP-EQUIV line per entry, among ordinary HTML.
 std::string Page(const std::vector<std::pair<std::string, std::string>>& Entries) {
   std::string p = "<HTML><HEAD><TITLE>Sample Editor</TITLE>\r\n";
-  for (const auto& [Name, Content] : Entries)
-    p += "<META HTTP-EQUIV=\"" + Name + "\" CONTENT=\"" + Content + "\">\r\n";
+  for (const auto& [name, content] : Entries)
+    p += "<META HTTP-EQUIV=\"" + name + "\" CONTENT=\"" + content + "\">\r\n";
   return p + "</HEAD>\r\n<BODY>The latest version of Sample Editor.</BODY></HTML>\r\n";
 }
 

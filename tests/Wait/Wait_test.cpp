@@ -223,16 +223,16 @@ TEST_F(WaitTest, BarShrinksWithTheCountAndStaysInsideTheFrame) {
 }
 
 TEST_F(WaitTest, PublishesItsPropertiesForFormFiles) {
-  const TPublishedClass* Class = FindClass("TWait");
-  ASSERT_NE(Class, nullptr);
-  EXPECT_EQ(Wait.Published(), Class);
+  const TPublishedClass* publishedClass = FindClass("TWait");
+  ASSERT_NE(publishedClass, nullptr);
+  EXPECT_EQ(Wait.Published(), publishedClass);
   std::vector<std::string> names;
-  for (const TPublishedProp* p : Class->Properties()) names.push_back(p->Name);
+  for (const TPublishedProp* p : publishedClass->Properties()) names.push_back(p->Name);
   for (const char* name : {"Caption", "ModalResult", "Interval", "OnWait", "OnWaiting",
                            "OnWaitStart", "OnWaitStop", "OnTimeout", "Running", "Visible"})
     EXPECT_NE(std::find(names.begin(), names.end(), name), names.end()) << name;
-  EXPECT_TRUE(Class->FindProperty("Running")->ReadOnly());
-  std::unique_ptr<TComponent> made(Class->Create(nullptr));
+  EXPECT_TRUE(publishedClass->FindProperty("Running")->ReadOnly());
+  std::unique_ptr<TComponent> made(publishedClass->Create(nullptr));
   EXPECT_EQ(dynamic_cast<TWait*>(made.get())->Caption(), "60");
 }
 
