@@ -134,7 +134,7 @@ void TCustomWait::StartModal() {
   TApplication& app = *Application;
   TAliveGuard guard(*this);
   const bool wasTerminated = app.Terminated();
-  // The hook is back in place (by Swap) before Guard ends.
+  // The hook is back in place (by swap) before guard ends.
   THookSwap swap(app, [this, &guard](plat::MSG& Msg, bool& Handled) {
     if (!guard.Gone()) AppMessage(Msg, Handled);
   });

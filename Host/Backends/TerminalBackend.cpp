@@ -509,7 +509,7 @@ void TTerminalBackend::Tick() {
       continue;
     TButton* button = key == KeyEnter ? DefaultButtonOf(*form) : CancelButtonOf(*form);
     if (button) {
-      // The form (and Top with it) may be gone after the click.
+      // The form (and top with it) may be gone after the click.
       button->Click();
       return;
     }
