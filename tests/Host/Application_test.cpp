@@ -45,18 +45,18 @@ TEST_F(ApplicationTest, ProcessMessagesDispatchesWhatIsPendingInOrderThenReturns
 
 TEST_F(ApplicationTest, HookSeesEveryMessageFirstAndHandledStopsTheDispatch) {
   TRecordingWindow target;
-  std::vector<plat::UINT> Hooked;
+  std::vector<plat::UINT> hooked;
   Application->OnMessage = [&](plat::MSG& Msg, bool& Handled) {
     EXPECT_EQ(Msg.hwnd, target.Handle());
     EXPECT_TRUE(target.Received.empty() || target.Received.back() != Msg.message);
-    Hooked.push_back(Msg.message);
+    hooked.push_back(Msg.message);
     Handled = Msg.message == plat::WM_USER + 1;
   };
   target.Post(plat::WM_USER);
   target.Post(plat::WM_USER + 1);
   target.Post(plat::WM_USER + 2);
   Application->ProcessMessages();
-  EXPECT_EQ(Hooked, std::vector<plat::UINT>({plat::WM_USER, plat::WM_USER + 1, plat::WM_USER + 2}));
+  EXPECT_EQ(hooked, std::vector<plat::UINT>({plat::WM_USER, plat::WM_USER + 1, plat::WM_USER + 2}));
   EXPECT_EQ(target.Received, std::vector<plat::UINT>({plat::WM_USER, plat::WM_USER + 2}));
 }
 
@@ -89,10 +89,10 @@ TEST_F(ApplicationTest, HandleMessageWaitsForOneMessageFromAnotherThread) {
 TEST_F(ApplicationTest, RunEndsOnTerminateAndSurvivesErrors) {
   TApplicationSwap swap;
   TApplication& app = swap.App();
-  std::vector<std::string> Errors;
+  std::vector<std::string> errors;
   app.OnException = [&](TObject* Sender, const Exception& E) {
     EXPECT_EQ(Sender, &app);
-    Errors.push_back(E.Message());
+    errors.push_back(E.Message());
   };
   int hooked = 0;
   app.OnMessage = [&](plat::MSG& Msg, bool&) {
@@ -100,9 +100,9 @@ TEST_F(ApplicationTest, RunEndsOnTerminateAndSurvivesErrors) {
   };
   TTimer ticker(nullptr);
   ticker.SetInterval(10);
-  int Ticks = 0;
+  int ticks = 0;
   ticker.OnTimer = [&](TObject*) {
-    if (++Ticks == 3) app.Terminate();
+    if (++ticks == 3) app.Terminate();
   };
   TTimer watchdog(nullptr);
   watchdog.SetInterval(3000);
@@ -112,8 +112,8 @@ TEST_F(ApplicationTest, RunEndsOnTerminateAndSurvivesErrors) {
   };
   app.Run();
   EXPECT_TRUE(app.Terminated());
-  EXPECT_EQ(Ticks, 3);
-  EXPECT_EQ(Errors, std::vector<std::string>({"hook failed"}));
+  EXPECT_EQ(ticks, 3);
+  EXPECT_EQ(errors, std::vector<std::string>({"hook failed"}));
 }
 
 TEST_F(ApplicationTest, ErrorFromAWindowProcedureReachesOnException) {

@@ -109,27 +109,27 @@ struct TProgressLikeForm {
 
 TEST_F(DialogsTest, ModalFormsRunUntilAResultAndSurviveBeingFreedInside) {
   Backend.SetScreenSize(1000, 700);
-  TProgressLikeForm P;
+  TProgressLikeForm p;
   int Passes = 0;
   std::vector<int> barPositions;
   vtest::TRecordingWindow Waker;  // gives the loop a message to wake up for
   Backend.OnControlChanged = [&](TControl& C) {
-    if (&C == P.Bar) barPositions.push_back(P.Bar->Position());
+    if (&C == p.Bar) barPositions.push_back(p.Bar->Position());
   };
-  P.Button->OnClick = [&](TObject*) { P.Form->SetModalResult(mrAbort); };
+  p.Button->OnClick = [&](TObject*) { p.Form->SetModalResult(mrAbort); };
   Backend.OnModalPass = [&](TCustomForm& F) {
-    ASSERT_EQ(&F, P.Form);
+    ASSERT_EQ(&F, p.Form);
     if (++Passes == 1) {
-      P.Bar->SetPosition(40);
-      P.Bar->SetPosition(140);  // clamped to the maximum
+      p.Bar->SetPosition(40);
+      p.Bar->SetPosition(140);  // clamped to the maximum
       Waker.Post(plat::WM_USER);
     } else {
-      P.Button->Click();
+      p.Button->Click();
     }
   };
-  EXPECT_EQ(P.Form->ShowModal(), mrAbort);
+  EXPECT_EQ(p.Form->ShowModal(), mrAbort);
   EXPECT_EQ(barPositions, (std::vector<int>{40, 100}));
-  EXPECT_FALSE(P.Form->Visible());
+  EXPECT_FALSE(p.Form->Visible());
   ASSERT_EQ(Backend.FormsShown().size(), 1u);
   const auto& shot = Backend.FormsShown()[0];
   EXPECT_EQ(shot.Left, 364);  // (1000 - 272) / 2
@@ -143,17 +143,17 @@ TEST_F(DialogsTest, ModalFormsRunUntilAResultAndSurviveBeingFreedInside) {
   EXPECT_TRUE(Backend.FormsHidden()[0].Find("TButton")->HasOnClick);
   EXPECT_THROW(
       {
-        P.Form->Show();
-        P.Form->ShowModal();
+        p.Form->Show();
+        p.Form->ShowModal();
       },
       EInvalidOperation);
-  P.Form->Hide();
+  p.Form->Hide();
 
   // A button with a modal result closes the form by itself; a handler that frees the
   // form through Release does not pull the floor from under the loop.
-  Backend.OnModalPass = [&](TCustomForm&) { P.Button->Click(); };
-  P.Button->SetModalResult(mrOk);
-  P.Button->OnClick = [&](TObject*) { P.Form->Release(); };
+  Backend.OnModalPass = [&](TCustomForm&) { p.Button->Click(); };
+  p.Button->SetModalResult(mrOk);
+  p.Button->OnClick = [&](TObject*) { p.Form->Release(); };
   bool gone = false;
   struct TWatch : TComponent {
     bool* Flag;
@@ -162,8 +162,8 @@ TEST_F(DialogsTest, ModalFormsRunUntilAResultAndSurviveBeingFreedInside) {
       if (Op == opRemove) *Flag = true;
     }
   } watch(&gone);
-  watch.FreeNotification(P.Form);
-  EXPECT_EQ(P.Form->ShowModal(), mrOk);
+  watch.FreeNotification(p.Form);
+  EXPECT_EQ(p.Form->ShowModal(), mrOk);
   EXPECT_TRUE(vtest::PumpUntil([&] { return gone; }));
 
   // A form freed inside its own loop still answers the result it was given.

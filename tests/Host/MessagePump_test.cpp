@@ -30,7 +30,7 @@ milliseconds ThreadCpu() {
 // A socket of a worker thread pumps that thread's queue alone.
 TEST(MessagePump, ThreadOnlyPumpInAWorkerThreadSleepsWakesAndHandsTheQuitOn) {
   std::atomic<plat::HWND> window{0};
-  std::atomic<bool> Flag{false};
+  std::atomic<bool> flag{false};
   std::thread worker([&] {
     TRecordingWindow target;
     window = target.Handle();
@@ -52,7 +52,7 @@ TEST(MessagePump, ThreadOnlyPumpInAWorkerThreadSleepsWakesAndHandsTheQuitOn) {
     EXPECT_LT(steady_clock::now() - start, std::chrono::seconds(5));
 
     // A condition that changes without a message is checked every RecheckMs.
-    EXPECT_TRUE(pump.PumpUntil([&] { return Flag.load(); }, TDeadline::InMs(10'000), 10));
+    EXPECT_TRUE(pump.PumpUntil([&] { return flag.load(); }, TDeadline::InMs(10'000), 10));
 
     // A quit ends the wait and stays queued for the thread's own loop, which takes it.
     plat::PostQuitMessage(3);
@@ -71,7 +71,7 @@ TEST(MessagePump, ThreadOnlyPumpInAWorkerThreadSleepsWakesAndHandsTheQuitOn) {
   std::this_thread::sleep_for(milliseconds(150));
   plat::PostMessageA(window, plat::WM_USER, 0, 0);
   std::this_thread::sleep_for(milliseconds(30));
-  Flag = true;
+  flag = true;
   worker.join();
 }
 

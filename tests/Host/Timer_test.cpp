@@ -17,15 +17,15 @@ TEST_F(TimerTest, TicksThroughTheMessageLoopUntilDisabled) {
   EXPECT_TRUE(timer.Enabled());
   EXPECT_EQ(timer.Interval(), 1000u);
   timer.SetInterval(10);
-  int Ticks = 0;
+  int ticks = 0;
   timer.OnTimer = [&](TObject* Sender) {
     EXPECT_EQ(Sender, &timer);
-    if (++Ticks == 3) timer.SetEnabled(false);
+    if (++ticks == 3) timer.SetEnabled(false);
   };
-  EXPECT_TRUE(PumpUntil([&] { return Ticks >= 3; }));
+  EXPECT_TRUE(PumpUntil([&] { return ticks >= 3; }));
   // Disabled: no more ticks, however long the loop runs.
   PumpUntil([] { return false; }, 60);
-  EXPECT_EQ(Ticks, 3);
+  EXPECT_EQ(ticks, 3);
 }
 
 TEST_F(TimerTest, DisabledOrZeroIntervalNeverTicks) {

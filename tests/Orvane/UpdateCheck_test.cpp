@@ -323,10 +323,10 @@ TEST_F(UpdateCheck, NoUpdateThenDeclinedThenMissingSettings) {
 }
 
 TEST_F(UpdateCheck, DownloadsWhereTheUserSavesWithTheFilterExtensions) {
-  auto O = Checker(Web->Url("/info.html"));  // no run question
+  auto o = Checker(Web->Url("/info.html"));  // no run question
   std::vector<std::pair<std::int32_t, std::int32_t>> reports;
-  O->OnDownloadProgress = [&](TObject* Sender, std::int32_t Got, std::int32_t Size) {
-    EXPECT_EQ(Sender, O.get());
+  o->OnDownloadProgress = [&](TObject* Sender, std::int32_t Got, std::int32_t Size) {
+    EXPECT_EQ(Sender, o.get());
     reports.emplace_back(Got, Size);
   };
   // Typed name, filter index, the file that must appear.
@@ -342,9 +342,9 @@ TEST_F(UpdateCheck, DownloadsWhereTheUserSavesWithTheFilterExtensions) {
     reports.clear();
     Backend.AnswerBox(mrYes);
     Backend.AnswerSaveDialog(Saved(row.Typed), row.Filter);
-    ASSERT_TRUE(O->CheckForUpdate());
+    ASSERT_TRUE(o->CheckForUpdate());
     EXPECT_EQ(BoxCaptions(), std::vector<std::string>{"Update Available"});
-    EXPECT_EQ(O->LocalFileName(), Saved(row.Expected));
+    EXPECT_EQ(o->LocalFileName(), Saved(row.Expected));
     EXPECT_TRUE(ReadFile(Saved(row.Expected)) == Update) << "the file differs";
     ASSERT_FALSE(reports.empty());
     EXPECT_EQ(reports.back(), (std::pair<std::int32_t, std::int32_t>(UpdateSize, UpdateSize)));
@@ -393,7 +393,7 @@ TEST_F(UpdateCheck, DownloadsWhereTheUserSavesWithTheFilterExtensions) {
   Backend.AnswerSaveDialog(Saved("upd"), 1);  // "upd" exists: the dialog asks first
   Backend.AnswerBox(mrYes);                   // replace "upd"? (it is not the target)
   Backend.AnswerBox(mrNo);                    // replace "upd.EXE"?
-  EXPECT_FALSE(O->CheckForUpdate());
+  EXPECT_FALSE(o->CheckForUpdate());
   EXPECT_EQ(BoxCaptions(), (std::vector<std::string>{"Update Available", "Confirm Save As",
                                                      "File Exists", "Download Error"}));
   EXPECT_EQ(Backend.Boxes()[2].Request.Text,
@@ -405,22 +405,22 @@ TEST_F(UpdateCheck, DownloadsWhereTheUserSavesWithTheFilterExtensions) {
   // DownloadFile on its own: into a folder under the page's name, asking before it
   // replaces a file unless told to always overwrite.
   Backend.Clear();
-  ASSERT_TRUE(O->DownloadFile(Out.Path() + "/"));
-  EXPECT_EQ(O->LocalFileName(), Saved("setup.exe"));
+  ASSERT_TRUE(o->DownloadFile(Out.Path() + "/"));
+  EXPECT_EQ(o->LocalFileName(), Saved("setup.exe"));
   EXPECT_TRUE(ReadFile(Saved("setup.exe")) == Update);
   EXPECT_TRUE(Backend.Boxes().empty());
   std::ofstream(Saved("setup.exe"), std::ios::binary | std::ios::trunc) << "older";
   Backend.AnswerBox(mrNo);
-  EXPECT_FALSE(O->DownloadFile(Saved("setup.exe")));
+  EXPECT_FALSE(o->DownloadFile(Saved("setup.exe")));
   EXPECT_EQ(BoxCaptions(), std::vector<std::string>{"File Exists"});
   EXPECT_EQ(LastBox().Icon, miQuestion);
   EXPECT_EQ(ReadFile(Saved("setup.exe")), "older");
   Backend.Clear();
-  O->SetOptions({orvoAlwaysOverwrite});
-  EXPECT_TRUE(O->DownloadFile(Saved("setup.exe")));
+  o->SetOptions({orvoAlwaysOverwrite});
+  EXPECT_TRUE(o->DownloadFile(Saved("setup.exe")));
   EXPECT_TRUE(Backend.Boxes().empty());
   EXPECT_TRUE(ReadFile(Saved("setup.exe")) == Update);
-  EXPECT_FALSE(O->DownloadFile(""));
+  EXPECT_FALSE(o->DownloadFile(""));
 }
 
 // Opens the progress form as a download would, without one.

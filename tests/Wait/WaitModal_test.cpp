@@ -86,14 +86,14 @@ TEST_F(WaitModalTest, EndsByItsOwnTimeOutWithCancel) {
 
 TEST_F(WaitModalTest, ClicksAndKeysBeepAndAreDroppedOtherMessagesGoOn) {
   TRecordingWindow target;
-  const std::vector<plat::UINT> Refused = {plat::WM_LBUTTONDOWN, plat::WM_LBUTTONDBLCLK,
+  const std::vector<plat::UINT> refused = {plat::WM_LBUTTONDOWN, plat::WM_LBUTTONDBLCLK,
                                            plat::WM_RBUTTONDOWN, plat::WM_RBUTTONDBLCLK,
                                            plat::WM_KEYDOWN,     plat::WM_SYSKEYDOWN};
   const std::vector<plat::UINT> Passed = {plat::WM_MBUTTONDOWN, plat::WM_KEYUP, plat::WM_MOUSEMOVE,
                                           plat::WM_LBUTTONUP,   plat::WM_CHAR,  plat::WM_USER + 7};
   Wait.OnWaitStart = [&](TObject*) {
-    for (size_t i = 0; i < Refused.size(); ++i) {
-      target.Post(Refused[i]);
+    for (size_t i = 0; i < refused.size(); ++i) {
+      target.Post(refused[i]);
       target.Post(Passed[i]);
     }
   };
@@ -104,7 +104,7 @@ TEST_F(WaitModalTest, ClicksAndKeysBeepAndAreDroppedOtherMessagesGoOn) {
   Wait.SetCaption("100");
   Wait.StartModal();
   EXPECT_EQ(target.Received, Passed);
-  EXPECT_EQ(Backend.Beeps(), std::vector<plat::UINT>(Refused.size(), 0));
+  EXPECT_EQ(Backend.Beeps(), std::vector<plat::UINT>(refused.size(), 0));
   EXPECT_EQ(Wait.ModalResult(), mrOk);
 
   // Outside the modal wait clicks are dispatched again, without a beep.
@@ -112,7 +112,7 @@ TEST_F(WaitModalTest, ClicksAndKeysBeepAndAreDroppedOtherMessagesGoOn) {
   target.Post(plat::WM_LBUTTONDOWN);
   Application->ProcessMessages();
   EXPECT_EQ(target.Received, std::vector<plat::UINT>({plat::WM_LBUTTONDOWN}));
-  EXPECT_EQ(Backend.Beeps().size(), Refused.size());
+  EXPECT_EQ(Backend.Beeps().size(), refused.size());
 }
 
 TEST_F(WaitModalTest, RepaintsAsItCountsDown) {
@@ -207,15 +207,15 @@ TEST_F(WaitModalTest, FreedByAnyOfItsHandlersEndsTheLoopSafely) {
 }
 
 TEST_F(WaitModalTest, NestedWaitsPutTheirHooksBackInOrder) {
-  TWait Inner(nullptr);
-  Inner.SetInterval(10);
-  Inner.SetCaption("2");
+  TWait inner(nullptr);
+  inner.SetInterval(10);
+  inner.SetCaption("2");
   bool innerRan = false;
   Wait.SetCaption("100");
   Wait.OnWait = [&](TObject*, std::int32_t) {
     if (innerRan) return;
     innerRan = true;
-    Inner.StartModal();
+    inner.StartModal();
     // Back in the outer wait: its own hook must be the one installed again.
     TRecordingWindow target;
     target.Post(plat::WM_KEYDOWN);
@@ -226,26 +226,26 @@ TEST_F(WaitModalTest, NestedWaitsPutTheirHooksBackInOrder) {
   };
   Wait.StartModal();
   EXPECT_TRUE(innerRan);
-  EXPECT_EQ(Inner.ModalResult(), mrCancel);
+  EXPECT_EQ(inner.ModalResult(), mrCancel);
   EXPECT_EQ(Wait.ModalResult(), mrOk);
 }
 
 TEST_F(WaitModalTest, QuitEndsTheWaitAndReachesTheOuterLoop) {
   auto outerHook = Application->OnMessage;
   vtest::TApplicationSwap swap;
-  TApplication& App = swap.App();
-  App.OnMessage = outerHook;
+  TApplication& app = swap.App();
+  app.OnMessage = outerHook;
   TTimer quitter(nullptr);
   quitter.SetInterval(15);
   quitter.OnTimer = [&](TObject*) {
     quitter.SetEnabled(false);
-    App.Terminate();
+    app.Terminate();
   };
   int timeouts = 0;
   Wait.OnTimeout = [&](TObject*) { ++timeouts; };
   Wait.SetCaption("200");
   Wait.StartModal();
-  EXPECT_TRUE(App.Terminated());
+  EXPECT_TRUE(app.Terminated());
   EXPECT_FALSE(Wait.Running());
   EXPECT_EQ(Wait.ModalResult(), mrCancel);
   EXPECT_EQ(Wait.Caption(), "200");
