@@ -110,19 +110,19 @@ struct TProgressLikeForm {
 TEST_F(DialogsTest, ModalFormsRunUntilAResultAndSurviveBeingFreedInside) {
   Backend.SetScreenSize(1000, 700);
   TProgressLikeForm p;
-  int Passes = 0;
+  int passes = 0;
   std::vector<int> barPositions;
-  vtest::TRecordingWindow Waker;  // gives the loop a message to wake up for
+  vtest::TRecordingWindow waker;  // gives the loop a message to wake up for
   Backend.OnControlChanged = [&](TControl& C) {
     if (&C == p.Bar) barPositions.push_back(p.Bar->Position());
   };
   p.Button->OnClick = [&](TObject*) { p.Form->SetModalResult(mrAbort); };
   Backend.OnModalPass = [&](TCustomForm& F) {
     ASSERT_EQ(&F, p.Form);
-    if (++Passes == 1) {
+    if (++passes == 1) {
       p.Bar->SetPosition(40);
       p.Bar->SetPosition(140);  // clamped to the maximum
-      Waker.Post(plat::WM_USER);
+      waker.Post(plat::WM_USER);
     } else {
       p.Button->Click();
     }

@@ -89,12 +89,12 @@ TEST_F(WaitModalTest, ClicksAndKeysBeepAndAreDroppedOtherMessagesGoOn) {
   const std::vector<plat::UINT> refused = {plat::WM_LBUTTONDOWN, plat::WM_LBUTTONDBLCLK,
                                            plat::WM_RBUTTONDOWN, plat::WM_RBUTTONDBLCLK,
                                            plat::WM_KEYDOWN,     plat::WM_SYSKEYDOWN};
-  const std::vector<plat::UINT> Passed = {plat::WM_MBUTTONDOWN, plat::WM_KEYUP, plat::WM_MOUSEMOVE,
+  const std::vector<plat::UINT> passed = {plat::WM_MBUTTONDOWN, plat::WM_KEYUP, plat::WM_MOUSEMOVE,
                                           plat::WM_LBUTTONUP,   plat::WM_CHAR,  plat::WM_USER + 7};
   Wait.OnWaitStart = [&](TObject*) {
     for (size_t i = 0; i < refused.size(); ++i) {
       target.Post(refused[i]);
-      target.Post(Passed[i]);
+      target.Post(passed[i]);
     }
   };
   // The last message stops the wait, so everything before it has been through the hook.
@@ -103,7 +103,7 @@ TEST_F(WaitModalTest, ClicksAndKeysBeepAndAreDroppedOtherMessagesGoOn) {
   };
   Wait.SetCaption("100");
   Wait.StartModal();
-  EXPECT_EQ(target.Received, Passed);
+  EXPECT_EQ(target.Received, passed);
   EXPECT_EQ(Backend.Beeps(), std::vector<plat::UINT>(refused.size(), 0));
   EXPECT_EQ(Wait.ModalResult(), mrOk);
 
