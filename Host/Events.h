@@ -35,9 +35,9 @@ class TAliveGuard {
   ~TAliveGuard() {
     if (FComponent == nullptr) return;
     // Guards end in the reverse order of their start, so this is almost always the head.
-    TAliveGuard** Link = &FComponent->FAliveGuards;
-    while (*Link != nullptr && *Link != this) Link = &(*Link)->FNext;
-    if (*Link == this) *Link = FNext;
+    TAliveGuard** link = &FComponent->FAliveGuards;
+    while (*link != nullptr && *link != this) link = &(*link)->FNext;
+    if (*link == this) *link = FNext;
   }
   TAliveGuard(const TAliveGuard&) = delete;
   TAliveGuard& operator=(const TAliveGuard&) = delete;
@@ -67,8 +67,8 @@ template <class... Params, class... Args>
 [[nodiscard]] bool FireEvent(TComponent& Self, const std::function<void(Params...)>& Event,
                              Args&&... Arguments) {
   if (!Event) return true;
-  TAliveGuard Guard(Self);
-  const std::function<void(Params...)> Handler(Event);
-  Handler(std::forward<Args>(Arguments)...);
-  return !Guard.Gone();
+  TAliveGuard guard(Self);
+  const std::function<void(Params...)> handler(Event);
+  handler(std::forward<Args>(Arguments)...);
+  return !guard.Gone();
 }

@@ -123,8 +123,8 @@ bool TMessagePump::PumpUntil(TDone&& Done, TDeadline Deadline, std::uint32_t Rec
   for (;;) {
     if (Done()) return true;
     if (FEnded || Deadline.Passed()) return false;
-    const TPumped Step = PumpOne(false);
-    if (Step == TPumped::Ended) return false;
-    if (Step == TPumped::Nothing) Idle(Deadline, RecheckMs);
+    const TPumped step = PumpOne(false);
+    if (step == TPumped::Ended) return false;
+    if (step == TPumped::Nothing) Idle(Deadline, RecheckMs);
   }
 }

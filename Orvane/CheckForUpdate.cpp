@@ -12,9 +12,9 @@
 
 bool TOrvane::CheckForUpdate() {
   // A handler of the download may free the component: the check then ends quietly.
-  TAliveGuard Guard(*this);
+  TAliveGuard guard(*this);
   if (!GetFileInfo()) {
-    if (Guard.Gone()) return false;
+    if (guard.Gone()) return false;
     Application->MessageBox(FLastError.empty() ? LoadOrvStr(sOrvInfoErrorUnknown)
                                                : FormatOrvStr(sOrvInfoError, {FLastError}),
                             LoadOrvStr(sOrvConnectionError), MB_ICONEXCLAMATION | MB_OK);
@@ -27,32 +27,32 @@ bool TOrvane::CheckForUpdate() {
   }
   if (FOptions.Contains(orvoDisplayReadMe)) {
     DisplayReadMe(true);
-    if (Guard.Gone()) return false;
+    if (guard.Gone()) return false;
   }
   if (Application->MessageBox(FormatOrvStr(sOrvVersionsLine, {FCurrentVersion, FProductVersion}) +
                                   "\r" + LoadOrvStr(sOrvDownloadQuestion),
                               LoadOrvStr(sOrvUpdateAvailable), MB_ICONQUESTION | MB_YESNO) != IDYES)
     return false;
 
-  std::string FileName;
-  bool ExtensionAdded = false;
+  std::string fileName;
+  bool extensionAdded = false;
   {
-    std::unique_ptr<TSaveDialog> Dialog = std::make_unique<TSaveDialog>(Application);
-    Dialog->SetFilter(LoadOrvStr(sOrvSaveFilter));
-    Dialog->SetOptions(ofHideReadOnly | ofOverwritePrompt | ofPathMustExist);
-    Dialog->SetFileName(FDownloadFileName);
-    if (!Dialog->Execute()) return false;
-    FileName = Dialog->FileName();
-    if (ExtractFileExt(FileName).empty()) {
-      if (Dialog->FilterIndex() == 1) FileName += ".EXE";
-      if (Dialog->FilterIndex() == 2) FileName += ".ZIP";
-      ExtensionAdded = Dialog->FilterIndex() == 1 || Dialog->FilterIndex() == 2;
+    std::unique_ptr<TSaveDialog> dialog = std::make_unique<TSaveDialog>(Application);
+    dialog->SetFilter(LoadOrvStr(sOrvSaveFilter));
+    dialog->SetOptions(ofHideReadOnly | ofOverwritePrompt | ofPathMustExist);
+    dialog->SetFileName(FDownloadFileName);
+    if (!dialog->Execute()) return false;
+    fileName = dialog->FileName();
+    if (ExtractFileExt(fileName).empty()) {
+      if (dialog->FilterIndex() == 1) fileName += ".EXE";
+      if (dialog->FilterIndex() == 2) fileName += ".ZIP";
+      extensionAdded = dialog->FilterIndex() == 1 || dialog->FilterIndex() == 2;
     }
   }
 
   // The dialog asked about replacing the name it returned; a name that gained an
   // extension afterwards is another file, about which DownloadFile asks itself.
-  bool Downloaded = false;
+  bool downloaded = false;
   {
     struct TFlowMark {
       TAliveGuard& Guard;
@@ -60,12 +60,12 @@ bool TOrvane::CheckForUpdate() {
       ~TFlowMark() {
         if (!Guard.Gone()) Flag = false;
       }
-    } Mark{Guard, FInCheckFlow};
-    FInCheckFlow = !ExtensionAdded;
-    Downloaded = DownloadFile(FileName);
+    } mark{guard, FInCheckFlow};
+    FInCheckFlow = !extensionAdded;
+    downloaded = DownloadFile(fileName);
   }
-  if (Guard.Gone()) return false;
-  if (!Downloaded) {
+  if (guard.Gone()) return false;
+  if (!downloaded) {
     Application->MessageBox(FLastError.empty()
                                 ? LoadOrvStr(sOrvDownloadErrorUnknown)
                                 : FormatOrvStr(sOrvDownloadErrorReason, {FLastError}),
@@ -74,19 +74,19 @@ bool TOrvane::CheckForUpdate() {
   }
 
   if (FOptions.Contains(orvoRunUpdate)) {
-    const bool Exit = FOptions.Contains(orvoExitDuringUpdate);
-    if (Application->MessageBox(Exit ? FormatOrvStr(sOrvInstallAndClose, {Application->Title()})
+    const bool exit = FOptions.Contains(orvoExitDuringUpdate);
+    if (Application->MessageBox(exit ? FormatOrvStr(sOrvInstallAndClose, {Application->Title()})
                                      : LoadOrvStr(sOrvInstallNow),
                                 LoadOrvStr(sOrvInstallUpdate),
                                 MB_ICONQUESTION | MB_YESNO) == IDYES) {
-      TCustomForm* Main = Application->MainForm();
-      const int Started =
-          plat::ShellExecuteA(Main ? Main->Handle() : 0, "open", FLocalFileName.c_str(),
+      TCustomForm* main = Application->MainForm();
+      const int started =
+          plat::ShellExecuteA(main ? main->Handle() : 0, "open", FLocalFileName.c_str(),
                               FRunParams.c_str(), "", plat::SW_SHOWNORMAL);
-      if (Started <= 32)
+      if (started <= 32)
         Application->MessageBox(LoadOrvStr(sOrvCannotStart), LoadOrvStr(sOrvError),
                                 MB_ICONEXCLAMATION | MB_OK);
-      else if (Exit)
+      else if (exit)
         Application->Terminate();
     }
   }

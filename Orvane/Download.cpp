@@ -35,10 +35,10 @@ std::string SysReason(int Err) {
 // Raises EFCreateError, as creating the file itself would, when FileName cannot be
 // written: a folder, or a file the user may not write.
 void CheckCreatable(const std::string& FileName) {
-  struct stat St;
+  struct stat st;
   if (FileName.empty()) throw EFCreateError("Cannot create file \"\": " + SysReason(ENOENT));
-  if (::stat(FileName.c_str(), &St) != 0) return;  // a new file: the folder decides
-  if (S_ISDIR(St.st_mode))
+  if (::stat(FileName.c_str(), &st) != 0) return;  // a new file: the folder decides
+  if (S_ISDIR(st.st_mode))
     throw EFCreateError("Cannot create file \"" + FileName + "\": " + SysReason(EISDIR));
   if (::access(FileName.c_str(), W_OK) != 0)
     throw EFCreateError("Cannot create file \"" + FileName + "\": " + SysReason(errno));
@@ -47,21 +47,21 @@ void CheckCreatable(const std::string& FileName) {
 // Creates an empty, new file beside FileName, readable like any file the user creates,
 // and answers its name; raises EFCreateError naming FileName when the folder refuses.
 std::string CreatePartFile(const std::string& FileName) {
-  const std::string Base = ExtractFilePath(FileName) + "." + ExtractFileName(FileName) + "." +
+  const std::string base = ExtractFilePath(FileName) + "." + ExtractFileName(FileName) + "." +
                            std::to_string(::getpid()) + "-";
-  static unsigned Counter = 0;
-  int Err = 0;
-  for (int Try = 0; Try < 100; ++Try) {
-    const std::string Name = Base + std::to_string(++Counter) + ".part";
-    const int Fd = ::open(Name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (Fd >= 0) {
-      ::close(Fd);
-      return Name;
+  static unsigned counter = 0;
+  int err = 0;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string name = base + std::to_string(++counter) + ".part";
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      ::close(fd);
+      return name;
     }
-    Err = errno;
-    if (Err != EEXIST) break;
+    err = errno;
+    if (err != EEXIST) break;
   }
-  throw EFCreateError("Cannot create file \"" + FileName + "\": " + SysReason(Err));
+  throw EFCreateError("Cannot create file \"" + FileName + "\": " + SysReason(err));
 }
 
 std::int32_t Clamp32(std::int64_t N) {
@@ -72,18 +72,18 @@ std::int32_t Clamp32(std::int64_t N) {
 }  // namespace
 
 std::string FormatThousands(std::int64_t N) {
-  const std::string Digits = std::to_string(N);
+  const std::string digits = std::to_string(N);
   // The groups are counted on the digits, so a sign never stands alone in front of a
   // comma ("-123,456").
-  const size_t Lead = (Digits[0] == '-') ? 1 : 0;
-  std::string Result;
-  const size_t Count = Digits.size() - Lead;
-  Result.append(Digits, 0, Lead);
-  for (size_t I = 0; I < Count; ++I) {
-    if (I > 0 && (Count - I) % 3 == 0) Result += ',';
-    Result += Digits[Lead + I];
+  const size_t lead = (digits[0] == '-') ? 1 : 0;
+  std::string result;
+  const size_t count = digits.size() - lead;
+  result.append(digits, 0, lead);
+  for (size_t i = 0; i < count; ++i) {
+    if (i > 0 && (count - i) % 3 == 0) result += ',';
+    result += digits[lead + i];
   }
-  return Result;
+  return result;
 }
 
 bool TOrvane::DownloadFile(const std::string& FileName) {
@@ -102,18 +102,18 @@ bool TOrvane::DownloadFile(const std::string& FileName) {
 
 bool TOrvane::DoDownload(const std::string& URL, const std::string& FileName,
                          const std::string& Title) {
-  TAliveGuard Guard(*this);
+  TAliveGuard guard(*this);
   FLastError.clear();
   CheckCreatable(FileName);
-  const std::string PartName = CreatePartFile(FileName);
-  std::unique_ptr<TFileStream> File;
+  const std::string partName = CreatePartFile(FileName);
+  std::unique_ptr<TFileStream> file;
   try {
-    File = std::make_unique<TFileStream>(PartName, fmCreate);
+    file = std::make_unique<TFileStream>(partName, fmCreate);
   } catch (...) {
-    ::unlink(PartName.c_str());
+    ::unlink(partName.c_str());
     throw;
   }
-  bool Result = false;
+  bool result = false;
   // Every way out closes the file and leaves either the finished file or nothing.
   struct TEnd {
     TAliveGuard& Guard;
@@ -121,50 +121,50 @@ bool TOrvane::DoDownload(const std::string& URL, const std::string& FileName,
     TWebDlProgress*& Form;
     bool& Result;
     ~TEnd() {
-      if (THttpCli* Cli = SharedHttpCliRef()) Cli->OnDocData = nullptr;
+      if (THttpCli* cli = SharedHttpCliRef()) cli->OnDocData = nullptr;
       if (!Guard.Gone()) {
         delete Form;
         Form = nullptr;
       }
       if (!Result) ::unlink(PartName.c_str());
     }
-  } End{Guard, PartName, FProgressForm, Result};
-  THttpCli& Cli = PrepareClient();
-  TReceiveLoan Loan(Cli, std::move(File));
-  Cli.OnDocData = [this](TObject* Sender, const void* Buffer, std::int32_t Len) {
+  } end{guard, partName, FProgressForm, result};
+  THttpCli& cli = PrepareClient();
+  TReceiveLoan loan(cli, std::move(file));
+  cli.OnDocData = [this](TObject* Sender, const void* Buffer, std::int32_t Len) {
     HttpCliDocData(Sender, Buffer, Len);
   };
-  Cli.SetURL(URL);
-  Cli.GetASync();
+  cli.SetURL(URL);
+  cli.GetASync();
   if (FOptions.Contains(orvoDisplayUI)) {
     FProgressForm = CreateProgress();
     FPendingReceived = -1;
     FCountsShownAt = {};
     FProgressForm->lblDownloading->SetCaption(Title);
     FProgressForm->ShowModal();
-    if (Guard.Gone()) return false;  // freed by a handler during the download
+    if (guard.Gone()) return false;  // freed by a handler during the download
   }
   // A request that ended with an error (a body cut short, an abort, a time-out) is a
   // failure whatever status it had reached; when the exception hook ended the wait, its
   // message is the reason.
-  if (Loan.Taken()) {
+  if (loan.Taken()) {
     if (FLastError.empty()) FLastError = "The download was ended before it finished";
-  } else if (Cli.StatusCode() > 200) {
-    FLastError = Cli.ReasonPhrase();
+  } else if (cli.StatusCode() > 200) {
+    FLastError = cli.ReasonPhrase();
   } else if (FLastError.empty()) {
-    Result = true;
+    result = true;
   }
   // The file is complete and closed before it takes the target's name.
-  Loan.Close();
-  if (Result && ::rename(PartName.c_str(), FileName.c_str()) != 0) {
+  loan.Close();
+  if (result && ::rename(partName.c_str(), FileName.c_str()) != 0) {
     FLastError = "Cannot save the file " + FileName + ": " + SysReason(errno);
-    Result = false;
+    result = false;
   }
-  return Result;
+  return result;
 }
 
 void TOrvane::HttpCliDocData(TObject*, const void*, std::int32_t) {
-  if (THttpCli* Cli = SharedHttpCli()) DoDownloadProgress(Cli->RcvdCount(), Cli->ContentLength());
+  if (THttpCli* cli = SharedHttpCli()) DoDownloadProgress(cli->RcvdCount(), cli->ContentLength());
 }
 
 void TOrvane::DoDownloadProgress(std::int64_t BytesReceived, std::int64_t FileSize) {
@@ -177,82 +177,82 @@ void TOrvane::TriggerDownloadProgress(std::int32_t BytesReceived, std::int32_t F
 }
 
 void TOrvane::DownloadProgress(TObject*, std::int64_t BytesReceived, std::int64_t FileSize) {
-  TWebDlProgress* Form = FProgressForm;
-  if (!Form || Form->Cancelled) return;
+  TWebDlProgress* form = FProgressForm;
+  if (!form || form->Cancelled) return;
   // With no size announced the bar stays where it is.
-  bool BarMoved = false;
-  if (FileSize > 0 && Form->pbarProgress) {
-    const std::int64_t Percent = std::min<std::int64_t>(BytesReceived * 100 / FileSize, 100);
-    if (Form->pbarProgress->Position() < Percent) {
-      Form->pbarProgress->SetPosition(static_cast<int>(Percent));
-      BarMoved = true;
+  bool barMoved = false;
+  if (FileSize > 0 && form->pbarProgress) {
+    const std::int64_t percent = std::min<std::int64_t>(BytesReceived * 100 / FileSize, 100);
+    if (form->pbarProgress->Position() < percent) {
+      form->pbarProgress->SetPosition(static_cast<int>(percent));
+      barMoved = true;
     }
   }
   FPendingReceived = BytesReceived;
   FPendingSize = FileSize;
-  if (BarMoved || BytesReceived == FileSize ||
+  if (barMoved || BytesReceived == FileSize ||
       std::chrono::steady_clock::now() - FCountsShownAt >=
           std::chrono::milliseconds(ProgressRedrawMs))
     ShowPendingProgress();
 }
 
 void TOrvane::ShowPendingProgress() {
-  TWebDlProgress* Form = FProgressForm;
-  if (!Form || Form->Cancelled || FPendingReceived < 0) return;
-  const std::int64_t Received = FPendingReceived;
+  TWebDlProgress* form = FProgressForm;
+  if (!form || form->Cancelled || FPendingReceived < 0) return;
+  const std::int64_t received = FPendingReceived;
   FPendingReceived = -1;
   FCountsShownAt = std::chrono::steady_clock::now();
-  if (!Form->lblProgress) return;
-  Form->lblProgress->SetCaption(
-      FPendingSize <= 0 ? FormatOrvStr(sOrvBytesReceivedOnly, {FormatThousands(Received)})
+  if (!form->lblProgress) return;
+  form->lblProgress->SetCaption(
+      FPendingSize <= 0 ? FormatOrvStr(sOrvBytesReceivedOnly, {FormatThousands(received)})
                         : FormatOrvStr(sOrvBytesReceived,
-                                       {FormatThousands(Received), FormatThousands(FPendingSize)}));
+                                       {FormatThousands(received), FormatThousands(FPendingSize)}));
 }
 
 TWebDlProgress* TOrvane::CreateProgress() {
-  auto* Form = new TWebDlProgress(Application);
-  Form->SetLeft(393);
-  Form->SetTop(111);
-  Form->SetCursor(crHourGlass);
-  Form->SetBorderIcons({});
-  Form->SetBorderStyle(bsDialog);
-  Form->SetCaption(LoadOrvStr(sOrvDownloadProgress));
-  Form->SetClientWidth(272);
-  Form->SetClientHeight(123);
-  Form->SetPosition(poScreenCenter);
-  Form->SetFont(FUIFontObject.get());
+  auto* form = new TWebDlProgress(Application);
+  form->SetLeft(393);
+  form->SetTop(111);
+  form->SetCursor(crHourGlass);
+  form->SetBorderIcons({});
+  form->SetBorderStyle(bsDialog);
+  form->SetCaption(LoadOrvStr(sOrvDownloadProgress));
+  form->SetClientWidth(272);
+  form->SetClientHeight(123);
+  form->SetPosition(poScreenCenter);
+  form->SetFont(FUIFontObject.get());
 
-  Form->lblDownloading = new TLabel(Form);
-  Form->lblDownloading->SetName("lblDownloading");
-  Form->lblDownloading->SetParent(Form);
-  Form->lblDownloading->SetBounds(2, 10, 268, 18);
-  Form->lblDownloading->SetAlignment(taCenter);
-  Form->lblDownloading->SetFont(Form->Font());
+  form->lblDownloading = new TLabel(form);
+  form->lblDownloading->SetName("lblDownloading");
+  form->lblDownloading->SetParent(form);
+  form->lblDownloading->SetBounds(2, 10, 268, 18);
+  form->lblDownloading->SetAlignment(taCenter);
+  form->lblDownloading->SetFont(form->Font());
 
-  Form->lblProgress = new TLabel(Form);
-  Form->lblProgress->SetName("lblProgress");
-  Form->lblProgress->SetParent(Form);
-  Form->lblProgress->SetBounds(2, 60, 268, 22);
-  Form->lblProgress->SetAlignment(taCenter);
-  Form->lblProgress->SetFont(Form->Font());
+  form->lblProgress = new TLabel(form);
+  form->lblProgress->SetName("lblProgress");
+  form->lblProgress->SetParent(form);
+  form->lblProgress->SetBounds(2, 60, 268, 22);
+  form->lblProgress->SetAlignment(taCenter);
+  form->lblProgress->SetFont(form->Font());
 
-  Form->pbarProgress = new TProgressBar(Form);
-  Form->pbarProgress->SetName("pbarProgress");
-  Form->pbarProgress->SetParent(Form);
-  Form->pbarProgress->SetBounds(36, 40, 200, 14);
-  Form->pbarProgress->SetRange(0, 100);
-  Form->pbarProgress->SetCursor(crHourGlass);
-  Form->pbarProgress->SetTabOrder(0);
+  form->pbarProgress = new TProgressBar(form);
+  form->pbarProgress->SetName("pbarProgress");
+  form->pbarProgress->SetParent(form);
+  form->pbarProgress->SetBounds(36, 40, 200, 14);
+  form->pbarProgress->SetRange(0, 100);
+  form->pbarProgress->SetCursor(crHourGlass);
+  form->pbarProgress->SetTabOrder(0);
 
-  Form->btnCancel = new TButton(Form);
-  Form->btnCancel->SetName("btnCancel");
-  Form->btnCancel->SetParent(Form);
-  Form->btnCancel->SetBounds(102, 94, 68, 22);
-  Form->btnCancel->SetCaption(LoadOrvStr(sOrvCancelButton));
-  Form->btnCancel->SetFont(Form->Font());
-  Form->btnCancel->SetTabOrder(1);
+  form->btnCancel = new TButton(form);
+  form->btnCancel->SetName("btnCancel");
+  form->btnCancel->SetParent(form);
+  form->btnCancel->SetBounds(102, 94, 68, 22);
+  form->btnCancel->SetCaption(LoadOrvStr(sOrvCancelButton));
+  form->btnCancel->SetFont(form->Font());
+  form->btnCancel->SetTabOrder(1);
   // Escape cancels too, in back-ends that have keys.
-  Form->btnCancel->SetCancel(true);
-  Form->btnCancel->OnClick = [Form](TObject* Sender) { Form->btnCancelClick(Sender); };
-  return Form;
+  form->btnCancel->SetCancel(true);
+  form->btnCancel->OnClick = [form](TObject* Sender) { form->btnCancelClick(Sender); };
+  return form;
 }

@@ -47,30 +47,30 @@ THttpCli* TOrvane::SharedHttpCli() {
 }
 
 void THttpEvents::HttpRequestDone(TObject* Sender, THttpRequest, std::uint16_t Error) {
-  TOrvane* O = Owner;
-  if (!O) return;
-  auto* Cli = dynamic_cast<THttpCli*>(Sender);
-  O->FLastError = (Error != 0 && Cli) ? Cli->ReasonPhrase() : std::string();
-  if (O->FWaitForm) O->FWaitForm->SetModalResult(mrOk);
+  TOrvane* o = Owner;
+  if (!o) return;
+  auto* cli = dynamic_cast<THttpCli*>(Sender);
+  o->FLastError = (Error != 0 && cli) ? cli->ReasonPhrase() : std::string();
+  if (o->FWaitForm) o->FWaitForm->SetModalResult(mrOk);
   // The form closes on the last counts received, not on the last ones redrawn.
-  O->ShowPendingProgress();
-  if (O->FProgressForm)
-    O->FProgressForm->SetModalResult(O->FProgressForm->Cancelled ? mrCancel : mrOk);
+  o->ShowPendingProgress();
+  if (o->FProgressForm)
+    o->FProgressForm->SetModalResult(o->FProgressForm->Cancelled ? mrCancel : mrOk);
 }
 
 THttpCli& TOrvane::PrepareClient() {
   if (!GSharedHttpCli) {
     GSharedHttpEvents = new THttpEvents(this);
     GSharedHttpCli = new THttpCli(this);
-    THttpEvents* Events = GSharedHttpEvents;
-    GSharedHttpCli->OnRequestDone = [Events](TObject* Sender, THttpRequest Rq, std::uint16_t E) {
-      Events->HttpRequestDone(Sender, Rq, E);
+    THttpEvents* events = GSharedHttpEvents;
+    GSharedHttpCli->OnRequestDone = [events](TObject* Sender, THttpRequest Rq, std::uint16_t E) {
+      events->HttpRequestDone(Sender, Rq, E);
     };
   }
   // A request whose wait was ended (by the exception hook) may still be winding down.
   if (GSharedHttpCli->State() != httpReady) {
-    TMessagePump Pump(*Application);
-    Pump.PumpUntil([] { return !GSharedHttpCli || GSharedHttpCli->State() == httpReady; },
+    TMessagePump pump(*Application);
+    pump.PumpUntil([] { return !GSharedHttpCli || GSharedHttpCli->State() == httpReady; },
                    TDeadline::InSeconds(ClientSettleSeconds));
     if (!GSharedHttpCli) throw EHttpException("HTTP component destroyed during the request", 404);
   }
@@ -82,21 +82,21 @@ THttpCli& TOrvane::PrepareClient() {
 }
 
 TCustomForm* TOrvane::CreatePleaseWait(const std::string& Text) {
-  auto* Form = new TForm(Application);
-  Form->SetBorderIcons({});
-  Form->SetBorderStyle(bsDialog);
-  Form->SetCaption(LoadOrvStr(sOrvPleaseWait));
-  Form->SetCursor(crHourGlass);
-  Form->SetHeight(100);
-  Form->SetPosition(poScreenCenter);
-  Form->SetWidth(240);
-  auto* Label = new TLabel(Form);
-  Label->SetParent(Form);
-  Label->SetBounds(0, 27, 232, 23);
-  Label->SetAlignment(taCenter);
-  Label->SetCaption(Text);
-  Label->SetFont(FUIFontObject.get());
-  return Form;
+  auto* form = new TForm(Application);
+  form->SetBorderIcons({});
+  form->SetBorderStyle(bsDialog);
+  form->SetCaption(LoadOrvStr(sOrvPleaseWait));
+  form->SetCursor(crHourGlass);
+  form->SetHeight(100);
+  form->SetPosition(poScreenCenter);
+  form->SetWidth(240);
+  auto* label = new TLabel(form);
+  label->SetParent(form);
+  label->SetBounds(0, 27, 232, 23);
+  label->SetAlignment(taCenter);
+  label->SetCaption(Text);
+  label->SetFont(FUIFontObject.get());
+  return form;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -106,8 +106,8 @@ void TOrvHook::operator()(TObject* Sender, const Exception& E) const {
   if (State->Owner) {
     State->Owner->OrvException(Sender, E);
   } else if (State->Saved) {
-    const auto Saved = State->Saved;
-    Saved(Sender, E);
+    const auto saved = State->Saved;
+    saved(Sender, E);
   }
 }
 
@@ -123,15 +123,15 @@ void TOrvane::SetExceptionHandler() {
 
 void TOrvane::ClearExceptionHandler() {
   if (!FHook) return;
-  const TOrvHook* Top = Application->OnException.target<TOrvHook>();
+  const TOrvHook* top = Application->OnException.target<TOrvHook>();
   FHook->Owner = nullptr;  // if buried under another hook, it only passes errors on now
-  if (Top && Top->State == FHook) {
+  if (top && top->State == FHook) {
     Application->OnException = FHook->Saved;
     // Hooks of components that went while buried need not stay in the chain.
-    while (const TOrvHook* Next = Application->OnException.target<TOrvHook>()) {
-      if (Next->State->Owner) break;
-      const auto Saved = Next->State->Saved;
-      Application->OnException = Saved;
+    while (const TOrvHook* next = Application->OnException.target<TOrvHook>()) {
+      if (next->State->Owner) break;
+      const auto saved = next->State->Saved;
+      Application->OnException = saved;
     }
   }
   FHook.reset();
@@ -140,8 +140,8 @@ void TOrvane::ClearExceptionHandler() {
 void TOrvane::OrvException(TObject* Sender, const Exception& E) {
   if (!dynamic_cast<const EHttpException*>(&E)) {
     if (FHook && FHook->Saved) {
-      const auto Saved = FHook->Saved;
-      Saved(Sender, E);
+      const auto saved = FHook->Saved;
+      saved(Sender, E);
     }
     return;
   }
@@ -156,15 +156,15 @@ void TOrvane::OrvException(TObject* Sender, const Exception& E) {
     FProgressForm->Release();
     FProgressForm = nullptr;
   }
-  if (THttpCli* Cli = GSharedHttpCli) {
+  if (THttpCli* cli = GSharedHttpCli) {
     // The operation that waited owns the stream and frees it when its wait has ended.
-    Cli->SetRcvdStream(nullptr);
-    Cli->OnDocData = nullptr;
+    cli->SetRcvdStream(nullptr);
+    cli->OnDocData = nullptr;
     // The wait for the request is over: the request must not go on and hold the client
     // busy for the next one, and its end reports to nobody.
-    if (Cli->State() != httpReady) {
+    if (cli->State() != httpReady) {
       if (GSharedHttpEvents) GSharedHttpEvents->Owner = nullptr;
-      Cli->Abort();
+      cli->Abort();
     }
   }
   ClearExceptionHandler();
@@ -176,29 +176,29 @@ void TOrvane::OrvException(TObject* Sender, const Exception& E) {
 // GetFileInfo
 
 bool TOrvane::ReadPage(const std::string& Url) {
-  TAliveGuard Guard(*this);
-  THttpCli& Cli = PrepareClient();
+  TAliveGuard guard(*this);
+  THttpCli& cli = PrepareClient();
   if (!FProxyHost.empty()) {
-    Cli.SetProxy(FProxyHost);
-    Cli.SetProxyPort(IntToStr(FProxyPort));
+    cli.SetProxy(FProxyHost);
+    cli.SetProxyPort(IntToStr(FProxyPort));
   } else {
-    Cli.SetProxy("");
-    Cli.SetProxyPort("80");
+    cli.SetProxy("");
+    cli.SetProxyPort("80");
   }
-  TReceiveLoan Loan(Cli, std::make_unique<TMemoryStream>());
+  TReceiveLoan loan(cli, std::make_unique<TMemoryStream>());
   FLastError.clear();
-  Cli.SetURL(Url);
-  Cli.GetASync();
+  cli.SetURL(Url);
+  cli.GetASync();
   if (!FWaitForm) FWaitForm = CreatePleaseWait(LoadOrvStr(sOrvCheckingForUpdate));
   FWaitForm->ShowModal();
-  if (Guard.Gone()) return false;  // freed by a handler during the wait
+  if (guard.Gone()) return false;  // freed by a handler during the wait
   // When the exception hook ended the wait, its message is the reason, not the status of
   // the request it aborted.
-  const bool Hooked = Loan.Taken();
-  if (!Hooked && Cli.StatusCode() > 200) {
-    FLastError = Cli.ReasonPhrase();
-    MessageDlg(IntToStr(Cli.StatusCode()), mtCustom, {mbOK}, 0);
-    if (Guard.Gone()) return false;
+  const bool hooked = loan.Taken();
+  if (!hooked && cli.StatusCode() > 200) {
+    FLastError = cli.ReasonPhrase();
+    MessageDlg(IntToStr(cli.StatusCode()), mtCustom, {mbOK}, 0);
+    if (guard.Gone()) return false;
   }
   FDownloadURL.clear();
   FProductName.clear();
@@ -210,15 +210,15 @@ bool TOrvane::ReadPage(const std::string& Url) {
   FProductVersion.clear();
   FRedirectURL.clear();
   FRunParams.clear();
-  if (!FLastError.empty() || Hooked) return false;
+  if (!FLastError.empty() || hooked) return false;
   {
     FInfoLines = std::make_unique<TStringList>();
     struct TLinesRelease {
       std::unique_ptr<TStringList>& Lines;
       ~TLinesRelease() { Lines.reset(); }
-    } LinesRelease{FInfoLines};
-    Loan.Stream().SetPosition(0);
-    FInfoLines->LoadFromStream(Loan.Stream());
+    } linesRelease{FInfoLines};
+    loan.Stream().SetPosition(0);
+    FInfoLines->LoadFromStream(loan.Stream());
     ParseDocument(*FInfoLines);
   }
   FDownloadFileName = LastUrlSegment(FDownloadURL);
@@ -232,15 +232,15 @@ bool TOrvane::GetFileInfo() {
                             MB_ICONEXCLAMATION | MB_OK);
     return false;
   }
-  const TOrvTags& T = *FInfoTags;
-  if (T.AuthorTag().empty() && T.DateTag().empty() && T.DownloadTag().empty() &&
-      T.ProductNameTag().empty() && T.ReadMeTag().empty() && T.ReadMeExtTag().empty() &&
-      T.RedirectTag().empty() && T.RunParamsTag().empty() && T.VersionTag().empty()) {
+  const TOrvTags& t = *FInfoTags;
+  if (t.AuthorTag().empty() && t.DateTag().empty() && t.DownloadTag().empty() &&
+      t.ProductNameTag().empty() && t.ReadMeTag().empty() && t.ReadMeExtTag().empty() &&
+      t.RedirectTag().empty() && t.RunParamsTag().empty() && t.VersionTag().empty()) {
     Application->MessageBox(LoadOrvStr(sOrvNoTags), LoadOrvStr(sOrvMissingTags),
                             MB_ICONEXCLAMATION | MB_OK);
     return false;
   }
-  TAliveGuard Guard(*this);
+  TAliveGuard guard(*this);
   struct TWaitFormRelease {
     TAliveGuard& Guard;
     TCustomForm*& Form;
@@ -249,22 +249,22 @@ bool TOrvane::GetFileInfo() {
       delete Form;
       Form = nullptr;
     }
-  } WaitRelease{Guard, FWaitForm};
-  std::vector<std::string> Read;
-  bool First = false;
-  bool Last = false;
-  for (int Page = 1;; ++Page) {
+  } waitRelease{guard, FWaitForm};
+  std::vector<std::string> read;
+  bool first = false;
+  bool last = false;
+  for (int page = 1;; ++page) {
     SetExceptionHandler();
-    const std::string Url = FRedirectURL.empty() ? FHomeURL : FRedirectURL;
-    Read.push_back(Url);
-    Last = ReadPage(Url);
-    if (Guard.Gone()) return false;
-    if (Page == 1) First = Last;
+    const std::string url = FRedirectURL.empty() ? FHomeURL : FRedirectURL;
+    read.push_back(url);
+    last = ReadPage(url);
+    if (guard.Gone()) return false;
+    if (page == 1) first = last;
     if (FRedirectURL.empty()) break;
-    const bool Loop = std::find(Read.begin(), Read.end(), FRedirectURL) != Read.end();
-    if (Loop || Page == MaxRedirectPages) {
+    const bool loop = std::find(read.begin(), read.end(), FRedirectURL) != read.end();
+    if (loop || page == MaxRedirectPages) {
       // The chain would never end: the check fails, and the next one starts from HomeURL.
-      FLastError = Loop ? "The page " + Url + " redirects to " + FRedirectURL +
+      FLastError = loop ? "The page " + url + " redirects to " + FRedirectURL +
                               ", which was read before in this check"
                         : "More than " + IntToStr(MaxRedirectPages) + " pages redirect in a row";
       FRedirectURL.clear();
@@ -272,6 +272,6 @@ bool TOrvane::GetFileInfo() {
       return false;
     }
   }
-  FActive = Last;
-  return First;
+  FActive = last;
+  return first;
 }

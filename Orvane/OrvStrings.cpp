@@ -5,17 +5,17 @@
 namespace {
 
 TStringTable ToResources(const TOrvStringTable& Table) {
-  TStringTable Result;
-  for (const auto& [Id, Text] : Table)
-    if (Id >= 0 && Id <= 0xFFFF) Result.emplace_back(static_cast<std::uint16_t>(Id), Text);
-  return Result;
+  TStringTable result;
+  for (const auto& [id, text] : Table)
+    if (id >= 0 && id <= 0xFFFF) result.emplace_back(static_cast<std::uint16_t>(id), text);
+  return result;
 }
 
 // The table this unit has in the resource registry: the English one from start-up, or the
 // translation that replaced it.
 TStringTable& Registered() {
-  static TStringTable Table;
-  return Table;
+  static TStringTable table;
+  return table;
 }
 
 void Register(TStringTable Table) {
@@ -35,7 +35,7 @@ const TOrvStringsUnit OrvStringsUnit;
 }  // namespace
 
 const TOrvStringTable& DefaultOrvStrings() {
-  static const TOrvStringTable Table = {
+  static const TOrvStringTable table = {
       {sOrvVersionsLine, "Current version is %s.\rVersion %s is available."},
       {sOrvViewReadMe, "Would you like to view the ReadMe file?"},
       {sOrvCancelButton, "&Cancel"},
@@ -76,7 +76,7 @@ const TOrvStringTable& DefaultOrvStrings() {
       {sOrvExceptionText, "Error retrieving update information.\rException: %s."},
       {sOrvException, "Exception"},
   };
-  return Table;
+  return table;
 }
 
 std::string LoadOrvStr(int Ident) {
@@ -85,25 +85,25 @@ std::string LoadOrvStr(int Ident) {
 }
 
 std::string FormatOrvStr(int Ident, std::initializer_list<std::string> Args) {
-  const std::string Pattern = LoadOrvStr(Ident);
-  std::string Result;
-  auto Next = Args.begin();
-  for (size_t I = 0; I < Pattern.size(); ++I) {
-    if (Pattern[I] == '%' && I + 1 < Pattern.size()) {
-      if (Pattern[I + 1] == 's') {
-        if (Next != Args.end()) Result += *Next++;
-        ++I;
+  const std::string pattern = LoadOrvStr(Ident);
+  std::string result;
+  auto next = Args.begin();
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    if (pattern[i] == '%' && i + 1 < pattern.size()) {
+      if (pattern[i + 1] == 's') {
+        if (next != Args.end()) result += *next++;
+        ++i;
         continue;
       }
-      if (Pattern[I + 1] == '%') {
-        Result += '%';
-        ++I;
+      if (pattern[i + 1] == '%') {
+        result += '%';
+        ++i;
         continue;
       }
     }
-    Result += Pattern[I];
+    result += pattern[i];
   }
-  return Result;
+  return result;
 }
 
 void SetOrvStrings(const TOrvStringTable& Table) {

@@ -18,10 +18,10 @@ TOrvane::~TOrvane() {
   SetDestroying();
   // Freed from a handler while a form of a request waits: the wait ends, and the form goes
   // once its loop has let go of it.
-  for (TCustomForm* Form : {FWaitForm, static_cast<TCustomForm*>(FProgressForm)}) {
-    if (!Form) continue;
-    Form->SetModalResult(mrCancel);
-    Form->Release();
+  for (TCustomForm* form : {FWaitForm, static_cast<TCustomForm*>(FProgressForm)}) {
+    if (!form) continue;
+    form->SetModalResult(mrCancel);
+    form->Release();
   }
   delete SharedHttpCliRef();
   SharedHttpCliRef() = nullptr;

@@ -18,20 +18,20 @@
 namespace {
 
 std::string TempFolder() {
-  char Buf[260];
-  const plat::DWORD Len = plat::GetTempPathA(sizeof(Buf), Buf);
-  return (Len > 0 && Len < sizeof(Buf)) ? std::string(Buf, Len) : std::string("/tmp/");
+  char buf[260];
+  const plat::DWORD len = plat::GetTempPathA(sizeof(buf), buf);
+  return (len > 0 && len < sizeof(buf)) ? std::string(buf, len) : std::string("/tmp/");
 }
 
 plat::HWND MainWindow() {
-  TCustomForm* Main = Application->MainForm();
-  return Main ? Main->Handle() : 0;
+  TCustomForm* main = Application->MainForm();
+  return main ? main->Handle() : 0;
 }
 
 }  // namespace
 
 bool TOrvane::DisplayReadMe(bool Prompt) {
-  TAliveGuard Guard(*this);
+  TAliveGuard guard(*this);
   if (!FActive && !GetFileInfo()) return false;
   if (FProductReadMe.empty() && FProductReadMeExt.empty()) return false;
   if (Prompt &&
@@ -40,32 +40,32 @@ bool TOrvane::DisplayReadMe(bool Prompt) {
                               LoadOrvStr(sOrvUpdateAvailable), MB_ICONQUESTION | MB_YESNO) != IDYES)
     return false;
   if (!FProductReadMeExt.empty()) {
-    const std::string Path = TempFolder() + LastUrlSegment(FProductReadMeExt);
-    bool Downloaded = false;
+    const std::string path = TempFolder() + LastUrlSegment(FProductReadMeExt);
+    bool downloaded = false;
     try {
-      Downloaded = DoDownload(FProductReadMeExt, Path, LoadOrvStr(sOrvDownloadingReadMe));
-    } catch (const EFCreateError& E) {
+      downloaded = DoDownload(FProductReadMeExt, path, LoadOrvStr(sOrvDownloadingReadMe));
+    } catch (const EFCreateError& e) {
       // An address without a file name, or a temporary folder that refuses it: the
       // read-me could not be fetched, which the box below reports.
-      FLastError = E.Message();
+      FLastError = e.Message();
     }
-    if (Guard.Gone()) return false;
-    if (Downloaded &&
-        plat::ShellExecuteA(MainWindow(), "open", Path.c_str(), "", "", plat::SW_SHOWNORMAL) > 32)
+    if (guard.Gone()) return false;
+    if (downloaded &&
+        plat::ShellExecuteA(MainWindow(), "open", path.c_str(), "", "", plat::SW_SHOWNORMAL) > 32)
       return true;
     Application->MessageBox(LoadOrvStr(sOrvCannotStart), LoadOrvStr(sOrvError),
                             MB_ICONEXCLAMATION | MB_OK);
   }
   if (!FProductReadMe.empty()) {
-    if (std::unique_ptr<TCustomForm> Window{CreateReadMe()}) Window->ShowModal();
+    if (std::unique_ptr<TCustomForm> window{CreateReadMe()}) window->ShowModal();
   }
   return true;
 }
 
 TCustomForm* TOrvane::CreateReadMe() {
-  TAliveGuard Guard(*this);
-  THttpCli& Cli = PrepareClient();
-  TReceiveLoan Loan(Cli, std::make_unique<TMemoryStream>());
+  TAliveGuard guard(*this);
+  THttpCli& cli = PrepareClient();
+  TReceiveLoan loan(cli, std::make_unique<TMemoryStream>());
   struct TEnd {
     TAliveGuard& Guard;
     TCustomForm*& WaitForm;
@@ -74,46 +74,46 @@ TCustomForm* TOrvane::CreateReadMe() {
       delete WaitForm;
       WaitForm = nullptr;
     }
-  } End{Guard, FWaitForm};
+  } end{guard, FWaitForm};
   FLastError.clear();
-  Cli.SetURL(FProductReadMe);
-  Cli.GetASync();
+  cli.SetURL(FProductReadMe);
+  cli.GetASync();
   FWaitForm = CreatePleaseWait(LoadOrvStr(sOrvRetrievingReadMe));
   FWaitForm->ShowModal();
-  if (Guard.Gone()) return nullptr;
+  if (guard.Gone()) return nullptr;
   // The exception hook took the stream: nothing was received that could be shown, and
   // its message is the reason.
-  if (Loan.Taken()) return nullptr;
-  if (Cli.StatusCode() > 200) {
-    FLastError = Cli.ReasonPhrase();
+  if (loan.Taken()) return nullptr;
+  if (cli.StatusCode() > 200) {
+    FLastError = cli.ReasonPhrase();
     return nullptr;
   }
 
-  auto Form = std::make_unique<TForm>(Application);
-  Form->SetBorderIcons({});
-  Form->SetBorderStyle(bsDialog);
-  Form->SetCaption(LoadOrvStr(sOrvReadMe));
-  Form->SetHeight(Screen->Height() * 4 / 5);
-  Form->SetPosition(poScreenCenter);
-  Form->SetWidth(Screen->Width() * 4 / 5);
-  Form->SetFont(FUIFontObject.get());
+  auto form = std::make_unique<TForm>(Application);
+  form->SetBorderIcons({});
+  form->SetBorderStyle(bsDialog);
+  form->SetCaption(LoadOrvStr(sOrvReadMe));
+  form->SetHeight(Screen->Height() * 4 / 5);
+  form->SetPosition(poScreenCenter);
+  form->SetWidth(Screen->Width() * 4 / 5);
+  form->SetFont(FUIFontObject.get());
 
-  auto* Memo = new TMemo(Form.get());
-  Memo->SetParent(Form.get());
-  Memo->SetBounds(10, 10, Form->Width() - 25, Form->Height() - 80);
-  Memo->SetScrollBars(ssBoth);
-  Memo->SetFont(FUIFontObject.get());
+  auto* memo = new TMemo(form.get());
+  memo->SetParent(form.get());
+  memo->SetBounds(10, 10, form->Width() - 25, form->Height() - 80);
+  memo->SetScrollBars(ssBoth);
+  memo->SetFont(FUIFontObject.get());
 
-  auto* Button = new TButton(Form.get());
-  Button->SetParent(Form.get());
-  Button->SetBounds(Form->Width() / 2 - 34, Form->Height() - 56, 68, 22);
-  Button->SetCaption(LoadOrvStr(sOrvOkButton));
-  Button->SetModalResult(mrOk);
+  auto* button = new TButton(form.get());
+  button->SetParent(form.get());
+  button->SetBounds(form->Width() / 2 - 34, form->Height() - 56, 68, 22);
+  button->SetCaption(LoadOrvStr(sOrvOkButton));
+  button->SetModalResult(mrOk);
   // Enter and Escape close the window too, in back-ends that have keys.
-  Button->SetDefault(true);
-  Button->SetCancel(true);
+  button->SetDefault(true);
+  button->SetCancel(true);
 
-  Loan.Stream().SetPosition(0);
-  Memo->Lines()->LoadFromStream(Loan.Stream());
-  return Form.release();
+  loan.Stream().SetPosition(0);
+  memo->Lines()->LoadFromStream(loan.Stream());
+  return form.release();
 }

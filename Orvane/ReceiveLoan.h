@@ -33,8 +33,8 @@ class TReceiveLoan {
 
  private:
   void TakeBack() {
-    if (THttpCli* Cli = Client(); Cli && FStream && Cli->RcvdStream() == FStream.get())
-      Cli->SetRcvdStream(nullptr);
+    if (THttpCli* cli = Client(); cli && FStream && cli->RcvdStream() == FStream.get())
+      cli->SetRcvdStream(nullptr);
   }
 
   THttpCli* FCli;

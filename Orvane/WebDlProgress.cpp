@@ -15,17 +15,17 @@ const TPublishedClass* TWebDlProgress::Published() const {
 }
 
 const TPublishedClass& TWebDlProgress::PublishedClass() {
-  static const TPublishedClass* Class = [] {
+  static const TPublishedClass* publishedClass = [] {
     // The classes of the fields must be known before a form file names them.
     (void)TProgressBar::PublishedClass();
     (void)TLabel::PublishedClass();
     (void)TButton::PublishedClass();
-    auto* C = new TPublishedClass("TWebDlProgress", &TForm::PublishedClass(),
+    auto* c = new TPublishedClass("TWebDlProgress", &TForm::PublishedClass(),
                                   [](TComponent* AOwner) { return new TWebDlProgress(AOwner); });
-    RegisterClass(C);
-    return C;
+    RegisterClass(c);
+    return c;
   }();
-  return *Class;
+  return *publishedClass;
 }
 
 namespace {
@@ -34,7 +34,7 @@ namespace {
 
 void TWebDlProgress::btnCancelClick(TObject*) {
   Cancelled = true;
-  if (THttpCli* Cli = TOrvane::SharedHttpCli()) Cli->Abort();
+  if (THttpCli* cli = TOrvane::SharedHttpCli()) cli->Abort();
 }
 
 void TWebDlProgress::BindFields() {
@@ -47,10 +47,10 @@ void TWebDlProgress::BindFields() {
 void TWebDlProgress::Loaded() {
   TForm::Loaded();
   BindFields();
-  for (TControl* Control :
+  for (TControl* control :
        {static_cast<TControl*>(pbarProgress), static_cast<TControl*>(lblDownloading),
         static_cast<TControl*>(lblProgress), static_cast<TControl*>(btnCancel)})
-    if (Control && !Control->Parent()) Control->SetParent(this);
+    if (control && !control->Parent()) control->SetParent(this);
   if (btnCancel && !btnCancel->OnClick)
     btnCancel->OnClick = [this](TObject* Sender) { btnCancelClick(Sender); };
 }

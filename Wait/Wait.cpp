@@ -20,13 +20,13 @@ namespace {
 // no digits give 0. There is no sign. A number beyond 32 bits stops at the largest
 // count rather than wrapping into a negative or small one.
 std::int32_t ParseLeadingNumber(const std::string& Text) {
-  size_t I = 0;
-  while (I < Text.size() && Text[I] == ' ') ++I;
-  std::int64_t Value = 0;
-  constexpr std::int64_t Max = std::numeric_limits<std::int32_t>::max();
-  for (; I < Text.size() && Text[I] >= '0' && Text[I] <= '9'; ++I)
-    Value = std::min(Max, Value * 10 + (Text[I] - '0'));
-  return static_cast<std::int32_t>(Value);
+  size_t i = 0;
+  while (i < Text.size() && Text[i] == ' ') ++i;
+  std::int64_t value = 0;
+  constexpr std::int64_t max = std::numeric_limits<std::int32_t>::max();
+  for (; i < Text.size() && Text[i] >= '0' && Text[i] <= '9'; ++i)
+    value = std::min(max, value * 10 + (Text[i] - '0'));
+  return static_cast<std::int32_t>(value);
 }
 
 // Puts the application's previous message hook back on every way out of a modal wait.
@@ -98,72 +98,72 @@ void TCustomWait::Restart() {
 }
 
 void TCustomWait::TimerEvent(TObject*) {
-  TAliveGuard Guard(*this);
-  const bool WasRunning = Running();
-  const std::int32_t Count = ParseLeadingNumber(FCaption) - 1;
+  TAliveGuard guard(*this);
+  const bool wasRunning = Running();
+  const std::int32_t count = ParseLeadingNumber(FCaption) - 1;
   // The tick is completed even when the handler raises; otherwise a handler that raises
   // on every tick would keep the count where it is and a modal wait would never end.
-  std::exception_ptr HandlerError;
+  std::exception_ptr handlerError;
   try {
-    TriggerWait(Count);
+    TriggerWait(count);
   } catch (...) {
-    HandlerError = std::current_exception();
+    handlerError = std::current_exception();
   }
-  if (Guard.Gone()) {
-    if (HandlerError) std::rethrow_exception(HandlerError);
+  if (guard.Gone()) {
+    if (handlerError) std::rethrow_exception(handlerError);
     return;
   }
   // A handler that stopped the count-down has already restored Caption and set the
   // outcome; writing the count or timing out now would undo that.
-  const bool StoppedByHandler = WasRunning && !Running();
-  if (!StoppedByHandler) {
-    if (Count > 0) {
-      FCaption = IntToStr(Count);
+  const bool stoppedByHandler = wasRunning && !Running();
+  if (!stoppedByHandler) {
+    if (count > 0) {
+      FCaption = IntToStr(count);
     } else {
       EndCountDown();
       FModalResult = mrCancel;
       TriggerTimeout();
-      if (Guard.Gone()) return;
+      if (guard.Gone()) return;
     }
   }
   Invalidate();
-  if (HandlerError) std::rethrow_exception(HandlerError);
+  if (handlerError) std::rethrow_exception(handlerError);
 }
 
 void TCustomWait::StartModal() {
-  TApplication& App = *Application;
-  TAliveGuard Guard(*this);
-  const bool WasTerminated = App.Terminated();
-  // The hook is back in place (by Swap) before Guard ends.
-  THookSwap Swap(App, [this, &Guard](plat::MSG& Msg, bool& Handled) {
-    if (!Guard.Gone()) AppMessage(Msg, Handled);
+  TApplication& app = *Application;
+  TAliveGuard guard(*this);
+  const bool wasTerminated = app.Terminated();
+  // The hook is back in place (by swap) before guard ends.
+  THookSwap swap(app, [this, &guard](plat::MSG& Msg, bool& Handled) {
+    if (!guard.Gone()) AppMessage(Msg, Handled);
   });
-  TMessagePump Pump(App);
+  TMessagePump pump(app);
   FModalResult = mrNone;
   try {
     Start();
-    while (!Guard.Gone() && Running()) {
-      if (App.Terminated() || Pump.Ended()) {
+    while (!guard.Gone() && Running()) {
+      if (app.Terminated() || pump.Ended()) {
         EndCountDown();
         FModalResult = mrCancel;
         // A quit taken by a loop that a handler ran must still reach the loops outside;
         // the pump posts again the one it takes itself.
-        if (App.Terminated() && !WasTerminated && !Pump.QuitSeen())
-          plat::PostQuitMessage(App.ExitCode());
+        if (app.Terminated() && !wasTerminated && !pump.QuitSeen())
+          plat::PostQuitMessage(app.ExitCode());
         break;
       }
       TriggerWaiting();
-      if (Guard.Gone()) break;
+      if (guard.Gone()) break;
       // Without an OnWaiting handler nobody can tell the passes apart: wait for the next
       // message (a tick comes within Interval) instead of keeping the processor busy.
       if (OnWaiting)
-        Pump.PumpPending();
+        pump.PumpPending();
       else
-        Pump.PumpOne(true);
+        pump.PumpOne(true);
     }
   } catch (...) {
     // The caller gets the error and no wait is left counting behind its back.
-    if (!Guard.Gone()) EndCountDown();
+    if (!guard.Gone()) EndCountDown();
     throw;
   }
 }
@@ -190,20 +190,20 @@ void TCustomWait::AppMessage(plat::MSG& Msg, bool& Handled) {
 }
 
 void TCustomWait::Paint() {
-  const std::int32_t Count = ParseLeadingNumber(FCaption);
+  const std::int32_t count = ParseLeadingNumber(FCaption);
   // 64 bits: a large count times the width would overflow. A count above InitialCount
   // (Caption set by hand) cannot draw the bar beyond the frame.
-  const std::int64_t Inner = std::max(0, Width() - 7);
-  const std::int64_t Bar = std::clamp<std::int64_t>(Inner * Count / FInitialCount, 0, Inner);
-  TCanvas& C = *Canvas();
-  C.SetPen(FFramePen.get());
-  C.SetFont(FTextFont.get());
-  C.SetBrush(FFillBrush.get());
-  C.Brush()->SetColor(clWhite);
-  C.Rectangle(0, 0, Width() - 1, Height() - 1);
-  C.Brush()->SetColor(clHighlight);
-  C.Rectangle(3, 3, static_cast<int>(Bar) + 3, Height() - 4);
-  C.TextOut(4, Height() / 2 - 8, FCaption);
+  const std::int64_t inner = std::max(0, Width() - 7);
+  const std::int64_t bar = std::clamp<std::int64_t>(inner * count / FInitialCount, 0, inner);
+  TCanvas& c = *Canvas();
+  c.SetPen(FFramePen.get());
+  c.SetFont(FTextFont.get());
+  c.SetBrush(FFillBrush.get());
+  c.Brush()->SetColor(clWhite);
+  c.Rectangle(0, 0, Width() - 1, Height() - 1);
+  c.Brush()->SetColor(clHighlight);
+  c.Rectangle(3, 3, static_cast<int>(bar) + 3, Height() - 4);
+  c.TextOut(4, Height() / 2 - 8, FCaption);
 }
 
 // Each handler may free the control; nothing of it is touched after the call.
@@ -232,10 +232,10 @@ const TPublishedClass* TWait::Published() const {
 }
 
 const TPublishedClass& TWait::PublishedClass() {
-  static const TPublishedClass* Class = [] {
-    auto* C = new TPublishedClass("TWait", &TControl::PublishedClass(),
+  static const TPublishedClass* publishedClass = [] {
+    auto* c = new TPublishedClass("TWait", &TControl::PublishedClass(),
                                   [](TComponent* AOwner) { return new TWait(AOwner); });
-    TPublish<TWait>(*C)
+    TPublish<TWait>(*c)
         .String("Caption", &TWait::Caption, &TWait::SetCaption)
         .Integer("ModalResult", &TWait::ModalResult, &TWait::SetModalResult)
         .Default(mrNone)
@@ -250,10 +250,10 @@ const TPublishedClass& TWait::PublishedClass() {
         .NotStored()
         .Boolean("Visible", &TWait::Visible, &TWait::SetVisible)
         .Default(true);
-    RegisterClass(C);
-    return C;
+    RegisterClass(c);
+    return c;
   }();
-  return *Class;
+  return *publishedClass;
 }
 
 namespace {

@@ -20,9 +20,9 @@
 namespace {
 
 double ProcessCpuSeconds() {
-  timespec Ts{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &Ts);
-  return static_cast<double>(Ts.tv_sec) + static_cast<double>(Ts.tv_nsec) * 1e-9;
+  timespec ts{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
 // A socket component (in its own thread mode, so no wait control is needed) connected to
@@ -31,18 +31,18 @@ class LinePair {
  public:
   LinePair() {
     FListen = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in A{};
-    A.sin_family = AF_INET;
-    A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t Len = sizeof A;
-    if (::bind(FListen, reinterpret_cast<sockaddr*>(&A), sizeof A) != 0 ||
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (::bind(FListen, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
         ::listen(FListen, 1) != 0 ||
-        ::getsockname(FListen, reinterpret_cast<sockaddr*>(&A), &Len) != 0)
+        ::getsockname(FListen, reinterpret_cast<sockaddr*>(&a), &len) != 0)
       throw std::runtime_error("listen failed");
     Sock = std::make_unique<TWSocket>(nullptr);
     Sock->SetMultiThreaded(true);
     Sock->SetAddr("127.0.0.1");
-    Sock->SetPort(std::to_string(ntohs(A.sin_port)));
+    Sock->SetPort(std::to_string(ntohs(a.sin_port)));
     Sock->Connect();
     FPeer = ::accept(FListen, nullptr, nullptr);
     if (FPeer < 0 || !Sock->Wait(5, wsConnected)) throw std::runtime_error("connect failed");
@@ -57,17 +57,17 @@ class LinePair {
 
   // Writes Count lines and waits until all of them can be read.
   void Feed(const std::string& Line, int Count) {
-    std::string All;
-    for (int I = 0; I < Count; ++I) All += Line;
-    std::size_t Off = 0;
-    while (Off < All.size()) {
-      const ssize_t N = ::send(FPeer, All.data() + Off, All.size() - Off, 0);
-      if (N <= 0) throw std::runtime_error("send failed");
-      Off += static_cast<std::size_t>(N);
+    std::string all;
+    for (int i = 0; i < Count; ++i) all += Line;
+    std::size_t off = 0;
+    while (off < all.size()) {
+      const ssize_t n = ::send(FPeer, all.data() + off, all.size() - off, 0);
+      if (n <= 0) throw std::runtime_error("send failed");
+      off += static_cast<std::size_t>(n);
     }
-    const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (Sock->RcvdCount() < static_cast<std::int32_t>(All.size()))
-      if (std::chrono::steady_clock::now() > Deadline) throw std::runtime_error("no data");
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (Sock->RcvdCount() < static_cast<std::int32_t>(all.size()))
+      if (std::chrono::steady_clock::now() > deadline) throw std::runtime_error("no data");
   }
 
   std::unique_ptr<TWSocket> Sock;
@@ -82,25 +82,25 @@ class LinePair {
 // already. NotificationsTimed says whether their dispatch counts; it runs once the
 // socket is empty.
 void ReadLines(benchmark::State& State, bool NotificationsTimed) {
-  LinePair Pair;
-  const std::string Line = std::string(100, 'a') + "\r\n";
-  constexpr int Batch = 500;
-  int Left = 0;
-  std::string Got;
+  LinePair pair;
+  const std::string line = std::string(100, 'a') + "\r\n";
+  constexpr int batch = 500;
+  int left = 0;
+  std::string got;
   for (auto _ : State) {
-    if (Left == 0) {
+    if (left == 0) {
       State.PauseTiming();
       if (!NotificationsTimed) TCustomWSocket::ProcessMessages();
-      Pair.Feed(Line, Batch);
-      Left = Batch;
+      pair.Feed(line, batch);
+      left = batch;
       State.ResumeTiming();
     }
-    Pair.Sock->ReadLine(5, Got);
-    --Left;
-    if (NotificationsTimed && Left == 0) TCustomWSocket::ProcessMessages();
-    if (Got.size() != 100) State.SkipWithError("short line");
+    pair.Sock->ReadLine(5, got);
+    --left;
+    if (NotificationsTimed && left == 0) TCustomWSocket::ProcessMessages();
+    if (got.size() != 100) State.SkipWithError("short line");
   }
-  State.SetBytesProcessed(State.iterations() * static_cast<std::int64_t>(Line.size()));
+  State.SetBytesProcessed(State.iterations() * static_cast<std::int64_t>(line.size()));
 }
 
 // One ReadLine of a line that is waiting in the socket.
@@ -120,33 +120,33 @@ BENCHMARK(BM_ReadLine100WithNotifications);
 // wall time.
 template <typename F>
 void CpuPerWallSecond(benchmark::State& State, F IdleSecond) {
-  double CpuPerSecond = 0;
+  double cpuPerSecond = 0;
   for (auto _ : State) {
-    const double Cpu0 = ProcessCpuSeconds();
-    const auto Wall0 = std::chrono::steady_clock::now();
+    const double cpu0 = ProcessCpuSeconds();
+    const auto wall0 = std::chrono::steady_clock::now();
     IdleSecond();
-    const double Wall =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - Wall0).count();
-    CpuPerSecond = (ProcessCpuSeconds() - Cpu0) / Wall;
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
+    cpuPerSecond = (ProcessCpuSeconds() - cpu0) / wall;
   }
-  State.counters["cpu_s_per_wall_s"] = CpuPerSecond;
+  State.counters["cpu_s_per_wall_s"] = cpuPerSecond;
 }
 
 // An idle Wait of one second in the deadline loop of a socket in its own thread mode.
 void BM_IdleDeadlineWait(benchmark::State& State) {
-  LinePair Pair;
-  CpuPerWallSecond(State, [&] { Pair.Sock->Wait(1, wsListening); });
+  LinePair pair;
+  CpuPerWallSecond(State, [&] { pair.Sock->Wait(1, wsListening); });
 }
 BENCHMARK(BM_IdleDeadlineWait)->Iterations(2)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 // The same second spent in a loop that only pumps and compares tick counts, as a loop
 // without a sleeping wait would: for comparison.
 void BM_IdleSpinForComparison(benchmark::State& State) {
-  LinePair Pair;
+  LinePair pair;
   CpuPerWallSecond(State, [&] {
-    const plat::DWORD End = plat::GetTickCount() + 1000;
-    while (static_cast<std::int32_t>(End - plat::GetTickCount()) > 0 &&
-           Pair.Sock->State() != wsListening)
+    const plat::DWORD end = plat::GetTickCount() + 1000;
+    while (static_cast<std::int32_t>(end - plat::GetTickCount()) > 0 &&
+           pair.Sock->State() != wsListening)
       TCustomWSocket::ProcessMessages();
   });
 }

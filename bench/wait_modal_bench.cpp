@@ -10,18 +10,18 @@
 namespace {
 
 void RunModal(benchmark::State& State, bool WithOnWaiting) {
-  TWait Wait(nullptr);
-  Wait.SetVisible(false);
-  Wait.SetInterval(5);
-  std::int64_t Passes = 0;
-  if (WithOnWaiting) Wait.OnWaiting = [&](TObject*) { ++Passes; };
+  TWait wait(nullptr);
+  wait.SetVisible(false);
+  wait.SetInterval(5);
+  std::int64_t passes = 0;
+  if (WithOnWaiting) wait.OnWaiting = [&](TObject*) { ++passes; };
   for (auto _ : State) {
-    Wait.SetCaption("10");
-    Wait.StartModal();
-    benchmark::DoNotOptimize(Wait.ModalResult());
+    wait.SetCaption("10");
+    wait.StartModal();
+    benchmark::DoNotOptimize(wait.ModalResult());
   }
   State.counters["passes/wait"] =
-      benchmark::Counter(static_cast<double>(Passes), benchmark::Counter::kAvgIterations);
+      benchmark::Counter(static_cast<double>(passes), benchmark::Counter::kAvgIterations);
 }
 
 void BM_ModalWaitSleeping(benchmark::State& State) {

@@ -62,9 +62,9 @@ Fl_Color ToFlColor(TColor Color) {
     if (Color == clGrayText || Color == clBtnShadow) return FL_DARK3;
     return FL_BACKGROUND_COLOR;
   }
-  const auto C = static_cast<std::uint32_t>(Color);
-  return fl_rgb_color(static_cast<uchar>(C & 0xFF), static_cast<uchar>((C >> 8) & 0xFF),
-                      static_cast<uchar>((C >> 16) & 0xFF));
+  const auto c = static_cast<std::uint32_t>(Color);
+  return fl_rgb_color(static_cast<uchar>(c & 0xFF), static_cast<uchar>((c >> 8) & 0xFF),
+                      static_cast<uchar>((c >> 16) & 0xFF));
 }
 
 struct TFlFont {
@@ -74,57 +74,57 @@ struct TFlFont {
 };
 
 std::string Lower(std::string S) {
-  for (char& C : S) C = static_cast<char>(std::tolower(static_cast<unsigned char>(C)));
+  for (char& c : S) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return S;
 }
 
 std::string Upper(std::string S) {
-  for (char& C : S) C = static_cast<char>(std::toupper(static_cast<unsigned char>(C)));
+  for (char& c : S) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return S;
 }
 
 TFlFont ToFlFont(const TFont* Font) {
-  TFlFont F;
-  if (Font == nullptr) return F;
-  const std::string Name = Lower(Font->Name());
-  Fl_Font Base = FL_HELVETICA;
-  if (Font->Pitch() == fpFixed || Name.find("courier") != std::string::npos ||
-      Name.find("mono") != std::string::npos)
-    Base = FL_COURIER;
-  else if (Name.find("times") != std::string::npos ||
-           (Name.find("serif") != std::string::npos && Name.find("sans") == std::string::npos))
-    Base = FL_TIMES;
-  if (Font->Style().Contains(fsBold)) Base += FL_BOLD;
-  if (Font->Style().Contains(fsItalic)) Base += FL_ITALIC;
-  F.Face = Base;
+  TFlFont f;
+  if (Font == nullptr) return f;
+  const std::string name = Lower(Font->Name());
+  Fl_Font base = FL_HELVETICA;
+  if (Font->Pitch() == fpFixed || name.find("courier") != std::string::npos ||
+      name.find("mono") != std::string::npos)
+    base = FL_COURIER;
+  else if (name.find("times") != std::string::npos ||
+           (name.find("serif") != std::string::npos && name.find("sans") == std::string::npos))
+    base = FL_TIMES;
+  if (Font->Style().Contains(fsBold)) base += FL_BOLD;
+  if (Font->Style().Contains(fsItalic)) base += FL_ITALIC;
+  f.Face = base;
   // Height is the character height in pixels (negative: without the internal leading).
-  const int Px = std::abs(Font->Height());
-  F.Size = Px > 0 ? Px + 1 : 12;
-  F.Color = ToFlColor(Font->Color());
-  if (F.Color == FL_BACKGROUND_COLOR) F.Color = FL_FOREGROUND_COLOR;
-  return F;
+  const int px = std::abs(Font->Height());
+  f.Size = px > 0 ? px + 1 : 12;
+  f.Color = ToFlColor(Font->Color());
+  if (f.Color == FL_BACKGROUND_COLOR) f.Color = FL_FOREGROUND_COLOR;
+  return f;
 }
 
 // FLTK reads "@" as the start of a symbol; "&" stays an access key only where wanted.
 std::string FlText(const std::string& Text, bool AccessKeys) {
-  std::string Out;
-  Out.reserve(Text.size());
-  for (char C : Text) {
-    if (C == '@') Out += '@';
-    if (C == '&' && !AccessKeys) Out += '&';
-    if (C == '\r') continue;
-    Out += C;
+  std::string out;
+  out.reserve(Text.size());
+  for (char c : Text) {
+    if (c == '@') out += '@';
+    if (c == '&' && !AccessKeys) out += '&';
+    if (c == '\r') continue;
+    out += c;
   }
-  return Out;
+  return out;
 }
 
 std::string JoinLines(const std::vector<std::string>& Lines) {
-  std::string Out;
-  for (size_t I = 0; I < Lines.size(); ++I) {
-    if (I) Out += '\n';
-    Out += Lines[I];
+  std::string out;
+  for (size_t i = 0; i < Lines.size(); ++i) {
+    if (i) out += '\n';
+    out += Lines[i];
   }
-  return Out;
+  return out;
 }
 
 // One recorded drawing call of a canvas.
@@ -147,24 +147,24 @@ class TCanvasWidget : public Fl_Widget {
  protected:
   void draw() override {
     fl_push_clip(x(), y(), w(), h());
-    for (const TDrawOp& Op : Ops) {
-      const int X1 = x() + Op.X1, Y1 = y() + Op.Y1;
-      switch (Op.Kind) {
+    for (const TDrawOp& op : Ops) {
+      const int x1 = x() + op.X1, y1 = y() + op.Y1;
+      switch (op.Kind) {
         case TDrawOp::Rect:
           // The right and bottom edges lie outside, as with the fill.
-          fl_rectf(X1, Y1, Op.X2 - Op.X1, Op.Y2 - Op.Y1, Op.Brush);
-          fl_color(Op.Pen);
-          fl_line_style(FL_SOLID, Op.PenWidth);
-          fl_rect(X1, Y1, Op.X2 - Op.X1, Op.Y2 - Op.Y1);
+          fl_rectf(x1, y1, op.X2 - op.X1, op.Y2 - op.Y1, op.Brush);
+          fl_color(op.Pen);
+          fl_line_style(FL_SOLID, op.PenWidth);
+          fl_rect(x1, y1, op.X2 - op.X1, op.Y2 - op.Y1);
           fl_line_style(0);
           break;
         case TDrawOp::Fill:
-          fl_rectf(X1, Y1, Op.X2 - Op.X1, Op.Y2 - Op.Y1, Op.Brush);
+          fl_rectf(x1, y1, op.X2 - op.X1, op.Y2 - op.Y1, op.Brush);
           break;
         case TDrawOp::Text:
-          fl_font(Op.Font.Face, Op.Font.Size);
-          fl_color(Op.Font.Color);
-          fl_draw(Op.Str.c_str(), X1, Y1 + fl_height() - fl_descent());
+          fl_font(op.Font.Face, op.Font.Size);
+          fl_color(op.Font.Color);
+          fl_draw(op.Str.c_str(), x1, y1 + fl_height() - fl_descent());
           break;
       }
     }
@@ -173,36 +173,36 @@ class TCanvasWidget : public Fl_Widget {
 };
 
 std::string StripAccessKey(const std::string& Caption) {
-  std::string Out;
-  for (size_t I = 0; I < Caption.size(); ++I) {
-    if (Caption[I] == '&' && I + 1 < Caption.size()) ++I;
-    Out += Caption[I];
+  std::string out;
+  for (size_t i = 0; i < Caption.size(); ++i) {
+    if (Caption[i] == '&' && i + 1 < Caption.size()) ++i;
+    out += Caption[i];
   }
-  return Out;
+  return out;
 }
 
 std::vector<TButton*> ButtonsOf(const TCustomForm& Form) {
-  std::vector<TButton*> Buttons;
-  for (int I = 0; I < Form.ControlCount(); ++I)
-    if (auto* B = dynamic_cast<TButton*>(Form.Controls(I)); B && B->Visible()) Buttons.push_back(B);
-  return Buttons;
+  std::vector<TButton*> buttons;
+  for (int i = 0; i < Form.ControlCount(); ++i)
+    if (auto* b = dynamic_cast<TButton*>(Form.Controls(i)); b && b->Visible()) buttons.push_back(b);
+  return buttons;
 }
 
 // What Escape presses: the form's Cancel button, else one captioned Cancel, else its only
 // button (as on the terminal).
 TButton* CancelButtonOf(const TCustomForm& Form) {
-  if (TButton* B = Form.CancelButton()) return B;
-  const std::vector<TButton*> Buttons = ButtonsOf(Form);
-  for (TButton* B : Buttons)
-    if (StripAccessKey(B->Caption()) == "Cancel") return B;
-  return Buttons.size() == 1 ? Buttons[0] : nullptr;
+  if (TButton* b = Form.CancelButton()) return b;
+  const std::vector<TButton*> buttons = ButtonsOf(Form);
+  for (TButton* b : buttons)
+    if (StripAccessKey(b->Caption()) == "Cancel") return b;
+  return buttons.size() == 1 ? buttons[0] : nullptr;
 }
 
 // What Enter presses: the Default button, else the first one.
 TButton* DefaultButtonOf(const TCustomForm& Form) {
-  if (TButton* B = Form.DefaultButton()) return B;
-  const std::vector<TButton*> Buttons = ButtonsOf(Form);
-  return Buttons.empty() ? nullptr : Buttons[0];
+  if (TButton* b = Form.DefaultButton()) return b;
+  const std::vector<TButton*> buttons = ButtonsOf(Form);
+  return buttons.empty() ? nullptr : buttons[0];
 }
 
 // A form's window: Enter that no control took presses the default button; the close box
@@ -213,12 +213,12 @@ class TFormWindow : public Fl_Double_Window {
 
   int handle(int Event) override {
     if (Fl_Double_Window::handle(Event)) return 1;
-    const bool Enter = Fl::event_key() == FL_Enter || Fl::event_key() == FL_KP_Enter;
-    if (Event != FL_SHORTCUT || !Enter || !GBackend) return 0;
-    auto* Form = static_cast<TCustomForm*>(user_data());
-    GBackend->Defer([Form] {
-      if (!GBackend || !GBackend->Shows(Form)) return;
-      if (TButton* B = DefaultButtonOf(*Form)) B->Click();
+    const bool enter = Fl::event_key() == FL_Enter || Fl::event_key() == FL_KP_Enter;
+    if (Event != FL_SHORTCUT || !enter || !GBackend) return 0;
+    auto* form = static_cast<TCustomForm*>(user_data());
+    GBackend->Defer([form] {
+      if (!GBackend || !GBackend->Shows(form)) return;
+      if (TButton* b = DefaultButtonOf(*form)) b->Click();
     });
     return 1;
   }
@@ -227,8 +227,8 @@ class TFormWindow : public Fl_Double_Window {
 // Asks the window manager for the border icons the form has: without the system menu the
 // close box goes, and with it closing by the window manager.
 void SetWindowHints(Fl_Window& W, const TCustomForm& Form) {
-  const Window X = fl_xid(&W);
-  if (!X) return;
+  const Window x = fl_xid(&W);
+  if (!x) return;
   enum : unsigned long {
     FuncResize = 1ul << 1,
     FuncMove = 1ul << 2,
@@ -242,25 +242,25 @@ void SetWindowHints(Fl_Window& W, const TCustomForm& Form) {
     DecoMinimize = 1ul << 5,
     DecoMaximize = 1ul << 6,
   };
-  const TBorderIcons Icons = Form.BorderIcons();
-  const bool Sizeable = Form.BorderStyle() == bsSizeable || Form.BorderStyle() == bsSizeToolWin;
-  unsigned long Funcs = FuncMove, Decos = DecoBorder | DecoTitle;
-  if (Sizeable) Funcs |= FuncResize, Decos |= DecoResizeH;
-  if (Icons.Contains(biSystemMenu)) Funcs |= FuncClose, Decos |= DecoMenu;
-  const bool Dialog = Form.BorderStyle() == bsDialog;
-  if (Icons.Contains(biMinimize) && !Dialog) Funcs |= FuncMinimize, Decos |= DecoMinimize;
-  if (Icons.Contains(biMaximize) && !Dialog && Sizeable)
-    Funcs |= FuncMaximize, Decos |= DecoMaximize;
-  long Hints[5] = {3, static_cast<long>(Funcs), static_cast<long>(Decos), 0, 0};
-  const Atom Motif = XInternAtom(fl_display, "_MOTIF_WM_HINTS", False);
-  XChangeProperty(fl_display, X, Motif, Motif, 32, PropModeReplace,
-                  reinterpret_cast<unsigned char*>(Hints), 5);
+  const TBorderIcons icons = Form.BorderIcons();
+  const bool sizeable = Form.BorderStyle() == bsSizeable || Form.BorderStyle() == bsSizeToolWin;
+  unsigned long funcs = FuncMove, decos = DecoBorder | DecoTitle;
+  if (sizeable) funcs |= FuncResize, decos |= DecoResizeH;
+  if (icons.Contains(biSystemMenu)) funcs |= FuncClose, decos |= DecoMenu;
+  const bool dialog = Form.BorderStyle() == bsDialog;
+  if (icons.Contains(biMinimize) && !dialog) funcs |= FuncMinimize, decos |= DecoMinimize;
+  if (icons.Contains(biMaximize) && !dialog && sizeable)
+    funcs |= FuncMaximize, decos |= DecoMaximize;
+  long hints[5] = {3, static_cast<long>(funcs), static_cast<long>(decos), 0, 0};
+  const Atom motif = XInternAtom(fl_display, "_MOTIF_WM_HINTS", False);
+  XChangeProperty(fl_display, x, motif, motif, 32, PropModeReplace,
+                  reinterpret_cast<unsigned char*>(hints), 5);
 }
 
 plat::LRESULT BackendWndProc(plat::HWND hwnd, plat::UINT msg, plat::WPARAM wParam,
                              plat::LPARAM lParam) {
   if (msg == CM_PUMP || (msg == plat::WM_TIMER && wParam == PumpTimer)) {
-    if (auto* Self = reinterpret_cast<TFltkBackend*>(plat::GetWindowLongA(hwnd, 0))) Self->Pump();
+    if (auto* self = reinterpret_cast<TFltkBackend*>(plat::GetWindowLongA(hwnd, 0))) self->Pump();
     return 0;
   }
   return plat::DefWindowProcA(hwnd, msg, wParam, lParam);
@@ -294,8 +294,8 @@ struct TFltkBackend::TShownForm {
   std::vector<std::pair<TControl*, Fl_Widget*>> Widgets;
 
   Fl_Widget* WidgetOf(const TControl* Control) const {
-    for (const auto& [C, W] : Widgets)
-      if (C == Control) return W;
+    for (const auto& [c, w] : Widgets)
+      if (c == Control) return w;
     return nullptr;
   }
 };
@@ -311,9 +311,9 @@ TFltkBackend::TFltkBackend() : FWatch(std::make_unique<TWidgetWatch>(*this)) {
 }
 
 TFltkBackend::~TFltkBackend() {
-  for (auto& Shown : FForms) {
-    for (auto& [C, W] : Shown->Widgets) C->RemoveFreeNotification(FWatch.get());
-    Shown->Form->RemoveFreeNotification(FWatch.get());
+  for (auto& shown : FForms) {
+    for (auto& [c, w] : shown->Widgets) c->RemoveFreeNotification(FWatch.get());
+    shown->Form->RemoveFreeNotification(FWatch.get());
   }
   FForms.clear();
   if (FFd >= 0) plat::reactor::Remove(FFd);
@@ -324,12 +324,12 @@ TFltkBackend::~TFltkBackend() {
 bool TFltkBackend::Open() {
   if (FOpened) return true;
   if (!fl_display) {
-    const char* Name = std::getenv("DISPLAY");
-    if (Name == nullptr || *Name == 0) return false;
+    const char* name = std::getenv("DISPLAY");
+    if (name == nullptr || *name == 0) return false;
     // FLTK's own opening ends the program when the display refuses.
-    Display* D = XOpenDisplay(nullptr);
-    if (D == nullptr) return false;
-    fl_open_display(D);
+    Display* d = XOpenDisplay(nullptr);
+    if (d == nullptr) return false;
+    fl_open_display(d);
     Fl::scheme("gtk+");
   }
   FWindow = CreateHiddenWindow("TFltkBackendWindow", &BackendWndProc, this);
@@ -351,10 +351,10 @@ void TFltkBackend::RequestPump() {
 }
 
 void TFltkBackend::UpdateTimer() {
-  const bool Want = FWindow && (!FForms.empty() || FDialogs > 0);
-  if (Want == FTimerOn) return;
-  FTimerOn = Want;
-  if (Want)
+  const bool want = FWindow && (!FForms.empty() || FDialogs > 0);
+  if (want == FTimerOn) return;
+  FTimerOn = want;
+  if (want)
     plat::SetTimer(FWindow, PumpTimer, PumpTimerMs, nullptr);
   else
     plat::KillTimer(FWindow, PumpTimer);
@@ -374,10 +374,10 @@ void TFltkBackend::Pump() {
     XFlush(fl_display);
   }
   while (!FActions.empty()) {
-    std::function<void()> Action = std::move(FActions.front());
+    std::function<void()> action = std::move(FActions.front());
     FActions.pop_front();
     try {
-      Action();
+      action();
     } catch (...) {
       // The error goes to the loop's handler; the actions behind it still run.
       if (!FActions.empty()) RequestPump();
@@ -392,9 +392,9 @@ void TFltkBackend::Defer(std::function<void()> Action) {
 }
 
 void TFltkBackend::SetFormMenu(TCustomForm& Form, std::vector<TMenuCommand> Commands) {
-  for (auto& M : FMenus)
-    if (M.Form == &Form) {
-      M.Commands = std::move(Commands);
+  for (auto& m : FMenus)
+    if (m.Form == &Form) {
+      m.Commands = std::move(Commands);
       return;
     }
   FMenus.push_back({&Form, std::move(Commands)});
@@ -406,14 +406,14 @@ bool TFltkBackend::Shows(const TCustomForm* Form) {
 }
 
 TFltkBackend::TShownForm* TFltkBackend::Find(const TCustomForm* Form) {
-  for (auto& S : FForms)
-    if (S->Form == Form) return S.get();
+  for (auto& s : FForms)
+    if (s->Form == Form) return s.get();
   return nullptr;
 }
 
 TFltkBackend::TShownForm* TFltkBackend::FindOwner(const TControl* Control) {
-  for (auto& S : FForms)
-    if (S->WidgetOf(Control)) return S.get();
+  for (auto& s : FForms)
+    if (s->WidgetOf(Control)) return s.get();
   return nullptr;
 }
 
@@ -421,13 +421,13 @@ TFltkBackend::TShownForm* TFltkBackend::FindOwner(const TControl* Control) {
 
 void TFltkBackend::FormShown(TCustomForm& Form) {
   if (!FOpened) return;
-  if (TShownForm* Old = Find(&Form)) FormHidden(*Old->Form);
-  auto Shown = std::make_unique<TShownForm>();
-  Shown->Form = &Form;
+  if (TShownForm* old = Find(&Form)) FormHidden(*old->Form);
+  auto shown = std::make_unique<TShownForm>();
+  shown->Form = &Form;
   Form.FreeNotification(FWatch.get());
-  TShownForm& S = *Shown;
-  FForms.push_back(std::move(Shown));
-  Build(S);
+  TShownForm& s = *shown;
+  FForms.push_back(std::move(shown));
+  Build(s);
   UpdateTimer();
   RequestPump();
 }
@@ -445,25 +445,25 @@ void TFltkBackend::PushModal(Fl_Window& Win) {
 
 void TFltkBackend::PopModal(Fl_Window* Win) {
   if (Win == nullptr) return;
-  const auto It = std::find(FModal.begin(), FModal.end(), Win);
-  if (It == FModal.end()) return;
-  const bool WasTop = It + 1 == FModal.end();
-  FModal.erase(It);
+  const auto it = std::find(FModal.begin(), FModal.end(), Win);
+  if (it == FModal.end()) return;
+  const bool wasTop = it + 1 == FModal.end();
+  FModal.erase(it);
   Win->clear_modal_states();
-  if (WasTop && !FModal.empty()) FModal.back()->set_modal();
-  FRaiseDue = WasTop && !FModal.empty();
+  if (wasTop && !FModal.empty()) FModal.back()->set_modal();
+  FRaiseDue = wasTop && !FModal.empty();
   if (Fl::modal_ == Win) Fl::modal_ = FModal.empty() ? nullptr : FModal.back();
 }
 
 void TFltkBackend::FormHidden(TCustomForm& Form) {
-  for (auto It = FForms.begin(); It != FForms.end(); ++It) {
-    if ((*It)->Form != &Form) continue;
-    std::unique_ptr<TShownForm> Gone = std::move(*It);
-    FForms.erase(It);
-    for (auto& [C, W] : Gone->Widgets) C->RemoveFreeNotification(FWatch.get());
-    PopModal(Gone->Window.get());
-    if (Gone->Window) Gone->Window->hide();
-    Gone.reset();
+  for (auto it = FForms.begin(); it != FForms.end(); ++it) {
+    if ((*it)->Form != &Form) continue;
+    std::unique_ptr<TShownForm> gone = std::move(*it);
+    FForms.erase(it);
+    for (auto& [c, w] : gone->Widgets) c->RemoveFreeNotification(FWatch.get());
+    PopModal(gone->Window.get());
+    if (gone->Window) gone->Window->hide();
+    gone.reset();
     break;
   }
   UpdateTimer();
@@ -472,198 +472,198 @@ void TFltkBackend::FormHidden(TCustomForm& Form) {
 
 void TFltkBackend::ComponentDestroyed(TComponent* Component) {
   std::erase_if(FMenus, [Component](const TMenu& M) { return M.Form == Component; });
-  for (auto It = FForms.begin(); It != FForms.end(); ++It) {
-    TShownForm& S = **It;
-    if (S.Form == Component) {
-      for (auto& [C, W] : S.Widgets)
-        if (C != Component) C->RemoveFreeNotification(FWatch.get());
-      PopModal(S.Window.get());
-      FForms.erase(It);
+  for (auto it = FForms.begin(); it != FForms.end(); ++it) {
+    TShownForm& s = **it;
+    if (s.Form == Component) {
+      for (auto& [c, w] : s.Widgets)
+        if (c != Component) c->RemoveFreeNotification(FWatch.get());
+      PopModal(s.Window.get());
+      FForms.erase(it);
       UpdateTimer();
       return;
     }
-    for (auto W = S.Widgets.begin(); W != S.Widgets.end(); ++W) {
-      if (W->first != Component) continue;
+    for (auto w = s.Widgets.begin(); w != s.Widgets.end(); ++w) {
+      if (w->first != Component) continue;
       if (FPainting == Component) FPainting = nullptr;
-      Fl_Widget* Widget = W->second;
-      S.Widgets.erase(W);
-      if (Widget->parent()) Widget->parent()->remove(Widget);
-      delete Widget;
-      S.Window->redraw();
+      Fl_Widget* widget = w->second;
+      s.Widgets.erase(w);
+      if (widget->parent()) widget->parent()->remove(widget);
+      delete widget;
+      s.Window->redraw();
       return;
     }
   }
 }
 
 void TFltkBackend::Build(TShownForm& S) {
-  TCustomForm& Form = *S.Form;
-  std::vector<TMenuCommand>* Menu = nullptr;
-  for (auto& M : FMenus)
-    if (M.Form == &Form) Menu = &M.Commands;
-  S.MenuHeight = Menu ? MenuBarHeight : 0;
-  const int W = std::max(1, Form.ClientWidth());
-  const int H = std::max(1, Form.ClientHeight()) + S.MenuHeight;
-  S.Window = std::make_unique<TFormWindow>(Form.Left(), Form.Top(), W, H);
-  Fl_Double_Window& Win = *S.Window;
-  Win.copy_label(Form.Caption().c_str());
-  Win.user_data(&Form);
-  if (Menu) {
-    auto* Bar = new Fl_Menu_Bar(0, 0, W, MenuBarHeight);
-    for (const TMenuCommand& Command : *Menu) {
-      S.MenuActions.push_back(std::make_unique<std::function<void()>>(Command.OnClick));
-      Bar->add(
-          Command.Path.c_str(), 0,
+  TCustomForm& form = *S.Form;
+  std::vector<TMenuCommand>* menu = nullptr;
+  for (auto& m : FMenus)
+    if (m.Form == &form) menu = &m.Commands;
+  S.MenuHeight = menu ? MenuBarHeight : 0;
+  const int w = std::max(1, form.ClientWidth());
+  const int h = std::max(1, form.ClientHeight()) + S.MenuHeight;
+  S.Window = std::make_unique<TFormWindow>(form.Left(), form.Top(), w, h);
+  Fl_Double_Window& win = *S.Window;
+  win.copy_label(form.Caption().c_str());
+  win.user_data(&form);
+  if (menu) {
+    auto* bar = new Fl_Menu_Bar(0, 0, w, MenuBarHeight);
+    for (const TMenuCommand& command : *menu) {
+      S.MenuActions.push_back(std::make_unique<std::function<void()>>(command.OnClick));
+      bar->add(
+          command.Path.c_str(), 0,
           [](Fl_Widget*, void* Data) {
-            const auto Action = *static_cast<std::function<void()>*>(Data);
-            if (GBackend && Action) GBackend->Defer(Action);
+            const auto action = *static_cast<std::function<void()>*>(Data);
+            if (GBackend && action) GBackend->Defer(action);
           },
           S.MenuActions.back().get());
     }
   }
-  Win.end();
-  for (int I = 0; I < Form.ControlCount(); ++I) Update(S, *Form.Controls(I));
-  Win.callback([](Fl_Widget* Widget, void* Data) {
-    auto* F = static_cast<TCustomForm*>(Data);
-    const bool Escape = Fl::event() == FL_SHORTCUT && Fl::event_key() == FL_Escape;
+  win.end();
+  for (int i = 0; i < form.ControlCount(); ++i) Update(S, *form.Controls(i));
+  win.callback([](Fl_Widget* Widget, void* Data) {
+    auto* f = static_cast<TCustomForm*>(Data);
+    const bool escape = Fl::event() == FL_SHORTCUT && Fl::event_key() == FL_Escape;
     (void)Widget;
     if (!GBackend) return;
-    GBackend->Defer([F, Escape] {
-      if (!GBackend || !GBackend->Shows(F)) return;
-      if (TButton* Cancel = CancelButtonOf(*F)) {
-        Cancel->Click();
-      } else if (!Escape && F->BorderIcons().Contains(biSystemMenu)) {
-        F->Close();
+    GBackend->Defer([f, escape] {
+      if (!GBackend || !GBackend->Shows(f)) return;
+      if (TButton* cancel = CancelButtonOf(*f)) {
+        cancel->Click();
+      } else if (!escape && f->BorderIcons().Contains(biSystemMenu)) {
+        f->Close();
       }
     });
   });
-  switch (Form.BorderStyle()) {
+  switch (form.BorderStyle()) {
     case bsSizeable:
     case bsSizeToolWin:
-      Win.resizable(&Win);
-      Win.size_range(std::min(W, 100), std::min(H, 50));
+      win.resizable(&win);
+      win.size_range(std::min(w, 100), std::min(h, 50));
       break;
     case bsNone:
-      Win.border(0);
+      win.border(0);
       [[fallthrough]];
     default:
-      Win.size_range(W, H, W, H);
+      win.size_range(w, h, w, h);
   }
-  if (Form.Modal()) PushModal(Win);
-  Win.show();
-  SetWindowHints(Win, Form);
+  if (form.Modal()) PushModal(win);
+  win.show();
+  SetWindowHints(win, form);
   ApplyCursor(S);
   // Custom controls paint from the message loop once their widget exists.
-  for (auto& [C, Widget] : S.Widgets)
-    if (dynamic_cast<TCanvasWidget*>(Widget)) C->Invalidate();
+  for (auto& [c, widget] : S.Widgets)
+    if (dynamic_cast<TCanvasWidget*>(widget)) c->Invalidate();
 }
 
 void TFltkBackend::Update(TShownForm& S, TControl& C) {
-  Fl_Widget* W = S.WidgetOf(&C);
-  const int X = C.Left(), Y = C.Top() + S.MenuHeight;
-  const int Wd = std::max(1, C.Width()), Ht = std::max(1, C.Height());
-  const TFlFont Face = ToFlFont(C.Font());
-  const bool Created = W == nullptr;
-  if (Created) {
+  Fl_Widget* w = S.WidgetOf(&C);
+  const int x = C.Left(), y = C.Top() + S.MenuHeight;
+  const int wd = std::max(1, C.Width()), ht = std::max(1, C.Height());
+  const TFlFont face = ToFlFont(C.Font());
+  const bool created = w == nullptr;
+  if (created) {
     S.Window->begin();
     if (dynamic_cast<TLabel*>(&C)) {
-      W = new Fl_Box(FL_NO_BOX, X, Y, Wd, Ht, nullptr);
-    } else if (auto* B = dynamic_cast<TButton*>(&C)) {
-      W = B->Default() ? new Fl_Return_Button(X, Y, Wd, Ht) : new Fl_Button(X, Y, Wd, Ht);
-      W->callback([](Fl_Widget* Widget, void*) {
-        auto* Control = static_cast<TButton*>(Widget->user_data());
+      w = new Fl_Box(FL_NO_BOX, x, y, wd, ht, nullptr);
+    } else if (auto* b = dynamic_cast<TButton*>(&C)) {
+      w = b->Default() ? new Fl_Return_Button(x, y, wd, ht) : new Fl_Button(x, y, wd, ht);
+      w->callback([](Fl_Widget* Widget, void*) {
+        auto* control = static_cast<TButton*>(Widget->user_data());
         if (!GBackend) return;
-        GBackend->Defer([Control] {
-          if (GBackend && GBackend->FindOwner(Control)) Control->Click();
+        GBackend->Defer([control] {
+          if (GBackend && GBackend->FindOwner(control)) control->Click();
         });
       });
     } else if (dynamic_cast<TProgressBar*>(&C)) {
-      auto* P = new Fl_Progress(X, Y, Wd, Ht);
-      P->color(FL_BACKGROUND2_COLOR);
-      P->selection_color(ToFlColor(clHighlight));
-      W = P;
-    } else if (auto* M = dynamic_cast<TMemo*>(&C)) {
+      auto* p = new Fl_Progress(x, y, wd, ht);
+      p->color(FL_BACKGROUND2_COLOR);
+      p->selection_color(ToFlColor(clHighlight));
+      w = p;
+    } else if (auto* m = dynamic_cast<TMemo*>(&C)) {
       S.Buffers.push_back(std::make_unique<Fl_Text_Buffer>());
-      Fl_Text_Display* D =
-          M->ReadOnly() ? new Fl_Text_Display(X, Y, Wd, Ht) : new Fl_Text_Editor(X, Y, Wd, Ht);
-      D->buffer(S.Buffers.back().get());
-      D->scrollbar_align(FL_ALIGN_BOTTOM_RIGHT);
-      if (M->WordWrap()) D->wrap_mode(Fl_Text_Display::WRAP_AT_BOUNDS, 0);
-      W = D;
+      Fl_Text_Display* d =
+          m->ReadOnly() ? new Fl_Text_Display(x, y, wd, ht) : new Fl_Text_Editor(x, y, wd, ht);
+      d->buffer(S.Buffers.back().get());
+      d->scrollbar_align(FL_ALIGN_BOTTOM_RIGHT);
+      if (m->WordWrap()) d->wrap_mode(Fl_Text_Display::WRAP_AT_BOUNDS, 0);
+      w = d;
     } else if (dynamic_cast<TCustomControl*>(&C)) {
-      W = new TCanvasWidget(X, Y, Wd, Ht);
+      w = new TCanvasWidget(x, y, wd, ht);
     }
     S.Window->end();
-    if (W == nullptr) return;
-    W->user_data(&C);
-    S.Widgets.emplace_back(&C, W);
+    if (w == nullptr) return;
+    w->user_data(&C);
+    S.Widgets.emplace_back(&C, w);
     C.FreeNotification(FWatch.get());
-  } else if (W->x() != X || W->y() != Y || W->w() != Wd || W->h() != Ht) {
-    S.Window->damage(FL_DAMAGE_ALL, W->x(), W->y(), W->w(), W->h());
-    W->resize(X, Y, Wd, Ht);
+  } else if (w->x() != x || w->y() != y || w->w() != wd || w->h() != ht) {
+    S.Window->damage(FL_DAMAGE_ALL, w->x(), w->y(), w->w(), w->h());
+    w->resize(x, y, wd, ht);
   }
-  W->labelfont(Face.Face);
-  W->labelsize(Face.Size);
-  W->labelcolor(Face.Color);
-  if (auto* L = dynamic_cast<TLabel*>(&C)) {
-    Fl_Align Align = FL_ALIGN_INSIDE | FL_ALIGN_TOP | FL_ALIGN_WRAP | FL_ALIGN_CLIP;
-    Align |= L->Alignment() == taCenter         ? FL_ALIGN_CENTER
-             : L->Alignment() == taRightJustify ? FL_ALIGN_RIGHT
+  w->labelfont(face.Face);
+  w->labelsize(face.Size);
+  w->labelcolor(face.Color);
+  if (auto* l = dynamic_cast<TLabel*>(&C)) {
+    Fl_Align align = FL_ALIGN_INSIDE | FL_ALIGN_TOP | FL_ALIGN_WRAP | FL_ALIGN_CLIP;
+    align |= l->Alignment() == taCenter         ? FL_ALIGN_CENTER
+             : l->Alignment() == taRightJustify ? FL_ALIGN_RIGHT
                                                 : FL_ALIGN_LEFT;
-    W->align(Align);
-    W->copy_label(FlText(C.Caption(), true).c_str());
+    w->align(align);
+    w->copy_label(FlText(C.Caption(), true).c_str());
   } else if (dynamic_cast<TButton*>(&C)) {
-    W->copy_label(FlText(C.Caption(), true).c_str());
-  } else if (auto* P = dynamic_cast<TProgressBar*>(&C)) {
-    auto* Bar = static_cast<Fl_Progress*>(W);
-    Bar->minimum(static_cast<float>(P->Min()));
-    Bar->maximum(static_cast<float>(std::max(P->Max(), P->Min() + 1)));
-    Bar->value(static_cast<float>(P->Position()));
-  } else if (auto* M = dynamic_cast<TMemo*>(&C)) {
-    auto* D = static_cast<Fl_Text_Display*>(W);
-    D->textfont(Face.Face);
-    D->textsize(Face.Size);
-    const std::string Text = JoinLines([M] {
-      std::vector<std::string> Lines;
-      for (int I = 0; I < M->Lines()->Count(); ++I) Lines.push_back(M->Lines()->Strings(I));
-      return Lines;
+    w->copy_label(FlText(C.Caption(), true).c_str());
+  } else if (auto* p = dynamic_cast<TProgressBar*>(&C)) {
+    auto* bar = static_cast<Fl_Progress*>(w);
+    bar->minimum(static_cast<float>(p->Min()));
+    bar->maximum(static_cast<float>(std::max(p->Max(), p->Min() + 1)));
+    bar->value(static_cast<float>(p->Position()));
+  } else if (auto* m = dynamic_cast<TMemo*>(&C)) {
+    auto* d = static_cast<Fl_Text_Display*>(w);
+    d->textfont(face.Face);
+    d->textsize(face.Size);
+    const std::string text = JoinLines([m] {
+      std::vector<std::string> lines;
+      for (int i = 0; i < m->Lines()->Count(); ++i) lines.push_back(m->Lines()->Strings(i));
+      return lines;
     }());
-    const char* Old = D->buffer()->text();
-    if (Text != Old) D->buffer()->text(Text.c_str());
-    std::free(const_cast<char*>(Old));
+    const char* old = d->buffer()->text();
+    if (text != old) d->buffer()->text(text.c_str());
+    std::free(const_cast<char*>(old));
   }
   if (C.Visible())
-    W->show();
+    w->show();
   else
-    W->hide();
+    w->hide();
   // A label has no background of its own: what was under its old text must go too.
-  S.Window->damage(FL_DAMAGE_ALL, W->x(), W->y(), W->w(), W->h());
-  W->redraw();
-  if (Created && S.Window->shown() && dynamic_cast<TCanvasWidget*>(W)) C.Invalidate();
+  S.Window->damage(FL_DAMAGE_ALL, w->x(), w->y(), w->w(), w->h());
+  w->redraw();
+  if (created && S.Window->shown() && dynamic_cast<TCanvasWidget*>(w)) C.Invalidate();
 }
 
 void TFltkBackend::ControlChanged(TControl& Control) {
-  if (auto* Form = dynamic_cast<TCustomForm*>(&Control)) {
-    if (TShownForm* S = Find(Form)) {
-      S->Window->copy_label(Form->Caption().c_str());
-      const int W = std::max(1, Form->ClientWidth());
-      const int H = std::max(1, Form->ClientHeight()) + S->MenuHeight;
-      if (S->Window->w() != W || S->Window->h() != H) {
-        if (Form->BorderStyle() != bsSizeable && Form->BorderStyle() != bsSizeToolWin)
-          S->Window->size_range(W, H, W, H);
-        S->Window->size(W, H);
+  if (auto* form = dynamic_cast<TCustomForm*>(&Control)) {
+    if (TShownForm* s = Find(form)) {
+      s->Window->copy_label(form->Caption().c_str());
+      const int w = std::max(1, form->ClientWidth());
+      const int h = std::max(1, form->ClientHeight()) + s->MenuHeight;
+      if (s->Window->w() != w || s->Window->h() != h) {
+        if (form->BorderStyle() != bsSizeable && form->BorderStyle() != bsSizeToolWin)
+          s->Window->size_range(w, h, w, h);
+        s->Window->size(w, h);
       }
-      ApplyCursor(*S);
+      ApplyCursor(*s);
       RequestPump();
     }
     return;
   }
-  TShownForm* S = FindOwner(&Control);
-  if (S == nullptr) {
+  TShownForm* s = FindOwner(&Control);
+  if (s == nullptr) {
     // A control placed on a showing form after it came into view.
-    if (auto* Parent = dynamic_cast<TCustomForm*>(Control.Parent())) S = Find(Parent);
+    if (auto* parent = dynamic_cast<TCustomForm*>(Control.Parent())) s = Find(parent);
   }
-  if (S == nullptr) return;
-  Update(*S, Control);
+  if (s == nullptr) return;
+  Update(*s, Control);
   RequestPump();
 }
 
@@ -674,13 +674,13 @@ void TFltkBackend::ModalPass(TCustomForm&) {
 
 void TFltkBackend::ApplyCursor(TShownForm& S) {
   if (!S.Window->shown()) return;
-  const int C = FScreenCursor != crDefault ? FScreenCursor : S.Form->Cursor();
-  S.Window->cursor(C == crHourGlass ? FL_CURSOR_WAIT : FL_CURSOR_DEFAULT);
+  const int c = FScreenCursor != crDefault ? FScreenCursor : S.Form->Cursor();
+  S.Window->cursor(c == crHourGlass ? FL_CURSOR_WAIT : FL_CURSOR_DEFAULT);
 }
 
 void TFltkBackend::ScreenCursorChanged(int NewCursor) {
   FScreenCursor = NewCursor;
-  for (auto& S : FForms) ApplyCursor(*S);
+  for (auto& s : FForms) ApplyCursor(*s);
   RequestPump();
 }
 
@@ -696,54 +696,54 @@ int TFltkBackend::ScreenHeight() {
 
 void TFltkBackend::BeginPaint(TControl& Control) {
   FPainting = nullptr;
-  TShownForm* S = FindOwner(&Control);
-  if (S == nullptr) return;
-  if (auto* W = dynamic_cast<TCanvasWidget*>(S->WidgetOf(&Control))) {
+  TShownForm* s = FindOwner(&Control);
+  if (s == nullptr) return;
+  if (auto* w = dynamic_cast<TCanvasWidget*>(s->WidgetOf(&Control))) {
     FPainting = &Control;
-    W->Ops.clear();
+    w->Ops.clear();
   }
 }
 
 void TFltkBackend::EndPaint(TControl& Control) {
   if (FPainting != &Control) return;
   FPainting = nullptr;
-  if (TShownForm* S = FindOwner(&Control)) {
-    S->WidgetOf(&Control)->redraw();
+  if (TShownForm* s = FindOwner(&Control)) {
+    s->WidgetOf(&Control)->redraw();
     RequestPump();
   }
 }
 
 void TFltkBackend::Rectangle(TCanvas& Canvas, int X1, int Y1, int X2, int Y2) {
   if (FPainting == nullptr || Canvas.Control() != FPainting) return;
-  auto* W = static_cast<TCanvasWidget*>(FindOwner(FPainting)->WidgetOf(FPainting));
-  TDrawOp Op;
-  Op.Kind = TDrawOp::Rect;
-  Op.X1 = X1, Op.Y1 = Y1, Op.X2 = X2, Op.Y2 = Y2;
-  Op.Pen = ToFlColor(Canvas.Pen()->Color());
-  Op.PenWidth = std::max(1, Canvas.Pen()->Width());
-  Op.Brush = ToFlColor(Canvas.Brush()->Color());
-  W->Ops.push_back(std::move(Op));
+  auto* w = static_cast<TCanvasWidget*>(FindOwner(FPainting)->WidgetOf(FPainting));
+  TDrawOp op;
+  op.Kind = TDrawOp::Rect;
+  op.X1 = X1, op.Y1 = Y1, op.X2 = X2, op.Y2 = Y2;
+  op.Pen = ToFlColor(Canvas.Pen()->Color());
+  op.PenWidth = std::max(1, Canvas.Pen()->Width());
+  op.Brush = ToFlColor(Canvas.Brush()->Color());
+  w->Ops.push_back(std::move(op));
 }
 
 void TFltkBackend::FillRect(TCanvas& Canvas, const TRect& Rect) {
   if (FPainting == nullptr || Canvas.Control() != FPainting) return;
-  auto* W = static_cast<TCanvasWidget*>(FindOwner(FPainting)->WidgetOf(FPainting));
-  TDrawOp Op;
-  Op.Kind = TDrawOp::Fill;
-  Op.X1 = Rect.Left, Op.Y1 = Rect.Top, Op.X2 = Rect.Right, Op.Y2 = Rect.Bottom;
-  Op.Brush = ToFlColor(Canvas.Brush()->Color());
-  W->Ops.push_back(std::move(Op));
+  auto* w = static_cast<TCanvasWidget*>(FindOwner(FPainting)->WidgetOf(FPainting));
+  TDrawOp op;
+  op.Kind = TDrawOp::Fill;
+  op.X1 = Rect.Left, op.Y1 = Rect.Top, op.X2 = Rect.Right, op.Y2 = Rect.Bottom;
+  op.Brush = ToFlColor(Canvas.Brush()->Color());
+  w->Ops.push_back(std::move(op));
 }
 
 void TFltkBackend::TextOut(TCanvas& Canvas, int X, int Y, const std::string& Text) {
   if (FPainting == nullptr || Canvas.Control() != FPainting) return;
-  auto* W = static_cast<TCanvasWidget*>(FindOwner(FPainting)->WidgetOf(FPainting));
-  TDrawOp Op;
-  Op.Kind = TDrawOp::Text;
-  Op.X1 = X, Op.Y1 = Y;
-  Op.Font = ToFlFont(Canvas.Font());
-  Op.Str = Text;
-  W->Ops.push_back(std::move(Op));
+  auto* w = static_cast<TCanvasWidget*>(FindOwner(FPainting)->WidgetOf(FPainting));
+  TDrawOp op;
+  op.Kind = TDrawOp::Text;
+  op.X1 = X, op.Y1 = Y;
+  op.Font = ToFlFont(Canvas.Font());
+  op.Str = Text;
+  w->Ops.push_back(std::move(op));
 }
 
 // ---- boxes and dialogs ----
@@ -754,32 +754,32 @@ void TFltkBackend::Beep(plat::UINT Type) {
 }
 
 void TFltkBackend::ShowMessage(const std::string& Title, const std::string& Text) {
-  TMessageBoxRequest R;
-  R.Caption = Title;
-  R.Text = Text;
-  R.Icon = miError;
-  (void)MessageBox(R);
+  TMessageBoxRequest r;
+  r.Caption = Title;
+  r.Text = Text;
+  r.Icon = miError;
+  (void)MessageBox(r);
 }
 
 void TFltkBackend::RunDialog(TDialog& D) {
   ++FDialogs;
   UpdateTimer();
-  Fl_Double_Window& W = *D.Window;
-  W.position((Fl::w() - W.w()) / 2, (Fl::h() - W.h()) / 2);
-  W.size_range(W.w(), W.h(), W.w(), W.h());
-  PushModal(W);
-  W.show();
+  Fl_Double_Window& w = *D.Window;
+  w.position((Fl::w() - w.w()) / 2, (Fl::h() - w.h()) / 2);
+  w.size_range(w.w(), w.h(), w.w(), w.h());
+  PushModal(w);
+  w.show();
   {
-    TMessagePump MsgPump(*Application, {.HandleErrors = true});
-    while (!D.Done && !Application->Terminated() && !MsgPump.Ended()) {
+    TMessagePump msgPump(*Application, {.HandleErrors = true});
+    while (!D.Done && !Application->Terminated() && !msgPump.Ended()) {
       Pump();
       if (D.Done) break;
       if (XQLength(fl_display) > 0) continue;
-      MsgPump.PumpOne(true);
+      msgPump.PumpOne(true);
     }
   }
-  PopModal(&W);
-  W.hide();
+  PopModal(&w);
+  w.hide();
   --FDialogs;
   UpdateTimer();
   RequestPump();
@@ -789,97 +789,97 @@ namespace {
 
 // The round picture beside a box's text.
 Fl_Box* MakeIcon(TMessageIcon Icon, int X, int Y) {
-  const char* Letter = "i";
-  Fl_Color Back = fl_rgb_color(0x33, 0x66, 0xCC), Fore = FL_WHITE;
+  const char* letter = "i";
+  Fl_Color back = fl_rgb_color(0x33, 0x66, 0xCC), fore = FL_WHITE;
   switch (Icon) {
     case miError:
-      Letter = "X", Back = fl_rgb_color(0xCC, 0x22, 0x22);
+      letter = "X", back = fl_rgb_color(0xCC, 0x22, 0x22);
       break;
     case miQuestion:
-      Letter = "?";
+      letter = "?";
       break;
     case miExclamation:
-      Letter = "!", Back = fl_rgb_color(0xF0, 0xC0, 0x20), Fore = FL_BLACK;
+      letter = "!", back = fl_rgb_color(0xF0, 0xC0, 0x20), fore = FL_BLACK;
       break;
     default:
       break;
   }
-  auto* B = new Fl_Box(FL_OVAL_BOX, X, Y, 40, 40, Letter);
-  B->color(Back);
-  B->labelcolor(Fore);
-  B->labelfont(FL_HELVETICA_BOLD);
-  B->labelsize(26);
-  return B;
+  auto* b = new Fl_Box(FL_OVAL_BOX, X, Y, 40, 40, letter);
+  b->color(back);
+  b->labelcolor(fore);
+  b->labelfont(FL_HELVETICA_BOLD);
+  b->labelsize(26);
+  return b;
 }
 
 }  // namespace
 
 TModalResult TFltkBackend::MessageBox(const TMessageBoxRequest& Request) {
-  const TModalResult Fallback =
+  const TModalResult fallback =
       Request.EscapeResult != mrNone
           ? Request.EscapeResult
           : Request.Buttons.at(static_cast<size_t>(std::clamp<int>(
                 Request.DefaultButton, 0, static_cast<int>(Request.Buttons.size()) - 1)));
-  if (!FOpened || !Application) return Fallback;
-  const std::string Text = FlText(JoinLines(MessageLines(Request.Text)), false);
+  if (!FOpened || !Application) return fallback;
+  const std::string text = FlText(JoinLines(MessageLines(Request.Text)), false);
   fl_font(FL_HELVETICA, 14);
-  int TextW = 0, TextH = 0;
-  fl_measure(Text.c_str(), TextW, TextH, 0);
-  const int MaxText = std::max(300, Fl::w() * 2 / 3);
-  if (TextW > MaxText) {
-    TextW = MaxText;
-    fl_measure(Text.c_str(), TextW, TextH, 0);
+  int textW = 0, textH = 0;
+  fl_measure(text.c_str(), textW, textH, 0);
+  const int maxText = std::max(300, Fl::w() * 2 / 3);
+  if (textW > maxText) {
+    textW = maxText;
+    fl_measure(text.c_str(), textW, textH, 0);
   }
   // Room for rounding, or the longest line would wrap once more when drawn.
-  TextW += 8;
-  const int IconW = Request.Icon != miNone ? 56 : 0;
-  const int ButtonW = 90, ButtonH = 28, Gap = 10, Margin = 20;
-  const int N = static_cast<int>(Request.Buttons.size());
-  const int ButtonsW = N * ButtonW + (N - 1) * Gap;
-  const int W = std::max({IconW + TextW + 2 * Margin, ButtonsW + 2 * Margin, 240});
-  const int Body = std::max(TextH, IconW ? 40 : 0);
-  const int H = Margin + Body + Margin + ButtonH + Margin;
+  textW += 8;
+  const int iconW = Request.Icon != miNone ? 56 : 0;
+  const int buttonW = 90, buttonH = 28, gap = 10, margin = 20;
+  const int n = static_cast<int>(Request.Buttons.size());
+  const int buttonsW = n * buttonW + (n - 1) * gap;
+  const int w = std::max({iconW + textW + 2 * margin, buttonsW + 2 * margin, 240});
+  const int body = std::max(textH, iconW ? 40 : 0);
+  const int h = margin + body + margin + buttonH + margin;
 
-  TDialog D;
-  D.Window = std::make_unique<Fl_Double_Window>(W, H);
-  D.Window->copy_label(Request.Caption.c_str());
-  if (IconW) MakeIcon(Request.Icon, Margin, Margin);
-  auto* Label = new Fl_Box(FL_NO_BOX, Margin + IconW, Margin, TextW, Body, nullptr);
-  Label->copy_label(Text.c_str());
-  Label->labelsize(14);
-  Label->align(FL_ALIGN_INSIDE | FL_ALIGN_LEFT | FL_ALIGN_WRAP);
+  TDialog d;
+  d.Window = std::make_unique<Fl_Double_Window>(w, h);
+  d.Window->copy_label(Request.Caption.c_str());
+  if (iconW) MakeIcon(Request.Icon, margin, margin);
+  auto* label = new Fl_Box(FL_NO_BOX, margin + iconW, margin, textW, body, nullptr);
+  label->copy_label(text.c_str());
+  label->labelsize(14);
+  label->align(FL_ALIGN_INSIDE | FL_ALIGN_LEFT | FL_ALIGN_WRAP);
   struct TPress {
     TDialog* Dialog;
     TModalResult Result;
   };
-  std::vector<TPress> Presses(Request.Buttons.size());
-  int X = (W - ButtonsW) / 2;
-  for (int I = 0; I < N; ++I, X += ButtonW + Gap) {
-    const bool IsDefault = I == Request.DefaultButton;
-    Fl_Button* B = IsDefault ? new Fl_Return_Button(X, H - Margin - ButtonH, ButtonW, ButtonH)
-                             : new Fl_Button(X, H - Margin - ButtonH, ButtonW, ButtonH);
-    B->copy_label(MessageButtonCaption(Request.Buttons[static_cast<size_t>(I)]).c_str());
-    Presses[static_cast<size_t>(I)] = {&D, Request.Buttons[static_cast<size_t>(I)]};
-    B->callback(
+  std::vector<TPress> presses(Request.Buttons.size());
+  int x = (w - buttonsW) / 2;
+  for (int i = 0; i < n; ++i, x += buttonW + gap) {
+    const bool isDefault = i == Request.DefaultButton;
+    Fl_Button* b = isDefault ? new Fl_Return_Button(x, h - margin - buttonH, buttonW, buttonH)
+                             : new Fl_Button(x, h - margin - buttonH, buttonW, buttonH);
+    b->copy_label(MessageButtonCaption(Request.Buttons[static_cast<size_t>(i)]).c_str());
+    presses[static_cast<size_t>(i)] = {&d, Request.Buttons[static_cast<size_t>(i)]};
+    b->callback(
         [](Fl_Widget*, void* Data) {
-          auto* P = static_cast<TPress*>(Data);
-          P->Dialog->Result = P->Result;
-          P->Dialog->Done = true;
+          auto* p = static_cast<TPress*>(Data);
+          p->Dialog->Result = p->Result;
+          p->Dialog->Done = true;
         },
-        &Presses[static_cast<size_t>(I)]);
+        &presses[static_cast<size_t>(i)]);
   }
-  D.Window->end();
-  TPress Escape{&D, Request.EscapeResult};
-  D.Window->callback(
+  d.Window->end();
+  TPress escape{&d, Request.EscapeResult};
+  d.Window->callback(
       [](Fl_Widget*, void* Data) {
-        auto* P = static_cast<TPress*>(Data);
-        if (P->Result == mrNone) return;
-        P->Dialog->Result = P->Result;
-        P->Dialog->Done = true;
+        auto* p = static_cast<TPress*>(Data);
+        if (p->Result == mrNone) return;
+        p->Dialog->Result = p->Result;
+        p->Dialog->Done = true;
       },
-      &Escape);
-  RunDialog(D);
-  return D.Done ? D.Result : Fallback;
+      &escape);
+  RunDialog(d);
+  return d.Done ? d.Result : fallback;
 }
 
 namespace {
@@ -887,36 +887,36 @@ namespace {
 // "*.EXE;*.TXT" as FLTK's pattern, in either letter case; "*.*" matches every name, with a dot or
 // not.
 std::string FlPattern(const std::string& Mask) {
-  std::vector<std::string> Parts;
-  size_t Start = 0;
-  while (Start <= Mask.size()) {
-    size_t End = Mask.find(';', Start);
-    if (End == std::string::npos) End = Mask.size();
-    std::string P = Mask.substr(Start, End - Start);
-    P.erase(0, P.find_first_not_of(' '));
-    while (!P.empty() && P.back() == ' ') P.pop_back();
-    if (P == "*.*" || P == "*") return "*";
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start <= Mask.size()) {
+    size_t end = Mask.find(';', start);
+    if (end == std::string::npos) end = Mask.size();
+    std::string p = Mask.substr(start, end - start);
+    p.erase(0, p.find_first_not_of(' '));
+    while (!p.empty() && p.back() == ' ') p.pop_back();
+    if (p == "*.*" || p == "*") return "*";
     // Masks come from systems where letter case does not count ("*.EXE").
-    for (const std::string& Variant : {P, Lower(P), Upper(P)})
-      if (!Variant.empty() && std::find(Parts.begin(), Parts.end(), Variant) == Parts.end())
-        Parts.push_back(Variant);
-    Start = End + 1;
+    for (const std::string& variant : {p, Lower(p), Upper(p)})
+      if (!variant.empty() && std::find(parts.begin(), parts.end(), variant) == parts.end())
+        parts.push_back(variant);
+    start = end + 1;
   }
-  if (Parts.empty()) return "*";
-  if (Parts.size() == 1) return Parts[0];
-  std::string Out = "{";
-  for (size_t I = 0; I < Parts.size(); ++I) Out += (I ? "," : "") + Parts[I];
-  return Out + "}";
+  if (parts.empty()) return "*";
+  if (parts.size() == 1) return parts[0];
+  std::string out = "{";
+  for (size_t i = 0; i < parts.size(); ++i) out += (i ? "," : "") + parts[i];
+  return out + "}";
 }
 
 bool IsDir(const std::string& Path) {
-  struct stat St {};
-  return ::stat(Path.c_str(), &St) == 0 && S_ISDIR(St.st_mode);
+  struct stat st {};
+  return ::stat(Path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 std::string CurrentDir() {
-  char Buf[4096];
-  return ::getcwd(Buf, sizeof Buf) ? std::string(Buf) : std::string("/");
+  char buf[4096];
+  return ::getcwd(buf, sizeof buf) ? std::string(buf) : std::string("/");
 }
 
 struct TSaveState {
@@ -929,23 +929,23 @@ struct TSaveState {
   std::string Dir;
 
   void Load() {
-    std::string D = Dir;
-    if (D.empty() || D.back() != '/') D += '/';
+    std::string d = Dir;
+    if (d.empty() || d.back() != '/') d += '/';
     Folder->value(Dir.c_str());
-    const int Index = std::max(0, Types->value());
-    const auto& Filters = Request->Filters;
-    const std::string Pattern =
-        static_cast<size_t>(Index) < Filters.size() ? FlPattern(Filters[Index].second) : "*";
-    Browser->filter(Pattern.c_str());
-    Browser->load(D.c_str());
+    const int index = std::max(0, Types->value());
+    const auto& filters = Request->Filters;
+    const std::string pattern =
+        static_cast<size_t>(index) < filters.size() ? FlPattern(filters[index].second) : "*";
+    Browser->filter(pattern.c_str());
+    Browser->load(d.c_str());
     // The entry for the folder itself is of no use here.
-    for (int I = Browser->size(); I >= 1; --I)
-      if (std::strcmp(Browser->text(I), "./") == 0) Browser->remove(I);
+    for (int i = Browser->size(); i >= 1; --i)
+      if (std::strcmp(Browser->text(i), "./") == 0) Browser->remove(i);
   }
   void Enter(const std::string& Sub) {
     if (Sub == "../") {
-      const size_t Slash = Dir.find_last_of('/');
-      Dir = Slash == 0 || Slash == std::string::npos ? "/" : Dir.substr(0, Slash);
+      const size_t slash = Dir.find_last_of('/');
+      Dir = slash == 0 || slash == std::string::npos ? "/" : Dir.substr(0, slash);
     } else {
       Dir = (Dir == "/" ? "/" : Dir + "/") + Sub.substr(0, Sub.size() - 1);
     }
@@ -957,96 +957,96 @@ struct TSaveState {
 
 bool TFltkBackend::SaveDialog(TSaveDialogRequest& Request) {
   if (!FOpened || !Application) return false;
-  TDialog D;
-  TSaveState St;
-  St.Dialog = &D;
-  St.Request = &Request;
-  St.Dir = Request.InitialDir.empty() ? CurrentDir() : Request.InitialDir;
-  while (St.Dir.size() > 1 && St.Dir.back() == '/') St.Dir.pop_back();
-  std::string Proposed = Request.FileName;
-  if (const size_t Slash = Proposed.find_last_of('/'); Slash != std::string::npos) {
-    if (Request.InitialDir.empty() && Slash > 0) St.Dir = Proposed.substr(0, Slash);
-    Proposed = Proposed.substr(Slash + 1);
+  TDialog d;
+  TSaveState st;
+  st.Dialog = &d;
+  st.Request = &Request;
+  st.Dir = Request.InitialDir.empty() ? CurrentDir() : Request.InitialDir;
+  while (st.Dir.size() > 1 && st.Dir.back() == '/') st.Dir.pop_back();
+  std::string proposed = Request.FileName;
+  if (const size_t slash = proposed.find_last_of('/'); slash != std::string::npos) {
+    if (Request.InitialDir.empty() && slash > 0) st.Dir = proposed.substr(0, slash);
+    proposed = proposed.substr(slash + 1);
   }
 
-  const int W = 520, H = 372;
-  D.Window = std::make_unique<Fl_Double_Window>(W, H);
-  D.Window->copy_label(Request.Title.empty() ? "Save As" : Request.Title.c_str());
-  St.Folder = new Fl_Input(100, 12, 400, 26, "Save &in:");
-  St.Folder->when(FL_WHEN_ENTER_KEY_ALWAYS);
-  St.Browser = new Fl_File_Browser(20, 48, 480, 230);
-  St.Browser->type(FL_HOLD_BROWSER);
-  St.Name = new Fl_Input(110, 292, 280, 26, "File &name:");
-  St.Name->value(Proposed.c_str());
-  St.Types = new Fl_Choice(110, 330, 280, 26, "Save as &type:");
-  for (const auto& Filter : Request.Filters) {
+  const int w = 520, h = 372;
+  d.Window = std::make_unique<Fl_Double_Window>(w, h);
+  d.Window->copy_label(Request.Title.empty() ? "Save As" : Request.Title.c_str());
+  st.Folder = new Fl_Input(100, 12, 400, 26, "Save &in:");
+  st.Folder->when(FL_WHEN_ENTER_KEY_ALWAYS);
+  st.Browser = new Fl_File_Browser(20, 48, 480, 230);
+  st.Browser->type(FL_HOLD_BROWSER);
+  st.Name = new Fl_Input(110, 292, 280, 26, "File &name:");
+  st.Name->value(proposed.c_str());
+  st.Types = new Fl_Choice(110, 330, 280, 26, "Save as &type:");
+  for (const auto& filter : Request.Filters) {
     // Menu item texts treat '/' as a submenu and '&' as an access key.
-    std::string Item = FlText(Filter.first, false);
-    std::string Safe;
-    for (char C : Item) {
-      if (C == '/') Safe += '\\';
-      Safe += C;
+    std::string item = FlText(filter.first, false);
+    std::string safe;
+    for (char c : item) {
+      if (c == '/') safe += '\\';
+      safe += c;
     }
-    St.Types->add(Safe.c_str());
+    st.Types->add(safe.c_str());
   }
-  if (Request.Filters.empty()) St.Types->add("All files");
-  St.Types->value(std::clamp(Request.FilterIndex - 1, 0, std::max(0, St.Types->size() - 2)));
-  auto* Save = new Fl_Return_Button(410, 292, 90, 26, "&Save");
-  auto* Cancel = new Fl_Button(410, 330, 90, 26, "Cancel");
-  D.Window->end();
+  if (Request.Filters.empty()) st.Types->add("All files");
+  st.Types->value(std::clamp(Request.FilterIndex - 1, 0, std::max(0, st.Types->size() - 2)));
+  auto* save = new Fl_Return_Button(410, 292, 90, 26, "&Save");
+  auto* cancel = new Fl_Button(410, 330, 90, 26, "Cancel");
+  d.Window->end();
 
-  St.Folder->callback(
+  st.Folder->callback(
       [](Fl_Widget*, void* Data) {
-        auto* S = static_cast<TSaveState*>(Data);
-        const std::string Typed = S->Folder->value();
-        if (IsDir(Typed)) S->Dir = Typed;
-        S->Load();
+        auto* s = static_cast<TSaveState*>(Data);
+        const std::string typed = s->Folder->value();
+        if (IsDir(typed)) s->Dir = typed;
+        s->Load();
       },
-      &St);
-  St.Browser->callback(
+      &st);
+  st.Browser->callback(
       [](Fl_Widget*, void* Data) {
-        auto* S = static_cast<TSaveState*>(Data);
-        const int Line = S->Browser->value();
-        if (Line <= 0) return;
-        const std::string Item = S->Browser->text(Line);
-        if (!Item.empty() && Item.back() == '/') {
-          if (Fl::event_clicks()) S->Enter(Item);
+        auto* s = static_cast<TSaveState*>(Data);
+        const int line = s->Browser->value();
+        if (line <= 0) return;
+        const std::string item = s->Browser->text(line);
+        if (!item.empty() && item.back() == '/') {
+          if (Fl::event_clicks()) s->Enter(item);
         } else {
-          S->Name->value(Item.c_str());
+          s->Name->value(item.c_str());
         }
       },
-      &St);
-  St.Types->callback([](Fl_Widget*, void* Data) { static_cast<TSaveState*>(Data)->Load(); }, &St);
-  Save->callback(
+      &st);
+  st.Types->callback([](Fl_Widget*, void* Data) { static_cast<TSaveState*>(Data)->Load(); }, &st);
+  save->callback(
       [](Fl_Widget*, void* Data) {
-        auto* S = static_cast<TSaveState*>(Data);
-        std::string Name = S->Name->value();
-        if (Name.empty()) return;
-        const std::string Full = Name[0] == '/' ? Name : S->Dir + (S->Dir == "/" ? "" : "/") + Name;
-        if (IsDir(Full)) {
-          S->Dir = Full;
-          S->Name->value("");
-          S->Load();
+        auto* s = static_cast<TSaveState*>(Data);
+        std::string name = s->Name->value();
+        if (name.empty()) return;
+        const std::string full = name[0] == '/' ? name : s->Dir + (s->Dir == "/" ? "" : "/") + name;
+        if (IsDir(full)) {
+          s->Dir = full;
+          s->Name->value("");
+          s->Load();
           return;
         }
-        S->Dialog->Result = mrOk;
-        S->Dialog->Done = true;
+        s->Dialog->Result = mrOk;
+        s->Dialog->Done = true;
       },
-      &St);
-  auto CancelCb = [](Fl_Widget*, void* Data) {
-    auto* S = static_cast<TSaveState*>(Data);
-    S->Dialog->Result = mrCancel;
-    S->Dialog->Done = true;
+      &st);
+  auto cancelCb = [](Fl_Widget*, void* Data) {
+    auto* s = static_cast<TSaveState*>(Data);
+    s->Dialog->Result = mrCancel;
+    s->Dialog->Done = true;
   };
-  Cancel->callback(CancelCb, &St);
-  D.Window->callback(CancelCb, &St);
-  St.Load();
-  St.Name->take_focus();
-  RunDialog(D);
-  if (!D.Done || D.Result != mrOk) return false;
-  const std::string Name = St.Name->value();
-  Request.FileName = Name[0] == '/' ? Name : St.Dir + (St.Dir == "/" ? "" : "/") + Name;
-  Request.FilterIndex = St.Types->value() + 1;
+  cancel->callback(cancelCb, &st);
+  d.Window->callback(cancelCb, &st);
+  st.Load();
+  st.Name->take_focus();
+  RunDialog(d);
+  if (!d.Done || d.Result != mrOk) return false;
+  const std::string name = st.Name->value();
+  Request.FileName = name[0] == '/' ? name : st.Dir + (st.Dir == "/" ? "" : "/") + name;
+  Request.FilterIndex = st.Types->value() + 1;
   return true;
 }
 
@@ -1057,18 +1057,18 @@ TFltkBackend* GBest = nullptr;
 }  // namespace
 
 TUIBackend& UseBestBackend() {
-  static TUIBackend* Chosen = nullptr;
-  if (Chosen) return *Chosen;
-  auto Windowed = std::make_unique<TFltkBackend>();
-  if (Windowed->Open()) {
-    GBest = Windowed.release();
-    Chosen = GBest;
+  static TUIBackend* chosen = nullptr;
+  if (chosen) return *chosen;
+  auto windowed = std::make_unique<TFltkBackend>();
+  if (windowed->Open()) {
+    GBest = windowed.release();
+    chosen = GBest;
   } else {
-    Windowed.reset();
-    Chosen = new TTerminalBackend();
+    windowed.reset();
+    chosen = new TTerminalBackend();
   }
-  SetUIBackend(Chosen);
-  return *Chosen;
+  SetUIBackend(chosen);
+  return *chosen;
 }
 
 TFltkBackend* InstalledFltkBackend() {

@@ -7,37 +7,37 @@
 #include "Host/StdCtrls.h"
 
 void TScriptedBackend::BeginPaint(TControl& Control) {
-  TDrawCall Call;
-  Call.Kind = dkBeginPaint;
-  Call.Control = &Control;
-  FCalls.push_back(std::move(Call));
+  TDrawCall call;
+  call.Kind = dkBeginPaint;
+  call.Control = &Control;
+  FCalls.push_back(std::move(call));
 }
 
 void TScriptedBackend::EndPaint(TControl& Control) {
-  TDrawCall Call;
-  Call.Kind = dkEndPaint;
-  Call.Control = &Control;
-  FCalls.push_back(std::move(Call));
+  TDrawCall call;
+  call.Kind = dkEndPaint;
+  call.Control = &Control;
+  FCalls.push_back(std::move(call));
 }
 
 void TScriptedBackend::Record(TDrawKind Kind, TCanvas& Canvas, int X1, int Y1, int X2, int Y2,
                               const std::string& Text) {
-  TDrawCall Call;
-  Call.Kind = Kind;
-  Call.Control = Canvas.Control();
-  Call.X1 = X1;
-  Call.Y1 = Y1;
-  Call.X2 = X2;
-  Call.Y2 = Y2;
-  Call.Text = Text;
-  Call.PenColor = Canvas.Pen()->Color();
-  Call.PenWidth = Canvas.Pen()->Width();
-  Call.BrushColor = Canvas.Brush()->Color();
-  Call.FontName = Canvas.Font()->Name();
-  Call.FontSize = Canvas.Font()->Size();
-  Call.FontPitch = Canvas.Font()->Pitch();
-  Call.FontColor = Canvas.Font()->Color();
-  FCalls.push_back(std::move(Call));
+  TDrawCall call;
+  call.Kind = Kind;
+  call.Control = Canvas.Control();
+  call.X1 = X1;
+  call.Y1 = Y1;
+  call.X2 = X2;
+  call.Y2 = Y2;
+  call.Text = Text;
+  call.PenColor = Canvas.Pen()->Color();
+  call.PenWidth = Canvas.Pen()->Width();
+  call.BrushColor = Canvas.Brush()->Color();
+  call.FontName = Canvas.Font()->Name();
+  call.FontSize = Canvas.Font()->Size();
+  call.FontPitch = Canvas.Font()->Pitch();
+  call.FontColor = Canvas.Font()->Color();
+  FCalls.push_back(std::move(call));
 }
 
 void TScriptedBackend::Rectangle(TCanvas& Canvas, int X1, int Y1, int X2, int Y2) {
@@ -62,11 +62,11 @@ void TScriptedBackend::ShowMessage(const std::string& Title, const std::string& 
 
 std::vector<TScriptedBackend::TDrawCall> TScriptedBackend::DrawingsOf(
     const TControl* Control) const {
-  std::vector<TDrawCall> Result;
-  for (const TDrawCall& Call : FCalls)
-    if (Call.Control == Control && Call.Kind != dkBeginPaint && Call.Kind != dkEndPaint)
-      Result.push_back(Call);
-  return Result;
+  std::vector<TDrawCall> result;
+  for (const TDrawCall& call : FCalls)
+    if (call.Control == Control && call.Kind != dkBeginPaint && call.Kind != dkEndPaint)
+      result.push_back(call);
+  return result;
 }
 
 int TScriptedBackend::PaintCount(const TControl* Control) const {
@@ -89,18 +89,18 @@ void TScriptedBackend::Clear() {
 }
 
 TModalResult TScriptedBackend::MessageBox(const TMessageBoxRequest& Request) {
-  TShownBox Shown;
-  Shown.Request = Request;
+  TShownBox shown;
+  shown.Request = Request;
   if (!FBoxAnswers.empty()) {
-    Shown.Answer = FBoxAnswers.front();
-    Shown.Scripted = true;
+    shown.Answer = FBoxAnswers.front();
+    shown.Scripted = true;
     FBoxAnswers.pop_front();
   } else {
-    const auto Index = static_cast<size_t>(Request.DefaultButton);
-    Shown.Answer = Index < Request.Buttons.size() ? Request.Buttons[Index] : Request.EscapeResult;
+    const auto index = static_cast<size_t>(Request.DefaultButton);
+    shown.Answer = index < Request.Buttons.size() ? Request.Buttons[index] : Request.EscapeResult;
   }
-  FBoxes.push_back(Shown);
-  return Shown.Answer;
+  FBoxes.push_back(shown);
+  return shown.Answer;
 }
 
 void TScriptedBackend::AnswerSaveDialog(const std::string& FileName, int FilterIndex) {
@@ -112,21 +112,21 @@ void TScriptedBackend::CancelSaveDialog() {
 }
 
 bool TScriptedBackend::SaveDialog(TSaveDialogRequest& Request) {
-  TShownDialog Shown;
-  Shown.Request = Request;
+  TShownDialog shown;
+  shown.Request = Request;
   if (!FDialogAnswers.empty()) {
-    const TDialogAnswer Answer = FDialogAnswers.front();
+    const TDialogAnswer answer = FDialogAnswers.front();
     FDialogAnswers.pop_front();
-    if (Answer.Accept) {
-      Shown.Accepted = true;
-      Request.FileName = Answer.FileName;
-      if (Answer.FilterIndex != 0) Request.FilterIndex = Answer.FilterIndex;
-      Shown.FileName = Request.FileName;
-      Shown.FilterIndex = Request.FilterIndex;
+    if (answer.Accept) {
+      shown.Accepted = true;
+      Request.FileName = answer.FileName;
+      if (answer.FilterIndex != 0) Request.FilterIndex = answer.FilterIndex;
+      shown.FileName = Request.FileName;
+      shown.FilterIndex = Request.FilterIndex;
     }
   }
-  FDialogs.push_back(Shown);
-  return Shown.Accepted;
+  FDialogs.push_back(shown);
+  return shown.Accepted;
 }
 
 void TScriptedBackend::SetScreenSize(int Width, int Height) {
@@ -144,75 +144,75 @@ void TScriptedBackend::FormHidden(TCustomForm& Form) {
 
 void TScriptedBackend::ControlChanged(TControl& Control) {
   if (OnControlChanged) {
-    auto Handler = OnControlChanged;
-    Handler(Control);
+    auto handler = OnControlChanged;
+    handler(Control);
   }
 }
 
 void TScriptedBackend::ModalPass(TCustomForm& Form) {
   if (OnModalPass) {
     // A copy: the action may replace the script.
-    auto Action = OnModalPass;
-    Action(Form);
+    auto action = OnModalPass;
+    action(Form);
   }
 }
 
 const TScriptedBackend::TControlShot* TScriptedBackend::TFormShot::Find(
     const std::string& ControlClass) const {
-  for (const TControlShot& C : Controls)
-    if (C.ClassName == ControlClass) return &C;
+  for (const TControlShot& c : Controls)
+    if (c.ClassName == ControlClass) return &c;
   return nullptr;
 }
 
 TScriptedBackend::TFormShot TScriptedBackend::Snapshot(const TCustomForm& Form) {
-  TFormShot Shot;
-  Shot.ClassName = Form.ClassName();
-  Shot.Caption = Form.Caption();
-  Shot.Left = Form.Left();
-  Shot.Top = Form.Top();
-  Shot.ClientWidth = Form.ClientWidth();
-  Shot.ClientHeight = Form.ClientHeight();
-  Shot.Position = Form.Position();
-  Shot.BorderStyle = Form.BorderStyle();
-  Shot.BorderIcons = Form.BorderIcons();
-  Shot.Cursor = Form.Cursor();
-  Shot.FontName = Form.Font()->Name();
-  Shot.FontSize = Form.Font()->Size();
-  Shot.Modal = Form.Modal();
-  Shot.ModalResult = Form.ModalResult();
-  for (int I = 0; I < Form.ControlCount(); ++I) {
-    const TControl* Control = Form.Controls(I);
-    TControlShot C;
-    C.ClassName = Control->ClassName();
-    C.Name = Control->Name();
-    C.Text = Control->Text();
-    C.Left = Control->Left();
-    C.Top = Control->Top();
-    C.Width = Control->Width();
-    C.Height = Control->Height();
-    C.Visible = Control->Visible();
-    C.Cursor = Control->Cursor();
-    C.FontName = Control->Font()->Name();
-    C.FontSize = Control->Font()->Size();
-    if (auto* Label = dynamic_cast<const TLabel*>(Control)) C.Alignment = Label->Alignment();
-    if (auto* Bar = dynamic_cast<const TProgressBar*>(Control)) {
-      C.Min = Bar->Min();
-      C.Max = Bar->Max();
-      C.Position = Bar->Position();
-      C.TabOrder = Bar->TabOrder();
+  TFormShot shot;
+  shot.ClassName = Form.ClassName();
+  shot.Caption = Form.Caption();
+  shot.Left = Form.Left();
+  shot.Top = Form.Top();
+  shot.ClientWidth = Form.ClientWidth();
+  shot.ClientHeight = Form.ClientHeight();
+  shot.Position = Form.Position();
+  shot.BorderStyle = Form.BorderStyle();
+  shot.BorderIcons = Form.BorderIcons();
+  shot.Cursor = Form.Cursor();
+  shot.FontName = Form.Font()->Name();
+  shot.FontSize = Form.Font()->Size();
+  shot.Modal = Form.Modal();
+  shot.ModalResult = Form.ModalResult();
+  for (int i = 0; i < Form.ControlCount(); ++i) {
+    const TControl* control = Form.Controls(i);
+    TControlShot c;
+    c.ClassName = control->ClassName();
+    c.Name = control->Name();
+    c.Text = control->Text();
+    c.Left = control->Left();
+    c.Top = control->Top();
+    c.Width = control->Width();
+    c.Height = control->Height();
+    c.Visible = control->Visible();
+    c.Cursor = control->Cursor();
+    c.FontName = control->Font()->Name();
+    c.FontSize = control->Font()->Size();
+    if (auto* label = dynamic_cast<const TLabel*>(control)) c.Alignment = label->Alignment();
+    if (auto* bar = dynamic_cast<const TProgressBar*>(control)) {
+      c.Min = bar->Min();
+      c.Max = bar->Max();
+      c.Position = bar->Position();
+      c.TabOrder = bar->TabOrder();
     }
-    if (auto* Button = dynamic_cast<const TButton*>(Control)) {
-      C.Default = Button->Default();
-      C.Cancel = Button->Cancel();
-      C.ModalResult = Button->ModalResult();
-      C.TabOrder = Button->TabOrder();
-      C.HasOnClick = static_cast<bool>(Button->OnClick);
+    if (auto* button = dynamic_cast<const TButton*>(control)) {
+      c.Default = button->Default();
+      c.Cancel = button->Cancel();
+      c.ModalResult = button->ModalResult();
+      c.TabOrder = button->TabOrder();
+      c.HasOnClick = static_cast<bool>(button->OnClick);
     }
-    if (auto* Memo = dynamic_cast<const TMemo*>(Control)) {
-      C.ScrollBars = Memo->ScrollBars();
-      for (int L = 0; L < Memo->Lines()->Count(); ++L) C.Lines.push_back(Memo->Lines()->Strings(L));
+    if (auto* memo = dynamic_cast<const TMemo*>(control)) {
+      c.ScrollBars = memo->ScrollBars();
+      for (int l = 0; l < memo->Lines()->Count(); ++l) c.Lines.push_back(memo->Lines()->Strings(l));
     }
-    Shot.Controls.push_back(std::move(C));
+    shot.Controls.push_back(std::move(c));
   }
-  return Shot;
+  return shot;
 }

@@ -48,53 +48,53 @@ std::string ButtonText(TModalResult Button) {
 }
 
 char ButtonKey(TModalResult Button) {
-  const std::string Caption = MessageButtonCaption(Button);
-  const char Key = AccessKeyOf(Caption);
-  if (Key) return Key;
-  const std::string Text = StripAccessKey(Caption);
-  return Text.empty() ? 0 : static_cast<char>(std::toupper(static_cast<unsigned char>(Text[0])));
+  const std::string caption = MessageButtonCaption(Button);
+  const char key = AccessKeyOf(caption);
+  if (key) return key;
+  const std::string text = StripAccessKey(caption);
+  return text.empty() ? 0 : static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
 }
 
 // The form's controls, and those of the controls inside it.
 void CollectControls(const TWinControl& Parent, std::vector<TControl*>& Out) {
   for (int i = 0; i < Parent.ControlCount(); ++i) {
-    TControl* C = Parent.Controls(i);
-    Out.push_back(C);
-    if (auto* W = dynamic_cast<TWinControl*>(C)) CollectControls(*W, Out);
+    TControl* c = Parent.Controls(i);
+    Out.push_back(c);
+    if (auto* w = dynamic_cast<TWinControl*>(c)) CollectControls(*w, Out);
   }
 }
 
 template <class T>
 std::vector<T*> ControlsOf(const TCustomForm& Form) {
-  std::vector<TControl*> All;
-  CollectControls(Form, All);
-  std::vector<T*> Result;
-  for (TControl* C : All)
-    if (auto* X = dynamic_cast<T*>(C)) Result.push_back(X);
-  return Result;
+  std::vector<TControl*> all;
+  CollectControls(Form, all);
+  std::vector<T*> result;
+  for (TControl* c : all)
+    if (auto* x = dynamic_cast<T*>(c)) result.push_back(x);
+  return result;
 }
 
 std::vector<TLabel*> LabelsTopDown(const TCustomForm& Form) {
-  std::vector<TLabel*> Labels = ControlsOf<TLabel>(Form);
-  std::stable_sort(Labels.begin(), Labels.end(),
+  std::vector<TLabel*> labels = ControlsOf<TLabel>(Form);
+  std::stable_sort(labels.begin(), labels.end(),
                    [](const TLabel* A, const TLabel* B) { return A->Top() < B->Top(); });
-  return Labels;
+  return labels;
 }
 
 // The button that cancels the form: its Cancel button, else one captioned Cancel, else
 // its only button.
 TButton* CancelButtonOf(const TCustomForm& Form) {
-  if (TButton* B = Form.CancelButton()) return B;
-  const std::vector<TButton*> Buttons = ControlsOf<TButton>(Form);
-  for (TButton* B : Buttons)
-    if (StripAccessKey(B->Caption()) == "Cancel") return B;
-  return Buttons.size() == 1 ? Buttons[0] : nullptr;
+  if (TButton* b = Form.CancelButton()) return b;
+  const std::vector<TButton*> buttons = ControlsOf<TButton>(Form);
+  for (TButton* b : buttons)
+    if (StripAccessKey(b->Caption()) == "Cancel") return b;
+  return buttons.size() == 1 ? buttons[0] : nullptr;
 }
 
 TButton* DefaultButtonOf(const TCustomForm& Form) {
-  if (TButton* B = Form.DefaultButton()) return B;
-  const std::vector<TButton*> Buttons = ControlsOf<TButton>(Form);
-  return Buttons.empty() ? nullptr : Buttons[0];
+  if (TButton* b = Form.DefaultButton()) return b;
+  const std::vector<TButton*> buttons = ControlsOf<TButton>(Form);
+  return buttons.empty() ? nullptr : buttons[0];
 }
 
 // Tells the back-end when a form it shows is destroyed without being hidden first.
@@ -116,8 +116,8 @@ class TFormWatch : public TComponent {
 plat::LRESULT TickWndProc(plat::HWND hwnd, plat::UINT msg, plat::WPARAM wParam,
                           plat::LPARAM lParam) {
   if (msg == plat::WM_TIMER && wParam == TickTimer) {
-    if (auto* Self = reinterpret_cast<TTerminalBackend*>(plat::GetWindowLongA(hwnd, 0)))
-      Self->Tick();
+    if (auto* self = reinterpret_cast<TTerminalBackend*>(plat::GetWindowLongA(hwnd, 0)))
+      self->Tick();
     return 0;
   }
   return plat::DefWindowProcA(hwnd, msg, wParam, lParam);
@@ -144,8 +144,8 @@ TTerminalBackend::TTerminalBackend(const TSettings& Settings)
 }
 
 TTerminalBackend::~TTerminalBackend() {
-  for (auto& Shown : FForms)
-    if (Shown->Form) Shown->Form->RemoveFreeNotification(FWatch.get());
+  for (auto& shown : FForms)
+    if (shown->Form) shown->Form->RemoveFreeNotification(FWatch.get());
   FForms.clear();
   if (FWindow) plat::DestroyWindow(FWindow);
   ClearStatusLine();
@@ -167,14 +167,14 @@ void TTerminalBackend::ClearStatusLine() {
 }
 
 int TTerminalBackend::Columns() const {
-  winsize W{};
-  if (::ioctl(::fileno(FSettings.Output), TIOCGWINSZ, &W) == 0 && W.ws_col > 0) return W.ws_col;
+  winsize w{};
+  if (::ioctl(::fileno(FSettings.Output), TIOCGWINSZ, &w) == 0 && w.ws_col > 0) return w.ws_col;
   return 80;
 }
 
 int TTerminalBackend::Rows() const {
-  winsize W{};
-  if (::ioctl(::fileno(FSettings.Output), TIOCGWINSZ, &W) == 0 && W.ws_row > 1) return W.ws_row;
+  winsize w{};
+  if (::ioctl(::fileno(FSettings.Output), TIOCGWINSZ, &w) == 0 && w.ws_row > 1) return w.ws_row;
   return 24;
 }
 
@@ -191,38 +191,38 @@ void TTerminalBackend::StopTicking() {
 
 int TTerminalBackend::WaitKey() {
   ++FAsking;
-  int Key = KeyNone;
+  int key = KeyNone;
   // The terminal wakes nobody: look at it between messages, and at least every tick.
-  TMessagePump Pump(*Application, {.HandleErrors = true});
-  Pump.PumpUntil(
+  TMessagePump pump(*Application, {.HandleErrors = true});
+  pump.PumpUntil(
       [&] {
-        Key = FInput.ReadKey();
-        return Key != KeyNone || Application->Terminated();
+        key = FInput.ReadKey();
+        return key != KeyNone || Application->Terminated();
       },
       TDeadline::Never(), TickMs);
-  if (Key == KeyNone) Key = KeyClosed;
+  if (key == KeyNone) key = KeyClosed;
   --FAsking;
-  return Key;
+  return key;
 }
 
 bool TTerminalBackend::ReadLine(std::string& Line) {
   Line.clear();
   for (;;) {
-    const int Key = WaitKey();
-    if (Key == KeyEnter) break;
-    if (Key == KeyEscape || Key == KeyClosed || Key == KeyInterrupt) {
-      if (Key == KeyInterrupt) Application->Terminate();
+    const int key = WaitKey();
+    if (key == KeyEnter) break;
+    if (key == KeyEscape || key == KeyClosed || key == KeyInterrupt) {
+      if (key == KeyInterrupt) Application->Terminate();
       Print("\n");
       return false;
     }
-    if (Key == KeyBackspace) {
+    if (key == KeyBackspace) {
       if (!Line.empty()) {
         Line.pop_back();
         Print("\b \b");
       }
-    } else if (Key >= 32 && Key != 127) {
-      Line += static_cast<char>(Key);
-      Print(std::string(1, static_cast<char>(Key)));
+    } else if (key >= 32 && key != 127) {
+      Line += static_cast<char>(key);
+      Print(std::string(1, static_cast<char>(key)));
     }
   }
   Print("\n");
@@ -235,178 +235,178 @@ void TTerminalBackend::Beep(plat::UINT) {
 
 void TTerminalBackend::ShowMessage(const std::string& Title, const std::string& Text) {
   ClearStatusLine();
-  std::string Out = Title.empty() ? std::string() : Title + ": ";
-  const std::vector<std::string> Lines = MessageLines(Text);
-  for (std::size_t i = 0; i < Lines.size(); ++i) Out += (i ? "\n  " : "") + Lines[i];
-  std::fprintf(stderr, "%s\n", Out.c_str());
+  std::string out = Title.empty() ? std::string() : Title + ": ";
+  const std::vector<std::string> lines = MessageLines(Text);
+  for (std::size_t i = 0; i < lines.size(); ++i) out += (i ? "\n  " : "") + lines[i];
+  std::fprintf(stderr, "%s\n", out.c_str());
 }
 
 TModalResult TTerminalBackend::MessageBox(const TMessageBoxRequest& Request) {
   ClearStatusLine();
-  const std::vector<TModalResult>& Buttons = Request.Buttons;
-  const int DefaultIndex =
-      Request.DefaultButton >= 0 && Request.DefaultButton < static_cast<int>(Buttons.size())
+  const std::vector<TModalResult>& buttons = Request.Buttons;
+  const int defaultIndex =
+      Request.DefaultButton >= 0 && Request.DefaultButton < static_cast<int>(buttons.size())
           ? Request.DefaultButton
           : 0;
-  const TModalResult Default = Buttons.empty() ? mrOk : Buttons[DefaultIndex];
-  std::string Out = "\n";
-  Out.append(IconMark(Request.Icon)).append(Request.Caption).append("\n");
-  for (const std::string& Line : MessageLines(Request.Text))
-    Out.append("    ").append(Line).append("\n");
-  std::string Names;
-  for (TModalResult B : Buttons) {
-    if (!Names.empty()) Names += '/';
-    Names += ButtonText(B);
+  const TModalResult defaultResult = buttons.empty() ? mrOk : buttons[defaultIndex];
+  std::string out = "\n";
+  out.append(IconMark(Request.Icon)).append(Request.Caption).append("\n");
+  for (const std::string& line : MessageLines(Request.Text))
+    out.append("    ").append(line).append("\n");
+  std::string names;
+  for (TModalResult b : buttons) {
+    if (!names.empty()) names += '/';
+    names += ButtonText(b);
   }
-  Out.append("    ").append(Names).append(" [").append(ButtonText(Default)).append("]: ");
-  Print(Out);
+  out.append("    ").append(names).append(" [").append(ButtonText(defaultResult)).append("]: ");
+  Print(out);
 
   // What a refusal answers: the box's Escape result, else No or Cancel when it has one.
-  auto Refusal = [&] {
+  auto refusal = [&] {
     if (Request.EscapeResult != mrNone) return Request.EscapeResult;
-    for (TModalResult B : {mrNo, mrCancel})
-      if (std::find(Buttons.begin(), Buttons.end(), B) != Buttons.end()) return B;
-    return Default;
+    for (TModalResult b : {mrNo, mrCancel})
+      if (std::find(buttons.begin(), buttons.end(), b) != buttons.end()) return b;
+    return defaultResult;
   };
-  TModalResult Answer = mrNone;
+  TModalResult answer = mrNone;
   if (Application->Terminated()) {
-    Answer = Refusal();
+    answer = refusal();
   } else if (!Interactive()) {
-    Answer = Default;
-    if (FSettings.AnswerYes && std::find(Buttons.begin(), Buttons.end(), mrYes) != Buttons.end())
-      Answer = mrYes;
+    answer = defaultResult;
+    if (FSettings.AnswerYes && std::find(buttons.begin(), buttons.end(), mrYes) != buttons.end())
+      answer = mrYes;
   } else {
     FInput.EnterKeyMode();
-    while (Answer == mrNone) {
-      const int Key = WaitKey();
-      if (Key == KeyEnter || Key == KeyClosed) {
-        Answer = Key == KeyClosed && Application->Terminated() ? Refusal() : Default;
-      } else if (Key == KeyEscape) {
-        if (Request.EscapeResult != mrNone) Answer = Request.EscapeResult;
-      } else if (Key == KeyInterrupt) {
+    while (answer == mrNone) {
+      const int key = WaitKey();
+      if (key == KeyEnter || key == KeyClosed) {
+        answer = key == KeyClosed && Application->Terminated() ? refusal() : defaultResult;
+      } else if (key == KeyEscape) {
+        if (Request.EscapeResult != mrNone) answer = Request.EscapeResult;
+      } else if (key == KeyInterrupt) {
         Application->Terminate();
-        Answer = Refusal();
-      } else if (Key > 0 && Key < 128) {
-        const char Upper = static_cast<char>(std::toupper(Key));
-        for (TModalResult B : Buttons)
-          if (ButtonKey(B) == Upper) Answer = B;
+        answer = refusal();
+      } else if (key > 0 && key < 128) {
+        const char upper = static_cast<char>(std::toupper(key));
+        for (TModalResult b : buttons)
+          if (ButtonKey(b) == upper) answer = b;
       }
-      if (Answer == mrNone) Beep(0);
+      if (answer == mrNone) Beep(0);
     }
     FInput.LeaveKeyMode();
   }
-  Print(ButtonText(Answer) + "\n");
-  return Answer;
+  Print(ButtonText(answer) + "\n");
+  return answer;
 }
 
 bool TTerminalBackend::SaveDialog(TSaveDialogRequest& Request) {
   ClearStatusLine();
-  std::string Dir = Request.InitialDir;
-  if (Dir.empty()) {
-    char Cwd[4096];
-    if (::getcwd(Cwd, sizeof Cwd)) Dir = Cwd;
+  std::string dir = Request.InitialDir;
+  if (dir.empty()) {
+    char cwd[4096];
+    if (::getcwd(cwd, sizeof cwd)) dir = cwd;
   }
-  if (!Dir.empty() && Dir.back() != '/') Dir += '/';
-  const std::string Proposed = !Request.FileName.empty() && Request.FileName[0] == '/'
+  if (!dir.empty() && dir.back() != '/') dir += '/';
+  const std::string proposed = !Request.FileName.empty() && Request.FileName[0] == '/'
                                    ? Request.FileName
-                                   : Dir + Request.FileName;
-  std::string Out = "\n" + Request.Title + "\n";
-  const int FilterCount = static_cast<int>(Request.Filters.size());
-  if (FilterCount > 1) {
-    Out += "    File types:";
-    for (int i = 0; i < FilterCount; ++i)
-      Out += (i ? ", " : " ") + std::to_string(i + 1) + " " + Request.Filters[i].first;
-    Out += "\n";
+                                   : dir + Request.FileName;
+  std::string out = "\n" + Request.Title + "\n";
+  const int filterCount = static_cast<int>(Request.Filters.size());
+  if (filterCount > 1) {
+    out += "    File types:";
+    for (int i = 0; i < filterCount; ++i)
+      out += (i ? ", " : " ") + std::to_string(i + 1) + " " + Request.Filters[i].first;
+    out += "\n";
   }
-  Out += "    File name [" + Proposed + "]: ";
-  Print(Out);
+  out += "    File name [" + proposed + "]: ";
+  Print(out);
   if (Application->Terminated()) {
     Print("\n");
     return false;
   }
   if (!Interactive()) {
     // The framework asks again when it refuses the name; the same name again is no answer.
-    if (Proposed == FLastAutoName) {
+    if (proposed == FLastAutoName) {
       Print("(not saved: the proposed file cannot be used)\n");
       return false;
     }
-    FLastAutoName = Proposed;
-    Print(Proposed + "\n");
-    Request.FileName = Proposed;
+    FLastAutoName = proposed;
+    Print(proposed + "\n");
+    Request.FileName = proposed;
     return true;
   }
   FInput.EnterKeyMode();
-  std::string Name;
-  bool Accepted = ReadLine(Name);
-  if (Accepted) {
-    if (Name.empty()) Name = Proposed;
-    if (Name.rfind("~/", 0) == 0 && std::getenv("HOME"))
-      Name = std::getenv("HOME") + Name.substr(1);
-    if (Name[0] != '/') Name = Dir + Name;
+  std::string name;
+  bool accepted = ReadLine(name);
+  if (accepted) {
+    if (name.empty()) name = proposed;
+    if (name.rfind("~/", 0) == 0 && std::getenv("HOME"))
+      name = std::getenv("HOME") + name.substr(1);
+    if (name[0] != '/') name = dir + name;
     // The type only matters for a name without an extension, which it then supplies.
-    if (FilterCount > 1 && ExtractFileExt(Name).empty()) {
-      Print("    File type 1-" + std::to_string(FilterCount) + " [" +
+    if (filterCount > 1 && ExtractFileExt(name).empty()) {
+      Print("    File type 1-" + std::to_string(filterCount) + " [" +
             std::to_string(Request.FilterIndex) + "]: ");
       for (;;) {
-        const int Key = WaitKey();
-        if (Key == KeyEnter || Key == KeyClosed) break;
-        if (Key == KeyEscape || Key == KeyInterrupt) {
-          if (Key == KeyInterrupt) Application->Terminate();
-          Accepted = false;
+        const int key = WaitKey();
+        if (key == KeyEnter || key == KeyClosed) break;
+        if (key == KeyEscape || key == KeyInterrupt) {
+          if (key == KeyInterrupt) Application->Terminate();
+          accepted = false;
           break;
         }
-        if (Key >= '1' && Key < '1' + FilterCount) {
-          Request.FilterIndex = Key - '0';
+        if (key >= '1' && key < '1' + filterCount) {
+          Request.FilterIndex = key - '0';
           break;
         }
         Beep(0);
       }
-      Print(Accepted ? std::to_string(Request.FilterIndex) + "\n" : "\n");
+      Print(accepted ? std::to_string(Request.FilterIndex) + "\n" : "\n");
     }
   }
   FInput.LeaveKeyMode();
-  if (!Accepted) return false;
-  Request.FileName = Name;
+  if (!accepted) return false;
+  Request.FileName = name;
   return true;
 }
 
 TTerminalBackend::TShownForm* TTerminalBackend::Find(const TCustomForm* Form) {
-  for (auto& Shown : FForms)
-    if (Shown->Form == Form) return Shown.get();
+  for (auto& shown : FForms)
+    if (shown->Form == Form) return shown.get();
   return nullptr;
 }
 
 void TTerminalBackend::FormShown(TCustomForm& Form) {
   if (Find(&Form)) return;
   ClearStatusLine();
-  auto Shown = std::make_unique<TShownForm>();
-  Shown->Form = &Form;
+  auto shown = std::make_unique<TShownForm>();
+  shown->Form = &Form;
   if (!ControlsOf<TProgressBar>(Form).empty())
-    Shown->Kind = fkProgress;
+    shown->Kind = fkProgress;
   else if (!ControlsOf<TMemo>(Form).empty())
-    Shown->Kind = fkReadMe;
+    shown->Kind = fkReadMe;
   else if (ControlsOf<TButton>(Form).empty())
-    Shown->Kind = fkWait;
+    shown->Kind = fkWait;
   Form.FreeNotification(FWatch.get());
-  TShownForm& S = *Shown;
-  FForms.push_back(std::move(Shown));
+  TShownForm& s = *shown;
+  FForms.push_back(std::move(shown));
   if (Interactive()) FInput.EnterKeyMode();
   StartTicking();
-  if (S.Kind == fkPlain) {
-    std::string Out = "\n" + Form.Caption() + "\n";
-    for (TLabel* L : LabelsTopDown(Form))
-      for (const std::string& Line : MessageLines(L->Caption())) Out += "    " + Line + "\n";
-    Print(Out);
-  } else if (S.Kind != fkReadMe) {
-    Draw(S, false);
+  if (s.Kind == fkPlain) {
+    std::string out = "\n" + Form.Caption() + "\n";
+    for (TLabel* l : LabelsTopDown(Form))
+      for (const std::string& line : MessageLines(l->Caption())) out += "    " + line + "\n";
+    Print(out);
+  } else if (s.Kind != fkReadMe) {
+    Draw(s, false);
   }
 }
 
 void TTerminalBackend::FormHidden(TCustomForm& Form) {
-  TShownForm* Shown = Find(&Form);
-  if (!Shown) return;
-  if (Shown->Kind == fkProgress)
-    Draw(*Shown, true);
+  TShownForm* shown = Find(&Form);
+  if (!shown) return;
+  if (shown->Kind == fkProgress)
+    Draw(*shown, true);
   else
     ClearStatusLine();
   Form.RemoveFreeNotification(FWatch.get());
@@ -414,106 +414,106 @@ void TTerminalBackend::FormHidden(TCustomForm& Form) {
 }
 
 void TTerminalBackend::FormDestroyed(TComponent* Form) {
-  const auto It =
+  const auto it =
       std::find_if(FForms.begin(), FForms.end(), [&](const auto& S) { return S->Form == Form; });
-  if (It == FForms.end()) return;
-  if ((*It)->Kind == fkWait) ClearStatusLine();
-  FForms.erase(It);
+  if (it == FForms.end()) return;
+  if ((*it)->Kind == fkWait) ClearStatusLine();
+  FForms.erase(it);
   if (Interactive()) FInput.LeaveKeyMode();
   StopTicking();
 }
 
 void TTerminalBackend::ControlChanged(TControl& Control) {
-  for (TWinControl* P = Control.Parent(); P; P = P->Parent()) {
-    if (auto* Form = dynamic_cast<TCustomForm*>(P)) {
-      if (TShownForm* Shown = Find(Form)) Shown->Dirty = true;
+  for (TWinControl* p = Control.Parent(); p; p = p->Parent()) {
+    if (auto* form = dynamic_cast<TCustomForm*>(p)) {
+      if (TShownForm* shown = Find(form)) shown->Dirty = true;
       return;
     }
   }
 }
 
 void TTerminalBackend::ModalPass(TCustomForm& Form) {
-  TShownForm* Shown = Find(&Form);
-  if (!Shown) return;
-  if (Shown->Kind == fkReadMe && !Shown->Paged) {
-    Shown->Paged = true;
-    std::vector<std::string> Lines;
-    for (TMemo* Memo : ControlsOf<TMemo>(Form))
-      for (int i = 0; i < Memo->Lines()->Count(); ++i) Lines.push_back(Memo->Lines()->Strings(i));
+  TShownForm* shown = Find(&Form);
+  if (!shown) return;
+  if (shown->Kind == fkReadMe && !shown->Paged) {
+    shown->Paged = true;
+    std::vector<std::string> lines;
+    for (TMemo* memo : ControlsOf<TMemo>(Form))
+      for (int i = 0; i < memo->Lines()->Count(); ++i) lines.push_back(memo->Lines()->Strings(i));
     Print("\n" + Form.Caption() + "\n");
     if (Interactive())
-      PageText(Lines);
+      PageText(lines);
     else
-      for (const std::string& Line : Lines) Print("    " + Line + "\n");
-    if (TButton* B = DefaultButtonOf(Form))
-      B->Click();
+      for (const std::string& line : lines) Print("    " + line + "\n");
+    if (TButton* b = DefaultButtonOf(Form))
+      b->Click();
     else
       Form.SetModalResult(mrOk);
     return;
   }
-  if (Shown->Kind == fkPlain && !Interactive()) {
-    if (TButton* B = DefaultButtonOf(Form))
-      B->Click();
+  if (shown->Kind == fkPlain && !Interactive()) {
+    if (TButton* b = DefaultButtonOf(Form))
+      b->Click();
     else
       Form.SetModalResult(mrOk);
   }
 }
 
 void TTerminalBackend::Draw(TShownForm& Shown, bool Final) {
-  TCustomForm& Form = *Shown.Form;
+  TCustomForm& form = *Shown.Form;
   Shown.LastDraw = Clock::now();
   Shown.Dirty = false;
   if (Shown.Kind == fkWait) {
-    std::string Text;
-    for (TLabel* L : LabelsTopDown(Form)) Text += (Text.empty() ? "" : " ") + L->Caption();
-    if (Text.empty()) Text = Form.Caption();
+    std::string text;
+    for (TLabel* l : LabelsTopDown(form)) text += (text.empty() ? "" : " ") + l->Caption();
+    if (text.empty()) text = form.Caption();
     if (!FOutputIsTerminal) {
-      if (Shown.Frame++ == 0) Print(Text + "\n");
+      if (Shown.Frame++ == 0) Print(text + "\n");
       return;
     }
-    std::string Line = std::string(1, SpinnerFrames[Shown.Frame++ % 4]) + " " + Text;
-    if (static_cast<int>(Line.size()) >= Columns())
-      Line.resize(static_cast<std::size_t>(Columns() - 1));
-    Print("\r" + Line + "\033[K");
+    std::string line = std::string(1, SpinnerFrames[Shown.Frame++ % 4]) + " " + text;
+    if (static_cast<int>(line.size()) >= Columns())
+      line.resize(static_cast<std::size_t>(Columns() - 1));
+    Print("\r" + line + "\033[K");
     FStatusDrawn = true;
     return;
   }
   if (Shown.Kind != fkProgress) return;
-  TProgressView View;
-  const std::vector<TLabel*> Labels = LabelsTopDown(Form);
-  if (!Labels.empty()) View.Title = StripAccessKey(Labels[0]->Caption());
-  if (Labels.size() > 1) View.Counts = Labels[1]->Caption();
-  ReadByteCounts(View.Counts, View.Received, View.Total);
-  if (TProgressBar* Bar = ControlsOf<TProgressBar>(Form).front(); Bar->Max() > Bar->Min())
-    View.Percent = (Bar->Position() - Bar->Min()) * 100 / (Bar->Max() - Bar->Min());
-  if (View.Total < 0 && View.Received >= 0) View.Percent = -1;
-  View.Seconds = std::chrono::duration<double>(Clock::now() - Shown.Started).count();
-  const std::string Line = FormatProgressLine(View, FOutputIsTerminal ? Columns() : 0);
+  TProgressView view;
+  const std::vector<TLabel*> labels = LabelsTopDown(form);
+  if (!labels.empty()) view.Title = StripAccessKey(labels[0]->Caption());
+  if (labels.size() > 1) view.Counts = labels[1]->Caption();
+  ReadByteCounts(view.Counts, view.Received, view.Total);
+  if (TProgressBar* bar = ControlsOf<TProgressBar>(form).front(); bar->Max() > bar->Min())
+    view.Percent = (bar->Position() - bar->Min()) * 100 / (bar->Max() - bar->Min());
+  if (view.Total < 0 && view.Received >= 0) view.Percent = -1;
+  view.Seconds = std::chrono::duration<double>(Clock::now() - Shown.Started).count();
+  const std::string line = FormatProgressLine(view, FOutputIsTerminal ? Columns() : 0);
   if (FOutputIsTerminal) {
-    Print("\r" + Line + "\033[K" + (Final ? "\n" : ""));
+    Print("\r" + line + "\033[K" + (Final ? "\n" : ""));
     FStatusDrawn = !Final;
   } else if (Final) {
-    Print(Line + "\n");
+    Print(line + "\n");
   }
 }
 
 void TTerminalBackend::Tick() {
   if (FAsking > 0 || FForms.empty()) return;
-  TShownForm& Top = *FForms.back();
-  const auto Now = Clock::now();
-  if ((Top.Kind == fkWait || Top.Dirty) && Now - Top.LastDraw >= RedrawEvery) Draw(Top, false);
+  TShownForm& top = *FForms.back();
+  const auto now = Clock::now();
+  if ((top.Kind == fkWait || top.Dirty) && now - top.LastDraw >= RedrawEvery) Draw(top, false);
   if (!Interactive()) return;
-  TCustomForm* Form = Top.Form;
-  for (int Key = FInput.ReadKey(); Key != KeyNone && Key != KeyClosed; Key = FInput.ReadKey()) {
-    if (Key != KeyEscape && Key != KeyInterrupt && !(Key == KeyEnter && Top.Kind == fkPlain))
+  TCustomForm* form = top.Form;
+  for (int key = FInput.ReadKey(); key != KeyNone && key != KeyClosed; key = FInput.ReadKey()) {
+    if (key != KeyEscape && key != KeyInterrupt && !(key == KeyEnter && top.Kind == fkPlain))
       continue;
-    TButton* Button = Key == KeyEnter ? DefaultButtonOf(*Form) : CancelButtonOf(*Form);
-    if (Button) {
-      // The form (and Top with it) may be gone after the click.
-      Button->Click();
+    TButton* button = key == KeyEnter ? DefaultButtonOf(*form) : CancelButtonOf(*form);
+    if (button) {
+      // The form (and top with it) may be gone after the click.
+      button->Click();
       return;
     }
-    if (Key == KeyInterrupt) {
+    if (key == KeyInterrupt) {
       // Nothing to cancel with: the user wants out of the whole program.
       Application->Terminate();
       return;
@@ -522,18 +522,18 @@ void TTerminalBackend::Tick() {
 }
 
 void TTerminalBackend::PageText(const std::vector<std::string>& Lines) {
-  std::string Pager = FSettings.Pager;
-  if (Pager.empty() && std::getenv("PAGER")) Pager = std::getenv("PAGER");
-  if (!Pager.empty()) {
+  std::string pager = FSettings.Pager;
+  if (pager.empty() && std::getenv("PAGER")) pager = std::getenv("PAGER");
+  if (!pager.empty()) {
     FInput.SuspendKeyMode();
-    if (std::FILE* P = ::popen(Pager.c_str(), "w")) {
-      for (const std::string& Line : Lines) {
-        std::fputs(Line.c_str(), P);
-        std::fputc('\n', P);
+    if (std::FILE* p = ::popen(pager.c_str(), "w")) {
+      for (const std::string& line : Lines) {
+        std::fputs(line.c_str(), p);
+        std::fputc('\n', p);
       }
-      const int Status = ::pclose(P);
+      const int status = ::pclose(p);
       FInput.ResumeKeyMode();
-      if (Status != -1 && WIFEXITED(Status) && WEXITSTATUS(Status) != 127) return;
+      if (status != -1 && WIFEXITED(status) && WEXITSTATUS(status) != 127) return;
     } else {
       FInput.ResumeKeyMode();
     }
@@ -542,29 +542,29 @@ void TTerminalBackend::PageText(const std::vector<std::string>& Lines) {
 }
 
 void TTerminalBackend::BuiltInPager(const std::vector<std::string>& Lines) {
-  const std::size_t Page = static_cast<std::size_t>(std::max(2, Rows() - 2));
-  const int Width = Columns();
-  std::size_t Next = 0;
-  std::size_t Show = Page;
+  const std::size_t page = static_cast<std::size_t>(std::max(2, Rows() - 2));
+  const int width = Columns();
+  std::size_t next = 0;
+  std::size_t show = page;
   for (;;) {
-    for (; Show > 0 && Next < Lines.size(); --Show, ++Next) {
-      std::string Line = Lines[Next];
-      if (static_cast<int>(Line.size()) >= Width) Line.resize(static_cast<std::size_t>(Width - 1));
-      Print(Line + "\n");
+    for (; show > 0 && next < Lines.size(); --show, ++next) {
+      std::string line = Lines[next];
+      if (static_cast<int>(line.size()) >= width) line.resize(static_cast<std::size_t>(width - 1));
+      Print(line + "\n");
     }
-    const bool End = Next >= Lines.size();
-    Print(End ? "-- End of read-me: press Enter --"
-              : "-- More (" + std::to_string(Next * 100 / Lines.size()) +
+    const bool end = next >= Lines.size();
+    Print(end ? "-- End of read-me: press Enter --"
+              : "-- More (" + std::to_string(next * 100 / Lines.size()) +
                     "%): Space next page, Enter next line, q quit --");
-    int Key = WaitKey();
-    while (!(Key == ' ' || Key == KeyEnter || Key == 'q' || Key == 'Q' || Key == KeyEscape ||
-             Key == KeyInterrupt || Key == KeyClosed))
-      Key = WaitKey();
+    int key = WaitKey();
+    while (!(key == ' ' || key == KeyEnter || key == 'q' || key == 'Q' || key == KeyEscape ||
+             key == KeyInterrupt || key == KeyClosed))
+      key = WaitKey();
     Print("\r\033[K");
-    if (Key == KeyInterrupt) Application->Terminate();
-    if (End || Key == 'q' || Key == 'Q' || Key == KeyEscape || Key == KeyInterrupt ||
-        Key == KeyClosed)
+    if (key == KeyInterrupt) Application->Terminate();
+    if (end || key == 'q' || key == 'Q' || key == KeyEscape || key == KeyInterrupt ||
+        key == KeyClosed)
       return;
-    Show = Key == ' ' ? Page : 1;
+    show = key == ' ' ? page : 1;
   }
 }

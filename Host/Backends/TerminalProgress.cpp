@@ -5,77 +5,77 @@
 #include <cstdio>
 
 std::string FormatRate(double BytesPerSecond) {
-  char Buffer[32];
+  char buffer[32];
   if (BytesPerSecond < 1024)
-    std::snprintf(Buffer, sizeof Buffer, "%.0f B/s", BytesPerSecond);
+    std::snprintf(buffer, sizeof buffer, "%.0f B/s", BytesPerSecond);
   else if (BytesPerSecond < 1024.0 * 1024)
-    std::snprintf(Buffer, sizeof Buffer, "%.1f KiB/s", BytesPerSecond / 1024);
+    std::snprintf(buffer, sizeof buffer, "%.1f KiB/s", BytesPerSecond / 1024);
   else
-    std::snprintf(Buffer, sizeof Buffer, "%.1f MiB/s", BytesPerSecond / (1024.0 * 1024));
-  return Buffer;
+    std::snprintf(buffer, sizeof buffer, "%.1f MiB/s", BytesPerSecond / (1024.0 * 1024));
+  return buffer;
 }
 
 std::string FormatDuration(double Seconds) {
-  const long long S = Seconds < 0 ? 0 : std::llround(Seconds);
-  char Buffer[32];
-  if (S >= 3600)
-    std::snprintf(Buffer, sizeof Buffer, "%lld:%02lld:%02lld", S / 3600, S / 60 % 60, S % 60);
+  const long long s = Seconds < 0 ? 0 : std::llround(Seconds);
+  char buffer[32];
+  if (s >= 3600)
+    std::snprintf(buffer, sizeof buffer, "%lld:%02lld:%02lld", s / 3600, s / 60 % 60, s % 60);
   else
-    std::snprintf(Buffer, sizeof Buffer, "%lld:%02lld", S / 60, S % 60);
-  return Buffer;
+    std::snprintf(buffer, sizeof buffer, "%lld:%02lld", s / 60, s % 60);
+  return buffer;
 }
 
 bool ReadByteCounts(const std::string& Text, std::int64_t& Received, std::int64_t& Total) {
   Received = Total = -1;
-  std::int64_t* Targets[] = {&Received, &Total};
-  int Found = 0;
+  std::int64_t* targets[] = {&Received, &Total};
+  int found = 0;
   std::size_t i = 0;
-  while (i < Text.size() && Found < 2) {
+  while (i < Text.size() && found < 2) {
     if (!std::isdigit(static_cast<unsigned char>(Text[i]))) {
       ++i;
       continue;
     }
-    std::int64_t Value = 0;
-    bool Negative = i > 0 && Text[i - 1] == '-';
+    std::int64_t value = 0;
+    bool negative = i > 0 && Text[i - 1] == '-';
     while (i < Text.size() && (std::isdigit(static_cast<unsigned char>(Text[i])) ||
                                (Text[i] == ',' && i + 1 < Text.size() &&
                                 std::isdigit(static_cast<unsigned char>(Text[i + 1]))))) {
-      if (Text[i] != ',' && Value < (INT64_MAX - 9) / 10) Value = Value * 10 + (Text[i] - '0');
+      if (Text[i] != ',' && value < (INT64_MAX - 9) / 10) value = value * 10 + (Text[i] - '0');
       ++i;
     }
-    *Targets[Found++] = Negative ? -Value : Value;
+    *targets[found++] = negative ? -value : value;
   }
   if (Total < 0) Total = -1;
-  return Found > 0;
+  return found > 0;
 }
 
 std::string FormatProgressLine(const TProgressView& View, int Width) {
-  constexpr int BarWidth = 20;
-  std::string Line = View.Title.empty() ? std::string("Downloading") : View.Title;
-  const int Percent = View.Percent < 0 ? -1 : (View.Percent > 100 ? 100 : View.Percent);
-  Line += " [";
-  const int Filled = Percent < 0 ? 0 : Percent * BarWidth / 100;
-  Line += std::string(static_cast<std::size_t>(Filled), '#');
-  Line += std::string(static_cast<std::size_t>(BarWidth - Filled), '.');
-  Line += "] ";
-  if (Percent >= 0) {
-    char P[8];
-    std::snprintf(P, sizeof P, "%3d%%", Percent);
-    Line += P;
+  constexpr int barWidth = 20;
+  std::string line = View.Title.empty() ? std::string("Downloading") : View.Title;
+  const int percent = View.Percent < 0 ? -1 : (View.Percent > 100 ? 100 : View.Percent);
+  line += " [";
+  const int filled = percent < 0 ? 0 : percent * barWidth / 100;
+  line += std::string(static_cast<std::size_t>(filled), '#');
+  line += std::string(static_cast<std::size_t>(barWidth - filled), '.');
+  line += "] ";
+  if (percent >= 0) {
+    char p[8];
+    std::snprintf(p, sizeof p, "%3d%%", percent);
+    line += p;
   } else {
-    Line += "  ?%";
+    line += "  ?%";
   }
-  std::string Counts = View.Counts;
-  while (!Counts.empty() && (Counts.back() == '.' || Counts.back() == ' ')) Counts.pop_back();
-  if (!Counts.empty()) Line += "  " + Counts;
+  std::string counts = View.Counts;
+  while (!counts.empty() && (counts.back() == '.' || counts.back() == ' ')) counts.pop_back();
+  if (!counts.empty()) line += "  " + counts;
   if (View.Received > 0 && View.Seconds > 0.2) {
-    const double Rate = static_cast<double>(View.Received) / View.Seconds;
-    Line += "  " + FormatRate(Rate);
-    if (View.Total > View.Received && Rate > 0)
-      Line +=
-          "  " + FormatDuration(static_cast<double>(View.Total - View.Received) / Rate) + " left";
+    const double rate = static_cast<double>(View.Received) / View.Seconds;
+    line += "  " + FormatRate(rate);
+    if (View.Total > View.Received && rate > 0)
+      line +=
+          "  " + FormatDuration(static_cast<double>(View.Total - View.Received) / rate) + " left";
   }
-  if (Width > 1 && static_cast<int>(Line.size()) >= Width)
-    Line.resize(static_cast<std::size_t>(Width - 1));
-  return Line;
+  if (Width > 1 && static_cast<int>(line.size()) >= Width)
+    line.resize(static_cast<std::size_t>(Width - 1));
+  return line;
 }

@@ -16,18 +16,18 @@ class TQuietBackend final : public TUIBackend {
   void TextOut(TCanvas&, int, int, const std::string&) override {}
   void Beep(plat::UINT) override {}
   void ShowMessage(const std::string& Title, const std::string& Text) override {
-    std::string Shown;
-    for (const std::string& Line : MessageLines(Text)) Shown += (Shown.empty() ? "" : " ") + Line;
+    std::string shown;
+    for (const std::string& line : MessageLines(Text)) shown += (shown.empty() ? "" : " ") + line;
     if (Title.empty())
-      std::fprintf(stderr, "%s\n", Shown.c_str());
+      std::fprintf(stderr, "%s\n", shown.c_str());
     else
-      std::fprintf(stderr, "%s: %s\n", Title.c_str(), Shown.c_str());
+      std::fprintf(stderr, "%s: %s\n", Title.c_str(), shown.c_str());
   }
   // Nobody can answer: the default button it is.
   TModalResult MessageBox(const TMessageBoxRequest& Request) override {
     ShowMessage(Request.Caption, Request.Text);
-    const auto Index = static_cast<size_t>(Request.DefaultButton);
-    return Index < Request.Buttons.size() ? Request.Buttons[Index] : Request.EscapeResult;
+    const auto index = static_cast<size_t>(Request.DefaultButton);
+    return index < Request.Buttons.size() ? Request.Buttons[index] : Request.EscapeResult;
   }
   bool SaveDialog(TSaveDialogRequest&) override { return false; }
   void FormShown(TCustomForm&) override {}
@@ -43,15 +43,15 @@ class TQuietBackend final : public TUIBackend {
 constinit std::atomic<TUIBackend*> Installed{nullptr};
 
 TQuietBackend& Quiet() {
-  static TQuietBackend Instance;
-  return Instance;
+  static TQuietBackend instance;
+  return instance;
 }
 
 }  // namespace
 
 TUIBackend& UIBackend() {
-  TUIBackend* Backend = Installed.load(std::memory_order_acquire);
-  return Backend ? *Backend : Quiet();
+  TUIBackend* backend = Installed.load(std::memory_order_acquire);
+  return backend ? *backend : Quiet();
 }
 
 TUIBackend* SetUIBackend(TUIBackend* Backend) {
@@ -63,18 +63,18 @@ void MessageBeep(plat::UINT uType) {
 }
 
 std::vector<std::string> MessageLines(const std::string& Text) {
-  std::vector<std::string> Lines;
-  std::string Line;
-  for (size_t I = 0; I < Text.size(); ++I) {
-    const char C = Text[I];
-    if (C == '\r' || C == '\n') {
-      Lines.push_back(std::move(Line));
-      Line.clear();
-      if (C == '\r' && I + 1 < Text.size() && Text[I + 1] == '\n') ++I;
+  std::vector<std::string> lines;
+  std::string line;
+  for (size_t i = 0; i < Text.size(); ++i) {
+    const char c = Text[i];
+    if (c == '\r' || c == '\n') {
+      lines.push_back(std::move(line));
+      line.clear();
+      if (c == '\r' && i + 1 < Text.size() && Text[i + 1] == '\n') ++i;
     } else {
-      Line += C;
+      line += c;
     }
   }
-  Lines.push_back(std::move(Line));
-  return Lines;
+  lines.push_back(std::move(line));
+  return lines;
 }

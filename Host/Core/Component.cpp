@@ -8,8 +8,8 @@
 namespace {
 
 void EraseOne(std::vector<TComponent*>& List, TComponent* Item) {
-  auto It = std::find(List.begin(), List.end(), Item);
-  if (It != List.end()) List.erase(It);
+  auto it = std::find(List.begin(), List.end(), Item);
+  if (it != List.end()) List.erase(it);
 }
 
 void AddOnce(std::vector<TComponent*>& List, TComponent* Item) {
@@ -36,16 +36,16 @@ TComponent::TComponent(TComponent* AOwner) {
 
 TComponent::~TComponent() {
   // Code up the stack that fired one of our events must not touch us once it returns.
-  for (TAliveGuard* Guard = FAliveGuards; Guard != nullptr; Guard = Guard->FNext)
-    Guard->FComponent = nullptr;
+  for (TAliveGuard* guard = FAliveGuards; guard != nullptr; guard = guard->FNext)
+    guard->FComponent = nullptr;
   FAliveGuards = nullptr;
   MarkDestroying();
   // Subscribers hear first; each may unsubscribe others or free things while we walk.
   while (!FFreeNotifies.empty()) {
-    TComponent* Other = FFreeNotifies.back();
+    TComponent* other = FFreeNotifies.back();
     FFreeNotifies.pop_back();
-    EraseOne(Other->FFreeNotifies, this);
-    Other->Notification(this, opRemove);
+    EraseOne(other->FFreeNotifies, this);
+    other->Notification(this, opRemove);
   }
   DestroyComponents();
   if (FOwner != nullptr) FOwner->RemoveComponent(this);
@@ -56,15 +56,15 @@ const TPublishedClass* TComponent::Published() const {
 }
 
 const TPublishedClass& TComponent::PublishedClass() {
-  static const TPublishedClass* Class = [] {
-    auto* C = new TPublishedClass("TComponent", nullptr);
-    TPublish<TComponent>(*C)
+  static const TPublishedClass* publishedClass = [] {
+    auto* c = new TPublishedClass("TComponent", nullptr);
+    TPublish<TComponent>(*c)
         .String("Name", &TComponent::Name, &TComponent::SetName)
         .Integer("Tag", &TComponent::Tag, &TComponent::SetTag)
         .Default(0);
-    return C;
+    return c;
   }();
-  return *Class;
+  return *publishedClass;
 }
 
 void TComponent::Free() {
@@ -75,7 +75,7 @@ void TComponent::Free() {
 void TComponent::MarkDestroying() {
   if (Destroying()) return;
   SetDestroying();
-  for (TComponent* Child : FComponents) Child->MarkDestroying();
+  for (TComponent* child : FComponents) child->MarkDestroying();
 }
 
 void TComponent::SetName(const std::string& NewName) {
@@ -83,8 +83,8 @@ void TComponent::SetName(const std::string& NewName) {
   if (!NewName.empty() && !IsValidIdent(NewName))
     throw EComponentError("'" + NewName + "' is not a valid component name");
   if (FOwner != nullptr && !NewName.empty()) {
-    TComponent* Other = FOwner->FindComponent(NewName);
-    if (Other != nullptr && Other != this)
+    TComponent* other = FOwner->FindComponent(NewName);
+    if (other != nullptr && other != this)
       throw EComponentError("A component named " + NewName + " already exists");
   }
   FName = NewName;
@@ -92,8 +92,8 @@ void TComponent::SetName(const std::string& NewName) {
 
 TComponent* TComponent::FindComponent(const std::string& AName) const {
   if (AName.empty()) return nullptr;
-  for (TComponent* Child : FComponents)
-    if (SameText(Child->FName, AName)) return Child;
+  for (TComponent* child : FComponents)
+    if (SameText(child->FName, AName)) return child;
   return nullptr;
 }
 
@@ -115,12 +115,12 @@ void TComponent::RemoveComponent(TComponent* AComponent) {
 }
 
 void TComponent::DestroyComponents() {
-  for (TComponent* Child : FComponents) Child->MarkDestroying();
+  for (TComponent* child : FComponents) child->MarkDestroying();
   // Last first; the survivors hear of each removal, so none keeps a stale reference.
   while (!FComponents.empty()) {
-    TComponent* Instance = FComponents.back();
-    RemoveComponent(Instance);
-    delete Instance;
+    TComponent* instance = FComponents.back();
+    RemoveComponent(instance);
+    delete instance;
   }
 }
 
@@ -139,8 +139,8 @@ void TComponent::RemoveFreeNotification(TComponent* AComponent) {
 void TComponent::Notification(TComponent* AComponent, TOperation Operation) {
   if (Operation == opRemove && AComponent != nullptr) EraseOne(FFreeNotifies, AComponent);
   // By index: a handler may remove components while the owner tells them.
-  for (size_t I = 0; I < FComponents.size(); ++I)
-    if (FComponents[I] != AComponent) FComponents[I]->Notification(AComponent, Operation);
+  for (size_t i = 0; i < FComponents.size(); ++i)
+    if (FComponents[i] != AComponent) FComponents[i]->Notification(AComponent, Operation);
 }
 
 void TComponent::SetComponentStateFlag(TComponentStateFlag Flag, bool On) {

@@ -6,37 +6,37 @@
 #include <climits>
 
 std::string ExtractFileExt(const std::string& FileName) {
-  const auto Dot = FileName.rfind('.');
-  const auto Slash = FileName.rfind('/');
-  if (Dot == std::string::npos || (Slash != std::string::npos && Dot < Slash)) return {};
-  return FileName.substr(Dot);
+  const auto dot = FileName.rfind('.');
+  const auto slash = FileName.rfind('/');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+  return FileName.substr(dot);
 }
 
 std::string ExtractFilePath(const std::string& FileName) {
-  const auto Slash = FileName.rfind('/');
-  return Slash == std::string::npos ? std::string() : FileName.substr(0, Slash + 1);
+  const auto slash = FileName.rfind('/');
+  return slash == std::string::npos ? std::string() : FileName.substr(0, slash + 1);
 }
 
 std::string ExtractFileName(const std::string& FileName) {
-  const auto Slash = FileName.rfind('/');
-  return Slash == std::string::npos ? FileName : FileName.substr(Slash + 1);
+  const auto slash = FileName.rfind('/');
+  return slash == std::string::npos ? FileName : FileName.substr(slash + 1);
 }
 
 bool FileExists(const std::string& FileName) {
-  struct stat St;
-  return !FileName.empty() && ::stat(FileName.c_str(), &St) == 0 && S_ISREG(St.st_mode);
+  struct stat st;
+  return !FileName.empty() && ::stat(FileName.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 bool DirectoryExists(const std::string& Dir) {
-  struct stat St;
-  return ::stat(Dir.empty() ? "." : Dir.c_str(), &St) == 0 && S_ISDIR(St.st_mode);
+  struct stat st;
+  return ::stat(Dir.empty() ? "." : Dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 std::string ExpandFileName(const std::string& FileName) {
   if (!FileName.empty() && FileName[0] == '/') return FileName;
-  char Cwd[PATH_MAX];
-  if (!::getcwd(Cwd, sizeof(Cwd))) return FileName;
-  std::string Result(Cwd);
-  if (Result.back() != '/') Result += '/';
-  return Result + FileName;
+  char cwd[PATH_MAX];
+  if (!::getcwd(cwd, sizeof(cwd))) return FileName;
+  std::string result(cwd);
+  if (result.back() != '/') result += '/';
+  return result + FileName;
 }

@@ -6,11 +6,11 @@
 #include "Host/Application.h"
 
 TDeadline TDeadline::InMs(std::int64_t Ms) noexcept {
-  TDeadline Result;
-  Result.FNever = false;
-  Result.FEnd =
+  TDeadline result;
+  result.FNever = false;
+  result.FEnd =
       plat::GetTickCount() + static_cast<plat::DWORD>(std::clamp<std::int64_t>(Ms, 0, INT32_MAX));
-  return Result;
+  return result;
 }
 
 std::int32_t TDeadline::LeftMs() const noexcept {
@@ -26,10 +26,10 @@ TMessagePump::TMessagePump(TApplication& App, TPumpOptions Options) noexcept
 void TMessagePump::SleepForMessage(std::uint32_t Ms) {
   // A thread timer bounds the sleep. It is killed before anything is taken from the
   // queue, so its message never shows up.
-  const std::uintptr_t Id =
+  const std::uintptr_t id =
       plat::SetTimer(0, 0, std::clamp<std::uint32_t>(Ms, 1, plat::USER_TIMER_MAXIMUM), nullptr);
   plat::WaitMessage();
-  if (Id != 0) plat::KillTimer(0, Id);
+  if (id != 0) plat::KillTimer(0, id);
 }
 
 void TMessagePump::Idle(const TDeadline& Deadline, std::uint32_t RecheckMs) {
@@ -37,9 +37,9 @@ void TMessagePump::Idle(const TDeadline& Deadline, std::uint32_t RecheckMs) {
     plat::WaitMessage();
     return;
   }
-  std::uint32_t Bound = static_cast<std::uint32_t>(Deadline.LeftMs());
-  if (RecheckMs != 0) Bound = std::min(Bound, RecheckMs);
-  if (Bound > 0) SleepForMessage(Bound);
+  std::uint32_t bound = static_cast<std::uint32_t>(Deadline.LeftMs());
+  if (RecheckMs != 0) bound = std::min(bound, RecheckMs);
+  if (bound > 0) SleepForMessage(bound);
 }
 
 void TMessagePump::TakeQuit(const plat::MSG& Msg) {
@@ -55,9 +55,9 @@ void TMessagePump::TakeQuit(const plat::MSG& Msg) {
 [[gnu::always_inline]] inline void TMessagePump::Handle(plat::MSG& Msg) {
   // Most messages meet no hook: the check here spares them a virtual call.
   if (FApp != nullptr && FApp->OnMessage) {
-    bool Handled = false;
+    bool handled = false;
     try {
-      FApp->TriggerMessage(Msg, Handled);
+      FApp->TriggerMessage(Msg, handled);
     } catch (...) {
       // The message whose hook failed is not dispatched.
       if (!FOptions.HandleErrors) {
@@ -65,9 +65,9 @@ void TMessagePump::TakeQuit(const plat::MSG& Msg) {
         throw;
       }
       if (!FAppGuard->Gone()) FApp->HandleException(FApp);
-      Handled = true;
+      handled = true;
     }
-    if (NoteAppGone() || Handled) return;
+    if (NoteAppGone() || handled) return;
   }
   plat::TranslateMessage(&Msg);
   plat::DispatchMessageA(&Msg);
@@ -76,41 +76,41 @@ void TMessagePump::TakeQuit(const plat::MSG& Msg) {
 
 TPumped TMessagePump::PumpOne(bool Wait) {
   if (FEnded) return TPumped::Ended;
-  plat::MSG Msg{};
+  plat::MSG msg{};
   if (Wait) {
-    const plat::BOOL Got = plat::GetMessageA(&Msg, 0, 0, 0);
-    if (Got < 0) {
+    const plat::BOOL got = plat::GetMessageA(&msg, 0, 0, 0);
+    if (got < 0) {
       // The thread has no usable queue (it is ending): waiting on would only spin.
       FEnded = true;
       return TPumped::Ended;
     }
-    if (Got == 0) {
-      TakeQuit(Msg);
+    if (got == 0) {
+      TakeQuit(msg);
       return TPumped::Ended;
     }
   } else {
-    if (!plat::PeekMessageA(&Msg, 0, 0, 0, plat::PM_REMOVE)) return TPumped::Nothing;
-    if (Msg.message == plat::WM_QUIT) {
-      TakeQuit(Msg);
+    if (!plat::PeekMessageA(&msg, 0, 0, 0, plat::PM_REMOVE)) return TPumped::Nothing;
+    if (msg.message == plat::WM_QUIT) {
+      TakeQuit(msg);
       return TPumped::Ended;
     }
   }
-  Handle(Msg);
+  Handle(msg);
   return TPumped::Dispatched;
 }
 
 TPumped TMessagePump::PumpPending() {
   if (FEnded) return TPumped::Ended;
-  TPumped Result = TPumped::Nothing;
-  plat::MSG Msg;
-  while (plat::PeekMessageA(&Msg, 0, 0, 0, plat::PM_REMOVE)) {
-    if (Msg.message == plat::WM_QUIT) {
-      TakeQuit(Msg);
+  TPumped result = TPumped::Nothing;
+  plat::MSG msg;
+  while (plat::PeekMessageA(&msg, 0, 0, 0, plat::PM_REMOVE)) {
+    if (msg.message == plat::WM_QUIT) {
+      TakeQuit(msg);
       return TPumped::Ended;
     }
-    Handle(Msg);
+    Handle(msg);
     if (FEnded) return TPumped::Ended;
-    Result = TPumped::Dispatched;
+    result = TPumped::Dispatched;
   }
-  return Result;
+  return result;
 }

@@ -3,86 +3,86 @@
 #include "Host/Streams.h"
 
 int TStrings::Add(const std::string& S) {
-  const int Last = Count();
-  Insert(Last, S);
-  return Last;
+  const int last = Count();
+  Insert(last, S);
+  return last;
 }
 
 void TStrings::AddStrings(const TStrings& Source) {
   // Count first: Source may be this very list.
-  const int N = Source.Count();
-  for (int I = 0; I < N; ++I) Add(std::string(Source.Strings(I)));
+  const int n = Source.Count();
+  for (int i = 0; i < n; ++i) Add(std::string(Source.Strings(i)));
 }
 
 int TStrings::IndexOf(const std::string& S) const {
-  for (int I = 0; I < Count(); ++I)
-    if (SameText(Strings(I), S)) return I;
+  for (int i = 0; i < Count(); ++i)
+    if (SameText(Strings(i), S)) return i;
   return -1;
 }
 
 std::string TStrings::Text() const {
-  std::string Result;
-  for (int I = 0; I < Count(); ++I) {
-    Result += Strings(I);
-    Result += "\r\n";
+  std::string result;
+  for (int i = 0; i < Count(); ++i) {
+    result += Strings(i);
+    result += "\r\n";
   }
-  return Result;
+  return result;
 }
 
 void TStrings::SetText(const std::string& Value) {
   Clear();
-  size_t Start = 0;
-  const size_t N = Value.size();
-  while (Start < N) {
-    size_t End = Value.find_first_of("\r\n", Start);
-    if (End == std::string::npos) {
-      Add(Value.substr(Start));
+  size_t start = 0;
+  const size_t n = Value.size();
+  while (start < n) {
+    size_t end = Value.find_first_of("\r\n", start);
+    if (end == std::string::npos) {
+      Add(Value.substr(start));
       break;
     }
-    Add(Value.substr(Start, End - Start));
-    Start = End + 1;
-    if (Value[End] == '\r' && Start < N && Value[Start] == '\n') ++Start;
+    Add(Value.substr(start, end - start));
+    start = end + 1;
+    if (Value[end] == '\r' && start < n && Value[start] == '\n') ++start;
   }
 }
 
 void TStrings::LoadFromStream(TStream& Stream) {
-  std::int64_t Left = Stream.Size() - Stream.Position();
-  std::string Bytes;
-  if (Left > 0) {
-    Bytes.resize(static_cast<size_t>(Left));
+  std::int64_t left = Stream.Size() - Stream.Position();
+  std::string bytes;
+  if (left > 0) {
+    bytes.resize(static_cast<size_t>(left));
     // Whatever the stream really yields: a shorter read keeps what was read.
-    size_t Done = 0;
-    while (Done < Bytes.size()) {
-      auto Want = static_cast<std::int32_t>(std::min<size_t>(Bytes.size() - Done, 1 << 30));
-      std::int32_t Got = Stream.Read(Bytes.data() + Done, Want);
-      if (Got <= 0) break;
-      Done += static_cast<size_t>(Got);
+    size_t done = 0;
+    while (done < bytes.size()) {
+      auto want = static_cast<std::int32_t>(std::min<size_t>(bytes.size() - done, 1 << 30));
+      std::int32_t got = Stream.Read(bytes.data() + done, want);
+      if (got <= 0) break;
+      done += static_cast<size_t>(got);
     }
-    Bytes.resize(Done);
+    bytes.resize(done);
   }
-  SetText(Bytes);
+  SetText(bytes);
 }
 
 void TStrings::SaveToStream(TStream& Stream) const {
-  const std::string Bytes = Text();
-  Stream.WriteAll(Bytes.data(), static_cast<std::int64_t>(Bytes.size()));
+  const std::string bytes = Text();
+  Stream.WriteAll(bytes.data(), static_cast<std::int64_t>(bytes.size()));
 }
 
 void TStrings::LoadFromFile(const std::string& FileName) {
-  TFileStream File(FileName, fmOpenRead);
-  LoadFromStream(File);
+  TFileStream file(FileName, fmOpenRead);
+  LoadFromStream(file);
 }
 
 void TStrings::SaveToFile(const std::string& FileName) const {
-  TFileStream File(FileName, fmCreate);
-  SaveToStream(File);
+  TFileStream file(FileName, fmCreate);
+  SaveToStream(file);
 }
 
 void TStrings::Assign(const TPersistent* Source) {
-  if (const auto* Src = dynamic_cast<const TStrings*>(Source)) {
-    if (Src == this) return;
+  if (const auto* src = dynamic_cast<const TStrings*>(Source)) {
+    if (src == this) return;
     Clear();
-    AddStrings(*Src);
+    AddStrings(*src);
     return;
   }
   TPersistent::Assign(Source);

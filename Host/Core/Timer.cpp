@@ -53,10 +53,10 @@ void TTimer::TriggerTimer() {
 
 plat::LRESULT TTimer::WndProc(plat::HWND hwnd, plat::UINT msg, plat::WPARAM wParam,
                               plat::LPARAM lParam) {
-  auto* Self = reinterpret_cast<TTimer*>(plat::GetWindowLongA(hwnd, 0));
-  if (!Self || msg != plat::WM_TIMER || wParam != TimerId)
+  auto* self = reinterpret_cast<TTimer*>(plat::GetWindowLongA(hwnd, 0));
+  if (!self || msg != plat::WM_TIMER || wParam != TimerId)
     return plat::DefWindowProcA(hwnd, msg, wParam, lParam);
   // A tick that was queued just before the timer was disabled is dropped.
-  if (Self->FEnabled) Self->TriggerTimer();
+  if (self->FEnabled) self->TriggerTimer();
   return 0;
 }

@@ -23,20 +23,20 @@ namespace {
 alignas(TApplication) unsigned char ApplicationStorage[sizeof(TApplication)];
 
 std::string ProgramName() {
-  char Path[4096];
-  ssize_t Len = ::readlink("/proc/self/exe", Path, sizeof(Path) - 1);
-  if (Len <= 0) return {};
-  std::string Name(Path, static_cast<size_t>(Len));
-  if (auto Slash = Name.rfind('/'); Slash != std::string::npos) Name.erase(0, Slash + 1);
-  if (auto Dot = Name.rfind('.'); Dot != std::string::npos && Dot > 0) Name.erase(Dot);
-  return Name;
+  char path[4096];
+  ssize_t len = ::readlink("/proc/self/exe", path, sizeof(path) - 1);
+  if (len <= 0) return {};
+  std::string name(path, static_cast<size_t>(len));
+  if (auto slash = name.rfind('/'); slash != std::string::npos) name.erase(0, slash + 1);
+  if (auto dot = name.rfind('.'); dot != std::string::npos && dot > 0) name.erase(dot);
+  return name;
 }
 
 void ShowOnStderr(const char* What, const std::exception_ptr& Error) {
   try {
     std::rethrow_exception(Error);
-  } catch (const std::exception& E) {
-    std::fprintf(stderr, "%s: %s\n", What, E.what());
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s: %s\n", What, e.what());
   } catch (...) {
     std::fprintf(stderr, "%s: unknown error\n", What);
   }
@@ -99,21 +99,21 @@ void TApplication::TriggerException(TObject* Sender, const Exception& E) {
 }
 
 void TApplication::ProcessMessages() {
-  TMessagePump Pump(*this, {.Outermost = true});
-  Pump.PumpPending();
+  TMessagePump pump(*this, {.Outermost = true});
+  pump.PumpPending();
 }
 
 void TApplication::HandleMessage() {
-  TMessagePump Pump(*this, {.Outermost = true});
-  Pump.PumpOne(true);
+  TMessagePump pump(*this, {.Outermost = true});
+  pump.PumpOne(true);
 }
 
 void TApplication::Run() {
   // An error that escapes the hook goes to HandleException and the loop goes on.
-  TMessagePump Pump(*this, {.Outermost = true, .HandleErrors = true});
+  TMessagePump pump(*this, {.Outermost = true, .HandleErrors = true});
   while (!FTerminated) {
-    Pump.PumpOne(true);
-    if (Pump.Ended()) return;  // the quit, or a handler freed the application
+    pump.PumpOne(true);
+    if (pump.Ended()) return;  // the quit, or a handler freed the application
   }
 }
 
@@ -122,12 +122,12 @@ void TApplication::Terminate() {
 }
 
 void TApplication::HandleException(TObject* Sender) {
-  std::exception_ptr Current = std::current_exception();
-  if (!Current) return;
+  std::exception_ptr current = std::current_exception();
+  if (!current) return;
   // A handler that raises may have freed the application first: its error then goes to
   // stderr, not to ShowException.
-  TAliveGuard Guard(*this);
-  auto Deliver = [&](const Exception& E) {
+  TAliveGuard guard(*this);
+  auto deliver = [&](const Exception& E) {
     if (OnException)
       TriggerException(Sender, E);
     else
@@ -135,19 +135,19 @@ void TApplication::HandleException(TObject* Sender) {
   };
   try {
     try {
-      std::rethrow_exception(Current);
-    } catch (const Exception& E) {
-      Deliver(E);  // by reference, so a handler can still tell the exception's class
-    } catch (const std::exception& E) {
-      Deliver(Exception(E.what()));
+      std::rethrow_exception(current);
+    } catch (const Exception& e) {
+      deliver(e);  // by reference, so a handler can still tell the exception's class
+    } catch (const std::exception& e) {
+      deliver(Exception(e.what()));
     } catch (...) {
-      Deliver(Exception("Unknown error"));
+      deliver(Exception("Unknown error"));
     }
-  } catch (const std::exception& E) {
+  } catch (const std::exception& e) {
     // The handler failed in turn: show that, rather than handle it again.
     try {
-      if (Guard.Gone()) throw;
-      ShowException(Exception(E.what()));
+      if (guard.Gone()) throw;
+      ShowException(Exception(e.what()));
     } catch (...) {
       ShowOnStderr("Error in the exception handler", std::current_exception());
     }

@@ -30,11 +30,11 @@ const TPublishedClass* TProgressBar::Published() const {
 }
 
 const TPublishedClass& TProgressBar::PublishedClass() {
-  static const TPublishedClass* Class = [] {
-    auto* C = new TPublishedClass("TProgressBar", &TControl::PublishedClass(),
+  static const TPublishedClass* publishedClass = [] {
+    auto* c = new TPublishedClass("TProgressBar", &TControl::PublishedClass(),
                                   [](TComponent* AOwner) { return new TProgressBar(AOwner); });
     // The range before the position, which it bounds.
-    TPublish<TProgressBar>(*C)
+    TPublish<TProgressBar>(*c)
         .Integer("Min", &TProgressBar::Min, &TProgressBar::SetMin)
         .Default(0)
         .Integer("Max", &TProgressBar::Max, &TProgressBar::SetMax)
@@ -43,10 +43,10 @@ const TPublishedClass& TProgressBar::PublishedClass() {
         .Default(0)
         .Integer("TabOrder", &TProgressBar::TabOrder, &TProgressBar::SetTabOrder)
         .Default(-1);
-    RegisterClass(C);
-    return C;
+    RegisterClass(c);
+    return c;
   }();
-  return *Class;
+  return *publishedClass;
 }
 
 namespace {

@@ -42,8 +42,8 @@ TControl::~TControl() {
 
 void TControl::LeaveParent() {
   if (!FParent) return;
-  auto& Siblings = FParent->FControls;
-  Siblings.erase(std::remove(Siblings.begin(), Siblings.end(), this), Siblings.end());
+  auto& siblings = FParent->FControls;
+  siblings.erase(std::remove(siblings.begin(), siblings.end(), this), siblings.end());
   // What was under the control has to be drawn again.
   if (FVisible) FParent->Invalidate();
 }
@@ -53,16 +53,16 @@ const TPublishedClass* TControl::Published() const {
 }
 
 const TPublishedClass& TControl::PublishedClass() {
-  static const TPublishedClass* Class = [] {
-    auto* C = new TPublishedClass("TControl", &TComponent::PublishedClass());
-    TPublish<TControl>(*C)
+  static const TPublishedClass* publishedClass = [] {
+    auto* c = new TPublishedClass("TControl", &TComponent::PublishedClass());
+    TPublish<TControl>(*c)
         .Integer("Left", &TControl::Left, &TControl::SetLeft)
         .Integer("Top", &TControl::Top, &TControl::SetTop)
         .Integer("Width", &TControl::Width, &TControl::SetWidth)
         .Integer("Height", &TControl::Height, &TControl::SetHeight);
-    return C;
+    return c;
   }();
-  return *Class;
+  return *publishedClass;
 }
 
 void TControl::SetBounds(int ALeft, int ATop, int AWidth, int AHeight) {
@@ -93,15 +93,15 @@ void TControl::VisibleChanged() {
 }
 
 bool TControl::Showing() const {
-  for (const TControl* C = this; C; C = C->FParent)
-    if (!C->FVisible) return false;
+  for (const TControl* c = this; c; c = c->FParent)
+    if (!c->FVisible) return false;
   return true;
 }
 
 void TControl::SetParent(TWinControl* AParent) {
   if (AParent == FParent) return;
-  for (const TControl* C = AParent; C; C = C->FParent)
-    if (C == this) throw Exception("A control cannot be placed inside itself");
+  for (const TControl* c = AParent; c; c = c->FParent)
+    if (c == this) throw Exception("A control cannot be placed inside itself");
   LeaveParent();
   FParent = AParent;
   if (FParent) {
@@ -131,9 +131,9 @@ void TControl::SetCursor(TCursor Value) {
 void TControl::NotifyChanged() {
   if (!Showing()) return;
   // Only what sits on a form is on view; a control on its own is shown by nobody.
-  const TControl* Top = this;
-  while (Top->FParent) Top = Top->FParent;
-  if (dynamic_cast<const TCustomForm*>(Top)) UIBackend().ControlChanged(*this);
+  const TControl* top = this;
+  while (top->FParent) top = top->FParent;
+  if (dynamic_cast<const TCustomForm*>(top)) UIBackend().ControlChanged(*this);
 }
 
 void TControl::Invalidate() {
@@ -147,7 +147,7 @@ TWinControl::TWinControl(TComponent* AOwner) : TControl(AOwner) {}
 
 TWinControl::~TWinControl() {
   // Children are only placed here, not owned: their owners free them later.
-  for (TControl* Child : FControls) Child->FParent = nullptr;
+  for (TControl* child : FControls) child->FParent = nullptr;
   FControls.clear();
   if (FHandle) {
     // Destroying the window drops its queued messages, a pending WM_PAINT among them.
@@ -159,20 +159,20 @@ TWinControl::~TWinControl() {
 
 plat::HWND TWinControl::Handle() {
   if (FHandle) return FHandle;
-  plat::HWND Wnd = CreateHiddenWindow(ControlWindowClass, &TWinControl::MainWndProc, this);
-  if (!Wnd) throw Exception("Cannot create the window of a " + ClassName());
-  FHandle = Wnd;
+  plat::HWND wnd = CreateHiddenWindow(ControlWindowClass, &TWinControl::MainWndProc, this);
+  if (!wnd) throw Exception("Cannot create the window of a " + ClassName());
+  FHandle = wnd;
   return FHandle;
 }
 
 plat::LRESULT TWinControl::MainWndProc(plat::HWND hwnd, plat::UINT msg, plat::WPARAM wParam,
                                        plat::LPARAM lParam) {
-  auto* Control = reinterpret_cast<TWinControl*>(plat::GetWindowLongA(hwnd, 0));
-  if (!Control) return plat::DefWindowProcA(hwnd, msg, wParam, lParam);
-  TMessage Message{msg, wParam, lParam, 0};
+  auto* control = reinterpret_cast<TWinControl*>(plat::GetWindowLongA(hwnd, 0));
+  if (!control) return plat::DefWindowProcA(hwnd, msg, wParam, lParam);
+  TMessage message{msg, wParam, lParam, 0};
   // The control may be gone once WndProc returns (freed by a handler): touch only the copy.
-  Control->WndProc(Message);
-  return Message.Result;
+  control->WndProc(message);
+  return message.Result;
 }
 
 void TWinControl::WndProc(TMessage& Message) {
@@ -191,8 +191,8 @@ void TWinControl::Invalidate() {
   // A WM_PAINT that a loop took without dispatching it (a hook that set Handled, a loop
   // that drained the queue) would otherwise leave the control unpainted for good; one
   // that is merely late gets a harmless second copy.
-  constexpr plat::DWORD LostAfterMs = 1000;
-  if (FPaintPending && plat::GetTickCount() - FPaintPostedAt < LostAfterMs) return;
+  constexpr plat::DWORD lostAfterMs = 1000;
+  if (FPaintPending && plat::GetTickCount() - FPaintPostedAt < lostAfterMs) return;
   if (plat::PostMessageA(Handle(), plat::WM_PAINT, 0, 0)) {
     FPaintPending = true;
     FPaintPostedAt = plat::GetTickCount();
@@ -202,14 +202,14 @@ void TWinControl::Invalidate() {
 void TWinControl::VisibleChanged() {
   TControl::VisibleChanged();
   if (!Visible()) return;
-  for (TControl* Child : FControls)
-    if (auto* Windowed = dynamic_cast<TWinControl*>(Child); Windowed && Windowed->Visible())
-      Windowed->VisibleChanged();
+  for (TControl* child : FControls)
+    if (auto* windowed = dynamic_cast<TWinControl*>(child); windowed && windowed->Visible())
+      windowed->VisibleChanged();
 }
 
 void TWinControl::Repaint() {
   if (!Showing()) return;
-  TPaintScope Scope(*this);
+  TPaintScope scope(*this);
   PaintWindow();
 }
 

@@ -10,30 +10,30 @@ namespace {
 constexpr int MaxDialogRounds = 100;
 
 std::vector<std::pair<std::string, std::string>> SplitFilter(const std::string& Filter) {
-  std::vector<std::string> Parts;
-  std::string::size_type Start = 0;
-  while (Start <= Filter.size() && !Filter.empty()) {
-    const auto Bar = Filter.find('|', Start);
-    Parts.push_back(
-        Filter.substr(Start, Bar == std::string::npos ? std::string::npos : Bar - Start));
-    if (Bar == std::string::npos) break;
-    Start = Bar + 1;
+  std::vector<std::string> parts;
+  std::string::size_type start = 0;
+  while (start <= Filter.size() && !Filter.empty()) {
+    const auto bar = Filter.find('|', start);
+    parts.push_back(
+        Filter.substr(start, bar == std::string::npos ? std::string::npos : bar - start));
+    if (bar == std::string::npos) break;
+    start = bar + 1;
   }
-  std::vector<std::pair<std::string, std::string>> Result;
+  std::vector<std::pair<std::string, std::string>> result;
   // A description without a mask is dropped, as the system dialog drops it.
-  for (size_t I = 0; I + 1 < Parts.size(); I += 2) Result.emplace_back(Parts[I], Parts[I + 1]);
-  return Result;
+  for (size_t i = 0; i + 1 < parts.size(); i += 2) result.emplace_back(parts[i], parts[i + 1]);
+  return result;
 }
 
 bool AskYesNo(const std::string& Text, const std::string& Caption, int DefaultButton) {
-  TMessageBoxRequest Box;
-  Box.Caption = Caption;
-  Box.Text = Text;
-  Box.Icon = miExclamation;
-  Box.Buttons = {mrYes, mrNo};
-  Box.DefaultButton = DefaultButton;
-  Box.EscapeResult = mrNo;
-  return UIBackend().MessageBox(Box) == mrYes;
+  TMessageBoxRequest box;
+  box.Caption = Caption;
+  box.Text = Text;
+  box.Icon = miExclamation;
+  box.Buttons = {mrYes, mrNo};
+  box.DefaultButton = DefaultButton;
+  box.EscapeResult = mrNo;
+  return UIBackend().MessageBox(box) == mrYes;
 }
 
 }  // namespace
@@ -61,134 +61,134 @@ std::string MessageButtonCaption(TModalResult Button) {
 
 TMessageBoxRequest MessageBoxRequest(const std::string& Text, const std::string& Caption,
                                      std::uint32_t Flags) {
-  TMessageBoxRequest Box;
-  Box.Caption = Caption;
-  Box.Text = Text;
+  TMessageBoxRequest box;
+  box.Caption = Caption;
+  box.Text = Text;
   switch (Flags & 0x0F) {
     case MB_OKCANCEL:
-      Box.Buttons = {mrOk, mrCancel};
-      Box.EscapeResult = mrCancel;
+      box.Buttons = {mrOk, mrCancel};
+      box.EscapeResult = mrCancel;
       break;
     case MB_ABORTRETRYIGNORE:
-      Box.Buttons = {mrAbort, mrRetry, mrIgnore};
-      Box.EscapeResult = mrNone;
+      box.Buttons = {mrAbort, mrRetry, mrIgnore};
+      box.EscapeResult = mrNone;
       break;
     case MB_YESNOCANCEL:
-      Box.Buttons = {mrYes, mrNo, mrCancel};
-      Box.EscapeResult = mrCancel;
+      box.Buttons = {mrYes, mrNo, mrCancel};
+      box.EscapeResult = mrCancel;
       break;
     case MB_YESNO:
-      Box.Buttons = {mrYes, mrNo};
-      Box.EscapeResult = mrNone;
+      box.Buttons = {mrYes, mrNo};
+      box.EscapeResult = mrNone;
       break;
     case MB_RETRYCANCEL:
-      Box.Buttons = {mrRetry, mrCancel};
-      Box.EscapeResult = mrCancel;
+      box.Buttons = {mrRetry, mrCancel};
+      box.EscapeResult = mrCancel;
       break;
     default:
-      Box.Buttons = {mrOk};
-      Box.EscapeResult = mrOk;
+      box.Buttons = {mrOk};
+      box.EscapeResult = mrOk;
       break;
   }
   switch (Flags & 0xF0) {
     case MB_ICONHAND:
-      Box.Icon = miError;
+      box.Icon = miError;
       break;
     case MB_ICONQUESTION:
-      Box.Icon = miQuestion;
+      box.Icon = miQuestion;
       break;
     case MB_ICONEXCLAMATION:
-      Box.Icon = miExclamation;
+      box.Icon = miExclamation;
       break;
     case MB_ICONASTERISK:
-      Box.Icon = miInformation;
+      box.Icon = miInformation;
       break;
     default:
-      Box.Icon = miNone;
+      box.Icon = miNone;
       break;
   }
-  const int Default = static_cast<int>((Flags & 0xF00) >> 8);
-  Box.DefaultButton = Default < static_cast<int>(Box.Buttons.size()) ? Default : 0;
-  return Box;
+  const int defaultIndex = static_cast<int>((Flags & 0xF00) >> 8);
+  box.DefaultButton = defaultIndex < static_cast<int>(box.Buttons.size()) ? defaultIndex : 0;
+  return box;
 }
 
 int MessageDlg(const std::string& Msg, TMsgDlgType DlgType, TMsgDlgButtons Buttons, int) {
   static constexpr struct {
     TMsgDlgBtn Button;
     TModalResult Result;
-  } Order[] = {{mbYes, mrYes},     {mbNo, mrNo},       {mbOK, mrOk},        {mbCancel, mrCancel},
+  } order[] = {{mbYes, mrYes},     {mbNo, mrNo},       {mbOK, mrOk},        {mbCancel, mrCancel},
                {mbAbort, mrAbort}, {mbRetry, mrRetry}, {mbIgnore, mrIgnore}};
-  TMessageBoxRequest Box;
-  Box.Text = Msg;
+  TMessageBoxRequest box;
+  box.Text = Msg;
   switch (DlgType) {
     case mtWarning:
-      Box.Caption = "Warning";
-      Box.Icon = miExclamation;
+      box.Caption = "Warning";
+      box.Icon = miExclamation;
       break;
     case mtError:
-      Box.Caption = "Error";
-      Box.Icon = miError;
+      box.Caption = "Error";
+      box.Icon = miError;
       break;
     case mtInformation:
-      Box.Caption = "Information";
-      Box.Icon = miInformation;
+      box.Caption = "Information";
+      box.Icon = miInformation;
       break;
     case mtConfirmation:
-      Box.Caption = "Confirm";
-      Box.Icon = miQuestion;
+      box.Caption = "Confirm";
+      box.Icon = miQuestion;
       break;
     case mtCustom:
-      Box.Caption = Application->Title();
-      Box.Icon = miNone;
+      box.Caption = Application->Title();
+      box.Icon = miNone;
       break;
   }
-  Box.Buttons.clear();
-  for (const auto& B : Order)
-    if (Buttons.Contains(B.Button)) Box.Buttons.push_back(B.Result);
-  if (Box.Buttons.empty()) Box.Buttons = {mrOk};
+  box.Buttons.clear();
+  for (const auto& b : order)
+    if (Buttons.Contains(b.Button)) box.Buttons.push_back(b.Result);
+  if (box.Buttons.empty()) box.Buttons = {mrOk};
   // Escape gives Cancel when there is one, else the single button of a one-button box.
-  Box.EscapeResult = mrNone;
-  for (TModalResult R : Box.Buttons)
-    if (R == mrCancel) Box.EscapeResult = mrCancel;
-  if (Box.EscapeResult == mrNone && Box.Buttons.size() == 1) Box.EscapeResult = Box.Buttons[0];
-  return UIBackend().MessageBox(Box);
+  box.EscapeResult = mrNone;
+  for (TModalResult r : box.Buttons)
+    if (r == mrCancel) box.EscapeResult = mrCancel;
+  if (box.EscapeResult == mrNone && box.Buttons.size() == 1) box.EscapeResult = box.Buttons[0];
+  return UIBackend().MessageBox(box);
 }
 
 bool TSaveDialog::Execute() {
-  TSaveDialogRequest Request;
-  Request.Title = FTitle.empty() ? "Save As" : FTitle;
-  Request.Filters = SplitFilter(FFilter);
-  Request.FilterIndex = FFilterIndex;
-  Request.InitialDir = FInitialDir;
-  Request.FileName = FFileName;
-  Request.Options = FOptions;
-  for (int Round = 0; Round < MaxDialogRounds; ++Round) {
-    TSaveDialogRequest Answer = Request;
-    if (!UIBackend().SaveDialog(Answer)) return false;
-    std::string Name = Answer.FileName;
-    if (Name.empty()) continue;
-    if (Name[0] != '/') {
-      std::string Dir = FInitialDir;
-      if (!Dir.empty() && Dir.back() != '/') Dir += '/';
-      Name = ExpandFileName(Dir + Name);
+  TSaveDialogRequest request;
+  request.Title = FTitle.empty() ? "Save As" : FTitle;
+  request.Filters = SplitFilter(FFilter);
+  request.FilterIndex = FFilterIndex;
+  request.InitialDir = FInitialDir;
+  request.FileName = FFileName;
+  request.Options = FOptions;
+  for (int round = 0; round < MaxDialogRounds; ++round) {
+    TSaveDialogRequest answer = request;
+    if (!UIBackend().SaveDialog(answer)) return false;
+    std::string name = answer.FileName;
+    if (name.empty()) continue;
+    if (name[0] != '/') {
+      std::string dir = FInitialDir;
+      if (!dir.empty() && dir.back() != '/') dir += '/';
+      name = ExpandFileName(dir + name);
     }
     // The next round proposes what the user typed last.
-    Request.FileName = Name;
-    Request.FilterIndex = Answer.FilterIndex;
-    if ((FOptions & ofPathMustExist) && !DirectoryExists(ExtractFilePath(Name))) {
-      TMessageBoxRequest Box;
-      Box.Caption = Request.Title;
-      Box.Text = "The folder " + ExtractFilePath(Name) + " does not exist.\rCheck the name.";
-      Box.Icon = miExclamation;
-      UIBackend().MessageBox(Box);
+    request.FileName = name;
+    request.FilterIndex = answer.FilterIndex;
+    if ((FOptions & ofPathMustExist) && !DirectoryExists(ExtractFilePath(name))) {
+      TMessageBoxRequest box;
+      box.Caption = request.Title;
+      box.Text = "The folder " + ExtractFilePath(name) + " does not exist.\rCheck the name.";
+      box.Icon = miExclamation;
+      UIBackend().MessageBox(box);
       continue;
     }
-    if ((FOptions & ofOverwritePrompt) && FileExists(Name) &&
-        !AskYesNo(Name + " already exists.\rDo you want to replace it?", "Confirm " + Request.Title,
+    if ((FOptions & ofOverwritePrompt) && FileExists(name) &&
+        !AskYesNo(name + " already exists.\rDo you want to replace it?", "Confirm " + request.Title,
                   1))
       continue;
-    FFileName = Name;
-    FFilterIndex = Answer.FilterIndex;
+    FFileName = name;
+    FFilterIndex = answer.FilterIndex;
     return true;
   }
   return false;

@@ -26,10 +26,10 @@ TCustomForm::~TCustomForm() {
 
 TModalResult TCustomForm::ShowModal() {
   if (Visible() || FModal) throw EInvalidOperation("Cannot make a visible window modal");
-  TApplication& App = *Application;
-  const std::shared_ptr<TLife> Life = FLife;
-  const bool WasTerminated = App.Terminated();
-  Life->Result = mrNone;
+  TApplication& app = *Application;
+  const std::shared_ptr<TLife> life = FLife;
+  const bool wasTerminated = app.Terminated();
+  life->Result = mrNone;
   if (FPosition == poScreenCenter) {
     SetLeft((Screen->Width() - Width()) / 2);
     SetTop((Screen->Height() - Height()) / 2);
@@ -37,26 +37,26 @@ TModalResult TCustomForm::ShowModal() {
   FModal = true;
   Show();
   UIBackend().FormShown(*this);
-  TMessagePump Pump(App, {.HandleErrors = true});
-  while (Life->Alive && Life->Result == mrNone) {
-    if (App.Terminated() || Pump.Ended()) {
-      Life->Result = mrCancel;
+  TMessagePump pump(app, {.HandleErrors = true});
+  while (life->Alive && life->Result == mrNone) {
+    if (app.Terminated() || pump.Ended()) {
+      life->Result = mrCancel;
       // A quit taken by a loop that a handler ran must still reach the loops outside; the
       // pump posts again the one it takes itself.
-      if (App.Terminated() && !WasTerminated && !Pump.QuitSeen())
-        plat::PostQuitMessage(App.ExitCode());
+      if (app.Terminated() && !wasTerminated && !pump.QuitSeen())
+        plat::PostQuitMessage(app.ExitCode());
       break;
     }
     UIBackend().ModalPass(*this);
-    if (!Life->Alive || Life->Result != mrNone) break;
-    Pump.PumpOne(true);
+    if (!life->Alive || life->Result != mrNone) break;
+    pump.PumpOne(true);
   }
-  if (Life->Alive) {
+  if (life->Alive) {
     FModal = false;
     Hide();
     UIBackend().FormHidden(*this);
   }
-  return Life->Result;
+  return life->Result;
 }
 
 void TCustomForm::Close() {
@@ -81,14 +81,14 @@ void TCustomForm::WndProc(TMessage& Message) {
 }
 
 TButton* TCustomForm::DefaultButton() const {
-  for (int I = 0; I < ControlCount(); ++I)
-    if (auto* B = dynamic_cast<TButton*>(Controls(I)); B && B->Visible() && B->Default()) return B;
+  for (int i = 0; i < ControlCount(); ++i)
+    if (auto* b = dynamic_cast<TButton*>(Controls(i)); b && b->Visible() && b->Default()) return b;
   return nullptr;
 }
 
 TButton* TCustomForm::CancelButton() const {
-  for (int I = 0; I < ControlCount(); ++I)
-    if (auto* B = dynamic_cast<TButton*>(Controls(I)); B && B->Visible() && B->Cancel()) return B;
+  for (int i = 0; i < ControlCount(); ++i)
+    if (auto* b = dynamic_cast<TButton*>(Controls(i)); b && b->Visible() && b->Cancel()) return b;
   return nullptr;
 }
 
@@ -97,17 +97,17 @@ const TPublishedClass* TForm::Published() const {
 }
 
 const TPublishedClass& TForm::PublishedClass() {
-  static const TPublishedClass* Class = [] {
-    auto* C = new TPublishedClass("TForm", &TControl::PublishedClass(),
+  static const TPublishedClass* publishedClass = [] {
+    auto* c = new TPublishedClass("TForm", &TControl::PublishedClass(),
                                   [](TComponent* AOwner) { return new TForm(AOwner); });
-    TPublish<TForm>(*C)
+    TPublish<TForm>(*c)
         .String("Caption", &TForm::Caption, &TForm::SetCaption)
         .Default("")
         .Object("Font", TFont::PublishedClass(), &TForm::Font)
         .Boolean("Visible", &TForm::Visible, &TForm::SetVisible)
         .Default(false);
-    RegisterClass(C);
-    return C;
+    RegisterClass(c);
+    return c;
   }();
-  return *Class;
+  return *publishedClass;
 }

@@ -4,9 +4,9 @@
 #include "Host/UIBackend.h"
 
 void TPen::Assign(const TPersistent* Source) {
-  if (auto* Pen = dynamic_cast<const TPen*>(Source)) {
-    FColor = Pen->FColor;
-    FWidth = Pen->FWidth;
+  if (auto* pen = dynamic_cast<const TPen*>(Source)) {
+    FColor = pen->FColor;
+    FWidth = pen->FWidth;
     return;
   }
   TPersistent::Assign(Source);
@@ -18,8 +18,8 @@ void TPen::SetWidth(int Value) {
 }
 
 void TBrush::Assign(const TPersistent* Source) {
-  if (auto* Brush = dynamic_cast<const TBrush*>(Source)) {
-    FColor = Brush->FColor;
+  if (auto* brush = dynamic_cast<const TBrush*>(Source)) {
+    FColor = brush->FColor;
     return;
   }
   TPersistent::Assign(Source);

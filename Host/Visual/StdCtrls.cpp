@@ -6,30 +6,30 @@
 #include "Host/SysUtils.h"
 
 char AccessKeyOf(const std::string& Caption) {
-  for (size_t I = 0; I + 1 < Caption.size(); ++I) {
-    if (Caption[I] != '&') continue;
-    if (Caption[I + 1] == '&') {
-      ++I;
+  for (size_t i = 0; i + 1 < Caption.size(); ++i) {
+    if (Caption[i] != '&') continue;
+    if (Caption[i + 1] == '&') {
+      ++i;
       continue;
     }
-    const char C = Caption[I + 1];
-    return (C >= 'a' && C <= 'z') ? static_cast<char>(C - 'a' + 'A') : C;
+    const char c = Caption[i + 1];
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
   }
   return 0;
 }
 
 std::string StripAccessKey(const std::string& Caption) {
-  std::string Result;
-  Result.reserve(Caption.size());
-  for (size_t I = 0; I < Caption.size(); ++I) {
-    if (Caption[I] != '&') {
-      Result += Caption[I];
-    } else if (I + 1 < Caption.size() && Caption[I + 1] == '&') {
-      Result += '&';
-      ++I;
+  std::string result;
+  result.reserve(Caption.size());
+  for (size_t i = 0; i < Caption.size(); ++i) {
+    if (Caption[i] != '&') {
+      result += Caption[i];
+    } else if (i + 1 < Caption.size() && Caption[i + 1] == '&') {
+      result += '&';
+      ++i;
     }
   }
-  return Result;
+  return result;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -53,9 +53,9 @@ TButton::~TButton() = default;
 
 void TButton::Click() {
   if (FModalResult != mrNone) {
-    TWinControl* Top = this;
-    while (Top->Parent()) Top = Top->Parent();
-    if (auto* Form = dynamic_cast<TCustomForm*>(Top)) Form->SetModalResult(FModalResult);
+    TWinControl* top = this;
+    while (top->Parent()) top = top->Parent();
+    if (auto* form = dynamic_cast<TCustomForm*>(top)) form->SetModalResult(FModalResult);
   }
   TriggerClick();
 }
@@ -98,19 +98,19 @@ const TPublishedClass* TLabel::Published() const {
 }
 
 const TPublishedClass& TLabel::PublishedClass() {
-  static const TPublishedClass* Class = [] {
-    auto* C = new TPublishedClass("TLabel", &TControl::PublishedClass(),
+  static const TPublishedClass* publishedClass = [] {
+    auto* c = new TPublishedClass("TLabel", &TControl::PublishedClass(),
                                   [](TComponent* AOwner) { return new TLabel(AOwner); });
-    TPublish<TLabel>(*C)
+    TPublish<TLabel>(*c)
         .Enum("Alignment", "TAlignment", {"taLeftJustify", "taRightJustify", "taCenter"},
               &TLabel::Alignment, &TLabel::SetAlignment)
         .Default(taLeftJustify)
         .String("Caption", &TLabel::Caption, &TLabel::SetCaption)
         .Default("");
-    RegisterClass(C);
-    return C;
+    RegisterClass(c);
+    return c;
   }();
-  return *Class;
+  return *publishedClass;
 }
 
 const TPublishedClass* TButton::Published() const {
@@ -118,10 +118,10 @@ const TPublishedClass* TButton::Published() const {
 }
 
 const TPublishedClass& TButton::PublishedClass() {
-  static const TPublishedClass* Class = [] {
-    auto* C = new TPublishedClass("TButton", &TControl::PublishedClass(),
+  static const TPublishedClass* publishedClass = [] {
+    auto* c = new TPublishedClass("TButton", &TControl::PublishedClass(),
                                   [](TComponent* AOwner) { return new TButton(AOwner); });
-    TPublish<TButton>(*C)
+    TPublish<TButton>(*c)
         .Boolean("Cancel", &TButton::Cancel, &TButton::SetCancel)
         .Default(false)
         .String("Caption", &TButton::Caption, &TButton::SetCaption)
@@ -133,10 +133,10 @@ const TPublishedClass& TButton::PublishedClass() {
         .Integer("TabOrder", &TButton::TabOrder, &TButton::SetTabOrder)
         .Default(-1)
         .Event("OnClick", "TNotifyEvent");
-    RegisterClass(C);
-    return C;
+    RegisterClass(c);
+    return c;
   }();
-  return *Class;
+  return *publishedClass;
 }
 
 namespace {

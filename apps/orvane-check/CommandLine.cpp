@@ -20,16 +20,16 @@ std::string Lower(std::string S) {
 
 // A whole decimal number within Min..Max.
 bool ReadNumber(const std::string& Text, long Min, long Max, long& Out) {
-  const char* End = Text.data() + Text.size();
-  auto [Ptr, Ec] = std::from_chars(Text.data(), End, Out);
-  return !Text.empty() && Ec == std::errc() && Ptr == End && Out >= Min && Out <= Max;
+  const char* end = Text.data() + Text.size();
+  auto [ptr, ec] = std::from_chars(Text.data(), end, Out);
+  return !Text.empty() && ec == std::errc() && ptr == end && Out >= Min && Out <= Max;
 }
 
 bool TagProperty(const std::string& Name, std::string& Property) {
-  const std::string L = Lower(Name);
-  for (const auto& [Short, Prop] : TagNames) {
-    if (L == Short || L == Lower(Prop)) {
-      Property = Prop;
+  const std::string l = Lower(Name);
+  for (const auto& [shortName, prop] : TagNames) {
+    if (l == shortName || l == Lower(prop)) {
+      Property = prop;
       return true;
     }
   }
@@ -39,149 +39,149 @@ bool TagProperty(const std::string& Name, std::string& Property) {
 }  // namespace
 
 const std::vector<std::pair<std::string, std::string>>& DefaultTags() {
-  static const std::vector<std::pair<std::string, std::string>> Tags = {
+  static const std::vector<std::pair<std::string, std::string>> tags = {
       {"ProductNameTag", "Product"}, {"VersionTag", "Version"},   {"DateTag", "Date"},
       {"AuthorTag", "Author"},       {"DownloadTag", "Download"}, {"ReadMeTag", "ReadMe"},
       {"ReadMeExtTag", "ReadMeExt"}, {"RedirectTag", "Redirect"}, {"RunParamsTag", "Params"}};
-  return Tags;
+  return tags;
 }
 
 bool ParseCommandLine(const std::vector<std::string>& Args, TCheckOptions& Options,
                       std::string& Error) {
-  bool HaveURL = false;
-  bool HavePort = false;
+  bool haveUrl = false;
+  bool havePort = false;
   for (std::size_t i = 0; i < Args.size(); ++i) {
-    std::string Arg = Args[i];
-    if (Arg.size() < 2 || Arg[0] != '-' || Arg == "--") {
-      if (Arg == "--") {
+    std::string arg = Args[i];
+    if (arg.size() < 2 || arg[0] != '-' || arg == "--") {
+      if (arg == "--") {
         if (++i >= Args.size()) break;
-        Arg = Args[i];
+        arg = Args[i];
       }
-      if (HaveURL) {
-        Error = "more than one HOME-URL: \"" + Options.HomeURL + "\" and \"" + Arg + "\"";
+      if (haveUrl) {
+        Error = "more than one HOME-URL: \"" + Options.HomeURL + "\" and \"" + arg + "\"";
         return false;
       }
-      if (Arg.rfind("http://", 0) != 0 || Arg.size() == 7) {
+      if (arg.rfind("http://", 0) != 0 || arg.size() == 7) {
         Error = "HOME-URL must be an http:// address, like http://example.com/update.htm (got \"" +
-                Arg + "\")";
+                arg + "\")";
         return false;
       }
-      Options.HomeURL = Arg;
-      HaveURL = true;
+      Options.HomeURL = arg;
+      haveUrl = true;
       continue;
     }
     // --name=value or --name value.
-    std::string Name = Arg;
-    std::string Value;
-    bool Inline = false;
-    if (const std::size_t Eq = Arg.find('='); Arg.rfind("--", 0) == 0 && Eq != std::string::npos) {
-      Name = Arg.substr(0, Eq);
-      Value = Arg.substr(Eq + 1);
-      Inline = true;
+    std::string name = arg;
+    std::string value;
+    bool inlineValue = false;
+    if (const std::size_t eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+      name = arg.substr(0, eq);
+      value = arg.substr(eq + 1);
+      inlineValue = true;
     }
-    static const char* const Flags[] = {"--help",   "-h",           "--yes", "-y",
+    static const char* const flags[] = {"--help",   "-h",           "--yes", "-y",
                                         "--no-run", "--serve-demo", "--gui"};
-    const bool IsFlag = std::find_if(std::begin(Flags), std::end(Flags),
-                                     [&](const char* F) { return Name == F; }) != std::end(Flags);
-    static const char* const Valued[] = {
+    const bool isFlag = std::find_if(std::begin(flags), std::end(flags),
+                                     [&](const char* F) { return name == F; }) != std::end(flags);
+    static const char* const valued[] = {
         "--current-version", "--tag",         "--proxy", "--save-to",
         "--version-format",  "--date-format", "--port",  "--demo-rate"};
-    const bool IsValued = std::find_if(std::begin(Valued), std::end(Valued), [&](const char* F) {
-                            return Name == F;
-                          }) != std::end(Valued);
-    if (!IsFlag && !IsValued) {
-      Error = "unknown option " + Name + " (see --help)";
+    const bool isValued = std::find_if(std::begin(valued), std::end(valued), [&](const char* F) {
+                            return name == F;
+                          }) != std::end(valued);
+    if (!isFlag && !isValued) {
+      Error = "unknown option " + name + " (see --help)";
       return false;
     }
-    if (IsFlag && Inline) {
-      Error = "option " + Name + " takes no value";
+    if (isFlag && inlineValue) {
+      Error = "option " + name + " takes no value";
       return false;
     }
-    if (IsValued && !Inline) {
+    if (isValued && !inlineValue) {
       if (i + 1 >= Args.size()) {
-        Error = "option " + Name + " needs a value (see --help)";
+        Error = "option " + name + " needs a value (see --help)";
         return false;
       }
-      Value = Args[++i];
+      value = Args[++i];
     }
 
-    if (Name == "--help" || Name == "-h") {
+    if (name == "--help" || name == "-h") {
       Options.Help = true;
-    } else if (Name == "--yes" || Name == "-y") {
+    } else if (name == "--yes" || name == "-y") {
       Options.Yes = true;
-    } else if (Name == "--no-run") {
+    } else if (name == "--no-run") {
       Options.NoRun = true;
-    } else if (Name == "--gui") {
+    } else if (name == "--gui") {
       Options.Gui = true;
-    } else if (Name == "--serve-demo") {
+    } else if (name == "--serve-demo") {
       Options.ServeDemo = true;
-    } else if (Name == "--current-version") {
-      Options.CurrentVersion = Value;
-    } else if (Name == "--tag") {
-      const std::size_t Eq = Value.find('=');
-      std::string Property;
-      if (Eq == std::string::npos || !TagProperty(Value.substr(0, Eq), Property)) {
+    } else if (name == "--current-version") {
+      Options.CurrentVersion = value;
+    } else if (name == "--tag") {
+      const std::size_t eq = value.find('=');
+      std::string property;
+      if (eq == std::string::npos || !TagProperty(value.substr(0, eq), property)) {
         Error =
             "--tag wants NAME=ENTRY with NAME one of product, version, date, author, "
             "download, readme, readme-ext, redirect, params (got \"" +
-            Value + "\")";
+            value + "\")";
         return false;
       }
-      Options.Tags.emplace_back(Property, Value.substr(Eq + 1));
-    } else if (Name == "--proxy") {
-      const std::size_t Colon = Value.rfind(':');
-      Options.ProxyHost = Value.substr(0, Colon);
-      long Port = 80;
+      Options.Tags.emplace_back(property, value.substr(eq + 1));
+    } else if (name == "--proxy") {
+      const std::size_t colon = value.rfind(':');
+      Options.ProxyHost = value.substr(0, colon);
+      long port = 80;
       if (Options.ProxyHost.empty() ||
-          (Colon != std::string::npos && !ReadNumber(Value.substr(Colon + 1), 1, 65535, Port))) {
+          (colon != std::string::npos && !ReadNumber(value.substr(colon + 1), 1, 65535, port))) {
         Error =
-            "--proxy wants HOST or HOST:PORT with a port from 1 to 65535 (got \"" + Value + "\")";
+            "--proxy wants HOST or HOST:PORT with a port from 1 to 65535 (got \"" + value + "\")";
         return false;
       }
-      Options.ProxyPort = static_cast<std::int32_t>(Port);
-    } else if (Name == "--save-to") {
-      if (Value.empty()) {
+      Options.ProxyPort = static_cast<std::int32_t>(port);
+    } else if (name == "--save-to") {
+      if (value.empty()) {
         Error = "--save-to wants a folder";
         return false;
       }
-      Options.SaveTo = Value;
-    } else if (Name == "--version-format") {
-      if (Value == "build")
+      Options.SaveTo = value;
+    } else if (name == "--version-format") {
+      if (value == "build")
         Options.VersionFormat = orvvBuildNumber;
-      else if (Value == "simple")
+      else if (value == "simple")
         Options.VersionFormat = orvvSimpleString;
       else {
-        Error = "--version-format wants build or simple (got \"" + Value + "\")";
+        Error = "--version-format wants build or simple (got \"" + value + "\")";
         return false;
       }
-    } else if (Name == "--date-format") {
-      if (Value == "zel")
+    } else if (name == "--date-format") {
+      if (value == "zel")
         Options.DateFormat = orvdZelDate;
-      else if (Value == "none")
+      else if (value == "none")
         Options.DateFormat = orvdNone;
       else {
-        Error = "--date-format wants zel or none (got \"" + Value + "\")";
+        Error = "--date-format wants zel or none (got \"" + value + "\")";
         return false;
       }
-    } else if (Name == "--port") {
-      long Port = 0;
-      if (!ReadNumber(Value, 1, 65535, Port)) {
-        Error = "--port wants a port from 1 to 65535 (got \"" + Value + "\")";
+    } else if (name == "--port") {
+      long port = 0;
+      if (!ReadNumber(value, 1, 65535, port)) {
+        Error = "--port wants a port from 1 to 65535 (got \"" + value + "\")";
         return false;
       }
-      Options.Port = static_cast<std::uint16_t>(Port);
-      HavePort = true;
-    } else if (Name == "--demo-rate") {
-      long Rate = 0;
-      if (!ReadNumber(Value, 0, 100000000, Rate)) {
-        Error = "--demo-rate wants bytes a second from 0 to 100000000 (got \"" + Value + "\")";
+      Options.Port = static_cast<std::uint16_t>(port);
+      havePort = true;
+    } else if (name == "--demo-rate") {
+      long rate = 0;
+      if (!ReadNumber(value, 0, 100000000, rate)) {
+        Error = "--demo-rate wants bytes a second from 0 to 100000000 (got \"" + value + "\")";
         return false;
       }
-      Options.DemoRate = static_cast<std::int32_t>(Rate);
+      Options.DemoRate = static_cast<std::int32_t>(rate);
     }
   }
   if (Options.Help) return true;
-  if (Options.ServeDemo && HaveURL) {
+  if (Options.ServeDemo && haveUrl) {
     Error = "--serve-demo runs the demo server only and takes no HOME-URL";
     return false;
   }
@@ -189,8 +189,8 @@ bool ParseCommandLine(const std::vector<std::string>& Args, TCheckOptions& Optio
     Error = "--gui is for the update check; --serve-demo shows nothing";
     return false;
   }
-  if (HaveURL && (HavePort || Options.DemoRate >= 0)) {
-    Error = std::string(HavePort ? "--port" : "--demo-rate") +
+  if (haveUrl && (havePort || Options.DemoRate >= 0)) {
+    Error = std::string(havePort ? "--port" : "--demo-rate") +
             " is for the demo server, which does not run when a HOME-URL is given";
     return false;
   }

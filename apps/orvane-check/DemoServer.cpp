@@ -96,21 +96,21 @@ bool TDemoServer::Start() {
       FError = "cannot listen on " + FSettings.Addr + ":" + std::to_string(FSettings.Port);
       return false;
     }
-  } catch (const Exception& E) {
+  } catch (const Exception& e) {
     FError = "cannot listen on " + FSettings.Addr + ":" + std::to_string(FSettings.Port) + ": " +
-             E.Message();
+             e.Message();
     std::replace(FError.begin(), FError.end(), '\r', ' ');
     std::replace(FError.begin(), FError.end(), '\n', ' ');
     return false;
   }
   // From here on a failing accept is no reason to stop serving the others.
   FListener->OnError = [](TObject*) {};
-  const std::string Port = FListener->GetXPort();
-  FPort = Port == "error" ? 0 : static_cast<std::uint16_t>(std::stoi(Port));
+  const std::string port = FListener->GetXPort();
+  FPort = port == "error" ? 0 : static_cast<std::uint16_t>(std::stoi(port));
   FFiles = DemoFiles(BaseURL());
-  for (const TDemoFile& File : FFiles) {
-    FHeadResponses.push_back(ResponseHead(200, File.ContentType, File.Body.size()));
-    FGetResponses.push_back(FHeadResponses.back() + File.Body);
+  for (const TDemoFile& file : FFiles) {
+    FHeadResponses.push_back(ResponseHead(200, file.ContentType, file.Body.size()));
+    FGetResponses.push_back(FHeadResponses.back() + file.Body);
   }
   plat::SetTimer(FWindow, TickTimer, TickMs, nullptr);
   return true;
@@ -118,65 +118,65 @@ bool TDemoServer::Start() {
 
 plat::LRESULT TDemoServer::WndProc(plat::HWND hwnd, plat::UINT msg, plat::WPARAM wParam,
                                    plat::LPARAM lParam) {
-  auto* Self = reinterpret_cast<TDemoServer*>(plat::GetWindowLongA(hwnd, 0));
-  if (Self && msg == WM_FREE_FINISHED) {
-    Self->FreeFinished();
+  auto* self = reinterpret_cast<TDemoServer*>(plat::GetWindowLongA(hwnd, 0));
+  if (self && msg == WM_FREE_FINISHED) {
+    self->FreeFinished();
     return 0;
   }
-  if (Self && msg == plat::WM_TIMER && wParam == TickTimer) {
-    Self->Tick();
+  if (self && msg == plat::WM_TIMER && wParam == TickTimer) {
+    self->Tick();
     return 0;
   }
   return plat::DefWindowProcA(hwnd, msg, wParam, lParam);
 }
 
 void TDemoServer::AcceptClient() {
-  const plat::SOCKET Handle = FListener->Accept();
-  if (Handle == plat::INVALID_SOCKET) return;
+  const plat::SOCKET handle = FListener->Accept();
+  if (handle == plat::INVALID_SOCKET) return;
   if (FConnections.size() >= FSettings.MaxClients) {
-    plat::closesocket(Handle);
+    plat::closesocket(handle);
     return;
   }
   if (FIdle.empty())
     FConnections.push_back(std::make_unique<TConnection>());
   else
     FConnections.splice(FConnections.end(), FIdle, FIdle.begin());
-  TConnection& Conn = *FConnections.back();
-  Conn.Self = std::prev(FConnections.end());
-  Conn.Request.clear();
-  Conn.Pending.clear();
-  Conn.Credit = 0;
-  Conn.Held.clear();
-  Conn.Answered = Conn.Finishing = false;
-  Conn.Graceful = true;
-  Conn.Accepted = Conn.LastActivity = plat::GetTickCount();
+  TConnection& conn = *FConnections.back();
+  conn.Self = std::prev(FConnections.end());
+  conn.Request.clear();
+  conn.Pending.clear();
+  conn.Credit = 0;
+  conn.Held.clear();
+  conn.Answered = conn.Finishing = false;
+  conn.Graceful = true;
+  conn.Accepted = conn.LastActivity = plat::GetTickCount();
   // A plain close: the response still queued in the system must reach the client.
-  Conn.Socket.SetLingerOnOff(wsLingerOff);
-  TConnection* C = &Conn;
-  Conn.Socket.OnDataAvailable = [this, C](TObject*, std::uint16_t) { ReadRequest(*C); };
-  Conn.Socket.OnDataSent = [this, C](TObject*, std::uint16_t) { DataSent(*C); };
-  Conn.Socket.OnSessionClosed = [this, C](TObject*, std::uint16_t) { Finish(*C, false); };
-  Conn.Socket.OnError = [this, C](TObject*) { Finish(*C, false); };
-  Conn.Socket.Dup(Handle);
+  conn.Socket.SetLingerOnOff(wsLingerOff);
+  TConnection* c = &conn;
+  conn.Socket.OnDataAvailable = [this, c](TObject*, std::uint16_t) { ReadRequest(*c); };
+  conn.Socket.OnDataSent = [this, c](TObject*, std::uint16_t) { DataSent(*c); };
+  conn.Socket.OnSessionClosed = [this, c](TObject*, std::uint16_t) { Finish(*c, false); };
+  conn.Socket.OnError = [this, c](TObject*) { Finish(*c, false); };
+  conn.Socket.Dup(handle);
 }
 
 void TDemoServer::ReadRequest(TConnection& Conn) {
-  char Buffer[4096];
+  char buffer[4096];
   for (int i = 0; i < ReadsPerEvent && !Conn.Finishing; ++i) {
-    const std::int32_t N = Conn.Socket.Receive(Buffer, sizeof Buffer);
-    if (N <= 0) {
-      if (N == 0) Finish(Conn, false);
+    const std::int32_t n = Conn.Socket.Receive(buffer, sizeof buffer);
+    if (n <= 0) {
+      if (n == 0) Finish(Conn, false);
       return;
     }
     Conn.LastActivity = plat::GetTickCount();
     if (Conn.Answered) continue;  // whatever follows the request is read and dropped
-    const std::size_t Scan = Conn.Request.size() < 3 ? 0 : Conn.Request.size() - 3;
-    const std::size_t Room = FSettings.MaxRequest - Conn.Request.size();
-    Conn.Request.append(Buffer, std::min<std::size_t>(Room, static_cast<std::size_t>(N)));
-    const std::string_view Seen(Conn.Request);
-    const bool Complete = Seen.find("\r\n\r\n", Scan) != std::string_view::npos ||
-                          Seen.find("\n\n", Scan) != std::string_view::npos;
-    if (Complete)
+    const std::size_t scan = Conn.Request.size() < 3 ? 0 : Conn.Request.size() - 3;
+    const std::size_t room = FSettings.MaxRequest - Conn.Request.size();
+    Conn.Request.append(buffer, std::min<std::size_t>(room, static_cast<std::size_t>(n)));
+    const std::string_view seen(Conn.Request);
+    const bool complete = seen.find("\r\n\r\n", scan) != std::string_view::npos ||
+                          seen.find("\n\n", scan) != std::string_view::npos;
+    if (complete)
       Answer(Conn);
     else if (Conn.Request.size() >= FSettings.MaxRequest)
       SendResponse(Conn, 431, nullptr, false);
@@ -184,36 +184,36 @@ void TDemoServer::ReadRequest(TConnection& Conn) {
 }
 
 void TDemoServer::Answer(TConnection& Conn) {
-  const std::string_view Request(Conn.Request);
-  const std::string_view Line = Request.substr(0, Request.find_first_of("\r\n"));
+  const std::string_view request(Conn.Request);
+  const std::string_view line = request.substr(0, request.find_first_of("\r\n"));
   // Method, target and version, separated by single blanks.
-  const std::size_t Sp1 = Line.find(' ');
-  const std::size_t Sp2 = Sp1 == std::string_view::npos ? Sp1 : Line.find(' ', Sp1 + 1);
-  if (Sp2 == std::string_view::npos || Line.substr(Sp2 + 1).substr(0, 5) != "HTTP/" ||
-      Sp2 == Sp1 + 1) {
+  const std::size_t sp1 = line.find(' ');
+  const std::size_t sp2 = sp1 == std::string_view::npos ? sp1 : line.find(' ', sp1 + 1);
+  if (sp2 == std::string_view::npos || line.substr(sp2 + 1).substr(0, 5) != "HTTP/" ||
+      sp2 == sp1 + 1) {
     SendResponse(Conn, 400, nullptr, false);
     return;
   }
-  const std::string_view Method = Line.substr(0, Sp1);
-  std::string_view Target = Line.substr(Sp1 + 1, Sp2 - Sp1 - 1);
-  const bool Head = Method == "HEAD";
-  if (!Head && Method != "GET") {
+  const std::string_view method = line.substr(0, sp1);
+  std::string_view target = line.substr(sp1 + 1, sp2 - sp1 - 1);
+  const bool head = method == "HEAD";
+  if (!head && method != "GET") {
     SendResponse(Conn, 405, nullptr, false);
     return;
   }
   // The absolute form a proxy sends names the host first.
-  if (Target.substr(0, 7) == "http://") {
-    const std::size_t Slash = Target.find('/', 7);
-    Target = Slash == std::string_view::npos ? std::string_view("/") : Target.substr(Slash);
+  if (target.substr(0, 7) == "http://") {
+    const std::size_t slash = target.find('/', 7);
+    target = slash == std::string_view::npos ? std::string_view("/") : target.substr(slash);
   }
-  Target = Target.substr(0, Target.find_first_of("?#"));
-  for (const TDemoFile& File : FFiles) {
-    if (File.Path == Target) {
-      SendResponse(Conn, 200, &File, Head);
+  target = target.substr(0, target.find_first_of("?#"));
+  for (const TDemoFile& file : FFiles) {
+    if (file.Path == target) {
+      SendResponse(Conn, 200, &file, head);
       return;
     }
   }
-  SendResponse(Conn, 404, nullptr, Head);
+  SendResponse(Conn, 404, nullptr, head);
 }
 
 std::string TDemoServer::ResponseHead(int Status, const std::string& Type, std::size_t Length) {
@@ -226,32 +226,32 @@ void TDemoServer::SendResponse(TConnection& Conn, int Status, const TDemoFile* F
   Conn.Answered = true;
   ++FResponses;
   if (File) {
-    const std::size_t Index = static_cast<std::size_t>(File - FFiles.data());
+    const std::size_t index = static_cast<std::size_t>(File - FFiles.data());
     if (!Head && File->Path == DemoUpdatePath && FSettings.UpdateRate > 0) {
       Conn.Pending = File->Body;
-      Conn.Socket.SendStr(FHeadResponses[Index]);
+      Conn.Socket.SendStr(FHeadResponses[index]);
     } else if (FSettings.ResponseDelayMs > 0) {
-      Conn.Held = Head ? FHeadResponses[Index] : FGetResponses[Index];
+      Conn.Held = Head ? FHeadResponses[index] : FGetResponses[index];
       Conn.HeldUntil = plat::GetTickCount() + FSettings.ResponseDelayMs;
     } else {
-      Conn.Socket.SendStr(Head ? FHeadResponses[Index] : FGetResponses[Index]);
+      Conn.Socket.SendStr(Head ? FHeadResponses[index] : FGetResponses[index]);
     }
     return;
   }
-  const std::string Body = std::to_string(Status) + " " + ReasonOf(Status) + "\n";
-  Conn.Socket.SendStr(ResponseHead(Status, "text/plain", Body.size()) + (Head ? "" : Body));
+  const std::string body = std::to_string(Status) + " " + ReasonOf(Status) + "\n";
+  Conn.Socket.SendStr(ResponseHead(Status, "text/plain", body.size()) + (Head ? "" : body));
 }
 
 void TDemoServer::SendPaced(TConnection& Conn) {
   // A slow rate sends a byte every few ticks rather than rounding up to one a tick.
   Conn.Credit += static_cast<double>(FSettings.UpdateRate) * TickMs / 1000;
-  const auto Slice = static_cast<std::size_t>(Conn.Credit);
-  if (Slice == 0) return;
-  Conn.Credit -= static_cast<double>(Slice);
-  const std::string Piece = Conn.Pending.substr(0, Slice);
-  Conn.Pending.erase(0, Piece.size());
+  const auto slice = static_cast<std::size_t>(Conn.Credit);
+  if (slice == 0) return;
+  Conn.Credit -= static_cast<double>(slice);
+  const std::string piece = Conn.Pending.substr(0, slice);
+  Conn.Pending.erase(0, piece.size());
   Conn.LastActivity = plat::GetTickCount();
-  Conn.Socket.SendStr(Piece);
+  Conn.Socket.SendStr(piece);
 }
 
 void TDemoServer::DataSent(TConnection& Conn) {
@@ -272,52 +272,52 @@ void TDemoServer::Finish(TConnection& Conn, bool Graceful) {
 
 void TDemoServer::FreeFinished() {
   FFreePosted = false;
-  TConnections Finished;
-  Finished.swap(FFinished);
-  for (auto& Conn : Finished) {
-    TWSocket& S = Conn->Socket;
-    S.OnDataAvailable = nullptr;
-    S.OnDataSent = nullptr;
-    S.OnSessionClosed = nullptr;
-    S.OnError = [](TObject*) {};
-    if (Conn->Graceful) {
+  TConnections finished;
+  finished.swap(FFinished);
+  for (auto& conn : finished) {
+    TWSocket& s = conn->Socket;
+    s.OnDataAvailable = nullptr;
+    s.OnDataSent = nullptr;
+    s.OnSessionClosed = nullptr;
+    s.OnError = [](TObject*) {};
+    if (conn->Graceful) {
       // Unread input at the close would make the system reset the connection and could
       // take the response with it.
-      char Drop[1024];
-      for (int i = 0; i < ReadsPerEvent && S.Receive(Drop, sizeof Drop) > 0; ++i) {
+      char drop[1024];
+      for (int i = 0; i < ReadsPerEvent && s.Receive(drop, sizeof drop) > 0; ++i) {
       }
-      S.Close();
+      s.Close();
     } else {
-      S.Abort();
+      s.Abort();
     }
   }
-  while (!Finished.empty() && FIdle.size() < MaxIdle)
-    FIdle.splice(FIdle.end(), Finished, Finished.begin());
+  while (!finished.empty() && FIdle.size() < MaxIdle)
+    FIdle.splice(FIdle.end(), finished, finished.begin());
 }
 
 void TDemoServer::Tick() {
-  const plat::DWORD Now = plat::GetTickCount();
-  std::vector<TConnection*> Paced;
-  std::vector<TConnection*> Expired;
-  std::vector<TConnection*> Due;
-  for (auto& Conn : FConnections) {
-    if (!Conn->Held.empty()) {
-      if (static_cast<std::int32_t>(Now - Conn->HeldUntil) >= 0) Due.push_back(Conn.get());
+  const plat::DWORD now = plat::GetTickCount();
+  std::vector<TConnection*> paced;
+  std::vector<TConnection*> expired;
+  std::vector<TConnection*> due;
+  for (auto& conn : FConnections) {
+    if (!conn->Held.empty()) {
+      if (static_cast<std::int32_t>(now - conn->HeldUntil) >= 0) due.push_back(conn.get());
       continue;
     }
-    if (!Conn->Answered && Elapsed(Conn->Accepted, Now) >= FSettings.RequestTimeoutMs)
-      Expired.push_back(Conn.get());
-    else if (Elapsed(Conn->LastActivity, Now) >= FSettings.IdleTimeoutMs)
-      Expired.push_back(Conn.get());
-    else if (!Conn->Pending.empty())
-      Paced.push_back(Conn.get());
+    if (!conn->Answered && Elapsed(conn->Accepted, now) >= FSettings.RequestTimeoutMs)
+      expired.push_back(conn.get());
+    else if (Elapsed(conn->LastActivity, now) >= FSettings.IdleTimeoutMs)
+      expired.push_back(conn.get());
+    else if (!conn->Pending.empty())
+      paced.push_back(conn.get());
   }
-  for (TConnection* Conn : Expired) Finish(*Conn, false);
-  for (TConnection* Conn : Due) {
-    if (Conn->Finishing) continue;
-    Conn->LastActivity = Now;
-    Conn->Socket.SendStr(std::exchange(Conn->Held, std::string()));
+  for (TConnection* conn : expired) Finish(*conn, false);
+  for (TConnection* conn : due) {
+    if (conn->Finishing) continue;
+    conn->LastActivity = now;
+    conn->Socket.SendStr(std::exchange(conn->Held, std::string()));
   }
-  for (TConnection* Conn : Paced)
-    if (!Conn->Finishing) SendPaced(*Conn);
+  for (TConnection* conn : paced)
+    if (!conn->Finishing) SendPaced(*conn);
 }

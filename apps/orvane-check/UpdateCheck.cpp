@@ -17,7 +17,7 @@
 namespace {
 
 void SetTag(TOrvTags& Tags, const std::string& Property, const std::string& Entry) {
-  static const std::map<std::string, void (TOrvTags::*)(const std::string&)> Setters = {
+  static const std::map<std::string, void (TOrvTags::*)(const std::string&)> setters = {
       {"ProductNameTag", &TOrvTags::SetProductNameTag},
       {"VersionTag", &TOrvTags::SetVersionTag},
       {"DateTag", &TOrvTags::SetDateTag},
@@ -27,7 +27,7 @@ void SetTag(TOrvTags& Tags, const std::string& Property, const std::string& Entr
       {"ReadMeExtTag", &TOrvTags::SetReadMeExtTag},
       {"RedirectTag", &TOrvTags::SetRedirectTag},
       {"RunParamsTag", &TOrvTags::SetRunParamsTag}};
-  if (const auto It = Setters.find(Property); It != Setters.end()) (Tags.*It->second)(Entry);
+  if (const auto it = setters.find(Property); it != setters.end()) (Tags.*it->second)(Entry);
 }
 
 // A downloaded script (it starts with "#!") is made executable, so that the install
@@ -37,35 +37,35 @@ class TCheckOrvane : public TOrvane {
   using TOrvane::TOrvane;
   bool DownloadFile(const std::string& FileName) override {
     if (!TOrvane::DownloadFile(FileName)) return false;
-    std::ifstream In(LocalFileName(), std::ios::binary);
-    char Magic[2] = {};
-    struct stat St {};
-    if (In.read(Magic, 2) && Magic[0] == '#' && Magic[1] == '!' &&
-        ::stat(LocalFileName().c_str(), &St) == 0)
-      ::chmod(LocalFileName().c_str(), St.st_mode | S_IXUSR);
+    std::ifstream in(LocalFileName(), std::ios::binary);
+    char magic[2] = {};
+    struct stat st {};
+    if (in.read(magic, 2) && magic[0] == '#' && magic[1] == '!' &&
+        ::stat(LocalFileName().c_str(), &st) == 0)
+      ::chmod(LocalFileName().c_str(), st.st_mode | S_IXUSR);
     return true;
   }
 };
 
 std::string OneLine(std::string Text) {
-  for (char& C : Text)
-    if (C == '\r' || C == '\n') C = ' ';
+  for (char& c : Text)
+    if (c == '\r' || c == '\n') c = ' ';
   return Text;
 }
 
 }  // namespace
 
 int RunUpdateCheck(const TCheckOptions& Options, const std::string& HomeURL) {
-  TTerminalBackend::TSettings Settings;
-  Settings.AnswerYes = Options.Yes;
-  TTerminalBackend Backend(Settings);
+  TTerminalBackend::TSettings settings;
+  settings.AnswerYes = Options.Yes;
+  TTerminalBackend backend(settings);
 #ifdef ORV_HAVE_FLTK
-  TFltkBackend Windows;
-  if (Options.Gui && !Windows.Open()) {
+  TFltkBackend windows;
+  if (Options.Gui && !windows.Open()) {
     std::fprintf(stderr, "orvane-check: --gui: no X display to open (is $DISPLAY set?)\n");
     return ExitFailure;
   }
-  TUIBackendScope Scope(Options.Gui ? static_cast<TUIBackend&>(Windows) : Backend);
+  TUIBackendScope scope(Options.Gui ? static_cast<TUIBackend&>(windows) : backend);
 #else
   if (Options.Gui) {
     std::fprintf(stderr, "orvane-check: --gui: this build has no windowed back-end\n");
@@ -75,44 +75,44 @@ int RunUpdateCheck(const TCheckOptions& Options, const std::string& HomeURL) {
 #endif
   Application->SetTitle("orvane-check");
 
-  TCheckOrvane Orvane(nullptr);
-  Orvane.SetURL(HomeURL);
-  Orvane.SetCurrentVersion(Options.CurrentVersion);
-  for (const auto& [Property, Entry] : DefaultTags()) SetTag(*Orvane.InfoTags(), Property, Entry);
-  for (const auto& [Property, Entry] : Options.Tags) SetTag(*Orvane.InfoTags(), Property, Entry);
+  TCheckOrvane orvane(nullptr);
+  orvane.SetURL(HomeURL);
+  orvane.SetCurrentVersion(Options.CurrentVersion);
+  for (const auto& [property, entry] : DefaultTags()) SetTag(*orvane.InfoTags(), property, entry);
+  for (const auto& [property, entry] : Options.Tags) SetTag(*orvane.InfoTags(), property, entry);
   if (!Options.ProxyHost.empty()) {
-    Orvane.SetProxyHost(Options.ProxyHost);
-    Orvane.SetProxyPort(Options.ProxyPort);
+    orvane.SetProxyHost(Options.ProxyHost);
+    orvane.SetProxyPort(Options.ProxyPort);
   }
-  Orvane.SetVersionFormat(Options.VersionFormat);
-  Orvane.SetDateFormat(Options.DateFormat);
-  TOrvOptions Flags{orvoDisplayUI, orvoDisplayReadMe, orvoExitDuringUpdate};
-  if (!Options.NoRun) Flags.Include(orvoRunUpdate);
-  Orvane.SetOptions(Flags);
+  orvane.SetVersionFormat(Options.VersionFormat);
+  orvane.SetDateFormat(Options.DateFormat);
+  TOrvOptions flags{orvoDisplayUI, orvoDisplayReadMe, orvoExitDuringUpdate};
+  if (!Options.NoRun) flags.Include(orvoRunUpdate);
+  orvane.SetOptions(flags);
 
   std::printf("Checking %s for a version newer than %s\n", HomeURL.c_str(),
               Options.CurrentVersion.c_str());
   std::fflush(stdout);
-  const bool Downloaded = Orvane.CheckForUpdate();
-  if (Downloaded) {
-    std::printf("Saved %s\n", Orvane.LocalFileName().c_str());
+  const bool downloaded = orvane.CheckForUpdate();
+  if (downloaded) {
+    std::printf("Saved %s\n", orvane.LocalFileName().c_str());
     return ExitDownloaded;
   }
-  if (!Orvane.Active()) {
+  if (!orvane.Active()) {
     std::fprintf(
         stderr, "orvane-check: could not read %s: %s\n", HomeURL.c_str(),
-        Orvane.LastError().empty() ? "error unknown" : OneLine(Orvane.LastError()).c_str());
+        orvane.LastError().empty() ? "error unknown" : OneLine(orvane.LastError()).c_str());
     return ExitFailure;
   }
-  if (Orvane.ProductVersion().empty()) {
+  if (orvane.ProductVersion().empty()) {
     std::fprintf(stderr,
                  "orvane-check: %s has no \"%s\" entry, so there is no version to compare "
                  "(see --tag)\n",
-                 HomeURL.c_str(), Orvane.InfoTags()->VersionTag().c_str());
+                 HomeURL.c_str(), orvane.InfoTags()->VersionTag().c_str());
     return ExitFailure;
   }
-  if (!Orvane.LastError().empty()) {
-    std::fprintf(stderr, "orvane-check: %s\n", OneLine(Orvane.LastError()).c_str());
+  if (!orvane.LastError().empty()) {
+    std::fprintf(stderr, "orvane-check: %s\n", OneLine(orvane.LastError()).c_str());
     return ExitFailure;
   }
   return ExitNoUpdate;

@@ -30,12 +30,12 @@ int Fail(const std::string& Line) {
 }
 
 int ServeDemo(const TCheckOptions& Options) {
-  TDemoServer::TSettings Settings;
-  Settings.Port = Options.Port;
-  Settings.UpdateRate = Options.DemoRate < 0 ? 0 : Options.DemoRate;
-  TDemoServer Server(Settings);
-  if (!Server.Start()) return Fail("demo server: " + Server.Error());
-  std::printf("Demo server: %s (Ctrl-C ends it)\n", Server.PageURL().c_str());
+  TDemoServer::TSettings settings;
+  settings.Port = Options.Port;
+  settings.UpdateRate = Options.DemoRate < 0 ? 0 : Options.DemoRate;
+  TDemoServer server(settings);
+  if (!server.Start()) return Fail("demo server: " + server.Error());
+  std::printf("Demo server: %s (Ctrl-C ends it)\n", server.PageURL().c_str());
   std::fflush(stdout);
   std::signal(SIGINT, RequestStop);
   std::signal(SIGTERM, RequestStop);
@@ -47,25 +47,25 @@ int ServeDemo(const TCheckOptions& Options) {
 // The folder the save prompt starts in; checked before anything is fetched, so that a
 // bad one costs no download.
 bool EnterSaveFolder(const std::string& Dir, std::string& Error) {
-  struct stat St {};
-  if (::stat(Dir.c_str(), &St) != 0) {
+  struct stat st {};
+  if (::stat(Dir.c_str(), &st) != 0) {
     Error = "--save-to: folder \"" + Dir + "\" " +
             (errno == ENOENT ? "does not exist" : std::strerror(errno));
     return false;
   }
-  if (!S_ISDIR(St.st_mode)) {
+  if (!S_ISDIR(st.st_mode)) {
     Error = "--save-to: \"" + Dir + "\" is not a folder";
     return false;
   }
   // Permission bits do not tell for root or for a read-only mount: try it.
-  std::string Probe = Dir + "/.orvane-check-XXXXXX";
-  const int Fd = ::mkstemp(Probe.data());
-  if (Fd < 0) {
+  std::string probe = Dir + "/.orvane-check-XXXXXX";
+  const int fd = ::mkstemp(probe.data());
+  if (fd < 0) {
     Error = "--save-to: folder \"" + Dir + "\" is not writable (" + std::strerror(errno) + ")";
     return false;
   }
-  ::close(Fd);
-  ::unlink(Probe.c_str());
+  ::close(fd);
+  ::unlink(probe.c_str());
   if (::chdir(Dir.c_str()) != 0) {
     Error = "--save-to: cannot enter \"" + Dir + "\": " + std::strerror(errno);
     return false;
@@ -74,33 +74,33 @@ bool EnterSaveFolder(const std::string& Dir, std::string& Error) {
 }
 
 int Check(const TCheckOptions& Options) {
-  std::string Error;
-  if (!Options.SaveTo.empty() && !EnterSaveFolder(Options.SaveTo, Error)) return Fail(Error);
+  std::string error;
+  if (!Options.SaveTo.empty() && !EnterSaveFolder(Options.SaveTo, error)) return Fail(error);
   if (!Options.HomeURL.empty()) return RunUpdateCheck(Options, Options.HomeURL);
   // No page named: the demo server runs on this thread's loop, beside the check.
-  TDemoServer::TSettings Settings;
-  Settings.Port = Options.Port;
+  TDemoServer::TSettings settings;
+  settings.Port = Options.Port;
   // Slow enough for the spinner and the progress line to be seen.
-  Settings.UpdateRate = Options.DemoRate < 0 ? 200 : Options.DemoRate;
-  Settings.ResponseDelayMs = 700;
-  TDemoServer Server(Settings);
-  if (!Server.Start()) return Fail("demo server: " + Server.Error());
-  std::printf("Demo server: %s\n", Server.PageURL().c_str());
-  return RunUpdateCheck(Options, Server.PageURL());
+  settings.UpdateRate = Options.DemoRate < 0 ? 200 : Options.DemoRate;
+  settings.ResponseDelayMs = 700;
+  TDemoServer server(settings);
+  if (!server.Start()) return Fail("demo server: " + server.Error());
+  std::printf("Demo server: %s\n", server.PageURL().c_str());
+  return RunUpdateCheck(Options, server.PageURL());
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
-  TCheckOptions Options;
-  std::string Error;
-  if (!ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), Options, Error))
-    return Fail(Error);
-  if (Options.Help) {
+  TCheckOptions options;
+  std::string error;
+  if (!ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), options, error))
+    return Fail(error);
+  if (options.Help) {
     std::fputs(UsageText().c_str(), stdout);
     return 0;
   }
-  if (Options.ServeDemo) return ServeDemo(Options);
-  return Check(Options);
+  if (options.ServeDemo) return ServeDemo(options);
+  return Check(options);
 }

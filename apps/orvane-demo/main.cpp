@@ -29,13 +29,13 @@ int Fail(const std::string& Line) {
 
 // 1234567 as "1,234,567".
 std::string Grouped(std::int64_t N) {
-  const std::string Digits = std::to_string(N < 0 ? -N : N);
-  std::string Out = N < 0 ? "-" : "";
-  for (size_t I = 0; I < Digits.size(); ++I) {
-    if (I > 0 && (Digits.size() - I) % 3 == 0) Out += ',';
-    Out += Digits[I];
+  const std::string digits = std::to_string(N < 0 ? -N : N);
+  std::string out = N < 0 ? "-" : "";
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
+    out += digits[i];
   }
-  return Out;
+  return out;
 }
 
 struct TDemoWindow {
@@ -54,10 +54,10 @@ struct TDemoWindow {
     Form->SetClientHeight(200);
     Form->SetPosition(poScreenCenter);
 
-    auto* Intro = new TLabel(Form);
-    Intro->SetParent(Form);
-    Intro->SetBounds(16, 16, 448, 60);
-    Intro->SetCaption(
+    auto* intro = new TLabel(Form);
+    intro->SetParent(Form);
+    intro->SetBounds(16, 16, 448, 60);
+    intro->SetCaption(
         "This is Orvane Demo, version 1.0.\nChoose Help > Check for Update... to look for a "
         "newer version.");
 
@@ -82,32 +82,32 @@ struct TDemoWindow {
     if (Checking) return;
     Checking = true;
     Status->SetCaption("Checking for an update...");
-    TOrvane Orvane(Form);
-    Orvane.SetURL(HomeURL);
-    Orvane.SetCurrentVersion("1.0");
-    Orvane.SetOptions(TOrvOptions{orvoDisplayUI, orvoDisplayReadMe});
+    TOrvane orvane(Form);
+    orvane.SetURL(HomeURL);
+    orvane.SetCurrentVersion("1.0");
+    orvane.SetOptions(TOrvOptions{orvoDisplayUI, orvoDisplayReadMe});
     // The entry names of the demo page (and of orvane-check's defaults).
-    TOrvTags& Tags = *Orvane.InfoTags();
-    Tags.SetProductNameTag("Product");
-    Tags.SetVersionTag("Version");
-    Tags.SetDateTag("Date");
-    Tags.SetAuthorTag("Author");
-    Tags.SetDownloadTag("Download");
-    Tags.SetReadMeTag("ReadMe");
-    Tags.SetReadMeExtTag("ReadMeExt");
-    Tags.SetRedirectTag("Redirect");
-    Tags.SetRunParamsTag("Params");
-    Orvane.OnDownloadProgress = [this](TObject*, std::int32_t Received, std::int32_t Size) {
-      const std::int64_t Percent = Size > 0 ? std::int64_t{Received} * 100 / Size : 0;
+    TOrvTags& tags = *orvane.InfoTags();
+    tags.SetProductNameTag("Product");
+    tags.SetVersionTag("Version");
+    tags.SetDateTag("Date");
+    tags.SetAuthorTag("Author");
+    tags.SetDownloadTag("Download");
+    tags.SetReadMeTag("ReadMe");
+    tags.SetReadMeExtTag("ReadMeExt");
+    tags.SetRedirectTag("Redirect");
+    tags.SetRunParamsTag("Params");
+    orvane.OnDownloadProgress = [this](TObject*, std::int32_t Received, std::int32_t Size) {
+      const std::int64_t percent = Size > 0 ? std::int64_t{Received} * 100 / Size : 0;
       Status->SetCaption("Downloading: " + Grouped(Received) + " of " + Grouped(Size) + " bytes (" +
-                         std::to_string(Percent) + "%)");
+                         std::to_string(percent) + "%)");
     };
-    const bool Downloaded = Orvane.CheckForUpdate();
-    if (Downloaded)
-      Status->SetCaption("Saved " + Orvane.LocalFileName());
-    else if (!Orvane.LastError().empty())
-      Status->SetCaption("Check failed: " + Orvane.LastError());
-    else if (!Orvane.ProductVersion().empty() && !Orvane.IsUpdateAvailable())
+    const bool downloaded = orvane.CheckForUpdate();
+    if (downloaded)
+      Status->SetCaption("Saved " + orvane.LocalFileName());
+    else if (!orvane.LastError().empty())
+      Status->SetCaption("Check failed: " + orvane.LastError());
+    else if (!orvane.ProductVersion().empty() && !orvane.IsUpdateAvailable())
       Status->SetCaption("You have the newest version.");
     else
       Status->SetCaption("No update downloaded.");
@@ -119,59 +119,59 @@ struct TDemoWindow {
 
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
-  std::string HomeURL, SaveTo;
-  std::int32_t Rate = 2000;
-  for (int I = 1; I < argc; ++I) {
-    const std::string Arg = argv[I];
-    if ((Arg == "--demo-rate" || Arg == "--save-to") && I + 1 < argc) {
-      const std::string Value = argv[++I];
-      if (Arg == "--save-to") {
-        SaveTo = Value;
+  std::string homeUrl, saveTo;
+  std::int32_t rate = 2000;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if ((arg == "--demo-rate" || arg == "--save-to") && i + 1 < argc) {
+      const std::string value = argv[++i];
+      if (arg == "--save-to") {
+        saveTo = value;
       } else {
-        char* End = nullptr;
-        const long V = std::strtol(Value.c_str(), &End, 10);
-        if (Value.empty() || *End != 0 || V < 0 || V > 100000000)
+        char* end = nullptr;
+        const long v = std::strtol(value.c_str(), &end, 10);
+        if (value.empty() || *end != 0 || v < 0 || v > 100000000)
           return Fail("--demo-rate wants bytes a second from 0 to 100000000");
-        Rate = static_cast<std::int32_t>(V);
+        rate = static_cast<std::int32_t>(v);
       }
-    } else if (Arg == "--help" || Arg == "-h") {
+    } else if (arg == "--help" || arg == "-h") {
       std::puts(
           "Usage: orvane-demo [HOME-URL] [--demo-rate BYTES] [--save-to DIR]\n"
           "Opens the demo's window; Help > Check for Update... checks HOME-URL, or the\n"
           "demo server built in when none is given (its update file sent at BYTES a\n"
           "second, default 2000). The save dialog starts in DIR (default: here).");
       return 0;
-    } else if (Arg.rfind("http://", 0) == 0 && HomeURL.empty()) {
-      HomeURL = Arg;
+    } else if (arg.rfind("http://", 0) == 0 && homeUrl.empty()) {
+      homeUrl = arg;
     } else {
-      return Fail("unknown argument " + Arg + " (see --help)");
+      return Fail("unknown argument " + arg + " (see --help)");
     }
   }
-  if (!SaveTo.empty() && ::chdir(SaveTo.c_str()) != 0)
-    return Fail("--save-to: cannot enter \"" + SaveTo + "\"");
+  if (!saveTo.empty() && ::chdir(saveTo.c_str()) != 0)
+    return Fail("--save-to: cannot enter \"" + saveTo + "\"");
 
   UseBestBackend();
-  TFltkBackend* Windows = InstalledFltkBackend();
-  if (!Windows) return Fail("no X display to open (is $DISPLAY set?)");
+  TFltkBackend* windows = InstalledFltkBackend();
+  if (!windows) return Fail("no X display to open (is $DISPLAY set?)");
   Application->SetTitle("Orvane Demo");
 
-  std::unique_ptr<TDemoServer> Server;
-  if (HomeURL.empty()) {
-    TDemoServer::TSettings Settings;
-    Settings.UpdateRate = Rate;
-    Server = std::make_unique<TDemoServer>(Settings);
-    if (!Server->Start()) return Fail("demo server: " + Server->Error());
-    HomeURL = Server->PageURL();
+  std::unique_ptr<TDemoServer> server;
+  if (homeUrl.empty()) {
+    TDemoServer::TSettings settings;
+    settings.UpdateRate = rate;
+    server = std::make_unique<TDemoServer>(settings);
+    if (!server->Start()) return Fail("demo server: " + server->Error());
+    homeUrl = server->PageURL();
   }
 
-  TDemoWindow Demo;
-  Demo.HomeURL = HomeURL;
-  Demo.Build();
-  Windows->SetFormMenu(*Demo.Form, {{"&Help/&Check for Update...", [&Demo] { Demo.Check(); }}});
-  std::printf("orvane-demo: checking %s\n", HomeURL.c_str());
+  TDemoWindow demo;
+  demo.HomeURL = homeUrl;
+  demo.Build();
+  windows->SetFormMenu(*demo.Form, {{"&Help/&Check for Update...", [&demo] { demo.Check(); }}});
+  std::printf("orvane-demo: checking %s\n", homeUrl.c_str());
   std::fflush(stdout);
   // Closing the window ends its modal run, and the program with it.
-  Demo.Form->ShowModal();
-  delete Demo.Form;
+  demo.Form->ShowModal();
+  delete demo.Form;
   return 0;
 }

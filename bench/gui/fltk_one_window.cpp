@@ -5,9 +5,9 @@
 #include <FL/Fl_Double_Window.H>
 
 int main() {
-  Fl_Double_Window Window(480, 225, "One Window");
+  Fl_Double_Window window(480, 225, "One Window");
   new Fl_Box(16, 16, 448, 40, "One window, nothing else.");
-  Window.end();
-  Window.show();
+  window.end();
+  window.show();
   return Fl::run();
 }

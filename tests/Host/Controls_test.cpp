@@ -25,116 +25,116 @@ class TProbeControl : public TCustomControl {
 };
 
 TEST_F(ControlsTest, FormsStartHiddenWithTheirOwnFont) {
-  TForm Form(nullptr);
-  EXPECT_FALSE(Form.Visible());
-  ASSERT_NE(Form.Font(), nullptr);
-  Form.SetCaption("Update");
-  EXPECT_EQ(Form.Caption(), "Update");
-  EXPECT_EQ(Form.ModalResult(), mrNone);
-  Form.SetModalResult(mrCancel);
-  EXPECT_EQ(Form.ModalResult(), mrCancel);
-  TControl Plain(nullptr);
-  EXPECT_TRUE(Plain.Visible());
-  EXPECT_THROW(Plain.SetWidth(-1), Exception);
-  EXPECT_EQ(Plain.Width(), 0);
+  TForm form(nullptr);
+  EXPECT_FALSE(form.Visible());
+  ASSERT_NE(form.Font(), nullptr);
+  form.SetCaption("Update");
+  EXPECT_EQ(form.Caption(), "Update");
+  EXPECT_EQ(form.ModalResult(), mrNone);
+  form.SetModalResult(mrCancel);
+  EXPECT_EQ(form.ModalResult(), mrCancel);
+  TControl plain(nullptr);
+  EXPECT_TRUE(plain.Visible());
+  EXPECT_THROW(plain.SetWidth(-1), Exception);
+  EXPECT_EQ(plain.Width(), 0);
 }
 
 TEST_F(ControlsTest, ParentsListChildrenAndOutliveNeitherSide) {
-  TForm Form(nullptr);
-  auto* Child = new TProbeControl(&Form);
-  TProbeControl Loose(nullptr);
-  Child->SetParent(&Form);
-  Loose.SetParent(&Form);
-  ASSERT_EQ(Form.ControlCount(), 2);
-  EXPECT_EQ(Form.Controls(0), Child);
-  EXPECT_THROW(Form.SetParent(Child), Exception);  // a control inside itself
-  delete Child;
-  ASSERT_EQ(Form.ControlCount(), 1);
-  EXPECT_EQ(Form.Controls(0), &Loose);
+  TForm form(nullptr);
+  auto* child = new TProbeControl(&form);
+  TProbeControl loose(nullptr);
+  child->SetParent(&form);
+  loose.SetParent(&form);
+  ASSERT_EQ(form.ControlCount(), 2);
+  EXPECT_EQ(form.Controls(0), child);
+  EXPECT_THROW(form.SetParent(child), Exception);  // a control inside itself
+  delete child;
+  ASSERT_EQ(form.ControlCount(), 1);
+  EXPECT_EQ(form.Controls(0), &loose);
   {
-    TForm ShortLived(nullptr);
-    Loose.SetParent(&ShortLived);
-    EXPECT_EQ(Form.ControlCount(), 0);
+    TForm shortLived(nullptr);
+    loose.SetParent(&shortLived);
+    EXPECT_EQ(form.ControlCount(), 0);
   }
-  EXPECT_EQ(Loose.Parent(), nullptr);
+  EXPECT_EQ(loose.Parent(), nullptr);
 }
 
 TEST_F(ControlsTest, InvalidatePaintsOnceFromTheLoopAndOnlyWhenShowing) {
-  TProbeControl Control(nullptr);
-  Control.SetText("a");
-  Control.Invalidate();
-  Control.Invalidate();
-  EXPECT_EQ(Backend.PaintCount(&Control), 0);  // not before the loop runs
+  TProbeControl control(nullptr);
+  control.SetText("a");
+  control.Invalidate();
+  control.Invalidate();
+  EXPECT_EQ(Backend.PaintCount(&control), 0);  // not before the loop runs
   Application->ProcessMessages();
-  EXPECT_EQ(Backend.PaintCount(&Control), 1);
+  EXPECT_EQ(Backend.PaintCount(&control), 1);
 
-  TForm Form(nullptr);  // hidden
-  Control.SetParent(&Form);
+  TForm form(nullptr);  // hidden
+  control.SetParent(&form);
   Backend.Clear();
-  Control.Invalidate();
+  control.Invalidate();
   Application->ProcessMessages();
-  EXPECT_EQ(Backend.PaintCount(&Control), 0);
-  Form.Show();  // coming into view repaints what is inside
+  EXPECT_EQ(Backend.PaintCount(&control), 0);
+  form.Show();  // coming into view repaints what is inside
   Application->ProcessMessages();
-  EXPECT_EQ(Backend.PaintCount(&Control), 1);
+  EXPECT_EQ(Backend.PaintCount(&control), 1);
 }
 
 TEST_F(ControlsTest, ChangesThatShowRepaint) {
-  TProbeControl Control(nullptr);
+  TProbeControl control(nullptr);
   Application->ProcessMessages();
-  auto PaintsAfter = [&](auto Change) {
+  auto paintsAfter = [&](auto Change) {
     Backend.Clear();
     Change();
     Application->ProcessMessages();
-    return Backend.PaintCount(&Control);
+    return Backend.PaintCount(&control);
   };
-  EXPECT_EQ(PaintsAfter([&] { Control.SetText("x"); }), 1);
-  EXPECT_EQ(PaintsAfter([&] { Control.SetText("x"); }), 0);
-  EXPECT_EQ(PaintsAfter([&] { Control.SetBounds(1, 1, 10, 10); }), 1);
-  EXPECT_EQ(PaintsAfter([&] { Control.Font()->SetSize(20); }), 1);
-  EXPECT_EQ(PaintsAfter([&] { Control.Hide(); }), 0);
-  EXPECT_EQ(PaintsAfter([&] { Control.Show(); }), 1);
+  EXPECT_EQ(paintsAfter([&] { control.SetText("x"); }), 1);
+  EXPECT_EQ(paintsAfter([&] { control.SetText("x"); }), 0);
+  EXPECT_EQ(paintsAfter([&] { control.SetBounds(1, 1, 10, 10); }), 1);
+  EXPECT_EQ(paintsAfter([&] { control.Font()->SetSize(20); }), 1);
+  EXPECT_EQ(paintsAfter([&] { control.Hide(); }), 0);
+  EXPECT_EQ(paintsAfter([&] { control.Show(); }), 1);
 }
 
 TEST_F(ControlsTest, FreedWithAPaintPendingIsNotPainted) {
-  auto* Control = new TProbeControl(nullptr);
-  Control->Invalidate();
+  auto* control = new TProbeControl(nullptr);
+  control->Invalidate();
   // Kept as a number: the recorder compares addresses only, never touches the control.
-  const volatile std::uintptr_t GoneAddress = reinterpret_cast<std::uintptr_t>(Control);
-  delete Control;
+  const volatile std::uintptr_t goneAddress = reinterpret_cast<std::uintptr_t>(control);
+  delete control;
   Application->ProcessMessages();
-  EXPECT_EQ(Backend.PaintCount(reinterpret_cast<const TControl*>(GoneAddress)), 0);
+  EXPECT_EQ(Backend.PaintCount(reinterpret_cast<const TControl*>(goneAddress)), 0);
 }
 
 TEST_F(ControlsTest, CanvasHandsEachCallWithItsStateToTheBackend) {
-  TProbeControl Control(nullptr);
-  Control.SetText("hello");
-  TPen Pen;
-  Pen.SetColor(clRed);
-  Pen.SetWidth(3);
-  Control.Canvas()->SetPen(&Pen);
-  Control.Canvas()->Brush()->SetColor(clHighlight);
-  Control.Canvas()->Font()->SetName("Courier");
-  Control.Repaint();
+  TProbeControl control(nullptr);
+  control.SetText("hello");
+  TPen pen;
+  pen.SetColor(clRed);
+  pen.SetWidth(3);
+  control.Canvas()->SetPen(&pen);
+  control.Canvas()->Brush()->SetColor(clHighlight);
+  control.Canvas()->Font()->SetName("Courier");
+  control.Repaint();
   ASSERT_EQ(Backend.Calls().size(), 4u);
   EXPECT_EQ(Backend.Calls().front().Kind, TScriptedBackend::dkBeginPaint);
   EXPECT_EQ(Backend.Calls().back().Kind, TScriptedBackend::dkEndPaint);
-  auto Draw = Backend.DrawingsOf(&Control);
-  ASSERT_EQ(Draw.size(), 2u);
-  EXPECT_EQ(Draw[0].Kind, TScriptedBackend::dkRectangle);
-  EXPECT_EQ(std::vector<int>({Draw[0].X1, Draw[0].Y1, Draw[0].X2, Draw[0].Y2}),
+  auto draw = Backend.DrawingsOf(&control);
+  ASSERT_EQ(draw.size(), 2u);
+  EXPECT_EQ(draw[0].Kind, TScriptedBackend::dkRectangle);
+  EXPECT_EQ(std::vector<int>({draw[0].X1, draw[0].Y1, draw[0].X2, draw[0].Y2}),
             std::vector<int>({1, 2, 3, 4}));
-  EXPECT_EQ(Draw[0].PenColor, clRed);
-  EXPECT_EQ(Draw[0].PenWidth, 3);
-  EXPECT_EQ(Draw[0].BrushColor, clHighlight);
-  EXPECT_EQ(Draw[1].Text, "hello");
-  EXPECT_EQ(Draw[1].FontName, "Courier");
+  EXPECT_EQ(draw[0].PenColor, clRed);
+  EXPECT_EQ(draw[0].PenWidth, 3);
+  EXPECT_EQ(draw[0].BrushColor, clHighlight);
+  EXPECT_EQ(draw[1].Text, "hello");
+  EXPECT_EQ(draw[1].FontName, "Courier");
   // Changing the pen afterwards leaves the canvas's copy alone.
-  Pen.SetColor(clBlue);
-  EXPECT_EQ(Control.Canvas()->Pen()->Color(), clRed);
-  TBrush Brush;
-  EXPECT_THROW(Pen.Assign(&Brush), EConvertError);
-  EXPECT_THROW(Pen.SetWidth(-2), Exception);
+  pen.SetColor(clBlue);
+  EXPECT_EQ(control.Canvas()->Pen()->Color(), clRed);
+  TBrush brush;
+  EXPECT_THROW(pen.Assign(&brush), EConvertError);
+  EXPECT_THROW(pen.SetWidth(-2), Exception);
 
   MessageBeep(0x30);
   EXPECT_EQ(Backend.Beeps(), std::vector<plat::UINT>({0x30}));

@@ -27,21 +27,21 @@ TEST_F(DialogsTest, BoxesTakeTheirLookFromTheStyleBitsAndAnswerTheScript) {
   EXPECT_EQ(Application->MessageBox("None", "", 0x40 | MB_OKCANCEL | MB_DEFBUTTON2), IDCANCEL);
   EXPECT_EQ(MessageDlg("404", mtCustom, {mbOK}, 0), mrOk);
   ASSERT_EQ(Backend.Boxes().size(), 4u);
-  const auto& Ask = Backend.Boxes()[0];
-  EXPECT_TRUE(Ask.Scripted);
-  EXPECT_EQ(Ask.Request.Icon, miQuestion);
-  EXPECT_EQ(Ask.Request.Buttons, (std::vector<TModalResult>{mrYes, mrNo}));
-  EXPECT_EQ(Ask.Request.DefaultButton, 0);
-  EXPECT_EQ(Ask.Request.EscapeResult, mrNone);  // a Yes/No box cannot be dismissed
-  EXPECT_EQ(MessageLines(Ask.Request.Text), (std::vector<std::string>{"Download?", "Now"}));
+  const auto& ask = Backend.Boxes()[0];
+  EXPECT_TRUE(ask.Scripted);
+  EXPECT_EQ(ask.Request.Icon, miQuestion);
+  EXPECT_EQ(ask.Request.Buttons, (std::vector<TModalResult>{mrYes, mrNo}));
+  EXPECT_EQ(ask.Request.DefaultButton, 0);
+  EXPECT_EQ(ask.Request.EscapeResult, mrNone);  // a Yes/No box cannot be dismissed
+  EXPECT_EQ(MessageLines(ask.Request.Text), (std::vector<std::string>{"Download?", "Now"}));
   EXPECT_EQ(Backend.Boxes()[1].Request.Icon, miExclamation);
   EXPECT_FALSE(Backend.Boxes()[1].Scripted);
   EXPECT_EQ(Backend.Boxes()[2].Request.Caption, Application->Title());  // empty caption
   EXPECT_EQ(Backend.Boxes()[2].Request.Icon, miInformation);
-  const auto& Plain = Backend.Boxes()[3].Request;
-  EXPECT_EQ(Plain.Caption, Application->Title());
-  EXPECT_EQ(Plain.Icon, miNone);
-  EXPECT_EQ(Plain.Text, "404");
+  const auto& plain = Backend.Boxes()[3].Request;
+  EXPECT_EQ(plain.Caption, Application->Title());
+  EXPECT_EQ(plain.Icon, miNone);
+  EXPECT_EQ(plain.Text, "404");
   EXPECT_EQ(MessageLines("a\r\nb\nc\r"), (std::vector<std::string>{"a", "b", "c", ""}));
   EXPECT_EQ(AccessKeyOf("&Cancel"), 'C');
   EXPECT_EQ(AccessKeyOf("Fish && &chips"), 'C');
@@ -50,43 +50,43 @@ TEST_F(DialogsTest, BoxesTakeTheirLookFromTheStyleBitsAndAnswerTheScript) {
 }
 
 TEST_F(DialogsTest, SaveDialogAsksBeforeReplacingAndRefusesMissingFolders) {
-  char Dir[] = "/tmp/orv-dlg-XXXXXX";
-  ASSERT_NE(::mkdtemp(Dir), nullptr);
-  const std::string Existing = std::string(Dir) + "/setup.exe";
-  std::ofstream(Existing) << "old";
+  char dir[] = "/tmp/orv-dlg-XXXXXX";
+  ASSERT_NE(::mkdtemp(dir), nullptr);
+  const std::string existing = std::string(dir) + "/setup.exe";
+  std::ofstream(existing) << "old";
 
-  TSaveDialog Dialog(nullptr);
-  Dialog.SetFilter("Application (*.EXE)|*.EXE|Zipped File|*.ZIP|All Files (*.*)|*.*");
-  Dialog.SetOptions(ofOverwritePrompt | ofPathMustExist);
-  Dialog.SetFileName("setup.exe");
-  Dialog.SetInitialDir(Dir);
+  TSaveDialog dialog(nullptr);
+  dialog.SetFilter("Application (*.EXE)|*.EXE|Zipped File|*.ZIP|All Files (*.*)|*.*");
+  dialog.SetOptions(ofOverwritePrompt | ofPathMustExist);
+  dialog.SetFileName("setup.exe");
+  dialog.SetInitialDir(dir);
   // A missing folder, then the existing file refused, then accepted with the third filter.
-  Backend.AnswerSaveDialog(std::string(Dir) + "/nowhere/setup.exe");
+  Backend.AnswerSaveDialog(std::string(dir) + "/nowhere/setup.exe");
   Backend.AnswerBox(mrOk);
   Backend.AnswerSaveDialog("setup.exe");  // relative: taken from InitialDir
   Backend.AnswerBox(mrNo);
   Backend.AnswerSaveDialog("setup.exe", 3);
   Backend.AnswerBox(mrYes);
-  ASSERT_TRUE(Dialog.Execute());
-  EXPECT_EQ(Dialog.FileName(), Existing);
-  EXPECT_EQ(Dialog.FilterIndex(), 3);
+  ASSERT_TRUE(dialog.Execute());
+  EXPECT_EQ(dialog.FileName(), existing);
+  EXPECT_EQ(dialog.FilterIndex(), 3);
   ASSERT_EQ(Backend.Dialogs().size(), 3u);
-  const auto& First = Backend.Dialogs()[0].Request;
-  ASSERT_EQ(First.Filters.size(), 3u);
-  EXPECT_EQ(First.Filters[1], (std::pair<std::string, std::string>{"Zipped File", "*.ZIP"}));
-  EXPECT_EQ(First.FilterIndex, 1);
-  EXPECT_EQ(First.FileName, "setup.exe");
-  EXPECT_EQ(First.Title, "Save As");
+  const auto& first = Backend.Dialogs()[0].Request;
+  ASSERT_EQ(first.Filters.size(), 3u);
+  EXPECT_EQ(first.Filters[1], (std::pair<std::string, std::string>{"Zipped File", "*.ZIP"}));
+  EXPECT_EQ(first.FilterIndex, 1);
+  EXPECT_EQ(first.FileName, "setup.exe");
+  EXPECT_EQ(first.Title, "Save As");
   ASSERT_EQ(Backend.Boxes().size(), 3u);
   EXPECT_NE(Backend.Boxes()[0].Request.Text.find("does not exist"), std::string::npos);
   EXPECT_EQ(Backend.Boxes()[1].Request.DefaultButton, 1);  // replacing needs a deliberate Yes
   EXPECT_EQ(Backend.UnusedAnswers(), 0u);
 
   Backend.CancelSaveDialog();
-  EXPECT_FALSE(Dialog.Execute());
-  EXPECT_EQ(Dialog.FileName(), Existing);  // a cancelled run changes nothing
-  std::remove(Existing.c_str());
-  ::rmdir(Dir);
+  EXPECT_FALSE(dialog.Execute());
+  EXPECT_EQ(dialog.FileName(), existing);  // a cancelled run changes nothing
+  std::remove(existing.c_str());
+  ::rmdir(dir);
 }
 
 // A form built the way the update checker builds its own.
@@ -109,79 +109,79 @@ struct TProgressLikeForm {
 
 TEST_F(DialogsTest, ModalFormsRunUntilAResultAndSurviveBeingFreedInside) {
   Backend.SetScreenSize(1000, 700);
-  TProgressLikeForm P;
-  int Passes = 0;
-  std::vector<int> BarPositions;
-  vtest::TRecordingWindow Waker;  // gives the loop a message to wake up for
+  TProgressLikeForm p;
+  int passes = 0;
+  std::vector<int> barPositions;
+  vtest::TRecordingWindow waker;  // gives the loop a message to wake up for
   Backend.OnControlChanged = [&](TControl& C) {
-    if (&C == P.Bar) BarPositions.push_back(P.Bar->Position());
+    if (&C == p.Bar) barPositions.push_back(p.Bar->Position());
   };
-  P.Button->OnClick = [&](TObject*) { P.Form->SetModalResult(mrAbort); };
+  p.Button->OnClick = [&](TObject*) { p.Form->SetModalResult(mrAbort); };
   Backend.OnModalPass = [&](TCustomForm& F) {
-    ASSERT_EQ(&F, P.Form);
-    if (++Passes == 1) {
-      P.Bar->SetPosition(40);
-      P.Bar->SetPosition(140);  // clamped to the maximum
-      Waker.Post(plat::WM_USER);
+    ASSERT_EQ(&F, p.Form);
+    if (++passes == 1) {
+      p.Bar->SetPosition(40);
+      p.Bar->SetPosition(140);  // clamped to the maximum
+      waker.Post(plat::WM_USER);
     } else {
-      P.Button->Click();
+      p.Button->Click();
     }
   };
-  EXPECT_EQ(P.Form->ShowModal(), mrAbort);
-  EXPECT_EQ(BarPositions, (std::vector<int>{40, 100}));
-  EXPECT_FALSE(P.Form->Visible());
+  EXPECT_EQ(p.Form->ShowModal(), mrAbort);
+  EXPECT_EQ(barPositions, (std::vector<int>{40, 100}));
+  EXPECT_FALSE(p.Form->Visible());
   ASSERT_EQ(Backend.FormsShown().size(), 1u);
-  const auto& Shot = Backend.FormsShown()[0];
-  EXPECT_EQ(Shot.Left, 364);  // (1000 - 272) / 2
-  EXPECT_EQ(Shot.Top, 288);
-  EXPECT_EQ(Shot.ClientWidth, 272);
-  EXPECT_EQ(Shot.BorderStyle, bsDialog);
-  EXPECT_TRUE(Shot.BorderIcons.Empty());
-  EXPECT_EQ(Shot.Cursor, crHourGlass);
+  const auto& shot = Backend.FormsShown()[0];
+  EXPECT_EQ(shot.Left, 364);  // (1000 - 272) / 2
+  EXPECT_EQ(shot.Top, 288);
+  EXPECT_EQ(shot.ClientWidth, 272);
+  EXPECT_EQ(shot.BorderStyle, bsDialog);
+  EXPECT_TRUE(shot.BorderIcons.Empty());
+  EXPECT_EQ(shot.Cursor, crHourGlass);
   ASSERT_EQ(Backend.FormsHidden().size(), 1u);
   EXPECT_EQ(Backend.FormsHidden()[0].Find("TProgressBar")->Position, 100);
   EXPECT_TRUE(Backend.FormsHidden()[0].Find("TButton")->HasOnClick);
   EXPECT_THROW(
       {
-        P.Form->Show();
-        P.Form->ShowModal();
+        p.Form->Show();
+        p.Form->ShowModal();
       },
       EInvalidOperation);
-  P.Form->Hide();
+  p.Form->Hide();
 
   // A button with a modal result closes the form by itself; a handler that frees the
   // form through Release does not pull the floor from under the loop.
-  Backend.OnModalPass = [&](TCustomForm&) { P.Button->Click(); };
-  P.Button->SetModalResult(mrOk);
-  P.Button->OnClick = [&](TObject*) { P.Form->Release(); };
-  bool Gone = false;
+  Backend.OnModalPass = [&](TCustomForm&) { p.Button->Click(); };
+  p.Button->SetModalResult(mrOk);
+  p.Button->OnClick = [&](TObject*) { p.Form->Release(); };
+  bool gone = false;
   struct TWatch : TComponent {
     bool* Flag;
     TWatch(bool* F) : TComponent(nullptr), Flag(F) {}
     void Notification(TComponent*, TOperation Op) override {
       if (Op == opRemove) *Flag = true;
     }
-  } Watch(&Gone);
-  Watch.FreeNotification(P.Form);
-  EXPECT_EQ(P.Form->ShowModal(), mrOk);
-  EXPECT_TRUE(vtest::PumpUntil([&] { return Gone; }));
+  } watch(&gone);
+  watch.FreeNotification(p.Form);
+  EXPECT_EQ(p.Form->ShowModal(), mrOk);
+  EXPECT_TRUE(vtest::PumpUntil([&] { return gone; }));
 
   // A form freed inside its own loop still answers the result it was given.
-  TProgressLikeForm Q;
+  TProgressLikeForm q;
   Backend.OnModalPass = [&](TCustomForm& F) {
     F.SetModalResult(mrRetry);
     delete &F;
   };
-  EXPECT_EQ(Q.Form->ShowModal(), mrRetry);
+  EXPECT_EQ(q.Form->ShowModal(), mrRetry);
 }
 
 TEST_F(DialogsTest, AQuitRequestEndsAModalFormAndStaysVisibleOutside) {
-  vtest::TApplicationSwap Swap;
-  TProgressLikeForm P;
-  Backend.OnModalPass = [&](TCustomForm&) { Swap.App().Terminate(); };
-  EXPECT_EQ(P.Form->ShowModal(), mrCancel);
-  EXPECT_TRUE(Swap.App().Terminated());
-  delete P.Form;
+  vtest::TApplicationSwap swap;
+  TProgressLikeForm p;
+  Backend.OnModalPass = [&](TCustomForm&) { swap.App().Terminate(); };
+  EXPECT_EQ(p.Form->ShowModal(), mrCancel);
+  EXPECT_TRUE(swap.App().Terminated());
+  delete p.Form;
 }
 
 }  // namespace

@@ -22,96 +22,96 @@ using vtest::TRecordingWindow;
 using MessagePumpTest = vtest::TVisualTest;
 
 milliseconds ThreadCpu() {
-  timespec Ts{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &Ts);
-  return milliseconds(Ts.tv_sec * 1000 + Ts.tv_nsec / 1'000'000);
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return milliseconds(ts.tv_sec * 1000 + ts.tv_nsec / 1'000'000);
 }
 
 // A socket of a worker thread pumps that thread's queue alone.
 TEST(MessagePump, ThreadOnlyPumpInAWorkerThreadSleepsWakesAndHandsTheQuitOn) {
-  std::atomic<plat::HWND> Window{0};
-  std::atomic<bool> Flag{false};
-  std::thread Worker([&] {
-    TRecordingWindow Target;
-    Window = Target.Handle();
-    TMessagePump Pump;
-    EXPECT_EQ(Pump.PumpOne(false), TPumped::Nothing);
+  std::atomic<plat::HWND> window{0};
+  std::atomic<bool> flag{false};
+  std::thread worker([&] {
+    TRecordingWindow target;
+    window = target.Handle();
+    TMessagePump pump;
+    EXPECT_EQ(pump.PumpOne(false), TPumped::Nothing);
 
     // Nothing comes: the deadline ends the wait, which slept meanwhile.
-    auto Start = steady_clock::now();
-    const auto CpuStart = ThreadCpu();
-    EXPECT_FALSE(Pump.PumpUntil([] { return false; }, TDeadline::InMs(100)));
-    const auto Wall = steady_clock::now() - Start;
-    EXPECT_GE(Wall, milliseconds(100));
-    EXPECT_LT(ThreadCpu() - CpuStart, milliseconds(25)) << "the wait spun";
+    auto start = steady_clock::now();
+    const auto cpuStart = ThreadCpu();
+    EXPECT_FALSE(pump.PumpUntil([] { return false; }, TDeadline::InMs(100)));
+    const auto wall = steady_clock::now() - start;
+    EXPECT_GE(wall, milliseconds(100));
+    EXPECT_LT(ThreadCpu() - cpuStart, milliseconds(25)) << "the wait spun";
 
     // A message from the main thread ends it long before the deadline.
-    Start = steady_clock::now();
-    EXPECT_TRUE(Pump.PumpUntil([&] { return !Target.Received.empty(); }, TDeadline::InMs(10'000)));
-    EXPECT_EQ(Target.Received, std::vector<plat::UINT>({plat::WM_USER}));
-    EXPECT_LT(steady_clock::now() - Start, std::chrono::seconds(5));
+    start = steady_clock::now();
+    EXPECT_TRUE(pump.PumpUntil([&] { return !target.Received.empty(); }, TDeadline::InMs(10'000)));
+    EXPECT_EQ(target.Received, std::vector<plat::UINT>({plat::WM_USER}));
+    EXPECT_LT(steady_clock::now() - start, std::chrono::seconds(5));
 
     // A condition that changes without a message is checked every RecheckMs.
-    EXPECT_TRUE(Pump.PumpUntil([&] { return Flag.load(); }, TDeadline::InMs(10'000), 10));
+    EXPECT_TRUE(pump.PumpUntil([&] { return flag.load(); }, TDeadline::InMs(10'000), 10));
 
     // A quit ends the wait and stays queued for the thread's own loop, which takes it.
     plat::PostQuitMessage(3);
-    EXPECT_FALSE(Pump.PumpUntil([] { return false; }, TDeadline::Never()));
-    EXPECT_TRUE(Pump.QuitSeen());
-    EXPECT_EQ(Pump.QuitCode(), 3);
-    EXPECT_EQ(Pump.PumpOne(true), TPumped::Ended);  // it pumps no more
-    TMessagePump Loop({.Outermost = true});
-    EXPECT_EQ(Loop.PumpOne(true), TPumped::Ended);
-    EXPECT_EQ(Loop.QuitCode(), 3);
-    plat::MSG Msg;
-    EXPECT_FALSE(plat::PeekMessageA(&Msg, 0, 0, 0, plat::PM_REMOVE)) << "consumed";
+    EXPECT_FALSE(pump.PumpUntil([] { return false; }, TDeadline::Never()));
+    EXPECT_TRUE(pump.QuitSeen());
+    EXPECT_EQ(pump.QuitCode(), 3);
+    EXPECT_EQ(pump.PumpOne(true), TPumped::Ended);  // it pumps no more
+    TMessagePump loop({.Outermost = true});
+    EXPECT_EQ(loop.PumpOne(true), TPumped::Ended);
+    EXPECT_EQ(loop.QuitCode(), 3);
+    plat::MSG msg;
+    EXPECT_FALSE(plat::PeekMessageA(&msg, 0, 0, 0, plat::PM_REMOVE)) << "consumed";
   });
-  const auto Limit = steady_clock::now() + std::chrono::seconds(5);
-  while (Window == 0 && steady_clock::now() < Limit) std::this_thread::sleep_for(milliseconds(1));
+  const auto limit = steady_clock::now() + std::chrono::seconds(5);
+  while (window == 0 && steady_clock::now() < limit) std::this_thread::sleep_for(milliseconds(1));
   std::this_thread::sleep_for(milliseconds(150));
-  plat::PostMessageA(Window, plat::WM_USER, 0, 0);
+  plat::PostMessageA(window, plat::WM_USER, 0, 0);
   std::this_thread::sleep_for(milliseconds(30));
-  Flag = true;
-  Worker.join();
+  flag = true;
+  worker.join();
 }
 
 TEST_F(MessagePumpTest, ThroughTheApplicationHookErrorsAndQuit) {
-  TApplicationSwap Swap;
-  TApplication& App = Swap.App();
-  TRecordingWindow Target;
-  App.OnMessage = [](plat::MSG& Msg, bool& Handled) {
+  TApplicationSwap swap;
+  TApplication& app = swap.App();
+  TRecordingWindow target;
+  app.OnMessage = [](plat::MSG& Msg, bool& Handled) {
     if (Msg.wParam == 1) throw std::runtime_error("hook failed");
     Handled = Msg.wParam == 2;
   };
-  std::vector<std::string> Errors;
-  App.OnException = [&](TObject*, const Exception& E) { Errors.push_back(E.Message()); };
+  std::vector<std::string> errors;
+  app.OnException = [&](TObject*, const Exception& E) { errors.push_back(E.Message()); };
 
   // Nested: the hook's error goes to the caller; that message is not dispatched.
-  Target.Post(plat::WM_USER, 1);
-  Target.Post(plat::WM_USER + 1, 2);
-  Target.Post(plat::WM_USER + 2, 0);
-  TMessagePump Nested(App);
-  EXPECT_THROW(Nested.PumpPending(), std::runtime_error);
-  EXPECT_EQ(Nested.PumpPending(), TPumped::Dispatched);
-  EXPECT_EQ(Target.Received, std::vector<plat::UINT>({plat::WM_USER + 2}));
+  target.Post(plat::WM_USER, 1);
+  target.Post(plat::WM_USER + 1, 2);
+  target.Post(plat::WM_USER + 2, 0);
+  TMessagePump nested(app);
+  EXPECT_THROW(nested.PumpPending(), std::runtime_error);
+  EXPECT_EQ(nested.PumpPending(), TPumped::Dispatched);
+  EXPECT_EQ(target.Received, std::vector<plat::UINT>({plat::WM_USER + 2}));
 
   // With HandleErrors the error goes to the application and pumping goes on.
-  Target.Received.clear();
-  Target.Post(plat::WM_USER, 1);
-  Target.Post(plat::WM_USER + 3, 0);
-  TMessagePump Handling(App, {.HandleErrors = true});
-  EXPECT_EQ(Handling.PumpPending(), TPumped::Dispatched);
-  EXPECT_EQ(Errors, std::vector<std::string>({"hook failed"}));
-  EXPECT_EQ(Target.Received, std::vector<plat::UINT>({plat::WM_USER + 3}));
+  target.Received.clear();
+  target.Post(plat::WM_USER, 1);
+  target.Post(plat::WM_USER + 3, 0);
+  TMessagePump handling(app, {.HandleErrors = true});
+  EXPECT_EQ(handling.PumpPending(), TPumped::Dispatched);
+  EXPECT_EQ(errors, std::vector<std::string>({"hook failed"}));
+  EXPECT_EQ(target.Received, std::vector<plat::UINT>({plat::WM_USER + 3}));
 
   // A quit marks the application terminated and is posted again for the loops outside.
-  App.OnMessage = nullptr;
-  App.Terminate();
-  EXPECT_EQ(Nested.PumpPending(), TPumped::Ended);
-  EXPECT_TRUE(App.Terminated());
-  plat::MSG Msg;
-  ASSERT_TRUE(plat::PeekMessageA(&Msg, 0, 0, 0, plat::PM_REMOVE));
-  EXPECT_EQ(Msg.message, plat::WM_QUIT);
+  app.OnMessage = nullptr;
+  app.Terminate();
+  EXPECT_EQ(nested.PumpPending(), TPumped::Ended);
+  EXPECT_TRUE(app.Terminated());
+  plat::MSG msg;
+  ASSERT_TRUE(plat::PeekMessageA(&msg, 0, 0, 0, plat::PM_REMOVE));
+  EXPECT_EQ(msg.message, plat::WM_QUIT);
 }
 
 }  // namespace

@@ -19,45 +19,45 @@
 namespace {
 
 TEST(TerminalProgressTest, OneLineWithTitleBarCountsRateAndTimeLeft) {
-  TProgressView View;
-  View.Title = "Downloading Update";
-  View.Percent = 45;
-  View.Counts = "1,234 of 56,789 bytes received.";
-  ASSERT_TRUE(ReadByteCounts(View.Counts, View.Received, View.Total));
-  EXPECT_EQ(View.Received, 1234);
-  EXPECT_EQ(View.Total, 56789);
-  View.Seconds = 2;
-  EXPECT_EQ(FormatProgressLine(View, 0),
+  TProgressView view;
+  view.Title = "Downloading Update";
+  view.Percent = 45;
+  view.Counts = "1,234 of 56,789 bytes received.";
+  ASSERT_TRUE(ReadByteCounts(view.Counts, view.Received, view.Total));
+  EXPECT_EQ(view.Received, 1234);
+  EXPECT_EQ(view.Total, 56789);
+  view.Seconds = 2;
+  EXPECT_EQ(FormatProgressLine(view, 0),
             "Downloading Update [#########...........]  45%  1,234 of 56,789 bytes received  "
             "617 B/s  1:30 left");
-  EXPECT_EQ(FormatProgressLine(View, 30).size(), 29u);  // never wraps the terminal's line
+  EXPECT_EQ(FormatProgressLine(view, 30).size(), 29u);  // never wraps the terminal's line
 
   // No size announced: no percentage, no time left, the count alone.
-  ASSERT_TRUE(ReadByteCounts("3,000,000 bytes received.", View.Received, View.Total));
-  EXPECT_EQ(View.Total, -1);
-  View.Percent = -1;
-  View.Counts = "3,000,000 bytes received.";
-  EXPECT_EQ(FormatProgressLine(View, 0),
+  ASSERT_TRUE(ReadByteCounts("3,000,000 bytes received.", view.Received, view.Total));
+  EXPECT_EQ(view.Total, -1);
+  view.Percent = -1;
+  view.Counts = "3,000,000 bytes received.";
+  EXPECT_EQ(FormatProgressLine(view, 0),
             "Downloading Update [....................]   ?%  3,000,000 bytes received  1.4 MiB/s");
   EXPECT_EQ(FormatDuration(3723), "1:02:03");
 }
 
 TEST(TerminalInputTest, KeysOneAtATimeWithSequencesSwallowed) {
-  int Pipe[2];
-  ASSERT_EQ(::pipe(Pipe), 0);
-  TTerminalInput Input(Pipe[0]);
-  EXPECT_FALSE(Input.IsTerminal());
-  EXPECT_EQ(Input.ReadKey(), KeyNone);  // nothing typed: no wait
-  const char Typed[] = "y\x1b[A\x1bOP\x1b\r\n\x7f";
-  ASSERT_EQ(::write(Pipe[1], Typed, sizeof Typed - 1), static_cast<ssize_t>(sizeof Typed - 1));
-  std::vector<int> Keys;
-  for (int Key = Input.ReadKey(), I = 0; Key != KeyNone && I < 20; Key = Input.ReadKey(), ++I)
-    Keys.push_back(Key);
+  int pipe[2];
+  ASSERT_EQ(::pipe(pipe), 0);
+  TTerminalInput input(pipe[0]);
+  EXPECT_FALSE(input.IsTerminal());
+  EXPECT_EQ(input.ReadKey(), KeyNone);  // nothing typed: no wait
+  const char typed[] = "y\x1b[A\x1bOP\x1b\r\n\x7f";
+  ASSERT_EQ(::write(pipe[1], typed, sizeof typed - 1), static_cast<ssize_t>(sizeof typed - 1));
+  std::vector<int> keys;
+  for (int key = input.ReadKey(), i = 0; key != KeyNone && i < 20; key = input.ReadKey(), ++i)
+    keys.push_back(key);
   // The cursor key and the function key are gone without a trace.
-  EXPECT_EQ(Keys, (std::vector<int>{'y', KeyEscape, KeyEnter, KeyEnter, KeyBackspace}));
-  ::close(Pipe[1]);
-  EXPECT_EQ(Input.ReadKey(), KeyClosed);
-  ::close(Pipe[0]);
+  EXPECT_EQ(keys, (std::vector<int>{'y', KeyEscape, KeyEnter, KeyEnter, KeyBackspace}));
+  ::close(pipe[1]);
+  EXPECT_EQ(input.ReadKey(), KeyClosed);
+  ::close(pipe[0]);
 }
 
 class TerminalBackendTest : public ::testing::Test {
@@ -73,20 +73,20 @@ class TerminalBackendTest : public ::testing::Test {
     std::fclose(FScreen);
   }
   TTerminalBackend::TSettings Settings(bool AnswerYes = false) {
-    TTerminalBackend::TSettings S;
-    S.InputFd = FKeys[0];
-    S.Output = FScreen;
-    S.AnswerYes = AnswerYes;
-    return S;
+    TTerminalBackend::TSettings s;
+    s.InputFd = FKeys[0];
+    s.Output = FScreen;
+    s.AnswerYes = AnswerYes;
+    return s;
   }
   std::string Screen() {
     std::fflush(FScreen);
     std::rewind(FScreen);
-    std::string Text;
-    char Buffer[4096];
-    for (std::size_t N; (N = std::fread(Buffer, 1, sizeof Buffer, FScreen)) > 0;)
-      Text.append(Buffer, N);
-    return Text;
+    std::string text;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, FScreen)) > 0;)
+      text.append(buffer, n);
+    return text;
   }
 
   int FKeys[2] = {-1, -1};
@@ -94,65 +94,65 @@ class TerminalBackendTest : public ::testing::Test {
 };
 
 TEST_F(TerminalBackendTest, WithoutATerminalQuestionsTakeTheirDefaultAndNothingWaits) {
-  TTerminalBackend Backend(Settings());
-  EXPECT_FALSE(Backend.Interactive());
-  TMessageBoxRequest Ask;
-  Ask.Caption = "Update Available";
-  Ask.Text = "Current version is 1.0.\rVersion 1.1 is available.\rDownload the update?";
-  Ask.Icon = miQuestion;
-  Ask.Buttons = {mrYes, mrNo};
-  EXPECT_EQ(Backend.MessageBox(Ask), mrYes);
-  Ask.DefaultButton = 1;
-  EXPECT_EQ(Backend.MessageBox(Ask), mrNo);
-  TTerminalBackend YesToAll(Settings(true));
-  EXPECT_EQ(YesToAll.MessageBox(Ask), mrYes);
-  const std::string Shown = Screen();
-  EXPECT_NE(Shown.find("[?] Update Available\n    Current version is 1.0.\n"
+  TTerminalBackend backend(Settings());
+  EXPECT_FALSE(backend.Interactive());
+  TMessageBoxRequest ask;
+  ask.Caption = "Update Available";
+  ask.Text = "Current version is 1.0.\rVersion 1.1 is available.\rDownload the update?";
+  ask.Icon = miQuestion;
+  ask.Buttons = {mrYes, mrNo};
+  EXPECT_EQ(backend.MessageBox(ask), mrYes);
+  ask.DefaultButton = 1;
+  EXPECT_EQ(backend.MessageBox(ask), mrNo);
+  TTerminalBackend yesToAll(Settings(true));
+  EXPECT_EQ(yesToAll.MessageBox(ask), mrYes);
+  const std::string shown = Screen();
+  EXPECT_NE(shown.find("[?] Update Available\n    Current version is 1.0.\n"
                        "    Version 1.1 is available.\n    Download the update?\n"
                        "    Yes/No [Yes]: Yes\n"),
             std::string::npos)
-      << Shown;
+      << shown;
 
   // The save dialog proposes its folder and name; asked again with the same proposal (the
   // framework refused it), it gives up instead of going round for ever.
-  TSaveDialogRequest Save;
-  Save.Title = "Save As";
-  Save.Filters = {{"Application (*.EXE)", "*.EXE"}, {"All Files (*.*)", "*.*"}};
-  Save.InitialDir = "/tmp/updates";
-  Save.FileName = "setup.sh";
-  TSaveDialogRequest First = Save;
-  ASSERT_TRUE(Backend.SaveDialog(First));
-  EXPECT_EQ(First.FileName, "/tmp/updates/setup.sh");
-  TSaveDialogRequest Again = Save;
-  Again.FileName = First.FileName;
-  EXPECT_FALSE(Backend.SaveDialog(Again));
+  TSaveDialogRequest save;
+  save.Title = "Save As";
+  save.Filters = {{"Application (*.EXE)", "*.EXE"}, {"All Files (*.*)", "*.*"}};
+  save.InitialDir = "/tmp/updates";
+  save.FileName = "setup.sh";
+  TSaveDialogRequest first = save;
+  ASSERT_TRUE(backend.SaveDialog(first));
+  EXPECT_EQ(first.FileName, "/tmp/updates/setup.sh");
+  TSaveDialogRequest again = save;
+  again.FileName = first.FileName;
+  EXPECT_FALSE(backend.SaveDialog(again));
   EXPECT_NE(Screen().find("File types: 1 Application (*.EXE), 2 All Files (*.*)"),
             std::string::npos);
 }
 
 TEST_F(TerminalBackendTest, FormsBecomeAProgressLineAndAPagedText) {
-  TTerminalBackend Backend(Settings());
-  TUIBackendScope Scope(Backend);
+  TTerminalBackend backend(Settings());
+  TUIBackendScope scope(backend);
 
   // A download's form: title, counts and bar, redrawn as they change, ending on its line.
-  TForm Progress(nullptr);
-  auto* Title = new TLabel(&Progress);
-  Title->SetParent(&Progress);
-  Title->SetBounds(2, 10, 268, 18);
-  Title->SetCaption("Downloading Update");
-  auto* Counts = new TLabel(&Progress);
-  Counts->SetParent(&Progress);
-  Counts->SetBounds(2, 60, 268, 22);
-  auto* Bar = new TProgressBar(&Progress);
-  Bar->SetParent(&Progress);
-  auto* Cancel = new TButton(&Progress);
-  Cancel->SetParent(&Progress);
-  Cancel->SetCaption("&Cancel");
-  Progress.Show();
-  Backend.FormShown(Progress);
-  Counts->SetCaption("50 of 200 bytes received.");
-  Bar->SetPosition(25);
-  Backend.FormHidden(Progress);
+  TForm progress(nullptr);
+  auto* title = new TLabel(&progress);
+  title->SetParent(&progress);
+  title->SetBounds(2, 10, 268, 18);
+  title->SetCaption("Downloading Update");
+  auto* counts = new TLabel(&progress);
+  counts->SetParent(&progress);
+  counts->SetBounds(2, 60, 268, 22);
+  auto* bar = new TProgressBar(&progress);
+  bar->SetParent(&progress);
+  auto* cancel = new TButton(&progress);
+  cancel->SetParent(&progress);
+  cancel->SetCaption("&Cancel");
+  progress.Show();
+  backend.FormShown(progress);
+  counts->SetCaption("50 of 200 bytes received.");
+  bar->SetPosition(25);
+  backend.FormHidden(progress);
   EXPECT_NE(Screen().find("Downloading Update [#####...............]  25%  "
                           "50 of 200 bytes received\n"),
             std::string::npos)
@@ -160,17 +160,17 @@ TEST_F(TerminalBackendTest, FormsBecomeAProgressLineAndAPagedText) {
 
   // The read-me window: its text is printed and its OK button pressed, through the modal
   // loop of the form itself.
-  TForm ReadMe(nullptr);
-  ReadMe.SetCaption("Read Me");
-  auto* Memo = new TMemo(&ReadMe);
-  Memo->SetParent(&ReadMe);
-  Memo->Lines()->Add("Orvane Demo 1.1");
-  Memo->Lines()->Add("What is new");
-  auto* Ok = new TButton(&ReadMe);
-  Ok->SetParent(&ReadMe);
-  Ok->SetCaption("&Ok");
-  Ok->SetModalResult(mrOk);
-  EXPECT_EQ(ReadMe.ShowModal(), mrOk);
+  TForm readMe(nullptr);
+  readMe.SetCaption("Read Me");
+  auto* memo = new TMemo(&readMe);
+  memo->SetParent(&readMe);
+  memo->Lines()->Add("Orvane Demo 1.1");
+  memo->Lines()->Add("What is new");
+  auto* ok = new TButton(&readMe);
+  ok->SetParent(&readMe);
+  ok->SetCaption("&Ok");
+  ok->SetModalResult(mrOk);
+  EXPECT_EQ(readMe.ShowModal(), mrOk);
   EXPECT_NE(Screen().find("Read Me\n    Orvane Demo 1.1\n    What is new\n"), std::string::npos);
 }
 

@@ -71,9 +71,9 @@ TEST(Timers, PostedMessagesGoFirstUnlessATimerIsOverdueByAnInterval) {
     HWND w = NewRecordingWindow();
     // An interval long enough that a busy machine cannot carry the timer from due to
     // overdue between the two looks below.
-    constexpr UINT Interval = 200;
+    constexpr UINT interval = 200;
     SetTimer(w, 1, 60'000, nullptr);
-    SetTimer(w, 2, Interval, nullptr);
+    SetTimer(w, 2, interval, nullptr);
     MSG msg;
     // Due, not yet overdue: seen the moment it is due (peeking leaves it in place).
     const auto start = std::chrono::steady_clock::now();
@@ -86,7 +86,7 @@ TEST(Timers, PostedMessagesGoFirstUnlessATimerIsOverdueByAnInterval) {
     ASSERT_TRUE(PeekMessageA(&msg, 0, 0, 0, PM_REMOVE));
     EXPECT_EQ(msg.message, WM_TIMER);
     // Overdue by more than an interval: however long the sleep overshoots, it is no less.
-    std::this_thread::sleep_for(std::chrono::milliseconds(3 * Interval));
+    std::this_thread::sleep_for(std::chrono::milliseconds(3 * interval));
     PostMessageA(w, WM_USER, 0, 0);
     ASSERT_TRUE(PeekMessageA(&msg, 0, 0, 0, PM_REMOVE));
     EXPECT_EQ(msg.message, WM_TIMER);

@@ -36,11 +36,11 @@ class WaitModalTest : public TVisualTest {
   }
   void ExpectOuterHookBack() {
     ASSERT_TRUE(Application->OnMessage);
-    int Before = OuterHookCalls;
-    plat::MSG Msg;
-    bool Handled = false;
-    Application->OnMessage(Msg, Handled);
-    EXPECT_EQ(OuterHookCalls, Before + 1) << "the previous hook was not put back";
+    int before = OuterHookCalls;
+    plat::MSG msg;
+    bool handled = false;
+    Application->OnMessage(msg, handled);
+    EXPECT_EQ(OuterHookCalls, before + 1) << "the previous hook was not put back";
   }
 
   TWait Wait{nullptr};
@@ -50,69 +50,69 @@ class WaitModalTest : public TVisualTest {
 };
 
 TEST_F(WaitModalTest, StopFromATimerHandlerEndsItWithOk) {
-  TTimer Stopper(nullptr);
-  Stopper.SetInterval(15);
-  int StopperTicks = 0;
-  Stopper.OnTimer = [&](TObject*) {
-    if (++StopperTicks == 2) Wait.Stop();
+  TTimer stopper(nullptr);
+  stopper.SetInterval(15);
+  int stopperTicks = 0;
+  stopper.OnTimer = [&](TObject*) {
+    if (++stopperTicks == 2) Wait.Stop();
   };
   Wait.SetCaption("50");
-  int Starts = 0;
+  int starts = 0;
   Wait.OnWaitStart = [&](TObject*) {
     EXPECT_EQ(Wait.ModalResult(), mrNone);
-    ++Starts;
+    ++starts;
   };
   Wait.StartModal();
-  EXPECT_EQ(Starts, 1);
-  EXPECT_EQ(StopperTicks, 2);
+  EXPECT_EQ(starts, 1);
+  EXPECT_EQ(stopperTicks, 2);
   EXPECT_EQ(Wait.ModalResult(), mrOk);
   EXPECT_FALSE(Wait.Running());
   EXPECT_EQ(Wait.Caption(), "50");
 }
 
 TEST_F(WaitModalTest, EndsByItsOwnTimeOutWithCancel) {
-  std::vector<int> Counts;
-  Wait.OnWait = [&](TObject*, std::int32_t Count) { Counts.push_back(Count); };
-  int Timeouts = 0;
-  Wait.OnTimeout = [&](TObject*) { ++Timeouts; };
+  std::vector<int> counts;
+  Wait.OnWait = [&](TObject*, std::int32_t Count) { counts.push_back(Count); };
+  int timeouts = 0;
+  Wait.OnTimeout = [&](TObject*) { ++timeouts; };
   Wait.SetModalResult(mrOk);  // reset to 0 when the wait starts
   Wait.SetCaption("3");
   Wait.StartModal();
-  EXPECT_EQ(Counts, std::vector<int>({2, 1, 0}));
-  EXPECT_EQ(Timeouts, 1);
+  EXPECT_EQ(counts, std::vector<int>({2, 1, 0}));
+  EXPECT_EQ(timeouts, 1);
   EXPECT_EQ(Wait.ModalResult(), mrCancel);
   EXPECT_EQ(Wait.Caption(), "3");
 }
 
 TEST_F(WaitModalTest, ClicksAndKeysBeepAndAreDroppedOtherMessagesGoOn) {
-  TRecordingWindow Target;
-  const std::vector<plat::UINT> Refused = {plat::WM_LBUTTONDOWN, plat::WM_LBUTTONDBLCLK,
+  TRecordingWindow target;
+  const std::vector<plat::UINT> refused = {plat::WM_LBUTTONDOWN, plat::WM_LBUTTONDBLCLK,
                                            plat::WM_RBUTTONDOWN, plat::WM_RBUTTONDBLCLK,
                                            plat::WM_KEYDOWN,     plat::WM_SYSKEYDOWN};
-  const std::vector<plat::UINT> Passed = {plat::WM_MBUTTONDOWN, plat::WM_KEYUP, plat::WM_MOUSEMOVE,
+  const std::vector<plat::UINT> passed = {plat::WM_MBUTTONDOWN, plat::WM_KEYUP, plat::WM_MOUSEMOVE,
                                           plat::WM_LBUTTONUP,   plat::WM_CHAR,  plat::WM_USER + 7};
   Wait.OnWaitStart = [&](TObject*) {
-    for (size_t I = 0; I < Refused.size(); ++I) {
-      Target.Post(Refused[I]);
-      Target.Post(Passed[I]);
+    for (size_t i = 0; i < refused.size(); ++i) {
+      target.Post(refused[i]);
+      target.Post(passed[i]);
     }
   };
   // The last message stops the wait, so everything before it has been through the hook.
-  Target.OnMessage = [&](plat::UINT Msg, plat::WPARAM) {
+  target.OnMessage = [&](plat::UINT Msg, plat::WPARAM) {
     if (Msg == plat::WM_USER + 7) Wait.Stop();
   };
   Wait.SetCaption("100");
   Wait.StartModal();
-  EXPECT_EQ(Target.Received, Passed);
-  EXPECT_EQ(Backend.Beeps(), std::vector<plat::UINT>(Refused.size(), 0));
+  EXPECT_EQ(target.Received, passed);
+  EXPECT_EQ(Backend.Beeps(), std::vector<plat::UINT>(refused.size(), 0));
   EXPECT_EQ(Wait.ModalResult(), mrOk);
 
   // Outside the modal wait clicks are dispatched again, without a beep.
-  Target.Received.clear();
-  Target.Post(plat::WM_LBUTTONDOWN);
+  target.Received.clear();
+  target.Post(plat::WM_LBUTTONDOWN);
   Application->ProcessMessages();
-  EXPECT_EQ(Target.Received, std::vector<plat::UINT>({plat::WM_LBUTTONDOWN}));
-  EXPECT_EQ(Backend.Beeps().size(), Refused.size());
+  EXPECT_EQ(target.Received, std::vector<plat::UINT>({plat::WM_LBUTTONDOWN}));
+  EXPECT_EQ(Backend.Beeps().size(), refused.size());
 }
 
 TEST_F(WaitModalTest, RepaintsAsItCountsDown) {
@@ -120,21 +120,21 @@ TEST_F(WaitModalTest, RepaintsAsItCountsDown) {
   Wait.StartModal();
   // One paint pending from construction, then one per tick that changed the count.
   EXPECT_GE(Backend.PaintCount(&Wait), 3);
-  std::vector<std::string> Texts;
-  for (const auto& Call : Backend.DrawingsOf(&Wait))
-    if (Call.Kind == TScriptedBackend::dkTextOut) Texts.push_back(Call.Text);
-  EXPECT_NE(std::find(Texts.begin(), Texts.end(), "1"), Texts.end());
+  std::vector<std::string> texts;
+  for (const auto& call : Backend.DrawingsOf(&Wait))
+    if (call.Kind == TScriptedBackend::dkTextOut) texts.push_back(call.Text);
+  EXPECT_NE(std::find(texts.begin(), texts.end(), "1"), texts.end());
 }
 
 TEST_F(WaitModalTest, OnWaitingRunsOnEveryPass) {
-  int Passes = 0;
+  int passes = 0;
   Wait.OnWaiting = [&](TObject* Sender) {
     EXPECT_EQ(Sender, &Wait);
-    ++Passes;
+    ++passes;
   };
   Wait.SetCaption("2");
   Wait.StartModal();
-  EXPECT_GT(Passes, 2);  // it does not wait between passes
+  EXPECT_GT(passes, 2);  // it does not wait between passes
   EXPECT_EQ(Wait.ModalResult(), mrCancel);
 }
 
@@ -147,14 +147,14 @@ TEST_F(WaitModalTest, ErrorFromOnWaitingLeavesWithHookBackAndCountDownEnded) {
 }
 
 TEST_F(WaitModalTest, ErrorInsideADispatchedHandlerGoesToTheApplication) {
-  std::vector<std::string> Errors;
-  Application->OnException = [&](TObject*, const Exception& E) { Errors.push_back(E.Message()); };
+  std::vector<std::string> errors;
+  Application->OnException = [&](TObject*, const Exception& E) { errors.push_back(E.Message()); };
   Wait.OnWait = [&](TObject*, std::int32_t Count) {
     if (Count == 1) throw Exception("tick failed");
   };
   Wait.SetCaption("3");
   Wait.StartModal();
-  EXPECT_EQ(Errors, std::vector<std::string>({"tick failed"}));
+  EXPECT_EQ(errors, std::vector<std::string>({"tick failed"}));
   EXPECT_EQ(Wait.ModalResult(), mrCancel);
 }
 
@@ -162,101 +162,101 @@ TEST_F(WaitModalTest, ErrorInsideADispatchedHandlerGoesToTheApplication) {
 // handler captured (by value: that lives in the handler the control held).
 TEST_F(WaitModalTest, FreedByAnyOfItsHandlersEndsTheLoopSafely) {
   enum TKind { kWaitStart, kWaiting, kWait, kWaitStop, kTimeout };
-  for (TKind Kind : {kWaitStart, kWaiting, kWait, kWaitStop, kTimeout}) {
-    SCOPED_TRACE(Kind);
-    auto* Doomed = new TWait(nullptr);
-    Doomed->SetInterval(10);
-    Doomed->SetCaption(Kind == kTimeout ? "2" : "5");
-    std::vector<std::string> Log;
-    const std::string Note = "handler " + std::to_string(Kind) + " outlived its control";
-    auto FreeIt = [Doomed, &Log, Note](TObject* Sender) {
-      EXPECT_EQ(Sender, Doomed);
-      delete Doomed;
-      Log.push_back(Note);
+  for (TKind kind : {kWaitStart, kWaiting, kWait, kWaitStop, kTimeout}) {
+    SCOPED_TRACE(kind);
+    auto* doomed = new TWait(nullptr);
+    doomed->SetInterval(10);
+    doomed->SetCaption(kind == kTimeout ? "2" : "5");
+    std::vector<std::string> log;
+    const std::string note = "handler " + std::to_string(kind) + " outlived its control";
+    auto freeIt = [doomed, &log, note](TObject* Sender) {
+      EXPECT_EQ(Sender, doomed);
+      delete doomed;
+      log.push_back(note);
     };
-    TTimer Stopper(nullptr);  // stops the wait from outside, for OnWaitStop
-    Stopper.SetEnabled(Kind == kWaitStop);
-    Stopper.SetInterval(15);
-    Stopper.OnTimer = [Doomed](TObject*) { Doomed->Stop(); };
-    switch (Kind) {
+    TTimer stopper(nullptr);  // stops the wait from outside, for OnWaitStop
+    stopper.SetEnabled(kind == kWaitStop);
+    stopper.SetInterval(15);
+    stopper.OnTimer = [doomed](TObject*) { doomed->Stop(); };
+    switch (kind) {
       case kWaitStart:
-        Doomed->OnWaitStart = FreeIt;
+        doomed->OnWaitStart = freeIt;
         break;
       case kWaiting:
-        Doomed->OnWaiting = FreeIt;
+        doomed->OnWaiting = freeIt;
         break;
       case kWait:
-        Doomed->OnWait = [FreeIt](TObject* Sender, std::int32_t Count) {
-          if (Count == 3) FreeIt(Sender);
+        doomed->OnWait = [freeIt](TObject* Sender, std::int32_t Count) {
+          if (Count == 3) freeIt(Sender);
         };
         break;
       case kWaitStop:
-        Doomed->OnWaitStop = [FreeIt, &Stopper](TObject* Sender) {
-          Stopper.SetEnabled(false);
-          FreeIt(Sender);
+        doomed->OnWaitStop = [freeIt, &stopper](TObject* Sender) {
+          stopper.SetEnabled(false);
+          freeIt(Sender);
         };
         break;
       case kTimeout:
-        Doomed->OnTimeout = FreeIt;
+        doomed->OnTimeout = freeIt;
         break;
     }
-    Doomed->StartModal();  // returns without touching the freed control
-    EXPECT_EQ(Log, std::vector<std::string>({Note}));
+    doomed->StartModal();  // returns without touching the freed control
+    EXPECT_EQ(log, std::vector<std::string>({note}));
     ExpectOuterHookBack();
   }
 }
 
 TEST_F(WaitModalTest, NestedWaitsPutTheirHooksBackInOrder) {
-  TWait Inner(nullptr);
-  Inner.SetInterval(10);
-  Inner.SetCaption("2");
-  bool InnerRan = false;
+  TWait inner(nullptr);
+  inner.SetInterval(10);
+  inner.SetCaption("2");
+  bool innerRan = false;
   Wait.SetCaption("100");
   Wait.OnWait = [&](TObject*, std::int32_t) {
-    if (InnerRan) return;
-    InnerRan = true;
-    Inner.StartModal();
+    if (innerRan) return;
+    innerRan = true;
+    inner.StartModal();
     // Back in the outer wait: its own hook must be the one installed again.
-    TRecordingWindow Target;
-    Target.Post(plat::WM_KEYDOWN);
-    Target.Post(plat::WM_USER);
-    Target.OnMessage = [&](plat::UINT, plat::WPARAM) { Wait.Stop(); };
+    TRecordingWindow target;
+    target.Post(plat::WM_KEYDOWN);
+    target.Post(plat::WM_USER);
+    target.OnMessage = [&](plat::UINT, plat::WPARAM) { Wait.Stop(); };
     Application->ProcessMessages();
-    EXPECT_EQ(Target.Received, std::vector<plat::UINT>({plat::WM_USER}));
+    EXPECT_EQ(target.Received, std::vector<plat::UINT>({plat::WM_USER}));
   };
   Wait.StartModal();
-  EXPECT_TRUE(InnerRan);
-  EXPECT_EQ(Inner.ModalResult(), mrCancel);
+  EXPECT_TRUE(innerRan);
+  EXPECT_EQ(inner.ModalResult(), mrCancel);
   EXPECT_EQ(Wait.ModalResult(), mrOk);
 }
 
 TEST_F(WaitModalTest, QuitEndsTheWaitAndReachesTheOuterLoop) {
-  auto OuterHook = Application->OnMessage;
-  vtest::TApplicationSwap Swap;
-  TApplication& App = Swap.App();
-  App.OnMessage = OuterHook;
-  TTimer Quitter(nullptr);
-  Quitter.SetInterval(15);
-  Quitter.OnTimer = [&](TObject*) {
-    Quitter.SetEnabled(false);
-    App.Terminate();
+  auto outerHook = Application->OnMessage;
+  vtest::TApplicationSwap swap;
+  TApplication& app = swap.App();
+  app.OnMessage = outerHook;
+  TTimer quitter(nullptr);
+  quitter.SetInterval(15);
+  quitter.OnTimer = [&](TObject*) {
+    quitter.SetEnabled(false);
+    app.Terminate();
   };
-  int Timeouts = 0;
-  Wait.OnTimeout = [&](TObject*) { ++Timeouts; };
+  int timeouts = 0;
+  Wait.OnTimeout = [&](TObject*) { ++timeouts; };
   Wait.SetCaption("200");
   Wait.StartModal();
-  EXPECT_TRUE(App.Terminated());
+  EXPECT_TRUE(app.Terminated());
   EXPECT_FALSE(Wait.Running());
   EXPECT_EQ(Wait.ModalResult(), mrCancel);
   EXPECT_EQ(Wait.Caption(), "200");
-  EXPECT_EQ(Timeouts, 0);
+  EXPECT_EQ(timeouts, 0);
   ExpectOuterHookBack();  // on the application that ran the wait
   // The quit is still there for a loop outside that takes messages itself.
-  plat::MSG Msg;
-  bool SawQuit = false;
-  while (plat::PeekMessageA(&Msg, 0, 0, 0, plat::PM_REMOVE))
-    if (Msg.message == plat::WM_QUIT) SawQuit = true;
-  EXPECT_TRUE(SawQuit);
+  plat::MSG msg;
+  bool sawQuit = false;
+  while (plat::PeekMessageA(&msg, 0, 0, 0, plat::PM_REMOVE))
+    if (msg.message == plat::WM_QUIT) sawQuit = true;
+  EXPECT_TRUE(sawQuit);
 
   // A terminated application does not start another modal wait.
   Wait.StartModal();

@@ -50,11 +50,11 @@ TEST_F(WaitTest, NewControlIsIdleShowingSixty) {
 }
 
 TEST_F(WaitTest, StartWithoutLeadingNumberCountsFifteen) {
-  for (const char* Text : {"0", "abc", "", " ", "-5", "00"}) {
-    Wait.SetCaption(Text);
+  for (const char* text : {"0", "abc", "", " ", "-5", "00"}) {
+    Wait.SetCaption(text);
     Wait.Start();
-    EXPECT_EQ(Wait.Caption(), "15") << Text;
-    EXPECT_EQ(Wait.InitialCount(), 15) << Text;
+    EXPECT_EQ(Wait.Caption(), "15") << text;
+    EXPECT_EQ(Wait.InitialCount(), 15) << text;
     EXPECT_TRUE(Wait.Running());
     Wait.Stop();
   }
@@ -110,7 +110,7 @@ TEST_F(WaitTest, StopSetsOkAndRestoresCaptionBeforeOnWaitStop) {
 TEST_F(WaitTest, RestartStartsTheCountOverWithoutStopping) {
   Wait.SetCaption("10");
   Wait.Start();
-  for (int I = 0; I < 4; ++I) Wait.TimerEvent(nullptr);
+  for (int i = 0; i < 4; ++i) Wait.TimerEvent(nullptr);
   EXPECT_EQ(Wait.Caption(), "6");
   Wait.Restart();
   EXPECT_EQ(Wait.Caption(), "10");
@@ -136,16 +136,16 @@ TEST_F(WaitTest, CaptionWithoutNumberWhileCountingEndsOnNextTick) {
 TEST_F(WaitTest, StopInsideOnWaitIsNotUndoneByTheTick) {
   // On a middle tick the count would overwrite the restored caption; on the last, a
   // time-out would follow the stop.
-  for (const char* Start : {"5", "1"}) {
+  for (const char* start : {"5", "1"}) {
     Events.clear();
     Watch();
-    Wait.SetCaption(Start);
+    Wait.SetCaption(start);
     Wait.Start();
     Wait.OnWait = [this](TObject*, std::int32_t) { Wait.Stop(); };
     Wait.TimerEvent(nullptr);
-    EXPECT_EQ(Wait.Caption(), Start);
+    EXPECT_EQ(Wait.Caption(), start);
     EXPECT_EQ(Wait.ModalResult(), mrOk);
-    EXPECT_EQ(Events.back(), std::string("stop:") + Start + ":1");
+    EXPECT_EQ(Events.back(), std::string("stop:") + start + ":1");
   }
 }
 
@@ -179,28 +179,28 @@ TEST_F(WaitTest, OnlyTicksRepaint) {
 
 TEST_F(WaitTest, PaintDrawsFrameBarAndCount) {
   Wait.Repaint();
-  auto Draw = Backend.DrawingsOf(&Wait);
-  ASSERT_EQ(Draw.size(), 3u);
-  EXPECT_EQ(Draw[0].Kind, TScriptedBackend::dkRectangle);
-  EXPECT_EQ(std::vector<int>({Draw[0].X1, Draw[0].Y1, Draw[0].X2, Draw[0].Y2}),
+  auto draw = Backend.DrawingsOf(&Wait);
+  ASSERT_EQ(draw.size(), 3u);
+  EXPECT_EQ(draw[0].Kind, TScriptedBackend::dkRectangle);
+  EXPECT_EQ(std::vector<int>({draw[0].X1, draw[0].Y1, draw[0].X2, draw[0].Y2}),
             std::vector<int>({0, 0, 191, 31}));
-  EXPECT_EQ(Draw[0].BrushColor, 0xFFFFFF);
-  EXPECT_EQ(Draw[0].PenColor, clBlack);
-  EXPECT_EQ(Draw[1].Kind, TScriptedBackend::dkRectangle);
-  EXPECT_EQ(std::vector<int>({Draw[1].X1, Draw[1].Y1, Draw[1].X2, Draw[1].Y2}),
+  EXPECT_EQ(draw[0].BrushColor, 0xFFFFFF);
+  EXPECT_EQ(draw[0].PenColor, clBlack);
+  EXPECT_EQ(draw[1].Kind, TScriptedBackend::dkRectangle);
+  EXPECT_EQ(std::vector<int>({draw[1].X1, draw[1].Y1, draw[1].X2, draw[1].Y2}),
             std::vector<int>({3, 3, 188, 28}));  // the whole inner width, to Width - 4
-  EXPECT_EQ(static_cast<std::uint32_t>(Draw[1].BrushColor), 0x8000000Du);
-  EXPECT_EQ(Draw[2].Kind, TScriptedBackend::dkTextOut);
-  EXPECT_EQ(Draw[2].X1, 4);
-  EXPECT_EQ(Draw[2].Y1, 8);
-  EXPECT_EQ(Draw[2].Text, "60");
-  EXPECT_EQ(Draw[2].FontName, "Courier");
-  EXPECT_EQ(Draw[2].FontSize, 8);
-  EXPECT_EQ(Draw[2].FontPitch, fpFixed);
+  EXPECT_EQ(static_cast<std::uint32_t>(draw[1].BrushColor), 0x8000000Du);
+  EXPECT_EQ(draw[2].Kind, TScriptedBackend::dkTextOut);
+  EXPECT_EQ(draw[2].X1, 4);
+  EXPECT_EQ(draw[2].Y1, 8);
+  EXPECT_EQ(draw[2].Text, "60");
+  EXPECT_EQ(draw[2].FontName, "Courier");
+  EXPECT_EQ(draw[2].FontSize, 8);
+  EXPECT_EQ(draw[2].FontPitch, fpFixed);
 }
 
 TEST_F(WaitTest, BarShrinksWithTheCountAndStaysInsideTheFrame) {
-  auto BarRight = [this](const char* Caption) {
+  auto barRight = [this](const char* Caption) {
     Wait.SetCaption(Caption);
     Backend.Clear();
     Wait.Repaint();
@@ -208,32 +208,32 @@ TEST_F(WaitTest, BarShrinksWithTheCountAndStaysInsideTheFrame) {
   };
   Wait.SetCaption("60");
   Wait.Start();
-  EXPECT_EQ(BarRight("30"), 3 + 185 * 30 / 60);
-  EXPECT_EQ(BarRight("1"), 3 + 185 / 60);
-  EXPECT_EQ(BarRight("0"), 3);
-  EXPECT_EQ(BarRight("99999999999"), 188);  // a caption set by hand, above the start count
+  EXPECT_EQ(barRight("30"), 3 + 185 * 30 / 60);
+  EXPECT_EQ(barRight("1"), 3 + 185 / 60);
+  EXPECT_EQ(barRight("0"), 3);
+  EXPECT_EQ(barRight("99999999999"), 188);  // a caption set by hand, above the start count
   Wait.Stop();
 
   Wait.SetBounds(0, 0, 50, 15);
   Backend.Clear();
   Wait.Repaint();
-  auto Draw = Backend.DrawingsOf(&Wait);
-  EXPECT_EQ(Draw.at(1).Y2, 11);
-  EXPECT_EQ(Draw.at(2).Y1, -1);  // 15 div 2 - 8
+  auto draw = Backend.DrawingsOf(&Wait);
+  EXPECT_EQ(draw.at(1).Y2, 11);
+  EXPECT_EQ(draw.at(2).Y1, -1);  // 15 div 2 - 8
 }
 
 TEST_F(WaitTest, PublishesItsPropertiesForFormFiles) {
-  const TPublishedClass* Class = FindClass("TWait");
-  ASSERT_NE(Class, nullptr);
-  EXPECT_EQ(Wait.Published(), Class);
-  std::vector<std::string> Names;
-  for (const TPublishedProp* P : Class->Properties()) Names.push_back(P->Name);
-  for (const char* Name : {"Caption", "ModalResult", "Interval", "OnWait", "OnWaiting",
+  const TPublishedClass* publishedClass = FindClass("TWait");
+  ASSERT_NE(publishedClass, nullptr);
+  EXPECT_EQ(Wait.Published(), publishedClass);
+  std::vector<std::string> names;
+  for (const TPublishedProp* p : publishedClass->Properties()) names.push_back(p->Name);
+  for (const char* name : {"Caption", "ModalResult", "Interval", "OnWait", "OnWaiting",
                            "OnWaitStart", "OnWaitStop", "OnTimeout", "Running", "Visible"})
-    EXPECT_NE(std::find(Names.begin(), Names.end(), Name), Names.end()) << Name;
-  EXPECT_TRUE(Class->FindProperty("Running")->ReadOnly());
-  std::unique_ptr<TComponent> Made(Class->Create(nullptr));
-  EXPECT_EQ(dynamic_cast<TWait*>(Made.get())->Caption(), "60");
+    EXPECT_NE(std::find(names.begin(), names.end(), name), names.end()) << name;
+  EXPECT_TRUE(publishedClass->FindProperty("Running")->ReadOnly());
+  std::unique_ptr<TComponent> made(publishedClass->Create(nullptr));
+  EXPECT_EQ(dynamic_cast<TWait*>(made.get())->Caption(), "60");
 }
 
 }  // namespace
