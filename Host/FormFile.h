@@ -24,10 +24,15 @@
 #include <string>
 
 #include "Host/Component.h"
+#include "Host/Published.h"
 #include "Host/Streams.h"
 
 // Objects nested deeper than this are refused by the reader, and not written by the writer.
 inline constexpr int MaxFormNesting = 256;
+
+// The text a form file holds for Value of property Prop: a quoted string, a number or
+// identifier, a set in brackets. Raises EWriteError for a value the type cannot name.
+std::string FormatPropertyValue(const TPublishedProp& Prop, const TPropValue& Value);
 
 void WriteComponentText(TStream& Stream, TComponent& Root);
 std::string ComponentToText(TComponent& Root);

@@ -1,6 +1,5 @@
 #include "Host/Designer.h"
 
-#include <charconv>
 #include <map>
 #include <mutex>
 
@@ -66,26 +65,6 @@ struct TDesignRegistry {
 TDesignRegistry& Registry() {
   static TDesignRegistry registry;
   return registry;
-}
-
-std::string QuoteText(const std::string& s) {
-  std::string out;
-  bool quoted = false;
-  for (char c : s) {
-    const auto u = static_cast<unsigned char>(c);
-    if (u < 32 || u == 127) {
-      if (quoted) out += '\'';
-      quoted = false;
-      out += '#' + std::to_string(u);
-    } else {
-      if (!quoted) out += '\'';
-      quoted = true;
-      out += c;
-      if (c == '\'') out += '\'';
-    }
-  }
-  if (quoted) out += '\'';
-  return out.empty() ? "''" : out;
 }
 
 std::string StoredRule(const TPublishedProp& p, const std::string& defaultText) {
@@ -208,42 +187,7 @@ std::vector<TDesignProperty> DesignProperties(const TPublishedClass& Class) {
 }
 
 std::string FormatDesignValue(const TPublishedProp& Prop, const TPropValue& Value) {
-  switch (Prop.Kind) {
-    case TPropKind::String:
-      return QuoteText(std::get<std::string>(Value));
-    case TPropKind::Integer: {
-      std::string ident;
-      if (Prop.IntToIdent && Prop.IntToIdent(std::get<std::int64_t>(Value), ident)) return ident;
-      return IntToStr(std::get<std::int64_t>(Value));
-    }
-    case TPropKind::Boolean:
-      return std::get<bool>(Value) ? "True" : "False";
-    case TPropKind::Enum: {
-      const std::int64_t ord = std::get<std::int64_t>(Value);
-      if (ord >= 0 && ord < static_cast<std::int64_t>(Prop.Names.size()))
-        return Prop.Names[static_cast<size_t>(ord)];
-      throw Exception("Property " + Prop.Name + " holds " + IntToStr(ord) + ", not a " +
-                      Prop.TypeName);
-    }
-    case TPropKind::Set: {
-      const auto bits = static_cast<std::uint64_t>(std::get<std::int64_t>(Value));
-      std::string out = "[";
-      for (size_t i = 0; i < Prop.Names.size() && i < 64; ++i)
-        if (bits & (std::uint64_t{1} << i)) {
-          if (out.size() > 1) out += ", ";
-          out += Prop.Names[i];
-        }
-      return out + "]";
-    }
-    case TPropKind::Double: {
-      char buf[64];
-      auto r = std::to_chars(buf, buf + sizeof buf, std::get<double>(Value));
-      return std::string(buf, r.ptr);
-    }
-    case TPropKind::Class:
-      return "(" + Prop.TypeName + ")";
-    case TPropKind::Event:
-      return {};
-  }
-  return {};
+  // The inspector shows what the form file would hold; an object property shows its type.
+  if (Prop.Kind == TPropKind::Class) return "(" + Prop.TypeName + ")";
+  return FormatPropertyValue(Prop, Value);
 }

@@ -34,7 +34,9 @@ std::string FormatDouble(double v) {
   return std::string(buf, r.ptr);
 }
 
-std::string FormatValue(const TPublishedProp& p, const TPropValue& v) {
+}  // namespace
+
+std::string FormatPropertyValue(const TPublishedProp& p, const TPropValue& v) {
   switch (p.Kind) {
     case TPropKind::String:
       return QuoteString(std::get<std::string>(v));
@@ -69,8 +71,6 @@ std::string FormatValue(const TPublishedProp& p, const TPropValue& v) {
   }
   return {};
 }
-
-}  // namespace
 
 class TFormWriter {
  public:
@@ -114,7 +114,7 @@ class TFormWriter {
       if (p->ReadOnly()) continue;
       TPropValue v = p->Get(obj);
       if (p->Default && *p->Default == v) continue;
-      Out += indent + prefix + p->Name + " = " + FormatValue(*p, v) + "\n";
+      Out += indent + prefix + p->Name + " = " + FormatPropertyValue(*p, v) + "\n";
     }
   }
 };
