@@ -86,10 +86,10 @@ TCloser::~TCloser() {
   // The thread is ending (for the main thread: the application): nothing will pump its
   // messages any more, so what is left is finished here, within each socket's bound.
   while (!FEntries.empty()) {
-    for (auto It = FEntries.begin(); It != FEntries.end();) {
-      auto Next = std::next(It);
-      if (Advance(*It)) Drop(It);
-      It = Next;
+    for (auto it = FEntries.begin(); it != FEntries.end();) {
+      auto next = std::next(it);
+      if (Advance(*it)) Drop(it);
+      it = next;
     }
     if (!FEntries.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
@@ -125,14 +125,14 @@ void TCloser::Take(plat::SOCKET Socket, TSendQueue& Queue, int Flags, int Linger
   // The socket layer stays up while the closer still holds sockets, even when the last
   // component is gone.
   if (FEntries.empty()) WinsockBackgroundCloseStarted();
-  TEntry& Entry = FEntries.emplace_back(Queue.ChunkSize());
-  Entry.Socket = Socket;
-  Entry.Queue.TakeFrom(Queue);
-  Entry.Flags = Flags;
-  Entry.DeadlineIsTotal = LingerSeconds > 0;
-  Entry.Deadline =
+  TEntry& entry = FEntries.emplace_back(Queue.ChunkSize());
+  entry.Socket = Socket;
+  entry.Queue.TakeFrom(Queue);
+  entry.Flags = Flags;
+  entry.DeadlineIsTotal = LingerSeconds > 0;
+  entry.Deadline =
       TClock::now() + (LingerSeconds > 0 ? std::chrono::seconds(LingerSeconds) : kIdleBound);
-  plat::ioctlsocket(Socket, plat::FIONWRITE, &Entry.Unsent);
+  plat::ioctlsocket(Socket, plat::FIONWRITE, &entry.Unsent);
   if (FEntries.size() == 1) plat::SetTimer(FWindow, kTickTimer, kTickMs, nullptr);
   plat::WSAAsyncSelect(Socket, FWindow, WM_CLOSER_SELECT,
                        plat::FD_READ | plat::FD_WRITE | plat::FD_CLOSE);
@@ -147,36 +147,36 @@ void TCloser::Drop(std::list<TEntry>::iterator It) {
 }
 
 void TCloser::OnSelect(plat::SOCKET Socket) {
-  for (auto It = FEntries.begin(); It != FEntries.end(); ++It) {
-    if (It->Socket != Socket) continue;
-    if (Advance(*It)) Drop(It);
+  for (auto it = FEntries.begin(); it != FEntries.end(); ++it) {
+    if (it->Socket != Socket) continue;
+    if (Advance(*it)) Drop(it);
     return;
   }
 }
 
 void TCloser::OnTick() {
-  for (auto It = FEntries.begin(); It != FEntries.end();) {
-    auto Next = std::next(It);
-    if (Advance(*It)) Drop(It);
-    It = Next;
+  for (auto it = FEntries.begin(); it != FEntries.end();) {
+    auto next = std::next(it);
+    if (Advance(*it)) Drop(it);
+    it = next;
   }
 }
 
 bool TCloser::Advance(TEntry& Entry) {
-  const auto Now = TClock::now();
-  bool Progress = false;
+  const auto now = TClock::now();
+  bool progress = false;
   if (PeerGone(Entry.Socket)) {
     CloseWithReset(Entry.Socket);
     return true;
   }
   // Whatever the peer still sends is read and dropped: closing over unread bytes would
   // make the system reset the connection.
-  char Discard[4096];
+  char discard[4096];
   for (;;) {
-    const int R = plat::recv(Entry.Socket, Discard, sizeof Discard, 0);
-    if (R > 0) continue;
-    const int Code = R < 0 ? plat::WSAGetLastError() : 0;
-    if (R < 0 && Code != plat::WSAEWOULDBLOCK && Code != plat::WSAESHUTDOWN) {
+    const int r = plat::recv(Entry.Socket, discard, sizeof discard, 0);
+    if (r > 0) continue;
+    const int code = r < 0 ? plat::WSAGetLastError() : 0;
+    if (r < 0 && code != plat::WSAEWOULDBLOCK && code != plat::WSAESHUTDOWN) {
       // The connection is gone: what is left can reach nobody.
       CloseWithReset(Entry.Socket);
       return true;
@@ -184,19 +184,19 @@ bool TCloser::Advance(TEntry& Entry) {
     break;  // nothing more now, or the peer has ended its sending side (it may still read)
   }
   while (!Entry.Queue.Empty()) {
-    iovec Pieces[kGatherChunks];
-    const int Count = Entry.Queue.Gather(Pieces, kGatherChunks);
-    std::int64_t Offered = 0;
-    for (int I = 0; I < Count; ++I) Offered += static_cast<std::int64_t>(Pieces[I].iov_len);
-    const int R = plat::sendv(Entry.Socket, Pieces, Count, Entry.Flags);
-    if (R < 0) {
+    iovec pieces[kGatherChunks];
+    const int count = Entry.Queue.Gather(pieces, kGatherChunks);
+    std::int64_t offered = 0;
+    for (int i = 0; i < count; ++i) offered += static_cast<std::int64_t>(pieces[i].iov_len);
+    const int r = plat::sendv(Entry.Socket, pieces, count, Entry.Flags);
+    if (r < 0) {
       if (plat::WSAGetLastError() == plat::WSAEWOULDBLOCK) break;
       CloseWithReset(Entry.Socket);
       return true;
     }
-    Entry.Queue.Remove(R);
-    Progress = Progress || R > 0;
-    if (R < Offered) break;
+    Entry.Queue.Remove(r);
+    progress = progress || r > 0;
+    if (r < offered) break;
   }
   if (Entry.Queue.Empty()) {
     Entry.Queue.Clear();
@@ -208,17 +208,17 @@ bool TCloser::Advance(TEntry& Entry) {
         return true;
       }
     }
-    plat::u_long Unsent = 0;
-    if (plat::ioctlsocket(Entry.Socket, plat::FIONWRITE, &Unsent) != 0 || Unsent == 0) {
+    plat::u_long unsent = 0;
+    if (plat::ioctlsocket(Entry.Socket, plat::FIONWRITE, &unsent) != 0 || unsent == 0) {
       // The peer has acknowledged everything: the socket's own linger setting applies now.
       if (plat::closesocket(Entry.Socket) != 0) CloseWithReset(Entry.Socket);
       return true;
     }
-    if (Unsent < Entry.Unsent) Progress = true;
-    Entry.Unsent = Unsent;
+    if (unsent < Entry.Unsent) progress = true;
+    Entry.Unsent = unsent;
   }
-  if (Progress && !Entry.DeadlineIsTotal) Entry.Deadline = Now + kIdleBound;
-  if (Now >= Entry.Deadline) {
+  if (progress && !Entry.DeadlineIsTotal) Entry.Deadline = now + kIdleBound;
+  if (now >= Entry.Deadline) {
     CloseWithReset(Entry.Socket);
     return true;
   }

@@ -28,34 +28,34 @@ constexpr std::uint32_t RetryMs = 100;
 }  // namespace
 
 void TCustomWSocket::ModalWait(std::int32_t Timeout) {
-  TWait* Ctrl = FWaitCtrl;
-  TSessionGuard Guard(*this);
-  Ctrl->SetCaption(IntToStr(Timeout));
-  Ctrl->SetVisible(true);
+  TWait* ctrl = FWaitCtrl;
+  TSessionGuard guard(*this);
+  ctrl->SetCaption(IntToStr(Timeout));
+  ctrl->SetVisible(true);
   try {
-    Ctrl->StartModal();
+    ctrl->StartModal();
   } catch (...) {
     // The control may have been freed by a handler; WaitCtrl is cleared when it is.
-    if (!Guard.Gone() && FWaitCtrl == Ctrl) Ctrl->SetVisible(false);
+    if (!guard.Gone() && FWaitCtrl == ctrl) ctrl->SetVisible(false);
     throw;
   }
-  if (!Guard.Gone() && FWaitCtrl == Ctrl) Ctrl->SetVisible(false);
+  if (!guard.Gone() && FWaitCtrl == ctrl) ctrl->SetVisible(false);
 }
 
 void TCustomWSocket::DeadlineLoop(std::int32_t Timeout, const std::function<bool()>& Done) {
-  TSessionGuard Guard(*this);
+  TSessionGuard guard(*this);
   // One message at a time, so that the wait ends right after the message that fulfilled
   // it: later ones (data after a line feed) stay queued for the thread's own loop.
-  TMessagePump Pump;
+  TMessagePump pump;
   static_cast<void>(
-      Pump.PumpUntil([&] { return Guard.Gone() || Done(); }, TDeadline::InSeconds(Timeout)));
+      pump.PumpUntil([&] { return guard.Gone() || Done(); }, TDeadline::InSeconds(Timeout)));
 }
 
 bool TCustomWSocket::Wait(std::int32_t Timeout, TSocketState AwaitedState) {
   // No time to wait: no change can be seen.
   if (FState == AwaitedState || Timeout <= 0) return false;
   FAwaitedState = AwaitedState;
-  TSessionGuard Guard(*this);
+  TSessionGuard guard(*this);
   if (FMultiThreaded) {
     DeadlineLoop(Timeout, [this, AwaitedState] { return FState == AwaitedState; });
   } else if (FWaitCtrl == nullptr) {
@@ -67,84 +67,84 @@ bool TCustomWSocket::Wait(std::int32_t Timeout, TSocketState AwaitedState) {
   } else {
     ModalWait(Timeout);
   }
-  if (Guard.Gone()) return false;
-  const bool Result = FState == AwaitedState;
+  if (guard.Gone()) return false;
+  const bool result = FState == AwaitedState;
   FAwaitedState = wsInvalidState;
-  return Result;
+  return result;
 }
 
 void TCustomWSocket::Flush() {
-  TSessionGuard Guard(*this);
+  TSessionGuard guard(*this);
   // Tries the queue again before every message; done when it has drained or the socket
   // (or the component) is gone.
-  auto Drained = [&] {
-    if (Guard.Gone() || FSocketHandle == plat::INVALID_SOCKET || FAllSent) return true;
+  auto drained = [&] {
+    if (guard.Gone() || FSocketHandle == plat::INVALID_SOCKET || FAllSent) return true;
     TryToSend();
-    return Guard.Gone() || FSocketHandle == plat::INVALID_SOCKET || FAllSent;
+    return guard.Gone() || FSocketHandle == plat::INVALID_SOCKET || FAllSent;
   };
   if (FMultiThreaded) {
     // No time limit. The network being full, the write notification (or the retry
     // period) wakes the pump.
-    TMessagePump Pump;
-    static_cast<void>(Pump.PumpUntil(Drained, TDeadline::Never(), RetryMs));
+    TMessagePump pump;
+    static_cast<void>(pump.PumpUntil(drained, TDeadline::Never(), RetryMs));
     return;
   }
 
   if (!CheckFWait()) return;
-  TWait* Ctrl = FWaitCtrl;
+  TWait* ctrl = FWaitCtrl;
   // Ends the count-down unless the control or the component went away meanwhile.
-  auto Finish = [&] {
-    if (Guard.Gone() || FWaitCtrl != Ctrl) return;
-    Ctrl->Stop();
-    if (!Guard.Gone() && FWaitCtrl == Ctrl) Ctrl->SetVisible(false);
+  auto finish = [&] {
+    if (guard.Gone() || FWaitCtrl != ctrl) return;
+    ctrl->Stop();
+    if (!guard.Gone() && FWaitCtrl == ctrl) ctrl->SetVisible(false);
   };
-  Ctrl->SetCaption(IntToStr(FFlushTimeout));
-  Ctrl->SetVisible(true);
+  ctrl->SetCaption(IntToStr(FFlushTimeout));
+  ctrl->SetVisible(true);
   try {
-    Ctrl->Start();
+    ctrl->Start();
     // The count-down's ticks run through the same pump and end the wait.
-    TMessagePump Pump(*Application);
+    TMessagePump pump(*Application);
     static_cast<void>(
-        Pump.PumpUntil([&] { return Drained() || FWaitCtrl != Ctrl || !Ctrl->Running(); },
+        pump.PumpUntil([&] { return drained() || FWaitCtrl != ctrl || !ctrl->Running(); },
                        TDeadline::Never(), RetryMs));
   } catch (...) {
-    Finish();
+    finish();
     throw;
   }
-  Finish();
+  finish();
 }
 
 void TCustomWSocket::WaitForClose() {
-  TSessionGuard Guard(*this);
-  auto Ended = [&] {
-    return Guard.SessionEnded() || FSocketHandle == plat::INVALID_SOCKET || FState == wsClosed;
+  TSessionGuard guard(*this);
+  auto ended = [&] {
+    return guard.SessionEnded() || FSocketHandle == plat::INVALID_SOCKET || FState == wsClosed;
   };
-  bool PeerClosed = false;
-  TMessagePump Pump(*Application);
-  static_cast<void>(Pump.PumpUntil(
+  bool peerClosed = false;
+  TMessagePump pump(*Application);
+  static_cast<void>(pump.PumpUntil(
       [&] {
-        if (Ended()) return true;
-        plat::u_long Waiting = 0;
-        if (plat::ioctlsocket(FSocketHandle, plat::FIONREAD, &Waiting) != 0) return true;
-        if (Waiting > 0) {
+        if (ended()) return true;
+        plat::u_long waiting = 0;
+        if (plat::ioctlsocket(FSocketHandle, plat::FIONREAD, &waiting) != 0) return true;
+        if (waiting > 0) {
           if (FLine.Active()) {
             ReadLineReceive();
           } else if (!TriggerDataAvailable(0)) {
             // Nobody reads them (not even a ReadLine, while the caller waits here).
-            char Discard[1024];
-            plat::recv(FSocketHandle, Discard, sizeof Discard, 0);
+            char discard[1024];
+            plat::recv(FSocketHandle, discard, sizeof discard, 0);
           }
-          if (Ended()) return true;
+          if (ended()) return true;
         }
-        char Probe = 0;
-        const int R = plat::recv(FSocketHandle, &Probe, 1, MSG_PEEK);
-        if (R == 0) {
+        char probe = 0;
+        const int r = plat::recv(FSocketHandle, &probe, 1, MSG_PEEK);
+        if (r == 0) {
           // The peer has closed and everything it sent has been read.
           FLastError = 0;
-          PeerClosed = true;
+          peerClosed = true;
           return true;
         }
-        if (R < 0) {
+        if (r < 0) {
           FLastError = plat::WSAGetLastError();
           // Nothing to read and the peer still there: the next notification (the failed
           // read re-armed FD_READ) wakes the pump; a paused socket gets none.
@@ -154,7 +154,7 @@ void TCustomWSocket::WaitForClose() {
       },
       TDeadline::Never(), RetryMs));
   // Lets the close notification that is due run, so that the component ends the session.
-  if (PeerClosed && !Guard.Gone()) static_cast<void>(Pump.PumpPending());
+  if (peerClosed && !guard.Gone()) static_cast<void>(pump.PumpPending());
 }
 
 bool TCustomWSocket::TimerIsSet(const TTimeVal& Tvp) {
@@ -167,6 +167,6 @@ void TCustomWSocket::TimerClear(TTimeVal& Tvp) {
 }
 
 bool TCustomWSocket::TimerCmp(const TTimeVal& Tvp, const TTimeVal& Uvp, bool IsEqual) {
-  const bool Eq = Tvp.tv_sec == Uvp.tv_sec && Tvp.tv_usec == Uvp.tv_usec;
-  return IsEqual ? Eq : !Eq;
+  const bool eq = Tvp.tv_sec == Uvp.tv_sec && Tvp.tv_usec == Uvp.tv_usec;
+  return IsEqual ? eq : !eq;
 }

@@ -10,29 +10,29 @@ bool TLineCollector::Start() {
 }
 
 TLineCollector::TSpan TLineCollector::Measure(const char* Data, std::size_t Len) const {
-  TSpan Span;
-  std::size_t Stored = FLine.size();
-  for (std::size_t I = 0; I < Len; ++I) {
-    const char Ch = Data[I];
-    if (Ch == '\n') {
-      Span.Take = I + 1;
-      Span.Ends = true;
-      return Span;
+  TSpan span;
+  std::size_t stored = FLine.size();
+  for (std::size_t i = 0; i < Len; ++i) {
+    const char ch = Data[i];
+    if (ch == '\n') {
+      span.Take = i + 1;
+      span.Ends = true;
+      return span;
     }
-    if (Ch != '\r' && ++Stored >= static_cast<std::size_t>(MaxLength)) {
-      Span.Take = I + 1;
-      Span.Ends = true;
-      Span.TooLong = true;
-      return Span;
+    if (ch != '\r' && ++stored >= static_cast<std::size_t>(MaxLength)) {
+      span.Take = i + 1;
+      span.Ends = true;
+      span.TooLong = true;
+      return span;
     }
   }
-  Span.Take = Len;
-  return Span;
+  span.Take = Len;
+  return span;
 }
 
 void TLineCollector::Append(const char* Data, std::size_t Len) {
-  for (std::size_t I = 0; I < Len; ++I)
-    if (Data[I] != '\r' && Data[I] != '\n') FLine.push_back(Data[I]);
+  for (std::size_t i = 0; i < Len; ++i)
+    if (Data[i] != '\r' && Data[i] != '\n') FLine.push_back(Data[i]);
 }
 
 void TLineCollector::End() {

@@ -26,7 +26,7 @@ void TCustomWSocket::ReadLineStart() {
 }
 
 void TCustomWSocket::ReadLineReceive() {
-  TSessionGuard Guard(*this);
+  TSessionGuard guard(*this);
   for (;;) {
     if (FSocketHandle == plat::INVALID_SOCKET) {
       EndLineMode();
@@ -36,49 +36,49 @@ void TCustomWSocket::ReadLineReceive() {
     if (FState != wsConnected) return;
     // Looked at first, then exactly the line's part taken: whatever follows the line
     // feed stays in the socket.
-    char Bytes[2 * TLineCollector::MaxLength];
-    int R = plat::recv(FSocketHandle, Bytes, sizeof Bytes, MSG_PEEK);
-    TLineCollector::TSpan Span;
-    if (R > 0) {
-      Span = FLine.Measure(Bytes, static_cast<std::size_t>(R));
-      R = plat::recv(FSocketHandle, Bytes, static_cast<int>(Span.Take), 0);
+    char bytes[2 * TLineCollector::MaxLength];
+    int r = plat::recv(FSocketHandle, bytes, sizeof bytes, MSG_PEEK);
+    TLineCollector::TSpan span;
+    if (r > 0) {
+      span = FLine.Measure(bytes, static_cast<std::size_t>(r));
+      r = plat::recv(FSocketHandle, bytes, static_cast<int>(span.Take), 0);
     }
-    if (R > 0) {
-      FReadCount += R;
-      FLine.Append(Bytes, static_cast<std::size_t>(R));
+    if (r > 0) {
+      FReadCount += r;
+      FLine.Append(bytes, static_cast<std::size_t>(r));
       // Taken only in part (it cannot be less than was looked at, but then the rest
       // is measured again).
-      if (static_cast<std::size_t>(R) < Span.Take) continue;
-      if (Span.TooLong) {
+      if (static_cast<std::size_t>(r) < span.Take) continue;
+      if (span.TooLong) {
         try {
           TriggerLineTooLong();
         } catch (...) {
           // The line is complete all the same; the handler's error goes to the caller.
-          if (!Guard.Gone()) EndLineMode();
+          if (!guard.Gone()) EndLineMode();
           throw;
         }
-        if (Guard.Gone()) return;
+        if (guard.Gone()) return;
       }
-      if (Span.Ends) {
+      if (span.Ends) {
         EndLineMode();
         return;
       }
       continue;
     }
-    if (R < 0) {
-      const int Code = plat::WSAGetLastError();
+    if (r < 0) {
+      const int code = plat::WSAGetLastError();
       // Nothing to read: the failed call re-armed the read notification, which
       // continues the line when bytes come.
-      if (Code == plat::WSAEWOULDBLOCK) return;
-      if (Code != plat::WSAECONNRESET) {
-        plat::WSASetLastError(Code);
+      if (code == plat::WSAEWOULDBLOCK) return;
+      if (code != plat::WSAECONNRESET) {
+        plat::WSASetLastError(code);
         SocketError("ReadLine");
         return;
       }
     }
     // The peer has closed (or reset) the connection.
     EndLineMode();
-    if (Guard.SessionEnded()) return;
+    if (guard.SessionEnded()) return;
     Close();
     return;
   }
@@ -86,11 +86,11 @@ void TCustomWSocket::ReadLineReceive() {
 
 void TCustomWSocket::ReadLine(std::int32_t Timeout, std::string& Buffer) {
   if (!FMultiThreaded && !CheckFWait()) return;
-  TSessionGuard Guard(*this);
+  TSessionGuard guard(*this);
   FLineReader = true;
   if (FLine.Start()) {
     ReadLineReceive();
-    if (Guard.Gone()) return;
+    if (guard.Gone()) return;
   }
   // A time-out of 0 or less takes what has arrived and returns at once.
   if (FLine.Active() && Timeout > 0) {
@@ -98,7 +98,7 @@ void TCustomWSocket::ReadLine(std::int32_t Timeout, std::string& Buffer) {
       DeadlineLoop(Timeout, [this] { return !FLine.Active(); });
     else if (FWaitCtrl != nullptr)
       ModalWait(Timeout);
-    if (Guard.Gone()) return;
+    if (guard.Gone()) return;
   }
   // The buffer keeps its text when the session ends meanwhile (the peer closing): the
   // caller gets the part of the line that came before.

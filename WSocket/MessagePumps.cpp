@@ -4,13 +4,13 @@
 
 void TCustomWSocket::MessageLoop() {
   // The thread's own loop: the quit ends it.
-  TMessagePump Pump(TPumpOptions{.Outermost = true});
-  while (Pump.PumpOne(true) != TPumped::Ended) {
+  TMessagePump pump(TPumpOptions{.Outermost = true});
+  while (pump.PumpOne(true) != TPumped::Ended) {
   }
 }
 
 void TCustomWSocket::ProcessMessages() {
   // A quit is left for the thread's own loop, which must end too.
-  TMessagePump Pump;
-  static_cast<void>(Pump.PumpPending());
+  TMessagePump pump;
+  static_cast<void>(pump.PumpPending());
 }

@@ -44,49 +44,49 @@ const TBuffer* TSendQueue::First() const {
 
 bool TSendQueue::Empty() const {
   // Only the first chunk can be drained while later ones hold bytes.
-  for (const auto& Chunk : FChunks)
-    if (Chunk->WritePos() > Chunk->ReadPos()) return false;
+  for (const auto& chunk : FChunks)
+    if (chunk->WritePos() > chunk->ReadPos()) return false;
   return true;
 }
 
 std::int64_t TSendQueue::Bytes() const {
-  std::int64_t Total = 0;
-  for (const auto& Chunk : FChunks) Total += Chunk->WritePos() - Chunk->ReadPos();
-  return Total;
+  std::int64_t total = 0;
+  for (const auto& chunk : FChunks) total += chunk->WritePos() - chunk->ReadPos();
+  return total;
 }
 
 void TSendQueue::Put(const void* Data, std::int32_t Len) {
   // A chunk takes nothing from a null address: the loop below would append chunks forever.
   if (Len <= 0 || Data == nullptr) return;
   if (FChunks.empty()) AppendChunk(FChunks, FChunkSize);
-  TBuffer* Chunk = FChunks.back().get();
-  const char* P = static_cast<const char*>(Data);
-  std::int32_t Remaining = Len;
+  TBuffer* chunk = FChunks.back().get();
+  const char* p = static_cast<const char*>(Data);
+  std::int32_t remaining = Len;
   for (;;) {
-    const std::int32_t N = Chunk->Write(P, Remaining);
-    if (N >= Remaining) return;
-    P += N;
-    Remaining -= N;
+    const std::int32_t n = chunk->Write(p, remaining);
+    if (n >= remaining) return;
+    p += n;
+    remaining -= n;
     AppendChunk(FChunks, FChunkSize);
-    Chunk = FChunks.back().get();
+    chunk = FChunks.back().get();
   }
 }
 
 int TSendQueue::Gather(iovec* Pieces, int Max) const {
-  int Count = 0;
-  for (auto It = FChunks.begin(); It != FChunks.end() && Count < Max; ++It) {
-    std::int32_t N = 0;
-    const char* P = (*It)->Peek(N);
-    if (N <= 0) continue;
-    Pieces[Count++] = iovec{const_cast<char*>(P), static_cast<std::size_t>(N)};
+  int count = 0;
+  for (auto it = FChunks.begin(); it != FChunks.end() && count < Max; ++it) {
+    std::int32_t n = 0;
+    const char* p = (*it)->Peek(n);
+    if (n <= 0) continue;
+    Pieces[count++] = iovec{const_cast<char*>(p), static_cast<std::size_t>(n)};
   }
-  return Count;
+  return count;
 }
 
 const char* TSendQueue::PeekFirst(std::int32_t& Len) const {
-  for (const auto& Chunk : FChunks) {
-    const char* P = Chunk->Peek(Len);
-    if (Len > 0) return P;
+  for (const auto& chunk : FChunks) {
+    const char* p = chunk->Peek(Len);
+    if (Len > 0) return p;
   }
   Len = 0;
   return nullptr;

@@ -100,34 +100,34 @@ namespace {
 // address followed by a zero as that address) and reported as a success. Refused
 // everywhere a name enters, with a clear error.
 TEST(HostResolveTest, NamesWithAZeroByteAreRefusedEverywhere) {
-  const std::string Evil("localhost\0evil.example", 22);
-  const std::string DottedEvil("127.0.0.1\0.evil", 15);
-  for (const std::string& Name : {Evil, DottedEvil}) {
-    EXPECT_THROW(WSocketResolveHost(Name), ESocketException);
-    EXPECT_EQ(WSocketGetHostByName(Name), nullptr);
-    EXPECT_EQ(WSocketGetHostByAddr(Name), nullptr);
+  const std::string evil("localhost\0evil.example", 22);
+  const std::string dottedEvil("127.0.0.1\0.evil", 15);
+  for (const std::string& name : {evil, dottedEvil}) {
+    EXPECT_THROW(WSocketResolveHost(name), ESocketException);
+    EXPECT_EQ(WSocketGetHostByName(name), nullptr);
+    EXPECT_EQ(WSocketGetHostByAddr(name), nullptr);
 
-    TWSocket S(nullptr);
-    int Errors = 0;
-    std::vector<std::uint16_t> Done;
-    S.OnError = [&](TObject*) { ++Errors; };
-    S.OnDnsLookupDone = [&](TObject*, std::uint16_t E) { Done.push_back(E); };
-    S.SetAddr(Name);
-    EXPECT_EQ(Errors, 1);
-    EXPECT_EQ(S.LastError(), 10022);
-    S.SetPort("80");
-    S.Connect();
-    EXPECT_EQ(Errors, 2) << "Connect went ahead without an address";
-    EXPECT_EQ(S.State(), wsClosed);
-    S.DnsLookup(Name);
-    S.ReverseDnsLookup(Name);
-    EXPECT_EQ(Errors, 4);
-    EXPECT_EQ(Done, (std::vector<std::uint16_t>{10022, 10022}));
-    EXPECT_EQ(S.DnsResult(), "");
+    TWSocket s(nullptr);
+    int errors = 0;
+    std::vector<std::uint16_t> done;
+    s.OnError = [&](TObject*) { ++errors; };
+    s.OnDnsLookupDone = [&](TObject*, std::uint16_t E) { done.push_back(E); };
+    s.SetAddr(name);
+    EXPECT_EQ(errors, 1);
+    EXPECT_EQ(s.LastError(), 10022);
+    s.SetPort("80");
+    s.Connect();
+    EXPECT_EQ(errors, 2) << "Connect went ahead without an address";
+    EXPECT_EQ(s.State(), wsClosed);
+    s.DnsLookup(name);
+    s.ReverseDnsLookup(name);
+    EXPECT_EQ(errors, 4);
+    EXPECT_EQ(done, (std::vector<std::uint16_t>{10022, 10022}));
+    EXPECT_EQ(s.DnsResult(), "");
   }
-  TWSocket S(nullptr);
-  EXPECT_THROW(S.SetPort(std::string("http\0junk", 9)), ESocketException);
-  EXPECT_THROW(S.SetProto(std::string("tcp\0junk", 8)), ESocketException);
+  TWSocket s(nullptr);
+  EXPECT_THROW(s.SetPort(std::string("http\0junk", 9)), ESocketException);
+  EXPECT_THROW(s.SetProto(std::string("tcp\0junk", 8)), ESocketException);
 }
 
 }  // namespace

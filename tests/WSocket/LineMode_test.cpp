@@ -64,9 +64,9 @@ class LineModeTest : public ::testing::Test {
 // carriage return and line feed, and what comes after it reaches OnDataAvailable.
 TEST_F(LineModeTest, LineSentByteByByteArrivesWhole) {
   Connect({"bytes:GET /index.html HTTP/1.0\\r\\n", "sleep:50", "chunk:TAIL"});
-  std::string Line = "stale";
-  P.Sock->ReadLine(Long, Line);
-  EXPECT_EQ(Line, "GET /index.html HTTP/1.0");
+  std::string line = "stale";
+  P.Sock->ReadLine(Long, line);
+  EXPECT_EQ(line, "GET /index.html HTTP/1.0");
   EXPECT_FALSE(P.Sock->LineMode());
   EXPECT_EQ(P.Sock->ReadCount(), 26);
   EXPECT_EQ(DataEvents, 0) << "line bytes went to OnDataAvailable";
@@ -84,20 +84,20 @@ TEST_F(LineModeTest, LineSentByteByByteArrivesWhole) {
 TEST_F(LineModeTest, BytesAfterTheLineFeedStayInTheSocket) {
   Connect({"sleep:100", "chunk:abc\\r\\nd\\re\\rf\\r\\nlast\\nx\\ry"});
   P.Sock->OnDataAvailable = nullptr;
-  std::string Line;
-  P.Sock->ReadLine(Long, Line);
-  EXPECT_EQ(Line, "abc");
+  std::string line;
+  P.Sock->ReadLine(Long, line);
+  EXPECT_EQ(line, "abc");
   EXPECT_EQ(P.Sock->RcvdCount(), 15);
 
-  P.Sock->ReadLine(Long, Line);
-  EXPECT_EQ(Line, "def");
-  P.Sock->ReadLine(Long, Line);
-  EXPECT_EQ(Line, "last");
+  P.Sock->ReadLine(Long, line);
+  EXPECT_EQ(line, "def");
+  P.Sock->ReadLine(Long, line);
+  EXPECT_EQ(line, "last");
   EXPECT_EQ(P.Sock->RcvdCount(), 3);
 
   // A carriage return alone never ends a line: this one runs out of time.
-  P.Sock->ReadLine(4, Line);
-  EXPECT_EQ(Line, "xy");
+  P.Sock->ReadLine(4, line);
+  EXPECT_EQ(line, "xy");
   EXPECT_TRUE(P.Sock->LineMode());
   EXPECT_EQ(Wait.ModalResult(), mrCancel);
   EXPECT_EQ(P.Sock->ReadCount(), 20);
@@ -110,16 +110,16 @@ TEST_F(LineModeTest, BytesAfterTheLineFeedStayInTheSocket) {
 TEST_F(LineModeTest, LinesSurviveTheMessageLoopBetweenReadLines) {
   Connect({"chunk:first line\\r\\nsecond line\\r\\nthird line\\r\\n", "close"});
   P.Sock->OnDataAvailable = nullptr;
-  std::string Line;
-  for (const char* Expected : {"first line", "second line", "third line"}) {
-    P.Sock->ReadLine(Long, Line);
-    EXPECT_EQ(Line, Expected);
+  std::string line;
+  for (const char* expected : {"first line", "second line", "third line"}) {
+    P.Sock->ReadLine(Long, line);
+    EXPECT_EQ(line, expected);
     PumpUntil([] { return false; }, 100ms);
     TCustomWSocket::ProcessMessages();
   }
   EXPECT_EQ(Closed, 0) << "the close came before the lines were read";
-  P.Sock->ReadLine(Long, Line);
-  EXPECT_EQ(Line, "");
+  P.Sock->ReadLine(Long, line);
+  EXPECT_EQ(line, "");
   EXPECT_EQ(P.Sock->State(), wsClosed);
   EXPECT_EQ(Closed, 1);
   EXPECT_EQ(ClosedError, 0);
@@ -133,11 +133,11 @@ TEST_F(LineModeTest, ZeroOrNegativeTimeOutDoesNotWait) {
   P.Say("go");
   ASSERT_TRUE(PumpUntil([&] { return P.Sock->RcvdCount() == 3; }, 3s));
   ASSERT_EQ(Wait.ModalResult(), mrOk);
-  std::string Line;
-  P.Sock->ReadLine(0, Line);
-  EXPECT_EQ(Line, "par");
-  P.Sock->ReadLine(-1, Line);
-  EXPECT_EQ(Line, "par");
+  std::string line;
+  P.Sock->ReadLine(0, line);
+  EXPECT_EQ(line, "par");
+  P.Sock->ReadLine(-1, line);
+  EXPECT_EQ(line, "par");
   EXPECT_TRUE(P.Sock->LineMode());
   EXPECT_FALSE(P.Sock->Wait(0, wsClosed));
   EXPECT_FALSE(P.Sock->Wait(-5, wsClosed));
@@ -151,14 +151,14 @@ TEST_F(LineModeTest, ZeroOrNegativeTimeOutDoesNotWait) {
 // after that returns the whole rest of the line.
 TEST_F(LineModeTest, OverlongLineThenTimeOutThenLineCompletedInTheBackground) {
   Connect({"chunk:x*300", "go", "chunk:END\\nafter"});
-  std::string Line;
-  P.Sock->ReadLine(Long, Line);
-  EXPECT_EQ(Line, std::string(254, 'x'));
+  std::string line;
+  P.Sock->ReadLine(Long, line);
+  EXPECT_EQ(line, std::string(254, 'x'));
   EXPECT_EQ(TooLong, 1);
   EXPECT_FALSE(P.Sock->LineMode());
 
-  P.Sock->ReadLine(4, Line);
-  EXPECT_EQ(Line, std::string(46, 'x'));
+  P.Sock->ReadLine(4, line);
+  EXPECT_EQ(line, std::string(46, 'x'));
   EXPECT_TRUE(P.Sock->LineMode()) << "a time-out must not end line mode";
   EXPECT_EQ(TooLong, 1);
 
@@ -167,8 +167,8 @@ TEST_F(LineModeTest, OverlongLineThenTimeOutThenLineCompletedInTheBackground) {
   ASSERT_TRUE(PumpUntil([&] { return Received == "after"; }, 3s));
   EXPECT_EQ(DataEvents, 1);
 
-  P.Sock->ReadLine(Long, Line);
-  EXPECT_EQ(Line, std::string(46, 'x') + "END");
+  P.Sock->ReadLine(Long, line);
+  EXPECT_EQ(line, std::string(46, 'x') + "END");
   // ReceiveStr does not count.
   EXPECT_EQ(P.Sock->ReadCount(), 304);
 }
@@ -176,13 +176,13 @@ TEST_F(LineModeTest, OverlongLineThenTimeOutThenLineCompletedInTheBackground) {
 // The peer closes (or resets) with half a line sent: ReadLine returns that half and the
 // component has closed, telling OnSessionClosed once.
 TEST_F(LineModeTest, PeerClosingOrResettingDuringReadLineGivesThePartialLine) {
-  for (const char* End : {"close", "reset"}) {
-    SCOPED_TRACE(End);
+  for (const char* end : {"close", "reset"}) {
+    SCOPED_TRACE(end);
     Closed = 0;
-    Connect({"bytes:half a li", "sleep:50", End});
-    std::string Line;
-    P.Sock->ReadLine(Long, Line);
-    EXPECT_EQ(Line, "half a li");
+    Connect({"bytes:half a li", "sleep:50", end});
+    std::string line;
+    P.Sock->ReadLine(Long, line);
+    EXPECT_EQ(line, "half a li");
     EXPECT_EQ(P.Sock->State(), wsClosed);
     EXPECT_FALSE(P.Sock->LineMode());
     EXPECT_EQ(Wait.ModalResult(), mrOk);
@@ -190,10 +190,10 @@ TEST_F(LineModeTest, PeerClosingOrResettingDuringReadLineGivesThePartialLine) {
     EXPECT_EQ(Closed, 1);
 
     // Nothing is left to read: the next ReadLine returns at once, empty.
-    const auto Before = std::chrono::steady_clock::now();
-    P.Sock->ReadLine(Long, Line);
-    EXPECT_EQ(Line, "");
-    EXPECT_LT(std::chrono::steady_clock::now() - Before, 1s);
+    const auto before = std::chrono::steady_clock::now();
+    P.Sock->ReadLine(Long, line);
+    EXPECT_EQ(line, "");
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 1s);
   }
 }
 
@@ -202,43 +202,43 @@ TEST_F(LineModeTest, PeerClosingOrResettingDuringReadLineGivesThePartialLine) {
 TEST_F(LineModeTest, ReadLineWithoutWaitControlIsReported) {
   Connect({"chunk:line\\n"});
   P.Sock->SetWaitCtrl(nullptr);
-  std::string Line = "untouched";
+  std::string line = "untouched";
   try {
-    P.Sock->ReadLine(Long, Line);
+    P.Sock->ReadLine(Long, line);
     ADD_FAILURE() << "no exception";
-  } catch (const ESocketException& E) {
-    EXPECT_STREQ(E.what(), "No wait object assigned");
+  } catch (const ESocketException& e) {
+    EXPECT_STREQ(e.what(), "No wait object assigned");
   }
-  EXPECT_EQ(Line, "untouched");
+  EXPECT_EQ(line, "untouched");
   EXPECT_FALSE(P.Sock->LineMode());
 
-  int Errors = 0;
-  P.Sock->OnError = [&](TObject*) { ++Errors; };
-  P.Sock->ReadLine(Long, Line);
-  EXPECT_EQ(Errors, 1);
-  EXPECT_EQ(Line, "untouched");
+  int errors = 0;
+  P.Sock->OnError = [&](TObject*) { ++errors; };
+  P.Sock->ReadLine(Long, line);
+  EXPECT_EQ(errors, 1);
+  EXPECT_EQ(line, "untouched");
   EXPECT_FALSE(P.Sock->CheckFWait());
-  EXPECT_EQ(Errors, 2);
+  EXPECT_EQ(errors, 2);
 
   // With the control back, the line that waited all along is read.
   P.Sock->SetWaitCtrl(&Wait);
-  P.Sock->ReadLine(Long, Line);
-  EXPECT_EQ(Line, "line");
+  P.Sock->ReadLine(Long, line);
+  EXPECT_EQ(line, "line");
 }
 
 // A modal wait inside an event handler: OnDataAvailable sees the start of a line and
 // reads the rest with ReadLine, which waits for it there.
 TEST_F(LineModeTest, ReadLineInsideOnDataAvailable) {
   Connect({"sleep:50", "chunk:HELLO", "sleep:150", "chunk: WORLD\\n"});
-  std::vector<std::string> Lines;
+  std::vector<std::string> lines;
   P.Sock->OnDataAvailable = [&](TObject*, std::uint16_t) {
     ++DataEvents;
-    std::string Line;
-    P.Sock->ReadLine(Long, Line);
-    Lines.push_back(Line);
+    std::string line;
+    P.Sock->ReadLine(Long, line);
+    lines.push_back(line);
   };
-  ASSERT_TRUE(PumpUntil([&] { return !Lines.empty(); }, 3s));
-  EXPECT_EQ(Lines, std::vector<std::string>{"HELLO WORLD"});
+  ASSERT_TRUE(PumpUntil([&] { return !lines.empty(); }, 3s));
+  EXPECT_EQ(lines, std::vector<std::string>{"HELLO WORLD"});
   EXPECT_EQ(DataEvents, 1);
 }
 
@@ -249,11 +249,11 @@ TEST_F(LineModeTest, ComponentDestroyedByOnLineTooLong) {
     ++TooLong;
     P.Sock.reset();
   };
-  std::string Line = "untouched";
-  P.Sock->ReadLine(Long, Line);
+  std::string line = "untouched";
+  P.Sock->ReadLine(Long, line);
   EXPECT_EQ(TooLong, 1);
   EXPECT_EQ(P.Sock, nullptr);
-  EXPECT_EQ(Line, "untouched");
+  EXPECT_EQ(line, "untouched");
   EXPECT_EQ(Wait.ModalResult(), mrOk) << "the wait outlived its component";
   PumpUntil([] { return false; }, 50ms);
 }
@@ -262,15 +262,15 @@ TEST_F(LineModeTest, ComponentDestroyedByOnLineTooLong) {
 // ReadLine returns at once with the part of the line that came, not at its time-out.
 TEST_F(LineModeTest, LocalCloseEndsAWaitingReadLine) {
   Connect({"chunk:no end"});
-  TTimer Closer(nullptr);
-  Closer.SetInterval(100);
-  Closer.OnTimer = [&](TObject*) {
-    Closer.SetEnabled(false);
+  TTimer closer(nullptr);
+  closer.SetInterval(100);
+  closer.OnTimer = [&](TObject*) {
+    closer.SetEnabled(false);
     P.Sock->Close();
   };
-  std::string Line;
-  P.Sock->ReadLine(Long, Line);
-  EXPECT_EQ(Line, "no end");
+  std::string line;
+  P.Sock->ReadLine(Long, line);
+  EXPECT_EQ(line, "no end");
   EXPECT_EQ(Wait.ModalResult(), mrOk) << "the wait ran to its time-out";
   EXPECT_EQ(P.Sock->State(), wsClosed);
   EXPECT_EQ(Closed, 1);
@@ -280,58 +280,58 @@ TEST_F(LineModeTest, LocalCloseEndsAWaitingReadLine) {
 // running between the ReadLines: every line intact. Reading used to post one read
 // notification per byte; at most one waits now, so the loop finds nothing left to do.
 TEST(LineModeCoreTest, MegabyteOfLinesWithTheLoopRunning) {
-  constexpr int Lines = 10000;
-  ScriptedPeer P;
-  const std::string Body = std::string(98, 'l') + "\\r\\n";
-  ASSERT_TRUE(P.Start({"chunk:" + Body + "*" + std::to_string(Lines), "close"}));
-  P.Sock->SetMultiThreaded(true);
-  P.Sock->Connect();
-  ASSERT_TRUE(P.Sock->Wait(5, wsConnected));
-  std::string Line;
-  int Intact = 0;
-  for (int I = 0; I < Lines; ++I) {
-    P.Sock->ReadLine(5, Line);
-    if (Line == std::string(98, 'l')) ++Intact;
-    if (I % 100 == 0) TCustomWSocket::ProcessMessages();
+  constexpr int lines = 10000;
+  ScriptedPeer p;
+  const std::string body = std::string(98, 'l') + "\\r\\n";
+  ASSERT_TRUE(p.Start({"chunk:" + body + "*" + std::to_string(lines), "close"}));
+  p.Sock->SetMultiThreaded(true);
+  p.Sock->Connect();
+  ASSERT_TRUE(p.Sock->Wait(5, wsConnected));
+  std::string line;
+  int intact = 0;
+  for (int i = 0; i < lines; ++i) {
+    p.Sock->ReadLine(5, line);
+    if (line == std::string(98, 'l')) ++intact;
+    if (i % 100 == 0) TCustomWSocket::ProcessMessages();
   }
-  EXPECT_EQ(Intact, Lines);
-  EXPECT_EQ(P.Sock->ReadCount(), Lines * 100);
-  int Notified = 0;
-  P.Sock->OnDataAvailable = [&](TObject*, std::uint16_t) { ++Notified; };
+  EXPECT_EQ(intact, lines);
+  EXPECT_EQ(p.Sock->ReadCount(), lines * 100);
+  int notified = 0;
+  p.Sock->OnDataAvailable = [&](TObject*, std::uint16_t) { ++notified; };
   TCustomWSocket::ProcessMessages();
-  EXPECT_LE(Notified, 1);
+  EXPECT_LE(notified, 1);
 }
 
 TEST(LineModeCoreTest, ReadLineOnAClosedComponentReturnsEmptyAtOnce) {
-  TWait Wait(nullptr);
-  LineSocket Sock(nullptr);
-  Sock.SetWaitCtrl(&Wait);
-  std::string Line = "x";
-  Sock.ReadLine(60, Line);
-  EXPECT_EQ(Line, "");
-  EXPECT_FALSE(Sock.LineMode());
-  EXPECT_FALSE(Wait.Running());
+  TWait wait(nullptr);
+  LineSocket sock(nullptr);
+  sock.SetWaitCtrl(&wait);
+  std::string line = "x";
+  sock.ReadLine(60, line);
+  EXPECT_EQ(line, "");
+  EXPECT_FALSE(sock.LineMode());
+  EXPECT_FALSE(wait.Running());
 }
 
 TEST(LineModeCoreTest, TimeValHelpers) {
-  TWSocket Sock(nullptr);
-  TTimeVal A{5, 7};
-  TTimeVal B{5, 7};
-  EXPECT_TRUE(Sock.TimerCmp(A, B, true));
-  EXPECT_FALSE(Sock.TimerCmp(A, B, false));
-  B.tv_usec = 8;
-  EXPECT_FALSE(Sock.TimerCmp(A, B, true));
-  EXPECT_TRUE(Sock.TimerCmp(A, B, false));
-  B = {6, 7};
-  EXPECT_TRUE(Sock.TimerCmp(A, B, false));
+  TWSocket sock(nullptr);
+  TTimeVal a{5, 7};
+  TTimeVal b{5, 7};
+  EXPECT_TRUE(sock.TimerCmp(a, b, true));
+  EXPECT_FALSE(sock.TimerCmp(a, b, false));
+  b.tv_usec = 8;
+  EXPECT_FALSE(sock.TimerCmp(a, b, true));
+  EXPECT_TRUE(sock.TimerCmp(a, b, false));
+  b = {6, 7};
+  EXPECT_TRUE(sock.TimerCmp(a, b, false));
 
-  EXPECT_TRUE(Sock.TimerIsSet(A));
-  EXPECT_TRUE(Sock.TimerIsSet(TTimeVal{0, 1}));
-  EXPECT_TRUE(Sock.TimerIsSet(TTimeVal{-1, 0}));
-  Sock.TimerClear(A);
-  EXPECT_FALSE(Sock.TimerIsSet(A));
-  EXPECT_EQ(A.tv_sec, 0);
-  EXPECT_EQ(A.tv_usec, 0);
+  EXPECT_TRUE(sock.TimerIsSet(a));
+  EXPECT_TRUE(sock.TimerIsSet(TTimeVal{0, 1}));
+  EXPECT_TRUE(sock.TimerIsSet(TTimeVal{-1, 0}));
+  sock.TimerClear(a);
+  EXPECT_FALSE(sock.TimerIsSet(a));
+  EXPECT_EQ(a.tv_sec, 0);
+  EXPECT_EQ(a.tv_usec, 0);
 }
 
 }  // namespace

@@ -35,9 +35,9 @@ struct ScriptedPeer {
   std::unique_ptr<LineSocket> Sock;
 
   bool Start(const std::vector<std::string>& Steps, int PauseMs = 5, int LifetimeSeconds = 20) {
-    std::vector<std::string> Args{"--pause", std::to_string(PauseMs)};
-    Args.insert(Args.end(), Steps.begin(), Steps.end());
-    return StartScript("line_peer.py", Args, LifetimeSeconds);
+    std::vector<std::string> args{"--pause", std::to_string(PauseMs)};
+    args.insert(args.end(), Steps.begin(), Steps.end());
+    return StartScript("line_peer.py", args, LifetimeSeconds);
   }
 
   // Any peer script of tests/peers.

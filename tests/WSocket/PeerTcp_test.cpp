@@ -244,9 +244,9 @@ TEST(PeerTcp, PeerHalfCloseGetsOurAnswerAndACleanEnd) {
 // to reset the connection and drop the tail of the echo still on its way. An echo of
 // 1 MiB, every byte back in order, then the end of the stream, not a reset.
 TEST(PeerTcp, EchoToAHalfClosingPeerArrivesWholeWithTheDefaultLinger) {
-  constexpr int Bytes = 1 << 20;
+  constexpr int bytes = 1 << 20;
   auto peer =
-      StartPythonPeer("half_close.py", {"--mode", "send-first", "--bytes", std::to_string(Bytes)});
+      StartPythonPeer("half_close.py", {"--mode", "send-first", "--bytes", std::to_string(bytes)});
   ASSERT_NE(peer.port, 0);
   auto s = NewLoopbackClient(peer.port);
   Observer o;
@@ -260,7 +260,7 @@ TEST(PeerTcp, EchoToAHalfClosingPeerArrivesWholeWithTheDefaultLinger) {
   };
   s->Connect();
   ASSERT_TRUE(PumpUntil([&] { return o.closedCount > 0; }, 20s));
-  EXPECT_EQ(o.data.size(), static_cast<std::size_t>(Bytes));
+  EXPECT_EQ(o.data.size(), static_cast<std::size_t>(bytes));
   EXPECT_EQ(peer.LineStartingWith("sent "), "sent 1048576 " + Crc32::HexOf(o.data));
   EXPECT_EQ(peer.LineStartingWith("got ", 20s), "got 1048576 " + Crc32::HexOf(o.data) + " eof");
 }

@@ -32,11 +32,11 @@ struct Got {
 };
 
 Got ParseGot(const std::string& Line) {
-  Got G;
-  std::istringstream In(Line);
-  std::string Word;
-  In >> Word >> G.Count >> G.Crc >> G.How;
-  return G;
+  Got g;
+  std::istringstream in(Line);
+  std::string word;
+  in >> word >> g.Count >> g.Crc >> g.How;
+  return g;
 }
 
 class WaitFlushTest : public ::testing::Test {
@@ -62,32 +62,32 @@ class WaitFlushTest : public ::testing::Test {
 // Connecting: Wait returns true once the connection is made, and false at once when the
 // state already holds, without running the wait control.
 TEST_F(WaitFlushTest, WaitForConnectionWithTheWaitControl) {
-  ScriptedPeer P;
-  ASSERT_TRUE(P.Start({}));
-  Sock = std::move(P.Sock);
+  ScriptedPeer p;
+  ASSERT_TRUE(p.Start({}));
+  Sock = std::move(p.Sock);
   Sock->SetWaitCtrl(&Wait);
-  int Starts = 0;
+  int starts = 0;
   Wait.OnWaitStart = [&](TObject*) {
-    ++Starts;
+    ++starts;
     EXPECT_EQ(Sock->FAwaitedState, wsConnected);
   };
   Sock->Connect();
   EXPECT_TRUE(Sock->Wait(40, wsConnected));
   EXPECT_EQ(Sock->State(), wsConnected);
   EXPECT_EQ(Sock->FAwaitedState, wsInvalidState);
-  EXPECT_EQ(Starts, 1);
+  EXPECT_EQ(starts, 1);
   EXPECT_FALSE(Wait.Visible());
 
   EXPECT_FALSE(Sock->Wait(40, wsConnected));
-  EXPECT_EQ(Starts, 1);
+  EXPECT_EQ(starts, 1);
 }
 
 // A refused connection passes through wsConnected to wsClosed: the wait ends at once and
 // answers false.
 TEST_F(WaitFlushTest, WaitForARefusedConnectionAnswersFalseAtOnce) {
-  testsupport::ReservedPort Refused;
-  ASSERT_NE(Refused.Port(), 0);
-  Sock = testsupport::NewLoopbackClient<linetest::LineSocket>(Refused.Port());
+  testsupport::ReservedPort refused;
+  ASSERT_NE(refused.Port(), 0);
+  Sock = testsupport::NewLoopbackClient<linetest::LineSocket>(refused.Port());
   Sock->SetWaitCtrl(&Wait);
   Sock->Connect();
   EXPECT_FALSE(Sock->Wait(40, wsConnected));
@@ -98,9 +98,9 @@ TEST_F(WaitFlushTest, WaitForARefusedConnectionAnswersFalseAtOnce) {
 // A state that never comes: false when the count-down runs out. Without a wait control
 // the call is refused with code 11004 and nothing stays awaited.
 TEST_F(WaitFlushTest, WaitRunsOutOrHasNoWaitControl) {
-  ScriptedPeer P;
-  ASSERT_TRUE(P.Start({}));
-  Sock = std::move(P.Sock);
+  ScriptedPeer p;
+  ASSERT_TRUE(p.Start({}));
+  Sock = std::move(p.Sock);
   Sock->SetWaitCtrl(&Wait);
   Sock->Connect();
   ASSERT_TRUE(Sock->Wait(40, wsConnected));
@@ -112,9 +112,9 @@ TEST_F(WaitFlushTest, WaitRunsOutOrHasNoWaitControl) {
   try {
     Sock->Wait(3, wsClosed);
     ADD_FAILURE() << "no exception";
-  } catch (const ESocketException& E) {
-    EXPECT_EQ(std::string(E.what()).rfind("Error 11004 in function TWSocket.Wait\r\n", 0), 0u)
-        << E.what();
+  } catch (const ESocketException& e) {
+    EXPECT_EQ(std::string(e.what()).rfind("Error 11004 in function TWSocket.Wait\r\n", 0), 0u)
+        << e.what();
   }
   EXPECT_EQ(Sock->LastError(), 11004);
   EXPECT_EQ(Sock->FAwaitedState, wsInvalidState);
@@ -124,16 +124,16 @@ TEST_F(WaitFlushTest, WaitRunsOutOrHasNoWaitControl) {
 // 10 MB to a peer that reads slowly, through the wait control's count-down: Flush returns
 // once the queue has drained, and every byte arrives in order.
 TEST_F(WaitFlushTest, FlushTenMegabytesToASlowReaderWithTheWaitControl) {
-  ScriptedPeer P;
-  ASSERT_TRUE(P.StartScript("slow_reader.py", {"--chunk", "32768", "--period", "2"}));
-  Sock = std::move(P.Sock);
+  ScriptedPeer p;
+  ASSERT_TRUE(p.StartScript("slow_reader.py", {"--chunk", "32768", "--period", "2"}));
+  Sock = std::move(p.Sock);
   Sock->SetWaitCtrl(&Wait);
   Sock->SetLingerOnOff(wsLingerOff);  // a graceful close after the flush
   Sock->Connect();
   ASSERT_TRUE(Sock->Wait(40, wsConnected));
 
-  const std::string Data = testsupport::PatternString(7, 0, TenMegabytes);
-  ASSERT_EQ(Sock->SendStr(Data), static_cast<std::int32_t>(Data.size()));
+  const std::string data = testsupport::PatternString(7, 0, TenMegabytes);
+  ASSERT_EQ(Sock->SendStr(data), static_cast<std::int32_t>(data.size()));
   EXPECT_FALSE(Sock->FAllSent) << "the network took 10 MB at once";
   Wait.SetInterval(100);
   Sock->SetFlushTimeout(150);
@@ -144,27 +144,27 @@ TEST_F(WaitFlushTest, FlushTenMegabytesToASlowReaderWithTheWaitControl) {
   EXPECT_EQ(Wait.Caption(), "150");
 
   Sock->Close();
-  const Got G = ParseGot(P.Peer.LineStartingWith("got ", 10s));
-  EXPECT_EQ(G.Count, static_cast<long long>(TenMegabytes));
-  EXPECT_EQ(G.Crc, testsupport::Crc32::HexOf(Data));
-  EXPECT_EQ(G.How, "eof");
+  const Got g = ParseGot(p.Peer.LineStartingWith("got ", 10s));
+  EXPECT_EQ(g.Count, static_cast<long long>(TenMegabytes));
+  EXPECT_EQ(g.Crc, testsupport::Crc32::HexOf(data));
+  EXPECT_EQ(g.How, "eof");
 }
 
 // A peer that never reads: the count-down of FlushTimeout ends the flush with data
 // still queued. Without a wait control nothing is tried at all.
 TEST_F(WaitFlushTest, FlushRunsOutWithDataQueuedOrHasNoWaitControl) {
-  ScriptedPeer P;
-  ASSERT_TRUE(P.StartScript("stall.py", {"--rcvbuf", "4096"}));
-  Sock = std::move(P.Sock);
+  ScriptedPeer p;
+  ASSERT_TRUE(p.StartScript("stall.py", {"--rcvbuf", "4096"}));
+  Sock = std::move(p.Sock);
   Sock->SetWaitCtrl(&Wait);
   Sock->Connect();
   ASSERT_TRUE(Sock->Wait(40, wsConnected));
-  const std::string Data(4u << 20, 'z');
-  Sock->SendStr(Data);
+  const std::string data(4u << 20, 'z');
+  Sock->SendStr(data);
   Sock->SetFlushTimeout(4);
-  const auto Start = std::chrono::steady_clock::now();
+  const auto start = std::chrono::steady_clock::now();
   Sock->Flush();
-  EXPECT_GE(std::chrono::steady_clock::now() - Start, 150ms);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 150ms);
   EXPECT_FALSE(Sock->FAllSent);
   EXPECT_EQ(Sock->State(), wsConnected);
   EXPECT_FALSE(Wait.Running());
@@ -174,108 +174,108 @@ TEST_F(WaitFlushTest, FlushRunsOutWithDataQueuedOrHasNoWaitControl) {
   try {
     Sock->Flush();
     ADD_FAILURE() << "no exception";
-  } catch (const ESocketException& E) {
-    EXPECT_STREQ(E.what(), "No wait object assigned");
+  } catch (const ESocketException& e) {
+    EXPECT_STREQ(e.what(), "No wait object assigned");
   }
 }
 
 // In a socket's own thread mode Flush pumps the thread's queue until the queue drains.
 TEST_F(WaitFlushTest, FlushTenMegabytesToASlowReaderMultiThreaded) {
-  ScriptedPeer P;
-  ASSERT_TRUE(P.StartScript("slow_reader.py", {"--chunk", "32768", "--period", "2"}));
-  Sock = std::move(P.Sock);
+  ScriptedPeer p;
+  ASSERT_TRUE(p.StartScript("slow_reader.py", {"--chunk", "32768", "--period", "2"}));
+  Sock = std::move(p.Sock);
   Sock->SetMultiThreaded(true);
   Sock->SetLingerOnOff(wsLingerOff);
   Sock->Connect();
   ASSERT_TRUE(Sock->Wait(2, wsConnected));
 
-  const std::string Data = testsupport::PatternString(8, 0, TenMegabytes);
-  Sock->SendStr(Data);
+  const std::string data = testsupport::PatternString(8, 0, TenMegabytes);
+  Sock->SendStr(data);
   Sock->Flush();
   EXPECT_TRUE(Sock->FAllSent);
   Sock->Close();
-  const Got G = ParseGot(P.Peer.LineStartingWith("got ", 10s));
-  EXPECT_EQ(G.Count, static_cast<long long>(TenMegabytes));
-  EXPECT_EQ(G.Crc, testsupport::Crc32::HexOf(Data));
+  const Got g = ParseGot(p.Peer.LineStartingWith("got ", 10s));
+  EXPECT_EQ(g.Count, static_cast<long long>(TenMegabytes));
+  EXPECT_EQ(g.Crc, testsupport::Crc32::HexOf(data));
 }
 
 // With the default linger (on, no time) Close used to reset the connection after Flush
 // had returned, and the system dropped the megabytes it had not sent yet. Now the close
 // is graceful while bytes are on their way: all 8 MB arrive, then the end of the stream.
 TEST_F(WaitFlushTest, CloseAfterFlushWithTheDefaultLingerLosesNothing) {
-  constexpr std::size_t EightMegabytes = 8u << 20;
-  ScriptedPeer P;
-  ASSERT_TRUE(P.StartScript("slow_reader.py", {"--chunk", "32768", "--period", "2"}));
-  Sock = std::move(P.Sock);
+  constexpr std::size_t eightMegabytes = 8u << 20;
+  ScriptedPeer p;
+  ASSERT_TRUE(p.StartScript("slow_reader.py", {"--chunk", "32768", "--period", "2"}));
+  Sock = std::move(p.Sock);
   Sock->SetMultiThreaded(true);
   ASSERT_EQ(Sock->LingerOnOff(), wsLingerOn);
   ASSERT_EQ(Sock->LingerTimeout(), 0);
   Sock->Connect();
   ASSERT_TRUE(Sock->Wait(2, wsConnected));
 
-  const std::string Data = testsupport::PatternString(9, 0, EightMegabytes);
-  Sock->SendStr(Data);
+  const std::string data = testsupport::PatternString(9, 0, eightMegabytes);
+  Sock->SendStr(data);
   Sock->Flush();
   EXPECT_TRUE(Sock->FAllSent);
   Sock->Close();
   EXPECT_EQ(Sock->State(), wsClosed);
-  const Got G = ParseGot(P.Peer.LineStartingWith("got ", 20s));
-  EXPECT_EQ(G.Count, static_cast<long long>(EightMegabytes));
-  EXPECT_EQ(G.Crc, testsupport::Crc32::HexOf(Data));
-  EXPECT_EQ(G.How, "eof");
+  const Got g = ParseGot(p.Peer.LineStartingWith("got ", 20s));
+  EXPECT_EQ(g.Count, static_cast<long long>(eightMegabytes));
+  EXPECT_EQ(g.Crc, testsupport::Crc32::HexOf(data));
+  EXPECT_EQ(g.How, "eof");
 }
 
 // Close without Flush, the queue still holding most of what was sent (the peer reads
 // slowly): the queue goes to the system, which finishes sending in the background.
 TEST_F(WaitFlushTest, CloseHandsTheQueueOverBeforeClosing) {
-  constexpr std::size_t Bytes = 300000;
-  ScriptedPeer P;
-  ASSERT_TRUE(P.StartScript("slow_reader.py", {"--chunk", "16384", "--period", "5"}));
-  Sock = std::move(P.Sock);
+  constexpr std::size_t bytes = 300000;
+  ScriptedPeer p;
+  ASSERT_TRUE(p.StartScript("slow_reader.py", {"--chunk", "16384", "--period", "5"}));
+  Sock = std::move(p.Sock);
   Sock->SetMultiThreaded(true);
   Sock->Connect();
   ASSERT_TRUE(Sock->Wait(2, wsConnected));
-  const std::string Data = testsupport::PatternString(10, 0, Bytes);
-  Sock->SendStr(Data);
+  const std::string data = testsupport::PatternString(10, 0, bytes);
+  Sock->SendStr(data);
   Sock->Close();
   EXPECT_EQ(Sock->State(), wsClosed);
-  const Got G = ParseGot(P.Peer.LineStartingWith("got ", 20s));
-  EXPECT_EQ(G.Count, static_cast<long long>(Bytes));
-  EXPECT_EQ(G.Crc, testsupport::Crc32::HexOf(Data));
-  EXPECT_EQ(G.How, "eof");
+  const Got g = ParseGot(p.Peer.LineStartingWith("got ", 20s));
+  EXPECT_EQ(g.Count, static_cast<long long>(bytes));
+  EXPECT_EQ(g.Crc, testsupport::Crc32::HexOf(data));
+  EXPECT_EQ(g.How, "eof");
 }
 
 // No time limit in that mode: with a peer that never reads, Flush returns only when the
 // socket goes (here: the peer process ends, which resets the connection).
 TEST_F(WaitFlushTest, FlushMultiThreadedEndsWhenTheSocketGoes) {
-  ScriptedPeer P;
-  ASSERT_TRUE(P.StartScript("stall.py", {"--rcvbuf", "4096"}, 1));
-  Sock = std::move(P.Sock);
+  ScriptedPeer p;
+  ASSERT_TRUE(p.StartScript("stall.py", {"--rcvbuf", "4096"}, 1));
+  Sock = std::move(p.Sock);
   Sock->SetMultiThreaded(true);
-  int Closed = 0;
-  Sock->OnSessionClosed = [&](TObject*, std::uint16_t) { ++Closed; };
+  int closed = 0;
+  Sock->OnSessionClosed = [&](TObject*, std::uint16_t) { ++closed; };
   Sock->Connect();
   ASSERT_TRUE(Sock->Wait(2, wsConnected));
   Sock->SendStr(std::string(8u << 20, 'q'));
   Sock->Flush();
   EXPECT_EQ(Sock->State(), wsClosed);
-  EXPECT_EQ(Closed, 1);
+  EXPECT_EQ(closed, 1);
 }
 
 // The deadline loop in the socket's own thread mode: a state that is never reached makes
 // Wait answer false when the time is up, not before.
 TEST_F(WaitFlushTest, MultiThreadedWaitRunsToItsDeadline) {
-  ScriptedPeer P;
-  ASSERT_TRUE(P.Start({}));
-  Sock = std::move(P.Sock);
+  ScriptedPeer p;
+  ASSERT_TRUE(p.Start({}));
+  Sock = std::move(p.Sock);
   Sock->SetMultiThreaded(true);
   Sock->Connect();
   ASSERT_TRUE(Sock->Wait(2, wsConnected));
-  const auto Start = std::chrono::steady_clock::now();
+  const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(Sock->Wait(1, wsListening));
-  const auto Took = std::chrono::steady_clock::now() - Start;
-  EXPECT_GE(Took, 950ms);
-  EXPECT_LT(Took, 5s);
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(took, 950ms);
+  EXPECT_LT(took, 5s);
   EXPECT_EQ(Sock->FAwaitedState, wsInvalidState);
 }
 

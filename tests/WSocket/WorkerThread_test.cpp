@@ -59,8 +59,8 @@ struct ThreadLog {
     S.OnDataSent = [this](TObject*, std::uint16_t) { Ids.push_back(std::this_thread::get_id()); };
   }
   bool AllOn(std::thread::id Id) const {
-    for (const auto& I : Ids)
-      if (I != Id) return false;
+    for (const auto& i : Ids)
+      if (i != Id) return false;
     return !Ids.empty();
   }
 };
@@ -81,12 +81,12 @@ class MainServer {
     Listener->SetPort("0");
     Log.Attach(*Listener);
     Listener->OnSessionAvailable = [this](TObject*, std::uint16_t) {
-      const plat::SOCKET H = Listener->Accept();
-      if (H == plat::INVALID_SOCKET) return;
+      const plat::SOCKET h = Listener->Accept();
+      if (h == plat::INVALID_SOCKET) return;
       Served.push_back(std::make_unique<LineSocket>(nullptr));
       Served.back()->SetWaitCtrl(&FWait);
       Log.Attach(*Served.back());
-      Served.back()->Dup(H);
+      Served.back()->Dup(h);
     };
     if (Listener->Listen() != 0) return false;
     Port = Listener->GetXPort();
@@ -113,24 +113,24 @@ class WorkerThreadTest : public ::testing::Test {
   // Runs Body on a worker thread and joins it; the worker's watchdog bounds its loops.
   template <typename F>
   void RunWorker(F Body, const std::function<void()>& WhileRunning = nullptr) {
-    std::promise<void> Finished;
-    auto Done = Finished.get_future();
-    std::thread Worker([&] {
+    std::promise<void> finished;
+    auto done = finished.get_future();
+    std::thread worker([&] {
       {
-        WorkerWatchdog Guard(8000);
+        WorkerWatchdog guard(8000);
         Body();
         // Nothing of the worker may remain for the next test: its components are gone,
         // and so must be their messages.
-        plat::MSG Msg;
-        while (plat::PeekMessageA(&Msg, 0, 0, 0, plat::PM_REMOVE)) {
+        plat::MSG msg;
+        while (plat::PeekMessageA(&msg, 0, 0, 0, plat::PM_REMOVE)) {
         }
       }
-      Finished.set_value();
+      finished.set_value();
     });
     if (WhileRunning) WhileRunning();
     // The main thread keeps its queue going (the server lives here) until the worker ends.
-    PumpUntil([&] { return Done.wait_for(0s) == std::future_status::ready; }, 10s);
-    Worker.join();
+    PumpUntil([&] { return done.wait_for(0s) == std::future_status::ready; }, 10s);
+    worker.join();
   }
 
   TWait Wait{nullptr};
@@ -140,146 +140,146 @@ class WorkerThreadTest : public ::testing::Test {
 // answers; the main thread's server reads the answer with a modal ReadLine, then closes,
 // which ends the worker's message loop through OnSessionClosed.
 TEST_F(WorkerThreadTest, WorkerTalksToAServerOnTheMainThread) {
-  MainServer Server(Wait);
-  ASSERT_TRUE(Server.Start());
-  const std::thread::id MainId = std::this_thread::get_id();
-  std::thread::id WorkerId;
-  ThreadLog WorkerLog;
-  bool Connected = false;
-  std::string Greeting;
-  std::string Second;
-  std::atomic<bool> Reading{false};
-  bool LoopEnded = false;
-  TSocketState AtEnd = wsInvalidState;
-  std::atomic<bool> Answered{false};
+  MainServer server(Wait);
+  ASSERT_TRUE(server.Start());
+  const std::thread::id mainId = std::this_thread::get_id();
+  std::thread::id workerId;
+  ThreadLog workerLog;
+  bool connected = false;
+  std::string greeting;
+  std::string second;
+  std::atomic<bool> reading{false};
+  bool loopEnded = false;
+  TSocketState atEnd = wsInvalidState;
+  std::atomic<bool> answered{false};
 
   RunWorker(
       [&] {
-        WorkerId = std::this_thread::get_id();
-        LineSocket Client(nullptr);
-        Client.SetMultiThreaded(true);
-        Client.SetAddr("127.0.0.1");
-        Client.SetPort(Server.Port);
-        WorkerLog.Attach(Client);
-        Client.OnSessionClosed = [&](TObject*, std::uint16_t) {
-          WorkerLog.Ids.push_back(std::this_thread::get_id());
+        workerId = std::this_thread::get_id();
+        LineSocket client(nullptr);
+        client.SetMultiThreaded(true);
+        client.SetAddr("127.0.0.1");
+        client.SetPort(server.Port);
+        workerLog.Attach(client);
+        client.OnSessionClosed = [&](TObject*, std::uint16_t) {
+          workerLog.Ids.push_back(std::this_thread::get_id());
           plat::PostQuitMessage(0);
         };
-        Client.Connect();
-        Connected = Client.Wait(2, wsConnected);
-        Reading = true;
+        client.Connect();
+        connected = client.Wait(2, wsConnected);
+        reading = true;
         // Both lines come in one piece while the first ReadLine waits; the second stays
         // in the socket (there is no OnDataAvailable handler to take it).
-        Client.ReadLine(2, Greeting);
-        Client.ReadLine(2, Second);
-        Client.SendStr("reply from the worker\r\nand more\n");
-        Client.Flush();
-        Answered = true;
+        client.ReadLine(2, greeting);
+        client.ReadLine(2, second);
+        client.SendStr("reply from the worker\r\nand more\n");
+        client.Flush();
+        answered = true;
         TCustomWSocket::MessageLoop();
-        LoopEnded = true;
-        AtEnd = Client.State();
+        loopEnded = true;
+        atEnd = client.State();
       },
       [&] {
-        ASSERT_TRUE(PumpUntil([&] { return !Server.Served.empty() && Reading; }, 3s));
+        ASSERT_TRUE(PumpUntil([&] { return !server.Served.empty() && reading; }, 3s));
         PumpUntil([] { return false; }, 50ms);
-        LineSocket& Served = *Server.Served[0];
-        Served.SendStr("hello from main\r\nsecond line\n");
-        std::string Reply;
-        Served.ReadLine(40, Reply);
-        EXPECT_EQ(Reply, "reply from the worker");
-        Served.ReadLine(40, Reply);
-        EXPECT_EQ(Reply, "and more");
-        EXPECT_TRUE(PumpUntil([&] { return Answered.load(); }, 3s));
-        Served.Close();
+        LineSocket& served = *server.Served[0];
+        served.SendStr("hello from main\r\nsecond line\n");
+        std::string reply;
+        served.ReadLine(40, reply);
+        EXPECT_EQ(reply, "reply from the worker");
+        served.ReadLine(40, reply);
+        EXPECT_EQ(reply, "and more");
+        EXPECT_TRUE(PumpUntil([&] { return answered.load(); }, 3s));
+        served.Close();
       });
 
-  EXPECT_TRUE(Connected);
-  EXPECT_EQ(Greeting, "hello from main");
-  EXPECT_EQ(Second, "second line");
-  EXPECT_TRUE(LoopEnded);
-  EXPECT_EQ(AtEnd, wsClosed);
-  EXPECT_NE(WorkerId, MainId);
-  EXPECT_TRUE(WorkerLog.AllOn(WorkerId)) << "a worker event ran on another thread";
-  EXPECT_TRUE(Server.Log.AllOn(MainId)) << "a server event ran on the worker";
+  EXPECT_TRUE(connected);
+  EXPECT_EQ(greeting, "hello from main");
+  EXPECT_EQ(second, "second line");
+  EXPECT_TRUE(loopEnded);
+  EXPECT_EQ(atEnd, wsClosed);
+  EXPECT_NE(workerId, mainId);
+  EXPECT_TRUE(workerLog.AllOn(workerId)) << "a worker event ran on another thread";
+  EXPECT_TRUE(server.Log.AllOn(mainId)) << "a server event ran on the worker";
 }
 
 // The deadline ReadLine of a worker runs out with a partial line, which the next one
 // continues once the rest has come; a quit posted to the worker ends a deadline wait
 // early and still reaches the worker's own loop.
 TEST_F(WorkerThreadTest, DeadlineReadLineRunsOutAndQuitEndsItEarly) {
-  MainServer Server(Wait);
-  ASSERT_TRUE(Server.Start());
-  std::string First;
-  std::string Second;
-  bool LineModeAfterTimeOut = false;
-  std::chrono::steady_clock::duration TimedOut{};
-  std::chrono::steady_clock::duration Quitted{};
-  std::string AfterQuit = "untouched";
-  bool LoopEnded = false;
-  std::atomic<int> Phase{0};
+  MainServer server(Wait);
+  ASSERT_TRUE(server.Start());
+  std::string first;
+  std::string second;
+  bool lineModeAfterTimeOut = false;
+  std::chrono::steady_clock::duration timedOut{};
+  std::chrono::steady_clock::duration quitted{};
+  std::string afterQuit = "untouched";
+  bool loopEnded = false;
+  std::atomic<int> phase{0};
 
   RunWorker(
       [&] {
-        LineSocket Client(nullptr);
-        Client.SetMultiThreaded(true);
-        Client.SetAddr("127.0.0.1");
-        Client.SetPort(Server.Port);
-        Client.Connect();
-        if (!Client.Wait(2, wsConnected)) return;
-        Phase = 1;  // the server sends "part"
-        auto Start = std::chrono::steady_clock::now();
-        Client.ReadLine(1, First);
-        TimedOut = std::chrono::steady_clock::now() - Start;
-        LineModeAfterTimeOut = Client.LineMode();
-        Phase = 2;  // the server sends the rest
-        Client.ReadLine(2, Second);
+        LineSocket client(nullptr);
+        client.SetMultiThreaded(true);
+        client.SetAddr("127.0.0.1");
+        client.SetPort(server.Port);
+        client.Connect();
+        if (!client.Wait(2, wsConnected)) return;
+        phase = 1;  // the server sends "part"
+        auto start = std::chrono::steady_clock::now();
+        client.ReadLine(1, first);
+        timedOut = std::chrono::steady_clock::now() - start;
+        lineModeAfterTimeOut = client.LineMode();
+        phase = 2;  // the server sends the rest
+        client.ReadLine(2, second);
 
         // A quit 100 ms into a wait of 5 s.
         plat::SetTimer(0, 0, 100, reinterpret_cast<void*>(&QuitTimerProc));
-        Start = std::chrono::steady_clock::now();
-        Client.ReadLine(5, AfterQuit);
-        Quitted = std::chrono::steady_clock::now() - Start;
+        start = std::chrono::steady_clock::now();
+        client.ReadLine(5, afterQuit);
+        quitted = std::chrono::steady_clock::now() - start;
         TCustomWSocket::MessageLoop();  // returns at once: the quit was kept for it
-        LoopEnded = true;
+        loopEnded = true;
       },
       [&] {
-        ASSERT_TRUE(PumpUntil([&] { return Phase == 1 && !Server.Served.empty(); }, 3s));
-        Server.Served[0]->SendStr("part");
-        ASSERT_TRUE(PumpUntil([&] { return Phase == 2; }, 3s));
-        Server.Served[0]->SendStr("ial\n");
+        ASSERT_TRUE(PumpUntil([&] { return phase == 1 && !server.Served.empty(); }, 3s));
+        server.Served[0]->SendStr("part");
+        ASSERT_TRUE(PumpUntil([&] { return phase == 2; }, 3s));
+        server.Served[0]->SendStr("ial\n");
       });
 
-  EXPECT_EQ(First, "part");
-  EXPECT_TRUE(LineModeAfterTimeOut);
-  EXPECT_GE(TimedOut, 950ms);
-  EXPECT_EQ(Second, "partial");
-  EXPECT_LT(Quitted, 2s);
-  EXPECT_EQ(AfterQuit, "");
-  EXPECT_TRUE(LoopEnded);
+  EXPECT_EQ(first, "part");
+  EXPECT_TRUE(lineModeAfterTimeOut);
+  EXPECT_GE(timedOut, 950ms);
+  EXPECT_EQ(second, "partial");
+  EXPECT_LT(quitted, 2s);
+  EXPECT_EQ(afterQuit, "");
+  EXPECT_TRUE(loopEnded);
 }
 
 // A refused connection in a worker: the deadline Wait for wsConnected sees the state
 // pass on to wsClosed and runs to its deadline, answering false.
 TEST_F(WorkerThreadTest, DeadlineWaitForARefusedConnection) {
-  testsupport::ReservedPort Refused;
-  ASSERT_NE(Refused.Port(), 0);
-  bool Result = true;
-  TSocketState After = wsInvalidState;
-  std::chrono::steady_clock::duration Took{};
+  testsupport::ReservedPort refused;
+  ASSERT_NE(refused.Port(), 0);
+  bool result = true;
+  TSocketState after = wsInvalidState;
+  std::chrono::steady_clock::duration took{};
   RunWorker([&] {
-    LineSocket Client(nullptr);
-    Client.SetMultiThreaded(true);
-    Client.SetAddr("127.0.0.1");
-    Client.SetPort(std::to_string(Refused.Port()));
-    Client.Connect();
-    const auto Start = std::chrono::steady_clock::now();
-    Result = Client.Wait(1, wsConnected);
-    Took = std::chrono::steady_clock::now() - Start;
-    After = Client.State();
+    LineSocket client(nullptr);
+    client.SetMultiThreaded(true);
+    client.SetAddr("127.0.0.1");
+    client.SetPort(std::to_string(refused.Port()));
+    client.Connect();
+    const auto start = std::chrono::steady_clock::now();
+    result = client.Wait(1, wsConnected);
+    took = std::chrono::steady_clock::now() - start;
+    after = client.State();
   });
-  EXPECT_FALSE(Result);
-  EXPECT_EQ(After, wsClosed);
-  EXPECT_GE(Took, 950ms);
+  EXPECT_FALSE(result);
+  EXPECT_EQ(after, wsClosed);
+  EXPECT_GE(took, 950ms);
 }
 
 }  // namespace
