@@ -28,9 +28,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-free_port() {
-  python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1]); s.close()'
-}
+. bench/lib.sh
 
 # The demo server, on a port of its own choosing; its first line names the page.
 "$bin" --serve-demo >"$work/demo.log" 2>&1 &
@@ -43,27 +41,8 @@ demo_url=$(sed -n 's/^Demo server: \(http[^ ]*\).*/\1/p' "$work/demo.log")
 mkdir -p "$work/www" "$work/nginx"
 curl -sS -o "$work/www/orvane-demo.htm" "$demo_url"
 nginx_port=$(free_port)
-cat >"$work/nginx/nginx.conf" <<CONF
-worker_processes 1;
-daemon off;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/error.log;
-events { worker_connections 1024; }
-http {
-  access_log off;
-  client_body_temp_path $work/nginx/body;
-  proxy_temp_path $work/nginx/proxy;
-  fastcgi_temp_path $work/nginx/fastcgi;
-  uwsgi_temp_path $work/nginx/uwsgi;
-  scgi_temp_path $work/nginx/scgi;
-  types { text/html htm; }
-  server {
-    listen 127.0.0.1:$nginx_port;
-    root $work/www;
-    keepalive_timeout 0;
-  }
-}
-CONF
+write_nginx_conf "$work/nginx" "$nginx_port" "$work/www" 1024 \
+  'access_log off; types { text/html htm; }' 'keepalive_timeout 0;'
 nginx -c "$work/nginx/nginx.conf" -p "$work/nginx" 2>"$work/nginx/start.log" &
 pids+=($!)
 nginx_url="http://127.0.0.1:$nginx_port/orvane-demo.htm"

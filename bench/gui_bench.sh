@@ -14,6 +14,7 @@
 # Everything runs on 127.0.0.1 and on a display of its own; helpers are stopped by pid.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. bench/lib.sh
 build=${1:-build/release}
 rounds=${2:-7}
 check=$build/apps/orvane-check/orvane-check
@@ -82,34 +83,12 @@ idle_cpu() {  # idle_cpu LABEL ARGS...: percent of a core over 10 s of the pleas
 [[ ${SKIP_IDLE:-} ]] || idle_cpu terminal
 
 # ---- A 1 GiB download: windowed progress form against the terminal's progress line.
-free_port() {
-  python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1]); s.close()'
-}
 mkdir -p "$work/www" "$work/nginx"
 chmod 755 "$work"
 truncate -s 1G "$work/www/big.bin"
 nginx_port=$(free_port)
-cat >"$work/nginx/nginx.conf" <<CONF
-worker_processes 1;
-daemon off;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/error.log;
-events { worker_connections 64; }
-http {
-  log_format timed '\$uri \$request_time';
-  access_log $work/nginx/access.log timed;
-  client_body_temp_path $work/nginx/body;
-  proxy_temp_path $work/nginx/proxy;
-  fastcgi_temp_path $work/nginx/fastcgi;
-  uwsgi_temp_path $work/nginx/uwsgi;
-  scgi_temp_path $work/nginx/scgi;
-  types { text/html htm; application/octet-stream bin; }
-  server {
-    listen 127.0.0.1:$nginx_port;
-    root $work/www;
-  }
-}
-CONF
+write_nginx_conf "$work/nginx" "$nginx_port" "$work/www" 64 \
+  "log_format timed '\$uri \$request_time'; access_log $work/nginx/access.log timed; types { text/html htm; application/octet-stream bin; }"
 nginx -c "$work/nginx/nginx.conf" -p "$work/nginx" 2>"$work/nginx/start.log" &
 pids+=($!)
 # The demo's page, its download pointing at the big file.
