@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 
 #include "Host/Controls.h"
@@ -38,8 +37,8 @@ class TCustomForm : public TWinControl {
   virtual TModalResult ShowModal();
   bool Modal() const { return FModal; }
   // Set to non-zero to end the form's modal run with that outcome.
-  TModalResult ModalResult() const { return FLife->Result; }
-  void SetModalResult(TModalResult Value) { FLife->Result = Value; }
+  TModalResult ModalResult() const { return FModalResult; }
+  void SetModalResult(TModalResult Value) { FModalResult = Value; }
   // Ends a modal run with mrCancel; hides a form that is not modal.
   void Close();
   // Frees the form once the message that is being handled (and every one queued before)
@@ -67,12 +66,10 @@ class TCustomForm : public TWinControl {
   void WndProc(TMessage& Message) override;
 
  private:
-  // Outlives the form, so that a modal run can tell the form was freed under it.
-  struct TLife {
-    bool Alive = true;
-    TModalResult Result = mrNone;
-  };
-  std::shared_ptr<TLife> FLife;
+  TModalResult FModalResult = mrNone;
+  // Where a running ShowModal keeps the result: the form writes its last one there when a
+  // handler frees it.
+  TModalResult* FModalResultSink = nullptr;
   bool FModal = false;
   bool FReleasePosted = false;
   TPosition FPosition = poDesigned;

@@ -1,6 +1,7 @@
 #include "Host/Forms.h"
 
 #include "Host/Application.h"
+#include "Host/Events.h"
 #include "Host/Font.h"
 #include "Host/MessagePump.h"
 #include "Host/Published.h"
@@ -14,22 +15,23 @@ constexpr plat::UINT CM_RELEASE = plat::WM_USER + 0x0B00;
 
 }  // namespace
 
-TCustomForm::TCustomForm(TComponent* AOwner)
-    : TWinControl(AOwner), FLife(std::make_shared<TLife>()) {
+TCustomForm::TCustomForm(TComponent* AOwner) : TWinControl(AOwner) {
   SetVisible(false);
 }
 
 TCustomForm::~TCustomForm() {
-  FLife->Alive = false;
+  if (FModalResultSink) *FModalResultSink = FModalResult;
   if (FModal) UIBackend().FormHidden(*this);
 }
 
 TModalResult TCustomForm::ShowModal() {
   if (Visible() || FModal) throw EInvalidOperation("Cannot make a visible window modal");
   TApplication& app = *Application;
-  const std::shared_ptr<TLife> life = FLife;
+  TAliveGuard guard(*this);
+  TModalResult result = mrNone;
+  FModalResultSink = &result;
   const bool wasTerminated = app.Terminated();
-  life->Result = mrNone;
+  FModalResult = mrNone;
   if (FPosition == poScreenCenter) {
     SetLeft((Screen->Width() - Width()) / 2);
     SetTop((Screen->Height() - Height()) / 2);
@@ -38,9 +40,9 @@ TModalResult TCustomForm::ShowModal() {
   Show();
   UIBackend().FormShown(*this);
   TMessagePump pump(app, {.HandleErrors = true});
-  while (life->Alive && life->Result == mrNone) {
+  while (!guard.Gone() && FModalResult == mrNone) {
     if (app.Terminated() || pump.Ended()) {
-      life->Result = mrCancel;
+      FModalResult = mrCancel;
       // A quit taken by a loop that a handler ran must still reach the loops outside; the
       // pump posts again the one it takes itself.
       if (app.Terminated() && !wasTerminated && !pump.QuitSeen())
@@ -48,15 +50,17 @@ TModalResult TCustomForm::ShowModal() {
       break;
     }
     UIBackend().ModalPass(*this);
-    if (!life->Alive || life->Result != mrNone) break;
+    if (guard.Gone() || FModalResult != mrNone) break;
     pump.PumpOne(true);
   }
-  if (life->Alive) {
+  if (!guard.Gone()) {
+    result = FModalResult;
+    FModalResultSink = nullptr;
     FModal = false;
     Hide();
     UIBackend().FormHidden(*this);
   }
-  return life->Result;
+  return result;
 }
 
 void TCustomForm::Close() {
