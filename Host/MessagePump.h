@@ -71,6 +71,9 @@ class TMessagePump {
   // Through App: OnMessage sees every message first and may keep it from dispatch; a
   // quit sets App's Terminated and ExitCode.
   explicit TMessagePump(TApplication& App, TPumpOptions Options = {}) noexcept;
+  // Through App, or the thread's own queue when App is null: what a component that may
+  // live in a worker thread (MultiThreaded) waits with.
+  explicit TMessagePump(TApplication* App, TPumpOptions Options = {}) noexcept;
   TMessagePump(const TMessagePump&) = delete;
   TMessagePump& operator=(const TMessagePump&) = delete;
 

@@ -118,14 +118,8 @@ void THttpCli::DoRequestSync(THttpRequest Rq) {
   DoRequestAsync(Rq);
   // OnRequestDone has run once the component is ready and no request-done message waits.
   auto done = [&] { return guard.Gone() || (FState == httpReady && !FRequestDonePending); };
-  bool ended;
-  if (FMultiThreaded) {
-    TMessagePump pump;
-    ended = pump.PumpUntil(done);
-  } else {
-    TMessagePump pump(*Application);
-    ended = pump.PumpUntil(done);
-  }
+  TMessagePump pump(FMultiThreaded ? nullptr : Application);
+  const bool ended = pump.PumpUntil(done);
   if (guard.Gone()) throw EHttpException("HTTP component destroyed during the request", 404);
   if (!ended) {
     // The loops are ending (a quit, or the application is gone): so does the request.

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -327,12 +326,8 @@ void TCustomWSocket::InternalClose(bool bShut) {
     return failure != plat::WSAEWOULDBLOCK;
   };
   if (!background && !closed()) {
-    std::optional<TMessagePump> pump;
-    if (FMultiThreaded)
-      pump.emplace();
-    else
-      pump.emplace(*Application);
-    if (!pump->PumpUntil(closed, TDeadline::Never(), 10)) {
+    TMessagePump pump(FMultiThreaded ? nullptr : Application);
+    if (!pump.PumpUntil(closed, TDeadline::Never(), 10)) {
       // The pump ended (a quit): the linger's own time bounds the rest.
       while (!closed()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }

@@ -19,8 +19,11 @@ std::int32_t TDeadline::LeftMs() const noexcept {
 }
 
 TMessagePump::TMessagePump(TApplication& App, TPumpOptions Options) noexcept
-    : FOptions(Options), FApp(&App) {
-  FAppGuard.emplace(App);
+    : TMessagePump(&App, Options) {}
+
+TMessagePump::TMessagePump(TApplication* App, TPumpOptions Options) noexcept
+    : FOptions(Options), FApp(App) {
+  if (App != nullptr) FAppGuard.emplace(*App);
 }
 
 void TMessagePump::SleepForMessage(std::uint32_t Ms) {
