@@ -38,14 +38,6 @@ bool TagProperty(const std::string& Name, std::string& Property) {
 
 }  // namespace
 
-const std::vector<std::pair<std::string, std::string>>& DefaultTags() {
-  static const std::vector<std::pair<std::string, std::string>> tags = {
-      {"ProductNameTag", "Product"}, {"VersionTag", "Version"},   {"DateTag", "Date"},
-      {"AuthorTag", "Author"},       {"DownloadTag", "Download"}, {"ReadMeTag", "ReadMe"},
-      {"ReadMeExtTag", "ReadMeExt"}, {"RedirectTag", "Redirect"}, {"RunParamsTag", "Params"}};
-  return tags;
-}
-
 bool ParseCommandLine(const std::vector<std::string>& Args, TCheckOptions& Options,
                       std::string& Error) {
   bool haveUrl = false;

@@ -28,9 +28,6 @@ struct TCheckOptions {
   bool Help = false;
 };
 
-// The entry names the tags have unless --tag says otherwise, by tag property.
-const std::vector<std::pair<std::string, std::string>>& DefaultTags();
-
 // Fills Options from the arguments (without the program name). A fault leaves one line
 // in Error (without the program name) and answers false.
 bool ParseCommandLine(const std::vector<std::string>& Args, TCheckOptions& Options,

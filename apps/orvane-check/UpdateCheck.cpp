@@ -5,8 +5,8 @@
 
 #include <cstdio>
 #include <fstream>
-#include <map>
 
+#include "DemoTags.h"
 #include "Host/Application.h"
 #include "Host/TerminalBackend.h"
 #ifdef ORV_HAVE_FLTK
@@ -15,20 +15,6 @@
 #include "Orvane/Orvane.h"
 
 namespace {
-
-void SetTag(TOrvTags& Tags, const std::string& Property, const std::string& Entry) {
-  static const std::map<std::string, void (TOrvTags::*)(const std::string&)> setters = {
-      {"ProductNameTag", &TOrvTags::SetProductNameTag},
-      {"VersionTag", &TOrvTags::SetVersionTag},
-      {"DateTag", &TOrvTags::SetDateTag},
-      {"AuthorTag", &TOrvTags::SetAuthorTag},
-      {"DownloadTag", &TOrvTags::SetDownloadTag},
-      {"ReadMeTag", &TOrvTags::SetReadMeTag},
-      {"ReadMeExtTag", &TOrvTags::SetReadMeExtTag},
-      {"RedirectTag", &TOrvTags::SetRedirectTag},
-      {"RunParamsTag", &TOrvTags::SetRunParamsTag}};
-  if (const auto it = setters.find(Property); it != setters.end()) (Tags.*it->second)(Entry);
-}
 
 // A downloaded script (it starts with "#!") is made executable, so that the install
 // question can start it: the shell opens only executables itself.
@@ -78,8 +64,9 @@ int RunUpdateCheck(const TCheckOptions& Options, const std::string& HomeURL) {
   TCheckOrvane orvane(nullptr);
   orvane.SetURL(HomeURL);
   orvane.SetCurrentVersion(Options.CurrentVersion);
-  for (const auto& [property, entry] : DefaultTags()) SetTag(*orvane.InfoTags(), property, entry);
-  for (const auto& [property, entry] : Options.Tags) SetTag(*orvane.InfoTags(), property, entry);
+  UseDefaultTags(*orvane.InfoTags());
+  for (const auto& [property, entry] : Options.Tags)
+    SetInfoTag(*orvane.InfoTags(), property, entry);
   if (!Options.ProxyHost.empty()) {
     orvane.SetProxyHost(Options.ProxyHost);
     orvane.SetProxyPort(Options.ProxyPort);

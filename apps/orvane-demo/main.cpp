@@ -13,6 +13,7 @@
 #include <string>
 
 #include "DemoServer.h"
+#include "DemoTags.h"
 #include "Host/Application.h"
 #include "Host/FltkBackend.h"
 #include "Host/Forms.h"
@@ -86,17 +87,7 @@ struct TDemoWindow {
     orvane.SetURL(HomeURL);
     orvane.SetCurrentVersion("1.0");
     orvane.SetOptions(TOrvOptions{orvoDisplayUI, orvoDisplayReadMe});
-    // The entry names of the demo page (and of orvane-check's defaults).
-    TOrvTags& tags = *orvane.InfoTags();
-    tags.SetProductNameTag("Product");
-    tags.SetVersionTag("Version");
-    tags.SetDateTag("Date");
-    tags.SetAuthorTag("Author");
-    tags.SetDownloadTag("Download");
-    tags.SetReadMeTag("ReadMe");
-    tags.SetReadMeExtTag("ReadMeExt");
-    tags.SetRedirectTag("Redirect");
-    tags.SetRunParamsTag("Params");
+    UseDefaultTags(*orvane.InfoTags());
     orvane.OnDownloadProgress = [this](TObject*, std::int32_t Received, std::int32_t Size) {
       const std::int64_t percent = Size > 0 ? std::int64_t{Received} * 100 / Size : 0;
       Status->SetCaption("Downloading: " + Grouped(Received) + " of " + Grouped(Size) + " bytes (" +

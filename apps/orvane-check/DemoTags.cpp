@@ -1,0 +1,32 @@
+#include "DemoTags.h"
+
+#include <map>
+
+const std::vector<std::pair<std::string, std::string>>& DefaultTags() {
+  static const std::vector<std::pair<std::string, std::string>> tags = {
+      {"ProductNameTag", "Product"}, {"VersionTag", "Version"},   {"DateTag", "Date"},
+      {"AuthorTag", "Author"},       {"DownloadTag", "Download"}, {"ReadMeTag", "ReadMe"},
+      {"ReadMeExtTag", "ReadMeExt"}, {"RedirectTag", "Redirect"}, {"RunParamsTag", "Params"}};
+  return tags;
+}
+
+bool SetInfoTag(TOrvTags& Tags, const std::string& Property, const std::string& Entry) {
+  static const std::map<std::string, void (TOrvTags::*)(const std::string&)> setters = {
+      {"ProductNameTag", &TOrvTags::SetProductNameTag},
+      {"VersionTag", &TOrvTags::SetVersionTag},
+      {"DateTag", &TOrvTags::SetDateTag},
+      {"AuthorTag", &TOrvTags::SetAuthorTag},
+      {"DownloadTag", &TOrvTags::SetDownloadTag},
+      {"ReadMeTag", &TOrvTags::SetReadMeTag},
+      {"ReadMeExtTag", &TOrvTags::SetReadMeExtTag},
+      {"RedirectTag", &TOrvTags::SetRedirectTag},
+      {"RunParamsTag", &TOrvTags::SetRunParamsTag}};
+  const auto it = setters.find(Property);
+  if (it == setters.end()) return false;
+  (Tags.*it->second)(Entry);
+  return true;
+}
+
+void UseDefaultTags(TOrvTags& Tags) {
+  for (const auto& [property, entry] : DefaultTags()) SetInfoTag(Tags, property, entry);
+}
