@@ -29,19 +29,8 @@ void ThreadQueue::Harvest(int timeoutMs, bool sleeping) {
     // changed this registration.
     auto it = registrations_.find(fd);
     if (it == registrations_.end() || it->second.serial != serial) continue;
-    if (it->second.watcher) {
-      const std::uint32_t watched = events[i].events & (it->second.events | EPOLLERR | EPOLLHUP);
-      if (watched == 0) continue;
-      // A copy: the handler may remove its own registration.
-      const reactor::FdHandler handler = it->second.watcher;
-      try {
-        handler(watched);
-      } catch (...) {
-        ReportDispatchException(std::current_exception());
-      }
-      continue;
-    }
-    if (ioHandler_ == nullptr) {
+    const bool watcher = static_cast<bool>(it->second.watcher);
+    if (!watcher && ioHandler_ == nullptr) {
       // Nobody to tell: left registered, level-triggered readiness would end every wait at
       // once.
       epoll_ctl(epollFd_, EPOLL_CTL_DEL, fd, nullptr);
@@ -51,7 +40,13 @@ void ThreadQueue::Harvest(int timeoutMs, bool sleeping) {
     const std::uint32_t bits = events[i].events & (it->second.events | EPOLLERR | EPOLLHUP);
     if (bits == 0) continue;
     try {
-      ioHandler_(it->second.key, bits);
+      if (watcher) {
+        // A copy: the handler may remove its own registration.
+        const reactor::FdHandler handler = it->second.watcher;
+        handler(bits);
+      } else {
+        ioHandler_(it->second.key, bits);
+      }
     } catch (...) {
       ReportDispatchException(std::current_exception());
     }
