@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "Host/BackendChoice.h"
 #include "Host/UIBackend.h"
 
 class Fl_Window;
@@ -37,11 +38,7 @@ class TFltkBackend : public TUIBackend {
   bool Open();
   bool Opened() const { return FOpened; }
 
-  // One command of a form's menu bar: Path is "Menu/Item" ("&Help/&Check for Update...").
-  struct TMenuCommand {
-    std::string Path;
-    std::function<void()> OnClick;
-  };
+  using TMenuCommand = ::TMenuCommand;
   // Gives Form a menu bar along its top edge, above its client area, from the next time it
   // shows.
   void SetFormMenu(TCustomForm& Form, std::vector<TMenuCommand> Commands);
@@ -112,8 +109,5 @@ class TFltkBackend : public TUIBackend {
   TControl* FPainting = nullptr;
 };
 
-// Installs the windowed back-end when a display can be opened, else the terminal one, for
-// the rest of the program's life, and answers the one installed. Called once at start.
-TUIBackend& UseBestBackend();
 // The windowed back-end when it is the one installed by UseBestBackend, else nullptr.
 TFltkBackend* InstalledFltkBackend();

@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
-# The main job: installs what building needs, builds orvane-check (release preset, that
-# target only) and runs an update check. Without arguments the check runs against the demo
-# server built into orvane-check; any arguments go to orvane-check (a HOME-URL, options).
+# The main job: installs what building orvane-check needs (a compiler and CMake: it links
+# nothing else), builds it with the check preset (release, no tests or benchmarks) and runs
+# an update check. Without arguments the check runs against the demo server built into
+# orvane-check; any arguments go to orvane-check (a HOME-URL, options).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-# Configuring the project looks for GoogleTest and Google Benchmark as well.
-bash "$root/scripts/install-packages.sh" g++ cmake make libgtest-dev libgmock-dev libbenchmark-dev
-(cd "$root" && cmake --preset release >/dev/null &&
-  cmake --build --preset release -j "$(nproc)" --target orvane-check)
+bash "$root/scripts/install-packages.sh" g++ cmake make
+(cd "$root" && cmake --preset check >/dev/null &&
+  cmake --build --preset check -j "$(nproc)" --target orvane-check)
 # Run from where the user stands: that is the folder the save prompt proposes.
-exec "$root/build/release/apps/orvane-check/orvane-check" "$@"
+exec "$root/build/check/apps/orvane-check/orvane-check" "$@"

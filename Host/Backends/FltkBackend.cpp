@@ -1050,31 +1050,6 @@ bool TFltkBackend::SaveDialog(TSaveDialogRequest& Request) {
   return true;
 }
 
-// ---- choosing the back-end ----
-
-namespace {
-TFltkBackend* GBest = nullptr;
-}  // namespace
-
-TUIBackend& UseBestBackend() {
-  static TUIBackend* chosen = nullptr;
-  if (chosen) return *chosen;
-  auto windowed = std::make_unique<TFltkBackend>();
-  if (windowed->Open()) {
-    GBest = windowed.release();
-    chosen = GBest;
-  } else {
-    windowed.reset();
-    chosen = new TTerminalBackend();
-  }
-  SetUIBackend(chosen);
-  return *chosen;
-}
-
-TFltkBackend* InstalledFltkBackend() {
-  return GBest && &UIBackend() == GBest ? GBest : nullptr;
-}
-
 #if defined(__SANITIZE_ADDRESS__)
 // The font and display caches of the system's libraries live until the process ends and
 // are theirs to keep; the display connection itself stays open to the end on purpose.

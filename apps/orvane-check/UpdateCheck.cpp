@@ -5,13 +5,12 @@
 
 #include <cstdio>
 #include <fstream>
+#include <memory>
 
 #include "DemoTags.h"
 #include "Host/Application.h"
+#include "Host/BackendChoice.h"
 #include "Host/TerminalBackend.h"
-#ifdef ORV_HAVE_FLTK
-#include "Host/FltkBackend.h"
-#endif
 #include "Orvane/Orvane.h"
 
 namespace {
@@ -45,20 +44,19 @@ int RunUpdateCheck(const TCheckOptions& Options, const std::string& HomeURL) {
   TTerminalBackend::TSettings settings;
   settings.AnswerYes = Options.Yes;
   TTerminalBackend backend(settings);
-#ifdef ORV_HAVE_FLTK
-  TFltkBackend windows;
-  if (Options.Gui && !windows.Open()) {
-    std::fprintf(stderr, "orvane-check: --gui: no X display to open (is $DISPLAY set?)\n");
-    return ExitFailure;
-  }
-  TUIBackendScope scope(Options.Gui ? static_cast<TUIBackend&>(windows) : backend);
-#else
+  std::unique_ptr<TUIBackend> windows;
   if (Options.Gui) {
-    std::fprintf(stderr, "orvane-check: --gui: this build has no windowed back-end\n");
-    return ExitFailure;
+    if (!WindowedBackendBuilt()) {
+      std::fprintf(stderr, "orvane-check: --gui: this build has no windowed back-end\n");
+      return ExitFailure;
+    }
+    windows = OpenWindowedBackend();
+    if (!windows) {
+      std::fprintf(stderr, "orvane-check: --gui: no X display to open (is $DISPLAY set?)\n");
+      return ExitFailure;
+    }
   }
-  TUIBackendScope Scope(Backend);
-#endif
+  TUIBackendScope scope(windows ? *windows : static_cast<TUIBackend&>(backend));
   Application->SetTitle("orvane-check");
 
   TCheckOrvane orvane(nullptr);

@@ -15,7 +15,7 @@
 #include "DemoServer.h"
 #include "DemoTags.h"
 #include "Host/Application.h"
-#include "Host/FltkBackend.h"
+#include "Host/BackendChoice.h"
 #include "Host/Forms.h"
 #include "Host/StdCtrls.h"
 #include "Orvane/Orvane.h"
@@ -141,9 +141,9 @@ int main(int argc, char** argv) {
   if (!saveTo.empty() && ::chdir(saveTo.c_str()) != 0)
     return Fail("--save-to: cannot enter \"" + saveTo + "\"");
 
+  if (!WindowedBackendBuilt()) return Fail("this build has no windowed back-end");
   UseBestBackend();
-  TFltkBackend* windows = InstalledFltkBackend();
-  if (!windows) return Fail("no X display to open (is $DISPLAY set?)");
+  if (!WindowedBackendInstalled()) return Fail("no X display to open (is $DISPLAY set?)");
   Application->SetTitle("Orvane Demo");
 
   std::unique_ptr<TDemoServer> server;
@@ -158,7 +158,7 @@ int main(int argc, char** argv) {
   TDemoWindow demo;
   demo.HomeURL = homeUrl;
   demo.Build();
-  windows->SetFormMenu(*demo.Form, {{"&Help/&Check for Update...", [&demo] { demo.Check(); }}});
+  SetFormMenu(*demo.Form, {{"&Help/&Check for Update...", [&demo] { demo.Check(); }}});
   std::printf("orvane-demo: checking %s\n", homeUrl.c_str());
   std::fflush(stdout);
   // Closing the window ends its modal run, and the program with it.
