@@ -467,7 +467,7 @@ TEST(PeerTcp, LingeringCloseEndsWhenItsTimeRunsOut) {
 // Close right after a Send far larger than the system's buffers, without Flush, and the
 // component destroyed at once: the rest goes on in the background, and the slow reader
 // gets every byte, then the end of the stream. A peer that has gone meanwhile ends the
-// background close instead of holding it.
+// background close instead of holding it; receiving shut down before the close does not.
 TEST(PeerTcp, CloseAndDestroyRightAfterAHugeSendLoseNothing) {
   const std::string payload = testsupport::PatternString(21, 0, 16 << 20);
   {
@@ -514,6 +514,36 @@ TEST(PeerTcp, CloseAndDestroyRightAfterAHugeSendLoseNothing) {
     EXPECT_EQ(s->Send(payload.data(), static_cast<std::int32_t>(payload.size())), 16 << 20);
     s->Close();
     s.reset();
+    EXPECT_TRUE(PumpUntil([] { return BackgroundCloser::Pending() == 0; }, 10s));
+  }
+  {
+    // Receiving shut down first: the closer's reads then fail as shut down, which says
+    // nothing about the peer. The queued bytes still arrive, then a clean end.
+    auto peer = StartPythonPeer("stall.py", {"--rcvbuf", "4096", "--read-after", "0.5"});
+    ASSERT_NE(peer.port, 0);
+    auto s = NewLoopbackClient(peer.port);
+    Observer o;
+    o.Attach(*s);
+    const std::string part = payload.substr(0, 4 << 20);
+    std::size_t pending = 0;
+    s->OnSessionConnected = [&](TObject*, std::uint16_t e) {
+      if (e != 0) return;
+      s->SendStr(part);
+      s->Shutdown(0);
+      s->Close();
+      pending = BackgroundCloser::Pending();
+    };
+    s->Connect();
+    ASSERT_TRUE(PumpUntil([&] { return o.closedCount > 0; }, 10s));
+    EXPECT_EQ(pending, 1u);
+    std::string got;
+    EXPECT_TRUE(PumpUntil(
+        [&] {
+          got = peer.LineStartingWith("got ", 10ms);
+          return !got.empty();
+        },
+        30s));
+    EXPECT_EQ(got, "got " + std::to_string(part.size()) + " " + Crc32::HexOf(part) + " eof");
     EXPECT_TRUE(PumpUntil([] { return BackgroundCloser::Pending() == 0; }, 10s));
   }
 }
