@@ -153,7 +153,10 @@ class TCustomWSocket : public TComponent {
   // Ends the session; the component is free for the next one at once. Bytes handed to Send
   // that the peer has not acknowledged yet are not dropped: this thread's background closer
   // (BackgroundCloser.h) keeps sending them, then ends the stream, and resets only when
-  // nothing is left to send, the peer is gone, or nothing moved for a long while.
+  // nothing is left to send, the peer is gone, or nothing moved for a long while. When the
+  // thread (or the program) ends first, the closer sends for a short time more
+  // (BackgroundCloser::ExitTimeout), then leaves what the system holds to it and drops
+  // the rest of the queue.
   virtual void Close();
   // Cancels a look-up, drops queued data and closes without lingering.
   virtual void Abort();
