@@ -25,8 +25,9 @@ class TTerminalBackend : public TUIBackend {
   struct TSettings {
     int InputFd = 0;
     std::FILE* Output = stdout;
-    // Answer every question without asking: Yes where a box has it, else its default
-    // button; the save dialog takes the name proposed.
+    // Answer every question without asking: each box takes its default button (Yes for
+    // the questions that go on, No where going on would replace something), the save
+    // dialog the name proposed.
     bool AnswerYes = false;
     // Run the read-me through this program instead of $PAGER (empty: $PAGER, and the
     // built-in pager when that is not set either).
@@ -70,8 +71,12 @@ class TTerminalBackend : public TUIBackend {
   // Waits for a key while the message loop runs; KeyClosed when the input ended or the
   // application is terminating.
   int WaitKey();
-  // Reads a line with simple editing; false on Escape, Ctrl-C or the end of the input.
+  // Reads a line with simple editing, up to Enter (not echoed); false on Escape, Ctrl-C or
+  // the end of the input.
   bool ReadLine(std::string& Line);
+  // Ctrl-C: the program is asked to end, and every question from now on is refused.
+  void Interrupt();
+  bool Interrupted() const;
   void StartTicking();
   void StopTicking();
   void Print(const std::string& Text);
@@ -93,5 +98,6 @@ class TTerminalBackend : public TUIBackend {
   int FTicking = 0;
   int FAsking = 0;
   bool FStatusDrawn = false;
+  bool FInterrupted = false;
   std::string FLastAutoName;
 };

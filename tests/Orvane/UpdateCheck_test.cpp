@@ -773,7 +773,7 @@ TEST_F(UpdateCheck, TheExceptionHookEndsTheWaitAndPassesOtherErrorsOn) {
   {
     auto a = Checker(Web->Url("/info.html"));
     auto b = Checker(Web->Url("/hop.html"));
-    EXPECT_TRUE(a->GetFileInfo());
+    EXPECT_TRUE(a->GetFileInfo()) << a->LastError();
     a->SetActive(false);
     EXPECT_TRUE(a->GetFileInfo());
     EXPECT_TRUE(b->GetFileInfo());  // B's request ends B's form, not A's
