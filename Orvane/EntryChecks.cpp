@@ -2,6 +2,7 @@
 
 #include <cctype>
 
+#include "Host/TerminalText.h"
 #include "HttpProt/Url.h"
 
 namespace {
@@ -46,6 +47,9 @@ std::string FileNameFault(const std::string& Name) {
     if (IsControl(static_cast<unsigned char>(c))) return "the name holds a control character";
     if (c == '\\') return "the name holds a backslash";
   }
+  // A name a terminal would not show as it is (a C1 control, bytes that are no UTF-8)
+  // would play tricks in every listing of the folder.
+  if (TerminalSafeText(Name) != Name) return "the name holds a control character or no UTF-8";
   if (Name.size() > MaxFileNameBytes)
     return "the name is longer than " + std::to_string(MaxFileNameBytes) + " bytes";
   return {};
