@@ -12,7 +12,7 @@ trap 'tm kill-server 2>/dev/null; cleanup' EXIT
 # Each run gets a session of its own: ending one could take the server down just as the
 # next one starts.
 RUN=0
-screen() { tm capture-pane -p -t "check$RUN" -S -200; }
+screen() { tm capture-pane -p -J -t "check$RUN" -S -200; }
 keys() { tm send-keys -t "check$RUN" "$@"; }
 shows() { screen | grep -qF -- "$1"; }
 # await TEXT: the screen shows it within 20 s.
