@@ -166,7 +166,7 @@ bool TOrvane::DoDownload(const std::string& URL, const std::string& FileName,
   if (loan.Taken()) {
     if (FLastError.empty()) FLastError = "The download was ended before it finished";
   } else if (cli.StatusCode() > 200) {
-    FLastError = cli.ReasonPhrase();
+    FLastError = FailureReason(cli);
   } else if (FLastError.empty()) {
     result = true;
   }

@@ -54,7 +54,7 @@ void THttpEvents::HttpRequestDone(TObject* Sender, THttpRequest, std::uint16_t E
   // The late end of a request that was aborted before this one started (its message was
   // still queued): the request under way is not over.
   if (cli && cli->State() != httpReady) return;
-  o->FLastError = (Error != 0 && cli) ? cli->ReasonPhrase() : std::string();
+  o->FLastError = (Error != 0 && cli) ? TOrvane::FailureReason(*cli) : std::string();
   if (o->FWaitForm) o->FWaitForm->SetModalResult(mrOk);
   // The form closes on the last counts received, not on the last ones redrawn.
   o->ShowPendingProgress();
@@ -253,6 +253,11 @@ void TOrvane::WatchPageSize(THttpCli& Cli) {
   };
 }
 
+std::string TOrvane::FailureReason(const THttpCli& Cli) {
+  if (!Cli.ReasonPhrase().empty()) return Cli.ReasonPhrase();
+  return "HTTP status " + IntToStr(Cli.StatusCode());
+}
+
 std::string TOrvane::PageTooLargeReason() const {
   return "The page at " + FLastPageURL + " is larger than the " + FormatThousands(FMaxPageSize) +
          " bytes a page may have (MaxPageSize)";
@@ -291,7 +296,7 @@ bool TOrvane::ReadPage(const std::string& Url) {
   if (!hooked && FPageTooLarge) {
     FLastError = PageTooLargeReason();
   } else if (!hooked && cli.StatusCode() > 200) {
-    FLastError = cli.ReasonPhrase();
+    FLastError = FailureReason(cli);
     MessageDlg(IntToStr(cli.StatusCode()), mtCustom, {mbOK}, 0);
     if (guard.Gone()) return false;
   }

@@ -194,6 +194,12 @@ class TOrvane : public TComponent {
   void WatchPageSize(THttpCli& Cli);
   std::string PageTooLargeReason() const;
 
+ public:
+  // What failed in the client's last request: its reason phrase, or its status when the
+  // server sent none (a failure is never reported without a reason).
+  static std::string FailureReason(const THttpCli& Cli);
+
+ protected:
   bool FActive = false;
   std::string FCurrentVersion;
   TOrvDateFormat FDateFormat = orvdZelDate;

@@ -108,7 +108,7 @@ TCustomForm* TOrvane::CreateReadMe() {
     return nullptr;
   }
   if (cli.StatusCode() > 200) {
-    FLastError = cli.ReasonPhrase();
+    FLastError = FailureReason(cli);
     return nullptr;
   }
 
