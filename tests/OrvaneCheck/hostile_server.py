@@ -9,6 +9,7 @@ Usage: hostile_server.py MARKER-PATH
   /files/NAME       200, the body "payload of NAME\\n"
   /script.sh        a "#!" script that creates MARKER-PATH when it runs
   /slow.bin         100,000 bytes announced, 100 sent every 0.1 s
+  /overlong.bin     1,000 bytes announced, 200,000 sent
   /huge-announced   a page announcing 100,000,000 bytes, 64 KiB sent, then held open
   /huge-streamed    a page without a length: 3 MiB
   /status/CODE      that status, the reason phrase carrying terminal escapes
@@ -60,6 +61,7 @@ def entries(name, base):
         "download-raw": [("Version", "1.1"), ("Download", base + "/files/u" + RAW + ".sh")],
         "script": [("Product", "Trojan"), ("Version", "1.1"), ("Download", base + "/script.sh")],
         "slow": [("Version", "1.1"), ("Download", base + "/slow.bin")],
+        "overlong": [("Version", "1.1"), ("Download", base + "/overlong.bin")],
         "long-version": [("Version", "1.20240101120"), ("Download", base + "/files/u.sh")],
         "downgrade": [("Version", "2.0"), ("Download", base + "/files/u.sh")],
         "missing": [("Version", "1.1"), ("Redirect", base + "/status/404")],
@@ -99,6 +101,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.wfile.write(b"s" * 100)
                 self.wfile.flush()
                 time.sleep(0.1)
+        elif path == "/overlong.bin":
+            self.send_response(200)
+            self.send_header("Content-Length", "1000")
+            self.end_headers()
+            self.wfile.write(b"o" * 200000)
         elif path == "/huge-announced":
             self.send_response(200)
             self.send_header("Content-Length", "100000000")
