@@ -41,6 +41,9 @@ class TTerminalBackend : public TUIBackend {
   // Whether questions are put to the user (the input is a terminal, nobody answers for
   // the user).
   bool Interactive() const;
+  // Whether the user pressed Ctrl-C (or the program was asked to end): every question
+  // from then on is refused.
+  bool Interrupted() const;
 
   void BeginPaint(TControl&) override {}
   void EndPaint(TControl&) override {}
@@ -76,7 +79,6 @@ class TTerminalBackend : public TUIBackend {
   bool ReadLine(std::string& Line);
   // Ctrl-C: the program is asked to end, and every question from now on is refused.
   void Interrupt();
-  bool Interrupted() const;
   void StartTicking();
   void StopTicking();
   void Print(const std::string& Text);

@@ -168,7 +168,8 @@ int RunUpdateCheck(const TCheckOptions& Options, const std::string& HomeURL) {
     }
     return ExitDownloaded;
   }
-  if (orvane.Cancelled) {
+  // Escape or Ctrl-C on the progress line, or Ctrl-C while the page was read.
+  if (orvane.Cancelled || (!Options.Gui && backend.Interrupted())) {
     std::fprintf(stderr, "orvane-check: cancelled; nothing was saved\n");
     return ExitNoUpdate;
   }

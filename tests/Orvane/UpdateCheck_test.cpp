@@ -561,6 +561,25 @@ TEST_F(UpdateCheck, FailedAndCancelledDownloadsLeaveTheOldFileAndNothingElse) {
   EXPECT_LT(reports.back(), static_cast<std::int32_t>(UpdateSize));
   EXPECT_EQ(Listing(Out.Path()), std::vector<std::string>{"setup.exe"});
 
+  // The application is asked to end while bytes are coming: the form closes before the
+  // request's end, and what came so far is no finished download.
+  {
+    vtest::TApplicationSwap swap;
+    Backend.Clear();
+    auto quit = Checker(Web->Url("/slow.html"));
+    Script = [&](TCustomForm& F) {
+      auto* p = dynamic_cast<TWebDlProgress*>(&F);
+      if (p && !p->lblProgress->Caption().empty()) swap.App().Terminate();
+    };
+    Backend.AnswerBox(mrYes);
+    Backend.AnswerSaveDialog(Saved("quit.exe"));
+    EXPECT_FALSE(quit->CheckForUpdate());
+    EXPECT_EQ(LastBox().Caption, "Download Error");
+    EXPECT_EQ(quit->LastError(), "Connection aborted on request");
+    EXPECT_EQ(Listing(Out.Path()), std::vector<std::string>{"setup.exe"});
+    Script = nullptr;
+  }
+
   // The application frees the component from its progress event: the check ends at
   // once, the form goes, and no file is left.
   Backend.Clear();
@@ -778,6 +797,22 @@ TEST_F(UpdateCheck, PagesThatFailRedirectOrNeverAnswer) {
             "Could not retrieve version information from the Internet.\rError: "
             "\"Connection timed out.\"");
   EXPECT_EQ(stall->LastError(), "Connection timed out");
+
+  // The application is asked to end while the page is read: the request is given up, and
+  // the check fails rather than finding "no update" on a page it never got.
+  {
+    vtest::TApplicationSwap swap;
+    Backend.Clear();
+    auto quit = Checker(odds + "/stall");
+    Script = [&](TCustomForm& F) {
+      if (F.Caption() == "Please Wait") swap.App().Terminate();
+    };
+    EXPECT_FALSE(quit->CheckForUpdate());
+    EXPECT_EQ(LastBox().Caption, "Connection Error");
+    EXPECT_EQ(quit->LastError(), "Connection aborted on request");
+    EXPECT_FALSE(quit->Active());
+    Script = nullptr;
+  }
 
   // A page larger than MaxPageSize ends as soon as its announced length, or the bytes
   // received, pass it; 0 lifts the limit.

@@ -77,6 +77,20 @@ for key in Escape C-c; do
   expect "$key: no file left" test -z "$(ls -A "$WORK/cancel-$key")"
 done
 
+# Ctrl-C while the page is read (the please-wait spinner turns): the request is given
+# up, and the check ends as cancelled.
+SLOW_PORT=$(free_port)
+spawn python3 "$HERE/slow_page.py" "$SLOW_PORT" "$DEMO_URL" 5
+wait_for 10 curl -s -o /dev/null "http://127.0.0.1:$SLOW_PORT/" || bad "slow page server did not start"
+mkdir "$WORK/reading"
+launch "$WORK/reading" "http://127.0.0.1:$SLOW_PORT/page"
+await "Checking For Update..."
+keys C-c
+wait_for 20 test -s "$WORK/reading.stty"
+expect "Ctrl-C while reading: exits 1" test "$(cat "$WORK/reading.status" 2>/dev/null)" = 1
+await "cancelled; nothing was saved"
+expect "Ctrl-C while reading: nothing asked" test "$(screen | grep -c 'Update Available')" = 0
+
 # A signal cancels like the user does: during a question (the terminal in key mode) and
 # during the download. The terminal is given back as it was, no partial file stays, and
 # the exit status is that of a cancel.
