@@ -418,55 +418,63 @@ void TSslWSocket::RearmRead() {
 void TSslWSocket::Deliver(bool Closing) {
   TSessionGuard guard(*this);
   bool bounded = false;
-  ++FDelivering;
-  try {
-    for (int round = 0;; ++round) {
-      if (round == kDeliveryRounds) {
-        // Other messages get their turn; the delivery goes on with the next notification.
-        bounded = true;
-        RearmRead();
-        break;
+  {
+    // Counts this delivery for as long as it runs, whatever its handlers do.
+    struct TDepth {
+      TSslWSocket& Socket;
+      const TSessionGuard& Guard;
+      explicit TDepth(TSslWSocket& S, const TSessionGuard& G) : Socket(S), Guard(G) {
+        ++Socket.FDelivering;
       }
-      PullRecords();
-      if (!FTls->Established) {
-        Handshake();
-        if (guard.SessionEnded()) return;
-        if (!FTls->Established) break;
+      ~TDepth() {
+        if (!Guard.Gone()) --Socket.FDelivering;
       }
-      const bool have = StagePlain();
-      if (!FTls->Out.Empty()) {
-        PushRecords();
+      TDepth(const TDepth&) = delete;
+      TDepth& operator=(const TDepth&) = delete;
+    } depth(*this, guard);
+    try {
+      for (int round = 0;; ++round) {
+        if (round == kDeliveryRounds) {
+          // Other messages get their turn; the delivery goes on with the next notification.
+          bounded = true;
+          RearmRead();
+          break;
+        }
+        PullRecords();
+        if (!FTls->Established) {
+          Handshake();
+          if (guard.SessionEnded()) return;
+          if (!FTls->Established) break;
+        }
+        const bool have = StagePlain();
+        if (!FTls->Out.Empty()) {
+          PushRecords();
+          if (guard.SessionEnded()) return;
+        }
+        if (!have) break;
+        const std::uint64_t before = FTls->Taken;
+        if (FLine.Active()) {
+          ReadLineReceive();
+          if (guard.SessionEnded()) return;
+          // The line is complete: what follows it waits for the next ReadLine or the next
+          // notification (ReadLineReceive asked for one).
+          if (!FLine.Active() && !Closing) break;
+        } else if (!TriggerDataAvailable(0)) {
+          if (guard.SessionEnded()) return;
+          // Kept for the next ReadLine.
+          if (FLineReader && !OnDataAvailable) break;
+          FTls->Taken += FTls->Plain.Size();
+          FTls->Plain.Clear();
+          continue;
+        }
         if (guard.SessionEnded()) return;
+        if (FTls->Taken == before) break;
       }
-      if (!have) break;
-      const std::uint64_t before = FTls->Taken;
-      if (FLine.Active()) {
-        ReadLineReceive();
-        if (guard.SessionEnded()) return;
-        // The line is complete: what follows it waits for the next ReadLine or the next
-        // notification (ReadLineReceive asked for one).
-        if (!FLine.Active() && !Closing) break;
-      } else if (!TriggerDataAvailable(0)) {
-        if (guard.SessionEnded()) return;
-        // Kept for the next ReadLine.
-        if (FLineReader && !OnDataAvailable) break;
-        FTls->Taken += FTls->Plain.Size();
-        FTls->Plain.Clear();
-        continue;
-      }
+    } catch (...) {
+      // An error of a handler ends this delivery only, as with a plain session.
       if (guard.SessionEnded()) return;
-      if (FTls->Taken == before) break;
     }
-  } catch (...) {
-    // An error of a handler ends this delivery only, as with a plain session.
-    if (guard.Gone()) return;
-    --FDelivering;
-    if (guard.SessionEnded()) return;
-    CheckStreamEnd(true);
-    return;
   }
-  if (guard.Gone()) return;
-  --FDelivering;
   if (guard.SessionEnded()) return;
   CheckStreamEnd(bounded);
 }
@@ -682,10 +690,11 @@ void TSslWSocket::InternalClose(bool bShut) {
       if (!tls->Out.Empty())
         PutDataInSendBuffer(tls->Out.Data(), static_cast<std::int32_t>(tls->Out.Size()));
     }
-    TWSocket::InternalClose(bShut);
-    return;
   }
+  TSessionGuard guard(*this);
   TWSocket::InternalClose(bShut);
+  // The failure has been reported by the close; the next session starts without it.
+  if (!guard.Gone() && FSocketHandle == plat::INVALID_SOCKET) FCloseError = 0;
 }
 
 void TSslWSocket::ReadLineReceive() {

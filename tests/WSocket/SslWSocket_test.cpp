@@ -350,7 +350,7 @@ TEST_F(TlsPeerTest, ReadLineTakesPlaintextLines) {
   EXPECT_EQ(closeError, 0) << s->SslErrorText();
 }
 
-TEST_F(TlsPeerTest, HandlersMayDestroyTheSocket) {
+TEST_F(TlsPeerTest, HandlersMayCloseOrDestroyTheSocket) {
   // Destroyed when connected, and on the first plaintext; the peer sees the end.
   for (const bool onData : {false, true}) {
     SCOPED_TRACE(onData ? "OnDataAvailable" : "OnSessionConnected");
@@ -372,6 +372,30 @@ TEST_F(TlsPeerTest, HandlersMayDestroyTheSocket) {
     EXPECT_EQ(peer.LineStartingWith("client "), "client close-notify");
     testsupport::PumpFor(50ms);
   }
+
+  // Closed inside OnDataAvailable, then used again: the second session still tells its
+  // truncation, and nothing of the first reaches it.
+  auto first = Peer({"--bytes", "100000", "--end", "wait"});
+  auto second = Peer({"--bytes", "5000", "--end", "truncate"});
+  ASSERT_NE(first.port, 0);
+  ASSERT_NE(second.port, 0);
+  auto s = NewTlsClient(first.port, "localhost", Certs->Path("ca.pem"));
+  Outcome out;
+  Record(*s, out);
+  s->OnDataAvailable = [&](TObject*, std::uint16_t) { s->Close(); };
+  s->Connect();
+  ASSERT_TRUE(PumpUntil([&] { return out.Closed > 0; }, 20s));
+  EXPECT_EQ(out.CloseError, 0);
+  EXPECT_EQ(first.LineStartingWith("client "), "client close-notify");
+  out = Outcome{};
+  Record(*s, out);
+  s->SetAddr("127.0.0.1");  // a closed socket starts from its defaults
+  s->SetPort(std::to_string(second.port));
+  s->Connect();
+  ASSERT_TRUE(PumpUntil([&] { return out.Closed > 0; }, 20s));
+  EXPECT_EQ(out.Received.size(), 5000u);
+  EXPECT_EQ(out.CloseError, sslTruncated) << out.Text;
+  EXPECT_EQ(out.Closed, 1);
 }
 
 TEST_F(TlsNginxTest, WorkerThreadSession) {
