@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/ChildProcess.h"
@@ -40,6 +41,8 @@ class TlsNginx {
                                                         "chain"};
 
   explicit TlsNginx(const TlsCerts& Certs) : FCerts(Certs) {}
+  // Directives added to every server block (before Start).
+  void SetServerExtra(std::string Directives) { FExtra = std::move(Directives); }
 
   bool Start() {
     const std::string d = FDir.Path();
@@ -55,7 +58,7 @@ class TlsNginx {
       servers += "    ssl_certificate " + FCerts.Path(name + ".pem") + ";\n";
       servers += "    ssl_certificate_key " + FCerts.Path(name + ".key") + ";\n";
       servers += "    ssl_protocols TLSv1.2 TLSv1.3;\n";
-      servers += "    root " + d + "/www;\n  }\n";
+      servers += "    root " + d + "/www;\n" + FExtra + "\n  }\n";
     }
     std::string conf;
     conf += "daemon off;\nmaster_process off;\nworker_processes 1;\n";
@@ -81,6 +84,7 @@ class TlsNginx {
   TempDir FDir;
   ServerProcess FProcess;
   std::map<std::string, std::uint16_t> FPorts;
+  std::string FExtra;
 };
 
 }  // namespace testsupport
