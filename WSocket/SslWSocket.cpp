@@ -43,6 +43,8 @@ struct TSslWSocket::TSession {
   bool Fatal = false;                // an alert or a broken record: nothing more comes
   std::string FatalText;
   int ShutdownPending = -1;  // a Shutdown waits for the send queue to drain
+  bool Upgrade = false;      // started by StartSsl on an open session
+  std::string PendingPlain;  // taken by Send before the handshake was done
   std::string Host;
 
   TSession() = default;
@@ -116,13 +118,18 @@ void TSslWSocket::Connect() {
     RaiseException("Connect: TLS needs the tcp protocol");
     return;
   }
+  if (!MakeSession("Connect")) return;
+  TWSocket::Connect();
+}
+
+bool TSslWSocket::MakeSession(const std::string& Caller) {
   std::string error;
   if (!FCtx || FCtxStale) {
     FCtx = ssl::NewClientContext(FSettings, error);
     if (!FCtx) {
       FSslErrorText = error;
-      RaiseException("Connect: " + error);
-      return;
+      RaiseException(Caller + ": " + error);
+      return false;
     }
     FCtxStale = false;
   }
@@ -132,11 +139,32 @@ void TSslWSocket::Connect() {
       ssl::NewClientSession(FCtx.get(), tls->In, tls->Out, tls->Host, FSettings.Verify, error);
   if (tls->Ssl == nullptr) {
     FSslErrorText = error;
-    RaiseException("Connect: " + error);
-    return;
+    RaiseException(Caller + ": " + error);
+    return false;
   }
   FTls = std::move(tls);
-  TWSocket::Connect();
+  return true;
+}
+
+void TSslWSocket::StartSsl() {
+  if (FSocketHandle == plat::INVALID_SOCKET || FState != wsConnected ||
+      FSocketType != SOCK_STREAM) {
+    RaiseException("StartSsl: no stream session is open");
+    return;
+  }
+  if (FTls) {
+    RaiseException("StartSsl: the session speaks TLS already");
+    return;
+  }
+  FSslErrorText.clear();
+  FCloseError = 0;
+  if (!MakeSession("StartSsl")) return;
+  FTls->Upgrade = true;
+  Handshake();
+}
+
+void TSslWSocket::TriggerSslHandshakeDone(std::uint16_t Error) {
+  static_cast<void>(FireEvent(*this, OnSslHandshakeDone, this, Error));
 }
 
 void TSslWSocket::Dup(plat::SOCKET NewHSocket) {
@@ -268,9 +296,18 @@ void TSslWSocket::Handshake() {
   PushRecords();
   if (guard.SessionEnded()) return;
   if (r == 1) {
-    ChangeState(wsConnected);
-    if (guard.SessionEnded()) return;
-    TriggerSessionConnected(0);
+    if (FTls->Upgrade) {
+      const std::string pending = std::move(FTls->PendingPlain);
+      FTls->PendingPlain.clear();
+      if (!pending.empty() &&
+          !WritePlain(pending.data(), static_cast<std::int32_t>(pending.size())))
+        return;
+      TriggerSslHandshakeDone(0);
+    } else {
+      ChangeState(wsConnected);
+      if (guard.SessionEnded()) return;
+      TriggerSessionConnected(0);
+    }
     if (guard.SessionEnded()) return;
     // As after a plain connection: OnDataSent follows once the network has taken all.
     if (FSendQueue.Empty()) {
@@ -299,7 +336,10 @@ void TSslWSocket::FailHandshake(std::uint16_t Code, const std::string& Text) {
   FCloseError = Code;
   TSessionGuard guard(*this);
   try {
-    TriggerSessionConnected(Code);
+    if (FTls && FTls->Upgrade)
+      TriggerSslHandshakeDone(Code);
+    else
+      TriggerSessionConnected(Code);
   } catch (...) {
     if (!guard.SessionEnded() && FState != wsClosed) Close();
     throw;
@@ -611,6 +651,13 @@ std::int32_t TSslWSocket::RcvdCount() {
 }
 
 std::int32_t TSslWSocket::Send(const void* Data, std::int32_t Len) {
+  // A tunnel's handshake under way: the plaintext waits for it.
+  if (FTls && FTls->Upgrade && !FTls->Established && FState == wsConnected && Data != nullptr &&
+      Len > 0) {
+    FTls->PendingPlain.append(static_cast<const char*>(Data), static_cast<std::size_t>(Len));
+    FAllSent = false;
+    return Len;
+  }
   // Not connected (the handshake still running included), nothing to send: reported and
   // handled as by any socket.
   if (!FTls || FState != wsConnected || (Data == nullptr && Len > 0) || Len <= 0)
@@ -622,24 +669,7 @@ std::int32_t TSslWSocket::Send(const void* Data, std::int32_t Len) {
   }
   TSessionGuard guard(*this);
   FAllSent = false;
-  const char* p = static_cast<const char*>(Data);
-  for (std::int32_t left = Len; left > 0;) {
-    const std::int32_t n = std::min(left, kWriteChunk);
-    ssl::ClearErrors();
-    const int r = SSL_write(FTls->Ssl, p, n);
-    if (r <= 0) {
-      FTls->Fatal = true;
-      FTls->FatalText = "TLS error: " + ssl::TakeErrorText("cannot encrypt");
-      FLastError = sslProtocolError;
-      RearmRead();
-      RaiseException("Send: " + FTls->FatalText);
-      return -1;
-    }
-    p += r;
-    left -= r;
-    PushRecords();
-    if (guard.SessionEnded()) return Len;
-  }
+  if (!WritePlain(static_cast<const char*>(Data), Len)) return guard.SessionEnded() ? Len : -1;
   // Reported from the notification later, never from inside Send.
   if (FSendQueue.Empty()) {
     FAllSent = true;
@@ -647,6 +677,28 @@ std::int32_t TSslWSocket::Send(const void* Data, std::int32_t Len) {
                        plat::MAKELONG(static_cast<std::uint16_t>(plat::FD_WRITE), 0));
   }
   return Len;
+}
+
+bool TSslWSocket::WritePlain(const char* Data, std::int32_t Len) {
+  TSessionGuard guard(*this);
+  for (std::int32_t left = Len; left > 0;) {
+    const std::int32_t n = std::min(left, kWriteChunk);
+    ssl::ClearErrors();
+    const int r = SSL_write(FTls->Ssl, Data, n);
+    if (r <= 0) {
+      FTls->Fatal = true;
+      FTls->FatalText = "TLS error: " + ssl::TakeErrorText("cannot encrypt");
+      FLastError = sslProtocolError;
+      RearmRead();
+      RaiseException("Send: " + FTls->FatalText);
+      return false;
+    }
+    Data += r;
+    left -= r;
+    PushRecords();
+    if (guard.SessionEnded()) return false;
+  }
+  return true;
 }
 
 void TSslWSocket::Shutdown(std::int32_t How) {

@@ -59,6 +59,14 @@ class TSslWSocket : public TWSocket {
   // Why the last TLS session failed; "" when it has not.
   const std::string& SslErrorText() const { return FSslErrorText; }
 
+  // Starts TLS on the plain stream session that is open now (a tunnel that a proxy opened
+  // with CONNECT): the handshake runs on the same notifications and ends in
+  // OnSslHandshakeDone(0), or in OnSslHandshakeDone(code) and the end of the session as
+  // for a failed handshake at Connect. Send takes plaintext at once; it leaves once the
+  // handshake is done.
+  void StartSsl();
+  TSessionConnected OnSslHandshakeDone;
+
   void Connect() override;
   void Dup(plat::SOCKET NewHSocket) override;
   std::int32_t Send(const void* Data, std::int32_t Len) override;
@@ -77,10 +85,15 @@ class TSslWSocket : public TWSocket {
   void ReadLineReceive() override;
   // A failed session reports its failure also when it is closed by a handler's Close.
   void TriggerSessionClosed(std::uint16_t Error) override;
+  virtual void TriggerSslHandshakeDone(std::uint16_t Error);
 
  private:
   struct TSession;
 
+  // A new TLS session on the current settings; false with the reason reported.
+  bool MakeSession(const std::string& Caller);
+  // Encrypts Len bytes and hands the records on; false when the session failed or ended.
+  bool WritePlain(const char* Data, std::int32_t Len);
   // The socket layer's notification for a TLS session.
   void SslSelect(TMessage& MsgRec);
   // Moves the peer's records from the socket into the engine's queue, up to a bound;

@@ -244,6 +244,67 @@ TEST_F(TlsNginxTest, LargeBodyArrivesByteForByte) {
   EXPECT_EQ(closed, 1);
 }
 
+TEST_F(TlsNginxTest, TlsThroughAProxyTunnel) {
+  testsupport::Tinyproxy proxy;
+  if (!proxy.Start()) GTEST_SKIP() << "tinyproxy: " << proxy.Error();
+  for (const std::string name : {"good", "expired"}) {
+    SCOPED_TRACE(name);
+    // A plain session to the proxy; TLS starts once the tunnel stands.
+    auto s = std::make_unique<TSslWSocket>(nullptr);
+    s->SetAddr("127.0.0.1");
+    s->SetPort(std::to_string(proxy.Port()));
+    s->SetSslHostName("localhost");
+    s->SetSslCAFile(Certs->Path("ca.pem"));
+    std::string head, body;
+    bool tunnel = false;
+    int handshakes = 0, closed = 0;
+    std::uint16_t handshakeError = 99, closeError = 99;
+    s->OnSessionConnected = [&](TObject*, std::uint16_t e) {
+      ASSERT_EQ(e, 0);
+      s->SendStr("CONNECT 127.0.0.1:" + std::to_string(Server->Port(name)) + " HTTP/1.0\r\n\r\n");
+    };
+    s->OnDataAvailable = [&](TObject*, std::uint16_t) {
+      char buf[4096];
+      const int n = s->Receive(buf, sizeof buf);
+      if (n <= 0) return;
+      if (tunnel) {
+        body.append(buf, static_cast<std::size_t>(n));
+        return;
+      }
+      head.append(buf, static_cast<std::size_t>(n));
+      if (head.find("\r\n\r\n") == std::string::npos) return;
+      tunnel = true;
+      s->StartSsl();
+      // Taken now, sent once the handshake is done.
+      s->SendStr("GET /hello.txt HTTP/1.0\r\nHost: localhost\r\n\r\n");
+    };
+    s->OnSslHandshakeDone = [&](TObject*, std::uint16_t e) {
+      ++handshakes;
+      handshakeError = e;
+    };
+    s->OnSessionClosed = [&](TObject*, std::uint16_t e) {
+      ++closed;
+      closeError = e;
+    };
+    s->Connect();
+    ASSERT_TRUE(PumpUntil([&] { return closed > 0; }, 20s)) << head;
+    EXPECT_EQ(head.rfind("HTTP/1.0 200", 0), 0u) << head;
+    EXPECT_EQ(handshakes, 1);
+    EXPECT_EQ(closed, 1);
+    if (name == "good") {
+      EXPECT_EQ(handshakeError, 0) << s->SslErrorText();
+      EXPECT_NE(body.find("\r\n\r\nhello over TLS\n"), std::string::npos) << body;
+      EXPECT_EQ(closeError, 0);
+    } else {
+      EXPECT_EQ(handshakeError, sslCertificateRejected);
+      EXPECT_EQ(closeError, sslCertificateRejected);
+      EXPECT_EQ(s->SslErrorText(),
+                "TLS certificate verification failed for localhost: certificate has expired");
+      EXPECT_EQ(body, "");
+    }
+  }
+}
+
 // The python peer on the good certificate; says how it ended.
 class TlsPeerTest : public TlsNginxTest {
  protected:
