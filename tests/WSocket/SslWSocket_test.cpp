@@ -365,7 +365,8 @@ TEST_F(TlsPeerTest, CloseSendsCloseNotifyAbortDoesNot) {
   }
 }
 
-TEST_F(TlsPeerTest, OnlyTls12AndNewerAreSpoken) {
+TEST_F(TlsPeerTest, HandshakeFailuresAreNamed) {
+  // A server that offers nothing newer than TLS 1.1.
   auto peer = Peer({"--max-version", "1.1"});
   ASSERT_NE(peer.port, 0);
   Outcome out;
@@ -377,6 +378,20 @@ TEST_F(TlsPeerTest, OnlyTls12AndNewerAreSpoken) {
   EXPECT_EQ(out.CloseError, sslHandshakeFailed);
   EXPECT_EQ(out.Text.rfind("TLS handshake with localhost failed: ", 0), 0u) << out.Text;
   EXPECT_EQ(peer.LineStartingWith("handshake"), "handshake failed SSLError");
+
+  // A peer that answers the handshake with random bytes and goes.
+  auto noise = testsupport::StartPythonPeer("send_close.py", {"--bytes", "70000"});
+  ASSERT_NE(noise.port, 0);
+  out = Outcome{};
+  s = NewTlsClient(noise.port, "localhost", Certs->Path("ca.pem"));
+  Record(*s, out);
+  s->Connect();
+  ASSERT_TRUE(PumpUntil([&] { return out.Closed > 0; }, 20s));
+  EXPECT_EQ(out.Connected, 1);
+  EXPECT_EQ(out.ConnectError, sslHandshakeFailed);
+  EXPECT_EQ(out.CloseError, sslHandshakeFailed);
+  EXPECT_EQ(out.Text.rfind("TLS handshake with localhost failed: ", 0), 0u) << out.Text;
+  EXPECT_EQ(out.Received, "");
 }
 
 TEST_F(TlsPeerTest, ReadLineTakesPlaintextLines) {
