@@ -43,6 +43,7 @@ struct TSslWSocket::TSession {
   bool Fatal = false;                // an alert or a broken record: nothing more comes
   std::string FatalText;
   int ShutdownPending = -1;  // a Shutdown waits for the send queue to drain
+  bool CloseSeen = false;    // the socket layer has told of the peer's end: read to it
   bool Upgrade = false;      // started by StartSsl on an open session
   std::string PendingPlain;  // taken by Send before the handshake was done
   std::string Host;
@@ -218,6 +219,7 @@ void TSslWSocket::SslSelect(TMessage& MsgRec) {
     }
   }
   if (events & plat::FD_CLOSE) {
+    FTls->CloseSeen = true;
     if (error != 0) FTls->PeerError = error;
     Deliver(true);
   }
@@ -226,13 +228,15 @@ void TSslWSocket::SslSelect(TMessage& MsgRec) {
 void TSslWSocket::PullRecords() {
   TSession& t = *FTls;
   if (t.PeerEof || FSocketHandle == plat::INVALID_SOCKET) return;
-  while (t.In.Size() < kMaxHeldRecords) {
+  // Once the peer has ended, everything up to the end is read, whatever the application
+  // takes: the end of the stream (cleanly or not) is known only there.
+  while (t.CloseSeen || t.In.Size() < kMaxHeldRecords) {
     char* p = t.In.Space(kPullChunk);
     const int r = plat::recv(FSocketHandle, p, static_cast<int>(kPullChunk), 0);
     if (r > 0) {
       t.In.Commit(static_cast<std::size_t>(r));
       // A short read emptied the socket; the next notification tells of more.
-      if (static_cast<std::size_t>(r) < kPullChunk) return;
+      if (static_cast<std::size_t>(r) < kPullChunk && !t.CloseSeen) return;
       continue;
     }
     if (r == 0) {

@@ -343,6 +343,21 @@ TEST_F(TlsPeerTest, CloseNotifyEndsCleanlyATruncationIsAnError) {
     EXPECT_EQ(out.Closed, 1);
     EXPECT_EQ(s->State(), wsClosed);
   }
+
+  // A handler that takes nothing: the peer's end still ends the session, and it is still
+  // known for a truncation although more arrived than the component holds undecrypted.
+  auto peer = Peer({"--bytes", "600000", "--end", "truncate"});
+  ASSERT_NE(peer.port, 0);
+  Outcome out;
+  auto s = NewTlsClient(peer.port, "localhost", Certs->Path("ca.pem"));
+  Record(*s, out);
+  int calls = 0;
+  s->OnDataAvailable = [&](TObject*, std::uint16_t) { ++calls; };
+  s->Connect();
+  ASSERT_TRUE(PumpUntil([&] { return out.Closed > 0; }, 20s)) << calls << " calls";
+  EXPECT_EQ(peer.LineStartingWith("truncated"), "truncated");
+  EXPECT_GT(calls, 0);
+  EXPECT_EQ(out.CloseError, sslTruncated) << out.Text;
 }
 
 TEST_F(TlsPeerTest, CloseSendsCloseNotifyAbortDoesNot) {
