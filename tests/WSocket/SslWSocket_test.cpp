@@ -4,6 +4,7 @@
 // close-notify, or a truncation that must not pass for a clean end).
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -378,6 +379,54 @@ TEST_F(TlsPeerTest, CloseSendsCloseNotifyAbortDoesNot) {
     EXPECT_EQ(out.CloseError, 0);
     EXPECT_EQ(peer.LineStartingWith("client "), abort ? "client truncated" : "client close-notify");
   }
+}
+
+TEST_F(TlsPeerTest, LargeSendsArriveWholeAndCloseAfterThem) {
+  // Sends of every size, some while the network is full; Close right after the last one:
+  // the queued records and the close-notify still reach the peer, in order.
+  const std::size_t total = kSanitized ? (8u << 20) : (24u << 20);
+  const std::string data = testsupport::PatternString(kSeed, 0, total);
+  auto peer = Peer({"--bytes", "0", "--end", "wait"});
+  ASSERT_NE(peer.port, 0);
+  auto s = NewTlsClient(peer.port, "localhost", Certs->Path("ca.pem"));
+  const std::size_t sizes[] = {1, 1514, 70000, 16384, 300000, 5u << 20, 3};
+  std::size_t sent = 0, next = 0;
+  int closed = 0;
+  std::uint16_t closeError = 99;
+  auto sendSome = [&](int pieces) {
+    for (int i = 0; i < pieces && sent < total; ++i) {
+      const std::size_t n = std::min(sizes[next++ % std::size(sizes)], total - sent);
+      ASSERT_EQ(s->Send(data.data() + sent, static_cast<std::int32_t>(n)),
+                static_cast<std::int32_t>(n));
+      sent += n;
+    }
+    if (sent == total) s->Close();
+  };
+  s->OnSessionConnected = [&](TObject*, std::uint16_t e) {
+    ASSERT_EQ(e, 0) << s->SslErrorText();
+    sendSome(4);
+  };
+  s->OnDataSent = [&](TObject*, std::uint16_t) { sendSome(3); };
+  s->OnSessionClosed = [&](TObject*, std::uint16_t e) {
+    ++closed;
+    closeError = e;
+  };
+  s->Connect();
+  ASSERT_TRUE(PumpUntil([&] { return closed > 0; }, 60s)) << sent << " bytes handed over";
+  EXPECT_EQ(closeError, 0) << s->SslErrorText();
+  // The background closer finishes the sending; it runs on this thread's messages.
+  std::string received;
+  std::atomic<bool> answered{false};
+  std::thread reader([&] {
+    received = peer.LineStartingWith("received", 60s);
+    answered = true;
+  });
+  PumpUntil([&] { return answered.load(); }, 60s);
+  reader.join();
+  char crc[16];
+  std::snprintf(crc, sizeof crc, "%08x", Crc32(data));
+  EXPECT_EQ(received, "received " + std::to_string(total) + " " + crc);
+  EXPECT_EQ(peer.NextLine(), "client close-notify");
 }
 
 TEST_F(TlsPeerTest, HandshakeFailuresAreNamed) {

@@ -5,12 +5,14 @@ escapes of python strings), prints "sent <n> <crc32 hex>", and then ends as --en
   notify    sends its close-notify, waits for the client's, closes ("unwrapped")
   truncate  closes the connection without a close-notify ("truncated")
   wait      reads until the client ends: "client close-notify" when the client sent
-            one, "client truncated" when the connection ended without it
+            one, "client truncated" when the connection ended without it; first
+            "received <n> <crc32 hex>" of what it read
 With --max-version 1.1 it offers nothing newer than TLS 1.1 (the handshake fails).
 """
 
 import socket
 import ssl
+import zlib
 
 import peerlib
 
@@ -56,14 +58,20 @@ def main():
         conn.close()
         peerlib.say("truncated")
     else:
+        count, crc, how = 0, 0, "client close-notify"
         try:
-            while conn.recv(65536):
-                pass
-            peerlib.say("client close-notify")
+            while True:
+                chunk = conn.recv(1 << 20)
+                if not chunk:
+                    break
+                count += len(chunk)
+                crc = zlib.crc32(chunk, crc)
         except ssl.SSLEOFError:
-            peerlib.say("client truncated")
+            how = "client truncated"
         except (ssl.SSLError, OSError) as e:
-            peerlib.say("client failed", type(e).__name__)
+            how = "client failed " + type(e).__name__
+        peerlib.say("received", count, peerlib.crc_hex(crc))
+        peerlib.say(how)
         conn.close()
 
 
