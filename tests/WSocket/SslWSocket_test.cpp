@@ -316,7 +316,7 @@ class TlsPeerTest : public TlsNginxTest {
   }
 };
 
-TEST_F(TlsPeerTest, CloseNotifyEndsCleanlyATruncationIsAnError) {
+TEST_F(TlsPeerTest, OnlyACloseNotifyEndsCleanly) {
   for (const std::string end : {"notify", "truncate"}) {
     SCOPED_TRACE(end);
     auto peer = Peer({"--bytes", "300000", "--end", end});
@@ -343,6 +343,22 @@ TEST_F(TlsPeerTest, CloseNotifyEndsCleanlyATruncationIsAnError) {
     }
     EXPECT_EQ(out.Closed, 1);
     EXPECT_EQ(s->State(), wsClosed);
+  }
+
+  // A record that fails to decrypt ends the session with an error; what came before it
+  // has been delivered.
+  {
+    auto peer = Peer({"--bytes", "20000", "--end", "corrupt"});
+    ASSERT_NE(peer.port, 0);
+    Outcome out;
+    auto s = NewTlsClient(peer.port, "localhost", Certs->Path("ca.pem"));
+    Record(*s, out);
+    s->Connect();
+    ASSERT_TRUE(PumpUntil([&] { return out.Closed > 0; }, 20s));
+    EXPECT_EQ(out.Received.size(), 20000u);
+    EXPECT_EQ(out.CloseError, sslProtocolError);
+    EXPECT_EQ(out.Text.rfind("TLS error from localhost: ", 0), 0u) << out.Text;
+    EXPECT_EQ(out.Closed, 1);
   }
 
   // A handler that takes nothing: the peer's end still ends the session, and it is still

@@ -4,6 +4,7 @@ After the handshake it sends --bytes bytes of seeded random data (or --text, wit
 escapes of python strings), prints "sent <n> <crc32 hex>", and then ends as --end says:
   notify    sends its close-notify, waits for the client's, closes ("unwrapped")
   truncate  closes the connection without a close-notify ("truncated")
+  corrupt   sends a record that fails to decrypt, then waits for the end ("corrupted")
   wait      reads until the client ends: "client close-notify" when the client sent
             one, "client truncated" when the connection ended without it; first
             "received <n> <crc32 hex>" of what it read
@@ -24,7 +25,7 @@ def main():
     p.add_argument("--bytes", type=int, default=0)
     p.add_argument("--seed", type=int, default=1)
     p.add_argument("--text", default="")
-    p.add_argument("--end", choices=["notify", "truncate", "wait"], default="notify")
+    p.add_argument("--end", choices=["notify", "truncate", "corrupt", "wait"], default="notify")
     p.add_argument("--max-version", default="")
     args = p.parse_args()
     peerlib.start(args)
@@ -57,6 +58,16 @@ def main():
         conn.shutdown(socket.SHUT_RDWR)
         conn.close()
         peerlib.say("truncated")
+    elif args.end == "corrupt":
+        # An application-data record whose content no key produced, past the TLS layer.
+        socket.socket.sendall(conn, b"\x17\x03\x03\x00\x20" + bytes(range(32)))
+        peerlib.say("corrupted")
+        try:
+            while conn.recv(65536):
+                pass
+        except (ssl.SSLError, OSError):
+            pass
+        conn.close()
     else:
         count, crc, how = 0, 0, "client close-notify"
         try:
