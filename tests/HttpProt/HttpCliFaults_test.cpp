@@ -157,9 +157,9 @@ TEST_F(HttpCliFaults, RelocationsAreBoundedAndCredentialsStayWithTheirHost) {
   ASSERT_TRUE(log.WaitDone(1, std::chrono::seconds(20)));
   EXPECT_EQ(cli.StatusCode(), 404);
   EXPECT_EQ(cli.ReasonPhrase(), "too many relocations");
-  EXPECT_EQ(log.Only("LocationChange").size(), static_cast<std::size_t>(THttpCli::MaxRelocations));
+  EXPECT_EQ(log.Only("LocationChange").size(), static_cast<std::size_t>(cli.MaxRelocations()));
   EXPECT_EQ(log.Only("HeaderData HTTP/").size(),
-            static_cast<std::size_t>(THttpCli::MaxRelocations) + 1);
+            static_cast<std::size_t>(cli.MaxRelocations()) + 1);
 
   // Credentials of URL go to its host, also after a relocation there...
   const std::string port = std::to_string(Peer->port);
