@@ -61,8 +61,9 @@ TChunkedDecoder::TStep TChunkedDecoder::Next(const char*& In, const char* End, c
         }
         const int digit = HexValue(c);
         if (FState == TState::Size && digit >= 0) {
-          if (FSize > MaxChunkSize / 16) return Fail("chunk size too large");
+          // Below MaxChunkSize before, so no overflow here.
           FSize = FSize * 16 + digit;
+          if (FSize >= MaxChunkSize) return Fail("chunk size too large");
           ++FDigits;
           break;
         }

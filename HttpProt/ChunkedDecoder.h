@@ -19,7 +19,7 @@ class TChunkedDecoder {
   // Longest chunk-size line (extensions included) and longest trailer, in bytes.
   static constexpr std::size_t MaxSizeLine = 4096;
   static constexpr std::size_t MaxTrailer = 64 * 1024;
-  // Largest chunk size taken: far beyond any body, far below an overflow.
+  // Chunk sizes from this one up are refused: far beyond any body, far below an overflow.
   static constexpr std::int64_t MaxChunkSize = std::int64_t{1} << 56;
 
   // Takes bytes from In up to End, advancing In, until a run of body bytes is found
