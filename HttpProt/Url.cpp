@@ -169,7 +169,8 @@ THttpTarget RequestTarget(const std::string& URL, const std::string& Proxy,
     t.RequestPath = q;
     if (p.empty()) p = "80";
   }
-  if (t.RequestPath.empty()) t.RequestPath = "/";
+  // Not assigned from a literal: GCC 12 then warns of an overlapping copy that cannot occur.
+  if (t.RequestPath.empty()) t.RequestPath.push_back('/');
   t.ConnectHost = h;
   t.ConnectPort = p;
   return t;
