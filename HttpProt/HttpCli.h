@@ -8,8 +8,10 @@
 //
 // A request ends, whatever happened, with OnRequestDone, posted after the return to
 // httpReady, so it never runs inside the call that started the request. Local failures
-// (look-up, connect, abort, time-out, a reply cut short or malformed) are reported as
-// StatusCode 404 with a ReasonPhrase that says what happened.
+// (a URL of another scheme than http, look-up, connect, abort, time-out, a reply cut short,
+// reset or malformed) are reported as StatusCode 404 with a ReasonPhrase that says what
+// happened. A body ends at its announced length, at its last chunk (chunked bodies are
+// decoded), or at the close; after a status of 400 or more no body is delivered.
 #pragma once
 
 #include <chrono>
@@ -60,9 +62,8 @@ using THttpRequestDone =
 using THttpDataAvailable = std::function<void(TObject* Sender, std::uint16_t Error)>;
 
 // Misuse (1 busy, 2 nothing to post, 4 line too long, 5 a negative Timeout or
-// MaxRelocations) or, from
-// Get/Head/Post, a status of 400 or more (the status is the code, the reason phrase the
-// message).
+// MaxRelocations) or, from Get/Head/Post, a status of 400 or more (the status is the code,
+// the reason phrase the message).
 class EHttpException : public Exception {
  public:
   EHttpException(const std::string& Msg, std::uint16_t ErrorCode)
@@ -171,7 +172,7 @@ class THttpCli : public TComponent {
   void SetSendStream(TStream* Value) { FSendStream = Value; }
   std::int32_t StatusCode() const { return FRq.StatusCode; }
   const std::string& ReasonPhrase() const { return FReasonPhrase; }
-  // The response's "content-length", -1 when it announced none.
+  // The response's "content-length", -1 when it announced none or sent chunks.
   std::int64_t ContentLength() const { return FRq.Response.ContentLength; }
   // The response's "content-type", lower-cased; empty when it announced none.
   const std::string& ContentType() const { return FRq.Response.ContentType; }
