@@ -133,6 +133,10 @@ for page in huge-announced huge-streamed; do
   contains "$page: reason" "$WORK/$page.err" "is larger than the 1,048,576 bytes a page may have (MaxPageSize)"
   nothing_left "$page"
 done
+# A file that goes on past its announced length: exactly the announced bytes are saved.
+run overlong overlong --yes
+expect "overlong: exit 0 (got $status)" test "$status" = 0
+expect "overlong: 1000 bytes saved" test "$(stat -c %s "$WORK/overlong/overlong.bin" 2>/dev/null)" = 1000
 run long-version long-version --yes --current-version 1.20250101120
 expect "long-version: no update, exit 1 (got $status)" test "$status" = 1
 contains "long-version: compared exactly" "$WORK/long-version.out" "There is no update available."
