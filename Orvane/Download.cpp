@@ -129,24 +129,24 @@ bool TOrvane::DoDownload(const std::string& URL, const std::string& FileName,
   if (RefuseEntryURL("The address", URL)) return false;
   CheckCreatable(FileName);
   const std::string partName = CreatePartFile(FileName);
-  std::unique_ptr<TFileStream> file;
-  try {
-    file = std::make_unique<TFileStream>(partName, fmCreate);
-  } catch (...) {
-    ::unlink(partName.c_str());
-    throw;
-  }
   // The update a page gives the size and SHA-256 of is hashed as it is written, and never
   // takes more than that size.
   const bool checked = ChecksDownload(URL);
   const std::uint64_t checkedSize = FCheckedSize;
   const std::string checkedHash = FCheckedSHA256;
-  std::unique_ptr<TStream> stream = std::move(file);
+  std::unique_ptr<TStream> stream;
   THashingStream* saved = nullptr;
-  if (checked) {
-    auto hashing = std::make_unique<THashingStream>(std::move(stream));
-    saved = hashing.get();
-    stream = std::move(hashing);
+  try {
+    stream = std::make_unique<TFileStream>(partName, fmCreate);
+    if (checked) {
+      auto hashing = std::make_unique<THashingStream>(std::move(stream));
+      saved = hashing.get();
+      stream = std::move(hashing);
+    }
+  } catch (...) {
+    stream.reset();
+    ::unlink(partName.c_str());
+    throw;
   }
   FDownloadTooLong = false;
   bool result = false;
