@@ -25,6 +25,7 @@
 #include "Host/VisualTestSupport.h"
 #include "HttpProt/HttpCli.h"
 #include "Orvane/ExceptionHook.h"
+#include "Orvane/HashingStream.h"
 #include "Orvane/OrvStrings.h"
 #include "Orvane/Orvane.h"
 #include "Orvane/Signature.h"
@@ -1177,6 +1178,35 @@ TEST_F(UpdateCheck, SignedUpdatesAreCheckedBeforeAnythingIsFetchedSavedOrStarted
             "The signed page offers version 0.9, which is not newer than the version 1.0 "
             "running now: a signed update never goes back");
   EXPECT_EQ(Listing(Out.Path()), (std::vector<std::string>{"hashed.exe", "signed.exe"}));
+}
+
+TEST(HashingStream, HashesOnItsThreadWhatTheStreamBelowTook) {
+  // Pieces of odd sizes, many batches: the hash and the bytes below are the bytes written,
+  // in order, whatever the thread was doing meanwhile.
+  const std::string data = UpdateBytes(5'000'000);
+  auto below = std::make_unique<TMemoryStream>();
+  TMemoryStream* mem = below.get();
+  THashingStream s(std::move(below));
+  for (std::size_t at = 0, piece = 1; at < data.size(); piece = piece * 7 % 70001 + 1) {
+    const std::size_t n = std::min(piece, data.size() - at);
+    s.WriteBuffer(data.data() + at, static_cast<std::int32_t>(n));
+    at += n;
+  }
+  EXPECT_EQ(s.Written(), data.size());
+  EXPECT_TRUE(s.Sequential());
+  EXPECT_EQ(s.DigestHex(), TSha256::HexOf(data));
+  EXPECT_TRUE(std::string(static_cast<const char*>(mem->Memory()), data.size()) == data);
+  // Freed half-way, without a digest (a failed download): the thread ends with it.
+  {
+    THashingStream dropped(std::make_unique<TMemoryStream>());
+    dropped.WriteBuffer(data.data(), 3'000'000);
+  }
+  // A small file never needs the thread; a move of the position is told.
+  THashingStream small(std::make_unique<TMemoryStream>());
+  small.WriteBuffer("abc", 3);
+  EXPECT_EQ(small.DigestHex(), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  small.SetPosition(1);
+  EXPECT_FALSE(small.Sequential());
 }
 
 TEST(FormatThousands, GroupsByThreeWithCommas) {
