@@ -21,6 +21,7 @@
 #include "Host/Streams.h"
 #include "HttpProt/HttpCli.h"
 #include "Orvane/EntryChecks.h"
+#include "Orvane/HashingStream.h"
 #include "Orvane/HttpEvents.h"
 #include "Orvane/OrvStrings.h"
 #include "Orvane/Orvane.h"
@@ -104,6 +105,14 @@ bool TOrvane::DownloadFile(const std::string& FileName) {
       return false;
     }
   }
+  // A signed page for a version that is not newer is an old page played back: its update
+  // is never fetched.
+  if (FSignatureVerified && !IsUpdateAvailable()) {
+    FLastError = "The signed page offers version " + FProductVersion +
+                 ", which is not newer than the version " + FCurrentVersion +
+                 " running now: a signed update never goes back";
+    return false;
+  }
   FLocalFileName = FileName.back() == '/' ? FileName + FDownloadFileName : FileName;
   if (!FInCheckFlow && !FOptions.Contains(orvoAlwaysOverwrite) && FileExists(FLocalFileName) &&
       Application->MessageBox(FormatOrvStr(sOrvOverwrite, {FLocalFileName}),
@@ -120,13 +129,26 @@ bool TOrvane::DoDownload(const std::string& URL, const std::string& FileName,
   if (RefuseEntryURL("The address", URL)) return false;
   CheckCreatable(FileName);
   const std::string partName = CreatePartFile(FileName);
-  std::unique_ptr<TFileStream> file;
+  // The update a page gives the size and SHA-256 of is hashed as it is written, and never
+  // takes more than that size.
+  const bool checked = ChecksDownload(URL);
+  const std::uint64_t checkedSize = FCheckedSize;
+  const std::string checkedHash = FCheckedSHA256;
+  std::unique_ptr<TStream> stream;
+  THashingStream* saved = nullptr;
   try {
-    file = std::make_unique<TFileStream>(partName, fmCreate);
+    stream = std::make_unique<TFileStream>(partName, fmCreate);
+    if (checked) {
+      auto hashing = std::make_unique<THashingStream>(std::move(stream));
+      saved = hashing.get();
+      stream = std::move(hashing);
+    }
   } catch (...) {
+    stream.reset();
     ::unlink(partName.c_str());
     throw;
   }
+  FDownloadTooLong = false;
   bool result = false;
   // Every way out closes the file and leaves either the finished file or nothing.
   struct TEnd {
@@ -144,8 +166,20 @@ bool TOrvane::DoDownload(const std::string& URL, const std::string& FileName,
     }
   } end{guard, partName, FProgressForm, result};
   THttpCli& cli = PrepareClient();
-  TReceiveLoan loan(cli, std::move(file));
-  cli.OnDocData = [this](TObject* Sender, const void* Buffer, std::int32_t Len) {
+  TReceiveLoan loan(cli, std::move(stream));
+  cli.OnDocData = [this, checked, checkedSize](TObject* Sender, const void* Buffer,
+                                               std::int32_t Len) {
+    if (checked && !FDownloadTooLong) {
+      // A server that announces or sends more than the page's size is stopped at once: it
+      // could otherwise fill the disk.
+      auto* c = dynamic_cast<THttpCli*>(Sender);
+      if (c && (c->ContentLength() > static_cast<std::int64_t>(checkedSize) ||
+                static_cast<std::uint64_t>(c->RcvdCount()) > checkedSize)) {
+        FDownloadTooLong = true;
+        c->Abort();
+        return;
+      }
+    }
     HttpCliDocData(Sender, Buffer, Len);
   };
   if (!StartRequest(cli, URL)) return false;
@@ -165,10 +199,28 @@ bool TOrvane::DoDownload(const std::string& URL, const std::string& FileName,
   // message is the reason.
   if (loan.Taken()) {
     if (FLastError.empty()) FLastError = "The download was ended before it finished";
+  } else if (FDownloadTooLong) {
+    FLastError = "The server sent more than the " +
+                 FormatThousands(static_cast<std::int64_t>(checkedSize)) +
+                 " bytes the page gives for the file; the download was stopped";
   } else if (cli.StatusCode() > 200) {
     FLastError = FailureReason(cli);
   } else if (FLastError.empty()) {
     result = true;
+  }
+  // Nothing that differs from what the page gives takes the file's name.
+  if (result && saved) {
+    const std::string hash = saved->DigestHex();
+    if (!saved->Sequential() || saved->Written() != checkedSize) {
+      FLastError = "The file has " + FormatThousands(static_cast<std::int64_t>(saved->Written())) +
+                   " bytes, not the " + FormatThousands(static_cast<std::int64_t>(checkedSize)) +
+                   " the page gives; it was not saved";
+      result = false;
+    } else if (hash != checkedHash) {
+      FLastError = "The file's SHA-256 is " + hash + ", not the " + checkedHash +
+                   " the page gives; it was not saved";
+      result = false;
+    }
   }
   // The file is complete and closed before it takes the target's name.
   loan.Close();

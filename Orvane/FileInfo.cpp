@@ -190,6 +190,14 @@ void TOrvane::ClearProductFields() {
   FProductVersion.clear();
   FRedirectURL.clear();
   FRunParams.clear();
+  FDownloadSize.clear();
+  FDownloadSHA256.clear();
+  FPageExpires.clear();
+  FPageSignature.clear();
+  FSignatureVerified = false;
+  FDownloadChecked = false;
+  FCheckedSize = 0;
+  FCheckedSHA256.clear();
 }
 
 std::string TOrvane::EntryName(const std::string& Tag, const char* Field) {
@@ -381,6 +389,13 @@ bool TOrvane::GetFileInfo() {
       FActive = false;
       return false;
     }
+  }
+  // The facts of the last page are what a download would rest on: a page the key or its
+  // expiry refuses leaves nothing of itself behind.
+  if (last && !VerifyPage()) {
+    ClearProductFields();
+    last = false;
+    if (read.size() == 1) first = false;
   }
   FActive = last;
   return first;

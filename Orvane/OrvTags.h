@@ -11,7 +11,7 @@ class TOrvTags : public TPersistent {
   const TPublishedClass* Published() const override;
   static const TPublishedClass& PublishedClass();
 
-  // Copies all nine names of another TOrvTags.
+  // Copies all the names of another TOrvTags.
   void Assign(const TPersistent* Source) override;
 
   const std::string& AuthorTag() const { return FAuthorTag; }
@@ -34,6 +34,18 @@ class TOrvTags : public TPersistent {
   const std::string& VersionTag() const { return FVersionTag; }
   void SetVersionTag(const std::string& Value) { FVersionTag = Value; }
 
+  // The entries of a signed page (or of one that gives its file's size and hash): named
+  // like the others, but with names of their own from the start, so that a component
+  // finds them without being told. They alone never make a page worth reading.
+  const std::string& ExpiresTag() const { return FExpiresTag; }
+  void SetExpiresTag(const std::string& Value) { FExpiresTag = Value; }
+  const std::string& SHA256Tag() const { return FSHA256Tag; }
+  void SetSHA256Tag(const std::string& Value) { FSHA256Tag = Value; }
+  const std::string& SignatureTag() const { return FSignatureTag; }
+  void SetSignatureTag(const std::string& Value) { FSignatureTag = Value; }
+  const std::string& SizeTag() const { return FSizeTag; }
+  void SetSizeTag(const std::string& Value) { FSizeTag = Value; }
+
  private:
   std::string FAuthorTag;
   std::string FDateTag;
@@ -44,4 +56,8 @@ class TOrvTags : public TPersistent {
   std::string FRedirectTag;
   std::string FRunParamsTag;
   std::string FVersionTag;
+  std::string FExpiresTag = "Expires";
+  std::string FSHA256Tag = "SHA256";
+  std::string FSignatureTag = "Signature";
+  std::string FSizeTag = "Size";
 };

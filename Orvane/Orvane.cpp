@@ -64,6 +64,10 @@ const TPublishedClass& TOrvane::PublishedClass() {
         .String("ProxyHost", &TOrvane::ProxyHost, &TOrvane::SetProxyHost)
         .Integer("ProxyPort", &TOrvane::ProxyPort, &TOrvane::SetProxyPort)
         .Default(80)
+        .String("PublicKey", &TOrvane::PublicKey, &TOrvane::SetPublicKey)
+        .Default(std::string())
+        .Boolean("RequireSignature", &TOrvane::RequireSignature, &TOrvane::SetRequireSignature)
+        .Default(false)
         .String("RunParams", &TOrvane::RunParams)
         .Object("UIFont", TFont::PublishedClass(), &TOrvane::GetFont)
         .Boolean("UIOwnerFont", &TOrvane::UIOwnerFont, &TOrvane::SetUIOwnerFont)
@@ -95,6 +99,17 @@ void TOrvane::SetURL(const std::string& Value) {
   if (Value.compare(0, 7, "http://") != 0) return;
   FActive = false;
   FHomeURL = Value;
+}
+
+void TOrvane::SetPublicKey(const std::string& Value) {
+  // A page read under another key (or none) has not been checked against this one.
+  FActive = false;
+  FPublicKey = Value;
+}
+
+void TOrvane::SetRequireSignature(bool Value) {
+  FActive = false;
+  FRequireSignature = Value;
 }
 
 void TOrvane::SetInfoTags(const TOrvTags* Value) {

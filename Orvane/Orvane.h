@@ -123,6 +123,27 @@ class TOrvane : public TComponent {
   // redirect entry named): what a failed read was reading.
   const std::string& LastPageURL() const { return FLastPageURL; }
 
+  // Signed updates. PublicKey is the publisher's Ed25519 public key in Base64; with it set,
+  // or with RequireSignature, a page whose Signature entry is missing or is not the key's
+  // over the page's facts (product, version, date, download address, size, SHA-256,
+  // expiry) is refused as it is read, before any question, and so is a signed page that
+  // has expired. Changing either makes the next check read the page anew.
+  const std::string& PublicKey() const { return FPublicKey; }
+  void SetPublicKey(const std::string& Value);
+  bool RequireSignature() const { return FRequireSignature; }
+  void SetRequireSignature(bool Value);
+  // The page's entries for the file and its signature, as the page wrote them.
+  const std::string& DownloadSize() const { return FDownloadSize; }
+  const std::string& DownloadSHA256() const { return FDownloadSHA256; }
+  const std::string& PageExpires() const { return FPageExpires; }
+  const std::string& PageSignature() const { return FPageSignature; }
+  // The page read last carried a valid signature by PublicKey.
+  bool SignatureVerified() const { return FSignatureVerified; }
+  // The update file is checked against the page's size and SHA-256 (signed, or given
+  // without a signature): more bytes than the size stop the download, and a file whose
+  // bytes do not match is deleted instead of saved.
+  bool DownloadChecked() const { return FDownloadChecked; }
+
   // Called for every piece of a download.
   TDownloadProgressEvent OnDownloadProgress;
 
@@ -193,6 +214,12 @@ class TOrvane : public TComponent {
   // OnDocData); FPageTooLarge tells afterwards.
   void WatchPageSize(THttpCli& Cli);
   std::string PageTooLargeReason() const;
+  // After the last page of a check was read: the signature (when a key is set or one is
+  // required), the expiry, and the size and SHA-256 the download will be held to. False,
+  // with LastError, when the page is refused.
+  bool VerifyPage();
+  // Whether a download of URL is held to the page's size and SHA-256.
+  bool ChecksDownload(const std::string& URL) const;
 
  public:
   // What failed in the client's last request: its reason phrase, or its status when the
@@ -242,6 +269,19 @@ class TOrvane : public TComponent {
   std::string FLastPageURL;
   // CheckForUpdate's own download: its save dialog has asked about overwriting already.
   bool FInCheckFlow = false;
+  std::string FPublicKey;
+  bool FRequireSignature = false;
+  std::string FDownloadSize;
+  std::string FDownloadSHA256;
+  std::string FPageExpires;
+  std::string FPageSignature;
+  bool FSignatureVerified = false;
+  // What VerifyPage found the download must be: its size and SHA-256 (lower-case hex).
+  bool FDownloadChecked = false;
+  std::uint64_t FCheckedSize = 0;
+  std::string FCheckedSHA256;
+  // The download under way passed the size it is held to.
+  bool FDownloadTooLong = false;
 };
 
 // "1,234,567": the decimal text split by commas into groups of three from the right.

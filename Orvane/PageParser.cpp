@@ -56,7 +56,9 @@ void TOrvane::ParseDocument(const TStrings& Lines) {
       {tags.ReadMeExtTag(), FProductReadMeExt}, {tags.VersionTag(), FProductVersion},
       {tags.DateTag(), FProductDateStr},        {tags.AuthorTag(), FProductAuthor},
       {tags.DownloadTag(), FDownloadURL},       {tags.RedirectTag(), FRedirectURL},
-      {tags.RunParamsTag(), FRunParams},
+      {tags.RunParamsTag(), FRunParams},        {tags.SizeTag(), FDownloadSize},
+      {tags.SHA256Tag(), FDownloadSHA256},      {tags.ExpiresTag(), FPageExpires},
+      {tags.SignatureTag(), FPageSignature},
   };
   for (int i = 0; i < Lines.Count(); ++i) {
     const std::string& line = Lines.Strings(i);

@@ -2,15 +2,29 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <charconv>
+#include <cstring>
+#include <fstream>
+
+#include "Orvane/Signature.h"
 
 namespace {
 
 // The short names --tag takes, with the tag property each stands for.
-const std::pair<const char*, const char*> TagNames[] = {
-    {"product", "ProductNameTag"},  {"version", "VersionTag"},   {"date", "DateTag"},
-    {"author", "AuthorTag"},        {"download", "DownloadTag"}, {"readme", "ReadMeTag"},
-    {"readme-ext", "ReadMeExtTag"}, {"redirect", "RedirectTag"}, {"params", "RunParamsTag"}};
+const std::pair<const char*, const char*> TagNames[] = {{"product", "ProductNameTag"},
+                                                        {"version", "VersionTag"},
+                                                        {"date", "DateTag"},
+                                                        {"author", "AuthorTag"},
+                                                        {"download", "DownloadTag"},
+                                                        {"readme", "ReadMeTag"},
+                                                        {"readme-ext", "ReadMeExtTag"},
+                                                        {"redirect", "RedirectTag"},
+                                                        {"params", "RunParamsTag"},
+                                                        {"size", "SizeTag"},
+                                                        {"sha256", "SHA256Tag"},
+                                                        {"expires", "ExpiresTag"},
+                                                        {"signature", "SignatureTag"}};
 
 std::string Lower(std::string S) {
   std::transform(S.begin(), S.end(), S.begin(),
@@ -36,12 +50,25 @@ bool TagProperty(const std::string& Name, std::string& Property) {
   return false;
 }
 
+// The key of --public-key-file: the file's first line, without its line end.
+bool ReadKeyFile(const std::string& Path, std::string& Key, std::string& Error) {
+  std::ifstream in(Path);
+  if (!in) {
+    Error = "--public-key-file: cannot read \"" + Path + "\": " + std::strerror(errno);
+    return false;
+  }
+  std::getline(in, Key);
+  if (!Key.empty() && Key.back() == '\r') Key.pop_back();
+  return true;
+}
+
 }  // namespace
 
 bool ParseCommandLine(const std::vector<std::string>& Args, TCheckOptions& Options,
                       std::string& Error) {
   bool haveUrl = false;
   bool havePort = false;
+  bool havePublicKey = false;
   for (std::size_t i = 0; i < Args.size(); ++i) {
     std::string arg = Args[i];
     if (arg.size() < 2 || arg[0] != '-' || arg == "--") {
@@ -76,8 +103,8 @@ bool ParseCommandLine(const std::vector<std::string>& Args, TCheckOptions& Optio
     const bool isFlag = std::find_if(std::begin(flags), std::end(flags),
                                      [&](const char* F) { return name == F; }) != std::end(flags);
     static const char* const valued[] = {
-        "--current-version", "--tag",         "--proxy", "--save-to",
-        "--version-format",  "--date-format", "--port",  "--demo-rate"};
+        "--current-version", "--tag",  "--proxy",     "--save-to",    "--version-format",
+        "--date-format",     "--port", "--demo-rate", "--public-key", "--public-key-file"};
     const bool isValued = std::find_if(std::begin(valued), std::end(valued), [&](const char* F) {
                             return name == F;
                           }) != std::end(valued);
@@ -117,7 +144,8 @@ bool ParseCommandLine(const std::vector<std::string>& Args, TCheckOptions& Optio
       if (eq == std::string::npos || !TagProperty(value.substr(0, eq), property)) {
         Error =
             "--tag wants NAME=ENTRY with NAME one of product, version, date, author, "
-            "download, readme, readme-ext, redirect, params (got \"" +
+            "download, readme, readme-ext, redirect, params, size, sha256, expires, "
+            "signature (got \"" +
             value + "\")";
         return false;
       }
@@ -165,6 +193,22 @@ bool ParseCommandLine(const std::vector<std::string>& Args, TCheckOptions& Optio
       }
       Options.Port = static_cast<std::uint16_t>(port);
       havePort = true;
+    } else if (name == "--public-key" || name == "--public-key-file") {
+      if (havePublicKey) {
+        Error = "give the public key once, with --public-key or --public-key-file";
+        return false;
+      }
+      havePublicKey = true;
+      std::string key = value;
+      if (name == "--public-key-file" && !ReadKeyFile(value, key, Error)) return false;
+      std::string raw;
+      if (!DecodeBase64(key, raw) || raw.size() != 32) {
+        Error = name +
+                ": not an Ed25519 public key (32 bytes in Base64, as orvane-sign keygen "
+                "prints it)";
+        return false;
+      }
+      Options.PublicKey = key;
     } else if (name == "--demo-rate") {
       long rate = 0;
       if (!ReadNumber(value, 0, 100000000, rate)) {
@@ -175,13 +219,21 @@ bool ParseCommandLine(const std::vector<std::string>& Args, TCheckOptions& Optio
     }
   }
   if (Options.Help) return true;
-  if (Options.RunUnattended) {
+  if (Options.RunUnattended && haveUrl && Options.PublicKey.empty()) {
     // Starting what a server sent, with nobody to look at it first, is only sound for an
-    // update whose origin is proven; nothing here proves it yet.
+    // update whose origin is proven: its page signed with the publisher's key. (The demo
+    // check always has its server's key.)
     Error =
-        "--run-unattended is refused: an update may only start without a person agreeing "
-        "once it is verified as coming from its publisher, and this orvane-check cannot "
-        "verify updates yet; leave the option out and start the saved update yourself";
+        "--run-unattended is refused without --public-key or --public-key-file: an update "
+        "may only start without a person agreeing once its signature proves that it comes "
+        "from its publisher";
+    return false;
+  }
+  if (Options.RunUnattended && (Options.NoRun || Options.Gui || Options.ServeDemo)) {
+    Error = std::string("--run-unattended starts the update; it does not go with ") +
+            (Options.NoRun ? "--no-run"
+             : Options.Gui ? "--gui"
+                           : "--serve-demo");
     return false;
   }
   if (Options.ServeDemo && haveUrl) {
@@ -207,7 +259,8 @@ std::string UsageText() {
 Checks the information page at HOME-URL for a newer version, asks whether to
 download it, saves it where you say with a progress line, and offers to start it.
 Without HOME-URL the check runs against a demo server built into the program,
-which offers "Orvane Demo" 1.1 against a current version of 1.0.
+which offers "Orvane Demo" 1.1 against a current version of 1.0, on a page
+signed with a key made at its start; the demo check is given that key.
 
 The information page carries its data in lines of the form
   <META HTTP-EQUIV="Version" CONTENT="1.1">
@@ -218,9 +271,10 @@ Options:
                           e.g. --current-version 2.4.0.17
   --tag NAME=ENTRY      the page entry that gives NAME; NAME is one of product,
                         version, date, author, download, readme, readme-ext,
-                        redirect, params (defaults: Product, Version, Date,
-                        Author, Download, ReadMe, ReadMeExt, Redirect, Params);
-                        may be given many times
+                        redirect, params, size, sha256, expires, signature
+                        (defaults: Product, Version, Date, Author, Download,
+                        ReadMe, ReadMeExt, Redirect, Params, Size, SHA256,
+                        Expires, Signature); may be given many times
                           e.g. --tag version=AppVersion --tag download=SetupURL
   --proxy HOST[:PORT]   fetch through this HTTP proxy (port 80 when left out)
                           e.g. --proxy 127.0.0.1:3128
@@ -237,8 +291,18 @@ Options:
                           e.g. orvane-check --gui
   --no-run              do not offer to start the update once it is saved
                           e.g. orvane-check --no-run
-  --run-unattended      start the update without a person agreeing; refused for
-                        now, as updates cannot be verified yet
+  --public-key KEY      the publisher's Ed25519 public key, in Base64 (as
+                        "orvane-sign keygen" prints it): the page must carry a
+                        valid signature by it, must not have expired, and the
+                        file must have the signed size and SHA-256; anything
+                        else is refused before any question
+                          e.g. --public-key 11qYAYKxCrfVS/7TyWQHOg7hcvPapiMlrwIaaPcHURo=
+  --public-key-file F   the same, the key read from the first line of file F
+  --run-unattended      answer every question with its default and start the
+                        update without asking; only for an update whose
+                        signature was verified, so it needs --public-key (the
+                        demo check has its server's key)
+                          e.g. --run-unattended --public-key-file publisher.pub
   --version-format F    how versions compare: build (numbers between dots,
                         1.10 is newer than 1.9; the default) or simple (byte
                         by byte as text)
@@ -260,7 +324,17 @@ Options:
 Keys: Enter takes the default answer shown in brackets; Escape or Ctrl-C
 cancels the download while its progress line runs. When standard input is not
 a terminal, every question takes its default answer, and the update is saved
-but never started. SIGINT, SIGTERM and SIGHUP cancel the check like Ctrl-C.
+but not started (unless --run-unattended and its signature was verified). SIGINT, SIGTERM and SIGHUP cancel the check like Ctrl-C.
+
+Signed pages: a page may give the update file's size (Size), its SHA-256
+(SHA256), the last day it is valid (Expires, YYYY-MM-DD) and an Ed25519
+signature over these and the product, version, date and download address
+(Signature); orvane-sign writes these entries. With --public-key the signature
+must be valid and the page not expired, and an older or equal version is never
+downloaded. A page with Size and SHA256 but checked without a key still has its
+file checked, which catches corruption but not an attacker. A download that
+passes the size is stopped, and a file whose SHA-256 differs is deleted: nothing
+is saved, nothing started.
 
 What a page may not do: name anything but an http:// address with a host,
 propose a file name that is empty, ".", "..", hidden (starts with "."), holds

@@ -19,8 +19,12 @@ struct TCheckOptions {
   std::string SaveTo;  // empty: the current folder
   bool Yes = false;
   bool NoRun = false;
-  // Start the update without a person agreeing; refused until updates can be verified.
+  // Start the update without a person agreeing: only one whose page is signed by
+  // PublicKey.
   bool RunUnattended = false;
+  // The publisher's Ed25519 public key (Base64): the page must be signed with it. Empty:
+  // none given (the demo check then uses its server's key).
+  std::string PublicKey;
   bool Gui = false;  // windows on the X display instead of the terminal
   TOrvVersionFormat VersionFormat = orvvBuildNumber;
   TOrvDateFormat DateFormat = orvdZelDate;

@@ -1,23 +1,53 @@
 #include "DemoContent.h"
 
+#include <ctime>
+
+#include "Orvane/Signature.h"
+
 namespace {
 
-std::string DemoPage(const std::string& BaseURL) {
+constexpr const char* DemoProduct = "Orvane Demo";
+constexpr const char* DemoDate = "Dec 7, 2026";
+
+std::string MetaLine(const std::string& Name, const std::string& Content) {
+  return "<META HTTP-EQUIV=\"" + Name + "\" CONTENT=\"" + Content + "\">\r\n";
+}
+
+// The date Days from today in UTC, YYYY-MM-DD.
+std::string DateInDays(int Days) {
+  const std::time_t then = std::time(nullptr) + static_cast<std::time_t>(Days) * 24 * 3600;
+  std::tm utc{};
+  gmtime_r(&then, &utc);
+  char text[16];
+  std::strftime(text, sizeof text, "%Y-%m-%d", &utc);
+  return text;
+}
+
+// The entries that let a check trust the update: its size and SHA-256, the page's expiry
+// and the signature over them and the product's facts, as orvane-sign writes them.
+std::string SignedEntries(const std::string& BaseURL, const std::string& PrivateKey,
+                          const std::string& Update) {
+  TSignedFacts facts;
+  facts.Product = DemoProduct;
+  facts.Version = DemoOfferedVersion;
+  facts.Date = DemoDate;
+  facts.URL = BaseURL + DemoUpdatePath;
+  facts.Size = Update.size();
+  facts.SHA256 = TSha256::HexOf(Update);
+  facts.Expires = DateInDays(DemoPageValidDays);
+  return MetaLine("Size", std::to_string(facts.Size)) + MetaLine("SHA256", facts.SHA256) +
+         MetaLine("Expires", facts.Expires) +
+         MetaLine("Signature", Ed25519Sign(PrivateKey, SignedText(facts)));
+}
+
+std::string DemoPage(const std::string& BaseURL, const std::string& Signed) {
   // One entry a line: the reader takes the first entry of each line only. The body text
   // brings the page to about a kilobyte, the size of a typical real one.
-  return "<HTML><HEAD>\r\n"
-         "<META HTTP-EQUIV=\"Product\" CONTENT=\"Orvane Demo\">\r\n"
-         "<META HTTP-EQUIV=\"Version\" CONTENT=\"" +
-         std::string(DemoOfferedVersion) +
-         "\">\r\n"
-         "<META HTTP-EQUIV=\"Date\" CONTENT=\"Dec 7, 2026\">\r\n"
-         "<META HTTP-EQUIV=\"Author\" CONTENT=\"The Orvane Demo Team\">\r\n"
-         "<META HTTP-EQUIV=\"Download\" CONTENT=\"" +
-         BaseURL + DemoUpdatePath +
-         "\">\r\n"
-         "<META HTTP-EQUIV=\"ReadMe\" CONTENT=\"" +
-         BaseURL + DemoReadMePath +
-         "\">\r\n"
+  return "<HTML><HEAD>\r\n" + MetaLine("Product", DemoProduct) +
+         MetaLine("Version", DemoOfferedVersion) + MetaLine("Date", DemoDate) +
+         MetaLine("Author", "The Orvane Demo Team") +
+         MetaLine("Download", BaseURL + DemoUpdatePath) + Signed +
+         MetaLine("ReadMe", BaseURL + DemoReadMePath) +
          "<TITLE>Orvane Demo 1.1</TITLE>\r\n"
          "</HEAD><BODY>\r\n"
          "<H1>Orvane Demo 1.1</H1>\r\n"
@@ -65,8 +95,8 @@ const char* const DemoUpdate =
 
 }  // namespace
 
-std::vector<TDemoFile> DemoFiles(const std::string& BaseURL) {
-  const std::string page = DemoPage(BaseURL);
+std::vector<TDemoFile> DemoFiles(const std::string& BaseURL, const std::string& PrivateKey) {
+  const std::string page = DemoPage(BaseURL, SignedEntries(BaseURL, PrivateKey, DemoUpdate));
   return {{"/", "text/html", page},
           {DemoPagePath, "text/html", page},
           {DemoReadMePath, "text/plain", DemoReadMe},

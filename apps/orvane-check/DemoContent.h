@@ -1,5 +1,5 @@
-// What the embedded demo server offers: an information page announcing "Orvane Demo" 1.1,
-// its read-me and a harmless update file.
+// What the embedded demo server offers: a signed information page announcing "Orvane
+// Demo" 1.1, its read-me and a harmless update file.
 #pragma once
 
 #include <string>
@@ -19,5 +19,8 @@ inline constexpr const char* DemoOfferedVersion = "1.1";
 inline constexpr const char* DemoCurrentVersion = "1.0";
 
 // The files, their addresses made absolute with BaseURL ("http://127.0.0.1:8080"), since
-// the page's entries are used as they stand. The page is also served for "/".
-std::vector<TDemoFile> DemoFiles(const std::string& BaseURL);
+// the page's entries are used as they stand. The page is also served for "/". It is
+// signed with PrivateKey (an Ed25519 key in Base64) and valid for DemoPageValidDays from
+// today, as a publisher's page would be.
+std::vector<TDemoFile> DemoFiles(const std::string& BaseURL, const std::string& PrivateKey);
+inline constexpr int DemoPageValidDays = 30;

@@ -107,7 +107,9 @@ bool TDemoServer::Start() {
   FListener->OnError = [](TObject*) {};
   const std::string port = FListener->GetXPort();
   FPort = port == "error" ? 0 : static_cast<std::uint16_t>(std::stoi(port));
-  FFiles = DemoFiles(BaseURL());
+  // A key of its own each run: the demo shows a signed page without a key to keep.
+  FKeys = Ed25519GenerateKeys();
+  FFiles = DemoFiles(BaseURL(), FKeys.PrivateKey);
   for (const TDemoFile& file : FFiles) {
     FHeadResponses.push_back(ResponseHead(200, file.ContentType, file.Body.size()));
     FGetResponses.push_back(FHeadResponses.back() + file.Body);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "DemoContent.h"
+#include "Orvane/Signature.h"
 #include "Platform/Messages.h"
 
 class TWSocket;
@@ -51,6 +52,8 @@ class TDemoServer {
   std::string BaseURL() const;
   std::string PageURL() const;
   const std::string& Error() const { return FError; }
+  // The public key of the key made at Start that signs the page (Base64 Ed25519).
+  const std::string& PublicKey() const { return FKeys.PublicKey; }
 
   std::size_t OpenConnections() const { return FConnections.size(); }
   std::uint64_t Responses() const { return FResponses; }
@@ -90,4 +93,5 @@ class TDemoServer {
   std::uint16_t FPort = 0;
   std::string FError;
   std::uint64_t FResponses = 0;
+  TEd25519Keys FKeys;
 };

@@ -6,7 +6,9 @@ const std::vector<std::pair<std::string, std::string>>& DefaultTags() {
   static const std::vector<std::pair<std::string, std::string>> tags = {
       {"ProductNameTag", "Product"}, {"VersionTag", "Version"},   {"DateTag", "Date"},
       {"AuthorTag", "Author"},       {"DownloadTag", "Download"}, {"ReadMeTag", "ReadMe"},
-      {"ReadMeExtTag", "ReadMeExt"}, {"RedirectTag", "Redirect"}, {"RunParamsTag", "Params"}};
+      {"ReadMeExtTag", "ReadMeExt"}, {"RedirectTag", "Redirect"}, {"RunParamsTag", "Params"},
+      {"SizeTag", "Size"},           {"SHA256Tag", "SHA256"},     {"ExpiresTag", "Expires"},
+      {"SignatureTag", "Signature"}};
   return tags;
 }
 
@@ -20,7 +22,11 @@ bool SetInfoTag(TOrvTags& Tags, const std::string& Property, const std::string& 
       {"ReadMeTag", &TOrvTags::SetReadMeTag},
       {"ReadMeExtTag", &TOrvTags::SetReadMeExtTag},
       {"RedirectTag", &TOrvTags::SetRedirectTag},
-      {"RunParamsTag", &TOrvTags::SetRunParamsTag}};
+      {"RunParamsTag", &TOrvTags::SetRunParamsTag},
+      {"SizeTag", &TOrvTags::SetSizeTag},
+      {"SHA256Tag", &TOrvTags::SetSHA256Tag},
+      {"ExpiresTag", &TOrvTags::SetExpiresTag},
+      {"SignatureTag", &TOrvTags::SetSignatureTag}};
   const auto it = setters.find(Property);
   if (it == setters.end()) return false;
   (Tags.*it->second)(Entry);

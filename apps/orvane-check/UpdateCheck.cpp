@@ -36,15 +36,29 @@ class TCheckOrvane : public TOrvane {
   using TOrvane::TOrvane;
   bool MayStart = false;
   bool Cancelled = false;
+  // Started without a person agreeing: only an update whose signature was verified.
+  bool Unattended = false;
 
   bool GetFileInfo() override {
     const bool wasActive = Active();
     const bool result = TOrvane::GetFileInfo();
-    if (!wasActive && Active() && !ProductVersion().empty()) SayProduct();
+    if (!wasActive && Active() && !ProductVersion().empty()) {
+      SayProduct();
+      SayChecks();
+    }
     return result;
   }
   bool DownloadFile(const std::string& FileName) override {
     if (!TOrvane::DownloadFile(FileName)) return false;
+    if (DownloadChecked()) {
+      std::printf("file verified: %s bytes, SHA-256 as the page gives\n",
+                  FormatThousands(static_cast<std::int64_t>(std::stoull(DownloadSize()))).c_str());
+      std::fflush(stdout);
+    }
+    if (Unattended && !SignatureVerified()) {
+      MayStart = false;
+      SetOptions(Options() - TOrvOptions{orvoRunUpdate});
+    }
     struct stat st {};
     if (MayStart && IsScript(LocalFileName()) && ::stat(LocalFileName().c_str(), &st) == 0)
       ::chmod(LocalFileName().c_str(), st.st_mode | S_IXUSR);
@@ -77,6 +91,19 @@ class TCheckOrvane : public TOrvane {
     std::printf("%s\n", TerminalSafeText(OneLine(line)).c_str());
     std::fflush(stdout);
   }
+  // What the page's signature or its file's hash will hold the download to.
+  void SayChecks() {
+    if (SignatureVerified())
+      std::printf("signature verified: the file must be %s bytes with SHA-256 %s\n",
+                  Shown(DownloadSize()).c_str(), Shown(DownloadSHA256()).c_str());
+    else if (DownloadChecked())
+      std::printf(
+          "no signature checked (no --public-key): the file must be %s bytes with SHA-256 %s, "
+          "which catches corruption, not an attacker\n",
+          Shown(DownloadSize()).c_str(), Shown(DownloadSHA256()).c_str());
+    std::fflush(stdout);
+  }
+  static std::string Shown(const std::string& Text) { return TerminalSafeText(OneLine(Text)); }
 
  public:
   static std::string OneLine(std::string Text) {
@@ -102,7 +129,8 @@ std::string Quoted(const std::string& Path) {
 
 int RunUpdateCheck(const TCheckOptions& Options, const std::string& HomeURL) {
   TTerminalBackend::TSettings settings;
-  settings.AnswerYes = Options.Yes;
+  // Unattended, every question takes its default: download, save, start.
+  settings.AnswerYes = Options.Yes || Options.RunUnattended;
   TTerminalBackend backend(settings);
   std::unique_ptr<TUIBackend> windows;
   if (Options.Gui) {
@@ -132,10 +160,14 @@ int RunUpdateCheck(const TCheckOptions& Options, const std::string& HomeURL) {
     orvane.SetProxyHost(Options.ProxyHost);
     orvane.SetProxyPort(Options.ProxyPort);
   }
+  orvane.SetPublicKey(Options.PublicKey);
   orvane.SetVersionFormat(Options.VersionFormat);
   orvane.SetDateFormat(Options.DateFormat);
   TOrvOptions flags{orvoDisplayUI, orvoDisplayReadMe, orvoExitDuringUpdate};
-  orvane.MayStart = !Options.NoRun && attended;
+  // A key is set whenever --run-unattended is (the command line sees to it): no page
+  // without the publisher's signature gets as far as a download.
+  orvane.Unattended = Options.RunUnattended && !Options.PublicKey.empty();
+  orvane.MayStart = (!Options.NoRun && attended) || orvane.Unattended;
   if (orvane.MayStart) flags.Include(orvoRunUpdate);
   orvane.SetOptions(flags);
 
@@ -155,7 +187,7 @@ int RunUpdateCheck(const TCheckOptions& Options, const std::string& HomeURL) {
   }
   if (downloaded) {
     std::printf("Saved %s\n", Shown(orvane.LocalFileName()).c_str());
-    if (!attended && !Options.NoRun) {
+    if (!attended && !Options.NoRun && !orvane.Unattended) {
       const std::string path = Quoted(orvane.LocalFileName());
       std::printf(
           "Not started: only a person at a terminal or in a window (--gui) may start an "

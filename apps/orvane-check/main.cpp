@@ -36,6 +36,7 @@ int ServeDemo(const TCheckOptions& Options) {
   TDemoServer server(settings);
   if (!server.Start()) return Fail("demo server: " + server.Error());
   std::printf("Demo server: %s (Ctrl-C ends it)\n", server.PageURL().c_str());
+  std::printf("Public key: %s (check with --public-key)\n", server.PublicKey().c_str());
   std::fflush(stdout);
   std::signal(SIGINT, RequestStop);
   std::signal(SIGTERM, RequestStop);
@@ -86,7 +87,11 @@ int Check(const TCheckOptions& Options) {
   TDemoServer server(settings);
   if (!server.Start()) return Fail("demo server: " + server.Error());
   std::printf("Demo server: %s\n", server.PageURL().c_str());
-  return RunUpdateCheck(Options, server.PageURL());
+  // The demo check trusts the demo server's key, as an application trusts the key it was
+  // built with.
+  TCheckOptions options = Options;
+  if (options.PublicKey.empty()) options.PublicKey = server.PublicKey();
+  return RunUpdateCheck(options, server.PageURL());
 }
 
 }  // namespace

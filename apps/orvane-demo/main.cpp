@@ -44,6 +44,7 @@ struct TDemoWindow {
   TLabel* Status = nullptr;
   TWait* Wait = nullptr;
   std::string HomeURL;
+  std::string PublicKey;  // the demo server's, when it runs
   bool Checking = false;
 
   void Build() {
@@ -85,6 +86,7 @@ struct TDemoWindow {
     Status->SetCaption("Checking for an update...");
     TOrvane orvane(Form);
     orvane.SetURL(HomeURL);
+    orvane.SetPublicKey(PublicKey);
     orvane.SetCurrentVersion("1.0");
     orvane.SetOptions(TOrvOptions{orvoDisplayUI, orvoDisplayReadMe});
     UseDefaultTags(*orvane.InfoTags());
@@ -157,6 +159,7 @@ int main(int argc, char** argv) {
 
   TDemoWindow demo;
   demo.HomeURL = homeUrl;
+  if (server) demo.PublicKey = server->PublicKey();
   demo.Build();
   SetFormMenu(*demo.Form, {{"&Help/&Check for Update...", [&demo] { demo.Check(); }}});
   std::printf("orvane-demo: checking %s\n", homeUrl.c_str());

@@ -39,6 +39,12 @@ TEST(Orvane, StartsWithTheDocumentedDefaults) {
        {&t.AuthorTag(), &t.DateTag(), &t.DownloadTag(), &t.ProductNameTag(), &t.ReadMeTag(),
         &t.ReadMeExtTag(), &t.RedirectTag(), &t.RunParamsTag(), &t.VersionTag()})
     EXPECT_TRUE(tag->empty());
+  // The entries of a signed page are found without being named.
+  EXPECT_EQ(
+      (std::vector<std::string>{t.SizeTag(), t.SHA256Tag(), t.ExpiresTag(), t.SignatureTag()}),
+      (std::vector<std::string>{"Size", "SHA256", "Expires", "Signature"}));
+  EXPECT_TRUE(o.PublicKey().empty());
+  EXPECT_FALSE(o.RequireSignature());
   EXPECT_TRUE(o.HomeURL().empty());
   EXPECT_TRUE(o.CurrentVersion().empty());
   EXPECT_NE(o.UIFont(), nullptr);
@@ -123,6 +129,9 @@ TEST(Orvane, FormFileKeepsTheConfigurationButNeverActive) {
   o.SetProxyHost("proxy");
   o.InfoTags()->SetVersionTag("Version");
   o.InfoTags()->SetRedirectTag("Next");
+  o.InfoTags()->SetSizeTag("Bytes");
+  o.SetPublicKey("11qYAYKxCrfVS/7TyWQHOg7hcvPapiMlrwIaaPcHURo=");
+  o.SetRequireSignature(true);
   o.MarkActive();
   const std::string text = ComponentToText(o);
   EXPECT_EQ(text,
@@ -136,9 +145,12 @@ TEST(Orvane, FormFileKeepsTheConfigurationButNeverActive) {
             "  InfoTags.ReadMeTag = ''\n"
             "  InfoTags.ReadMeExtTag = ''\n"
             "  InfoTags.RunParamsTag = ''\n"
+            "  InfoTags.SizeTag = 'Bytes'\n"
             "  InfoTags.VersionTag = 'Version'\n"
             "  Options = [orvoDisplayUI, orvoRunUpdate]\n"
             "  ProxyHost = 'proxy'\n"
+            "  PublicKey = '11qYAYKxCrfVS/7TyWQHOg7hcvPapiMlrwIaaPcHURo='\n"
+            "  RequireSignature = True\n"
             "  UIFont.Color = clWindowText\n"
             "  UIFont.Height = -11\n"
             "  UIFont.Name = 'Sans'\n"
@@ -151,6 +163,14 @@ TEST(Orvane, FormFileKeepsTheConfigurationButNeverActive) {
   EXPECT_FALSE(r.Active());
   EXPECT_EQ(r.HomeURL(), "http://server/info.htm");
   EXPECT_EQ(r.Options(), (TOrvOptions{orvoDisplayUI, orvoRunUpdate}));
+  EXPECT_TRUE(r.RequireSignature());
+  // A key or the requirement changed after a read: the page is read and checked anew.
+  o.MarkActive();
+  o.SetPublicKey("");
+  EXPECT_FALSE(o.Active());
+  o.MarkActive();
+  o.SetRequireSignature(false);
+  EXPECT_FALSE(o.Active());
 }
 
 TEST(Orvane, FormFileValuesGoThroughTheSetters) {
@@ -203,6 +223,8 @@ TEST(Orvane, PublishesItsPropertiesInOrderAndCanBeCreatedByName) {
                                          "ProductVersion",
                                          "ProxyHost",
                                          "ProxyPort",
+                                         "PublicKey",
+                                         "RequireSignature",
                                          "RunParams",
                                          "UIFont",
                                          "UIOwnerFont",

@@ -25,8 +25,10 @@
 #include "Host/VisualTestSupport.h"
 #include "HttpProt/HttpCli.h"
 #include "Orvane/ExceptionHook.h"
+#include "Orvane/HashingStream.h"
 #include "Orvane/OrvStrings.h"
 #include "Orvane/Orvane.h"
+#include "Orvane/Signature.h"
 #include "Orvane/WebDlProgress.h"
 #include "Platform/Shell.h"
 #include "support/HttpServers.h"
@@ -79,6 +81,25 @@ std::string UpdateBytes(size_t Size) {
 }
 
 constexpr size_t UpdateSize = 3'000'000;
+
+// The entries of a page that Key signed over Facts, as orvane-sign writes them; Change
+// then alters one entry (name, new content) after the signing.
+std::vector<std::pair<std::string, std::string>> SignedEntries(
+    const TSignedFacts& Facts, const std::string& Key,
+    const std::pair<std::string, std::string>& Change = {}) {
+  std::vector<std::pair<std::string, std::string>> e = {
+      {"Product", Facts.Product},
+      {"Version", Facts.Version},
+      {"Date", Facts.Date},
+      {"Download", Facts.URL},
+      {"Size", std::to_string(Facts.Size)},
+      {"SHA256", Facts.SHA256},
+      {"Expires", Facts.Expires},
+      {"Signature", Ed25519Sign(Key, SignedText(Facts))}};
+  for (auto& [name, content] : e)
+    if (name == Change.first) content = Change.second;
+  return e;
+}
 const std::string ReadMeText = "Sample Editor 1.1\r\n\r\nWhat is new:\n- faster\r- smaller\r\n";
 
 // Records what the shell was asked to start, and starts nothing.
@@ -172,6 +193,54 @@ class UpdateCheck : public vtest::TVisualTest {
     d.Write("www/self.html", Page({{"Redirect", Web->Url("/self.html")}}));
     d.Write("www/ping.html", Page({{"Redirect", Web->Url("/pong.html")}}));
     d.Write("www/pong.html", Page({{"Redirect", Web->Url("/ping.html")}}));
+    // Signed pages: the update as published, and the ways a page or its file can differ
+    // from what the publisher signed.
+    Keys = Ed25519GenerateKeys();
+    std::string flipped = Update;
+    flipped[UpdateSize / 2] = static_cast<char>(flipped[UpdateSize / 2] ^ 0x01);
+    d.Write("www/files/flipped.exe", flipped);
+    TSignedFacts facts;
+    facts.Product = "Sample Editor";
+    facts.Version = "1.1";
+    facts.Date = "Mar 5, 1998";
+    facts.URL = Web->Url("/files/setup.exe");
+    facts.Size = UpdateSize;
+    facts.SHA256 = TSha256::HexOf(Update);
+    facts.Expires = "2099-12-31";
+    const auto signedPage = [&](const std::string& Name, const TSignedFacts& F,
+                                const std::pair<std::string, std::string>& Change = {}) {
+      d.Write("www/" + Name, Page(SignedEntries(F, Keys.PrivateKey, Change)));
+    };
+    signedPage("signed.html", facts);
+    signedPage("changed-version.html", facts, {"Version", "1.2"});
+    signedPage("changed-url.html", facts, {"Download", Web->Url("/files/flipped.exe")});
+    signedPage("changed-size.html", facts, {"Size", std::to_string(UpdateSize + 1)});
+    signedPage("changed-expiry.html", facts, {"Expires", "2199-12-31"});
+    TSignedFacts f = facts;
+    f.URL = Web->Url("/files/flipped.exe");
+    signedPage("flipped.html", f);
+    f = facts;
+    f.Expires = "2020-01-31";
+    signedPage("expired.html", f);
+    f = facts;
+    f.Version = "0.9";
+    signedPage("downgrade.html", f);
+    // The server sends on past the signed size: announcing the whole file, or streaming
+    // without a length.
+    f = facts;
+    f.Size = 10000;
+    signedPage("overlong.html", f);
+    f.URL = odds + "/nolength";
+    signedPage("endless.html", f);
+    // Size and hash without a signature: against corruption only.
+    d.Write("www/hashed.html", Page({{"Version", "1.1"},
+                                     {"Download", Web->Url("/files/setup.exe")},
+                                     {"Size", std::to_string(UpdateSize)},
+                                     {"SHA256", facts.SHA256}}));
+    d.Write("www/hashed-flipped.html", Page({{"Version", "1.1"},
+                                             {"Download", Web->Url("/files/flipped.exe")},
+                                             {"Size", std::to_string(UpdateSize)},
+                                             {"SHA256", facts.SHA256}}));
     for (int i = 1; i <= 12; ++i)
       d.Write("www/chain" + std::to_string(i) + ".html",
               Page({{"Redirect", Web->Url("/chain" + std::to_string(i + 1) + ".html")}}));
@@ -247,6 +316,7 @@ class UpdateCheck : public vtest::TVisualTest {
   static inline testsupport::PythonPeer* Odd = nullptr;
   static inline std::string Update;
   static inline std::string StartError;
+  static inline TEd25519Keys Keys;
   TempDir Out;   // where the user saves
   TempDir Temp;  // the temporary folder
   // Acts for the user on every pass of a modal loop (the watchdog runs first).
@@ -984,6 +1054,159 @@ TEST_F(UpdateCheck, ThroughTheProxy) {
   EXPECT_TRUE(ReadFile(Saved("via-proxy")) == Update);
   EXPECT_EQ(TOrvane::SharedHttpCli()->Proxy(), "127.0.0.1");
   EXPECT_EQ(TOrvane::SharedHttpCli()->ProxyPort(), std::to_string(proxy.Port()));
+}
+
+TEST_F(UpdateCheck, SignedUpdatesAreCheckedBeforeAnythingIsFetchedSavedOrStarted) {
+  TShellRecorder shell;
+  TPathSwap path(true);
+  const std::string otherKey = Ed25519GenerateKeys().PublicKey;
+
+  // The update as published: the signature verified as the page is read, the file checked
+  // as it arrives, saved and started.
+  auto good = Checker(Web->Url("/signed.html"), {orvoRunUpdate});
+  good->SetPublicKey(Keys.PublicKey);
+  good->SetRequireSignature(true);
+  Backend.AnswerBox(mrYes);
+  Backend.AnswerSaveDialog(Saved("signed.exe"));
+  Backend.AnswerBox(mrYes);  // install it
+  ASSERT_TRUE(good->CheckForUpdate()) << good->LastError();
+  EXPECT_EQ(BoxCaptions(), (std::vector<std::string>{"Update Available", "Install Update"}));
+  EXPECT_TRUE(good->SignatureVerified());
+  EXPECT_TRUE(good->DownloadChecked());
+  EXPECT_EQ(good->DownloadSize(), std::to_string(UpdateSize));
+  EXPECT_TRUE(ReadFile(Saved("signed.exe")) == Update);
+  ASSERT_EQ(shell.Started.size(), 1u);
+  EXPECT_EQ(shell.Started[0].args, std::vector<std::string>{Saved("signed.exe")});
+  // Another key after the read: the page is read and checked anew before a download.
+  good->SetPublicKey(otherKey);
+  EXPECT_FALSE(good->Active());
+  EXPECT_FALSE(good->DownloadFile(Saved("again.exe")));
+  EXPECT_NE(good->LastError().find("signature does not match"), std::string::npos)
+      << good->LastError();
+
+  // Pages refused as they are read, before any question and before the file is asked for.
+  const struct {
+    const char* Page;
+    std::string Key;
+    bool Require;
+    const char* Reason;
+  } refusedPages[] = {
+      {"/changed-version.html", Keys.PublicKey, false, "signature does not match its entries"},
+      {"/changed-url.html", Keys.PublicKey, false, "signature does not match its entries"},
+      {"/changed-size.html", Keys.PublicKey, false, "signature does not match its entries"},
+      {"/changed-expiry.html", Keys.PublicKey, false, "signature does not match its entries"},
+      {"/signed.html", otherKey, false, "signature does not match its entries"},
+      {"/info.html", Keys.PublicKey, false, "is not signed (The Signature entry is missing)"},
+      {"/hashed.html", Keys.PublicKey, true, "is not signed"},
+      {"/signed.html", "", true, "no PublicKey is set"},
+      {"/expired.html", Keys.PublicKey, false, "The signed page expired on 2020-01-31"},
+      {"/signed.html", "bm90IGEga2V5", false, "not an Ed25519 public key"},
+  };
+  for (const auto& row : refusedPages) {
+    SCOPED_TRACE(row.Page + (" " + row.Key));
+    Backend.Clear();
+    shell.Started.clear();
+    auto o = Checker(Web->Url(row.Page), {orvoRunUpdate});
+    o->SetPublicKey(row.Key);
+    o->SetRequireSignature(row.Require);
+    EXPECT_FALSE(o->CheckForUpdate());
+    EXPECT_EQ(BoxCaptions(), std::vector<std::string>{"Connection Error"});
+    EXPECT_NE(o->LastError().find(row.Reason), std::string::npos) << o->LastError();
+    EXPECT_NE(LastBox().Text.find(row.Reason), std::string::npos) << LastBox().Text;
+    EXPECT_FALSE(o->Active());
+    EXPECT_TRUE(o->ProductVersion().empty());
+    EXPECT_TRUE(o->DownloadURL().empty());
+    EXPECT_EQ(FormCaptions(), std::vector<std::string>{"Please Wait"});  // the page alone
+    EXPECT_FALSE(o->DownloadFile(Saved("direct.exe")));  // on its own: refused the same
+  }
+
+  // Files that are not what the page gives: one byte flipped (signed, or with a size and
+  // hash only), more bytes than the signed size, announced or streamed. The download
+  // fails; nothing is saved, nothing started.
+  const struct {
+    const char* Page;
+    bool Keyed;
+    const char* Reason;
+  } refusedFiles[] = {
+      {"/flipped.html", true, "The file's SHA-256 is "},
+      {"/hashed-flipped.html", false, "The file's SHA-256 is "},
+      {"/overlong.html", true, "The server sent more than the 10,000 bytes the page gives"},
+      {"/endless.html", true, "The server sent more than the 10,000 bytes the page gives"},
+  };
+  for (const auto& row : refusedFiles) {
+    SCOPED_TRACE(row.Page);
+    Backend.Clear();
+    shell.Started.clear();
+    auto o = Checker(Web->Url(row.Page), {orvoRunUpdate});
+    if (row.Keyed) o->SetPublicKey(Keys.PublicKey);
+    std::int64_t mostReported = 0;
+    o->OnDownloadProgress = [&](TObject*, std::int32_t Got, std::int32_t) {
+      mostReported = std::max<std::int64_t>(mostReported, Got);
+    };
+    Backend.AnswerBox(mrYes);
+    Backend.AnswerSaveDialog(Saved("refused.exe"));
+    EXPECT_FALSE(o->CheckForUpdate());
+    EXPECT_EQ(BoxCaptions(), (std::vector<std::string>{"Update Available", "Download Error"}));
+    EXPECT_NE(o->LastError().find(row.Reason), std::string::npos) << o->LastError();
+    EXPECT_TRUE(o->DownloadChecked());
+    EXPECT_EQ(o->SignatureVerified(), row.Keyed);
+    if (o->DownloadSize() == "10000") {
+      EXPECT_LE(mostReported, 10000);  // stopped at the size
+    }
+    EXPECT_TRUE(shell.Started.empty());
+    EXPECT_EQ(Listing(Out.Path()), std::vector<std::string>{"signed.exe"});
+  }
+
+  // Size and hash without a key: the intact file passes.
+  Backend.Clear();
+  auto hashed = Checker(Web->Url("/hashed.html"));
+  ASSERT_TRUE(hashed->DownloadFile(Saved("hashed.exe"))) << hashed->LastError();
+  EXPECT_TRUE(hashed->DownloadChecked());
+  EXPECT_FALSE(hashed->SignatureVerified());
+  EXPECT_TRUE(ReadFile(Saved("hashed.exe")) == Update);
+
+  // A signed page for an older version is an old page played back: no update, and never
+  // downloaded, even when asked for directly.
+  Backend.Clear();
+  auto down = Checker(Web->Url("/downgrade.html"));
+  down->SetPublicKey(Keys.PublicKey);
+  EXPECT_FALSE(down->CheckForUpdate());
+  EXPECT_EQ(BoxCaptions(), std::vector<std::string>{"No Update Found"});
+  EXPECT_TRUE(down->SignatureVerified());
+  EXPECT_FALSE(down->DownloadFile(Out.Path() + "/"));
+  EXPECT_EQ(down->LastError(),
+            "The signed page offers version 0.9, which is not newer than the version 1.0 "
+            "running now: a signed update never goes back");
+  EXPECT_EQ(Listing(Out.Path()), (std::vector<std::string>{"hashed.exe", "signed.exe"}));
+}
+
+TEST(HashingStream, HashesOnItsThreadWhatTheStreamBelowTook) {
+  // Pieces of odd sizes, many batches: the hash and the bytes below are the bytes written,
+  // in order, whatever the thread was doing meanwhile.
+  const std::string data = UpdateBytes(5'000'000);
+  auto below = std::make_unique<TMemoryStream>();
+  TMemoryStream* mem = below.get();
+  THashingStream s(std::move(below));
+  for (std::size_t at = 0, piece = 1; at < data.size(); piece = piece * 7 % 70001 + 1) {
+    const std::size_t n = std::min(piece, data.size() - at);
+    s.WriteBuffer(data.data() + at, static_cast<std::int32_t>(n));
+    at += n;
+  }
+  EXPECT_EQ(s.Written(), data.size());
+  EXPECT_TRUE(s.Sequential());
+  EXPECT_EQ(s.DigestHex(), TSha256::HexOf(data));
+  EXPECT_TRUE(std::string(static_cast<const char*>(mem->Memory()), data.size()) == data);
+  // Freed half-way, without a digest (a failed download): the thread ends with it.
+  {
+    THashingStream dropped(std::make_unique<TMemoryStream>());
+    dropped.WriteBuffer(data.data(), 3'000'000);
+  }
+  // A small file never needs the thread; a move of the position is told.
+  THashingStream small(std::make_unique<TMemoryStream>());
+  small.WriteBuffer("abc", 3);
+  EXPECT_EQ(small.DigestHex(), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  small.SetPosition(1);
+  EXPECT_FALSE(small.Sequential());
 }
 
 TEST(FormatThousands, GroupsByThreeWithCommas) {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # orvane-check as a script would run it, standard input closed: the whole check against the
-# embedded demo server, a page with nothing newer, the check through a proxy, and bad use,
-# each with its exit status.
+# embedded demo server, a page with nothing newer, the check through a proxy, signed pages
+# (verified, changed, re-signed by another key, a file that differs from what was signed),
+# the unattended start of a verified update, and bad use, each with its exit status.
 source "$(dirname "$0")/lib.sh" "$1"
 run() {  # run NAME ARGS...: output in $WORK/NAME.out and .err, status in $status
   local name=$1
@@ -19,7 +20,9 @@ expect "demo exit 0 (got $status)" test "$status" = 0
 for line in "Found Orvane Demo 1.1 (" "Version 1.1 is available." \
   "Would you like to view the ReadMe file?" \
   "What is new in 1.1" "Download the update?" "File name [$WORK/save/orvane-demo-1.1.sh]" \
+  "signature verified: the file must be 189 bytes with SHA-256 " \
   "Downloading Update [####################] 100%  189 of 189 bytes received" \
+  "file verified: 189 bytes, SHA-256 as the page gives" \
   "Saved $WORK/save/orvane-demo-1.1.sh" \
   "To start it yourself: chmod +x '$WORK/save/orvane-demo-1.1.sh' && '$WORK/save/orvane-demo-1.1.sh'"; do
   contains "demo output" "$WORK/demo.out" "$line"
@@ -36,10 +39,20 @@ sleep 1  # a started update would have said its line by now
 expect "not started" test "$(grep -c '^Orvane Demo 1.1 is installed.$' "$WORK/demo.out")" = 0
 expect "nothing else left" test "$(ls -A "$WORK/save")" = orvane-demo-1.1.sh
 
-# Starting without a person is refused outright until updates can be verified.
-run unattended --yes --run-unattended --save-to "$WORK/save"
-expect "--run-unattended exits 2 (got $status)" test "$status" = 2
-contains "--run-unattended refused" "$WORK/unattended.err" "--run-unattended is refused"
+# Started without a person: the demo check has its server's key, so its verified update
+# is saved, made executable and started without waiting for an answer.
+mkdir "$WORK/unattended"
+run unattended --run-unattended --save-to "$WORK/unattended"
+expect "--run-unattended exits 0 (got $status)" test "$status" = 0
+contains "unattended: verified" "$WORK/unattended.out" "signature verified"
+contains "unattended: install answered" "$WORK/unattended.out" "Do you want to install the update now?"
+expect "unattended: made executable" test -x "$WORK/unattended/orvane-demo-1.1.sh"
+expect "unattended: started" wait_for 10 grep -qx "Orvane Demo 1.1 is installed." "$WORK/unattended.out"
+# Named page without a key: refused before anything is read.
+run unattended-nokey --run-unattended "http://127.0.0.1:9/update.htm"
+expect "--run-unattended without a key exits 2 (got $status)" test "$status" = 2
+contains "--run-unattended refused" "$WORK/unattended-nokey.err" \
+  "--run-unattended is refused without --public-key or --public-key-file"
 
 # With --yes an existing file is not replaced: exit 1, and it says so.
 run yes-again --yes --save-to "$WORK/save"
@@ -101,5 +114,86 @@ http_port=$(free_port)
 spawn python3 -m http.server "$http_port" --bind 127.0.0.1 --directory "$WORK/plain" >/dev/null 2>&1
 wait_for 10 curl -fs -o /dev/null "http://127.0.0.1:$http_port/index.htm"
 bad_use no-entry 'has no "Version" entry' "http://127.0.0.1:$http_port/index.htm" --save-to "$WORK/save"
+bad_use bad-key "--public-key: not an Ed25519 public key" --public-key bm90IGEga2V5 --save-to "$WORK/save"
+bad_use no-key-file "--public-key-file: cannot read" --public-key-file "$WORK/none.pub"
 expect "nothing saved by bad use" test "$(ls -A "$WORK/save")" = orvane-demo-1.1.sh
+
+# Signed pages, against the key the demo server prints.
+expect "demo key printed" test -n "$DEMO_KEY"
+mkdir "$WORK/signed"
+run signed "$DEMO_URL" --yes --no-run --public-key "$DEMO_KEY" --save-to "$WORK/signed"
+expect "signed: exit 0 (got $status)" test "$status" = 0
+contains "signed: verified" "$WORK/signed.out" "signature verified"
+expect "signed: byte for byte" cmp -s "$WORK/expected.sh" "$WORK/signed/orvane-demo-1.1.sh"
+echo "$DEMO_KEY" >"$WORK/demo.pub"
+run signed-current "$DEMO_URL" --yes --public-key-file "$WORK/demo.pub" --current-version 1.1
+expect "signed, nothing newer: exit 1 (got $status)" test "$status" = 1
+contains "signed, nothing newer: verified" "$WORK/signed-current.out" "signature verified"
+
+# A key of our own, made and used by the openssl command: pages signed by another
+# implementation are verified alike, and a page, a key or a file that differs from what
+# was signed is refused, with nothing saved.
+openssl genpkey -algorithm ed25519 -out "$WORK/signer.pem" 2>/dev/null
+SIGNER=$(openssl pkey -in "$WORK/signer.pem" -pubout -outform DER | tail -c 32 | base64 -w0)
+head -c 100000 /dev/urandom >"$WORK/plain/update.bin"
+python3 -c 'import sys; b = bytearray(open(sys.argv[1], "rb").read()); b[5000] ^= 1
+open(sys.argv[2], "wb").write(b)' "$WORK/plain/update.bin" "$WORK/plain/flipped.bin"
+SHA=$(sha256sum "$WORK/plain/update.bin" | cut -c1-64)
+FILES="http://127.0.0.1:$http_port"
+meta() { printf '<META HTTP-EQUIV="%s" CONTENT="%s">\n' "$1" "$2"; }
+# signed_page NAME VERSION FILE SIZE EXPIRES [KEY-PEM]: $WORK/plain/NAME, signed.
+signed_page() {
+  local name=$1 version=$2 url=$FILES/$3 size=$4 expires=$5 pem=${6:-$WORK/signer.pem}
+  printf 'orvane-signed-update-1\nProduct: Signed Test\nVersion: %s\nDate: \nURL: %s\nSize: %s\nSHA256: %s\nExpires: %s\n' \
+    "$version" "$url" "$size" "$SHA" "$expires" >"$WORK/$name.signed"
+  local sig
+  sig=$(openssl pkeyutl -sign -inkey "$pem" -rawin -in "$WORK/$name.signed" | base64 -w0)
+  { echo "<HTML><HEAD>"; meta Product "Signed Test"; meta Version "$version"; meta Download "$url"
+    meta Size "$size"; meta SHA256 "$SHA"; meta Expires "$expires"; meta Signature "$sig"
+    echo "</HEAD><BODY>signed</BODY></HTML>"; } >"$WORK/plain/$name"
+}
+signed_page good.htm 2.0 update.bin 100000 2099-12-31
+signed_page flipped.htm 2.0 flipped.bin 100000 2099-12-31
+signed_page overlong.htm 2.0 update.bin 1000 2099-12-31
+signed_page expired.htm 2.0 update.bin 100000 2020-01-31
+signed_page downgrade.htm 0.9 update.bin 100000 2099-12-31
+sed 's/CONTENT="2.0"/CONTENT="2.1"/' "$WORK/plain/good.htm" >"$WORK/plain/changed.htm"
+grep -v Signature "$WORK/plain/good.htm" >"$WORK/plain/unsigned.htm"
+openssl genpkey -algorithm ed25519 -out "$WORK/other.pem" 2>/dev/null
+signed_page other-key.htm 2.0 update.bin 100000 2099-12-31 "$WORK/other.pem"
+
+# signed NAME PAGE STATUS TEXT [ARGS...]: orvane-check on PAGE with the key, saving into
+# the empty folder $WORK/NAME; the exit status, TEXT in its output, and a failure leaves
+# nothing behind.
+signed() {
+  local name=$1 page=$2 want=$3 text=$4
+  shift 4
+  mkdir "$WORK/$name"
+  run "$name" "$FILES/$page" --yes --no-run --save-to "$WORK/$name" "$@"
+  expect "$name: exit $want (got $status)" test "$status" = "$want"
+  if grep -qF -- "$text" "$WORK/$name.out" "$WORK/$name.err"; then ok; else bad "$name: \"$text\" not said"; cat "$WORK/$name.out" "$WORK/$name.err" >&2; fi
+  [ "$want" = 0 ] || expect "$name: nothing saved" test -z "$(ls -A "$WORK/$name")"
+}
+signed good good.htm 0 "signature verified" --public-key "$SIGNER"
+expect "good: byte for byte" cmp -s "$WORK/plain/update.bin" "$WORK/good/update.bin"
+signed flipped flipped.htm 2 "The file's SHA-256 is " --public-key "$SIGNER"
+signed overlong overlong.htm 2 "The server sent more than the 1,000 bytes the page gives" --public-key "$SIGNER"
+signed expired expired.htm 2 "The signed page expired on 2020-01-31" --public-key "$SIGNER"
+signed downgrade downgrade.htm 1 "There is no update available." --public-key "$SIGNER"
+signed changed changed.htm 2 "signature does not match its entries" --public-key "$SIGNER"
+signed other-key other-key.htm 2 "signature does not match its entries" --public-key "$SIGNER"
+signed unsigned unsigned.htm 2 "is not signed" --public-key "$SIGNER"
+for name in changed other-key unsigned expired; do
+  expect "$name: refused before the download question" test "$(grep -c 'Download the update?' "$WORK/$name.out")" = 0
+done
+# Without a key the size and hash still hold the file, against corruption only.
+signed hashed unsigned.htm 0 "no signature checked (no --public-key)"
+signed hashed-flipped flipped.htm 2 "The file's SHA-256 is "
+# Unattended, a page without the signature gets no further than its reading.
+mkdir "$WORK/unattended-unsigned"
+run unattended-unsigned "$FILES/unsigned.htm" --run-unattended --public-key "$SIGNER" \
+  --save-to "$WORK/unattended-unsigned"
+expect "unattended-unsigned: exit 2 (got $status)" test "$status" = 2
+contains "unattended-unsigned: refused" "$WORK/unattended-unsigned.err" "is not signed"
+expect "unattended-unsigned: nothing saved" test -z "$(ls -A "$WORK/unattended-unsigned")"
 finish

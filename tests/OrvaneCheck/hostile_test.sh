@@ -109,7 +109,7 @@ clean_output missing
 nothing_left missing
 
 # 5. Nothing downloaded is started without a person agreeing: not with --yes, not
-# without a terminal; --run-unattended is refused.
+# without a terminal; --run-unattended without the publisher's key is refused.
 for how in yes no-terminal; do
   if [ "$how" = yes ]; then run "script-$how" script --yes; else run "script-$how" script; fi
   expect "script-$how: saved, exit 0 (got $status)" test "$status" = 0

@@ -54,7 +54,8 @@ wait_for() {
   return 1
 }
 
-# Starts `orvane-check --serve-demo ARGS` and sets DEMO_URL (the page) and DEMO_BASE.
+# Starts `orvane-check --serve-demo ARGS` and sets DEMO_URL (the page), DEMO_BASE and
+# DEMO_KEY (the public key the page is signed with).
 start_demo() {
   local log="$WORK/demo-$RANDOM.log"
   spawn "$BIN" --serve-demo "$@" >"$log" 2>&1
@@ -62,4 +63,5 @@ start_demo() {
   wait_for 10 grep -q '^Demo server: ' "$log" || { bad "demo server did not start"; cat "$log" >&2; return 1; }
   DEMO_URL=$(sed -n 's/^Demo server: \(http[^ ]*\).*/\1/p' "$log")
   DEMO_BASE=${DEMO_URL%/*}
+  DEMO_KEY=$(sed -n 's/^Public key: \([^ ]*\).*/\1/p' "$log")
 }
