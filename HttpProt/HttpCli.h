@@ -20,8 +20,8 @@
 #include <string>
 
 #include "Host/Component.h"
-#include "Host/Controls.h"  // TMessage
 #include "Host/Events.h"
+#include "Host/HiddenWindow.h"  // TMessage
 #include "Host/SysUtils.h"
 #include "Platform/Messages.h"
 
