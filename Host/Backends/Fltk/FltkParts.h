@@ -1,0 +1,102 @@
+// What the files of the windowed back-end share: the back-end that FLTK's callbacks reach,
+// colours, fonts and texts as FLTK takes them, the widget that replays a canvas, and the
+// records of a form and a dialog the back-end shows. Not installed.
+#pragma once
+
+#include <FL/Enumerations.H>
+#include <FL/Fl_Double_Window.H>
+#include <FL/Fl_Text_Buffer.H>
+#include <FL/Fl_Widget.H>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Host/FltkBackend.h"
+#include "Host/Visual/Colors.h"
+
+class TFont;
+class TControl;
+class TCustomForm;
+
+namespace fltkparts {
+
+// The back-end that FLTK's callbacks hand the user's actions to; null when none is alive.
+extern TFltkBackend* GBackend;
+
+// ---- colours, fonts and texts (Style.cpp) ----
+
+Fl_Color ToFlColor(TColor Color);
+
+struct TFlFont {
+  Fl_Font Face = FL_HELVETICA;
+  int Size = 12;
+  Fl_Color Color = FL_FOREGROUND_COLOR;
+};
+TFlFont ToFlFont(const TFont* Font);
+
+std::string Lower(std::string S);
+std::string Upper(std::string S);
+// FLTK reads "@" as the start of a symbol; "&" stays an access key only where wanted.
+std::string FlText(const std::string& Text, bool AccessKeys);
+std::string JoinLines(const std::vector<std::string>& Lines);
+
+// ---- canvas replay (Canvas.cpp) ----
+
+// One recorded drawing call of a canvas.
+struct TDrawOp {
+  enum TKind : std::uint8_t { Rect, Fill, Text } Kind = Rect;
+  int X1 = 0, Y1 = 0, X2 = 0, Y2 = 0;
+  Fl_Color Pen = FL_BLACK;
+  Fl_Color Brush = FL_WHITE;
+  int PenWidth = 1;
+  TFlFont Font;
+  std::string Str;
+};
+
+// A custom control's face: what its last paint drew, replayed whenever FLTK redraws.
+class TCanvasWidget : public Fl_Widget {
+ public:
+  TCanvasWidget(int X, int Y, int W, int H) : Fl_Widget(X, Y, W, H) {}
+  std::vector<TDrawOp> Ops;
+
+ protected:
+  void draw() override;
+};
+
+// ---- forms (Forms.cpp) ----
+
+// A form's window: Enter that no control took presses the default button; the close box
+// and Escape go to the window's callback.
+class TFormWindow : public Fl_Double_Window {
+ public:
+  TFormWindow(int X, int Y, int W, int H) : Fl_Double_Window(X, Y, W, H) {}
+  int handle(int Event) override;
+};
+
+}  // namespace fltkparts
+
+struct TFltkBackend::TShownForm {
+  TCustomForm* Form = nullptr;
+  int MenuHeight = 0;
+  // Destroyed after the window, whose text displays use them.
+  std::vector<std::unique_ptr<Fl_Text_Buffer>> Buffers;
+  std::vector<std::unique_ptr<std::function<void()>>> MenuActions;
+  std::unique_ptr<fltkparts::TFormWindow> Window;
+  std::vector<std::pair<TControl*, Fl_Widget*>> Widgets;
+
+  Fl_Widget* WidgetOf(const TControl* Control) const {
+    for (const auto& [c, w] : Widgets)
+      if (c == Control) return w;
+    return nullptr;
+  }
+};
+
+struct TFltkBackend::TDialog {
+  std::unique_ptr<Fl_Double_Window> Window;
+  bool Done = false;
+  TModalResult Result = mrNone;
+};
