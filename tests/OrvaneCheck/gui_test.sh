@@ -22,29 +22,33 @@ for tool in xdotool xwininfo import; do
   command -v $tool >/dev/null || { bad "$tool is missing (bash scripts/deps.sh)"; finish; exit 1; }
 done
 
-# A display number nobody uses, and the server on it, stopped by pid at the end.
+# The server picks a display number nobody uses and says which once it takes connections
+# (-displayfd): choosing one ourselves raced with other runs on the same machine, which
+# could start on the same number, so that this run's windows went to their server and
+# vanished with it. Stopped by pid at the end. Generous time-outs: a loaded machine is slow.
 XDISPLAY=
-for n in $(seq $((100 + $$ % 300)) $((110 + $$ % 300))); do
-  [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] && continue
-  spawn Xvfb :$n -screen 0 ${SCREEN_W}x${SCREEN_H}x24 -nolisten tcp >"$WORK/xvfb-$n.log" 2>&1
-  if wait_for 10 xwininfo -root -display :$n >/dev/null; then
-    XDISPLAY=:$n
-    break
-  fi
-  kill "${PIDS[-1]}" 2>/dev/null
-done
-if [[ -z $XDISPLAY ]]; then
-  echo "SKIP: Xvfb cannot start on any free display"
+spawn Xvfb -displayfd 3 -screen 0 ${SCREEN_W}x${SCREEN_H}x24 -nolisten tcp \
+  3>"$WORK/xvfb-display" >"$WORK/xvfb.log" 2>&1
+XVFB_PID=${PIDS[-1]}
+# The number is written whole, ending in a line feed.
+display_said() { [[ $(tail -c 1 "$WORK/xvfb-display" | od -An -tx1) == *0a* ]]; }
+if wait_for 60 display_said; then
+  XDISPLAY=:$(head -1 "$WORK/xvfb-display")
+  wait_for 30 xwininfo -root -display "$XDISPLAY" >/dev/null || XDISPLAY=
+fi
+if [[ -z $XDISPLAY ]] || ! kill -0 "$XVFB_PID" 2>/dev/null; then
+  echo "SKIP: Xvfb cannot start"
+  cat "$WORK/xvfb.log"
   exit 77
 fi
 export DISPLAY=$XDISPLAY
 
-# await_win NAME-REGEX: a visible window so named appears within 20 s (and is not the one
+# await_win NAME-REGEX: a visible window so named appears within 60 s (and is not the one
 # of the last await); sets W (its id) and WX WY WW WH (its place and client size).
 W=
 await_win() {
   local id=
-  for ((i = 0; i < 200; i++)); do
+  for ((i = 0; i < 600; i++)); do
     id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | grep -vx "${W:-none}" | head -1)
     [[ -n $id ]] && break
     sleep 0.1
@@ -142,7 +146,7 @@ await_win "^Download Progress$" && {
   size_is "progress form" 272 123
   centred "progress form"
 }
-ends "$CHECK_PID" 30
+ends "$CHECK_PID" 60
 expect "full run exits 0 (got $STATUS)" test "$STATUS" = 0
 expect "the update replaced the old file byte for byte" \
   cmp -s "$WORK/expected.sh" "$WORK/full/orvane-demo-1.1.sh"
@@ -166,7 +170,7 @@ await_win "^Download Error$" && {
   centred "download error box"
   click_box_button 0 1  # OK
 }
-ends "$CHECK_PID" 30
+ends "$CHECK_PID" 60
 expect "cancelled run exits 2 (got $STATUS)" test "$STATUS" = 2
 expect "no file left after the cancel" test -z "$(ls -A "$WORK/cancel")"
 contains "cancelled run" "$WORK/cancel.log" "Connection aborted on request"
@@ -204,11 +208,11 @@ if [[ -n $DEMO_BIN ]]; then
     W=$DEMO_W
     shot 12-demo-downloading  # the status line with the progress, under the form
   }
-  expect "demo saved the update" wait_for 20 cmp -s "$WORK/expected.sh" "$WORK/orvane-demo-1.1.sh"
+  expect "demo saved the update" wait_for 60 cmp -s "$WORK/expected.sh" "$WORK/orvane-demo-1.1.sh"
   W=$DEMO_W
   sleep 0.5
   python3 "$HERE/wm_close.py" "$DEMO_W"
-  ends "$DEMO_APP" 10  # closing the window ends the demo
+  ends "$DEMO_APP" 30  # closing the window ends the demo
   expect "demo exits 0 (got $STATUS)" test "$STATUS" = 0
 fi
 echo "screenshots in $SHOTS"
