@@ -157,7 +157,9 @@ mkdir "$WORK/cancel"
 (cd "$WORK/cancel" && exec "$BIN" --gui --no-run --demo-rate 10) >"$WORK/cancel.log" 2>&1 &
 CHECK_PID=$!
 PIDS+=($CHECK_PID)
-await_win "^Update Available$" && click_box_button 1 2  # No, no read-me
+# Tab takes the focus from the default button (Yes) to No: Enter then answers No, no read-me.
+# (Keys go to the window under the pointer when no window manager gives the focus.)
+await_win "^Update Available$" && xdotool mousemove $((WX + 10)) $((WY + 10)) key Tab Return
 await_win "^Update Available$" && click_box_button 0 2  # Yes, download
 await_win "^Save As$" && click $((410 + 45)) $((292 + 13))
 await_win "^Download Progress$" && {

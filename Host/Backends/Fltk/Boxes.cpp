@@ -107,7 +107,7 @@ TModalResult TFltkBackend::MessageBox(const TMessageBoxRequest& Request) {
   const int h = margin + body + margin + buttonH + margin;
 
   TDialog d;
-  d.Window = std::make_unique<Fl_Double_Window>(w, h);
+  d.Window = std::make_unique<TDialogWindow>(w, h);
   d.Window->copy_label(Request.Caption.c_str());
   if (iconW) MakeIcon(Request.Icon, margin, margin);
   auto* label = new Fl_Box(FL_NO_BOX, margin + iconW, margin, textW, body, nullptr);
@@ -122,8 +122,9 @@ TModalResult TFltkBackend::MessageBox(const TMessageBoxRequest& Request) {
   int x = (w - buttonsW) / 2;
   for (int i = 0; i < n; ++i, x += buttonW + gap) {
     const bool isDefault = i == Request.DefaultButton;
-    Fl_Button* b = isDefault ? new Fl_Return_Button(x, h - margin - buttonH, buttonW, buttonH)
+    Fl_Button* b = isDefault ? new TDefaultButton(x, h - margin - buttonH, buttonW, buttonH)
                              : new Fl_Button(x, h - margin - buttonH, buttonW, buttonH);
+    if (isDefault) d.Window->Default = b;
     b->copy_label(MessageButtonCaption(Request.Buttons[static_cast<size_t>(i)]).c_str());
     presses[static_cast<size_t>(i)] = {&d, Request.Buttons[static_cast<size_t>(i)]};
     b->callback(
@@ -135,6 +136,9 @@ TModalResult TFltkBackend::MessageBox(const TMessageBoxRequest& Request) {
         &presses[static_cast<size_t>(i)]);
   }
   d.Window->end();
+  // The focus ring starts where Enter goes; Tab moves both. Only once the window is
+  // complete: without a window manager, taking the focus shows the window.
+  if (d.Window->Default) d.Window->Default->take_focus();
   TPress escape{&d, Request.EscapeResult};
   d.Window->callback(
       [](Fl_Widget*, void* Data) {

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <FL/Enumerations.H>
+#include <FL/Fl_Button.H>
 #include <FL/Fl_Double_Window.H>
+#include <FL/Fl_Return_Button.H>
 #include <FL/Fl_Text_Buffer.H>
 #include <FL/Fl_Widget.H>
 
@@ -67,10 +69,35 @@ class TCanvasWidget : public Fl_Widget {
   void draw() override;
 };
 
+// ---- keys (Forms.cpp) ----
+
+// The key of the event being handled is Enter (either of them).
+bool IsEnterKey();
+// The button inside Window that has the keyboard focus, or null.
+Fl_Button* FocusedButton(Fl_Window& Window);
+
+// A default button as FLTK draws one, with the return arrow; but Enter is not its own
+// shortcut: the window decides, pressing the focused button when a button has the focus
+// and this one only otherwise.
+class TDefaultButton : public Fl_Return_Button {
+ public:
+  using Fl_Return_Button::Fl_Return_Button;
+  int handle(int Event) override;
+};
+
+// The window of a box or dialog: Enter that no other control took presses the focused
+// button, else Default (when set).
+class TDialogWindow : public Fl_Double_Window {
+ public:
+  using Fl_Double_Window::Fl_Double_Window;
+  Fl_Button* Default = nullptr;
+  int handle(int Event) override;
+};
+
 // ---- forms (Forms.cpp) ----
 
-// A form's window: Enter that no control took presses the default button; the close box
-// and Escape go to the window's callback.
+// A form's window: Enter that no control took presses the focused button, else the form's
+// default one; the close box and Escape go to the window's callback.
 class TFormWindow : public Fl_Double_Window {
  public:
   TFormWindow(int X, int Y, int W, int H) : Fl_Double_Window(X, Y, W, H) {}
@@ -96,7 +123,7 @@ struct TFltkBackend::TShownForm {
 };
 
 struct TFltkBackend::TDialog {
-  std::unique_ptr<Fl_Double_Window> Window;
+  std::unique_ptr<fltkparts::TDialogWindow> Window;
   bool Done = false;
   TModalResult Result = mrNone;
 };

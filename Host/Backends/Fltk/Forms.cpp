@@ -19,16 +19,52 @@
 
 namespace fltkparts {
 
+bool IsEnterKey() {
+  return Fl::event_key() == FL_Enter || Fl::event_key() == FL_KP_Enter;
+}
+
+Fl_Button* FocusedButton(Fl_Window& Window) {
+  Fl_Widget* focus = Fl::focus();
+  if (focus == nullptr || !Window.contains(focus)) return nullptr;
+  return dynamic_cast<Fl_Button*>(focus);
+}
+
+int TDefaultButton::handle(int Event) {
+  if (Event == FL_SHORTCUT && IsEnterKey()) return 0;
+  return Fl_Return_Button::handle(Event);
+}
+
+int TDialogWindow::handle(int Event) {
+  // Keys come here from the focused control when it did not take them, and as shortcuts.
+  if ((Event == FL_KEYBOARD || Event == FL_SHORTCUT) && IsEnterKey()) {
+    Fl_Button* target = FocusedButton(*this);
+    if (target == nullptr) target = Default;
+    if (target != nullptr && target->active_r()) {
+      target->do_callback();
+      return 1;
+    }
+  }
+  return Fl_Double_Window::handle(Event);
+}
+
 int TFormWindow::handle(int Event) {
-  if (Fl_Double_Window::handle(Event)) return 1;
-  const bool enter = Fl::event_key() == FL_Enter || Fl::event_key() == FL_KP_Enter;
-  if (Event != FL_SHORTCUT || !enter || !GBackend) return 0;
-  auto* form = static_cast<TCustomForm*>(user_data());
-  GBackend->Defer([form] {
-    if (!GBackend || !GBackend->Shows(form)) return;
-    if (TButton* b = formreading::DefaultButtonOf(*form)) b->Click();
-  });
-  return 1;
+  if ((Event == FL_KEYBOARD || Event == FL_SHORTCUT) && IsEnterKey() && GBackend) {
+    auto* form = static_cast<TCustomForm*>(user_data());
+    // The form's buttons carry their control; the focused one is pressed, else the default.
+    const TControl* focused = nullptr;
+    if (Fl_Button* b = FocusedButton(*this)) focused = static_cast<TControl*>(b->user_data());
+    GBackend->Defer([form, focused] {
+      if (!GBackend || !GBackend->Shows(form)) return;
+      // Looked up again: the focused button may have gone meanwhile.
+      TButton* target = nullptr;
+      for (TButton* b : formreading::ButtonsOf(*form))
+        if (b == focused) target = b;
+      if (target == nullptr) target = formreading::DefaultButtonOf(*form);
+      if (target != nullptr) target->Click();
+    });
+    return 1;
+  }
+  return Fl_Double_Window::handle(Event);
 }
 
 namespace {
@@ -194,6 +230,9 @@ void TFltkBackend::Build(TShownForm& S) {
       win.size_range(w, h, w, h);
   }
   if (form.Modal()) PushModal(win);
+  // The focus ring starts where Enter goes.
+  if (TButton* d = DefaultButtonOf(form))
+    if (Fl_Widget* widget = S.WidgetOf(d)) widget->take_focus();
   win.show();
   SetWindowHints(win, form);
   ApplyCursor(S);
@@ -213,7 +252,7 @@ void TFltkBackend::Update(TShownForm& S, TControl& C) {
     if (dynamic_cast<TLabel*>(&C)) {
       w = new Fl_Box(FL_NO_BOX, x, y, wd, ht, nullptr);
     } else if (auto* b = dynamic_cast<TButton*>(&C)) {
-      w = b->Default() ? new Fl_Return_Button(x, y, wd, ht) : new Fl_Button(x, y, wd, ht);
+      w = b->Default() ? new TDefaultButton(x, y, wd, ht) : new Fl_Button(x, y, wd, ht);
       w->callback([](Fl_Widget* Widget, void*) {
         auto* control = static_cast<TButton*>(Widget->user_data());
         if (!GBackend) return;

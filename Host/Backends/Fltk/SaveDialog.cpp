@@ -103,7 +103,7 @@ bool TFltkBackend::SaveDialog(TSaveDialogRequest& Request) {
   }
 
   const int w = 520, h = 372;
-  d.Window = std::make_unique<Fl_Double_Window>(w, h);
+  d.Window = std::make_unique<TDialogWindow>(w, h);
   d.Window->copy_label(Request.Title.empty() ? "Save As" : Request.Title.c_str());
   st.Folder = new Fl_Input(100, 12, 400, 26, "Save &in:");
   st.Folder->when(FL_WHEN_ENTER_KEY_ALWAYS);
@@ -124,7 +124,8 @@ bool TFltkBackend::SaveDialog(TSaveDialogRequest& Request) {
   }
   if (Request.Filters.empty()) st.Types->add("All files");
   st.Types->value(std::clamp(Request.FilterIndex - 1, 0, std::max(0, st.Types->size() - 2)));
-  auto* save = new Fl_Return_Button(410, 292, 90, 26, "&Save");
+  auto* save = new TDefaultButton(410, 292, 90, 26, "&Save");
+  d.Window->Default = save;
   auto* cancel = new Fl_Button(410, 330, 90, 26, "Cancel");
   d.Window->end();
 
