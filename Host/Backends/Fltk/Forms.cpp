@@ -271,7 +271,6 @@ void TFltkBackend::Update(TShownForm& S, TControl& C) {
           m->ReadOnly() ? new Fl_Text_Display(x, y, wd, ht) : new Fl_Text_Editor(x, y, wd, ht);
       d->buffer(S.Buffers.back().get());
       d->scrollbar_align(FL_ALIGN_BOTTOM_RIGHT);
-      if (m->WordWrap()) d->wrap_mode(Fl_Text_Display::WRAP_AT_BOUNDS, 0);
       w = d;
     } else if (dynamic_cast<TCustomControl*>(&C)) {
       w = new TCanvasWidget(x, y, wd, ht);
@@ -306,6 +305,12 @@ void TFltkBackend::Update(TShownForm& S, TControl& C) {
     auto* d = static_cast<Fl_Text_Display*>(w);
     d->textfont(face.Face);
     d->textsize(face.Size);
+    // A horizontal scroll bar means long lines stay whole, to be scrolled to; without one
+    // they wrap when the memo wraps. No scroll bars at all: none shown.
+    const TScrollStyle bars = m->ScrollBars();
+    const bool wrap = m->WordWrap() && bars != ssHorizontal && bars != ssBoth;
+    d->wrap_mode(wrap ? Fl_Text_Display::WRAP_AT_BOUNDS : Fl_Text_Display::WRAP_NONE, 0);
+    d->scrollbar_width(bars == ssNone ? 0 : Fl::scrollbar_size());
     const std::string text = JoinLines([m] {
       std::vector<std::string> lines;
       for (int i = 0; i < m->Lines()->Count(); ++i) lines.push_back(m->Lines()->Strings(i));
