@@ -162,14 +162,28 @@ PIDS+=($CHECK_PID)
 # (Keys go to the window under the pointer when no window manager gives the focus.)
 await_win "^Update Available$" && xdotool mousemove $((WX + 10)) $((WY + 10)) key Tab Return
 await_win "^Update Available$" && click_box_button 0 2  # Yes, download
-await_win "^Save As$" && click $((410 + 45)) $((292 + 13))
+# A name in a folder that does not exist: a box says so, and the dialog comes back in the
+# nearest folder that does, where the same name (now without the missing folder) saves.
+await_win "^Save As$" && {
+  click $((110 + 140)) $((292 + 13))  # the name field
+  xdotool key ctrl+a type "missing/x.sh"
+  click $((410 + 45)) $((292 + 13))
+}
+await_win "^Save As$" && {
+  shot 08-missing-folder
+  click_box_button 0 1  # OK
+}
+await_win "^Save As$" && {
+  shot 08-save-dialog-again
+  click $((410 + 45)) $((292 + 13))
+}
 await_win "^Download Progress$" && {
   sleep 1.5  # some bytes in
-  shot 08-progress-before-cancel
+  shot 09-progress-before-cancel
   click $((102 + 34)) $((94 + 11))  # Cancel
 }
 await_win "^Download Error$" && {
-  shot 09-download-error
+  shot 10-download-error
   centred "download error box"
   click_box_button 0 1  # OK
 }
@@ -187,7 +201,7 @@ if [[ -n $DEMO_BIN ]]; then
   PIDS+=($DEMO_APP)
   await_win "^Orvane Demo 1.0$" && {
     DEMO_W=$W
-    shot 10-demo-window
+    shot 11-demo-window
     size_is "demo window (client area and menu bar)" 480 225
     corner a
     click 20 12                # Help
@@ -195,7 +209,7 @@ if [[ -n $DEMO_BIN ]]; then
     click 60 $((25 + 12))      # Check for Update...
   }
   await_win "^Update Available$" && {
-    shot 11-demo-question
+    shot 12-demo-question
     # The count-down goes on painting under the box's own loop.
     corner b
     sleep 1.2
@@ -209,7 +223,7 @@ if [[ -n $DEMO_BIN ]]; then
   await_win "^Download Progress$" && {
     sleep 0.8
     W=$DEMO_W
-    shot 12-demo-downloading  # the status line with the progress, under the form
+    shot 13-demo-downloading  # the status line with the progress, under the form
   }
   expect "demo saved the update" wait_for 60 cmp -s "$WORK/expected.sh" "$WORK/orvane-demo-1.1.sh"
   W=$DEMO_W

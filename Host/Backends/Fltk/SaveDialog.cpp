@@ -101,6 +101,13 @@ bool TFltkBackend::SaveDialog(TSaveDialogRequest& Request) {
     if (Request.InitialDir.empty() && slash > 0) st.Dir = proposed.substr(0, slash);
     proposed = proposed.substr(slash + 1);
   }
+  // A folder that does not exist (the framework asks again after refusing one) would show
+  // an empty list with no way up: start in the nearest one that does.
+  while (st.Dir.size() > 1 && !IsDir(st.Dir)) {
+    const size_t slash = st.Dir.find_last_of('/');
+    st.Dir = slash == 0 || slash == std::string::npos ? "/" : st.Dir.substr(0, slash);
+  }
+  if (!IsDir(st.Dir)) st.Dir = CurrentDir();
 
   const int w = 520, h = 372;
   d.Window = std::make_unique<TDialogWindow>(w, h);
