@@ -25,9 +25,12 @@ done
 # The server picks a display number nobody uses and says which once it takes connections
 # (-displayfd): choosing one ourselves raced with other runs on the same machine, which
 # could start on the same number, so that this run's windows went to their server and
-# vanished with it. Stopped by pid at the end. Generous time-outs: a loaded machine is slow.
+# vanished with it. -noreset: by default the server resets whenever its last client leaves
+# (between two programs, or after each xdotool call), and a program that connects during
+# the reset is refused: "no X display to open", more often the more loaded the machine.
+# Stopped by pid at the end. Generous time-outs: a loaded machine is slow.
 XDISPLAY=
-spawn Xvfb -displayfd 3 -screen 0 ${SCREEN_W}x${SCREEN_H}x24 -nolisten tcp \
+spawn Xvfb -displayfd 3 -noreset -screen 0 ${SCREEN_W}x${SCREEN_H}x24 -nolisten tcp \
   3>"$WORK/xvfb-display" >"$WORK/xvfb.log" 2>&1
 XVFB_PID=${PIDS[-1]}
 # The number is written whole, ending in a line feed.
@@ -196,17 +199,27 @@ contains "cancelled run" "$WORK/cancel.log" "Connection aborted on request"
 if [[ -n $DEMO_BIN ]]; then
   # The corner of the main window where the wait control counts down, as a picture.
   corner() { import -window "$DEMO_W" -crop 192x32+272+177 "$WORK/corner-$1.png"; }
-  (cd "$WORK" && exec "$DEMO_BIN" --demo-rate 100) >"$WORK/gui-demo.log" 2>&1 &
+  # At its own pace: the download takes about two seconds, so its form can be seen.
+  (cd "$WORK" && exec "$DEMO_BIN") >"$WORK/gui-demo.log" 2>&1 &
   DEMO_APP=$!
   PIDS+=($DEMO_APP)
+  # demo_menu: Help > Check for Update... in the demo's window.
+  demo_menu() {
+    xdotool mousemove $((DEMO_X + 20)) $((DEMO_Y + 12)) click 1
+    sleep 0.3
+    xdotool mousemove $((DEMO_X + 60)) $((DEMO_Y + 25 + 12)) click 1
+  }
+  # demo_status TEXT: the demo reported that outcome on its status line, whole (one line
+  # of at most 32 characters).
+  demo_status() {
+    expect "demo status \"$1\"" wait_for 30 grep -qxF "orvane-demo: $1" "$WORK/gui-demo.log"
+  }
   await_win "^Orvane Demo 1.0$" && {
-    DEMO_W=$W
+    DEMO_W=$W DEMO_X=$WX DEMO_Y=$WY
     shot 11-demo-window
     size_is "demo window (client area and menu bar)" 480 225
     corner a
-    click 20 12                # Help
-    sleep 0.3
-    click 60 $((25 + 12))      # Check for Update...
+    demo_menu
   }
   await_win "^Update Available$" && {
     shot 12-demo-question
@@ -221,13 +234,40 @@ if [[ -n $DEMO_BIN ]]; then
   await_win "^Update Available$" && click_box_button 0 2  # Download
   await_win "^Save As$" && click $((410 + 45)) $((292 + 13))
   await_win "^Download Progress$" && {
+    shot 13-demo-progress-form
     sleep 0.8
+    expect "demo's progress form still up after 0.8 s" \
+      bash -c "xdotool search --onlyvisible --name '^Download Progress$' >/dev/null"
     W=$DEMO_W
-    shot 13-demo-downloading  # the status line with the progress, under the form
+    shot 14-demo-downloading  # the status line with the progress, under the form
   }
   expect "demo saved the update" wait_for 60 cmp -s "$WORK/expected.sh" "$WORK/orvane-demo-1.1.sh"
+  # The saved file's path loses its middle, keeping its start and the file name.
+  expect "demo status \"Saved /...orvane-demo-1.1.sh\"" wait_for 30 \
+    grep -qE '^orvane-demo: Saved /.{0,10}[.][.][.].*orvane-demo-1[.]1[.]sh$' "$WORK/gui-demo.log"
+  expect "demo status lines fit (32 characters)" \
+    bash -c "! grep '^orvane-demo: ' '$WORK/gui-demo.log' | grep -v ': checking ' | cut -c14- | grep -q '.\{33\}'"
   W=$DEMO_W
   sleep 0.5
+  shot 15-demo-saved
+  # Again, cancelled on the progress form: the status line says so, not "Check failed".
+  demo_menu
+  await_win "^Update Available$" && click_box_button 1 2  # No read-me
+  await_win "^Update Available$" && click_box_button 0 2  # Download
+  await_win "^Save As$" && {
+    click $((410 + 45)) $((292 + 13))
+    sleep 0.3
+  }
+  await_win "^Confirm " && click_box_button 0 2  # replace the file saved before
+  await_win "^Download Progress$" && click $((102 + 34)) $((94 + 11))  # Cancel
+  await_win "^Download Error$" && {
+    shot 16-demo-download-error
+    click_box_button 0 1
+  }
+  demo_status "Download cancelled."
+  W=$DEMO_W
+  sleep 0.5
+  shot 17-demo-cancelled
   python3 "$HERE/wm_close.py" "$DEMO_W"
   ends "$DEMO_APP" 30  # closing the window ends the demo
   expect "demo exits 0 (got $STATUS)" test "$STATUS" = 0
