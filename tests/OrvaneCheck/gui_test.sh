@@ -91,6 +91,13 @@ ends() {
   wait "$1"
   STATUS=$?
 }
+# framed SHOT: without a window manager the window draws a border of its own: the top
+# left pixel of its picture is dark, not the grey of its face.
+framed() {
+  local px
+  px=$(convert "$SHOTS/$1.png" -format '%[fx:int(255*p{0,0}.r)]' info: 2>/dev/null)
+  expect "$1 has a border of its own (corner $px)" test "${px:-255}" -lt 100
+}
 size_is() { expect "$1 is $2 x $3 (got $WW x $WH)" test "$WW" = "$2" -a "$WH" = "$3"; }
 centred() {
   expect "$1 centred on the screen (at $WX,$WY)" \
@@ -114,11 +121,13 @@ PIDS+=($CHECK_PID)
 
 await_win "^Please Wait$" && {
   shot 01-please-wait
+  framed 01-please-wait
   size_is "please-wait form" 240 100
   centred "please-wait form"
 }
 await_win "^Update Available$" && {
   shot 02-view-readme-question
+  framed 02-view-readme-question
   centred "read-me question"
   click_box_button 0 2  # Yes
 }
@@ -139,6 +148,7 @@ await_win "^Update Available$" && {
 }
 await_win "^Save As$" && {
   shot 05-save-dialog
+  framed 05-save-dialog
   click $((410 + 45)) $((292 + 13))  # Save, the proposed name kept
 }
 await_win "^Confirm " && {
@@ -147,6 +157,7 @@ await_win "^Confirm " && {
 }
 await_win "^Download Progress$" && {
   shot 07-progress
+  framed 07-progress
   size_is "progress form" 272 123
   centred "progress form"
 }

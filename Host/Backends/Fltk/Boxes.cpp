@@ -34,7 +34,9 @@ void TFltkBackend::RunDialog(TDialog& D) {
   w.position((Fl::w() - w.w()) / 2, (Fl::h() - w.h()) / 2);
   w.size_range(w.w(), w.h(), w.w(), w.h());
   PushModal(w);
+  FrameWithoutManager(w);
   w.show();
+  SetWindowHints(w, D.Hints);
   {
     TMessagePump msgPump(*Application, {.HandleErrors = true});
     while (!D.Done && !Application->Terminated() && !msgPump.Ended()) {
@@ -139,6 +141,8 @@ TModalResult TFltkBackend::MessageBox(const TMessageBoxRequest& Request) {
   // The focus ring starts where Enter goes; Tab moves both. Only once the window is
   // complete: without a window manager, taking the focus shows the window.
   if (d.Window->Default) d.Window->Default->take_focus();
+  // The close box answers like Escape; a box that Escape cannot close has none.
+  d.Hints.Close = Request.EscapeResult != mrNone;
   TPress escape{&d, Request.EscapeResult};
   d.Window->callback(
       [](Fl_Widget*, void* Data) {

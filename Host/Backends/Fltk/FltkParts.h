@@ -94,6 +94,23 @@ class TDialogWindow : public Fl_Double_Window {
   int handle(int Event) override;
 };
 
+// ---- window frames (Forms.cpp) ----
+
+// What the window manager is to offer on a window's frame (moving it always).
+struct TWindowHints {
+  bool Resize = false;
+  bool Close = false;
+  bool Minimize = false;
+  bool Maximize = false;
+};
+// Sends them; right after show() (FLTK sends its own as it maps the window) and after
+// every size_range() of a shown window (which sends FLTK's again).
+void SetWindowHints(Fl_Window& W, const TWindowHints& Hints);
+// Without a window manager nobody frames a window, and a box over the main window looks
+// like text written on it: a border of its own then. Before show().
+void FrameWithoutManager(Fl_Window& W);
+TWindowHints HintsOf(const TCustomForm& Form);
+
 // ---- forms (Forms.cpp) ----
 
 // A form's window: Enter that no control took presses the focused button, else the form's
@@ -124,6 +141,7 @@ struct TFltkBackend::TShownForm {
 
 struct TFltkBackend::TDialog {
   std::unique_ptr<fltkparts::TDialogWindow> Window;
+  fltkparts::TWindowHints Hints;
   bool Done = false;
   TModalResult Result = mrNone;
 };

@@ -7,6 +7,7 @@
 #include <FL/Fl_Text_Display.H>
 #include <FL/Fl_Text_Editor.H>
 #include <FL/x.H>
+#include <X11/Xatom.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -67,13 +68,7 @@ int TFormWindow::handle(int Event) {
   return Fl_Double_Window::handle(Event);
 }
 
-namespace {
-
-constexpr int MenuBarHeight = 25;
-
-// Asks the window manager for the border icons the form has: without the system menu the
-// close box goes, and with it closing by the window manager.
-void SetWindowHints(Fl_Window& W, const TCustomForm& Form) {
+void SetWindowHints(Fl_Window& W, const TWindowHints& Hints) {
   const Window x = fl_xid(&W);
   if (!x) return;
   enum : unsigned long {
@@ -89,20 +84,55 @@ void SetWindowHints(Fl_Window& W, const TCustomForm& Form) {
     DecoMinimize = 1ul << 5,
     DecoMaximize = 1ul << 6,
   };
-  const TBorderIcons icons = Form.BorderIcons();
-  const bool sizeable = Form.BorderStyle() == bsSizeable || Form.BorderStyle() == bsSizeToolWin;
   unsigned long funcs = FuncMove, decos = DecoBorder | DecoTitle;
-  if (sizeable) funcs |= FuncResize, decos |= DecoResizeH;
-  if (icons.Contains(biSystemMenu)) funcs |= FuncClose, decos |= DecoMenu;
-  const bool dialog = Form.BorderStyle() == bsDialog;
-  if (icons.Contains(biMinimize) && !dialog) funcs |= FuncMinimize, decos |= DecoMinimize;
-  if (icons.Contains(biMaximize) && !dialog && sizeable)
-    funcs |= FuncMaximize, decos |= DecoMaximize;
+  if (Hints.Resize) funcs |= FuncResize, decos |= DecoResizeH;
+  if (Hints.Close) funcs |= FuncClose, decos |= DecoMenu;
+  if (Hints.Minimize) funcs |= FuncMinimize, decos |= DecoMinimize;
+  if (Hints.Maximize) funcs |= FuncMaximize, decos |= DecoMaximize;
   long hints[5] = {3, static_cast<long>(funcs), static_cast<long>(decos), 0, 0};
   const Atom motif = XInternAtom(fl_display, "_MOTIF_WM_HINTS", False);
   XChangeProperty(fl_display, x, motif, motif, 32, PropModeReplace,
                   reinterpret_cast<unsigned char*>(hints), 5);
 }
+
+namespace {
+
+// A window manager that follows the common conventions says so on the root window.
+bool WindowManagerRuns() {
+  const Atom check = XInternAtom(fl_display, "_NET_SUPPORTING_WM_CHECK", True);
+  if (check == None) return false;
+  Atom type = None;
+  int format = 0;
+  unsigned long count = 0, after = 0;
+  unsigned char* data = nullptr;
+  const int rc = XGetWindowProperty(fl_display, RootWindow(fl_display, fl_screen), check, 0, 1,
+                                    False, XA_WINDOW, &type, &format, &count, &after, &data);
+  const bool found = rc == Success && data != nullptr && count == 1;
+  if (data != nullptr) XFree(data);
+  return found;
+}
+
+}  // namespace
+
+void FrameWithoutManager(Fl_Window& W) {
+  if (!WindowManagerRuns()) W.box(FL_BORDER_BOX);
+}
+
+TWindowHints HintsOf(const TCustomForm& Form) {
+  const TBorderIcons icons = Form.BorderIcons();
+  const bool sizeable = Form.BorderStyle() == bsSizeable || Form.BorderStyle() == bsSizeToolWin;
+  const bool dialog = Form.BorderStyle() == bsDialog;
+  TWindowHints hints;
+  hints.Resize = sizeable;
+  hints.Close = icons.Contains(biSystemMenu);
+  hints.Minimize = icons.Contains(biMinimize) && !dialog;
+  hints.Maximize = icons.Contains(biMaximize) && !dialog && sizeable;
+  return hints;
+}
+
+namespace {
+
+constexpr int MenuBarHeight = 25;
 
 }  // namespace
 }  // namespace fltkparts
@@ -233,8 +263,11 @@ void TFltkBackend::Build(TShownForm& S) {
   // The focus ring starts where Enter goes.
   if (TButton* d = DefaultButtonOf(form))
     if (Fl_Widget* widget = S.WidgetOf(d)) widget->take_focus();
+  if (form.BorderStyle() != bsNone) FrameWithoutManager(win);
   win.show();
-  SetWindowHints(win, form);
+  // At once, in the same batch of requests as the mapping, before a window manager reads
+  // them to frame the window.
+  SetWindowHints(win, HintsOf(form));
   ApplyCursor(S);
   // Custom controls paint from the message loop once their widget exists.
   for (auto& [c, widget] : S.Widgets)
@@ -340,6 +373,8 @@ void TFltkBackend::ControlChanged(TControl& Control) {
         if (form->BorderStyle() != bsSizeable && form->BorderStyle() != bsSizeToolWin)
           s->Window->size_range(w, h, w, h);
         s->Window->size(w, h);
+        // FLTK wrote hints of its own with the new size range.
+        SetWindowHints(*s->Window, HintsOf(*form));
       }
       ApplyCursor(*s);
       RequestPump();

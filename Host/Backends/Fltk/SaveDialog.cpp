@@ -133,6 +133,7 @@ bool TFltkBackend::SaveDialog(TSaveDialogRequest& Request) {
   st.Types->value(std::clamp(Request.FilterIndex - 1, 0, std::max(0, st.Types->size() - 2)));
   auto* save = new TDefaultButton(410, 292, 90, 26, "&Save");
   d.Window->Default = save;
+  d.Hints.Close = true;  // as Cancel
   auto* cancel = new Fl_Button(410, 330, 90, 26, "Cancel");
   d.Window->end();
 
