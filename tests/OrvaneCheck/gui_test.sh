@@ -18,7 +18,7 @@ if ! command -v Xvfb >/dev/null; then
   echo "SKIP: Xvfb cannot start: it is not installed (bash scripts/deps.sh)"
   exit 77
 fi
-for tool in xdotool xwininfo import; do
+for tool in xdotool xwininfo xprop import; do
   command -v $tool >/dev/null || { bad "$tool is missing (bash scripts/deps.sh)"; finish; exit 1; }
 done
 
@@ -98,6 +98,13 @@ framed() {
   px=$(convert "$SHOTS/$1.png" -format '%[fx:int(255*p{0,0}.r)]' info: 2>/dev/null)
   expect "$1 has a border of its own (corner $px)" test "${px:-255}" -lt 100
 }
+# hints_are WHAT FUNCTIONS: the window asks a window manager for these functions (hex:
+# 4 move, 20 close, 2 resize, 8 minimise, 10 maximise).
+hints_are() {
+  local got
+  got=$(xprop -id "$W" _MOTIF_WM_HINTS | sed -n 's/.*= *0x[0-9a-f]*, *\(0x[0-9a-f]*\),.*/\1/p')
+  expect "$1 asks for window functions $2 (got $got)" test "$got" = "$2"
+}
 size_is() { expect "$1 is $2 x $3 (got $WW x $WH)" test "$WW" = "$2" -a "$WH" = "$3"; }
 centred() {
   expect "$1 centred on the screen (at $WX,$WY)" \
@@ -122,12 +129,14 @@ PIDS+=($CHECK_PID)
 await_win "^Please Wait$" && {
   shot 01-please-wait
   framed 01-please-wait
+  hints_are "please-wait form (no border icons)" 0x4
   size_is "please-wait form" 240 100
   centred "please-wait form"
 }
 await_win "^Update Available$" && {
   shot 02-view-readme-question
   framed 02-view-readme-question
+  hints_are "Yes/No box (no close box: Escape has no answer)" 0x4
   centred "read-me question"
   click_box_button 0 2  # Yes
 }
@@ -198,6 +207,7 @@ await_win "^Download Progress$" && {
 }
 await_win "^Download Error$" && {
   shot 10-download-error
+  hints_are "error box (its close box answers OK)" 0x24
   centred "download error box"
   click_box_button 0 1  # OK
 }

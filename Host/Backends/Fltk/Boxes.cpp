@@ -35,8 +35,7 @@ void TFltkBackend::RunDialog(TDialog& D) {
   w.size_range(w.w(), w.h(), w.w(), w.h());
   PushModal(w);
   FrameWithoutManager(w);
-  w.show();
-  SetWindowHints(w, D.Hints);
+  ShowWithHints(w, D.Hints);
   {
     TMessagePump msgPump(*Application, {.HandleErrors = true});
     while (!D.Done && !Application->Terminated() && !msgPump.Ended()) {

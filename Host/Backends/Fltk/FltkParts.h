@@ -103,9 +103,11 @@ struct TWindowHints {
   bool Minimize = false;
   bool Maximize = false;
 };
-// Sends them; right after show() (FLTK sends its own as it maps the window) and after
-// every size_range() of a shown window (which sends FLTK's again).
+// Sends them; after every size_range() of a shown window (which sends FLTK's again).
 void SetWindowHints(Fl_Window& W, const TWindowHints& Hints);
+// Shows W with the hints in place before it is mapped (FLTK writes its own as it creates
+// the window).
+void ShowWithHints(Fl_Window& W, const TWindowHints& Hints);
 // Without a window manager nobody frames a window, and a box over the main window looks
 // like text written on it: a border of its own then. Before show().
 void FrameWithoutManager(Fl_Window& W);

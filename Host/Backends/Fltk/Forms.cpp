@@ -114,6 +114,43 @@ bool WindowManagerRuns() {
 
 }  // namespace
 
+namespace {
+
+// The window being shown by ShowWithHints and its hints; Xlib's after-function writes
+// them after each request from the moment the window exists.
+Fl_Window* GShowing = nullptr;
+TWindowHints GShowingHints;
+bool GInAfter = false;
+
+int AfterRequest(Display*) {
+  if (GInAfter || GShowing == nullptr || fl_xid(GShowing) == 0) return 0;
+  GInAfter = true;
+  SetWindowHints(*GShowing, GShowingHints);
+  GInAfter = false;
+  return 0;
+}
+
+}  // namespace
+
+void ShowWithHints(Fl_Window& W, const TWindowHints& Hints) {
+  // FLTK creates the X window, writes hints of its own and maps it, all inside show(): the
+  // after-function puts ours over FLTK's before the mapping request follows, so that a
+  // window manager framing the window reads ours.
+  GShowing = &W;
+  GShowingHints = Hints;
+  const auto previous = XSetAfterFunction(fl_display, &AfterRequest);
+  try {
+    W.show();
+  } catch (...) {
+    XSetAfterFunction(fl_display, previous);
+    GShowing = nullptr;
+    throw;
+  }
+  XSetAfterFunction(fl_display, previous);
+  GShowing = nullptr;
+  SetWindowHints(W, Hints);
+}
+
 void FrameWithoutManager(Fl_Window& W) {
   if (!WindowManagerRuns()) W.box(FL_BORDER_BOX);
 }
@@ -264,10 +301,7 @@ void TFltkBackend::Build(TShownForm& S) {
   if (TButton* d = DefaultButtonOf(form))
     if (Fl_Widget* widget = S.WidgetOf(d)) widget->take_focus();
   if (form.BorderStyle() != bsNone) FrameWithoutManager(win);
-  win.show();
-  // At once, in the same batch of requests as the mapping, before a window manager reads
-  // them to frame the window.
-  SetWindowHints(win, HintsOf(form));
+  ShowWithHints(win, HintsOf(form));
   ApplyCursor(S);
   // Custom controls paint from the message loop once their widget exists.
   for (auto& [c, widget] : S.Widgets)
