@@ -11,12 +11,16 @@
 #include <string>
 
 #include "Host/Component.h"
+#include "Host/MessageFilter.h"
 #include "Host/SysUtils.h"
 #include "Platform/Messages.h"
 
 class TCustomForm;
 
-class TApplication : public TComponent {
+// Its message pumps go through it as their filter: OnMessage (from TMessageFilter) is
+// called with every message that the application's loops take from the queue, before it
+// is dispatched; setting Handled keeps it from being dispatched at all.
+class TApplication : public TComponent, public TMessageFilter {
  public:
   explicit TApplication(TComponent* AOwner);
   ~TApplication() override;
@@ -49,9 +53,6 @@ class TApplication : public TComponent {
   TCustomForm* MainForm() const { return FMainForm; }
   void SetMainForm(TCustomForm* Value);
 
-  // Called with every message that the application's loops take from the queue, before
-  // it is dispatched; setting Handled keeps it from being dispatched at all.
-  std::function<void(plat::MSG& Msg, bool& Handled)> OnMessage;
   // Called for every error that reaches HandleException. A handler that raises in turn
   // gets its own error shown, not handled again.
   std::function<void(TObject* Sender, const Exception& E)> OnException;
@@ -67,14 +68,15 @@ class TApplication : public TComponent {
   void Notification(TComponent* AComponent, TOperation Operation) override;
   // Fire OnMessage and OnException (each may destroy the application). The loops call
   // TriggerMessage only while OnMessage is assigned.
-  virtual void TriggerMessage(plat::MSG& Msg, bool& Handled);
+  void TriggerMessage(plat::MSG& Msg, bool& Handled) override;
   virtual void TriggerException(TObject* Sender, const Exception& E);
 
- private:
-  // The pump routes messages through the hook and hands quits to Quit.
-  friend class TMessagePump;
-  void Quit(const plat::MSG& Msg);
+  // The pump's side: errors of the hook go to HandleException, a quit sets Terminated.
+  TComponent& FilterOwner() noexcept override { return *this; }
+  void FilterFailed() override { HandleException(this); }
+  void QuitTaken(int ExitCode) override;
 
+ private:
   bool FTerminated = false;
   int FExitCode = 0;
   std::string FTitle;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "Host/Component.h"
+#include "Host/HiddenWindow.h"
 #include "Host/UIBackend.h"
 #include "Platform/Messages.h"
 
@@ -25,14 +26,6 @@ using TCursor = std::int16_t;
 inline constexpr TCursor crDefault = 0;
 inline constexpr TCursor crArrow = -2;
 inline constexpr TCursor crHourGlass = -11;
-
-// A window message as a control's WndProc sees it; Result goes back to the sender.
-struct TMessage {
-  plat::UINT Msg = 0;
-  plat::WPARAM WParam = 0;
-  plat::LPARAM LParam = 0;
-  plat::LRESULT Result = 0;
-};
 
 class TControl : public TComponent {
  public:

@@ -3,9 +3,9 @@
 //
 //   TMessagePump Pump;                        // the calling thread's queue, straight to
 //                                             // the windows (a worker thread's socket)
-//   TMessagePump Pump(*Application);          // through the application: OnMessage sees
-//                                             // every message first; a quit marks it
-//                                             // Terminated
+//   TMessagePump Pump(*Application);          // through a filter (the application):
+//                                             // OnMessage sees every message first; a
+//                                             // quit marks the application Terminated
 //   Pump.PumpOne(Wait);                       // one message, waiting for it or not
 //   Pump.PumpPending();                       // what is queued now, then return
 //   Pump.PumpUntil(Done, Deadline, Recheck);  // one message at a time until Done() holds
@@ -13,17 +13,16 @@
 //
 // A nested pump that takes the quit message re-posts it, so the loops outside end too, and
 // then pumps no more (QuitSeen()); only an Outermost pump (the application's Run, a
-// worker's MessageLoop) consumes it. A pump through an application also stops when a
-// handler destroys that application (AppGone()).
+// worker's MessageLoop) consumes it. A pump through a filter also stops when a handler
+// destroys the filter's component (AppGone()).
 #pragma once
 
 #include <cstdint>
 #include <optional>
 
 #include "Host/Events.h"
+#include "Host/MessageFilter.h"
 #include "Platform/Messages.h"
-
-class TApplication;
 
 // A point on the tick counter (milliseconds), or never. Compared through the signed
 // difference, so the counter's wrap every 49.7 days does not matter; hence no deadline
@@ -59,8 +58,9 @@ enum class TPumped : std::uint8_t {
 struct TPumpOptions {
   // The loop that ends the thread's work: a quit ends it and is consumed, not re-posted.
   bool Outermost = false;
-  // Through an application only: an error that escapes OnMessage goes to the application's
-  // HandleException and pumping goes on; otherwise it passes to the caller.
+  // Through a filter only: an error that escapes OnMessage goes to the filter's
+  // FilterFailed (the application's HandleException) and pumping goes on; otherwise it
+  // passes to the caller.
   bool HandleErrors = false;
 };
 
@@ -68,12 +68,12 @@ class TMessagePump {
  public:
   // The calling thread's queue, dispatched straight to its windows.
   explicit TMessagePump(TPumpOptions Options = {}) noexcept : FOptions(Options) {}
-  // Through App: OnMessage sees every message first and may keep it from dispatch; a
-  // quit sets App's Terminated and ExitCode.
-  explicit TMessagePump(TApplication& App, TPumpOptions Options = {}) noexcept;
-  // Through App, or the thread's own queue when App is null: what a component that may
-  // live in a worker thread (MultiThreaded) waits with.
-  explicit TMessagePump(TApplication* App, TPumpOptions Options = {}) noexcept;
+  // Through Filter (the application): its OnMessage sees every message first and may keep
+  // it from dispatch; it hears of a quit (the application sets Terminated and ExitCode).
+  explicit TMessagePump(TMessageFilter& Filter, TPumpOptions Options = {}) noexcept;
+  // Through Filter, or the thread's own queue when Filter is null: what a component that
+  // may live in a worker thread (MultiThreaded) waits with.
+  explicit TMessagePump(TMessageFilter* Filter, TPumpOptions Options = {}) noexcept;
   TMessagePump(const TMessagePump&) = delete;
   TMessagePump& operator=(const TMessagePump&) = delete;
 
@@ -94,7 +94,7 @@ class TMessagePump {
   bool QuitSeen() const noexcept { return FQuitSeen; }
   // Its exit code.
   int QuitCode() const noexcept { return FQuitCode; }
-  // The application this pump went through was destroyed by a handler.
+  // The filter this pump went through (the application) was destroyed by a handler.
   bool AppGone() const noexcept { return FAppGuard && FAppGuard->Gone(); }
   bool Ended() const noexcept { return FEnded; }
 
@@ -105,16 +105,16 @@ class TMessagePump {
   void Idle(const TDeadline& Deadline, std::uint32_t RecheckMs);
   void Handle(plat::MSG& Msg);
   void TakeQuit(const plat::MSG& Msg);
-  // Once the application has been freed, the pump ends; answers whether it has.
+  // Once the filter's component has been freed, the pump ends; answers whether it has.
   bool NoteAppGone() noexcept {
     if (!FAppGuard || !FAppGuard->Gone()) return false;
-    FApp = nullptr;
+    FFilter = nullptr;
     FEnded = true;
     return true;
   }
 
   TPumpOptions FOptions;
-  TApplication* FApp = nullptr;
+  TMessageFilter* FFilter = nullptr;
   std::optional<TAliveGuard> FAppGuard;
   bool FQuitSeen = false;
   bool FEnded = false;

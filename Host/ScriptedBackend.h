@@ -119,6 +119,11 @@ class TScriptedBackend : public TUIBackend {
   std::function<void(TCustomForm& Form)> OnModalPass;
   // Sees every change of a showing control (a progress bar moving, a label's text).
   std::function<void(TControl& Control)> OnControlChanged;
+  // The user pressing Enter or Escape on Form, read as the interactive back-ends read it:
+  // clicks the button the key presses (Host/Backends/FormReading.h); false when the form
+  // has none.
+  static bool PressEnter(TCustomForm& Form);
+  static bool PressEscape(TCustomForm& Form);
 
   // What was recorded.
   const std::vector<TDrawCall>& Calls() const { return FCalls; }

@@ -22,8 +22,8 @@
 #include <string>
 
 #include "Host/Component.h"
-#include "Host/Controls.h"  // TMessage
 #include "Host/Events.h"
+#include "Host/HiddenWindow.h"  // TMessage
 #include "Host/SysUtils.h"
 #include "HttpProt/ChunkedDecoder.h"
 #include "HttpProt/Url.h"

@@ -91,6 +91,13 @@ namespace {
 [[maybe_unused]] const bool kRegistered = (TOrvane::PublishedClass(), true);
 }  // namespace
 
+void TOrvane::SetProxyPort(std::int32_t Value) {
+  if (Value < 0 || Value > 65535)
+    throw EConvertError("ProxyPort must be a port number from 0 to 65535, not " +
+                        std::to_string(Value));
+  FProxyPort = Value;
+}
+
 void TOrvane::SetActive(bool Value) {
   if (!Value) FActive = false;
 }

@@ -92,7 +92,8 @@ class TOrvane : public TComponent {
   const std::string& ProxyHost() const { return FProxyHost; }
   void SetProxyHost(const std::string& Value) { FProxyHost = Value; }
   std::int32_t ProxyPort() const { return FProxyPort; }
-  void SetProxyPort(std::int32_t Value) { FProxyPort = Value; }
+  // A port number, 0 to 65535; anything else raises EConvertError and changes nothing.
+  void SetProxyPort(std::int32_t Value);
   const std::string& RedirectURL() const { return FRedirectURL; }
   const std::string& RunParams() const { return FRunParams; }
   TFont* UIFont() { return GetFont(); }

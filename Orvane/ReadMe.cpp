@@ -125,6 +125,8 @@ TCustomForm* TOrvane::CreateReadMe() {
   memo->SetParent(form.get());
   memo->SetBounds(10, 10, form->Width() - 25, form->Height() - 80);
   memo->SetScrollBars(ssBoth);
+  // Text to read: nothing typed into it would go anywhere.
+  memo->SetReadOnly(true);
   memo->SetFont(FUIFontObject.get());
 
   auto* button = new TButton(form.get());

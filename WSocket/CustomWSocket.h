@@ -18,8 +18,8 @@
 #include <string>
 
 #include "Host/Component.h"
-#include "Host/Controls.h"  // TMessage
 #include "Host/Events.h"
+#include "Host/HiddenWindow.h"  // TMessage
 #include "Platform/Messages.h"
 #include "Platform/Winsock.h"
 #include "WSocket/LineCollector.h"

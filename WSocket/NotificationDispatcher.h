@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "Host/Controls.h"  // TMessage
+#include "Host/HiddenWindow.h"  // TMessage
 
 class TCustomWSocket;
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "Host/Backends/FormReading.h"
 #include "Host/ComCtrls.h"
 #include "Host/Graphics.h"
 #include "Host/StdCtrls.h"
@@ -155,6 +156,18 @@ void TScriptedBackend::ModalPass(TCustomForm& Form) {
     auto action = OnModalPass;
     action(Form);
   }
+}
+
+bool TScriptedBackend::PressEnter(TCustomForm& Form) {
+  TButton* button = formreading::DefaultButtonOf(Form);
+  if (button) button->Click();
+  return button != nullptr;
+}
+
+bool TScriptedBackend::PressEscape(TCustomForm& Form) {
+  TButton* button = formreading::CancelButtonOf(Form);
+  if (button) button->Click();
+  return button != nullptr;
 }
 
 const TScriptedBackend::TControlShot* TScriptedBackend::TFormShot::Find(

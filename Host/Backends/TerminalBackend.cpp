@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "Host/Application.h"
+#include "Host/Backends/FormReading.h"
 #include "Host/ComCtrls.h"
 #include "Host/FileUtils.h"
 #include "Host/Forms.h"
@@ -61,23 +62,12 @@ char ButtonKey(TModalResult Button) {
   return text.empty() ? 0 : static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
 }
 
-// The form's controls, and those of the controls inside it.
-void CollectControls(const TWinControl& Parent, std::vector<TControl*>& Out) {
-  for (int i = 0; i < Parent.ControlCount(); ++i) {
-    TControl* c = Parent.Controls(i);
-    Out.push_back(c);
-    if (auto* w = dynamic_cast<TWinControl*>(c)) CollectControls(*w, Out);
-  }
-}
+using formreading::CancelButtonOf;
+using formreading::DefaultButtonOf;
 
 template <class T>
 std::vector<T*> ControlsOf(const TCustomForm& Form) {
-  std::vector<TControl*> all;
-  CollectControls(Form, all);
-  std::vector<T*> result;
-  for (TControl* c : all)
-    if (auto* x = dynamic_cast<T*>(c)) result.push_back(x);
-  return result;
+  return formreading::ShownControlsOf<T>(Form);
 }
 
 std::vector<TLabel*> LabelsTopDown(const TCustomForm& Form) {
@@ -86,38 +76,6 @@ std::vector<TLabel*> LabelsTopDown(const TCustomForm& Form) {
                    [](const TLabel* A, const TLabel* B) { return A->Top() < B->Top(); });
   return labels;
 }
-
-// The button that cancels the form: its Cancel button, else one captioned Cancel, else
-// its only button.
-TButton* CancelButtonOf(const TCustomForm& Form) {
-  if (TButton* b = Form.CancelButton()) return b;
-  const std::vector<TButton*> buttons = ControlsOf<TButton>(Form);
-  for (TButton* b : buttons)
-    if (StripAccessKey(b->Caption()) == "Cancel") return b;
-  return buttons.size() == 1 ? buttons[0] : nullptr;
-}
-
-TButton* DefaultButtonOf(const TCustomForm& Form) {
-  if (TButton* b = Form.DefaultButton()) return b;
-  const std::vector<TButton*> buttons = ControlsOf<TButton>(Form);
-  return buttons.empty() ? nullptr : buttons[0];
-}
-
-// Tells the back-end when a form it shows is destroyed without being hidden first.
-class TFormWatch : public TComponent {
- public:
-  explicit TFormWatch(TTerminalBackend& Backend) : TComponent(nullptr), FBackend(Backend) {}
-  std::string ClassName() const override { return "TFormWatch"; }
-
- protected:
-  void Notification(TComponent* AComponent, TOperation Operation) override {
-    TComponent::Notification(AComponent, Operation);
-    if (Operation == opRemove) FBackend.FormDestroyed(AComponent);
-  }
-
- private:
-  TTerminalBackend& FBackend;
-};
 
 plat::LRESULT TickWndProc(plat::HWND hwnd, plat::UINT msg, plat::WPARAM wParam,
                           plat::LPARAM lParam) {
@@ -146,7 +104,7 @@ TTerminalBackend::TTerminalBackend() : TTerminalBackend(TSettings{}) {}
 TTerminalBackend::TTerminalBackend(const TSettings& Settings)
     : FSettings(Settings), FInput(Settings.InputFd) {
   FOutputIsTerminal = ::isatty(::fileno(FSettings.Output)) == 1;
-  FWatch = std::make_unique<TFormWatch>(*this);
+  FWatch = std::make_unique<TFreeWatch>([this](TComponent* Form) { FormDestroyed(Form); });
 }
 
 TTerminalBackend::~TTerminalBackend() {
@@ -506,7 +464,9 @@ void TTerminalBackend::Draw(TShownForm& Shown, bool Final) {
   if (!labels.empty()) view.Title = Safe(StripAccessKey(labels[0]->Caption()));
   if (labels.size() > 1) view.Counts = Safe(labels[1]->Caption());
   ReadByteCounts(view.Counts, view.Received, view.Total);
-  if (TProgressBar* bar = ControlsOf<TProgressBar>(form).front(); bar->Max() > bar->Min())
+  // The bar may have been hidden since the form came into view.
+  const std::vector<TProgressBar*> bars = ControlsOf<TProgressBar>(form);
+  if (TProgressBar* bar = bars.empty() ? nullptr : bars[0]; bar && bar->Max() > bar->Min())
     view.Percent = (bar->Position() - bar->Min()) * 100 / (bar->Max() - bar->Min());
   if (view.Total < 0 && view.Received >= 0) view.Percent = -1;
   view.Seconds = std::chrono::duration<double>(Clock::now() - Shown.Started).count();

@@ -78,14 +78,34 @@ void TComponent::MarkDestroying() {
   for (TComponent* child : FComponents) child->MarkDestroying();
 }
 
+namespace {
+
+// Whether Root or anything it owns, at any depth, other than Self, is named Name.
+bool NameTakenBelow(const TComponent& Root, const TComponent* Self, const std::string& Name) {
+  if (&Root != Self && SameText(Root.Name(), Name)) return true;
+  for (int i = 0; i < Root.ComponentCount(); ++i)
+    if (NameTakenBelow(*Root.Components(i), Self, Name)) return true;
+  return false;
+}
+
+}  // namespace
+
 void TComponent::SetName(const std::string& NewName) {
   if (NewName == FName) return;
   if (!NewName.empty() && !IsValidIdent(NewName))
     throw EComponentError("'" + NewName + "' is not a valid component name");
-  if (FOwner != nullptr && !NewName.empty()) {
-    TComponent* other = FOwner->FindComponent(NewName);
-    if (other != nullptr && other != this)
-      throw EComponentError("A component named " + NewName + " already exists");
+  if (!NewName.empty()) {
+    // Unique among the topmost named owner (the form) and everything it owns: a component
+    // that took its form's name, or a form one of its components' name, would make one of
+    // them unreachable by name and write two objects of that name into the form file.
+    const TComponent* root = this;
+    while (root->FOwner != nullptr && !root->FOwner->FName.empty()) root = root->FOwner;
+    bool taken = NameTakenBelow(*root, this, NewName);
+    if (!taken && FOwner != nullptr) {
+      TComponent* other = FOwner->FindComponent(NewName);
+      taken = other != nullptr && other != this;
+    }
+    if (taken) throw EComponentError("A component named " + NewName + " already exists");
   }
   FName = NewName;
 }

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <climits>
 
-#include "Host/Application.h"
-
 TDeadline TDeadline::InMs(std::int64_t Ms) noexcept {
   TDeadline result;
   result.FNever = false;
@@ -18,12 +16,12 @@ std::int32_t TDeadline::LeftMs() const noexcept {
   return std::max(0, static_cast<std::int32_t>(FEnd - plat::GetTickCount()));
 }
 
-TMessagePump::TMessagePump(TApplication& App, TPumpOptions Options) noexcept
-    : TMessagePump(&App, Options) {}
+TMessagePump::TMessagePump(TMessageFilter& Filter, TPumpOptions Options) noexcept
+    : TMessagePump(&Filter, Options) {}
 
-TMessagePump::TMessagePump(TApplication* App, TPumpOptions Options) noexcept
-    : FOptions(Options), FApp(App) {
-  if (App != nullptr) FAppGuard.emplace(*App);
+TMessagePump::TMessagePump(TMessageFilter* Filter, TPumpOptions Options) noexcept
+    : FOptions(Options), FFilter(Filter) {
+  if (Filter != nullptr) FAppGuard.emplace(Filter->FilterOwner());
 }
 
 void TMessagePump::SleepForMessage(std::uint32_t Ms) {
@@ -49,7 +47,7 @@ void TMessagePump::TakeQuit(const plat::MSG& Msg) {
   FQuitSeen = true;
   FEnded = true;
   FQuitCode = static_cast<int>(Msg.wParam);
-  if (FApp != nullptr) FApp->Quit(Msg);
+  if (FFilter != nullptr) FFilter->QuitTaken(FQuitCode);
   // The loops outside must end too.
   if (!FOptions.Outermost) plat::PostQuitMessage(FQuitCode);
 }
@@ -57,17 +55,17 @@ void TMessagePump::TakeQuit(const plat::MSG& Msg) {
 // On the path of every message: kept inline in both callers.
 [[gnu::always_inline]] inline void TMessagePump::Handle(plat::MSG& Msg) {
   // Most messages meet no hook: the check here spares them a virtual call.
-  if (FApp != nullptr && FApp->OnMessage) {
+  if (FFilter != nullptr && FFilter->OnMessage) {
     bool handled = false;
     try {
-      FApp->TriggerMessage(Msg, handled);
+      FFilter->TriggerMessage(Msg, handled);
     } catch (...) {
       // The message whose hook failed is not dispatched.
       if (!FOptions.HandleErrors) {
         NoteAppGone();
         throw;
       }
-      if (!FAppGuard->Gone()) FApp->HandleException(FApp);
+      if (!FAppGuard->Gone()) FFilter->FilterFailed();
       handled = true;
     }
     if (NoteAppGone() || handled) return;

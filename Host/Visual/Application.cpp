@@ -83,9 +83,9 @@ void TApplication::Notification(TComponent* AComponent, TOperation Operation) {
   if (Operation == opRemove && AComponent == FMainForm) FMainForm = nullptr;
 }
 
-void TApplication::Quit(const plat::MSG& Msg) {
+void TApplication::QuitTaken(int ExitCode) {
   FTerminated = true;
-  FExitCode = static_cast<int>(Msg.wParam);
+  FExitCode = ExitCode;
 }
 
 void TApplication::TriggerMessage(plat::MSG& Msg, bool& Handled) {

@@ -6,12 +6,14 @@
 //   orvane-demo [HOME-URL] [--demo-rate BYTES] [--save-to DIR]
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
 
+#include "DemoContent.h"
 #include "DemoServer.h"
 #include "DemoTags.h"
 #include "Host/Application.h"
@@ -37,6 +39,29 @@ std::string Grouped(std::int64_t N) {
     out += digits[i];
   }
   return out;
+}
+
+// The status line is one line beside the count-down: this many characters fit.
+constexpr size_t StatusChars = 32;
+// What the HTTP client reports for a request that was aborted: the progress form's Cancel.
+constexpr char AbortedReason[] = "Connection aborted on request";
+
+// Text that fits the status line: what is too long loses its middle, where a path has the
+// folders that matter least, so that its start and the file name stay.
+std::string FitStatus(const std::string& Text) {
+  if (Text.size() <= StatusChars) return Text;
+  const size_t keep = StatusChars - 3;
+  const size_t tail = keep * 2 / 3;
+  return Text.substr(0, keep - tail) + "..." + Text.substr(Text.size() - tail);
+}
+
+// Bytes a second that make the demo's download last about two seconds: long enough to
+// see the progress form, as the terminal demo shows its progress line.
+std::int32_t PacedRate() {
+  for (const TDemoFile& file : DemoFiles(""))
+    if (file.Path == DemoUpdatePath)
+      return std::max<std::int32_t>(1, static_cast<std::int32_t>(file.Body.size() / 2));
+  return 100;
 }
 
 struct TDemoWindow {
@@ -68,7 +93,7 @@ struct TDemoWindow {
     // Bottom left, beside the count-down: clear of the forms the check centres on the
     // screen.
     Status->SetBounds(16, 176, 248, 18);
-    Status->SetCaption("Ready.");
+    SetStatus("Ready.");
 
     Wait = new TWait(Form);
     Wait->SetParent(Form);
@@ -80,10 +105,18 @@ struct TDemoWindow {
     Wait->Start();
   }
 
+  // Shows Text on the status line; an outcome (Final) also goes to standard output.
+  void SetStatus(const std::string& Text, bool Final = false) {
+    Status->SetCaption(FitStatus(Text));
+    if (!Final) return;
+    std::printf("orvane-demo: %s\n", Status->Caption().c_str());
+    std::fflush(stdout);
+  }
+
   void Check() {
     if (Checking) return;
     Checking = true;
-    Status->SetCaption("Checking for an update...");
+    SetStatus("Checking for an update...");
     TOrvane orvane(Form);
     orvane.SetURL(HomeURL);
     orvane.SetPublicKey(PublicKey);
@@ -92,18 +125,20 @@ struct TDemoWindow {
     UseDefaultTags(*orvane.InfoTags());
     orvane.OnDownloadProgress = [this](TObject*, std::int32_t Received, std::int32_t Size) {
       const std::int64_t percent = Size > 0 ? std::int64_t{Received} * 100 / Size : 0;
-      Status->SetCaption("Downloading: " + Grouped(Received) + " of " + Grouped(Size) + " bytes (" +
-                         std::to_string(percent) + "%)");
+      SetStatus("Received " + Grouped(Received) + " of " + Grouped(Size) + " bytes (" +
+                std::to_string(percent) + "%)");
     };
     const bool downloaded = orvane.CheckForUpdate();
     if (downloaded)
-      Status->SetCaption("Saved " + orvane.LocalFileName());
+      SetStatus("Saved " + orvane.LocalFileName(), true);
+    else if (orvane.LastError() == AbortedReason)
+      SetStatus("Download cancelled.", true);
     else if (!orvane.LastError().empty())
-      Status->SetCaption("Check failed: " + orvane.LastError());
+      SetStatus("Check failed: " + orvane.LastError(), true);
     else if (!orvane.ProductVersion().empty() && !orvane.IsUpdateAvailable())
-      Status->SetCaption("You have the newest version.");
+      SetStatus("You have the newest version.", true);
     else
-      Status->SetCaption("No update downloaded.");
+      SetStatus("No update downloaded.", true);
     Checking = false;
   }
 };
@@ -113,7 +148,7 @@ struct TDemoWindow {
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   std::string homeUrl, saveTo;
-  std::int32_t rate = 2000;
+  std::int32_t rate = PacedRate();
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if ((arg == "--demo-rate" || arg == "--save-to") && i + 1 < argc) {
@@ -132,7 +167,8 @@ int main(int argc, char** argv) {
           "Usage: orvane-demo [HOME-URL] [--demo-rate BYTES] [--save-to DIR]\n"
           "Opens the demo's window; Help > Check for Update... checks HOME-URL, or the\n"
           "demo server built in when none is given (its update file sent at BYTES a\n"
-          "second, default 2000). The save dialog starts in DIR (default: here).");
+          "second, by default at a pace that lets its download take two seconds).\n"
+          "The save dialog starts in DIR (default: here).");
       return 0;
     } else if (arg.rfind("http://", 0) == 0 && homeUrl.empty()) {
       homeUrl = arg;

@@ -1,6 +1,7 @@
 // orvane-designer: a form designer for the terminal. It loads the package library at run
 // time, as a designer installs a package, and works on one form held as a text form file.
-// Commands come one per line on stdin (type "help"); results and errors go to stdout.
+// Commands come one per line on stdin (type "help"); results and errors go to stdout. Run
+// on a script, it exits with 1 when a command failed.
 //
 //   orvane-designer [--package PATH]
 #include <dlfcn.h>
@@ -445,5 +446,7 @@ int main(int argc, char** argv) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (!designer.Run(line)) break;
   }
-  return 0;
+  // A script (standard input not a terminal) fails as a whole when one of its commands
+  // failed; someone typing saw each error as it came.
+  return designer.Errors() > 0 && ::isatty(0) == 0 ? 1 : 0;
 }

@@ -98,14 +98,23 @@ TEST(Component, FreeNotificationIsMutualAndEndsWithEitherSide) {
   delete w;
 }
 
-TEST(Component, NamesAreCheckedWithinTheOwner) {
+TEST(Component, NamesAreUniqueAmongTheFormAndAllItOwns) {
   std::vector<std::string> log;
   TProbe root(nullptr, "Root", log);
-  new TProbe(&root, "Edit1", log);
+  auto* edit = new TProbe(&root, "Edit1", log);
+  auto* inner = new TProbe(edit, "Inner", log);
   auto* other = new TProbe(&root, "", log);
   EXPECT_THROW(other->SetName("EDIT1"), EComponentError);
   EXPECT_THROW(other->SetName("1abc"), EComponentError);
   EXPECT_THROW(other->SetName("a b"), EComponentError);
+  // Neither the form's name nor one owned further down, and the form takes none of theirs.
+  EXPECT_THROW(other->SetName("root"), EComponentError);
+  EXPECT_THROW(other->SetName("Inner"), EComponentError);
+  EXPECT_THROW(inner->SetName("Root"), EComponentError);
+  EXPECT_THROW(root.SetName("Inner"), EComponentError);
+  EXPECT_EQ(root.Name(), "Root");
+  inner->SetName("INNER");  // itself, in other letters
+  EXPECT_EQ(inner->Name(), "INNER");
   other->SetName("Edit2");
   EXPECT_EQ(other->Name(), "Edit2");
   other->SetTag(-5);
@@ -119,6 +128,7 @@ TEST(Component, NamesAreCheckedWithinTheOwner) {
   TProbe clash(nullptr, "Edit2", log);
   EXPECT_THROW(root2.InsertComponent(&clash), EComponentError);
   EXPECT_EQ(clash.Owner(), nullptr);
+  other->SetName("Root");  // the first form's name is free on another
 }
 
 TEST(Persistent, AssignWithoutAWayRaisesNamingBothClasses) {

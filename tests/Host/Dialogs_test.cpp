@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "Host/Backends/FormReading.h"
 #include "Host/ComCtrls.h"
 #include "Host/Forms.h"
 #include "Host/Screen.h"
@@ -173,6 +174,69 @@ TEST_F(DialogsTest, ModalFormsRunUntilAResultAndSurviveBeingFreedInside) {
     delete &F;
   };
   EXPECT_EQ(q.Form->ShowModal(), mrRetry);
+}
+
+// Every back-end reads a form through the same rules: buttons count on the form and inside
+// its windowed controls, hidden ones (and what a hidden control holds) never.
+TEST_F(DialogsTest, EnterAndEscapePressTheButtonsEveryBackEndReads) {
+  TForm form(nullptr);
+  std::vector<std::string> clicks;
+  auto button = [&](TWinControl* Parent, const std::string& Caption) {
+    auto* b = new TButton(&form);
+    b->SetParent(Parent);
+    b->SetCaption(Caption);
+    b->OnClick = [&clicks, Caption](TObject*) { clicks.push_back(Caption); };
+    return b;
+  };
+  // Hidden, although flagged: neither key reaches it.
+  TButton* hiddenDefault = button(&form, "&Hidden");
+  hiddenDefault->SetDefault(true);
+  hiddenDefault->SetCancel(true);
+  hiddenDefault->Hide();
+  auto* hiddenPanel = new TWinControl(&form);
+  hiddenPanel->SetParent(&form);
+  hiddenPanel->Hide();
+  button(hiddenPanel, "Cancel")->SetCancel(true);
+  auto* panel = new TWinControl(&form);
+  panel->SetParent(&form);
+  TButton* yes = button(panel, "&Yes");
+  TButton* no = button(panel, "&No");
+
+  // Nothing flagged: Enter takes the first button; Escape has no button to press, there
+  // being two and none of them a Cancel.
+  EXPECT_EQ(formreading::ButtonsOf(form), (std::vector<TButton*>{yes, no}));
+  EXPECT_TRUE(TScriptedBackend::PressEnter(form));
+  EXPECT_FALSE(TScriptedBackend::PressEscape(form));
+  // Flags win over places; a caption of "&Cancel" serves when nothing is flagged.
+  no->SetDefault(true);
+  button(panel, "&Cancel");
+  EXPECT_TRUE(TScriptedBackend::PressEnter(form));
+  EXPECT_TRUE(TScriptedBackend::PressEscape(form));
+  yes->SetCancel(true);
+  EXPECT_TRUE(TScriptedBackend::PressEscape(form));
+  EXPECT_EQ(clicks, (std::vector<std::string>{"&Yes", "&No", "&Cancel", "&Yes"}));
+  // A lone button is what both keys press.
+  delete panel;
+  clicks.clear();
+  hiddenPanel->Show();
+  EXPECT_EQ(formreading::ShownControls(form).size(), 2u);  // the panel and its button
+  EXPECT_TRUE(TScriptedBackend::PressEnter(form));
+  EXPECT_TRUE(TScriptedBackend::PressEscape(form));
+  EXPECT_EQ(clicks, (std::vector<std::string>{"Cancel", "Cancel"}));
+
+  // The watch hears of a freed component once, and not of one it stopped watching.
+  std::vector<std::string> freed;
+  TFreeWatch watch([&](TComponent* C) { freed.push_back(C->Name()); });
+  auto* first = new TButton(nullptr);
+  first->SetName("First");
+  auto* second = new TButton(nullptr);
+  second->SetName("Second");
+  watch.Watch(*first);
+  watch.Watch(*second);
+  watch.Unwatch(*second);
+  delete first;
+  delete second;
+  EXPECT_EQ(freed, std::vector<std::string>{"First"});
 }
 
 TEST_F(DialogsTest, AQuitRequestEndsAModalFormAndStaysVisibleOutside) {

@@ -18,33 +18,40 @@ if ! command -v Xvfb >/dev/null; then
   echo "SKIP: Xvfb cannot start: it is not installed (bash scripts/deps.sh)"
   exit 77
 fi
-for tool in xdotool xwininfo import; do
+for tool in xdotool xwininfo xprop import; do
   command -v $tool >/dev/null || { bad "$tool is missing (bash scripts/deps.sh)"; finish; exit 1; }
 done
 
-# A display number nobody uses, and the server on it, stopped by pid at the end.
+# The server picks a display number nobody uses and says which once it takes connections
+# (-displayfd): choosing one ourselves raced with other runs on the same machine, which
+# could start on the same number, so that this run's windows went to their server and
+# vanished with it. -noreset: by default the server resets whenever its last client leaves
+# (between two programs, or after each xdotool call), and a program that connects during
+# the reset is refused: "no X display to open", more often the more loaded the machine.
+# Stopped by pid at the end. Generous time-outs: a loaded machine is slow.
 XDISPLAY=
-for n in $(seq $((100 + $$ % 300)) $((110 + $$ % 300))); do
-  [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] && continue
-  spawn Xvfb :$n -screen 0 ${SCREEN_W}x${SCREEN_H}x24 -nolisten tcp >"$WORK/xvfb-$n.log" 2>&1
-  if wait_for 10 xwininfo -root -display :$n >/dev/null; then
-    XDISPLAY=:$n
-    break
-  fi
-  kill "${PIDS[-1]}" 2>/dev/null
-done
-if [[ -z $XDISPLAY ]]; then
-  echo "SKIP: Xvfb cannot start on any free display"
+spawn Xvfb -displayfd 3 -noreset -screen 0 ${SCREEN_W}x${SCREEN_H}x24 -nolisten tcp \
+  3>"$WORK/xvfb-display" >"$WORK/xvfb.log" 2>&1
+XVFB_PID=${PIDS[-1]}
+# The number is written whole, ending in a line feed.
+display_said() { [[ $(tail -c 1 "$WORK/xvfb-display" | od -An -tx1) == *0a* ]]; }
+if wait_for 60 display_said; then
+  XDISPLAY=:$(head -1 "$WORK/xvfb-display")
+  wait_for 30 xwininfo -root -display "$XDISPLAY" >/dev/null || XDISPLAY=
+fi
+if [[ -z $XDISPLAY ]] || ! kill -0 "$XVFB_PID" 2>/dev/null; then
+  echo "SKIP: Xvfb cannot start"
+  cat "$WORK/xvfb.log"
   exit 77
 fi
 export DISPLAY=$XDISPLAY
 
-# await_win NAME-REGEX: a visible window so named appears within 20 s (and is not the one
+# await_win NAME-REGEX: a visible window so named appears within 60 s (and is not the one
 # of the last await); sets W (its id) and WX WY WW WH (its place and client size).
 W=
 await_win() {
   local id=
-  for ((i = 0; i < 200; i++)); do
+  for ((i = 0; i < 600; i++)); do
     id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | grep -vx "${W:-none}" | head -1)
     [[ -n $id ]] && break
     sleep 0.1
@@ -84,6 +91,20 @@ ends() {
   wait "$1"
   STATUS=$?
 }
+# framed SHOT: without a window manager the window draws a border of its own: the top
+# left pixel of its picture is dark, not the grey of its face.
+framed() {
+  local px
+  px=$(convert "$SHOTS/$1.png" -format '%[fx:int(255*p{0,0}.r)]' info: 2>/dev/null)
+  expect "$1 has a border of its own (corner $px)" test "${px:-255}" -lt 100
+}
+# hints_are WHAT FUNCTIONS: the window asks a window manager for these functions (hex:
+# 4 move, 20 close, 2 resize, 8 minimise, 10 maximise).
+hints_are() {
+  local got
+  got=$(xprop -id "$W" _MOTIF_WM_HINTS | sed -n 's/.*= *0x[0-9a-f]*, *\(0x[0-9a-f]*\),.*/\1/p')
+  expect "$1 asks for window functions $2 (got $got)" test "$got" = "$2"
+}
 size_is() { expect "$1 is $2 x $3 (got $WW x $WH)" test "$WW" = "$2" -a "$WH" = "$3"; }
 centred() {
   expect "$1 centred on the screen (at $WX,$WY)" \
@@ -107,11 +128,15 @@ PIDS+=($CHECK_PID)
 
 await_win "^Please Wait$" && {
   shot 01-please-wait
+  framed 01-please-wait
+  hints_are "please-wait form (no border icons)" 0x4
   size_is "please-wait form" 240 100
   centred "please-wait form"
 }
 await_win "^Update Available$" && {
   shot 02-view-readme-question
+  framed 02-view-readme-question
+  hints_are "Yes/No box (no close box: Escape has no answer)" 0x4
   centred "read-me question"
   click_box_button 0 2  # Yes
 }
@@ -119,8 +144,9 @@ await_win "^Read Me$" && {
   shot 03-read-me
   size_is "read-me window (four fifths of the screen)" $((SCREEN_W * 4 / 5)) $((SCREEN_H * 4 / 5))
   centred "read-me window"
-  # Its only button is no Default one: Enter presses it all the same.
-  xdotool mousemove $((WX + WW / 2)) $((WY + WH - 20))
+  # Its text is read-only: a click into it and Enter close the window instead of adding
+  # a line.
+  click 60 60
   xdotool key Return
 }
 await_win "^Update Available$" && {
@@ -131,6 +157,7 @@ await_win "^Update Available$" && {
 }
 await_win "^Save As$" && {
   shot 05-save-dialog
+  framed 05-save-dialog
   click $((410 + 45)) $((292 + 13))  # Save, the proposed name kept
 }
 await_win "^Confirm " && {
@@ -139,10 +166,11 @@ await_win "^Confirm " && {
 }
 await_win "^Download Progress$" && {
   shot 07-progress
+  framed 07-progress
   size_is "progress form" 272 123
   centred "progress form"
 }
-ends "$CHECK_PID" 30
+ends "$CHECK_PID" 60
 expect "full run exits 0 (got $STATUS)" test "$STATUS" = 0
 expect "the update replaced the old file byte for byte" \
   cmp -s "$WORK/expected.sh" "$WORK/full/orvane-demo-1.1.sh"
@@ -153,20 +181,37 @@ mkdir "$WORK/cancel"
 (cd "$WORK/cancel" && exec "$BIN" --gui --no-run --demo-rate 10) >"$WORK/cancel.log" 2>&1 &
 CHECK_PID=$!
 PIDS+=($CHECK_PID)
-await_win "^Update Available$" && click_box_button 1 2  # No, no read-me
+# Tab takes the focus from the default button (Yes) to No: Enter then answers No, no read-me.
+# (Keys go to the window under the pointer when no window manager gives the focus.)
+await_win "^Update Available$" && xdotool mousemove $((WX + 10)) $((WY + 10)) key Tab Return
 await_win "^Update Available$" && click_box_button 0 2  # Yes, download
-await_win "^Save As$" && click $((410 + 45)) $((292 + 13))
+# A name in a folder that does not exist: a box says so, and the dialog comes back in the
+# nearest folder that does, where the same name (now without the missing folder) saves.
+await_win "^Save As$" && {
+  click $((110 + 140)) $((292 + 13))  # the name field
+  xdotool key ctrl+a type "missing/x.sh"
+  click $((410 + 45)) $((292 + 13))
+}
+await_win "^Save As$" && {
+  shot 08-missing-folder
+  click_box_button 0 1  # OK
+}
+await_win "^Save As$" && {
+  shot 08-save-dialog-again
+  click $((410 + 45)) $((292 + 13))
+}
 await_win "^Download Progress$" && {
   sleep 1.5  # some bytes in
-  shot 08-progress-before-cancel
+  shot 09-progress-before-cancel
   click $((102 + 34)) $((94 + 11))  # Cancel
 }
 await_win "^Download Error$" && {
-  shot 09-download-error
+  shot 10-download-error
+  hints_are "error box (its close box answers OK)" 0x24
   centred "download error box"
   click_box_button 0 1  # OK
 }
-ends "$CHECK_PID" 30
+ends "$CHECK_PID" 60
 expect "cancelled run exits 1, as a cancel (got $STATUS)" test "$STATUS" = 1
 expect "no file left after the cancel" test -z "$(ls -A "$WORK/cancel")"
 contains "cancelled run" "$WORK/cancel.log" "cancelled; nothing was saved"
@@ -175,20 +220,30 @@ contains "cancelled run" "$WORK/cancel.log" "cancelled; nothing was saved"
 if [[ -n $DEMO_BIN ]]; then
   # The corner of the main window where the wait control counts down, as a picture.
   corner() { import -window "$DEMO_W" -crop 192x32+272+177 "$WORK/corner-$1.png"; }
-  (cd "$WORK" && exec "$DEMO_BIN" --demo-rate 100) >"$WORK/gui-demo.log" 2>&1 &
+  # At its own pace: the download takes about two seconds, so its form can be seen.
+  (cd "$WORK" && exec "$DEMO_BIN") >"$WORK/gui-demo.log" 2>&1 &
   DEMO_APP=$!
   PIDS+=($DEMO_APP)
+  # demo_menu: Help > Check for Update... in the demo's window.
+  demo_menu() {
+    xdotool mousemove $((DEMO_X + 20)) $((DEMO_Y + 12)) click 1
+    sleep 0.3
+    xdotool mousemove $((DEMO_X + 60)) $((DEMO_Y + 25 + 12)) click 1
+  }
+  # demo_status TEXT: the demo reported that outcome on its status line, whole (one line
+  # of at most 32 characters).
+  demo_status() {
+    expect "demo status \"$1\"" wait_for 30 grep -qxF "orvane-demo: $1" "$WORK/gui-demo.log"
+  }
   await_win "^Orvane Demo 1.0$" && {
-    DEMO_W=$W
-    shot 10-demo-window
+    DEMO_W=$W DEMO_X=$WX DEMO_Y=$WY
+    shot 11-demo-window
     size_is "demo window (client area and menu bar)" 480 225
     corner a
-    click 20 12                # Help
-    sleep 0.3
-    click 60 $((25 + 12))      # Check for Update...
+    demo_menu
   }
   await_win "^Update Available$" && {
-    shot 11-demo-question
+    shot 12-demo-question
     # The count-down goes on painting under the box's own loop.
     corner b
     sleep 1.2
@@ -200,15 +255,42 @@ if [[ -n $DEMO_BIN ]]; then
   await_win "^Update Available$" && click_box_button 0 2  # Download
   await_win "^Save As$" && click $((410 + 45)) $((292 + 13))
   await_win "^Download Progress$" && {
+    shot 13-demo-progress-form
     sleep 0.8
+    expect "demo's progress form still up after 0.8 s" \
+      bash -c "xdotool search --onlyvisible --name '^Download Progress$' >/dev/null"
     W=$DEMO_W
-    shot 12-demo-downloading  # the status line with the progress, under the form
+    shot 14-demo-downloading  # the status line with the progress, under the form
   }
-  expect "demo saved the update" wait_for 20 cmp -s "$WORK/expected.sh" "$WORK/orvane-demo-1.1.sh"
+  expect "demo saved the update" wait_for 60 cmp -s "$WORK/expected.sh" "$WORK/orvane-demo-1.1.sh"
+  # The saved file's path loses its middle, keeping its start and the file name.
+  expect "demo status \"Saved /...orvane-demo-1.1.sh\"" wait_for 30 \
+    grep -qE '^orvane-demo: Saved /.{0,10}[.][.][.].*orvane-demo-1[.]1[.]sh$' "$WORK/gui-demo.log"
+  expect "demo status lines fit (32 characters)" \
+    bash -c "! grep '^orvane-demo: ' '$WORK/gui-demo.log' | grep -v ': checking ' | cut -c14- | grep -q '.\{33\}'"
   W=$DEMO_W
   sleep 0.5
+  shot 15-demo-saved
+  # Again, cancelled on the progress form: the status line says so, not "Check failed".
+  demo_menu
+  await_win "^Update Available$" && click_box_button 1 2  # No read-me
+  await_win "^Update Available$" && click_box_button 0 2  # Download
+  await_win "^Save As$" && {
+    click $((410 + 45)) $((292 + 13))
+    sleep 0.3
+  }
+  await_win "^Confirm " && click_box_button 0 2  # replace the file saved before
+  await_win "^Download Progress$" && click $((102 + 34)) $((94 + 11))  # Cancel
+  await_win "^Download Error$" && {
+    shot 16-demo-download-error
+    click_box_button 0 1
+  }
+  demo_status "Download cancelled."
+  W=$DEMO_W
+  sleep 0.5
+  shot 17-demo-cancelled
   python3 "$HERE/wm_close.py" "$DEMO_W"
-  ends "$DEMO_APP" 10  # closing the window ends the demo
+  ends "$DEMO_APP" 30  # closing the window ends the demo
   expect "demo exits 0 (got $STATUS)" test "$STATUS" = 0
 fi
 echo "screenshots in $SHOTS"

@@ -20,14 +20,15 @@ struct TRow {
   std::string Type, Value, Default, Stored;
 };
 
-// Runs the designer on a script; answers its output, failing the test unless it ends well
-// (under the sanitizers a leak or a fault ends it with another code).
-std::string RunDesigner(const std::string& script) {
+// Runs the designer on a script; answers its output, failing the test unless it ends with
+// Code: 0 when every command went well, 1 when one failed (under the sanitizers a leak or
+// a fault ends it with yet another code).
+std::string RunDesigner(const std::string& script, int Code = 0) {
   testsupport::TempFile input(script);
   testsupport::ChildProcess tool({ORV_DESIGNER}, {input.Path(), true});
   EXPECT_TRUE(tool.Started()) << tool.Error();
   const std::optional<int> code = tool.Wait(60s);
-  EXPECT_EQ(code, std::optional<int>(0)) << tool.Output();
+  EXPECT_EQ(code, std::optional<int>(Code)) << tool.Output();
   return tool.Output();
 }
 
@@ -77,32 +78,39 @@ TEST(Designer, DropInspectChangeSaveAndReload) {
       "load\n"
       "palette\n"
       "bitmap TOrvane " +
-      png.Path() +
-      "\n"
-      "drop TOrvane\n"
-      "inspect Orvane1\n"
-      "verbs Orvane1\n"
-      "verb Orvane1 0\n"
-      "verb Orvane1 1\n"
-      "set Orvane1 ProxyPort 8080\n"
-      "set Orvane1 ProxyPort 99999999999\n"
-      "set Orvane1 ProxyPort eighty\n"
-      "set Orvane1 HomeURL ftp://127.0.0.1/info.html\n"
-      "set Orvane1 HomeURL http://127.0.0.1/info.html\n"
-      "set Orvane1 Active True\n"
-      "set Orvane1 Options [orvoRunUpdate]\n"
-      "set Orvane1 VersionFormat orvvSimpleString\n"
-      "set Orvane1 DateFormat orvdSomeday\n"
-      "set Orvane1 DownloadURL http://127.0.0.1/x.exe\n"
-      "set Orvane1 InfoTags.VersionTag Version\n"
-      "set Orvane1 CurrentVersion It's 1.2\n"
-      "set Orvane1 UIOwnerFont False\n"
-      "drop THttpCli\n"
-      "drop TWSocket\n"
-      "save " +
-      form.Path() +
-      "\n"
-      "quit\n");
+          png.Path() +
+          "\n"
+          "drop TOrvane\n"
+          "inspect Orvane1\n"
+          "verbs Orvane1\n"
+          "verb Orvane1 0\n"
+          "verb Orvane1 1\n"
+          "set Orvane1 ProxyPort 8080\n"
+          "set Orvane1 ProxyPort 99999999999\n"
+          "set Orvane1 ProxyPort eighty\n"
+          "set Orvane1 ProxyPort 70000\n"
+          "set Orvane1 ProxyPort -1\n"
+          "set Orvane1 HomeURL ftp://127.0.0.1/info.html\n"
+          "set Orvane1 HomeURL http://127.0.0.1/info.html\n"
+          "set Orvane1 Active True\n"
+          "set Orvane1 Options [orvoRunUpdate]\n"
+          "set Orvane1 VersionFormat orvvSimpleString\n"
+          "set Orvane1 DateFormat orvdSomeday\n"
+          "set Orvane1 DownloadURL http://127.0.0.1/x.exe\n"
+          "set Orvane1 InfoTags.VersionTag Version\n"
+          "set Orvane1 CurrentVersion It's 1.2\n"
+          "set Orvane1 UIOwnerFont False\n"
+          "drop THttpCli\n"
+          "drop TWSocket\n"
+          "set WSocket1 Name Form1\n"
+          "set Form1 Name httpcli1\n"
+          "set WSocket1 Name Socket\n"
+          "set Socket Name WSocket1\n"
+          "save " +
+          form.Path() +
+          "\n"
+          "quit\n",
+      1);
 
   // The palette: page Internet holds the component, with a 32 x 32 bitmap of 16 colours.
   EXPECT_NE(first.find("page Internet\n  TOrvane  bitmap 32x32, 4 bits"), std::string::npos)
@@ -146,6 +154,20 @@ TEST(Designer, DropInspectChangeSaveAndReload) {
             std::string::npos)
       << first;
   EXPECT_NE(first.find("error: Orvane1.ProxyPort: invalid value eighty"), std::string::npos);
+  for (const char* port : {"70000", "-1"})
+    EXPECT_NE(first.find(std::string("error: Orvane1.ProxyPort: ProxyPort must be a port number "
+                                     "from 0 to 65535, not ") +
+                         port),
+              std::string::npos)
+        << first;
+  // A name is unique among the form and everything on it, whatever the letter case; a
+  // refused name leaves both where they were.
+  EXPECT_NE(first.find("error: WSocket1.Name: A component named Form1 already exists"),
+            std::string::npos)
+      << first;
+  EXPECT_NE(first.find("error: Form1.Name: A component named httpcli1 already exists"),
+            std::string::npos)
+      << first;
   EXPECT_NE(first.find("error: Orvane1.HomeURL: TOrvane refused 'ftp://127.0.0.1/info.html'; "
                        "it stays ''"),
             std::string::npos);
@@ -162,6 +184,8 @@ TEST(Designer, DropInspectChangeSaveAndReload) {
   EXPECT_NE(text.find("    ProxyPort = 8080\n"), std::string::npos) << text;
   EXPECT_NE(text.find("    CurrentVersion = 'It''s 1.2'\n"), std::string::npos) << text;
   EXPECT_NE(text.find("  object HttpCli1: THttpCli\n"), std::string::npos) << text;
+  EXPECT_EQ(text.find("object Form1"), text.rfind("object Form1")) << text;
+  EXPECT_NE(text.find("  object WSocket1: TWSocket\n"), std::string::npos) << text;
 
   // A second run reopens the file: every value set is back, the rest are the defaults.
   const std::string second =
