@@ -38,6 +38,7 @@ struct Sock {
   std::uint8_t reported = 0;     // events posted and not re-enabled since
   bool writeBlocked = false;     // a send would block: FD_WRITE when space returns
   bool writeDue = false;         // FD_WRITE owed as soon as the socket is writable
+  bool sawWritable = false;      // seen writable, and no send has been refused since
   bool readQueued = false;       // an FD_READ sits in the owner's queue, not yet retrieved
   std::uint32_t readTicket = 0;  // tells the FD_READ that readQueued stands for
   bool eofSeen = false;          // the peer's FIN has been seen
@@ -47,10 +48,16 @@ struct Sock {
   bool nonBlocking = false;      // as the application asked; the kernel socket always is
   bool bound = false;
   bool lingerOn = false;
+  bool inqOn = false;  // the kernel reports the bytes each receive leaves behind (TCP_INQ)
   std::uint16_t lingerSecs = 0;
-  int connectErr = 0;  // errno of a connect that failed at once, reported later
-  int closeErr = 0;    // error carried by FD_CLOSE
-  int pendingErr = 0;  // errno taken from a datagram socket, returned by the next receive
+  // Bytes known to wait in a stream's receive queue, from the results of the receive
+  // calls and FIONREAD: -1 unknown, 0 the latest of them found nothing left, otherwise at
+  // least that many. Only these calls take bytes out, so a count stays a lower bound.
+  std::int32_t rxKnown = -1;
+  bool rxFinal = false;  // rxKnown is exact and can only shrink: counted after the peer's FIN
+  int connectErr = 0;    // errno of a connect that failed at once, reported later
+  int closeErr = 0;      // error carried by FD_CLOSE
+  int pendingErr = 0;    // errno taken from a datagram socket, returned by the next receive
   UINT msg = 0;
   HWND hwnd = 0;
   reactor::QueueId owner = 0;       // thread whose reactor watches the socket

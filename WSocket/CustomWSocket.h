@@ -325,6 +325,10 @@ class TCustomWSocket : public TComponent {
   bool FLineReader = false;
   std::int32_t FReadCount = 0;
   bool FCloseNotified = false;
+  // Counts the component's own reads and queue queries (it wraps: only a change matters):
+  // after one of them the socket layer knows, without asking the system again, whether
+  // bytes are left.
+  std::uint8_t FReadSerial = 0;
   plat::HWND FWindowHandle = 0;
   // Where the socket layer writes a look-up's host entry; allocated while a look-up is
   // pending only, so idle components do not carry it.

@@ -41,7 +41,7 @@ class Registry {
   // Reserves a handle for a new window of the class; 0 when the class is unknown. The
   // window becomes visible to other threads with PublishWindow.
   HWND NewWindow(const char* className, WNDPROC* proc, int* extraBytes);
-  void PublishWindow(Window* window, const std::shared_ptr<ThreadQueue>& queue);
+  void PublishWindow(Window* window);
   // The window is gone for every thread once this returns.
   void RemoveWindow(const Window& window);
 
@@ -51,6 +51,8 @@ class Registry {
 
   // Pushes onto the queue of the window's thread; false for an unknown window.
   static bool PostToWindow(const MSG& msg);
+  // Made on the first post from another thread: most windows only ever hear from their
+  // own.
   std::shared_ptr<WindowLink> LinkOf(HWND hwnd);
   std::shared_ptr<ThreadQueue> QueueOfWindow(HWND hwnd);
 
@@ -70,9 +72,9 @@ class Registry {
     int windows = 0;
   };
   struct WindowEntry {
-    Window* window = nullptr;  // null between NewWindow and PublishWindow
+    Window* window = nullptr;   // null between NewWindow and PublishWindow
+    ClassEntry* cls = nullptr;  // stays put: a class with windows cannot be unregistered
     std::shared_ptr<WindowLink> link;
-    std::string classKey;
   };
 
   std::mutex mutex_;
