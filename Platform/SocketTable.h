@@ -39,6 +39,7 @@ struct Sock {
   bool writeBlocked = false;     // a send would block: FD_WRITE when space returns
   bool writeDue = false;         // FD_WRITE owed as soon as the socket is writable
   bool sawWritable = false;      // seen writable, and no send has been refused since
+  bool sendRefused = false;      // the kernel refused a send; not seen writable since
   bool readQueued = false;       // an FD_READ sits in the owner's queue, not yet retrieved
   std::uint32_t readTicket = 0;  // tells the FD_READ that readQueued stands for
   bool eofSeen = false;          // the peer's FIN has been seen

@@ -63,7 +63,10 @@ std::uint32_t Interest(const Sock& s) {
 }
 
 void WriteCheck(Sock& s, SOCKET h, std::uint32_t bits) {
-  if ((bits & EPOLLOUT) != 0) s.sawWritable = true;
+  if ((bits & EPOLLOUT) != 0) {
+    s.sawWritable = true;
+    s.sendRefused = false;
+  }
   if ((s.writeBlocked || s.writeDue) && (bits & EPOLLOUT) != 0) {
     s.writeBlocked = false;
     s.writeDue = false;

@@ -76,6 +76,12 @@ int DoSend(Sock& s, SOCKET h, const iovec* pieces, int count, int len, int flags
     if (s.state != State::Connected) return wsaerr::Fail(WSAENOTCONN);
   }
   if (s.wrShut) return wsaerr::Fail(WSAESHUTDOWN);
+  if (s.stream && s.sendRefused && (s.mask & FD_WRITE) != 0 && s.regQueue != 0 &&
+      (s.regEvents & EPOLLOUT) != 0 && len > 0) {
+    // The kernel refused the last send and the reactor, which watches for room, has not
+    // seen any since: the answer is known, and FD_WRITE comes when room does.
+    return wsaerr::Fail(WSAEWOULDBLOCK);
+  }
   const int kflags = (flags & (MSG_OOB | MSG_DONTROUTE)) | MSG_NOSIGNAL;
   msghdr mh{};
   mh.msg_name = const_cast<sockaddr*>(to);
@@ -88,6 +94,7 @@ int DoSend(Sock& s, SOCKET h, const iovec* pieces, int count, int len, int flags
     if (err == EAGAIN || err == EWOULDBLOCK) {
       s.writeBlocked = true;
       s.sawWritable = false;
+      s.sendRefused = true;
       sockimpl::SyncInterest(s, h);
       return wsaerr::Fail(WSAEWOULDBLOCK);
     }
@@ -98,6 +105,7 @@ int DoSend(Sock& s, SOCKET h, const iovec* pieces, int count, int len, int flags
     // space returns, or a sender that waits for it would stall.
     s.writeBlocked = true;
     s.sawWritable = false;
+    s.sendRefused = true;
     sockimpl::SyncInterest(s, h);
   }
   return static_cast<int>(n);
