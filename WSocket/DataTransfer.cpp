@@ -210,6 +210,7 @@ std::int32_t TCustomWSocket::PeekData(void* Buffer, std::int32_t BufferSize) {
 
 std::string TCustomWSocket::ReceiveStr() {
   std::string result;
+  // Asked first: the string is sized to what waits, and nothing waiting means no read.
   plat::u_long waiting = 0;
   if (plat::ioctlsocket(FSocketHandle, plat::FIONREAD, &waiting) != 0) return result;
   ++FReadSerial;

@@ -652,7 +652,9 @@ int setsockopt(SOCKET h, int level, int optname, const char* optval, int optlen)
       }
       if (!s.stream) return wsaerr::Fail(WSAENOPROTOOPT);
       // The kernel only ever lingers for a reset; a timed linger is kept here so that
-      // close never blocks the thread.
+      // close never blocks the thread. The reset is set in the kernel now rather than at
+      // close: the same one call, and a close by the kernel itself (process exit) obeys
+      // it too.
       const linger k{on != 0 && secs == 0 ? 1 : 0, 0};
       if (::setsockopt(s.fd, SOL_SOCKET, SO_LINGER, &k, sizeof k) < 0) return wsaerr::FailErrno();
       s.lingerOn = on != 0;
