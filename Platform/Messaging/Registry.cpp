@@ -1,6 +1,6 @@
 #include "Platform/Messaging/Registry.h"
 
-#include <cctype>
+#include <algorithm>
 
 #include "Platform/KeptObjects.h"
 #include "Platform/Messaging/ThreadQueue.h"
@@ -19,10 +19,27 @@ Registry& Registry::Get() {
   return *registry;
 }
 
+namespace {
+// Class names are ASCII identifiers: the C locale's lower case.
+unsigned char LowerAscii(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return u >= 'A' && u <= 'Z' ? static_cast<unsigned char>(u + ('a' - 'A')) : u;
+}
+}  // namespace
+
 std::string Registry::ClassKey(const char* name) {
   std::string key = name ? name : "";
-  for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (char& c : key) c = static_cast<char>(LowerAscii(c));
   return key;
+}
+
+bool Registry::ClassNameLess::operator()(std::string_view a, std::string_view b) const noexcept {
+  const std::size_t n = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    const unsigned char x = LowerAscii(a[i]), y = LowerAscii(b[i]);
+    if (x != y) return x < y;
+  }
+  return a.size() < b.size();
 }
 
 bool Registry::RegisterClass(const WNDCLASSA& wc) {
@@ -39,7 +56,7 @@ bool Registry::RegisterClass(const WNDCLASSA& wc) {
 
 bool Registry::UnregisterClass(const char* name) {
   std::lock_guard lock(mutex_);
-  auto it = classes_.find(ClassKey(name));
+  auto it = classes_.find(std::string_view(name ? name : ""));
   if (it == classes_.end() || it->second.windows > 0) return false;
   classes_.erase(it);
   return true;
@@ -47,7 +64,7 @@ bool Registry::UnregisterClass(const char* name) {
 
 bool Registry::ClassInfo(const char* name, WNDCLASSA* out) {
   std::lock_guard lock(mutex_);
-  auto it = classes_.find(ClassKey(name));
+  auto it = classes_.find(std::string_view(name ? name : ""));
   if (it == classes_.end()) return false;
   if (out) {
     *out = it->second.wc;
@@ -57,9 +74,8 @@ bool Registry::ClassInfo(const char* name, WNDCLASSA* out) {
 }
 
 HWND Registry::NewWindow(const char* className, WNDPROC* proc, int* extraBytes) {
-  const std::string key = ClassKey(className);
   std::lock_guard lock(mutex_);
-  auto it = classes_.find(key);
+  auto it = classes_.find(std::string_view(className ? className : ""));
   if (it == classes_.end()) return 0;
   ++it->second.windows;
   *proc = it->second.wc.lpfnWndProc;

@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 #include "Platform/Messages.h"
@@ -33,6 +34,12 @@ class Registry {
 
   // Class names compare without regard to case: this is the key they are stored under.
   static std::string ClassKey(const char* name);
+  // Orders class names as their keys would order, without making the keys: every window
+  // creation looks its class up.
+  struct ClassNameLess {
+    using is_transparent = void;
+    bool operator()(std::string_view a, std::string_view b) const noexcept;
+  };
 
   bool RegisterClass(const WNDCLASSA& wc);
   bool UnregisterClass(const char* name);
@@ -78,7 +85,7 @@ class Registry {
   };
 
   std::mutex mutex_;
-  std::map<std::string, ClassEntry> classes_;
+  std::map<std::string, ClassEntry, ClassNameLess> classes_;
   std::unordered_map<HWND, WindowEntry> windows_;
   HWND nextWindow_ = 1;
   std::unordered_map<reactor::QueueId, std::shared_ptr<ThreadQueue>> queues_;
