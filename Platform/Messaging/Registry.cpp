@@ -1,7 +1,5 @@
 #include "Platform/Messaging/Registry.h"
 
-#include <algorithm>
-
 #include "Platform/KeptObjects.h"
 #include "Platform/Messaging/ThreadQueue.h"
 #include "Platform/Messaging/Window.h"
@@ -33,13 +31,16 @@ std::string Registry::ClassKey(const char* name) {
   return key;
 }
 
+// Any consistent order serves the look-ups: by length first, so that most names differ
+// at once, then by the lower-case bytes, lowered only where the bytes differ.
 bool Registry::ClassNameLess::operator()(std::string_view a, std::string_view b) const noexcept {
-  const std::size_t n = std::min(a.size(), b.size());
-  for (std::size_t i = 0; i < n; ++i) {
+  if (a.size() != b.size()) return a.size() < b.size();
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] == b[i]) continue;
     const unsigned char x = LowerAscii(a[i]), y = LowerAscii(b[i]);
     if (x != y) return x < y;
   }
-  return a.size() < b.size();
+  return false;
 }
 
 bool Registry::RegisterClass(const WNDCLASSA& wc) {
