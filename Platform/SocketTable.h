@@ -27,6 +27,7 @@ enum class State : std::uint8_t {
   Failed,  // connect failed; nothing more is ever reported
 };
 
+// Fields ordered to leave little padding: a server keeps one per connection.
 struct Sock {
   int fd = -1;
   std::uint32_t gen = 1;    // generation of the slot; part of the handle
@@ -38,6 +39,8 @@ struct Sock {
   std::uint8_t reported = 0;     // events posted and not re-enabled since
   bool writeBlocked = false;     // a send would block: FD_WRITE when space returns
   bool writeDue = false;         // FD_WRITE owed as soon as the socket is writable
+  bool sawWritable = false;      // seen writable, and no send has been refused since
+  bool sendRefused = false;      // the kernel refused a send; not seen writable since
   bool readQueued = false;       // an FD_READ sits in the owner's queue, not yet retrieved
   std::uint32_t readTicket = 0;  // tells the FD_READ that readQueued stands for
   bool eofSeen = false;          // the peer's FIN has been seen
@@ -47,18 +50,25 @@ struct Sock {
   bool nonBlocking = false;      // as the application asked; the kernel socket always is
   bool bound = false;
   bool lingerOn = false;
+  bool inqOn = false;    // the kernel reports the bytes each receive leaves behind (TCP_INQ)
+  bool rxFinal = false;  // rxKnown is exact and can only shrink: counted after the peer's FIN
   std::uint16_t lingerSecs = 0;
+  // Bytes known to wait in a stream's receive queue, from the results of the receive
+  // calls and FIONREAD: -1 unknown, 0 the latest of them found nothing left, otherwise at
+  // least that many. Only these calls take bytes out, so a count stays a lower bound.
+  std::int32_t rxKnown = -1;
   int connectErr = 0;  // errno of a connect that failed at once, reported later
   int closeErr = 0;    // error carried by FD_CLOSE
   int pendingErr = 0;  // errno taken from a datagram socket, returned by the next receive
   UINT msg = 0;
+  std::uint32_t regEvents = 0;
   HWND hwnd = 0;
   reactor::QueueId owner = 0;       // thread whose reactor watches the socket
   reactor::QueueId regQueue = 0;    // where the descriptor is registered now (0: nowhere)
   reactor::QueueId staleQueue = 0;  // a former owner still holding a registration
-  std::uint32_t regEvents = 0;
   std::int64_t lingerDeadline = 0;  // monotonic ms; 0 while no lingering close is pending
 };
+static_assert(sizeof(Sock) <= 104);
 
 // Slots indexed by handle; O(1) look-up, generation checked. Guarded by Mutex(). The table
 // grows by whole chunks, so a slot never moves and a Sock& stays valid across Insert.

@@ -162,6 +162,11 @@ int sendto(SOCKET s, const char* buf, int len, int flags, const sockaddr* to, in
 inline constexpr int kMaxSendPieces = 1024;
 int sendv(SOCKET s, const iovec* pieces, int count, int flags);
 int recv(SOCKET s, char* buf, int len, int flags);
+// What the stream socket's latest receive (or FIONREAD) told about the bytes still
+// waiting, without a system call: -1 when nothing is known (and for any other socket), 0
+// when that call left none, otherwise at least that many. Bytes that arrived since are
+// not counted: a receive that left none re-armed FD_READ, which announces them.
+int recvleft(SOCKET s);
 int recvfrom(SOCKET s, char* buf, int len, int flags, sockaddr* from, int* fromlen);
 int ioctlsocket(SOCKET s, long cmd, u_long* argp);
 int setsockopt(SOCKET s, int level, int optname, const char* optval, int optlen);

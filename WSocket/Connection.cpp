@@ -146,6 +146,9 @@ void TCustomWSocket::SetLingerOption() {
     RaiseException("Cannot set linger option at this time");
     return;
   }
+  // Set as each session starts, one system call: with the defaults (on, 0 seconds) the
+  // close resets the connection instead of letting the system finish it in the
+  // background, and the close itself has no other way to ask for that.
   const linger value{FLingerOnOff == wsLingerOn ? 1 : 0, FLingerTimeout & 0xFFFF};
   if (plat::setsockopt(FSocketHandle, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&value),
                        sizeof value) != 0)

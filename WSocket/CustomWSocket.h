@@ -49,14 +49,17 @@ inline constexpr plat::UINT WM_SOCKET_HOSTBYNAME = plat::WM_USER + 2;
 inline constexpr plat::UINT WM_SOCKET_HOSTBYADDR = plat::WM_USER + 3;
 
 // Error: the socket layer's error code, 0 for success.
-using TDataAvailable = std::function<void(TObject* Sender, std::uint16_t Error)>;
-using TDataSent = std::function<void(TObject* Sender, std::uint16_t Error)>;
-using TSessionClosed = std::function<void(TObject* Sender, std::uint16_t Error)>;
-using TSessionAvailable = std::function<void(TObject* Sender, std::uint16_t Error)>;
-using TSessionConnected = std::function<void(TObject* Sender, std::uint16_t Error)>;
-using TDnsLookupDone = std::function<void(TObject* Sender, std::uint16_t Error)>;
-using TChangeState =
-    std::function<void(TObject* Sender, TSocketState OldState, TSocketState NewState)>;
+// The events are TEvent members (Host/Events.h): assigned and fired like std::function,
+// a pointer each while unassigned, as a server keeps one component per connection.
+using TDataAvailable = TEvent<void(TObject* Sender, std::uint16_t Error)>;
+using TDataSent = TEvent<void(TObject* Sender, std::uint16_t Error)>;
+using TSessionClosed = TEvent<void(TObject* Sender, std::uint16_t Error)>;
+using TSessionAvailable = TEvent<void(TObject* Sender, std::uint16_t Error)>;
+using TSessionConnected = TEvent<void(TObject* Sender, std::uint16_t Error)>;
+using TDnsLookupDone = TEvent<void(TObject* Sender, std::uint16_t Error)>;
+using TChangeState = TEvent<void(TObject* Sender, TSocketState OldState, TSocketState NewState)>;
+// OnLineTooLong and OnError: the framework's plain (Sender) event, in the same form.
+using TSocketNotifyEvent = TEvent<void(TObject* Sender)>;
 
 // Seconds and microseconds, for the timer helpers of the socket component.
 struct TTimeVal {
@@ -115,11 +118,11 @@ class TCustomWSocket : public TComponent {
   TChangeState OnChangeState;
   TDataAvailable OnDataAvailable;
   TDataSent OnDataSent;
-  TNotifyEvent OnLineTooLong;
+  TSocketNotifyEvent OnLineTooLong;
   TDnsLookupDone OnDnsLookupDone;
   // When assigned, every error of the component fires it (the code is in LastError) and
   // the failing operation returns instead of raising ESocketException.
-  TNotifyEvent OnError;
+  TSocketNotifyEvent OnError;
 
   // The virtual operations, declared in slot order.
  protected:
@@ -329,6 +332,10 @@ class TCustomWSocket : public TComponent {
   bool FLineReader = false;
   std::int32_t FReadCount = 0;
   bool FCloseNotified = false;
+  // Counts the component's own reads and queue queries (it wraps: only a change matters):
+  // after one of them the socket layer knows, without asking the system again, whether
+  // bytes are left.
+  std::uint8_t FReadSerial = 0;
   plat::HWND FWindowHandle = 0;
   // Where the socket layer writes a look-up's host entry; allocated while a look-up is
   // pending only, so idle components do not carry it.

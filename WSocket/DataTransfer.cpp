@@ -180,10 +180,12 @@ void TCustomWSocket::SetSendFlags(TSocketSendFlags Value) {
 }
 
 std::int32_t TCustomWSocket::CountReceived(int N) {
-  if (N < 0)
+  if (N < 0) {
     FLastError = plat::WSAGetLastError();
-  else
+  } else {
     FReadCount += N;
+    ++FReadSerial;
+  }
   return N;
 }
 
@@ -208,10 +210,14 @@ std::int32_t TCustomWSocket::PeekData(void* Buffer, std::int32_t BufferSize) {
 
 std::string TCustomWSocket::ReceiveStr() {
   std::string result;
+  // Asked first: the string is sized to what waits, and nothing waiting means no read.
   plat::u_long waiting = 0;
-  if (plat::ioctlsocket(FSocketHandle, plat::FIONREAD, &waiting) != 0 || waiting == 0)
-    return result;
-  result.resize(waiting > INT32_MAX ? INT32_MAX : waiting);
+  if (plat::ioctlsocket(FSocketHandle, plat::FIONREAD, &waiting) != 0) return result;
+  ++FReadSerial;
+  if (waiting == 0) return result;
+  // One byte more than announced: a read that comes back short shows the socket layer that
+  // nothing is left, sparing it a second look (a byte that arrived meanwhile comes along).
+  result.resize(waiting >= INT32_MAX ? INT32_MAX : waiting + 1);
   const int n = plat::recv(FSocketHandle, result.data(), static_cast<int>(result.size()), 0);
   result.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
   return result;

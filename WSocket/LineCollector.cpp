@@ -1,5 +1,8 @@
 #include "WSocket/LineCollector.h"
 
+#include <algorithm>
+#include <cstring>
+
 bool TLineCollector::Start() {
   // A line cut short by an earlier time-out is continued, or returned when it has been
   // completed since.
@@ -11,7 +14,23 @@ bool TLineCollector::Start() {
 
 TLineCollector::TSpan TLineCollector::Measure(const char* Data, std::size_t Len) const {
   TSpan span;
+  // Up to the first line feed, the usual case found without a byte-wise walk: the line's
+  // length only counts when it may reach MaxLength there.
+  const auto* lf = static_cast<const char*>(std::memchr(Data, '\n', Len));
+  const std::size_t before = lf != nullptr ? static_cast<std::size_t>(lf - Data) : Len;
+  std::size_t kept = before;
+  const char* const stopAt = Data + before;
+  for (const char* p = Data; p < stopAt; ++p) {
+    p = static_cast<const char*>(std::memchr(p, '\r', static_cast<std::size_t>(stopAt - p)));
+    if (p == nullptr) break;
+    --kept;
+  }
   std::size_t stored = FLine.size();
+  if (stored + kept < static_cast<std::size_t>(MaxLength)) {
+    span.Take = lf != nullptr ? before + 1 : Len;
+    span.Ends = lf != nullptr;
+    return span;
+  }
   for (std::size_t i = 0; i < Len; ++i) {
     const char ch = Data[i];
     if (ch == '\n') {
@@ -31,8 +50,18 @@ TLineCollector::TSpan TLineCollector::Measure(const char* Data, std::size_t Len)
 }
 
 void TLineCollector::Append(const char* Data, std::size_t Len) {
-  for (std::size_t i = 0; i < Len; ++i)
-    if (Data[i] != '\r' && Data[i] != '\n') FLine.push_back(Data[i]);
+  // In runs between carriage returns and line feeds, which are dropped.
+  const char* p = Data;
+  const char* const end = Data + Len;
+  while (p < end) {
+    const std::size_t left = static_cast<std::size_t>(end - p);
+    const auto* cr = static_cast<const char*>(std::memchr(p, '\r', left));
+    const auto* lf = static_cast<const char*>(std::memchr(p, '\n', left));
+    const char* stop = cr == nullptr ? lf : lf == nullptr ? cr : std::min(cr, lf);
+    if (stop == nullptr) stop = end;
+    FLine.append(p, static_cast<std::size_t>(stop - p));
+    p = stop + 1;
+  }
 }
 
 void TLineCollector::End() {

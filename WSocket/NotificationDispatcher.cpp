@@ -21,6 +21,7 @@ void TNotificationDispatcher::DeliverData(std::uint16_t Error, bool Closing) {
   try {
     for (;;) {
       sock.FLastError = 0;
+      const std::uint8_t serial = sock.FReadSerial;
       if (sock.FLine.Active()) {
         sock.ReadLineReceive();
         if (guard.SessionEnded()) return;
@@ -45,6 +46,17 @@ void TNotificationDispatcher::DeliverData(std::uint16_t Error, bool Closing) {
       }
       if (guard.SessionEnded()) return;
       if (sock.FLastError != 0) break;
+      if (sock.FReadSerial != serial) {
+        // The handler read (or counted the waiting bytes) through this component: the
+        // socket layer already knows from that call whether any are left, as a query here
+        // would tell.
+        const int left = plat::recvleft(sock.FSocketHandle);
+        if (left == 0) break;
+        if (left > 0) {
+          first = true;
+          continue;
+        }
+      }
       plat::u_long waiting = 0;
       if (plat::ioctlsocket(sock.FSocketHandle, plat::FIONREAD, &waiting) != 0) {
         sock.FLastError = plat::WSAGetLastError();

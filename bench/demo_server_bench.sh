@@ -5,8 +5,11 @@
 #   bash bench/demo_server_bench.sh [path/to/orvane-check] [requests] [rounds]
 #
 # Both servers get one process and one thread's worth of work: the demo server is single
-# threaded by design, so nginx runs one worker. Rounds alternate between the two and the
-# median of each is reported. Everything listens on 127.0.0.1 and is stopped by pid.
+# threaded by design, so nginx runs one worker. After an unmeasured warm-up of each, rounds
+# alternate between the two, each server going first every other round, and the median of
+# each is reported, with the server's processor time per request (user + system, from
+# /proc, nginx's worker included) beside the rate. Everything listens on 127.0.0.1 and is
+# stopped by pid.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bin=${1:-build/release/apps/orvane-check/orvane-check}
@@ -66,17 +69,56 @@ measure() {
 
 median() { sort -g | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
 
+# Processor ticks (user + system) used so far by the given processes.
+ticks() {
+  local t=0 p
+  for p in "$@"; do
+    [[ -r /proc/$p/stat ]] || continue
+    t=$((t + $(awk '{sub(/.*\) /, ""); print $12 + $13}' "/proc/$p/stat")))
+  done
+  echo "$t"
+}
+hz=$(getconf CLK_TCK)
+demo_pids=("${pids[0]}")
+# nginx runs in the foreground: its master and the one worker under it.
+nginx_pids=("${pids[1]}" $(pgrep -P "${pids[1]}" || true))
+
+# One measured round of a server: "requests/s cpu-us-per-request".
+round() {
+  local url=$1
+  shift
+  local t0 t1 rate
+  t0=$(ticks "$@")
+  rate=$(measure "$url")
+  t1=$(ticks "$@")
+  awk -v r="$rate" -v t=$((t1 - t0)) -v hz="$hz" -v n="$requests" \
+    'BEGIN {printf "%s %.1f\n", r, t / hz * 1e6 / n}'
+}
+
 measure "$demo_url" >/dev/null   # warm-up
 measure "$nginx_url" >/dev/null
 demo=()
 ngx=()
+demo_cpu=()
+ngx_cpu=()
 for ((r = 1; r <= rounds; r++)); do
-  demo+=("$(measure "$demo_url")")
-  ngx+=("$(measure "$nginx_url")")
+  if ((r % 2)); then
+    read -r a b < <(round "$demo_url" "${demo_pids[@]}")
+    read -r c d < <(round "$nginx_url" "${nginx_pids[@]}")
+  else
+    read -r c d < <(round "$nginx_url" "${nginx_pids[@]}")
+    read -r a b < <(round "$demo_url" "${demo_pids[@]}")
+  fi
+  demo+=("$a")
+  demo_cpu+=("$b")
+  ngx+=("$c")
+  ngx_cpu+=("$d")
 done
 d=$(printf '%s\n' "${demo[@]}" | median)
 n=$(printf '%s\n' "${ngx[@]}" | median)
-echo "page: $size bytes, ab -c 50 -n $requests, $rounds rounds (median requests/s)"
-echo "demo server: $d  (rounds: ${demo[*]})"
-echo "nginx:       $n  (rounds: ${ngx[*]})"
+dc=$(printf '%s\n' "${demo_cpu[@]}" | median)
+nc=$(printf '%s\n' "${ngx_cpu[@]}" | median)
+echo "page: $size bytes, ab -c 50 -n $requests, $rounds rounds in alternating order (medians)"
+echo "demo server: $d requests/s, $dc cpu-us/request  (rounds: ${demo[*]})"
+echo "nginx:       $n requests/s, $nc cpu-us/request  (rounds: ${ngx[*]})"
 awk -v d="$d" -v n="$n" 'BEGIN {printf "ratio demo/nginx: %.2f (target at least 0.80)\n", d / n}'

@@ -1,7 +1,9 @@
 // What line mode costs: ReadLine looks at the waiting bytes and then reads exactly the
 // line's part of them, so that nothing after the line feed leaves the socket. Measured
-// here on 100-character lines that are already waiting, and, for the waits of a socket in
-// a thread of its own, how much processor time an idle deadline wait uses per second.
+// here on 100-character lines that are already waiting, beside the same reads on a plain
+// socket (run with --benchmark_repetitions=5 for medians of interleaved runs), and, for
+// the waits of a socket in a thread of its own, how much processor time an idle deadline
+// wait uses per second.
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
@@ -10,10 +12,12 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <ctime>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "WSocket/WSocket.h"
 
@@ -115,6 +119,66 @@ void BM_ReadLine100WithNotifications(benchmark::State& State) {
   ReadLines(State, true);
 }
 BENCHMARK(BM_ReadLine100WithNotifications);
+
+// The yardstick: the same lines read from a plain non-blocking socket the way ReadLine
+// reads them, a peek at what waits and a receive of exactly the line's part: two system
+// calls per line, and no event loop.
+void BM_PlainPeekRecv100(benchmark::State& State) {
+  const int lst = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  if (::bind(lst, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(lst, 1) != 0 ||
+      ::getsockname(lst, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+    State.SkipWithError("listen failed");
+    return;
+  }
+  const int writer = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (::connect(writer, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    State.SkipWithError("connect failed");
+    return;
+  }
+  const int reader = ::accept4(lst, nullptr, nullptr, SOCK_NONBLOCK);
+  const std::string line = std::string(100, 'a') + "\r\n";
+  constexpr int batch = 500;
+  std::string all;
+  for (int i = 0; i < batch; ++i) all += line;
+  int left = 0;
+  char bytes[510];
+  std::vector<char> peekAll(all.size());
+  for (auto _ : State) {
+    if (left == 0) {
+      State.PauseTiming();
+      std::size_t off = 0;
+      while (off < all.size()) {
+        const ssize_t n = ::send(writer, all.data() + off, all.size() - off, 0);
+        if (n <= 0) break;
+        off += static_cast<std::size_t>(n);
+      }
+      // Until all of it can be read, as the component's side waits for it too.
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+      while (::recv(reader, peekAll.data(), peekAll.size(), MSG_PEEK) <
+                 static_cast<ssize_t>(all.size()) &&
+             std::chrono::steady_clock::now() < deadline) {
+      }
+      left = batch;
+      State.ResumeTiming();
+    }
+    const ssize_t n = ::recv(reader, bytes, sizeof bytes, MSG_PEEK);
+    const void* lf = n > 0 ? std::memchr(bytes, '\n', static_cast<std::size_t>(n)) : nullptr;
+    const ssize_t take = lf ? static_cast<const char*>(lf) - bytes + 1 : n;
+    if (take <= 0 || ::recv(reader, bytes, static_cast<std::size_t>(take), 0) != take ||
+        take != static_cast<ssize_t>(line.size()))
+      State.SkipWithError("short line");
+    --left;
+  }
+  State.SetBytesProcessed(State.iterations() * static_cast<std::int64_t>(line.size()));
+  ::close(reader);
+  ::close(writer);
+  ::close(lst);
+}
+BENCHMARK(BM_PlainPeekRecv100);
 
 // Runs IdleSecond once per iteration and reports the processor time used per second of
 // wall time.

@@ -13,12 +13,13 @@
 // connection; the peak resident memory. Rounds of growing size show whether any step
 // costs more as the number of open sockets grows.
 //
-// The event-loop libraries of bench/peers serve one round of the same size each, before
-// the component's rounds, each in a server process of its own forked from the still
-// fresh one, so that no peer inherits memory another has freed; their figures are
-// printed beside the component's first round.
+// The component and the event-loop libraries of bench/peers serve --reps rounds of the
+// same size each, interleaved (the order turns by one each round), each round in a server
+// process of its own forked from the still fresh one, so that no server inherits memory
+// another has freed; the medians are printed side by side. Then, unless --no-sweep, the
+// component serves rounds of growing size in this process.
 //
-//   socket_many_bench [--conns N] [--window W] [--no-sweep]
+//   socket_many_bench [--conns N] [--window W] [--reps R] [--no-sweep]
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <malloc.h>
@@ -328,9 +329,10 @@ bool RunPeerRound(const peers::Peer& peer, int toClient, int fromClient, int n, 
   return served;
 }
 
-// Runs the peer's round in a child process that reports its Round through a pipe.
-bool RunPeerInChild(const peers::Peer& peer, int toClient, int fromClient, int n, int window,
-                    Round& out) {
+// Runs one server's round in a child process, forked from the still fresh one, that
+// reports its Round through a pipe. peer null: the component.
+bool RunInChild(const peers::Peer* peer, int toClient, int fromClient, int n, int window,
+                Round& out) {
   int report[2];
   if (::pipe(report) != 0) return false;
   std::fflush(stdout);
@@ -339,7 +341,13 @@ bool RunPeerInChild(const peers::Peer& peer, int toClient, int fromClient, int n
   if (pid == 0) {
     ::close(report[0]);
     Round r;
-    const bool ok = RunPeerRound(peer, toClient, fromClient, n, window, r);
+    bool ok;
+    if (peer != nullptr) {
+      ok = RunPeerRound(*peer, toClient, fromClient, n, window, r);
+    } else {
+      Server server(toClient, fromClient);
+      ok = server.RunRound(n, window, r);
+    }
     if (!ok && r.failures == 0) r.failures = 1;
     const bool sent = ::write(report[1], &r, sizeof r) == static_cast<ssize_t>(sizeof r);
     ::_exit(sent ? 0 : 1);
@@ -358,12 +366,26 @@ bool RunPeerInChild(const peers::Peer& peer, int toClient, int fromClient, int n
   return got == sizeof out && out.failures == 0;
 }
 
-void PrintSideBySide(const char* name, const Round& r) {
-  const double rssPer = (r.rssIdle - r.rssBefore) * 1024.0 / r.n;
-  const double heapPer =
-      (static_cast<double>(r.heapIdle) - static_cast<double>(r.heapBefore)) / r.n;
-  std::printf("%-16s %8d %10.3f %10.3f %10.1f %14.0f %14.0f %9d\n", name, r.n, r.serveSecs,
-              r.serveCpu, r.serveSecs * 1e6 / r.n, rssPer, heapPer, r.failures);
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0 : v[v.size() / 2];
+}
+
+// Medians of a server's rounds: wall and processor time per connection, memory per idle
+// connection.
+void PrintSideBySide(const char* name, const std::vector<Round>& rounds) {
+  std::vector<double> wall, cpu, rss, heap;
+  int failures = 0, n = 0;
+  for (const Round& r : rounds) {
+    n = r.n;
+    failures += r.failures;
+    wall.push_back(r.serveSecs * 1e6 / r.n);
+    cpu.push_back(r.serveCpu * 1e6 / r.n);
+    rss.push_back((r.rssIdle - r.rssBefore) * 1024.0 / r.n);
+    heap.push_back((static_cast<double>(r.heapIdle) - static_cast<double>(r.heapBefore)) / r.n);
+  }
+  std::printf("%-16s %8d %7zu %12.1f %12.1f %14.0f %14.0f %9d\n", name, n, rounds.size(),
+              Median(wall), Median(cpu), Median(rss), Median(heap), failures);
 }
 
 void RaiseDescriptorLimit(int want) {
@@ -382,7 +404,7 @@ void RaiseDescriptorLimit(int want) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int conns = 10000, window = 5;
+  int conns = 10000, window = 5, reps = 5;
   bool sweep = true;
   for (int i = 1; i < argc; ++i) {
     const std::string k = argv[i];
@@ -390,10 +412,12 @@ int main(int argc, char** argv) {
       conns = std::max(1, std::atoi(argv[++i]));
     else if (k == "--window" && i + 1 < argc)
       window = std::max(1, std::atoi(argv[++i]));
+    else if (k == "--reps" && i + 1 < argc)
+      reps = std::max(1, std::atoi(argv[++i]));
     else if (k == "--no-sweep")
       sweep = false;
     else {
-      std::fprintf(stderr, "usage: %s [--conns N] [--window W] [--no-sweep]\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [--conns N] [--window W] [--reps R] [--no-sweep]\n", argv[0]);
       return 2;
     }
   }
@@ -417,59 +441,71 @@ int main(int argc, char** argv) {
   std::printf("%d loopback connections, one server thread, at most %d connecting at a time\n",
               conns, window);
   std::printf("sizeof(TWSocket) = %zu bytes\n\n", sizeof(TWSocket));
-  std::printf("%8s %10s %10s %12s %10s %14s %14s %9s\n", "conns", "serve s", "us/conn",
-              "cpu us/conn", "close s", "RSS B/conn", "heap B/conn", "failures");
-  // The peers first, while this process is fresh (see the top of the file).
+  // Interleaved rounds, each server in a process of its own forked from this still fresh
+  // one (see the top of the file), the order turning by one each round so that no server
+  // always follows the same one.
   const std::vector<peers::Peer> peerList = peers::Available();
-  std::vector<Round> peerRounds(peerList.size());
-  int peerStatus = 0;
-  for (std::size_t i = 0; i < peerList.size(); ++i)
-    if (!RunPeerInChild(peerList[i], toClient[1], fromClient[0], conns, window, peerRounds[i]))
-      peerStatus = 1;
-  Server server(toClient[1], fromClient[0]);
-  std::vector<int> sizes{conns};
-  if (sweep)
-    for (int n : {conns / 8, conns / 4, conns / 2, conns})
-      if (n > 0) sizes.push_back(n);
+  const std::size_t servers = peerList.size() + 1;  // the component is server 0
+  std::vector<std::vector<Round>> rounds(servers);
   int status = 0;
-  Round first;
-  for (std::size_t r = 0; r < sizes.size(); ++r) {
-    Round round;
-    if (!server.RunRound(sizes[r], window, round)) status = 1;
-    if (r == 0) first = round;
-    const double rssPer = (round.rssIdle - round.rssBefore) * 1024.0 / round.n;
-    const double heapPer =
-        (static_cast<double>(round.heapIdle) - static_cast<double>(round.heapBefore)) / round.n;
-    std::printf("%8d %10.3f %10.1f %12.1f %10.3f %14.0f %14.0f %9d\n", round.n, round.serveSecs,
-                round.serveSecs * 1e6 / round.n, round.serveCpu * 1e6 / round.n, round.closeSecs,
-                rssPer, heapPer, round.failures);
-    std::fflush(stdout);
-    if (round.failures) status = 1;
+  for (int r = 0; r < reps; ++r) {
+    for (std::size_t k = 0; k < servers; ++k) {
+      const std::size_t which = (k + static_cast<std::size_t>(r)) % servers;
+      const peers::Peer* peer = which == 0 ? nullptr : &peerList[which - 1];
+      Round round;
+      if (!RunInChild(peer, toClient[1], fromClient[0], conns, window, round)) status = 1;
+      rounds[which].push_back(round);
+    }
+  }
+  std::printf(
+      "side by side, %d connections, medians of %d interleaved rounds, each in a fresh "
+      "process:\n",
+      conns, reps);
+  std::printf("%-16s %8s %7s %12s %12s %14s %14s %9s\n", "server", "conns", "rounds",
+              "wall us/conn", "cpu us/conn", "RSS B/conn", "heap B/conn", "failures");
+  PrintSideBySide("TWSocket", rounds[0]);
+  for (std::size_t i = 0; i < peerList.size(); ++i)
+    PrintSideBySide(peerList[i].name.c_str(), rounds[i + 1]);
+  for (const std::string& m : peers::Missing()) std::printf("%s\n", m.c_str());
+  for (std::size_t i = 0; i < peerList.size(); ++i) {
+    std::vector<double> comp, peer, compMem, peerMem;
+    for (const Round& x : rounds[0]) {
+      comp.push_back(x.serveCpu / x.n);
+      compMem.push_back((x.rssIdle - x.rssBefore) * 1024.0 / x.n);
+    }
+    for (const Round& x : rounds[i + 1]) {
+      peer.push_back(x.serveCpu / x.n);
+      peerMem.push_back((x.rssIdle - x.rssBefore) * 1024.0 / x.n);
+    }
+    std::printf("component / %s: cpu per connection %.2f, RSS per idle connection %.2f\n",
+                peerList[i].name.c_str(), Median(peer) > 0 ? Median(comp) / Median(peer) : 0,
+                Median(peerMem) > 0 ? Median(compMem) / Median(peerMem) : 0);
+  }
+
+  // Rounds of growing size in this process: whether any step costs more as the number of
+  // open sockets grows.
+  if (sweep) {
+    std::printf("\n%8s %10s %10s %12s %10s %14s %14s %9s\n", "conns", "serve s", "us/conn",
+                "cpu us/conn", "close s", "RSS B/conn", "heap B/conn", "failures");
+    Server server(toClient[1], fromClient[0]);
+    for (int n : {conns / 8, conns / 4, conns / 2, conns}) {
+      if (n <= 0) continue;
+      Round round;
+      if (!server.RunRound(n, window, round)) status = 1;
+      const double rssPer = (round.rssIdle - round.rssBefore) * 1024.0 / round.n;
+      const double heapPer =
+          (static_cast<double>(round.heapIdle) - static_cast<double>(round.heapBefore)) / round.n;
+      std::printf("%8d %10.3f %10.1f %12.1f %10.3f %14.0f %14.0f %9d\n", round.n, round.serveSecs,
+                  round.serveSecs * 1e6 / round.n, round.serveCpu * 1e6 / round.n, round.closeSecs,
+                  rssPer, heapPer, round.failures);
+      std::fflush(stdout);
+      if (round.failures) status = 1;
+    }
   }
   WriteAll(toClient[1], "quit\n");
   ::close(toClient[1]);
   int st = 0;
   ::waitpid(pid, &st, 0);
-
-  const long peak = PeakRssKiB();
-  std::printf("\nfirst round (fresh process), %d connections:\n", first.n);
-  std::printf("  time to accept and echo all: %.3f s\n", first.serveSecs);
-  std::printf("  VmRSS before %ld KiB, with all idle %ld KiB; peak RSS (ru_maxrss) %ld KiB\n",
-              first.rssBefore, first.rssIdle, peak);
-  const double perConn = (first.rssIdle - first.rssBefore) * 1024.0 / first.n;
-  const double heapPer =
-      (static_cast<double>(first.heapIdle) - static_cast<double>(first.heapBefore)) / first.n;
-  std::printf("  user-space memory per idle connection: %.0f B (RSS), %.0f B (heap in use)\n",
-              perConn, heapPer);
-  std::printf("  target under 4096 B per idle connection: %s\n",
-              std::max(perConn, heapPer) < 4096 ? "met" : "NOT met");
-
-  std::printf("\nside by side, %d connections, each server in a fresh process:\n", conns);
-  std::printf("%-16s %8s %10s %10s %10s %14s %14s %9s\n", "server", "conns", "serve s", "serve cpu",
-              "us/conn", "RSS B/conn", "heap B/conn", "failures");
-  PrintSideBySide("TWSocket", first);
-  for (std::size_t i = 0; i < peerList.size(); ++i)
-    PrintSideBySide(peerList[i].name.c_str(), peerRounds[i]);
-  for (const std::string& m : peers::Missing()) std::printf("%s\n", m.c_str());
-  return status | peerStatus;
+  std::printf("\npeak RSS (ru_maxrss) of this process: %ld KiB\n", PeakRssKiB());
+  return status;
 }

@@ -41,9 +41,9 @@ void ThreadQueue::Harvest(int timeoutMs, bool sleeping) {
     if (bits == 0) continue;
     try {
       if (watcher) {
-        // A copy: the handler may remove its own registration.
-        const reactor::FdHandler handler = it->second.watcher;
-        handler(bits);
+        // Held here: the handler may remove its own registration.
+        const std::shared_ptr<const reactor::FdHandler> handler = it->second.watcher;
+        (*handler)(bits);
       } else {
         ioHandler_(it->second.key, bits);
       }
@@ -73,11 +73,11 @@ bool ThreadQueue::WatchFd(int fd, std::uint32_t events, reactor::FdHandler handl
     errno = EINVAL;
     return false;
   }
-  return Register(fd, events, 0, std::move(handler));
+  return Register(fd, events, 0, std::make_shared<const reactor::FdHandler>(std::move(handler)));
 }
 
 bool ThreadQueue::Register(int fd, std::uint32_t events, std::uint64_t key,
-                           reactor::FdHandler watcher) {
+                           std::shared_ptr<const reactor::FdHandler> watcher) {
   if (fd < 0) {
     errno = EBADF;
     return false;

@@ -70,10 +70,10 @@ HWND CreateWindowExA(DWORD, const char* className, const char*, DWORD, int, int,
   int extraBytes = 0;
   const HWND hwnd = Registry::Get().NewWindow(className, &proc, &extraBytes);
   if (hwnd == 0) return 0;
-  auto window = std::make_unique<Window>(hwnd, proc, Registry::ClassKey(className), extraBytes);
+  auto window = std::make_unique<Window>(hwnd, proc, q, extraBytes);
   Window* raw = window.get();
   q->AdoptWindow(std::move(window));
-  Registry::Get().PublishWindow(raw, q->shared_from_this());
+  Registry::Get().PublishWindow(raw);
   return hwnd;
 }
 

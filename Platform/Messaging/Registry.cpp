@@ -1,7 +1,5 @@
 #include "Platform/Messaging/Registry.h"
 
-#include <cctype>
-
 #include "Platform/KeptObjects.h"
 #include "Platform/Messaging/ThreadQueue.h"
 #include "Platform/Messaging/Window.h"
@@ -19,10 +17,30 @@ Registry& Registry::Get() {
   return *registry;
 }
 
+namespace {
+// Class names are ASCII identifiers: the C locale's lower case.
+unsigned char LowerAscii(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return u >= 'A' && u <= 'Z' ? static_cast<unsigned char>(u + ('a' - 'A')) : u;
+}
+}  // namespace
+
 std::string Registry::ClassKey(const char* name) {
   std::string key = name ? name : "";
-  for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (char& c : key) c = static_cast<char>(LowerAscii(c));
   return key;
+}
+
+// Any consistent order serves the look-ups: by length first, so that most names differ
+// at once, then by the lower-case bytes, lowered only where the bytes differ.
+bool Registry::ClassNameLess::operator()(std::string_view a, std::string_view b) const noexcept {
+  if (a.size() != b.size()) return a.size() < b.size();
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] == b[i]) continue;
+    const unsigned char x = LowerAscii(a[i]), y = LowerAscii(b[i]);
+    if (x != y) return x < y;
+  }
+  return false;
 }
 
 bool Registry::RegisterClass(const WNDCLASSA& wc) {
@@ -39,7 +57,7 @@ bool Registry::RegisterClass(const WNDCLASSA& wc) {
 
 bool Registry::UnregisterClass(const char* name) {
   std::lock_guard lock(mutex_);
-  auto it = classes_.find(ClassKey(name));
+  auto it = classes_.find(std::string_view(name ? name : ""));
   if (it == classes_.end() || it->second.windows > 0) return false;
   classes_.erase(it);
   return true;
@@ -47,7 +65,7 @@ bool Registry::UnregisterClass(const char* name) {
 
 bool Registry::ClassInfo(const char* name, WNDCLASSA* out) {
   std::lock_guard lock(mutex_);
-  auto it = classes_.find(ClassKey(name));
+  auto it = classes_.find(std::string_view(name ? name : ""));
   if (it == classes_.end()) return false;
   if (out) {
     *out = it->second.wc;
@@ -57,33 +75,27 @@ bool Registry::ClassInfo(const char* name, WNDCLASSA* out) {
 }
 
 HWND Registry::NewWindow(const char* className, WNDPROC* proc, int* extraBytes) {
-  std::string key = ClassKey(className);
   std::lock_guard lock(mutex_);
-  auto it = classes_.find(key);
+  auto it = classes_.find(std::string_view(className ? className : ""));
   if (it == classes_.end()) return 0;
   ++it->second.windows;
   *proc = it->second.wc.lpfnWndProc;
   *extraBytes = it->second.wc.cbWndExtra;
   HWND hwnd = nextWindow_++;
-  windows_[hwnd].classKey = std::move(key);
+  windows_[hwnd].cls = &it->second;
   return hwnd;
 }
 
-void Registry::PublishWindow(Window* window, const std::shared_ptr<ThreadQueue>& queue) {
+void Registry::PublishWindow(Window* window) {
   std::lock_guard lock(mutex_);
-  auto& entry = windows_[window->handle];
-  entry.window = window;
-  entry.link = std::make_shared<WindowLink>();
-  entry.link->hwnd = window->handle;
-  entry.link->queue = queue;
+  windows_[window->handle].window = window;
 }
 
 void Registry::RemoveWindow(const Window& window) {
   std::lock_guard lock(mutex_);
   auto it = windows_.find(window.handle);
   if (it == windows_.end()) return;
-  auto cls = classes_.find(it->second.classKey);
-  if (cls != classes_.end()) --cls->second.windows;
+  if (it->second.cls != nullptr) --it->second.cls->windows;
   if (it->second.link) it->second.link->alive.store(false, std::memory_order_release);
   windows_.erase(it);
 }
@@ -132,6 +144,13 @@ bool PostThroughLink(const WindowLink& link, const MSG& msg) {
 }  // namespace
 
 bool Registry::PostToWindow(const MSG& msg) {
+  // A window of the posting thread: its queue is at hand.
+  if (ThreadQueue* own = ThreadQueue::CurrentIfAny(); own != nullptr && msg.hwnd != 0) {
+    if (own->FindWindow(msg.hwnd) != nullptr) {
+      bool wake = false;  // the owner is running: nobody to wake
+      return own->PushStamped(msg.hwnd, msg.message, msg.wParam, msg.lParam, &wake);
+    }
+  }
   if (tLinkCacheGone) {
     auto link = Get().LinkOf(msg.hwnd);
     return link && PostThroughLink(*link, msg);
@@ -150,13 +169,21 @@ std::shared_ptr<WindowLink> Registry::LinkOf(HWND hwnd) {
   std::lock_guard lock(mutex_);
   auto it = windows_.find(hwnd);
   if (it == windows_.end() || it->second.window == nullptr) return nullptr;
-  return it->second.link;
+  WindowEntry& entry = it->second;
+  if (!entry.link) {
+    entry.link = std::make_shared<WindowLink>();
+    entry.link->hwnd = hwnd;
+    entry.link->queue = entry.window->owner->shared_from_this();
+  }
+  return entry.link;
 }
 
 std::shared_ptr<ThreadQueue> Registry::QueueOfWindow(HWND hwnd) {
-  // A link's queue is set when the window is published and never changes.
-  auto link = LinkOf(hwnd);
-  return link ? link->queue : nullptr;
+  std::lock_guard lock(mutex_);
+  auto it = windows_.find(hwnd);
+  if (it == windows_.end() || it->second.window == nullptr) return nullptr;
+  // A registered window's queue lives on at least until the window is removed.
+  return it->second.window->owner->shared_from_this();
 }
 
 }  // namespace plat::detail

@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 #include "Platform/Messages.h"
@@ -33,6 +34,12 @@ class Registry {
 
   // Class names compare without regard to case: this is the key they are stored under.
   static std::string ClassKey(const char* name);
+  // Orders class names as their keys would order, without making the keys: every window
+  // creation looks its class up.
+  struct ClassNameLess {
+    using is_transparent = void;
+    bool operator()(std::string_view a, std::string_view b) const noexcept;
+  };
 
   bool RegisterClass(const WNDCLASSA& wc);
   bool UnregisterClass(const char* name);
@@ -41,7 +48,7 @@ class Registry {
   // Reserves a handle for a new window of the class; 0 when the class is unknown. The
   // window becomes visible to other threads with PublishWindow.
   HWND NewWindow(const char* className, WNDPROC* proc, int* extraBytes);
-  void PublishWindow(Window* window, const std::shared_ptr<ThreadQueue>& queue);
+  void PublishWindow(Window* window);
   // The window is gone for every thread once this returns.
   void RemoveWindow(const Window& window);
 
@@ -51,6 +58,8 @@ class Registry {
 
   // Pushes onto the queue of the window's thread; false for an unknown window.
   static bool PostToWindow(const MSG& msg);
+  // Made on the first post from another thread: most windows only ever hear from their
+  // own.
   std::shared_ptr<WindowLink> LinkOf(HWND hwnd);
   std::shared_ptr<ThreadQueue> QueueOfWindow(HWND hwnd);
 
@@ -70,13 +79,13 @@ class Registry {
     int windows = 0;
   };
   struct WindowEntry {
-    Window* window = nullptr;  // null between NewWindow and PublishWindow
+    Window* window = nullptr;   // null between NewWindow and PublishWindow
+    ClassEntry* cls = nullptr;  // stays put: a class with windows cannot be unregistered
     std::shared_ptr<WindowLink> link;
-    std::string classKey;
   };
 
   std::mutex mutex_;
-  std::map<std::string, ClassEntry> classes_;
+  std::map<std::string, ClassEntry, ClassNameLess> classes_;
   std::unordered_map<HWND, WindowEntry> windows_;
   HWND nextWindow_ = 1;
   std::unordered_map<reactor::QueueId, std::shared_ptr<ThreadQueue>> queues_;

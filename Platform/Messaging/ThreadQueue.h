@@ -147,7 +147,8 @@ class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
     std::uint32_t events = 0;
     std::uint64_t key = 0;
     // Set for a descriptor watched on its own (Watch): called instead of the I/O handler.
-    reactor::FdHandler watcher;
+    // Behind a pointer: the registration of a socket, the common kind, stays small.
+    std::shared_ptr<const reactor::FdHandler> watcher;
   };
 
   static ThreadQueue* CreateCurrent();
@@ -178,7 +179,8 @@ class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
   void Harvest(int timeoutMs, bool sleeping);
   std::uint32_t NextSerial();
   // Adds fd to the poller under a fresh serial; watcher set means a descriptor of its own.
-  bool Register(int fd, std::uint32_t events, std::uint64_t key, reactor::FdHandler watcher);
+  bool Register(int fd, std::uint32_t events, std::uint64_t key,
+                std::shared_ptr<const reactor::FdHandler> watcher);
 
   reactor::QueueId id_ = 0;
   int epollFd_ = -1;

@@ -29,6 +29,12 @@ int TakeSoError(int fd) {
   return e;
 }
 
+// Listening and connected stream sockets are watched edge-triggered: the kernel reports
+// what arrives whether or not its event is armed, so posting an event and re-enabling it
+// change nothing in epoll (two epoll_ctl calls per notification otherwise). The calls
+// that re-enable an event (accept, recv) look at the level themselves, and a reported
+// edge that finds its event disarmed is simply dropped. Level triggering stays for the
+// rest, where nothing re-enables (connecting, datagrams, a connection after its FIN).
 std::uint32_t Interest(const Sock& s) {
   if (s.hupSeen) return 0;  // EPOLLHUP cannot be masked: stay away from a dead socket
   const bool writeWatch = s.writeBlocked && (s.mask & FD_WRITE) != 0;
@@ -37,16 +43,17 @@ std::uint32_t Interest(const Sock& s) {
     case State::Connecting:
       return EPOLLOUT;  // watched even without a mask, so the state moves on
     case State::Listening:
-      return Armed(s, FD_ACCEPT) ? kIn : 0;
+      return (s.mask & FD_ACCEPT) != 0 ? kIn | EPOLLET : 0;
     case State::Connected: {
       if (s.rdShut && s.wrShut) return 0;
-      std::uint32_t ev = out;
+      std::uint32_t ev = 0;
       if (!s.rdShut && !s.eofSeen) {
-        if (Armed(s, FD_READ)) ev |= EPOLLIN;
-        if (Armed(s, FD_OOB)) ev |= EPOLLPRI;
+        if ((s.mask & FD_READ) != 0) ev |= EPOLLIN;
+        if ((s.mask & FD_OOB) != 0) ev |= EPOLLPRI;
         if (Armed(s, FD_CLOSE)) ev |= EPOLLRDHUP;
+        if (ev != 0) ev |= EPOLLET;
       }
-      return ev;
+      return ev | out;
     }
     case State::Datagram:
       return (Armed(s, FD_READ) ? kIn : 0) | out;
@@ -56,6 +63,10 @@ std::uint32_t Interest(const Sock& s) {
 }
 
 void WriteCheck(Sock& s, SOCKET h, std::uint32_t bits) {
+  if ((bits & EPOLLOUT) != 0) {
+    s.sawWritable = true;
+    s.sendRefused = false;
+  }
   if ((s.writeBlocked || s.writeDue) && (bits & EPOLLOUT) != 0) {
     s.writeBlocked = false;
     s.writeDue = false;
@@ -64,6 +75,16 @@ void WriteCheck(Sock& s, SOCKET h, std::uint32_t bits) {
     s.writeDue = false;
     s.writeBlocked = true;  // owed: posted when the socket becomes writable
   }
+}
+
+// The bytes waiting once the peer's FIN is in: after a graceful end nothing more can
+// arrive, so the count stays exact as the reads take from it (FIONREAD answers from it).
+int CountAtEof(Sock& s, std::uint32_t bits) {
+  if (s.rxFinal) return s.rxKnown;
+  const int n = kio::InQueue(s.fd);
+  s.rxKnown = n;
+  s.rxFinal = n >= 0 && (bits & EPOLLRDHUP) != 0 && (bits & kGone) == 0;
+  return n;
 }
 
 void EvaluateStream(Sock& s, SOCKET h, std::uint32_t bits) {
@@ -77,7 +98,7 @@ void EvaluateStream(Sock& s, SOCKET h, std::uint32_t bits) {
   if ((bits & EPOLLPRI) != 0) PostEvent(s, h, FD_OOB, 0);
   if ((bits & EPOLLIN) != 0 && Armed(s, FD_READ)) {
     // At end-of-file EPOLLIN stays set; only waiting bytes make an FD_READ.
-    if (!closing || kio::InQueue(s.fd) > 0) PostEvent(s, h, FD_READ, 0);
+    if (!closing || s.rxKnown > 0 || CountAtEof(s, bits) > 0) PostEvent(s, h, FD_READ, 0);
   }
   WriteCheck(s, h, bits);
   if (closing) {
@@ -300,6 +321,13 @@ int WSAAsyncSelect(SOCKET h, HWND hwnd, UINT msg, long events) {
       q = reactor::QueueOfWindow(hwnd);
       if (q == 0) return wsaerr::Fail(WSAEINVAL);
     }
+    // A connected socket whose reads have all been reported and re-enabled, watched by
+    // this thread, needs no look at its readiness (see Interest).
+    const bool fresh = s.state == State::Connected && (s.reported & ~FD_WRITE) == 0 &&
+                       (s.mask & FD_READ) != 0 && (events & FD_READ) != 0 && !s.eofSeen &&
+                       !s.hupSeen && !s.rdShut && s.regQueue != 0 && s.regQueue == s.owner &&
+                       (q == 0 || q == s.owner) && (s.regEvents & EPOLLET) != 0 &&
+                       ((s.mask ^ events) & (FD_OOB | FD_CLOSE)) == 0;
     s.mask = static_cast<std::uint8_t>(events);
     s.hwnd = hwnd;
     s.msg = msg;
@@ -316,6 +344,16 @@ int WSAAsyncSelect(SOCKET h, HWND hwnd, UINT msg, long events) {
     std::uint32_t bits = 0;
     switch (s.state) {
       case State::Connected:
+        s.writeDue = true;
+        if (fresh) {
+          // Nothing was outstanding and the edge-triggered registration stays: whatever
+          // is readable has been or will be reported by the reactor by itself, and the
+          // socket is still writable unless a send was refused since it was seen so.
+          bits = s.sawWritable && !s.writeBlocked ? kOut : 0u;
+        } else {
+          bits = PollNow(s.fd);
+        }
+        break;
       case State::Datagram:
         s.writeDue = true;
         bits = PollNow(s.fd);

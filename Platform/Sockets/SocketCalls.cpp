@@ -76,6 +76,12 @@ int DoSend(Sock& s, SOCKET h, const iovec* pieces, int count, int len, int flags
     if (s.state != State::Connected) return wsaerr::Fail(WSAENOTCONN);
   }
   if (s.wrShut) return wsaerr::Fail(WSAESHUTDOWN);
+  if (s.stream && s.sendRefused && (s.mask & FD_WRITE) != 0 && s.regQueue != 0 &&
+      (s.regEvents & EPOLLOUT) != 0 && len > 0) {
+    // The kernel refused the last send and the reactor, which watches for room, has not
+    // seen any since: the answer is known, and FD_WRITE comes when room does.
+    return wsaerr::Fail(WSAEWOULDBLOCK);
+  }
   const int kflags = (flags & (MSG_OOB | MSG_DONTROUTE)) | MSG_NOSIGNAL;
   msghdr mh{};
   mh.msg_name = const_cast<sockaddr*>(to);
@@ -87,6 +93,8 @@ int DoSend(Sock& s, SOCKET h, const iovec* pieces, int count, int len, int flags
     const int err = errno;
     if (err == EAGAIN || err == EWOULDBLOCK) {
       s.writeBlocked = true;
+      s.sawWritable = false;
+      s.sendRefused = true;
       sockimpl::SyncInterest(s, h);
       return wsaerr::Fail(WSAEWOULDBLOCK);
     }
@@ -96,6 +104,8 @@ int DoSend(Sock& s, SOCKET h, const iovec* pieces, int count, int len, int flags
     // The kernel took part of it: its buffer is full, so FD_WRITE must follow when
     // space returns, or a sender that waits for it would stall.
     s.writeBlocked = true;
+    s.sawWritable = false;
+    s.sendRefused = true;
     sockimpl::SyncInterest(s, h);
   }
   return static_cast<int>(n);
@@ -106,8 +116,66 @@ int DoSend(Sock& s, SOCKET h, const char* buf, int len, int flags, const sockadd
   return DoSend(s, h, &piece, 1, len, flags, to);
 }
 
-// recv/recvfrom without the re-enabling step.
-int DoRecv(Sock& s, SOCKET h, char* buf, int len, int flags, sockaddr* from, int* fromlen) {
+// Bytes a full read of this size suggests are worth having the kernel count from then on.
+constexpr int kInqFrom = 16 * 1024;
+
+// One receive on a stream socket, and what its result tells about the bytes left behind
+// (s.rxKnown; *drained when the queue was found empty). A read that stops short on a
+// stream has emptied the queue; a peek leaves what it saw; a full read leaves an unknown
+// rest, which the kernel reports with the data once TCP_INQ is on. That option is asked
+// for at the first large full read, so that bulk readers stop paying a queue query per
+// read while small request-answer exchanges pay nothing for it.
+ssize_t StreamRecv(Sock& s, char* buf, int len, int kflags, bool* drained) {
+  ssize_t n;
+  int inq = -1;
+  if (s.inqOn && (kflags & MSG_OOB) == 0) {
+    iovec iov{buf, static_cast<size_t>(len)};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
+    msghdr mh{};
+    mh.msg_iov = &iov;
+    mh.msg_iovlen = 1;
+    mh.msg_control = control;
+    mh.msg_controllen = sizeof control;
+    n = ::recvmsg(s.fd, &mh, kflags);
+    if (n > 0) {
+      for (cmsghdr* c = CMSG_FIRSTHDR(&mh); c != nullptr; c = CMSG_NXTHDR(&mh, c)) {
+        if (c->cmsg_level == SOL_TCP && c->cmsg_type == TCP_CM_INQ) {
+          std::memcpy(&inq, CMSG_DATA(c), sizeof inq);
+        }
+      }
+    }
+  } else {
+    n = ::recv(s.fd, buf, static_cast<size_t>(len), kflags);
+  }
+  if (n <= 0 || (kflags & MSG_OOB) != 0) return n;
+  if (s.rxFinal) {
+    // Counted after the FIN: exact, and only these reads take from it.
+    if ((kflags & MSG_PEEK) == 0)
+      s.rxKnown = std::max<std::int32_t>(s.rxKnown - static_cast<std::int32_t>(n), 0);
+    *drained = s.rxKnown == 0;
+  } else if (inq >= 0) {
+    // The kernel's count includes a received FIN as one byte, so one may be no data.
+    s.rxKnown = inq == 0 ? 0 : inq == 1 ? -1 : inq - 1;
+    *drained = inq == 0;
+  } else if ((kflags & MSG_PEEK) != 0) {
+    s.rxKnown = std::max<std::int32_t>(s.rxKnown, static_cast<std::int32_t>(n));
+  } else if (n < len) {
+    s.rxKnown = 0;
+    *drained = true;
+  } else {
+    s.rxKnown = s.rxKnown > n ? s.rxKnown - static_cast<std::int32_t>(n) : -1;
+    if (!s.inqOn && len >= kInqFrom) {
+      const int on = 1;
+      s.inqOn = ::setsockopt(s.fd, SOL_TCP, TCP_INQ, &on, sizeof on) == 0;
+    }
+  }
+  return n;
+}
+
+// recv/recvfrom without the re-enabling step. *drained: the call's own result shows that
+// nothing is left to read.
+int DoRecv(Sock& s, SOCKET h, char* buf, int len, int flags, sockaddr* from, int* fromlen,
+           bool* drained) {
   const int kflags = flags & (MSG_PEEK | MSG_OOB);
   if (s.stream) {
     RefreshConnecting(s, h);
@@ -118,22 +186,29 @@ int DoRecv(Sock& s, SOCKET h, char* buf, int len, int flags, sockaddr* from, int
       // A zero-length read only tells whether the socket is readable.
       const std::uint32_t bits = sockimpl::PollNow(s.fd);
       if ((bits & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) == 0) {
+        *drained = true;
         return wsaerr::Fail(WSAEWOULDBLOCK);
       }
       n = 0;
     } else {
-      n = ::recv(s.fd, buf, static_cast<size_t>(len), kflags);
+      n = StreamRecv(s, buf, len, kflags, drained);
     }
     if (n > 0) return static_cast<int>(n);
     if (n == 0) {
       if (len == 0) return 0;
+      s.rxKnown = 0;
+      *drained = true;
       if (s.hupSeen && s.closeErr != 0) return wsaerr::Fail(s.closeErr);
       s.eofSeen = true;
       sockimpl::PostEvent(s, h, FD_CLOSE, s.closeErr);
       return 0;
     }
     const int err = errno;
-    if (err == EAGAIN || err == EWOULDBLOCK) return wsaerr::Fail(WSAEWOULDBLOCK);
+    if (err == EAGAIN || err == EWOULDBLOCK) {
+      s.rxKnown = 0;
+      *drained = true;
+      return wsaerr::Fail(WSAEWOULDBLOCK);
+    }
     if (err == ECONNRESET || err == ETIMEDOUT) {
       s.eofSeen = s.hupSeen = true;
       s.closeErr = wsaerr::FromErrno(err);
@@ -170,16 +245,26 @@ int DoRecv(Sock& s, SOCKET h, char* buf, int len, int flags, sockaddr* from, int
   return static_cast<int>(n);
 }
 
-bool DataWaiting(const Sock& s) {
-  if (s.stream) return !s.rdShut && kio::InQueue(s.fd) > 0;
+// Whether bytes wait after a receive: told by the receive's own result where it can, by
+// the kernel otherwise.
+bool DataWaiting(Sock& s, bool drained) {
+  if (s.stream) {
+    if (s.rdShut || drained) return false;
+    if (s.rxKnown > 0) return true;
+    const int n = kio::InQueue(s.fd);
+    s.rxKnown = n;
+    return n > 0;
+  }
   return s.pendingErr != 0 || (sockimpl::PollNow(s.fd) & EPOLLIN) != 0;
 }
 
 // A receive, successful or not, re-enables FD_READ and FD_OOB; level conditions still
 // true are posted again at once.
-void ReenableRead(Sock& s, SOCKET h) {
+void ReenableRead(Sock& s, SOCKET h, bool drained) {
   s.reported &= static_cast<std::uint8_t>(~(FD_READ | FD_OOB));
-  if (sockimpl::Armed(s, FD_READ) && DataWaiting(s)) sockimpl::PostEvent(s, h, FD_READ, 0);
+  if (sockimpl::Armed(s, FD_READ) && DataWaiting(s, drained)) {
+    sockimpl::PostEvent(s, h, FD_READ, 0);
+  }
   if (s.stream && sockimpl::Armed(s, FD_OOB) && s.state == State::Connected &&
       (sockimpl::PollNow(s.fd) & EPOLLPRI) != 0) {
     sockimpl::PostEvent(s, h, FD_OOB, 0);
@@ -190,14 +275,15 @@ void ReenableRead(Sock& s, SOCKET h) {
 int Receive(SOCKET h, char* buf, int len, int flags, sockaddr* from, int* fromlen) {
   return WithSocket(h, [&](Sock& s) {
     int r;
+    bool drained = false;
     if (len < 0 || (buf == nullptr && len > 0) ||
         (from != nullptr && (fromlen == nullptr || *fromlen < kAddrLen))) {
       r = wsaerr::Fail(WSAEFAULT);
     } else {
-      r = DoRecv(s, h, buf, len, flags, from, fromlen);
+      r = DoRecv(s, h, buf, len, flags, from, fromlen, &drained);
     }
     const int err = WSAGetLastError();
-    if (s.live) ReenableRead(s, h);
+    if (s.live) ReenableRead(s, h, drained);
     WSASetLastError(err);
     return r;
   });
@@ -328,10 +414,13 @@ SOCKET accept(SOCKET h, sockaddr* addr, int* addrlen) {
     nfd = ::accept4(s->fd, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (nfd < 0) err = wsaerr::FromErrno(errno);
   }
-  // Re-enable FD_ACCEPT; another connection already waiting is announced at once.
+  // Re-enable FD_ACCEPT; another connection already waiting is announced at once. The
+  // listener is watched edge-triggered, so this look is also the only way such a
+  // connection is ever announced; a would-block result shows that none is.
   if (s->state == State::Listening) {
     s->reported &= static_cast<std::uint8_t>(~FD_ACCEPT);
-    if (sockimpl::Armed(*s, FD_ACCEPT) && (sockimpl::PollNow(s->fd) & EPOLLIN) != 0) {
+    if (sockimpl::Armed(*s, FD_ACCEPT) && err != WSAEWOULDBLOCK &&
+        (sockimpl::PollNow(s->fd) & EPOLLIN) != 0) {
       sockimpl::PostEvent(*s, h, FD_ACCEPT, 0);
     }
     sockimpl::SyncInterest(*s, h);
@@ -363,8 +452,11 @@ SOCKET accept(SOCKET h, sockaddr* addr, int* addrlen) {
     *addrlen = kAddrLen;
   }
   if (ns->mask != 0) {
-    ns->writeDue = true;  // an accepted socket gets its FD_WRITE
-    sockimpl::Evaluate(*ns, nh, sockimpl::PollNow(nfd));
+    // An accepted socket gets its FD_WRITE: with its send buffer still empty it is
+    // writable without asking. Bytes that came with the connection are reported by the
+    // reactor, which the registration made here tells at once.
+    ns->writeDue = true;
+    sockimpl::Evaluate(*ns, nh, EPOLLOUT);
   }
   return nh;
 }
@@ -496,6 +588,13 @@ int recvfrom(SOCKET h, char* buf, int len, int flags, sockaddr* from, int* froml
   return Receive(h, buf, len, flags, from, fromlen);
 }
 
+int recvleft(SOCKET h) {
+  // Leaves the thread's last error alone: callers ask it between other calls.
+  std::lock_guard lock(Mutex());
+  const Sock* s = Table().Find(h);
+  return s != nullptr && s->stream ? s->rxKnown : -1;
+}
+
 int ioctlsocket(SOCKET h, long cmd, u_long* argp) {
   return WithSocket(h, [&](Sock& s) {
     if (argp == nullptr) return wsaerr::Fail(WSAEFAULT);
@@ -517,8 +616,13 @@ int ioctlsocket(SOCKET h, long cmd, u_long* argp) {
         *argp = 0;
         return 0;
       }
+      if (s.stream && s.rxFinal && !s.rdShut) {
+        *argp = static_cast<u_long>(s.rxKnown);
+        return 0;
+      }
       const int n = kio::InQueue(s.fd);
       if (n < 0) return wsaerr::FailErrno();
+      if (s.stream) s.rxKnown = n;
       *argp = static_cast<u_long>(n);
       return 0;
     }
@@ -548,7 +652,9 @@ int setsockopt(SOCKET h, int level, int optname, const char* optval, int optlen)
       }
       if (!s.stream) return wsaerr::Fail(WSAENOPROTOOPT);
       // The kernel only ever lingers for a reset; a timed linger is kept here so that
-      // close never blocks the thread.
+      // close never blocks the thread. The reset is set in the kernel now rather than at
+      // close: the same one call, and a close by the kernel itself (process exit) obeys
+      // it too.
       const linger k{on != 0 && secs == 0 ? 1 : 0, 0};
       if (::setsockopt(s.fd, SOL_SOCKET, SO_LINGER, &k, sizeof k) < 0) return wsaerr::FailErrno();
       s.lingerOn = on != 0;
