@@ -13,10 +13,8 @@
 // wait, keeps one on its stack and asks Gone() after each.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <functional>
-#include <type_traits>
 #include <utility>
 
 #include "Host/Component.h"
@@ -71,98 +69,6 @@ template <class... Params, class... Args>
   if (!Event) return true;
   TAliveGuard guard(Self);
   const std::function<void(Params...)> handler(Event);
-  handler(std::forward<Args>(Arguments)...);
-  return !guard.Gone();
-}
-
-// An event member for components that exist by the thousand (a server's sockets): one
-// pointer while unassigned, where a std::function takes 32 bytes. Assigned like one, from
-// a lambda, a function or nullptr, and tested and fired the same way. Copies share the
-// handler (a reference count), so that the copy FireEvent holds costs no allocation.
-template <class Signature>
-class TEvent;
-
-template <class R, class... Params>
-class TEvent<R(Params...)> {
- public:
-  TEvent() noexcept = default;
-  TEvent(std::nullptr_t) noexcept {}
-  template <class F,
-            class = std::enable_if_t<!std::is_same_v<std::decay_t<F>, TEvent> &&
-                                     std::is_invocable_r_v<R, std::decay_t<F>&, Params...>>>
-  TEvent(F&& Handler) {
-    using Stored = std::decay_t<F>;
-    // An empty std::function or a null function pointer leaves the event unassigned.
-    if constexpr (std::is_constructible_v<bool, const Stored&>) {
-      if (!static_cast<bool>(Handler)) return;
-    }
-    FHolder = new THolderOf<Stored>(std::forward<F>(Handler));
-  }
-  TEvent(const TEvent& Other) noexcept : FHolder(Other.FHolder) {
-    if (FHolder != nullptr) FHolder->Refs.fetch_add(1, std::memory_order_relaxed);
-  }
-  TEvent(TEvent&& Other) noexcept : FHolder(std::exchange(Other.FHolder, nullptr)) {}
-  TEvent& operator=(const TEvent& Other) noexcept {
-    TEvent(Other).Swap(*this);
-    return *this;
-  }
-  TEvent& operator=(TEvent&& Other) noexcept {
-    TEvent(std::move(Other)).Swap(*this);
-    return *this;
-  }
-  TEvent& operator=(std::nullptr_t) noexcept {
-    TEvent().Swap(*this);
-    return *this;
-  }
-  template <class F,
-            class = std::enable_if_t<!std::is_same_v<std::decay_t<F>, TEvent> &&
-                                     std::is_invocable_r_v<R, std::decay_t<F>&, Params...>>>
-  TEvent& operator=(F&& Handler) {
-    TEvent(std::forward<F>(Handler)).Swap(*this);
-    return *this;
-  }
-  ~TEvent() {
-    if (FHolder != nullptr && FHolder->Refs.fetch_sub(1, std::memory_order_acq_rel) == 1)
-      delete FHolder;
-  }
-
-  explicit operator bool() const noexcept { return FHolder != nullptr; }
-  R operator()(Params... Arguments) const {
-    if (FHolder == nullptr) throw std::bad_function_call();
-    return FHolder->Call(std::forward<Params>(Arguments)...);
-  }
-  void Swap(TEvent& Other) noexcept { std::swap(FHolder, Other.FHolder); }
-
- private:
-  struct THolder {
-    virtual ~THolder() = default;
-    virtual R Call(Params... Arguments) = 0;
-    std::atomic<long> Refs{1};
-  };
-  template <class F>
-  struct THolderOf final : THolder {
-    template <class G>
-    explicit THolderOf(G&& Source) : Handler(std::forward<G>(Source)) {}
-    R Call(Params... Arguments) override {
-      return std::invoke(Handler, std::forward<Params>(Arguments)...);
-    }
-    F Handler;
-  };
-  THolder* FHolder = nullptr;
-};
-
-template <class R, class... Params>
-bool operator==(const TEvent<R(Params...)>& Event, std::nullptr_t) noexcept {
-  return !Event;
-}
-
-// FireEvent for TEvent members: the same rules.
-template <class... Params, class... Args>
-[[nodiscard]] bool FireEvent(TComponent& Self, const TEvent<void(Params...)>& Event,
-                             Args&&... Arguments) {
-  if (!Event) return true;
-  TAliveGuard guard(Self);
-  const TEvent<void(Params...)> handler(Event);
   handler(std::forward<Args>(Arguments)...);
   return !guard.Gone();
 }

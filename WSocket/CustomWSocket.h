@@ -49,17 +49,14 @@ inline constexpr plat::UINT WM_SOCKET_HOSTBYNAME = plat::WM_USER + 2;
 inline constexpr plat::UINT WM_SOCKET_HOSTBYADDR = plat::WM_USER + 3;
 
 // Error: the socket layer's error code, 0 for success.
-// The events are TEvent members (Host/Events.h): assigned and fired like std::function,
-// a pointer each while unassigned, as a server keeps one component per connection.
-using TDataAvailable = TEvent<void(TObject* Sender, std::uint16_t Error)>;
-using TDataSent = TEvent<void(TObject* Sender, std::uint16_t Error)>;
-using TSessionClosed = TEvent<void(TObject* Sender, std::uint16_t Error)>;
-using TSessionAvailable = TEvent<void(TObject* Sender, std::uint16_t Error)>;
-using TSessionConnected = TEvent<void(TObject* Sender, std::uint16_t Error)>;
-using TDnsLookupDone = TEvent<void(TObject* Sender, std::uint16_t Error)>;
-using TChangeState = TEvent<void(TObject* Sender, TSocketState OldState, TSocketState NewState)>;
-// OnLineTooLong and OnError: the framework's plain (Sender) event, in the same form.
-using TSocketNotifyEvent = TEvent<void(TObject* Sender)>;
+using TDataAvailable = std::function<void(TObject* Sender, std::uint16_t Error)>;
+using TDataSent = std::function<void(TObject* Sender, std::uint16_t Error)>;
+using TSessionClosed = std::function<void(TObject* Sender, std::uint16_t Error)>;
+using TSessionAvailable = std::function<void(TObject* Sender, std::uint16_t Error)>;
+using TSessionConnected = std::function<void(TObject* Sender, std::uint16_t Error)>;
+using TDnsLookupDone = std::function<void(TObject* Sender, std::uint16_t Error)>;
+using TChangeState =
+    std::function<void(TObject* Sender, TSocketState OldState, TSocketState NewState)>;
 
 // Seconds and microseconds, for the timer helpers of the socket component.
 struct TTimeVal {
@@ -118,11 +115,11 @@ class TCustomWSocket : public TComponent {
   TChangeState OnChangeState;
   TDataAvailable OnDataAvailable;
   TDataSent OnDataSent;
-  TSocketNotifyEvent OnLineTooLong;
+  TNotifyEvent OnLineTooLong;
   TDnsLookupDone OnDnsLookupDone;
   // When assigned, every error of the component fires it (the code is in LastError) and
   // the failing operation returns instead of raising ESocketException.
-  TSocketNotifyEvent OnError;
+  TNotifyEvent OnError;
 
   // The virtual operations, declared in slot order.
  protected:
