@@ -1,6 +1,7 @@
 #include "DemoContent.h"
 
 #include <ctime>
+#include <string_view>
 
 #include "Orvane/Signature.h"
 
@@ -94,6 +95,8 @@ const char* const DemoUpdate =
     "echo \"Orvane Demo 1.1 is installed.\"\n";
 
 }  // namespace
+
+std::size_t DemoUpdateSize() { return std::string_view(DemoUpdate).size(); }
 
 std::vector<TDemoFile> DemoFiles(const std::string& BaseURL, const std::string& PrivateKey) {
   const std::string page = DemoPage(BaseURL, SignedEntries(BaseURL, PrivateKey, DemoUpdate));

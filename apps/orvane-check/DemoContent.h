@@ -2,6 +2,7 @@
 // Demo" 1.1, its read-me and a harmless update file.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -23,4 +24,6 @@ inline constexpr const char* DemoCurrentVersion = "1.0";
 // signed with PrivateKey (an Ed25519 key in Base64) and valid for DemoPageValidDays from
 // today, as a publisher's page would be.
 std::vector<TDemoFile> DemoFiles(const std::string& BaseURL, const std::string& PrivateKey);
+// The size of the update file the demo serves, in bytes.
+std::size_t DemoUpdateSize();
 inline constexpr int DemoPageValidDays = 30;

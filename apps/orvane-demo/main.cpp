@@ -58,10 +58,7 @@ std::string FitStatus(const std::string& Text) {
 // Bytes a second that make the demo's download last about two seconds: long enough to
 // see the progress form, as the terminal demo shows its progress line.
 std::int32_t PacedRate() {
-  for (const TDemoFile& file : DemoFiles(""))
-    if (file.Path == DemoUpdatePath)
-      return std::max<std::int32_t>(1, static_cast<std::int32_t>(file.Body.size() / 2));
-  return 100;
+  return std::max<std::int32_t>(1, static_cast<std::int32_t>(DemoUpdateSize() / 2));
 }
 
 struct TDemoWindow {
