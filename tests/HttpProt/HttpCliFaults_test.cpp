@@ -261,12 +261,12 @@ TEST_F(HttpCliFaults, RelocationsAreBoundedAndCredentialsStayWithTheirHost) {
   EXPECT_EQ(body.Data(), "abc");
 
   // A location whose scheme the component does not speak is not fetched as http.
-  cli.SetURL(Url("/relocate?to=https://127.0.0.1:{port}/show-auth"));
+  cli.SetURL(Url("/relocate?to=ftp://127.0.0.1:{port}/show-auth"));
   log.Clear();
   cli.GetASync();
   ASSERT_TRUE(log.WaitDone(1, std::chrono::seconds(20)));
   EXPECT_EQ(cli.StatusCode(), 404);
-  EXPECT_EQ(cli.ReasonPhrase(), "can't follow the relocation: unsupported protocol: https");
+  EXPECT_EQ(cli.ReasonPhrase(), "can't follow the relocation: unsupported protocol: ftp");
   EXPECT_EQ(log.Only("SessionConnected").size(), 1u);
 }
 
@@ -493,11 +493,11 @@ TEST_F(HttpCliFaults, AUrlOfAnotherSchemeIsRefusedBeforeAnyConnection) {
   };
   const Case cases[] = {
       {"ftp://" + at + "/request", "", "unsupported protocol: ftp"},
-      {"https://" + at + "/request", "", "unsupported protocol: https"},
+      {"httpx://" + at + "/request", "", "unsupported protocol: httpx"},
       {"file:///etc/passwd", "", "unsupported protocol: file"},
       // Through a proxy, which would fetch it, as well.
       {"ftp://" + at + "/request", at, "unsupported protocol: ftp"},
-      {"https://" + at + "/request", at, "unsupported protocol: https"},
+      {"file:///etc/passwd", at, "unsupported protocol: file"},
       {"http://" + at + "/request", "socks5://" + at, "unsupported proxy protocol: socks5"},
   };
   for (const Case& c : cases) {
