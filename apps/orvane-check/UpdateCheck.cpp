@@ -132,6 +132,7 @@ int RunUpdateCheck(const TCheckOptions& Options, const std::string& HomeURL) {
     orvane.SetProxyHost(Options.ProxyHost);
     orvane.SetProxyPort(Options.ProxyPort);
   }
+  orvane.SetSslCAFile(Options.CAFile);
   orvane.SetVersionFormat(Options.VersionFormat);
   orvane.SetDateFormat(Options.DateFormat);
   TOrvOptions flags{orvoDisplayUI, orvoDisplayReadMe, orvoExitDuringUpdate};
