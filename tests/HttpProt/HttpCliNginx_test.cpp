@@ -458,9 +458,14 @@ TEST_F(HttpCliNginx, AFormFileKeepsThePublishedProperties) {
   w.SetModifiedSince(35000.5);
   w.SetContentTypePost("text/plain");
   const std::string plain = ComponentToText(w);
-  // The time-out is written only when set, so older forms stay as they were.
+  // The time-out and the TLS settings are written only when set, so older forms stay as
+  // they were.
   EXPECT_EQ(plain.find("Timeout"), std::string::npos);
+  EXPECT_EQ(plain.find("Ssl"), std::string::npos);
+  EXPECT_EQ(plain.find("Downgrade"), std::string::npos);
   w.SetTimeout(30);
+  w.SetSslCAFile("/etc/my-ca.pem");
+  w.SetAllowHttpsDowngrade(true);
   const std::string text = ComponentToText(w);
   EXPECT_NE(text.find("  Timeout = 30\n"), std::string::npos);
   EXPECT_NE(text.find("  ProxyPort = '3128'\n"), std::string::npos);
@@ -470,6 +475,9 @@ TEST_F(HttpCliNginx, AFormFileKeepsThePublishedProperties) {
   EXPECT_EQ(ComponentToText(r), text);
   EXPECT_EQ(r.URL(), "http://server/info.htm");
   EXPECT_EQ(r.Timeout(), 30);
+  EXPECT_EQ(r.SslCAFile(), "/etc/my-ca.pem");
+  EXPECT_TRUE(r.AllowHttpsDowngrade());
+  EXPECT_FALSE(r.SslUnsafeSkipVerify());
   EXPECT_TRUE(r.NoCache());
   EXPECT_DOUBLE_EQ(r.ModifiedSince(), 35000.5);
   EXPECT_THROW(r.SetTimeout(-1), EHttpException);
