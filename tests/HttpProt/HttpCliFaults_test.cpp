@@ -484,6 +484,34 @@ TEST_F(HttpCliFaults, OnRequestDoneNeverRunsInsideTheCallThatStartedTheRequest) 
   EXPECT_EQ(seen[3], "200 OK");
 }
 
+TEST_F(HttpCliFaults, AProxyThatAnswersConnectAmissOpensNoTunnel) {
+  // The peer as the proxy: the name asked for picks its reply.
+  const std::pair<const char*, const char*> cases[] = {
+      {"tunnel-extra", "the proxy sent data after its reply to CONNECT"},
+      {"tunnel-bad", "malformed reply from the proxy to CONNECT"},
+      {"tunnel-close",
+       "connection closed by the proxy before the tunnel to tunnel-close:443 stood"},
+      {"tunnel-302", "proxy refused the tunnel to tunnel-302:443: 302 Found"},
+  };
+  THttpCli cli(nullptr);
+  TEventLog log(cli);
+  TSinkStream body;
+  cli.SetRcvdStream(&body);
+  cli.SetProxy("127.0.0.1:" + std::to_string(Peer->port));
+  for (const auto& [name, reason] : cases) {
+    SCOPED_TRACE(name);
+    log.Clear();
+    cli.SetURL(std::string("https://") + name + "/x");
+    cli.GetASync();
+    ASSERT_TRUE(log.WaitDone(1, std::chrono::seconds(20)));
+    EXPECT_EQ(cli.StatusCode(), 404);
+    EXPECT_EQ(cli.ReasonPhrase(), reason);
+    EXPECT_TRUE(log.Only("SessionConnected").empty());
+    EXPECT_TRUE(log.Only("Command GET").empty());
+    EXPECT_EQ(body.Count(), 0);
+  }
+}
+
 TEST_F(HttpCliFaults, AUrlOfAnotherSchemeIsRefusedBeforeAnyConnection) {
   THttpCli cli(nullptr);
   TEventLog log(cli);
