@@ -90,7 +90,8 @@ const std::string& THttpCli::SslCAFile() const {
 }
 
 void THttpCli::SetSslCAFile(const std::string& Value) {
-  FSocket->SetSslCAFile(Value);
+  // The same value again keeps the socket's context, and the authorities it loaded.
+  if (Value != FSocket->SslCAFile()) FSocket->SetSslCAFile(Value);
 }
 
 const std::string& THttpCli::SslCAPath() const {
@@ -98,7 +99,8 @@ const std::string& THttpCli::SslCAPath() const {
 }
 
 void THttpCli::SetSslCAPath(const std::string& Value) {
-  FSocket->SetSslCAPath(Value);
+  // The same value again keeps the socket's context, and the authorities it loaded.
+  if (Value != FSocket->SslCAPath()) FSocket->SetSslCAPath(Value);
 }
 
 bool THttpCli::SslUnsafeSkipVerify() const {
@@ -106,7 +108,7 @@ bool THttpCli::SslUnsafeSkipVerify() const {
 }
 
 void THttpCli::SetSslUnsafeSkipVerify(bool Value) {
-  FSocket->SetSslUnsafeSkipVerify(Value);
+  if (Value != FSocket->SslUnsafeSkipVerify()) FSocket->SetSslUnsafeSkipVerify(Value);
 }
 
 plat::LRESULT THttpCli::WindowProc(plat::HWND Handle, plat::UINT Msg, plat::WPARAM WParam,
