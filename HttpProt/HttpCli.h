@@ -217,6 +217,8 @@ class THttpCli : public TComponent {
   TNotifyEvent OnTrace;
   TNotifyEvent OnSessionConnected;
   TNotifyEvent OnHeaderData;  // the line: HeaderLines' last entry
+  // Also for the lines of a CONNECT to a proxy (the state is then still
+  // httpDnsLookupDone: the server is reached once the tunnel and its TLS stand).
   TOnCommand OnCommand;
   TNotifyEvent OnHeaderBegin;
   TNotifyEvent OnHeaderEnd;
