@@ -5,7 +5,7 @@
 #include "Host/HiddenWindow.h"
 #include "Host/Streams.h"
 #include "Host/StringList.h"
-#include "WSocket/WSocket.h"
+#include "WSocket/SslWSocket.h"
 
 namespace {
 
@@ -20,7 +20,7 @@ THttpCli::THttpCli(TComponent* AOwner) : TComponent(AOwner) {
   FWindowHandle = CreateHiddenWindow(HttpCliWindowClass, &THttpCli::WindowProc, this);
   if (!FWindowHandle) throw Exception("Cannot create the window of an HTTP component");
   try {
-    FSocket = std::make_unique<TWSocket>(nullptr);
+    FSocket = std::make_unique<TSslWSocket>(nullptr);
   } catch (...) {
     plat::SetWindowLongA(FWindowHandle, 0, 0);
     plat::DestroyWindow(FWindowHandle);
@@ -43,6 +43,9 @@ THttpCli::THttpCli(TComponent* AOwner) : TComponent(AOwner) {
   };
   FSocket->OnDataSent = [this](TObject* S, std::uint16_t E) { SocketDataSent(S, E); };
   FSocket->OnDnsLookupDone = [this](TObject* S, std::uint16_t E) { SocketDNSLookupDone(S, E); };
+  FSocket->OnSslHandshakeDone = [this](TObject* S, std::uint16_t E) {
+    SocketSslHandshakeDone(S, E);
+  };
   FHeaderLines = std::make_unique<TStringList>();
   FRequestStream = std::make_unique<TMemoryStream>();
   FState = httpReady;
@@ -80,6 +83,32 @@ void THttpCli::SetTimeout(std::int32_t Value) {
 void THttpCli::SetMaxRelocations(std::int32_t Value) {
   if (Value < 0) throw EHttpException("HTTP MaxRelocations must not be negative", 5);
   FMaxRelocations = Value;
+}
+
+const std::string& THttpCli::SslCAFile() const {
+  return FSocket->SslCAFile();
+}
+
+void THttpCli::SetSslCAFile(const std::string& Value) {
+  // The same value again keeps the socket's context, and the authorities it loaded.
+  if (Value != FSocket->SslCAFile()) FSocket->SetSslCAFile(Value);
+}
+
+const std::string& THttpCli::SslCAPath() const {
+  return FSocket->SslCAPath();
+}
+
+void THttpCli::SetSslCAPath(const std::string& Value) {
+  // The same value again keeps the socket's context, and the authorities it loaded.
+  if (Value != FSocket->SslCAPath()) FSocket->SetSslCAPath(Value);
+}
+
+bool THttpCli::SslUnsafeSkipVerify() const {
+  return FSocket->SslUnsafeSkipVerify();
+}
+
+void THttpCli::SetSslUnsafeSkipVerify(bool Value) {
+  if (Value != FSocket->SslUnsafeSkipVerify()) FSocket->SetSslUnsafeSkipVerify(Value);
 }
 
 plat::LRESULT THttpCli::WindowProc(plat::HWND Handle, plat::UINT Msg, plat::WPARAM WParam,

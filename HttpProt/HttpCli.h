@@ -6,12 +6,19 @@
 // destroy the component (delete) from inside any event: the code that fired the event
 // checks, before touching the component again, that it still exists.
 //
+// http and https are spoken. An https server's certificate is verified (against the
+// system's authorities, or SslCAFile/SslCAPath) for the URL's host name; through a proxy
+// the request travels in a tunnel that the proxy opens with CONNECT. A relocation from
+// http to https is followed; one from https down to http only with AllowHttpsDowngrade.
+//
 // A request ends, whatever happened, with OnRequestDone, posted after the return to
 // httpReady, so it never runs inside the call that started the request. Local failures
-// (a URL of another scheme than http, look-up, connect, abort, time-out, a reply cut short,
-// reset or malformed) are reported as StatusCode 404 with a ReasonPhrase that says what
-// happened. A body ends at its announced length, at its last chunk (chunked bodies are
-// decoded), or at the close; after a status of 400 or more no body is delivered.
+// (a URL of another scheme, look-up, connect, a refused certificate or a failed TLS
+// handshake, a proxy that refuses the tunnel, abort, time-out, a reply cut short, reset,
+// truncated or malformed) are reported as StatusCode 404 (a refusing proxy's own status of
+// 400 or more) with a ReasonPhrase that says what happened. A body ends at its announced length, at
+// its last chunk (chunked bodies are decoded), or at the close; after a status of 400 or more no
+// body is delivered.
 #pragma once
 
 #include <chrono>
@@ -33,7 +40,7 @@ class TMemoryStream;
 class TPublishedClass;
 class TStream;
 class TStringList;
-class TWSocket;
+class TSslWSocket;
 
 namespace HttpProt {
 inline constexpr char CopyRight[] = " THttpCli V1.13: HTTP/1.0 client component ";
@@ -129,12 +136,13 @@ class THttpCli : public TComponent {
   const std::string& Reference() const { return FReference; }
   void SetReference(const std::string& Value) { FReference = Value; }
   // Basic credentials, sent only to the host that URL names (not after a relocation to
-  // another host). A user part of URL replaces them.
+  // another host, nor over http when URL is https). A user part of URL replaces them.
   const std::string& Username() const { return FUsername; }
   void SetUsername(const std::string& Value) { FUsername = Value; }
   const std::string& Password() const { return FPassword; }
   void SetPassword(const std::string& Value) { FPassword = Value; }
-  // Basic credentials for the proxy, sent only when Proxy is set.
+  // Basic credentials for the proxy, sent only when Proxy is set (with CONNECT for an
+  // https tunnel, never inside it).
   const std::string& ProxyUsername() const { return FProxyUsername; }
   void SetProxyUsername(const std::string& Value) { FProxyUsername = Value; }
   const std::string& ProxyPassword() const { return FProxyPassword; }
@@ -163,6 +171,20 @@ class THttpCli : public TComponent {
   // ("too many relocations"). 20 by default; 0 follows none.
   std::int32_t MaxRelocations() const { return FMaxRelocations; }
   void SetMaxRelocations(std::int32_t Value);
+  // Trusted authorities for https servers instead of the system's: a file of certificates
+  // (PEM), a folder of hashed ones. Empty (the default): the system's store.
+  const std::string& SslCAFile() const;
+  void SetSslCAFile(const std::string& Value);
+  const std::string& SslCAPath() const;
+  void SetSslCAPath(const std::string& Value);
+  // Accepts any certificate for any name: whoever sits on the way can then read and change
+  // everything. For tests against throw-away certificates only; false by default.
+  bool SslUnsafeSkipVerify() const;
+  void SetSslUnsafeSkipVerify(bool Value);
+  // Follows a relocation from https to http, which hands the rest of the exchange to
+  // whoever can see or change the network; false by default (the request fails instead).
+  bool AllowHttpsDowngrade() const { return FAllowHttpsDowngrade; }
+  void SetAllowHttpsDowngrade(bool Value) { FAllowHttpsDowngrade = Value; }
 
   // Public properties. The streams are not owned; every body byte is written to
   // RcvdStream, the POST body is read from SendStream from its current position.
@@ -195,6 +217,8 @@ class THttpCli : public TComponent {
   TNotifyEvent OnTrace;
   TNotifyEvent OnSessionConnected;
   TNotifyEvent OnHeaderData;  // the line: HeaderLines' last entry
+  // Also for the lines of a CONNECT to a proxy (the state is then still
+  // httpDnsLookupDone: the server is reached once the tunnel and its TLS stand).
   TOnCommand OnCommand;
   TNotifyEvent OnHeaderBegin;
   TNotifyEvent OnHeaderEnd;
@@ -262,6 +286,13 @@ class THttpCli : public TComponent {
   void SendRequest(const std::string& Method, const std::string& Version);
   // The POST body pump.
   void SocketDataSent(TObject* Sender, std::uint16_t Error);
+  // The connection to the server stands (TLS included): the request goes out.
+  void StartExchange();
+  // Through a proxy to an https server: asks the proxy for the tunnel, reads its reply
+  // line by line, and starts TLS in it.
+  void SendConnect();
+  void GetTunnelLineNext();
+  void SocketSslHandshakeDone(TObject* Sender, std::uint16_t Error);
 
   // Response parsing.
   void SocketDataAvailable(TObject* Sender, std::uint16_t Error);
@@ -301,8 +332,13 @@ class THttpCli : public TComponent {
     std::string PostStartError;
     // Where the request goes now; a relocation changes it.
     THttpTarget Target;
-    // The host URL named: credentials go only there.
+    // The host URL named: credentials go only there (and only over TLS when URL is https).
     std::string UrlHost;
+    bool UrlTls = false;
+    // The proxy's reply to CONNECT is awaited (its status once its status line came).
+    bool TunnelReply = false;
+    std::int32_t TunnelStatus = 0;
+    std::string TunnelPhrase;
     std::int32_t RelocationCount = 0;
     // Bytes held in the receive buffer.
     std::int32_t ReceiveLen = 0;
@@ -326,7 +362,7 @@ class THttpCli : public TComponent {
   };
 
   // Fields.
-  std::unique_ptr<TWSocket> FSocket;
+  std::unique_ptr<TSslWSocket> FSocket;
   plat::HWND FWindowHandle = 0;
   bool FMultiThreaded = false;
   THttpState FState = httpReady;
@@ -362,6 +398,7 @@ class THttpCli : public TComponent {
   void (THttpCli::*FLineHandler)() = nullptr;
   std::int32_t FTimeout = 0;
   std::int32_t FMaxRelocations = 20;
+  bool FAllowHttpsDowngrade = false;
   TRequestState FRq;
   // WM_HTTP_REQUEST_DONE is posted and not handled yet.
   bool FRequestDonePending = false;
@@ -404,6 +441,10 @@ class THttpCli : public TComponent {
   void TimeoutTick();
   // Whether Basic credentials go with the request now.
   bool SendsCredentials() const;
+  // Why a connection ended with Error, in words (a TLS failure names its reason).
+  std::string HowClosed(std::uint16_t Error) const;
+  // A socket error as a reason phrase: its text and number, or a TLS failure's reason.
+  std::string ErrorText(std::uint16_t Error) const;
   // The request was ended or stopped while an event ran: the caller stops handling it.
   bool Stopped() const { return FRq.Stopped || FState == httpReady || FState == httpAborting; }
 };

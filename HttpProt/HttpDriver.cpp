@@ -9,7 +9,7 @@
 #include "Host/StringList.h"
 #include "HttpProt/HttpCli.h"
 #include "HttpProt/Url.h"
-#include "WSocket/WSocket.h"
+#include "WSocket/SslWSocket.h"
 
 void THttpCli::GetASync() {
   DoRequestAsync(httpGET);
@@ -48,6 +48,7 @@ void THttpCli::DoRequestAsync(THttpRequest Rq) {
   FRq.Target = RequestTarget(FURL, FProxy, FProxyPort);
   FRq.DocName = DocumentName(FRq.Target.Path);
   FRq.UrlHost = FRq.Target.TargetHost;
+  FRq.UrlTls = FRq.Target.Tls;
   if (!FRq.Target.User.empty()) FUsername = FRq.Target.User;
   if (!FRq.Target.Password.empty()) FPassword = FRq.Target.Password;
   if (Rq == httpPOST) {
@@ -147,16 +148,14 @@ void THttpCli::FailRequest(const std::string& Reason) {
   if (!FRq.SessionEnded) SocketSessionClosed(FSocket.get(), 0);
 }
 
-namespace {
-
-// How a connection ended, for the reason of a failure.
-std::string HowClosed(std::uint16_t Error) {
+std::string THttpCli::HowClosed(std::uint16_t Error) const {
   if (Error == 0) return "connection closed";
   if (Error == plat::WSAECONNRESET) return "connection reset";
+  // A TLS stream cut short or broken: its reason says which, and that data may be missing.
+  if (Error >= sslHandshakeFailed && Error <= sslProtocolError && !FSocket->SslErrorText().empty())
+    return FSocket->SslErrorText();
   return "connection lost (" + WSocketErrorDesc(Error) + ", Error #" + std::to_string(Error) + ")";
 }
-
-}  // namespace
 
 bool THttpCli::BodyExpected() const {
   return FRequestType != httpHEAD && FRq.StatusCode != 204 && FRq.StatusCode != 304;
@@ -193,6 +192,10 @@ void THttpCli::SocketSessionClosed(TObject*, std::uint16_t Error) {
         FRq.StatusCode = 404;
         FReasonPhrase = failure;
       }
+    } else if (FRq.TunnelReply) {
+      FRq.StatusCode = 404;
+      FReasonPhrase =
+          HowClosed(Error) + " by the proxy before the tunnel to " + FRq.Target.Tunnel + " stood";
     } else {
       // The header never ended: there is no response to speak of.
       FRq.StatusCode = 404;

@@ -4,10 +4,11 @@
 #include <exception>
 
 #include "Host/Streams.h"
+#include "Host/StringList.h"
 #include "HttpProt/Encoding.h"
 #include "HttpProt/HttpCli.h"
 #include "HttpProt/HttpDate.h"
-#include "WSocket/WSocket.h"
+#include "WSocket/SslWSocket.h"
 
 void THttpCli::Login() {
   TAliveGuard guard(*this);
@@ -34,6 +35,10 @@ void THttpCli::SocketDNSLookupDone(TObject* Sender, std::uint16_t Error) {
   StateChange(httpDnsLookupDone);
   if (guard.Gone() || FState != httpDnsLookupDone) return;
   try {
+    // TLS from the start to an https server; through a proxy it starts in the tunnel. The
+    // certificate must name the host of the address, not the address it resolved to.
+    FSocket->SetSslEnable(FRq.Target.Tls && FRq.Target.Tunnel.empty());
+    FSocket->SetSslHostName(FRq.Target.TargetHost);
     FSocket->SetAddr(FSocket->DnsResult());
     FSocket->SetPort(FRq.Target.ConnectPort);
     FSocket->SetProto("tcp");
@@ -46,8 +51,7 @@ void THttpCli::SocketDNSLookupDone(TObject* Sender, std::uint16_t Error) {
     // A refusal of the socket layer names its error; one of the component's own checks
     // (a port that is no number) has only its message.
     if (code != 0)
-      FReasonPhrase =
-          "can't connect: " + WSocketErrorDesc(code) + " (Error #" + std::to_string(code) + ")";
+      FReasonPhrase = "can't connect: " + ErrorText(static_cast<std::uint16_t>(code));
     else
       FReasonPhrase = std::string("can't connect: ") + e.what();
     FSocket->Close();
@@ -61,10 +65,122 @@ void THttpCli::SocketSessionConnected(TObject* Sender, std::uint16_t Error) {
   if (FRq.SessionEnded || Stopped()) return;
   if (Error != 0) {
     FRq.StatusCode = 404;
-    FReasonPhrase = WSocketErrorDesc(Error) + " (Error #" + std::to_string(Error) + ")";
+    FReasonPhrase = ErrorText(Error);
     SocketSessionClosed(Sender, Error);
     return;
   }
+  if (!FRq.Target.Tunnel.empty()) {
+    // Connected to the proxy only: the server is reached once the tunnel stands.
+    SendConnect();
+    return;
+  }
+  StartExchange();
+}
+
+std::string THttpCli::ErrorText(std::uint16_t Error) const {
+  if (Error >= sslHandshakeFailed && Error <= sslProtocolError && !FSocket->SslErrorText().empty())
+    return FSocket->SslErrorText();
+  return WSocketErrorDesc(Error) + " (Error #" + std::to_string(Error) + ")";
+}
+
+void THttpCli::SendConnect() {
+  TAliveGuard guard(*this);
+  const std::string& tunnel = FRq.Target.Tunnel;
+  FRq.TunnelReply = true;
+  FRq.TunnelStatus = 0;
+  FLineHandler = &THttpCli::GetTunnelLineNext;
+  try {
+    // The lines go through OnCommand like the request's; only the proxy sees them.
+    FRequestStream->Clear();
+    SendCommand("CONNECT " + tunnel + " HTTP/1.0");
+    if (guard.Gone() || Stopped()) return;
+    SendCommand("Host: " + tunnel);
+    if (guard.Gone() || Stopped()) return;
+    if (!FProxyUsername.empty()) {
+      SendCommand("Proxy-Authorization: Basic " +
+                  EncodeStr(encBase64, FProxyUsername + ":" + FProxyPassword));
+      if (guard.Gone() || Stopped()) return;
+    }
+    SendCommand("");
+    if (guard.Gone() || Stopped()) return;
+    FSocket->Send(FRequestStream->Memory(), static_cast<std::int32_t>(FRequestStream->Size()));
+    if (guard.Gone()) return;
+    FRequestStream->Clear();
+  } catch (const std::exception& e) {
+    if (guard.Gone() || FRq.SessionEnded) return;
+    FailRequest(std::string("can't ask the proxy for a tunnel: ") + e.what());
+  }
+}
+
+void THttpCli::GetTunnelLineNext() {
+  if (!FCurrentLine.empty()) {
+    FHeaderLines->Add(FCurrentLine);
+    if (FRq.TunnelStatus != 0) return;  // the reply's header lines tell nothing more
+    // The status line: "HTTP/1.x NNN phrase".
+    const std::string& l = FCurrentLine;
+    if (l.size() >= 12 && l.compare(0, 7, "HTTP/1.") == 0 && l[8] == ' ' && l[9] >= '0' &&
+        l[9] <= '9' && l[10] >= '0' && l[10] <= '9' && l[11] >= '0' && l[11] <= '9' &&
+        (l.size() == 12 || l[12] == ' ')) {
+      FRq.TunnelStatus = std::stoi(l.substr(9, 3));
+      FRq.TunnelPhrase = l.size() > 13 ? l.substr(13) : "";
+    } else {
+      FRq.ReceiveLen = 0;
+      FailRequest("malformed reply from the proxy to CONNECT");
+    }
+    return;
+  }
+  if (FRq.TunnelStatus == 0) {
+    FRq.ReceiveLen = 0;
+    FailRequest("malformed reply from the proxy to CONNECT");
+    return;
+  }
+  const std::string tunnel = FRq.Target.Tunnel;
+  if (FRq.TunnelStatus < 200 || FRq.TunnelStatus > 299) {
+    // The proxy's refusal (407 for missing credentials) is the request's outcome.
+    FRq.ReceiveLen = 0;
+    const std::int32_t status = FRq.TunnelStatus;
+    TAliveGuard guard(*this);
+    FailRequest("proxy refused the tunnel to " + tunnel + ": " + std::to_string(status) + " " +
+                FRq.TunnelPhrase);
+    // Read once the request-done message is handled, which is still to come.
+    if (!guard.Gone() && status >= 400) FRq.StatusCode = status;
+    return;
+  }
+  if (FRq.ReceiveLen > 0) {
+    // The server speaks only after our TLS hello: these bytes are the proxy's, and
+    // nothing that follows could be trusted to be the server's.
+    FRq.ReceiveLen = 0;
+    FailRequest("the proxy sent data after its reply to CONNECT");
+    return;
+  }
+  FRq.TunnelReply = false;
+  FLineHandler = nullptr;
+  TAliveGuard guard(*this);
+  try {
+    FSocket->SetSslHostName(FRq.Target.TargetHost);
+    FSocket->StartSsl();  // ends in SocketSslHandshakeDone
+  } catch (const std::exception& e) {
+    if (guard.Gone() || FRq.SessionEnded) return;
+    const std::string why = FSocket->SslErrorText();
+    FailRequest("can't start TLS in the tunnel to " + tunnel + ": " +
+                (why.empty() ? std::string(e.what()) : why));
+  }
+}
+
+void THttpCli::SocketSslHandshakeDone(TObject* Sender, std::uint16_t Error) {
+  NoteProgress();
+  if (FRq.SessionEnded || Stopped()) return;
+  if (Error != 0) {
+    // The socket closes the session after this.
+    FRq.StatusCode = 404;
+    FReasonPhrase = ErrorText(Error);
+    SocketSessionClosed(Sender, Error);
+    return;
+  }
+  StartExchange();
+}
+
+void THttpCli::StartExchange() {
   TAliveGuard guard(*this);
   FConnected = true;
   StateChange(httpConnected);
@@ -111,7 +227,9 @@ void THttpCli::SendCommand(const std::string& S) {
 }
 
 bool THttpCli::SendsCredentials() const {
-  return !FUsername.empty() && SameText(FRq.Target.TargetHost, FRq.UrlHost);
+  // Given for an https server, they are never sent where the network can read them.
+  return !FUsername.empty() && SameText(FRq.Target.TargetHost, FRq.UrlHost) &&
+         (FRq.Target.Tls || !FRq.UrlTls);
 }
 
 void THttpCli::SendRequest(const std::string& Method, const std::string& Version) {
@@ -143,7 +261,8 @@ void THttpCli::SendRequest(const std::string& Method, const std::string& Version
   if (SendsCredentials() &&
       !line("Authorization: Basic " + EncodeStr(encBase64, FUsername + ":" + FPassword)))
     return;
-  if (!FProxy.empty() && !FProxyUsername.empty() &&
+  // Inside a tunnel the server reads the request: the proxy's credentials went with CONNECT.
+  if (!FProxy.empty() && FRq.Target.Tunnel.empty() && !FProxyUsername.empty() &&
       !line("Proxy-Authorization: Basic " +
             EncodeStr(encBase64, FProxyUsername + ":" + FProxyPassword)))
     return;

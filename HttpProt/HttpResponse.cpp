@@ -8,7 +8,7 @@
 #include "Host/StringList.h"
 #include "HttpProt/HttpCli.h"
 #include "HttpProt/Url.h"
-#include "WSocket/WSocket.h"
+#include "WSocket/SslWSocket.h"
 
 namespace {
 
@@ -145,7 +145,7 @@ void THttpCli::ReceiveData(std::uint16_t Error) {
     FCurrentLine.assign(buf, static_cast<std::size_t>(len));
     FRq.ReceiveLen -= i;
     std::memmove(buf, buf + i, static_cast<std::size_t>(FRq.ReceiveLen) + 1);
-    if (FState == httpWaitingHeader || FState == httpWaitingBody) {
+    if (FState == httpWaitingHeader || FState == httpWaitingBody || FRq.TunnelReply) {
       if (FLineHandler)
         (this->*FLineHandler)();
       else
@@ -157,7 +157,7 @@ void THttpCli::ReceiveData(std::uint16_t Error) {
   }
   // A full buffer without a line feed can never become a line; waiting for more data
   // would hang on a server that keeps the connection open.
-  if (FRq.ReceiveLen >= ReceiveRoom && FState == httpWaitingHeader) {
+  if (FRq.ReceiveLen >= ReceiveRoom && (FState == httpWaitingHeader || FRq.TunnelReply)) {
     FailRequest("HTTP line too long");
     throw EHttpException("HTTP line too long", 4);
   }
@@ -200,6 +200,13 @@ void THttpCli::GetHeaderLineNext() {
       if (FRq.SessionEnded) return;
       if (!r.Location.Refusal.empty()) {
         FailRequest("can't follow the relocation: " + r.Location.Refusal);
+        return;
+      }
+      if (FRq.Target.Tls && !r.Location.Tls && !FAllowHttpsDowngrade) {
+        // What was asked for over TLS would come over the open network.
+        FailRequest(
+            "can't follow the relocation from https to http (a downgrade; "
+            "AllowHttpsDowngrade is off)");
         return;
       }
       if (FRq.RelocationCount >= FMaxRelocations) {

@@ -137,13 +137,25 @@ std::int32_t Posn(const std::string& Substr, const std::string& S, std::int32_t 
 
 namespace {
 
-// The client speaks plain HTTP only; no scheme at all means it.
+// No scheme at all means http.
 bool IsHttp(const std::string& Scheme) {
   return Scheme.empty() || (Scheme.size() == 4 && StartsWithNoCase(Scheme, "http"));
 }
 
+bool IsHttps(const std::string& Scheme) {
+  return Scheme.size() == 5 && StartsWithNoCase(Scheme, "https");
+}
+
 std::string WithPort(const std::string& Host, const std::string& Port) {
   return Port.empty() ? Host : Host + ":" + Port;
+}
+
+const char* SchemeOf(const THttpTarget& T) {
+  return T.Tls ? "https" : "http";
+}
+
+const char* DefaultPort(bool Tls) {
+  return Tls ? "443" : "80";
 }
 
 }  // namespace
@@ -153,21 +165,28 @@ THttpTarget RequestTarget(const std::string& URL, const std::string& Proxy,
   THttpTarget t;
   std::string s, u, w, h, p, q;
   ParseURL(URL, s, u, w, h, p, q);
-  if (!IsHttp(s)) t.Refusal = "unsupported protocol: " + s;
+  t.Tls = IsHttps(s);
+  if (!IsHttp(s) && !t.Tls) t.Refusal = "unsupported protocol: " + s;
   t.TargetHost = h;
   t.User = u;
   t.Password = w;
   t.Authority = WithPort(h, p);
   t.Path = q;
   if (!Proxy.empty()) {
-    // The proxy fetches what the request-URI names: a port of URL must stay in it.
-    t.RequestPath = (s.empty() ? std::string("http") : s) + "://" + t.Authority + q;
+    if (t.Tls) {
+      // The proxy only opens the tunnel; the request inside it is the server's own.
+      t.Tunnel = h + ":" + (p.empty() ? DefaultPort(true) : p);
+      t.RequestPath = q;
+    } else {
+      // The proxy fetches what the request-URI names: a port of URL must stay in it.
+      t.RequestPath = (s.empty() ? std::string("http") : s) + "://" + t.Authority + q;
+    }
     ParseURL(Proxy, s, u, w, h, p, q);
     if (t.Refusal.empty() && !IsHttp(s)) t.Refusal = "unsupported proxy protocol: " + s;
     if (p.empty()) p = ProxyPort;
   } else {
     t.RequestPath = q;
-    if (p.empty()) p = "80";
+    if (p.empty()) p = DefaultPort(t.Tls);
   }
   // Not assigned from a literal: GCC 12 then warns of an overlapping copy that cannot occur.
   if (t.RequestPath.empty()) t.RequestPath.push_back('/');
@@ -180,51 +199,51 @@ THttpTarget RelocationTarget(const THttpTarget& Current, const std::string& Loca
                              bool ViaProxy) {
   THttpTarget t = Current;
   t.Refusal.clear();
+  // Inside a tunnel the server itself is spoken to, as without a proxy.
+  const bool proxyUri = ViaProxy && Current.Tunnel.empty();
   if (!Location.empty() && Location[0] == '/') {
     // A path on the same server, whatever "://" its query may hold.
-    if (!ViaProxy) {
+    if (!proxyUri) {
       t.RequestPath = Location;
       return t;
     }
     if (Location.size() == 1 || Location[1] != '/') {
-      t.RequestPath = "http://" + Current.Authority + Location;
+      t.RequestPath = std::string(SchemeOf(Current)) + "://" + Current.Authority + Location;
       return t;
     }
   }
   std::string s, u, w, h, p, q;
   ParseURL(Location, s, u, w, h, p, q);
-  if (!IsHttp(s)) {
+  const bool tls = IsHttps(s);
+  if (!IsHttp(s) && !tls) {
     t.Refusal = "unsupported protocol: " + s;
     return t;
   }
-  if (s.empty()) s = "http";
-  if (ViaProxy) {
-    // Relative forms name the document's server, port included, as the proxy needs it.
-    if (q.empty()) {
-      t.RequestPath = s + "://" + Current.Authority + "/" + h;
-    } else if (h.empty()) {
-      t.RequestPath = s + "://" + Current.Authority + q;
-    } else {
-      t.RequestPath = Location;
-      t.TargetHost = h;
-      t.Authority = WithPort(h, p);
+  if (q.empty() || h.empty()) {
+    // A bare document name (which the splitter gives as a host), or a path with a scheme
+    // but no host: the same server, spoken to as before.
+    const std::string doc = q.empty() ? "/" + h : q;
+    if (ViaProxy) {
+      t.RequestPath =
+          proxyUri ? std::string(SchemeOf(Current)) + "://" + Current.Authority + doc : doc;
+      return t;
     }
+    if (!p.empty()) t.ConnectPort = p;
+    t.RequestPath = std::string(SchemeOf(Current)) + "://" + Current.TargetHost + doc;
     return t;
   }
-  if (!p.empty()) t.ConnectPort = p;
-  if (q.empty()) {
-    // A bare document name comes back from the splitter as a host.
-    t.RequestPath = s + "://" + Current.TargetHost + "/" + h;
-  } else if (h.empty()) {
-    t.RequestPath = s + "://" + Current.TargetHost + q;
-  } else {
-    // Another server: a port of the old one means nothing there.
-    if (p.empty()) t.ConnectPort = "80";
-    t.ConnectHost = h;
-    t.TargetHost = h;
-    t.Authority = WithPort(h, p);
-    t.RequestPath = q;
+  // Another server, or another scheme: a port of the old one means nothing there.
+  t.Tls = tls;
+  t.TargetHost = h;
+  t.Authority = WithPort(h, p);
+  if (ViaProxy) {
+    t.Tunnel = tls ? h + ":" + (p.empty() ? DefaultPort(true) : p) : std::string();
+    t.RequestPath = tls ? q : Location;
+    return t;
   }
+  t.ConnectHost = h;
+  t.ConnectPort = p.empty() ? DefaultPort(tls) : p;
+  t.RequestPath = q;
   return t;
 }
 

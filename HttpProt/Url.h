@@ -22,6 +22,11 @@ std::int32_t Posn(const std::string& Substr, const std::string& S, std::int32_t 
 struct THttpTarget {
   // Why the request cannot go there ("unsupported protocol: ftp"); empty when it can.
   std::string Refusal;
+  // The document's server speaks TLS (https).
+  bool Tls = false;
+  // Through a proxy to an https server: the "host:port" the proxy is asked to CONNECT to;
+  // the request then travels inside that tunnel. Empty otherwise.
+  std::string Tunnel;
   // The host and port to connect to: the proxy's with a proxy, the document's without.
   std::string ConnectHost;
   std::string ConnectPort;
@@ -31,7 +36,7 @@ struct THttpTarget {
   // names, and the base of relative relocations through a proxy.
   std::string Authority;
   // The request-URI of the request line: the path alone, or the absolute address through
-  // a proxy.
+  // a proxy (but the path alone inside a tunnel).
   std::string RequestPath;
   // The path URL names, from which the document's name is taken.
   std::string Path;
@@ -41,15 +46,17 @@ struct THttpTarget {
 };
 
 // Splits URL (and Proxy, when not empty; ProxyPort when Proxy names no port) into the
-// first request's target. Only http is spoken (any case; no scheme means http), directly
-// and through a proxy; any other scheme, of URL or of Proxy, gives a Refusal.
+// first request's target. http (no scheme means it) and https (port 443 by default, through
+// a proxy in a tunnel) are spoken, in any case; any other scheme of URL, and any but http
+// of Proxy, gives a Refusal.
 THttpTarget RequestTarget(const std::string& URL, const std::string& Proxy,
                           const std::string& ProxyPort);
 
 // The next request's target after a relocation to Location, from the current Target: a
-// path on the same server, a bare document name, or an absolute address (another server;
-// its port, or 80). User and password of Location are ignored. A scheme other than http
-// gives a Refusal.
+// path on the same server (and scheme), a bare document name, or an absolute address
+// (another server, or another scheme; its port, or the scheme's). User and password of
+// Location are ignored. A scheme other than http and https gives a Refusal; whether a
+// step from https down to http may be taken is the caller's to decide (Tls tells).
 THttpTarget RelocationTarget(const THttpTarget& Current, const std::string& Location,
                              bool ViaProxy);
 

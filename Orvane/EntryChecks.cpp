@@ -26,13 +26,13 @@ std::string UrlFault(const std::string& Url) {
   if (colon != std::string::npos && (slash == std::string::npos || colon < slash)) {
     std::string scheme = Url.substr(0, colon);
     for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (scheme != "http") return "unsupported protocol: " + Url.substr(0, colon);
+    if (scheme != "http" && scheme != "https")
+      return "unsupported protocol: " + Url.substr(0, colon);
   }
-  if (Url.size() < 7 || Url.compare(0, 7, "http://") != 0) {
-    std::string head = Url.substr(0, 7);
-    for (char& c : head) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (head != "http://") return "not an absolute http:// address";
-  }
+  std::string head = Url.substr(0, 8);
+  for (char& c : head) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (head.compare(0, 7, "http://") != 0 && head != "https://")
+    return "not an absolute http:// or https:// address";
   std::string proto, user, pass, host, port, path;
   ParseURL(Url, proto, user, pass, host, port, path);
   if (host.empty()) return "no host name";

@@ -82,6 +82,7 @@ THttpCli& TOrvane::PrepareClient() {
   GSharedHttpEvents->Owner = this;
   // A server that accepts and never answers must not hold a form without a button open.
   GSharedHttpCli->SetTimeout(FRequestTimeout);
+  GSharedHttpCli->SetSslCAFile(FSslCAFile);
   return *GSharedHttpCli;
 }
 

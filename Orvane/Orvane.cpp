@@ -103,7 +103,7 @@ void TOrvane::SetActive(bool Value) {
 }
 
 void TOrvane::SetURL(const std::string& Value) {
-  if (Value.compare(0, 7, "http://") != 0) return;
+  if (Value.compare(0, 7, "http://") != 0 && Value.compare(0, 8, "https://") != 0) return;
   FActive = false;
   FHomeURL = Value;
 }

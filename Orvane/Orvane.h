@@ -73,7 +73,8 @@ class TOrvane : public TComponent {
   void SetDateFormat(TOrvDateFormat Value) { FDateFormat = Value; }
   const std::string& DownloadURL() const { return FDownloadURL; }
   const std::string& HomeURL() const { return FHomeURL; }
-  // Takes only an address that starts with "http://"; then the page is read anew.
+  // Takes only an address that starts with "http://" or "https://"; then the page is read
+  // anew.
   void SetURL(const std::string& Value);
   TOrvTags* InfoTags() const { return FInfoTags.get(); }
   // Copies the names of Value; the component keeps its own object.
@@ -119,6 +120,11 @@ class TOrvane : public TComponent {
   std::int32_t MaxPageSize() const { return FMaxPageSize; }
   void SetMaxPageSize(std::int32_t Value) { FMaxPageSize = Value; }
   static constexpr std::int32_t DefaultMaxPageSize = 1024 * 1024;
+
+  // Trusted authorities (a file of PEM certificates) for https pages, downloads and
+  // read-mes instead of the system's; empty unless set.
+  const std::string& SslCAFile() const { return FSslCAFile; }
+  void SetSslCAFile(const std::string& Value) { FSslCAFile = Value; }
 
   // The address of the information page read last, or being read (HomeURL, or the page a
   // redirect entry named): what a failed read was reading.
@@ -266,6 +272,7 @@ class TOrvane : public TComponent {
   TCustomForm* FWaitForm = nullptr;
   std::int32_t FRequestTimeout = 30;
   std::int32_t FMaxPageSize = DefaultMaxPageSize;
+  std::string FSslCAFile;
   bool FPageTooLarge = false;
   std::string FLastPageURL;
   // CheckForUpdate's own download: its save dialog has asked about overwriting already.

@@ -11,11 +11,14 @@
 //             file; interleaved, --reps runs each; medians of requests per second;
 //   memory    resident memory and heap in use of one idle component and of --idle of
 //             them, just built and again after each has fetched the small file once;
-//             measured first, while the process is fresh.
+//             measured first, while the process is fresh;
+//   https     the download over HTTPS from a second nginx with certificates of a test
+//             authority and one TLS 1.3 cipher (--cipher) forced for every client,
+//             against curl --http1.0 on the same server; both verify the certificate.
 // Without the client in the build only the peers run, which checks the harness.
 //
 //   http_client_bench [--reps R] [--bytes N] [--seconds S] [--conns C] [--idle N]
-//                     [--only download|requests|memory]
+//                     [--cipher NAME] [--only download|requests|memory|https]
 #include <fcntl.h>
 #include <malloc.h>
 #include <signal.h>
@@ -29,6 +32,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -37,6 +41,7 @@
 #include "peers/ChildProcess.h"
 #include "peers/Nginx.h"
 #include "peers/Peers.h"
+#include "support/TlsServers.h"
 
 #if __has_include("HttpProt/HttpCli.h")
 #define ORV_BENCH_HTTPCLI 1
@@ -55,6 +60,7 @@ struct Options {
   int seconds = 10;
   int conns = 50;
   int idle = 1000;
+  std::string cipher = "TLS_AES_128_GCM_SHA256";
   std::string only;
 };
 
@@ -194,10 +200,11 @@ class TDiscardStream : public TStream {
   std::int64_t FCount = 0;
 };
 
-Sample ClientDownload(const std::string& url, const Options& opt) {
+Sample ClientDownload(const std::string& url, const Options& opt, const std::string& ca = "") {
   TDiscardStream sink;
   THttpCli cli(nullptr);
   cli.SetURL(url);
+  cli.SetSslCAFile(ca);
   cli.SetRcvdStream(&sink);
   bool done = false;
   cli.OnRequestDone = [&](TObject*, THttpRequest, std::uint16_t) { done = true; };
@@ -216,8 +223,8 @@ Sample ClientDownload(const std::string& url, const Options& opt) {
   s.rate = static_cast<double>(opt.bytes) / s.wall;
   s.ok = cli.StatusCode() == 200 && static_cast<std::uint64_t>(sink.Count()) == opt.bytes;
   if (!s.ok)
-    std::fprintf(stderr, "component download: status %d, %lld bytes\n", cli.StatusCode(),
-                 static_cast<long long>(sink.Count()));
+    std::fprintf(stderr, "component download: status %d, %lld bytes, %s\n", cli.StatusCode(),
+                 static_cast<long long>(sink.Count()), cli.ReasonPhrase().c_str());
   return s;
 }
 
@@ -381,6 +388,60 @@ void PrintRow(const char* name, const Summary& s, double scale, const char* unit
   std::printf("\n");
 }
 
+// The download over HTTPS, THttpCli against curl on one nginx and one cipher.
+int HttpsDownload(const Options& opt, bool haveCurl) {
+  std::printf("\nhttps download of %llu bytes to a discarding sink, %s, %d runs interleaved\n",
+              static_cast<unsigned long long>(opt.bytes), opt.cipher.c_str(), opt.reps);
+  testsupport::TlsCerts certs;
+  if (!certs.Make()) {
+    std::fprintf(stderr, "making the certificates failed\n");
+    return 1;
+  }
+  testsupport::TlsNginx tls(certs);
+  tls.SetServerExtra("    ssl_conf_command Ciphersuites " + opt.cipher + ";\n    sendfile on;\n");
+  // A file with holes, as for the plain download.
+  const std::string path = tls.Dir().Write("www/big.bin", "");
+  std::filesystem::resize_file(path, opt.bytes);
+  if (!tls.Start()) {
+    std::fprintf(stderr, "nginx with TLS: %s\n", tls.Error().c_str());
+    return 1;
+  }
+  Warm(path);
+  const std::string ca = certs.Path("ca.pem");
+  const std::string url = "https://localhost:" + std::to_string(tls.Port("good")) + "/big.bin";
+  std::vector<Sample> comp, curl;
+  for (int r = 0; r < opt.reps; ++r) {
+#ifdef ORV_BENCH_HTTPCLI
+    comp.push_back(ClientDownload(url, opt, ca));
+#endif
+    if (haveCurl)
+      curl.push_back(FromChild(peers::RunChild({"curl", "--http1.0", "-s", "-f", "--cacert", ca,
+                                                "--max-time", "300", "-o", "/dev/null", url},
+                                               std::chrono::seconds(310)),
+                               static_cast<double>(opt.bytes)));
+    std::printf("run %d (MB/s, cpu s):", r + 1);
+    if (!comp.empty())
+      std::printf("  THttpCli %6.0f %6.3f", comp.back().rate / 1e6, comp.back().cpu);
+    if (!curl.empty()) std::printf("  curl %6.0f %6.3f", curl.back().rate / 1e6, curl.back().cpu);
+    std::printf("\n");
+    std::fflush(stdout);
+  }
+  const Summary c = Summarise(comp), cu = Summarise(curl);
+  std::printf("\nmedians                      %10s %-6s %9s %9s %9s %9s\n", "rate", "", "wall s",
+              "cpu s", "ok/runs", "vs curl");
+  if (!comp.empty()) PrintRow("THttpCli https", c, 1e6, "MB/s", &cu, nullptr);
+  if (!curl.empty()) PrintRow("curl --http1.0 https", cu, 1e6, "MB/s", &cu, nullptr);
+  if (!comp.empty()) {
+    std::printf("median of the runs' own ratios: vs curl %.2f\n", PairedRatio(comp, curl));
+    std::printf("target: >= 0.9 of curl: %s\n",
+                cu.rate > 0 && c.rate / cu.rate >= 0.9 ? "met" : "NOT met");
+  }
+  int status = 0;
+  for (const auto* v : {&comp, &curl})
+    for (const Sample& s : *v) status |= s.ok ? 0 : 1;
+  return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -399,10 +460,13 @@ int main(int argc, char** argv) {
       opt.idle = std::clamp(std::atoi(v.c_str()), 1, 100000);
     else if (k == "--only")
       opt.only = v;
+    else if (k == "--cipher")
+      opt.cipher = v;
     else {
       std::fprintf(stderr,
                    "usage: %s [--reps R] [--bytes N] [--seconds S] [--conns C] [--idle N] "
-                   "[--only download|file|requests|memory]\n",
+                   "[--cipher NAME] [--only download|file|requests|memory|https]
+",
                    argv[0]);
       return 2;
     }
@@ -570,5 +634,6 @@ int main(int argc, char** argv) {
   }
 
   nginx.Stop();
+  if (want("https")) status |= HttpsDownload(opt, haveCurl);
   return status;
 }

@@ -1,5 +1,6 @@
-// httpget: fetches one URL with THttpCli and writes the body to a file or to standard
-// output; the status line (and, asked, every response header line) goes to standard error.
+// httpget: fetches one http or https URL with THttpCli and writes the body to a file or
+// to standard output; the status line (and, asked, every response header line) goes to
+// standard error.
 // Exits 0 for a status below 400, 1 for a failed request, 2 for a bad command line.
 #include <unistd.h>
 
@@ -21,7 +22,7 @@ constexpr const char* Usage =
     "usage: httpget URL [-o FILE] [--head] [--post-file FILE] [--content-type TYPE]\n"
     "               [--proxy HOST[:PORT]] [--user NAME:PASSWORD]\n"
     "               [--proxy-user NAME:PASSWORD] [--agent TEXT] [--verbose]\n"
-    "               [--timeout SECONDS] [--max-redirs N]\n";
+    "               [--timeout SECONDS] [--max-redirs N] [--ca-file FILE] [--insecure]\n";
 
 struct Options {
   std::string Url;
@@ -38,6 +39,9 @@ struct Options {
   // 0: no time-out.
   std::int32_t Timeout = 0;
   std::int32_t MaxRedirs = 20;
+  // Trusted authorities for https instead of the system's.
+  std::string CAFile;
+  bool Insecure = false;
 };
 
 // Standard output as a stream: every byte written, or an error raised.
@@ -103,6 +107,10 @@ bool ParseArgs(int argc, char** argv, Options& O, std::string& Error) {
       if (!value(O.Agent)) return false;
     } else if (a == "--verbose") {
       O.Verbose = true;
+    } else if (a == "--ca-file") {
+      if (!value(O.CAFile)) return false;
+    } else if (a == "--insecure") {
+      O.Insecure = true;
     } else if (a == "--timeout" || a == "--max-redirs") {
       std::string text;
       if (!value(text)) return false;
@@ -157,6 +165,11 @@ int Fetch(const Options& O) {
   if (O.HasContentType) http.SetContentTypePost(O.ContentType);
   http.SetTimeout(O.Timeout);
   http.SetMaxRelocations(O.MaxRedirs);
+  if (!O.CAFile.empty()) http.SetSslCAFile(O.CAFile);
+  if (O.Insecure) {
+    http.SetSslUnsafeSkipVerify(true);
+    std::fprintf(stderr, "httpget: --insecure: no certificate is checked\n");
+  }
   if (O.Verbose) {
     http.OnHeaderData = [&http](TObject*) {
       const TStringList& lines = *http.HeaderLines();

@@ -1,5 +1,7 @@
 #include "CommandLine.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -80,9 +82,12 @@ bool ParseCommandLine(const std::vector<std::string>& Args, TCheckOptions& Optio
         Error = "more than one HOME-URL: \"" + Options.HomeURL + "\" and \"" + arg + "\"";
         return false;
       }
-      if (arg.rfind("http://", 0) != 0 || arg.size() == 7) {
-        Error = "HOME-URL must be an http:// address, like http://example.com/update.htm (got \"" +
-                arg + "\")";
+      if (!(arg.rfind("http://", 0) == 0 && arg.size() > 7) &&
+          !(arg.rfind("https://", 0) == 0 && arg.size() > 8)) {
+        Error =
+            "HOME-URL must be an http:// or https:// address, like "
+            "https://example.com/update.htm (got \"" +
+            arg + "\")";
         return false;
       }
       Options.HomeURL = arg;
@@ -104,7 +109,8 @@ bool ParseCommandLine(const std::vector<std::string>& Args, TCheckOptions& Optio
                                      [&](const char* F) { return name == F; }) != std::end(flags);
     static const char* const valued[] = {
         "--current-version", "--tag",  "--proxy",     "--save-to",    "--version-format",
-        "--date-format",     "--port", "--demo-rate", "--public-key", "--public-key-file"};
+        "--date-format",     "--port", "--demo-rate", "--public-key", "--public-key-file",
+        "--ca-file"};
     const bool isValued = std::find_if(std::begin(valued), std::end(valued), [&](const char* F) {
                             return name == F;
                           }) != std::end(valued);
@@ -161,6 +167,12 @@ bool ParseCommandLine(const std::vector<std::string>& Args, TCheckOptions& Optio
         return false;
       }
       Options.ProxyPort = static_cast<std::int32_t>(port);
+    } else if (name == "--ca-file") {
+      if (value.empty() || ::access(value.c_str(), R_OK) != 0) {
+        Error = "--ca-file wants a readable file of certificates (got \"" + value + "\")";
+        return false;
+      }
+      Options.CAFile = value;
     } else if (name == "--save-to") {
       if (value.empty()) {
         Error = "--save-to wants a folder";
@@ -278,6 +290,9 @@ Options:
                           e.g. --tag version=AppVersion --tag download=SetupURL
   --proxy HOST[:PORT]   fetch through this HTTP proxy (port 80 when left out)
                           e.g. --proxy 127.0.0.1:3128
+  --ca-file FILE        trust the authorities in FILE (PEM certificates) for
+                        https addresses instead of the system's
+                          e.g. --ca-file /etc/myca.pem
   --save-to DIR         the folder the save prompt proposes (default: the
                         current folder); it must exist and be writable
                           e.g. --save-to ~/Downloads
@@ -336,10 +351,10 @@ file checked, which catches corruption but not an attacker. A download that
 passes the size is stopped, and a file whose SHA-256 differs is deleted: nothing
 is saved, nothing started.
 
-What a page may not do: name anything but an http:// address with a host,
-propose a file name that is empty, ".", "..", hidden (starts with "."), holds
-a control character or a backslash, or is longer than 255 bytes, or be larger
-than 1 MiB. Such a page is refused with exit status 2. Texts from the server
+What a page may not do: name anything but an http:// or https:// address with
+a host, propose a file name that is empty, ".", "..", hidden (starts with "."),
+holds a control character or a backslash, or is longer than 255 bytes, or be
+larger than 1 MiB. Such a page is refused with exit status 2. Texts from the server
 are printed with control characters shown as escapes (\x1b).
 
 Exit status: 0 an update was downloaded; 1 there is none, you declined, or the

@@ -17,6 +17,7 @@ struct TCheckOptions {
   std::string ProxyHost;
   std::int32_t ProxyPort = 80;
   std::string SaveTo;  // empty: the current folder
+  std::string CAFile;  // trusted authorities for https; empty: the system's
   bool Yes = false;
   bool NoRun = false;
   // Start the update without a person agreeing: only one whose page is signed by

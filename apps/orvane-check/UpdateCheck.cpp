@@ -161,6 +161,7 @@ int RunUpdateCheck(const TCheckOptions& Options, const std::string& HomeURL) {
     orvane.SetProxyPort(Options.ProxyPort);
   }
   orvane.SetPublicKey(Options.PublicKey);
+  orvane.SetSslCAFile(Options.CAFile);
   orvane.SetVersionFormat(Options.VersionFormat);
   orvane.SetDateFormat(Options.DateFormat);
   TOrvOptions flags{orvoDisplayUI, orvoDisplayReadMe, orvoExitDuringUpdate};

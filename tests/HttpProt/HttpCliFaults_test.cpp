@@ -261,12 +261,12 @@ TEST_F(HttpCliFaults, RelocationsAreBoundedAndCredentialsStayWithTheirHost) {
   EXPECT_EQ(body.Data(), "abc");
 
   // A location whose scheme the component does not speak is not fetched as http.
-  cli.SetURL(Url("/relocate?to=https://127.0.0.1:{port}/show-auth"));
+  cli.SetURL(Url("/relocate?to=ftp://127.0.0.1:{port}/show-auth"));
   log.Clear();
   cli.GetASync();
   ASSERT_TRUE(log.WaitDone(1, std::chrono::seconds(20)));
   EXPECT_EQ(cli.StatusCode(), 404);
-  EXPECT_EQ(cli.ReasonPhrase(), "can't follow the relocation: unsupported protocol: https");
+  EXPECT_EQ(cli.ReasonPhrase(), "can't follow the relocation: unsupported protocol: ftp");
   EXPECT_EQ(log.Only("SessionConnected").size(), 1u);
 }
 
@@ -484,6 +484,34 @@ TEST_F(HttpCliFaults, OnRequestDoneNeverRunsInsideTheCallThatStartedTheRequest) 
   EXPECT_EQ(seen[3], "200 OK");
 }
 
+TEST_F(HttpCliFaults, AProxyThatAnswersConnectAmissOpensNoTunnel) {
+  // The peer as the proxy: the name asked for picks its reply.
+  const std::pair<const char*, const char*> cases[] = {
+      {"tunnel-extra", "the proxy sent data after its reply to CONNECT"},
+      {"tunnel-bad", "malformed reply from the proxy to CONNECT"},
+      {"tunnel-close",
+       "connection closed by the proxy before the tunnel to tunnel-close:443 stood"},
+      {"tunnel-302", "proxy refused the tunnel to tunnel-302:443: 302 Found"},
+  };
+  THttpCli cli(nullptr);
+  TEventLog log(cli);
+  TSinkStream body;
+  cli.SetRcvdStream(&body);
+  cli.SetProxy("127.0.0.1:" + std::to_string(Peer->port));
+  for (const auto& [name, reason] : cases) {
+    SCOPED_TRACE(name);
+    log.Clear();
+    cli.SetURL(std::string("https://") + name + "/x");
+    cli.GetASync();
+    ASSERT_TRUE(log.WaitDone(1, std::chrono::seconds(20)));
+    EXPECT_EQ(cli.StatusCode(), 404);
+    EXPECT_EQ(cli.ReasonPhrase(), reason);
+    EXPECT_TRUE(log.Only("SessionConnected").empty());
+    EXPECT_TRUE(log.Only("Command GET").empty());
+    EXPECT_EQ(body.Count(), 0);
+  }
+}
+
 TEST_F(HttpCliFaults, AUrlOfAnotherSchemeIsRefusedBeforeAnyConnection) {
   THttpCli cli(nullptr);
   TEventLog log(cli);
@@ -493,11 +521,11 @@ TEST_F(HttpCliFaults, AUrlOfAnotherSchemeIsRefusedBeforeAnyConnection) {
   };
   const Case cases[] = {
       {"ftp://" + at + "/request", "", "unsupported protocol: ftp"},
-      {"https://" + at + "/request", "", "unsupported protocol: https"},
+      {"httpx://" + at + "/request", "", "unsupported protocol: httpx"},
       {"file:///etc/passwd", "", "unsupported protocol: file"},
       // Through a proxy, which would fetch it, as well.
       {"ftp://" + at + "/request", at, "unsupported protocol: ftp"},
-      {"https://" + at + "/request", at, "unsupported protocol: https"},
+      {"file:///etc/passwd", at, "unsupported protocol: file"},
       {"http://" + at + "/request", "socks5://" + at, "unsupported proxy protocol: socks5"},
   };
   for (const Case& c : cases) {

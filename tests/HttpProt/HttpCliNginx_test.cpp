@@ -8,6 +8,8 @@
 #include "Host/FormFile.h"
 #include "HttpCliTestSupport.h"
 #include "support/HttpServers.h"
+#include "support/PythonPeer.h"
+#include "support/TlsServers.h"
 
 using httptest::TEventLog;
 using httptest::TSinkStream;
@@ -456,9 +458,14 @@ TEST_F(HttpCliNginx, AFormFileKeepsThePublishedProperties) {
   w.SetModifiedSince(35000.5);
   w.SetContentTypePost("text/plain");
   const std::string plain = ComponentToText(w);
-  // The time-out is written only when set, so older forms stay as they were.
+  // The time-out and the TLS settings are written only when set, so older forms stay as
+  // they were.
   EXPECT_EQ(plain.find("Timeout"), std::string::npos);
+  EXPECT_EQ(plain.find("Ssl"), std::string::npos);
+  EXPECT_EQ(plain.find("Downgrade"), std::string::npos);
   w.SetTimeout(30);
+  w.SetSslCAFile("/etc/my-ca.pem");
+  w.SetAllowHttpsDowngrade(true);
   const std::string text = ComponentToText(w);
   EXPECT_NE(text.find("  Timeout = 30\n"), std::string::npos);
   EXPECT_NE(text.find("  ProxyPort = '3128'\n"), std::string::npos);
@@ -468,6 +475,9 @@ TEST_F(HttpCliNginx, AFormFileKeepsThePublishedProperties) {
   EXPECT_EQ(ComponentToText(r), text);
   EXPECT_EQ(r.URL(), "http://server/info.htm");
   EXPECT_EQ(r.Timeout(), 30);
+  EXPECT_EQ(r.SslCAFile(), "/etc/my-ca.pem");
+  EXPECT_TRUE(r.AllowHttpsDowngrade());
+  EXPECT_FALSE(r.SslUnsafeSkipVerify());
   EXPECT_TRUE(r.NoCache());
   EXPECT_DOUBLE_EQ(r.ModifiedSince(), 35000.5);
   EXPECT_THROW(r.SetTimeout(-1), EHttpException);
@@ -535,3 +545,372 @@ TEST_F(HttpCliNginx, GetsGoThroughTinyproxy) {
 }
 
 }  // namespace
+
+// https: nginx with TLS on the test authority's certificates (good, expired, other, self,
+// chain), a plain nginx beside it for relocations between the schemes, and a python TLS
+// peer for the two ways a TLS stream ends.
+class HttpCliTls : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    Certs = new testsupport::TlsCerts;
+    if (!Certs->Make()) {
+      Problem = "making the certificates failed";
+      return;
+    }
+    Tls = new testsupport::TlsNginx(*Certs);
+    Tls->SetServerExtra(R"(
+    absolute_redirect off;
+    location = /to-http { return 302 http://127.0.0.1:$arg_port/small.txt; }
+    location = /rel/root { return 301 /hello.txt; }
+    location = /host { return 200 "$http_host"; }
+)" + std::string(Nginx::HasEcho() ? "    location = /echo { echo_read_request_body; "
+                                    "echo_request_body; }\n"
+                                  : ""));
+    Tls->Dir().Write("www/hello.txt", "hello over TLS\n");
+    WritePatternFile(Tls->Dir().Path() + "/www/big.bin", BigSeed, BigSize);
+    if (!Tls->Start()) {
+      Problem = "nginx with TLS: " + Tls->Error();
+      return;
+    }
+    Plain = new Nginx(R"(
+    location = /to-https { return 302 https://$arg_host:$arg_port/hello.txt; }
+)");
+    if (!Plain->Start()) {
+      Problem = "nginx: " + Plain->Error();
+      return;
+    }
+    Plain->Dir().Write("www/small.txt", "Hello, small world\n");
+  }
+  static void TearDownTestSuite() {
+    delete Plain;
+    Plain = nullptr;
+    delete Tls;
+    Tls = nullptr;
+    delete Certs;
+    Certs = nullptr;
+  }
+  void SetUp() override {
+    if (!Problem.empty()) GTEST_SKIP() << Problem;
+  }
+
+  static std::string Url(const std::string& Server, const std::string& Path,
+                         const std::string& Host = "localhost") {
+    return "https://" + Host + ":" + std::to_string(Tls->Port(Server)) + Path;
+  }
+  static std::string CA() { return Certs->Path("ca.pem"); }
+
+  template <class TProxy>
+  static void WalkThroughTunnel(TProxy& Open, TProxy& Guarded);
+
+  // Runs one GET to its end.
+  static void Fetch(THttpCli& Cli, TEventLog& Log) {
+    const int before = Log.Done();
+    Cli.GetASync();
+    ASSERT_TRUE(Log.WaitDone(before + 1, std::chrono::seconds(60))) << Cli.URL();
+    EXPECT_EQ(Cli.State(), httpReady);
+  }
+
+  static inline testsupport::TlsCerts* Certs = nullptr;
+  static inline testsupport::TlsNginx* Tls = nullptr;
+  static inline Nginx* Plain = nullptr;
+  static inline std::string Problem;
+};
+
+TEST_F(HttpCliTls, AVerifiedServerDeliversALargeBodyWhole) {
+  THttpCli cli(nullptr);
+  TEventLog log(cli);
+  cli.SetSslCAFile(CA());
+  TSinkStream big(0);
+  cli.SetRcvdStream(&big);
+  cli.SetURL(Url("good", "/big.bin"));
+  Fetch(cli, log);
+  EXPECT_EQ(cli.StatusCode(), 200) << cli.ReasonPhrase();
+  EXPECT_EQ(cli.ContentLength(), static_cast<std::int64_t>(BigSize));
+  EXPECT_EQ(cli.RcvdCount(), static_cast<std::int64_t>(BigSize));
+  EXPECT_EQ(big.Count(), static_cast<std::int64_t>(BigSize));
+  EXPECT_EQ(big.Crc(), httptest::PatternCrc(BigSeed, BigSize));
+  EXPECT_EQ(cli.DocName(), "big.bin");
+  // The request goes out once the handshake is done, as over a plain connection.
+  EXPECT_EQ(Without(log.Only("StateChange"), "StateChange httpWaiting"),
+            (std::vector<std::string>{"StateChange httpNotConnected", "StateChange httpDnsLookup",
+                                      "StateChange httpDnsLookupDone", "StateChange httpConnected",
+                                      "StateChange httpReady"}));
+  EXPECT_EQ(log.Only("Command "),
+            (std::vector<std::string>{"Command GET /big.bin HTTP/1.0", "Command Host: localhost",
+                                      "Command "}));
+
+  // By address, checked against the certificate's addresses; an https relocation to a
+  // path stays on the same server and in TLS.
+  TSinkStream body;
+  cli.SetRcvdStream(&body);
+  cli.SetURL(Url("good", "/rel/root", "127.0.0.1"));
+  Fetch(cli, log);
+  EXPECT_EQ(cli.StatusCode(), 200) << cli.ReasonPhrase();
+  EXPECT_EQ(body.Data(), "hello over TLS\n");
+  EXPECT_EQ(cli.RequestPath(), "/hello.txt");
+
+  // A POST body goes out whole through the TLS layer, chunk after chunk.
+  if (Nginx::HasEcho()) {
+    TMemoryStream post;
+    const std::string data = testsupport::PatternString(5, 0, 300000);
+    post.WriteBuffer(data.data(), static_cast<std::int32_t>(data.size()));
+    post.SetPosition(0);
+    cli.SetSendStream(&post);
+    body = TSinkStream();
+    cli.SetURL(Url("good", "/echo"));
+    const int before = log.Done();
+    cli.PostASync();
+    ASSERT_TRUE(log.WaitDone(before + 1, std::chrono::seconds(30)));
+    EXPECT_EQ(cli.StatusCode(), 200) << cli.ReasonPhrase();
+    EXPECT_EQ(cli.SentCount(), 300000);
+    EXPECT_TRUE(body.Data() == data) << body.Count();
+  }
+
+  // Without verification even an expired certificate for another name passes.
+  THttpCli unsafe(nullptr);
+  TEventLog unsafeLog(unsafe);
+  unsafe.SetSslUnsafeSkipVerify(true);
+  body = TSinkStream();
+  unsafe.SetRcvdStream(&body);
+  unsafe.SetURL(Url("expired", "/hello.txt", "127.0.0.1"));
+  Fetch(unsafe, unsafeLog);
+  EXPECT_EQ(unsafe.StatusCode(), 200) << unsafe.ReasonPhrase();
+  EXPECT_EQ(body.Data(), "hello over TLS\n");
+}
+
+TEST_F(HttpCliTls, EveryRefusedServerEndsTheRequestWithItsReason) {
+  struct Case {
+    std::string Url;
+    std::string CAFile;
+    std::string Reason;
+  };
+  const std::string plainAt = "127.0.0.1:" + std::to_string(Plain->Port());
+  const Case cases[] = {
+      {Url("expired", "/hello.txt"), CA(),
+       "TLS certificate verification failed for localhost: certificate has expired"},
+      {Url("other", "/hello.txt"), CA(),
+       "TLS certificate verification failed for localhost: host name mismatch"},
+      {Url("other", "/hello.txt", "127.0.0.1"), CA(),
+       "TLS certificate verification failed for 127.0.0.1: IP address mismatch"},
+      {Url("self", "/hello.txt"), CA(),
+       "TLS certificate verification failed for localhost: self-signed certificate"},
+      {Url("chain", "/hello.txt"), CA(),
+       "TLS certificate verification failed for localhost: self-signed certificate in chain"},
+      // The system's store knows nothing of the test authority.
+      {Url("good", "/hello.txt"), "",
+       "TLS certificate verification failed for localhost: certificate issued by an unknown "
+       "authority"},
+      // A server that speaks no TLS.
+      {"https://" + plainAt + "/small.txt", CA(), "TLS handshake with 127.0.0.1 failed: "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Url + " trusting " + c.CAFile);
+    THttpCli cli(nullptr);
+    TEventLog log(cli);
+    TSinkStream body;
+    cli.SetRcvdStream(&body);
+    cli.SetSslCAFile(c.CAFile);
+    cli.SetURL(c.Url);
+    Fetch(cli, log);
+    EXPECT_EQ(cli.StatusCode(), 404);
+    EXPECT_EQ(cli.ReasonPhrase().substr(0, c.Reason.size()), c.Reason) << cli.ReasonPhrase();
+    // No request went out: the session never connected.
+    EXPECT_TRUE(log.Only("SessionConnected").empty());
+    EXPECT_TRUE(log.Only("Command").empty());
+    EXPECT_EQ(log.Only("RequestDone"), std::vector<std::string>{"RequestDone 0"});
+    EXPECT_EQ(body.Count(), 0);
+    // The blocking call raises it.
+    try {
+      cli.Get();
+      ADD_FAILURE() << "Get returned";
+    } catch (const EHttpException& e) {
+      EXPECT_EQ(e.ErrorCode(), 404);
+      EXPECT_EQ(std::string(e.what()), cli.ReasonPhrase());
+    }
+  }
+
+  // Authorities that cannot be read: refused at the connect, naming the file.
+  THttpCli cli(nullptr);
+  TEventLog log(cli);
+  cli.SetSslCAFile(Certs->Path("missing.pem"));
+  cli.SetURL(Url("good", "/hello.txt"));
+  Fetch(cli, log);
+  EXPECT_EQ(cli.StatusCode(), 404);
+  EXPECT_EQ(cli.ReasonPhrase().rfind("can't connect: ", 0), 0u) << cli.ReasonPhrase();
+  EXPECT_NE(cli.ReasonPhrase().find("missing.pem"), std::string::npos) << cli.ReasonPhrase();
+}
+
+TEST_F(HttpCliTls, ABodyWithoutLengthIsWholeOnlyWithTheCloseNotify) {
+  struct Case {
+    const char* End;
+    const char* Reply;
+    int Status;
+    std::string Reason;
+    std::string Body;
+  };
+  const Case cases[] = {
+      {"notify", "HTTP/1.0 200 OK\\r\\n\\r\\nno length here\\n", 200, "OK", "no length here\n"},
+      // Cut short by whoever can end the connection: no short success.
+      {"truncate", "HTTP/1.0 200 OK\\r\\n\\r\\nno length here\\n", 404,
+       "TLS connection truncated: localhost closed the connection without a close-notify after "
+       "15 body bytes",
+       "no length here\n"},
+      {"truncate", "HTTP/1.0 200 OK\\r\\nContent-Length: 40\\r\\n\\r\\nno length here\\n", 404,
+       "TLS connection truncated: localhost closed the connection without a close-notify after "
+       "15 of 40 body bytes",
+       "no length here\n"},
+      // The announced length ends the body before the stream ends.
+      {"truncate", "HTTP/1.0 200 OK\\r\\nContent-Length: 15\\r\\n\\r\\nno length here\\n", 200,
+       "OK", "no length here\n"},
+      {"truncate", "HTTP/1.0 200 OK\\r\\nContent-Len", 404,
+       "TLS connection truncated: localhost closed the connection without a close-notify before "
+       "the end of the response header",
+       ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.End) + ": " + c.Reply);
+    testsupport::PythonPeer peer = testsupport::StartPythonPeer(
+        "tls_peer.py", {"--cert", Certs->Path("good.pem"), "--key", Certs->Path("good.key"),
+                        "--read-request", "--text", c.Reply, "--end", c.End});
+    ASSERT_NE(peer.port, 0) << "tls_peer.py did not start";
+    THttpCli cli(nullptr);
+    TEventLog log(cli);
+    TSinkStream body;
+    cli.SetRcvdStream(&body);
+    cli.SetSslCAFile(CA());
+    cli.SetURL("https://localhost:" + std::to_string(peer.port) + "/");
+    Fetch(cli, log);
+    EXPECT_EQ(cli.StatusCode(), c.Status);
+    EXPECT_EQ(cli.ReasonPhrase(), c.Reason);
+    EXPECT_EQ(body.Data(), c.Body);
+    EXPECT_EQ(peer.LineStartingWith("request ").empty(), false);
+  }
+}
+
+TEST_F(HttpCliTls, HttpGoesUpToHttpsButHttpsNotDownToHttp) {
+  THttpCli cli(nullptr);
+  TEventLog log(cli);
+  TSinkStream body;
+  cli.SetRcvdStream(&body);
+  cli.SetSslCAFile(CA());
+  cli.SetUsername("user");
+  cli.SetPassword("pass");
+
+  // Up: followed, to the named server in TLS; the credentials go along to the same host.
+  cli.SetURL(Plain->Url("/to-https?host=127.0.0.1&port=" + std::to_string(Tls->Port("good"))));
+  Fetch(cli, log);
+  EXPECT_EQ(cli.StatusCode(), 200) << cli.ReasonPhrase();
+  EXPECT_EQ(body.Data(), "hello over TLS\n");
+  EXPECT_EQ(log.Only("LocationChange").size(), 1u);
+  EXPECT_EQ(log.Only("Command Authorization").size(), 2u);
+  // Up to a server whose certificate is refused: the relocation does not weaken the check.
+  log.Clear();
+  body = TSinkStream();
+  cli.SetURL(Plain->Url("/to-https?host=localhost&port=" + std::to_string(Tls->Port("other"))));
+  Fetch(cli, log);
+  EXPECT_EQ(cli.StatusCode(), 404);
+  EXPECT_EQ(cli.ReasonPhrase(),
+            "TLS certificate verification failed for localhost: host name mismatch");
+  EXPECT_EQ(body.Count(), 0);
+
+  // Down: refused, and no connection is made to the http server.
+  const std::string down =
+      Url("good", "/to-http?port=" + std::to_string(Plain->Port()), "127.0.0.1");
+  log.Clear();
+  body = TSinkStream();
+  cli.SetURL(down);
+  Fetch(cli, log);
+  EXPECT_EQ(cli.StatusCode(), 404);
+  EXPECT_EQ(cli.ReasonPhrase(),
+            "can't follow the relocation from https to http (a downgrade; AllowHttpsDowngrade is "
+            "off)");
+  EXPECT_EQ(log.Only("SessionConnected").size(), 1u);
+  EXPECT_TRUE(log.Only("LocationChange").empty());
+  EXPECT_EQ(body.Count(), 0);
+
+  // Allowed: followed, but credentials given for https never go out in the open.
+  cli.SetAllowHttpsDowngrade(true);
+  log.Clear();
+  cli.SetURL(down);
+  Fetch(cli, log);
+  EXPECT_EQ(cli.StatusCode(), 200) << cli.ReasonPhrase();
+  EXPECT_EQ(body.Data(), "Hello, small world\n");
+  EXPECT_EQ(log.Only("Command Authorization").size(), 1u);
+  EXPECT_EQ(log.Only("SessionConnected").size(), 2u);
+}
+
+// Through each proxy: a tunnel to the TLS server, a relocation inside it, a refused
+// certificate at its far end, and proxy credentials that go to the proxy only.
+template <class TProxy>
+void HttpCliTls::WalkThroughTunnel(TProxy& Open, TProxy& Guarded) {
+  THttpCli cli(nullptr);
+  TEventLog log(cli);
+  TSinkStream body;
+  cli.SetRcvdStream(&body);
+  cli.SetSslCAFile(CA());
+  cli.SetProxy("127.0.0.1:" + std::to_string(Open.Port()));
+  const std::string good = "127.0.0.1:" + std::to_string(Tls->Port("good"));
+  cli.SetURL("https://" + good + "/rel/root");
+  cli.GetASync();
+  ASSERT_TRUE(log.WaitDone(1, std::chrono::seconds(30)));
+  EXPECT_EQ(cli.StatusCode(), 200) << cli.ReasonPhrase();
+  EXPECT_EQ(body.Data(), "hello over TLS\n");
+  // Each connection asks for the tunnel; inside it the request names the path only.
+  EXPECT_EQ(log.Only("Command CONNECT"),
+            (std::vector<std::string>(2, "Command CONNECT " + good + " HTTP/1.0")));
+  EXPECT_EQ(log.Only("Command GET"), (std::vector<std::string>{"Command GET /rel/root HTTP/1.0",
+                                                               "Command GET /hello.txt HTTP/1.0"}));
+  EXPECT_EQ(log.Only("Command Host: 127"),
+            (std::vector<std::string>{"Command Host: " + good, "Command Host: 127.0.0.1",
+                                      "Command Host: " + good, "Command Host: 127.0.0.1"}));
+
+  // The certificate at the tunnel's far end is checked as for a direct connection.
+  log.Clear();
+  body = TSinkStream();
+  cli.SetURL("https://127.0.0.1:" + std::to_string(Tls->Port("expired")) + "/hello.txt");
+  cli.GetASync();
+  ASSERT_TRUE(log.WaitDone(1, std::chrono::seconds(30)));
+  EXPECT_EQ(cli.StatusCode(), 404);
+  EXPECT_EQ(cli.ReasonPhrase(),
+            "TLS certificate verification failed for 127.0.0.1: certificate has expired");
+  EXPECT_EQ(body.Count(), 0);
+
+  // A proxy that wants credentials refuses the tunnel with its status; given, they go with
+  // CONNECT and never into the tunnel, where the server would read them.
+  cli.SetProxy("127.0.0.1:" + std::to_string(Guarded.Port()));
+  cli.SetURL("https://" + good + "/hello.txt");
+  log.Clear();
+  cli.GetASync();
+  ASSERT_TRUE(log.WaitDone(1, std::chrono::seconds(30)));
+  EXPECT_EQ(cli.StatusCode(), 407);
+  EXPECT_EQ(cli.ReasonPhrase().rfind("proxy refused the tunnel to " + good + ": 407 ", 0), 0u)
+      << cli.ReasonPhrase();
+  EXPECT_TRUE(log.Only("SessionConnected").empty());
+  cli.SetProxyUsername("puser");
+  cli.SetProxyPassword("ppass");
+  log.Clear();
+  body = TSinkStream();
+  cli.Get();
+  EXPECT_EQ(cli.StatusCode(), 200);
+  EXPECT_EQ(body.Data(), "hello over TLS\n");
+  const auto commands = log.Only("Command ");
+  ASSERT_EQ(commands.size(), 7u);
+  EXPECT_EQ(commands[2],
+            "Command Proxy-Authorization: Basic " + EncodeStr(encBase64, "puser:ppass"));
+  EXPECT_EQ(commands[4], "Command GET /hello.txt HTTP/1.0");
+  EXPECT_EQ(log.Only("Command Proxy-Authorization").size(), 1u);
+}
+
+TEST_F(HttpCliTls, HttpsGoesThroughTinyproxyInATunnel) {
+  testsupport::Tinyproxy open, guarded("puser", "ppass");
+  if (!open.Start() || !guarded.Start())
+    GTEST_SKIP() << "tinyproxy did not start: " << open.Error() << guarded.Error();
+  WalkThroughTunnel(open, guarded);
+}
+
+TEST_F(HttpCliTls, HttpsGoesThroughSquidInATunnel) {
+  testsupport::Squid open, guarded("puser", "ppass");
+  if (!open.Start() || !guarded.Start())
+    GTEST_SKIP() << "squid did not start: " << open.Error() << guarded.Error();
+  WalkThroughTunnel(open, guarded);
+}

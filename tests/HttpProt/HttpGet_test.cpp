@@ -9,6 +9,7 @@
 #include "support/HttpServers.h"
 #include "support/PythonPeer.h"
 #include "support/TempFile.h"
+#include "support/TlsServers.h"
 
 namespace {
 
@@ -170,10 +171,42 @@ TEST(HttpGet, TellsTheFaultsOfAServerApart) {
   r = HttpGet({url("/loop"), "--max-redirs", "-1"});
   EXPECT_EQ(r.Exit, 2);
 
-  // Only http is fetched.
+  // Only http and https are fetched.
   r = HttpGet({"ftp://" + at + "/request"});
   EXPECT_EQ(r.Exit, 1);
   EXPECT_NE(r.Err.find("unsupported protocol: ftp"), std::string::npos) << r.Err;
+}
+
+TEST(HttpGet, FetchesHttpsTrustingTheAuthorityGiven) {
+  testsupport::TlsCerts certs;
+  if (!certs.Make()) GTEST_SKIP() << "making the certificates failed";
+  testsupport::TlsNginx nginx(certs);
+  nginx.Dir().Write("www/hello.txt", "hello over TLS\n");
+  if (!nginx.Start()) GTEST_SKIP() << "nginx did not start: " << nginx.Error();
+  const auto url = [&](const std::string& Name) {
+    return "https://localhost:" + std::to_string(nginx.Port(Name)) + "/hello.txt";
+  };
+
+  ProgramRun r = HttpGet({url("good"), "--ca-file", certs.Path("ca.pem")});
+  EXPECT_EQ(r.Exit, 0) << r.Err;
+  EXPECT_EQ(r.Out, "hello over TLS\n");
+  EXPECT_EQ(r.Err, "200 OK\n");
+  // The system's authorities know nothing of the test's; a refusal names its reason.
+  r = HttpGet({url("good")});
+  EXPECT_EQ(r.Exit, 1);
+  EXPECT_NE(r.Err.find("certificate issued by an unknown authority"), std::string::npos) << r.Err;
+  EXPECT_EQ(r.Out, "");
+  r = HttpGet({url("expired"), "--ca-file", certs.Path("ca.pem")});
+  EXPECT_EQ(r.Exit, 1);
+  EXPECT_NE(r.Err.find("certificate has expired"), std::string::npos) << r.Err;
+  // --insecure takes anything, and says so.
+  r = HttpGet({url("expired"), "--insecure"});
+  EXPECT_EQ(r.Exit, 0) << r.Err;
+  EXPECT_EQ(r.Out, "hello over TLS\n");
+  EXPECT_NE(r.Err.find("no certificate is checked"), std::string::npos) << r.Err;
+  r = HttpGet({url("good"), "--ca-file"});
+  EXPECT_EQ(r.Exit, 2);
+  EXPECT_NE(r.Err.find("--ca-file needs a value"), std::string::npos) << r.Err;
 }
 
 }  // namespace

@@ -174,12 +174,14 @@ TEST(ParseURLTest, RandomBytesStayInBounds) {
 
 namespace {
 
-// The target fields a request depends on, as one line for the tables.
+// The target fields a request depends on, as one line for the tables ("tls" and the
+// tunnel only when https).
 std::string Show(const THttpTarget& t) {
-  return t.Refusal.empty()
-             ? "connect " + t.ConnectHost + ":" + t.ConnectPort + " host " + t.TargetHost +
-                   " authority " + t.Authority + " uri " + t.RequestPath
-             : "refused " + t.Refusal;
+  if (!t.Refusal.empty()) return "refused " + t.Refusal;
+  std::string line =
+      std::string(t.Tls ? "tls " : "") + "connect " + t.ConnectHost + ":" + t.ConnectPort;
+  if (!t.Tunnel.empty()) line += " tunnel " + t.Tunnel;
+  return line + " host " + t.TargetHost + " authority " + t.Authority + " uri " + t.RequestPath;
 }
 
 TEST(HttpTargetTest, TheFirstRequestGoesWhereUrlAndProxySay) {
@@ -200,9 +202,18 @@ TEST(HttpTargetTest, TheFirstRequestGoesWhereUrlAndProxySay) {
       {"host/x", "http://proxy:8000",
        "connect proxy:8000 host host authority host uri http://host/x"},
       {"http://host", "proxy:1", "connect proxy:1 host host authority host uri http://host"},
-      // Only http is spoken, directly or through a proxy.
+      // https: port 443 unless named; through a proxy in a tunnel to the server's host and
+      // port, the request-URI then being the server's own path.
+      {"https://host/x", "", "tls connect host:443 host host authority host uri /x"},
+      {"HTTPS://host:8443", "", "tls connect host:8443 host host authority host:8443 uri /"},
+      {"https://host/x?y", "proxy",
+       "tls connect proxy:3128 tunnel host:443 host host authority host uri /x?y"},
+      {"https://u:p@host:8443/x", "http://proxy:8000",
+       "tls connect proxy:8000 tunnel host:8443 host host authority host:8443 uri /x"},
+      // Nothing else is spoken; a proxy is spoken to in http only.
       {"ftp://host/x", "", "refused unsupported protocol: ftp"},
-      {"https://host/x", "proxy", "refused unsupported protocol: https"},
+      {"httpx://host/x", "", "refused unsupported protocol: httpx"},
+      {"http://host/x", "https://proxy", "refused unsupported proxy protocol: https"},
       {"mailto:me@host", "", "refused unsupported protocol: mailto"},
       {"http://host/", "socks5://proxy:1080", "refused unsupported proxy protocol: socks5"},
   };
@@ -217,6 +228,8 @@ TEST(HttpTargetTest, TheFirstRequestGoesWhereUrlAndProxySay) {
 TEST(HttpTargetTest, ARelocationGoesWhereTheLocationSays) {
   const THttpTarget direct = RequestTarget("http://host:81/dir/page.htm", "", "80");
   const THttpTarget proxied = RequestTarget("http://host:81/dir/page.htm", "proxy", "3128");
+  const THttpTarget secure = RequestTarget("https://host:8443/dir/page.htm", "", "80");
+  const THttpTarget tunnelled = RequestTarget("https://host/dir/page.htm", "proxy", "3128");
   struct Case {
     const THttpTarget* From;
     bool ViaProxy;
@@ -245,8 +258,32 @@ TEST(HttpTargetTest, ARelocationGoesWhereTheLocationSays) {
        "connect proxy:3128 host host authority host:81 uri http://host:81/page2.htm"},
       {&proxied, true, "http://other:82/y",
        "connect proxy:3128 host other authority other:82 uri http://other:82/y"},
+      // Up to https: the port named, or 443; through a proxy, a tunnel to that server.
+      {&direct, false, "https://host/x", "tls connect host:443 host host authority host uri /x"},
+      {&direct, false, "HTTPS://other:8443/x",
+       "tls connect other:8443 host other authority other:8443 uri /x"},
+      {&proxied, true, "https://other/x",
+       "tls connect proxy:3128 tunnel other:443 host other authority other uri /x"},
+      // From https, relative forms stay on the same server and scheme; inside a tunnel the
+      // request-URI stays the path.
+      {&secure, false, "/other.htm",
+       "tls connect host:8443 host host authority host:8443 uri /other.htm"},
+      {&secure, false, "page2.htm",
+       "tls connect host:8443 host host authority host:8443 uri https://host/page2.htm"},
+      {&tunnelled, true, "/other.htm",
+       "tls connect proxy:3128 tunnel host:443 host host authority host uri /other.htm"},
+      {&tunnelled, true, "page2.htm",
+       "tls connect proxy:3128 tunnel host:443 host host authority host uri /page2.htm"},
+      {&tunnelled, true, "https://other:8443/y",
+       "tls connect proxy:3128 tunnel other:8443 host other authority other:8443 uri /y"},
+      // Down to http: a plain target (whether to go there is the client's decision), port
+      // 80, and through a proxy no tunnel.
+      {&secure, false, "http://host/x", "connect host:80 host host authority host uri /x"},
+      {&tunnelled, true, "http://other/y",
+       "connect proxy:3128 host other authority other uri http://other/y"},
       // A scheme the client does not speak is not followed as http.
-      {&direct, false, "https://host/x", "refused unsupported protocol: https"},
+      {&direct, false, "httpx://host/x", "refused unsupported protocol: httpx"},
+      {&secure, false, "ftp://host/x", "refused unsupported protocol: ftp"},
       {&proxied, true, "ftp://host/x", "refused unsupported protocol: ftp"},
   };
   for (const Case& c : cases)

@@ -51,12 +51,13 @@ TEST(Orvane, StartsWithTheDocumentedDefaults) {
   EXPECT_FALSE(o.OnDownloadProgress);
 }
 
-TEST(Orvane, HomeUrlTakesOnlyLowerCaseHttpAndThenReadsThePageAnew) {
+TEST(Orvane, HomeUrlTakesOnlyLowerCaseHttpOrHttpsAndThenReadsThePageAnew) {
   TOrvaneProbe o(nullptr);
   o.SetURL("http://server/info.htm");
   EXPECT_EQ(o.HomeURL(), "http://server/info.htm");
   o.MarkActive();
-  for (const char* refused : {"https://server/x", "HTTP://server/x", "", "http:/", "ftp://x"}) {
+  for (const char* refused :
+       {"HTTPS://server/x", "HTTP://server/x", "", "http:/", "https:/x", "ftp://x"}) {
     o.SetURL(refused);
     EXPECT_EQ(o.HomeURL(), "http://server/info.htm") << refused;
     EXPECT_TRUE(o.Active()) << refused;
@@ -65,6 +66,10 @@ TEST(Orvane, HomeUrlTakesOnlyLowerCaseHttpAndThenReadsThePageAnew) {
   EXPECT_FALSE(o.Active());
   o.SetURL("http://");
   EXPECT_EQ(o.HomeURL(), "http://");
+  o.MarkActive();
+  o.SetURL("https://server/info.htm");
+  EXPECT_EQ(o.HomeURL(), "https://server/info.htm");
+  EXPECT_FALSE(o.Active());
 }
 
 TEST(Orvane, ActiveOnlyFallsAndOptionsKeepDisplayUI) {

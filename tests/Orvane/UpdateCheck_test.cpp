@@ -33,6 +33,7 @@
 #include "Platform/Shell.h"
 #include "support/HttpServers.h"
 #include "support/PythonPeer.h"
+#include "support/TlsServers.h"
 
 namespace {
 
@@ -692,6 +693,47 @@ TEST_F(UpdateCheck, FailedAndCancelledDownloadsLeaveTheOldFileAndNothingElse) {
   EXPECT_FALSE(o->CheckForUpdate());
   EXPECT_EQ(LastBox().Caption, "Download Error");
   EXPECT_NE(o->LastError().find("Is a directory"), std::string::npos) << o->LastError();
+}
+
+TEST_F(UpdateCheck, HttpsPagesReadMesAndDownloadsTrustTheAuthorityGiven) {
+  testsupport::TlsCerts certs;
+  ASSERT_TRUE(certs.Make());
+  testsupport::TlsNginx tls(certs);
+  ASSERT_TRUE(tls.Start()) << tls.Error();
+  const std::string base = "https://localhost:" + std::to_string(tls.Port("good"));
+  tls.Dir().Write("www/files/setup.exe", Update);
+  tls.Dir().Write("www/readme.txt", ReadMeText);
+  tls.Dir().Write("www/info.html", Page({{"Product", "Sample Editor"},
+                                         {"Version", "1.1"},
+                                         {"ReadMe", base + "/readme.txt"},
+                                         {"Download", base + "/files/setup.exe"}}));
+  int readMes = 0;
+  Script = [&](TCustomForm& F) {
+    if (F.Caption() != "Read Me") return;
+    ++readMes;
+    F.SetModalResult(mrOk);
+  };
+
+  // The page, the read-me and the file, each over TLS, checked against the test's
+  // authority.
+  auto o = Checker(base + "/info.html", {orvoDisplayReadMe});
+  o->SetSslCAFile(certs.Path("ca.pem"));
+  Backend.AnswerBox(mrYes);  // view the read-me
+  Backend.AnswerBox(mrYes);  // download
+  Backend.AnswerSaveDialog(Saved("setup.exe"), 3);
+  ASSERT_TRUE(o->CheckForUpdate()) << o->LastError();
+  EXPECT_EQ(o->ProductVersion(), "1.1");
+  EXPECT_EQ(readMes, 1);
+  EXPECT_TRUE(ReadFile(Saved("setup.exe")) == Update) << "the file differs";
+
+  // Trusting only the system's authorities, the page itself is refused, with the reason.
+  Backend.Clear();
+  auto refused = Checker(base + "/info.html");
+  EXPECT_FALSE(refused->GetFileInfo());
+  EXPECT_NE(refused->LastError().find("certificate issued by an unknown authority"),
+            std::string::npos)
+      << refused->LastError();
+  EXPECT_TRUE(refused->ProductVersion().empty());
 }
 
 TEST_F(UpdateCheck, TheRunOptionsAfterTheDownload) {

@@ -102,7 +102,8 @@ bad_use() {  # bad_use NAME EXPECTED-TEXT ARGS...
 }
 bad_use option "unknown option --colour" --colour
 bad_use value '--version-format wants build or simple (got "fast")' --version-format fast
-bad_use scheme "HOME-URL must be an http:// address" https://example.com/
+bad_use scheme "HOME-URL must be an http:// or https:// address" ftp://example.com/
+bad_use ca-file '--ca-file wants a readable file of certificates (got "/nonexistent.pem")' --ca-file /nonexistent.pem
 bad_use resolve "can't resolve hostname" http://no-such-host.invalid/update.htm --save-to "$WORK/save"
 refused=$(free_port)
 bad_use refused "could not read http://127.0.0.1:$refused/" "http://127.0.0.1:$refused/update.htm"

@@ -41,9 +41,10 @@ def entries(name, base):
         "download-empty": [("Version", "1.1"), ("Download", "")],
         "download-long": [("Version", "1.1"), ("Download", base + "/files/" + "x" * 1000)],
         "download-file": [("Version", "1.1"), ("Download", "file:///etc/passwd")],
-        "download-https": [("Version", "1.1"), ("Download", "https://127.0.0.1/files/u.sh")],
+        # https to a server that speaks plain HTTP: TLS fails, nothing is fetched in the open.
+        "download-https": [("Version", "1.1"), ("Download", "https" + base[4:] + "/files/u.sh")],
         "download-ftp": [("Version", "1.1"), ("Download", "ftp://127.0.0.1/u.sh")],
-        "readme-https": [("Version", "1.1"), ("ReadMe", "https://127.0.0.1/readme.txt"),
+        "readme-https": [("Version", "1.1"), ("ReadMe", "https" + base[4:] + "/escapes.txt"),
                          ("Download", base + "/files/u.sh")],
         "redirect-js": [("Redirect", "javascript:alert(1)")],
         "download-dot": [("Version", "1.1"), ("Download", base + "/files/.")],

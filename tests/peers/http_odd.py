@@ -33,6 +33,12 @@ unless said otherwise):
   /post-relocate?to=X  302 to X, after reading the request's body
   /post-echo    200, the body is the request's body
 
+As a proxy asked to CONNECT to NAME:PORT, it answers by NAME:
+  tunnel-extra  200, then bytes that no server could have sent before the client's hello
+  tunnel-bad    a status line that is no status line
+  tunnel-close  the connection is closed without a reply
+  tunnel-302    302 with a location, as if the tunnel were a page
+
 A request body (by its "content-length") is read before the answer.
 """
 
@@ -83,9 +89,30 @@ def chunk(data, ext=b""):
     return b"%x%s\r\n%s\r\n" % (len(data), ext, data)
 
 
+def answer_connect(conn, target):
+    name = target.rsplit(":", 1)[0]
+    if name == "tunnel-extra":
+        conn.sendall(b"HTTP/1.0 200 Connection established\r\n\r\nHTTP/1.0 200 OK\r\n\r\nfake")
+    elif name == "tunnel-bad":
+        conn.sendall(b"200 yes\r\n\r\n")
+    elif name == "tunnel-302":
+        conn.sendall(b"HTTP/1.0 302 Found\r\nLocation: http://elsewhere/\r\n\r\n")
+    if name == "tunnel-close":
+        return
+    # Held until the client closes: its verdict must come from the reply alone.
+    conn.settimeout(HOLD_SECONDS)
+    try:
+        while conn.recv(4096):
+            pass
+    except OSError:
+        pass
+
+
 def answer(conn, raw, port):
     body = read_body(conn, raw)
     target = raw.split(b"\r\n", 1)[0].split(b" ")[1].decode("latin-1")
+    if raw.startswith(b"CONNECT "):
+        return answer_connect(conn, target)
     parts = urllib.parse.urlsplit(target)
     path, query = parts.path, urllib.parse.parse_qs(parts.query)
     hold = False

@@ -9,6 +9,8 @@ escapes of python strings), prints "sent <n> <crc32 hex>", and then ends as --en
             one, "client truncated" when the connection ended without it; first
             "received <n> <crc32 hex>" of what it read
 With --max-version 1.1 it offers nothing newer than TLS 1.1 (the handshake fails).
+With --read-request it first reads what the client sends up to an empty line (an HTTP
+request), so that nothing unread turns its close into a reset.
 """
 
 import socket
@@ -27,6 +29,7 @@ def main():
     p.add_argument("--text", default="")
     p.add_argument("--end", choices=["notify", "truncate", "corrupt", "wait"], default="notify")
     p.add_argument("--max-version", default="")
+    p.add_argument("--read-request", action="store_true")
     args = p.parse_args()
     peerlib.start(args)
     ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
@@ -43,6 +46,14 @@ def main():
         peerlib.say("handshake failed", type(e).__name__)
         return
     peerlib.say("handshake", conn.version())
+    if args.read_request:
+        request = b""
+        while b"\r\n\r\n" not in request:
+            chunk = conn.recv(65536)
+            if not chunk:
+                break
+            request += chunk
+        peerlib.say("request", len(request))
     data = args.text.encode().decode("unicode_escape").encode("latin-1") if args.text else \
         peerlib.payload(args.bytes, args.seed)
     conn.sendall(data)

@@ -58,6 +58,7 @@ class Nginx {
   }
 
   static bool HasEcho() { return ::access(EchoModule, R_OK) == 0; }
+  static constexpr const char* EchoModule = "/usr/lib/nginx/modules/ngx_http_echo_module.so";
 
   TempDir& Dir() { return FDir; }
   std::string Root() const { return FDir.Path() + "/www"; }
@@ -69,7 +70,6 @@ class Nginx {
   const std::string& Error() const { return FProcess.Error(); }
 
  private:
-  static constexpr const char* EchoModule = "/usr/lib/nginx/modules/ngx_http_echo_module.so";
   std::string FLocations;
   TempDir FDir;
   ServerProcess FProcess;

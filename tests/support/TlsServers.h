@@ -34,7 +34,8 @@ class TlsCerts {
 };
 
 // nginx serving its document root over TLS, one server per certificate on a port of its
-// own: "good", "expired", "other", "self" and "chain".
+// own: "good", "expired", "other", "self" and "chain". nginx's echo module is loaded when
+// installed (Nginx::HasEcho).
 class TlsNginx {
  public:
   static inline const std::vector<std::string> Names = {"good", "expired", "other", "self",
@@ -64,8 +65,9 @@ class TlsNginx {
     conf += "daemon off;\nmaster_process off;\nworker_processes 1;\n";
     conf += "pid " + d + "/nginx.pid;\nerror_log " + d + "/error.log;\n";
     if (RunningAsRoot()) conf += "user www-data;\n";
+    if (Nginx::HasEcho()) conf += std::string("load_module ") + Nginx::EchoModule + ";\n";
     conf += "events { worker_connections 256; }\n";
-    conf += "http {\n  access_log off;\n  keepalive_timeout 0;\n";
+    conf += "http {\n  access_log off;\n  keepalive_timeout 0;\n  client_max_body_size 0;\n";
     conf += "  default_type application/octet-stream;\n";
     for (const char* t : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"})
       conf += std::string("  ") + t + "_temp_path " + d + "/tmp/" + t + ";\n";
