@@ -465,8 +465,7 @@ int main(int argc, char** argv) {
     else {
       std::fprintf(stderr,
                    "usage: %s [--reps R] [--bytes N] [--seconds S] [--conns C] [--idle N] "
-                   "[--cipher NAME] [--only download|file|requests|memory|https]
-",
+                   "[--cipher NAME] [--only download|file|requests|memory|https]\n",
                    argv[0]);
       return 2;
     }
