@@ -187,6 +187,15 @@ signed unsigned unsigned.htm 2 "is not signed" --public-key "$SIGNER"
 for name in changed other-key unsigned expired; do
   expect "$name: refused before the download question" test "$(grep -c 'Download the update?' "$WORK/$name.out")" = 0
 done
+# A page signed with the right key, passed through a proxy that points its download at
+# another file: refused before anything is fetched from the new address (the same page
+# straight from the server passes, above).
+cp "$WORK/plain/flipped.bin" "$WORK/plain/evil.bin"
+python3 "$HERE/../peers/rewriting_proxy.py" update.bin evil.bin >"$WORK/rewriter.port" &
+PIDS+=($!)
+wait_for 10 test -s "$WORK/rewriter.port"
+signed rewritten good.htm 2 "signature does not match its entries" --public-key "$SIGNER" \
+  --proxy "127.0.0.1:$(head -1 "$WORK/rewriter.port")"
 # Without a key the size and hash still hold the file, against corruption only.
 signed hashed unsigned.htm 0 "no signature checked (no --public-key)"
 signed hashed-flipped flipped.htm 2 "The file's SHA-256 is "
