@@ -22,6 +22,7 @@
 
 #include "Host/Streams.h"
 #include "HttpProt/HttpProt.h"
+#include "Orvane/Orvane.h"
 #include "Orvane/Signature.h"
 #include "PageEntries.h"
 
@@ -167,6 +168,15 @@ int Sign(int argc, char** argv) {
   facts.URL = args.Options["--url"];
   facts.Expires = args.Options["--expires"];
   if (!IsHttpUrl(facts.URL)) return BadUse("--url must be an absolute http:// or https:// address");
+  // A date the check cannot read fails every check of the page, signed or not.
+  if (!facts.Date.empty()) {
+    try {
+      TOrvane(nullptr).ConvertProductDate(facts.Date);
+    } catch (const Exception&) {
+      return BadUse("--date \"" + facts.Date +
+                    "\" is no date the check reads (write it like \"Dec 7, 2026\")");
+    }
+  }
   // A page's content ends at the first double quote: such a value could not be read back.
   for (const std::string* v : {&facts.Product, &facts.Version, &facts.Date, &facts.URL})
     if (v->find('"') != std::string::npos)

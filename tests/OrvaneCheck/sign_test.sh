@@ -44,13 +44,15 @@ run status out sign --key key --version 2.0 --product "Sample Editor" www/setup.
 status_is "sign without --url" 2
 run status out sign --key key --url setup.bin --version 2.0 --product "Sample Editor" www/setup.bin
 status_is "sign with a relative address" 2
+run status out sign --key key --url http://x/s.bin --version 2.0 --product P --date 2026-12-01 www/setup.bin
+status_is "sign with a date the check cannot read" 2
 
 # page NAME [SIGN-ARGS...]: signs setup.bin and writes www/NAME.html around the lines.
 page() {
   local name=$1
   shift
   "$BIN" sign --key key --url "$URL/setup.bin" --version 2.0 --product "Sample Editor" \
-    --date 2026-12-01 "$@" www/setup.bin >"$name.meta" 2>/dev/null || bad "sign $name"
+    --date "Dec 1, 2026" "$@" www/setup.bin >"$name.meta" 2>/dev/null || bad "sign $name"
   { echo "<html><head>"; cat "$name.meta"; echo "</head><body>update</body></html>"; } >"www/$name.html"
 }
 page good --expires 2099-12-31
