@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "Host/Backends/TerminalInput.h"
 #include "Host/UIBackend.h"
 
 class TComponent;
+class TTerminalInput;
 
 class TTerminalBackend : public TUIBackend {
  public:
@@ -85,7 +85,7 @@ class TTerminalBackend : public TUIBackend {
   TShownForm* Find(const TCustomForm* Form);
 
   TSettings FSettings;
-  TTerminalInput FInput;
+  std::unique_ptr<TTerminalInput> FInput;
   bool FOutputIsTerminal = false;
   std::vector<std::unique_ptr<TShownForm>> FForms;
   std::unique_ptr<TComponent> FWatch;

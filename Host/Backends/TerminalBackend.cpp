@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "Host/Application.h"
+#include "Host/Backends/TerminalInput.h"
 #include "Host/ComCtrls.h"
 #include "Host/FileUtils.h"
 #include "Host/Forms.h"
@@ -138,7 +139,7 @@ struct TTerminalBackend::TShownForm {
 TTerminalBackend::TTerminalBackend() : TTerminalBackend(TSettings{}) {}
 
 TTerminalBackend::TTerminalBackend(const TSettings& Settings)
-    : FSettings(Settings), FInput(Settings.InputFd) {
+    : FSettings(Settings), FInput(std::make_unique<TTerminalInput>(Settings.InputFd)) {
   FOutputIsTerminal = ::isatty(::fileno(FSettings.Output)) == 1;
   FWatch = std::make_unique<TFormWatch>(*this);
 }
@@ -152,7 +153,7 @@ TTerminalBackend::~TTerminalBackend() {
 }
 
 bool TTerminalBackend::Interactive() const {
-  return FInput.IsTerminal() && !FSettings.AnswerYes;
+  return FInput->IsTerminal() && !FSettings.AnswerYes;
 }
 
 void TTerminalBackend::Print(const std::string& Text) {
@@ -196,7 +197,7 @@ int TTerminalBackend::WaitKey() {
   TMessagePump pump(*Application, {.HandleErrors = true});
   pump.PumpUntil(
       [&] {
-        key = FInput.ReadKey();
+        key = FInput->ReadKey();
         return key != KeyNone || Application->Terminated();
       },
       TDeadline::Never(), TickMs);
@@ -276,7 +277,7 @@ TModalResult TTerminalBackend::MessageBox(const TMessageBoxRequest& Request) {
     if (FSettings.AnswerYes && std::find(buttons.begin(), buttons.end(), mrYes) != buttons.end())
       answer = mrYes;
   } else {
-    FInput.EnterKeyMode();
+    FInput->EnterKeyMode();
     while (answer == mrNone) {
       const int key = WaitKey();
       if (key == KeyEnter || key == KeyClosed) {
@@ -293,7 +294,7 @@ TModalResult TTerminalBackend::MessageBox(const TMessageBoxRequest& Request) {
       }
       if (answer == mrNone) Beep(0);
     }
-    FInput.LeaveKeyMode();
+    FInput->LeaveKeyMode();
   }
   Print(ButtonText(answer) + "\n");
   return answer;
@@ -335,7 +336,7 @@ bool TTerminalBackend::SaveDialog(TSaveDialogRequest& Request) {
     Request.FileName = proposed;
     return true;
   }
-  FInput.EnterKeyMode();
+  FInput->EnterKeyMode();
   std::string name;
   bool accepted = ReadLine(name);
   if (accepted) {
@@ -364,7 +365,7 @@ bool TTerminalBackend::SaveDialog(TSaveDialogRequest& Request) {
       Print(accepted ? std::to_string(Request.FilterIndex) + "\n" : "\n");
     }
   }
-  FInput.LeaveKeyMode();
+  FInput->LeaveKeyMode();
   if (!accepted) return false;
   Request.FileName = name;
   return true;
@@ -390,7 +391,7 @@ void TTerminalBackend::FormShown(TCustomForm& Form) {
   Form.FreeNotification(FWatch.get());
   TShownForm& s = *shown;
   FForms.push_back(std::move(shown));
-  if (Interactive()) FInput.EnterKeyMode();
+  if (Interactive()) FInput->EnterKeyMode();
   StartTicking();
   if (s.Kind == fkPlain) {
     std::string out = "\n" + Form.Caption() + "\n";
@@ -419,7 +420,7 @@ void TTerminalBackend::FormDestroyed(TComponent* Form) {
   if (it == FForms.end()) return;
   if ((*it)->Kind == fkWait) ClearStatusLine();
   FForms.erase(it);
-  if (Interactive()) FInput.LeaveKeyMode();
+  if (Interactive()) FInput->LeaveKeyMode();
   StopTicking();
 }
 
@@ -504,7 +505,7 @@ void TTerminalBackend::Tick() {
   if ((top.Kind == fkWait || top.Dirty) && now - top.LastDraw >= RedrawEvery) Draw(top, false);
   if (!Interactive()) return;
   TCustomForm* form = top.Form;
-  for (int key = FInput.ReadKey(); key != KeyNone && key != KeyClosed; key = FInput.ReadKey()) {
+  for (int key = FInput->ReadKey(); key != KeyNone && key != KeyClosed; key = FInput->ReadKey()) {
     if (key != KeyEscape && key != KeyInterrupt && !(key == KeyEnter && top.Kind == fkPlain))
       continue;
     TButton* button = key == KeyEnter ? DefaultButtonOf(*form) : CancelButtonOf(*form);
@@ -525,17 +526,17 @@ void TTerminalBackend::PageText(const std::vector<std::string>& Lines) {
   std::string pager = FSettings.Pager;
   if (pager.empty() && std::getenv("PAGER")) pager = std::getenv("PAGER");
   if (!pager.empty()) {
-    FInput.SuspendKeyMode();
+    FInput->SuspendKeyMode();
     if (std::FILE* p = ::popen(pager.c_str(), "w")) {
       for (const std::string& line : Lines) {
         std::fputs(line.c_str(), p);
         std::fputc('\n', p);
       }
       const int status = ::pclose(p);
-      FInput.ResumeKeyMode();
+      FInput->ResumeKeyMode();
       if (status != -1 && WIFEXITED(status) && WEXITSTATUS(status) != 127) return;
     } else {
-      FInput.ResumeKeyMode();
+      FInput->ResumeKeyMode();
     }
   }
   BuiltInPager(Lines);
