@@ -25,8 +25,9 @@ class TTerminalBackend : public TUIBackend {
   struct TSettings {
     int InputFd = 0;
     std::FILE* Output = stdout;
-    // Answer every question without asking: Yes where a box has it, else its default
-    // button; the save dialog takes the name proposed.
+    // Answer every question without asking: each box takes its default button (Yes for
+    // the questions that go on, No where going on would replace something), the save
+    // dialog the name proposed.
     bool AnswerYes = false;
     // Run the read-me through this program instead of $PAGER (empty: $PAGER, and the
     // built-in pager when that is not set either).
@@ -40,6 +41,9 @@ class TTerminalBackend : public TUIBackend {
   // Whether questions are put to the user (the input is a terminal, nobody answers for
   // the user).
   bool Interactive() const;
+  // Whether the user pressed Ctrl-C (or the program was asked to end): every question
+  // from then on is refused.
+  bool Interrupted() const;
 
   void BeginPaint(TControl&) override {}
   void EndPaint(TControl&) override {}
@@ -70,8 +74,11 @@ class TTerminalBackend : public TUIBackend {
   // Waits for a key while the message loop runs; KeyClosed when the input ended or the
   // application is terminating.
   int WaitKey();
-  // Reads a line with simple editing; false on Escape, Ctrl-C or the end of the input.
+  // Reads a line with simple editing, up to Enter (not echoed); false on Escape, Ctrl-C or
+  // the end of the input.
   bool ReadLine(std::string& Line);
+  // Ctrl-C: the program is asked to end, and every question from now on is refused.
+  void Interrupt();
   void StartTicking();
   void StopTicking();
   void Print(const std::string& Text);
@@ -93,5 +100,6 @@ class TTerminalBackend : public TUIBackend {
   int FTicking = 0;
   int FAsking = 0;
   bool FStatusDrawn = false;
+  bool FInterrupted = false;
   std::string FLastAutoName;
 };

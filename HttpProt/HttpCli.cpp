@@ -32,7 +32,7 @@ THttpCli::THttpCli(TComponent* AOwner) : TComponent(AOwner) {
   // One handler for both ends of a connection: a relocating response's close starts the
   // next connection, every other close ends the request.
   FSocket->OnSessionClosed = [this](TObject* S, std::uint16_t E) {
-    if (FRelocating)
+    if (FRq.Relocating)
       LocationSessionClosed(S, E);
     else
       SocketSessionClosed(S, E);
@@ -47,7 +47,7 @@ THttpCli::THttpCli(TComponent* AOwner) : TComponent(AOwner) {
   FRequestStream = std::make_unique<TMemoryStream>();
   FState = httpReady;
   // No request is under way: a close of the socket ends nothing.
-  FSessionEnded = true;
+  FRq.SessionEnded = true;
 }
 
 THttpCli::~THttpCli() {
@@ -70,11 +70,16 @@ void THttpCli::SetTimeout(std::int32_t Value) {
   if (Value < 0) throw EHttpException("HTTP Timeout must not be negative", 5);
   FTimeout = Value;
   // A request under way keeps its time-out up to date.
-  if (FSessionEnded) return;
+  if (FRq.SessionEnded) return;
   if (FTimeout > 0)
     StartTimeoutTimer();
   else
     StopTimeoutTimer();
+}
+
+void THttpCli::SetMaxRelocations(std::int32_t Value) {
+  if (Value < 0) throw EHttpException("HTTP MaxRelocations must not be negative", 5);
+  FMaxRelocations = Value;
 }
 
 plat::LRESULT THttpCli::WindowProc(plat::HWND Handle, plat::UINT Msg, plat::WPARAM WParam,
@@ -135,7 +140,8 @@ void THttpCli::TriggerRequestDone() {
 
 void THttpCli::WMHttpRequestDone(TMessage&) {
   FRequestDonePending = false;
-  (void)FireEvent(*this, OnRequestDone, this, FRequestType, static_cast<std::uint16_t>(FDoneError));
+  (void)FireEvent(*this, OnRequestDone, this, FRequestType,
+                  static_cast<std::uint16_t>(FRq.DoneError));
 }
 
 void THttpCli::NoteProgress() {
@@ -154,7 +160,7 @@ void THttpCli::StopTimeoutTimer() {
 }
 
 void THttpCli::TimeoutTick() {
-  if (FSessionEnded || FTimeout <= 0) {
+  if (FRq.SessionEnded || FTimeout <= 0) {
     StopTimeoutTimer();
     return;
   }

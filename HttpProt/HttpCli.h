@@ -8,8 +8,10 @@
 //
 // A request ends, whatever happened, with OnRequestDone, posted after the return to
 // httpReady, so it never runs inside the call that started the request. Local failures
-// (look-up, connect, abort, time-out, a reply cut short or malformed) are reported as
-// StatusCode 404 with a ReasonPhrase that says what happened.
+// (a URL of another scheme than http, look-up, connect, abort, time-out, a reply cut short,
+// reset or malformed) are reported as StatusCode 404 with a ReasonPhrase that says what
+// happened. A body ends at its announced length, at its last chunk (chunked bodies are
+// decoded), or at the close; after a status of 400 or more no body is delivered.
 #pragma once
 
 #include <chrono>
@@ -23,6 +25,8 @@
 #include "Host/Controls.h"  // TMessage
 #include "Host/Events.h"
 #include "Host/SysUtils.h"
+#include "HttpProt/ChunkedDecoder.h"
+#include "HttpProt/Url.h"
 #include "Platform/Messages.h"
 
 class TMemoryStream;
@@ -57,9 +61,9 @@ using THttpRequestDone =
     std::function<void(TObject* Sender, THttpRequest RqType, std::uint16_t Error)>;
 using THttpDataAvailable = std::function<void(TObject* Sender, std::uint16_t Error)>;
 
-// Misuse (1 busy, 2 nothing to post, 4 line too long, 5 a negative Timeout) or, from
-// Get/Head/Post, a status of 400 or more (the status is the code, the reason phrase the
-// message).
+// Misuse (1 busy, 2 nothing to post, 4 line too long, 5 a negative Timeout or
+// MaxRelocations) or, from Get/Head/Post, a status of 400 or more (the status is the code,
+// the reason phrase the message).
 class EHttpException : public Exception {
  public:
   EHttpException(const std::string& Msg, std::uint16_t ErrorCode)
@@ -82,8 +86,6 @@ class THttpCli : public TComponent {
   // a time (a large body is read in larger pieces and handed on in these).
   static constexpr std::int32_t ReceiveBufferSize = 8193;
   static constexpr std::int32_t SendBufferSize = 8193;
-  // Relocations followed within one request; the next one ends it as a failure.
-  static constexpr int MaxRelocations = 20;
 
   explicit THttpCli(TComponent* AOwner);
   // Safe from inside any of the component's own event handlers; the streams stay the
@@ -157,6 +159,10 @@ class THttpCli : public TComponent {
   // abort does (status 404 "Connection timed out", Error 10060); 0 (the default): never.
   std::int32_t Timeout() const { return FTimeout; }
   void SetTimeout(std::int32_t Value);
+  // Relocations followed within one request; the next one ends it as a failure
+  // ("too many relocations"). 20 by default; 0 follows none.
+  std::int32_t MaxRelocations() const { return FMaxRelocations; }
+  void SetMaxRelocations(std::int32_t Value);
 
   // Public properties. The streams are not owned; every body byte is written to
   // RcvdStream, the POST body is read from SendStream from its current position.
@@ -164,23 +170,23 @@ class THttpCli : public TComponent {
   void SetRcvdStream(TStream* Value) { FRcvdStream = Value; }
   TStream* SendStream() const { return FSendStream; }
   void SetSendStream(TStream* Value) { FSendStream = Value; }
-  std::int32_t StatusCode() const { return FStatusCode; }
+  std::int32_t StatusCode() const { return FRq.StatusCode; }
   const std::string& ReasonPhrase() const { return FReasonPhrase; }
-  // The response's "content-length", -1 when it announced none.
-  std::int64_t ContentLength() const { return FContentLength; }
+  // The response's "content-length", -1 when it announced none or sent chunks.
+  std::int64_t ContentLength() const { return FRq.Response.ContentLength; }
   // The response's "content-type", lower-cased; empty when it announced none.
-  const std::string& ContentType() const { return FContentType; }
+  const std::string& ContentType() const { return FRq.Response.ContentType; }
   // File name for the document, from URL ("document.htm" for none).
-  const std::string& DocName() const { return FDocName; }
+  const std::string& DocName() const { return FRq.DocName; }
   // Body bytes received in this request (OnDocData's chunk included).
-  std::int64_t RcvdCount() const { return FRcvdCount; }
+  std::int64_t RcvdCount() const { return FRq.RcvdCount; }
   // POST body bytes sent in this request.
-  std::int64_t SentCount() const { return FSentCount; }
+  std::int64_t SentCount() const { return FRq.SentCount; }
   // Every response line of the request (status lines included); owned.
   TStringList* HeaderLines() const { return FHeaderLines.get(); }
   // The values of "www-authenticate" lines; never cleared; owned.
   TStringList* AuthChallenges() const { return FAuthChallenges.get(); }
-  const std::string& RequestPath() const { return FRequestPath; }
+  const std::string& RequestPath() const { return FRq.Target.RequestPath; }
   THttpState State() const { return FState; }
   THttpRequest RequestType() const { return FRequestType; }
   bool Connected() const { return FConnected; }
@@ -263,14 +269,67 @@ class THttpCli : public TComponent {
   void GetBodyLineNext();
   void LocationSessionClosed(TObject* Sender, std::uint16_t Error);
 
+  // What one response sets; each response of a request, a relocation's too, starts from
+  // a fresh one.
+  struct TResponseState {
+    std::int32_t HeaderLineCount = 0;
+    std::int32_t BodyLineCount = 0;
+    bool LocationSeen = false;
+    // Where the response's "location" leads (Refusal says why it cannot be followed).
+    THttpTarget Location;
+    std::int64_t ContentLength = -1;
+    std::string ContentType;
+    // A transfer coding the component does not decode; the body is then refused.
+    std::string UnknownCoding;
+    bool Chunked = false;
+    TChunkedDecoder Chunks;
+    // The whole body has arrived (its length, or its last chunk): the request ends.
+    bool BodyDone = false;
+  };
+
+  // What one request sets; every request starts from a fresh one.
+  struct TRequestState {
+    std::int32_t StatusCode = 0;
+    std::int32_t DoneError = 0;
+    std::string DocName;
+    std::int64_t RcvdCount = 0;
+    std::int64_t SentCount = 0;
+    bool PostPending = false;
+    // Where SendStream stood when the request started: a relocated POST sends its body
+    // again from there. -1 when the stream could not tell.
+    std::int64_t PostStart = -1;
+    std::string PostStartError;
+    // Where the request goes now; a relocation changes it.
+    THttpTarget Target;
+    // The host URL named: credentials go only there.
+    std::string UrlHost;
+    std::int32_t RelocationCount = 0;
+    // Bytes held in the receive buffer.
+    std::int32_t ReceiveLen = 0;
+    // The request's end has been handled (SocketSessionClosed ran).
+    bool SessionEnded = false;
+    // The socket's close ends a relocating response (LocationSessionClosed), not the
+    // request.
+    bool Relocating = false;
+    // The request was ended early (abort, time-out, local failure) or its body is whole:
+    // no more lines are handled.
+    bool Stopped = false;
+    // OnDocData runs: data that a nested message loop receives meanwhile waits in
+    // PendingBody, so that RcvdStream gets every chunk in order.
+    bool DeliveringBody = false;
+    std::string PendingBody;
+    // The connection closed meanwhile (with this error): the request ends once the
+    // pending body is delivered.
+    bool CloseDeferred = false;
+    std::uint16_t CloseError = 0;
+    TResponseState Response;
+  };
+
   // Fields.
   std::unique_ptr<TWSocket> FSocket;
   plat::HWND FWindowHandle = 0;
   bool FMultiThreaded = false;
   THttpState FState = httpReady;
-  std::string FConnectHost;
-  std::string FTargetHost;
-  std::string FConnectPort;
   std::string FProxy;
   std::string FProxyPort;
   std::string FUsername;
@@ -285,60 +344,27 @@ class THttpCli : public TComponent {
   // the end of every request, as are the other per-request buffers.
   std::unique_ptr<char[]> FReceiveBuffer;
   std::int32_t FReceiveCapacity = 0;
-  std::int32_t FReceiveLen = 0;
   std::string FCurrentLine;
-  std::int32_t FHeaderLineCount = 0;
-  std::int32_t FBodyLineCount = 0;
-  bool FPostPending = false;
   std::string FURL;
-  std::string FRequestPath;
-  std::string FDocName;
   std::string FSender;
   std::string FReference;
   std::string FAgent;
   TDateTime FModifiedSince = 0;
   bool FNoCache = false;
-  std::int32_t FStatusCode = 0;
   std::string FReasonPhrase;
-  std::int64_t FContentLength = -1;
-  std::string FContentType;
   std::unique_ptr<TStringList> FAuthChallenges;
   std::string FContentTypePost;
   std::string FCookie;
-  bool FLocationSeen = false;
   std::unique_ptr<TStringList> FHeaderLines;
   TStream* FRcvdStream = nullptr;
-  std::int64_t FRcvdCount = 0;
-  std::int64_t FSentCount = 0;
   TStream* FSendStream = nullptr;
   std::unique_ptr<TMemoryStream> FRequestStream;
-  std::int32_t FDoneError = 0;
   void (THttpCli::*FLineHandler)() = nullptr;
   std::int32_t FTimeout = 0;
-
-  // Per-request bookkeeping of the sound endings.
-  // The host URL named: credentials go only there.
-  std::string FUrlHost;
-  // The host the request addresses now (changed by a relocation to another host).
-  std::string FRequestHost;
-  // Host and port (when one is named) of the document through a proxy: the base of the
-  // proxy's request-URI for relative relocations.
-  std::string FRequestAuthority;
-  int FRelocationCount = 0;
-  // The request's end has been handled (SocketSessionClosed ran).
-  bool FSessionEnded = false;
+  std::int32_t FMaxRelocations = 20;
+  TRequestState FRq;
   // WM_HTTP_REQUEST_DONE is posted and not handled yet.
   bool FRequestDonePending = false;
-  // The socket's close ends a relocating response (LocationSessionClosed), not the request.
-  bool FRelocating = false;
-  // The request was ended early (abort, time-out, local failure): no more lines are handled.
-  bool FStopped = false;
-  // OnDocData runs: data that a nested message loop receives meanwhile waits in
-  // FPendingBody, so that RcvdStream gets every chunk in order.
-  bool FDeliveringBody = false;
-  std::string FPendingBody;
-  // The connection closed meanwhile: the request ends once the pending body is delivered.
-  bool FCloseDeferred = false;
   std::chrono::steady_clock::time_point FLastProgress;
   // Calls of SocketDataAvailable under way: more than one when a handler runs a message
   // loop.
@@ -354,9 +380,21 @@ class THttpCli : public TComponent {
   // The data-available handler proper, and what follows it once no call of it is left.
   void ReceiveData(std::uint16_t Error);
   void EndReceiving();
-  // Hands body bytes to OnDocData and RcvdStream, then whatever a handler's message loop
-  // received meanwhile.
+  // Hands body bytes as received (chunked or not) to OnDocData and RcvdStream, then
+  // whatever a handler's message loop received meanwhile.
   void DeliverBody(const char* Data, std::size_t Len);
+  // One piece of received body bytes: decoded when chunked, cut at the announced length.
+  // False when the request ended while it was handed on.
+  bool HandBody(const char* Data, std::size_t Len);
+  // Decoded body bytes to OnDocData and RcvdStream.
+  bool HandPiece(const char* Data, std::size_t Len);
+  // The body is whole: nothing after it belongs to it, and the connection is closed.
+  void EndBody();
+  // Whether the response carries a body at all.
+  bool BodyExpected() const;
+  // Sets SendStream back to where it stood when the request started; the reason when it
+  // cannot.
+  std::string RewindPost();
   // Frees what only a request under way needs, so that an idle component stays small.
   void ReleaseRequestBuffers();
   // Progress of the connection: pushes the time-out back.
@@ -364,10 +402,8 @@ class THttpCli : public TComponent {
   void StartTimeoutTimer();
   void StopTimeoutTimer();
   void TimeoutTick();
-  // Takes the address of a "location" line as the next request's target.
-  void TakeLocation(const std::string& Value);
   // Whether Basic credentials go with the request now.
   bool SendsCredentials() const;
   // The request was ended or stopped while an event ran: the caller stops handling it.
-  bool Stopped() const { return FStopped || FState == httpReady || FState == httpAborting; }
+  bool Stopped() const { return FRq.Stopped || FState == httpReady || FState == httpAborting; }
 };

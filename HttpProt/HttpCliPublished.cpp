@@ -2,7 +2,8 @@
 #include "HttpProt/HttpCli.h"
 
 // What the designer shows and form files keep. No property has a stored default but
-// Timeout, so that forms written before it existed read and write unchanged.
+// Timeout and MaxRelocations, so that forms written before they existed read and write
+// unchanged.
 const TPublishedClass& THttpCli::PublishedClass() {
   static const TPublishedClass* cls = [] {
     auto* c = new TPublishedClass("THttpCli", &TComponent::PublishedClass(),
@@ -25,6 +26,8 @@ const TPublishedClass& THttpCli::PublishedClass() {
         .Boolean("MultiThreaded", &THttpCli::MultiThreaded, &THttpCli::SetMultiThreaded)
         .Integer("Timeout", &THttpCli::Timeout, &THttpCli::SetTimeout)
         .Default(0)
+        .Integer("MaxRelocations", &THttpCli::MaxRelocations, &THttpCli::SetMaxRelocations)
+        .Default(20)
         .Event("OnTrace", "TNotifyEvent")
         .Event("OnSessionConnected", "TNotifyEvent")
         .Event("OnHeaderData", "TNotifyEvent")

@@ -1,9 +1,11 @@
 // THttpCli's request driver: starting a request, waiting for it, aborting it, and the end
 // of every request.
 #include <exception>
+#include <string>
 
 #include "Host/Application.h"
 #include "Host/MessagePump.h"
+#include "Host/Streams.h"
 #include "Host/StringList.h"
 #include "HttpProt/HttpCli.h"
 #include "HttpProt/Url.h"
@@ -40,67 +42,34 @@ void THttpCli::DoRequestAsync(THttpRequest Rq) {
 
   FHeaderLines->Clear();
   FRequestType = Rq;
-  FDoneError = 0;
-  FRelocating = false;
-  FSessionEnded = false;
-  FStopped = false;
-  FRelocationCount = 0;
-  // Leftovers of a previous response that ended inside its header mean nothing here.
-  FReceiveLen = 0;
-  FLocationSeen = false;
-  FDeliveringBody = false;
-  FPendingBody.clear();
-  FCloseDeferred = false;
+  // Nothing of the previous request applies to this one: not its outcome, nor the size
+  // and type of its response, nor leftovers of a response that ended inside its header.
+  FRq = TRequestState();
+  FRq.Target = RequestTarget(FURL, FProxy, FProxyPort);
+  FRq.DocName = DocumentName(FRq.Target.Path);
+  FRq.UrlHost = FRq.Target.TargetHost;
+  if (!FRq.Target.User.empty()) FUsername = FRq.Target.User;
+  if (!FRq.Target.Password.empty()) FPassword = FRq.Target.Password;
+  if (Rq == httpPOST) {
+    try {
+      FRq.PostStart = FSendStream->Position();
+    } catch (const std::exception& e) {
+      // Only a relocation needs to go back: the first sending does not.
+      FRq.PostStartError = e.what();
+    }
+  }
   TAliveGuard guard(*this);
   StateChange(httpNotConnected);
   if (guard.Gone() || FState != httpNotConnected) return;
 
-  FDocName.clear();
-  FStatusCode = 0;
-  FRcvdCount = 0;
-  FSentCount = 0;
-  FHeaderLineCount = 0;
-  FBodyLineCount = 0;
-  FPostPending = false;
-  // Nothing of the previous response's size or type applies to this one.
-  FContentLength = -1;
-  FContentType.clear();
-
-  std::string s, u, w, h, p, q;
-  ParseURL(FURL, s, u, w, h, p, q);
-  FTargetHost = h;
-  if (!u.empty()) FUsername = u;
-  if (!w.empty()) FPassword = w;
-  FRequestAuthority = p.empty() ? h : h + ":" + p;
-  if (!FProxy.empty()) {
-    FDocName = q;
-    // The proxy fetches what the request-URI names: a port of URL must stay in it.
-    FRequestPath = (s.empty() ? std::string("http") : s) + "://" + FRequestAuthority + q;
-    ParseURL(FProxy, s, u, w, h, p, q);
-    if (p.empty()) p = FProxyPort;
-  } else {
-    FRequestPath = q;
-    FDocName = FRequestPath;
-    if (p.empty()) p = "80";
+  if (!FRq.Target.Refusal.empty()) {
+    // Refused before any connection: the request ends as any failed one does.
+    FRq.StatusCode = 404;
+    FReasonPhrase = FRq.Target.Refusal;
+    FRq.Stopped = true;
+    SocketSessionClosed(FSocket.get(), 0);
+    return;
   }
-  // Not assigned from a literal: GCC 12 then warns of an overlapping copy that cannot occur.
-  if (FRequestPath.empty()) FRequestPath.push_back('/');
-
-  if (FDocName.empty() || FDocName == "/") {
-    FDocName = "document.htm";
-  } else {
-    if (FDocName.back() == '/') FDocName.pop_back();
-    const std::int32_t slash = Posn("/", FDocName, -1);
-    if (slash > 0) FDocName = FDocName.substr(static_cast<std::size_t>(slash));
-    FDocName = FDocName.substr(0, 255);
-    if (const std::size_t query = FDocName.find('?'); query != std::string::npos)
-      FDocName.erase(query);
-  }
-
-  FConnectHost = h;
-  FConnectPort = p;
-  FUrlHost = FTargetHost;
-  FRequestHost = FTargetHost;
 
   if (FTimeout > 0) StartTimeoutTimer();
   try {
@@ -125,10 +94,10 @@ void THttpCli::DoRequestSync(THttpRequest Rq) {
     // The loops are ending (a quit, or the application is gone): so does the request.
     Abort();
     if (guard.Gone()) throw EHttpException("HTTP component destroyed during the request", 404);
-    if (FStatusCode < 400) throw EHttpException("Connection aborted on request", 404);
+    if (FRq.StatusCode < 400) throw EHttpException("Connection aborted on request", 404);
   }
-  if (FStatusCode >= 400)
-    throw EHttpException(FReasonPhrase, static_cast<std::uint16_t>(FStatusCode));
+  if (FRq.StatusCode >= 400)
+    throw EHttpException(FReasonPhrase, static_cast<std::uint16_t>(FRq.StatusCode));
 }
 
 void THttpCli::Abort() {
@@ -141,7 +110,7 @@ void THttpCli::AbortRequest(const std::string& Reason, std::int32_t DoneErrorVal
     return;
   }
   const bool lookup = FState == httpDnsLookup;
-  FStopped = true;
+  FRq.Stopped = true;
   TAliveGuard guard(*this);
   StateChange(httpAborting);
   if (guard.Gone()) return;
@@ -152,10 +121,10 @@ void THttpCli::AbortRequest(const std::string& Reason, std::int32_t DoneErrorVal
     }
     if (guard.Gone()) return;
   }
-  if (FSessionEnded) return;  // the connection had ended already: its outcome stands
-  FStatusCode = 404;
+  if (FRq.SessionEnded) return;  // the connection had ended already: its outcome stands
+  FRq.StatusCode = 404;
   FReasonPhrase = Reason;
-  FDoneError = DoneErrorValue;
+  FRq.DoneError = DoneErrorValue;
   const TSocketState socketState = FSocket->State();
   if (!lookup && socketState != wsClosed && socketState != wsInvalidState) {
     FSocket->Close();
@@ -163,52 +132,78 @@ void THttpCli::AbortRequest(const std::string& Reason, std::int32_t DoneErrorVal
   }
   // A socket that was closed already (between a relocation's close and the next
   // connection, or during the look-up) reports nothing more.
-  if (!FSessionEnded) SocketSessionClosed(FSocket.get(), 0);
+  if (!FRq.SessionEnded) SocketSessionClosed(FSocket.get(), 0);
 }
 
 void THttpCli::FailRequest(const std::string& Reason) {
-  FStatusCode = 404;
+  FRq.StatusCode = 404;
   FReasonPhrase = Reason;
-  FStopped = true;
-  if (FSessionEnded) return;
+  FRq.Stopped = true;
+  if (FRq.SessionEnded) return;
   TAliveGuard guard(*this);
-  FRelocating = false;
+  FRq.Relocating = false;
   FSocket->Close();
   if (guard.Gone()) return;
-  if (!FSessionEnded) SocketSessionClosed(FSocket.get(), 0);
+  if (!FRq.SessionEnded) SocketSessionClosed(FSocket.get(), 0);
 }
 
-void THttpCli::SocketSessionClosed(TObject*, std::uint16_t) {
-  if (FSessionEnded) return;
-  if (FDeliveringBody) {
+namespace {
+
+// How a connection ended, for the reason of a failure.
+std::string HowClosed(std::uint16_t Error) {
+  if (Error == 0) return "connection closed";
+  if (Error == plat::WSAECONNRESET) return "connection reset";
+  return "connection lost (" + WSocketErrorDesc(Error) + ", Error #" + std::to_string(Error) + ")";
+}
+
+}  // namespace
+
+bool THttpCli::BodyExpected() const {
+  return FRequestType != httpHEAD && FRq.StatusCode != 204 && FRq.StatusCode != 304;
+}
+
+void THttpCli::SocketSessionClosed(TObject*, std::uint16_t Error) {
+  if (FRq.SessionEnded) return;
+  if (FRq.DeliveringBody) {
     // A message loop inside OnDocData saw the close; the body it read is still pending.
     // The connection is over: a slow handler is no stalled connection.
-    FCloseDeferred = true;
+    FRq.CloseDeferred = true;
+    FRq.CloseError = Error;
     StopTimeoutTimer();
     return;
   }
-  FSessionEnded = true;
+  FRq.SessionEnded = true;
   FConnected = false;
   StopTimeoutTimer();
-  if (FState != httpAborting && FStatusCode < 400) {
+  const TResponseState& r = FRq.Response;
+  if (FState != httpAborting && FRq.StatusCode < 400 && !r.BodyDone) {
     if (FState == httpWaitingBody) {
-      // A body shorter than announced is a truncated document, not a whole one.
-      const bool bodyExpected =
-          FRequestType != httpHEAD && FStatusCode != 204 && FStatusCode != 304;
-      if (bodyExpected && FContentLength >= 0 && FRcvdCount < FContentLength) {
-        FStatusCode = 404;
-        FReasonPhrase = "connection closed after " + std::to_string(FRcvdCount) + " of " +
-                        std::to_string(FContentLength) + " body bytes";
+      // A body cut short is a truncated document, not a whole one; so is one that an error
+      // ended, whose true length nobody knows.
+      const std::string got = std::to_string(FRq.RcvdCount);
+      std::string failure;
+      if (BodyExpected() && r.Chunked)
+        failure = HowClosed(Error) + " after " + got + " body bytes, before the last chunk";
+      else if (BodyExpected() && r.ContentLength >= 0 && FRq.RcvdCount < r.ContentLength)
+        failure = HowClosed(Error) + " after " + got + " of " + std::to_string(r.ContentLength) +
+                  " body bytes";
+      else if (Error != 0)
+        failure = HowClosed(Error) + " after " + got + " body bytes";
+      if (!failure.empty()) {
+        FRq.StatusCode = 404;
+        FReasonPhrase = failure;
       }
     } else {
       // The header never ended: there is no response to speak of.
-      FStatusCode = 404;
-      FReasonPhrase = FHeaderLineCount == 0 && FReceiveLen == 0
-                          ? "empty reply from server"
-                          : "connection closed before the end of the response header";
+      FRq.StatusCode = 404;
+      if (r.HeaderLineCount == 0 && FRq.ReceiveLen == 0)
+        FReasonPhrase =
+            Error == 0 ? "empty reply from server" : HowClosed(Error) + " before any reply";
+      else
+        FReasonPhrase = HowClosed(Error) + " before the end of the response header";
     }
   }
-  if (FBodyLineCount > 0) {
+  if (r.BodyLineCount > 0) {
     TAliveGuard guard(*this);
     TriggerDocEnd();
     if (guard.Gone()) return;

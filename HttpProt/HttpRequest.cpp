@@ -1,5 +1,6 @@
 // THttpCli from a prepared request to bytes on the wire: name look-up, connect, the request
 // header and the POST body.
+#include <algorithm>
 #include <exception>
 
 #include "Host/Streams.h"
@@ -12,7 +13,7 @@ void THttpCli::Login() {
   TAliveGuard guard(*this);
   StateChange(httpDnsLookup);
   if (guard.Gone() || FState != httpDnsLookup) return;
-  FSocket->DnsLookup(FConnectHost);
+  FSocket->DnsLookup(FRq.Target.ConnectHost);
 }
 
 void THttpCli::Logout() {
@@ -22,9 +23,9 @@ void THttpCli::Logout() {
 
 void THttpCli::SocketDNSLookupDone(TObject* Sender, std::uint16_t Error) {
   NoteProgress();
-  if (FSessionEnded || FState == httpAborting) return;  // a late or cancelled look-up
+  if (FRq.SessionEnded || FState == httpAborting) return;  // a late or cancelled look-up
   if (Error != 0) {
-    FStatusCode = 404;
+    FRq.StatusCode = 404;
     FReasonPhrase = "can't resolve hostname to IP address";
     SocketSessionClosed(Sender, Error);
     return;
@@ -34,14 +35,14 @@ void THttpCli::SocketDNSLookupDone(TObject* Sender, std::uint16_t Error) {
   if (guard.Gone() || FState != httpDnsLookupDone) return;
   try {
     FSocket->SetAddr(FSocket->DnsResult());
-    FSocket->SetPort(FConnectPort);
+    FSocket->SetPort(FRq.Target.ConnectPort);
     FSocket->SetProto("tcp");
     FSocket->Connect();
   } catch (const std::exception& e) {
-    if (guard.Gone() || FSessionEnded) return;
+    if (guard.Gone() || FRq.SessionEnded) return;
     const std::int32_t code = FSocket->LastError();
-    FDoneError = code;
-    FStatusCode = 404;
+    FRq.DoneError = code;
+    FRq.StatusCode = 404;
     // A refusal of the socket layer names its error; one of the component's own checks
     // (a port that is no number) has only its message.
     if (code != 0)
@@ -57,9 +58,9 @@ void THttpCli::SocketDNSLookupDone(TObject* Sender, std::uint16_t Error) {
 
 void THttpCli::SocketSessionConnected(TObject* Sender, std::uint16_t Error) {
   NoteProgress();
-  if (FSessionEnded || Stopped()) return;
+  if (FRq.SessionEnded || Stopped()) return;
   if (Error != 0) {
-    FStatusCode = 404;
+    FRq.StatusCode = 404;
     FReasonPhrase = WSocketErrorDesc(Error) + " (Error #" + std::to_string(Error) + ")";
     SocketSessionClosed(Sender, Error);
     return;
@@ -83,7 +84,7 @@ void THttpCli::SocketSessionConnected(TObject* Sender, std::uint16_t Error) {
         if (guard.Gone() || Stopped()) return;
         TriggerSendBegin();
         if (guard.Gone() || Stopped()) return;
-        FPostPending = true;
+        FRq.PostPending = true;
         SocketDataSent(FSocket.get(), 0);
         break;
       case httpHEAD:
@@ -93,9 +94,9 @@ void THttpCli::SocketSessionConnected(TObject* Sender, std::uint16_t Error) {
         break;
     }
   } catch (const std::exception& e) {
-    if (guard.Gone() || FSessionEnded) return;
+    if (guard.Gone() || FRq.SessionEnded) return;
     // Not a reply: the request ends as a failure with the reason, not as an empty reply.
-    FStatusCode = 404;
+    FRq.StatusCode = 404;
     FReasonPhrase = std::string("can't send the request: ") + e.what();
     Logout();
   }
@@ -110,7 +111,7 @@ void THttpCli::SendCommand(const std::string& S) {
 }
 
 bool THttpCli::SendsCredentials() const {
-  return !FUsername.empty() && SameText(FRequestHost, FUrlHost);
+  return !FUsername.empty() && SameText(FRq.Target.TargetHost, FRq.UrlHost);
 }
 
 void THttpCli::SendRequest(const std::string& Method, const std::string& Version) {
@@ -123,15 +124,20 @@ void THttpCli::SendRequest(const std::string& Method, const std::string& Version
   FRequestStream->Clear();
   TriggerRequestHeaderBegin();
   if (guard.Gone() || Stopped()) return;
-  if (!line(Method + " " + FRequestPath + " HTTP/" + Version)) return;
+  if (!line(Method + " " + FRq.Target.RequestPath + " HTTP/" + Version)) return;
   if (!FSender.empty() && !line("From: " + FSender)) return;
   if (!FReference.empty() && !line("Referer: " + FReference)) return;
   if (Method == "POST" && !FContentTypePost.empty() && !line("Content-Type: " + FContentTypePost))
     return;
   if (!FAgent.empty() && !line("User-Agent: " + FAgent)) return;
-  if (!line("Host: " + FTargetHost)) return;
+  if (!line("Host: " + FRq.Target.TargetHost)) return;
   if (FNoCache && !line("Pragma: no-cache")) return;
-  if (Method == "POST" && !line("Content-Length: " + std::to_string(FSendStream->Size()))) return;
+  // The bytes that will follow: from where the stream stood when the request started.
+  if (Method == "POST" &&
+      !line("Content-Length: " +
+            std::to_string(std::max<std::int64_t>(
+                0, FSendStream->Size() - std::max<std::int64_t>(0, FRq.PostStart)))))
+    return;
   if (FModifiedSince != 0 && !line("If-Modified-Since: " + RFC1123_Date(FModifiedSince) + " GMT"))
     return;
   if (SendsCredentials() &&
@@ -152,9 +158,9 @@ void THttpCli::SendRequest(const std::string& Method, const std::string& Version
 
 void THttpCli::SocketDataSent(TObject*, std::uint16_t) {
   NoteProgress();
-  if (!FPostPending) return;
-  if (Stopped() || FSessionEnded) {
-    FPostPending = false;
+  if (!FRq.PostPending) return;
+  if (Stopped() || FRq.SessionEnded) {
+    FRq.PostPending = false;
     return;
   }
   TAliveGuard guard(*this);
@@ -164,16 +170,16 @@ void THttpCli::SocketDataSent(TObject*, std::uint16_t) {
     count = FSendStream->Read(FSendBuffer.get(), SendBufferSize);
   } catch (const std::exception& e) {
     // The body can no longer be sent whole: the server would take what came as all of it.
-    FPostPending = false;
+    FRq.PostPending = false;
     FailRequest(std::string("can't read the data to post: ") + e.what());
     return;
   }
   if (count <= 0) {
-    FPostPending = false;
+    FRq.PostPending = false;
     TriggerSendEnd();
     return;
   }
-  FSentCount += count;
+  FRq.SentCount += count;
   TriggerSendData(FSendBuffer.get(), count);
   if (guard.Gone() || Stopped()) return;
   FSocket->Send(FSendBuffer.get(), count);

@@ -28,7 +28,7 @@ bool ParseLength(const std::string& Text, std::int64_t& Value) {
   while (i < Text.size() && (Text[i] == ' ' || Text[i] == '\t')) ++i;
   std::size_t end = Text.size();
   while (end > i && (Text[end - 1] == ' ' || Text[end - 1] == '\t')) --end;
-  if (i == end || end - i > 18) return false;
+  if (i == end || end - i > 18) return false;  // 19 digits may exceed INT64_MAX
   std::int64_t v = 0;
   for (; i < end; ++i) {
     if (!IsDigit(Text[i])) return false;
@@ -60,25 +60,26 @@ void THttpCli::EndReceiving() {
 
 void THttpCli::ReleaseRequestBuffers() {
   // A handler's message loop may end the request while the buffers are still in hand.
-  if (FReceiveDepth > 0 || FDeliveringBody) return;
+  if (FReceiveDepth > 0 || FRq.DeliveringBody) return;
   FReceiveBuffer.reset();
   FReceiveCapacity = 0;
-  FReceiveLen = 0;
+  FRq.ReceiveLen = 0;
   std::string().swap(FCurrentLine);
-  std::string().swap(FPendingBody);
+  std::string().swap(FRq.PendingBody);
   FSendBuffer.reset();
   if (FRequestStream) FRequestStream->Clear();
 }
 
 void THttpCli::ReceiveData(std::uint16_t Error) {
   NoteProgress();
-  if (FDeliveringBody) {
+  if (FRq.DeliveringBody) {
     // A message loop run by OnDocData delivers more of the body: it waits until the
     // chunk in hand has reached RcvdStream.
-    const std::size_t held = FPendingBody.size();
-    FPendingBody.resize(held + ReceiveRoom);
-    const std::int32_t n = FSocket->Receive(FPendingBody.data() + held, ReceiveRoom);
-    FPendingBody.resize(held + static_cast<std::size_t>(n > 0 ? n : 0));
+    std::string& pending = FRq.PendingBody;
+    const std::size_t held = pending.size();
+    pending.resize(held + ReceiveRoom);
+    const std::int32_t n = FSocket->Receive(pending.data() + held, ReceiveRoom);
+    pending.resize(held + static_cast<std::size_t>(n > 0 ? n : 0));
     return;
   }
   if (!FReceiveBuffer) {
@@ -88,7 +89,8 @@ void THttpCli::ReceiveData(std::uint16_t Error) {
   }
   char* const buf = FReceiveBuffer.get();
 
-  if (FState == httpWaitingBody && FReceiveLen == 0 && FLineHandler == &THttpCli::GetBodyLineNext) {
+  if (FState == httpWaitingBody && FRq.ReceiveLen == 0 &&
+      FLineHandler == &THttpCli::GetBodyLineNext) {
     // The body goes from the buffer to the handler and the stream as it was read, in reads
     // as large as the buffer: fewer system calls and acknowledgements per byte.
     const std::int32_t room = FReceiveCapacity - 1;
@@ -101,7 +103,7 @@ void THttpCli::ReceiveData(std::uint16_t Error) {
     // A read that filled the buffer tells of a large body: later reads take more at once.
     // Not inside a handler's message loop, whose caller may still hold the old buffer.
     if (n == room && FReceiveCapacity < BodyBufferSize && FReceiveDepth == 1 &&
-        FState == httpWaitingBody && !Stopped() && FReceiveLen == 0) {
+        FState == httpWaitingBody && !Stopped() && FRq.ReceiveLen == 0) {
       FReceiveBuffer = std::make_unique_for_overwrite<char[]>(BodyBufferSize);
       FReceiveCapacity = BodyBufferSize;
       FReceiveBuffer[0] = 0;
@@ -109,20 +111,22 @@ void THttpCli::ReceiveData(std::uint16_t Error) {
     return;
   }
 
-  const std::int32_t room = ReceiveRoom - FReceiveLen;
+  const std::int32_t room = ReceiveRoom - FRq.ReceiveLen;
   if (room <= 0) {
     FailRequest("HTTP line too long");
     throw EHttpException("HTTP line too long", 4);
   }
-  const std::int32_t n = FSocket->Receive(buf + FReceiveLen, room);
+  const std::int32_t n = FSocket->Receive(buf + FRq.ReceiveLen, room);
   if (FRequestType == httpAbort) return;  // no request was ever started
   if (n <= 0) return;
-  FReceiveLen += n;
-  buf[FReceiveLen] = 0;
+  // Whatever follows a body that is whole is no part of the reply.
+  if (FRq.Response.BodyDone) return;
+  FRq.ReceiveLen += n;
+  buf[FRq.ReceiveLen] = 0;
 
   if (FState == httpWaitingBody) {
-    FCurrentLine.assign(buf, static_cast<std::size_t>(FReceiveLen));
-    FReceiveLen = 0;
+    FCurrentLine.assign(buf, static_cast<std::size_t>(FRq.ReceiveLen));
+    FRq.ReceiveLen = 0;
     if (FLineHandler)
       (this->*FLineHandler)();
     else
@@ -131,16 +135,16 @@ void THttpCli::ReceiveData(std::uint16_t Error) {
   }
 
   TAliveGuard guard(*this);
-  while (FReceiveLen > 0) {
+  while (FRq.ReceiveLen > 0) {
     // The line search stops at a zero byte, as the text of the buffer ends there.
-    const std::size_t text = strnlen(buf, static_cast<std::size_t>(FReceiveLen));
+    const std::size_t text = strnlen(buf, static_cast<std::size_t>(FRq.ReceiveLen));
     const char* lf = static_cast<const char*>(std::memchr(buf, '\n', text));
     if (lf == nullptr) break;
     const std::int32_t i = static_cast<std::int32_t>(lf - buf) + 1;  // 1-based
     const std::int32_t len = (i > 1 && buf[i - 2] == '\r') ? i - 2 : i - 1;
     FCurrentLine.assign(buf, static_cast<std::size_t>(len));
-    FReceiveLen -= i;
-    std::memmove(buf, buf + i, static_cast<std::size_t>(FReceiveLen) + 1);
+    FRq.ReceiveLen -= i;
+    std::memmove(buf, buf + i, static_cast<std::size_t>(FRq.ReceiveLen) + 1);
     if (FState == httpWaitingHeader || FState == httpWaitingBody) {
       if (FLineHandler)
         (this->*FLineHandler)();
@@ -153,7 +157,7 @@ void THttpCli::ReceiveData(std::uint16_t Error) {
   }
   // A full buffer without a line feed can never become a line; waiting for more data
   // would hang on a server that keeps the connection open.
-  if (FReceiveLen >= ReceiveRoom && FState == httpWaitingHeader) {
+  if (FRq.ReceiveLen >= ReceiveRoom && FState == httpWaitingHeader) {
     FailRequest("HTTP line too long");
     throw EHttpException("HTTP line too long", 4);
   }
@@ -161,15 +165,19 @@ void THttpCli::ReceiveData(std::uint16_t Error) {
 
 void THttpCli::GetHeaderLineNext() {
   TAliveGuard guard(*this);
-  if (FHeaderLineCount == 0) {
+  TResponseState& r = FRq.Response;
+  if (r.HeaderLineCount == 0) {
     TriggerHeaderBegin();
     if (guard.Gone() || Stopped()) return;
   }
-  ++FHeaderLineCount;
+  ++r.HeaderLineCount;
+  // After a status of 400 or more the connection is closed: the lines still in hand are
+  // only header lines, and no body follows.
+  const bool errorStatus = FRq.StatusCode >= 400;
 
-  if (UpperCase(FCurrentLine.substr(0, 6)) == "<HTML>") {
+  if (!errorStatus && UpperCase(FCurrentLine.substr(0, 6)) == "<HTML>") {
     // A reply without any header: the document starts here.
-    if (FContentType.empty()) FContentType = "text/html";
+    if (r.ContentType.empty()) r.ContentType = "text/html";
     StateChange(httpWaitingBody);
     if (guard.Gone() || Stopped()) return;
     FLineHandler = &THttpCli::GetBodyLineNext;
@@ -180,36 +188,66 @@ void THttpCli::GetHeaderLineNext() {
   }
 
   if (FCurrentLine.empty()) {
-    if (FLocationSeen) {
+    if (errorStatus) {
+      TriggerHeaderEnd();
+      FRq.ReceiveLen = 0;
+      return;
+    }
+    if (r.LocationSeen) {
       TriggerHeaderEnd();
       if (guard.Gone() || Stopped()) return;
-      FReceiveLen = 0;
-      if (FSessionEnded) return;  // an error status closed the connection first
-      if (FRelocationCount >= MaxRelocations) {
+      FRq.ReceiveLen = 0;
+      if (FRq.SessionEnded) return;
+      if (!r.Location.Refusal.empty()) {
+        FailRequest("can't follow the relocation: " + r.Location.Refusal);
+        return;
+      }
+      if (FRq.RelocationCount >= FMaxRelocations) {
         FailRequest("too many relocations");
         return;
       }
-      ++FRelocationCount;
-      FHeaderLineCount = 0;
-      FBodyLineCount = 0;
-      FRelocating = true;
+      if (FRequestType == httpPOST) {
+        // The relocated request carries the same body: it must be read again.
+        FRq.PostPending = false;
+        const std::string why = RewindPost();
+        if (!why.empty()) {
+          FailRequest("can't follow the relocation: " + why);
+          return;
+        }
+      }
+      ++FRq.RelocationCount;
+      FRq.Target = r.Location;
+      FRq.Relocating = true;
       FSocket->Close();  // ends in LocationSessionClosed
       return;
     }
-    const std::int32_t dot = Posn(".", FDocName, -1);
-    if (dot > 0 && LowerCase(FDocName.substr(static_cast<std::size_t>(dot - 1))) == ".exe" &&
-        FContentType == "text/html")
-      FDocName = FDocName.substr(0, static_cast<std::size_t>(dot)) + "htm";
+    // The body's framing: chunks, or the announced length (ignored beside chunks), or the
+    // close of the connection.
+    if (r.Chunked) r.ContentLength = -1;
+    const std::int32_t dot = Posn(".", FRq.DocName, -1);
+    if (dot > 0 && LowerCase(FRq.DocName.substr(static_cast<std::size_t>(dot - 1))) == ".exe" &&
+        r.ContentType == "text/html")
+      FRq.DocName = FRq.DocName.substr(0, static_cast<std::size_t>(dot)) + "htm";
     StateChange(httpWaitingBody);
     if (guard.Gone() || Stopped()) return;
     FLineHandler = &THttpCli::GetBodyLineNext;
     TriggerHeaderEnd();
     if (guard.Gone() || Stopped()) return;
-    if (FReceiveLen >= 1) {
+    if (!BodyExpected() || (!r.Chunked && r.ContentLength == 0)) {
+      FRq.ReceiveLen = 0;
+      EndBody();
+      return;
+    }
+    if (!r.UnknownCoding.empty()) {
+      FRq.ReceiveLen = 0;
+      FailRequest("unsupported transfer coding: " + r.UnknownCoding);
+      return;
+    }
+    if (FRq.ReceiveLen >= 1) {
       // The start of the body, read with the header; the line loop that called us stops
       // at the emptied buffer.
-      const auto len = static_cast<std::size_t>(FReceiveLen);
-      FReceiveLen = 0;
+      const auto len = static_cast<std::size_t>(FRq.ReceiveLen);
+      FRq.ReceiveLen = 0;
       DeliverBody(FReceiveBuffer.get(), len);
     }
     return;
@@ -220,7 +258,7 @@ void THttpCli::GetHeaderLineNext() {
   if (FCurrentLine.compare(0, 8, "HTTP/1.0") == 0 || FCurrentLine.compare(0, 8, "HTTP/1.1") == 0) {
     const std::string code = FCurrentLine.size() >= 12 ? FCurrentLine.substr(9, 3) : "";
     if (code.size() == 3 && IsDigit(code[0]) && IsDigit(code[1]) && IsDigit(code[2])) {
-      FStatusCode = std::stoi(code);
+      FRq.StatusCode = std::stoi(code);
       FReasonPhrase = FCurrentLine.size() > 13 ? FCurrentLine.substr(13) : "";
     } else {
       failure = "malformed status line";
@@ -230,22 +268,38 @@ void THttpCli::GetHeaderLineNext() {
     // Exactly one character after the colon is skipped, normally the blank.
     const std::string value = k + 2 <= FCurrentLine.size() ? FCurrentLine.substr(k + 2) : "";
     if (name == "location") {
-      FLocationSeen = true;
-      TakeLocation(value);
+      r.LocationSeen = true;
+      r.Location = RelocationTarget(FRq.Target, value, !FProxy.empty());
     } else if (name == "content-length") {
-      if (!ParseLength(value, FContentLength)) failure = "malformed content-length";
+      if (!ParseLength(value, r.ContentLength)) failure = "malformed content-length";
     } else if (name == "content-type") {
-      FContentType = LowerCase(value);
+      r.ContentType = LowerCase(value);
     } else if (name == "www-authenticate") {
       FAuthChallenges->Add(value);
+    } else if (name == "transfer-encoding") {
+      // Chunks are decoded; identity changes nothing; anything else cannot be read.
+      const std::string codings = LowerCase(value);
+      for (std::size_t at = 0; at <= codings.size();) {
+        std::size_t comma = codings.find(',', at);
+        if (comma == std::string::npos) comma = codings.size();
+        std::size_t from = at, to = comma;
+        while (from < to && (codings[from] == ' ' || codings[from] == '\t')) ++from;
+        while (to > from && (codings[to - 1] == ' ' || codings[to - 1] == '\t')) --to;
+        const std::string coding = codings.substr(from, to - from);
+        if (coding == "chunked")
+          r.Chunked = true;
+        else if (!coding.empty() && coding != "identity" && r.UnknownCoding.empty())
+          r.UnknownCoding = coding;
+        at = comma + 1;
+      }
     }
   }
   TriggerHeaderData();
   if (guard.Gone() || Stopped()) return;
   if (!failure.empty()) {
-    FReceiveLen = 0;
+    FRq.ReceiveLen = 0;
     FailRequest(failure);
-  } else if (FStatusCode >= 400) {
+  } else if (FRq.StatusCode >= 400 && !errorStatus) {
     // No body is read for an error; the close ends the request.
     FSocket->Close();
   }
@@ -258,93 +312,123 @@ void THttpCli::GetBodyLineNext() {
 void THttpCli::DeliverBody(const char* Data, std::size_t Len) {
   TAliveGuard guard(*this);
   // From here until the data in hand has reached RcvdStream, data that a message loop
-  // inside a handler receives waits in FPendingBody.
-  FDeliveringBody = true;
-  if (FBodyLineCount == 0) {
-    TriggerDocBegin();
-    if (guard.Gone()) return;
-  }
-  ++FBodyLineCount;
-  // What a nested loop received, taken out of FPendingBody while it is delivered.
+  // inside a handler receives waits in PendingBody.
+  FRq.DeliveringBody = true;
+  // What a nested loop received, taken out of PendingBody while it is delivered.
   std::string pending;
   for (;;) {
-    // Handlers see the pieces the buffer for one line could hold, however large the read.
-    std::size_t at = 0;
-    do {
-      if (Stopped()) break;
-      const auto len = static_cast<std::int32_t>(std::min<std::size_t>(Len - at, ReceiveRoom));
-      FRcvdCount += len;
-      try {
-        TriggerDocData(Data + at, len);
-        if (guard.Gone()) return;
-        if (FRcvdStream != nullptr) FRcvdStream->WriteBuffer(Data + at, len);
-      } catch (const std::exception& e) {
-        if (guard.Gone()) return;
-        // The chunk is lost to RcvdStream: the document would be taken as whole without it.
-        FDeliveringBody = false;
-        FCloseDeferred = false;
-        FPendingBody.clear();
-        FReceiveLen = 0;
-        FailRequest(std::string("document data not stored: ") + e.what());
-        return;
-      }
-      at += static_cast<std::size_t>(len);
-    } while (at < Len);
-    if (Stopped() || FPendingBody.empty()) break;
-    pending.swap(FPendingBody);
-    FPendingBody.clear();
+    if (!HandBody(Data, Len)) return;
+    if (Stopped() || FRq.PendingBody.empty()) break;
+    pending.swap(FRq.PendingBody);
+    FRq.PendingBody.clear();
     Data = pending.data();
     Len = pending.size();
   }
-  FDeliveringBody = false;
-  if (FCloseDeferred) {
-    FCloseDeferred = false;
-    SocketSessionClosed(FSocket.get(), 0);
+  FRq.DeliveringBody = false;
+  FRq.PendingBody.clear();
+  if (FRq.CloseDeferred) {
+    FRq.CloseDeferred = false;
+    SocketSessionClosed(FSocket.get(), FRq.CloseError);
   }
 }
 
-void THttpCli::TakeLocation(const std::string& Value) {
-  std::string s, u, w, h, p, q;
-  ParseURL(Value, s, u, w, h, p, q);
-  if (s.empty()) s = "http";
-  if (!FProxy.empty()) {
-    // Relative forms name the document's server, port included, as the proxy needs it.
-    if (q.empty()) {
-      FRequestPath = s + "://" + FRequestAuthority + "/" + h;
-    } else if (h.empty()) {
-      FRequestPath = s + "://" + FRequestAuthority + q;
-    } else {
-      FRequestPath = Value;
-      FRequestHost = h;
-      FRequestAuthority = p.empty() ? h : h + ":" + p;
+bool THttpCli::HandBody(const char* Data, std::size_t Len) {
+  TResponseState& r = FRq.Response;
+  if (!r.Chunked) return HandPiece(Data, Len);
+  const char* in = Data;
+  const char* const end = Data + Len;
+  while (!Stopped()) {
+    const char* piece = nullptr;
+    std::size_t n = 0;
+    switch (r.Chunks.Next(in, end, piece, n)) {
+      case TChunkedDecoder::TStep::Data:
+        if (!HandPiece(piece, n)) return false;
+        break;
+      case TChunkedDecoder::TStep::NeedMore:
+        return true;
+      case TChunkedDecoder::TStep::Done:
+        EndBody();
+        return true;
+      case TChunkedDecoder::TStep::Failed:
+        FRq.DeliveringBody = false;
+        FRq.CloseDeferred = false;
+        FailRequest(r.Chunks.Error() + " after " + std::to_string(FRq.RcvdCount) + " body bytes");
+        return false;
     }
-    return;
   }
-  if (!Value.empty() && Value[0] == '/') {
-    FRequestPath = Value;
-    return;
+  return true;
+}
+
+bool THttpCli::HandPiece(const char* Data, std::size_t Len) {
+  TAliveGuard guard(*this);
+  TResponseState& r = FRq.Response;
+  // The entity ends at its announced length: what follows it is not the document's.
+  if (r.ContentLength >= 0 && !r.Chunked)
+    Len = static_cast<std::size_t>(
+        std::min<std::int64_t>(static_cast<std::int64_t>(Len), r.ContentLength - FRq.RcvdCount));
+  if (Len > 0) {
+    if (r.BodyLineCount == 0) {
+      TriggerDocBegin();
+      if (guard.Gone()) return false;
+    }
+    ++r.BodyLineCount;
   }
-  FConnectHost = h;
-  FRequestPath = q;
-  if (!p.empty()) FConnectPort = p;
-  if (FRequestPath.empty()) {
-    FRequestPath = s + "://" + FTargetHost + "/" + FConnectHost;
-    FConnectHost = FTargetHost;
-  } else if (FConnectHost.empty()) {
-    FRequestPath = s + "://" + FTargetHost + FRequestPath;
-    FConnectHost = FTargetHost;
-  } else {
-    // Another server: a port of the old one means nothing there.
-    if (p.empty()) FConnectPort = "80";
-    FTargetHost = FConnectHost;
-    FRequestHost = FConnectHost;
+  // Handlers see the pieces the buffer for one line could hold, however large the read.
+  for (std::size_t at = 0; at < Len && !Stopped();) {
+    const auto len = static_cast<std::int32_t>(std::min<std::size_t>(Len - at, ReceiveRoom));
+    FRq.RcvdCount += len;
+    try {
+      TriggerDocData(Data + at, len);
+      if (guard.Gone()) return false;
+      if (FRcvdStream != nullptr) FRcvdStream->WriteBuffer(Data + at, len);
+    } catch (const std::exception& e) {
+      if (guard.Gone()) return false;
+      // The chunk is lost to RcvdStream: the document would be taken as whole without it.
+      FRq.DeliveringBody = false;
+      FRq.CloseDeferred = false;
+      FRq.PendingBody.clear();
+      FRq.ReceiveLen = 0;
+      FailRequest(std::string("document data not stored: ") + e.what());
+      return false;
+    }
+    at += static_cast<std::size_t>(len);
   }
+  if (r.ContentLength >= 0 && !r.Chunked && FRq.RcvdCount >= r.ContentLength && !Stopped())
+    EndBody();
+  return true;
+}
+
+void THttpCli::EndBody() {
+  FRq.Response.BodyDone = true;
+  FRq.Stopped = true;
+  FRq.PendingBody.clear();
+  if (FRq.SessionEnded) return;
+  TAliveGuard guard(*this);
+  FSocket->Close();
+  if (guard.Gone() || FRq.SessionEnded) return;
+  if (FRq.DeliveringBody)
+    FRq.CloseDeferred = true;  // DeliverBody ends the request once the chunk in hand is stored
+  else
+    SocketSessionClosed(FSocket.get(), 0);
+}
+
+std::string THttpCli::RewindPost() {
+  if (FRq.PostStart < 0)
+    return "the data to post cannot be sent again (" + FRq.PostStartError + ")";
+  try {
+    if (FSendStream->Seek(FRq.PostStart, soFromBeginning) == FRq.PostStart) {
+      FRq.SentCount = 0;
+      return "";
+    }
+  } catch (const std::exception& e) {
+    return std::string("the data to post cannot be sent again (") + e.what() + ")";
+  }
+  return "the data to post cannot be sent again (the stream cannot go back)";
 }
 
 void THttpCli::LocationSessionClosed(TObject*, std::uint16_t) {
   FConnected = false;
-  FLocationSeen = false;
-  FRelocating = false;
+  FRq.Relocating = false;
   TAliveGuard guard(*this);
   TriggerLocationChange();
   if (guard.Gone() || Stopped()) return;
@@ -353,18 +437,17 @@ void THttpCli::LocationSessionClosed(TObject*, std::uint16_t) {
 
 void THttpCli::WMHttpLogin(TMessage&) {
   // An abort or a time-out may have ended the request since the relocation.
-  if (FSessionEnded || Stopped()) return;
-  // A new response starts: nothing of the relocating one's size or type applies to it.
-  FContentLength = -1;
-  FContentType.clear();
-  FReceiveLen = 0;
+  if (FRq.SessionEnded || Stopped()) return;
+  // A new response starts: nothing of the relocating one's size, type or framing applies.
+  FRq.Response = TResponseState();
+  FRq.ReceiveLen = 0;
   TAliveGuard guard(*this);
   try {
     Login();
   } catch (const std::exception& e) {
     // A location that names no host: the request must still end.
-    if (guard.Gone() || FSessionEnded) return;
-    FStatusCode = 404;
+    if (guard.Gone() || FRq.SessionEnded) return;
+    FRq.StatusCode = 404;
     FReasonPhrase = std::string("can't follow the relocation: ") + e.what();
     SocketSessionClosed(FSocket.get(), 0);
   }

@@ -134,3 +134,106 @@ std::int32_t Posn(const std::string& Substr, const std::string& S, std::int32_t 
   }
   return 0;
 }
+
+namespace {
+
+// The client speaks plain HTTP only; no scheme at all means it.
+bool IsHttp(const std::string& Scheme) {
+  return Scheme.empty() || (Scheme.size() == 4 && StartsWithNoCase(Scheme, "http"));
+}
+
+std::string WithPort(const std::string& Host, const std::string& Port) {
+  return Port.empty() ? Host : Host + ":" + Port;
+}
+
+}  // namespace
+
+THttpTarget RequestTarget(const std::string& URL, const std::string& Proxy,
+                          const std::string& ProxyPort) {
+  THttpTarget t;
+  std::string s, u, w, h, p, q;
+  ParseURL(URL, s, u, w, h, p, q);
+  if (!IsHttp(s)) t.Refusal = "unsupported protocol: " + s;
+  t.TargetHost = h;
+  t.User = u;
+  t.Password = w;
+  t.Authority = WithPort(h, p);
+  t.Path = q;
+  if (!Proxy.empty()) {
+    // The proxy fetches what the request-URI names: a port of URL must stay in it.
+    t.RequestPath = (s.empty() ? std::string("http") : s) + "://" + t.Authority + q;
+    ParseURL(Proxy, s, u, w, h, p, q);
+    if (t.Refusal.empty() && !IsHttp(s)) t.Refusal = "unsupported proxy protocol: " + s;
+    if (p.empty()) p = ProxyPort;
+  } else {
+    t.RequestPath = q;
+    if (p.empty()) p = "80";
+  }
+  // Not assigned from a literal: GCC 12 then warns of an overlapping copy that cannot occur.
+  if (t.RequestPath.empty()) t.RequestPath.push_back('/');
+  t.ConnectHost = h;
+  t.ConnectPort = p;
+  return t;
+}
+
+THttpTarget RelocationTarget(const THttpTarget& Current, const std::string& Location,
+                             bool ViaProxy) {
+  THttpTarget t = Current;
+  t.Refusal.clear();
+  if (!Location.empty() && Location[0] == '/') {
+    // A path on the same server, whatever "://" its query may hold.
+    if (!ViaProxy) {
+      t.RequestPath = Location;
+      return t;
+    }
+    if (Location.size() == 1 || Location[1] != '/') {
+      t.RequestPath = "http://" + Current.Authority + Location;
+      return t;
+    }
+  }
+  std::string s, u, w, h, p, q;
+  ParseURL(Location, s, u, w, h, p, q);
+  if (!IsHttp(s)) {
+    t.Refusal = "unsupported protocol: " + s;
+    return t;
+  }
+  if (s.empty()) s = "http";
+  if (ViaProxy) {
+    // Relative forms name the document's server, port included, as the proxy needs it.
+    if (q.empty()) {
+      t.RequestPath = s + "://" + Current.Authority + "/" + h;
+    } else if (h.empty()) {
+      t.RequestPath = s + "://" + Current.Authority + q;
+    } else {
+      t.RequestPath = Location;
+      t.TargetHost = h;
+      t.Authority = WithPort(h, p);
+    }
+    return t;
+  }
+  if (!p.empty()) t.ConnectPort = p;
+  if (q.empty()) {
+    // A bare document name comes back from the splitter as a host.
+    t.RequestPath = s + "://" + Current.TargetHost + "/" + h;
+  } else if (h.empty()) {
+    t.RequestPath = s + "://" + Current.TargetHost + q;
+  } else {
+    // Another server: a port of the old one means nothing there.
+    if (p.empty()) t.ConnectPort = "80";
+    t.ConnectHost = h;
+    t.TargetHost = h;
+    t.Authority = WithPort(h, p);
+    t.RequestPath = q;
+  }
+  return t;
+}
+
+std::string DocumentName(const std::string& Path) {
+  std::string name = Path;
+  if (!name.empty() && name.back() == '/') name.pop_back();
+  const std::int32_t slash = Posn("/", name, -1);
+  if (slash > 0) name.erase(0, static_cast<std::size_t>(slash));
+  if (name.size() > 255) name.resize(255);
+  if (const std::size_t query = name.find('?'); query != std::string::npos) name.erase(query);
+  return name.empty() ? std::string("document.htm") : name;
+}

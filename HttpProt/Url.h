@@ -16,3 +16,43 @@ void ParseURL(const std::string& URL, std::string& Proto, std::string& User, std
 // counts from the end and gives 0 when too few exist. Count 0 and an empty Substr find
 // nothing.
 std::int32_t Posn(const std::string& Substr, const std::string& S, std::int32_t Count);
+
+// Where a request goes, as the HTTP client works it out from URL and Proxy, and from the
+// "location" of a relocating response.
+struct THttpTarget {
+  // Why the request cannot go there ("unsupported protocol: ftp"); empty when it can.
+  std::string Refusal;
+  // The host and port to connect to: the proxy's with a proxy, the document's without.
+  std::string ConnectHost;
+  std::string ConnectPort;
+  // The document's server, named in the "Host: " line (never with a port).
+  std::string TargetHost;
+  // The document's server with its port when one is named: what a proxy's request-URI
+  // names, and the base of relative relocations through a proxy.
+  std::string Authority;
+  // The request-URI of the request line: the path alone, or the absolute address through
+  // a proxy.
+  std::string RequestPath;
+  // The path URL names, from which the document's name is taken.
+  std::string Path;
+  // The user part of URL (empty when none).
+  std::string User;
+  std::string Password;
+};
+
+// Splits URL (and Proxy, when not empty; ProxyPort when Proxy names no port) into the
+// first request's target. Only http is spoken (any case; no scheme means http), directly
+// and through a proxy; any other scheme, of URL or of Proxy, gives a Refusal.
+THttpTarget RequestTarget(const std::string& URL, const std::string& Proxy,
+                          const std::string& ProxyPort);
+
+// The next request's target after a relocation to Location, from the current Target: a
+// path on the same server, a bare document name, or an absolute address (another server;
+// its port, or 80). User and password of Location are ignored. A scheme other than http
+// gives a Refusal.
+THttpTarget RelocationTarget(const THttpTarget& Current, const std::string& Location,
+                             bool ViaProxy);
+
+// The file name for a document at Path: its last segment (a trailing "/" dropped, at most
+// 255 characters, a query cut off), or "document.htm" when there is none.
+std::string DocumentName(const std::string& Path);

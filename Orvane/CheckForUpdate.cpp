@@ -6,6 +6,7 @@
 #include "Host/Events.h"
 #include "Host/FileUtils.h"
 #include "Host/Forms.h"
+#include "Orvane/EntryChecks.h"
 #include "Orvane/OrvStrings.h"
 #include "Orvane/Orvane.h"
 #include "Platform/Shell.h"
@@ -13,7 +14,64 @@
 bool TOrvane::CheckForUpdate() {
   // A handler of the download may free the component: the check then ends quietly.
   TAliveGuard guard(*this);
-  if (!GetFileInfo()) {
+  // Nothing the server sends ends the check with an error of its own: an error of the
+  // check's work is a failure, reported with the box of the step it came from. The
+  // application's exception handling still sees it, as it did when the error went on.
+  bool downloading = false;
+  try {
+    return RunCheck(downloading);
+  } catch (...) {
+    if (guard.Gone()) return false;
+    std::string reason;
+    try {
+      throw;
+    } catch (const std::exception& e) {
+      reason = e.what();
+    } catch (...) {
+    }
+    Application->HandleException(this);
+    if (guard.Gone()) return false;
+    if (reason.empty()) reason = FLastError;
+    FLastError = reason;
+    if (downloading)
+      Application->MessageBox(FLastError.empty()
+                                  ? LoadOrvStr(sOrvDownloadErrorUnknown)
+                                  : FormatOrvStr(sOrvDownloadErrorReason, {FLastError}),
+                              LoadOrvStr(sOrvDownloadError), MB_ICONEXCLAMATION | MB_OK);
+    else
+      Application->MessageBox(FLastError.empty() ? LoadOrvStr(sOrvInfoErrorUnknown)
+                                                 : FormatOrvStr(sOrvInfoError, {FLastError}),
+                              LoadOrvStr(sOrvConnectionError), MB_ICONEXCLAMATION | MB_OK);
+    return false;
+  }
+}
+
+std::string TOrvane::RefusedPageEntry() {
+  const TOrvTags& tags = *FInfoTags;
+  const std::string download = EntryName(tags.DownloadTag(), "DownloadURL");
+  if (RefuseEntryURL(download, FDownloadURL)) return FLastError;
+  if (const std::string fault = FileNameFault(FDownloadFileName); !fault.empty())
+    return download + " \"" + FDownloadURL + "\" proposes no usable file name: " + fault;
+  if (FOptions.Contains(orvoDisplayReadMe)) {
+    if (!FProductReadMe.empty() &&
+        RefuseEntryURL(EntryName(tags.ReadMeTag(), "ProductReadMe"), FProductReadMe))
+      return FLastError;
+    const std::string ext = EntryName(tags.ReadMeExtTag(), "ProductReadMeExt");
+    if (!FProductReadMeExt.empty()) {
+      if (RefuseEntryURL(ext, FProductReadMeExt)) return FLastError;
+      if (const std::string fault = FileNameFault(LastUrlSegment(FProductReadMeExt));
+          !fault.empty())
+        return ext + " \"" + FProductReadMeExt + "\" proposes no usable file name: " + fault;
+    }
+  }
+  return {};
+}
+
+bool TOrvane::RunCheck(bool& Downloading) {
+  TAliveGuard guard(*this);
+  // A page whose redirect could not be read leaves nothing to check: that is a failure,
+  // not "no update".
+  if (!GetFileInfo() || (!guard.Gone() && !FActive)) {
     if (guard.Gone()) return false;
     Application->MessageBox(FLastError.empty() ? LoadOrvStr(sOrvInfoErrorUnknown)
                                                : FormatOrvStr(sOrvInfoError, {FLastError}),
@@ -23,6 +81,14 @@ bool TOrvane::CheckForUpdate() {
   if (!IsUpdateAvailable()) {
     Application->MessageBox(LoadOrvStr(sOrvNoUpdate), LoadOrvStr(sOrvNoUpdateFound),
                             MB_ICONINFORMATION | MB_OK);
+    return false;
+  }
+  // Before any question: a page that names what the check refuses to fetch or to write is
+  // refused as a whole.
+  if (const std::string refused = RefusedPageEntry(); !refused.empty()) {
+    FLastError = refused;
+    Application->MessageBox(FormatOrvStr(sOrvDownloadErrorReason, {FLastError}),
+                            LoadOrvStr(sOrvDownloadError), MB_ICONEXCLAMATION | MB_OK);
     return false;
   }
   if (FOptions.Contains(orvoDisplayReadMe)) {
@@ -62,6 +128,7 @@ bool TOrvane::CheckForUpdate() {
       }
     } mark{guard, FInCheckFlow};
     FInCheckFlow = !extensionAdded;
+    Downloading = true;
     downloaded = DownloadFile(fileName);
   }
   if (guard.Gone()) return false;

@@ -20,6 +20,7 @@
 #include "Host/StdCtrls.h"
 #include "Host/Streams.h"
 #include "HttpProt/HttpCli.h"
+#include "Orvane/EntryChecks.h"
 #include "Orvane/HttpEvents.h"
 #include "Orvane/OrvStrings.h"
 #include "Orvane/Orvane.h"
@@ -92,6 +93,17 @@ bool TOrvane::DownloadFile(const std::string& FileName) {
     FLastError = "No file name was given for the download";
     return false;
   }
+  if (RefuseEntryURL(EntryName(FInfoTags->DownloadTag(), "DownloadURL"), FDownloadURL))
+    return false;
+  if (FileName.back() == '/') {
+    // The page proposes the name: one that would be hidden, a folder or no name at all
+    // is refused rather than guessed at.
+    if (const std::string fault = FileNameFault(FDownloadFileName); !fault.empty()) {
+      FLastError = EntryName(FInfoTags->DownloadTag(), "DownloadURL") + " \"" + FDownloadURL +
+                   "\" proposes no usable file name: " + fault;
+      return false;
+    }
+  }
   FLocalFileName = FileName.back() == '/' ? FileName + FDownloadFileName : FileName;
   if (!FInCheckFlow && !FOptions.Contains(orvoAlwaysOverwrite) && FileExists(FLocalFileName) &&
       Application->MessageBox(FormatOrvStr(sOrvOverwrite, {FLocalFileName}),
@@ -104,6 +116,8 @@ bool TOrvane::DoDownload(const std::string& URL, const std::string& FileName,
                          const std::string& Title) {
   TAliveGuard guard(*this);
   FLastError.clear();
+  // Refused before anything is created.
+  if (RefuseEntryURL("The address", URL)) return false;
   CheckCreatable(FileName);
   const std::string partName = CreatePartFile(FileName);
   std::unique_ptr<TFileStream> file;
@@ -134,8 +148,7 @@ bool TOrvane::DoDownload(const std::string& URL, const std::string& FileName,
   cli.OnDocData = [this](TObject* Sender, const void* Buffer, std::int32_t Len) {
     HttpCliDocData(Sender, Buffer, Len);
   };
-  cli.SetURL(URL);
-  cli.GetASync();
+  if (!StartRequest(cli, URL)) return false;
   if (FOptions.Contains(orvoDisplayUI)) {
     FProgressForm = CreateProgress();
     FPendingReceived = -1;
@@ -144,13 +157,16 @@ bool TOrvane::DoDownload(const std::string& URL, const std::string& FileName,
     FProgressForm->ShowModal();
     if (guard.Gone()) return false;  // freed by a handler during the download
   }
+  // The form may have closed without the request's end (a quit): what came so far is no
+  // finished download.
+  EndUnfinishedRequest(cli);
   // A request that ended with an error (a body cut short, an abort, a time-out) is a
   // failure whatever status it had reached; when the exception hook ended the wait, its
   // message is the reason.
   if (loan.Taken()) {
     if (FLastError.empty()) FLastError = "The download was ended before it finished";
   } else if (cli.StatusCode() > 200) {
-    FLastError = cli.ReasonPhrase();
+    FLastError = FailureReason(cli);
   } else if (FLastError.empty()) {
     result = true;
   }

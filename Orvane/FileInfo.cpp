@@ -13,6 +13,7 @@
 #include "Host/Streams.h"
 #include "Host/StringList.h"
 #include "HttpProt/HttpCli.h"
+#include "Orvane/EntryChecks.h"
 #include "Orvane/ExceptionHook.h"
 #include "Orvane/HttpEvents.h"
 #include "Orvane/OrvStrings.h"
@@ -50,7 +51,10 @@ void THttpEvents::HttpRequestDone(TObject* Sender, THttpRequest, std::uint16_t E
   TOrvane* o = Owner;
   if (!o) return;
   auto* cli = dynamic_cast<THttpCli*>(Sender);
-  o->FLastError = (Error != 0 && cli) ? cli->ReasonPhrase() : std::string();
+  // The late end of a request that was aborted before this one started (its message was
+  // still queued): the request under way is not over.
+  if (cli && cli->State() != httpReady) return;
+  o->FLastError = (Error != 0 && cli) ? TOrvane::FailureReason(*cli) : std::string();
   if (o->FWaitForm) o->FWaitForm->SetModalResult(mrOk);
   // The form closes on the last counts received, not on the last ones redrawn.
   o->ShowPendingProgress();
@@ -175,31 +179,7 @@ void TOrvane::OrvException(TObject* Sender, const Exception& E) {
 // ---------------------------------------------------------------------------------------
 // GetFileInfo
 
-bool TOrvane::ReadPage(const std::string& Url) {
-  TAliveGuard guard(*this);
-  THttpCli& cli = PrepareClient();
-  if (!FProxyHost.empty()) {
-    cli.SetProxy(FProxyHost);
-    cli.SetProxyPort(IntToStr(FProxyPort));
-  } else {
-    cli.SetProxy("");
-    cli.SetProxyPort("80");
-  }
-  TReceiveLoan loan(cli, std::make_unique<TMemoryStream>());
-  FLastError.clear();
-  cli.SetURL(Url);
-  cli.GetASync();
-  if (!FWaitForm) FWaitForm = CreatePleaseWait(LoadOrvStr(sOrvCheckingForUpdate));
-  FWaitForm->ShowModal();
-  if (guard.Gone()) return false;  // freed by a handler during the wait
-  // When the exception hook ended the wait, its message is the reason, not the status of
-  // the request it aborted.
-  const bool hooked = loan.Taken();
-  if (!hooked && cli.StatusCode() > 200) {
-    FLastError = cli.ReasonPhrase();
-    MessageDlg(IntToStr(cli.StatusCode()), mtCustom, {mbOK}, 0);
-    if (guard.Gone()) return false;
-  }
+void TOrvane::ClearProductFields() {
   FDownloadURL.clear();
   FProductName.clear();
   FProductAuthor.clear();
@@ -210,8 +190,119 @@ bool TOrvane::ReadPage(const std::string& Url) {
   FProductVersion.clear();
   FRedirectURL.clear();
   FRunParams.clear();
+}
+
+std::string TOrvane::EntryName(const std::string& Tag, const char* Field) {
+  return "The " + (Tag.empty() ? std::string(Field) : Tag) + " entry";
+}
+
+bool TOrvane::RefuseEntryURL(const std::string& Entry, const std::string& Url) {
+  const std::string fault = UrlFault(Url);
+  if (fault.empty()) return false;
+  FLastError = Url.empty() ? Entry + " gives no address"
+                           : Entry + " \"" + Url + "\" cannot be fetched: " + fault;
+  return true;
+}
+
+bool TOrvane::StartRequest(THttpCli& Cli, const std::string& Url) {
+  TAliveGuard guard(*this);
+  try {
+    Cli.SetURL(Url);
+    Cli.GetASync();
+    return true;
+  } catch (...) {
+    if (guard.Gone()) return false;
+    std::string reason = "the request could not start";
+    try {
+      throw;
+    } catch (const std::exception& e) {
+      reason = e.what();
+    } catch (...) {
+    }
+    // A request refused half-way keeps the client busy until it is aborted; its end
+    // reports to nobody.
+    if (GSharedHttpCli == &Cli && Cli.State() != httpReady) {
+      if (GSharedHttpEvents) GSharedHttpEvents->Owner = nullptr;
+      Cli.Abort();
+    }
+    Application->HandleException(this);
+    if (guard.Gone()) return false;
+    if (FLastError.empty()) FLastError = reason;
+    return false;
+  }
+}
+
+void TOrvane::EndUnfinishedRequest(THttpCli& Cli) {
+  if (GSharedHttpCli != &Cli || Cli.State() == httpReady) return;
+  // What the aborted request reports later is no news for anyone.
+  if (GSharedHttpEvents) GSharedHttpEvents->Owner = nullptr;
+  Cli.Abort();
+}
+
+void TOrvane::WatchPageSize(THttpCli& Cli) {
+  FPageTooLarge = false;
+  const std::int64_t limit = FMaxPageSize;
+  if (limit <= 0) return;
+  Cli.OnDocData = [this, limit](TObject* Sender, const void*, std::int32_t) {
+    auto* cli = dynamic_cast<THttpCli*>(Sender);
+    if (!cli || FPageTooLarge) return;
+    if (cli->ContentLength() > limit || cli->RcvdCount() > limit) {
+      FPageTooLarge = true;
+      cli->Abort();
+    }
+  };
+}
+
+std::string TOrvane::FailureReason(const THttpCli& Cli) {
+  if (!Cli.ReasonPhrase().empty()) return Cli.ReasonPhrase();
+  return "HTTP status " + IntToStr(Cli.StatusCode());
+}
+
+std::string TOrvane::PageTooLargeReason() const {
+  return "The page at " + FLastPageURL + " is larger than the " + FormatThousands(FMaxPageSize) +
+         " bytes a page may have (MaxPageSize)";
+}
+
+bool TOrvane::ReadPage(const std::string& Url) {
+  TAliveGuard guard(*this);
+  FLastPageURL = Url;
+  THttpCli& cli = PrepareClient();
+  if (!FProxyHost.empty()) {
+    cli.SetProxy(FProxyHost);
+    cli.SetProxyPort(IntToStr(FProxyPort));
+  } else {
+    cli.SetProxy("");
+    cli.SetProxyPort("80");
+  }
+  TReceiveLoan loan(cli, std::make_unique<TMemoryStream>());
+  FLastError.clear();
+  WatchPageSize(cli);
+  struct TUnwatch {
+    ~TUnwatch() {
+      if (THttpCli* c = GSharedHttpCli) c->OnDocData = nullptr;
+    }
+  } unwatch;
+  if (!StartRequest(cli, Url)) {
+    if (!guard.Gone()) ClearProductFields();
+    return false;
+  }
+  if (!FWaitForm) FWaitForm = CreatePleaseWait(LoadOrvStr(sOrvCheckingForUpdate));
+  FWaitForm->ShowModal();
+  if (guard.Gone()) return false;  // freed by a handler during the wait
+  EndUnfinishedRequest(cli);
+  // When the exception hook ended the wait, its message is the reason, not the status of
+  // the request it aborted.
+  const bool hooked = loan.Taken();
+  if (!hooked && FPageTooLarge) {
+    FLastError = PageTooLargeReason();
+  } else if (!hooked && cli.StatusCode() > 200) {
+    FLastError = FailureReason(cli);
+    MessageDlg(IntToStr(cli.StatusCode()), mtCustom, {mbOK}, 0);
+    if (guard.Gone()) return false;
+  }
+  ClearProductFields();
   if (!FLastError.empty() || hooked) return false;
-  {
+  try {
     FInfoLines = std::make_unique<TStringList>();
     struct TLinesRelease {
       std::unique_ptr<TStringList>& Lines;
@@ -220,6 +311,16 @@ bool TOrvane::ReadPage(const std::string& Url) {
     loan.Stream().SetPosition(0);
     FInfoLines->LoadFromStream(loan.Stream());
     ParseDocument(*FInfoLines);
+  } catch (const EConvertError& e) {
+    // A date that cannot be read, or that does not exist, makes the page unreadable. The
+    // application's exception handling sees the error as it always did.
+    const std::string reason = EntryName(FInfoTags->DateTag(), "ProductDateStr") + " \"" +
+                               FProductDateStr + "\" is no date: " + e.Message();
+    Application->HandleException(this);
+    if (guard.Gone()) return false;
+    ClearProductFields();
+    FLastError = reason;
+    return false;
   }
   FDownloadFileName = LastUrlSegment(FDownloadURL);
   return true;
@@ -257,7 +358,16 @@ bool TOrvane::GetFileInfo() {
     SetExceptionHandler();
     const std::string url = FRedirectURL.empty() ? FHomeURL : FRedirectURL;
     read.push_back(url);
-    last = ReadPage(url);
+    if (RefuseEntryURL(FRedirectURL.empty() ? std::string("HomeURL")
+                                            : EntryName(FInfoTags->RedirectTag(), "RedirectURL"),
+                       url)) {
+      // Refused before any request, and read no more than a page that failed.
+      FLastPageURL = url;
+      ClearProductFields();
+      last = false;
+    } else {
+      last = ReadPage(url);
+    }
     if (guard.Gone()) return false;
     if (page == 1) first = last;
     if (FRedirectURL.empty()) break;

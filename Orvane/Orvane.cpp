@@ -51,6 +51,8 @@ const TPublishedClass& TOrvane::PublishedClass() {
         .String("HomeURL", &TOrvane::HomeURL, &TOrvane::SetURL)
         .Object("InfoTags", TOrvTags::PublishedClass(), &TOrvane::InfoTags)
         .String("LastError", &TOrvane::LastError)
+        .Integer("MaxPageSize", &TOrvane::MaxPageSize, &TOrvane::SetMaxPageSize)
+        .Default(DefaultMaxPageSize)
         .Set("Options", "TOrvOptions", options, &TOrvane::Options, &TOrvane::SetOptions)
         .String("ProductName", &TOrvane::ProductName)
         .String("ProductAuthor", &TOrvane::ProductAuthor)

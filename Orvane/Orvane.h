@@ -112,6 +112,17 @@ class TOrvane : public TComponent {
   std::int32_t RequestTimeout() const { return FRequestTimeout; }
   void SetRequestTimeout(std::int32_t Value) { FRequestTimeout = Value; }
 
+  // Bytes an information page (or a plain read-me, also held in memory) may have; a larger
+  // one ends its request as a failure as soon as its announced length or the bytes
+  // received pass the limit. 1 MiB unless changed; 0 or less: no limit.
+  std::int32_t MaxPageSize() const { return FMaxPageSize; }
+  void SetMaxPageSize(std::int32_t Value) { FMaxPageSize = Value; }
+  static constexpr std::int32_t DefaultMaxPageSize = 1024 * 1024;
+
+  // The address of the information page read last, or being read (HomeURL, or the page a
+  // redirect entry named): what a failed read was reading.
+  const std::string& LastPageURL() const { return FLastPageURL; }
+
   // Called for every piece of a download.
   TDownloadProgressEvent OnDownloadProgress;
 
@@ -155,7 +166,40 @@ class TOrvane : public TComponent {
   // One page of GetFileInfo: requests Url, waits with the please-wait form, empties the
   // product fields and parses the page; true when it was read.
   bool ReadPage(const std::string& Url);
+  // CheckForUpdate's steps; Downloading tells, when an error ends them, whether the
+  // download had begun.
+  bool RunCheck(bool& Downloading);
+  // Why the check refuses the page it read (an address it will not fetch, a file name it
+  // will not write), or empty.
+  std::string RefusedPageEntry();
+  // Empties what a page read fills, as every read does first.
+  void ClearProductFields();
+  // When Url, the address that Entry ("HomeURL", "The Download entry") gives, is none the
+  // component fetches: LastError says what is wrong with which entry, and the answer is
+  // true.
+  bool RefuseEntryURL(const std::string& Entry, const std::string& Url);
+  // "The Download entry": a page's entry named by its tag, or by the field it fills when
+  // the tag is empty.
+  static std::string EntryName(const std::string& Tag, const char* Field);
+  // Sets the client's URL and starts the request. A request that cannot start (an address
+  // the client refuses, a client still busy) is a failure with LastError, never an
+  // exception out of the operation; the application's exception hook still sees the
+  // error, as it would have had it escaped.
+  bool StartRequest(THttpCli& Cli, const std::string& Url);
+  // After a modal wait: a request that is still running (the wait was ended by a quit,
+  // not by the request's end) is aborted, so that nothing takes it as finished.
+  void EndUnfinishedRequest(THttpCli& Cli);
+  // Watches the size of the request under way against MaxPageSize (the client's
+  // OnDocData); FPageTooLarge tells afterwards.
+  void WatchPageSize(THttpCli& Cli);
+  std::string PageTooLargeReason() const;
 
+ public:
+  // What failed in the client's last request: its reason phrase, or its status when the
+  // server sent none (a failure is never reported without a reason).
+  static std::string FailureReason(const THttpCli& Cli);
+
+ protected:
   bool FActive = false;
   std::string FCurrentVersion;
   TOrvDateFormat FDateFormat = orvdZelDate;
@@ -193,6 +237,9 @@ class TOrvane : public TComponent {
   std::chrono::steady_clock::time_point FCountsShownAt;
   TCustomForm* FWaitForm = nullptr;
   std::int32_t FRequestTimeout = 30;
+  std::int32_t FMaxPageSize = DefaultMaxPageSize;
+  bool FPageTooLarge = false;
+  std::string FLastPageURL;
   // CheckForUpdate's own download: its save dialog has asked about overwriting already.
   bool FInCheckFlow = false;
 };

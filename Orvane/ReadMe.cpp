@@ -10,6 +10,8 @@
 #include "Host/StdCtrls.h"
 #include "Host/Streams.h"
 #include "HttpProt/HttpCli.h"
+#include "Orvane/EntryChecks.h"
+#include "Orvane/HttpEvents.h"
 #include "Orvane/OrvStrings.h"
 #include "Orvane/Orvane.h"
 #include "Orvane/ReceiveLoan.h"
@@ -40,10 +42,18 @@ bool TOrvane::DisplayReadMe(bool Prompt) {
                               LoadOrvStr(sOrvUpdateAvailable), MB_ICONQUESTION | MB_YESNO) != IDYES)
     return false;
   if (!FProductReadMeExt.empty()) {
-    const std::string path = TempFolder() + LastUrlSegment(FProductReadMeExt);
+    const std::string name = LastUrlSegment(FProductReadMeExt);
+    const std::string path = TempFolder() + name;
     bool downloaded = false;
+    const std::string entry = EntryName(FInfoTags->ReadMeExtTag(), "ProductReadMeExt");
     try {
-      downloaded = DoDownload(FProductReadMeExt, path, LoadOrvStr(sOrvDownloadingReadMe));
+      if (RefuseEntryURL(entry, FProductReadMeExt)) {
+      } else if (const std::string fault = FileNameFault(name); !fault.empty()) {
+        FLastError =
+            entry + " \"" + FProductReadMeExt + "\" proposes no usable file name: " + fault;
+      } else {
+        downloaded = DoDownload(FProductReadMeExt, path, LoadOrvStr(sOrvDownloadingReadMe));
+      }
     } catch (const EFCreateError& e) {
       // An address without a file name, or a temporary folder that refuses it: the
       // read-me could not be fetched, which the box below reports.
@@ -76,16 +86,29 @@ TCustomForm* TOrvane::CreateReadMe() {
     }
   } end{guard, FWaitForm};
   FLastError.clear();
-  cli.SetURL(FProductReadMe);
-  cli.GetASync();
+  if (RefuseEntryURL(EntryName(FInfoTags->ReadMeTag(), "ProductReadMe"), FProductReadMe))
+    return nullptr;
+  WatchPageSize(cli);
+  struct TUnwatch {
+    ~TUnwatch() {
+      if (THttpCli* c = SharedHttpCliRef()) c->OnDocData = nullptr;
+    }
+  } unwatch;
+  if (!StartRequest(cli, FProductReadMe)) return nullptr;
   FWaitForm = CreatePleaseWait(LoadOrvStr(sOrvRetrievingReadMe));
   FWaitForm->ShowModal();
   if (guard.Gone()) return nullptr;
+  EndUnfinishedRequest(cli);
   // The exception hook took the stream: nothing was received that could be shown, and
   // its message is the reason.
   if (loan.Taken()) return nullptr;
+  if (FPageTooLarge) {
+    FLastError = "The read-me at " + FProductReadMe + " is larger than the " +
+                 FormatThousands(FMaxPageSize) + " bytes a text may have (MaxPageSize)";
+    return nullptr;
+  }
   if (cli.StatusCode() > 200) {
-    FLastError = cli.ReasonPhrase();
+    FLastError = FailureReason(cli);
     return nullptr;
   }
 

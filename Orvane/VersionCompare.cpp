@@ -5,28 +5,70 @@
 
 namespace {
 
-// The dot-separated components as numbers; a component that is no integer counts as 0.
-// An empty version is one component, 0.
-std::vector<std::int32_t> VersionNumbers(const std::string& version) {
-  std::vector<std::int32_t> result;
+// One component's value, exact whatever its length: its sign and its decimal digits
+// without leading zeros (none for 0).
+struct TVersionNumber {
+  bool Negative = false;
+  std::string Digits;
+};
+
+// The value of a component as the host's integer conversion reads it (leading blanks, a
+// sign, "$" for hexadecimal), except that decimal digits are taken however many there
+// are: a version part the page chose to make long must not wrap or become 0. A component
+// that is no integer counts as 0; hexadecimal keeps the conversion's 32 bits.
+TVersionNumber ComponentValue(const std::string& Text) {
+  TVersionNumber n;
+  std::size_t i = 0;
+  while (i < Text.size() && Text[i] == ' ') ++i;
+  bool negative = false;
+  if (i < Text.size() && (Text[i] == '+' || Text[i] == '-')) negative = Text[i++] == '-';
+  const std::size_t first = i;
+  while (i < Text.size() && Text[i] >= '0' && Text[i] <= '9') ++i;
+  if (i == Text.size() && i > first) {
+    std::size_t lead = first;
+    while (lead < Text.size() && Text[lead] == '0') ++lead;
+    n.Digits = Text.substr(lead);
+    n.Negative = negative && !n.Digits.empty();
+    return n;
+  }
+  const std::int64_t value = StrToIntDef(Text, 0);
+  n.Negative = value < 0;
+  n.Digits = value == 0 ? std::string() : std::to_string(value < 0 ? -value : value);
+  return n;
+}
+
+// -1, 0 or 1 as A is smaller than, equal to or greater than B.
+int Compare(const TVersionNumber& A, const TVersionNumber& B) {
+  if (A.Negative != B.Negative) return A.Negative ? -1 : 1;
+  int magnitude = 0;
+  if (A.Digits.size() != B.Digits.size())
+    magnitude = A.Digits.size() < B.Digits.size() ? -1 : 1;
+  else
+    magnitude = A.Digits.compare(B.Digits) < 0 ? -1 : (A.Digits == B.Digits ? 0 : 1);
+  return A.Negative ? -magnitude : magnitude;
+}
+
+// The dot-separated components; an empty version is one component, 0.
+std::vector<TVersionNumber> VersionNumbers(const std::string& version) {
+  std::vector<TVersionNumber> result;
   size_t start = 0;
   while (true) {
     const size_t dot = version.find('.', start);
-    result.push_back(StrToIntDef(version.substr(start, dot - start), 0));
+    result.push_back(ComponentValue(version.substr(start, dot - start)));
     if (dot == std::string::npos) return result;
     start = dot + 1;
   }
 }
 
 bool BuildNumberNewer(const std::string& current, const std::string& offered) {
-  const std::vector<std::int32_t> cur = VersionNumbers(current);
-  const std::vector<std::int32_t> offer = VersionNumbers(offered);
+  const std::vector<TVersionNumber> cur = VersionNumbers(current);
+  const std::vector<TVersionNumber> offer = VersionNumbers(offered);
   // Missing components count as 0, so 1.2 and 1.2.0 are the same version.
   const size_t n = std::max(cur.size(), offer.size());
+  const TVersionNumber zero;
   for (size_t i = 0; i < n; ++i) {
-    const std::int32_t x = i < cur.size() ? cur[i] : 0;
-    const std::int32_t y = i < offer.size() ? offer[i] : 0;
-    if (x != y) return x < y;
+    const int c = Compare(i < cur.size() ? cur[i] : zero, i < offer.size() ? offer[i] : zero);
+    if (c != 0) return c < 0;
   }
   return false;
 }

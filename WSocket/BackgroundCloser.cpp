@@ -4,6 +4,8 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <list>
 #include <thread>
@@ -26,10 +28,24 @@ constexpr plat::UINT kTickMs = 50;
 // How long a peer may take nothing before the close gives up on it.
 constexpr auto kIdleBound = std::chrono::seconds(60);
 constexpr int kGatherChunks = 256;
+std::atomic<std::int32_t> gExitTimeoutMs{2000};
 
 void CloseWithReset(plat::SOCKET s) {
   const linger hard{1, 0};
   plat::setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&hard), sizeof hard);
+  plat::closesocket(s);
+}
+
+// Closes normally, lingering off: the system keeps delivering what it holds, then ends the
+// stream, also after this process has gone. Unread bytes are taken first, as a close over
+// them would reset the connection.
+void LeaveToTheSystem(plat::SOCKET s) {
+  char discard[4096];
+  for (int i = 0; i < 64 && plat::recv(s, discard, sizeof discard, 0) > 0; ++i) {
+  }
+  const linger graceful{0, 0};
+  plat::setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&graceful),
+                   sizeof graceful);
   plat::closesocket(s);
 }
 
@@ -83,15 +99,22 @@ class TCloser {
 thread_local TCloser tCloser;
 
 TCloser::~TCloser() {
-  // The thread is ending (for the main thread: the application): nothing will pump its
-  // messages any more, so what is left is finished here, within each socket's bound.
+  // The thread is ending (for the main thread: the application), and nothing will pump its
+  // messages any more. A user who quits expects the program to go: the sockets are fed
+  // here for a short time only, however well they move, then left to the system.
+  const auto end = TClock::now() + std::chrono::milliseconds(std::max(0, gExitTimeoutMs.load()));
   while (!FEntries.empty()) {
     for (auto it = FEntries.begin(); it != FEntries.end();) {
       auto next = std::next(it);
       if (Advance(*it)) Drop(it);
       it = next;
     }
-    if (!FEntries.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    if (FEntries.empty() || TClock::now() >= end) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  while (!FEntries.empty()) {
+    LeaveToTheSystem(FEntries.front().Socket);
+    Drop(FEntries.begin());
   }
   if (FWindow != 0) plat::DestroyWindow(FWindow);
 }
@@ -248,6 +271,14 @@ void HandOver(plat::SOCKET Socket, TSendQueue& Queue, int SendFlags, int LingerS
 
 std::size_t Pending() {
   return tCloser.Pending();
+}
+
+std::int32_t ExitTimeout() {
+  return gExitTimeoutMs.load();
+}
+
+void SetExitTimeout(std::int32_t Milliseconds) {
+  gExitTimeoutMs.store(Milliseconds);
 }
 
 }  // namespace BackgroundCloser

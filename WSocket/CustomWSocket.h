@@ -153,7 +153,10 @@ class TCustomWSocket : public TComponent {
   // Ends the session; the component is free for the next one at once. Bytes handed to Send
   // that the peer has not acknowledged yet are not dropped: this thread's background closer
   // (BackgroundCloser.h) keeps sending them, then ends the stream, and resets only when
-  // nothing is left to send, the peer is gone, or nothing moved for a long while.
+  // nothing is left to send, the peer is gone, or nothing moved for a long while. When the
+  // thread (or the program) ends first, the closer sends for a short time more
+  // (BackgroundCloser::ExitTimeout), then leaves what the system holds to it and drops
+  // the rest of the queue.
   virtual void Close();
   // Cancels a look-up, drops queued data and closes without lingering.
   virtual void Abort();
@@ -226,14 +229,14 @@ class TCustomWSocket : public TComponent {
   // replaces this too.
   virtual std::int32_t RealSendGather(const iovec* Pieces, int Count);
   // As Receive, leaving the bytes in the socket.
-  std::int32_t PeekData(void* Buffer, std::int32_t BufferSize);
+  virtual std::int32_t PeekData(void* Buffer, std::int32_t BufferSize);
   // Queue only, never send; a null address queues nothing.
   void PutDataInSendBuffer(const void* Data, std::int32_t Len);
   void PutStringInSendBuffer(const std::string& Str);
   // Drops every queued chunk.
   void DeleteBufferedData();
   // Bytes waiting in the socket; -1 (reported) without an open socket.
-  std::int32_t RcvdCount();
+  virtual std::int32_t RcvdCount();
   TSocketSendFlags SendFlags();
   void SetSendFlags(TSocketSendFlags Value);
 
@@ -277,8 +280,9 @@ class TCustomWSocket : public TComponent {
   // Line mode: starts a line unless one is already being collected.
   void ReadLineStart();
   // Takes the waiting bytes that belong to the line, one read per piece (looked at first,
-  // so that what follows the line feed stays in the socket), until it is complete.
-  void ReadLineReceive();
+  // so that what follows the line feed stays in the socket), until it is complete. A
+  // descendant that reads through a layer of its own (TLS) takes the line from there.
+  virtual void ReadLineReceive();
   // Whether WaitCtrl is assigned; reports "No wait object assigned" when it is not.
   bool CheckFWait();
   // Line mode ends (the line is complete, or the connection is gone): the line waits for

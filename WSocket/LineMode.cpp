@@ -2,6 +2,7 @@
 #include <sys/socket.h>
 
 #include <cstdint>
+#include <string>
 
 #include "WSocket/CustomWSocket.h"
 #include "Wait/Wait.h"
@@ -101,7 +102,9 @@ void TCustomWSocket::ReadLine(std::int32_t Timeout, std::string& Buffer) {
     if (guard.Gone()) return;
   }
   // The buffer keeps its text when the session ends meanwhile (the peer closing): the
-  // caller gets the part of the line that came before.
-  Buffer = FLine.Line();
+  // caller gets the part of the line that came before. A line goes to one caller only: a
+  // ReadLine in a handler that ran meanwhile (OnSessionClosed, at the peer's close) may have
+  // taken it already, and then nothing is left for this one.
+  Buffer = FLine.Active() || FLine.Unread() ? FLine.Line() : std::string();
   FLine.Delivered();
 }

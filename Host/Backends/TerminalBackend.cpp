@@ -18,6 +18,7 @@
 #include "Host/MessagePump.h"
 #include "Host/StdCtrls.h"
 #include "Host/TerminalProgress.h"
+#include "Host/TerminalText.h"
 
 namespace {
 
@@ -28,6 +29,11 @@ constexpr std::chrono::milliseconds RedrawEvery{100};
 const char SpinnerFrames[] = {'|', '/', '-', '\\'};
 
 using Clock = std::chrono::steady_clock;
+
+// Every text the back-end prints may come from a server: none reaches the terminal raw.
+std::string Safe(const std::string& Text) {
+  return TerminalSafeText(Text);
+}
 
 const char* IconMark(TMessageIcon Icon) {
   switch (Icon) {
@@ -212,7 +218,7 @@ bool TTerminalBackend::ReadLine(std::string& Line) {
     const int key = WaitKey();
     if (key == KeyEnter) break;
     if (key == KeyEscape || key == KeyClosed || key == KeyInterrupt) {
-      if (key == KeyInterrupt) Application->Terminate();
+      if (key == KeyInterrupt) Interrupt();
       Print("\n");
       return false;
     }
@@ -226,8 +232,18 @@ bool TTerminalBackend::ReadLine(std::string& Line) {
       Print(std::string(1, static_cast<char>(key)));
     }
   }
-  Print("\n");
   return true;
+}
+
+void TTerminalBackend::Interrupt() {
+  FInterrupted = true;
+  Application->Terminate();
+}
+
+bool TTerminalBackend::Interrupted() const {
+  // The quit that Ctrl-C posted sets Terminated only once a loop takes it: a question
+  // asked before that must not take a key typed ahead as its answer.
+  return FInterrupted || Application->Terminated();
 }
 
 void TTerminalBackend::Beep(plat::UINT) {
@@ -236,9 +252,9 @@ void TTerminalBackend::Beep(plat::UINT) {
 
 void TTerminalBackend::ShowMessage(const std::string& Title, const std::string& Text) {
   ClearStatusLine();
-  std::string out = Title.empty() ? std::string() : Title + ": ";
+  std::string out = Title.empty() ? std::string() : Safe(Title) + ": ";
   const std::vector<std::string> lines = MessageLines(Text);
-  for (std::size_t i = 0; i < lines.size(); ++i) out += (i ? "\n  " : "") + lines[i];
+  for (std::size_t i = 0; i < lines.size(); ++i) out += (i ? "\n  " : "") + Safe(lines[i]);
   std::fprintf(stderr, "%s\n", out.c_str());
 }
 
@@ -251,9 +267,9 @@ TModalResult TTerminalBackend::MessageBox(const TMessageBoxRequest& Request) {
           : 0;
   const TModalResult defaultResult = buttons.empty() ? mrOk : buttons[defaultIndex];
   std::string out = "\n";
-  out.append(IconMark(Request.Icon)).append(Request.Caption).append("\n");
+  out.append(IconMark(Request.Icon)).append(Safe(Request.Caption)).append("\n");
   for (const std::string& line : MessageLines(Request.Text))
-    out.append("    ").append(line).append("\n");
+    out.append("    ").append(Safe(line)).append("\n");
   std::string names;
   for (TModalResult b : buttons) {
     if (!names.empty()) names += '/';
@@ -270,12 +286,12 @@ TModalResult TTerminalBackend::MessageBox(const TMessageBoxRequest& Request) {
     return defaultResult;
   };
   TModalResult answer = mrNone;
-  if (Application->Terminated()) {
+  if (Interrupted()) {
     answer = refusal();
   } else if (!Interactive()) {
+    // Answering for the user takes what the box proposes, never more: a question that
+    // defaults to No (replace a file?) stays No.
     answer = defaultResult;
-    if (FSettings.AnswerYes && std::find(buttons.begin(), buttons.end(), mrYes) != buttons.end())
-      answer = mrYes;
   } else {
     FInput->EnterKeyMode();
     while (answer == mrNone) {
@@ -285,7 +301,7 @@ TModalResult TTerminalBackend::MessageBox(const TMessageBoxRequest& Request) {
       } else if (key == KeyEscape) {
         if (Request.EscapeResult != mrNone) answer = Request.EscapeResult;
       } else if (key == KeyInterrupt) {
-        Application->Terminate();
+        Interrupt();
         answer = refusal();
       } else if (key > 0 && key < 128) {
         const char upper = static_cast<char>(std::toupper(key));
@@ -311,17 +327,17 @@ bool TTerminalBackend::SaveDialog(TSaveDialogRequest& Request) {
   const std::string proposed = !Request.FileName.empty() && Request.FileName[0] == '/'
                                    ? Request.FileName
                                    : dir + Request.FileName;
-  std::string out = "\n" + Request.Title + "\n";
+  std::string out = "\n" + Safe(Request.Title) + "\n";
   const int filterCount = static_cast<int>(Request.Filters.size());
   if (filterCount > 1) {
     out += "    File types:";
     for (int i = 0; i < filterCount; ++i)
-      out += (i ? ", " : " ") + std::to_string(i + 1) + " " + Request.Filters[i].first;
+      out += (i ? ", " : " ") + std::to_string(i + 1) + " " + Safe(Request.Filters[i].first);
     out += "\n";
   }
-  out += "    File name [" + proposed + "]: ";
+  out += "    File name [" + Safe(proposed) + "]: ";
   Print(out);
-  if (Application->Terminated()) {
+  if (Interrupted()) {
     Print("\n");
     return false;
   }
@@ -332,7 +348,7 @@ bool TTerminalBackend::SaveDialog(TSaveDialogRequest& Request) {
       return false;
     }
     FLastAutoName = proposed;
-    Print(proposed + "\n");
+    Print(Safe(proposed) + "\n");
     Request.FileName = proposed;
     return true;
   }
@@ -340,10 +356,14 @@ bool TTerminalBackend::SaveDialog(TSaveDialogRequest& Request) {
   std::string name;
   bool accepted = ReadLine(name);
   if (accepted) {
+    // The name taken is shown in full after Enter: the proposed one, or where a typed
+    // one leads.
+    const std::string typed = name;
     if (name.empty()) name = proposed;
     if (name.rfind("~/", 0) == 0 && std::getenv("HOME"))
       name = std::getenv("HOME") + name.substr(1);
     if (name[0] != '/') name = dir + name;
+    Print(typed.empty() ? Safe(name) + "\n" : typed == name ? "\n" : " (" + Safe(name) + ")\n");
     // The type only matters for a name without an extension, which it then supplies.
     if (filterCount > 1 && ExtractFileExt(name).empty()) {
       Print("    File type 1-" + std::to_string(filterCount) + " [" +
@@ -352,7 +372,7 @@ bool TTerminalBackend::SaveDialog(TSaveDialogRequest& Request) {
         const int key = WaitKey();
         if (key == KeyEnter || key == KeyClosed) break;
         if (key == KeyEscape || key == KeyInterrupt) {
-          if (key == KeyInterrupt) Application->Terminate();
+          if (key == KeyInterrupt) Interrupt();
           accepted = false;
           break;
         }
@@ -394,9 +414,9 @@ void TTerminalBackend::FormShown(TCustomForm& Form) {
   if (Interactive()) FInput->EnterKeyMode();
   StartTicking();
   if (s.Kind == fkPlain) {
-    std::string out = "\n" + Form.Caption() + "\n";
+    std::string out = "\n" + Safe(Form.Caption()) + "\n";
     for (TLabel* l : LabelsTopDown(Form))
-      for (const std::string& line : MessageLines(l->Caption())) out += "    " + line + "\n";
+      for (const std::string& line : MessageLines(l->Caption())) out += "    " + Safe(line) + "\n";
     Print(out);
   } else if (s.Kind != fkReadMe) {
     Draw(s, false);
@@ -441,7 +461,8 @@ void TTerminalBackend::ModalPass(TCustomForm& Form) {
     std::vector<std::string> lines;
     for (TMemo* memo : ControlsOf<TMemo>(Form))
       for (int i = 0; i < memo->Lines()->Count(); ++i) lines.push_back(memo->Lines()->Strings(i));
-    Print("\n" + Form.Caption() + "\n");
+    for (std::string& line : lines) line = Safe(line);
+    Print("\n" + Safe(Form.Caption()) + "\n");
     if (Interactive())
       PageText(lines);
     else
@@ -468,13 +489,14 @@ void TTerminalBackend::Draw(TShownForm& Shown, bool Final) {
     std::string text;
     for (TLabel* l : LabelsTopDown(form)) text += (text.empty() ? "" : " ") + l->Caption();
     if (text.empty()) text = form.Caption();
+    text = Safe(text);
     if (!FOutputIsTerminal) {
       if (Shown.Frame++ == 0) Print(text + "\n");
       return;
     }
     std::string line = std::string(1, SpinnerFrames[Shown.Frame++ % 4]) + " " + text;
     if (static_cast<int>(line.size()) >= Columns())
-      line.resize(static_cast<std::size_t>(Columns() - 1));
+      line = CutAtCharacter(line, static_cast<std::size_t>(Columns() - 1));
     Print("\r" + line + "\033[K");
     FStatusDrawn = true;
     return;
@@ -482,8 +504,8 @@ void TTerminalBackend::Draw(TShownForm& Shown, bool Final) {
   if (Shown.Kind != fkProgress) return;
   TProgressView view;
   const std::vector<TLabel*> labels = LabelsTopDown(form);
-  if (!labels.empty()) view.Title = StripAccessKey(labels[0]->Caption());
-  if (labels.size() > 1) view.Counts = labels[1]->Caption();
+  if (!labels.empty()) view.Title = Safe(StripAccessKey(labels[0]->Caption()));
+  if (labels.size() > 1) view.Counts = Safe(labels[1]->Caption());
   ReadByteCounts(view.Counts, view.Received, view.Total);
   if (TProgressBar* bar = ControlsOf<TProgressBar>(form).front(); bar->Max() > bar->Min())
     view.Percent = (bar->Position() - bar->Min()) * 100 / (bar->Max() - bar->Min());
@@ -508,6 +530,8 @@ void TTerminalBackend::Tick() {
   for (int key = FInput->ReadKey(); key != KeyNone && key != KeyClosed; key = FInput->ReadKey()) {
     if (key != KeyEscape && key != KeyInterrupt && !(key == KeyEnter && top.Kind == fkPlain))
       continue;
+    // Ctrl-C cancels what runs and every question after it.
+    if (key == KeyInterrupt) FInterrupted = true;
     TButton* button = key == KeyEnter ? DefaultButtonOf(*form) : CancelButtonOf(*form);
     if (button) {
       // The form (and top with it) may be gone after the click.
@@ -516,7 +540,7 @@ void TTerminalBackend::Tick() {
     }
     if (key == KeyInterrupt) {
       // Nothing to cancel with: the user wants out of the whole program.
-      Application->Terminate();
+      Interrupt();
       return;
     }
   }
@@ -550,7 +574,8 @@ void TTerminalBackend::BuiltInPager(const std::vector<std::string>& Lines) {
   for (;;) {
     for (; show > 0 && next < Lines.size(); --show, ++next) {
       std::string line = Lines[next];
-      if (static_cast<int>(line.size()) >= width) line.resize(static_cast<std::size_t>(width - 1));
+      if (static_cast<int>(line.size()) >= width)
+        line = CutAtCharacter(line, static_cast<std::size_t>(width - 1));
       Print(line + "\n");
     }
     const bool end = next >= Lines.size();
@@ -562,7 +587,7 @@ void TTerminalBackend::BuiltInPager(const std::vector<std::string>& Lines) {
              key == KeyInterrupt || key == KeyClosed))
       key = WaitKey();
     Print("\r\033[K");
-    if (key == KeyInterrupt) Application->Terminate();
+    if (key == KeyInterrupt) Interrupt();
     if (end || key == 'q' || key == 'Q' || key == KeyEscape || key == KeyInterrupt ||
         key == KeyClosed)
       return;

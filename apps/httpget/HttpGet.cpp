@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -19,7 +20,8 @@ namespace {
 constexpr const char* Usage =
     "usage: httpget URL [-o FILE] [--head] [--post-file FILE] [--content-type TYPE]\n"
     "               [--proxy HOST[:PORT]] [--user NAME:PASSWORD]\n"
-    "               [--proxy-user NAME:PASSWORD] [--agent TEXT] [--verbose]\n";
+    "               [--proxy-user NAME:PASSWORD] [--agent TEXT] [--verbose]\n"
+    "               [--timeout SECONDS] [--max-redirs N]\n";
 
 struct Options {
   std::string Url;
@@ -33,6 +35,9 @@ struct Options {
   std::string ProxyUser;
   std::string Agent;
   bool Verbose = false;
+  // 0: no time-out.
+  std::int32_t Timeout = 0;
+  std::int32_t MaxRedirs = 20;
 };
 
 // Standard output as a stream: every byte written, or an error raised.
@@ -53,6 +58,19 @@ class TStdoutStream : public TStream {
   }
   std::int64_t Seek(std::int64_t, int) override { return 0; }
 };
+
+// A whole number from 0 to 1,000,000,000, digits only.
+bool ParseCount(const std::string& Text, std::int32_t& Value) {
+  if (Text.empty() || Text.size() > 10) return false;
+  std::int64_t v = 0;
+  for (const char c : Text) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + (c - '0');
+  }
+  if (v > 1000000000) return false;
+  Value = static_cast<std::int32_t>(v);
+  return true;
+}
 
 // False, with the reason in Error, for a command line that does not fit the usage.
 bool ParseArgs(int argc, char** argv, Options& O, std::string& Error) {
@@ -85,6 +103,13 @@ bool ParseArgs(int argc, char** argv, Options& O, std::string& Error) {
       if (!value(O.Agent)) return false;
     } else if (a == "--verbose") {
       O.Verbose = true;
+    } else if (a == "--timeout" || a == "--max-redirs") {
+      std::string text;
+      if (!value(text)) return false;
+      if (!ParseCount(text, a == "--timeout" ? O.Timeout : O.MaxRedirs)) {
+        Error = a + " needs a whole number, not \"" + text + "\"";
+        return false;
+      }
     } else if (!a.empty() && a[0] == '-') {
       Error = "unknown option " + a;
       return false;
@@ -130,6 +155,8 @@ int Fetch(const Options& O) {
     http.SetProxyPassword(password);
   }
   if (O.HasContentType) http.SetContentTypePost(O.ContentType);
+  http.SetTimeout(O.Timeout);
+  http.SetMaxRelocations(O.MaxRedirs);
   if (O.Verbose) {
     http.OnHeaderData = [&http](TObject*) {
       const TStringList& lines = *http.HeaderLines();

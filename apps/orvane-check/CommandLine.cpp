@@ -71,8 +71,8 @@ bool ParseCommandLine(const std::vector<std::string>& Args, TCheckOptions& Optio
       value = arg.substr(eq + 1);
       inlineValue = true;
     }
-    static const char* const flags[] = {"--help",   "-h",           "--yes", "-y",
-                                        "--no-run", "--serve-demo", "--gui"};
+    static const char* const flags[] = {
+        "--help", "-h", "--yes", "-y", "--no-run", "--gui", "--run-unattended", "--serve-demo"};
     const bool isFlag = std::find_if(std::begin(flags), std::end(flags),
                                      [&](const char* F) { return name == F; }) != std::end(flags);
     static const char* const valued[] = {
@@ -103,6 +103,8 @@ bool ParseCommandLine(const std::vector<std::string>& Args, TCheckOptions& Optio
       Options.Yes = true;
     } else if (name == "--no-run") {
       Options.NoRun = true;
+    } else if (name == "--run-unattended") {
+      Options.RunUnattended = true;
     } else if (name == "--gui") {
       Options.Gui = true;
     } else if (name == "--serve-demo") {
@@ -173,6 +175,15 @@ bool ParseCommandLine(const std::vector<std::string>& Args, TCheckOptions& Optio
     }
   }
   if (Options.Help) return true;
+  if (Options.RunUnattended) {
+    // Starting what a server sent, with nobody to look at it first, is only sound for an
+    // update whose origin is proven; nothing here proves it yet.
+    Error =
+        "--run-unattended is refused: an update may only start without a person agreeing "
+        "once it is verified as coming from its publisher, and this orvane-check cannot "
+        "verify updates yet; leave the option out and start the saved update yourself";
+    return false;
+  }
   if (Options.ServeDemo && haveUrl) {
     Error = "--serve-demo runs the demo server only and takes no HOME-URL";
     return false;
@@ -216,14 +227,18 @@ Options:
   --save-to DIR         the folder the save prompt proposes (default: the
                         current folder); it must exist and be writable
                           e.g. --save-to ~/Downloads
-  --yes, -y             answer every question with its first button (Yes, OK)
-                        and take the proposed file name, without asking
+  --yes, -y             answer every question with its default, without asking:
+                        view the read-me, download, take the proposed file name;
+                        an existing file is not replaced, and the update is saved
+                        but not started
                           e.g. orvane-check --yes http://example.com/update.htm
   --gui                 ask in windows on the X display instead of on the
                         terminal (needs $DISPLAY)
                           e.g. orvane-check --gui
   --no-run              do not offer to start the update once it is saved
                           e.g. orvane-check --no-run
+  --run-unattended      start the update without a person agreeing; refused for
+                        now, as updates cannot be verified yet
   --version-format F    how versions compare: build (numbers between dots,
                         1.10 is newer than 1.9; the default) or simple (byte
                         by byte as text)
@@ -244,9 +259,16 @@ Options:
 
 Keys: Enter takes the default answer shown in brackets; Escape or Ctrl-C
 cancels the download while its progress line runs. When standard input is not
-a terminal, every question takes its default answer.
+a terminal, every question takes its default answer, and the update is saved
+but never started. SIGINT, SIGTERM and SIGHUP cancel the check like Ctrl-C.
 
-Exit status: 0 an update was downloaded; 1 there is none, or you declined;
-2 failure (the reason on standard error).
+What a page may not do: name anything but an http:// address with a host,
+propose a file name that is empty, ".", "..", hidden (starts with "."), holds
+a control character or a backslash, or is longer than 255 bytes, or be larger
+than 1 MiB. Such a page is refused with exit status 2. Texts from the server
+are printed with control characters shown as escapes (\x1b).
+
+Exit status: 0 an update was downloaded; 1 there is none, you declined, or the
+check was cancelled; 2 failure (the reason on standard error).
 )";
 }

@@ -19,6 +19,8 @@ struct TCheckOptions {
   std::string SaveTo;  // empty: the current folder
   bool Yes = false;
   bool NoRun = false;
+  // Start the update without a person agreeing; refused until updates can be verified.
+  bool RunUnattended = false;
   bool Gui = false;  // windows on the X display instead of the terminal
   TOrvVersionFormat VersionFormat = orvvBuildNumber;
   TOrvDateFormat DateFormat = orvdZelDate;

@@ -10,32 +10,92 @@
 #include "DemoTags.h"
 #include "Host/Application.h"
 #include "Host/BackendChoice.h"
+#include "Host/FileUtils.h"
+#include "Host/StdCtrls.h"
 #include "Host/TerminalBackend.h"
+#include "Host/TerminalText.h"
 #include "Orvane/Orvane.h"
+#include "Orvane/WebDlProgress.h"
+#include "StopSignals.h"
 
 namespace {
 
-// A downloaded script (it starts with "#!") is made executable, so that the install
-// question can start it: the shell opens only executables itself.
+// Whether a file starts with "#!".
+bool IsScript(const std::string& Path) {
+  std::ifstream in(Path, std::ios::binary);
+  char magic[2] = {};
+  return in.read(magic, 2) && magic[0] == '#' && magic[1] == '!';
+}
+
+// The check as orvane-check runs it: a downloaded script is made executable when a person
+// may start it (the shell opens only executables itself); the product found is said
+// before the first question; a cancel, by the user or by a signal, is told apart from a
+// failure.
 class TCheckOrvane : public TOrvane {
  public:
   using TOrvane::TOrvane;
+  bool MayStart = false;
+  bool Cancelled = false;
+
+  bool GetFileInfo() override {
+    const bool wasActive = Active();
+    const bool result = TOrvane::GetFileInfo();
+    if (!wasActive && Active() && !ProductVersion().empty()) SayProduct();
+    return result;
+  }
   bool DownloadFile(const std::string& FileName) override {
     if (!TOrvane::DownloadFile(FileName)) return false;
-    std::ifstream in(LocalFileName(), std::ios::binary);
-    char magic[2] = {};
     struct stat st {};
-    if (in.read(magic, 2) && magic[0] == '#' && magic[1] == '!' &&
-        ::stat(LocalFileName().c_str(), &st) == 0)
+    if (MayStart && IsScript(LocalFileName()) && ::stat(LocalFileName().c_str(), &st) == 0)
       ::chmod(LocalFileName().c_str(), st.st_mode | S_IXUSR);
     return true;
   }
+  TWebDlProgress* CreateProgress() override {
+    TWebDlProgress* form = TOrvane::CreateProgress();
+    auto click = form->btnCancel->OnClick;
+    form->btnCancel->OnClick = [this, click](TObject* Sender) {
+      Cancelled = true;
+      if (click) click(Sender);
+    };
+    return form;
+  }
+  // Ends the check the way the progress form's Cancel does, and refuses every question
+  // that would follow.
+  void Stop() {
+    Cancelled = true;
+    if (TWebDlProgress* p = ProgressForm(); p && !p->Cancelled) p->btnCancel->Click();
+    Application->Terminate();
+  }
+
+ private:
+  void SayProduct() {
+    std::string line = "Found ";
+    if (!ProductName().empty()) line += ProductName() + " ";
+    line += ProductName().empty() ? "version " + ProductVersion() : ProductVersion();
+    if (!ProductDateStr().empty()) line += " (" + ProductDateStr() + ")";
+    if (!ProductAuthor().empty()) line += " by " + ProductAuthor();
+    std::printf("%s\n", TerminalSafeText(OneLine(line)).c_str());
+    std::fflush(stdout);
+  }
+
+ public:
+  static std::string OneLine(std::string Text) {
+    for (char& c : Text)
+      if (c == '\r' || c == '\n') c = ' ';
+    return Text;
+  }
 };
 
-std::string OneLine(std::string Text) {
-  for (char& c : Text)
-    if (c == '\r' || c == '\n') c = ' ';
-  return Text;
+// Text from the server, fit for one line of standard error.
+std::string Shown(const std::string& Text) {
+  return TerminalSafeText(TCheckOrvane::OneLine(Text));
+}
+
+// Path as one word for a shell.
+std::string Quoted(const std::string& Path) {
+  std::string q = "'";
+  for (char c : Path) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
 }
 
 }  // namespace
@@ -58,6 +118,9 @@ int RunUpdateCheck(const TCheckOptions& Options, const std::string& HomeURL) {
   }
   TUIBackendScope scope(windows ? *windows : static_cast<TUIBackend&>(backend));
   Application->SetTitle("orvane-check");
+  // Only a person, at the terminal or in a window, may agree to start what was
+  // downloaded: --yes or a run without a terminal saves the update and leaves it.
+  const bool attended = Options.Gui || backend.Interactive();
 
   TCheckOrvane orvane(nullptr);
   orvane.SetURL(HomeURL);
@@ -72,33 +135,71 @@ int RunUpdateCheck(const TCheckOptions& Options, const std::string& HomeURL) {
   orvane.SetVersionFormat(Options.VersionFormat);
   orvane.SetDateFormat(Options.DateFormat);
   TOrvOptions flags{orvoDisplayUI, orvoDisplayReadMe, orvoExitDuringUpdate};
-  if (!Options.NoRun) flags.Include(orvoRunUpdate);
+  orvane.MayStart = !Options.NoRun && attended;
+  if (orvane.MayStart) flags.Include(orvoRunUpdate);
   orvane.SetOptions(flags);
 
-  std::printf("Checking %s for a version newer than %s\n", HomeURL.c_str(),
-              Options.CurrentVersion.c_str());
+  TStopSignals signals([&orvane](int) { orvane.Stop(); });
+
+  std::printf("Checking %s for a version newer than %s\n", Shown(HomeURL).c_str(),
+              Shown(Options.CurrentVersion).c_str());
   std::fflush(stdout);
   const bool downloaded = orvane.CheckForUpdate();
+  if (signals.Received() != 0) {
+    std::fprintf(stderr, "orvane-check: stopped by %s; %s\n", SignalName(signals.Received()),
+                 downloaded ? ("the update was saved as " + Shown(orvane.LocalFileName()) +
+                               " and not started")
+                                  .c_str()
+                            : "nothing was saved");
+    return ExitNoUpdate;
+  }
   if (downloaded) {
-    std::printf("Saved %s\n", orvane.LocalFileName().c_str());
+    std::printf("Saved %s\n", Shown(orvane.LocalFileName()).c_str());
+    if (!attended && !Options.NoRun) {
+      const std::string path = Quoted(orvane.LocalFileName());
+      std::printf(
+          "Not started: only a person at a terminal or in a window (--gui) may start an "
+          "update. To start it yourself: %s\n",
+          Shown(IsScript(orvane.LocalFileName()) ? "chmod +x " + path + " && " + path
+                                                 : "xdg-open " + path)
+              .c_str());
+    }
     return ExitDownloaded;
   }
+  // Escape or Ctrl-C on the progress line, or Ctrl-C while the page was read.
+  if (orvane.Cancelled || (!Options.Gui && backend.Interrupted())) {
+    std::fprintf(stderr, "orvane-check: cancelled; nothing was saved\n");
+    return ExitNoUpdate;
+  }
   if (!orvane.Active()) {
-    std::fprintf(
-        stderr, "orvane-check: could not read %s: %s\n", HomeURL.c_str(),
-        orvane.LastError().empty() ? "error unknown" : OneLine(orvane.LastError()).c_str());
+    const std::string page = orvane.LastPageURL().empty() ? HomeURL : orvane.LastPageURL();
+    std::fprintf(stderr, "orvane-check: could not read %s: %s\n", Shown(page).c_str(),
+                 orvane.LastError().empty() ? "error unknown" : Shown(orvane.LastError()).c_str());
     return ExitFailure;
   }
   if (orvane.ProductVersion().empty()) {
     std::fprintf(stderr,
                  "orvane-check: %s has no \"%s\" entry, so there is no version to compare "
                  "(see --tag)\n",
-                 HomeURL.c_str(), orvane.InfoTags()->VersionTag().c_str());
+                 Shown(HomeURL).c_str(), Shown(orvane.InfoTags()->VersionTag()).c_str());
     return ExitFailure;
   }
   if (!orvane.LastError().empty()) {
-    std::fprintf(stderr, "orvane-check: %s\n", OneLine(orvane.LastError()).c_str());
+    std::fprintf(stderr, "orvane-check: %s\n", Shown(orvane.LastError()).c_str());
     return ExitFailure;
+  }
+  if (!attended && orvane.IsUpdateAvailable()) {
+    char cwd[4096];
+    const std::string proposed =
+        (::getcwd(cwd, sizeof cwd) ? std::string(cwd) + "/" : std::string()) +
+        orvane.DownloadFileName();
+    if (FileExists(proposed)) {
+      std::fprintf(stderr,
+                   "orvane-check: not saved: %s exists, and without a person to agree it is "
+                   "not replaced\n",
+                   Shown(proposed).c_str());
+      return ExitNoUpdate;
+    }
   }
   return ExitNoUpdate;
 }

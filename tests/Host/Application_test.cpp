@@ -192,6 +192,7 @@ TEST_F(ApplicationTest, SurvivesItsHandlersFreeingIt) {
     }
     EXPECT_EQ(log, std::vector<std::string>({note}));
     // The loop ended with its application: the second message is still queued.
+    EXPECT_TRUE(target.Received.empty()) << "dispatched after the application had gone";
     Application->ProcessMessages();
     EXPECT_EQ(target.Received, std::vector<plat::UINT>({plat::WM_USER + 1}));
     target.Received.clear();

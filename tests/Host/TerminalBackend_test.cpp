@@ -2,6 +2,9 @@
 // terminal sends them, the progress line, and questions answered without a terminal.
 #include "Host/TerminalBackend.h"
 
+#include <fcntl.h>
+#include <stdlib.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -16,8 +19,12 @@
 #include "Host/Forms.h"
 #include "Host/StdCtrls.h"
 #include "Host/TerminalProgress.h"
+#include "Host/TerminalText.h"
+#include "Host/VisualTestSupport.h"
 
 namespace {
+
+using namespace std::string_literals;
 
 TEST(TerminalProgressTest, OneLineWithTitleBarCountsRateAndTimeLeft) {
   TProgressView view;
@@ -41,6 +48,30 @@ TEST(TerminalProgressTest, OneLineWithTitleBarCountsRateAndTimeLeft) {
   EXPECT_EQ(FormatProgressLine(view, 0),
             "Downloading Update [....................]   ?%  3,000,000 bytes received  1.4 MiB/s");
   EXPECT_EQ(FormatDuration(3723), "1:02:03");
+}
+
+TEST(TerminalTextTest, ControlsBecomeVisibleEscapesAndBrokenUtf8Replacements) {
+  // A title change, a bell, a screen clear, DEL and a C1 CSI; line feed and tab stay.
+  EXPECT_EQ(TerminalSafeText("a\x1b]0;t\x07\x1b[2J\x7f\xc2\x9b"
+                             "1m\n\tb"),
+            "a\\x1b]0;t\\x07\\x1b[2J\\x7f\\u009b1m\n\tb");
+  EXPECT_EQ(TerminalSafeText("\r\b\x00z"s), "\\x0d\\x08\\x00z");
+  // Valid UTF-8 passes; each byte of what is no UTF-8 becomes U+FFFD: a stray
+  // continuation byte, a raw 0x9b, an overlong "/", a surrogate, a sequence cut short.
+  EXPECT_EQ(TerminalSafeText("gr\xc3\xbc\xc3\x9f \xe2\x82\xac \xf0\x9f\x99\x82"),
+            "gr\xc3\xbc\xc3\x9f \xe2\x82\xac \xf0\x9f\x99\x82");
+  const std::string fffd = "\xef\xbf\xbd";
+  EXPECT_EQ(TerminalSafeText("\x80"), fffd);
+  EXPECT_EQ(TerminalSafeText("\x9b"
+                             "2J"),
+            fffd + "2J");
+  EXPECT_EQ(TerminalSafeText("\xc0\xaf"), fffd + fffd);
+  EXPECT_EQ(TerminalSafeText("\xed\xa0\x80"), fffd + fffd + fffd);
+  EXPECT_EQ(TerminalSafeText("\xe2\x82"), fffd + fffd);
+  EXPECT_EQ(TerminalSafeText("\xf4\x90\x80\x80"), fffd + fffd + fffd + fffd);  // > U+10FFFF
+  // Cutting a line to the terminal's width never splits a character.
+  EXPECT_EQ(CutAtCharacter("ab\xe2\x82\xac", 4), "ab");
+  EXPECT_EQ(CutAtCharacter("ab\xe2\x82\xac", 5), "ab\xe2\x82\xac");
 }
 
 TEST(TerminalInputTest, KeysOneAtATimeWithSequencesSwallowed) {
@@ -105,8 +136,19 @@ TEST_F(TerminalBackendTest, WithoutATerminalQuestionsTakeTheirDefaultAndNothingW
   EXPECT_EQ(backend.MessageBox(ask), mrYes);
   ask.DefaultButton = 1;
   EXPECT_EQ(backend.MessageBox(ask), mrNo);
+  // Answering for the user takes each box's default: Yes where it is the default, never
+  // Yes for a box that has none, and No where No is the default (replace a file?).
   TTerminalBackend yesToAll(Settings(true));
+  EXPECT_EQ(yesToAll.MessageBox(ask), mrNo);
+  ask.DefaultButton = 0;
   EXPECT_EQ(yesToAll.MessageBox(ask), mrYes);
+  TMessageBoxRequest okCancel;
+  okCancel.Buttons = {mrOk, mrCancel};
+  EXPECT_EQ(yesToAll.MessageBox(okCancel), mrOk);
+  okCancel.DefaultButton = 1;
+  EXPECT_EQ(yesToAll.MessageBox(okCancel), mrCancel);
+  TMessageBoxRequest ok;
+  EXPECT_EQ(yesToAll.MessageBox(ok), mrOk);
   const std::string shown = Screen();
   EXPECT_NE(shown.find("[?] Update Available\n    Current version is 1.0.\n"
                        "    Version 1.1 is available.\n    Download the update?\n"
@@ -129,6 +171,66 @@ TEST_F(TerminalBackendTest, WithoutATerminalQuestionsTakeTheirDefaultAndNothingW
   EXPECT_FALSE(backend.SaveDialog(again));
   EXPECT_NE(Screen().find("File types: 1 Application (*.EXE), 2 All Files (*.*)"),
             std::string::npos);
+
+  // Texts from a server are printed with their controls as escapes: caption, lines and
+  // the name proposed.
+  TMessageBoxRequest nasty;
+  nasty.Caption = "Update\x1b]0;owned\x07";
+  nasty.Text =
+      "Version 1.1\x1b[2J\rby \xc2\x9b"
+      "31mMallory\xff";
+  backend.MessageBox(nasty);
+  TSaveDialogRequest named = save;
+  named.FileName = "u\x1b[2J.sh";
+  ASSERT_TRUE(backend.SaveDialog(named));
+  const std::string all = Screen();
+  EXPECT_EQ(all.find('\x1b'), std::string::npos);
+  EXPECT_EQ(all.find('\x07'), std::string::npos);
+  EXPECT_EQ(all.find("\xc2\x9b"), std::string::npos);
+  EXPECT_NE(all.find("Update\\x1b]0;owned\\x07\n    Version 1.1\\x1b[2J\n    by \\u009b31mMallory"
+                     "\xef\xbf\xbd\n"),
+            std::string::npos)
+      << all;
+  EXPECT_NE(all.find("[/tmp/updates/u\\x1b[2J.sh]"), std::string::npos);
+}
+
+// The back-end on a real terminal (a pseudo-terminal), keys typed into it.
+TEST_F(TerminalBackendTest, AfterCtrlCEveryQuestionIsRefusedEvenWithKeysTypedAhead) {
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(::grantpt(master), 0);
+  ASSERT_EQ(::unlockpt(master), 0);
+  const int slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+  ASSERT_GE(slave, 0);
+  // Keys typed before the back-end reads them must reach it as keys, Ctrl-C too.
+  termios raw{};
+  ASSERT_EQ(::tcgetattr(slave, &raw), 0);
+  ::cfmakeraw(&raw);
+  ASSERT_EQ(::tcsetattr(slave, TCSANOW, &raw), 0);
+  vtest::TApplicationSwap swap;
+  {
+    TTerminalBackend::TSettings settings = Settings();
+    settings.InputFd = slave;
+    TTerminalBackend backend(settings);
+    ASSERT_TRUE(backend.Interactive());
+    TMessageBoxRequest ask;
+    ask.Caption = "Update Available";
+    ask.Text = "Download the update?";
+    ask.Buttons = {mrYes, mrNo};
+    ask.EscapeResult = mrNone;
+    // Ctrl-C, then a "y" for the question that follows: the first is refused, and so is
+    // the next, although the "y" waits and the quit has not been taken by a loop yet.
+    ASSERT_EQ(::write(master, "\x03y", 2), 2);
+    EXPECT_EQ(backend.MessageBox(ask), mrNo);
+    EXPECT_EQ(backend.MessageBox(ask), mrNo);
+    TSaveDialogRequest save;
+    save.FileName = "setup.sh";
+    EXPECT_FALSE(backend.SaveDialog(save));
+  }
+  swap.App().ProcessMessages();
+  EXPECT_TRUE(swap.App().Terminated());  // Ctrl-C asked the program to end
+  ::close(slave);
+  ::close(master);
 }
 
 TEST_F(TerminalBackendTest, FormsBecomeAProgressLineAndAPagedText) {

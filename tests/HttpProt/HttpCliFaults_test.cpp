@@ -55,6 +55,16 @@ TEST_F(HttpCliFaults, ARequestCutShortAtEveryStageEndsAsAFailure) {
       {"/longline", {404, "HTTP line too long", 0}},
       {"/badstatus", {404, "malformed status line", 0}},
       {"/badlength", {404, "malformed content-length", 0}},
+      // 19 digits may exceed any 64-bit length.
+      {"/hugelength", {404, "malformed content-length", 0}},
+      // A reset inside a body without a length is no end of the document.
+      {"/reset-body", {404, "connection reset after 100000 body bytes", 100000}},
+      // Chunked bodies: cut inside a chunk, a size beyond any body, a coding not decoded.
+      {"/chunked-cut", {404, "connection closed after 8 body bytes, before the last chunk", 8}},
+      {"/chunked-huge", {404, "chunk size too large after 0 body bytes", 0}},
+      {"/gzip", {404, "unsupported transfer coding: gzip", 0}},
+      // An error status: its body is not the document, however the reply was split.
+      {"/error-body", {404, "Not Found", 0}},
   };
   THttpCli cli(nullptr);
   TEventLog log(cli);
@@ -72,6 +82,11 @@ TEST_F(HttpCliFaults, ARequestCutShortAtEveryStageEndsAsAFailure) {
     // What did arrive is still delivered.
     EXPECT_EQ(body.Count(), c.Expected.Rcvd);
     EXPECT_EQ(log.Only("RequestDone"), std::vector<std::string>{"RequestDone 0"});
+    // The body events frame exactly the bytes delivered.
+    const std::vector<std::string> docEvents =
+        c.Expected.Rcvd > 0 ? std::vector<std::string>{"DocBegin", "DocData", "DocEnd"}
+                            : std::vector<std::string>{};
+    EXPECT_EQ(log.Only("Doc"), docEvents);
     EXPECT_FALSE(cli.Connected());
   }
   // The blocking call sees the same failure.
@@ -109,6 +124,38 @@ TEST_F(HttpCliFaults, OddButWholeRepliesSucceed) {
   EXPECT_EQ(cli.ContentLength(), 5);
   EXPECT_EQ(cli.ContentType(), "text/plain");
   EXPECT_EQ(body.Data(), "hello");
+
+  // A status line without a reason phrase.
+  body = TSinkStream();
+  cli.SetURL(Url("/noreason"));
+  cli.Get();
+  EXPECT_EQ(cli.StatusCode(), 200);
+  EXPECT_EQ(cli.ReasonPhrase(), "");
+  EXPECT_EQ(body.Data(), "ok");
+
+  // The entity ends at its announced length, also when the server sends more and keeps
+  // the connection open.
+  body = TSinkStream();
+  cli.SetURL(Url("/longer"));
+  cli.Get();
+  EXPECT_EQ(cli.StatusCode(), 200);
+  EXPECT_EQ(cli.RcvdCount(), 1000);
+  EXPECT_EQ(body.Data(), std::string(1000, 'L'));
+
+  // A chunked body in small pieces is decoded, its trailer dropped, and it ends at its
+  // last chunk with the connection still open; the length beside the chunks is ignored.
+  body = TSinkStream();
+  log.Clear();
+  cli.SetURL(Url("/chunked"));
+  cli.GetASync();
+  ASSERT_TRUE(log.WaitDone(1, std::chrono::seconds(10)));
+  EXPECT_EQ(cli.StatusCode(), 200) << cli.ReasonPhrase();
+  EXPECT_EQ(body.Data(), "abcdefghijklmnopqrstuvwxyz12345" + std::string(100000, 'c'));
+  EXPECT_EQ(cli.RcvdCount(), 100031);
+  EXPECT_EQ(cli.ContentLength(), -1);
+  const std::vector<std::string> tail(log.Events().end() - 6, log.Events().end());
+  EXPECT_EQ(tail, (std::vector<std::string>{"HeaderEnd", "DocBegin", "DocData", "DocEnd",
+                                            "StateChange httpReady", "RequestDone 0"}));
 }
 
 TEST_F(HttpCliFaults, TheRequestHeaderHoldsTheseLinesInThisOrder) {
@@ -157,9 +204,9 @@ TEST_F(HttpCliFaults, RelocationsAreBoundedAndCredentialsStayWithTheirHost) {
   ASSERT_TRUE(log.WaitDone(1, std::chrono::seconds(20)));
   EXPECT_EQ(cli.StatusCode(), 404);
   EXPECT_EQ(cli.ReasonPhrase(), "too many relocations");
-  EXPECT_EQ(log.Only("LocationChange").size(), static_cast<std::size_t>(THttpCli::MaxRelocations));
+  EXPECT_EQ(log.Only("LocationChange").size(), static_cast<std::size_t>(cli.MaxRelocations()));
   EXPECT_EQ(log.Only("HeaderData HTTP/").size(),
-            static_cast<std::size_t>(THttpCli::MaxRelocations) + 1);
+            static_cast<std::size_t>(cli.MaxRelocations()) + 1);
 
   // Credentials of URL go to its host, also after a relocation there...
   const std::string port = std::to_string(Peer->port);
@@ -186,6 +233,94 @@ TEST_F(HttpCliFaults, RelocationsAreBoundedAndCredentialsStayWithTheirHost) {
   cli.SetURL(Url("/show-auth"));
   cli.Get();
   EXPECT_EQ(body.Data(), "Basic dXNlcjpwdw==");
+
+  // The bound is a property: three relocations, then the failure; none at all with 0.
+  cli.SetMaxRelocations(3);
+  log.Clear();
+  cli.SetURL(Url("/loop"));
+  cli.GetASync();
+  ASSERT_TRUE(log.WaitDone(1, std::chrono::seconds(20)));
+  EXPECT_EQ(cli.ReasonPhrase(), "too many relocations");
+  EXPECT_EQ(log.Only("LocationChange").size(), 3u);
+  cli.SetMaxRelocations(0);
+  log.Clear();
+  cli.GetASync();
+  ASSERT_TRUE(log.WaitDone(1, std::chrono::seconds(20)));
+  EXPECT_EQ(cli.ReasonPhrase(), "too many relocations");
+  EXPECT_TRUE(log.Only("LocationChange").empty());
+  EXPECT_THROW(cli.SetMaxRelocations(-1), EHttpException);
+  cli.SetMaxRelocations(20);
+
+  // The size and type of the relocating response do not stay with the final one.
+  body = TSinkStream();
+  cli.SetURL(Url("/relocate-typed?to=/bare"));
+  cli.Get();
+  EXPECT_EQ(cli.StatusCode(), 200) << cli.ReasonPhrase();
+  EXPECT_EQ(cli.ContentLength(), -1);
+  EXPECT_EQ(cli.ContentType(), "");
+  EXPECT_EQ(body.Data(), "abc");
+
+  // A location whose scheme the component does not speak is not fetched as http.
+  cli.SetURL(Url("/relocate?to=https://127.0.0.1:{port}/show-auth"));
+  log.Clear();
+  cli.GetASync();
+  ASSERT_TRUE(log.WaitDone(1, std::chrono::seconds(20)));
+  EXPECT_EQ(cli.StatusCode(), 404);
+  EXPECT_EQ(cli.ReasonPhrase(), "can't follow the relocation: unsupported protocol: https");
+  EXPECT_EQ(log.Only("SessionConnected").size(), 1u);
+}
+
+// A stream that reads and tells its size but cannot go back, as a pipe.
+class TOneWayStream : public TMemoryStream {
+ public:
+  std::int64_t Seek(std::int64_t Offset, int Origin) override {
+    if (Origin == soFromEnd || Offset != 0 || Origin != soFromCurrent)
+      return TMemoryStream::Seek(Offset, Origin);
+    throw EStreamError("Cannot seek in a pipe");
+  }
+};
+
+TEST_F(HttpCliFaults, ARelocatedPostSendsItsBodyAgain) {
+  THttpCli cli(nullptr);
+  TEventLog log(cli);
+  TSinkStream body;
+  cli.SetRcvdStream(&body);
+  TMemoryStream post;
+  post.WriteBuffer("skip:name=value", 15);
+  // The body starts where the stream stands, and the length announced counts from there.
+  post.SetPosition(5);
+  cli.SetSendStream(&post);
+  cli.SetURL(Url("/post-relocate?to=/post-echo"));
+  cli.PostASync();
+  ASSERT_TRUE(log.WaitDone(1, std::chrono::seconds(20)));
+  EXPECT_EQ(cli.StatusCode(), 200) << cli.ReasonPhrase();
+  EXPECT_EQ(body.Data(), "name=value");
+  EXPECT_EQ(cli.SentCount(), 10);
+  EXPECT_EQ(log.Only("Command Content-Length"),
+            (std::vector<std::string>{"Command Content-Length: 10", "Command Content-Length: 10"}));
+  // Each request's body: begun, sent and ended again after the relocation.
+  const std::vector<std::string> send = {"SendBegin", "SendData", "SendEnd"};
+  std::vector<std::string> both = send;
+  both.insert(both.end(), send.begin(), send.end());
+  EXPECT_EQ(log.Only("Send"), both);
+
+  // A stream that cannot go back: the relocation fails with the reason, nothing is
+  // announced that would not come.
+  TOneWayStream oneWay;
+  oneWay.WriteBuffer("abc", 3);
+  oneWay.TMemoryStream::Seek(0, soFromBeginning);
+  cli.SetSendStream(&oneWay);
+  body = TSinkStream();
+  log.Clear();
+  cli.PostASync();
+  ASSERT_TRUE(log.WaitDone(1, std::chrono::seconds(20)));
+  EXPECT_EQ(cli.StatusCode(), 404);
+  EXPECT_EQ(cli.ReasonPhrase(),
+            "can't follow the relocation: the data to post cannot be sent again (Cannot seek "
+            "in a pipe)");
+  EXPECT_EQ(log.Only("SessionConnected").size(), 1u);
+  EXPECT_TRUE(log.Only("LocationChange").empty());
+  EXPECT_EQ(body.Count(), 0);
 }
 
 TEST_F(HttpCliFaults, TheTimeoutEndsAStalledRequestAsAnAbortDoes) {
@@ -285,6 +420,25 @@ TEST_F(HttpCliFaults, AbortEndsTheRequestAtEveryStage) {
     EXPECT_EQ(cli.State(), httpReady);
   }
   {
+    // The document is whole when OnDocEnd runs: an Abort there changes nothing of it.
+    SCOPED_TRACE("inside OnDocEnd");
+    log.Clear();
+    cli.SetRcvdStream(nullptr);
+    cli.SetURL(Url("/lf"));
+    auto keep = cli.OnDocEnd;
+    cli.OnDocEnd = [&](TObject* S) {
+      keep(S);
+      cli.Abort();
+    };
+    cli.GetASync();
+    ASSERT_TRUE(log.WaitDone(1, std::chrono::seconds(10)));
+    cli.OnDocEnd = keep;
+    EXPECT_EQ(cli.StatusCode(), 200);
+    EXPECT_EQ(cli.ReasonPhrase(), "OK");
+    EXPECT_EQ(log.Only("RequestDone"), std::vector<std::string>{"RequestDone 0"});
+    EXPECT_EQ(cli.State(), httpReady);
+  }
+  {
     SCOPED_TRACE("ready");
     log.Clear();
     cli.Abort();
@@ -328,6 +482,55 @@ TEST_F(HttpCliFaults, OnRequestDoneNeverRunsInsideTheCallThatStartedTheRequest) 
   EXPECT_EQ(seen[1], "404 can't resolve hostname to IP address");
   EXPECT_EQ(seen[2], "404 empty reply from server");
   EXPECT_EQ(seen[3], "200 OK");
+}
+
+TEST_F(HttpCliFaults, AUrlOfAnotherSchemeIsRefusedBeforeAnyConnection) {
+  THttpCli cli(nullptr);
+  TEventLog log(cli);
+  const std::string at = "127.0.0.1:" + std::to_string(Peer->port);
+  struct Case {
+    std::string Url, Proxy, Reason;
+  };
+  const Case cases[] = {
+      {"ftp://" + at + "/request", "", "unsupported protocol: ftp"},
+      {"https://" + at + "/request", "", "unsupported protocol: https"},
+      {"file:///etc/passwd", "", "unsupported protocol: file"},
+      // Through a proxy, which would fetch it, as well.
+      {"ftp://" + at + "/request", at, "unsupported protocol: ftp"},
+      {"https://" + at + "/request", at, "unsupported protocol: https"},
+      {"http://" + at + "/request", "socks5://" + at, "unsupported proxy protocol: socks5"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Url + " via " + c.Proxy);
+    log.Clear();
+    cli.SetProxy(c.Proxy);
+    cli.SetURL(c.Url);
+    cli.GetASync();
+    ASSERT_TRUE(log.WaitDone(1, std::chrono::seconds(10)));
+    EXPECT_EQ(cli.StatusCode(), 404);
+    EXPECT_EQ(cli.ReasonPhrase(), c.Reason);
+    EXPECT_EQ(log.Events(), (std::vector<std::string>{"StateChange httpNotConnected",
+                                                      "StateChange httpReady", "RequestDone 0"}));
+  }
+  // The blocking call reports it as any failed request, not as another exception.
+  cli.SetProxy("");
+  cli.SetURL("ftp://" + at + "/");
+  try {
+    cli.Get();
+    ADD_FAILURE() << "an ftp URL was fetched";
+  } catch (const EHttpException& e) {
+    EXPECT_EQ(e.ErrorCode(), 404);
+    EXPECT_STREQ(e.what(), "unsupported protocol: ftp");
+  }
+  // The scheme's case does not matter, and no scheme means http.
+  TSinkStream body;
+  cli.SetRcvdStream(&body);
+  for (const std::string& url : {"HTTP://" + at + "/lf", at + "/lf"}) {
+    body = TSinkStream();
+    cli.SetURL(url);
+    cli.Get();
+    EXPECT_EQ(body.Data(), "hello") << url;
+  }
 }
 
 TEST_F(HttpCliFaults, TheComponentMayBeDestroyedInsideItsHandlers) {

@@ -34,6 +34,8 @@ const char* const Locations = R"(
     location = /secret.txt { auth_basic "test"; auth_basic_user_file {dir}/htpasswd; }
     location = /echo { echo_read_request_body; echo_request_body; }
     location = /drop { return 444; }
+    location = /bad { return 400 "a body the client must not get\n"; }
+    location = /host { return 200 "$http_host"; }
     location /slow/ { limit_rate 48k; sendfile off; output_buffers 1 8k; }
     location = /setup.exe { types { } default_type text/html; }
     location = /setup2.exe { types { } default_type "text/html; charset=utf-8"; }
@@ -307,6 +309,15 @@ TEST_F(HttpCliNginx, ErrorStatusesEndTheRequestAndRaiseFromTheBlockingCalls) {
   EXPECT_EQ(log.Done(), 2);
   EXPECT_EQ(cli.State(), httpReady);
 
+  // A 400 that carries a body: nothing of it is delivered, no body event fires.
+  log.Clear();
+  cli.SetURL(Server->Url("/bad"));
+  Fetch(cli, log);
+  EXPECT_EQ(cli.StatusCode(), 400);
+  EXPECT_EQ(cli.RcvdCount(), 0);
+  EXPECT_EQ(body.Count(), 0);
+  EXPECT_TRUE(log.Only("Doc").empty());
+
   // 401 names its challenge; credentials open the door, given as properties or in URL.
   cli.SetURL(Server->Url("/secret.txt"));
   Fetch(cli, log);
@@ -484,6 +495,16 @@ void WalkThroughProxy(Nginx& Server, TProxy& Open, TProxy& Guarded) {
   }
   // The proxy's request-URI names the document's server and port.
   EXPECT_EQ(cli.RequestPath(), Server.Url("/page2.htm"));
+
+  // The Host line names the document's server, not the proxy it goes through.
+  log.Clear();
+  body = TSinkStream();
+  cli.SetURL("http://localhost:" + std::to_string(Server.Port()) + "/host");
+  cli.GetASync();
+  ASSERT_TRUE(log.WaitDone(1));
+  EXPECT_EQ(cli.StatusCode(), 200) << cli.ReasonPhrase();
+  EXPECT_EQ(log.Only("Command Host:"), std::vector<std::string>{"Command Host: localhost"});
+  EXPECT_EQ(body.Data().substr(0, 9), "localhost");
 
   // A port in Proxy wins over ProxyPort; the proxy asks for credentials and takes them.
   cli.SetProxy("127.0.0.1:" + std::to_string(Guarded.Port()));

@@ -7,6 +7,7 @@
 #include "support/ChildProcess.h"
 #include "support/FreePort.h"
 #include "support/HttpServers.h"
+#include "support/PythonPeer.h"
 #include "support/TempFile.h"
 
 namespace {
@@ -109,6 +110,70 @@ TEST(HttpGet, FetchesAsAUserWouldTryIt) {
   r = HttpGet({nginx.Url("/small.txt"), "-o"});
   EXPECT_EQ(r.Exit, 2);
   EXPECT_NE(r.Err.find("-o needs a value"), std::string::npos);
+}
+
+std::string FileText(const std::string& Path) {
+  std::ifstream in(Path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+TEST(HttpGet, TellsTheFaultsOfAServerApart) {
+  testsupport::PythonPeer peer = testsupport::StartPythonPeer("http_odd.py", {}, 120);
+  if (peer.port == 0) GTEST_SKIP() << "the peer http_odd.py did not start";
+  const std::string at = "127.0.0.1:" + std::to_string(peer.port);
+  const auto url = [&](const std::string& Path) { return "http://" + at + Path; };
+  testsupport::TempFile out("old contents");
+
+  // A chunked reply is saved decoded; a reset inside a body is a failure, the bytes kept.
+  ProgramRun r = HttpGet({url("/chunked"), "-o", out.Path()});
+  EXPECT_EQ(r.Exit, 0) << r.Err;
+  EXPECT_EQ(FileText(out.Path()), "abcdefghijklmnopqrstuvwxyz12345" + std::string(100000, 'c'));
+  r = HttpGet({url("/reset-body"), "-o", out.Path()});
+  EXPECT_EQ(r.Exit, 1);
+  EXPECT_NE(r.Err.find("connection reset after 100000 body bytes"), std::string::npos) << r.Err;
+  EXPECT_EQ(FileText(out.Path()), std::string(100000, 'R'));
+  r = HttpGet({url("/gzip")});
+  EXPECT_EQ(r.Exit, 1);
+  EXPECT_NE(r.Err.find("unsupported transfer coding: gzip"), std::string::npos) << r.Err;
+  EXPECT_EQ(r.Out, "");
+  // The body of an error status is not saved; more than the announced length neither.
+  r = HttpGet({url("/error-body"), "-o", out.Path()});
+  EXPECT_EQ(r.Exit, 1);
+  EXPECT_EQ(FileText(out.Path()), "");
+  r = HttpGet({url("/longer")});
+  EXPECT_EQ(r.Exit, 0) << r.Err;
+  EXPECT_EQ(r.Out, std::string(1000, 'L'));
+
+  // A relocated POST sends its body again.
+  testsupport::TempFile post("name=value");
+  r = HttpGet({url("/post-relocate?to=/post-echo"), "--post-file", post.Path()});
+  EXPECT_EQ(r.Exit, 0) << r.Err;
+  EXPECT_EQ(r.Out, "name=value");
+
+  // A stalled server ends with the time-out; relocations end at the bound.
+  r = HttpGet({url("/stall"), "--timeout", "1"});
+  EXPECT_EQ(r.Exit, 1);
+  EXPECT_NE(r.Err.find("Connection timed out"), std::string::npos) << r.Err;
+  r = HttpGet({url("/loop"), "--max-redirs", "2", "--verbose"});
+  EXPECT_EQ(r.Exit, 1);
+  EXPECT_NE(r.Err.find("too many relocations"), std::string::npos) << r.Err;
+  std::size_t statusLines = 0;
+  for (std::size_t p = r.Err.find("HTTP/1.0 302"); p != std::string::npos;
+       p = r.Err.find("HTTP/1.0 302", p + 1))
+    ++statusLines;
+  EXPECT_EQ(statusLines, 3u);
+  r = HttpGet({url("/loop"), "--timeout", "soon"});
+  EXPECT_EQ(r.Exit, 2);
+  EXPECT_NE(r.Err.find("--timeout needs a whole number"), std::string::npos) << r.Err;
+  r = HttpGet({url("/loop"), "--max-redirs", "-1"});
+  EXPECT_EQ(r.Exit, 2);
+
+  // Only http is fetched.
+  r = HttpGet({"ftp://" + at + "/request"});
+  EXPECT_EQ(r.Exit, 1);
+  EXPECT_NE(r.Err.find("unsupported protocol: ftp"), std::string::npos) << r.Err;
 }
 
 }  // namespace

@@ -171,3 +171,98 @@ TEST(ParseURLTest, RandomBytesStayInBounds) {
 }
 
 }  // namespace
+
+namespace {
+
+// The target fields a request depends on, as one line for the tables.
+std::string Show(const THttpTarget& t) {
+  return t.Refusal.empty()
+             ? "connect " + t.ConnectHost + ":" + t.ConnectPort + " host " + t.TargetHost +
+                   " authority " + t.Authority + " uri " + t.RequestPath
+             : "refused " + t.Refusal;
+}
+
+TEST(HttpTargetTest, TheFirstRequestGoesWhereUrlAndProxySay) {
+  struct Case {
+    const char* Url;
+    const char* Proxy;
+    const char* Want;
+  };
+  const Case cases[] = {
+      {"http://host/dir/page.htm?x=1", "",
+       "connect host:80 host host authority host uri /dir/page.htm?x=1"},
+      {"http://host:8080", "", "connect host:8080 host host authority host:8080 uri /"},
+      {"HTTP://u:p@host:81/x", "", "connect host:81 host host authority host:81 uri /x"},
+      {"host/dir", "", "connect host:80 host host authority host uri /dir"},
+      // Through a proxy the request-URI is absolute, the port of URL kept in it.
+      {"http://host:81/x", "proxy",
+       "connect proxy:3128 host host authority host:81 uri http://host:81/x"},
+      {"host/x", "http://proxy:8000",
+       "connect proxy:8000 host host authority host uri http://host/x"},
+      {"http://host", "proxy:1", "connect proxy:1 host host authority host uri http://host"},
+      // Only http is spoken, directly or through a proxy.
+      {"ftp://host/x", "", "refused unsupported protocol: ftp"},
+      {"https://host/x", "proxy", "refused unsupported protocol: https"},
+      {"mailto:me@host", "", "refused unsupported protocol: mailto"},
+      {"http://host/", "socks5://proxy:1080", "refused unsupported proxy protocol: socks5"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(Show(RequestTarget(c.Url, c.Proxy, "3128")), c.Want) << c.Url << " via " << c.Proxy;
+  const THttpTarget t = RequestTarget("http://me:se:cret@host/a/b.htm", "", "80");
+  EXPECT_EQ(t.User, "me");
+  EXPECT_EQ(t.Password, "se:cret");
+  EXPECT_EQ(t.Path, "/a/b.htm");
+}
+
+TEST(HttpTargetTest, ARelocationGoesWhereTheLocationSays) {
+  const THttpTarget direct = RequestTarget("http://host:81/dir/page.htm", "", "80");
+  const THttpTarget proxied = RequestTarget("http://host:81/dir/page.htm", "proxy", "3128");
+  struct Case {
+    const THttpTarget* From;
+    bool ViaProxy;
+    const char* Location;
+    const char* Want;
+  };
+  const Case cases[] = {
+      // A path on the same server, whatever its query holds.
+      {&direct, false, "/other.htm", "connect host:81 host host authority host:81 uri /other.htm"},
+      {&direct, false, "/a?u=ftp://b",
+       "connect host:81 host host authority host:81 uri /a?u=ftp://b"},
+      // A bare document name, and a scheme without a host: the same server.
+      {&direct, false, "page2.htm",
+       "connect host:81 host host authority host:81 uri http://host/page2.htm"},
+      {&direct, false, "http:/x", "connect host:81 host host authority host:81 uri http://host/x"},
+      // Another server: its port, or 80, never the old one's.
+      {&direct, false, "http://other/y", "connect other:80 host other authority other uri /y"},
+      {&direct, false, "http://u:p@other:82/y",
+       "connect other:82 host other authority other:82 uri /y"},
+      // Through a proxy the server stays the proxy; the request-URI names the document.
+      {&proxied, true, "/other.htm",
+       "connect proxy:3128 host host authority host:81 uri http://host:81/other.htm"},
+      {&proxied, true, "/a?u=ftp://b",
+       "connect proxy:3128 host host authority host:81 uri http://host:81/a?u=ftp://b"},
+      {&proxied, true, "page2.htm",
+       "connect proxy:3128 host host authority host:81 uri http://host:81/page2.htm"},
+      {&proxied, true, "http://other:82/y",
+       "connect proxy:3128 host other authority other:82 uri http://other:82/y"},
+      // A scheme the client does not speak is not followed as http.
+      {&direct, false, "https://host/x", "refused unsupported protocol: https"},
+      {&proxied, true, "ftp://host/x", "refused unsupported protocol: ftp"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(Show(RelocationTarget(*c.From, c.Location, c.ViaProxy)), c.Want) << c.Location;
+  // The document's name comes from URL, whatever a relocation says.
+  EXPECT_EQ(RelocationTarget(direct, "http://other/y", false).Path, "/dir/page.htm");
+}
+
+TEST(HttpTargetTest, TheDocumentIsNamedAfterTheLastSegment) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"", "document.htm"},      {"/", "document.htm"},  {"/dir/page.htm", "page.htm"},
+      {"/dir/", "dir"},          {"/a/b.cgi?x=/y", "y"}, {"/a/b.cgi?x=1", "b.cgi"},
+      {"/?x=1", "document.htm"}, {"//", "document.htm"},
+  };
+  for (const auto& [path, want] : cases) EXPECT_EQ(DocumentName(path), want) << path;
+  EXPECT_EQ(DocumentName("/" + std::string(300, 'n')).size(), 255u);
+}
+
+}  // namespace

@@ -183,18 +183,31 @@ TEST(Orvane, FormFileValuesGoThroughTheSetters) {
 TEST(Orvane, PublishesItsPropertiesInOrderAndCanBeCreatedByName) {
   std::vector<std::string> names;
   for (const TPublishedProp* p : TOrvane::PublishedClass().Properties()) names.push_back(p->Name);
-  const std::vector<std::string> want = {"Name",           "Tag",
-                                         "Active",         "CurrentVersion",
-                                         "DateFormat",     "DownloadURL",
-                                         "HomeURL",        "InfoTags",
-                                         "LastError",      "Options",
-                                         "ProductName",    "ProductAuthor",
-                                         "ProductDate",    "ProductDateStr",
-                                         "ProductReadMe",  "ProductReadMeExt",
-                                         "ProductVersion", "ProxyHost",
-                                         "ProxyPort",      "RunParams",
-                                         "UIFont",         "UIOwnerFont",
-                                         "VersionFormat",  "OnDownloadProgress"};
+  const std::vector<std::string> want = {"Name",
+                                         "Tag",
+                                         "Active",
+                                         "CurrentVersion",
+                                         "DateFormat",
+                                         "DownloadURL",
+                                         "HomeURL",
+                                         "InfoTags",
+                                         "LastError",
+                                         "MaxPageSize",
+                                         "Options",
+                                         "ProductName",
+                                         "ProductAuthor",
+                                         "ProductDate",
+                                         "ProductDateStr",
+                                         "ProductReadMe",
+                                         "ProductReadMeExt",
+                                         "ProductVersion",
+                                         "ProxyHost",
+                                         "ProxyPort",
+                                         "RunParams",
+                                         "UIFont",
+                                         "UIOwnerFont",
+                                         "VersionFormat",
+                                         "OnDownloadProgress"};
   EXPECT_EQ(names, want);
   EXPECT_EQ(FindClass("TOrvane"), &TOrvane::PublishedClass());
   TComponent owner(nullptr);

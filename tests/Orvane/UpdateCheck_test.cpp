@@ -115,7 +115,12 @@ class TPathSwap {
 class UpdateCheck : public vtest::TVisualTest {
  protected:
   static void SetUpTestSuite() {
-    Web = new testsupport::Nginx("    location /slow/ { limit_rate 200k; }\n");
+    // Replies a download must not take as the file: part of it, nothing, a choice.
+    Web = new testsupport::Nginx(
+        "    location /slow/ { limit_rate 200k; }\n"
+        "    location = /files/partial.exe { return 206 \"partial\"; }\n"
+        "    location = /files/empty.exe { return 204; }\n"
+        "    location = /files/choices.exe { return 300 \"choose\"; }\n");
     if (!Web->Start()) {
       StartError = "nginx: " + Web->Error();
       return;
@@ -152,6 +157,17 @@ class UpdateCheck : public vtest::TVisualTest {
     d.Write("www/bothbad.html",
             info(Web->Url("/files/setup.exe"), {{"ReadMe", Web->Url("/readme.txt")},
                                                 {"ReadMeExt", Web->Url("/docs/gone.html")}}));
+    for (const char* name : {"partial", "empty", "choices"})
+      d.Write("www/" + std::string(name) + ".html",
+              info(Web->Url("/files/" + std::string(name) + ".exe")));
+    // Pages whose entries the component must refuse rather than fetch or write.
+    d.Write("www/baddate.html", Page({{"Version", "1.1"}, {"Date", "Feb 30, 2020"}}));
+    d.Write("www/toredirectfile.html", Page({{"Redirect", "file:///etc/passwd"}}));
+    d.Write("www/ftp.html", info("ftp://127.0.0.1/setup.exe"));
+    d.Write("www/hidden.html", info(Web->Url("/files/.bashrc")));
+    d.Write("www/nofile.html", info(Web->Url("/files/")));
+    d.Write("www/readmefile.html",
+            info(Web->Url("/files/setup.exe"), {{"ReadMe", "file:///etc/passwd"}}));
     d.Write("www/hop.html", Page({{"Redirect", Web->Url("/info.html")}}));
     d.Write("www/self.html", Page({{"Redirect", Web->Url("/self.html")}}));
     d.Write("www/ping.html", Page({{"Redirect", Web->Url("/pong.html")}}));
@@ -490,8 +506,14 @@ TEST_F(UpdateCheck, FailedAndCancelledDownloadsLeaveTheOldFileAndNothingElse) {
   const struct {
     const char* Page;
     const char* Reason;
-  } rows[] = {{"/missing.html", "Error occurred while downloading update.\rError: \"Not Found.\""},
-              {"/short.html", nullptr}};
+  } rows[] = {
+      {"/missing.html", "Error occurred while downloading update.\rError: \"Not Found.\""},
+      {"/short.html", nullptr},
+      // Only a whole reply replaces the file: not part of one, not an empty one,
+      // not a 3xx that names nothing further.
+      {"/partial.html", "Error occurred while downloading update.\rError: \"Partial Content.\""},
+      {"/empty.html", "Error occurred while downloading update.\rError: \"No Content.\""},
+      {"/choices.html", "Error occurred while downloading update.\rError: \"HTTP status 300.\""}};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.Page);
     Backend.Clear();
@@ -539,6 +561,25 @@ TEST_F(UpdateCheck, FailedAndCancelledDownloadsLeaveTheOldFileAndNothingElse) {
   EXPECT_LT(reports.back(), static_cast<std::int32_t>(UpdateSize));
   EXPECT_EQ(Listing(Out.Path()), std::vector<std::string>{"setup.exe"});
 
+  // The application is asked to end while bytes are coming: the form closes before the
+  // request's end, and what came so far is no finished download.
+  {
+    vtest::TApplicationSwap swap;
+    Backend.Clear();
+    auto quit = Checker(Web->Url("/slow.html"));
+    Script = [&](TCustomForm& F) {
+      auto* p = dynamic_cast<TWebDlProgress*>(&F);
+      if (p && !p->lblProgress->Caption().empty()) swap.App().Terminate();
+    };
+    Backend.AnswerBox(mrYes);
+    Backend.AnswerSaveDialog(Saved("quit.exe"));
+    EXPECT_FALSE(quit->CheckForUpdate());
+    EXPECT_EQ(LastBox().Caption, "Download Error");
+    EXPECT_EQ(quit->LastError(), "Connection aborted on request");
+    EXPECT_EQ(Listing(Out.Path()), std::vector<std::string>{"setup.exe"});
+    Script = nullptr;
+  }
+
   // The application frees the component from its progress event: the check ends at
   // once, the form goes, and no file is left.
   Backend.Clear();
@@ -553,10 +594,34 @@ TEST_F(UpdateCheck, FailedAndCancelledDownloadsLeaveTheOldFileAndNothingElse) {
   EXPECT_EQ(TOrvane::SharedHttpCli(), nullptr);
   EXPECT_EQ(Listing(Out.Path()), std::vector<std::string>{"setup.exe"});
 
-  // A folder that refuses the file is reported before any request.
+  // The finished file cannot take its name (a folder took it meanwhile): a failure, the
+  // partial file removed, the folder left as it is.
+  Backend.Clear();
+  auto blocked = Checker(Web->Url("/info.html"));
+  const std::string blockedName = Saved("blocked.exe");
+  blocked->OnDownloadProgress = [&](TObject*, std::int32_t, std::int32_t) {
+    if (::mkdir(blockedName.c_str(), 0755) == 0)
+      std::ofstream(blockedName + "/inside", std::ios::binary) << "the user's";
+  };
+  Backend.AnswerBox(mrYes);
+  Backend.AnswerSaveDialog(blockedName);
+  EXPECT_FALSE(blocked->CheckForUpdate());
+  EXPECT_EQ(LastBox().Caption, "Download Error");
+  EXPECT_EQ(blocked->LastError().rfind("Cannot save the file " + blockedName + ": ", 0), 0u)
+      << blocked->LastError();
+  EXPECT_EQ(Listing(Out.Path()), (std::vector<std::string>{"blocked.exe", "setup.exe"}));
+  EXPECT_EQ(ReadFile(blockedName + "/inside"), "the user's");
+
+  // A folder that refuses the file is reported before any request; inside the check it is
+  // a download failure, not an error out of CheckForUpdate.
   Backend.Clear();
   EXPECT_THROW(o->DownloadFile("/nonexistent-folder/setup.exe"), EFCreateError);
   EXPECT_TRUE(Backend.FormsShown().empty());
+  Backend.AnswerBox(mrYes);
+  Backend.AnswerSaveDialog(Out.Path(), 3);  // a folder is no file
+  EXPECT_FALSE(o->CheckForUpdate());
+  EXPECT_EQ(LastBox().Caption, "Download Error");
+  EXPECT_NE(o->LastError().find("Is a directory"), std::string::npos) << o->LastError();
 }
 
 TEST_F(UpdateCheck, TheRunOptionsAfterTheDownload) {
@@ -732,6 +797,118 @@ TEST_F(UpdateCheck, PagesThatFailRedirectOrNeverAnswer) {
             "Could not retrieve version information from the Internet.\rError: "
             "\"Connection timed out.\"");
   EXPECT_EQ(stall->LastError(), "Connection timed out");
+
+  // The application is asked to end while the page is read: the request is given up, and
+  // the check fails rather than finding "no update" on a page it never got.
+  {
+    vtest::TApplicationSwap swap;
+    Backend.Clear();
+    auto quit = Checker(odds + "/stall");
+    Script = [&](TCustomForm& F) {
+      if (F.Caption() == "Please Wait") swap.App().Terminate();
+    };
+    EXPECT_FALSE(quit->CheckForUpdate());
+    EXPECT_EQ(LastBox().Caption, "Connection Error");
+    EXPECT_EQ(quit->LastError(), "Connection aborted on request");
+    EXPECT_FALSE(quit->Active());
+    Script = nullptr;
+  }
+
+  // A page larger than MaxPageSize ends as soon as its announced length, or the bytes
+  // received, pass it; 0 lifts the limit.
+  EXPECT_EQ(stall->MaxPageSize(), 1024 * 1024);
+  for (const auto& [path, limit] :
+       {std::pair<const char*, std::int32_t>{"/stall-body", 1000}, {"/nolength", 100000}}) {
+    SCOPED_TRACE(path);
+    Backend.Clear();
+    auto big = Checker(odds + path);
+    big->SetMaxPageSize(limit);
+    EXPECT_FALSE(big->GetFileInfo());
+    EXPECT_EQ(big->LastError(), "The page at " + odds + path + " is larger than the " +
+                                    FormatThousands(limit) +
+                                    " bytes a page may have (MaxPageSize)");
+    EXPECT_EQ(BoxCaptions(), std::vector<std::string>{});  // no status box for it
+  }
+  auto unbounded = Checker(odds + "/nolength");
+  unbounded->SetMaxPageSize(0);
+  EXPECT_TRUE(unbounded->GetFileInfo()) << unbounded->LastError();
+
+  // A date that does not exist makes the page unreadable: a failure naming the entry, no
+  // error out of the check, and the application's handler sees the conversion error.
+  std::vector<std::string> passed;
+  Application->OnException = [&](TObject*, const Exception& E) { passed.push_back(E.Message()); };
+  Backend.Clear();
+  auto date = Checker(Web->Url("/baddate.html"));
+  EXPECT_FALSE(date->CheckForUpdate());
+  EXPECT_EQ(BoxCaptions(), std::vector<std::string>{"Connection Error"});
+  EXPECT_EQ(date->LastError().rfind("The Date entry \"Feb 30, 2020\" is no date: ", 0), 0u)
+      << date->LastError();
+  EXPECT_EQ(passed.size(), 1u);
+  EXPECT_FALSE(date->Active());
+  EXPECT_TRUE(date->ProductVersion().empty());
+
+  // A redirect to an address the component does not fetch: the first page was read, the
+  // check fails (it does not report "no update"), and nothing was requested.
+  Backend.Clear();
+  auto redirect = Checker(Web->Url("/toredirectfile.html"));
+  EXPECT_TRUE(redirect->GetFileInfo());
+  EXPECT_FALSE(redirect->Active());
+  EXPECT_EQ(redirect->LastError(),
+            "The Redirect entry \"file:///etc/passwd\" cannot be fetched: unsupported protocol: "
+            "file");
+  EXPECT_EQ(redirect->LastPageURL(), "file:///etc/passwd");
+  EXPECT_EQ(FormCaptions(), std::vector<std::string>{"Please Wait"});
+  EXPECT_FALSE(redirect->CheckForUpdate());
+  EXPECT_EQ(LastBox().Caption, "Connection Error");
+}
+
+TEST_F(UpdateCheck, EntriesThePageMustNotChooseAreRefusedBeforeAnyQuestion) {
+  // Addresses that are no http:// address with a host, and file names that would be
+  // hidden or no file: refused with the box of the download, before any question.
+  const struct {
+    const char* Page;
+    const char* Reason;
+  } rows[] = {
+      {"/ftp.html",
+       "The Download entry \"ftp://127.0.0.1/setup.exe\" cannot be fetched: unsupported "
+       "protocol: ftp"},
+      {"/hidden.html",
+       "proposes no usable file name: a name starting with \".\" would be a "
+       "hidden file"},
+      {"/nofile.html", "proposes no usable file name: the address names no file"},
+      {"/readmefile.html",
+       "The ReadMe entry \"file:///etc/passwd\" cannot be fetched: unsupported protocol: file"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.Page);
+    Backend.Clear();
+    auto o = Checker(Web->Url(row.Page), {orvoDisplayReadMe});
+    EXPECT_FALSE(o->CheckForUpdate());
+    EXPECT_EQ(BoxCaptions(), std::vector<std::string>{"Download Error"});
+    EXPECT_NE(o->LastError().find(row.Reason), std::string::npos) << o->LastError();
+    EXPECT_NE(LastBox().Text.find(row.Reason), std::string::npos) << LastBox().Text;
+    EXPECT_TRUE(Backend.Dialogs().empty());
+    EXPECT_EQ(FormCaptions(), std::vector<std::string>{"Please Wait"});
+  }
+
+  // Called on their own, the operations refuse the same, without a request or a file.
+  Backend.Clear();
+  auto ftp = Checker(Web->Url("/ftp.html"));
+  EXPECT_FALSE(ftp->DownloadFile(Out.Path() + "/"));
+  EXPECT_EQ(ftp->LastError(), std::string(rows[0].Reason));
+  EXPECT_FALSE(ftp->DoDownload("file:///etc/passwd", Saved("passwd"), "Downloading Update"));
+  EXPECT_EQ(ftp->LastError(),
+            "The address \"file:///etc/passwd\" cannot be fetched: unsupported protocol: file");
+  auto hidden = Checker(Web->Url("/hidden.html"));
+  EXPECT_FALSE(hidden->DownloadFile(Out.Path() + "/"));
+  EXPECT_NE(hidden->LastError().find(rows[1].Reason), std::string::npos);
+  auto readMe = Checker(Web->Url("/readmefile.html"));
+  EXPECT_TRUE(readMe->DisplayReadMe(false));  // offered; the window could not be had
+  EXPECT_EQ(readMe->LastError(), std::string(rows[3].Reason));
+  EXPECT_EQ(FormCaptions(),
+            (std::vector<std::string>{"Please Wait", "Please Wait", "Please Wait"}));
+  EXPECT_TRUE(Listing(Out.Path()).empty());
+  EXPECT_TRUE(Listing(Temp.Path()).empty());
 }
 
 TEST_F(UpdateCheck, TheExceptionHookEndsTheWaitAndPassesOtherErrorsOn) {
@@ -773,7 +950,7 @@ TEST_F(UpdateCheck, TheExceptionHookEndsTheWaitAndPassesOtherErrorsOn) {
   {
     auto a = Checker(Web->Url("/info.html"));
     auto b = Checker(Web->Url("/hop.html"));
-    EXPECT_TRUE(a->GetFileInfo());
+    EXPECT_TRUE(a->GetFileInfo()) << a->LastError();
     a->SetActive(false);
     EXPECT_TRUE(a->GetFileInfo());
     EXPECT_TRUE(b->GetFileInfo());  // B's request ends B's form, not A's

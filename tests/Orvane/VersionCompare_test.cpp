@@ -47,7 +47,16 @@ TEST(VersionCompare, BuildNumbersCompareComponentByComponent) {
       {"1.$A", "1.11", true},
       {"1.-1", "1.0", true},
       {"1.2 ", "1.1", true},
-      {"1.99999999999", "1.1", true},  // out of 32 bits: not a number, so 0
+      // Parts of any length compare exactly, as numbers: no wrap, no overflow to 0.
+      {"1.99999999999", "1.1", false},
+      {"1.20240101120", "1.20250101120", true},
+      {"1.20250101120", "1.20240101120", false},
+      {"1.4294967297", "1.1", false},  // 2^32 + 1 must not wrap to 1
+      {"1.2147483648", "1.2147483647", false},
+      {"1.000000000000000000000000007", "1.7", false},  // leading zeros do not count
+      {"1.-99999999999999999999", "1.0", true},
+      {"2.0", "1.99999999999999999999999999999999999999", false},
+      {"1.$FFFFFFFF", "1.0", true},  // hexadecimal keeps its 32 bits: -1
       // Fewer components count the missing ones as 0.
       {"1.2", "1.2.1", true},
       {"1.2.1", "1.2", false},
@@ -59,6 +68,12 @@ TEST(VersionCompare, BuildNumbersCompareComponentByComponent) {
   for (const auto& c : cases)
     EXPECT_EQ(Newer(orvvBuildNumber, c.Current, c.Offered), c.Newer)
         << c.Current << " against " << c.Offered;
+  // A current version of ten thousand nines is offered no downgrade to 2.0, and one more
+  // digit is newer.
+  const std::string nines(10000, '9');
+  EXPECT_FALSE(Newer(orvvBuildNumber, nines, "2.0"));
+  EXPECT_TRUE(Newer(orvvBuildNumber, nines, "1" + std::string(10000, '0')));
+  EXPECT_FALSE(Newer(orvvBuildNumber, "1." + nines, "1." + nines));
 }
 
 TEST(VersionCompare, SimpleStringsCompareByteWise) {

@@ -10,23 +10,42 @@ run() {  # run NAME ARGS...: output in $WORK/NAME.out and .err, status in $statu
   status=$?
 }
 
-# The whole check with --yes: read-me shown, file saved and started, exit 0.
+# The whole check with --yes: the product named before the first question, read-me
+# shown, file saved, exit 0; nobody agreed to start it, so it is neither started nor made
+# executable, and the output says how to start it.
 mkdir "$WORK/save"
 run demo --yes --save-to "$WORK/save"
 expect "demo exit 0 (got $status)" test "$status" = 0
-for line in "Version 1.1 is available." "Would you like to view the ReadMe file?" \
+for line in "Found Orvane Demo 1.1 (" "Version 1.1 is available." \
+  "Would you like to view the ReadMe file?" \
   "What is new in 1.1" "Download the update?" "File name [$WORK/save/orvane-demo-1.1.sh]" \
   "Downloading Update [####################] 100%  189 of 189 bytes received" \
-  "Do you want to install the update now?" "Saved $WORK/save/orvane-demo-1.1.sh"; do
+  "Saved $WORK/save/orvane-demo-1.1.sh" \
+  "To start it yourself: chmod +x '$WORK/save/orvane-demo-1.1.sh' && '$WORK/save/orvane-demo-1.1.sh'"; do
   contains "demo output" "$WORK/demo.out" "$line"
 done
+expect "product named before the first question" test \
+  "$(grep -n -m1 'Found Orvane Demo' "$WORK/demo.out" | cut -d: -f1)" -lt \
+  "$(grep -n -m1 'Would you like' "$WORK/demo.out" | cut -d: -f1)"
 start_demo
 curl -sS -o "$WORK/expected.sh" "$DEMO_BASE/orvane-demo-1.1.sh"
 expect "saved byte for byte" cmp -s "$WORK/expected.sh" "$WORK/save/orvane-demo-1.1.sh"
-# The update runs detached: give it a moment to say its line.
-wait_for 5 grep -qF "Orvane Demo 1.1 is installed." "$WORK/demo.out"
-contains "update started" "$WORK/demo.out" "Orvane Demo 1.1 is installed."
+expect "not asked to install" test "$(grep -c 'Do you want to install' "$WORK/demo.out")" = 0
+expect "not made executable" test ! -x "$WORK/save/orvane-demo-1.1.sh"
+sleep 1  # a started update would have said its line by now
+expect "not started" test "$(grep -c '^Orvane Demo 1.1 is installed.$' "$WORK/demo.out")" = 0
 expect "nothing else left" test "$(ls -A "$WORK/save")" = orvane-demo-1.1.sh
+
+# Starting without a person is refused outright until updates can be verified.
+run unattended --yes --run-unattended --save-to "$WORK/save"
+expect "--run-unattended exits 2 (got $status)" test "$status" = 2
+contains "--run-unattended refused" "$WORK/unattended.err" "--run-unattended is refused"
+
+# With --yes an existing file is not replaced: exit 1, and it says so.
+run yes-again --yes --save-to "$WORK/save"
+expect "--yes keeps the file, exit 1 (got $status)" test "$status" = 1
+contains "--yes says why" "$WORK/yes-again.err" "$WORK/save/orvane-demo-1.1.sh exists"
+expect "file untouched by --yes" cmp -s "$WORK/expected.sh" "$WORK/save/orvane-demo-1.1.sh"
 
 # A second run with the file in place: without --yes the overwrite question takes its
 # default (No), so nothing is downloaded and the file stays as it was.

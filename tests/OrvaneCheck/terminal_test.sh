@@ -12,20 +12,22 @@ trap 'tm kill-server 2>/dev/null; cleanup' EXIT
 # Each run gets a session of its own: ending one could take the server down just as the
 # next one starts.
 RUN=0
-screen() { tm capture-pane -p -t "check$RUN" -S -200; }
+screen() { tm capture-pane -p -J -t "check$RUN" -S -200; }
 keys() { tm send-keys -t "check$RUN" "$@"; }
 shows() { screen | grep -qF -- "$1"; }
 # await TEXT: the screen shows it within 20 s.
 await() {
   if wait_for 20 shows "$1"; then ok; else bad "screen never showed \"$1\""; screen >&2; fi
 }
-# Starts orvane-check in a fresh terminal of 100 x 40 in folder $1 with the other args.
+# Starts orvane-check in a fresh terminal of 100 x 40 in folder $1 with the other args;
+# its pid goes to $1.pid, its exit status to $1.status, and the terminal's settings after
+# it ended to $1.stty.
 launch() {
   local dir=$1
   shift
   RUN=$((RUN + 1))
   tm new-session -d -s "check$RUN" -x 100 -y 40 \
-    "cd '$dir' && env -u PAGER '$BIN' $*; echo \$? >'$dir.status'; sleep 120"
+    "cd '$dir' && sh -c 'echo \$\$ >\"\$0.pid\"; exec env -u PAGER \"\$@\"' '$dir' '$BIN' $*; echo \$? >'$dir.status'; stty -a >'$dir.stty'; sleep 120"
 }
 
 start_demo
@@ -44,6 +46,7 @@ keys y
 await "File name [$WORK/full/orvane-demo-1.1.sh]:"
 keys -l "mine.sh"
 keys Enter
+await "mine.sh ($WORK/full/mine.sh)"  # the accepted name, in full
 await "Do you want to install the update now?"
 await "Downloading Update [####################] 100%  189 of 189 bytes received"
 expect "progress drawn on one line" test "$(screen | grep -c 'Downloading Update')" = 1
@@ -69,7 +72,48 @@ for key in Escape C-c; do
   await 'Error: "Connection aborted on request."'
   keys Enter
   wait_for 20 test -s "$WORK/cancel-$key.status"
-  expect "$key: cancelled run exits 2" test "$(cat "$WORK/cancel-$key.status" 2>/dev/null)" = 2
+  expect "$key: cancelled run exits 1" test "$(cat "$WORK/cancel-$key.status" 2>/dev/null)" = 1
+  await "cancelled; nothing was saved"
   expect "$key: no file left" test -z "$(ls -A "$WORK/cancel-$key")"
+done
+
+# Ctrl-C while the page is read (the please-wait spinner turns): the request is given
+# up, and the check ends as cancelled.
+SLOW_PORT=$(free_port)
+spawn python3 "$HERE/slow_page.py" "$SLOW_PORT" "$DEMO_URL" 5
+wait_for 10 curl -s -o /dev/null "http://127.0.0.1:$SLOW_PORT/" || bad "slow page server did not start"
+mkdir "$WORK/reading"
+launch "$WORK/reading" "http://127.0.0.1:$SLOW_PORT/page"
+await "Checking For Update..."
+keys C-c
+wait_for 20 test -s "$WORK/reading.stty"
+expect "Ctrl-C while reading: exits 1" test "$(cat "$WORK/reading.status" 2>/dev/null)" = 1
+await "cancelled; nothing was saved"
+expect "Ctrl-C while reading: nothing asked" test "$(screen | grep -c 'Update Available')" = 0
+
+# A signal cancels like the user does: during a question (the terminal in key mode) and
+# during the download. The terminal is given back as it was, no partial file stays, and
+# the exit status is that of a cancel.
+for case in TERM:question HUP:download INT:download; do
+  sig=${case%%:*} when=${case#*:}
+  dir="$WORK/signal-$sig"
+  mkdir "$dir"
+  launch "$dir" --demo-rate 20
+  await "Would you like to view the ReadMe file?"
+  if [ "$when" = download ]; then
+    keys n
+    await "Download the update?"
+    keys Enter
+    await "File name ["
+    keys Enter
+    await "bytes received"
+  fi
+  kill -"$sig" "$(cat "$dir.pid")"
+  wait_for 20 test -s "$dir.stty"
+  expect "SIG$sig: exits 1" test "$(cat "$dir.status" 2>/dev/null)" = 1
+  await "stopped by SIG$sig; nothing was saved"
+  expect "SIG$sig: terminal restored" grep -qE '(^| )icanon( |$)' "$dir.stty"
+  expect "SIG$sig: echo restored" grep -qE '(^| )echo( |$)' "$dir.stty"
+  expect "SIG$sig: no file left" test -z "$(ls -A "$dir")"
 done
 finish

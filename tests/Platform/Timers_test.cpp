@@ -135,6 +135,18 @@ TEST(Timers, SettingAgainRestartsAndKillStops) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_TRUE(KillTimer(w, 2));  // due, not yet retrieved
     EXPECT_FALSE(PeekMessageA(&msg, 0, 0, 0, PM_REMOVE));
+
+    // 0 is a window timer's id like any other: the call still answers success, the
+    // messages carry 0, and KillTimer with 0 stops it.
+    EXPECT_NE(SetTimer(w, 0, 10, nullptr), 0u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(PeekMessageA(&msg, 0, 0, 0, PM_REMOVE));
+    EXPECT_EQ(msg.hwnd, w);
+    EXPECT_EQ(msg.message, static_cast<UINT>(WM_TIMER));
+    EXPECT_EQ(msg.wParam, 0u);
+    EXPECT_TRUE(KillTimer(w, 0));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_FALSE(PeekMessageA(&msg, 0, 0, 0, PM_REMOVE));
     DestroyWindow(w);
   });
 }

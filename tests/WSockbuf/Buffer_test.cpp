@@ -125,8 +125,24 @@ TEST(BufferTest, ShrinkBelowWrittenPartCompactsOrRefuses) {
   b.SetBufSize(2);
   EXPECT_EQ(b.BufSize(), 5);
   EXPECT_EQ(Unread(b), "89x");
+  // Exactly the unread size: the three bytes move to the front and fill it.
+  b.SetBufSize(3);
+  EXPECT_EQ(b.BufSize(), 3);
+  EXPECT_EQ(b.ReadPos(), 0);
+  EXPECT_EQ(b.WritePos(), 3);
+  EXPECT_EQ(Unread(b), "89x");
+  EXPECT_EQ(b.Write("y", 1), 0);
+  // Exactly the written part, some of it read: nothing moves, the positions stay.
+  ASSERT_EQ(b.Remove(1), 1);
+  b.SetBufSize(8);
+  ASSERT_EQ(b.Write("yz", 2), 2);
+  b.SetBufSize(5);
+  EXPECT_EQ(b.BufSize(), 5);
+  EXPECT_EQ(b.ReadPos(), 1);
+  EXPECT_EQ(b.WritePos(), 5);
+  EXPECT_EQ(Unread(b), "9xyz");
   // An empty chunk takes any capacity.
-  ASSERT_EQ(b.Remove(3), 3);
+  ASSERT_EQ(b.Remove(4), 4);
   b.SetBufSize(2);
   EXPECT_EQ(b.BufSize(), 2);
   EXPECT_EQ(b.Write("pqr", 3), 2);

@@ -83,7 +83,10 @@ TEST(ConnectionTest, RefusedStreamConnectPassesThroughConnectedToClosed) {
   EXPECT_EQ(log.lines, (std::vector<std::string>{"state 7>1", "state 1>3", "state 3>4",
                                                  "connected 10061", "state 4>7", "closed 0"}));
   EXPECT_EQ(s.Proto(), "tcp");
-  EXPECT_FALSE(s.FPortAssigned);
+  // The port keeps its text but must be given again for the next session.
+  EXPECT_EQ(s.Port(), std::to_string(refused.Port()));
+  EXPECT_EQ(ErrorText([&] { s.Connect(); }), "Connect: No Port Specified");
+  EXPECT_EQ(s.State(), wsClosed);
 }
 
 TEST(ConnectionTest, StreamSessionFromListenAcceptAndDup) {

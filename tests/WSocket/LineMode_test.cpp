@@ -7,7 +7,10 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
+#include "Host/Application.h"
 #include "Host/Timer.h"
 #include "WSocket/LineTestSupport.h"
 #include "WSocket/WSocket.h"
@@ -195,6 +198,75 @@ TEST_F(LineModeTest, PeerClosingOrResettingDuringReadLineGivesThePartialLine) {
     EXPECT_EQ(line, "");
     EXPECT_LT(std::chrono::steady_clock::now() - before, 1s);
   }
+}
+
+// A last line ended by the peer's close, not by a line feed. Whichever call finds the close
+// (the ReadLine itself, or the dispatcher while that ReadLine waits), OnSessionClosed runs
+// inside it, and a ReadLine there gets the line: the outer ReadLine then has nothing left.
+// It used to return the same line a second time.
+TEST_F(LineModeTest, LastLineEndedByThePeersCloseIsReturnedOnce) {
+  const std::string last(132, 'z');
+  for (const bool whileWaiting : {false, true}) {
+    SCOPED_TRACE(whileWaiting ? "the dispatcher finds the close" : "ReadLine finds the close");
+    Closed = 0;
+    if (whileWaiting)
+      Connect({"sleep:150", "chunk:z*132", "close"});
+    else
+      Connect({"chunk:z*132", "close"});
+    P.Sock->OnDataAvailable = nullptr;
+    std::vector<std::string> inner;
+    P.Sock->OnSessionClosed = [&](TObject*, std::uint16_t) {
+      ++Closed;
+      std::string line = "untouched";
+      P.Sock->ReadLine(Long, line);
+      inner.push_back(line);
+    };
+    // The line and the close are both there before ReadLine looks (nothing is dispatched
+    // meanwhile).
+    if (!whileWaiting) {
+      ASSERT_EQ(P.Peer.LineStartingWith("done"), "done");
+    }
+    std::string outer = "untouched";
+    P.Sock->ReadLine(Long, outer);
+    EXPECT_EQ(inner, std::vector<std::string>{last});
+    EXPECT_EQ(outer, "");
+    EXPECT_EQ(Closed, 1);
+    EXPECT_EQ(P.Sock->State(), wsClosed);
+  }
+}
+
+// The end of a line, more bytes and the peer's close meet a line left open by a ReadLine
+// that ran out of time, with an OnDataAvailable handler assigned, and the close
+// notification comes first (a message hook keeps the read notifications from dispatch).
+// The close completes the line for the next ReadLine and hands the bytes after it to
+// OnDataAvailable before the session ends.
+TEST_F(LineModeTest, PeersCloseCompletesAnOpenLineAndDeliversWhatFollows) {
+  Connect({"chunk:li", "go", "chunk:ne\\nafter", "close"});
+  std::string line;
+  P.Sock->ReadLine(4, line);
+  ASSERT_EQ(line, "li");
+  ASSERT_TRUE(P.Sock->LineMode());
+  int readsKept = 0;
+  Application->OnMessage = [&](plat::MSG& Msg, bool& Handled) {
+    if (Msg.message == WM_SOCKET_SELECT && (plat::LOWORD(Msg.lParam) & plat::FD_READ) != 0) {
+      ++readsKept;
+      Handled = true;
+    }
+  };
+  P.Say("go");
+  ASSERT_EQ(P.Peer.LineStartingWith("done"), "done");
+  for (int i = 0; i < 200 && Closed == 0; ++i) {
+    Application->ProcessMessages();
+    std::this_thread::sleep_for(10ms);
+  }
+  Application->OnMessage = nullptr;
+  EXPECT_GT(readsKept, 0);
+  EXPECT_EQ(Closed, 1);
+  EXPECT_EQ(Received, "after") << "the bytes after the line were lost at the close";
+  EXPECT_EQ(DataEvents, 1);
+  EXPECT_FALSE(P.Sock->LineMode());
+  P.Sock->ReadLine(Long, line);
+  EXPECT_EQ(line, "line");
 }
 
 // Without a wait control the socket cannot wait on this thread: the error is reported

@@ -18,9 +18,28 @@ unless said otherwise):
   /stall        nothing at all; the connection is held open
   /stall-body   a header announcing 100000 bytes and 10 of them; held open
   /nolength     200 without a length: 300000 bytes in 50 pieces, then the connection closes
+  /noreason     a status line without a reason phrase
+  /hugelength   a "content-length" of 19 digits, beyond any 64-bit length; held open
+  /longer       "content-length: 1000" and 200000 body bytes; held open
+  /bare         200 without length or type, "abc", then the connection closes
+  /relocate-typed?to=X  as /relocate, with a type and a 20-byte body of its own
+  /error-body   404 with an HTML body, all in one piece; held open
+  /reset-body   200 without a length, 100000 bytes, then a reset
+  /chunked      a chunked body of 26 + 5 + 100000 bytes (an extension, a trailer), sent
+                in small pieces; held open after the last chunk
+  /chunked-cut  a chunked body closed inside its second chunk
+  /chunked-huge a chunk size of 20 hexadecimal digits; held open
+  /gzip         "transfer-encoding: gzip, chunked"; held open
+  /post-relocate?to=X  302 to X, after reading the request's body
+  /post-echo    200, the body is the request's body
+
+A request body (by its "content-length") is read before the answer.
 """
 
+import socket
+import struct
 import threading
+import time
 import urllib.parse
 
 import peerlib
@@ -46,7 +65,26 @@ def header_value(raw, name):
     return None
 
 
+def read_body(conn, raw):
+    """The request body announced by the header, read to its length (bounded)."""
+    end = raw.find(b"\r\n\r\n")
+    body = raw[end + 4:] if end >= 0 else b""
+    length = header_value(raw, b"content-length")
+    want = min(int(length), 1 << 24) if length and length.isdigit() else 0
+    while len(body) < want:
+        chunk = conn.recv(65536)
+        if not chunk:
+            break
+        body += chunk
+    return body[:want]
+
+
+def chunk(data, ext=b""):
+    return b"%x%s\r\n%s\r\n" % (len(data), ext, data)
+
+
 def answer(conn, raw, port):
+    body = read_body(conn, raw)
     target = raw.split(b"\r\n", 1)[0].split(b" ")[1].decode("latin-1")
     parts = urllib.parse.urlsplit(target)
     path, query = parts.path, urllib.parse.parse_qs(parts.query)
@@ -92,6 +130,55 @@ def answer(conn, raw, port):
         conn.sendall(b"HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n\r\n")
         for _ in range(50):
             conn.sendall(b"n" * 6000)
+    elif path == "/noreason":
+        conn.sendall(b"HTTP/1.0 200\r\nContent-Length: 2\r\n\r\nok")
+    elif path == "/hugelength":
+        conn.sendall(b"HTTP/1.0 200 OK\r\nContent-Length: 9999999999999999999\r\n\r\nok")
+        hold = True
+    elif path == "/longer":
+        conn.sendall(b"HTTP/1.0 200 OK\r\nContent-Length: 1000\r\n\r\n" + b"L" * 200000)
+        hold = True
+    elif path == "/bare":
+        conn.sendall(b"HTTP/1.0 200 OK\r\n\r\nabc")
+    elif path == "/relocate-typed":
+        to = query.get("to", ["/"])[0].replace("{port}", str(port)).encode("latin-1")
+        conn.sendall(b"HTTP/1.0 302 Found\r\nLocation: " + to + b"\r\nContent-Type: text/html"
+                     b"\r\nContent-Length: 20\r\n\r\n" + b"r" * 20)
+    elif path == "/error-body":
+        conn.sendall(b"HTTP/1.0 404 Not Found\r\nContent-Type: text/html\r\n\r\n"
+                     b"<html><body>no such page</body></html>\r\n")
+        hold = True
+    elif path == "/reset-body":
+        conn.sendall(b"HTTP/1.0 200 OK\r\n\r\n" + b"R" * 100000)
+        # Time for the client to read it all; then RST instead of FIN.
+        time.sleep(0.5)
+        conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+    elif path == "/chunked":
+        pieces = [b"HTTP/1.1 200 OK\r\nContent-Length: 7\r\nTransfer-Encoding: chunked\r\n\r\n",
+                  chunk(b"abcdefghijklmnopqrstuvwxyz", b";name=value"), chunk(b"12345"),
+                  chunk(b"c" * 100000), b"0\r\nX-Trailer: dropped\r\n\r\n"]
+        data = b"".join(pieces)
+        for at in range(0, 196, 7):
+            conn.sendall(data[at:at + 7])
+            time.sleep(0.002)
+        conn.sendall(data[196:])
+        hold = True
+    elif path == "/chunked-cut":
+        conn.sendall(b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + chunk(b"abc")
+                     + b"10\r\n12345")
+    elif path == "/chunked-huge":
+        conn.sendall(b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+                     b"FFFFFFFFFFFFFFFFFFFF\r\nabc")
+        hold = True
+    elif path == "/gzip":
+        conn.sendall(b"HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n\r\n"
+                     + chunk(b"\x1f\x8b") + b"0\r\n\r\n")
+        hold = True
+    elif path == "/post-relocate":
+        to = query.get("to", ["/"])[0].replace("{port}", str(port)).encode("latin-1")
+        conn.sendall(b"HTTP/1.0 302 Found\r\nLocation: " + to + b"\r\nContent-Length: 0\r\n\r\n")
+    elif path == "/post-echo":
+        conn.sendall(b"HTTP/1.0 200 OK\r\nContent-Length: %d\r\n\r\n" % len(body) + body)
     else:
         conn.sendall(b"HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n")
     if hold:

@@ -1,0 +1,96 @@
+// What a signed update rests on: SHA-256 over the update file as its bytes arrive,
+// Ed25519 keys and signatures (keys and signatures travel as Base64 text), and the exact
+// text that a page's signature covers.
+//
+// The signed text, byte for byte (each line ends with a line feed, no carriage return):
+//
+//   orvane-signed-update-1
+//   Product: <product name>
+//   Version: <version>
+//   Date: <date, as the page writes it; may be empty>
+//   URL: <the download address, absolute>
+//   Size: <the file's size in bytes, decimal, no leading zeros>
+//   SHA256: <the file's SHA-256, 64 lower-case hex digits>
+//   Expires: <YYYY-MM-DD, the last day the page is valid (UTC); may be empty: never>
+//
+// The first line keeps a signature over anything else made with the same key from
+// passing for one over an update. Values are the page's contents as they stand; a value
+// with a control character (a line break above all) cannot be signed, so no value can
+// forge a line of its own.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "Host/SysUtils.h"
+
+// A key, signature or text that cannot be used; the message says why.
+class ESignatureError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// SHA-256 fed in pieces of any size.
+class TSha256 {
+ public:
+  using TDigest = std::array<std::uint8_t, 32>;
+
+  TSha256();
+  ~TSha256();
+  TSha256(const TSha256&) = delete;
+  TSha256& operator=(const TSha256&) = delete;
+
+  void Update(const void* Data, std::size_t Len);
+  void Update(const std::string& Data) { Update(Data.data(), Data.size()); }
+  // The digest of everything fed since the start (or the last Final); starts over.
+  TDigest Final();
+  // Final as 64 lower-case hex digits.
+  std::string FinalHex();
+
+  // The digest of Data, in hex.
+  static std::string HexOf(const std::string& Data);
+  static std::string Hex(const TDigest& Digest);
+
+ private:
+  struct TState;
+  std::unique_ptr<TState> FState;
+};
+
+// Standard Base64 with padding (one line, no line breaks).
+std::string EncodeBase64(const std::string& Bytes);
+// Strict: the standard alphabet, padded to a multiple of four, nothing else (no blanks,
+// no line breaks); false for anything else.
+bool DecodeBase64(const std::string& Text, std::string& Bytes);
+
+// A new key pair: the private key (the 32-byte seed) and the public key, both in Base64.
+struct TEd25519Keys {
+  std::string PrivateKey;
+  std::string PublicKey;
+};
+TEd25519Keys Ed25519GenerateKeys();
+// The public key of a private key; ESignatureError for one that is not 32 bytes of Base64.
+std::string Ed25519PublicKeyOf(const std::string& PrivateKey);
+// The signature (64 bytes, in Base64) of Message; ESignatureError for a bad private key.
+std::string Ed25519Sign(const std::string& PrivateKey, const std::string& Message);
+// Whether Signature is PublicKey's over Message. Anything malformed (a key or signature
+// of the wrong length, not Base64) is simply not a valid signature.
+bool Ed25519Verify(const std::string& PublicKey, const std::string& Message,
+                   const std::string& Signature);
+
+// The facts of an update that a signature covers.
+struct TSignedFacts {
+  std::string Product;
+  std::string Version;
+  std::string Date;
+  std::string URL;
+  std::uint64_t Size = 0;
+  std::string SHA256;   // hex, either case (written in lower case)
+  std::string Expires;  // YYYY-MM-DD or empty
+};
+// The signed text of Facts (see above); ESignatureError naming the entry that cannot be
+// part of it (a control character, a hash that is not 64 hex digits, a date that is not
+// YYYY-MM-DD, an empty product, version or address).
+std::string SignedText(const TSignedFacts& Facts);
