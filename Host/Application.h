@@ -12,11 +12,12 @@
 
 #include "Host/Component.h"
 #include "Host/SysUtils.h"
+#include "Platform/Export.h"
 #include "Platform/Messages.h"
 
 class TCustomForm;
 
-class TApplication : public TComponent {
+class ORV_API TApplication : public TComponent {
  public:
   explicit TApplication(TComponent* AOwner);
   ~TApplication() override;
@@ -81,12 +82,12 @@ class TApplication : public TComponent {
   TCustomForm* FMainForm = nullptr;
 };
 
-extern TApplication* Application;
+extern ORV_API TApplication* Application;
 
 // Creates the application object before the first static initialiser of any file that
 // includes this header; the same trick the standard streams use.
 namespace host_detail {
-struct TApplicationInit {
+struct ORV_API TApplicationInit {
   TApplicationInit();
 };
 static const TApplicationInit ApplicationInit;

@@ -14,6 +14,7 @@
 
 #include "Host/Component.h"
 #include "Host/UIBackend.h"
+#include "Platform/Export.h"
 #include "Platform/Messages.h"
 
 class TCanvas;
@@ -27,14 +28,14 @@ inline constexpr TCursor crArrow = -2;
 inline constexpr TCursor crHourGlass = -11;
 
 // A window message as a control's WndProc sees it; Result goes back to the sender.
-struct TMessage {
+struct ORV_API TMessage {
   plat::UINT Msg = 0;
   plat::WPARAM WParam = 0;
   plat::LPARAM LParam = 0;
   plat::LRESULT Result = 0;
 };
 
-class TControl : public TComponent {
+class ORV_API TControl : public TComponent {
  public:
   explicit TControl(TComponent* AOwner);
   ~TControl() override;
@@ -104,7 +105,7 @@ class TControl : public TComponent {
   TCursor FCursor = crDefault;
 };
 
-class TWinControl : public TControl {
+class ORV_API TWinControl : public TControl {
  public:
   explicit TWinControl(TComponent* AOwner);
   ~TWinControl() override;
@@ -143,7 +144,7 @@ class TWinControl : public TControl {
   std::vector<TControl*> FControls;
 };
 
-class TCustomControl : public TWinControl {
+class ORV_API TCustomControl : public TWinControl {
  public:
   explicit TCustomControl(TComponent* AOwner);
   ~TCustomControl() override;

@@ -21,6 +21,7 @@
 #include <optional>
 
 #include "Host/Events.h"
+#include "Platform/Export.h"
 #include "Platform/Messages.h"
 
 class TApplication;
@@ -28,7 +29,7 @@ class TApplication;
 // A point on the tick counter (milliseconds), or never. Compared through the signed
 // difference, so the counter's wrap every 49.7 days does not matter; hence no deadline
 // lies further than 2^31 - 1 ms ahead.
-class TDeadline {
+class ORV_API TDeadline {
  public:
   static TDeadline Never() noexcept { return TDeadline(); }
   // Clamped to 0 .. 2^31 - 1 ms from now.
@@ -56,7 +57,7 @@ enum class TPumped : std::uint8_t {
                // this pump takes no more messages
 };
 
-struct TPumpOptions {
+struct ORV_API TPumpOptions {
   // The loop that ends the thread's work: a quit ends it and is consumed, not re-posted.
   bool Outermost = false;
   // Through an application only: an error that escapes OnMessage goes to the application's
@@ -64,7 +65,7 @@ struct TPumpOptions {
   bool HandleErrors = false;
 };
 
-class TMessagePump {
+class ORV_API TMessagePump {
  public:
   // The calling thread's queue, dispatched straight to its windows.
   explicit TMessagePump(TPumpOptions Options = {}) noexcept : FOptions(Options) {}

@@ -16,11 +16,12 @@
 #include <vector>
 
 #include "Host/UIBackend.h"
+#include "Platform/Export.h"
 
 class TComponent;
 class TTerminalInput;
 
-class TTerminalBackend : public TUIBackend {
+class ORV_API TTerminalBackend : public TUIBackend {
  public:
   struct TSettings {
     int InputFd = 0;

@@ -4,22 +4,24 @@
 #include <cstdint>
 #include <string>
 
+#include "Platform/Export.h"
+
 // Splits URL into its six parts; every output is written (empty when absent). Nothing is
 // decoded or defaulted: the port stays text, "%" escapes and case are kept, the query and
 // fragment stay in Path. An output may be the same object as URL.
-void ParseURL(const std::string& URL, std::string& Proto, std::string& User, std::string& Pass,
-              std::string& Host, std::string& Port, std::string& Path);
+ORV_API void ParseURL(const std::string& URL, std::string& Proto, std::string& User,
+                      std::string& Pass, std::string& Host, std::string& Port, std::string& Path);
 
 // 1-based position of the Count-th occurrence of Substr in S, overlapping matches included.
 // Count > 0 counts from the start; when fewer matches exist the result is the length of S
 // plus the number missing, so any result beyond the length means "not found". Count < 0
 // counts from the end and gives 0 when too few exist. Count 0 and an empty Substr find
 // nothing.
-std::int32_t Posn(const std::string& Substr, const std::string& S, std::int32_t Count);
+ORV_API std::int32_t Posn(const std::string& Substr, const std::string& S, std::int32_t Count);
 
 // Where a request goes, as the HTTP client works it out from URL and Proxy, and from the
 // "location" of a relocating response.
-struct THttpTarget {
+struct ORV_API THttpTarget {
   // Why the request cannot go there ("unsupported protocol: ftp"); empty when it can.
   std::string Refusal;
   // The host and port to connect to: the proxy's with a proxy, the document's without.
@@ -43,16 +45,16 @@ struct THttpTarget {
 // Splits URL (and Proxy, when not empty; ProxyPort when Proxy names no port) into the
 // first request's target. Only http is spoken (any case; no scheme means http), directly
 // and through a proxy; any other scheme, of URL or of Proxy, gives a Refusal.
-THttpTarget RequestTarget(const std::string& URL, const std::string& Proxy,
-                          const std::string& ProxyPort);
+ORV_API THttpTarget RequestTarget(const std::string& URL, const std::string& Proxy,
+                                  const std::string& ProxyPort);
 
 // The next request's target after a relocation to Location, from the current Target: a
 // path on the same server, a bare document name, or an absolute address (another server;
 // its port, or 80). User and password of Location are ignored. A scheme other than http
 // gives a Refusal.
-THttpTarget RelocationTarget(const THttpTarget& Current, const std::string& Location,
-                             bool ViaProxy);
+ORV_API THttpTarget RelocationTarget(const THttpTarget& Current, const std::string& Location,
+                                     bool ViaProxy);
 
 // The file name for a document at Path: its last segment (a trailing "/" dropped, at most
 // 255 characters, a query cut off), or "document.htm" when there is none.
-std::string DocumentName(const std::string& Path);
+ORV_API std::string DocumentName(const std::string& Path);
