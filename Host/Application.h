@@ -13,6 +13,7 @@
 #include "Host/Component.h"
 #include "Host/MessageFilter.h"
 #include "Host/SysUtils.h"
+#include "Platform/Export.h"
 #include "Platform/Messages.h"
 
 class TCustomForm;
@@ -83,12 +84,12 @@ class TApplication : public TComponent, public TMessageFilter {
   TCustomForm* FMainForm = nullptr;
 };
 
-extern TApplication* Application;
+extern ORV_API TApplication* Application;
 
 // Creates the application object before the first static initialiser of any file that
 // includes this header; the same trick the standard streams use.
 namespace host_detail {
-struct TApplicationInit {
+struct ORV_API TApplicationInit {
   TApplicationInit();
 };
 static const TApplicationInit ApplicationInit;

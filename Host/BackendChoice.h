@@ -10,27 +10,28 @@
 #include <vector>
 
 #include "Host/UIBackend.h"
+#include "Platform/Export.h"
 
 class TCustomForm;
 
 // Whether this build carries the windowed back-end at all.
-bool WindowedBackendBuilt();
+ORV_API bool WindowedBackendBuilt();
 
 // A windowed back-end connected to the display named by $DISPLAY, not yet installed;
 // nullptr when this build has none or no display opens.
-std::unique_ptr<TUIBackend> OpenWindowedBackend();
+ORV_API std::unique_ptr<TUIBackend> OpenWindowedBackend();
 
 // Installs the windowed back-end when a display can be opened, else the terminal one, for
 // the rest of the program's life, and answers the one installed. Called once at start.
-TUIBackend& UseBestBackend();
+ORV_API TUIBackend& UseBestBackend();
 // Whether the back-end installed by UseBestBackend is the windowed one.
-bool WindowedBackendInstalled();
+ORV_API bool WindowedBackendInstalled();
 
 // One command of a form's menu bar: Path is "Menu/Item" ("&Help/&Check for Update...").
-struct TMenuCommand {
+struct ORV_API TMenuCommand {
   std::string Path;
   std::function<void()> OnClick;
 };
 // Gives Form a menu bar along its top edge from the next time it shows; false (and nothing
 // done) where the back-end UseBestBackend installed has no menus.
-bool SetFormMenu(TCustomForm& Form, std::vector<TMenuCommand> Commands);
+ORV_API bool SetFormMenu(TCustomForm& Form, std::vector<TMenuCommand> Commands);

@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
-struct TBitmapImage {
+#include "Platform/Export.h"
+
+struct ORV_API TBitmapImage {
   int Width = 0;
   int Height = 0;
   int BitsPerPixel = 4;
@@ -22,7 +24,7 @@ struct TBitmapImage {
 
 // The BMP file of Image (bottom row first, rows padded to 4 bytes, as the format wants).
 // Raises Exception for a size, depth or palette the format cannot hold.
-std::string EncodeBmp(const TBitmapImage& Image);
+ORV_API std::string EncodeBmp(const TBitmapImage& Image);
 // False with the reason in Error for anything but an uncompressed palette bitmap whose
 // every byte lies inside Bytes; Image is left alone then.
-bool DecodeBmp(const std::string& Bytes, TBitmapImage& Image, std::string& Error);
+ORV_API bool DecodeBmp(const std::string& Bytes, TBitmapImage& Image, std::string& Error);

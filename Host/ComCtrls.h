@@ -4,8 +4,9 @@
 #include <string>
 
 #include "Host/Controls.h"
+#include "Platform/Export.h"
 
-class TProgressBar : public TWinControl {
+class ORV_API TProgressBar : public TWinControl {
  public:
   // 0 to 100, at 0.
   explicit TProgressBar(TComponent* AOwner);

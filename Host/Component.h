@@ -12,11 +12,12 @@
 #include <vector>
 
 #include "Host/SysUtils.h"
+#include "Platform/Export.h"
 
 class TAliveGuard;
 class TPublishedClass;
 
-class TObject {
+class ORV_API TObject {
  public:
   virtual ~TObject() = default;
   // The class's name as written in form files ("TOrvane").
@@ -25,7 +26,7 @@ class TObject {
 
 using TNotifyEvent = std::function<void(TObject* Sender)>;
 
-class TPersistent : public TObject {
+class ORV_API TPersistent : public TObject {
  public:
   std::string ClassName() const override { return "TPersistent"; }
   // Copies the state of Source; the default raises EConvertError ("Cannot assign a X to a Y").
@@ -39,7 +40,7 @@ class TPersistent : public TObject {
 };
 
 // A name clash or an invalid name among the components of one owner.
-class EComponentError : public Exception {
+class ORV_API EComponentError : public Exception {
  public:
   using Exception::Exception;
 };
@@ -55,7 +56,7 @@ enum TComponentStateFlag : std::uint32_t {
 };
 using TComponentState = std::uint32_t;
 
-class TComponent : public TPersistent {
+class ORV_API TComponent : public TPersistent {
  public:
   explicit TComponent(TComponent* AOwner);
   ~TComponent() override;

@@ -15,6 +15,7 @@
 #include "Host/Component.h"
 #include "Host/HiddenWindow.h"
 #include "Host/UIBackend.h"
+#include "Platform/Export.h"
 #include "Platform/Messages.h"
 
 class TCanvas;
@@ -97,7 +98,7 @@ class TControl : public TComponent {
   TCursor FCursor = crDefault;
 };
 
-class TWinControl : public TControl {
+class ORV_API TWinControl : public TControl {
  public:
   explicit TWinControl(TComponent* AOwner);
   ~TWinControl() override;
@@ -136,7 +137,7 @@ class TWinControl : public TControl {
   std::vector<TControl*> FControls;
 };
 
-class TCustomControl : public TWinControl {
+class ORV_API TCustomControl : public TWinControl {
  public:
   explicit TCustomControl(TComponent* AOwner);
   ~TCustomControl() override;

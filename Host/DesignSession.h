@@ -12,11 +12,12 @@
 
 #include "Host/Bitmap.h"
 #include "Host/Designer.h"
+#include "Platform/Export.h"
 
 class TForm;
 
 // One line of the property inspector.
-struct TInspectorRow {
+struct ORV_API TInspectorRow {
   std::string Name;  // dotted for the properties of a held object
   std::string Type;
   std::string Value;    // form-file syntax; empty for events and for a class's own listing
@@ -25,7 +26,7 @@ struct TInspectorRow {
   bool ReadOnly = false;
 };
 
-class TDesignSession : public TFormDesigner {
+class ORV_API TDesignSession : public TFormDesigner {
  public:
   // Starts with an empty form named Form1.
   TDesignSession();

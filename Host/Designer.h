@@ -16,9 +16,10 @@
 
 #include "Host/Component.h"
 #include "Host/Published.h"
+#include "Platform/Export.h"
 
 // What a component editor asks of the designer that holds the component's form.
-class TFormDesigner {
+class ORV_API TFormDesigner {
  public:
   virtual ~TFormDesigner() = default;
   // The form being designed.
@@ -30,7 +31,7 @@ class TFormDesigner {
 };
 
 // Adds entries to a component's context menu and decides what a double-click does.
-class TComponentEditor : public TObject {
+class ORV_API TComponentEditor : public TObject {
  public:
   TComponentEditor(TComponent* AComponent, TFormDesigner* ADesigner);
   std::string ClassName() const override { return "TComponentEditor"; }
@@ -57,7 +58,7 @@ class TComponentEditor : public TObject {
 // The editor of every class that registers none: a double-click opens the handler of the
 // component's main event (OnCreate, OnChange or OnClick when it publishes one, otherwise
 // its first event).
-class TDefaultEditor : public TComponentEditor {
+class ORV_API TDefaultEditor : public TComponentEditor {
  public:
   using TComponentEditor::TComponentEditor;
   std::string ClassName() const override { return "TDefaultEditor"; }
@@ -74,7 +75,7 @@ class TDefaultEditor : public TComponentEditor {
 };
 
 // An editor class: its name and how to make one for a component on a designer's form.
-struct TComponentEditorClass {
+struct ORV_API TComponentEditorClass {
   std::string ClassName;
   std::function<std::unique_ptr<TComponentEditor>(TComponent*, TFormDesigner*)> Create;
 };
@@ -88,27 +89,27 @@ TComponentEditorClass EditorClassOf(std::string className) {
 
 // Puts the classes on palette page Page (created when new) and makes them known to form
 // files. A null class raises Exception and registers nothing.
-void RegisterComponents(const std::string& Page,
-                        std::initializer_list<const TPublishedClass*> Classes);
-void RegisterComponentEditor(const TPublishedClass* ComponentClass,
-                             TComponentEditorClass EditorClass);
+ORV_API void RegisterComponents(const std::string& Page,
+                                std::initializer_list<const TPublishedClass*> Classes);
+ORV_API void RegisterComponentEditor(const TPublishedClass* ComponentClass,
+                                     TComponentEditorClass EditorClass);
 // Empties the palette and the editor list (a package being unloaded).
-void UnregisterDesignerClasses();
+ORV_API void UnregisterDesignerClasses();
 
 // Pages in the order they were first registered; classes of one page likewise.
-std::vector<std::string> PalettePages();
-std::vector<const TPublishedClass*> PaletteClasses(const std::string& Page);
+ORV_API std::vector<std::string> PalettePages();
+ORV_API std::vector<const TPublishedClass*> PaletteClasses(const std::string& Page);
 // The palette class of that name (any page), or null.
-const TPublishedClass* FindPaletteClass(const std::string& ClassName);
+ORV_API const TPublishedClass* FindPaletteClass(const std::string& ClassName);
 // The editor registered for the class or its nearest ancestor; null for none.
-const TComponentEditorClass* FindComponentEditor(const TPublishedClass* ComponentClass);
+ORV_API const TComponentEditorClass* FindComponentEditor(const TPublishedClass* ComponentClass);
 // The component's editor: the registered one, or a TDefaultEditor.
-std::unique_ptr<TComponentEditor> GetComponentEditor(TComponent* Component,
-                                                     TFormDesigner* Designer);
+ORV_API std::unique_ptr<TComponentEditor> GetComponentEditor(TComponent* Component,
+                                                             TFormDesigner* Designer);
 
 // One published property as the inspector lists it. The properties of a held object
 // follow its own entry, named with a dot ("InfoTags.VersionTag").
-struct TDesignProperty {
+struct ORV_API TDesignProperty {
   std::string Path;
   std::string TypeName;
   const TPublishedProp* Prop = nullptr;
@@ -119,8 +120,8 @@ struct TDesignProperty {
   // (read-only)", "never (event)", or "its properties" for a held object.
   std::string StoredRule;
 };
-std::vector<TDesignProperty> DesignProperties(const TPublishedClass& Class);
+ORV_API std::vector<TDesignProperty> DesignProperties(const TPublishedClass& Class);
 
 // A property value in form-file syntax (strings quoted, enumerations by name, sets in
 // brackets). Raises Exception for an enumeration value outside its names.
-std::string FormatDesignValue(const TPublishedProp& Prop, const TPropValue& Value);
+ORV_API std::string FormatDesignValue(const TPublishedProp& Prop, const TPropValue& Value);

@@ -9,6 +9,7 @@
 #include "Host/Component.h"
 #include "Host/EnumSet.h"
 #include "Host/UIBackend.h"
+#include "Platform/Export.h"
 
 // Style bits of Application->MessageBox: one button set, one icon, one default button.
 inline constexpr std::uint32_t MB_OK = 0x00;
@@ -39,8 +40,8 @@ inline constexpr int IDNO = mrNo;
 
 // The box that the style bits describe. Unknown button sets are OK alone, unknown icons
 // none, a default button past the last one the first.
-TMessageBoxRequest MessageBoxRequest(const std::string& Text, const std::string& Caption,
-                                     std::uint32_t Flags);
+ORV_API TMessageBoxRequest MessageBoxRequest(const std::string& Text, const std::string& Caption,
+                                             std::uint32_t Flags);
 
 enum TMsgDlgType : std::uint8_t { mtWarning, mtError, mtInformation, mtConfirmation, mtCustom };
 enum TMsgDlgBtn : std::uint8_t { mbYes, mbNo, mbOK, mbCancel, mbAbort, mbRetry, mbIgnore };
@@ -49,9 +50,10 @@ using TMsgDlgButtons = TEnumSet<TMsgDlgBtn, std::uint8_t>;
 // A box with the buttons of the set, in the order above, the first being the default.
 // The caption names the kind ("Warning", "Error", "Information", "Confirm"); a custom box
 // has the application's title and no icon. Answers the result of the button pressed.
-int MessageDlg(const std::string& Msg, TMsgDlgType DlgType, TMsgDlgButtons Buttons, int HelpCtx);
+ORV_API int MessageDlg(const std::string& Msg, TMsgDlgType DlgType, TMsgDlgButtons Buttons,
+                       int HelpCtx);
 
-class TCommonDialog : public TComponent {
+class ORV_API TCommonDialog : public TComponent {
  public:
   using TComponent::TComponent;
   std::string ClassName() const override { return "TCommonDialog"; }
@@ -59,7 +61,7 @@ class TCommonDialog : public TComponent {
   virtual bool Execute() = 0;
 };
 
-class TSaveDialog : public TCommonDialog {
+class ORV_API TSaveDialog : public TCommonDialog {
  public:
   using TCommonDialog::TCommonDialog;
   std::string ClassName() const override { return "TSaveDialog"; }

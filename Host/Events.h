@@ -18,11 +18,12 @@
 #include <utility>
 
 #include "Host/Component.h"
+#include "Platform/Export.h"
 
 // Tells whether a component was destroyed while the guard lived. Lives on the stack only:
 // it links itself into the component's list of guards (no allocation), and the component's
 // destructor marks every guard in that list as gone.
-class TAliveGuard {
+class ORV_API TAliveGuard {
  public:
 #pragma GCC diagnostic push
 // The guard unlinks itself in its destructor, so the stored stack address never dangles.

@@ -22,11 +22,12 @@
 
 #include "Host/BackendChoice.h"
 #include "Host/UIBackend.h"
+#include "Platform/Export.h"
 
 class Fl_Window;
 class TComponent;
 
-class TFltkBackend : public TUIBackend {
+class ORV_API TFltkBackend : public TUIBackend {
  public:
   TFltkBackend();
   ~TFltkBackend() override;
@@ -110,4 +111,4 @@ class TFltkBackend : public TUIBackend {
 };
 
 // The windowed back-end when it is the one installed by UseBestBackend, else nullptr.
-TFltkBackend* InstalledFltkBackend();
+ORV_API TFltkBackend* InstalledFltkBackend();

@@ -7,12 +7,13 @@
 #include "Host/Component.h"
 #include "Host/EnumSet.h"
 #include "Host/Visual/Colors.h"
+#include "Platform/Export.h"
 
 enum TFontPitch : std::uint8_t { fpDefault, fpVariable, fpFixed };
 enum TFontStyle : std::uint8_t { fsBold, fsItalic, fsUnderline, fsStrikeOut };
 using TFontStyles = TEnumSet<TFontStyle>;
 
-class TFont : public TPersistent {
+class ORV_API TFont : public TPersistent {
  public:
   // Screen resolution that Size and Height convert with.
   static constexpr int PixelsPerInch = 96;

@@ -26,18 +26,19 @@
 #include "Host/Component.h"
 #include "Host/Published.h"
 #include "Host/Streams.h"
+#include "Platform/Export.h"
 
 // Objects nested deeper than this are refused by the reader, and not written by the writer.
 inline constexpr int MaxFormNesting = 256;
 
 // The text a form file holds for Value of property Prop: a quoted string, a number or
 // identifier, a set in brackets. Raises EWriteError for a value the type cannot name.
-std::string FormatPropertyValue(const TPublishedProp& Prop, const TPropValue& Value);
+ORV_API std::string FormatPropertyValue(const TPublishedProp& Prop, const TPropValue& Value);
 
-void WriteComponentText(TStream& Stream, TComponent& Root);
-std::string ComponentToText(TComponent& Root);
+ORV_API void WriteComponentText(TStream& Stream, TComponent& Root);
+ORV_API std::string ComponentToText(TComponent& Root);
 
 // Root's class must be the one the text names. Nested objects are found among the
 // components of their enclosing component by name, or created from the registered class.
-void ReadComponentText(TStream& Stream, TComponent& Root);
-void TextToComponent(const std::string& Text, TComponent& Root);
+ORV_API void ReadComponentText(TStream& Stream, TComponent& Root);
+ORV_API void TextToComponent(const std::string& Text, TComponent& Root);

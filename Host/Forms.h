@@ -7,6 +7,7 @@
 
 #include "Host/Controls.h"
 #include "Host/EnumSet.h"
+#include "Platform/Export.h"
 
 class TButton;
 
@@ -22,7 +23,7 @@ enum TFormBorderStyle : std::uint8_t {
 enum TBorderIcon : std::uint8_t { biSystemMenu, biMinimize, biMaximize, biHelp };
 using TBorderIcons = TEnumSet<TBorderIcon, std::uint8_t>;
 
-class TCustomForm : public TWinControl {
+class ORV_API TCustomForm : public TWinControl {
  public:
   // A form starts hidden; its font is the one its controls take by default.
   explicit TCustomForm(TComponent* AOwner);
@@ -77,7 +78,7 @@ class TCustomForm : public TWinControl {
   TBorderIcons FBorderIcons{biSystemMenu, biMinimize, biMaximize};
 };
 
-class TForm : public TCustomForm {
+class ORV_API TForm : public TCustomForm {
  public:
   using TCustomForm::TCustomForm;
   std::string ClassName() const override { return "TForm"; }
@@ -86,7 +87,7 @@ class TForm : public TCustomForm {
 };
 
 // A form or control used in a way its state does not allow.
-class EInvalidOperation : public Exception {
+class ORV_API EInvalidOperation : public Exception {
  public:
   using Exception::Exception;
 };

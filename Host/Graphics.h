@@ -10,11 +10,12 @@
 #include "Host/Component.h"
 #include "Host/Font.h"
 #include "Host/Visual/Colors.h"
+#include "Platform/Export.h"
 
 class TControl;
 
 // Right and Bottom are exclusive.
-struct TRect {
+struct ORV_API TRect {
   int Left = 0;
   int Top = 0;
   int Right = 0;
@@ -22,7 +23,7 @@ struct TRect {
   bool operator==(const TRect&) const = default;
 };
 
-class TPen : public TPersistent {
+class ORV_API TPen : public TPersistent {
  public:
   std::string ClassName() const override { return "TPen"; }
   void Assign(const TPersistent* Source) override;
@@ -38,7 +39,7 @@ class TPen : public TPersistent {
   int FWidth = 1;
 };
 
-class TBrush : public TPersistent {
+class ORV_API TBrush : public TPersistent {
  public:
   std::string ClassName() const override { return "TBrush"; }
   void Assign(const TPersistent* Source) override;
@@ -50,7 +51,7 @@ class TBrush : public TPersistent {
   TColor FColor = clWhite;
 };
 
-class TCanvas : public TPersistent {
+class ORV_API TCanvas : public TPersistent {
  public:
   // Control is the control painted on (not owned; may be nullptr for a detached canvas).
   explicit TCanvas(TControl* Control = nullptr);

@@ -27,7 +27,7 @@
 // A point on the tick counter (milliseconds), or never. Compared through the signed
 // difference, so the counter's wrap every 49.7 days does not matter; hence no deadline
 // lies further than 2^31 - 1 ms ahead.
-class TDeadline {
+class ORV_API TDeadline {
  public:
   static TDeadline Never() noexcept { return TDeadline(); }
   // Clamped to 0 .. 2^31 - 1 ms from now.
@@ -55,7 +55,7 @@ enum class TPumped : std::uint8_t {
                // this pump takes no more messages
 };
 
-struct TPumpOptions {
+struct ORV_API TPumpOptions {
   // The loop that ends the thread's work: a quit ends it and is consumed, not re-posted.
   bool Outermost = false;
   // Through a filter only: an error that escapes OnMessage goes to the filter's
@@ -64,7 +64,7 @@ struct TPumpOptions {
   bool HandleErrors = false;
 };
 
-class TMessagePump {
+class ORV_API TMessagePump {
  public:
   // The calling thread's queue, dispatched straight to its windows.
   explicit TMessagePump(TPumpOptions Options = {}) noexcept : FOptions(Options) {}

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "Host/Component.h"
+#include "Platform/Export.h"
 
 enum class TPropKind : std::uint8_t {
   String,
@@ -29,7 +30,7 @@ enum class TPropKind : std::uint8_t {
 
 using TPropValue = std::variant<std::int64_t, bool, double, std::string>;
 
-struct TPublishedProp {
+struct ORV_API TPublishedProp {
   std::string Name;
   TPropKind Kind = TPropKind::String;
   std::string TypeName;
@@ -53,7 +54,7 @@ struct TPublishedProp {
   bool ReadOnly() const { return !Set; }
 };
 
-class TPublishedClass {
+class ORV_API TPublishedClass {
  public:
   using TFactory = std::function<TComponent*(TComponent* AOwner)>;
 
@@ -87,8 +88,8 @@ class TPublishedClass {
 };
 
 // Classes a form file may name for objects it creates.
-void RegisterClass(const TPublishedClass* cls);
-const TPublishedClass* FindClass(const std::string& className);
+ORV_API void RegisterClass(const TPublishedClass* cls);
+ORV_API const TPublishedClass* FindClass(const std::string& className);
 
 // Fluent description of the published properties of class C:
 //   TPublish<TFoo>(cls).String("Caption", &TFoo::Caption, &TFoo::SetCaption).Default("")...

@@ -9,26 +9,28 @@
 #include <utility>
 #include <vector>
 
+#include "Platform/Export.h"
+
 // Bytes: a BMP file (see Host/Bitmap.h). Names compare without regard to letter case.
-void AddBitmapResource(const std::string& Name, std::string Bytes);
-void RemoveBitmapResource(const std::string& Name);
+ORV_API void AddBitmapResource(const std::string& Name, std::string Bytes);
+ORV_API void RemoveBitmapResource(const std::string& Name);
 // False when there is no bitmap of that name.
-bool FindBitmapResource(const std::string& Name, std::string& Bytes);
-std::vector<std::string> BitmapResourceNames();
+ORV_API bool FindBitmapResource(const std::string& Name, std::string& Bytes);
+ORV_API std::vector<std::string> BitmapResourceNames();
 
 // One string table: identifiers and their texts.
 using TStringTable = std::vector<std::pair<std::uint16_t, std::string>>;
-void AddStringResources(const TStringTable& Table);
-void RemoveStringResources(const TStringTable& Table);
-bool FindStringResource(std::uint16_t Ident, std::string& Text);
+ORV_API void AddStringResources(const TStringTable& Table);
+ORV_API void RemoveStringResources(const TStringTable& Table);
+ORV_API bool FindStringResource(std::uint16_t Ident, std::string& Text);
 // Every identifier that has a text, in ascending order.
-std::vector<std::uint16_t> StringResourceIdents();
+ORV_API std::vector<std::uint16_t> StringResourceIdents();
 // The text of Ident; empty when the table has none.
-std::string LoadStr(std::uint16_t Ident);
+ORV_API std::string LoadStr(std::uint16_t Ident);
 
 // Keeps resources added for as long as it lives: a package holds one per table as a
 // static object, so loading adds them and unloading removes them.
-class TResourceModule {
+class ORV_API TResourceModule {
  public:
   TResourceModule(std::vector<std::pair<std::string, std::string>> Bitmaps, TStringTable Strings);
   ~TResourceModule();

@@ -3,8 +3,9 @@
 #pragma once
 
 #include "Host/Controls.h"
+#include "Platform/Export.h"
 
-class TScreen {
+class ORV_API TScreen {
  public:
   int Width() const { return UIBackend().ScreenWidth(); }
   int Height() const { return UIBackend().ScreenHeight(); }
@@ -16,4 +17,4 @@ class TScreen {
 };
 
 // Lives as long as the process, like Application.
-extern TScreen* const Screen;
+extern ORV_API TScreen* const Screen;

@@ -12,8 +12,9 @@
 #include "Host/Forms.h"
 #include "Host/UIBackend.h"
 #include "Host/Visual/Colors.h"
+#include "Platform/Export.h"
 
-class TScriptedBackend : public TUIBackend {
+class ORV_API TScriptedBackend : public TUIBackend {
  public:
   enum TDrawKind { dkBeginPaint, dkEndPaint, dkRectangle, dkFillRect, dkTextOut };
 

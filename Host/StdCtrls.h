@@ -7,17 +7,18 @@
 
 #include "Host/Controls.h"
 #include "Host/StringList.h"
+#include "Platform/Export.h"
 
 enum TAlignment : std::uint8_t { taLeftJustify, taRightJustify, taCenter };
 
 // The character that "&" marks in a caption, in upper case ("&Cancel" gives 'C'); 0 when
 // there is none. "&&" stands for an ampersand and marks nothing.
-char AccessKeyOf(const std::string& Caption);
+ORV_API char AccessKeyOf(const std::string& Caption);
 // The caption as shown: every marking "&" removed, "&&" turned into "&".
-std::string StripAccessKey(const std::string& Caption);
+ORV_API std::string StripAccessKey(const std::string& Caption);
 
 // Text that is drawn, not edited; it has no window of its own.
-class TLabel : public TControl {
+class ORV_API TLabel : public TControl {
  public:
   explicit TLabel(TComponent* AOwner);
   std::string ClassName() const override { return "TLabel"; }
@@ -31,7 +32,7 @@ class TLabel : public TControl {
   TAlignment FAlignment = taLeftJustify;
 };
 
-class TButton : public TWinControl {
+class ORV_API TButton : public TWinControl {
  public:
   explicit TButton(TComponent* AOwner);
   ~TButton() override;
@@ -71,7 +72,7 @@ enum TScrollStyle : std::uint8_t { ssNone, ssHorizontal, ssVertical, ssBoth };
 class TMemo;
 
 // A memo's lines: every change through the list tells the memo.
-class TMemoLines : public TStringList {
+class ORV_API TMemoLines : public TStringList {
  public:
   explicit TMemoLines(TMemo& Memo) : FMemo(Memo) {}
   std::string ClassName() const override { return "TMemoLines"; }
@@ -84,7 +85,7 @@ class TMemoLines : public TStringList {
 };
 
 // A multi-line text box. Lines hold its text; editing and wrapping are the back-end's.
-class TMemo : public TWinControl {
+class ORV_API TMemo : public TWinControl {
  public:
   explicit TMemo(TComponent* AOwner);
   ~TMemo() override;

@@ -6,31 +6,32 @@
 #include <vector>
 
 #include "Host/Component.h"
+#include "Platform/Export.h"
 
-class EStreamError : public Exception {
+class ORV_API EStreamError : public Exception {
  public:
   using Exception::Exception;
 };
 // A file that cannot be created; the text names the path and the system's reason.
-class EFCreateError : public EStreamError {
+class ORV_API EFCreateError : public EStreamError {
  public:
   using EStreamError::EStreamError;
 };
 // A file that cannot be opened; the text names the path and the system's reason.
-class EFOpenError : public EStreamError {
+class ORV_API EFOpenError : public EStreamError {
  public:
   using EStreamError::EStreamError;
 };
 // Errors of reading and writing: short transfers, and form files that cannot be read.
-class EFilerError : public EStreamError {
+class ORV_API EFilerError : public EStreamError {
  public:
   using EStreamError::EStreamError;
 };
-class EReadError : public EFilerError {
+class ORV_API EReadError : public EFilerError {
  public:
   using EFilerError::EFilerError;
 };
-class EWriteError : public EFilerError {
+class ORV_API EWriteError : public EFilerError {
  public:
   using EFilerError::EFilerError;
 };
@@ -39,7 +40,7 @@ inline constexpr int soFromBeginning = 0;
 inline constexpr int soFromCurrent = 1;
 inline constexpr int soFromEnd = 2;
 
-class TStream : public TObject {
+class ORV_API TStream : public TObject {
  public:
   std::string ClassName() const override { return "TStream"; }
 
@@ -63,7 +64,7 @@ class TStream : public TObject {
   std::int64_t CopyFrom(TStream& src, std::int64_t count);
 };
 
-class TMemoryStream : public TStream {
+class ORV_API TMemoryStream : public TStream {
  public:
   std::string ClassName() const override { return "TMemoryStream"; }
 
@@ -101,7 +102,7 @@ inline constexpr std::uint16_t fmShareDenyNone = 0x0040;
 
 // A stream over a file of its own; fmCreate creates or truncates. Read and write errors
 // of the system raise EReadError / EWriteError with the system's reason.
-class TFileStream : public TStream {
+class ORV_API TFileStream : public TStream {
  public:
   TFileStream(const std::string& fileName, std::uint16_t mode);
   ~TFileStream() override;

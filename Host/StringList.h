@@ -5,11 +5,12 @@
 #include <vector>
 
 #include "Host/Component.h"
+#include "Platform/Export.h"
 
 class TStream;
 
 // The line-list interface; TStringList holds the lines.
-class TStrings : public TPersistent {
+class ORV_API TStrings : public TPersistent {
  public:
   std::string ClassName() const override { return "TStrings"; }
 
@@ -41,12 +42,12 @@ class TStrings : public TPersistent {
   void CheckIndex(int Index, bool Inclusive = false) const;
 };
 
-class EStringListError : public Exception {
+class ORV_API EStringListError : public Exception {
  public:
   using Exception::Exception;
 };
 
-class TStringList : public TStrings {
+class ORV_API TStringList : public TStrings {
  public:
   TStringList() = default;
   std::string ClassName() const override { return "TStringList"; }

@@ -5,8 +5,10 @@
 #include <exception>
 #include <string>
 
+#include "Platform/Export.h"
+
 // The base of every exception class of the package: a message text and a help context.
-class Exception : public std::exception {
+class ORV_API Exception : public std::exception {
  public:
   explicit Exception(std::string message, int helpContext = 0);
   ~Exception() override;
@@ -21,7 +23,7 @@ class Exception : public std::exception {
 };
 
 // A text that is not a number or a date that does not exist.
-class EConvertError : public Exception {
+class ORV_API EConvertError : public Exception {
  public:
   using Exception::Exception;
 };
@@ -31,33 +33,34 @@ using TDateTime = double;
 
 // Leading blanks skipped, optional sign, a leading '$' reads hexadecimal; anything else,
 // or a value outside 32 bits, raises EConvertError quoting the text.
-std::int32_t StrToInt(const std::string& s);
+ORV_API std::int32_t StrToInt(const std::string& s);
 // As StrToInt, but answers def instead of raising.
-std::int32_t StrToIntDef(const std::string& s, std::int32_t def);
-std::string IntToStr(std::int64_t value);
+ORV_API std::int32_t StrToIntDef(const std::string& s, std::int32_t def);
+ORV_API std::string IntToStr(std::int64_t value);
 // Removes leading and trailing characters of code 32 or less.
-std::string Trim(const std::string& s);
-std::string TrimLeft(const std::string& s);
-std::string TrimRight(const std::string& s);
+ORV_API std::string Trim(const std::string& s);
+ORV_API std::string TrimLeft(const std::string& s);
+ORV_API std::string TrimRight(const std::string& s);
 // ASCII letters only; other bytes unchanged.
-std::string UpperCase(const std::string& s);
-std::string LowerCase(const std::string& s);
+ORV_API std::string UpperCase(const std::string& s);
+ORV_API std::string LowerCase(const std::string& s);
 // Equal but for ASCII letter case, as identifiers compare.
-bool SameText(const std::string& a, const std::string& b);
+ORV_API bool SameText(const std::string& a, const std::string& b);
 // A letter or '_', then letters, digits and '_': a name that components and form files take.
-bool IsValidIdent(const std::string& s);
+ORV_API bool IsValidIdent(const std::string& s);
 // printf-style formatting into a byte string (strings are passed as const char*).
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+ORV_API std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Raises EConvertError for a date that does not exist.
-TDateTime EncodeDate(int year, int month, int day);
+ORV_API TDateTime EncodeDate(int year, int month, int day);
 // Raises EConvertError for hours > 23, minutes or seconds > 59, milliseconds > 999.
-TDateTime EncodeTime(int hour, int min, int sec, int msec);
-void DecodeDate(TDateTime date, std::uint16_t& year, std::uint16_t& month, std::uint16_t& day);
-void DecodeTime(TDateTime time, std::uint16_t& hour, std::uint16_t& min, std::uint16_t& sec,
-                std::uint16_t& msec);
+ORV_API TDateTime EncodeTime(int hour, int min, int sec, int msec);
+ORV_API void DecodeDate(TDateTime date, std::uint16_t& year, std::uint16_t& month,
+                        std::uint16_t& day);
+ORV_API void DecodeTime(TDateTime time, std::uint16_t& hour, std::uint16_t& min, std::uint16_t& sec,
+                        std::uint16_t& msec);
 // 1 = Sunday ... 7 = Saturday; 0 for NaN, an infinity, or a value too large to count days.
-int DayOfWeek(TDateTime date);
-bool IsLeapYear(int year);
+ORV_API int DayOfWeek(TDateTime date);
+ORV_API bool IsLeapYear(int year);
 // Local date and time now.
-TDateTime Now();
+ORV_API TDateTime Now();

@@ -15,12 +15,13 @@
 #include <string>
 #include <vector>
 
-#include "Host/Backends/TerminalInput.h"
 #include "Host/UIBackend.h"
+#include "Platform/Export.h"
 
 class TComponent;
+class TTerminalInput;
 
-class TTerminalBackend : public TUIBackend {
+class ORV_API TTerminalBackend : public TUIBackend {
  public:
   struct TSettings {
     int InputFd = 0;
@@ -92,7 +93,7 @@ class TTerminalBackend : public TUIBackend {
   TShownForm* Find(const TCustomForm* Form);
 
   TSettings FSettings;
-  TTerminalInput FInput;
+  std::unique_ptr<TTerminalInput> FInput;
   bool FOutputIsTerminal = false;
   std::vector<std::unique_ptr<TShownForm>> FForms;
   std::unique_ptr<TComponent> FWatch;

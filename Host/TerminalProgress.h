@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <string>
 
-struct TProgressView {
+#include "Platform/Export.h"
+
+struct ORV_API TProgressView {
   std::string Title;
   int Percent = -1;    // -1: unknown
   std::string Counts;  // as the form's label words it ("1,234 of 56,789 bytes received")
@@ -14,11 +16,11 @@ struct TProgressView {
 };
 
 // Title, bar, percentage, counts, rate and time left, cut to Width columns.
-std::string FormatProgressLine(const TProgressView& View, int Width);
+ORV_API std::string FormatProgressLine(const TProgressView& View, int Width);
 // "512 B/s", "12.3 KiB/s", "4.5 MiB/s".
-std::string FormatRate(double BytesPerSecond);
+ORV_API std::string FormatRate(double BytesPerSecond);
 // "0:07", "12:34", "1:02:03".
-std::string FormatDuration(double Seconds);
+ORV_API std::string FormatDuration(double Seconds);
 // The first two numbers of a text such as "1,234 of 56,789 bytes received." (thousands
 // separated by commas); Total stays -1 when there is only one.
-bool ReadByteCounts(const std::string& Text, std::int64_t& Received, std::int64_t& Total);
+ORV_API bool ReadByteCounts(const std::string& Text, std::int64_t& Received, std::int64_t& Total);

@@ -4,9 +4,11 @@
 
 #include <string>
 
+#include "Platform/Export.h"
+
 // Text as it may be printed: C0 controls other than line feed and tab, DEL and the C1
 // controls become visible escapes ("\x1b", "\u009b"), and bytes that are no valid UTF-8
 // become U+FFFD each. Everything else passes unchanged.
-std::string TerminalSafeText(const std::string& Text);
+ORV_API std::string TerminalSafeText(const std::string& Text);
 // Text cut to at most MaxBytes bytes without splitting a UTF-8 character.
-std::string CutAtCharacter(const std::string& Text, std::size_t MaxBytes);
+ORV_API std::string CutAtCharacter(const std::string& Text, std::size_t MaxBytes);

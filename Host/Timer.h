@@ -9,9 +9,10 @@
 #include <string>
 
 #include "Host/Component.h"
+#include "Platform/Export.h"
 #include "Platform/Messages.h"
 
-class TTimer : public TComponent {
+class ORV_API TTimer : public TComponent {
  public:
   // Enabled, with an interval of 1000 ms.
   explicit TTimer(TComponent* AOwner);

@@ -21,6 +21,7 @@
 #include <utility>
 #include <vector>
 
+#include "Platform/Export.h"
 #include "Platform/Messages.h"
 
 class TCanvas;
@@ -43,7 +44,7 @@ inline constexpr TModalResult mrNo = 7;
 enum TMessageIcon : std::uint8_t { miNone, miError, miQuestion, miExclamation, miInformation };
 
 // One message box as the back-end is to show it.
-struct TMessageBoxRequest {
+struct ORV_API TMessageBoxRequest {
   std::string Caption;
   // A carriage return (byte 13), a CR LF pair or a line feed each end a line.
   std::string Text;
@@ -59,7 +60,7 @@ struct TMessageBoxRequest {
 };
 
 // The standard caption of a box button ("OK", "Cancel", "&Yes", ...).
-std::string MessageButtonCaption(TModalResult Button);
+ORV_API std::string MessageButtonCaption(TModalResult Button);
 
 // Options of the file dialogs, as bits.
 enum TOpenOption : std::uint32_t {
@@ -77,7 +78,7 @@ using TOpenOptions = std::uint32_t;
 // the user's choice back into FileName (a full path) and FilterIndex. The questions the
 // options call for (overwrite, folder must exist) are asked by the framework afterwards,
 // through message boxes; a back-end may ask them itself first.
-struct TSaveDialogRequest {
+struct ORV_API TSaveDialogRequest {
   std::string Title;
   // Description and mask(s) ("*.EXE", several separated by ';'), in order.
   std::vector<std::pair<std::string, std::string>> Filters;
@@ -87,7 +88,7 @@ struct TSaveDialogRequest {
   TOpenOptions Options = 0;
 };
 
-class TUIBackend {
+class ORV_API TUIBackend {
  public:
   virtual ~TUIBackend() = default;
 
@@ -134,13 +135,13 @@ class TUIBackend {
 };
 
 // The installed back-end, or the quiet default.
-TUIBackend& UIBackend();
+ORV_API TUIBackend& UIBackend();
 // Installs Backend (not owned; nullptr goes back to the default) and answers the one that
 // was installed before.
-TUIBackend* SetUIBackend(TUIBackend* Backend);
+ORV_API TUIBackend* SetUIBackend(TUIBackend* Backend);
 
 // Installs a back-end for the lifetime of the scope and puts the previous one back.
-class TUIBackendScope {
+class ORV_API TUIBackendScope {
  public:
   explicit TUIBackendScope(TUIBackend& Backend) : FPrevious(SetUIBackend(&Backend)) {}
   ~TUIBackendScope() { SetUIBackend(FPrevious); }
@@ -152,7 +153,7 @@ class TUIBackendScope {
 };
 
 // Sounds a beep of the given kind through the back-end (0 = the default sound).
-void MessageBeep(plat::UINT uType);
+ORV_API void MessageBeep(plat::UINT uType);
 
 // Splits a box's text into its lines at CR LF, CR or LF.
-std::vector<std::string> MessageLines(const std::string& Text);
+ORV_API std::vector<std::string> MessageLines(const std::string& Text);

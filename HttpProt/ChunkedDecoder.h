@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <string>
 
-class TChunkedDecoder {
+#include "Platform/Export.h"
+
+class ORV_API TChunkedDecoder {
  public:
   enum class TStep {
     Data,      // a run of body bytes is given

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "Platform/Export.h"
+
 // Stored in one byte, in this order.
 enum THttpEncoding : std::uint8_t { encUUEncode, encBase64, encMime };
 
@@ -12,7 +14,7 @@ enum THttpEncoding : std::uint8_t { encUUEncode, encBase64, encMime };
 // short last group is completed with zero bytes), no padding character. Base64 and mime
 // are the same: "=" pads to a multiple of four, and empty data gives an empty line.
 // A negative Len, or a null Buf, is taken as no data.
-std::string EncodeLine(THttpEncoding Encoding, const void* Buf, std::int32_t Len);
+ORV_API std::string EncodeLine(THttpEncoding Encoding, const void* Buf, std::int32_t Len);
 
 // EncodeLine over the bytes of Value.
-std::string EncodeStr(THttpEncoding Encoding, const std::string& Value);
+ORV_API std::string EncodeStr(THttpEncoding Encoding, const std::string& Value);

@@ -34,6 +34,7 @@
 #include "Host/SysUtils.h"
 #include "HttpProt/ChunkedDecoder.h"
 #include "HttpProt/Url.h"
+#include "Platform/Export.h"
 #include "Platform/Messages.h"
 
 class TMemoryStream;
@@ -71,7 +72,7 @@ using THttpDataAvailable = std::function<void(TObject* Sender, std::uint16_t Err
 // Misuse (1 busy, 2 nothing to post, 4 line too long, 5 a negative Timeout or
 // MaxRelocations) or, from Get/Head/Post, a status of 400 or more (the status is the code,
 // the reason phrase the message).
-class EHttpException : public Exception {
+class ORV_API EHttpException : public Exception {
  public:
   EHttpException(const std::string& Msg, std::uint16_t ErrorCode)
       : Exception(Msg), FErrorCode(ErrorCode) {}
@@ -86,7 +87,7 @@ inline constexpr plat::UINT WM_HTTP_REQUEST_DONE = plat::WM_USER + 1;
 inline constexpr plat::UINT WM_HTTP_SET_READY = plat::WM_USER + 2;
 inline constexpr plat::UINT WM_HTTP_LOGIN = plat::WM_USER + 3;
 
-class THttpCli : public TComponent {
+class ORV_API THttpCli : public TComponent {
  public:
   // Bytes of the receive and the POST chunk buffers; a response line holds at most
   // ReceiveBufferSize - 1 bytes with its line end, and OnDocData gets at most that many at

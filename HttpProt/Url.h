@@ -4,22 +4,24 @@
 #include <cstdint>
 #include <string>
 
+#include "Platform/Export.h"
+
 // Splits URL into its six parts; every output is written (empty when absent). Nothing is
 // decoded or defaulted: the port stays text, "%" escapes and case are kept, the query and
 // fragment stay in Path. An output may be the same object as URL.
-void ParseURL(const std::string& URL, std::string& Proto, std::string& User, std::string& Pass,
-              std::string& Host, std::string& Port, std::string& Path);
+ORV_API void ParseURL(const std::string& URL, std::string& Proto, std::string& User,
+                      std::string& Pass, std::string& Host, std::string& Port, std::string& Path);
 
 // 1-based position of the Count-th occurrence of Substr in S, overlapping matches included.
 // Count > 0 counts from the start; when fewer matches exist the result is the length of S
 // plus the number missing, so any result beyond the length means "not found". Count < 0
 // counts from the end and gives 0 when too few exist. Count 0 and an empty Substr find
 // nothing.
-std::int32_t Posn(const std::string& Substr, const std::string& S, std::int32_t Count);
+ORV_API std::int32_t Posn(const std::string& Substr, const std::string& S, std::int32_t Count);
 
 // Where a request goes, as the HTTP client works it out from URL and Proxy, and from the
 // "location" of a relocating response.
-struct THttpTarget {
+struct ORV_API THttpTarget {
   // Why the request cannot go there ("unsupported protocol: ftp"); empty when it can.
   std::string Refusal;
   // The document's server speaks TLS (https).
@@ -62,4 +64,4 @@ THttpTarget RelocationTarget(const THttpTarget& Current, const std::string& Loca
 
 // The file name for a document at Path: its last segment (a trailing "/" dropped, at most
 // 255 characters, a query cut off), or "document.htm" when there is none.
-std::string DocumentName(const std::string& Path);
+ORV_API std::string DocumentName(const std::string& Path);

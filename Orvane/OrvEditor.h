@@ -5,8 +5,9 @@
 #include <string>
 
 #include "Host/Designer.h"
+#include "Platform/Export.h"
 
-class TOrvEditor : public TDefaultEditor {
+class ORV_API TOrvEditor : public TDefaultEditor {
  public:
   using TDefaultEditor::TDefaultEditor;
   std::string ClassName() const override { return "TOrvEditor"; }
@@ -19,5 +20,5 @@ namespace Orvane {
 // Kept in a namespace of its own: every unit with components may export a Register.
 inline constexpr char PalettePage[] = "Internet";
 // Puts TOrvane on the palette page "Internet" and gives it TOrvEditor.
-void Register();
+ORV_API void Register();
 }  // namespace Orvane

@@ -8,6 +8,8 @@
 #include <map>
 #include <string>
 
+#include "Platform/Export.h"
+
 inline constexpr int sOrvVersionsLine = 65488;  // "Current version is %s.\r..."
 inline constexpr int sOrvViewReadMe = 65489;
 inline constexpr int sOrvCancelButton = 65490;       // "&Cancel"
@@ -49,15 +51,15 @@ inline constexpr int sOrvException = 65535;
 using TOrvStringTable = std::map<int, std::string>;
 
 // The English table, the one the unit registers and the package carries.
-const TOrvStringTable& DefaultOrvStrings();
+ORV_API const TOrvStringTable& DefaultOrvStrings();
 // The text of Ident in the string resources (LoadStr); empty for an identifier they do
 // not hold.
-std::string LoadOrvStr(int Ident);
+ORV_API std::string LoadOrvStr(int Ident);
 // The text of Ident with each "%s" replaced by the next of Args, in order ("%%" is "%";
 // a "%s" beyond the arguments stays empty, any other "%" stays as it is), so that a
 // translation with a wrong placeholder can at worst show a wrong text.
-std::string FormatOrvStr(int Ident, std::initializer_list<std::string> Args);
+ORV_API std::string FormatOrvStr(int Ident, std::initializer_list<std::string> Args);
 // Replaces the registered table as a whole (a translation): the identifiers of the table
 // it replaces lose their texts, then Table's are added; an empty table restores the
 // English one. User-interface thread only.
-void SetOrvStrings(const TOrvStringTable& Table);
+ORV_API void SetOrvStrings(const TOrvStringTable& Table);

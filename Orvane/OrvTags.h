@@ -4,8 +4,9 @@
 #include <string>
 
 #include "Host/Component.h"
+#include "Platform/Export.h"
 
-class TOrvTags : public TPersistent {
+class ORV_API TOrvTags : public TPersistent {
  public:
   std::string ClassName() const override { return "TOrvTags"; }
   const TPublishedClass* Published() const override;

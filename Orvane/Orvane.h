@@ -12,6 +12,7 @@
 #include "Host/SysUtils.h"
 #include "Orvane/OrvTags.h"
 #include "Orvane/OrvTypes.h"
+#include "Platform/Export.h"
 
 class TCustomForm;
 class TFont;
@@ -24,9 +25,9 @@ struct TOrvHookState;
 
 // The characters after the last "/" of an address (the whole text when it has none,
 // empty when it ends with "/"), at most 1000 of them: the file name an address proposes.
-std::string LastUrlSegment(const std::string& Url);
+ORV_API std::string LastUrlSegment(const std::string& Url);
 
-class TOrvane : public TComponent {
+class ORV_API TOrvane : public TComponent {
  public:
   explicit TOrvane(TComponent* AOwner);
   ~TOrvane() override;
@@ -293,4 +294,4 @@ class TOrvane : public TComponent {
 };
 
 // "1,234,567": the decimal text split by commas into groups of three from the right.
-std::string FormatThousands(std::int64_t N);
+ORV_API std::string FormatThousands(std::int64_t N);

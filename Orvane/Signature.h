@@ -26,15 +26,16 @@
 #include <string>
 
 #include "Host/SysUtils.h"
+#include "Platform/Export.h"
 
 // A key, signature or text that cannot be used; the message says why.
-class ESignatureError : public Exception {
+class ORV_API ESignatureError : public Exception {
  public:
   using Exception::Exception;
 };
 
 // SHA-256 fed in pieces of any size.
-class TSha256 {
+class ORV_API TSha256 {
  public:
   using TDigest = std::array<std::uint8_t, 32>;
 
@@ -60,28 +61,28 @@ class TSha256 {
 };
 
 // Standard Base64 with padding (one line, no line breaks).
-std::string EncodeBase64(const std::string& Bytes);
+ORV_API std::string EncodeBase64(const std::string& Bytes);
 // Strict: the standard alphabet, padded to a multiple of four, nothing else (no blanks,
 // no line breaks); false for anything else.
-bool DecodeBase64(const std::string& Text, std::string& Bytes);
+ORV_API bool DecodeBase64(const std::string& Text, std::string& Bytes);
 
 // A new key pair: the private key (the 32-byte seed) and the public key, both in Base64.
-struct TEd25519Keys {
+struct ORV_API TEd25519Keys {
   std::string PrivateKey;
   std::string PublicKey;
 };
-TEd25519Keys Ed25519GenerateKeys();
+ORV_API TEd25519Keys Ed25519GenerateKeys();
 // The public key of a private key; ESignatureError for one that is not 32 bytes of Base64.
-std::string Ed25519PublicKeyOf(const std::string& PrivateKey);
+ORV_API std::string Ed25519PublicKeyOf(const std::string& PrivateKey);
 // The signature (64 bytes, in Base64) of Message; ESignatureError for a bad private key.
-std::string Ed25519Sign(const std::string& PrivateKey, const std::string& Message);
+ORV_API std::string Ed25519Sign(const std::string& PrivateKey, const std::string& Message);
 // Whether Signature is PublicKey's over Message. Anything malformed (a key or signature
 // of the wrong length, not Base64) is simply not a valid signature.
-bool Ed25519Verify(const std::string& PublicKey, const std::string& Message,
-                   const std::string& Signature);
+ORV_API bool Ed25519Verify(const std::string& PublicKey, const std::string& Message,
+                           const std::string& Signature);
 
 // The facts of an update that a signature covers.
-struct TSignedFacts {
+struct ORV_API TSignedFacts {
   std::string Product;
   std::string Version;
   std::string Date;
@@ -93,4 +94,4 @@ struct TSignedFacts {
 // The signed text of Facts (see above); ESignatureError naming the entry that cannot be
 // part of it (a control character, a hash that is not 64 hex digits, a date that is not
 // YYYY-MM-DD, an empty product, version or address).
-std::string SignedText(const TSignedFacts& Facts);
+ORV_API std::string SignedText(const TSignedFacts& Facts);

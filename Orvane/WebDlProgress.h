@@ -5,12 +5,13 @@
 #include <string>
 
 #include "Host/Forms.h"
+#include "Platform/Export.h"
 
 class TButton;
 class TLabel;
 class TProgressBar;
 
-class TWebDlProgress : public TForm {
+class ORV_API TWebDlProgress : public TForm {
  public:
   // An empty form, not cancelled; CreateProgress places the controls.
   explicit TWebDlProgress(TComponent* AOwner);

@@ -6,20 +6,22 @@
 // unloading runs the clean-up and takes them back.
 #pragma once
 
+#include "Platform/Export.h"
+
 class TDesignSession;
 
 extern "C" {
 // The package's version, "major.minor.patch".
-const char* OrvanePackVersion();
+ORV_API const char* OrvanePackVersion();
 // Registers the package's components with the designer: TOrvane (with its editor), THttpCli,
 // TWSocket and TWait on the palette page "Internet". Registering again changes nothing.
-void OrvanePackRegister();
+ORV_API void OrvanePackRegister();
 // Takes the package's classes off the palette again. A design tool calls it last, once
 // every thread that used the package but the caller is gone, and then unloads the package:
 // what the units keep for the life of the process is freed with the library.
-void OrvanePackUnregister();
+ORV_API void OrvanePackUnregister();
 // A new form-designer session; the caller deletes it before unloading the package.
-TDesignSession* OrvanePackNewDesignSession();
+ORV_API TDesignSession* OrvanePackNewDesignSession();
 }
 
 // The types of the entry points, for dlsym.

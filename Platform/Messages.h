@@ -11,6 +11,8 @@
 #include <exception>
 #include <functional>
 
+#include "Platform/Export.h"
+
 namespace plat {
 
 using HWND = std::uint64_t;
@@ -58,7 +60,7 @@ inline constexpr UINT USER_TIMER_MAXIMUM = 0x7FFFFFFF;
 inline constexpr DWORD WS_POPUP = 0x80000000u;
 inline constexpr DWORD WS_EX_TOOLWINDOW = 0x00000080u;
 
-struct MSG {
+struct ORV_API MSG {
   HWND hwnd = 0;
   UINT message = 0;
   WPARAM wParam = 0;
@@ -74,7 +76,7 @@ using WNDPROC = LRESULT (*)(HWND, UINT, WPARAM, LPARAM);
 // window procedure: (hwnd, WM_TIMER, id, tick count).
 using TIMERPROC = void (*)(HWND, UINT, std::uintptr_t, DWORD);
 
-struct WNDCLASSA {
+struct ORV_API WNDCLASSA {
   UINT style = 0;
   WNDPROC lpfnWndProc = nullptr;
   int cbClsExtra = 0;
@@ -96,52 +98,52 @@ inline constexpr LPARAM MAKELONG(std::uint16_t lo, std::uint16_t hi) {
 
 // Window classes are process-wide. Registering a name twice fails, and so does a class
 // without a name or procedure, or with cbWndExtra outside 0..4096.
-BOOL GetClassInfoA(void* hInstance, const char* className, WNDCLASSA* out);
-BOOL RegisterClassA(const WNDCLASSA* wc);
-BOOL UnregisterClassA(const char* className, void* hInstance);
+ORV_API BOOL GetClassInfoA(void* hInstance, const char* className, WNDCLASSA* out);
+ORV_API BOOL RegisterClassA(const WNDCLASSA* wc);
+ORV_API BOOL UnregisterClassA(const char* className, void* hInstance);
 
 // Creates a (never shown) window of a registered class, owned by the calling thread.
 // Returns 0 when the class is unknown. Class names compare without regard to case.
-HWND CreateWindowExA(DWORD exStyle, const char* className, const char* windowName, DWORD style,
-                     int x, int y, int width, int height, HWND parent, void* menu, void* hInstance,
-                     void* param);
+ORV_API HWND CreateWindowExA(DWORD exStyle, const char* className, const char* windowName,
+                             DWORD style, int x, int y, int width, int height, HWND parent,
+                             void* menu, void* hInstance, void* param);
 // Sends WM_DESTROY to the window procedure, then removes the window's queued messages
 // and kills its timers. Owner thread only. Windows still alive when their thread exits
 // are destroyed silently (no WM_DESTROY: the thread's other state may be gone).
-BOOL DestroyWindow(HWND hwnd);
-BOOL IsWindow(HWND hwnd);
+ORV_API BOOL DestroyWindow(HWND hwnd);
+ORV_API BOOL IsWindow(HWND hwnd);
 // Extra memory of the window at a byte offset; returns the previous value / 0 on error.
 // The extra memory holds max(cbWndExtra, 8) bytes, addressed in pointer-sized words at
 // offsets that are multiples of 8; GWLP_USERDATA and GWLP_WNDPROC are also accepted.
-LONG_PTR SetWindowLongA(HWND hwnd, int index, LONG_PTR value);
-LONG_PTR GetWindowLongA(HWND hwnd, int index);
-LRESULT DefWindowProcA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+ORV_API LONG_PTR SetWindowLongA(HWND hwnd, int index, LONG_PTR value);
+ORV_API LONG_PTR GetWindowLongA(HWND hwnd, int index);
+ORV_API LRESULT DefWindowProcA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 // Calls the window procedure directly, on the calling thread. Exceptions propagate to
 // the caller, as from any direct call.
-LRESULT SendMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+ORV_API LRESULT SendMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
 // Any thread; fails (FALSE) for a destroyed or unknown window, or one whose thread has
 // exited. hwnd 0 posts a thread message to the calling thread's own queue.
-BOOL PostMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+ORV_API BOOL PostMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 // Asks the calling thread's loops to end: GetMessageA answers 0 once everything
 // posted before it has been retrieved. Asking again while a quit is still queued only
 // updates its code (wParam of the WM_QUIT).
-void PostQuitMessage(int exitCode);
+ORV_API void PostQuitMessage(int exitCode);
 // Waits for a message of the calling thread. Answers 0 for the quit message, 1 otherwise,
 // -1 when the thread has no usable queue (msg null, or the thread is exiting).
 // Filters: hwnd 0 takes every message, HWND_THREAD_ONLY only thread messages, another
 // handle only that window's; a range of 0..0 takes every number. WM_QUIT passes every
 // filter. Order: posted messages (FIFO), the quit message, then due timers; a timer
 // overdue by at least its interval goes ahead of posted messages so it cannot starve.
-BOOL GetMessageA(MSG* msg, HWND filter, UINT filterMin, UINT filterMax);
+ORV_API BOOL GetMessageA(MSG* msg, HWND filter, UINT filterMin, UINT filterMax);
 // Never waits. PM_REMOVE takes the message out of the queue.
-BOOL PeekMessageA(MSG* msg, HWND filter, UINT filterMin, UINT filterMax, UINT removeFlags);
-BOOL TranslateMessage(const MSG* msg);
+ORV_API BOOL PeekMessageA(MSG* msg, HWND filter, UINT filterMin, UINT filterMax, UINT removeFlags);
+ORV_API BOOL TranslateMessage(const MSG* msg);
 // Calls the window procedure of msg->hwnd; a message for a window that is gone is dropped.
 // An exception that leaves the window procedure goes to the dispatch exception handler.
-LRESULT DispatchMessageA(const MSG* msg);
+ORV_API LRESULT DispatchMessageA(const MSG* msg);
 // Blocks until the calling thread's queue holds something (a message, a due timer, quit).
-BOOL WaitMessage();
+ORV_API BOOL WaitMessage();
 
 // Timers: a WM_TIMER (wParam = id, lParam = the timer function) is generated when due
 // and nothing else is queued; the next one is due an interval after it was retrieved
@@ -150,16 +152,16 @@ BOOL WaitMessage();
 // existing thread timer. timerFunc, when not null, is a TIMERPROC. Intervals are clamped
 // to USER_TIMER_MINIMUM..USER_TIMER_MAXIMUM. Returns the id (1 for id 0 on a window),
 // 0 on failure.
-std::uintptr_t SetTimer(HWND hwnd, std::uintptr_t id, UINT elapseMs, void* timerFunc);
-BOOL KillTimer(HWND hwnd, std::uintptr_t id);
+ORV_API std::uintptr_t SetTimer(HWND hwnd, std::uintptr_t id, UINT elapseMs, void* timerFunc);
+ORV_API BOOL KillTimer(HWND hwnd, std::uintptr_t id);
 
 // Milliseconds since an arbitrary start, wrapping at 2^32.
-DWORD GetTickCount();
+ORV_API DWORD GetTickCount();
 
 // Where an exception that escapes a window procedure during dispatch goes. The host's
 // application object installs its exception handling here; without a handler the
 // exception is written to stderr and dropped. Never lets it unwind through a loop.
 using DispatchExceptionHandler = std::function<void(std::exception_ptr)>;
-void SetDispatchExceptionHandler(DispatchExceptionHandler handler);
+ORV_API void SetDispatchExceptionHandler(DispatchExceptionHandler handler);
 
 }  // namespace plat

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "Platform/Export.h"
 #include "Platform/Messages.h"
 
 namespace plat {
@@ -26,15 +27,15 @@ inline constexpr int SE_ERR_NOASSOC = 31;  // no program to open it with, or unk
 // handed to xdg-open. dir, when given, is the working directory. Returns once the program
 // has started, without waiting for it: > 32 on success, an SE_ERR_ code otherwise.
 // parent and showCmd are accepted and ignored.
-int ShellExecuteA(HWND parent, const char* verb, const char* file, const char* params,
-                  const char* dir, int showCmd);
+ORV_API int ShellExecuteA(HWND parent, const char* verb, const char* file, const char* params,
+                          const char* dir, int showCmd);
 
 // TMPDIR, or /tmp, with a trailing '/'. Returns the length written without the NUL; when
 // buf is null or bufLen too small, writes nothing and returns the size needed with the NUL.
-DWORD GetTempPathA(DWORD bufLen, char* buf);
+ORV_API DWORD GetTempPathA(DWORD bufLen, char* buf);
 
 // What the shell starts. An empty dir keeps the caller's.
-struct ShellCommand {
+struct ORV_API ShellCommand {
   std::string program;  // a path
   std::vector<std::string> args;
   std::string dir;
@@ -42,9 +43,9 @@ struct ShellCommand {
 // Starts the command detached; returns 0 once it runs, or the errno of the failure.
 using ShellLauncher = std::function<int(const ShellCommand&)>;
 // Replaces the launcher (tests do); an empty one restores the real one.
-void SetShellLauncher(ShellLauncher launcher);
+ORV_API void SetShellLauncher(ShellLauncher launcher);
 
 // The parameter splitting of ShellExecuteA.
-std::vector<std::string> SplitShellParams(const char* params);
+ORV_API std::vector<std::string> SplitShellParams(const char* params);
 
 }  // namespace plat

@@ -35,6 +35,7 @@
 
 #include <cstdint>
 
+#include "Platform/Export.h"
 #include "Platform/Messages.h"
 
 namespace plat {
@@ -115,7 +116,7 @@ inline constexpr int WSASYS_STATUS_LEN = 128;
 
 #pragma pack(push, 1)
 // The start-up record, laid out as on the original 32-bit platform: 398 bytes.
-struct WSADATA {
+struct ORV_API WSADATA {
   WORD wVersion;
   WORD wHighVersion;
   char szDescription[WSADESCRIPTION_LEN + 1];
@@ -130,30 +131,30 @@ static_assert(sizeof(WSADATA) == 398);
 // Reference counted: every successful start-up needs a clean-up; only the last one
 // closes every socket and cancels every look-up, posting nothing. Returns 0 or an error
 // code (not through WSAGetLastError).
-int WSAStartup(WORD versionRequested, WSADATA* data);
-int WSACleanup();
+ORV_API int WSAStartup(WORD versionRequested, WSADATA* data);
+ORV_API int WSACleanup();
 // Per thread.
-int WSAGetLastError();
-void WSASetLastError(int error);
+ORV_API int WSAGetLastError();
+ORV_API void WSASetLastError(int error);
 
 // Replaces the socket's mask, window and message; a mask of 0 stops posting.
-int WSAAsyncSelect(SOCKET s, HWND hwnd, UINT msg, long events);
+ORV_API int WSAAsyncSelect(SOCKET s, HWND hwnd, UINT msg, long events);
 // Completion: (hwnd, msg, task, MAKELONG(size needed, error)); the buffer is written on
 // the owner thread just before the message is delivered, never after a cancel.
-HANDLE WSAAsyncGetHostByName(HWND hwnd, UINT msg, const char* name, char* buf, int buflen);
-HANDLE WSAAsyncGetHostByAddr(HWND hwnd, UINT msg, const char* addr, int len, int type, char* buf,
-                             int buflen);
-int WSACancelAsyncRequest(HANDLE task);
+ORV_API HANDLE WSAAsyncGetHostByName(HWND hwnd, UINT msg, const char* name, char* buf, int buflen);
+ORV_API HANDLE WSAAsyncGetHostByAddr(HWND hwnd, UINT msg, const char* addr, int len, int type,
+                                     char* buf, int buflen);
+ORV_API int WSACancelAsyncRequest(HANDLE task);
 
-SOCKET socket(int af, int type, int protocol);
-int bind(SOCKET s, const sockaddr* name, int namelen);
-int listen(SOCKET s, int backlog);
-SOCKET accept(SOCKET s, sockaddr* addr, int* addrlen);
-int connect(SOCKET s, const sockaddr* name, int namelen);
-int closesocket(SOCKET s);
-int shutdown(SOCKET s, int how);
-int send(SOCKET s, const char* buf, int len, int flags);
-int sendto(SOCKET s, const char* buf, int len, int flags, const sockaddr* to, int tolen);
+ORV_API SOCKET socket(int af, int type, int protocol);
+ORV_API int bind(SOCKET s, const sockaddr* name, int namelen);
+ORV_API int listen(SOCKET s, int backlog);
+ORV_API SOCKET accept(SOCKET s, sockaddr* addr, int* addrlen);
+ORV_API int connect(SOCKET s, const sockaddr* name, int namelen);
+ORV_API int closesocket(SOCKET s);
+ORV_API int shutdown(SOCKET s, int how);
+ORV_API int send(SOCKET s, const char* buf, int len, int flags);
+ORV_API int sendto(SOCKET s, const char* buf, int len, int flags, const sockaddr* to, int tolen);
 // Gather form of send: the pieces, in order, in one call, as if they were one buffer (on
 // a datagram socket, one datagram to the connected peer). Same results and readiness
 // rules as send: the bytes taken, a part of the total counting as a send that would
@@ -175,16 +176,16 @@ int getsockname(SOCKET s, sockaddr* name, int* namelen);
 int getpeername(SOCKET s, sockaddr* name, int* namelen);
 
 // Blocking resolver calls; results live in per-thread storage until the next call.
-servent* getservbyname(const char* name, const char* proto);
-protoent* getprotobyname(const char* name);
-hostent* gethostbyname(const char* name);
-hostent* gethostbyaddr(const char* addr, int len, int type);
-int gethostname(char* name, int namelen);
+ORV_API servent* getservbyname(const char* name, const char* proto);
+ORV_API protoent* getprotobyname(const char* name);
+ORV_API hostent* gethostbyname(const char* name);
+ORV_API hostent* gethostbyaddr(const char* addr, int len, int type);
+ORV_API int gethostname(char* name, int namelen);
 
 // As the C library's: forms a.b.c.d, a.b.c, a.b and a, with octal and hexadecimal
 // parts; invalid or empty text gives INADDR_NONE.
-std::uint32_t inet_addr(const char* cp);
+ORV_API std::uint32_t inet_addr(const char* cp);
 // Per-thread static buffer.
-char* inet_ntoa(in_addr in);
+ORV_API char* inet_ntoa(in_addr in);
 
 }  // namespace plat

@@ -8,8 +8,9 @@
 #include <string>
 
 #include "Host/Component.h"
+#include "Platform/Export.h"
 
-class TBuffer : public TObject {
+class ORV_API TBuffer : public TObject {
  public:
   // The capacity a request of 0 or less stands for.
   static constexpr std::int32_t DefaultBufSize = 1514;

@@ -59,12 +59,12 @@ using TChangeState =
     std::function<void(TObject* Sender, TSocketState OldState, TSocketState NewState)>;
 
 // Seconds and microseconds, for the timer helpers of the socket component.
-struct TTimeVal {
+struct ORV_API TTimeVal {
   std::int32_t tv_sec = 0;
   std::int32_t tv_usec = 0;
 };
 
-class TCustomWSocket : public TComponent {
+class ORV_API TCustomWSocket : public TComponent {
  public:
   // Creates the hidden window and starts the socket layer when no other socket has; the
   // start-up's ESocketException leaves the constructor (nothing is left behind).

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "Platform/Export.h"
+
 // "No Error" for 0, "Not a WinSock error" for any code the socket layer does not define.
 // Needs no started socket layer.
-std::string WSocketErrorDesc(std::int32_t ErrCode);
+ORV_API std::string WSocketErrorDesc(std::int32_t ErrCode);

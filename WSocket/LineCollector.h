@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <string>
 
-class TLineCollector {
+#include "Platform/Export.h"
+
+class ORV_API TLineCollector {
  public:
   static constexpr std::int32_t MaxLength = 254;
 

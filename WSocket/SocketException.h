@@ -7,6 +7,7 @@
 #include <variant>
 
 #include "Host/SysUtils.h"
+#include "Platform/Export.h"
 
 // One argument of a format: %d takes a number, %s a text.
 using TFmtArg = std::variant<std::int64_t, std::string>;
@@ -14,9 +15,9 @@ using TFmtArg = std::variant<std::int64_t, std::string>;
 // Expands %d, %s and %% of Fmt from Args in order. A specifier that does not match its
 // argument, a missing argument or an unknown specifier raises EConvertError quoting the
 // format, so a faulty format never reads past its arguments.
-std::string FormatArgs(const std::string& Fmt, std::initializer_list<TFmtArg> Args);
+ORV_API std::string FormatArgs(const std::string& Fmt, std::initializer_list<TFmtArg> Args);
 
-class ESocketException : public Exception {
+class ORV_API ESocketException : public Exception {
  public:
   explicit ESocketException(const std::string& Msg) : Exception(Msg) {}
   ESocketException(const std::string& Fmt, std::initializer_list<TFmtArg> Args)

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "Platform/Export.h"
+
 struct ssl_ctx_st;
 struct ssl_st;
 struct bio_st;
@@ -19,7 +21,7 @@ namespace ssl {
 // Bytes in order: appended at the tail, taken from the head. The TLS engine writes its
 // records into one and reads the peer's from another; the socket moves them to and from
 // the network without a further copy.
-class TByteFifo {
+class ORV_API TByteFifo {
  public:
   std::size_t Size() const { return FTail - FHead; }
   bool Empty() const { return FTail == FHead; }
@@ -57,13 +59,13 @@ class TByteFifo {
 };
 
 // A context with a reference count of the TLS engine's own.
-struct TCtxFree {
+struct ORV_API TCtxFree {
   void operator()(ssl_ctx_st* Ctx) const;
 };
 using TCtxPtr = std::unique_ptr<ssl_ctx_st, TCtxFree>;
 
 // The settings a client context is made from.
-struct TClientSettings {
+struct ORV_API TClientSettings {
   std::string CAFile;  // trusted authorities, a file of certificates; with CAPath
   std::string CAPath;  // or a folder of hashed ones; both empty: the system's store
   bool Verify = true;  // verify the peer's certificate and host name
@@ -72,21 +74,21 @@ struct TClientSettings {
 
 // A client context for TLS 1.2 and 1.3; null with Error set when the authorities cannot
 // be loaded.
-TCtxPtr NewClientContext(const TClientSettings& Settings, std::string& Error);
+ORV_API TCtxPtr NewClientContext(const TClientSettings& Settings, std::string& Error);
 
 // A client session on Ctx whose engine reads the peer's records from In and writes its own
 // into Out. HostName is sent as the server name (unless it is an address) and, when the
 // context verifies, checked against the certificate: a name against its DNS names, an
 // address against its IP addresses. Null with Error set when it cannot be made.
-ssl_st* NewClientSession(ssl_ctx_st* Ctx, TByteFifo& In, TByteFifo& Out,
-                         const std::string& HostName, bool Verify, std::string& Error);
-void FreeSession(ssl_st* Session);
+ORV_API ssl_st* NewClientSession(ssl_ctx_st* Ctx, TByteFifo& In, TByteFifo& Out,
+                                 const std::string& HostName, bool Verify, std::string& Error);
+ORV_API void FreeSession(ssl_st* Session);
 
 // The reason a certificate was refused, for a verification result of the engine.
-std::string VerifyFailureText(long Result);
+ORV_API std::string VerifyFailureText(long Result);
 // The engine's queued errors as one text (the queue is emptied); Fallback when none.
-std::string TakeErrorText(const std::string& Fallback);
+ORV_API std::string TakeErrorText(const std::string& Fallback);
 // Empties the engine's error queue of this thread.
-void ClearErrors();
+ORV_API void ClearErrors();
 
 }  // namespace ssl

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "Platform/Export.h"
+
 enum TSslError : std::uint16_t {
   // The handshake failed: no common protocol version or cipher, an alert from the peer,
   // a peer that does not speak TLS, or the connection lost during the handshake.
@@ -20,4 +22,4 @@ enum TSslError : std::uint16_t {
 };
 
 // A short English text for one of the codes above; "" for any other code.
-std::string SslErrorDesc(int Code);
+ORV_API std::string SslErrorDesc(int Code);

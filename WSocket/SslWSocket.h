@@ -23,11 +23,12 @@
 #include <memory>
 #include <string>
 
+#include "Platform/Export.h"
 #include "WSocket/SslContext.h"
 #include "WSocket/SslErrors.h"
 #include "WSocket/WSocket.h"
 
-class TSslWSocket : public TWSocket {
+class ORV_API TSslWSocket : public TWSocket {
  public:
   explicit TSslWSocket(TComponent* AOwner);
   ~TSslWSocket() override;

@@ -2,6 +2,7 @@
 // and the error texts.
 #pragma once
 
+#include "Platform/Export.h"
 #include "WSocket/CustomWSocket.h"
 #include "WSocket/ErrorDesc.h"
 #include "WSocket/HostResolve.h"
@@ -11,7 +12,7 @@
 class TPublishedClass;
 
 // The socket component with its configuration and events published.
-class TWSocket : public TCustomWSocket {
+class ORV_API TWSocket : public TCustomWSocket {
  public:
   using TCustomWSocket::TCustomWSocket;
   std::string ClassName() const override { return "TWSocket"; }

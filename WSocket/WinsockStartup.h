@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "Platform/Export.h"
 #include "Platform/Winsock.h"
 
 namespace WSocket {
@@ -13,19 +14,19 @@ inline constexpr char CopyRight[] = " TWSocket V2.50: asynchronous TCP/UDP socke
 
 // Starts the socket layer (version 1.1) unless it is started already. Raises
 // ESocketException "wsock32.dll: WSAStartup error #n" when it cannot be started.
-void EnsureWinsockStarted();
+ORV_API void EnsureWinsockStarted();
 
 // A copy of the start-up record, starting the socket layer first when needed.
-plat::WSADATA WinsockInfo();
+ORV_API plat::WSADATA WinsockInfo();
 
 // Bookkeeping of live socket components. The count and the started flag are guarded, so
 // sockets may be created and destroyed on several threads.
-void WinsockSocketCreated();
+ORV_API void WinsockSocketCreated();
 // The last socket gone cleans the socket layer up.
-void WinsockSocketDestroyed();
-std::int32_t SocketCount();
+ORV_API void WinsockSocketDestroyed();
+ORV_API std::int32_t SocketCount();
 // A thread's background closer holds sockets of components already gone: the socket layer
 // stays up until it is done. Not counted as sockets.
-void WinsockBackgroundCloseStarted();
-void WinsockBackgroundCloseEnded();
-bool WinsockStarted();
+ORV_API void WinsockBackgroundCloseStarted();
+ORV_API void WinsockBackgroundCloseEnded();
+ORV_API bool WinsockStarted();

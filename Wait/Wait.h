@@ -14,6 +14,7 @@
 #include <string>
 
 #include "Host/Controls.h"
+#include "Platform/Export.h"
 #include "Platform/Messages.h"
 
 class TBrush;
@@ -23,7 +24,7 @@ class TTimer;
 
 using TWaitEvent = std::function<void(TObject* Sender, std::int32_t Count)>;
 
-class TCustomWait : public TCustomControl {
+class ORV_API TCustomWait : public TCustomControl {
  public:
   // 192 x 32, counting 60 ticks of the timer's default interval; not running.
   explicit TCustomWait(TComponent* AOwner);
@@ -94,7 +95,7 @@ class TCustomWait : public TCustomControl {
   std::int32_t FInitialCount = 60;
 };
 
-class TWait : public TCustomWait {
+class ORV_API TWait : public TCustomWait {
  public:
   using TCustomWait::TCustomWait;
   std::string ClassName() const override { return "TWait"; }

@@ -11,6 +11,7 @@
 
 #include "Host/Application.h"
 #include "Host/Backends/FormReading.h"
+#include "Host/Backends/TerminalInput.h"
 #include "Host/ComCtrls.h"
 #include "Host/FileUtils.h"
 #include "Host/Forms.h"
@@ -102,7 +103,7 @@ struct TTerminalBackend::TShownForm {
 TTerminalBackend::TTerminalBackend() : TTerminalBackend(TSettings{}) {}
 
 TTerminalBackend::TTerminalBackend(const TSettings& Settings)
-    : FSettings(Settings), FInput(Settings.InputFd) {
+    : FSettings(Settings), FInput(std::make_unique<TTerminalInput>(Settings.InputFd)) {
   FOutputIsTerminal = ::isatty(::fileno(FSettings.Output)) == 1;
   FWatch = std::make_unique<TFreeWatch>([this](TComponent* Form) { FormDestroyed(Form); });
 }
@@ -116,7 +117,7 @@ TTerminalBackend::~TTerminalBackend() {
 }
 
 bool TTerminalBackend::Interactive() const {
-  return FInput.IsTerminal() && !FSettings.AnswerYes;
+  return FInput->IsTerminal() && !FSettings.AnswerYes;
 }
 
 void TTerminalBackend::Print(const std::string& Text) {
@@ -160,7 +161,7 @@ int TTerminalBackend::WaitKey() {
   TMessagePump pump(*Application, {.HandleErrors = true});
   pump.PumpUntil(
       [&] {
-        key = FInput.ReadKey();
+        key = FInput->ReadKey();
         return key != KeyNone || Application->Terminated();
       },
       TDeadline::Never(), TickMs);
@@ -250,7 +251,7 @@ TModalResult TTerminalBackend::MessageBox(const TMessageBoxRequest& Request) {
     // defaults to No (replace a file?) stays No.
     answer = defaultResult;
   } else {
-    FInput.EnterKeyMode();
+    FInput->EnterKeyMode();
     while (answer == mrNone) {
       const int key = WaitKey();
       if (key == KeyEnter || key == KeyClosed) {
@@ -267,7 +268,7 @@ TModalResult TTerminalBackend::MessageBox(const TMessageBoxRequest& Request) {
       }
       if (answer == mrNone) Beep(0);
     }
-    FInput.LeaveKeyMode();
+    FInput->LeaveKeyMode();
   }
   Print(ButtonText(answer) + "\n");
   return answer;
@@ -309,7 +310,7 @@ bool TTerminalBackend::SaveDialog(TSaveDialogRequest& Request) {
     Request.FileName = proposed;
     return true;
   }
-  FInput.EnterKeyMode();
+  FInput->EnterKeyMode();
   std::string name;
   bool accepted = ReadLine(name);
   if (accepted) {
@@ -342,7 +343,7 @@ bool TTerminalBackend::SaveDialog(TSaveDialogRequest& Request) {
       Print(accepted ? std::to_string(Request.FilterIndex) + "\n" : "\n");
     }
   }
-  FInput.LeaveKeyMode();
+  FInput->LeaveKeyMode();
   if (!accepted) return false;
   Request.FileName = name;
   return true;
@@ -368,7 +369,7 @@ void TTerminalBackend::FormShown(TCustomForm& Form) {
   Form.FreeNotification(FWatch.get());
   TShownForm& s = *shown;
   FForms.push_back(std::move(shown));
-  if (Interactive()) FInput.EnterKeyMode();
+  if (Interactive()) FInput->EnterKeyMode();
   StartTicking();
   if (s.Kind == fkPlain) {
     std::string out = "\n" + Safe(Form.Caption()) + "\n";
@@ -397,7 +398,7 @@ void TTerminalBackend::FormDestroyed(TComponent* Form) {
   if (it == FForms.end()) return;
   if ((*it)->Kind == fkWait) ClearStatusLine();
   FForms.erase(it);
-  if (Interactive()) FInput.LeaveKeyMode();
+  if (Interactive()) FInput->LeaveKeyMode();
   StopTicking();
 }
 
@@ -486,7 +487,7 @@ void TTerminalBackend::Tick() {
   if ((top.Kind == fkWait || top.Dirty) && now - top.LastDraw >= RedrawEvery) Draw(top, false);
   if (!Interactive()) return;
   TCustomForm* form = top.Form;
-  for (int key = FInput.ReadKey(); key != KeyNone && key != KeyClosed; key = FInput.ReadKey()) {
+  for (int key = FInput->ReadKey(); key != KeyNone && key != KeyClosed; key = FInput->ReadKey()) {
     if (key != KeyEscape && key != KeyInterrupt && !(key == KeyEnter && top.Kind == fkPlain))
       continue;
     // Ctrl-C cancels what runs and every question after it.
@@ -509,17 +510,17 @@ void TTerminalBackend::PageText(const std::vector<std::string>& Lines) {
   std::string pager = FSettings.Pager;
   if (pager.empty() && std::getenv("PAGER")) pager = std::getenv("PAGER");
   if (!pager.empty()) {
-    FInput.SuspendKeyMode();
+    FInput->SuspendKeyMode();
     if (std::FILE* p = ::popen(pager.c_str(), "w")) {
       for (const std::string& line : Lines) {
         std::fputs(line.c_str(), p);
         std::fputc('\n', p);
       }
       const int status = ::pclose(p);
-      FInput.ResumeKeyMode();
+      FInput->ResumeKeyMode();
       if (status != -1 && WIFEXITED(status) && WEXITSTATUS(status) != 127) return;
     } else {
-      FInput.ResumeKeyMode();
+      FInput->ResumeKeyMode();
     }
   }
   BuiltInPager(Lines);

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "Platform/Export.h"
+
 using TColor = std::int32_t;
 
 inline constexpr TColor RGB(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
@@ -64,10 +66,10 @@ inline constexpr TColor clInfoText = SystemColor(23);
 inline constexpr TColor clInfoBk = SystemColor(24);
 
 // The identifier of a named colour ("clWindowText"); false for other values.
-bool ColorToIdent(TColor color, std::string& ident);
+ORV_API bool ColorToIdent(TColor color, std::string& ident);
 // Case-insensitive; false for an unknown identifier.
-bool IdentToColor(const std::string& ident, TColor& color);
+ORV_API bool IdentToColor(const std::string& ident, TColor& color);
 // The identifier when there is one, else "$00BBGGRR".
-std::string ColorToString(TColor color);
+ORV_API std::string ColorToString(TColor color);
 // An identifier or an integer (decimal or $hex); raises EConvertError otherwise.
-TColor StringToColor(const std::string& text);
+ORV_API TColor StringToColor(const std::string& text);

@@ -598,7 +598,7 @@ int recvleft(SOCKET h) {
 int ioctlsocket(SOCKET h, long cmd, u_long* argp) {
   return WithSocket(h, [&](Sock& s) {
     if (argp == nullptr) return wsaerr::Fail(WSAEFAULT);
-    if (cmd == FIONBIO) {
+    if (cmd == plat::FIONBIO) {  // qualified: <sys/ioctl.h> has a macro of the name
       // Blocking mode cannot come back while notifications are selected.
       if (*argp == 0 && s.mask != 0) return wsaerr::Fail(WSAEINVAL);
       s.nonBlocking = *argp != 0;
@@ -610,7 +610,7 @@ int ioctlsocket(SOCKET h, long cmd, u_long* argp) {
       *argp = static_cast<u_long>(n);
       return 0;
     }
-    if (cmd == FIONREAD) {
+    if (cmd == plat::FIONREAD) {
       if (s.stream) RefreshConnecting(s, h);
       if (s.state == State::Listening || (s.stream && s.state != State::Connected)) {
         *argp = 0;

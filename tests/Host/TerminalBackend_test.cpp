@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "Host/Application.h"
+#include "Host/Backends/TerminalInput.h"
 #include "Host/ComCtrls.h"
 #include "Host/Forms.h"
 #include "Host/StdCtrls.h"

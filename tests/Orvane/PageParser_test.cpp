@@ -5,7 +5,7 @@
 
 namespace {
 
-TStringList Page(std::initializer_list<std::string> lines) {
+TStringList PageLines(std::initializer_list<std::string> lines) {
   TStringList l;
   for (const std::string& s : lines) l.Add(s);
   return l;
@@ -57,7 +57,7 @@ TEST(PageParser, AnEmptyNameFillsEveryFieldWhoseTagIsEmpty) {
   o.InfoTags()->SetVersionTag("Version");
   o.InfoTags()->SetDateTag("Date");
   // A blank before the quote of the name: the two characters after the marker are ' ='.
-  o.ParseDocument(Page({"<meta http-equiv =\"Author\" CONTENT=\"x\">"}));
+  o.ParseDocument(PageLines({"<meta http-equiv =\"Author\" CONTENT=\"x\">"}));
   EXPECT_EQ(o.ProductAuthor(), "x");
   EXPECT_EQ(o.ProductName(), "x");
   EXPECT_EQ(o.ProductReadMe(), "x");
@@ -80,19 +80,19 @@ TEST(PageParser, NamesAndContentsEndWithinAThousandCharacters) {
   o.InfoTags()->SetReadMeExtTag("E");
   o.InfoTags()->SetRunParamsTag("P");
   o.InfoTags()->SetRedirectTag("X");
-  o.ParseDocument(Page({Entry(longest, "v1")}));
+  o.ParseDocument(PageLines({Entry(longest, "v1")}));
   EXPECT_EQ(o.ProductVersion(), "v1");
   // One more character and the closing quote falls outside: the name is empty.
-  o.ParseDocument(Page({Entry(longest + "n", "name")}));
+  o.ParseDocument(PageLines({Entry(longest + "n", "name")}));
   EXPECT_EQ(o.ProductVersion(), "v1");
   EXPECT_EQ(o.ProductName(), "name");
-  o.ParseDocument(Page({Entry("Author", std::string(999, 'c'))}));
+  o.ParseDocument(PageLines({Entry("Author", std::string(999, 'c'))}));
   EXPECT_EQ(o.ProductAuthor().size(), 999u);
-  o.ParseDocument(Page({Entry("Author", std::string(1000, 'c'))}));
+  o.ParseDocument(PageLines({Entry("Author", std::string(1000, 'c'))}));
   EXPECT_EQ(o.ProductAuthor(), "");
   // Too short a line for a name after the marker: also empty.
   o.InfoTags()->SetProductNameTag("Product");
-  o.ParseDocument(Page({"<META HTTP-EQUIV"}));
+  o.ParseDocument(PageLines({"<META HTTP-EQUIV"}));
   EXPECT_EQ(o.ProductName(), "name");
 }
 
@@ -107,14 +107,14 @@ TEST(PageParser, LaterLinesWinAndUnmatchedPagesChangeNothing) {
   o.InfoTags()->SetReadMeExtTag("E");
   o.InfoTags()->SetRunParamsTag("A");
   o.InfoTags()->SetRedirectTag("X");
-  o.ParseDocument(Page({"x " + Entry("V", "1.0") + " y", Entry("V", "2.0")}));
+  o.ParseDocument(PageLines({"x " + Entry("V", "1.0") + " y", Entry("V", "2.0")}));
   EXPECT_EQ(o.ProductVersion(), "2.0");
   EXPECT_EQ(o.ProductAuthor(), "2.0");
-  o.ParseDocument(Page({"<html>", Entry("v", "3.0"), "<META NAME=\"V\" CONTENT=\"4\">", ""}));
+  o.ParseDocument(PageLines({"<html>", Entry("v", "3.0"), "<META NAME=\"V\" CONTENT=\"4\">", ""}));
   EXPECT_EQ(o.ProductVersion(), "2.0");
   EXPECT_EQ(o.ProductName(), "");
   // Only the first CONTENT= of the line counts, wherever it stands.
-  o.ParseDocument(Page({"CONTENT=\"early\" <META HTTP-EQUIV=\"V\" CONTENT=\"late\">"}));
+  o.ParseDocument(PageLines({"CONTENT=\"early\" <META HTTP-EQUIV=\"V\" CONTENT=\"late\">"}));
   EXPECT_EQ(o.ProductVersion(), "early");
 }
 
@@ -136,12 +136,12 @@ TEST(PageParser, ABadDateTextEndsTheParseWithAConversionError) {
   TOrvane o(nullptr);
   o.InfoTags()->SetDateTag("Date");
   o.InfoTags()->SetVersionTag("Version");
-  EXPECT_THROW(o.ParseDocument(Page({Entry("Version", "2.0"), Entry("Date", "Feb 30, 1999")})),
+  EXPECT_THROW(o.ParseDocument(PageLines({Entry("Version", "2.0"), Entry("Date", "Feb 30, 1999")})),
                EConvertError);
   EXPECT_EQ(o.ProductVersion(), "2.0");
   EXPECT_EQ(o.ProductDate(), 0.0);
   o.SetDateFormat(orvdNone);
-  o.ParseDocument(Page({Entry("Date", "whenever")}));
+  o.ParseDocument(PageLines({Entry("Date", "whenever")}));
   EXPECT_EQ(o.ProductDateStr(), "whenever");
   EXPECT_EQ(o.ProductDate(), 0.0);
 }
