@@ -21,7 +21,7 @@ class TCustomForm;
 // Its message pumps go through it as their filter: OnMessage (from TMessageFilter) is
 // called with every message that the application's loops take from the queue, before it
 // is dispatched; setting Handled keeps it from being dispatched at all.
-class TApplication : public TComponent, public TMessageFilter {
+class ORV_API TApplication : public TComponent, public TMessageFilter {
  public:
   explicit TApplication(TComponent* AOwner);
   ~TApplication() override;

@@ -28,7 +28,7 @@ inline constexpr TCursor crDefault = 0;
 inline constexpr TCursor crArrow = -2;
 inline constexpr TCursor crHourGlass = -11;
 
-class TControl : public TComponent {
+class ORV_API TControl : public TComponent {
  public:
   explicit TControl(TComponent* AOwner);
   ~TControl() override;

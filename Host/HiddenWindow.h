@@ -6,7 +6,7 @@
 
 // A window message as the owner of a window (a control's WndProc, a socket's or a timer's
 // hidden window) sees it; Result goes back to the sender.
-struct TMessage {
+struct ORV_API TMessage {
   plat::UINT Msg = 0;
   plat::WPARAM WParam = 0;
   plat::LPARAM LParam = 0;

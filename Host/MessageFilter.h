@@ -6,11 +6,12 @@
 
 #include <functional>
 
+#include "Platform/Export.h"
 #include "Platform/Messages.h"
 
 class TComponent;
 
-class TMessageFilter {
+class ORV_API TMessageFilter {
  public:
   virtual ~TMessageFilter() = default;
 

@@ -51,16 +51,16 @@ struct ORV_API THttpTarget {
 // first request's target. http (no scheme means it) and https (port 443 by default, through
 // a proxy in a tunnel) are spoken, in any case; any other scheme of URL, and any but http
 // of Proxy, gives a Refusal.
-THttpTarget RequestTarget(const std::string& URL, const std::string& Proxy,
-                          const std::string& ProxyPort);
+ORV_API THttpTarget RequestTarget(const std::string& URL, const std::string& Proxy,
+                                  const std::string& ProxyPort);
 
 // The next request's target after a relocation to Location, from the current Target: a
 // path on the same server (and scheme), a bare document name, or an absolute address
 // (another server, or another scheme; its port, or the scheme's). User and password of
 // Location are ignored. A scheme other than http and https gives a Refusal; whether a
 // step from https down to http may be taken is the caller's to decide (Tls tells).
-THttpTarget RelocationTarget(const THttpTarget& Current, const std::string& Location,
-                             bool ViaProxy);
+ORV_API THttpTarget RelocationTarget(const THttpTarget& Current, const std::string& Location,
+                                     bool ViaProxy);
 
 // The file name for a document at Path: its last segment (a trailing "/" dropped, at most
 // 255 characters, a query cut off), or "document.htm" when there is none.

@@ -17,8 +17,9 @@
 
 #include "Host/Streams.h"
 #include "Orvane/Signature.h"
+#include "Platform/Export.h"
 
-class THashingStream : public TStream {
+class ORV_API THashingStream : public TStream {
  public:
   explicit THashingStream(std::unique_ptr<TStream> Inner);
   ~THashingStream() override;

@@ -161,19 +161,19 @@ ORV_API int sendto(SOCKET s, const char* buf, int len, int flags, const sockaddr
 // block. At most kMaxSendPieces pieces (WSAEINVAL beyond), totalling at most 2^31 - 1
 // bytes (WSAEMSGSIZE).
 inline constexpr int kMaxSendPieces = 1024;
-int sendv(SOCKET s, const iovec* pieces, int count, int flags);
-int recv(SOCKET s, char* buf, int len, int flags);
+ORV_API int sendv(SOCKET s, const iovec* pieces, int count, int flags);
+ORV_API int recv(SOCKET s, char* buf, int len, int flags);
 // What the stream socket's latest receive (or FIONREAD) told about the bytes still
 // waiting, without a system call: -1 when nothing is known (and for any other socket), 0
 // when that call left none, otherwise at least that many. Bytes that arrived since are
 // not counted: a receive that left none re-armed FD_READ, which announces them.
-int recvleft(SOCKET s);
-int recvfrom(SOCKET s, char* buf, int len, int flags, sockaddr* from, int* fromlen);
-int ioctlsocket(SOCKET s, long cmd, u_long* argp);
-int setsockopt(SOCKET s, int level, int optname, const char* optval, int optlen);
-int getsockopt(SOCKET s, int level, int optname, char* optval, int* optlen);
-int getsockname(SOCKET s, sockaddr* name, int* namelen);
-int getpeername(SOCKET s, sockaddr* name, int* namelen);
+ORV_API int recvleft(SOCKET s);
+ORV_API int recvfrom(SOCKET s, char* buf, int len, int flags, sockaddr* from, int* fromlen);
+ORV_API int ioctlsocket(SOCKET s, long cmd, u_long* argp);
+ORV_API int setsockopt(SOCKET s, int level, int optname, const char* optval, int optlen);
+ORV_API int getsockopt(SOCKET s, int level, int optname, char* optval, int* optlen);
+ORV_API int getsockname(SOCKET s, sockaddr* name, int* namelen);
+ORV_API int getpeername(SOCKET s, sockaddr* name, int* namelen);
 
 // Blocking resolver calls; results live in per-thread storage until the next call.
 ORV_API servent* getservbyname(const char* name, const char* proto);

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "Platform/Export.h"
 #include "Platform/Winsock.h"
 
 class TSendQueue;
@@ -17,10 +18,10 @@ namespace BackgroundCloser {
 // a long while; a LingerSeconds above 0 bounds the whole close instead. The end of the
 // thread bounds it too (ExitTimeout). Must be called on
 // the socket's own thread, which keeps pumping its messages.
-void HandOver(plat::SOCKET Socket, TSendQueue& Queue, int SendFlags, int LingerSeconds);
+ORV_API void HandOver(plat::SOCKET Socket, TSendQueue& Queue, int SendFlags, int LingerSeconds);
 
 // Sockets this thread's closer is still finishing.
-std::size_t Pending();
+ORV_API std::size_t Pending();
 
 // How long the closer of a thread that ends (for the main thread: of the program) goes on
 // sending, in milliseconds, counted from the thread's end and never extended by progress;
@@ -29,7 +30,7 @@ std::size_t Pending();
 // gone, and only what this queue still holds is dropped. A peer that resets ends its
 // socket's close at once. An application that must not lose a byte waits for it before it
 // ends (Flush, then WaitForClose for the peer's end).
-std::int32_t ExitTimeout();
-void SetExitTimeout(std::int32_t Milliseconds);
+ORV_API std::int32_t ExitTimeout();
+ORV_API void SetExitTimeout(std::int32_t Milliseconds);
 
 }  // namespace BackgroundCloser
