@@ -88,7 +88,7 @@ const TPublishedClass* TOrvane::Published() const {
 
 namespace {
 // A form file may name TOrvane before the application has made one.
-[[maybe_unused]] const bool kRegistered = (TOrvane::PublishedClass(), true);
+[[maybe_unused]] const bool kOrvaneRegistered = (TOrvane::PublishedClass(), true);
 }  // namespace
 
 void TOrvane::SetProxyPort(std::int32_t Value) {

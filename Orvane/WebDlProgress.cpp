@@ -29,7 +29,7 @@ const TPublishedClass& TWebDlProgress::PublishedClass() {
 }
 
 namespace {
-[[maybe_unused]] const bool kRegistered = (TWebDlProgress::PublishedClass(), true);
+[[maybe_unused]] const bool kWebDlProgressRegistered = (TWebDlProgress::PublishedClass(), true);
 }  // namespace
 
 void TWebDlProgress::btnCancelClick(TObject*) {

@@ -51,5 +51,5 @@ const TPublishedClass& TProgressBar::PublishedClass() {
 
 namespace {
 // A form file may name these before the application has made one.
-[[maybe_unused]] const bool kRegistered = (TProgressBar::PublishedClass(), true);
+[[maybe_unused]] const bool kComCtrlsRegistered = (TProgressBar::PublishedClass(), true);
 }  // namespace

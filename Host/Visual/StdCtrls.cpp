@@ -141,6 +141,6 @@ const TPublishedClass& TButton::PublishedClass() {
 
 namespace {
 // A form file may name these before the application has made one.
-[[maybe_unused]] const bool kRegistered =
+[[maybe_unused]] const bool kStdCtrlsRegistered =
     (TLabel::PublishedClass(), TButton::PublishedClass(), true);
 }  // namespace
