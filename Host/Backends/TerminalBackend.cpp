@@ -420,7 +420,12 @@ void TTerminalBackend::ModalPass(TCustomForm& Form) {
     for (TMemo* memo : ControlsOf<TMemo>(Form))
       for (int i = 0; i < memo->Lines()->Count(); ++i) lines.push_back(memo->Lines()->Strings(i));
     for (std::string& line : lines) line = Safe(line);
-    Print("\n" + Safe(Form.Caption()) + "\n");
+    // Appended piece by piece: GCC 12 at -O2 takes "\n" + string for an overlapping copy
+    // (-Wrestrict).
+    std::string caption = "\n";
+    caption += Safe(Form.Caption());
+    caption += '\n';
+    Print(caption);
     if (Interactive())
       PageText(lines);
     else
