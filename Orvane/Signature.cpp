@@ -4,6 +4,7 @@
 #include <openssl/rand.h>
 
 #include <cctype>
+#include <ctime>
 
 #include "HttpProt/Encoding.h"
 
@@ -231,5 +232,14 @@ std::string SignedText(const TSignedFacts& Facts) {
   text += "Size: " + std::to_string(Facts.Size) + "\n";
   text += "SHA256: " + sha + "\n";
   text += "Expires: " + Facts.Expires + "\n";
+  return text;
+}
+
+std::string TodayUtc() {
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  gmtime_r(&now, &utc);
+  char text[16];
+  std::strftime(text, sizeof text, "%Y-%m-%d", &utc);
   return text;
 }

@@ -95,3 +95,6 @@ struct ORV_API TSignedFacts {
 // part of it (a control character, a hash that is not 64 hex digits, a date that is not
 // YYYY-MM-DD, an empty product, version or address).
 ORV_API std::string SignedText(const TSignedFacts& Facts);
+// Today in UTC as YYYY-MM-DD, the form Expires is written in: a page expires after that
+// day has ended everywhere, whatever the reader's zone.
+ORV_API std::string TodayUtc();

@@ -2,7 +2,6 @@
 // then held to. Whoever controls the server, the network or a proxy on the way writes the
 // page: with a key, nothing of it counts unless the publisher signed it.
 #include <cctype>
-#include <ctime>
 
 #include "Orvane/Orvane.h"
 #include "Orvane/Signature.h"
@@ -31,16 +30,6 @@ std::string HashHex(const std::string& Text) {
     hex += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   }
   return hex;
-}
-
-// Today in UTC, YYYY-MM-DD: a page's expiry is a date without a zone.
-std::string TodayUtc() {
-  const std::time_t now = std::time(nullptr);
-  std::tm utc{};
-  gmtime_r(&now, &utc);
-  char text[16];
-  std::strftime(text, sizeof text, "%Y-%m-%d", &utc);
-  return text;
 }
 
 }  // namespace

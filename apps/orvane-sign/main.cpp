@@ -14,7 +14,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <fstream>
 #include <map>
 #include <string>
@@ -205,16 +204,6 @@ int Sign(int argc, char** argv) {
   return kOk;
 }
 
-// Today in UTC, YYYY-MM-DD.
-std::string Today() {
-  const std::time_t now = std::time(nullptr);
-  std::tm utc{};
-  gmtime_r(&now, &utc);
-  char text[16];
-  std::strftime(text, sizeof text, "%Y-%m-%d", &utc);
-  return text;
-}
-
 bool ParseSize(const std::string& Text, std::uint64_t& Size) {
   if (Text.empty() || Text.size() > 19 || (Text.size() > 1 && Text[0] == '0')) return false;
   Size = 0;
@@ -271,7 +260,7 @@ int Verify(int argc, char** argv) {
   if (!Ed25519Verify(publicKey, text, entry(kSignatureEntry)))
     return Fail(kRefused, "the signature does not match the page's entries and this public key");
   std::printf("signature verified: %s %s\n", facts.Product.c_str(), facts.Version.c_str());
-  if (!facts.Expires.empty() && Today() > facts.Expires)
+  if (!facts.Expires.empty() && TodayUtc() > facts.Expires)
     return Fail(kRefused, "the page expired on " + facts.Expires);
 
   // The file, hashed as it arrives and never saved; more than the signed size is refused

@@ -13,6 +13,7 @@
 #include "WSocket/WSocket.h"
 #include "support/Bytes.h"
 #include "support/Pump.h"
+#include "support/Sanitized.h"
 #include "support/SocketServer.h"
 
 using namespace std::chrono_literals;
@@ -20,17 +21,7 @@ using testsupport::PumpUntil;
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
+using testsupport::kSanitized;
 
 // 100 MB normally; the sanitizers slow every byte down several times, so they get less.
 constexpr std::uint64_t kEchoBytes = kSanitized ? (32ull << 20) : (100ull << 20);

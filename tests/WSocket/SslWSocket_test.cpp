@@ -17,6 +17,7 @@
 #include "WSocket/SslWSocket.h"
 #include "support/Bytes.h"
 #include "support/Pump.h"
+#include "support/Sanitized.h"
 #include "support/PythonPeer.h"
 #include "support/TlsServers.h"
 
@@ -25,17 +26,7 @@ using testsupport::PumpUntil;
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
+using testsupport::kSanitized;
 
 constexpr std::uint64_t kBigBytes = kSanitized ? (32ull << 20) : (100ull << 20);
 constexpr std::uint64_t kSeed = 0x7125;
