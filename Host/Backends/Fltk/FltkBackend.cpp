@@ -167,9 +167,10 @@ void TFltkBackend::PopModal(Fl_Window* Win) {
 // Here, in the file every program with windows links: alone in a file of its own, nothing
 // would pull it out of the static library. The font and display caches of the system's
 // libraries live until the process ends and are theirs to keep; the display connection
-// itself stays open to the end on purpose.
+// itself stays open to the end on purpose. Visible, or the sanitizer's run-time, which
+// looks the function up by name, would not find it in a build with hidden symbols.
 #if defined(__SANITIZE_ADDRESS__)
-extern "C" const char* __lsan_default_suppressions() {
+extern "C" __attribute__((visibility("default"), used)) const char* __lsan_default_suppressions() {
   return "leak:libfontconfig.so\nleak:libXft.so\nleak:libX11.so\n";
 }
 #endif
