@@ -27,7 +27,6 @@ constexpr std::uintptr_t kTickTimer = 1;
 constexpr plat::UINT kTickMs = 50;
 // How long a peer may take nothing before the close gives up on it.
 constexpr auto kIdleBound = std::chrono::seconds(60);
-constexpr int kGatherChunks = 256;
 std::atomic<std::int32_t> gExitTimeoutMs{2000};
 
 void CloseWithReset(plat::SOCKET s) {
@@ -207,8 +206,8 @@ bool TCloser::Advance(TEntry& Entry) {
     break;  // nothing more now, or the peer has ended its sending side (it may still read)
   }
   while (!Entry.Queue.Empty()) {
-    iovec pieces[kGatherChunks];
-    const int count = Entry.Queue.Gather(pieces, kGatherChunks);
+    iovec pieces[TSendQueue::GatherChunks];
+    const int count = Entry.Queue.Gather(pieces, TSendQueue::GatherChunks);
     std::int64_t offered = 0;
     for (int i = 0; i < count; ++i) offered += static_cast<std::int64_t>(pieces[i].iov_len);
     const int r = plat::sendv(Entry.Socket, pieces, count, Entry.Flags);

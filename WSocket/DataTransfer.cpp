@@ -7,14 +7,6 @@
 #include "WSockbuf/Buffer.h"
 #include "WSocket/CustomWSocket.h"
 
-namespace {
-
-// Chunks handed to the network in one gather write: 378 KiB of 1514-byte chunks, as much
-// as a loopback socket with a grown buffer takes at once.
-constexpr int kGatherChunks = 256;
-
-}  // namespace
-
 void TCustomWSocket::PutDataInSendBuffer(const void* Data, std::int32_t Len) {
   FSendQueue.Put(Data, Len);
 }
@@ -38,8 +30,8 @@ void TCustomWSocket::TryToSend() {
       const char* p = FSendQueue.PeekFirst(n);
       if (n > 0) r = RealSend(p, n);
     } else {
-      iovec pieces[kGatherChunks];
-      const int count = FSendQueue.Gather(pieces, kGatherChunks);
+      iovec pieces[TSendQueue::GatherChunks];
+      const int count = FSendQueue.Gather(pieces, TSendQueue::GatherChunks);
       for (int i = 0; i < count; ++i) n += static_cast<std::int32_t>(pieces[i].iov_len);
       if (n > 0) r = RealSendGather(pieces, count);
     }

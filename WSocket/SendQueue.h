@@ -35,6 +35,9 @@ class TSendQueue {
   // The unsent bytes of the first Max chunks, oldest first, as pieces for one gather
   // write; answers the number of pieces (0 when nothing is queued).
   int Gather(iovec* Pieces, int Max) const;
+  // Chunks handed to the network in one gather write: 378 KiB of 1514-byte chunks, as
+  // much as a loopback socket with a grown buffer takes at once.
+  static constexpr int GatherChunks = 256;
   // The unsent bytes of the oldest chunk (nullptr and 0 when none).
   const char* PeekFirst(std::int32_t& Len) const;
   // The network took Len bytes from the front: they leave chunk by chunk, and chunks
