@@ -69,6 +69,24 @@ void THttpCli::SetMultiThreaded(bool Value) {
   FSocket->SetMultiThreaded(Value);
 }
 
+void THttpCli::SetProxyPort(const std::string& Value) {
+  // Refused here rather than when the next request connects: the socket would only then
+  // say that it cannot use it, far from the code that set it.
+  const std::string v = Trim(Value);
+  bool port = true;
+  if (!v.empty() && (v[0] == '-' || v[0] == '+')) {
+    port = v.size() < 2 || v[1] < '0' || v[1] > '9';  // a signed number is no port
+  } else {
+    std::uint32_t n = 0;
+    for (std::size_t i = 0; port && i < v.size() && v[i] >= '0' && v[i] <= '9'; ++i) {
+      n = n * 10 + static_cast<std::uint32_t>(v[i] - '0');
+      port = n <= 65535;
+    }
+  }
+  if (!port) throw EConvertError("ProxyPort must be a port number from 0 to 65535, not " + Value);
+  FProxyPort = Value;
+}
+
 void THttpCli::SetTimeout(std::int32_t Value) {
   if (Value < 0) throw EHttpException("HTTP Timeout must not be negative", 5);
   FTimeout = Value;

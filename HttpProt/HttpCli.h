@@ -124,9 +124,11 @@ class ORV_API THttpCli : public TComponent {
   // Host or host:port of a proxy; empty for a direct connection.
   const std::string& Proxy() const { return FProxy; }
   void SetProxy(const std::string& Value) { FProxy = Value; }
-  // Used when Proxy names no port; "80" by default.
+  // Used when Proxy names no port; "80" by default. A port number (0 to 65535) or a
+  // service name; a number outside that range or with a sign raises EConvertError and
+  // changes nothing.
   const std::string& ProxyPort() const { return FProxyPort; }
-  void SetProxyPort(const std::string& Value) { FProxyPort = Value; }
+  void SetProxyPort(const std::string& Value);
   // "From: " line.
   const std::string& Sender() const { return FSender; }
   void SetSender(const std::string& Value) { FSender = Value; }

@@ -482,6 +482,23 @@ TEST_F(HttpCliNginx, AFormFileKeepsThePublishedProperties) {
   EXPECT_DOUBLE_EQ(r.ModifiedSince(), 35000.5);
   EXPECT_THROW(r.SetTimeout(-1), EHttpException);
   EXPECT_EQ(r.Timeout(), 30);
+  // A port number outside 0..65535 would wrap or fail only at the next connection; a
+  // service name and the ends of the range are ports.
+  for (const char* bad : {"65536", "70000", "99999999999", "-1", " +80"})
+    EXPECT_THROW(r.SetProxyPort(bad), EConvertError) << bad;
+  EXPECT_EQ(r.ProxyPort(), "3128");
+  for (const char* good : {"0", "65535", " 8080 ", "http", ""}) {
+    r.SetProxyPort(good);
+    EXPECT_EQ(r.ProxyPort(), good);
+  }
+  // A form file that holds one is refused at its line, with the same reason.
+  try {
+    TextToComponent("object HttpCli1: THttpCli\n  ProxyPort = '70000'\nend\n", r);
+    ADD_FAILURE() << "ProxyPort 70000 read from a form file";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), "Line 2: ProxyPort must be a port number from 0 to 65535, not 70000");
+  }
+  EXPECT_EQ(r.ProxyPort(), "");
 }
 
 // Through each proxy: a plain GET, the three relocation forms, and proxy credentials.

@@ -216,10 +216,48 @@ expect "cancelled run exits 1, as a cancel (got $STATUS)" test "$STATUS" = 1
 expect "no file left after the cancel" test -z "$(ls -A "$WORK/cancel")"
 contains "cancelled run" "$WORK/cancel.log" "cancelled; nothing was saved"
 
-# ---- The desktop demo.
-if [[ -n $DEMO_BIN ]]; then
+# ---- The desktop demo, every window of it, without a window manager (as above) and then
+# under a real one (fluxbox, which honours the functions a window asks for and says which
+# it allows in _NET_WM_ALLOWED_ACTIONS). Shots of the second pass begin with "wm-" and show
+# the window manager's frame.
+WM=
+# frameshot NAME: the current window, with the frame a window manager put round it.
+frameshot() {
+  local root top parent info x y w h b
+  root=$(xwininfo -root | sed -n 's/.*Window id: \(0x[0-9a-f]*\).*/\1/p')
+  top=$W
+  for ((i = 0; i < 10; i++)); do
+    parent=$(xwininfo -tree -id "$top" | sed -n 's/.*Parent window id: \(0x[0-9a-f]*\).*/\1/p')
+    [[ -z $parent || $parent == "$root" ]] && break
+    top=$parent
+  done
+  info=$(xwininfo -id "$top")
+  x=$(sed -n 's/.*Absolute upper-left X: *//p' <<<"$info")
+  y=$(sed -n 's/.*Absolute upper-left Y: *//p' <<<"$info")
+  w=$(sed -n 's/.*Width: *//p' <<<"$info")
+  h=$(sed -n 's/.*Height: *//p' <<<"$info")
+  b=$(sed -n 's/.*Border width: *//p' <<<"$info")
+  import -window root -crop $((w + 2 * b))x$((h + 2 * b))+$((x - b))+$((y - b)) \
+    "$SHOTS/$1.png" || bad "no screenshot $1"
+}
+# pshot NAME: the current window's picture in this pass (framed under the window manager).
+pshot() { if [[ -n $WM ]]; then frameshot "wm-$1"; else shot "$1"; fi; }
+# wm_allows WHAT [ACTION...]: under the window manager, it allows the window exactly those
+# of minimise, maximise and close that are named (MINIMIZE, MAXIMIZE_HORZ, CLOSE...).
+wm_allows() {
+  [[ -n $WM ]] || return 0
+  local what=$1 got want
+  shift
+  got=$(xprop -id "$W" _NET_WM_ALLOWED_ACTIONS |
+    grep -oE 'ACTION_(MINIMIZE|MAXIMIZE_HORZ|MAXIMIZE_VERT|CLOSE)' | sort | tr '\n' ' ')
+  want=$(for a in "$@"; do echo "ACTION_$a"; done | sort | tr '\n' ' ')
+  expect "$what: the window manager allows [${want% }] (got [${got% }])" test "$got" = "$want"
+}
+demo_pass() {
+  local P=${WM:+wm-}
   # The corner of the main window where the wait control counts down, as a picture.
   corner() { import -window "$DEMO_W" -crop 192x32+272+177 "$WORK/corner-$1.png"; }
+  rm -f "$WORK/orvane-demo-1.1.sh"
   # At its own pace: the download takes about two seconds, so its form can be seen.
   (cd "$WORK" && exec "$DEMO_BIN") >"$WORK/gui-demo.log" 2>&1 &
   DEMO_APP=$!
@@ -233,44 +271,69 @@ if [[ -n $DEMO_BIN ]]; then
   # demo_status TEXT: the demo reported that outcome on its status line, whole (one line
   # of at most 32 characters).
   demo_status() {
-    expect "demo status \"$1\"" wait_for 30 grep -qxF "orvane-demo: $1" "$WORK/gui-demo.log"
+    expect "${P}demo status \"$1\"" wait_for 30 grep -qxF "orvane-demo: $1" "$WORK/gui-demo.log"
   }
   await_win "^Orvane Demo 1.0$" && {
     DEMO_W=$W DEMO_X=$WX DEMO_Y=$WY
-    shot 11-demo-window
-    size_is "demo window (client area and menu bar)" 480 225
+    pshot 11-demo-window
+    size_is "${P}demo window (client area and menu bar)" 480 225
+    wm_allows "demo window" MINIMIZE CLOSE
     corner a
     demo_menu
   }
   await_win "^Update Available$" && {
-    shot 12-demo-question
+    pshot 12-demo-question
+    wm_allows "Yes/No box"
+    if [[ -n $WM ]]; then
+      # Escape has no answer here: a close asked of the window manager changes nothing.
+      python3 "$HERE/wm_close.py" --via-wm "$W"
+      sleep 1
+      expect "Yes/No box still up after a close through the window manager" \
+        bash -c "xdotool search --onlyvisible --name '^Update Available$' >/dev/null"
+    fi
     # The count-down goes on painting under the box's own loop.
     corner b
     sleep 1.2
     corner c
-    expect "wait control repaints while a box is up" bash -c "! cmp -s '$WORK/corner-b.png' '$WORK/corner-c.png'"
-    expect "wait control counted down since the start" bash -c "! cmp -s '$WORK/corner-a.png' '$WORK/corner-c.png'"
-    click_box_button 1 2       # No read-me
+    expect "${P}wait control repaints while a box is up" \
+      bash -c "! cmp -s '$WORK/corner-b.png' '$WORK/corner-c.png'"
+    expect "${P}wait control counted down since the start" \
+      bash -c "! cmp -s '$WORK/corner-a.png' '$WORK/corner-c.png'"
+    click_box_button 0 2  # Yes, the read-me
   }
-  await_win "^Update Available$" && click_box_button 0 2  # Download
-  await_win "^Save As$" && click $((410 + 45)) $((292 + 13))
+  await_win "^Read Me$" && {
+    pshot 12-demo-read-me
+    wm_allows "read-me window"
+    click 60 60
+    xdotool key Return
+  }
+  await_win "^Update Available$" && {
+    pshot 12-demo-download-question
+    click_box_button 0 2  # Download
+  }
+  await_win "^Save As$" && {
+    pshot 12-demo-save-dialog
+    wm_allows "save dialog" CLOSE
+    click $((410 + 45)) $((292 + 13))
+  }
   await_win "^Download Progress$" && {
-    shot 13-demo-progress-form
+    pshot 13-demo-progress-form
+    wm_allows "progress form"
     sleep 0.8
-    expect "demo's progress form still up after 0.8 s" \
+    expect "${P}demo's progress form still up after 0.8 s" \
       bash -c "xdotool search --onlyvisible --name '^Download Progress$' >/dev/null"
     W=$DEMO_W
-    shot 14-demo-downloading  # the status line with the progress, under the form
+    pshot 14-demo-downloading  # the status line with the progress, under the form
   }
-  expect "demo saved the update" wait_for 60 cmp -s "$WORK/expected.sh" "$WORK/orvane-demo-1.1.sh"
+  expect "${P}demo saved the update" wait_for 60 cmp -s "$WORK/expected.sh" "$WORK/orvane-demo-1.1.sh"
   # The saved file's path loses its middle, keeping its start and the file name.
-  expect "demo status \"Saved /...orvane-demo-1.1.sh\"" wait_for 30 \
+  expect "${P}demo status \"Saved /...orvane-demo-1.1.sh\"" wait_for 30 \
     grep -qE '^orvane-demo: Saved /.{0,10}[.][.][.].*orvane-demo-1[.]1[.]sh$' "$WORK/gui-demo.log"
-  expect "demo status lines fit (32 characters)" \
+  expect "${P}demo status lines fit (32 characters)" \
     bash -c "! grep '^orvane-demo: ' '$WORK/gui-demo.log' | grep -v ': checking ' | cut -c14- | grep -q '.\{33\}'"
   W=$DEMO_W
   sleep 0.5
-  shot 15-demo-saved
+  pshot 15-demo-saved
   # Again, cancelled on the progress form: the status line says so, not "Check failed".
   demo_menu
   await_win "^Update Available$" && click_box_button 1 2  # No read-me
@@ -279,19 +342,62 @@ if [[ -n $DEMO_BIN ]]; then
     click $((410 + 45)) $((292 + 13))
     sleep 0.3
   }
-  await_win "^Confirm " && click_box_button 0 2  # replace the file saved before
+  await_win "^Confirm " && {
+    pshot 15-demo-overwrite-question
+    click_box_button 0 2  # replace the file saved before
+  }
   await_win "^Download Progress$" && click $((102 + 34)) $((94 + 11))  # Cancel
   await_win "^Download Error$" && {
-    shot 16-demo-download-error
-    click_box_button 0 1
+    pshot 16-demo-download-error
+    wm_allows "error box" CLOSE
+    if [[ -n $WM ]]; then
+      # Its close box answers as OK does.
+      python3 "$HERE/wm_close.py" --via-wm "$W"
+      expect "error box closed through the window manager" wait_for 10 \
+        bash -c "! xdotool search --onlyvisible --name '^Download Error$' >/dev/null"
+    else
+      click_box_button 0 1
+    fi
   }
   demo_status "Download cancelled."
   W=$DEMO_W
   sleep 0.5
-  shot 17-demo-cancelled
-  python3 "$HERE/wm_close.py" "$DEMO_W"
+  pshot 17-demo-cancelled
+  python3 "$HERE/wm_close.py" ${WM:+--via-wm} "$DEMO_W"
   ends "$DEMO_APP" 30  # closing the window ends the demo
-  expect "demo exits 0 (got $STATUS)" test "$STATUS" = 0
+  expect "${P}demo exits 0 (got $STATUS)" test "$STATUS" = 0
+
+}
+
+if [[ -n $DEMO_BIN ]]; then
+  demo_pass
+  if ! command -v fluxbox >/dev/null; then
+    echo "SKIP (the pass under a window manager): fluxbox is not installed (bash scripts/deps.sh)"
+  else
+    # Its own settings and home in the scratch folder: no tool bar, no wallpaper, and the
+    # minimise, maximise and close buttons right of the title in a style that draws them.
+    mkdir -p "$WORK/fluxbox/.fluxbox"
+    cat >"$WORK/fluxbox/init" <<EOF
+session.configVersion: 13
+session.styleFile: /usr/share/fluxbox/styles/debian-blue
+session.styleOverlay: $WORK/fluxbox/overlay
+session.screen0.toolbar.visible: false
+session.screen0.rootCommand:
+session.screen0.titlebar.left:
+session.screen0.titlebar.right: Minimize Maximize Close
+EOF
+    echo "background: none" >"$WORK/fluxbox/overlay"
+    HOME=$WORK/fluxbox spawn fluxbox -rc "$WORK/fluxbox/init" >"$WORK/fluxbox.log" 2>&1
+    wm_runs() { xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id'; }
+    if wait_for 60 wm_runs; then
+      WM=fluxbox
+      W=
+      demo_pass
+    else
+      bad "fluxbox did not start"
+      cat "$WORK/fluxbox.log" >&2
+    fi
+  fi
 fi
 echo "screenshots in $SHOTS"
 finish

@@ -1,6 +1,9 @@
 """Asks a window to close as a window manager's close box does (WM_DELETE_WINDOW).
 
-Usage: wm_close.py WINDOW-ID      (on $DISPLAY; Xvfb runs no window manager)
+Usage: wm_close.py [--via-wm] WINDOW-ID      (on $DISPLAY)
+Without a window manager the request goes to the window itself. --via-wm asks the running
+window manager instead (_NET_CLOSE_WINDOW, as a task bar does), which decides what the
+window gets.
 """
 import ctypes
 import sys
@@ -27,15 +30,25 @@ class Event(ctypes.Union):
     _fields_ = [("xclient", ClientMessage), ("pad", ctypes.c_long * 24)]
 
 
+via_wm = sys.argv[1] == "--via-wm"
+target = int(sys.argv[-1], 0)
 display = x.XOpenDisplay(None)
 if not display:
     sys.exit("wm_close: cannot open the display")
 event = Event()
 event.xclient.type = 33  # ClientMessage
-event.xclient.window = int(sys.argv[1], 0)
-event.xclient.message_type = x.XInternAtom(display, b"WM_PROTOCOLS", 0)
+event.xclient.window = target
 event.xclient.format = 32
-event.xclient.data[0] = x.XInternAtom(display, b"WM_DELETE_WINDOW", 0)
-x.XSendEvent(display, event.xclient.window, 0, 0, ctypes.byref(event))
+if via_wm:
+    x.XDefaultRootWindow.restype = ctypes.c_ulong
+    x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+    event.xclient.message_type = x.XInternAtom(display, b"_NET_CLOSE_WINDOW", 0)
+    event.xclient.data[1] = 2  # from a pager or task bar: the user's own request
+    substructure = (1 << 19) | (1 << 20)  # SubstructureNotify, SubstructureRedirect
+    x.XSendEvent(display, x.XDefaultRootWindow(display), 0, substructure, ctypes.byref(event))
+else:
+    event.xclient.message_type = x.XInternAtom(display, b"WM_PROTOCOLS", 0)
+    event.xclient.data[0] = x.XInternAtom(display, b"WM_DELETE_WINDOW", 0)
+    x.XSendEvent(display, target, 0, 0, ctypes.byref(event))
 x.XFlush(display)
 x.XCloseDisplay(display)

@@ -101,6 +101,9 @@ TEST(Designer, DropInspectChangeSaveAndReload) {
           "set Orvane1 CurrentVersion It's 1.2\n"
           "set Orvane1 UIOwnerFont False\n"
           "drop THttpCli\n"
+          "set HttpCli1 ProxyPort 70000\n"
+          "set HttpCli1 ProxyPort -1\n"
+          "set HttpCli1 ProxyPort 3128\n"
           "drop TWSocket\n"
           "set WSocket1 Name Form1\n"
           "set Form1 Name httpcli1\n"
@@ -160,6 +163,13 @@ TEST(Designer, DropInspectChangeSaveAndReload) {
                          port),
               std::string::npos)
         << first;
+  // The HTTP component's port is a text (a number or a service name), held to the same range.
+  for (const char* port : {"70000", "-1"})
+    EXPECT_NE(first.find(std::string("error: HttpCli1.ProxyPort: ProxyPort must be a port "
+                                     "number from 0 to 65535, not ") +
+                         port),
+              std::string::npos)
+        << first;
   // A name is unique among the form and everything on it, whatever the letter case; a
   // refused name leaves both where they were.
   EXPECT_NE(first.find("error: WSocket1.Name: A component named Form1 already exists"),
@@ -183,7 +193,10 @@ TEST(Designer, DropInspectChangeSaveAndReload) {
   EXPECT_EQ(text.find("Active"), std::string::npos) << text;
   EXPECT_NE(text.find("    ProxyPort = 8080\n"), std::string::npos) << text;
   EXPECT_NE(text.find("    CurrentVersion = 'It''s 1.2'\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("  object HttpCli1: THttpCli\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("  object HttpCli1: THttpCli\n    URL = ''\n    Proxy = ''\n"
+                      "    ProxyPort = '3128'\n"),
+            std::string::npos)
+      << text;
   EXPECT_EQ(text.find("object Form1"), text.rfind("object Form1")) << text;
   EXPECT_NE(text.find("  object WSocket1: TWSocket\n"), std::string::npos) << text;
 
