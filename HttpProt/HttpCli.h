@@ -286,6 +286,7 @@ class ORV_API THttpCli : public TComponent {
   // Request composition.
   void SocketDNSLookupDone(TObject* Sender, std::uint16_t Error);
   void SocketSessionConnected(TObject* Sender, std::uint16_t Error);
+  void FailSession(TObject* Sender, std::uint16_t Error);
   void SendRequest(const std::string& Method, const std::string& Version);
   // The POST body pump.
   void SocketDataSent(TObject* Sender, std::uint16_t Error);

@@ -60,13 +60,18 @@ void THttpCli::SocketDNSLookupDone(TObject* Sender, std::uint16_t Error) {
   }
 }
 
+// A connection or its TLS handshake failed: the request ends as a failure with the reason.
+void THttpCli::FailSession(TObject* Sender, std::uint16_t Error) {
+  FRq.StatusCode = 404;
+  FReasonPhrase = ErrorText(Error);
+  SocketSessionClosed(Sender, Error);
+}
+
 void THttpCli::SocketSessionConnected(TObject* Sender, std::uint16_t Error) {
   NoteProgress();
   if (FRq.SessionEnded || Stopped()) return;
   if (Error != 0) {
-    FRq.StatusCode = 404;
-    FReasonPhrase = ErrorText(Error);
-    SocketSessionClosed(Sender, Error);
+    FailSession(Sender, Error);
     return;
   }
   if (!FRq.Target.Tunnel.empty()) {
@@ -172,9 +177,7 @@ void THttpCli::SocketSslHandshakeDone(TObject* Sender, std::uint16_t Error) {
   if (FRq.SessionEnded || Stopped()) return;
   if (Error != 0) {
     // The socket closes the session after this.
-    FRq.StatusCode = 404;
-    FReasonPhrase = ErrorText(Error);
-    SocketSessionClosed(Sender, Error);
+    FailSession(Sender, Error);
     return;
   }
   StartExchange();

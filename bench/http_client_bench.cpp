@@ -117,6 +117,18 @@ void Warm(const std::string& path) {
   ::close(fd);
 }
 
+// One line per round: each side's rate and CPU seconds in this round.
+void PrintRun(int Round, const std::vector<Sample>& Comp, const std::vector<Sample>& Curl,
+              const std::vector<Sample>* Wget = nullptr) {
+  std::printf("run %d (MB/s, cpu s):", Round + 1);
+  if (!Comp.empty()) std::printf("  THttpCli %6.0f %6.3f", Comp.back().rate / 1e6, Comp.back().cpu);
+  if (!Curl.empty()) std::printf("  curl %6.0f %6.3f", Curl.back().rate / 1e6, Curl.back().cpu);
+  if (Wget && !Wget->empty())
+    std::printf("  wget %6.0f %6.3f", Wget->back().rate / 1e6, Wget->back().cpu);
+  std::printf("\n");
+  std::fflush(stdout);
+}
+
 // ---- the peers ----------------------------------------------------------------------
 
 Sample FromChild(const peers::ChildRun& r, double units) {
@@ -419,12 +431,7 @@ int HttpsDownload(const Options& opt, bool haveCurl) {
                                                 "--max-time", "300", "-o", "/dev/null", url},
                                                std::chrono::seconds(310)),
                                static_cast<double>(opt.bytes)));
-    std::printf("run %d (MB/s, cpu s):", r + 1);
-    if (!comp.empty())
-      std::printf("  THttpCli %6.0f %6.3f", comp.back().rate / 1e6, comp.back().cpu);
-    if (!curl.empty()) std::printf("  curl %6.0f %6.3f", curl.back().rate / 1e6, curl.back().cpu);
-    std::printf("\n");
-    std::fflush(stdout);
+    PrintRun(r, comp, curl);
   }
   const Summary c = Summarise(comp), cu = Summarise(curl);
   std::printf("\nmedians                      %10s %-6s %9s %9s %9s %9s\n", "rate", "", "wall s",
@@ -510,13 +517,7 @@ int main(int argc, char** argv) {
 #endif
       if (haveCurl) curl.push_back(Curl(big, opt));
       if (haveWget) wget.push_back(Wget(big, opt));
-      std::printf("run %d (MB/s, cpu s):", r + 1);
-      if (!comp.empty())
-        std::printf("  THttpCli %6.0f %6.3f", comp.back().rate / 1e6, comp.back().cpu);
-      if (!curl.empty()) std::printf("  curl %6.0f %6.3f", curl.back().rate / 1e6, curl.back().cpu);
-      if (!wget.empty()) std::printf("  wget %6.0f %6.3f", wget.back().rate / 1e6, wget.back().cpu);
-      std::printf("\n");
-      std::fflush(stdout);
+      PrintRun(r, comp, curl, &wget);
     }
     const Summary c = Summarise(comp), cu = Summarise(curl), wg = Summarise(wget);
     std::printf("\nmedians                      %10s %-6s %9s %9s %9s %9s %9s\n", "rate", "",
@@ -563,12 +564,7 @@ int main(int argc, char** argv) {
         runCurl();
         runComp();
       }
-      std::printf("run %d (MB/s, cpu s):", r + 1);
-      if (!comp.empty())
-        std::printf("  THttpCli %6.0f %6.3f", comp.back().rate / 1e6, comp.back().cpu);
-      if (!curl.empty()) std::printf("  curl %6.0f %6.3f", curl.back().rate / 1e6, curl.back().cpu);
-      std::printf("\n");
-      std::fflush(stdout);
+      PrintRun(r, comp, curl);
     }
     const Summary c = Summarise(comp), cu = Summarise(curl);
     std::printf("\nmedians                      %10s %-6s %9s %9s %9s %9s\n", "rate", "", "wall s",
