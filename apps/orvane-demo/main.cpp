@@ -3,11 +3,13 @@
 // in (or the information page named on the command line), a status line with the
 // download's progress, and a wait control counting down in the corner.
 //
-//   orvane-demo [HOME-URL] [--demo-rate BYTES] [--save-to DIR]
+//   orvane-demo [HOME-URL] [--demo-rate BYTES] [--demo-delay MS] [--save-to DIR]
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -146,25 +148,35 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   std::string homeUrl, saveTo;
   std::int32_t rate = PacedRate();
+  // As the terminal demo: the please-wait forms of the page and the read-me can be seen.
+  std::uint32_t delayMs = 700;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if ((arg == "--demo-rate" || arg == "--save-to") && i + 1 < argc) {
+    if ((arg == "--demo-rate" || arg == "--demo-delay" || arg == "--save-to") && i + 1 < argc) {
       const std::string value = argv[++i];
       if (arg == "--save-to") {
         saveTo = value;
       } else {
+        const bool isRate = arg == "--demo-rate";
+        const long most = isRate ? 100000000 : 60000;
         char* end = nullptr;
+        errno = 0;
         const long v = std::strtol(value.c_str(), &end, 10);
-        if (value.empty() || *end != 0 || v < 0 || v > 100000000)
-          return Fail("--demo-rate wants bytes a second from 0 to 100000000");
-        rate = static_cast<std::int32_t>(v);
+        if (value.empty() || *end != 0 || errno != 0 || v < 0 || v > most)
+          return Fail(isRate ? "--demo-rate wants bytes a second from 0 to 100000000"
+                             : "--demo-delay wants milliseconds from 0 to 60000");
+        if (isRate)
+          rate = static_cast<std::int32_t>(v);
+        else
+          delayMs = static_cast<std::uint32_t>(v);
       }
     } else if (arg == "--help" || arg == "-h") {
       std::puts(
-          "Usage: orvane-demo [HOME-URL] [--demo-rate BYTES] [--save-to DIR]\n"
+          "Usage: orvane-demo [HOME-URL] [--demo-rate BYTES] [--demo-delay MS] [--save-to DIR]\n"
           "Opens the demo's window; Help > Check for Update... checks HOME-URL, or the\n"
           "demo server built in when none is given (its update file sent at BYTES a\n"
-          "second, by default at a pace that lets its download take two seconds).\n"
+          "second, by default at a pace that lets its download take two seconds; its\n"
+          "page and read-me answered MS milliseconds late, 700 by default).\n"
           "The save dialog starts in DIR (default: here).");
       return 0;
     } else if (arg.rfind("http://", 0) == 0 && homeUrl.empty()) {
@@ -185,6 +197,7 @@ int main(int argc, char** argv) {
   if (homeUrl.empty()) {
     TDemoServer::TSettings settings;
     settings.UpdateRate = rate;
+    settings.ResponseDelayMs = delayMs;
     server = std::make_unique<TDemoServer>(settings);
     if (!server->Start()) return Fail("demo server: " + server->Error());
     homeUrl = server->PageURL();

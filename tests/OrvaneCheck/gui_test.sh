@@ -221,17 +221,21 @@ contains "cancelled run" "$WORK/cancel.log" "cancelled; nothing was saved"
 # it allows in _NET_WM_ALLOWED_ACTIONS). Shots of the second pass begin with "wm-" and show
 # the window manager's frame.
 WM=
-# frameshot NAME: the current window, with the frame a window manager put round it.
-frameshot() {
-  local root top parent info x y w h b
+# frame_of ID: the window a window manager framed ID in (the child of the root holding it).
+frame_of() {
+  local root top=$1 parent
   root=$(xwininfo -root | sed -n 's/.*Window id: \(0x[0-9a-f]*\).*/\1/p')
-  top=$W
   for ((i = 0; i < 10; i++)); do
     parent=$(xwininfo -tree -id "$top" | sed -n 's/.*Parent window id: \(0x[0-9a-f]*\).*/\1/p')
     [[ -z $parent || $parent == "$root" ]] && break
     top=$parent
   done
-  info=$(xwininfo -id "$top")
+  echo "$top"
+}
+# frameshot NAME: the current window, with the frame a window manager put round it.
+frameshot() {
+  local info x y w h b
+  info=$(xwininfo -id "$(frame_of "$W")")
   x=$(sed -n 's/.*Absolute upper-left X: *//p' <<<"$info")
   y=$(sed -n 's/.*Absolute upper-left Y: *//p' <<<"$info")
   w=$(sed -n 's/.*Width: *//p' <<<"$info")
@@ -240,26 +244,39 @@ frameshot() {
   import -window root -crop $((w + 2 * b))x$((h + 2 * b))+$((x - b))+$((y - b)) \
     "$SHOTS/$1.png" || bad "no screenshot $1"
 }
+# frame_buttons: how many buttons the frame of the current window shows. fluxbox makes each
+# title bar button a square window of its own in the frame; the window itself is left out.
+frame_buttons() {
+  xwininfo -tree -id "$(frame_of "$W")" | grep -v "$(printf '0x%x' "$W")" |
+    sed -n 's/.*) *\([0-9]*\)x\([0-9]*\)[+-].*/\1 \2/p' | awk '$1 == $2 && $1 >= 8' | wc -l
+}
 # pshot NAME: the current window's picture in this pass (framed under the window manager).
 pshot() { if [[ -n $WM ]]; then frameshot "wm-$1"; else shot "$1"; fi; }
 # wm_allows WHAT [ACTION...]: under the window manager, it allows the window exactly those
-# of minimise, maximise and close that are named (MINIMIZE, MAXIMIZE_HORZ, CLOSE...).
+# of minimise, maximise and close that are named (MINIMIZE, MAXIMIZE_HORZ, CLOSE...), and its
+# frame shows a button for each of them and no other: a close button on a window that
+# refuses the close would do nothing.
 wm_allows() {
   [[ -n $WM ]] || return 0
-  local what=$1 got want
+  local what=$1 got want buttons
   shift
   got=$(xprop -id "$W" _NET_WM_ALLOWED_ACTIONS |
     grep -oE 'ACTION_(MINIMIZE|MAXIMIZE_HORZ|MAXIMIZE_VERT|CLOSE)' | sort | tr '\n' ' ')
   want=$(for a in "$@"; do echo "ACTION_$a"; done | sort | tr '\n' ' ')
   expect "$what: the window manager allows [${want% }] (got [${got% }])" test "$got" = "$want"
+  want=$(for a in "$@"; do echo "${a%_*}"; done | sort -u | wc -l)
+  buttons=$(frame_buttons)
+  expect "$what: its frame shows $want buttons (got $buttons)" test "$buttons" = "$want"
 }
 demo_pass() {
   local P=${WM:+wm-}
   # The corner of the main window where the wait control counts down, as a picture.
   corner() { import -window "$DEMO_W" -crop 192x32+272+177 "$WORK/corner-$1.png"; }
   rm -f "$WORK/orvane-demo-1.1.sh"
-  # At its own pace: the download takes about two seconds, so its form can be seen.
-  (cd "$WORK" && exec "$DEMO_BIN") >"$WORK/gui-demo.log" 2>&1 &
+  # At its own pace: the download takes about two seconds, so its form can be seen. Its
+  # page and read-me come three seconds late, long enough to photograph the please-wait
+  # forms on a loaded machine.
+  (cd "$WORK" && exec "$DEMO_BIN" --demo-delay 3000) >"$WORK/gui-demo.log" 2>&1 &
   DEMO_APP=$!
   PIDS+=($DEMO_APP)
   # demo_menu: Help > Check for Update... in the demo's window.
@@ -281,6 +298,10 @@ demo_pass() {
     corner a
     demo_menu
   }
+  await_win "^Please Wait$" && {
+    pshot 12-demo-please-wait
+    wm_allows "please-wait form"
+  }
   await_win "^Update Available$" && {
     pshot 12-demo-question
     wm_allows "Yes/No box"
@@ -301,6 +322,7 @@ demo_pass() {
       bash -c "! cmp -s '$WORK/corner-a.png' '$WORK/corner-c.png'"
     click_box_button 0 2  # Yes, the read-me
   }
+  await_win "^Please Wait$" && pshot 12-demo-please-wait-read-me
   await_win "^Read Me$" && {
     pshot 12-demo-read-me
     wm_allows "read-me window"
@@ -344,6 +366,7 @@ demo_pass() {
   }
   await_win "^Confirm " && {
     pshot 15-demo-overwrite-question
+    wm_allows "overwrite question (its close box answers No)" CLOSE
     click_box_button 0 2  # replace the file saved before
   }
   await_win "^Download Progress$" && click $((102 + 34)) $((94 + 11))  # Cancel

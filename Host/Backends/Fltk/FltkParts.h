@@ -109,8 +109,9 @@ void SetWindowHints(Fl_Window& W, const TWindowHints& Hints);
 // the window).
 void ShowWithHints(Fl_Window& W, const TWindowHints& Hints);
 // Without a window manager nobody frames a window, and a box over the main window looks
-// like text written on it: a border of its own then. Before show().
-void FrameWithoutManager(Fl_Window& W);
+// like text written on it: a border of its own then, and where the window manager frames it
+// with a title bar only. Before show().
+void FrameWithoutManager(Fl_Window& W, const TWindowHints& Hints);
 TWindowHints HintsOf(const TCustomForm& Form);
 
 // ---- forms (Forms.cpp) ----

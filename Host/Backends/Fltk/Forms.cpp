@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <string>
 
 #include "Host/Backends/Fltk/FltkParts.h"
 #include "Host/Backends/FormReading.h"
@@ -68,6 +69,58 @@ int TFormWindow::handle(int Event) {
   return Fl_Double_Window::handle(Event);
 }
 
+namespace {
+
+// What the running window manager says of itself on the root window (the common
+// conventions), read as a window is about to be shown.
+struct TManager {
+  bool Runs = false;
+  // fluxbox puts a close button on every title bar it draws, whatever functions the window
+  // asks for (and then refuses the close, so that the button does nothing); only a window
+  // typed as a tool gets a title bar without buttons (and no side borders).
+  bool CloseOnEveryTitle = false;
+};
+TManager GManager;
+
+// Ignores the error of a window that went away between two requests.
+int IgnoreXError(Display*, XErrorEvent*) {
+  return 0;
+}
+
+TManager ReadManager() {
+  TManager m;
+  const Atom check = XInternAtom(fl_display, "_NET_SUPPORTING_WM_CHECK", True);
+  if (check == None) return m;
+  Atom type = None;
+  int format = 0;
+  unsigned long count = 0, after = 0;
+  unsigned char* data = nullptr;
+  int rc = XGetWindowProperty(fl_display, RootWindow(fl_display, fl_screen), check, 0, 1, False,
+                              XA_WINDOW, &type, &format, &count, &after, &data);
+  Window wm = None;
+  if (rc == Success && data != nullptr && count == 1 && format == 32)
+    wm = static_cast<Window>(*reinterpret_cast<unsigned long*>(data));
+  if (data != nullptr) XFree(data);
+  if (wm == None) return m;
+  m.Runs = true;
+  // Its name, on the window the root points to (a window gone by now only costs the name).
+  const Atom name = XInternAtom(fl_display, "_NET_WM_NAME", False);
+  const Atom utf8 = XInternAtom(fl_display, "UTF8_STRING", False);
+  XSync(fl_display, False);
+  const auto oldHandler = XSetErrorHandler(&IgnoreXError);
+  data = nullptr;
+  rc = XGetWindowProperty(fl_display, wm, name, 0, 16, False, utf8, &type, &format, &count, &after,
+                          &data);
+  XSync(fl_display, False);
+  XSetErrorHandler(oldHandler);
+  if (rc == Success && data != nullptr && format == 8)
+    m.CloseOnEveryTitle = std::string(reinterpret_cast<char*>(data), count) == "Fluxbox";
+  if (data != nullptr) XFree(data);
+  return m;
+}
+
+}  // namespace
+
 void SetWindowHints(Fl_Window& W, const TWindowHints& Hints) {
   const Window x = fl_xid(&W);
   if (!x) return;
@@ -93,26 +146,15 @@ void SetWindowHints(Fl_Window& W, const TWindowHints& Hints) {
   const Atom motif = XInternAtom(fl_display, "_MOTIF_WM_HINTS", False);
   XChangeProperty(fl_display, x, motif, motif, 32, PropModeReplace,
                   reinterpret_cast<unsigned char*>(hints), 5);
+  if (GManager.CloseOnEveryTitle && !Hints.Close) {
+    // A close button that does nothing is worse than none: typed as a tool first (a window
+    // manager takes the first type it knows), still a dialog to anyone reading on.
+    Atom types[2] = {XInternAtom(fl_display, "_NET_WM_WINDOW_TYPE_TOOLBAR", False),
+                     XInternAtom(fl_display, "_NET_WM_WINDOW_TYPE_DIALOG", False)};
+    XChangeProperty(fl_display, x, XInternAtom(fl_display, "_NET_WM_WINDOW_TYPE", False), XA_ATOM,
+                    32, PropModeReplace, reinterpret_cast<unsigned char*>(types), 2);
+  }
 }
-
-namespace {
-
-// A window manager that follows the common conventions says so on the root window.
-bool WindowManagerRuns() {
-  const Atom check = XInternAtom(fl_display, "_NET_SUPPORTING_WM_CHECK", True);
-  if (check == None) return false;
-  Atom type = None;
-  int format = 0;
-  unsigned long count = 0, after = 0;
-  unsigned char* data = nullptr;
-  const int rc = XGetWindowProperty(fl_display, RootWindow(fl_display, fl_screen), check, 0, 1,
-                                    False, XA_WINDOW, &type, &format, &count, &after, &data);
-  const bool found = rc == Success && data != nullptr && count == 1;
-  if (data != nullptr) XFree(data);
-  return found;
-}
-
-}  // namespace
 
 namespace {
 
@@ -133,6 +175,7 @@ int AfterRequest(Display*) {
 }  // namespace
 
 void ShowWithHints(Fl_Window& W, const TWindowHints& Hints) {
+  GManager = ReadManager();
   // FLTK creates the X window, writes hints of its own and maps it, all inside show(): the
   // after-function puts ours over FLTK's before the mapping request follows, so that a
   // window manager framing the window reads ours.
@@ -151,8 +194,10 @@ void ShowWithHints(Fl_Window& W, const TWindowHints& Hints) {
   SetWindowHints(W, Hints);
 }
 
-void FrameWithoutManager(Fl_Window& W) {
-  if (!WindowManagerRuns()) W.box(FL_BORDER_BOX);
+void FrameWithoutManager(Fl_Window& W, const TWindowHints& Hints) {
+  GManager = ReadManager();
+  // Framed as a tool, a window gets a title bar only: the rest of the border is ours too.
+  if (!GManager.Runs || (GManager.CloseOnEveryTitle && !Hints.Close)) W.box(FL_BORDER_BOX);
 }
 
 TWindowHints HintsOf(const TCustomForm& Form) {
@@ -300,7 +345,7 @@ void TFltkBackend::Build(TShownForm& S) {
   // The focus ring starts where Enter goes.
   if (TButton* d = DefaultButtonOf(form))
     if (Fl_Widget* widget = S.WidgetOf(d)) widget->take_focus();
-  if (form.BorderStyle() != bsNone) FrameWithoutManager(win);
+  if (form.BorderStyle() != bsNone) FrameWithoutManager(win, HintsOf(form));
   ShowWithHints(win, HintsOf(form));
   ApplyCursor(S);
   // Custom controls paint from the message loop once their widget exists.
