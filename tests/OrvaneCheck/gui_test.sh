@@ -4,7 +4,8 @@
 # with real clicks and key presses through xdotool. One run goes all the way (a slow page,
 # so that the please-wait form shows; the read-me; the overwrite question); one cancels a
 # slow download with a click on "Cancel".
-# Then the desktop demo: its window, its menu command running the check to the end, its wait
+# Then the desktop demo: its window, its menu command running the check to the end (its page
+# and read-me answered late, so that both please-wait forms are photographed), its wait
 # control counting down while a box is up, and its close box ending the program.
 # Usage: gui_test.sh PATH-TO-orvane-check [SHOTS-FOLDER [PATH-TO-orvane-demo]]
 source "$(dirname "$0")/lib.sh" "$1"
