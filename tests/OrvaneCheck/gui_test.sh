@@ -11,7 +11,8 @@
 source "$(dirname "$0")/lib.sh" "$1"
 SHOTS=${2:-$WORK/shots}
 DEMO_BIN=${3:+$(realpath "$3")}
-mkdir -p "$SHOTS"
+# A picture left by an earlier run would pass for one of this run.
+mkdir -p "$SHOTS" && rm -f "$SHOTS"/*.png
 SCREEN_W=1024
 SCREEN_H=768
 
