@@ -310,7 +310,9 @@ void TCustomWSocket::InternalClose(bool bShut) {
   // Bytes still on their way go with the socket to the background closer, which keeps
   // sending them: this component is free for a new session at once.
   const bool background = bShut && CloseInBackground();
-  if (bShut && !background) Shutdown(plat::SD_BOTH);
+  // A graceful close shuts the socket down both ways, then closes it, in one call (which
+  // spares the shutdown's own system call where the close alone ends the same way).
+  const bool shutFirst = bShut && !background;
 
   const plat::SOCKET h = FSocketHandle;
   FSocketHandle = plat::INVALID_SOCKET;
@@ -320,7 +322,7 @@ void TCustomWSocket::InternalClose(bool bShut) {
   int failure = 0;
   auto closed = [&] {
     if (guard.SessionEnded()) return true;
-    if (plat::closesocket(h) == 0) {
+    if ((shutFirst ? plat::shutdownclose(h) : plat::closesocket(h)) == 0) {
       failure = 0;
       return true;
     }
