@@ -205,7 +205,11 @@ void Evaluate(Sock& s, SOCKET h, std::uint32_t bits) {
   switch (s.state) {
     case State::Connecting:
       if ((bits & (EPOLLOUT | kGone)) != 0) {
-        const int err = s.connectErr != 0 ? s.connectErr : TakeSoError(s.fd);
+        // The kernel reports a failed connect with EPOLLERR (or a hang-up): writable
+        // without either, it has connected, and there is no error to take.
+        const int err = s.connectErr != 0     ? s.connectErr
+                        : (bits & kGone) != 0 ? TakeSoError(s.fd)
+                                              : 0;
         s.connectErr = 0;
         if (err == 0) {
           s.state = State::Connected;
