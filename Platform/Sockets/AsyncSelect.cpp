@@ -285,11 +285,12 @@ void SyncInterest(Sock& s, SOCKET h) {
 }
 
 void CloseKernel(Sock& s) {
-  // A zero linger asks for a reset instead of a graceful end. Only a connection that is
-  // still open in some direction is reset by it: once the peer's FIN is in and ours has
-  // gone (or the connection is already gone), the kernel's close sends nothing either way,
-  // so the option is not worth its call there.
-  if (s.stream && s.lingerOn && s.lingerSecs == 0 && !s.hupSeen && !(s.eofSeen && s.wrShut) &&
+  // A zero linger asks for a reset instead of a graceful end. It changes nothing once the
+  // connection is gone, nor once the peer's FIN is in, ours is on its way and nothing of
+  // ours waits to be sent or acknowledged (as FIONWRITE found, with no send since): the
+  // kernel then sends no reset either way, and the option is not worth its call.
+  if (s.stream && s.lingerOn && s.lingerSecs == 0 && !s.hupSeen &&
+      !(s.eofSeen && s.wrShut && s.txDrained) &&
       (s.state == State::Connected || s.state == State::Connecting)) {
     const linger reset{1, 0};
     ::setsockopt(s.fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);

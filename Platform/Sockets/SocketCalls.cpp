@@ -89,6 +89,7 @@ int DoSend(Sock& s, SOCKET h, const iovec* pieces, int count, int len, int flags
   mh.msg_iov = const_cast<iovec*>(pieces);
   mh.msg_iovlen = static_cast<std::size_t>(count);
   const ssize_t n = ::sendmsg(s.fd, &mh, kflags);
+  if (n > 0) s.txDrained = false;
   if (n < 0) {
     const int err = errno;
     if (err == EAGAIN || err == EWOULDBLOCK) {
@@ -556,11 +557,12 @@ int DoClose(Sock& s) {
 
 // Whether closing alone ends the connection exactly as a shutdown both ways followed by the
 // close: the peer has ended its side (its FIN counted, no reset), nothing waits unread,
-// nothing was shut yet, and the close is neither refused by a timed linger nor turned into
-// a reset. The kernel's close then sends the same FIN, and the shutdown's call is spared.
+// nothing of ours waits to be sent or acknowledged (so a zero linger is not given to the
+// kernel, see CloseKernel), nothing was shut yet, and no timed linger may refuse the close.
+// The kernel's close then sends the same FIN, and the shutdown's call is spared.
 bool CloseSuffices(const Sock& s) {
   return s.stream && s.state == State::Connected && s.eofSeen && s.rxFinal && s.rxKnown == 0 &&
-         !s.hupSeen && !s.rdShut && !s.wrShut && !(s.lingerOn && s.lingerSecs > 0);
+         s.txDrained && !s.hupSeen && !s.rdShut && !s.wrShut && !(s.lingerOn && s.lingerSecs > 0);
 }
 
 }  // namespace
@@ -648,6 +650,7 @@ int ioctlsocket(SOCKET h, long cmd, u_long* argp) {
     if (cmd == FIONWRITE) {
       const int n = s.stream && s.state == State::Connected ? kio::OutQueue(s.fd) : 0;
       if (n < 0) return wsaerr::FailErrno();
+      s.txDrained = n == 0;
       *argp = static_cast<u_long>(n);
       return 0;
     }
