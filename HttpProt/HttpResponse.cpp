@@ -150,10 +150,12 @@ void THttpCli::ReceiveData(std::uint16_t Error) {
 
   TAliveGuard guard(*this);
   while (FRq.ReceiveLen > 0) {
-    // The line search stops at a zero byte, as the text of the buffer ends there.
-    const std::size_t text = strnlen(buf, static_cast<std::size_t>(FRq.ReceiveLen));
-    const char* lf = static_cast<const char*>(std::memchr(buf, '\n', text));
-    if (lf == nullptr) break;
+    // The line search stops at a zero byte, as the text of the buffer ends there: a line
+    // feed counts only with no zero byte before it (looked for up to it, not through the
+    // whole rest of the buffer for every line).
+    const char* lf =
+        static_cast<const char*>(std::memchr(buf, '\n', static_cast<std::size_t>(FRq.ReceiveLen)));
+    if (lf == nullptr || std::memchr(buf, 0, static_cast<std::size_t>(lf - buf)) != nullptr) break;
     const std::int32_t i = static_cast<std::int32_t>(lf - buf) + 1;  // 1-based
     const std::int32_t len = (i > 1 && buf[i - 2] == '\r') ? i - 2 : i - 1;
     FCurrentLine.assign(buf, static_cast<std::size_t>(len));
