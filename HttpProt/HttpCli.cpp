@@ -47,7 +47,6 @@ THttpCli::THttpCli(TComponent* AOwner) : TComponent(AOwner) {
     SocketSslHandshakeDone(S, E);
   };
   FHeaderLines = std::make_unique<TStringList>();
-  FRequestStream = std::make_unique<TMemoryStream>();
   FState = httpReady;
   // No request is under way: a close of the socket ends nothing.
   FRq.SessionEnded = true;
@@ -58,7 +57,6 @@ THttpCli::~THttpCli() {
   // The socket copes with being destroyed from inside its own event.
   FSocket.reset();
   FHeaderLines.reset();
-  FRequestStream.reset();
   // Destroying the window drops its queued messages and kills the time-out timer.
   plat::SetWindowLongA(FWindowHandle, 0, 0);
   plat::DestroyWindow(FWindowHandle);

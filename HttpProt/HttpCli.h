@@ -398,7 +398,8 @@ class ORV_API THttpCli : public TComponent {
   std::unique_ptr<TStringList> FHeaderLines;
   TStream* FRcvdStream = nullptr;
   TStream* FSendStream = nullptr;
-  std::unique_ptr<TMemoryStream> FRequestStream;
+  // The request's lines as they are built, sent in one piece.
+  std::string FRequestText;
   void (THttpCli::*FLineHandler)() = nullptr;
   std::int32_t FTimeout = 0;
   std::int32_t FMaxRelocations = 20;

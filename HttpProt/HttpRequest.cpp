@@ -96,7 +96,7 @@ void THttpCli::SendConnect() {
   FLineHandler = &THttpCli::GetTunnelLineNext;
   try {
     // The lines go through OnCommand like the request's; only the proxy sees them.
-    FRequestStream->Clear();
+    FRequestText.clear();
     SendCommand("CONNECT " + tunnel + " HTTP/1.0");
     if (guard.Gone() || Stopped()) return;
     SendCommand("Host: " + tunnel);
@@ -108,9 +108,9 @@ void THttpCli::SendConnect() {
     }
     SendCommand("");
     if (guard.Gone() || Stopped()) return;
-    FSocket->Send(FRequestStream->Memory(), static_cast<std::int32_t>(FRequestStream->Size()));
+    FSocket->Send(FRequestText.data(), static_cast<std::int32_t>(FRequestText.size()));
     if (guard.Gone()) return;
-    FRequestStream->Clear();
+    FRequestText.clear();
   } catch (const std::exception& e) {
     if (guard.Gone() || FRq.SessionEnded) return;
     FailRequest(std::string("can't ask the proxy for a tunnel: ") + e.what());
@@ -225,8 +225,7 @@ void THttpCli::SendCommand(const std::string& S) {
   TAliveGuard guard(*this);
   TriggerCommand(S);
   if (guard.Gone()) return;
-  if (!S.empty()) FRequestStream->WriteBuffer(S.data(), static_cast<std::int32_t>(S.size()));
-  FRequestStream->WriteBuffer("\r\n", 2);
+  FRequestText.append(S).append("\r\n", 2);
 }
 
 bool THttpCli::SendsCredentials() const {
@@ -242,7 +241,8 @@ void THttpCli::SendRequest(const std::string& Method, const std::string& Version
     SendCommand(S);
     return !guard.Gone() && !Stopped();
   };
-  FRequestStream->Clear();
+  FRequestText.clear();
+  FRequestText.reserve(256);  // a plain request's lines fit: one allocation
   TriggerRequestHeaderBegin();
   if (guard.Gone() || Stopped()) return;
   if (!line(Method + " " + FRq.Target.RequestPath + " HTTP/" + Version)) return;
@@ -273,9 +273,9 @@ void THttpCli::SendRequest(const std::string& Method, const std::string& Version
   TriggerRequestHeaderEnd();
   if (guard.Gone() || Stopped()) return;
   if (!line("")) return;
-  FSocket->Send(FRequestStream->Memory(), static_cast<std::int32_t>(FRequestStream->Size()));
+  FSocket->Send(FRequestText.data(), static_cast<std::int32_t>(FRequestText.size()));
   if (guard.Gone()) return;
-  FRequestStream->Clear();
+  FRequestText.clear();
 }
 
 void THttpCli::SocketDataSent(TObject*, std::uint16_t) {

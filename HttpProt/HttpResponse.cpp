@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <string_view>
 
 #include "Host/Streams.h"
 #include "Host/StringList.h"
@@ -23,7 +24,7 @@ bool IsDigit(char c) {
 
 // A "content-length" value: optional blanks, then decimal digits only. False for anything
 // else, a value too large included.
-bool ParseLength(const std::string& Text, std::int64_t& Value) {
+bool ParseLength(std::string_view Text, std::int64_t& Value) {
   std::size_t i = 0;
   while (i < Text.size() && (Text[i] == ' ' || Text[i] == '\t')) ++i;
   std::size_t end = Text.size();
@@ -35,6 +36,19 @@ bool ParseLength(const std::string& Text, std::int64_t& Value) {
     v = v * 10 + (Text[i] - '0');
   }
   Value = v;
+  return true;
+}
+
+char AsciiLower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Text equals Lower (all lower case) letter by letter, whatever the case of Text: header
+// names and markers are compared where they are, every line of every reply.
+bool EqualsNoCase(std::string_view Text, std::string_view Lower) {
+  if (Text.size() != Lower.size()) return false;
+  for (std::size_t i = 0; i < Text.size(); ++i)
+    if (AsciiLower(Text[i]) != Lower[i]) return false;
   return true;
 }
 
@@ -67,7 +81,7 @@ void THttpCli::ReleaseRequestBuffers() {
   std::string().swap(FCurrentLine);
   std::string().swap(FRq.PendingBody);
   FSendBuffer.reset();
-  if (FRequestStream) FRequestStream->Clear();
+  std::string().swap(FRequestText);
 }
 
 void THttpCli::ReceiveData(std::uint16_t Error) {
@@ -136,10 +150,12 @@ void THttpCli::ReceiveData(std::uint16_t Error) {
 
   TAliveGuard guard(*this);
   while (FRq.ReceiveLen > 0) {
-    // The line search stops at a zero byte, as the text of the buffer ends there.
-    const std::size_t text = strnlen(buf, static_cast<std::size_t>(FRq.ReceiveLen));
-    const char* lf = static_cast<const char*>(std::memchr(buf, '\n', text));
-    if (lf == nullptr) break;
+    // The line search stops at a zero byte, as the text of the buffer ends there: a line
+    // feed counts only with no zero byte before it (looked for up to it, not through the
+    // whole rest of the buffer for every line).
+    const char* lf =
+        static_cast<const char*>(std::memchr(buf, '\n', static_cast<std::size_t>(FRq.ReceiveLen)));
+    if (lf == nullptr || std::memchr(buf, 0, static_cast<std::size_t>(lf - buf)) != nullptr) break;
     const std::int32_t i = static_cast<std::int32_t>(lf - buf) + 1;  // 1-based
     const std::int32_t len = (i > 1 && buf[i - 2] == '\r') ? i - 2 : i - 1;
     FCurrentLine.assign(buf, static_cast<std::size_t>(len));
@@ -175,7 +191,7 @@ void THttpCli::GetHeaderLineNext() {
   // only header lines, and no body follows.
   const bool errorStatus = FRq.StatusCode >= 400;
 
-  if (!errorStatus && UpperCase(FCurrentLine.substr(0, 6)) == "<HTML>") {
+  if (!errorStatus && EqualsNoCase(std::string_view(FCurrentLine).substr(0, 6), "<html>")) {
     // A reply without any header: the document starts here.
     if (r.ContentType.empty()) r.ContentType = "text/html";
     StateChange(httpWaitingBody);
@@ -263,29 +279,31 @@ void THttpCli::GetHeaderLineNext() {
   FHeaderLines->Add(FCurrentLine);
   std::string failure;
   if (FCurrentLine.compare(0, 8, "HTTP/1.0") == 0 || FCurrentLine.compare(0, 8, "HTTP/1.1") == 0) {
-    const std::string code = FCurrentLine.size() >= 12 ? FCurrentLine.substr(9, 3) : "";
-    if (code.size() == 3 && IsDigit(code[0]) && IsDigit(code[1]) && IsDigit(code[2])) {
-      FRq.StatusCode = std::stoi(code);
+    const char* code = FCurrentLine.data() + 9;
+    if (FCurrentLine.size() >= 12 && IsDigit(code[0]) && IsDigit(code[1]) && IsDigit(code[2])) {
+      FRq.StatusCode = (code[0] - '0') * 100 + (code[1] - '0') * 10 + (code[2] - '0');
       FReasonPhrase = FCurrentLine.size() > 13 ? FCurrentLine.substr(13) : "";
     } else {
       failure = "malformed status line";
     }
   } else if (const std::size_t k = FCurrentLine.find(':'); k != std::string::npos) {
-    const std::string name = LowerCase(FCurrentLine.substr(0, k));
+    const std::string_view line(FCurrentLine);
+    const std::string_view name = line.substr(0, k);
     // Exactly one character after the colon is skipped, normally the blank.
-    const std::string value = k + 2 <= FCurrentLine.size() ? FCurrentLine.substr(k + 2) : "";
-    if (name == "location") {
+    const std::string_view value = k + 2 <= line.size() ? line.substr(k + 2) : std::string_view();
+    if (EqualsNoCase(name, "location")) {
       r.LocationSeen = true;
-      r.Location = RelocationTarget(FRq.Target, value, !FProxy.empty());
-    } else if (name == "content-length") {
+      r.Location = RelocationTarget(FRq.Target, std::string(value), !FProxy.empty());
+    } else if (EqualsNoCase(name, "content-length")) {
       if (!ParseLength(value, r.ContentLength)) failure = "malformed content-length";
-    } else if (name == "content-type") {
-      r.ContentType = LowerCase(value);
-    } else if (name == "www-authenticate") {
-      FAuthChallenges->Add(value);
-    } else if (name == "transfer-encoding") {
+    } else if (EqualsNoCase(name, "content-type")) {
+      r.ContentType.assign(value);
+      for (char& c : r.ContentType) c = AsciiLower(c);
+    } else if (EqualsNoCase(name, "www-authenticate")) {
+      FAuthChallenges->Add(std::string(value));
+    } else if (EqualsNoCase(name, "transfer-encoding")) {
       // Chunks are decoded; identity changes nothing; anything else cannot be read.
-      const std::string codings = LowerCase(value);
+      const std::string codings = LowerCase(std::string(value));
       for (std::size_t at = 0; at <= codings.size();) {
         std::size_t comma = codings.find(',', at);
         if (comma == std::string::npos) comma = codings.size();

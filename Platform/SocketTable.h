@@ -50,8 +50,9 @@ struct Sock {
   bool nonBlocking = false;      // as the application asked; the kernel socket always is
   bool bound = false;
   bool lingerOn = false;
-  bool inqOn = false;    // the kernel reports the bytes each receive leaves behind (TCP_INQ)
-  bool rxFinal = false;  // rxKnown is exact and can only shrink: counted after the peer's FIN
+  bool inqOn = false;      // the kernel reports the bytes each receive leaves behind (TCP_INQ)
+  bool rxFinal = false;    // rxKnown is exact and can only shrink: counted after the peer's FIN
+  bool txDrained = false;  // FIONWRITE found nothing unsent or unacknowledged; nothing sent since
   std::uint16_t lingerSecs = 0;
   // Bytes known to wait in a stream's receive queue, from the results of the receive
   // calls and FIONREAD: -1 unknown, 0 the latest of them found nothing left, otherwise at

@@ -153,6 +153,11 @@ ORV_API SOCKET accept(SOCKET s, sockaddr* addr, int* addrlen);
 ORV_API int connect(SOCKET s, const sockaddr* name, int namelen);
 ORV_API int closesocket(SOCKET s);
 ORV_API int shutdown(SOCKET s, int how);
+// shutdown(s, SD_BOTH), its failure ignored, then closesocket(s), with closesocket's result:
+// what a graceful close does, in one call. Where the close sends the same end by itself (the
+// peer has ended and nothing waits unread) the shutdown costs no system call. A close that a
+// timed linger refuses leaves the socket shut down; call again to retry.
+ORV_API int shutdownclose(SOCKET s);
 ORV_API int send(SOCKET s, const char* buf, int len, int flags);
 ORV_API int sendto(SOCKET s, const char* buf, int len, int flags, const sockaddr* to, int tolen);
 // Gather form of send: the pieces, in order, in one call, as if they were one buffer (on

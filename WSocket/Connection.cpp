@@ -146,9 +146,10 @@ void TCustomWSocket::SetLingerOption() {
     RaiseException("Cannot set linger option at this time");
     return;
   }
-  // Set as each session starts, one system call: with the defaults (on, 0 seconds) the
-  // close resets the connection instead of letting the system finish it in the
-  // background, and the close itself has no other way to ask for that.
+  // Set as each session starts: with the defaults (on, 0 seconds) the close resets the
+  // connection instead of letting the system finish it in the background. The socket layer
+  // keeps the setting and gives it to the kernel at the close, where it still changes
+  // anything, so a session pays no system call for it here.
   const linger value{FLingerOnOff == wsLingerOn ? 1 : 0, FLingerTimeout & 0xFFFF};
   if (plat::setsockopt(FSocketHandle, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&value),
                        sizeof value) != 0)
@@ -310,7 +311,9 @@ void TCustomWSocket::InternalClose(bool bShut) {
   // Bytes still on their way go with the socket to the background closer, which keeps
   // sending them: this component is free for a new session at once.
   const bool background = bShut && CloseInBackground();
-  if (bShut && !background) Shutdown(plat::SD_BOTH);
+  // A graceful close shuts the socket down both ways, then closes it, in one call (which
+  // spares the shutdown's own system call where the close alone ends the same way).
+  const bool shutFirst = bShut && !background;
 
   const plat::SOCKET h = FSocketHandle;
   FSocketHandle = plat::INVALID_SOCKET;
@@ -320,7 +323,7 @@ void TCustomWSocket::InternalClose(bool bShut) {
   int failure = 0;
   auto closed = [&] {
     if (guard.SessionEnded()) return true;
-    if (plat::closesocket(h) == 0) {
+    if ((shutFirst ? plat::shutdownclose(h) : plat::closesocket(h)) == 0) {
       failure = 0;
       return true;
     }
@@ -365,7 +368,9 @@ bool TCustomWSocket::CloseInBackground() {
   if (FSocketType != SOCK_STREAM || FState != wsConnected) return false;
   if (FSendQueue.Empty()) {
     // Without lingering the system finishes what it holds by itself; with it, a close
-    // would reset the connection, or wait, over bytes the peer has not acknowledged.
+    // would reset the connection, or wait, over bytes the peer has not acknowledged. Only
+    // the kernel knows whether any are left; its answer also tells the socket layer that
+    // a zero linger would change nothing at a close after the peer's end.
     if (FLingerOnOff != wsLingerOn) return false;
     plat::u_long unsent = 0;
     if (plat::ioctlsocket(FSocketHandle, plat::FIONWRITE, &unsent) != 0 || unsent == 0)

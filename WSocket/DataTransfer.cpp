@@ -201,17 +201,29 @@ std::int32_t TCustomWSocket::PeekData(void* Buffer, std::int32_t BufferSize) {
 }
 
 std::string TCustomWSocket::ReceiveStr() {
-  std::string result;
-  // Asked first: the string is sized to what waits, and nothing waiting means no read.
-  plat::u_long waiting = 0;
-  if (plat::ioctlsocket(FSocketHandle, plat::FIONREAD, &waiting) != 0) return result;
+  // Read first, into a buffer on the stack: a message that fits costs the one receive, and
+  // the string gets exactly its size. A buffer filled up means more may wait: the count of
+  // the rest (from the socket layer when it knows it, from the kernel otherwise) sizes the
+  // second read, one byte over, so that a short result shows the socket drained.
+  char chunk[8192];
+  const int n = plat::recv(FSocketHandle, chunk, sizeof chunk, 0);
+  if (n < 0 && plat::WSAGetLastError() != plat::WSAEWOULDBLOCK) return {};
   ++FReadSerial;
+  if (n <= 0) return {};
+  std::string result(chunk, static_cast<std::size_t>(n));
+  if (n < static_cast<int>(sizeof chunk)) return result;
+  plat::u_long waiting = 0;
+  if (const int left = plat::recvleft(FSocketHandle); left >= 0) {
+    waiting = static_cast<plat::u_long>(left);
+  } else if (plat::ioctlsocket(FSocketHandle, plat::FIONREAD, &waiting) != 0) {
+    return result;
+  }
   if (waiting == 0) return result;
-  // One byte more than announced: a read that comes back short shows the socket layer that
-  // nothing is left, sparing it a second look (a byte that arrived meanwhile comes along).
-  result.resize(waiting >= INT32_MAX ? INT32_MAX : waiting + 1);
-  const int n = plat::recv(FSocketHandle, result.data(), static_cast<int>(result.size()), 0);
-  result.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+  const std::size_t room = INT32_MAX - result.size();
+  const std::size_t want = waiting >= room ? room : waiting + 1;
+  result.resize(result.size() + want);
+  const int m = plat::recv(FSocketHandle, result.data() + n, static_cast<int>(want), 0);
+  result.resize(static_cast<std::size_t>(n) + (m > 0 ? static_cast<std::size_t>(m) : 0));
   return result;
 }
 

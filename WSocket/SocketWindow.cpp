@@ -1,9 +1,12 @@
 #include "WSocket/SocketWindow.h"
 
 #include <mutex>
+#include <typeinfo>
 
 #include "Platform/KeptObjects.h"
 #include "WSocket/CustomWSocket.h"
+#include "WSocket/SslWSocket.h"
+#include "WSocket/WSocket.h"
 
 namespace {
 
@@ -31,6 +34,17 @@ bool EnsureWindowClass() {
   return plat::RegisterClassA(&wc) != 0;
 }
 
+// The socket component the window's object is, or null. Every notification comes through
+// here: the usual classes are recognised by their exact type, which costs a comparison,
+// before the general cast walks the class tree.
+TCustomWSocket* AsSocket(TObject* Obj) {
+  if (Obj == nullptr) return nullptr;
+  const std::type_info& type = typeid(*Obj);
+  if (type == typeid(TWSocket) || type == typeid(TSslWSocket) || type == typeid(TCustomWSocket))
+    return static_cast<TCustomWSocket*>(Obj);
+  return dynamic_cast<TCustomWSocket*>(Obj);
+}
+
 }  // namespace
 
 plat::LRESULT SocketWindowProc(plat::HWND Handle, plat::UINT Msg, plat::WPARAM WParam,
@@ -38,7 +52,7 @@ plat::LRESULT SocketWindowProc(plat::HWND Handle, plat::UINT Msg, plat::WPARAM W
   // The window holds a TObject reference (or 0 once its component is gone): anything
   // that is not a socket component gets default processing.
   auto* obj = reinterpret_cast<TObject*>(plat::GetWindowLongA(Handle, 0));
-  auto* socket = dynamic_cast<TCustomWSocket*>(obj);
+  auto* socket = AsSocket(obj);
   if (socket == nullptr) return plat::DefWindowProcA(Handle, Msg, WParam, LParam);
   TMessage rec{Msg, WParam, LParam, 0};
   // The component may be destroyed by its own handler: only the local record is read

@@ -205,7 +205,11 @@ void Evaluate(Sock& s, SOCKET h, std::uint32_t bits) {
   switch (s.state) {
     case State::Connecting:
       if ((bits & (EPOLLOUT | kGone)) != 0) {
-        const int err = s.connectErr != 0 ? s.connectErr : TakeSoError(s.fd);
+        // The kernel reports a failed connect with EPOLLERR (or a hang-up): writable
+        // without either, it has connected, and there is no error to take.
+        const int err = s.connectErr != 0     ? s.connectErr
+                        : (bits & kGone) != 0 ? TakeSoError(s.fd)
+                                              : 0;
         s.connectErr = 0;
         if (err == 0) {
           s.state = State::Connected;
@@ -281,6 +285,16 @@ void SyncInterest(Sock& s, SOCKET h) {
 }
 
 void CloseKernel(Sock& s) {
+  // A zero linger asks for a reset instead of a graceful end. It changes nothing once the
+  // connection is gone, nor once the peer's FIN is in, ours is on its way and nothing of
+  // ours waits to be sent or acknowledged (as FIONWRITE found, with no send since): the
+  // kernel then sends no reset either way, and the option is not worth its call.
+  if (s.stream && s.lingerOn && s.lingerSecs == 0 && !s.hupSeen &&
+      !(s.eofSeen && s.wrShut && s.txDrained) &&
+      (s.state == State::Connected || s.state == State::Connecting)) {
+    const linger reset{1, 0};
+    ::setsockopt(s.fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+  }
   const reactor::QueueId cur = reactor::CurrentQueue();
   if (s.regQueue != 0 && s.regQueue == cur) {
     reactor::Remove(s.fd);

@@ -89,6 +89,7 @@ int DoSend(Sock& s, SOCKET h, const iovec* pieces, int count, int len, int flags
   mh.msg_iov = const_cast<iovec*>(pieces);
   mh.msg_iovlen = static_cast<std::size_t>(count);
   const ssize_t n = ::sendmsg(s.fd, &mh, kflags);
+  if (n > 0) s.txDrained = false;
   if (n < 0) {
     const int err = errno;
     if (err == EAGAIN || err == EWOULDBLOCK) {
@@ -126,6 +127,11 @@ constexpr int kInqFrom = 16 * 1024;
 // for at the first large full read, so that bulk readers stop paying a queue query per
 // read while small request-answer exchanges pay nothing for it.
 ssize_t StreamRecv(Sock& s, char* buf, int len, int kflags, bool* drained) {
+  if (s.rxFinal && s.rxKnown == 0 && (kflags & MSG_OOB) == 0) {
+    // The peer's FIN is in and the exact count shows nothing before it: the kernel would
+    // answer end-of-file, and nothing can change that now.
+    return 0;
+  }
   ssize_t n;
   int inq = -1;
   if (s.inqOn && (kflags & MSG_OOB) == 0) {
@@ -499,49 +505,86 @@ int connect(SOCKET h, const sockaddr* name, int namelen) {
   });
 }
 
-int closesocket(SOCKET h) {
-  return WithSocket(h, [&](Sock& s) {
-    if (s.lingerOn && s.lingerSecs > 0 && s.nonBlocking && s.stream &&
-        s.state == State::Connected && !s.hupSeen) {
-      // Lingering without blocking: refuse while data is still on its way and time remains.
-      const std::int64_t now = NowMs();
-      if (s.lingerDeadline == 0) s.lingerDeadline = now + std::int64_t{s.lingerSecs} * 1000;
-      if (kio::OutQueue(s.fd) > 0 && now < s.lingerDeadline) {
-        return wsaerr::Fail(WSAEWOULDBLOCK);
-      }
+namespace {
+
+// The first half of shutdown: the state checks and the kernel call, without the interest
+// update. 0 or an error number.
+int ShutdownKernel(Sock& s, SOCKET h, int how) {
+  int khow;
+  switch (how) {
+    case SD_RECEIVE:
+      khow = SHUT_RD;
+      break;
+    case SD_SEND:
+      khow = SHUT_WR;
+      break;
+    case SD_BOTH:
+      khow = SHUT_RDWR;
+      break;
+    default:
+      return WSAEINVAL;
+  }
+  if (s.stream) {
+    RefreshConnecting(s, h);
+    if (s.state != State::Connected) return WSAENOTCONN;
+  }
+  if (::shutdown(s.fd, khow) < 0) return wsaerr::FromErrno(errno);
+  if (how != SD_SEND) s.rdShut = true;
+  if (how != SD_RECEIVE) s.wrShut = true;
+  return 0;
+}
+
+int DoShutdown(Sock& s, SOCKET h, int how) {
+  if (const int e = ShutdownKernel(s, h, how); e != 0) return wsaerr::Fail(e);
+  sockimpl::SyncInterest(s, h);
+  return 0;
+}
+
+int DoClose(Sock& s) {
+  if (s.lingerOn && s.lingerSecs > 0 && s.nonBlocking && s.stream && s.state == State::Connected &&
+      !s.hupSeen) {
+    // Lingering without blocking: refuse while data is still on its way and time remains.
+    const std::int64_t now = NowMs();
+    if (s.lingerDeadline == 0) s.lingerDeadline = now + std::int64_t{s.lingerSecs} * 1000;
+    if (kio::OutQueue(s.fd) > 0 && now < s.lingerDeadline) {
+      return wsaerr::Fail(WSAEWOULDBLOCK);
     }
-    sockimpl::CloseKernel(s);
-    Table().Retire(&s);
-    return 0;
+  }
+  sockimpl::CloseKernel(s);
+  Table().Retire(&s);
+  return 0;
+}
+
+// Whether closing alone ends the connection exactly as a shutdown both ways followed by the
+// close: the peer has ended its side (its FIN counted, no reset), nothing waits unread,
+// nothing of ours waits to be sent or acknowledged (so a zero linger is not given to the
+// kernel, see CloseKernel), nothing was shut yet, and no timed linger may refuse the close.
+// The kernel's close then sends the same FIN, and the shutdown's call is spared.
+bool CloseSuffices(const Sock& s) {
+  return s.stream && s.state == State::Connected && s.eofSeen && s.rxFinal && s.rxKnown == 0 &&
+         s.txDrained && !s.hupSeen && !s.rdShut && !s.wrShut && !(s.lingerOn && s.lingerSecs > 0);
+}
+
+}  // namespace
+
+int closesocket(SOCKET h) {
+  return WithSocket(h, [&](Sock& s) { return DoClose(s); });
+}
+
+int shutdownclose(SOCKET h) {
+  return WithSocket(h, [&](Sock& s) {
+    if (CloseSuffices(s)) {
+      s.rdShut = s.wrShut = true;
+    } else if (!(s.stream && s.rdShut && s.wrShut)) {
+      // As a caller's own shutdown: its failure (not connected, say) does not stop the close.
+      DoShutdown(s, h, SD_BOTH);
+    }
+    return DoClose(s);
   });
 }
 
 int shutdown(SOCKET h, int how) {
-  return WithSocket(h, [&](Sock& s) {
-    int khow;
-    switch (how) {
-      case SD_RECEIVE:
-        khow = SHUT_RD;
-        break;
-      case SD_SEND:
-        khow = SHUT_WR;
-        break;
-      case SD_BOTH:
-        khow = SHUT_RDWR;
-        break;
-      default:
-        return wsaerr::Fail(WSAEINVAL);
-    }
-    if (s.stream) {
-      RefreshConnecting(s, h);
-      if (s.state != State::Connected) return wsaerr::Fail(WSAENOTCONN);
-    }
-    if (::shutdown(s.fd, khow) < 0) return wsaerr::FailErrno();
-    if (how != SD_SEND) s.rdShut = true;
-    if (how != SD_RECEIVE) s.wrShut = true;
-    sockimpl::SyncInterest(s, h);
-    return 0;
-  });
+  return WithSocket(h, [&](Sock& s) { return DoShutdown(s, h, how); });
 }
 
 int send(SOCKET h, const char* buf, int len, int flags) {
@@ -607,6 +650,7 @@ int ioctlsocket(SOCKET h, long cmd, u_long* argp) {
     if (cmd == FIONWRITE) {
       const int n = s.stream && s.state == State::Connected ? kio::OutQueue(s.fd) : 0;
       if (n < 0) return wsaerr::FailErrno();
+      s.txDrained = n == 0;
       *argp = static_cast<u_long>(n);
       return 0;
     }
@@ -651,12 +695,10 @@ int setsockopt(SOCKET h, int level, int optname, const char* optval, int optlen)
         return wsaerr::Fail(WSAEFAULT);
       }
       if (!s.stream) return wsaerr::Fail(WSAENOPROTOOPT);
-      // The kernel only ever lingers for a reset; a timed linger is kept here so that
-      // close never blocks the thread. The reset is set in the kernel now rather than at
-      // close: the same one call, and a close by the kernel itself (process exit) obeys
-      // it too.
-      const linger k{on != 0 && secs == 0 ? 1 : 0, 0};
-      if (::setsockopt(s.fd, SOL_SOCKET, SO_LINGER, &k, sizeof k) < 0) return wsaerr::FailErrno();
+      // Kept here only: a timed linger so that close never blocks the thread, and the
+      // reset of a zero linger given to the kernel at the close, where it still changes
+      // anything (see CloseKernel). Most connections end after the peer's FIN, where it
+      // does not, and a server sets the option on every connection it accepts.
       s.lingerOn = on != 0;
       s.lingerSecs = static_cast<std::uint16_t>(std::clamp(secs, 0, 0xFFFF));
       s.lingerDeadline = 0;
