@@ -98,7 +98,7 @@ void TCustomWSocket::Flush() {
     ctrl->Stop();
     if (!guard.Gone() && FWaitCtrl == ctrl) ctrl->SetVisible(false);
   };
-  ctrl->SetCaption(IntToStr(FFlushTimeout));
+  ctrl->SetCaption(IntToStr(FlushTimeout()));
   ctrl->SetVisible(true);
   try {
     ctrl->Start();

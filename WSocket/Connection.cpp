@@ -46,7 +46,7 @@ void TCustomWSocket::StartSession() {
 
 void TCustomWSocket::ResolveAddr() {
   if (FAddrResolved) return;
-  FSockAddr.sin_addr = WSocketResolveHost(FAddrStr);
+  FSockAddr.sin_addr = WSocketResolveHost(Addr());
   FAddrResolved = true;
 }
 
@@ -149,15 +149,16 @@ void TCustomWSocket::SetLingerOption() {
   // Set as each session starts, one system call: with the defaults (on, 0 seconds) the
   // close resets the connection instead of letting the system finish it in the
   // background, and the close itself has no other way to ask for that.
-  const linger value{FLingerOnOff == wsLingerOn ? 1 : 0, FLingerTimeout & 0xFFFF};
+  const linger value{FLingerOnOff == wsLingerOn ? 1 : 0, LingerTimeout() & 0xFFFF};
   if (plat::setsockopt(FSocketHandle, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&value),
                        sizeof value) != 0)
     SocketError("setsockopt(SO_LINGER)");
 }
 
 std::int32_t TCustomWSocket::Listen() {
-  const std::pair<bool, const char*> settings[] = {
-      {FPortAssigned, "port"}, {FProtoAssigned, "protocol"}, {FAddrAssigned, "address"}};
+  const std::pair<bool, const char*> settings[] = {{bool{FPortAssigned}, "port"},
+                                                   {bool{FProtoAssigned}, "protocol"},
+                                                   {bool{FAddrAssigned}, "address"}};
   for (const auto& [assigned, what] : settings) {
     if (assigned) continue;
     plat::WSASetLastError(plat::WSAEINVAL);
@@ -208,7 +209,7 @@ std::int32_t TCustomWSocket::Listen() {
     TriggerSessionConnected(0);
     if (guard.SessionEnded()) return -1;
   } else if (FSocketType == SOCK_STREAM) {
-    if (plat::listen(FSocketHandle, FListenBacklog) != 0) {
+    if (plat::listen(FSocketHandle, ListenBacklog()) != 0) {
       SocketError("Listen");
       return -1;
     }
@@ -230,7 +231,7 @@ plat::SOCKET TCustomWSocket::Accept() {
   }
   int len = sizeof FSockAddr;
   const plat::SOCKET h = plat::accept(FSocketHandle, reinterpret_cast<sockaddr*>(&FSockAddr), &len);
-  FAcceptedHandle = h;
+  Extras().AcceptedHandle = h;
   if (h == plat::INVALID_SOCKET) {
     SocketError("Accept");
     return plat::INVALID_SOCKET;
@@ -371,7 +372,7 @@ bool TCustomWSocket::CloseInBackground() {
     if (plat::ioctlsocket(FSocketHandle, plat::FIONWRITE, &unsent) != 0 || unsent == 0)
       return false;
   }
-  const int lingerSeconds = FLingerOnOff == wsLingerOn ? (FLingerTimeout & 0xFFFF) : 0;
+  const int lingerSeconds = FLingerOnOff == wsLingerOn ? (LingerTimeout() & 0xFFFF) : 0;
   BackgroundCloser::HandOver(FSocketHandle, FSendQueue, FSendFlagsValue, lingerSeconds);
   return true;
 }

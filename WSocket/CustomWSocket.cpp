@@ -42,14 +42,34 @@ TCustomWSocket::~TCustomWSocket() {
   }
   WinsockSocketDestroyed();
   DeleteBufferedData();
-  FDnsResultList.reset();
+  FExtras.reset();
   DestroySocketWindow(FWindowHandle);
   FWindowHandle = 0;
 }
 
+TCustomWSocket::TExtras::TExtras() : ProtoStr(DefaultProto()) {}
+
+TCustomWSocket::TExtras::~TExtras() = default;
+
+TCustomWSocket::TExtras& TCustomWSocket::Extras() const {
+  if (!FExtras) FExtras = std::make_unique<TExtras>();
+  return *FExtras;
+}
+
+const std::string& TCustomWSocket::NoText() {
+  static const std::string none;
+  return none;
+}
+
+const std::string& TCustomWSocket::DefaultProto() {
+  static const std::string tcp = "tcp";
+  return tcp;
+}
+
 TStringList* TCustomWSocket::DnsResultList() const {
-  if (!FDnsResultList) FDnsResultList = std::make_unique<TStringList>();
-  return FDnsResultList.get();
+  TExtras& x = Extras();
+  if (!x.DnsResultList) x.DnsResultList = std::make_unique<TStringList>();
+  return x.DnsResultList.get();
 }
 
 void TCustomWSocket::AssignDefaultValue() {
@@ -62,10 +82,13 @@ void TCustomWSocket::AssignDefaultValue() {
   FAddrResolved = false;
   FProtoAssigned = true;
   FProtoNum = IPPROTO_TCP;
-  FProtoStr = "tcp";
+  if (FExtras) {
+    FExtras->ProtoStr = DefaultProto();
+    FExtras->LingerTimeout = 0;
+    FExtras->FlushTimeout = TExtras::DefaultFlushTimeout;
+  }
   FSocketType = SOCK_STREAM;
   FLingerOnOff = wsLingerOn;
-  FLingerTimeout = 0;
   FSocketHandle = plat::INVALID_SOCKET;
   FState = wsClosed;
   FAwaitedState = wsInvalidState;
@@ -73,7 +96,6 @@ void TCustomWSocket::AssignDefaultValue() {
   FPaused = false;
   FReadCount = 0;
   FCloseNotified = false;
-  FFlushTimeout = 60;
   // A ReadLine still waiting for its line (the session closed or the component destroyed
   // by a handler) returns now with what it has, instead of at its time-out.
   if (lineWaiting) EndLineMode();

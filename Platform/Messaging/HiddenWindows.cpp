@@ -68,12 +68,12 @@ HWND CreateWindowExA(DWORD, const char* className, const char*, DWORD, int, int,
   if (q == nullptr) return 0;
   WNDPROC proc = nullptr;
   int extraBytes = 0;
-  const HWND hwnd = Registry::Get().NewWindow(className, &proc, &extraBytes);
+  int* classWindows = nullptr;
+  const HWND hwnd = Registry::Get().NewWindow(className, &proc, &extraBytes, &classWindows);
   if (hwnd == 0) return 0;
-  auto window = std::make_unique<Window>(hwnd, proc, q, extraBytes);
-  Window* raw = window.get();
-  q->AdoptWindow(std::move(window));
-  Registry::Get().PublishWindow(raw);
+  Window* window = q->AddWindow(hwnd, proc, extraBytes, classWindows);
+  if (window == nullptr) return 0;  // handles are never reused: cannot happen
+  Registry::Get().PublishWindow(window);
   return hwnd;
 }
 

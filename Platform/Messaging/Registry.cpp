@@ -74,30 +74,33 @@ bool Registry::ClassInfo(const char* name, WNDCLASSA* out) {
   return true;
 }
 
-HWND Registry::NewWindow(const char* className, WNDPROC* proc, int* extraBytes) {
+HWND Registry::NewWindow(const char* className, WNDPROC* proc, int* extraBytes,
+                         int** classWindows) {
   std::lock_guard lock(mutex_);
   auto it = classes_.find(std::string_view(className ? className : ""));
   if (it == classes_.end()) return 0;
   ++it->second.windows;
   *proc = it->second.wc.lpfnWndProc;
   *extraBytes = it->second.wc.cbWndExtra;
-  HWND hwnd = nextWindow_++;
-  windows_[hwnd].cls = &it->second;
-  return hwnd;
+  *classWindows = &it->second.windows;
+  return nextWindow_++;
 }
 
 void Registry::PublishWindow(Window* window) {
   std::lock_guard lock(mutex_);
-  windows_[window->handle].window = window;
+  windows_[window->handle] = window;
 }
 
 void Registry::RemoveWindow(const Window& window) {
   std::lock_guard lock(mutex_);
   auto it = windows_.find(window.handle);
   if (it == windows_.end()) return;
-  if (it->second.cls != nullptr) --it->second.cls->windows;
-  if (it->second.link) it->second.link->alive.store(false, std::memory_order_release);
+  --*window.classWindows;
   windows_.erase(it);
+  if (auto link = links_.find(window.handle); link != links_.end()) {
+    link->second->alive.store(false, std::memory_order_release);
+    links_.erase(link);
+  }
 }
 
 reactor::QueueId Registry::AddQueue(const std::shared_ptr<ThreadQueue>& queue) {
@@ -168,22 +171,22 @@ bool Registry::PostToWindow(const MSG& msg) {
 std::shared_ptr<WindowLink> Registry::LinkOf(HWND hwnd) {
   std::lock_guard lock(mutex_);
   auto it = windows_.find(hwnd);
-  if (it == windows_.end() || it->second.window == nullptr) return nullptr;
-  WindowEntry& entry = it->second;
-  if (!entry.link) {
-    entry.link = std::make_shared<WindowLink>();
-    entry.link->hwnd = hwnd;
-    entry.link->queue = entry.window->owner->shared_from_this();
+  if (it == windows_.end()) return nullptr;
+  std::shared_ptr<WindowLink>& link = links_[hwnd];
+  if (!link) {
+    link = std::make_shared<WindowLink>();
+    link->hwnd = hwnd;
+    link->queue = it->second->owner->shared_from_this();
   }
-  return entry.link;
+  return link;
 }
 
 std::shared_ptr<ThreadQueue> Registry::QueueOfWindow(HWND hwnd) {
   std::lock_guard lock(mutex_);
   auto it = windows_.find(hwnd);
-  if (it == windows_.end() || it->second.window == nullptr) return nullptr;
+  if (it == windows_.end()) return nullptr;
   // A registered window's queue lives on at least until the window is removed.
-  return it->second.window->owner->shared_from_this();
+  return it->second->owner->shared_from_this();
 }
 
 }  // namespace plat::detail

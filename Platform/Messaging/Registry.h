@@ -45,9 +45,10 @@ class Registry {
   bool UnregisterClass(const char* name);
   bool ClassInfo(const char* name, WNDCLASSA* out);
 
-  // Reserves a handle for a new window of the class; 0 when the class is unknown. The
-  // window becomes visible to other threads with PublishWindow.
-  HWND NewWindow(const char* className, WNDPROC* proc, int* extraBytes);
+  // Reserves a handle for a new window of the class, counted as one of its windows
+  // (*classWindows, kept by the window); 0 when the class is unknown. The window becomes
+  // visible to other threads with PublishWindow.
+  HWND NewWindow(const char* className, WNDPROC* proc, int* extraBytes, int** classWindows);
   void PublishWindow(Window* window);
   // The window is gone for every thread once this returns.
   void RemoveWindow(const Window& window);
@@ -68,8 +69,8 @@ class Registry {
   bool WithWindow(HWND hwnd, F&& f) {
     std::lock_guard lock(mutex_);
     auto it = windows_.find(hwnd);
-    if (it == windows_.end() || it->second.window == nullptr) return false;
-    f(*it->second.window);
+    if (it == windows_.end()) return false;
+    f(*it->second);
     return true;
   }
 
@@ -78,15 +79,15 @@ class Registry {
     WNDCLASSA wc;
     int windows = 0;
   };
-  struct WindowEntry {
-    Window* window = nullptr;   // null between NewWindow and PublishWindow
-    ClassEntry* cls = nullptr;  // stays put: a class with windows cannot be unregistered
-    std::shared_ptr<WindowLink> link;
-  };
 
   std::mutex mutex_;
   std::map<std::string, ClassEntry, ClassNameLess> classes_;
-  std::unordered_map<HWND, WindowEntry> windows_;
+  // Published windows. A window's class entry stays put: a class with windows cannot be
+  // unregistered.
+  std::unordered_map<HWND, Window*> windows_;
+  // Made on the first post from another thread: most windows only ever hear from their
+  // own.
+  std::unordered_map<HWND, std::shared_ptr<WindowLink>> links_;
   HWND nextWindow_ = 1;
   std::unordered_map<reactor::QueueId, std::shared_ptr<ThreadQueue>> queues_;
   reactor::QueueId nextQueue_ = 1;

@@ -73,7 +73,7 @@ ThreadQueue* ThreadQueue::CreateCurrent() {
 
 void ThreadQueue::Shutdown() {
   current_ = nullptr;
-  for (auto& [hwnd, window] : windows_) Registry::Get().RemoveWindow(*window);
+  for (auto& [hwnd, window] : windows_) Registry::Get().RemoveWindow(window);
   Registry::Get().RemoveQueue(id_);
   std::vector<Entry> dropped;
   {
@@ -90,8 +90,11 @@ void ThreadQueue::Shutdown() {
   windows_.clear();
   timers_.clear();
   due_.clear();
-  for (auto& [fd, reg] : registrations_) epoll_ctl(epollFd_, EPOLL_CTL_DEL, fd, nullptr);
+  for (std::size_t fd = 0; fd < registrations_.size(); ++fd)
+    if (registrations_[fd].serial != 0)
+      epoll_ctl(epollFd_, EPOLL_CTL_DEL, static_cast<int>(fd), nullptr);
   registrations_.clear();
+  watchers_.clear();
   ioHandler_ = nullptr;
 }
 
@@ -299,26 +302,25 @@ void ThreadQueue::Block(const MessageFilter& filter) {
 
 // ---- windows ----
 
-void ThreadQueue::AdoptWindow(std::unique_ptr<Window> window) {
-  const HWND hwnd = window->handle;
-  windows_[hwnd] = std::move(window);
+Window* ThreadQueue::AddWindow(HWND hwnd, WNDPROC proc, int extraBytes, int* classWindows) {
+  auto [it, added] = windows_.try_emplace(hwnd, hwnd, proc, this, extraBytes, classWindows);
+  return added ? &it->second : nullptr;
 }
 
 Window* ThreadQueue::FindWindowSlow(HWND hwnd) const {
   auto it = windows_.find(hwnd);
   if (it == windows_.end()) return nullptr;
   lastHwnd_ = hwnd;
-  lastWindow_ = it->second.get();
+  lastWindow_ = const_cast<Window*>(&it->second);  // the queue owns its windows
   return lastWindow_;
 }
 
-std::unique_ptr<Window> ThreadQueue::ReleaseWindow(HWND hwnd) {
-  auto node = windows_.extract(hwnd);
+void ThreadQueue::ReleaseWindow(HWND hwnd) {
   if (hwnd == lastHwnd_) {
     lastHwnd_ = 0;
     lastWindow_ = nullptr;
   }
-  return node.empty() ? nullptr : std::move(node.mapped());
+  windows_.erase(hwnd);
 }
 
 void ThreadQueue::ForgetWindow(HWND hwnd) {

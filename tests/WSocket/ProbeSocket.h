@@ -22,11 +22,9 @@ class ProbeSocket : public TWSocket {
   using TCustomWSocket::FAllSent;
   using TCustomWSocket::FAwaitedState;
   using TCustomWSocket::FCloseNotified;
-  using TCustomWSocket::FHostEntryBuffer;
   using TCustomWSocket::FLastError;
   using TCustomWSocket::FLingerOnOff;
   using TCustomWSocket::FLocalPortNum;
-  using TCustomWSocket::FLookupHandle;
   using TCustomWSocket::FPaused;
   using TCustomWSocket::FPortAssigned;
   using TCustomWSocket::FPortNum;
@@ -40,10 +38,15 @@ class ProbeSocket : public TWSocket {
   using TCustomWSocket::FSocketType;
   using TCustomWSocket::FState;
   using TCustomWSocket::FWindowHandle;
+  using TCustomWSocket::LookupHandle;
   using TCustomWSocket::RaiseExceptionFmt;
   using TCustomWSocket::SocketError;
   using TCustomWSocket::TryToSend;
   using TWSocket::TWSocket;
+
+  // The look-up state, kept with the socket's rarely used parts.
+  const char* HostEntryBuffer() const { return FExtras ? FExtras->HostEntryBuffer.get() : nullptr; }
+  void SetLookupHandle(plat::HANDLE Handle) { Extras().LookupHandle = Handle; }
 };
 
 // A listening component on 127.0.0.1 that hands every connection to a ProbeSocket of its

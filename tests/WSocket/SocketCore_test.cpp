@@ -111,11 +111,11 @@ TEST(SocketCoreTest, MessagesQueuedForADestroyedSocketTouchNothing) {
   auto s = std::make_unique<ProbeSocket>(nullptr);
   int lookups = 0;
   s->OnDnsLookupDone = [&](TObject*, std::uint16_t) { ++lookups; };
-  s->FLookupHandle = 42;  // a look-up that seems pending, answered by a queued message
+  s->SetLookupHandle(42);  // a look-up that seems pending, answered by a queued message
   const plat::HWND window = s->FWindowHandle;
   ASSERT_TRUE(plat::PostMessageA(window, WM_SOCKET_HOSTBYNAME, 42, 0));
   ASSERT_TRUE(plat::PostMessageA(window, WM_SOCKET_SELECT, 1, plat::FD_READ));
-  s->FLookupHandle = 0;
+  s->SetLookupHandle(0);
   s.reset();
   TCustomWSocket::ProcessMessages();
   EXPECT_EQ(lookups, 0);
