@@ -94,8 +94,8 @@ void TCustomWSocket::SetPort(const std::string& Value) {
       SocketError("SetPort: Cannot convert port '" + v + "'");
       return;
     }
-    FSockAddr.sin_port = htons(static_cast<std::uint16_t>(port));
-    FPortNum = port;
+    SockAddr().sin_port = htons(static_cast<std::uint16_t>(port));
+    Extras().PortNum = port;
     return;
   }
   if (HasZeroByte(v)) {
@@ -119,8 +119,8 @@ void TCustomWSocket::SetPort(const std::string& Value) {
     SocketError("SetPort: Cannot convert port '" + v + "'");
     return;
   }
-  FSockAddr.sin_port = static_cast<std::uint16_t>(se->s_port);
-  FPortNum = ntohs(FSockAddr.sin_port);
+  SockAddr().sin_port = static_cast<std::uint16_t>(se->s_port);
+  Extras().PortNum = ntohs(SockAddr().sin_port);
 }
 
 void TCustomWSocket::SetProto(const std::string& Value) {

@@ -46,7 +46,7 @@ void TCustomWSocket::StartSession() {
 
 void TCustomWSocket::ResolveAddr() {
   if (FAddrResolved) return;
-  FSockAddr.sin_addr = WSocketResolveHost(Addr());
+  SockAddr().sin_addr = WSocketResolveHost(Addr());
   FAddrResolved = true;
 }
 
@@ -82,7 +82,8 @@ void TCustomWSocket::Connect() {
   if (FSocketType == SOCK_DGRAM) {
     BindSocket();
     if (guard.SessionEnded()) return;
-    if (FSockAddr.sin_addr.s_addr == INADDR_NONE && !SetIntOption(FSocketHandle, SO_BROADCAST, 1)) {
+    if (SockAddr().sin_addr.s_addr == INADDR_NONE &&
+        !SetIntOption(FSocketHandle, SO_BROADCAST, 1)) {
       SocketError("setsockopt(SO_BROADCAST)");
       return;
     }
@@ -111,8 +112,8 @@ void TCustomWSocket::Connect() {
     return;
   }
 
-  if (plat::connect(FSocketHandle, reinterpret_cast<const sockaddr*>(&FSockAddr),
-                    sizeof FSockAddr) == 0) {
+  if (plat::connect(FSocketHandle, reinterpret_cast<const sockaddr*>(&SockAddr()),
+                    sizeof(sockaddr_in)) == 0) {
     ChangeState(wsConnecting);
     return;
   }
@@ -137,7 +138,7 @@ void TCustomWSocket::BindSocket() {
     RaiseExceptionFmt("winsock.getsockname failed, error #%d", {plat::WSAGetLastError()});
     return;
   }
-  FLocalPortNum = ntohs(local.sin_port);
+  Extras().LocalPortNum = ntohs(local.sin_port);
 }
 
 void TCustomWSocket::SetLingerOption() {
@@ -188,8 +189,8 @@ std::int32_t TCustomWSocket::Listen() {
     SocketError("setsockopt(SO_REUSEADDR)");
     return -1;
   }
-  if (plat::bind(FSocketHandle, reinterpret_cast<const sockaddr*>(&FSockAddr), sizeof FSockAddr) !=
-      0) {
+  if (plat::bind(FSocketHandle, reinterpret_cast<const sockaddr*>(&SockAddr()),
+                 sizeof(sockaddr_in)) != 0) {
     // The socket is released here: Close would find the component closed and keep it.
     const int code = plat::WSAGetLastError();
     plat::closesocket(FSocketHandle);
@@ -229,8 +230,9 @@ plat::SOCKET TCustomWSocket::Accept() {
     SocketError("not a listening socket");
     return plat::INVALID_SOCKET;
   }
-  int len = sizeof FSockAddr;
-  const plat::SOCKET h = plat::accept(FSocketHandle, reinterpret_cast<sockaddr*>(&FSockAddr), &len);
+  int len = sizeof(sockaddr_in);
+  const plat::SOCKET h =
+      plat::accept(FSocketHandle, reinterpret_cast<sockaddr*>(&SockAddr()), &len);
   Extras().AcceptedHandle = h;
   if (h == plat::INVALID_SOCKET) {
     SocketError("Accept");

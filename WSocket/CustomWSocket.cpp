@@ -47,7 +47,9 @@ TCustomWSocket::~TCustomWSocket() {
   FWindowHandle = 0;
 }
 
-TCustomWSocket::TExtras::TExtras() : ProtoStr(DefaultProto()) {}
+TCustomWSocket::TExtras::TExtras() : ProtoStr(DefaultProto()) {
+  SockAddr.sin_family = AF_INET;
+}
 
 TCustomWSocket::TExtras::~TExtras() = default;
 
@@ -74,8 +76,6 @@ TStringList* TCustomWSocket::DnsResultList() const {
 
 void TCustomWSocket::AssignDefaultValue() {
   const bool lineWaiting = FLine.Active();
-  FSockAddr = sockaddr_in{};
-  FSockAddr.sin_family = AF_INET;
   FAddrFamily = AF_INET;
   FPortAssigned = false;
   FAddrAssigned = false;
@@ -83,6 +83,8 @@ void TCustomWSocket::AssignDefaultValue() {
   FProtoAssigned = true;
   FProtoNum = IPPROTO_TCP;
   if (FExtras) {
+    FExtras->SockAddr = sockaddr_in{};
+    FExtras->SockAddr.sin_family = AF_INET;
     FExtras->ProtoStr = DefaultProto();
     FExtras->LingerTimeout = 0;
     FExtras->FlushTimeout = TExtras::DefaultFlushTimeout;
@@ -103,15 +105,15 @@ void TCustomWSocket::AssignDefaultValue() {
 
 void TCustomWSocket::Notification(TComponent* AComponent, TOperation Operation) {
   TComponent::Notification(AComponent, Operation);
-  if (Operation == opRemove && FWaitCtrl != nullptr &&
-      AComponent == static_cast<TComponent*>(FWaitCtrl))
-    FWaitCtrl = nullptr;
+  if (Operation == opRemove && WaitCtrl() != nullptr &&
+      AComponent == static_cast<TComponent*>(WaitCtrl()))
+    FExtras->WaitCtrl = nullptr;
 }
 
 void TCustomWSocket::SetWaitCtrl(TWait* Value) {
-  if (Value == FWaitCtrl) return;
-  if (FWaitCtrl != nullptr) RemoveFreeNotification(FWaitCtrl);
-  FWaitCtrl = Value;
+  if (Value == WaitCtrl()) return;
+  if (WaitCtrl() != nullptr) RemoveFreeNotification(WaitCtrl());
+  Extras().WaitCtrl = Value;
   // So that the reference is cleared when the control goes, whoever owns it.
   if (Value != nullptr) FreeNotification(Value);
 }
@@ -143,9 +145,9 @@ void TCustomWSocket::ChangeState(TSocketState NewState) {
     TriggerChangeState(oldState, NewState);
     if (guard.Gone()) return;
   }
-  if (!FMultiThreaded && FWaitCtrl != nullptr &&
+  if (!FMultiThreaded && WaitCtrl() != nullptr &&
       (NewState == FAwaitedState || (FAwaitedState == wsConnected && NewState == wsClosed)))
-    FWaitCtrl->Stop();
+    WaitCtrl()->Stop();
 }
 
 // Every handler is called through FireEvent: it may destroy the component, and the

@@ -96,7 +96,7 @@ class ORV_API TCustomWSocket : public TComponent {
   bool MultiThreaded() const { return FMultiThreaded; }
   void SetMultiThreaded(bool Value) { FMultiThreaded = Value; }
   // Not owned; cleared when the wait control is destroyed.
-  TWait* WaitCtrl() const { return FWaitCtrl; }
+  TWait* WaitCtrl() const { return FExtras ? FExtras->WaitCtrl : nullptr; }
   void SetWaitCtrl(TWait* Value);
   std::int32_t FlushTimeout() const {
     return FExtras ? FExtras->FlushTimeout : TExtras::DefaultFlushTimeout;
@@ -316,11 +316,17 @@ class ORV_API TCustomWSocket : public TComponent {
     std::unique_ptr<char[]> HostEntryBuffer;
     plat::HANDLE LookupHandle = 0;
     plat::SOCKET AcceptedHandle = plat::INVALID_SOCKET;
+    // Addr and Port as the system takes them; a listener's latest peer.
+    sockaddr_in SockAddr{};
+    std::int32_t PortNum = 0;       // of Port, when it names one
+    std::int32_t LocalPortNum = 0;  // where a datagram socket was bound
+    TWait* WaitCtrl = nullptr;      // not owned
     std::int32_t FlushTimeout = DefaultFlushTimeout;
     std::int32_t LingerTimeout = 0;
     std::int32_t ListenBacklog = DefaultListenBacklog;
   };
   TExtras& Extras() const;
+  sockaddr_in& SockAddr() { return Extras().SockAddr; }
   // The pending look-up, 0 for none.
   plat::HANDLE LookupHandle() const { return FExtras ? FExtras->LookupHandle : 0; }
   static constexpr int HostEntryBufferSize = 1025;
@@ -329,25 +335,22 @@ class ORV_API TCustomWSocket : public TComponent {
   plat::SOCKET FSocketHandle = plat::INVALID_SOCKET;
   plat::HWND FWindowHandle = 0;
   mutable std::unique_ptr<TExtras> FExtras;
-  TWait* FWaitCtrl = nullptr;
-  TSendQueue FSendQueue;
-  sockaddr_in FSockAddr{};
   TLineCollector FLine;
-  std::int32_t FPortNum = 0;
-  std::int32_t FLocalPortNum = 0;
+  // The fields after it fill the queue's tail padding.
+  [[no_unique_address]] TSendQueue FSendQueue;
   std::int32_t FProtoNum = 0;
-  std::int32_t FSocketType = 0;
-  std::int32_t FAddrFamily = 0;
-  std::int32_t FSendFlagsValue = 0;
   std::int32_t FLastError = 0;
   std::int32_t FReadCount = 0;
+  std::uint8_t FSocketType = 0;      // SOCK_STREAM or SOCK_DGRAM
+  std::uint8_t FAddrFamily = 0;      // AF_INET
+  std::uint8_t FSendFlagsValue = 0;  // 0 or MSG_OOB (SendFlags)
   TSocketState FState = wsInvalidState;
   TSocketState FAwaitedState = wsInvalidState;
-  TSocketLingerOnOff FLingerOnOff = wsLingerOn;
   // Counts the component's own reads and queue queries (it wraps: only a change matters):
   // after one of them the socket layer knows, without asking the system again, whether
   // bytes are left.
   std::uint8_t FReadSerial = 0;
+  TSocketLingerOnOff FLingerOnOff : 2 = wsLingerOn;
   bool FPortAssigned : 1 = false;
   bool FAddrAssigned : 1 = false;
   bool FAddrResolved : 1 = false;

@@ -66,15 +66,7 @@ HWND CreateWindowExA(DWORD, const char* className, const char*, DWORD, int, int,
   if (className == nullptr) return 0;
   ThreadQueue* q = ThreadQueue::Current();
   if (q == nullptr) return 0;
-  WNDPROC proc = nullptr;
-  int extraBytes = 0;
-  int* classWindows = nullptr;
-  const HWND hwnd = Registry::Get().NewWindow(className, &proc, &extraBytes, &classWindows);
-  if (hwnd == 0) return 0;
-  Window* window = q->AddWindow(hwnd, proc, extraBytes, classWindows);
-  if (window == nullptr) return 0;  // handles are never reused: cannot happen
-  Registry::Get().PublishWindow(window);
-  return hwnd;
+  return Registry::Get().NewWindow(*q, className);
 }
 
 BOOL DestroyWindow(HWND hwnd) {
@@ -88,9 +80,8 @@ BOOL DestroyWindow(HWND hwnd) {
     detail::ReportDispatchException(std::current_exception());
   }
   // WM_DESTROY may have run loops; the window is still ours, as only this call frees it.
-  Registry::Get().RemoveWindow(*w);
+  Registry::Get().RemoveWindow(*q, hwnd);
   q->ForgetWindow(hwnd);
-  q->ReleaseWindow(hwnd);
   return 1;
 }
 

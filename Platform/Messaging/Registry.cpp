@@ -74,33 +74,48 @@ bool Registry::ClassInfo(const char* name, WNDCLASSA* out) {
   return true;
 }
 
-HWND Registry::NewWindow(const char* className, WNDPROC* proc, int* extraBytes,
-                         int** classWindows) {
+HWND Registry::NewWindow(ThreadQueue& queue, const char* className) {
   std::lock_guard lock(mutex_);
   auto it = classes_.find(std::string_view(className ? className : ""));
   if (it == classes_.end()) return 0;
-  ++it->second.windows;
-  *proc = it->second.wc.lpfnWndProc;
-  *extraBytes = it->second.wc.cbWndExtra;
-  *classWindows = &it->second.windows;
-  return nextWindow_++;
+  ClassEntry& cls = it->second;
+  const HWND hwnd = queue.AddWindowLocked(cls.wc.lpfnWndProc, cls.wc.cbWndExtra, &cls.windows);
+  if (hwnd != 0) ++cls.windows;
+  return hwnd;
 }
 
-void Registry::PublishWindow(Window* window) {
-  std::lock_guard lock(mutex_);
-  windows_[window->handle] = window;
+const std::shared_ptr<ThreadQueue>* Registry::QueueLocked(HWND hwnd) {
+  auto q = queues_.find(ThreadQueue::QueueOfHandle(hwnd));
+  if (q == queues_.end() || q->second->FindWindowLocked(hwnd) == nullptr) return nullptr;
+  return &q->second;
 }
 
-void Registry::RemoveWindow(const Window& window) {
-  std::lock_guard lock(mutex_);
-  auto it = windows_.find(window.handle);
-  if (it == windows_.end()) return;
+Window* Registry::FindLocked(HWND hwnd) {
+  auto q = queues_.find(ThreadQueue::QueueOfHandle(hwnd));
+  return q == queues_.end() ? nullptr : q->second->FindWindowLocked(hwnd);
+}
+
+void Registry::ForgetLocked(HWND hwnd, const Window& window) {
   --*window.classWindows;
-  windows_.erase(it);
-  if (auto link = links_.find(window.handle); link != links_.end()) {
+  if (auto link = links_.find(hwnd); link != links_.end()) {
     link->second->alive.store(false, std::memory_order_release);
     links_.erase(link);
   }
+}
+
+void Registry::RemoveWindow(ThreadQueue& queue, HWND hwnd) {
+  std::lock_guard lock(mutex_);
+  Window* window = queue.FindWindowLocked(hwnd);
+  if (window == nullptr) return;
+  ForgetLocked(hwnd, *window);
+  queue.EraseWindowLocked(hwnd);
+}
+
+void Registry::RemoveWindows(ThreadQueue& queue) {
+  std::lock_guard lock(mutex_);
+  queue.ForEachWindowLocked(
+      [this](HWND hwnd, const Window& window) { ForgetLocked(hwnd, window); });
+  queue.ClearWindowsLocked();
 }
 
 reactor::QueueId Registry::AddQueue(const std::shared_ptr<ThreadQueue>& queue) {
@@ -170,23 +185,22 @@ bool Registry::PostToWindow(const MSG& msg) {
 
 std::shared_ptr<WindowLink> Registry::LinkOf(HWND hwnd) {
   std::lock_guard lock(mutex_);
-  auto it = windows_.find(hwnd);
-  if (it == windows_.end()) return nullptr;
+  const std::shared_ptr<ThreadQueue>* queue = QueueLocked(hwnd);
+  if (queue == nullptr) return nullptr;
   std::shared_ptr<WindowLink>& link = links_[hwnd];
   if (!link) {
     link = std::make_shared<WindowLink>();
     link->hwnd = hwnd;
-    link->queue = it->second->owner->shared_from_this();
+    link->queue = *queue;
   }
   return link;
 }
 
 std::shared_ptr<ThreadQueue> Registry::QueueOfWindow(HWND hwnd) {
   std::lock_guard lock(mutex_);
-  auto it = windows_.find(hwnd);
-  if (it == windows_.end()) return nullptr;
+  const std::shared_ptr<ThreadQueue>* queue = QueueLocked(hwnd);
   // A registered window's queue lives on at least until the window is removed.
-  return it->second->owner->shared_from_this();
+  return queue == nullptr ? nullptr : *queue;
 }
 
 }  // namespace plat::detail

@@ -45,13 +45,13 @@ class Registry {
   bool UnregisterClass(const char* name);
   bool ClassInfo(const char* name, WNDCLASSA* out);
 
-  // Reserves a handle for a new window of the class, counted as one of its windows
-  // (*classWindows, kept by the window); 0 when the class is unknown. The window becomes
-  // visible to other threads with PublishWindow.
-  HWND NewWindow(const char* className, WNDPROC* proc, int* extraBytes, int** classWindows);
-  void PublishWindow(Window* window);
+  // Makes a window of the class in the queue of the calling thread; 0 when the class is
+  // unknown.
+  HWND NewWindow(ThreadQueue& queue, const char* className);
   // The window is gone for every thread once this returns.
-  void RemoveWindow(const Window& window);
+  void RemoveWindow(ThreadQueue& queue, HWND hwnd);
+  // All the queue's windows, as the thread exits.
+  void RemoveWindows(ThreadQueue& queue);
 
   reactor::QueueId AddQueue(const std::shared_ptr<ThreadQueue>& queue);
   void RemoveQueue(reactor::QueueId id);
@@ -68,9 +68,9 @@ class Registry {
   template <class F>
   bool WithWindow(HWND hwnd, F&& f) {
     std::lock_guard lock(mutex_);
-    auto it = windows_.find(hwnd);
-    if (it == windows_.end()) return false;
-    f(*it->second);
+    Window* window = FindLocked(hwnd);
+    if (window == nullptr) return false;
+    f(*window);
     return true;
   }
 
@@ -82,13 +82,17 @@ class Registry {
 
   std::mutex mutex_;
   std::map<std::string, ClassEntry, ClassNameLess> classes_;
-  // Published windows. A window's class entry stays put: a class with windows cannot be
+  // Windows live in their queue's table (ThreadQueue::FindWindowLocked); the handle names
+  // the queue. A window's class entry stays put: a class with windows cannot be
   // unregistered.
-  std::unordered_map<HWND, Window*> windows_;
+  // The queue of the window's thread, null when the window is unknown.
+  const std::shared_ptr<ThreadQueue>* QueueLocked(HWND hwnd);
+  Window* FindLocked(HWND hwnd);
+  void ForgetLocked(HWND hwnd, const Window& window);
+
   // Made on the first post from another thread: most windows only ever hear from their
   // own.
   std::unordered_map<HWND, std::shared_ptr<WindowLink>> links_;
-  HWND nextWindow_ = 1;
   std::unordered_map<reactor::QueueId, std::shared_ptr<ThreadQueue>> queues_;
   reactor::QueueId nextQueue_ = 1;
 };

@@ -73,7 +73,7 @@ ThreadQueue* ThreadQueue::CreateCurrent() {
 
 void ThreadQueue::Shutdown() {
   current_ = nullptr;
-  for (auto& [hwnd, window] : windows_) Registry::Get().RemoveWindow(window);
+  Registry::Get().RemoveWindows(*this);
   Registry::Get().RemoveQueue(id_);
   std::vector<Entry> dropped;
   {
@@ -85,9 +85,6 @@ void ThreadQueue::Shutdown() {
   dropped.clear();
   local_.clear();
   head_ = 0;
-  lastHwnd_ = 0;
-  lastWindow_ = nullptr;
-  windows_.clear();
   timers_.clear();
   due_.clear();
   for (std::size_t fd = 0; fd < registrations_.size(); ++fd)
@@ -302,9 +299,16 @@ void ThreadQueue::Block(const MessageFilter& filter) {
 
 // ---- windows ----
 
-Window* ThreadQueue::AddWindow(HWND hwnd, WNDPROC proc, int extraBytes, int* classWindows) {
-  auto [it, added] = windows_.try_emplace(hwnd, hwnd, proc, this, extraBytes, classWindows);
-  return added ? &it->second : nullptr;
+HWND ThreadQueue::AddWindowLocked(WNDPROC proc, int extraBytes, int* classWindows) {
+  // Handles are never reused: a message that outlives its window finds no other.
+  if (windowSerial_ == UINT32_MAX) return 0;
+  const HWND hwnd = (static_cast<HWND>(id_) << 32) | ++windowSerial_;
+  return windows_.try_emplace(hwnd, proc, extraBytes, classWindows).second ? hwnd : 0;
+}
+
+Window* ThreadQueue::FindWindowLocked(HWND hwnd) {
+  auto it = windows_.find(hwnd);
+  return it == windows_.end() ? nullptr : &it->second;
 }
 
 Window* ThreadQueue::FindWindowSlow(HWND hwnd) const {
@@ -315,12 +319,18 @@ Window* ThreadQueue::FindWindowSlow(HWND hwnd) const {
   return lastWindow_;
 }
 
-void ThreadQueue::ReleaseWindow(HWND hwnd) {
+void ThreadQueue::EraseWindowLocked(HWND hwnd) {
   if (hwnd == lastHwnd_) {
     lastHwnd_ = 0;
     lastWindow_ = nullptr;
   }
   windows_.erase(hwnd);
+}
+
+void ThreadQueue::ClearWindowsLocked() {
+  lastHwnd_ = 0;
+  lastWindow_ = nullptr;
+  windows_.clear();
 }
 
 void ThreadQueue::ForgetWindow(HWND hwnd) {

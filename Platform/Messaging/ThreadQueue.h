@@ -86,14 +86,25 @@ class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
     return TakeNext(out, remove) || RetrieveSlow(out, MessageFilter{}, remove, wait);
   }
 
-  // Windows of this thread.
-  // Makes the window, in the queue's table: the one allocation a window costs here.
-  Window* AddWindow(HWND hwnd, WNDPROC proc, int extraBytes, int* classWindows);
+  // Windows of this thread. The table is the only record of a window: other threads find
+  // it here under the registry lock (Registry::WithWindow), so the owner changes it only
+  // under that lock, through the registry, and reads it without.
   Window* FindWindow(HWND hwnd) const {
     return hwnd == lastHwnd_ && hwnd != 0 ? lastWindow_ : FindWindowSlow(hwnd);
   }
-  // Destroys the window object.
-  void ReleaseWindow(HWND hwnd);
+  // Registry lock held.
+  // The new window's handle, 0 when the handles are used up.
+  HWND AddWindowLocked(WNDPROC proc, int extraBytes, int* classWindows);
+  Window* FindWindowLocked(HWND hwnd);
+  void EraseWindowLocked(HWND hwnd);
+  template <class F>
+  void ForEachWindowLocked(F&& f) {
+    for (auto& [hwnd, window] : windows_) f(hwnd, window);
+  }
+  void ClearWindowsLocked();
+  // A window's handle names its queue in the high half: other threads find the window
+  // through the queue.
+  static reactor::QueueId QueueOfHandle(HWND hwnd) { return hwnd >> 32; }
   // Drops the window's queued messages and timers.
   void ForgetWindow(HWND hwnd);
 
@@ -227,6 +238,7 @@ class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
   std::uintptr_t nextThreadTimerId_ = 1;
 
   std::unordered_map<HWND, Window> windows_;
+  std::uint32_t windowSerial_ = 0;  // the low half of the handles
   // Dispatch asks for the same window again and again.
   mutable HWND lastHwnd_ = 0;
   mutable Window* lastWindow_ = nullptr;

@@ -1,9 +1,10 @@
 // A hidden window: its procedure and extra memory.
 //
-// Owned by the ThreadQueue of the thread that created it. The registry keeps a pointer to
-// it so that other threads can read or write the extra memory under the registry lock;
-// hence the atomics. A server keeps one per connection, so it lives in the node of the
-// queue's table, a few words: the usual extra memory (a component pointer) sits inside it.
+// Owned by the ThreadQueue of the thread that created it, in the node of its table of
+// windows; other threads reach it there under the registry lock (the handle names the
+// queue) to read or write the extra memory, hence the atomics. A server keeps one per
+// connection, so it is a few words: the usual extra memory (a component pointer) sits
+// inside it.
 #pragma once
 
 #include <atomic>
@@ -15,11 +16,10 @@
 
 namespace plat::detail {
 
-class ThreadQueue;
-
 struct Window {
-  // classWindows: the class's count of windows, which the registry keeps.
-  Window(HWND h, WNDPROC p, ThreadQueue* owner, int extraBytes, int* classWindows);
+  // classWindows: the class's count of windows, which the registry keeps. The handle and
+  // the owner queue are the key of the queue's table and the queue itself.
+  Window(WNDPROC p, int extraBytes, int* classWindows);
   ~Window();
   Window(const Window&) = delete;
   Window& operator=(const Window&) = delete;
@@ -27,9 +27,7 @@ struct Window {
   // Resolves a SetWindowLongA/GetWindowLongA index; nullptr when out of range.
   std::atomic<LONG_PTR>* Slot(int index);
 
-  const HWND handle;
-  ThreadQueue* const owner;  // outlives the window
-  int* const classWindows;   // read and written under the registry lock only
+  int* const classWindows;  // read and written under the registry lock only
   std::atomic<WNDPROC> proc;
   std::atomic<LONG_PTR> userData{0};
   std::uint32_t extraWords;

@@ -4,10 +4,8 @@
 
 namespace plat::detail {
 
-Window::Window(HWND h, WNDPROC p, ThreadQueue* q, int extraBytes, int* classCount)
-    : handle(h),
-      owner(q),
-      classWindows(classCount),
+Window::Window(WNDPROC p, int extraBytes, int* classCount)
+    : classWindows(classCount),
       proc(p),
       extraWords(static_cast<std::uint32_t>((std::max(extraBytes, 8) + 7) / 8)),
       word_(0) {

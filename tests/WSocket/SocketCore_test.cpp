@@ -281,7 +281,7 @@ TEST(SocketCoreTest, SessionDefaultsComeBackButSettingsStay) {
   EXPECT_EQ(s.Port(), "8080");
   EXPECT_FALSE(s.FAddrAssigned);
   EXPECT_FALSE(s.FPortAssigned);
-  EXPECT_EQ(s.FSockAddr.sin_port, 0);
+  EXPECT_EQ(s.SockAddr().sin_port, 0);
   EXPECT_TRUE(s.MultiThreaded());
   EXPECT_EQ(s.WaitCtrl(), &wait);
   EXPECT_EQ(s.FSendFlagsValue, 1);
@@ -290,7 +290,7 @@ TEST(SocketCoreTest, SessionDefaultsComeBackButSettingsStay) {
   s.SetPort("8080");
   s.SetAddr("127.0.0.1");
   EXPECT_TRUE(s.FPortAssigned);
-  EXPECT_EQ(s.FPortNum, 8080);
+  EXPECT_EQ(s.PortNum(), 8080);
   EXPECT_TRUE(s.FAddrAssigned);
   s.SetWaitCtrl(nullptr);
 }
