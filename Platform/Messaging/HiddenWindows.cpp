@@ -23,9 +23,15 @@ WNDPROC ProcOf(HWND hwnd) {
 }
 
 // Runs f on the window's slot for index, on the owner thread without a lock, elsewhere
-// under the registry lock. Returns f's result, 0 for an unknown window or index.
+// under the registry lock (GWLP_USERDATA, which the registry keeps, always under it).
+// Returns f's result, 0 for an unknown window or index.
 template <class F>
 LONG_PTR WithSlot(HWND hwnd, int index, F&& f) {
+  if (index == GWLP_USERDATA) {
+    LONG_PTR result = 0;
+    Registry::Get().WithUserData(hwnd, [&](std::atomic<LONG_PTR>& slot) { result = f(slot); });
+    return result;
+  }
   LONG_PTR result = 0;
   auto apply = [&](Window& w) {
     if (index == GWLP_WNDPROC) {

@@ -1,5 +1,7 @@
 #include "Platform/Messaging/Registry.h"
 
+#include <algorithm>
+
 #include "Platform/KeptObjects.h"
 #include "Platform/Messaging/ThreadQueue.h"
 #include "Platform/Messaging/Window.h"
@@ -52,6 +54,10 @@ bool Registry::RegisterClass(const WNDCLASSA& wc) {
   if (!inserted) return false;
   it->second.wc = wc;
   it->second.wc.lpszClassName = nullptr;  // the caller's text may not outlive the call
+  auto free = std::find(classById_.begin(), classById_.end(), nullptr);
+  if (free == classById_.end()) free = classById_.insert(free, nullptr);
+  *free = &it->second;
+  it->second.id = static_cast<std::uint32_t>(free - classById_.begin());
   return true;
 }
 
@@ -59,6 +65,7 @@ bool Registry::UnregisterClass(const char* name) {
   std::lock_guard lock(mutex_);
   auto it = classes_.find(std::string_view(name ? name : ""));
   if (it == classes_.end() || it->second.windows > 0) return false;
+  classById_[it->second.id] = nullptr;
   classes_.erase(it);
   return true;
 }
@@ -79,7 +86,7 @@ HWND Registry::NewWindow(ThreadQueue& queue, const char* className) {
   auto it = classes_.find(std::string_view(className ? className : ""));
   if (it == classes_.end()) return 0;
   ClassEntry& cls = it->second;
-  const HWND hwnd = queue.AddWindowLocked(cls.wc.lpfnWndProc, cls.wc.cbWndExtra, &cls.windows);
+  const HWND hwnd = queue.AddWindowLocked(cls.wc.lpfnWndProc, cls.wc.cbWndExtra, cls.id);
   if (hwnd != 0) ++cls.windows;
   return hwnd;
 }
@@ -96,7 +103,8 @@ Window* Registry::FindLocked(HWND hwnd) {
 }
 
 void Registry::ForgetLocked(HWND hwnd, const Window& window) {
-  --*window.classWindows;
+  --classById_[window.classId]->windows;
+  userData_.erase(hwnd);
   if (auto link = links_.find(hwnd); link != links_.end()) {
     link->second->alive.store(false, std::memory_order_release);
     links_.erase(link);

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "Platform/Messages.h"
 #include "Platform/Reactor.h"
@@ -73,15 +74,25 @@ class Registry {
     f(*window);
     return true;
   }
+  // Runs f(slot) on the window's GWLP_USERDATA under the lock; false when unknown.
+  template <class F>
+  bool WithUserData(HWND hwnd, F&& f) {
+    std::lock_guard lock(mutex_);
+    if (FindLocked(hwnd) == nullptr) return false;
+    f(userData_[hwnd]);
+    return true;
+  }
 
  private:
   struct ClassEntry {
     WNDCLASSA wc;
     int windows = 0;
+    std::uint32_t id = 0;  // its place in classById_, which windows keep
   };
 
   std::mutex mutex_;
   std::map<std::string, ClassEntry, ClassNameLess> classes_;
+  std::vector<ClassEntry*> classById_;  // null where a class was unregistered
   // Windows live in their queue's table (ThreadQueue::FindWindowLocked); the handle names
   // the queue. A window's class entry stays put: a class with windows cannot be
   // unregistered.
@@ -93,6 +104,8 @@ class Registry {
   // Made on the first post from another thread: most windows only ever hear from their
   // own.
   std::unordered_map<HWND, std::shared_ptr<WindowLink>> links_;
+  // GWLP_USERDATA of the windows that were given any: a window record has no word for it.
+  std::unordered_map<HWND, std::atomic<LONG_PTR>> userData_;
   std::unordered_map<reactor::QueueId, std::shared_ptr<ThreadQueue>> queues_;
   reactor::QueueId nextQueue_ = 1;
 };

@@ -299,11 +299,11 @@ void ThreadQueue::Block(const MessageFilter& filter) {
 
 // ---- windows ----
 
-HWND ThreadQueue::AddWindowLocked(WNDPROC proc, int extraBytes, int* classWindows) {
+HWND ThreadQueue::AddWindowLocked(WNDPROC proc, int extraBytes, std::uint32_t classId) {
   // Handles are never reused: a message that outlives its window finds no other.
   if (windowSerial_ == UINT32_MAX) return 0;
   const HWND hwnd = (static_cast<HWND>(id_) << 32) | ++windowSerial_;
-  return windows_.try_emplace(hwnd, proc, extraBytes, classWindows).second ? hwnd : 0;
+  return windows_.try_emplace(hwnd, proc, extraBytes, classId).second ? hwnd : 0;
 }
 
 Window* ThreadQueue::FindWindowLocked(HWND hwnd) {

@@ -94,7 +94,7 @@ class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
   }
   // Registry lock held.
   // The new window's handle, 0 when the handles are used up.
-  HWND AddWindowLocked(WNDPROC proc, int extraBytes, int* classWindows);
+  HWND AddWindowLocked(WNDPROC proc, int extraBytes, std::uint32_t classId);
   Window* FindWindowLocked(HWND hwnd);
   void EraseWindowLocked(HWND hwnd);
   template <class F>

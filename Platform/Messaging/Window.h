@@ -3,43 +3,43 @@
 // Owned by the ThreadQueue of the thread that created it, in the node of its table of
 // windows; other threads reach it there under the registry lock (the handle names the
 // queue) to read or write the extra memory, hence the atomics. A server keeps one per
-// connection, so it is a few words: the usual extra memory (a component pointer) sits
-// inside it.
+// connection, so it is three words: the usual extra memory (a component pointer) sits
+// inside it; GWLP_USERDATA, which few windows use, is kept by the registry.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 
 #include "Platform/Messages.h"
 
 namespace plat::detail {
 
 struct Window {
-  // classWindows: the class's count of windows, which the registry keeps. The handle and
-  // the owner queue are the key of the queue's table and the queue itself.
-  Window(WNDPROC p, int extraBytes, int* classWindows);
+  // classId: the registry's number for the window's class, which counts its windows.
+  Window(WNDPROC p, int extraBytes, std::uint32_t classId);
   ~Window();
   Window(const Window&) = delete;
   Window& operator=(const Window&) = delete;
 
-  // Resolves a SetWindowLongA/GetWindowLongA index; nullptr when out of range.
+  // Resolves an extra memory offset of SetWindowLongA/GetWindowLongA; nullptr when out of
+  // range.
   std::atomic<LONG_PTR>* Slot(int index);
 
-  int* const classWindows;  // read and written under the registry lock only
   std::atomic<WNDPROC> proc;
-  std::atomic<LONG_PTR> userData{0};
-  std::uint32_t extraWords;
+  const std::uint32_t classId;
+  const std::uint16_t extraWords;
   // Set while DestroyWindow runs, so that a second call from WM_DESTROY does nothing.
   bool destroying = false;
 
  private:
-  // The extra memory: one word inline, the usual case; more words on the heap.
+  // The extra memory: one word inline, the usual case, or a block for a class that asks
+  // for more (extraWords > 1).
   union {
     std::atomic<LONG_PTR> word_;
-    std::atomic<LONG_PTR>* words_;
+    std::atomic<LONG_PTR>* block_;
   };
 };
+static_assert(sizeof(Window) == 24);
 
 }  // namespace plat::detail

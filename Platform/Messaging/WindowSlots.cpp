@@ -1,30 +1,30 @@
-#include "Platform/Messaging/Window.h"
-
 #include <algorithm>
+
+#include "Platform/Messaging/Window.h"
 
 namespace plat::detail {
 
-Window::Window(WNDPROC p, int extraBytes, int* classCount)
-    : classWindows(classCount),
-      proc(p),
-      extraWords(static_cast<std::uint32_t>((std::max(extraBytes, 8) + 7) / 8)),
+Window::Window(WNDPROC p, int extraBytes, std::uint32_t id)
+    : proc(p),
+      classId(id),
+      // The registry takes at most 4096 bytes of extra memory.
+      extraWords(static_cast<std::uint16_t>((std::max(extraBytes, 8) + 7) / 8)),
       word_(0) {
   if (extraWords > 1) {
-    words_ = new std::atomic<LONG_PTR>[extraWords];
-    for (std::size_t i = 0; i < extraWords; ++i) words_[i].store(0, std::memory_order_relaxed);
+    block_ = new std::atomic<LONG_PTR>[extraWords];
+    for (std::size_t i = 0; i < extraWords; ++i) block_[i].store(0, std::memory_order_relaxed);
   }
 }
 
 Window::~Window() {
-  if (extraWords > 1) delete[] words_;
+  if (extraWords > 1) delete[] block_;
 }
 
 std::atomic<LONG_PTR>* Window::Slot(int index) {
-  if (index == GWLP_USERDATA) return &userData;
   if (index < 0 || index % 8 != 0) return nullptr;
   const auto word = static_cast<std::size_t>(index) / 8;
   if (word >= extraWords) return nullptr;
-  return extraWords > 1 ? &words_[word] : &word_;
+  return extraWords > 1 ? &block_[word] : &word_;
 }
 
 }  // namespace plat::detail
