@@ -85,21 +85,23 @@ HWND Registry::NewWindow(ThreadQueue& queue, const char* className) {
   std::lock_guard lock(mutex_);
   auto it = classes_.find(std::string_view(className ? className : ""));
   if (it == classes_.end()) return 0;
+  if (queue.handleSlot == kNoSlot || windowCount_ + 1 >= (HWND{1} << kSlotShift)) return 0;
+  const HWND hwnd = (HWND{queue.handleSlot} << kSlotShift) | ++windowCount_;
   ClassEntry& cls = it->second;
-  const HWND hwnd = queue.AddWindowLocked(cls.wc.lpfnWndProc, cls.wc.cbWndExtra, cls.id);
-  if (hwnd != 0) ++cls.windows;
+  queue.AddWindowLocked(hwnd, cls.wc.lpfnWndProc, cls.wc.cbWndExtra, cls.id);
+  ++cls.windows;
   return hwnd;
 }
 
-const std::shared_ptr<ThreadQueue>* Registry::QueueLocked(HWND hwnd) {
-  auto q = queues_.find(ThreadQueue::QueueOfHandle(hwnd));
-  if (q == queues_.end() || q->second->FindWindowLocked(hwnd) == nullptr) return nullptr;
-  return &q->second;
+ThreadQueue* Registry::QueueOfWindowLocked(HWND hwnd) {
+  const auto slot = static_cast<std::size_t>(hwnd >> kSlotShift);
+  ThreadQueue* q = slot < queueBySlot_.size() ? queueBySlot_[slot] : nullptr;
+  return q != nullptr && q->FindWindowLocked(hwnd) != nullptr ? q : nullptr;
 }
 
 Window* Registry::FindLocked(HWND hwnd) {
-  auto q = queues_.find(ThreadQueue::QueueOfHandle(hwnd));
-  return q == queues_.end() ? nullptr : q->second->FindWindowLocked(hwnd);
+  ThreadQueue* q = QueueOfWindowLocked(hwnd);
+  return q == nullptr ? nullptr : q->FindWindowLocked(hwnd);
 }
 
 void Registry::ForgetLocked(HWND hwnd, const Window& window) {
@@ -130,6 +132,16 @@ reactor::QueueId Registry::AddQueue(const std::shared_ptr<ThreadQueue>& queue) {
   std::lock_guard lock(mutex_);
   reactor::QueueId id = nextQueue_++;
   queues_[id] = queue;
+  if (!freeSlots_.empty()) {
+    queue->handleSlot = freeSlots_.back();
+    freeSlots_.pop_back();
+    queueBySlot_[queue->handleSlot] = queue.get();
+  } else if (queueBySlot_.size() < kMaxSlots) {
+    queue->handleSlot = static_cast<std::uint32_t>(queueBySlot_.size());
+    queueBySlot_.push_back(queue.get());
+  } else {
+    queue->handleSlot = kNoSlot;  // a million threads at once: no windows for this one
+  }
   return id;
 }
 
@@ -140,6 +152,10 @@ void Registry::RemoveQueue(reactor::QueueId id) {
   if (it == queues_.end()) return;
   last = std::move(it->second);
   queues_.erase(it);
+  if (last->handleSlot != kNoSlot) {
+    queueBySlot_[last->handleSlot] = nullptr;
+    freeSlots_.push_back(last->handleSlot);
+  }
 }
 
 std::shared_ptr<ThreadQueue> Registry::FindQueue(reactor::QueueId id) {
@@ -193,22 +209,22 @@ bool Registry::PostToWindow(const MSG& msg) {
 
 std::shared_ptr<WindowLink> Registry::LinkOf(HWND hwnd) {
   std::lock_guard lock(mutex_);
-  const std::shared_ptr<ThreadQueue>* queue = QueueLocked(hwnd);
+  ThreadQueue* queue = QueueOfWindowLocked(hwnd);
   if (queue == nullptr) return nullptr;
   std::shared_ptr<WindowLink>& link = links_[hwnd];
   if (!link) {
     link = std::make_shared<WindowLink>();
     link->hwnd = hwnd;
-    link->queue = *queue;
+    link->queue = queue->shared_from_this();
   }
   return link;
 }
 
 std::shared_ptr<ThreadQueue> Registry::QueueOfWindow(HWND hwnd) {
   std::lock_guard lock(mutex_);
-  const std::shared_ptr<ThreadQueue>* queue = QueueLocked(hwnd);
+  ThreadQueue* queue = QueueOfWindowLocked(hwnd);
   // A registered window's queue lives on at least until the window is removed.
-  return queue == nullptr ? nullptr : *queue;
+  return queue == nullptr ? nullptr : queue->shared_from_this();
 }
 
 }  // namespace plat::detail

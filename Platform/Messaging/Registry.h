@@ -1,4 +1,5 @@
-// Process-wide tables: window classes, live windows and live thread queues.
+// Process-wide tables: window classes and live thread queues, whose tables hold the
+// windows (a window's handle names its queue).
 //
 // One mutex guards them all; the hot paths (posting to a window of the calling thread,
 // dispatch, retrieval) never take it.
@@ -93,12 +94,13 @@ class Registry {
   std::mutex mutex_;
   std::map<std::string, ClassEntry, ClassNameLess> classes_;
   std::vector<ClassEntry*> classById_;  // null where a class was unregistered
-  // Windows live in their queue's table (ThreadQueue::FindWindowLocked); the handle names
-  // the queue. A window's class entry stays put: a class with windows cannot be
-  // unregistered.
-  // The queue of the window's thread, null when the window is unknown.
-  const std::shared_ptr<ThreadQueue>* QueueLocked(HWND hwnd);
+
+  // Windows live in their queue's table (ThreadQueue::FindWindowLocked). The queue of the
+  // window's thread, null when the window is unknown.
+  ThreadQueue* QueueOfWindowLocked(HWND hwnd);
   Window* FindLocked(HWND hwnd);
+  // The window goes: its class counts one less (a class with windows cannot be
+  // unregistered, so its entry stays put meanwhile), its link and user data go.
   void ForgetLocked(HWND hwnd, const Window& window);
 
   // Made on the first post from another thread: most windows only ever hear from their
@@ -108,6 +110,17 @@ class Registry {
   std::unordered_map<HWND, std::atomic<LONG_PTR>> userData_;
   std::unordered_map<reactor::QueueId, std::shared_ptr<ThreadQueue>> queues_;
   reactor::QueueId nextQueue_ = 1;
+  // Live queues by their handle slot (ThreadQueue::handleSlot); null where free.
+  std::vector<ThreadQueue*> queueBySlot_;
+  std::vector<std::uint32_t> freeSlots_;
+  // A window handle: the queue's slot in the bits from kSlotShift up, below them a count
+  // of all windows ever made, so that no handle is ever given twice (a message that
+  // outlives its window finds no other), even when a slot is.
+  static constexpr int kSlotShift = 44;
+  // The last slot stays unused: no handle may equal the queue's quit mark (~0 - 1).
+  static constexpr std::size_t kMaxSlots = (std::size_t{1} << (64 - kSlotShift)) - 1;
+  static constexpr std::uint32_t kNoSlot = ~std::uint32_t{0};
+  HWND windowCount_ = 0;
 };
 
 }  // namespace plat::detail

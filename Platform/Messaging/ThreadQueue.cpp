@@ -299,11 +299,8 @@ void ThreadQueue::Block(const MessageFilter& filter) {
 
 // ---- windows ----
 
-HWND ThreadQueue::AddWindowLocked(WNDPROC proc, int extraBytes, std::uint32_t classId) {
-  // Handles are never reused: a message that outlives its window finds no other.
-  if (windowSerial_ == UINT32_MAX) return 0;
-  const HWND hwnd = (static_cast<HWND>(id_) << 32) | ++windowSerial_;
-  return windows_.try_emplace(hwnd, proc, extraBytes, classId).second ? hwnd : 0;
+void ThreadQueue::AddWindowLocked(HWND hwnd, WNDPROC proc, int extraBytes, std::uint32_t classId) {
+  windows_.try_emplace(hwnd, proc, extraBytes, classId);
 }
 
 Window* ThreadQueue::FindWindowLocked(HWND hwnd) {

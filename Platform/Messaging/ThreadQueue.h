@@ -92,9 +92,8 @@ class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
   Window* FindWindow(HWND hwnd) const {
     return hwnd == lastHwnd_ && hwnd != 0 ? lastWindow_ : FindWindowSlow(hwnd);
   }
-  // Registry lock held.
-  // The new window's handle, 0 when the handles are used up.
-  HWND AddWindowLocked(WNDPROC proc, int extraBytes, std::uint32_t classId);
+  // Registry lock held from here on.
+  void AddWindowLocked(HWND hwnd, WNDPROC proc, int extraBytes, std::uint32_t classId);
   Window* FindWindowLocked(HWND hwnd);
   void EraseWindowLocked(HWND hwnd);
   template <class F>
@@ -102,9 +101,9 @@ class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
     for (auto& [hwnd, window] : windows_) f(hwnd, window);
   }
   void ClearWindowsLocked();
-  // A window's handle names its queue in the high half: other threads find the window
-  // through the queue.
-  static reactor::QueueId QueueOfHandle(HWND hwnd) { return hwnd >> 32; }
+  // The queue's number in the high bits of its windows' handles (Registry::NewWindow),
+  // through which other threads find them; numbers of exited threads are given again.
+  std::uint32_t handleSlot = 0;
   // Drops the window's queued messages and timers.
   void ForgetWindow(HWND hwnd);
 
@@ -238,7 +237,6 @@ class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
   std::uintptr_t nextThreadTimerId_ = 1;
 
   std::unordered_map<HWND, Window> windows_;
-  std::uint32_t windowSerial_ = 0;  // the low half of the handles
   // Dispatch asks for the same window again and again.
   mutable HWND lastHwnd_ = 0;
   mutable Window* lastWindow_ = nullptr;
