@@ -11,12 +11,12 @@
 // peer, and the target: at least the peers' rate per processor second.
 //
 // Processor time is all the time the transfer costs: this process's (every thread, user
-// and system), plus the interrupt and softirq time of every processor and the time of
-// the ksoftirqd threads over the run. Loopback delivery runs as softirq work, and with
-// interrupt time accounting the kernel does not charge it to the thread it interrupted:
-// this thread's own figure misses a third or more of a bulk transfer (printed beside it
-// for comparison). Softirq time is counted system-wide in ticks, so other traffic on the
-// machine during a run adds to it.
+// and system), plus the interrupt and softirq time and the ksoftirqd thread of the
+// processor the benchmark is pinned to. Loopback delivery runs as softirq work on the
+// sending processor, and with interrupt time accounting the kernel does not charge it to
+// the thread it interrupted: this thread's own figure misses a third or more of a bulk
+// transfer (printed beside it for comparison). Softirq time is counted in ticks, and
+// other traffic on that processor during a run adds to it.
 //
 //   socket_bulk_bench [--bytes N] [--reps R] [--batch B] [--only V]
 #include <arpa/inet.h>
@@ -25,6 +25,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -81,52 +82,56 @@ double UsageSeconds(int who) {
   return Seconds(ru.ru_utime) + Seconds(ru.ru_stime);
 }
 
-// The kernel's time outside any task: interrupts and softirqs of all processors.
+// The processor the benchmark runs on, pinned there by main.
+int gCpu = -1;
+
+// The kernel's time outside any task on that processor: interrupts and softirqs.
 double IrqSeconds() {
   std::ifstream in("/proc/stat");
-  std::string cpu;
-  unsigned long long user = 0, nice = 0, system = 0, idle = 0, iowait = 0, irq = 0, softirq = 0;
-  in >> cpu >> user >> nice >> system >> idle >> iowait >> irq >> softirq;
-  return static_cast<double>(irq + softirq) / static_cast<double>(::sysconf(_SC_CLK_TCK));
-}
-
-// The threads that run softirq work when it is deferred.
-std::vector<std::string> KsoftirqdStats() {
-  std::vector<std::string> paths;
-  if (DIR* d = ::opendir("/proc")) {
-    while (const dirent* e = ::readdir(d)) {
-      const std::string dir = std::string("/proc/") + e->d_name;
-      std::ifstream comm(dir + "/comm");
-      std::string name;
-      if (std::getline(comm, name) && name.rfind("ksoftirqd/", 0) == 0)
-        paths.push_back(dir + "/stat");
-    }
-    ::closedir(d);
+  const std::string want = "cpu" + std::to_string(gCpu);
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    std::string cpu;
+    unsigned long long user = 0, nice = 0, system = 0, idle = 0, iowait = 0, irq = 0, softirq = 0;
+    fields >> cpu >> user >> nice >> system >> idle >> iowait >> irq >> softirq;
+    if (cpu == want)
+      return static_cast<double>(irq + softirq) / static_cast<double>(::sysconf(_SC_CLK_TCK));
   }
-  return paths;
+  return 0;
 }
 
+// The processor time of the thread that runs its softirq work when it is deferred.
 double KsoftirqdSeconds() {
-  static const std::vector<std::string> stats = KsoftirqdStats();
-  double total = 0;
-  for (const std::string& path : stats) {
-    std::ifstream in(path);
-    std::string line;
-    std::getline(in, line);
-    // Fields after the parenthesised name: state is the 3rd, utime and stime the 14th and
-    // 15th.
-    const auto close = line.rfind(')');
-    if (close == std::string::npos) continue;
-    std::istringstream rest(line.substr(close + 2));
-    std::string field;
-    unsigned long long utime = 0, stime = 0;
-    for (int i = 3; i <= 15 && rest >> field; ++i) {
-      if (i == 14) utime = std::strtoull(field.c_str(), nullptr, 10);
-      if (i == 15) stime = std::strtoull(field.c_str(), nullptr, 10);
+  static const std::string stat = [] {
+    const std::string want = "ksoftirqd/" + std::to_string(gCpu);
+    std::string found;
+    if (DIR* d = ::opendir("/proc")) {
+      while (const dirent* e = ::readdir(d)) {
+        const std::string dir = std::string("/proc/") + e->d_name;
+        std::ifstream comm(dir + "/comm");
+        std::string name;
+        if (std::getline(comm, name) && name == want) found = dir + "/stat";
+      }
+      ::closedir(d);
     }
-    total += static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+    return found;
+  }();
+  std::ifstream in(stat);
+  std::string line;
+  std::getline(in, line);
+  // Fields after the parenthesised name: state is the 3rd, utime and stime the 14th and
+  // 15th.
+  const auto close = line.rfind(')');
+  if (close == std::string::npos) return 0;
+  std::istringstream rest(line.substr(close + 2));
+  std::string field;
+  unsigned long long utime = 0, stime = 0;
+  for (int i = 3; i <= 15 && rest >> field; ++i) {
+    if (i == 14) utime = std::strtoull(field.c_str(), nullptr, 10);
+    if (i == 15) stime = std::strtoull(field.c_str(), nullptr, 10);
   }
-  return total;
+  return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
 double AllCpuSeconds() {
@@ -346,11 +351,18 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
+  // One processor, so that the softirq work the transfer causes is counted where it runs.
+  gCpu = ::sched_getcpu();
+  cpu_set_t one;
+  CPU_ZERO(&one);
+  CPU_SET(gCpu, &one);
+  if (gCpu < 0 || ::sched_setaffinity(0, sizeof one, &one) != 0) Die("sched_setaffinity");
   std::vector<char> src(kPiece);
   for (std::size_t i = 0; i < src.size(); ++i) src[i] = static_cast<char>(i * 131 + (i >> 8));
 
-  std::printf("loopback bulk transfer: %llu bytes per run, %d runs, reads of %zu bytes\n",
-              static_cast<unsigned long long>(opt.bytes), opt.reps, kReadSize);
+  std::printf(
+      "loopback bulk transfer: %llu bytes per run, %d runs, reads of %zu bytes, on cpu %d\n",
+      static_cast<unsigned long long>(opt.bytes), opt.reps, kReadSize, gCpu);
   std::printf("component: Send calls of %zu bytes, %zu bytes handed over per OnDataSent\n\n",
               kPiece, opt.batch);
   std::vector<Rate> comp, p1514, p64k, pStep;
