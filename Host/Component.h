@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -73,10 +74,12 @@ class ORV_API TComponent : public TPersistent {
   void Free();
 
   TComponent* Owner() const { return FOwner; }
-  const std::string& Name() const { return FName; }
+  const std::string& Name() const { return FLinks ? FLinks->Name : NoName(); }
   virtual void SetName(const std::string& NewName);
-  std::int64_t Tag() const { return FTag; }
-  void SetTag(std::int64_t Value) { FTag = Value; }
+  std::int64_t Tag() const { return FLinks ? FLinks->Tag : 0; }
+  void SetTag(std::int64_t Value) {
+    if (Value != 0 || FLinks) Links().Tag = Value;
+  }
   TComponentState ComponentState() const { return FComponentState; }
   bool Destroying() const { return (FComponentState & csDestroying) != 0; }
   // A component that another one creates for itself (a control's internal timer) belongs
@@ -84,8 +87,9 @@ class ORV_API TComponent : public TPersistent {
   bool IsSubComponent() const { return FSubComponent; }
   void SetSubComponent(bool IsSubComponent) { FSubComponent = IsSubComponent; }
 
-  int ComponentCount() const { return static_cast<int>(FComponents.size()); }
-  TComponent* Components(int Index) const { return FComponents.at(static_cast<size_t>(Index)); }
+  int ComponentCount() const { return FLinks ? static_cast<int>(FLinks->Components.size()) : 0; }
+  // std::out_of_range for an index beyond the owned components.
+  TComponent* Components(int Index) const;
   TComponent* FindComponent(const std::string& AName) const;
 
   void InsertComponent(TComponent* AComponent);
@@ -111,13 +115,22 @@ class ORV_API TComponent : public TPersistent {
   // Marks this component and, recursively, those it owns as being destroyed.
   void MarkDestroying();
 
+  // A name, a tag, owned components and free notifications: many components have none of them
+  // (a server's sockets, one per connection), so they are made on first use, and kept:
+  // loops over the lists run while handlers change them.
+  struct TLinks {
+    std::string Name;
+    std::int64_t Tag = 0;
+    std::vector<TComponent*> Components;
+    std::vector<TComponent*> FreeNotifies;
+  };
+  TLinks& Links();
+  static const std::string& NoName();
+
   TComponent* FOwner = nullptr;
-  std::string FName;
-  std::int64_t FTag = 0;
+  std::unique_ptr<TLinks> FLinks;
   TComponentState FComponentState = 0;
   bool FSubComponent = false;
-  std::vector<TComponent*> FComponents;
-  std::vector<TComponent*> FFreeNotifies;
   // The guards (Host/Events.h) on the stack that watch this component, latest first.
   TAliveGuard* FAliveGuards = nullptr;
 };

@@ -51,7 +51,7 @@ bool HasZeroByte(const std::string& s) {
 }  // namespace
 
 void TCustomWSocket::SetAddr(const std::string& Value) {
-  if (FAddrAssigned && Value == FAddrStr) return;
+  if (FAddrAssigned && Value == Addr()) return;
   // The resolver takes names as C strings: the part after a zero byte would be ignored.
   if (HasZeroByte(Value)) {
     FAddrAssigned = false;
@@ -59,8 +59,9 @@ void TCustomWSocket::SetAddr(const std::string& Value) {
     RaiseException("SetAddr: host address contains a zero byte");
     return;
   }
-  FAddrStr = Trim(Value);
-  if (FAddrStr.empty()) {
+  std::string& addr = Extras().AddrStr;
+  addr = Trim(Value);
+  if (addr.empty()) {
     FAddrAssigned = false;
     return;
   }
@@ -73,8 +74,8 @@ void TCustomWSocket::SetAddr(const std::string& Value) {
 }
 
 void TCustomWSocket::SetPort(const std::string& Value) {
-  if (FPortAssigned && Value == FPortStr) return;
-  FPortStr = Value;
+  if (FPortAssigned && Value == Port()) return;
+  Extras().PortStr = Value;
   if (FState != wsClosed) {
     RaiseException("Cannot change Port if not closed");
     return;
@@ -93,8 +94,8 @@ void TCustomWSocket::SetPort(const std::string& Value) {
       SocketError("SetPort: Cannot convert port '" + v + "'");
       return;
     }
-    FSockAddr.sin_port = htons(static_cast<std::uint16_t>(port));
-    FPortNum = port;
+    SockAddr().sin_port = htons(static_cast<std::uint16_t>(port));
+    Extras().PortNum = port;
     return;
   }
   if (HasZeroByte(v)) {
@@ -103,7 +104,8 @@ void TCustomWSocket::SetPort(const std::string& Value) {
     SocketError("SetPort: Cannot convert port '" + v.substr(0, v.find('\0')) + "...'");
     return;
   }
-  if (v.size() > MaxNameLength || FProtoStr.size() > MaxNameLength) {
+  const std::string& proto = Proto();
+  if (v.size() > MaxNameLength || proto.size() > MaxNameLength) {
     FPortAssigned = false;
     FLastError = plat::WSAENAMETOOLONG;
     RaiseException(v.size() > MaxNameLength ? "SetPort: service name too long"
@@ -111,20 +113,19 @@ void TCustomWSocket::SetPort(const std::string& Value) {
     return;
   }
   EnsureWinsockStarted();
-  const servent* se =
-      plat::getservbyname(v.c_str(), FProtoStr.empty() ? nullptr : FProtoStr.c_str());
+  const servent* se = plat::getservbyname(v.c_str(), proto.empty() ? nullptr : proto.c_str());
   if (se == nullptr) {
     FPortAssigned = false;
     SocketError("SetPort: Cannot convert port '" + v + "'");
     return;
   }
-  FSockAddr.sin_port = static_cast<std::uint16_t>(se->s_port);
-  FPortNum = ntohs(FSockAddr.sin_port);
+  SockAddr().sin_port = static_cast<std::uint16_t>(se->s_port);
+  Extras().PortNum = ntohs(SockAddr().sin_port);
 }
 
 void TCustomWSocket::SetProto(const std::string& Value) {
-  if (FProtoAssigned && Value == FProtoStr) return;
-  FProtoStr = Value;
+  if (FProtoAssigned && Value == Proto()) return;
+  Extras().ProtoStr = Value;
   if (FState != wsClosed) {
     RaiseException("Cannot change Proto if not closed");
     return;
@@ -220,44 +221,45 @@ void TCustomWSocket::StartLookup(std::string Text, bool Reverse) {
     TriggerDNSLookupDone(plat::WSAEINVAL);
     return;
   }
-  if (FLookupHandle != 0) {
+  TExtras& x = Extras();
+  if (x.LookupHandle != 0) {
     // Replaced silently: the socket layer never writes the buffer of a cancelled look-up.
-    plat::WSACancelAsyncRequest(FLookupHandle);
-    FLookupHandle = 0;
+    plat::WSACancelAsyncRequest(x.LookupHandle);
+    x.LookupHandle = 0;
   }
-  FDnsResult.clear();
-  if (FDnsResultList) FDnsResultList->Clear();
+  x.DnsResult.clear();
+  if (x.DnsResultList) x.DnsResultList->Clear();
   const std::uint32_t addr = plat::inet_addr(Text.c_str());
   if (!Reverse && addr != INADDR_NONE) {
     in_addr a{};
     a.s_addr = addr;
-    FDnsResult = plat::inet_ntoa(a);
-    FHostEntryBuffer.reset();
+    x.DnsResult = plat::inet_ntoa(a);
+    x.HostEntryBuffer.reset();
     TriggerDNSLookupDone(0);
     return;
   }
-  if (!FHostEntryBuffer) FHostEntryBuffer = std::make_unique<char[]>(HostEntryBufferSize);
+  if (!x.HostEntryBuffer) x.HostEntryBuffer = std::make_unique<char[]>(HostEntryBufferSize);
   if (Reverse) {
-    FLookupHandle = plat::WSAAsyncGetHostByAddr(
+    x.LookupHandle = plat::WSAAsyncGetHostByAddr(
         FWindowHandle, WM_SOCKET_HOSTBYADDR, reinterpret_cast<const char*>(&addr), sizeof addr,
-        PF_INET, FHostEntryBuffer.get(), HostEntryBufferSize);
+        PF_INET, x.HostEntryBuffer.get(), HostEntryBufferSize);
   } else {
-    FLookupHandle = plat::WSAAsyncGetHostByName(FWindowHandle, WM_SOCKET_HOSTBYNAME, Text.c_str(),
-                                                FHostEntryBuffer.get(), HostEntryBufferSize);
+    x.LookupHandle = plat::WSAAsyncGetHostByName(FWindowHandle, WM_SOCKET_HOSTBYNAME, Text.c_str(),
+                                                 x.HostEntryBuffer.get(), HostEntryBufferSize);
   }
-  if (FLookupHandle == 0) {
-    FHostEntryBuffer.reset();
+  if (x.LookupHandle == 0) {
+    x.HostEntryBuffer.reset();
     const int err = plat::WSAGetLastError();
     RaiseExceptionFmt("%s: can't start DNS lookup, error #%d", {Text, err});
   }
 }
 
 void TCustomWSocket::CancelDnsLookup() {
-  if (FLookupHandle == 0) return;
-  const int r = plat::WSACancelAsyncRequest(FLookupHandle);
-  FLookupHandle = 0;
+  if (LookupHandle() == 0) return;
+  const int r = plat::WSACancelAsyncRequest(FExtras->LookupHandle);
+  FExtras->LookupHandle = 0;
   // Cancelled or already delivered: either way the socket layer writes it no more.
-  FHostEntryBuffer.reset();
+  FExtras->HostEntryBuffer.reset();
   if (r != 0) {
     SocketError("WSACancelAsyncRequest");
     return;
@@ -267,26 +269,28 @@ void TCustomWSocket::CancelDnsLookup() {
 
 void TCustomWSocket::FinishLookup(TMessage& MsgRec,
                                   const std::function<void(const hostent&)>& TakeEntry) {
-  if (FLookupHandle == 0 || MsgRec.WParam != FLookupHandle) return;
-  FLookupHandle = 0;
+  if (LookupHandle() == 0 || MsgRec.WParam != FExtras->LookupHandle) return;
+  FExtras->LookupHandle = 0;
   const std::uint16_t err = plat::HIWORD(MsgRec.LParam);
-  if (err == 0 && FHostEntryBuffer)
-    TakeEntry(*reinterpret_cast<const hostent*>(FHostEntryBuffer.get()));
-  FHostEntryBuffer.reset();
+  // Released before OnDnsLookupDone, whose handler may start the next look-up.
+  const std::unique_ptr<char[]> entry = std::move(FExtras->HostEntryBuffer);
+  if (err == 0 && entry) TakeEntry(*reinterpret_cast<const hostent*>(entry.get()));
   TriggerDNSLookupDone(err);
 }
 
 void TCustomWSocket::WMAsyncGetHostByName(TMessage& MsgRec) {
   FinishLookup(MsgRec, [this](const hostent& Entry) {
-    FillAddressList(Entry, *DnsResultList());
-    if (FDnsResultList->Count() > 0) FDnsResult = FDnsResultList->Strings(0);
+    TStringList& list = *DnsResultList();
+    FillAddressList(Entry, list);
+    if (list.Count() > 0) FExtras->DnsResult = list.Strings(0);
   });
 }
 
 void TCustomWSocket::WMAsyncGetHostByAddr(TMessage& MsgRec) {
   FinishLookup(MsgRec, [this](const hostent& Entry) {
-    FDnsResult = Entry.h_name != nullptr ? Entry.h_name : "";
+    TExtras& x = Extras();
+    x.DnsResult = Entry.h_name != nullptr ? Entry.h_name : "";
     DnsResultList()->Clear();
-    DnsResultList()->Add(FDnsResult);
+    DnsResultList()->Add(x.DnsResult);
   });
 }

@@ -28,7 +28,7 @@ constexpr std::uint32_t RetryMs = 100;
 }  // namespace
 
 void TCustomWSocket::ModalWait(std::int32_t Timeout) {
-  TWait* ctrl = FWaitCtrl;
+  TWait* ctrl = WaitCtrl();
   TSessionGuard guard(*this);
   ctrl->SetCaption(IntToStr(Timeout));
   ctrl->SetVisible(true);
@@ -36,10 +36,10 @@ void TCustomWSocket::ModalWait(std::int32_t Timeout) {
     ctrl->StartModal();
   } catch (...) {
     // The control may have been freed by a handler; WaitCtrl is cleared when it is.
-    if (!guard.Gone() && FWaitCtrl == ctrl) ctrl->SetVisible(false);
+    if (!guard.Gone() && WaitCtrl() == ctrl) ctrl->SetVisible(false);
     throw;
   }
-  if (!guard.Gone() && FWaitCtrl == ctrl) ctrl->SetVisible(false);
+  if (!guard.Gone() && WaitCtrl() == ctrl) ctrl->SetVisible(false);
 }
 
 void TCustomWSocket::DeadlineLoop(std::int32_t Timeout, const std::function<bool()>& Done) {
@@ -58,7 +58,7 @@ bool TCustomWSocket::Wait(std::int32_t Timeout, TSocketState AwaitedState) {
   TSessionGuard guard(*this);
   if (FMultiThreaded) {
     DeadlineLoop(Timeout, [this, AwaitedState] { return FState == AwaitedState; });
-  } else if (FWaitCtrl == nullptr) {
+  } else if (WaitCtrl() == nullptr) {
     // Nothing is awaited any more: a later change must not stop a wait control.
     FAwaitedState = wsInvalidState;
     plat::WSASetLastError(plat::WSANO_DATA);
@@ -91,21 +91,21 @@ void TCustomWSocket::Flush() {
   }
 
   if (!CheckFWait()) return;
-  TWait* ctrl = FWaitCtrl;
+  TWait* ctrl = WaitCtrl();
   // Ends the count-down unless the control or the component went away meanwhile.
   auto finish = [&] {
-    if (guard.Gone() || FWaitCtrl != ctrl) return;
+    if (guard.Gone() || WaitCtrl() != ctrl) return;
     ctrl->Stop();
-    if (!guard.Gone() && FWaitCtrl == ctrl) ctrl->SetVisible(false);
+    if (!guard.Gone() && WaitCtrl() == ctrl) ctrl->SetVisible(false);
   };
-  ctrl->SetCaption(IntToStr(FFlushTimeout));
+  ctrl->SetCaption(IntToStr(FlushTimeout()));
   ctrl->SetVisible(true);
   try {
     ctrl->Start();
     // The count-down's ticks run through the same pump and end the wait.
     TMessagePump pump(*Application);
     static_cast<void>(
-        pump.PumpUntil([&] { return drained() || FWaitCtrl != ctrl || !ctrl->Running(); },
+        pump.PumpUntil([&] { return drained() || WaitCtrl() != ctrl || !ctrl->Running(); },
                        TDeadline::Never(), RetryMs));
   } catch (...) {
     finish();

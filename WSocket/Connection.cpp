@@ -46,7 +46,7 @@ void TCustomWSocket::StartSession() {
 
 void TCustomWSocket::ResolveAddr() {
   if (FAddrResolved) return;
-  FSockAddr.sin_addr = WSocketResolveHost(FAddrStr);
+  SockAddr().sin_addr = WSocketResolveHost(Addr());
   FAddrResolved = true;
 }
 
@@ -82,7 +82,8 @@ void TCustomWSocket::Connect() {
   if (FSocketType == SOCK_DGRAM) {
     BindSocket();
     if (guard.SessionEnded()) return;
-    if (FSockAddr.sin_addr.s_addr == INADDR_NONE && !SetIntOption(FSocketHandle, SO_BROADCAST, 1)) {
+    if (SockAddr().sin_addr.s_addr == INADDR_NONE &&
+        !SetIntOption(FSocketHandle, SO_BROADCAST, 1)) {
       SocketError("setsockopt(SO_BROADCAST)");
       return;
     }
@@ -111,8 +112,8 @@ void TCustomWSocket::Connect() {
     return;
   }
 
-  if (plat::connect(FSocketHandle, reinterpret_cast<const sockaddr*>(&FSockAddr),
-                    sizeof FSockAddr) == 0) {
+  if (plat::connect(FSocketHandle, reinterpret_cast<const sockaddr*>(&SockAddr()),
+                    sizeof(sockaddr_in)) == 0) {
     ChangeState(wsConnecting);
     return;
   }
@@ -137,7 +138,7 @@ void TCustomWSocket::BindSocket() {
     RaiseExceptionFmt("winsock.getsockname failed, error #%d", {plat::WSAGetLastError()});
     return;
   }
-  FLocalPortNum = ntohs(local.sin_port);
+  Extras().LocalPortNum = ntohs(local.sin_port);
 }
 
 void TCustomWSocket::SetLingerOption() {
@@ -150,15 +151,16 @@ void TCustomWSocket::SetLingerOption() {
   // connection instead of letting the system finish it in the background. The socket layer
   // keeps the setting and gives it to the kernel at the close, where it still changes
   // anything, so a session pays no system call for it here.
-  const linger value{FLingerOnOff == wsLingerOn ? 1 : 0, FLingerTimeout & 0xFFFF};
+  const linger value{FLingerOnOff == wsLingerOn ? 1 : 0, LingerTimeout() & 0xFFFF};
   if (plat::setsockopt(FSocketHandle, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&value),
                        sizeof value) != 0)
     SocketError("setsockopt(SO_LINGER)");
 }
 
 std::int32_t TCustomWSocket::Listen() {
-  const std::pair<bool, const char*> settings[] = {
-      {FPortAssigned, "port"}, {FProtoAssigned, "protocol"}, {FAddrAssigned, "address"}};
+  const std::pair<bool, const char*> settings[] = {{bool{FPortAssigned}, "port"},
+                                                   {bool{FProtoAssigned}, "protocol"},
+                                                   {bool{FAddrAssigned}, "address"}};
   for (const auto& [assigned, what] : settings) {
     if (assigned) continue;
     plat::WSASetLastError(plat::WSAEINVAL);
@@ -188,8 +190,8 @@ std::int32_t TCustomWSocket::Listen() {
     SocketError("setsockopt(SO_REUSEADDR)");
     return -1;
   }
-  if (plat::bind(FSocketHandle, reinterpret_cast<const sockaddr*>(&FSockAddr), sizeof FSockAddr) !=
-      0) {
+  if (plat::bind(FSocketHandle, reinterpret_cast<const sockaddr*>(&SockAddr()),
+                 sizeof(sockaddr_in)) != 0) {
     // The socket is released here: Close would find the component closed and keep it.
     const int code = plat::WSAGetLastError();
     plat::closesocket(FSocketHandle);
@@ -209,7 +211,7 @@ std::int32_t TCustomWSocket::Listen() {
     TriggerSessionConnected(0);
     if (guard.SessionEnded()) return -1;
   } else if (FSocketType == SOCK_STREAM) {
-    if (plat::listen(FSocketHandle, FListenBacklog) != 0) {
+    if (plat::listen(FSocketHandle, ListenBacklog()) != 0) {
       SocketError("Listen");
       return -1;
     }
@@ -229,9 +231,10 @@ plat::SOCKET TCustomWSocket::Accept() {
     SocketError("not a listening socket");
     return plat::INVALID_SOCKET;
   }
-  int len = sizeof FSockAddr;
-  const plat::SOCKET h = plat::accept(FSocketHandle, reinterpret_cast<sockaddr*>(&FSockAddr), &len);
-  FAcceptedHandle = h;
+  int len = sizeof(sockaddr_in);
+  const plat::SOCKET h =
+      plat::accept(FSocketHandle, reinterpret_cast<sockaddr*>(&SockAddr()), &len);
+  Extras().AcceptedHandle = h;
   if (h == plat::INVALID_SOCKET) {
     SocketError("Accept");
     return plat::INVALID_SOCKET;
@@ -294,7 +297,12 @@ void TCustomWSocket::Abort() {
 }
 
 void TCustomWSocket::Shutdown(std::int32_t How) {
-  if (FSocketHandle != plat::INVALID_SOCKET) plat::shutdown(FSocketHandle, How);
+  if (FSocketHandle == plat::INVALID_SOCKET) return;
+  if (FShutdownForClose && How == plat::SD_BOTH) {
+    FShutdownForClose = false;  // the close that follows shuts down too
+    return;
+  }
+  plat::shutdown(FSocketHandle, How);
 }
 
 void TCustomWSocket::InternalClose(bool bShut) {
@@ -311,9 +319,18 @@ void TCustomWSocket::InternalClose(bool bShut) {
   // Bytes still on their way go with the socket to the background closer, which keeps
   // sending them: this component is free for a new session at once.
   const bool background = bShut && CloseInBackground();
-  // A graceful close shuts the socket down both ways, then closes it, in one call (which
-  // spares the shutdown's own system call where the close alone ends the same way).
-  const bool shutFirst = bShut && !background;
+  // A graceful close shuts the socket down both ways through the virtual Shutdown, so that
+  // a descendant's own step (a TLS close-notify) comes first. The component's own Shutdown
+  // leaves its system call to the close, which makes both in one call and spares the
+  // shutdown where the close alone ends the connection the same way.
+  bool shutFirst = false;
+  if (bShut && !background) {
+    FShutdownForClose = true;
+    Shutdown(plat::SD_BOTH);
+    if (guard.SessionEnded()) return;
+    shutFirst = !FShutdownForClose;
+    FShutdownForClose = false;
+  }
 
   const plat::SOCKET h = FSocketHandle;
   FSocketHandle = plat::INVALID_SOCKET;
@@ -376,7 +393,7 @@ bool TCustomWSocket::CloseInBackground() {
     if (plat::ioctlsocket(FSocketHandle, plat::FIONWRITE, &unsent) != 0 || unsent == 0)
       return false;
   }
-  const int lingerSeconds = FLingerOnOff == wsLingerOn ? (FLingerTimeout & 0xFFFF) : 0;
+  const int lingerSeconds = FLingerOnOff == wsLingerOn ? (LingerTimeout() & 0xFFFF) : 0;
   BackgroundCloser::HandOver(FSocketHandle, FSendQueue, FSendFlagsValue, lingerSeconds);
   return true;
 }

@@ -42,30 +42,55 @@ TCustomWSocket::~TCustomWSocket() {
   }
   WinsockSocketDestroyed();
   DeleteBufferedData();
-  FDnsResultList.reset();
+  FExtras.reset();
   DestroySocketWindow(FWindowHandle);
   FWindowHandle = 0;
 }
 
+TCustomWSocket::TExtras::TExtras() : ProtoStr(DefaultProto()) {
+  SockAddr.sin_family = AF_INET;
+}
+
+TCustomWSocket::TExtras::~TExtras() = default;
+
+TCustomWSocket::TExtras& TCustomWSocket::Extras() const {
+  if (!FExtras) FExtras = std::make_unique<TExtras>();
+  return *FExtras;
+}
+
+const std::string& TCustomWSocket::NoText() {
+  static const std::string none;
+  return none;
+}
+
+const std::string& TCustomWSocket::DefaultProto() {
+  static const std::string tcp = "tcp";
+  return tcp;
+}
+
 TStringList* TCustomWSocket::DnsResultList() const {
-  if (!FDnsResultList) FDnsResultList = std::make_unique<TStringList>();
-  return FDnsResultList.get();
+  TExtras& x = Extras();
+  if (!x.DnsResultList) x.DnsResultList = std::make_unique<TStringList>();
+  return x.DnsResultList.get();
 }
 
 void TCustomWSocket::AssignDefaultValue() {
   const bool lineWaiting = FLine.Active();
-  FSockAddr = sockaddr_in{};
-  FSockAddr.sin_family = AF_INET;
   FAddrFamily = AF_INET;
   FPortAssigned = false;
   FAddrAssigned = false;
   FAddrResolved = false;
   FProtoAssigned = true;
   FProtoNum = IPPROTO_TCP;
-  FProtoStr = "tcp";
+  if (FExtras) {
+    FExtras->SockAddr = sockaddr_in{};
+    FExtras->SockAddr.sin_family = AF_INET;
+    FExtras->ProtoStr = DefaultProto();
+    FExtras->LingerTimeout = 0;
+    FExtras->FlushTimeout = TExtras::DefaultFlushTimeout;
+  }
   FSocketType = SOCK_STREAM;
   FLingerOnOff = wsLingerOn;
-  FLingerTimeout = 0;
   FSocketHandle = plat::INVALID_SOCKET;
   FState = wsClosed;
   FAwaitedState = wsInvalidState;
@@ -73,7 +98,6 @@ void TCustomWSocket::AssignDefaultValue() {
   FPaused = false;
   FReadCount = 0;
   FCloseNotified = false;
-  FFlushTimeout = 60;
   // A ReadLine still waiting for its line (the session closed or the component destroyed
   // by a handler) returns now with what it has, instead of at its time-out.
   if (lineWaiting) EndLineMode();
@@ -81,15 +105,15 @@ void TCustomWSocket::AssignDefaultValue() {
 
 void TCustomWSocket::Notification(TComponent* AComponent, TOperation Operation) {
   TComponent::Notification(AComponent, Operation);
-  if (Operation == opRemove && FWaitCtrl != nullptr &&
-      AComponent == static_cast<TComponent*>(FWaitCtrl))
-    FWaitCtrl = nullptr;
+  if (Operation == opRemove && WaitCtrl() != nullptr &&
+      AComponent == static_cast<TComponent*>(WaitCtrl()))
+    FExtras->WaitCtrl = nullptr;
 }
 
 void TCustomWSocket::SetWaitCtrl(TWait* Value) {
-  if (Value == FWaitCtrl) return;
-  if (FWaitCtrl != nullptr) RemoveFreeNotification(FWaitCtrl);
-  FWaitCtrl = Value;
+  if (Value == WaitCtrl()) return;
+  if (WaitCtrl() != nullptr) RemoveFreeNotification(WaitCtrl());
+  Extras().WaitCtrl = Value;
   // So that the reference is cleared when the control goes, whoever owns it.
   if (Value != nullptr) FreeNotification(Value);
 }
@@ -121,9 +145,9 @@ void TCustomWSocket::ChangeState(TSocketState NewState) {
     TriggerChangeState(oldState, NewState);
     if (guard.Gone()) return;
   }
-  if (!FMultiThreaded && FWaitCtrl != nullptr &&
+  if (!FMultiThreaded && WaitCtrl() != nullptr &&
       (NewState == FAwaitedState || (FAwaitedState == wsConnected && NewState == wsClosed)))
-    FWaitCtrl->Stop();
+    WaitCtrl()->Stop();
 }
 
 // Every handler is called through FireEvent: it may destroy the component, and the

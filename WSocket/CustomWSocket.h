@@ -81,13 +81,13 @@ class ORV_API TCustomWSocket : public TComponent {
   static void ProcessMessages();
 
   // Properties; Addr, Port and Proto change only while closed.
-  const std::string& Addr() const { return FAddrStr; }
+  const std::string& Addr() const { return FExtras ? FExtras->AddrStr : NoText(); }
   void SetAddr(const std::string& Value);
-  const std::string& Port() const { return FPortStr; }
+  const std::string& Port() const { return FExtras ? FExtras->PortStr : NoText(); }
   void SetPort(const std::string& Value);
-  const std::string& Proto() const { return FProtoStr; }
+  const std::string& Proto() const { return FExtras ? FExtras->ProtoStr : DefaultProto(); }
   void SetProto(const std::string& Value);
-  const std::string& DnsResult() const { return FDnsResult; }
+  const std::string& DnsResult() const { return FExtras ? FExtras->DnsResult : NoText(); }
   // Owned by the component (made on first use: most sockets never look anything up).
   TStringList* DnsResultList() const;
   TSocketState State() const { return FState; }
@@ -96,18 +96,22 @@ class ORV_API TCustomWSocket : public TComponent {
   bool MultiThreaded() const { return FMultiThreaded; }
   void SetMultiThreaded(bool Value) { FMultiThreaded = Value; }
   // Not owned; cleared when the wait control is destroyed.
-  TWait* WaitCtrl() const { return FWaitCtrl; }
+  TWait* WaitCtrl() const { return FExtras ? FExtras->WaitCtrl : nullptr; }
   void SetWaitCtrl(TWait* Value);
-  std::int32_t FlushTimeout() const { return FFlushTimeout; }
-  void SetFlushTimeout(std::int32_t Value) { FFlushTimeout = Value; }
+  std::int32_t FlushTimeout() const {
+    return FExtras ? FExtras->FlushTimeout : TExtras::DefaultFlushTimeout;
+  }
+  void SetFlushTimeout(std::int32_t Value) { Extras().FlushTimeout = Value; }
   TSocketLingerOnOff LingerOnOff() const { return FLingerOnOff; }
   void SetLingerOnOff(TSocketLingerOnOff Value) { FLingerOnOff = Value; }
-  std::int32_t LingerTimeout() const { return FLingerTimeout; }
-  void SetLingerTimeout(std::int32_t Value) { FLingerTimeout = Value; }
+  std::int32_t LingerTimeout() const { return FExtras ? FExtras->LingerTimeout : 0; }
+  void SetLingerTimeout(std::int32_t Value) { Extras().LingerTimeout = Value; }
   // How many connections the system keeps waiting for Accept (default 5); read by Listen.
   // A burst of clients beyond it waits for their connect retry.
-  std::int32_t ListenBacklog() const { return FListenBacklog; }
-  void SetListenBacklog(std::int32_t Value) { FListenBacklog = Value; }
+  std::int32_t ListenBacklog() const {
+    return FExtras ? FExtras->ListenBacklog : TExtras::DefaultListenBacklog;
+  }
+  void SetListenBacklog(std::int32_t Value) { Extras().ListenBacklog = Value; }
 
   TSessionAvailable OnSessionAvailable;
   TSessionConnected OnSessionConnected;
@@ -294,55 +298,79 @@ class ORV_API TCustomWSocket : public TComponent {
   void WMAsyncGetHostByName(TMessage& MsgRec);
   void WMAsyncGetHostByAddr(TMessage& MsgRec);
 
+  // What only some sockets use: the texts of Addr, Port and Proto, look-ups, listening and
+  // the time-outs an application may set. Made on first use: a server's accepted
+  // connections, thousands of them, never need it.
+  struct TExtras {
+    static constexpr std::int32_t DefaultFlushTimeout = 60;
+    static constexpr std::int32_t DefaultListenBacklog = 5;
+    TExtras();
+    ~TExtras();
+    std::string ProtoStr;
+    std::string AddrStr;
+    std::string PortStr;
+    std::string DnsResult;
+    std::unique_ptr<TStringList> DnsResultList;
+    // Where the socket layer writes a look-up's host entry; allocated while a look-up is
+    // pending only.
+    std::unique_ptr<char[]> HostEntryBuffer;
+    plat::HANDLE LookupHandle = 0;
+    plat::SOCKET AcceptedHandle = plat::INVALID_SOCKET;
+    // Addr and Port as the system takes them; a listener's latest peer.
+    sockaddr_in SockAddr{};
+    std::int32_t PortNum = 0;       // of Port, when it names one
+    std::int32_t LocalPortNum = 0;  // where a datagram socket was bound
+    TWait* WaitCtrl = nullptr;      // not owned
+    std::int32_t FlushTimeout = DefaultFlushTimeout;
+    std::int32_t LingerTimeout = 0;
+    std::int32_t ListenBacklog = DefaultListenBacklog;
+  };
+  TExtras& Extras() const;
+  sockaddr_in& SockAddr() { return Extras().SockAddr; }
+  // The pending look-up, 0 for none.
+  plat::HANDLE LookupHandle() const { return FExtras ? FExtras->LookupHandle : 0; }
+  static constexpr int HostEntryBufferSize = 1025;
+
+  // Ordered by size, so that the object has no holes: a server keeps one per connection.
   plat::SOCKET FSocketHandle = plat::INVALID_SOCKET;
-  bool FPortAssigned = false;
-  bool FAddrAssigned = false;
-  bool FAddrResolved = false;
-  bool FProtoAssigned = false;
-  std::string FProtoStr;
-  std::string FAddrStr;
-  std::string FPortStr;
-  std::int32_t FPortNum = 0;
-  std::int32_t FLocalPortNum = 0;
-  std::int32_t FProtoNum = 0;
-  std::int32_t FSocketType = 0;
-  std::string FDnsResult;
-  mutable std::unique_ptr<TStringList> FDnsResultList;
-  std::int32_t FAddrFamily = 0;
-  plat::SOCKET FAcceptedHandle = plat::INVALID_SOCKET;
-  TSocketState FState = wsInvalidState;
-  std::int32_t FFlushTimeout = 0;
-  TSendQueue FSendQueue;
-  std::int32_t FSendFlagsValue = 0;
-  bool FMultiThreaded = false;
-  TWait* FWaitCtrl = nullptr;
-  TSocketState FAwaitedState = wsInvalidState;
-  std::int32_t FLastError = 0;
-  bool FPaused = false;
-  TSocketLingerOnOff FLingerOnOff = wsLingerOn;
-  std::int32_t FLingerTimeout = 0;
-  std::int32_t FListenBacklog = 5;
-  bool FAllSent = false;
+  plat::HWND FWindowHandle = 0;
+  mutable std::unique_ptr<TExtras> FExtras;
   TLineCollector FLine;
-  // The session reads with ReadLine: while no OnDataAvailable is assigned, the bytes after
-  // a line stay in the socket for the next ReadLine instead of being thrown away.
-  bool FLineReader = false;
+  // The fields after it fill the queue's tail padding.
+  [[no_unique_address]] TSendQueue FSendQueue;
+  std::int32_t FProtoNum = 0;
+  std::int32_t FLastError = 0;
   std::int32_t FReadCount = 0;
-  bool FCloseNotified = false;
+  std::uint8_t FSocketType = 0;      // SOCK_STREAM or SOCK_DGRAM
+  std::uint8_t FAddrFamily = 0;      // AF_INET
+  std::uint8_t FSendFlagsValue = 0;  // 0 or MSG_OOB (SendFlags)
+  TSocketState FState = wsInvalidState;
+  TSocketState FAwaitedState = wsInvalidState;
   // Counts the component's own reads and queue queries (it wraps: only a change matters):
   // after one of them the socket layer knows, without asking the system again, whether
   // bytes are left.
   std::uint8_t FReadSerial = 0;
-  plat::HWND FWindowHandle = 0;
-  // Where the socket layer writes a look-up's host entry; allocated while a look-up is
-  // pending only, so idle components do not carry it.
-  static constexpr int HostEntryBufferSize = 1025;
-  std::unique_ptr<char[]> FHostEntryBuffer;
-  plat::HANDLE FLookupHandle = 0;
-  sockaddr_in FSockAddr{};
+  TSocketLingerOnOff FLingerOnOff : 2 = wsLingerOn;
+  bool FPortAssigned : 1 = false;
+  bool FAddrAssigned : 1 = false;
+  bool FAddrResolved : 1 = false;
+  bool FProtoAssigned : 1 = false;
+  bool FMultiThreaded : 1 = false;
+  bool FPaused : 1 = false;
+  bool FAllSent : 1 = false;
+  // The session reads with ReadLine: while no OnDataAvailable is assigned, the bytes after
+  // a line stay in the socket for the next ReadLine instead of being thrown away.
+  bool FLineReader : 1 = false;
+  bool FCloseNotified : 1 = false;
+  // Set while a graceful close asks the virtual Shutdown for both directions: the
+  // component's own Shutdown then clears it and leaves the system call to the close.
+  bool FShutdownForClose : 1 = false;
 
  private:
   friend plat::LRESULT SocketWindowProc(plat::HWND, plat::UINT, plat::WPARAM, plat::LPARAM);
+
+  static const std::string& NoText();
+  static const std::string& DefaultProto();
 
   // Starts an asynchronous look-up after the checks common to both directions.
   void StartLookup(std::string Text, bool Reverse);

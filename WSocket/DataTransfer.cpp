@@ -79,7 +79,7 @@ std::int32_t TCustomWSocket::RealSend(const void* Data, std::int32_t Len) {
   const char* p = static_cast<const char*>(Data);
   if (FSocketType == SOCK_DGRAM)
     return plat::sendto(FSocketHandle, p, Len, FSendFlagsValue,
-                        reinterpret_cast<const sockaddr*>(&FSockAddr), sizeof FSockAddr);
+                        reinterpret_cast<const sockaddr*>(&SockAddr()), sizeof(sockaddr_in));
   return plat::send(FSocketHandle, p, Len, FSendFlagsValue);
 }
 

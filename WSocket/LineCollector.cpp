@@ -3,12 +3,18 @@
 #include <algorithm>
 #include <cstring>
 
+const std::string& TLineCollector::Line() const {
+  static const std::string none;
+  return FState ? FState->Line : none;
+}
+
 bool TLineCollector::Start() {
   // A line cut short by an earlier time-out is continued, or returned when it has been
   // completed since.
-  if (FActive || FUnread) return FActive;
-  FLine.clear();
-  FActive = true;
+  if (!FState) FState = std::make_unique<TState>();
+  if (FState->Active || FState->Unread) return FState->Active;
+  FState->Line.clear();
+  FState->Active = true;
   return true;
 }
 
@@ -25,7 +31,7 @@ TLineCollector::TSpan TLineCollector::Measure(const char* Data, std::size_t Len)
     if (p == nullptr) break;
     --kept;
   }
-  std::size_t stored = FLine.size();
+  std::size_t stored = FState ? FState->Line.size() : 0;
   if (stored + kept < static_cast<std::size_t>(MaxLength)) {
     span.Take = lf != nullptr ? before + 1 : Len;
     span.Ends = lf != nullptr;
@@ -50,6 +56,8 @@ TLineCollector::TSpan TLineCollector::Measure(const char* Data, std::size_t Len)
 }
 
 void TLineCollector::Append(const char* Data, std::size_t Len) {
+  if (!FState) FState = std::make_unique<TState>();
+  std::string& line = FState->Line;
   // In runs between carriage returns and line feeds, which are dropped.
   const char* p = Data;
   const char* const end = Data + Len;
@@ -59,18 +67,17 @@ void TLineCollector::Append(const char* Data, std::size_t Len) {
     const auto* lf = static_cast<const char*>(std::memchr(p, '\n', left));
     const char* stop = cr == nullptr ? lf : lf == nullptr ? cr : std::min(cr, lf);
     if (stop == nullptr) stop = end;
-    FLine.append(p, static_cast<std::size_t>(stop - p));
+    line.append(p, static_cast<std::size_t>(stop - p));
     p = stop + 1;
   }
 }
 
 void TLineCollector::End() {
-  FActive = false;
-  FUnread = true;
+  if (!FState) FState = std::make_unique<TState>();
+  FState->Active = false;
+  FState->Unread = true;
 }
 
 void TLineCollector::Reset() {
-  FLine.clear();
-  FActive = false;
-  FUnread = false;
+  FState.reset();
 }

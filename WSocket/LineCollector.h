@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "Platform/Export.h"
@@ -22,11 +23,13 @@ class ORV_API TLineCollector {
   };
 
   // Collecting: a ReadLine waits for (or left behind) an unfinished line.
-  bool Active() const { return FActive; }
+  bool Active() const { return FState && FState->Active; }
   // A line was completed after the ReadLine that collected it had returned.
-  bool Unread() const { return FUnread; }
-  const std::string& Line() const { return FLine; }
-  std::int32_t Length() const { return static_cast<std::int32_t>(FLine.size()); }
+  bool Unread() const { return FState && FState->Unread; }
+  const std::string& Line() const;
+  std::int32_t Length() const {
+    return FState ? static_cast<std::int32_t>(FState->Line.size()) : 0;
+  }
 
   // Starts a line unless one is being collected or waits to be returned; answers whether
   // there is anything to collect.
@@ -39,12 +42,19 @@ class ORV_API TLineCollector {
   // for the ReadLine that returns it.
   void End();
   // The line has been handed to the caller.
-  void Delivered() { FUnread = false; }
+  void Delivered() {
+    if (FState) FState->Unread = false;
+  }
   // A new session: nothing collected, nothing waiting.
   void Reset();
 
  private:
-  std::string FLine;
-  bool FActive = false;
-  bool FUnread = false;
+  struct TState {
+    std::string Line;
+    bool Active = false;
+    bool Unread = false;
+  };
+  // Made by the first ReadLine, dropped by Reset: most sessions never read lines, and a
+  // server keeps a socket per connection.
+  std::unique_ptr<TState> FState;
 };

@@ -8,14 +8,14 @@
 #include "Wait/Wait.h"
 
 bool TCustomWSocket::CheckFWait() {
-  if (FWaitCtrl != nullptr) return true;
+  if (WaitCtrl() != nullptr) return true;
   RaiseException("No wait object assigned");
   return false;
 }
 
 void TCustomWSocket::EndLineMode() {
   FLine.End();
-  if (!FMultiThreaded && FWaitCtrl != nullptr) FWaitCtrl->Stop();
+  if (!FMultiThreaded && WaitCtrl() != nullptr) WaitCtrl()->Stop();
 }
 
 bool TCustomWSocket::KeepsBytesForReadLine() const {
@@ -97,7 +97,7 @@ void TCustomWSocket::ReadLine(std::int32_t Timeout, std::string& Buffer) {
   if (FLine.Active() && Timeout > 0) {
     if (FMultiThreaded)
       DeadlineLoop(Timeout, [this] { return !FLine.Active(); });
-    else if (FWaitCtrl != nullptr)
+    else if (WaitCtrl() != nullptr)
       ModalWait(Timeout);
     if (guard.Gone()) return;
   }

@@ -23,7 +23,7 @@ class TSendQueue {
 
   std::int32_t ChunkSize() const { return FChunkSize; }
   // Chunks held: 0 once everything has gone.
-  std::size_t ChunkCount() const { return FChunks.size(); }
+  std::size_t ChunkCount() const { return FChunks ? FChunks->size() : 0; }
   // The oldest chunk, or nullptr.
   const TBuffer* First() const;
   bool Empty() const;
@@ -52,6 +52,9 @@ class TSendQueue {
   // Drops drained chunks at the front.
   void ReleaseDrained();
 
-  std::list<std::unique_ptr<TBuffer>> FChunks;
+  using TChunkList = std::list<std::unique_ptr<TBuffer>>;
+  // Made when the first chunk is needed and dropped when the last one goes: an idle
+  // connection's queue is one null pointer.
+  std::unique_ptr<TChunkList> FChunks;
   std::int32_t FChunkSize;
 };

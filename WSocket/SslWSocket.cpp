@@ -98,7 +98,7 @@ std::string TSslWSocket::SslCipher() const {
 }
 
 std::string TSslWSocket::HostToCheck() const {
-  return FSslHostName.empty() ? FAddrStr : FSslHostName;
+  return FSslHostName.empty() ? Addr() : FSslHostName;
 }
 
 void TSslWSocket::Connect() {

@@ -3,17 +3,29 @@
 //              reads in OnDataAvailable (64 KiB reads); both in this thread;
 //   plain 1514 one thread, two non-blocking sockets, send() of 1514 bytes (the size of
 //              the component's send chunks) and recv() of 64 KiB;
-//   plain 64K  the same with send() of 64 KiB (what loopback takes at best);
+//   plain 64K  the same with send() of 64 KiB;
+//   64K step   one send() of 64 KiB, then reads until it has arrived: what loopback takes
+//              when the bytes are read while they are still in the processor's cache;
 //   peers      the event-loop libraries of bench/peers in the component's shape.
-// Prints each run and the medians, the component's ratio to both plain loops and to each
+// Prints each run and the medians, the component's ratio to the plain loops and to each
 // peer, and the target: at least the peers' rate per processor second.
+//
+// Processor time is all the time the transfer costs: this process's (every thread, user
+// and system), plus the interrupt and softirq time and the ksoftirqd thread of the
+// processor the benchmark is pinned to. Loopback delivery runs as softirq work on the
+// sending processor, and with interrupt time accounting the kernel does not charge it to
+// the thread it interrupted: this thread's own figure misses a third or more of a bulk
+// transfer (printed beside it for comparison). Softirq time is counted in ticks, and
+// other traffic on that processor during a run adds to it.
 //
 //   socket_bulk_bench [--bytes N] [--reps R] [--batch B] [--only V]
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -24,7 +36,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -44,37 +58,102 @@ struct Options {
   int reps = 3;
   // Bytes handed to Send (in 64 KiB calls) each time the queue has drained.
   std::size_t batch = 256 * 1024;
-  // For profiling one variant alone: "component", "1514" or "64k"; empty runs all three.
+  // For profiling one variant alone: "component", "1514", "64k", "step" or a peer's first
+  // word; empty runs them all.
   std::string only;
 };
 
-// Throughput of one run: bytes per second of wall time and per second of this thread's
-// processor time (user + system; loopback delivery runs in the sending thread). The
-// second is steadier on a machine that other work keeps busy. 0 for a failed run.
+// Throughput of one run: bytes per second of wall time, per second of all the processor
+// time the run cost (see the top of the file), and per second of this thread's own
+// processor time. 0 for a failed run.
 struct Rate {
   double wall = 0;
   double cpu = 0;
+  double thread = 0;
 };
 
-double ThreadCpuSeconds() {
+double Seconds(const timeval& t) {
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+}
+
+double UsageSeconds(int who) {
   rusage ru{};
-  ::getrusage(RUSAGE_THREAD, &ru);
-  return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
-         static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+  ::getrusage(who, &ru);
+  return Seconds(ru.ru_utime) + Seconds(ru.ru_stime);
+}
+
+// The processor the benchmark runs on, pinned there by main.
+int gCpu = -1;
+
+// The kernel's time outside any task on that processor: interrupts and softirqs.
+double IrqSeconds() {
+  std::ifstream in("/proc/stat");
+  const std::string want = "cpu" + std::to_string(gCpu);
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    std::string cpu;
+    unsigned long long user = 0, nice = 0, system = 0, idle = 0, iowait = 0, irq = 0, softirq = 0;
+    fields >> cpu >> user >> nice >> system >> idle >> iowait >> irq >> softirq;
+    if (cpu == want)
+      return static_cast<double>(irq + softirq) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+  }
+  return 0;
+}
+
+// The processor time of the thread that runs its softirq work when it is deferred.
+double KsoftirqdSeconds() {
+  static const std::string stat = [] {
+    const std::string want = "ksoftirqd/" + std::to_string(gCpu);
+    std::string found;
+    if (DIR* d = ::opendir("/proc")) {
+      while (const dirent* e = ::readdir(d)) {
+        const std::string dir = std::string("/proc/") + e->d_name;
+        std::ifstream comm(dir + "/comm");
+        std::string name;
+        if (std::getline(comm, name) && name == want) found = dir + "/stat";
+      }
+      ::closedir(d);
+    }
+    return found;
+  }();
+  std::ifstream in(stat);
+  std::string line;
+  std::getline(in, line);
+  // Fields after the parenthesised name: state is the 3rd, utime and stime the 14th and
+  // 15th.
+  const auto close = line.rfind(')');
+  if (close == std::string::npos) return 0;
+  std::istringstream rest(line.substr(close + 2));
+  std::string field;
+  unsigned long long utime = 0, stime = 0;
+  for (int i = 3; i <= 15 && rest >> field; ++i) {
+    if (i == 14) utime = std::strtoull(field.c_str(), nullptr, 10);
+    if (i == 15) stime = std::strtoull(field.c_str(), nullptr, 10);
+  }
+  return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+double AllCpuSeconds() {
+  return UsageSeconds(RUSAGE_SELF) + IrqSeconds() + KsoftirqdSeconds();
 }
 
 class Stopwatch {
  public:
-  Stopwatch() : FStart(Clock::now()), FCpu(ThreadCpuSeconds()) {}
+  Stopwatch() : FStart(Clock::now()), FCpu(AllCpuSeconds()), FThread(UsageSeconds(RUSAGE_THREAD)) {}
   Rate RateFor(std::uint64_t bytes) const {
     const double wall = std::chrono::duration<double>(Clock::now() - FStart).count();
-    const double cpu = ThreadCpuSeconds() - FCpu;
-    return {static_cast<double>(bytes) / wall, cpu > 0 ? static_cast<double>(bytes) / cpu : 0};
+    const double thread = UsageSeconds(RUSAGE_THREAD) - FThread;
+    const double cpu = AllCpuSeconds() - FCpu;
+    const auto per = [bytes](double secs) {
+      return secs > 0 ? static_cast<double>(bytes) / secs : 0;
+    };
+    return {per(wall), per(cpu), per(thread)};
   }
 
  private:
   Clock::time_point FStart;
-  double FCpu;
+  double FCpu, FThread;
 };
 
 [[noreturn]] void Die(const char* what) {
@@ -169,9 +248,10 @@ void PlainPair(int& sender, int& receiver) {
   for (int fd : {sender, receiver}) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
 }
 
-// The plain loop: write until the system refuses, read until nothing is left, wait only
-// when neither side can move.
-Rate RunPlain(const Options& opt, const std::vector<char>& src, std::size_t writeSize) {
+// The plain loop: write until the system refuses (one write only, when lockstep), read
+// until nothing is left, wait only when neither side can move.
+Rate RunPlain(const Options& opt, const std::vector<char>& src, std::size_t writeSize,
+              bool lockstep = false) {
   int snd = -1, rcv = -1;
   PlainPair(snd, rcv);
   std::vector<char> rbuf(kReadSize);
@@ -179,13 +259,14 @@ Rate RunPlain(const Options& opt, const std::vector<char>& src, std::size_t writ
   const Stopwatch watch;
   while (received < opt.bytes) {
     bool moved = false;
-    while (sent < opt.bytes) {
+    while (sent < opt.bytes && (!lockstep || received == sent)) {
       const auto want =
           static_cast<std::size_t>(std::min<std::uint64_t>(writeSize, opt.bytes - sent));
       const ssize_t n = ::send(snd, src.data(), want, MSG_NOSIGNAL);
       if (n <= 0) break;
       sent += static_cast<std::uint64_t>(n);
       moved = true;
+      if (lockstep) break;
     }
     for (;;) {
       const ssize_t n = ::recv(rcv, rbuf.data(), rbuf.size(), 0);
@@ -194,8 +275,8 @@ Rate RunPlain(const Options& opt, const std::vector<char>& src, std::size_t writ
       moved = true;
     }
     if (!moved) {
-      pollfd p[2] = {{snd, static_cast<short>(sent < opt.bytes ? POLLOUT : 0), 0},
-                     {rcv, POLLIN, 0}};
+      const bool canSend = sent < opt.bytes && (!lockstep || received == sent);
+      pollfd p[2] = {{snd, static_cast<short>(canSend ? POLLOUT : 0), 0}, {rcv, POLLIN, 0}};
       if (::poll(p, 2, 10000) <= 0) {
         std::fprintf(stderr, "plain loop stalled\n");
         break;
@@ -233,21 +314,22 @@ Rate RunPeer(const peers::Peer& peer, const Options& opt, const std::vector<char
 // and the processor seconds one transfer takes.
 void PrintPeers(const std::vector<peers::Peer>& peerList, const std::vector<Rate>& comp,
                 const std::vector<std::vector<Rate>>& runs, std::uint64_t bytes) {
-  auto median = [](const std::vector<Rate>& v, bool byCpu) {
+  auto median = [](const std::vector<Rate>& v, double Rate::*field) {
     std::vector<double> d;
-    for (const Rate& x : v) d.push_back(byCpu ? x.cpu : x.wall);
+    for (const Rate& x : v) d.push_back(x.*field);
     return Median(d);
   };
-  std::printf("\nmedians side by side %15s %12s %12s %14s %14s\n", "MB/s wall", "MB/s per cpu",
-              "cpu s", "comp/peer wall", "comp/peer cpu");
-  const double cw = median(comp, false), cc = median(comp, true);
-  auto row = [&](const std::string& name, double w, double c) {
-    std::printf("%-36s %12.0f %12.0f %12.3f %14.2f %14.2f\n", name.c_str(), w / 1e6, c / 1e6,
-                c > 0 ? static_cast<double>(bytes) / c : 0, w > 0 ? cw / w : 0, c > 0 ? cc / c : 0);
+  std::printf("\nmedians side by side %15s %12s %12s %12s %14s %14s\n", "MB/s wall", "MB/s per cpu",
+              "cpu s", "per thread", "comp/peer wall", "comp/peer cpu");
+  const double cw = median(comp, &Rate::wall), cc = median(comp, &Rate::cpu);
+  auto row = [&](const std::string& name, const std::vector<Rate>& v) {
+    const double w = median(v, &Rate::wall), c = median(v, &Rate::cpu);
+    std::printf("%-36s %12.0f %12.0f %12.3f %12.0f %14.2f %14.2f\n", name.c_str(), w / 1e6, c / 1e6,
+                c > 0 ? static_cast<double>(bytes) / c : 0, median(v, &Rate::thread) / 1e6,
+                w > 0 ? cw / w : 0, c > 0 ? cc / c : 0);
   };
-  row("TWSocket", cw, cc);
-  for (std::size_t i = 0; i < peerList.size(); ++i)
-    row(peerList[i].name, median(runs[i], false), median(runs[i], true));
+  row("TWSocket", comp);
+  for (std::size_t i = 0; i < peerList.size(); ++i) row(peerList[i].name, runs[i]);
 }
 
 }  // namespace
@@ -269,56 +351,88 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
+  // One processor, so that the softirq work the transfer causes is counted where it runs.
+  gCpu = ::sched_getcpu();
+  cpu_set_t one;
+  CPU_ZERO(&one);
+  CPU_SET(gCpu, &one);
+  if (gCpu < 0 || ::sched_setaffinity(0, sizeof one, &one) != 0) Die("sched_setaffinity");
   std::vector<char> src(kPiece);
   for (std::size_t i = 0; i < src.size(); ++i) src[i] = static_cast<char>(i * 131 + (i >> 8));
 
-  std::printf("loopback bulk transfer: %llu bytes per run, %d runs, reads of %zu bytes\n",
-              static_cast<unsigned long long>(opt.bytes), opt.reps, kReadSize);
+  std::printf(
+      "loopback bulk transfer: %llu bytes per run, %d runs, reads of %zu bytes, on cpu %d\n",
+      static_cast<unsigned long long>(opt.bytes), opt.reps, kReadSize, gCpu);
   std::printf("component: Send calls of %zu bytes, %zu bytes handed over per OnDataSent\n\n",
               kPiece, opt.batch);
-  std::vector<Rate> comp, p1514, p64k;
+  std::vector<Rate> comp, p1514, p64k, pStep;
   const std::vector<peers::Peer> peerList = peers::Available();
   std::vector<std::vector<Rate>> peerRuns(peerList.size());
   for (const std::string& m : peers::Missing()) std::printf("%s\n", m.c_str());
+  auto show = [](const char* name, const Rate& x) {
+    std::printf("      %-22s %6.0f | %6.0f | %6.0f\n", name, x.wall / 1e6, x.cpu / 1e6,
+                x.thread / 1e6);
+  };
+  std::printf("MB/s: wall | per cpu-s, all the run cost | per cpu-s of this thread alone\n");
   for (int r = 0; r < opt.reps; ++r) {
-    // Interleaved so that drifts of the machine hit all three alike.
+    // Interleaved so that drifts of the machine hit all variants alike; the order turns by
+    // one each round, so that no variant always follows the same one (a transfer leaves
+    // the caches and the socket memory as it found them only roughly).
     auto want = [&](const char* v) { return opt.only.empty() || opt.only == v; };
-    comp.push_back(want("component") ? RunComponent(opt, src) : Rate{});
-    p1514.push_back(want("1514") ? RunPlain(opt, src, 1514) : Rate{});
-    p64k.push_back(want("64k") ? RunPlain(opt, src, kPiece) : Rate{});
-    std::printf(
-        "run %d (MB/s wall | per cpu-s): component %6.0f | %6.0f   plain 1514 %6.0f | %6.0f"
-        "   plain 64K %6.0f | %6.0f\n",
-        r + 1, comp.back().wall / 1e6, comp.back().cpu / 1e6, p1514.back().wall / 1e6,
-        p1514.back().cpu / 1e6, p64k.back().wall / 1e6, p64k.back().cpu / 1e6);
-    for (std::size_t i = 0; i < peerList.size(); ++i) {
-      peerRuns[i].push_back(want(peerList[i].name.substr(0, peerList[i].name.find(' ')).c_str())
-                                ? RunPeer(peerList[i], opt, src)
-                                : Rate{});
-      std::printf("      %-20s %6.0f | %6.0f\n", peerList[i].name.c_str(),
-                  peerRuns[i].back().wall / 1e6, peerRuns[i].back().cpu / 1e6);
+    const std::size_t variants = 4 + peerList.size();
+    std::printf("run %d\n", r + 1);
+    for (std::size_t k = 0; k < variants; ++k) {
+      const std::size_t v = (k + static_cast<std::size_t>(r)) % variants;
+      switch (v) {
+        case 0:
+          comp.push_back(want("component") ? RunComponent(opt, src) : Rate{});
+          show("component", comp.back());
+          break;
+        case 1:
+          p1514.push_back(want("1514") ? RunPlain(opt, src, 1514) : Rate{});
+          show("plain 1514", p1514.back());
+          break;
+        case 2:
+          p64k.push_back(want("64k") ? RunPlain(opt, src, kPiece) : Rate{});
+          show("plain 64K", p64k.back());
+          break;
+        case 3:
+          pStep.push_back(want("step") ? RunPlain(opt, src, kPiece, true) : Rate{});
+          show("plain 64K step", pStep.back());
+          break;
+        default: {
+          const peers::Peer& peer = peerList[v - 4];
+          peerRuns[v - 4].push_back(want(peer.name.substr(0, peer.name.find(' ')).c_str())
+                                        ? RunPeer(peer, opt, src)
+                                        : Rate{});
+          show(peer.name.c_str(), peerRuns[v - 4].back());
+        }
+      }
+      std::fflush(stdout);
     }
-    std::fflush(stdout);
   }
   bool ok = true;
-  for (const auto* v : {&comp, &p1514, &p64k})
-    for (const Rate& x : *v) ok = ok && x.wall > 0;
-  for (const bool byCpu : {false, true}) {
-    auto pick = [byCpu](const std::vector<Rate>& v) {
+  for (const auto* v : {&comp, &p1514, &p64k, &pStep})
+    for (const Rate& x : *v) ok = ok && (x.wall > 0 || !opt.only.empty());
+  for (const int measure : {0, 1, 2}) {
+    auto pick = [measure](const std::vector<Rate>& v) {
       std::vector<double> d;
-      for (const Rate& x : v) d.push_back(byCpu ? x.cpu : x.wall);
+      for (const Rate& x : v) d.push_back(measure == 0 ? x.wall : measure == 1 ? x.cpu : x.thread);
       return Median(d);
     };
-    const double c = pick(comp), a = pick(p1514), b = pick(p64k);
-    std::printf("\nmedian, %-26s %12s %14s %14s\n",
-                byCpu ? "per second of processor" : "per second of wall time", "MB/s",
-                "vs plain 1514", "vs plain 64K");
-    std::printf("%-34s %12.0f %14.2f %14.2f\n", "TWSocket, Send of 64 KiB", c / 1e6,
-                a > 0 ? c / a : 0, b > 0 ? c / b : 0);
-    std::printf("%-34s %12.0f %14.2f %14.2f\n", "plain loop, writes of 1514 B", a / 1e6, 1.0,
-                b > 0 ? a / b : 0);
-    std::printf("%-34s %12.0f %14.2f %14.2f\n", "plain loop, writes of 64 KiB", b / 1e6,
-                a > 0 ? b / a : 0, 1.0);
+    const double c = pick(comp), a = pick(p1514), b = pick(p64k), t = pick(pStep);
+    const char* what = measure == 0   ? "per second of wall time"
+                       : measure == 1 ? "per processor second, all"
+                                      : "per processor second, thread";
+    std::printf("\nmedian, %-28s %10s %14s %14s\n", what, "MB/s", "vs plain 1514", "vs plain 64K");
+    auto line = [&](const char* name, double x) {
+      std::printf("%-36s %10.0f %14.2f %14.2f\n", name, x / 1e6, a > 0 ? x / a : 0,
+                  b > 0 ? x / b : 0);
+    };
+    line("TWSocket, Send of 64 KiB", c);
+    line("plain loop, writes of 1514 B", a);
+    line("plain loop, writes of 64 KiB", b);
+    line("plain, one 64 KiB write, then read", t);
   }
   for (const auto& v : peerRuns)
     for (const Rate& x : v) ok = ok && (x.wall > 0 || !opt.only.empty());
@@ -340,6 +454,11 @@ int main(int argc, char** argv) {
   for (const Rate& x : p64k) plainCpu.push_back(x.cpu);
   const double pc = Median(plainCpu);
   std::printf("reference: component / plain 64 KiB loop per cpu-s: %.2f\n", pc > 0 ? cc / pc : 0);
+  std::vector<double> stepCpu;
+  for (const Rate& x : pStep) stepCpu.push_back(x.cpu);
+  const double sc = Median(stepCpu);
+  std::printf("reference: component / plain 64 KiB write-then-read per cpu-s: %.2f\n",
+              sc > 0 ? cc / sc : 0);
   if (peerList.empty()) std::printf("target: no event-loop peer built, nothing to compare\n");
   return ok ? 0 : 1;
 }

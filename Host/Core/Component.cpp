@@ -1,6 +1,7 @@
 #include "Host/Component.h"
 
 #include <algorithm>
+#include <stdexcept>
 
 #include "Host/Events.h"
 #include "Host/Published.h"
@@ -41,14 +42,31 @@ TComponent::~TComponent() {
   FAliveGuards = nullptr;
   MarkDestroying();
   // Subscribers hear first; each may unsubscribe others or free things while we walk.
-  while (!FFreeNotifies.empty()) {
-    TComponent* other = FFreeNotifies.back();
-    FFreeNotifies.pop_back();
-    EraseOne(other->FFreeNotifies, this);
+  while (FLinks && !FLinks->FreeNotifies.empty()) {
+    TComponent* other = FLinks->FreeNotifies.back();
+    FLinks->FreeNotifies.pop_back();
+    if (other->FLinks) EraseOne(other->FLinks->FreeNotifies, this);
     other->Notification(this, opRemove);
   }
   DestroyComponents();
   if (FOwner != nullptr) FOwner->RemoveComponent(this);
+}
+
+TComponent::TLinks& TComponent::Links() {
+  if (!FLinks) FLinks = std::make_unique<TLinks>();
+  return *FLinks;
+}
+
+const std::string& TComponent::NoName() {
+  static const std::string none;
+  return none;
+}
+
+TComponent* TComponent::Components(int Index) const {
+  if (!FLinks || Index < 0 || static_cast<size_t>(Index) >= FLinks->Components.size())
+    throw std::out_of_range("TComponent::Components: index " + std::to_string(Index) +
+                            " out of range");
+  return FLinks->Components[static_cast<size_t>(Index)];
 }
 
 const TPublishedClass* TComponent::Published() const {
@@ -75,7 +93,8 @@ void TComponent::Free() {
 void TComponent::MarkDestroying() {
   if (Destroying()) return;
   SetDestroying();
-  for (TComponent* child : FComponents) child->MarkDestroying();
+  if (FLinks)
+    for (TComponent* child : FLinks->Components) child->MarkDestroying();
 }
 
 namespace {
@@ -91,7 +110,7 @@ bool NameTakenBelow(const TComponent& Root, const TComponent* Self, const std::s
 }  // namespace
 
 void TComponent::SetName(const std::string& NewName) {
-  if (NewName == FName) return;
+  if (NewName == Name()) return;
   if (!NewName.empty() && !IsValidIdent(NewName))
     throw EComponentError("'" + NewName + "' is not a valid component name");
   if (!NewName.empty()) {
@@ -99,7 +118,7 @@ void TComponent::SetName(const std::string& NewName) {
     // that took its form's name, or a form one of its components' name, would make one of
     // them unreachable by name and write two objects of that name into the form file.
     const TComponent* root = this;
-    while (root->FOwner != nullptr && !root->FOwner->FName.empty()) root = root->FOwner;
+    while (root->FOwner != nullptr && !root->FOwner->Name().empty()) root = root->FOwner;
     bool taken = NameTakenBelow(*root, this, NewName);
     if (!taken && FOwner != nullptr) {
       TComponent* other = FOwner->FindComponent(NewName);
@@ -107,22 +126,22 @@ void TComponent::SetName(const std::string& NewName) {
     }
     if (taken) throw EComponentError("A component named " + NewName + " already exists");
   }
-  FName = NewName;
+  Links().Name = NewName;
 }
 
 TComponent* TComponent::FindComponent(const std::string& AName) const {
-  if (AName.empty()) return nullptr;
-  for (TComponent* child : FComponents)
-    if (SameText(child->FName, AName)) return child;
+  if (AName.empty() || !FLinks) return nullptr;
+  for (TComponent* child : FLinks->Components)
+    if (SameText(child->Name(), AName)) return child;
   return nullptr;
 }
 
 void TComponent::InsertComponent(TComponent* AComponent) {
   if (AComponent == nullptr || AComponent->FOwner == this) return;
-  if (!AComponent->FName.empty() && FindComponent(AComponent->FName) != nullptr)
-    throw EComponentError("A component named " + AComponent->FName + " already exists");
+  if (!AComponent->Name().empty() && FindComponent(AComponent->Name()) != nullptr)
+    throw EComponentError("A component named " + AComponent->Name() + " already exists");
   if (AComponent->FOwner != nullptr) AComponent->FOwner->RemoveComponent(AComponent);
-  FComponents.push_back(AComponent);
+  Links().Components.push_back(AComponent);
   AComponent->FOwner = this;
   Notification(AComponent, opInsert);
 }
@@ -130,15 +149,16 @@ void TComponent::InsertComponent(TComponent* AComponent) {
 void TComponent::RemoveComponent(TComponent* AComponent) {
   if (AComponent == nullptr || AComponent->FOwner != this) return;
   Notification(AComponent, opRemove);
-  EraseOne(FComponents, AComponent);
+  if (FLinks) EraseOne(FLinks->Components, AComponent);
   AComponent->FOwner = nullptr;
 }
 
 void TComponent::DestroyComponents() {
-  for (TComponent* child : FComponents) child->MarkDestroying();
+  if (!FLinks) return;
+  for (TComponent* child : FLinks->Components) child->MarkDestroying();
   // Last first; the survivors hear of each removal, so none keeps a stale reference.
-  while (!FComponents.empty()) {
-    TComponent* instance = FComponents.back();
+  while (!FLinks->Components.empty()) {
+    TComponent* instance = FLinks->Components.back();
     RemoveComponent(instance);
     delete instance;
   }
@@ -146,21 +166,23 @@ void TComponent::DestroyComponents() {
 
 void TComponent::FreeNotification(TComponent* AComponent) {
   if (AComponent == nullptr || AComponent == this) return;
-  AddOnce(FFreeNotifies, AComponent);
-  AddOnce(AComponent->FFreeNotifies, this);
+  AddOnce(Links().FreeNotifies, AComponent);
+  AddOnce(AComponent->Links().FreeNotifies, this);
 }
 
 void TComponent::RemoveFreeNotification(TComponent* AComponent) {
   if (AComponent == nullptr) return;
-  EraseOne(FFreeNotifies, AComponent);
-  EraseOne(AComponent->FFreeNotifies, this);
+  if (FLinks) EraseOne(FLinks->FreeNotifies, AComponent);
+  if (AComponent->FLinks) EraseOne(AComponent->FLinks->FreeNotifies, this);
 }
 
 void TComponent::Notification(TComponent* AComponent, TOperation Operation) {
-  if (Operation == opRemove && AComponent != nullptr) EraseOne(FFreeNotifies, AComponent);
+  if (!FLinks) return;
+  if (Operation == opRemove && AComponent != nullptr) EraseOne(FLinks->FreeNotifies, AComponent);
   // By index: a handler may remove components while the owner tells them.
-  for (size_t i = 0; i < FComponents.size(); ++i)
-    if (FComponents[i] != AComponent) FComponents[i]->Notification(AComponent, Operation);
+  std::vector<TComponent*>& owned = FLinks->Components;
+  for (size_t i = 0; i < owned.size(); ++i)
+    if (owned[i] != AComponent) owned[i]->Notification(AComponent, Operation);
 }
 
 void TComponent::SetComponentStateFlag(TComponentStateFlag Flag, bool On) {

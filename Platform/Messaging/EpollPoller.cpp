@@ -8,6 +8,9 @@ namespace plat::detail {
 namespace {
 
 constexpr int kBatch = 64;
+// The key of a registration whose handler is in watchers_. No socket handle has it: the
+// socket layer's slot numbers stay below 0xFFFFFFFF.
+constexpr std::uint64_t kWatched = ~std::uint64_t{0};
 
 }  // namespace
 
@@ -27,25 +30,26 @@ void ThreadQueue::Harvest(int timeoutMs, bool sleeping) {
     if (serial == 0) continue;  // the wake-up eventfd
     // Looked up afresh for every event: an earlier handler call may have removed or
     // changed this registration.
-    auto it = registrations_.find(fd);
-    if (it == registrations_.end() || it->second.serial != serial) continue;
-    const bool watcher = static_cast<bool>(it->second.watcher);
-    if (!watcher && ioHandler_ == nullptr) {
+    Registration* reg = Registered(fd);
+    if (reg == nullptr || reg->serial != serial) continue;
+    std::shared_ptr<const reactor::FdHandler> handler;  // held: it may remove itself
+    if (reg->key == kWatched) {
+      if (auto w = watchers_.find(fd); w != watchers_.end()) handler = w->second;
+    }
+    if (!handler && ioHandler_ == nullptr) {
       // Nobody to tell: left registered, level-triggered readiness would end every wait at
       // once.
       epoll_ctl(epollFd_, EPOLL_CTL_DEL, fd, nullptr);
-      registrations_.erase(it);
+      Unregister(fd);
       continue;
     }
-    const std::uint32_t bits = events[i].events & (it->second.events | EPOLLERR | EPOLLHUP);
+    const std::uint32_t bits = events[i].events & (reg->events | EPOLLERR | EPOLLHUP);
     if (bits == 0) continue;
     try {
-      if (watcher) {
-        // Held here: the handler may remove its own registration.
-        const std::shared_ptr<const reactor::FdHandler> handler = it->second.watcher;
+      if (handler) {
         (*handler)(bits);
       } else {
-        ioHandler_(it->second.key, bits);
+        ioHandler_(reg->key, bits);
       }
     } catch (...) {
       ReportDispatchException(std::current_exception());
@@ -89,32 +93,43 @@ bool ThreadQueue::Register(int fd, std::uint32_t events, std::uint64_t key,
   // A registration of ours for this number that the kernel no longer has belongs to a
   // descriptor closed without Remove; the kernel's EEXIST tells the two cases apart.
   if (epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd, &ev) != 0) return false;
-  registrations_[fd] = Registration{serial, events, key, std::move(watcher)};
+  const auto i = static_cast<std::size_t>(fd);
+  if (i >= registrations_.size()) registrations_.resize(i + 1);
+  registrations_[i] = Registration{serial, events, watcher ? kWatched : key};
+  if (watcher) {
+    watchers_[fd] = std::move(watcher);
+  } else {
+    watchers_.erase(fd);
+  }
   return true;
 }
 
+void ThreadQueue::Unregister(int fd) {
+  registrations_[static_cast<std::size_t>(fd)] = Registration{};
+  watchers_.erase(fd);
+}
+
 bool ThreadQueue::ModifyFd(int fd, std::uint32_t events, std::uint64_t key) {
-  auto it = registrations_.find(fd);
-  if (it == registrations_.end()) {
+  Registration* reg = Registered(fd);
+  if (reg == nullptr) {
     errno = ENOENT;
     return false;
   }
   epoll_event ev{};
   ev.events = events;
-  ev.data.u64 = EpollTag(fd, it->second.serial);
+  ev.data.u64 = EpollTag(fd, reg->serial);
   if (epoll_ctl(epollFd_, EPOLL_CTL_MOD, fd, &ev) != 0) return false;
-  it->second.events = events;
-  it->second.key = key;
+  reg->events = events;
+  if (reg->key != kWatched) reg->key = key;
   return true;
 }
 
 bool ThreadQueue::RemoveFd(int fd) {
-  auto it = registrations_.find(fd);
-  if (it == registrations_.end()) {
+  if (Registered(fd) == nullptr) {
     errno = ENOENT;
     return false;
   }
-  registrations_.erase(it);
+  Unregister(fd);
   return epoll_ctl(epollFd_, EPOLL_CTL_DEL, fd, nullptr) == 0;
 }
 

@@ -23,9 +23,15 @@ WNDPROC ProcOf(HWND hwnd) {
 }
 
 // Runs f on the window's slot for index, on the owner thread without a lock, elsewhere
-// under the registry lock. Returns f's result, 0 for an unknown window or index.
+// under the registry lock (GWLP_USERDATA, which the registry keeps, always under it).
+// Returns f's result, 0 for an unknown window or index.
 template <class F>
 LONG_PTR WithSlot(HWND hwnd, int index, F&& f) {
+  if (index == GWLP_USERDATA) {
+    LONG_PTR result = 0;
+    Registry::Get().WithUserData(hwnd, [&](std::atomic<LONG_PTR>& slot) { result = f(slot); });
+    return result;
+  }
   LONG_PTR result = 0;
   auto apply = [&](Window& w) {
     if (index == GWLP_WNDPROC) {
@@ -66,15 +72,7 @@ HWND CreateWindowExA(DWORD, const char* className, const char*, DWORD, int, int,
   if (className == nullptr) return 0;
   ThreadQueue* q = ThreadQueue::Current();
   if (q == nullptr) return 0;
-  WNDPROC proc = nullptr;
-  int extraBytes = 0;
-  const HWND hwnd = Registry::Get().NewWindow(className, &proc, &extraBytes);
-  if (hwnd == 0) return 0;
-  auto window = std::make_unique<Window>(hwnd, proc, q, extraBytes);
-  Window* raw = window.get();
-  q->AdoptWindow(std::move(window));
-  Registry::Get().PublishWindow(raw);
-  return hwnd;
+  return Registry::Get().NewWindow(*q, className);
 }
 
 BOOL DestroyWindow(HWND hwnd) {
@@ -88,9 +86,8 @@ BOOL DestroyWindow(HWND hwnd) {
     detail::ReportDispatchException(std::current_exception());
   }
   // WM_DESTROY may have run loops; the window is still ours, as only this call frees it.
-  Registry::Get().RemoveWindow(*w);
+  Registry::Get().RemoveWindow(*q, hwnd);
   q->ForgetWindow(hwnd);
-  q->ReleaseWindow(hwnd);
   return 1;
 }
 

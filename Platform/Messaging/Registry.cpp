@@ -1,5 +1,7 @@
 #include "Platform/Messaging/Registry.h"
 
+#include <algorithm>
+
 #include "Platform/KeptObjects.h"
 #include "Platform/Messaging/ThreadQueue.h"
 #include "Platform/Messaging/Window.h"
@@ -52,6 +54,10 @@ bool Registry::RegisterClass(const WNDCLASSA& wc) {
   if (!inserted) return false;
   it->second.wc = wc;
   it->second.wc.lpszClassName = nullptr;  // the caller's text may not outlive the call
+  auto free = std::find(classById_.begin(), classById_.end(), nullptr);
+  if (free == classById_.end()) free = classById_.insert(free, nullptr);
+  *free = &it->second;
+  it->second.id = static_cast<std::uint32_t>(free - classById_.begin());
   return true;
 }
 
@@ -59,6 +65,7 @@ bool Registry::UnregisterClass(const char* name) {
   std::lock_guard lock(mutex_);
   auto it = classes_.find(std::string_view(name ? name : ""));
   if (it == classes_.end() || it->second.windows > 0) return false;
+  classById_[it->second.id] = nullptr;
   classes_.erase(it);
   return true;
 }
@@ -74,36 +81,67 @@ bool Registry::ClassInfo(const char* name, WNDCLASSA* out) {
   return true;
 }
 
-HWND Registry::NewWindow(const char* className, WNDPROC* proc, int* extraBytes) {
+HWND Registry::NewWindow(ThreadQueue& queue, const char* className) {
   std::lock_guard lock(mutex_);
   auto it = classes_.find(std::string_view(className ? className : ""));
   if (it == classes_.end()) return 0;
-  ++it->second.windows;
-  *proc = it->second.wc.lpfnWndProc;
-  *extraBytes = it->second.wc.cbWndExtra;
-  HWND hwnd = nextWindow_++;
-  windows_[hwnd].cls = &it->second;
+  if (queue.handleSlot == kNoSlot || windowCount_ + 1 >= (HWND{1} << kSlotShift)) return 0;
+  const HWND hwnd = (HWND{queue.handleSlot} << kSlotShift) | ++windowCount_;
+  ClassEntry& cls = it->second;
+  queue.AddWindowLocked(hwnd, cls.wc.lpfnWndProc, cls.wc.cbWndExtra, cls.id);
+  ++cls.windows;
   return hwnd;
 }
 
-void Registry::PublishWindow(Window* window) {
-  std::lock_guard lock(mutex_);
-  windows_[window->handle].window = window;
+ThreadQueue* Registry::QueueOfWindowLocked(HWND hwnd) {
+  const auto slot = static_cast<std::size_t>(hwnd >> kSlotShift);
+  ThreadQueue* q = slot < queueBySlot_.size() ? queueBySlot_[slot] : nullptr;
+  return q != nullptr && q->FindWindowLocked(hwnd) != nullptr ? q : nullptr;
 }
 
-void Registry::RemoveWindow(const Window& window) {
+Window* Registry::FindLocked(HWND hwnd) {
+  ThreadQueue* q = QueueOfWindowLocked(hwnd);
+  return q == nullptr ? nullptr : q->FindWindowLocked(hwnd);
+}
+
+void Registry::ForgetLocked(HWND hwnd, const Window& window) {
+  --classById_[window.classId]->windows;
+  userData_.erase(hwnd);
+  if (auto link = links_.find(hwnd); link != links_.end()) {
+    link->second->alive.store(false, std::memory_order_release);
+    links_.erase(link);
+  }
+}
+
+void Registry::RemoveWindow(ThreadQueue& queue, HWND hwnd) {
   std::lock_guard lock(mutex_);
-  auto it = windows_.find(window.handle);
-  if (it == windows_.end()) return;
-  if (it->second.cls != nullptr) --it->second.cls->windows;
-  if (it->second.link) it->second.link->alive.store(false, std::memory_order_release);
-  windows_.erase(it);
+  Window* window = queue.FindWindowLocked(hwnd);
+  if (window == nullptr) return;
+  ForgetLocked(hwnd, *window);
+  queue.EraseWindowLocked(hwnd);
+}
+
+void Registry::RemoveWindows(ThreadQueue& queue) {
+  std::lock_guard lock(mutex_);
+  queue.ForEachWindowLocked(
+      [this](HWND hwnd, const Window& window) { ForgetLocked(hwnd, window); });
+  queue.ClearWindowsLocked();
 }
 
 reactor::QueueId Registry::AddQueue(const std::shared_ptr<ThreadQueue>& queue) {
   std::lock_guard lock(mutex_);
   reactor::QueueId id = nextQueue_++;
   queues_[id] = queue;
+  if (!freeSlots_.empty()) {
+    queue->handleSlot = freeSlots_.back();
+    freeSlots_.pop_back();
+    queueBySlot_[queue->handleSlot] = queue.get();
+  } else if (queueBySlot_.size() < kMaxSlots) {
+    queue->handleSlot = static_cast<std::uint32_t>(queueBySlot_.size());
+    queueBySlot_.push_back(queue.get());
+  } else {
+    queue->handleSlot = kNoSlot;  // a million threads at once: no windows for this one
+  }
   return id;
 }
 
@@ -114,6 +152,10 @@ void Registry::RemoveQueue(reactor::QueueId id) {
   if (it == queues_.end()) return;
   last = std::move(it->second);
   queues_.erase(it);
+  if (last->handleSlot != kNoSlot) {
+    queueBySlot_[last->handleSlot] = nullptr;
+    freeSlots_.push_back(last->handleSlot);
+  }
 }
 
 std::shared_ptr<ThreadQueue> Registry::FindQueue(reactor::QueueId id) {
@@ -167,23 +209,22 @@ bool Registry::PostToWindow(const MSG& msg) {
 
 std::shared_ptr<WindowLink> Registry::LinkOf(HWND hwnd) {
   std::lock_guard lock(mutex_);
-  auto it = windows_.find(hwnd);
-  if (it == windows_.end() || it->second.window == nullptr) return nullptr;
-  WindowEntry& entry = it->second;
-  if (!entry.link) {
-    entry.link = std::make_shared<WindowLink>();
-    entry.link->hwnd = hwnd;
-    entry.link->queue = entry.window->owner->shared_from_this();
+  ThreadQueue* queue = QueueOfWindowLocked(hwnd);
+  if (queue == nullptr) return nullptr;
+  std::shared_ptr<WindowLink>& link = links_[hwnd];
+  if (!link) {
+    link = std::make_shared<WindowLink>();
+    link->hwnd = hwnd;
+    link->queue = queue->shared_from_this();
   }
-  return entry.link;
+  return link;
 }
 
 std::shared_ptr<ThreadQueue> Registry::QueueOfWindow(HWND hwnd) {
   std::lock_guard lock(mutex_);
-  auto it = windows_.find(hwnd);
-  if (it == windows_.end() || it->second.window == nullptr) return nullptr;
+  ThreadQueue* queue = QueueOfWindowLocked(hwnd);
   // A registered window's queue lives on at least until the window is removed.
-  return it->second.window->owner->shared_from_this();
+  return queue == nullptr ? nullptr : queue->shared_from_this();
 }
 
 }  // namespace plat::detail

@@ -1,4 +1,5 @@
-// Process-wide tables: window classes, live windows and live thread queues.
+// Process-wide tables: window classes and live thread queues, whose tables hold the
+// windows (a window's handle names its queue).
 //
 // One mutex guards them all; the hot paths (posting to a window of the calling thread,
 // dispatch, retrieval) never take it.
@@ -11,6 +12,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "Platform/Messages.h"
 #include "Platform/Reactor.h"
@@ -45,12 +47,13 @@ class Registry {
   bool UnregisterClass(const char* name);
   bool ClassInfo(const char* name, WNDCLASSA* out);
 
-  // Reserves a handle for a new window of the class; 0 when the class is unknown. The
-  // window becomes visible to other threads with PublishWindow.
-  HWND NewWindow(const char* className, WNDPROC* proc, int* extraBytes);
-  void PublishWindow(Window* window);
+  // Makes a window of the class in the queue of the calling thread; 0 when the class is
+  // unknown.
+  HWND NewWindow(ThreadQueue& queue, const char* className);
   // The window is gone for every thread once this returns.
-  void RemoveWindow(const Window& window);
+  void RemoveWindow(ThreadQueue& queue, HWND hwnd);
+  // All the queue's windows, as the thread exits.
+  void RemoveWindows(ThreadQueue& queue);
 
   reactor::QueueId AddQueue(const std::shared_ptr<ThreadQueue>& queue);
   void RemoveQueue(reactor::QueueId id);
@@ -67,9 +70,17 @@ class Registry {
   template <class F>
   bool WithWindow(HWND hwnd, F&& f) {
     std::lock_guard lock(mutex_);
-    auto it = windows_.find(hwnd);
-    if (it == windows_.end() || it->second.window == nullptr) return false;
-    f(*it->second.window);
+    Window* window = FindLocked(hwnd);
+    if (window == nullptr) return false;
+    f(*window);
+    return true;
+  }
+  // Runs f(slot) on the window's GWLP_USERDATA under the lock; false when unknown.
+  template <class F>
+  bool WithUserData(HWND hwnd, F&& f) {
+    std::lock_guard lock(mutex_);
+    if (FindLocked(hwnd) == nullptr) return false;
+    f(userData_[hwnd]);
     return true;
   }
 
@@ -77,19 +88,39 @@ class Registry {
   struct ClassEntry {
     WNDCLASSA wc;
     int windows = 0;
-  };
-  struct WindowEntry {
-    Window* window = nullptr;   // null between NewWindow and PublishWindow
-    ClassEntry* cls = nullptr;  // stays put: a class with windows cannot be unregistered
-    std::shared_ptr<WindowLink> link;
+    std::uint32_t id = 0;  // its place in classById_, which windows keep
   };
 
   std::mutex mutex_;
   std::map<std::string, ClassEntry, ClassNameLess> classes_;
-  std::unordered_map<HWND, WindowEntry> windows_;
-  HWND nextWindow_ = 1;
+  std::vector<ClassEntry*> classById_;  // null where a class was unregistered
+
+  // Windows live in their queue's table (ThreadQueue::FindWindowLocked). The queue of the
+  // window's thread, null when the window is unknown.
+  ThreadQueue* QueueOfWindowLocked(HWND hwnd);
+  Window* FindLocked(HWND hwnd);
+  // The window goes: its class counts one less (a class with windows cannot be
+  // unregistered, so its entry stays put meanwhile), its link and user data go.
+  void ForgetLocked(HWND hwnd, const Window& window);
+
+  // Made on the first post from another thread: most windows only ever hear from their
+  // own.
+  std::unordered_map<HWND, std::shared_ptr<WindowLink>> links_;
+  // GWLP_USERDATA of the windows that were given any: a window record has no word for it.
+  std::unordered_map<HWND, std::atomic<LONG_PTR>> userData_;
   std::unordered_map<reactor::QueueId, std::shared_ptr<ThreadQueue>> queues_;
   reactor::QueueId nextQueue_ = 1;
+  // Live queues by their handle slot (ThreadQueue::handleSlot); null where free.
+  std::vector<ThreadQueue*> queueBySlot_;
+  std::vector<std::uint32_t> freeSlots_;
+  // A window handle: the queue's slot in the bits from kSlotShift up, below them a count
+  // of all windows ever made, so that no handle is ever given twice (a message that
+  // outlives its window finds no other), even when a slot is.
+  static constexpr int kSlotShift = 44;
+  // The last slot stays unused: no handle may equal the queue's quit mark (~0 - 1).
+  static constexpr std::size_t kMaxSlots = (std::size_t{1} << (64 - kSlotShift)) - 1;
+  static constexpr std::uint32_t kNoSlot = ~std::uint32_t{0};
+  HWND windowCount_ = 0;
 };
 
 }  // namespace plat::detail

@@ -73,7 +73,7 @@ ThreadQueue* ThreadQueue::CreateCurrent() {
 
 void ThreadQueue::Shutdown() {
   current_ = nullptr;
-  for (auto& [hwnd, window] : windows_) Registry::Get().RemoveWindow(*window);
+  Registry::Get().RemoveWindows(*this);
   Registry::Get().RemoveQueue(id_);
   std::vector<Entry> dropped;
   {
@@ -85,13 +85,13 @@ void ThreadQueue::Shutdown() {
   dropped.clear();
   local_.clear();
   head_ = 0;
-  lastHwnd_ = 0;
-  lastWindow_ = nullptr;
-  windows_.clear();
   timers_.clear();
   due_.clear();
-  for (auto& [fd, reg] : registrations_) epoll_ctl(epollFd_, EPOLL_CTL_DEL, fd, nullptr);
+  for (std::size_t fd = 0; fd < registrations_.size(); ++fd)
+    if (registrations_[fd].serial != 0)
+      epoll_ctl(epollFd_, EPOLL_CTL_DEL, static_cast<int>(fd), nullptr);
   registrations_.clear();
+  watchers_.clear();
   ioHandler_ = nullptr;
 }
 
@@ -299,26 +299,35 @@ void ThreadQueue::Block(const MessageFilter& filter) {
 
 // ---- windows ----
 
-void ThreadQueue::AdoptWindow(std::unique_ptr<Window> window) {
-  const HWND hwnd = window->handle;
-  windows_[hwnd] = std::move(window);
+void ThreadQueue::AddWindowLocked(HWND hwnd, WNDPROC proc, int extraBytes, std::uint32_t classId) {
+  windows_.try_emplace(hwnd, proc, extraBytes, classId);
+}
+
+Window* ThreadQueue::FindWindowLocked(HWND hwnd) {
+  auto it = windows_.find(hwnd);
+  return it == windows_.end() ? nullptr : &it->second;
 }
 
 Window* ThreadQueue::FindWindowSlow(HWND hwnd) const {
   auto it = windows_.find(hwnd);
   if (it == windows_.end()) return nullptr;
   lastHwnd_ = hwnd;
-  lastWindow_ = it->second.get();
+  lastWindow_ = const_cast<Window*>(&it->second);  // the queue owns its windows
   return lastWindow_;
 }
 
-std::unique_ptr<Window> ThreadQueue::ReleaseWindow(HWND hwnd) {
-  auto node = windows_.extract(hwnd);
+void ThreadQueue::EraseWindowLocked(HWND hwnd) {
   if (hwnd == lastHwnd_) {
     lastHwnd_ = 0;
     lastWindow_ = nullptr;
   }
-  return node.empty() ? nullptr : std::move(node.mapped());
+  windows_.erase(hwnd);
+}
+
+void ThreadQueue::ClearWindowsLocked() {
+  lastHwnd_ = 0;
+  lastWindow_ = nullptr;
+  windows_.clear();
 }
 
 void ThreadQueue::ForgetWindow(HWND hwnd) {

@@ -86,12 +86,24 @@ class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
     return TakeNext(out, remove) || RetrieveSlow(out, MessageFilter{}, remove, wait);
   }
 
-  // Windows of this thread.
-  void AdoptWindow(std::unique_ptr<Window> window);
+  // Windows of this thread. The table is the only record of a window: other threads find
+  // it here under the registry lock (Registry::WithWindow), so the owner changes it only
+  // under that lock, through the registry, and reads it without.
   Window* FindWindow(HWND hwnd) const {
     return hwnd == lastHwnd_ && hwnd != 0 ? lastWindow_ : FindWindowSlow(hwnd);
   }
-  std::unique_ptr<Window> ReleaseWindow(HWND hwnd);
+  // Registry lock held from here on.
+  void AddWindowLocked(HWND hwnd, WNDPROC proc, int extraBytes, std::uint32_t classId);
+  Window* FindWindowLocked(HWND hwnd);
+  void EraseWindowLocked(HWND hwnd);
+  template <class F>
+  void ForEachWindowLocked(F&& f) {
+    for (auto& [hwnd, window] : windows_) f(hwnd, window);
+  }
+  void ClearWindowsLocked();
+  // The queue's number in the high bits of its windows' handles (Registry::NewWindow),
+  // through which other threads find them; numbers of exited threads are given again.
+  std::uint32_t handleSlot = 0;
   // Drops the window's queued messages and timers.
   void ForgetWindow(HWND hwnd);
 
@@ -142,14 +154,16 @@ class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
   using TimerKey = std::pair<HWND, std::uintptr_t>;
   // Ordered by deadline, then by the order in which timers were (re)started.
   using DueEntry = std::tuple<std::int64_t, std::uint64_t, HWND, std::uintptr_t>;
+  // Indexed by descriptor: a server registers one per connection, and descriptor numbers
+  // are dense.
   struct Registration {
-    std::uint32_t serial = 0;
+    std::uint32_t serial = 0;  // 0: the descriptor is not registered
     std::uint32_t events = 0;
+    // For a descriptor watched on its own (Watch), kWatched: its handler is in watchers_
+    // and called instead of the I/O handler.
     std::uint64_t key = 0;
-    // Set for a descriptor watched on its own (Watch): called instead of the I/O handler.
-    // Behind a pointer: the registration of a socket, the common kind, stays small.
-    std::shared_ptr<const reactor::FdHandler> watcher;
   };
+  static_assert(sizeof(Registration) == 16);
 
   static ThreadQueue* CreateCurrent();
   Window* FindWindowSlow(HWND hwnd) const;
@@ -181,6 +195,14 @@ class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
   // Adds fd to the poller under a fresh serial; watcher set means a descriptor of its own.
   bool Register(int fd, std::uint32_t events, std::uint64_t key,
                 std::shared_ptr<const reactor::FdHandler> watcher);
+  // The live registration of fd, or nullptr.
+  Registration* Registered(int fd) {
+    const auto i = static_cast<std::size_t>(fd);
+    return fd >= 0 && i < registrations_.size() && registrations_[i].serial != 0
+               ? &registrations_[i]
+               : nullptr;
+  }
+  void Unregister(int fd);
 
   reactor::QueueId id_ = 0;
   int epollFd_ = -1;
@@ -214,13 +236,14 @@ class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
   std::uint64_t timerSeq_ = 0;
   std::uintptr_t nextThreadTimerId_ = 1;
 
-  std::unordered_map<HWND, std::unique_ptr<Window>> windows_;
+  std::unordered_map<HWND, Window> windows_;
   // Dispatch asks for the same window again and again.
   mutable HWND lastHwnd_ = 0;
   mutable Window* lastWindow_ = nullptr;
 
   reactor::IoHandler ioHandler_ = nullptr;
-  std::unordered_map<int, Registration> registrations_;
+  std::vector<Registration> registrations_;
+  std::unordered_map<int, std::shared_ptr<const reactor::FdHandler>> watchers_;
   std::uint32_t registrationSerial_ = 0;
 
   static inline thread_local ThreadQueue* current_ = nullptr;

@@ -1,39 +1,45 @@
 // A hidden window: its procedure and extra memory.
 //
-// Owned by the ThreadQueue of the thread that created it. The registry keeps a pointer to
-// it so that other threads can read or write the extra memory under the registry lock;
-// hence the atomics. A server keeps one per connection, so it is one allocation of a few
-// words: the usual extra memory (a component pointer) sits inside it.
+// Owned by the ThreadQueue of the thread that created it, in the node of its table of
+// windows; other threads reach it there under the registry lock (the handle names the
+// queue) to read or write the extra memory, hence the atomics. A server keeps one per
+// connection, so it is three words: the usual extra memory (a component pointer) sits
+// inside it; GWLP_USERDATA, which few windows use, is kept by the registry.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 
 #include "Platform/Messages.h"
 
 namespace plat::detail {
 
-class ThreadQueue;
-
 struct Window {
-  Window(HWND h, WNDPROC p, ThreadQueue* owner, int extraBytes);
+  // classId: the registry's number for the window's class, which counts its windows.
+  Window(WNDPROC p, int extraBytes, std::uint32_t classId);
+  ~Window();
+  Window(const Window&) = delete;
+  Window& operator=(const Window&) = delete;
 
-  // Resolves a SetWindowLongA/GetWindowLongA index; nullptr when out of range.
+  // Resolves an extra memory offset of SetWindowLongA/GetWindowLongA; nullptr when out of
+  // range.
   std::atomic<LONG_PTR>* Slot(int index);
 
-  const HWND handle;
-  ThreadQueue* const owner;  // outlives the window
   std::atomic<WNDPROC> proc;
-  std::atomic<LONG_PTR> userData{0};
-  std::uint32_t extraWords;
+  const std::uint32_t classId;
+  const std::uint16_t extraWords;
   // Set while DestroyWindow runs, so that a second call from WM_DESTROY does nothing.
   bool destroying = false;
-  static constexpr std::size_t kInlineWords = 2;
-  std::atomic<LONG_PTR> extra[kInlineWords];
-  // Words beyond the inline ones, for classes that ask for more extra memory.
-  std::unique_ptr<std::atomic<LONG_PTR>[]> moreExtra;
+
+ private:
+  // The extra memory: one word inline, the usual case, or a block for a class that asks
+  // for more (extraWords > 1).
+  union {
+    std::atomic<LONG_PTR> word_;
+    std::atomic<LONG_PTR>* block_;
+  };
 };
+static_assert(sizeof(Window) == 24);
 
 }  // namespace plat::detail

@@ -26,8 +26,8 @@ TEST(AddressingTest, PortNumbersAndServiceNames) {
   s.SetPort(" 80 ");
   EXPECT_EQ(s.Port(), " 80 ");
   EXPECT_TRUE(s.FPortAssigned);
-  EXPECT_EQ(s.FPortNum, 80);
-  EXPECT_EQ(s.FSockAddr.sin_port, htons(80));
+  EXPECT_EQ(s.PortNum(), 80);
+  EXPECT_EQ(s.SockAddr().sin_port, htons(80));
 
   // A number outside 0..65535 used to wrap into another port (70000 into 4464, 65536
   // into 0, a port of the system's choice): refused like a text that names no port.
@@ -35,19 +35,19 @@ TEST(AddressingTest, PortNumbersAndServiceNames) {
     ExpectSocketError([&] { s.SetPort(wrapped); },
                       "Error 10022 in function SetPort: Cannot convert port");
     EXPECT_FALSE(s.FPortAssigned) << wrapped;
-    EXPECT_EQ(s.FPortNum, 80) << wrapped;
+    EXPECT_EQ(s.PortNum(), 80) << wrapped;
   }
   s.SetPort("65535");
-  EXPECT_EQ(s.FPortNum, 65535);
+  EXPECT_EQ(s.PortNum(), 65535);
   s.SetPort("0");
   EXPECT_TRUE(s.FPortAssigned);
-  EXPECT_EQ(s.FPortNum, 0);
+  EXPECT_EQ(s.PortNum(), 0);
   s.SetPort("8080abc");  // digits up to the first other character
-  EXPECT_EQ(s.FPortNum, 8080);
+  EXPECT_EQ(s.PortNum(), 8080);
 
   s.SetPort("http");  // from the system's service table, for the current protocol
-  EXPECT_EQ(s.FPortNum, 80);
-  EXPECT_EQ(s.FSockAddr.sin_port, htons(80));
+  EXPECT_EQ(s.PortNum(), 80);
+  EXPECT_EQ(s.SockAddr().sin_port, htons(80));
 
   s.SetPort("   ");
   EXPECT_FALSE(s.FPortAssigned);
@@ -151,7 +151,7 @@ TEST(AddressingTest, SettingsChangeOnlyWhileClosed) {
   EXPECT_EQ(s.Addr(), "10.0.0.2");  // the text is taken, the flags are not
   ExpectSocketError([&] { s.SetPort("82"); }, "Cannot change Port if not closed");
   EXPECT_EQ(s.Port(), "82");
-  EXPECT_EQ(s.FPortNum, 81);
+  EXPECT_EQ(s.PortNum(), 81);
   ExpectSocketError([&] { s.SetProto("udp"); }, "Cannot change Proto if not closed");
   EXPECT_EQ(s.FSocketType, SOCK_STREAM);
   // An unchanged assigned value is no change.

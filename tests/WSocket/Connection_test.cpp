@@ -111,7 +111,7 @@ TEST(ConnectionTest, StreamSessionFromListenAcceptAndDup) {
   EXPECT_EQ(dataSent, 1);
   EXPECT_TRUE(log.Has("connected 0"));
   EXPECT_EQ(client->GetPeerAddr(), "127.0.0.1");
-  EXPECT_EQ(client->GetXPort(), std::to_string(ntohs(server.Listener->FSockAddr.sin_port)));
+  EXPECT_EQ(client->GetXPort(), std::to_string(ntohs(server.Listener->SockAddr().sin_port)));
   // Dup adopts without a connected-event; the listener stays listening.
   EXPECT_EQ(servedLog.lines, (std::vector<std::string>{"state 7>4"}));
   EXPECT_EQ(server.Served[0]->State(), wsConnected);
@@ -206,7 +206,7 @@ TEST(ConnectionTest, DatagramConnectIsImmediate) {
                              reinterpret_cast<char*>(&broadcast), &len),
             0);
   EXPECT_EQ(broadcast, 0);
-  EXPECT_NE(s.FLocalPortNum, 0);
+  EXPECT_NE(s.LocalPortNum(), 0);
   s.Close();
 
   ProbeSocket b(nullptr);

@@ -35,7 +35,7 @@ TEST(DnsLookupTest, DottedAddressCompletesBeforeReturning) {
   s.DnsLookup("0x7f.1");
   EXPECT_EQ(s.DnsResult(), "127.0.0.1");
   EXPECT_EQ(done.errors.size(), 2u);
-  EXPECT_EQ(s.FHostEntryBuffer, nullptr);
+  EXPECT_EQ(s.HostEntryBuffer(), nullptr);
 }
 
 TEST(DnsLookupTest, NameCompletesThroughAMessage) {
@@ -44,14 +44,14 @@ TEST(DnsLookupTest, NameCompletesThroughAMessage) {
   done.Attach(s);
   s.DnsLookup("localhost");
   EXPECT_TRUE(done.errors.empty());
-  EXPECT_NE(s.FHostEntryBuffer, nullptr);
+  EXPECT_NE(s.HostEntryBuffer(), nullptr);
   ASSERT_TRUE(PumpUntil([&] { return !done.errors.empty(); }));
   EXPECT_EQ(done.errors, std::vector<std::uint16_t>{0});
   EXPECT_EQ(s.DnsResult(), "127.0.0.1");
   ASSERT_GE(s.DnsResultList()->Count(), 1);
   EXPECT_EQ(s.DnsResultList()->Strings(0), "127.0.0.1");
-  EXPECT_EQ(s.FLookupHandle, 0u);
-  EXPECT_EQ(s.FHostEntryBuffer, nullptr);  // idle sockets carry no look-up buffer
+  EXPECT_EQ(s.LookupHandle(), 0u);
+  EXPECT_EQ(s.HostEntryBuffer(), nullptr);  // idle sockets carry no look-up buffer
 }
 
 TEST(DnsLookupTest, UnknownNameCompletesWithHostNotFound) {
@@ -88,7 +88,7 @@ TEST(DnsLookupTest, CancelFiresInterruptedAndNothingLater) {
   s.DnsLookup("localhost");
   s.CancelDnsLookup();
   EXPECT_EQ(done.errors, std::vector<std::uint16_t>{plat::WSAEINTR});
-  EXPECT_EQ(s.FHostEntryBuffer, nullptr);
+  EXPECT_EQ(s.HostEntryBuffer(), nullptr);
   testsupport::PumpFor(std::chrono::milliseconds(50));
   EXPECT_EQ(done.errors.size(), 1u);
   EXPECT_EQ(s.DnsResult(), "");
@@ -136,7 +136,7 @@ TEST(DnsLookupTest, OverlongReverseTextIsRefused) {
   EXPECT_EQ(errors, 1);
   EXPECT_EQ(s.LastError(), plat::WSAENAMETOOLONG);
   EXPECT_EQ(done.errors, std::vector<std::uint16_t>{plat::WSAEINVAL});
-  EXPECT_EQ(s.FLookupHandle, 0u);
+  EXPECT_EQ(s.LookupHandle(), 0u);
 }
 
 TEST(DnsLookupTest, DestroyedWhileALookupIsPending) {

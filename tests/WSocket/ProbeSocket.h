@@ -22,28 +22,32 @@ class ProbeSocket : public TWSocket {
   using TCustomWSocket::FAllSent;
   using TCustomWSocket::FAwaitedState;
   using TCustomWSocket::FCloseNotified;
-  using TCustomWSocket::FHostEntryBuffer;
   using TCustomWSocket::FLastError;
   using TCustomWSocket::FLingerOnOff;
-  using TCustomWSocket::FLocalPortNum;
-  using TCustomWSocket::FLookupHandle;
   using TCustomWSocket::FPaused;
   using TCustomWSocket::FPortAssigned;
-  using TCustomWSocket::FPortNum;
   using TCustomWSocket::FProtoAssigned;
   using TCustomWSocket::FProtoNum;
   using TCustomWSocket::FReadCount;
   using TCustomWSocket::FSendFlagsValue;
   using TCustomWSocket::FSendQueue;
-  using TCustomWSocket::FSockAddr;
   using TCustomWSocket::FSocketHandle;
   using TCustomWSocket::FSocketType;
   using TCustomWSocket::FState;
   using TCustomWSocket::FWindowHandle;
+  using TCustomWSocket::LookupHandle;
   using TCustomWSocket::RaiseExceptionFmt;
+  using TCustomWSocket::SockAddr;
   using TCustomWSocket::SocketError;
   using TCustomWSocket::TryToSend;
   using TWSocket::TWSocket;
+
+  // The look-up state, kept with the socket's rarely used parts.
+  const char* HostEntryBuffer() const { return FExtras ? FExtras->HostEntryBuffer.get() : nullptr; }
+  void SetLookupHandle(plat::HANDLE Handle) { Extras().LookupHandle = Handle; }
+  // The port numbers that Port named and that a datagram socket was bound to.
+  std::int32_t PortNum() const { return FExtras ? FExtras->PortNum : 0; }
+  std::int32_t LocalPortNum() const { return FExtras ? FExtras->LocalPortNum : 0; }
 };
 
 // A listening component on 127.0.0.1 that hands every connection to a ProbeSocket of its

@@ -111,11 +111,11 @@ TEST(SocketCoreTest, MessagesQueuedForADestroyedSocketTouchNothing) {
   auto s = std::make_unique<ProbeSocket>(nullptr);
   int lookups = 0;
   s->OnDnsLookupDone = [&](TObject*, std::uint16_t) { ++lookups; };
-  s->FLookupHandle = 42;  // a look-up that seems pending, answered by a queued message
+  s->SetLookupHandle(42);  // a look-up that seems pending, answered by a queued message
   const plat::HWND window = s->FWindowHandle;
   ASSERT_TRUE(plat::PostMessageA(window, WM_SOCKET_HOSTBYNAME, 42, 0));
   ASSERT_TRUE(plat::PostMessageA(window, WM_SOCKET_SELECT, 1, plat::FD_READ));
-  s->FLookupHandle = 0;
+  s->SetLookupHandle(0);
   s.reset();
   TCustomWSocket::ProcessMessages();
   EXPECT_EQ(lookups, 0);
@@ -281,7 +281,7 @@ TEST(SocketCoreTest, SessionDefaultsComeBackButSettingsStay) {
   EXPECT_EQ(s.Port(), "8080");
   EXPECT_FALSE(s.FAddrAssigned);
   EXPECT_FALSE(s.FPortAssigned);
-  EXPECT_EQ(s.FSockAddr.sin_port, 0);
+  EXPECT_EQ(s.SockAddr().sin_port, 0);
   EXPECT_TRUE(s.MultiThreaded());
   EXPECT_EQ(s.WaitCtrl(), &wait);
   EXPECT_EQ(s.FSendFlagsValue, 1);
@@ -290,7 +290,7 @@ TEST(SocketCoreTest, SessionDefaultsComeBackButSettingsStay) {
   s.SetPort("8080");
   s.SetAddr("127.0.0.1");
   EXPECT_TRUE(s.FPortAssigned);
-  EXPECT_EQ(s.FPortNum, 8080);
+  EXPECT_EQ(s.PortNum(), 8080);
   EXPECT_TRUE(s.FAddrAssigned);
   s.SetWaitCtrl(nullptr);
 }

@@ -17,8 +17,8 @@
 #include "WSocket/SslWSocket.h"
 #include "support/Bytes.h"
 #include "support/Pump.h"
-#include "support/Sanitized.h"
 #include "support/PythonPeer.h"
+#include "support/Sanitized.h"
 #include "support/TlsServers.h"
 
 using namespace std::chrono_literals;
