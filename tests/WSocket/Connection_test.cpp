@@ -152,6 +152,8 @@ TEST(ConnectionTest, CloseFiresOnceAndLateNotificationsAreIgnored) {
   const plat::SOCKET old = client->FSocketHandle;
   client->Close();
   EXPECT_EQ(log.lines.back(), "closed 0");
+  // A descendant's Shutdown is part of the close.
+  EXPECT_EQ(client->Shutdowns, std::vector<std::int32_t>{plat::SD_BOTH});
   const std::size_t n = log.lines.size();
   client->Close();  // closed already: nothing
   plat::PostMessageA(client->FWindowHandle, WM_SOCKET_SELECT, old,
@@ -179,6 +181,7 @@ TEST(ConnectionTest, AbortClosesWithoutLingering) {
   client->SendStr("last words");
   client->Abort();
   EXPECT_EQ(client->State(), wsClosed);
+  EXPECT_TRUE(client->Shutdowns.empty());
   EXPECT_EQ(client->LingerOnOff(), wsLingerOn);  // back to the default after the session
   // Lingering off lets the bytes already handed over go out before a graceful end.
   std::string got;

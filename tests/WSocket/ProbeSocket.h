@@ -42,6 +42,13 @@ class ProbeSocket : public TWSocket {
   using TCustomWSocket::TryToSend;
   using TWSocket::TWSocket;
 
+  // The directions the component's own operations asked the virtual Shutdown for.
+  std::vector<std::int32_t> Shutdowns;
+  void Shutdown(std::int32_t How) override {
+    Shutdowns.push_back(How);
+    TWSocket::Shutdown(How);
+  }
+
   // The look-up state, kept with the socket's rarely used parts.
   const char* HostEntryBuffer() const { return FExtras ? FExtras->HostEntryBuffer.get() : nullptr; }
   void SetLookupHandle(plat::HANDLE Handle) { Extras().LookupHandle = Handle; }
