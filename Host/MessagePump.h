@@ -123,10 +123,12 @@ class ORV_API TMessagePump {
 
 template <class TDone>
 bool TMessagePump::PumpUntil(TDone&& Done, TDeadline Deadline, std::uint32_t RecheckMs) {
+  // Without a bound, one blocking take both waits and takes.
+  const bool unbounded = Deadline.IsNever() && RecheckMs == 0;
   for (;;) {
     if (Done()) return true;
     if (FEnded || Deadline.Passed()) return false;
-    const TPumped step = PumpOne(false);
+    const TPumped step = PumpOne(unbounded);
     if (step == TPumped::Ended) return false;
     if (step == TPumped::Nothing) Idle(Deadline, RecheckMs);
   }

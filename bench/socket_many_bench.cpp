@@ -9,6 +9,7 @@
 // system had to drop would come back only after its one-second retry.
 //
 // Reported per round: the time to accept and echo all connections, per connection; the
+// server's system calls from the first connection to the last close, per connection; the
 // process's resident memory and heap in use before and with all connections idle, per
 // connection; the peak resident memory. Rounds of growing size show whether any step
 // costs more as the number of open sockets grows.
@@ -22,6 +23,7 @@
 //   socket_many_bench [--conns N] [--window W] [--reps R] [--no-sweep]
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/perf_event.h>
 #include <malloc.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -29,6 +31,7 @@
 #include <sys/epoll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -214,9 +217,48 @@ long PeakRssKiB() {
   return ru.ru_maxrss;
 }
 
+// Counts the system calls the calling thread makes, through the kernel's tracepoint on
+// every system-call entry (exact, and without a tracer's slowdown). Where the kernel does
+// not let this process count, Calls() is -1.
+class SyscallCounter {
+ public:
+  SyscallCounter() {
+    long id = -1;
+    for (const char* path : {"/sys/kernel/tracing/events/raw_syscalls/sys_enter/id",
+                             "/sys/kernel/debug/tracing/events/raw_syscalls/sys_enter/id"}) {
+      if (FILE* f = std::fopen(path, "r")) {
+        if (std::fscanf(f, "%ld", &id) != 1) id = -1;
+        std::fclose(f);
+        if (id >= 0) break;
+      }
+    }
+    if (id < 0) return;
+    perf_event_attr attr{};
+    attr.type = PERF_TYPE_TRACEPOINT;
+    attr.size = sizeof attr;
+    attr.config = static_cast<std::uint64_t>(id);
+    FFd = static_cast<int>(::syscall(SYS_perf_event_open, &attr, 0, -1, -1, 0));
+  }
+  ~SyscallCounter() {
+    if (FFd >= 0) ::close(FFd);
+  }
+  SyscallCounter(const SyscallCounter&) = delete;
+  SyscallCounter& operator=(const SyscallCounter&) = delete;
+  long long Calls() const {
+    std::uint64_t v = 0;
+    if (FFd < 0 || ::read(FFd, &v, sizeof v) != static_cast<ssize_t>(sizeof v)) return -1;
+    return static_cast<long long>(v);
+  }
+
+ private:
+  int FFd = -1;
+};
+
 struct Round {
   int n = 0;
   double serveSecs = 0, serveCpu = 0, closeSecs = 0;
+  // System calls of the server from the first connection to the last close; -1 unknown.
+  long long syscalls = -1;
   long rssBefore = 0, rssIdle = 0;
   std::size_t heapBefore = 0, heapIdle = 0;
   int failures = 0;
@@ -258,6 +300,8 @@ class Server {
     out.rssBefore = peers::VmRssKiB();
     out.heapBefore = HeapInUse();
 
+    const SyscallCounter calls;
+    const long long calls0 = calls.Calls();
     const auto t0 = Clock::now();
     const double cpu0 = CpuSeconds();
     if (!WriteAll(FTo, std::to_string(n) + " " + listener.GetXPort() + " " +
@@ -277,6 +321,7 @@ class Server {
     WriteAll(FTo, "close\n");
     testsupport::PumpUntil([&] { return closed >= static_cast<int>(conns.size()); },
                            std::chrono::seconds(120));
+    if (calls0 >= 0) out.syscalls = calls.Calls() - calls0;
     std::string line;
     ReadLine(FFrom, line, 60000);
     conns.clear();
@@ -302,6 +347,8 @@ bool RunPeerRound(const peers::Peer& peer, int toClient, int fromClient, int n, 
   out.rssBefore = peers::VmRssKiB();
   out.heapBefore = HeapInUse();
 
+  const SyscallCounter calls;
+  const long long calls0 = calls.Calls();
   const auto t0 = Clock::now();
   const double cpu0 = CpuSeconds();
   if (!WriteAll(toClient, std::to_string(n) + " " + std::to_string(port) + " " +
@@ -319,6 +366,7 @@ bool RunPeerRound(const peers::Peer& peer, int toClient, int fromClient, int n, 
   const auto t1 = Clock::now();
   WriteAll(toClient, "close\n");
   server->RunUntil([&] { return server->Closed() >= server->Echoed(); }, std::chrono::seconds(120));
+  if (calls0 >= 0) out.syscalls = calls.Calls() - calls0;
   std::string line;
   ReadLine(fromClient, line, 60000);
   server.reset();
@@ -374,18 +422,20 @@ double Median(std::vector<double> v) {
 // Medians of a server's rounds: wall and processor time per connection, memory per idle
 // connection.
 void PrintSideBySide(const char* name, const std::vector<Round>& rounds) {
-  std::vector<double> wall, cpu, rss, heap;
+  std::vector<double> wall, cpu, rss, heap, calls;
   int failures = 0, n = 0;
   for (const Round& r : rounds) {
     n = r.n;
     failures += r.failures;
+    if (r.syscalls >= 0) calls.push_back(static_cast<double>(r.syscalls) / r.n);
     wall.push_back(r.serveSecs * 1e6 / r.n);
     cpu.push_back(r.serveCpu * 1e6 / r.n);
     rss.push_back((r.rssIdle - r.rssBefore) * 1024.0 / r.n);
     heap.push_back((static_cast<double>(r.heapIdle) - static_cast<double>(r.heapBefore)) / r.n);
   }
-  std::printf("%-16s %8d %7zu %12.1f %12.1f %14.0f %14.0f %9d\n", name, n, rounds.size(),
-              Median(wall), Median(cpu), Median(rss), Median(heap), failures);
+  std::printf("%-16s %8d %7zu %12.1f %12.1f %11.1f %14.0f %14.0f %9d\n", name, n, rounds.size(),
+              Median(wall), Median(cpu), calls.empty() ? -1.0 : Median(calls), Median(rss),
+              Median(heap), failures);
 }
 
 void RaiseDescriptorLimit(int want) {
@@ -461,25 +511,32 @@ int main(int argc, char** argv) {
       "side by side, %d connections, medians of %d interleaved rounds, each in a fresh "
       "process:\n",
       conns, reps);
-  std::printf("%-16s %8s %7s %12s %12s %14s %14s %9s\n", "server", "conns", "rounds",
-              "wall us/conn", "cpu us/conn", "RSS B/conn", "heap B/conn", "failures");
+  std::printf("%-16s %8s %7s %12s %12s %11s %14s %14s %9s\n", "server", "conns", "rounds",
+              "wall us/conn", "cpu us/conn", "calls/conn", "RSS B/conn", "heap B/conn", "failures");
   PrintSideBySide("TWSocket", rounds[0]);
   for (std::size_t i = 0; i < peerList.size(); ++i)
     PrintSideBySide(peerList[i].name.c_str(), rounds[i + 1]);
   for (const std::string& m : peers::Missing()) std::printf("%s\n", m.c_str());
   for (std::size_t i = 0; i < peerList.size(); ++i) {
-    std::vector<double> comp, peer, compMem, peerMem;
+    std::vector<double> comp, peer, compMem, peerMem, compCalls, peerCalls;
     for (const Round& x : rounds[0]) {
       comp.push_back(x.serveCpu / x.n);
       compMem.push_back((x.rssIdle - x.rssBefore) * 1024.0 / x.n);
+      compCalls.push_back(static_cast<double>(x.syscalls) / x.n);
     }
     for (const Round& x : rounds[i + 1]) {
       peer.push_back(x.serveCpu / x.n);
       peerMem.push_back((x.rssIdle - x.rssBefore) * 1024.0 / x.n);
+      peerCalls.push_back(static_cast<double>(x.syscalls) / x.n);
     }
-    std::printf("component / %s: cpu per connection %.2f, RSS per idle connection %.2f\n",
-                peerList[i].name.c_str(), Median(peer) > 0 ? Median(comp) / Median(peer) : 0,
-                Median(peerMem) > 0 ? Median(compMem) / Median(peerMem) : 0);
+    auto ratio = [](const std::vector<double>& a, const std::vector<double>& b) {
+      return Median(b) > 0 && Median(a) > 0 ? Median(a) / Median(b) : 0;
+    };
+    std::printf(
+        "component / %s: cpu per connection %.2f, system calls per connection %.2f, RSS per "
+        "idle connection %.2f\n",
+        peerList[i].name.c_str(), ratio(comp, peer), ratio(compCalls, peerCalls),
+        ratio(compMem, peerMem));
   }
 
   // Rounds of growing size in this process: whether any step costs more as the number of
