@@ -344,8 +344,9 @@ class ORV_API THttpCli : public TComponent {
     std::int32_t TunnelStatus = 0;
     std::string TunnelPhrase;
     std::int32_t RelocationCount = 0;
-    // Bytes held in the receive buffer.
+    // Bytes held in the receive buffer, from ReceiveStart on.
     std::int32_t ReceiveLen = 0;
+    std::int32_t ReceiveStart = 0;
     // The request's end has been handled (SocketSessionClosed ran).
     bool SessionEnded = false;
     // The socket's close ends a relocating response (LocationSessionClosed), not the
@@ -380,8 +381,10 @@ class ORV_API THttpCli : public TComponent {
   // Allocated by the first request that needs them, so idle components stay small.
   std::unique_ptr<char[]> FSendBuffer;
   THttpRequest FRequestType = httpAbort;
-  // Holds ReceiveBufferSize bytes, or more once a large body is being read; released at
-  // the end of every request, as are the other per-request buffers.
+  // Holds ReceiveBufferSize bytes, or more once a large body is being read. The line-sized
+  // one is held only while received data is handled or part of a line waits, and is
+  // otherwise lent to the next read of any component of the thread; the large one is
+  // released at the end of the request, as are the other per-request buffers.
   std::unique_ptr<char[]> FReceiveBuffer;
   std::int32_t FReceiveCapacity = 0;
   std::string FCurrentLine;
@@ -439,6 +442,9 @@ class ORV_API THttpCli : public TComponent {
   std::string RewindPost();
   // Frees what only a request under way needs, so that an idle component stays small.
   void ReleaseRequestBuffers();
+  // The line buffer, from the thread's spare when there is one, and back to it.
+  void TakeReceiveBuffer();
+  void ReturnReceiveBuffer();
   // Progress of the connection: pushes the time-out back.
   void NoteProgress();
   void StartTimeoutTimer();

@@ -2,6 +2,9 @@
 // header and the POST body.
 #include <algorithm>
 #include <exception>
+#include <initializer_list>
+#include <string>
+#include <string_view>
 
 #include "Host/Streams.h"
 #include "Host/StringList.h"
@@ -234,48 +237,72 @@ bool THttpCli::SendsCredentials() const {
          (FRq.Target.Tls || !FRq.UrlTls);
 }
 
+namespace {
+
+// The request's text and the line being built, kept per thread between requests so that
+// composing a request allocates nothing; taken out while in use, so that a request that a
+// handler starts meanwhile gets fresh ones.
+thread_local std::string SpareRequestText;
+thread_local std::string SpareCommandLine;
+constexpr std::size_t RequestTextRoom = 256;  // a plain request's lines fit
+
+}  // namespace
+
 void THttpCli::SendRequest(const std::string& Method, const std::string& Version) {
   TAliveGuard guard(*this);
   // Every line goes through SendCommand, whose event may abort or destroy the component.
-  auto line = [&](const std::string& S) {
-    SendCommand(S);
+  auto line = [&](std::initializer_list<std::string_view> Parts) {
+    std::string text = std::move(SpareCommandLine);
+    text.clear();
+    for (const std::string_view part : Parts) text.append(part);
+    SendCommand(text);
+    SpareCommandLine = std::move(text);
     return !guard.Gone() && !Stopped();
   };
   FRequestText.clear();
-  FRequestText.reserve(256);  // a plain request's lines fit: one allocation
+  if (FRequestText.capacity() < RequestTextRoom) {
+    FRequestText.swap(SpareRequestText);
+    FRequestText.clear();
+    FRequestText.reserve(RequestTextRoom);
+  }
   TriggerRequestHeaderBegin();
   if (guard.Gone() || Stopped()) return;
-  if (!line(Method + " " + FRq.Target.RequestPath + " HTTP/" + Version)) return;
-  if (!FSender.empty() && !line("From: " + FSender)) return;
-  if (!FReference.empty() && !line("Referer: " + FReference)) return;
-  if (Method == "POST" && !FContentTypePost.empty() && !line("Content-Type: " + FContentTypePost))
+  if (!line({Method, " ", FRq.Target.RequestPath, " HTTP/", Version})) return;
+  if (!FSender.empty() && !line({"From: ", FSender})) return;
+  if (!FReference.empty() && !line({"Referer: ", FReference})) return;
+  if (Method == "POST" && !FContentTypePost.empty() && !line({"Content-Type: ", FContentTypePost}))
     return;
-  if (!FAgent.empty() && !line("User-Agent: " + FAgent)) return;
-  if (!line("Host: " + FRq.Target.TargetHost)) return;
-  if (FNoCache && !line("Pragma: no-cache")) return;
+  if (!FAgent.empty() && !line({"User-Agent: ", FAgent})) return;
+  if (!line({"Host: ", FRq.Target.TargetHost})) return;
+  if (FNoCache && !line({"Pragma: no-cache"})) return;
   // The bytes that will follow: from where the stream stood when the request started.
   if (Method == "POST" &&
-      !line("Content-Length: " +
-            std::to_string(std::max<std::int64_t>(
-                0, FSendStream->Size() - std::max<std::int64_t>(0, FRq.PostStart)))))
+      !line({"Content-Length: ",
+             std::to_string(std::max<std::int64_t>(
+                 0, FSendStream->Size() - std::max<std::int64_t>(0, FRq.PostStart)))}))
     return;
-  if (FModifiedSince != 0 && !line("If-Modified-Since: " + RFC1123_Date(FModifiedSince) + " GMT"))
+  if (FModifiedSince != 0 && !line({"If-Modified-Since: ", RFC1123_Date(FModifiedSince), " GMT"}))
     return;
   if (SendsCredentials() &&
-      !line("Authorization: Basic " + EncodeStr(encBase64, FUsername + ":" + FPassword)))
+      !line({"Authorization: Basic ", EncodeStr(encBase64, FUsername + ":" + FPassword)}))
     return;
   // Inside a tunnel the server reads the request: the proxy's credentials went with CONNECT.
   if (!FProxy.empty() && FRq.Target.Tunnel.empty() && !FProxyUsername.empty() &&
-      !line("Proxy-Authorization: Basic " +
-            EncodeStr(encBase64, FProxyUsername + ":" + FProxyPassword)))
+      !line({"Proxy-Authorization: Basic ",
+             EncodeStr(encBase64, FProxyUsername + ":" + FProxyPassword)}))
     return;
-  if (!FCookie.empty() && !line("Cookie: " + FCookie)) return;
+  if (!FCookie.empty() && !line({"Cookie: ", FCookie})) return;
   TriggerRequestHeaderEnd();
   if (guard.Gone() || Stopped()) return;
-  if (!line("")) return;
+  if (!line({""})) return;
   FSocket->Send(FRequestText.data(), static_cast<std::int32_t>(FRequestText.size()));
   if (guard.Gone()) return;
   FRequestText.clear();
+  // Sent (the socket keeps what it could not send at once): the next request reuses it.
+  if (SpareRequestText.capacity() < FRequestText.capacity()) {
+    FRequestText.swap(SpareRequestText);
+    FRequestText.clear();
+  }
 }
 
 void THttpCli::SocketDataSent(TObject*, std::uint16_t) {

@@ -68,16 +68,60 @@ void THttpCli::SocketDataAvailable(TObject*, std::uint16_t Error) {
 
 void THttpCli::EndReceiving() {
   --FReceiveDepth;
+  if (FReceiveDepth > 0) return;
   // The request ended while its data was being handled.
-  if (FReceiveDepth == 0 && FState == httpReady) ReleaseRequestBuffers();
+  if (FState == httpReady) {
+    ReleaseRequestBuffers();
+    return;
+  }
+  // Nothing is held for a later read: the line buffer goes back to the thread's spare until
+  // the next read, so that many components waiting for their servers hold none.
+  if (FRq.ReceiveLen == 0 && !FRq.DeliveringBody && FReceiveCapacity == ReceiveBufferSize)
+    ReturnReceiveBuffer();
+}
+
+namespace {
+
+// One line buffer and one line kept per thread between the reads of its components: taking
+// them back spares allocations per request, and an idle component holds neither.
+thread_local std::unique_ptr<char[]> SpareReceiveBuffer;
+thread_local std::string SpareLine;
+// Room for a usual header line at once, rather than growing line after line.
+constexpr std::size_t LineRoom = 128;
+
+}  // namespace
+
+void THttpCli::TakeReceiveBuffer() {
+  if (SpareReceiveBuffer)
+    FReceiveBuffer = std::move(SpareReceiveBuffer);
+  else
+    FReceiveBuffer = std::make_unique_for_overwrite<char[]>(ReceiveBufferSize);
+  FReceiveCapacity = ReceiveBufferSize;
+  FReceiveBuffer[0] = 0;
+  FRq.ReceiveStart = 0;
+  if (FCurrentLine.capacity() < LineRoom) {
+    FCurrentLine.swap(SpareLine);
+    FCurrentLine.clear();
+    FCurrentLine.reserve(LineRoom);
+  }
+}
+
+void THttpCli::ReturnReceiveBuffer() {
+  if (FReceiveCapacity == ReceiveBufferSize && !SpareReceiveBuffer)
+    SpareReceiveBuffer = std::move(FReceiveBuffer);
+  FReceiveBuffer.reset();
+  FReceiveCapacity = 0;
 }
 
 void THttpCli::ReleaseRequestBuffers() {
   // A handler's message loop may end the request while the buffers are still in hand.
   if (FReceiveDepth > 0 || FRq.DeliveringBody) return;
-  FReceiveBuffer.reset();
-  FReceiveCapacity = 0;
+  ReturnReceiveBuffer();
   FRq.ReceiveLen = 0;
+  FRq.ReceiveStart = 0;
+  // A line of a usual size is kept for the thread's next request, a longer one freed.
+  if (SpareLine.capacity() < LineRoom && FCurrentLine.capacity() <= 4 * LineRoom)
+    FCurrentLine.swap(SpareLine);
   std::string().swap(FCurrentLine);
   std::string().swap(FRq.PendingBody);
   FSendBuffer.reset();
@@ -96,11 +140,7 @@ void THttpCli::ReceiveData(std::uint16_t Error) {
     pending.resize(held + static_cast<std::size_t>(n > 0 ? n : 0));
     return;
   }
-  if (!FReceiveBuffer) {
-    FReceiveBuffer = std::make_unique_for_overwrite<char[]>(ReceiveBufferSize);
-    FReceiveCapacity = ReceiveBufferSize;
-    FReceiveBuffer[0] = 0;
-  }
+  if (!FReceiveBuffer) TakeReceiveBuffer();
   char* const buf = FReceiveBuffer.get();
 
   if (FState == httpWaitingBody && FRq.ReceiveLen == 0 &&
@@ -118,6 +158,7 @@ void THttpCli::ReceiveData(std::uint16_t Error) {
     // Not inside a handler's message loop, whose caller may still hold the old buffer.
     if (n == room && FReceiveCapacity < BodyBufferSize && FReceiveDepth == 1 &&
         FState == httpWaitingBody && !Stopped() && FRq.ReceiveLen == 0) {
+      ReturnReceiveBuffer();
       FReceiveBuffer = std::make_unique_for_overwrite<char[]>(BodyBufferSize);
       FReceiveCapacity = BodyBufferSize;
       FReceiveBuffer[0] = 0;
@@ -125,6 +166,14 @@ void THttpCli::ReceiveData(std::uint16_t Error) {
     return;
   }
 
+  // Lines are taken from where they lie; what is left of them moves to the front only
+  // before the next read, once per read rather than once per line.
+  if (FRq.ReceiveStart > 0) {
+    if (FRq.ReceiveLen > 0)
+      std::memmove(buf, buf + FRq.ReceiveStart, static_cast<std::size_t>(FRq.ReceiveLen));
+    FRq.ReceiveStart = 0;
+    buf[FRq.ReceiveLen] = 0;
+  }
   const std::int32_t room = ReceiveRoom - FRq.ReceiveLen;
   if (room <= 0) {
     FailRequest("HTTP line too long");
@@ -150,17 +199,19 @@ void THttpCli::ReceiveData(std::uint16_t Error) {
 
   TAliveGuard guard(*this);
   while (FRq.ReceiveLen > 0) {
+    // A handler's message loop may have read more and moved the rest to the front.
+    const char* const at = FReceiveBuffer.get() + FRq.ReceiveStart;
     // The line search stops at a zero byte, as the text of the buffer ends there: a line
     // feed counts only with no zero byte before it (looked for up to it, not through the
     // whole rest of the buffer for every line).
     const char* lf =
-        static_cast<const char*>(std::memchr(buf, '\n', static_cast<std::size_t>(FRq.ReceiveLen)));
-    if (lf == nullptr || std::memchr(buf, 0, static_cast<std::size_t>(lf - buf)) != nullptr) break;
-    const std::int32_t i = static_cast<std::int32_t>(lf - buf) + 1;  // 1-based
-    const std::int32_t len = (i > 1 && buf[i - 2] == '\r') ? i - 2 : i - 1;
-    FCurrentLine.assign(buf, static_cast<std::size_t>(len));
+        static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(FRq.ReceiveLen)));
+    if (lf == nullptr || std::memchr(at, 0, static_cast<std::size_t>(lf - at)) != nullptr) break;
+    const std::int32_t i = static_cast<std::int32_t>(lf - at) + 1;  // 1-based
+    const std::int32_t len = (i > 1 && at[i - 2] == '\r') ? i - 2 : i - 1;
+    FCurrentLine.assign(at, static_cast<std::size_t>(len));
+    FRq.ReceiveStart += i;
     FRq.ReceiveLen -= i;
-    std::memmove(buf, buf + i, static_cast<std::size_t>(FRq.ReceiveLen) + 1);
     if (FState == httpWaitingHeader || FState == httpWaitingBody || FRq.TunnelReply) {
       if (FLineHandler)
         (this->*FLineHandler)();
@@ -271,7 +322,7 @@ void THttpCli::GetHeaderLineNext() {
       // at the emptied buffer.
       const auto len = static_cast<std::size_t>(FRq.ReceiveLen);
       FRq.ReceiveLen = 0;
-      DeliverBody(FReceiveBuffer.get(), len);
+      DeliverBody(FReceiveBuffer.get() + FRq.ReceiveStart, len);
     }
     return;
   }
