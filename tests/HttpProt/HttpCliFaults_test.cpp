@@ -153,6 +153,9 @@ TEST_F(HttpCliFaults, OddButWholeRepliesSucceed) {
   EXPECT_EQ(body.Data(), "abcdefghijklmnopqrstuvwxyz12345" + std::string(100000, 'c'));
   EXPECT_EQ(cli.RcvdCount(), 100031);
   EXPECT_EQ(cli.ContentLength(), -1);
+  // The header came in pieces of 7 bytes: each line whole, none twice, none shifted.
+  EXPECT_EQ(cli.HeaderLines()->Text(),
+            "HTTP/1.1 200 OK\r\nContent-Length: 7\r\nTransfer-Encoding: chunked\r\n");
   const std::vector<std::string> tail(log.Events().end() - 6, log.Events().end());
   EXPECT_EQ(tail, (std::vector<std::string>{"HeaderEnd", "DocBegin", "DocData", "DocEnd",
                                             "StateChange httpReady", "RequestDone 0"}));
