@@ -11,6 +11,22 @@
 #include "HttpProt/Url.h"
 #include "WSocket/SslWSocket.h"
 
+namespace {
+
+// The last address split on this thread: components that ask for the same one again and
+// again (a poll, many clients of one server) split it once.
+struct TLastTarget {
+  bool Valid = false;
+  std::string URL;
+  std::string Proxy;
+  std::string ProxyPort;
+  THttpTarget Target;
+  std::string DocName;
+};
+thread_local TLastTarget LastTarget;
+
+}  // namespace
+
 void THttpCli::GetASync() {
   DoRequestAsync(httpGET);
 }
@@ -45,8 +61,18 @@ void THttpCli::DoRequestAsync(THttpRequest Rq) {
   // Nothing of the previous request applies to this one: not its outcome, nor the size
   // and type of its response, nor leftovers of a response that ended inside its header.
   FRq = TRequestState();
-  FRq.Target = RequestTarget(FURL, FProxy, FProxyPort);
-  FRq.DocName = DocumentName(FRq.Target.Path);
+  TLastTarget& last = LastTarget;
+  if (!last.Valid || last.URL != FURL || last.Proxy != FProxy || last.ProxyPort != FProxyPort) {
+    last.Valid = false;
+    last.Target = RequestTarget(FURL, FProxy, FProxyPort);
+    last.DocName = DocumentName(last.Target.Path);
+    last.URL = FURL;
+    last.Proxy = FProxy;
+    last.ProxyPort = FProxyPort;
+    last.Valid = true;
+  }
+  FRq.Target = last.Target;
+  FRq.DocName = last.DocName;
   FRq.UrlHost = FRq.Target.TargetHost;
   FRq.UrlTls = FRq.Target.Tls;
   if (!FRq.Target.User.empty()) FUsername = FRq.Target.User;

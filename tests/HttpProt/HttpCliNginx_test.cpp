@@ -533,6 +533,16 @@ void WalkThroughProxy(Nginx& Server, TProxy& Open, TProxy& Guarded) {
   EXPECT_EQ(log.Only("Command Host:"), std::vector<std::string>{"Command Host: localhost"});
   EXPECT_EQ(body.Data().substr(0, 9), "localhost");
 
+  // The same address again with only ProxyPort changed goes to the other proxy.
+  cli.SetURL(Server.Url("/small.txt"));
+  cli.Get();
+  EXPECT_EQ(cli.StatusCode(), 200) << cli.ReasonPhrase();
+  cli.SetProxyPort(std::to_string(Guarded.Port()));
+  cli.GetASync();
+  ASSERT_TRUE(log.WaitDone(log.Done() + 1));
+  EXPECT_EQ(cli.StatusCode(), 407);
+  cli.SetProxyPort(std::to_string(Open.Port()));
+
   // A port in Proxy wins over ProxyPort; the proxy asks for credentials and takes them.
   cli.SetProxy("127.0.0.1:" + std::to_string(Guarded.Port()));
   cli.SetURL(Server.Url("/small.txt"));
