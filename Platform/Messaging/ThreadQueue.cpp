@@ -164,8 +164,14 @@ bool ThreadQueue::TryRetrieve(MSG* out, const MessageFilter& filter, bool remove
                               bool harvestWhenEmpty) {
   const bool pending = head_ < local_.size() || Refill();
   const std::int64_t coarse = lastCoarse_ = CoarseMonotonicNs();
-  if ((!pending && harvestWhenEmpty) || coarse - lastHarvest_ >= kHarvestIntervalNs)
-    Harvest(0, false);
+  const bool busy = coarse - lastHarvest_ >= kHarvestIntervalNs;
+  if ((!pending && harvestWhenEmpty) || busy) Harvest(0, false);
+  if (busy && ownerTick_ != RecentTickCount()) {
+    // The owner's own posts skip the lock, so a busy owner may take nothing in for long:
+    // the stamp of other threads' posts is kept as fresh as readiness.
+    std::lock_guard lock(mutex_);
+    ownerTick_ = RecentTickCount();
+  }
   bool found = false;
   // The precise clock is read only when the coarse one says a timer may be due.
   std::int64_t now = 0;
