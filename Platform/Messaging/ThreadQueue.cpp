@@ -97,6 +97,20 @@ void ThreadQueue::Shutdown() {
 
 // ---- posting (any thread) ----
 
+bool ThreadQueue::PrepareOwnPost() {
+  if (closed_ || tasksRunning_ != 0) return false;
+  if (hasIncoming_.load(std::memory_order_relaxed)) {
+    MergeIncoming();  // they came first
+  } else if (head_ == local_.size()) {
+    local_.clear();
+    head_ = 0;
+  } else if (head_ >= kCompactAt && head_ * 2 >= local_.size()) {
+    local_.erase(local_.begin(), local_.begin() + static_cast<std::ptrdiff_t>(head_));
+    head_ = 0;
+  }
+  return true;
+}
+
 bool ThreadQueue::PushEntry(Entry&& entry, bool* wake) {
   if (OwnPostReady()) {
     local_.push_back(std::move(entry));

@@ -218,6 +218,7 @@ class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
   // while a task runs, whose entry goes back to its place. Makes room there (the taken
   // entries go once they are many, or all) and answers whether the post may go there.
   bool OwnPostReady();
+  bool PrepareOwnPost();
   static constexpr std::size_t kCompactAt = 64;
   Window* FindWindowSlow(HWND hwnd) const;
   bool PushEntry(Entry&& entry, bool* wake);
@@ -306,17 +307,8 @@ class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
 };
 
 inline bool ThreadQueue::OwnPostReady() {
-  if (current_ != this || closed_ || tasksRunning_ != 0) return false;
-  if (hasIncoming_.load(std::memory_order_relaxed)) {
-    MergeIncoming();  // they came first
-  } else if (head_ == local_.size()) {
-    local_.clear();
-    head_ = 0;
-  } else if (head_ >= kCompactAt && head_ * 2 >= local_.size()) {
-    local_.erase(local_.begin(), local_.begin() + static_cast<std::ptrdiff_t>(head_));
-    head_ = 0;
-  }
-  return true;
+  // Other threads only pay for the thread-local look.
+  return current_ == this && PrepareOwnPost();
 }
 
 inline bool ThreadQueue::Push(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, DWORD time,
@@ -340,12 +332,8 @@ inline bool ThreadQueue::Push(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
 
 inline bool ThreadQueue::PushStamped(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
                                      bool* wake) {
+  // Posts of other threads, mostly (the owner's own posts go through Push): kept lean.
   if (hwnd == Entry::kQuitMark) return false;
-  if (OwnPostReady()) {
-    local_.emplace_back(hwnd, message, wParam, lParam, RecentTickCount());
-    *wake = false;
-    return true;
-  }
   std::lock_guard lock(mutex_);
   if (closed_) return false;
   incoming_.emplace_back(hwnd, message, wParam, lParam, sleeping_ ? CoarseTickCount() : ownerTick_);
