@@ -54,6 +54,17 @@ bool Watch(int fd, std::uint32_t events, FdHandler handler);
 using InternalTask = std::function<bool(MSG& msg)>;
 bool PostInternal(QueueId queue, InternalTask task);
 
+// A message that tells the poster when it leaves the queue: when the owner reaches it, in
+// FIFO order as a task, it calls the process's notice hook with the message and the
+// cookie, then delivers the message (dropped, as any, when its window is gone). What a
+// task would do for the socket layer's read notifications, without a task's allocation.
+// The hook is set once, before the first notice, and stays (one per process: the socket
+// layer's). Returns false when the queue no longer exists.
+using NoticeHook = void (*)(const MSG& msg, std::uint32_t cookie);
+void SetNoticeHook(NoticeHook hook);
+NoticeHook CurrentNoticeHook();
+bool PostNotice(QueueId queue, const MSG& msg, std::uint32_t cookie);
+
 // Posts from the owner thread to itself skip the wake-up; from other threads they wake
 // the owner. Exposed for the socket layer's own notifications. msg.hwnd is 0 or a window
 // of that queue's thread; a message whose window is gone when it is retrieved is dropped.

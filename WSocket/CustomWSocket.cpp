@@ -15,11 +15,9 @@ TCustomWSocket::TCustomWSocket(TComponent* AOwner) : TComponent(AOwner) {
   // Runs this class's defaults: a descendant's override cannot run before its own part
   // of the object exists.
   AssignDefaultValue();
-  WinsockSocketCreated();
   try {
-    EnsureWinsockStarted();
+    WinsockSocketCreatedAndStarted();
   } catch (...) {
-    WinsockSocketDestroyed();
     DestroySocketWindow(FWindowHandle);
     throw;
   }

@@ -62,10 +62,18 @@ plat::LRESULT SocketWindowProc(plat::HWND Handle, plat::UINT Msg, plat::WPARAM W
 }
 
 plat::HWND CreateSocketWindow(TCustomWSocket* Obj) {
-  if (!EnsureWindowClass()) return 0;
-  const plat::HWND handle =
-      plat::CreateWindowExA(plat::WS_EX_TOOLWINDOW, SocketWindowClassName, "", plat::WS_POPUP, 0, 0,
-                            0, 0, 0, nullptr, &ModuleInstance, nullptr);
+  auto create = [] {
+    return plat::CreateWindowExA(plat::WS_EX_TOOLWINDOW, SocketWindowClassName, "", plat::WS_POPUP,
+                                 0, 0, 0, 0, 0, nullptr, &ModuleInstance, nullptr);
+  };
+  // A server makes a window per connection: the class, registered by the first, is simply
+  // used, and looked at (under the class lock) only when the window cannot be made, as
+  // before the first registration or after someone unregistered it.
+  plat::HWND handle = create();
+  if (handle == 0) {
+    if (!EnsureWindowClass()) return 0;
+    handle = create();
+  }
   if (handle != 0 && Obj != nullptr)
     plat::SetWindowLongA(handle, 0, reinterpret_cast<plat::LONG_PTR>(static_cast<TObject*>(Obj)));
   return handle;

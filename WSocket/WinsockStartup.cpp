@@ -68,6 +68,17 @@ void WinsockSocketCreated() {
   ++gSocketCount;
 }
 
+void WinsockSocketCreatedAndStarted() {
+  std::lock_guard lock(StartupLock());
+  ++gSocketCount;
+  try {
+    StartLocked();
+  } catch (...) {
+    --gSocketCount;  // the layer is not started: nothing to clean up
+    throw;
+  }
+}
+
 void WinsockSocketDestroyed() {
   std::lock_guard lock(StartupLock());
   --gSocketCount;

@@ -22,6 +22,10 @@ ORV_API plat::WSADATA WinsockInfo();
 // Bookkeeping of live socket components. The count and the started flag are guarded, so
 // sockets may be created and destroyed on several threads.
 ORV_API void WinsockSocketCreated();
+// Both at once, under one lock (a server creates a component per connection): counts the
+// socket and starts the socket layer; when the start fails, the count is undone before the
+// exception leaves.
+ORV_API void WinsockSocketCreatedAndStarted();
 // The last socket gone cleans the socket layer up.
 ORV_API void WinsockSocketDestroyed();
 ORV_API std::int32_t SocketCount();

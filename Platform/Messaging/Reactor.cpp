@@ -1,5 +1,6 @@
 #include "Platform/Reactor.h"
 
+#include <atomic>
 #include <cerrno>
 
 #include "Platform/Messaging/Clock.h"
@@ -69,6 +70,24 @@ bool PostInternal(QueueId queue, InternalTask task) {
   if (!task) return false;
   return PushTo(queue,
                 [&task](ThreadQueue& q, bool* wake) { return q.PushTask(std::move(task), wake); });
+}
+
+namespace {
+std::atomic<NoticeHook> gNoticeHook{nullptr};
+}  // namespace
+
+void SetNoticeHook(NoticeHook hook) {
+  // Ordered before the owner's call by the queue's lock, which the first notice passes.
+  if (gNoticeHook.load(std::memory_order_relaxed) != hook)
+    gNoticeHook.store(hook, std::memory_order_relaxed);
+}
+
+NoticeHook CurrentNoticeHook() {
+  return gNoticeHook.load(std::memory_order_relaxed);
+}
+
+bool PostNotice(QueueId queue, const MSG& msg, std::uint32_t cookie) {
+  return PushTo(queue, [&](ThreadQueue& q, bool* wake) { return q.PushNotice(msg, cookie, wake); });
 }
 
 bool PostToQueue(QueueId queue, const MSG& msg) {

@@ -45,6 +45,15 @@ bool Registry::ClassNameLess::operator()(std::string_view a, std::string_view b)
   return false;
 }
 
+namespace {
+bool SameClassName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (a[i] != b[i] && LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+  return true;
+}
+}  // namespace
+
 bool Registry::RegisterClass(const WNDCLASSA& wc) {
   if (wc.lpszClassName == nullptr || *wc.lpszClassName == '\0' || wc.lpfnWndProc == nullptr ||
       wc.cbWndExtra < 0 || wc.cbWndExtra > kMaxWndExtra || wc.cbClsExtra < 0)
@@ -65,6 +74,10 @@ bool Registry::UnregisterClass(const char* name) {
   std::lock_guard lock(mutex_);
   auto it = classes_.find(std::string_view(name ? name : ""));
   if (it == classes_.end() || it->second.windows > 0) return false;
+  if (lastClass_ == &it->second) {
+    lastClass_ = nullptr;
+    lastClassKey_ = {};
+  }
   classById_[it->second.id] = nullptr;
   classes_.erase(it);
   return true;
@@ -82,12 +95,17 @@ bool Registry::ClassInfo(const char* name, WNDCLASSA* out) {
 }
 
 HWND Registry::NewWindow(ThreadQueue& queue, const char* className) {
+  const std::string_view name(className ? className : "");
   std::lock_guard lock(mutex_);
-  auto it = classes_.find(std::string_view(className ? className : ""));
-  if (it == classes_.end()) return 0;
+  if (lastClass_ == nullptr || !SameClassName(lastClassKey_, name)) {
+    auto it = classes_.find(name);
+    if (it == classes_.end()) return 0;
+    lastClass_ = &it->second;
+    lastClassKey_ = it->first;
+  }
   if (queue.handleSlot == kNoSlot || windowCount_ + 1 >= (HWND{1} << kSlotShift)) return 0;
   const HWND hwnd = (HWND{queue.handleSlot} << kSlotShift) | ++windowCount_;
-  ClassEntry& cls = it->second;
+  ClassEntry& cls = *lastClass_;
   queue.AddWindowLocked(hwnd, cls.wc.lpfnWndProc, cls.wc.cbWndExtra, cls.id);
   ++cls.windows;
   return hwnd;

@@ -94,6 +94,10 @@ class Registry {
   std::mutex mutex_;
   std::map<std::string, ClassEntry, ClassNameLess> classes_;
   std::vector<ClassEntry*> classById_;  // null where a class was unregistered
+  // The class of the latest window made, and its key: a server makes its windows, one per
+  // connection, all of one class.
+  ClassEntry* lastClass_ = nullptr;
+  std::string_view lastClassKey_;
 
   // Windows live in their queue's table (ThreadQueue::FindWindowLocked). The queue of the
   // window's thread, null when the window is unknown.

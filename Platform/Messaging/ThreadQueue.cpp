@@ -97,7 +97,26 @@ void ThreadQueue::Shutdown() {
 
 // ---- posting (any thread) ----
 
+bool ThreadQueue::PrepareOwnPost() {
+  if (closed_ || tasksRunning_ != 0) return false;
+  if (hasIncoming_.load(std::memory_order_relaxed)) {
+    MergeIncoming();  // they came first
+  } else if (head_ == local_.size()) {
+    local_.clear();
+    head_ = 0;
+  } else if (head_ >= kCompactAt && head_ * 2 >= local_.size()) {
+    local_.erase(local_.begin(), local_.begin() + static_cast<std::ptrdiff_t>(head_));
+    head_ = 0;
+  }
+  return true;
+}
+
 bool ThreadQueue::PushEntry(Entry&& entry, bool* wake) {
+  if (OwnPostReady()) {
+    local_.push_back(std::move(entry));
+    *wake = false;
+    return true;
+  }
   std::lock_guard lock(mutex_);
   if (closed_) return false;
   incoming_.push_back(std::move(entry));
@@ -110,7 +129,15 @@ bool ThreadQueue::PushEntry(Entry&& entry, bool* wake) {
 
 bool ThreadQueue::PushTask(reactor::InternalTask task, bool* wake) {
   Entry entry;
-  entry.task = std::make_unique<reactor::InternalTask>(std::move(task));
+  entry.task = TaskSlot(new reactor::InternalTask(std::move(task)));
+  return PushEntry(std::move(entry), wake);
+}
+
+bool ThreadQueue::PushNotice(const MSG& msg, std::uint32_t cookie, bool* wake) {
+  if (msg.hwnd == Entry::kQuitMark) return false;
+  // Stamped when it turns into the message, as a task's message is.
+  Entry entry(msg.hwnd, msg.message, msg.wParam, msg.lParam, 0);
+  entry.task = TaskSlot::Notice(cookie);
   return PushEntry(std::move(entry), wake);
 }
 
@@ -151,8 +178,14 @@ bool ThreadQueue::TryRetrieve(MSG* out, const MessageFilter& filter, bool remove
                               bool harvestWhenEmpty) {
   const bool pending = head_ < local_.size() || Refill();
   const std::int64_t coarse = lastCoarse_ = CoarseMonotonicNs();
-  if ((!pending && harvestWhenEmpty) || coarse - lastHarvest_ >= kHarvestIntervalNs)
-    Harvest(0, false);
+  const bool busy = coarse - lastHarvest_ >= kHarvestIntervalNs;
+  if ((!pending && harvestWhenEmpty) || busy) Harvest(0, false);
+  if (busy && ownerTick_ != RecentTickCount()) {
+    // The owner's own posts skip the lock, so a busy owner may take nothing in for long:
+    // the stamp of other threads' posts is kept as fresh as readiness.
+    std::lock_guard lock(mutex_);
+    ownerTick_ = RecentTickCount();
+  }
   bool found = false;
   // The precise clock is read only when the coarse one says a timer may be due.
   std::int64_t now = 0;
@@ -202,7 +235,25 @@ bool ThreadQueue::Deliverable(const Entry& entry) const {
 }
 
 bool ThreadQueue::RunTask(Entry& entry) {
-  auto task = std::move(entry.task);
+  struct Running {
+    int& count;
+    explicit Running(int& c) : count(c) { ++count; }
+    ~Running() { --count; }
+    Running(const Running&) = delete;
+    Running& operator=(const Running&) = delete;
+  } running(tasksRunning_);
+  if (entry.task.IsNotice()) {
+    const std::uint32_t cookie = entry.task.Cookie();
+    entry.task.Reset();
+    try {
+      if (const reactor::NoticeHook hook = reactor::CurrentNoticeHook()) hook(entry.Msg(), cookie);
+    } catch (...) {
+      ReportDispatchException(std::current_exception());
+    }
+    entry.time = CoarseTickCount();
+    return true;
+  }
+  auto task = entry.task.ReleaseTask();
   MSG msg{};
   bool keep = false;
   try {
@@ -336,7 +387,10 @@ void ThreadQueue::ForgetWindow(HWND hwnd) {
   local_.erase(
       std::remove_if(local_.begin() + static_cast<std::ptrdiff_t>(head_), local_.end(), forWindow),
       local_.end());
-  {
+  // Nothing posted since the last take-in is the usual case: no lock then. A post that
+  // slips in meanwhile is dropped when retrieved, as the window's handle is never given
+  // again.
+  if (hasIncoming_.load(std::memory_order_relaxed)) {
     std::lock_guard lock(mutex_);
     std::erase_if(incoming_, forWindow);
     hasIncoming_.store(!incoming_.empty(), std::memory_order_relaxed);

@@ -71,6 +71,9 @@ class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
   // happens while it handles what it retrieved last, so this is its time stamp.
   DWORD RecentTickCount() const { return static_cast<DWORD>(lastCoarse_ / 1'000'000); }
   bool PushTask(reactor::InternalTask task, bool* wake);
+  // A message that calls the process's notice hook with the cookie when the owner reaches
+  // it (reactor::PostNotice).
+  bool PushNotice(const MSG& msg, std::uint32_t cookie, bool* wake);
   // Any thread: interrupts the owner's wait.
   void Wake();
 
@@ -124,6 +127,49 @@ class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
   void Shutdown();
 
  private:
+  // What an entry carries besides its message, in one word: nothing, an owned task, or the
+  // cookie of a notice (the low bit set; a task's address is even). A notice is the
+  // socket layer's read notification, one per received burst: it must not cost an
+  // allocation.
+  class TaskSlot {
+   public:
+    TaskSlot() = default;
+    explicit TaskSlot(reactor::InternalTask* task)
+        : bits_(reinterpret_cast<std::uintptr_t>(task)) {}
+    static TaskSlot Notice(std::uint32_t cookie) {
+      TaskSlot slot;
+      slot.bits_ = (std::uintptr_t{cookie} << 1) | 1;
+      return slot;
+    }
+    TaskSlot(TaskSlot&& other) noexcept : bits_(other.bits_) { other.bits_ = 0; }
+    TaskSlot& operator=(TaskSlot&& other) noexcept {
+      if (this != &other) {
+        Reset();
+        bits_ = other.bits_;
+        other.bits_ = 0;
+      }
+      return *this;
+    }
+    ~TaskSlot() { Reset(); }
+    explicit operator bool() const { return bits_ != 0; }
+    bool IsNotice() const { return (bits_ & 1) != 0; }
+    std::uint32_t Cookie() const { return static_cast<std::uint32_t>(bits_ >> 1); }
+    // The task, now the caller's; null for a notice.
+    std::unique_ptr<reactor::InternalTask> ReleaseTask() {
+      if (IsNotice()) return nullptr;
+      auto* task = reinterpret_cast<reactor::InternalTask*>(bits_);
+      bits_ = 0;
+      return std::unique_ptr<reactor::InternalTask>(task);
+    }
+    void Reset() {
+      if (bits_ != 0 && !IsNotice()) delete reinterpret_cast<reactor::InternalTask*>(bits_);
+      bits_ = 0;
+    }
+
+   private:
+    std::uintptr_t bits_ = 0;
+  };
+
   // A posted message, an internal task or the quit request: 40 bytes, as every byte of it
   // travels from the posting thread's cache to the owner's.
   struct Entry {
@@ -133,7 +179,8 @@ class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
     Entry() = default;
     Entry(HWND h, UINT m, WPARAM w, LPARAM l, DWORD t)
         : hwnd(h), wParam(w), lParam(l), message(m), time(t) {}
-    bool IsTask() const { return task != nullptr; }
+    // A notice counts as a task: it is reached in order, whatever became of its window.
+    bool IsTask() const { return static_cast<bool>(task); }
     bool IsQuit() const { return hwnd == kQuitMark; }
     MSG Msg() const { return MSG{IsQuit() ? 0 : hwnd, message, wParam, lParam, time}; }
 
@@ -142,7 +189,7 @@ class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
     LPARAM lParam = 0;
     UINT message = 0;
     DWORD time = 0;
-    std::unique_ptr<reactor::InternalTask> task;
+    TaskSlot task;
   };
   static_assert(sizeof(Entry) == 40);
   struct Timer {
@@ -166,6 +213,13 @@ class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
   static_assert(sizeof(Registration) == 16);
 
   static ThreadQueue* CreateCurrent();
+  // A post of the owner thread goes straight to local_: without the lock, unless posts of
+  // other threads wait in incoming_, which are taken in first (they came first). Not
+  // while a task runs, whose entry goes back to its place. Makes room there (the taken
+  // entries go once they are many, or all) and answers whether the post may go there.
+  bool OwnPostReady();
+  bool PrepareOwnPost();
+  static constexpr std::size_t kCompactAt = 64;
   Window* FindWindowSlow(HWND hwnd) const;
   bool PushEntry(Entry&& entry, bool* wake);
   // The next posted message, when nothing else (readiness, a timer) may be due.
@@ -224,6 +278,9 @@ class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
   alignas(64) std::vector<Entry> local_;
   std::size_t head_ = 0;
   bool quitQueued_ = false;
+  // Tasks being run: a task's entry goes back to its place in local_ (RunTask), so the
+  // taken entries stay put meanwhile.
+  int tasksRunning_ = 0;
   std::int64_t lastHarvest_ = 0;  // coarse clock
   std::int64_t lastCoarse_ = 0;   // the owner's latest reading of the coarse clock
   std::int64_t nextCheck_ = 0;    // coarse clock
@@ -249,9 +306,19 @@ class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
   static inline thread_local ThreadQueue* current_ = nullptr;
 };
 
+inline bool ThreadQueue::OwnPostReady() {
+  // Other threads only pay for the thread-local look.
+  return current_ == this && PrepareOwnPost();
+}
+
 inline bool ThreadQueue::Push(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, DWORD time,
                               bool* wake) {
   if (hwnd == Entry::kQuitMark) return false;
+  if (OwnPostReady()) {
+    local_.emplace_back(hwnd, message, wParam, lParam, time);
+    *wake = false;
+    return true;
+  }
   std::lock_guard lock(mutex_);
   if (closed_) return false;
   incoming_.emplace_back(hwnd, message, wParam, lParam, time);
@@ -265,6 +332,7 @@ inline bool ThreadQueue::Push(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
 
 inline bool ThreadQueue::PushStamped(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
                                      bool* wake) {
+  // Posts of other threads, mostly (the owner's own posts go through Push): kept lean.
   if (hwnd == Entry::kQuitMark) return false;
   std::lock_guard lock(mutex_);
   if (closed_) return false;

@@ -24,7 +24,13 @@ struct Window {
 
   // Resolves an extra memory offset of SetWindowLongA/GetWindowLongA; nullptr when out of
   // range.
-  std::atomic<LONG_PTR>* Slot(int index);
+  // Every message a socket's window receives reads its slot: kept inline.
+  std::atomic<LONG_PTR>* Slot(int index) {
+    if (index < 0 || index % 8 != 0) return nullptr;
+    const auto word = static_cast<std::size_t>(index) / 8;
+    if (word >= extraWords) return nullptr;
+    return extraWords > 1 ? &block_[word] : &word_;
+  }
 
   std::atomic<WNDPROC> proc;
   const std::uint32_t classId;

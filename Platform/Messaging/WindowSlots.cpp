@@ -20,11 +20,4 @@ Window::~Window() {
   if (extraWords > 1) delete[] block_;
 }
 
-std::atomic<LONG_PTR>* Window::Slot(int index) {
-  if (index < 0 || index % 8 != 0) return nullptr;
-  const auto word = static_cast<std::size_t>(index) / 8;
-  if (word >= extraWords) return nullptr;
-  return extraWords > 1 ? &block_[word] : &word_;
-}
-
 }  // namespace plat::detail

@@ -147,6 +147,14 @@ void ResyncOnOwner(reactor::QueueId owner, SOCKET h) {
   });
 }
 
+// A read notification leaves its queue: the socket may post the next one, unless the
+// notification belongs to an earlier selection (its ticket is old).
+void ReadNoticeTaken(const MSG& msg, std::uint32_t ticket) {
+  std::lock_guard lock(Mutex());
+  if (Sock* t = Table().Find(msg.wParam); t != nullptr && t->readTicket == ticket)
+    t->readQueued = false;
+}
+
 }  // namespace
 
 std::uint64_t IoHandlerCalls() {
@@ -165,20 +173,11 @@ void PostEvent(Sock& s, SOCKET h, long ev, int err) {
       s.reported = 0;
       return;
     }
-    // Queued as a task that turns into the message when the queue reaches it, so that
-    // the socket learns when its notification has left the queue.
+    // Queued as a notice, whose hook runs when the queue reaches it, so that the socket
+    // learns when its notification has left the queue.
     const std::uint32_t ticket = ++s.readTicket;
-    const HWND hwnd = s.hwnd;
-    const UINT msg = s.msg;
-    s.readQueued = reactor::PostInternal(queue, [h, ticket, hwnd, msg, lp](MSG& out) {
-      {
-        std::lock_guard lock(Mutex());
-        if (Sock* t = Table().Find(h); t != nullptr && t->readTicket == ticket)
-          t->readQueued = false;
-      }
-      out = MSG{hwnd, msg, h, lp, 0};
-      return true;
-    });
+    reactor::SetNoticeHook(&ReadNoticeTaken);
+    s.readQueued = reactor::PostNotice(queue, MSG{s.hwnd, s.msg, h, lp, 0}, ticket);
     return;
   }
   if (!PostMessageA(s.hwnd, s.msg, h, lp)) {

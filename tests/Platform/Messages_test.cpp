@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -270,6 +272,50 @@ TEST(Queue, MessagesFromSeveralThreadsKeepEachSendersOrder) {
       ASSERT_EQ(m.lParam, next[m.wParam]) << "sender " << m.wParam;
       ++next[m.wParam];
     }
+    DestroyWindow(w);
+  });
+}
+
+// The owner keeps two of its own messages in flight (each one handled posts the next), so
+// its queue is never empty; another thread posts meanwhile. Its message still comes, and
+// before the message the owner posted once it saw that post made.
+TEST(Queue, OwnPostsNeverRunAheadOfWhatAnotherThreadPostedEarlier) {
+  InFreshThread([] {
+    Recorded().clear();
+    HWND w = NewWindow();
+    constexpr WPARAM kChain = 1, kOther = 2, kAfter = 3;
+    constexpr int kMaxChain = 1'000'000;
+    std::atomic<bool> otherPosted{false};
+    std::atomic<bool> start{false};
+    bool afterPosted = false, afterSeen = false;
+    int chained = 0;
+    OnRecorded() = [&](const MSG& m) {
+      if (m.wParam == kAfter) afterSeen = true;
+      if (m.wParam != kChain || afterSeen || chained >= kMaxChain) return;
+      if (++chained == 1000) start = true;
+      if (!afterPosted && otherPosted.load()) {
+        afterPosted = true;
+        PostMessageA(w, WM_USER, kAfter, 0);
+      }
+      PostMessageA(w, WM_USER, kChain, 0);
+    };
+    std::thread other([&] {
+      for (int i = 0; i < 20000 && !start.load(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      PostMessageA(w, WM_USER, kOther, 0);
+      otherPosted = true;
+    });
+    PostMessageA(w, WM_USER, kChain, 0);
+    PostMessageA(w, WM_USER, kChain, 0);
+    EXPECT_TRUE(PumpUntil([&] { return afterSeen || chained >= kMaxChain; }, 20000));
+    other.join();
+    OnRecorded() = nullptr;
+    const std::vector<WPARAM> seen = SeenParams(WM_USER);
+    const auto otherAt = std::find(seen.begin(), seen.end(), kOther);
+    const auto afterAt = std::find(seen.begin(), seen.end(), kAfter);
+    ASSERT_NE(otherAt, seen.end()) << "the other thread's message never came";
+    ASSERT_NE(afterAt, seen.end());
+    EXPECT_LT(otherAt - seen.begin(), afterAt - seen.begin());
     DestroyWindow(w);
   });
 }
