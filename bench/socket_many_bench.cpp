@@ -23,7 +23,6 @@
 //   socket_many_bench [--conns N] [--window W] [--reps R] [--no-sweep]
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <linux/perf_event.h>
 #include <malloc.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -31,7 +30,6 @@
 #include <sys/epoll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -46,6 +44,7 @@
 #include <string>
 #include <vector>
 
+#include "SyscallCounter.h"
 #include "WSocket/WSocket.h"
 #include "peers/Peers.h"
 #include "tests/support/Pump.h"
@@ -216,43 +215,6 @@ long PeakRssKiB() {
   ::getrusage(RUSAGE_SELF, &ru);
   return ru.ru_maxrss;
 }
-
-// Counts the system calls the calling thread makes, through the kernel's tracepoint on
-// every system-call entry (exact, and without a tracer's slowdown). Where the kernel does
-// not let this process count, Calls() is -1.
-class SyscallCounter {
- public:
-  SyscallCounter() {
-    long id = -1;
-    for (const char* path : {"/sys/kernel/tracing/events/raw_syscalls/sys_enter/id",
-                             "/sys/kernel/debug/tracing/events/raw_syscalls/sys_enter/id"}) {
-      if (FILE* f = std::fopen(path, "r")) {
-        if (std::fscanf(f, "%ld", &id) != 1) id = -1;
-        std::fclose(f);
-        if (id >= 0) break;
-      }
-    }
-    if (id < 0) return;
-    perf_event_attr attr{};
-    attr.type = PERF_TYPE_TRACEPOINT;
-    attr.size = sizeof attr;
-    attr.config = static_cast<std::uint64_t>(id);
-    FFd = static_cast<int>(::syscall(SYS_perf_event_open, &attr, 0, -1, -1, 0));
-  }
-  ~SyscallCounter() {
-    if (FFd >= 0) ::close(FFd);
-  }
-  SyscallCounter(const SyscallCounter&) = delete;
-  SyscallCounter& operator=(const SyscallCounter&) = delete;
-  long long Calls() const {
-    std::uint64_t v = 0;
-    if (FFd < 0 || ::read(FFd, &v, sizeof v) != static_cast<ssize_t>(sizeof v)) return -1;
-    return static_cast<long long>(v);
-  }
-
- private:
-  int FFd = -1;
-};
 
 struct Round {
   int n = 0;
