@@ -292,6 +292,9 @@ class ORV_API TCustomWSocket : public TComponent {
   // Line mode ends (the line is complete, or the connection is gone): the line waits for
   // the next ReadLine, and the wait control that a ReadLine may be running is stopped.
   void EndLineMode();
+  // OnLineTooLong, through its trigger: the line is complete all the same, so a handler's
+  // error ends line mode before it goes on to the caller.
+  void FireLineTooLong();
   // The socket layer's notifications, in the order connect, read, write, accept, close
   // (TNotificationDispatcher).
   void WMASyncSelect(TMessage& MsgRec);

@@ -18,6 +18,16 @@ void TCustomWSocket::EndLineMode() {
   if (!FMultiThreaded && WaitCtrl() != nullptr) WaitCtrl()->Stop();
 }
 
+void TCustomWSocket::FireLineTooLong() {
+  TAliveGuard guard(*this);
+  try {
+    TriggerLineTooLong();
+  } catch (...) {
+    if (!guard.Gone()) EndLineMode();
+    throw;
+  }
+}
+
 bool TCustomWSocket::KeepsBytesForReadLine() const {
   return FLineReader && !OnDataAvailable;
 }
@@ -51,13 +61,7 @@ void TCustomWSocket::ReadLineReceive() {
       // is measured again).
       if (static_cast<std::size_t>(r) < span.Take) continue;
       if (span.TooLong) {
-        try {
-          TriggerLineTooLong();
-        } catch (...) {
-          // The line is complete all the same; the handler's error goes to the caller.
-          if (!guard.Gone()) EndLineMode();
-          throw;
-        }
+        FireLineTooLong();
         if (guard.Gone()) return;
       }
       if (span.Ends) {

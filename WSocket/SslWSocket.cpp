@@ -787,12 +787,7 @@ void TSslWSocket::ReadLineReceive() {
     t.Taken += span.Take;
     FReadCount += static_cast<std::int32_t>(span.Take);
     if (span.TooLong) {
-      try {
-        TriggerLineTooLong();
-      } catch (...) {
-        if (!guard.Gone()) EndLineMode();
-        throw;
-      }
+      FireLineTooLong();
       if (guard.SessionEnded()) return;
     }
     if (span.Ends) {

@@ -34,8 +34,7 @@ void TFltkBackend::RunDialog(TDialog& D) {
   w.position((Fl::w() - w.w()) / 2, (Fl::h() - w.h()) / 2);
   w.size_range(w.w(), w.h(), w.w(), w.h());
   PushModal(w);
-  FrameWithoutManager(w, D.Hints);
-  ShowWithHints(w, D.Hints);
+  ShowWithHints(w, D.Hints, true);
   {
     TMessagePump msgPump(*Application, {.HandleErrors = true});
     while (!D.Done && !Application->Terminated() && !msgPump.Ended()) {

@@ -106,12 +106,10 @@ struct TWindowHints {
 // Sends them; after every size_range() of a shown window (which sends FLTK's again).
 void SetWindowHints(Fl_Window& W, const TWindowHints& Hints);
 // Shows W with the hints in place before it is mapped (FLTK writes its own as it creates
-// the window).
-void ShowWithHints(Fl_Window& W, const TWindowHints& Hints);
-// Without a window manager nobody frames a window, and a box over the main window looks
-// like text written on it: a border of its own then, and where the window manager frames it
-// with a title bar only. Before show().
-void FrameWithoutManager(Fl_Window& W, const TWindowHints& Hints);
+// the window). Bordered: without a window manager nobody frames a window, and a box over
+// the main window looks like text written on it, so W draws a border of its own then, and
+// where the window manager frames it with a title bar only.
+void ShowWithHints(Fl_Window& W, const TWindowHints& Hints, bool Bordered);
 TWindowHints HintsOf(const TCustomForm& Form);
 
 // ---- forms (Forms.cpp) ----

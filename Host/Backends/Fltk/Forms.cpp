@@ -174,8 +174,11 @@ int AfterRequest(Display*) {
 
 }  // namespace
 
-void ShowWithHints(Fl_Window& W, const TWindowHints& Hints) {
+void ShowWithHints(Fl_Window& W, const TWindowHints& Hints, bool Bordered) {
   GManager = ReadManager();
+  // Framed as a tool, a window gets a title bar only: the rest of the border is ours too.
+  if (Bordered && (!GManager.Runs || (GManager.CloseOnEveryTitle && !Hints.Close)))
+    W.box(FL_BORDER_BOX);
   // FLTK creates the X window, writes hints of its own and maps it, all inside show(): the
   // after-function puts ours over FLTK's before the mapping request follows, so that a
   // window manager framing the window reads ours.
@@ -192,12 +195,6 @@ void ShowWithHints(Fl_Window& W, const TWindowHints& Hints) {
   XSetAfterFunction(fl_display, previous);
   GShowing = nullptr;
   SetWindowHints(W, Hints);
-}
-
-void FrameWithoutManager(Fl_Window& W, const TWindowHints& Hints) {
-  GManager = ReadManager();
-  // Framed as a tool, a window gets a title bar only: the rest of the border is ours too.
-  if (!GManager.Runs || (GManager.CloseOnEveryTitle && !Hints.Close)) W.box(FL_BORDER_BOX);
 }
 
 TWindowHints HintsOf(const TCustomForm& Form) {
@@ -345,8 +342,7 @@ void TFltkBackend::Build(TShownForm& S) {
   // The focus ring starts where Enter goes.
   if (TButton* d = DefaultButtonOf(form))
     if (Fl_Widget* widget = S.WidgetOf(d)) widget->take_focus();
-  if (form.BorderStyle() != bsNone) FrameWithoutManager(win, HintsOf(form));
-  ShowWithHints(win, HintsOf(form));
+  ShowWithHints(win, HintsOf(form), form.BorderStyle() != bsNone);
   ApplyCursor(S);
   // Custom controls paint from the message loop once their widget exists.
   for (auto& [c, widget] : S.Widgets)
