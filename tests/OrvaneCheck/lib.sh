@@ -9,9 +9,29 @@ PIDS=()
 PASSED=0
 FAILED=0
 
+# Whether process $1 still runs (a zombie, ended but not yet waited for, does not).
+running() {
+  local state
+  state=$(sed -E 's/.*\) (.).*/\1/' "/proc/$1/stat" 2>/dev/null) && [[ $state != Z ]]
+}
+# Newest first, so that clients end before the servers they use (the X server last), each
+# given 5 s to end and then killed: a run whose checks are all done must not hang in its
+# clean-up (it once did, for ten minutes, with every check passed).
 cleanup() {
-  for p in "${PIDS[@]}"; do kill "$p" 2>/dev/null; done
-  for p in "${PIDS[@]}"; do wait "$p" 2>/dev/null; done
+  local i p n
+  for ((i = ${#PIDS[@]} - 1; i >= 0; i--)); do
+    p=${PIDS[i]}
+    kill "$p" 2>/dev/null
+    for ((n = 0; n < 50; n++)); do
+      running "$p" || break
+      sleep 0.1
+    done
+    if running "$p"; then
+      echo "clean-up: $(tr '\0' ' ' <"/proc/$p/cmdline" 2>/dev/null)(pid $p) ignored the end request: killed" >&2
+      kill -KILL "$p" 2>/dev/null
+    fi
+    wait "$p" 2>/dev/null
+  done
   rm -rf "$WORK"
 }
 trap cleanup EXIT
