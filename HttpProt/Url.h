@@ -33,7 +33,8 @@ struct ORV_API THttpTarget {
   // The host and port to connect to: the proxy's with a proxy, the document's without.
   std::string ConnectHost;
   std::string ConnectPort;
-  // The document's server, named in the "Host: " line (never with a port).
+  // The document's server, named in the "Host: " line (never with a port; an IPv6 literal
+  // in its brackets).
   std::string TargetHost;
   // The document's server with its port when one is named: what a proxy's request-URI
   // names, and the base of relative relocations through a proxy.
