@@ -190,6 +190,17 @@ class UpdateCheck : public vtest::TVisualTest {
     d.Write("www/nofile.html", info(Web->Url("/files/")));
     d.Write("www/readmefile.html",
             info(Web->Url("/files/setup.exe"), {{"ReadMe", "file:///etc/passwd"}}));
+    d.Write("www/readmeFILE.html",
+            info(Web->Url("/files/setup.exe"), {{"ReadMe", "FILE:///etc/passwd"}}));
+    d.Write("www/del.html", info(Web->Url("/files/set\x7fup.exe")));
+    d.Write("www/c1.html", info(Web->Url("/files/u\xc2\x9b"
+                                         "2J.exe")));
+    d.Write("www/noutf8.html", info(Web->Url("/files/u\xff.exe")));
+    d.Write("www/name256.html", info(Web->Url("/files/" + std::string(256, 'n'))));
+    // The longest name a file may have, and a scheme in any case: fetched and saved.
+    d.Write("www/files/" + std::string(255, 'n'), "longest name");
+    d.Write("www/name255.html", info(Web->Url("/files/" + std::string(255, 'n'))));
+    d.Write("www/mixedcase.html", info("Http" + Web->Url("/files/setup.exe").substr(4)));
     d.Write("www/hop.html", Page({{"Redirect", Web->Url("/info.html")}}));
     d.Write("www/self.html", Page({{"Redirect", Web->Url("/self.html")}}));
     d.Write("www/ping.html", Page({{"Redirect", Web->Url("/pong.html")}}));
@@ -703,9 +714,10 @@ TEST_F(UpdateCheck, HttpsPagesReadMesAndDownloadsTrustTheAuthorityGiven) {
   const std::string base = "https://localhost:" + std::to_string(tls.Port("good"));
   tls.Dir().Write("www/files/setup.exe", Update);
   tls.Dir().Write("www/readme.txt", ReadMeText);
+  // The read-me's scheme in capitals: the same https.
   tls.Dir().Write("www/info.html", Page({{"Product", "Sample Editor"},
                                          {"Version", "1.1"},
-                                         {"ReadMe", base + "/readme.txt"},
+                                         {"ReadMe", "HTTPS" + base.substr(5) + "/readme.txt"},
                                          {"Download", base + "/files/setup.exe"}}));
   int readMes = 0;
   Script = [&](TCustomForm& F) {
@@ -990,6 +1002,14 @@ TEST_F(UpdateCheck, EntriesThePageMustNotChooseAreRefusedBeforeAnyQuestion) {
       {"/nofile.html", "proposes no usable file name: the address names no file"},
       {"/readmefile.html",
        "The ReadMe entry \"file:///etc/passwd\" cannot be fetched: unsupported protocol: file"},
+      {"/readmeFILE.html",
+       "The ReadMe entry \"FILE:///etc/passwd\" cannot be fetched: unsupported protocol: FILE"},
+      // DEL is a control character as the C0 ones are; a C1 control (U+009B) and bytes that
+      // are no UTF-8 are refused in the address before the name is looked at.
+      {"/del.html", "cannot be fetched: a blank or control character in the address"},
+      {"/c1.html", "cannot be fetched: a control character or no UTF-8 in the address"},
+      {"/noutf8.html", "cannot be fetched: a control character or no UTF-8 in the address"},
+      {"/name256.html", "proposes no usable file name: the name is longer than 255 bytes"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.Page);
@@ -1021,6 +1041,17 @@ TEST_F(UpdateCheck, EntriesThePageMustNotChooseAreRefusedBeforeAnyQuestion) {
             (std::vector<std::string>{"Please Wait", "Please Wait", "Please Wait"}));
   EXPECT_TRUE(Listing(Out.Path()).empty());
   EXPECT_TRUE(Listing(Temp.Path()).empty());
+
+  // At the boundaries: a proposed name of exactly 255 bytes, a scheme in mixed case.
+  Backend.Clear();
+  auto longest = Checker(Web->Url("/name255.html"));
+  Backend.AnswerBox(mrYes);
+  Backend.AnswerSaveDialog(Saved("longest"), 3);
+  ASSERT_TRUE(longest->CheckForUpdate()) << longest->LastError();
+  EXPECT_EQ(ReadFile(Saved("longest")), "longest name");
+  auto mixed = Checker(Web->Url("/mixedcase.html"));
+  ASSERT_TRUE(mixed->DownloadFile(Out.Path() + "/")) << mixed->LastError();
+  EXPECT_TRUE(ReadFile(Saved("setup.exe")) == Update);
 }
 
 TEST_F(UpdateCheck, TheExceptionHookEndsTheWaitAndPassesOtherErrorsOn) {
