@@ -42,15 +42,18 @@ class ORV_API TOrvane : public TComponent {
   // Reads the information page (and the pages it redirects to) with a please-wait form;
   // true when the first page was read. Does nothing while Active.
   virtual bool GetFileInfo();
-  // Offers the read-me: the external one opened by the shell, else the plain one in a
-  // window. False when there is none, the page was not read or the user declined.
+  // Offers the read-me: the external one opened by the shell (only when Attended), else
+  // the plain one in a window. False when there is none, the page was not read or the
+  // user declined.
   virtual bool DisplayReadMe(bool Prompt);
   // Downloads DownloadURL to FileName, or into the folder FileName when it ends with "/".
   virtual bool DownloadFile(const std::string& FileName);
   // Downloads URL into FileName with the progress form showing Title. The file appears
   // under its name only when the download succeeded; a failed or cancelled one leaves an
   // existing file untouched. A file that cannot be created raises EFCreateError before
-  // any request.
+  // any request. The file is written through the descriptor that created it beside the
+  // target, takes the target's name only while its temporary name still is that file,
+  // and is synced to the disk with its folder before success is reported.
   virtual bool DoDownload(const std::string& URL, const std::string& FileName,
                           const std::string& Title);
 

@@ -69,26 +69,26 @@ bool TOrvane::OpenReadMeExt() {
   RemoveReadMeFolder();
   const std::string name = LastUrlSegment(FProductReadMeExt);
   const std::string entry = EntryName(FInfoTags->ReadMeExtTag(), "ProductReadMeExt");
+  // A folder of the check's own (mode 0700): no file of the user's or of anyone else in
+  // the temporary folder is ever written, replaced or followed.
+  std::string folder = TempFolder() + "orvane-readme-XXXXXX";
   bool downloaded = false;
   try {
     if (RefuseEntryURL(entry, FProductReadMeExt)) {
     } else if (const std::string fault = FileNameFault(name); !fault.empty()) {
       FLastError = entry + " \"" + FProductReadMeExt + "\" proposes no usable file name: " + fault;
+    } else if (::mkdtemp(folder.data()) == nullptr) {
+      FLastError =
+          "Cannot create a folder for the read-me in " + TempFolder() + ": " + std::strerror(errno);
     } else {
-      // A folder of the check's own (mode 0700): no file of the user's or of anyone else
-      // in the temporary folder is ever written, replaced or followed.
-      std::string folder = TempFolder() + "orvane-readme-XXXXXX";
-      if (::mkdtemp(folder.data()) == nullptr)
-        throw EFCreateError("Cannot create a folder for the read-me in " + TempFolder() + ": " +
-                            std::strerror(errno));
       FReadMeFolder = folder;
       FReadMeFile = folder + "/" + name;
       FNextDownload = {.Text = true, .NoReplace = true};
       downloaded = DoDownload(FProductReadMeExt, FReadMeFile, LoadOrvStr(sOrvDownloadingReadMe));
     }
   } catch (const EFCreateError& e) {
-    // A temporary folder that refuses it: the read-me could not be fetched, which the
-    // caller reports.
+    // A folder that refuses the file: the read-me could not be fetched, which the caller
+    // reports.
     FLastError = e.Message();
   }
   if (guard.Gone()) return false;
