@@ -370,19 +370,20 @@ TEST_F(HttpCliFaults, ADripIsEndedByTheLowSpeedRuleOrTheOverallBound) {
   };
   // A byte every 0.2 s keeps the inactivity time-out at bay for ever.
   cli.SetTimeout(1);
-  cli.SetLowSpeedLimit(100);
   cli.SetLowSpeedTime(1);
-  run("/drip");
-  EXPECT_EQ(cli.StatusCode(), 404);
-  EXPECT_EQ(cli.ReasonPhrase(), "slower than 100 bytes/s for 1 s");
-  EXPECT_EQ(log.Only("RequestDone"), std::vector<std::string>{"RequestDone 10060"});
-
-  cli.SetLowSpeedLimit(0);
-  cli.SetMaxTime(1);
-  run("/drip");
-  EXPECT_EQ(cli.StatusCode(), 404);
-  EXPECT_EQ(cli.ReasonPhrase(), "took longer than 1 s");
-  EXPECT_EQ(log.Only("RequestDone"), std::vector<std::string>{"RequestDone 10060"});
+  const struct {
+    std::int32_t LowSpeedLimit, MaxTime;
+    const char* Reason;
+  } drips[] = {{100, 0, "slower than 100 bytes/s for 1 s"}, {0, 1, "took longer than 1 s"}};
+  for (const auto& d : drips) {
+    SCOPED_TRACE(d.Reason);
+    cli.SetLowSpeedLimit(d.LowSpeedLimit);
+    cli.SetMaxTime(d.MaxTime);
+    run("/drip");
+    EXPECT_EQ(cli.StatusCode(), 404);
+    EXPECT_EQ(cli.ReasonPhrase(), d.Reason);
+    EXPECT_EQ(log.Only("RequestDone"), std::vector<std::string>{"RequestDone 10060"});
+  }
 
   // A body that flows is untouched by either rule, and the bounds count per request.
   cli.SetLowSpeedLimit(100);
