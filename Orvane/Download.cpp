@@ -72,8 +72,8 @@ TPartFile CreatePartFile(const std::string& FileName) {
 
 // Whether Name still is the file open as Handle (not a link or another file put there).
 bool StillNamed(const std::string& Name, int Handle) {
-  struct stat byName {
-  }, byHandle{};
+  struct stat byName {};
+  struct stat byHandle {};
   return ::lstat(Name.c_str(), &byName) == 0 && ::fstat(Handle, &byHandle) == 0 &&
          byName.st_dev == byHandle.st_dev && byName.st_ino == byHandle.st_ino;
 }
@@ -90,7 +90,11 @@ int Rename(const std::string& PartName, const std::string& FileName, bool NoRepl
     ::unlink(PartName.c_str());
     return 0;
   }
-  return errno;
+  if (errno != EPERM && errno != EOPNOTSUPP) return errno;
+  // Nor links (FAT): a look first, the best such a file system allows.
+  struct stat st {};
+  if (::lstat(FileName.c_str(), &st) == 0) return EEXIST;
+  return ::rename(PartName.c_str(), FileName.c_str()) == 0 ? 0 : errno;
 }
 
 // Brings the folder's entries to the disk, so that a power cut after the report of success
