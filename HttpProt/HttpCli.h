@@ -475,7 +475,8 @@ class ORV_API THttpCli : public TComponent {
   // Whether the request under way has a bound for the timer to watch.
   bool TimeBounded() const;
   void SetTimeBound(std::int32_t& Field, std::int32_t Value, const char* Name);
-  // Why the request has passed a time bound by now, or empty.
+  // Why the request has passed a time bound by now, or empty; moves the low-speed window
+  // on once it has seen its quota.
   std::string TimeBoundPassed();
   // Receive from the socket, counting what came.
   std::int32_t ReceiveCounted(void* Buf, std::int32_t Len);
