@@ -199,14 +199,6 @@ signed rewritten good.htm 2 "signature does not match its entries" --public-key 
 # Without a key the size and hash still hold the file, against corruption only.
 signed hashed unsigned.htm 0 "no signature checked (no --public-key)"
 signed hashed-flipped flipped.htm 2 "The file's SHA-256 is "
-# Unattended, a page without the signature gets no further than its reading.
-mkdir "$WORK/unattended-unsigned"
-run unattended-unsigned "$FILES/unsigned.htm" --run-unattended --public-key "$SIGNER" \
-  --save-to "$WORK/unattended-unsigned"
-expect "unattended-unsigned: exit 2 (got $status)" test "$status" = 2
-contains "unattended-unsigned: refused" "$WORK/unattended-unsigned.err" "is not signed"
-expect "unattended-unsigned: nothing saved" test -z "$(ls -A "$WORK/unattended-unsigned")"
-
 # An external read-me with nobody present (--yes, no terminal) is neither fetched nor
 # opened, and the output says so; the temporary folder stays as it was.
 echo "notes" >"$WORK/plain/notes.txt"
@@ -229,4 +221,12 @@ wait_for 10 bash -c "echo >/dev/tcp/127.0.0.1/$drip_port"
 bad_use drip-slow "slower than 100 bytes/s for 1 s" "http://127.0.0.1:$drip_port/" --yes --speed-time 1
 bad_use drip-long "took longer than 1 s" "http://127.0.0.1:$drip_port/" --yes --speed-limit 0 --max-time 1
 bad_use speed-value '--speed-limit wants a whole number from 0 to 1000000000 (got "fast")' --speed-limit fast
+# Unattended, a page without the signature gets no further than its reading.
+mkdir "$WORK/unattended-unsigned"
+run unattended-unsigned "$FILES/unsigned.htm" --run-unattended --public-key "$SIGNER" \
+  --save-to "$WORK/unattended-unsigned"
+expect "unattended-unsigned: exit 2 (got $status)" test "$status" = 2
+contains "unattended-unsigned: refused" "$WORK/unattended-unsigned.err" "is not signed"
+expect "unattended-unsigned: nothing saved" test -z "$(ls -A "$WORK/unattended-unsigned")"
+
 finish
