@@ -221,6 +221,7 @@ wait_for 10 bash -c "echo >/dev/tcp/127.0.0.1/$drip_port"
 bad_use drip-slow "slower than 100 bytes/s for 1 s" "http://127.0.0.1:$drip_port/" --yes --speed-time 1
 bad_use drip-long "took longer than 1 s" "http://127.0.0.1:$drip_port/" --yes --speed-limit 0 --max-time 1
 bad_use speed-value '--speed-limit wants a whole number from 0 to 1000000000 (got "fast")' --speed-limit fast
+
 # Unattended, a page without the signature gets no further than its reading.
 mkdir "$WORK/unattended-unsigned"
 run unattended-unsigned "$FILES/unsigned.htm" --run-unattended --public-key "$SIGNER" \
@@ -228,5 +229,4 @@ run unattended-unsigned "$FILES/unsigned.htm" --run-unattended --public-key "$SI
 expect "unattended-unsigned: exit 2 (got $status)" test "$status" = 2
 contains "unattended-unsigned: refused" "$WORK/unattended-unsigned.err" "is not signed"
 expect "unattended-unsigned: nothing saved" test -z "$(ls -A "$WORK/unattended-unsigned")"
-
 finish
