@@ -406,6 +406,50 @@ TEST_F(HttpCliFaults, TheTimeoutEndsAStalledRequestAsAnAbortDoes) {
   EXPECT_EQ(body.Count(), 10);
 }
 
+TEST_F(HttpCliFaults, ADripIsEndedByTheLowSpeedRuleOrTheOverallBound) {
+  THttpCli cli(nullptr);
+  TEventLog log(cli);
+  std::unique_ptr<TSinkStream> body;
+  auto run = [&](const std::string& Path) {
+    log.Clear();
+    body = std::make_unique<TSinkStream>();
+    cli.SetRcvdStream(body.get());
+    cli.SetURL(Url(Path));
+    cli.GetASync();
+    ASSERT_TRUE(log.WaitDone(1, std::chrono::seconds(10)));
+  };
+  // A byte every 0.2 s keeps the inactivity time-out at bay for ever.
+  cli.SetTimeout(1);
+  cli.SetLowSpeedTime(1);
+  const struct {
+    std::int32_t LowSpeedLimit, MaxTime;
+    const char* Reason;
+  } drips[] = {{100, 0, "slower than 100 bytes/s for 1 s"}, {0, 1, "took longer than 1 s"}};
+  for (const auto& d : drips) {
+    SCOPED_TRACE(d.Reason);
+    cli.SetLowSpeedLimit(d.LowSpeedLimit);
+    cli.SetMaxTime(d.MaxTime);
+    run("/drip");
+    EXPECT_EQ(cli.StatusCode(), 404);
+    EXPECT_EQ(cli.ReasonPhrase(), d.Reason);
+    EXPECT_EQ(log.Only("RequestDone"), std::vector<std::string>{"RequestDone 10060"});
+  }
+
+  // A body that flows is untouched by either rule, and the bounds count per request.
+  cli.SetLowSpeedLimit(100);
+  cli.SetMaxTime(5);
+  run("/nolength");
+  EXPECT_EQ(cli.StatusCode(), 200);
+  EXPECT_EQ(body->Count(), 300000);
+  run("/nolength");
+  EXPECT_EQ(cli.StatusCode(), 200);
+
+  EXPECT_THROW(cli.SetLowSpeedLimit(-1), EHttpException);
+  EXPECT_THROW(cli.SetMaxTime(-1), EHttpException);
+  EXPECT_EQ(cli.LowSpeedLimit(), 100);
+  EXPECT_EQ(cli.MaxTime(), 5);
+}
+
 TEST_F(HttpCliFaults, AbortEndsTheRequestAtEveryStage) {
   THttpCli cli(nullptr);
   TEventLog log(cli);
