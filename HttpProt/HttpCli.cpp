@@ -211,7 +211,7 @@ void THttpCli::TimeoutTick() {
   }
   if (std::chrono::steady_clock::now() - FLastProgress < std::chrono::seconds(FTimeout)) return;
   StopTimeoutTimer();
-  AbortRequest("Connection timed out", 10060);
+  AbortRequest("Connection timed out", 10060, hfTimeout);
 }
 
 void THttpCli::TriggerSessionConnected() {
