@@ -2,6 +2,7 @@
 // are all made from it, so an option cannot be read one way and described another.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -13,16 +14,33 @@ namespace cli {
 // The exit status of a command line that does not fit the program.
 inline constexpr int ExitUsage = 2;
 
+// Takes an option (Text is empty for one without a value) or a word, and answers why it is
+// refused, or nothing.
+using TApply = std::function<std::string(const std::string& Text)>;
+
 struct TOption {
   std::string Name;  // the long name without its dashes: "output" for --output
   char Short = 0;    // the one-letter name ('o' for -o); 0 for none
   // The value's placeholder in the help ("FILE"); empty for an option that takes none.
   std::string Value;
-  // Takes the option (Text is empty for one without a value) and answers why its value is
-  // refused, or nothing.
-  std::function<std::string(const std::string& Text)> Apply;
+  TApply Apply;
   std::string Help;
 };
+
+// What most options do: keep the value as it is, set a flag, or keep a whole number.
+TApply StoreIn(std::string& Into);
+TApply SetTrue(bool& Into);
+// Digits only, from 0 to Most.
+std::string ReadWholeNumber(const std::string& Text, std::int64_t Most, std::int64_t& Value);
+template <typename T>
+TApply StoreNumber(T& Into, std::int64_t Most) {
+  return [&Into, Most](const std::string& Text) {
+    std::int64_t v = 0;
+    std::string fault = ReadWholeNumber(Text, Most, v);
+    if (fault.empty()) Into = static_cast<T>(v);
+    return fault;
+  };
+}
 
 // A titled list in the help and the manual (exit statuses, commands): a term and its text.
 struct TSection {
@@ -38,9 +56,9 @@ struct TProgram {
   // Paragraphs, parted by an empty line.
   std::string Description;
   std::vector<TOption> Options;
-  // Takes a word that is no option (every word after "--") and answers why it is refused,
-  // or nothing. Left empty, the program takes no such word.
-  std::function<std::string(const std::string& Word)> Operand;
+  // Takes a word that is no option (every word after "--"). Left empty, the program takes
+  // no such word.
+  TApply Operand;
   std::vector<TSection> Sections;
 };
 

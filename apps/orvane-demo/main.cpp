@@ -5,11 +5,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -141,16 +139,6 @@ struct TDemoWindow {
   }
 };
 
-// A whole number from 0 to Most.
-std::string ReadNumber(const std::string& Text, long Most, long& Value) {
-  char* end = nullptr;
-  errno = 0;
-  Value = std::strtol(Text.c_str(), &end, 10);
-  if (Text.empty() || *end != 0 || errno != 0 || Value < 0 || Value > Most)
-    return "wants a whole number from 0 to " + std::to_string(Most) + ", not \"" + Text + "\"";
-  return {};
-}
-
 struct TDemoOptions {
   std::string HomeURL, SaveTo;
   std::int32_t Rate = PacedRate();
@@ -159,53 +147,36 @@ struct TDemoOptions {
 };
 
 cli::TProgram DemoProgram(TDemoOptions& O) {
-  cli::TProgram p;
-  p.Name = "orvane-demo";
-  p.Synopsis = "[OPTION...] [HOME-URL]";
-  p.Summary = "a desktop program that checks for its own update";
-  p.Description =
-      "Opens the demo's window; Help > Check for Update... checks the information page at "
-      "HOME-URL, or the demo server built in when none is given, and saves the update "
-      "where the save dialog says. The outcome of each check is also printed on standard "
-      "output. Needs an X display ($DISPLAY).";
-  p.Options = {
-      {"demo-rate", 0, "BYTES",
-       [&O](const std::string& V) {
-         long v = 0;
-         std::string fault = ReadNumber(V, 100000000, v);
-         O.Rate = static_cast<std::int32_t>(v);
-         return fault;
-       },
+  std::vector<cli::TOption> options = {
+      {"demo-rate", 0, "BYTES", cli::StoreNumber(O.Rate, 100000000),
        "the built-in server sends the update file at BYTES a second (0: as fast as it "
        "can; by default at a pace that lets its download take two seconds)"},
-      {"demo-delay", 0, "MS",
-       [&O](const std::string& V) {
-         long v = 0;
-         std::string fault = ReadNumber(V, 60000, v);
-         O.DelayMs = static_cast<std::uint32_t>(v);
-         return fault;
-       },
+      {"demo-delay", 0, "MS", cli::StoreNumber(O.DelayMs, 60000),
        "the built-in server answers the page and the read-me MS milliseconds late (700 by "
        "default)"},
-      {"save-to", 0, "DIR",
-       [&O](const std::string& V) {
-         O.SaveTo = V;
-         return std::string();
-       },
+      {"save-to", 0, "DIR", cli::StoreIn(O.SaveTo),
        "the folder the save dialog starts in (default: the current one)"},
   };
-  p.Operand = [&O](const std::string& Word) {
+  auto homeUrl = [&O](const std::string& Word) {
     if (!O.HomeURL.empty()) return "more than one HOME-URL: \"" + Word + "\"";
     if (Word.rfind("http://", 0) != 0 && Word.rfind("https://", 0) != 0)
       return "HOME-URL must be an http:// or https:// address, not \"" + Word + "\"";
     O.HomeURL = Word;
     return std::string();
   };
-  p.Sections = {{"Exit status",
-                 "",
-                 {{"0", "the window was closed"},
-                  {"2", "the command line does not fit, or no window could be opened"}}}};
-  return p;
+  return {"orvane-demo",
+          "[OPTION...] [HOME-URL]",
+          "a desktop program that checks for its own update",
+          "Opens the demo's window; Help > Check for Update... checks the information page at "
+          "HOME-URL, or the demo server built in when none is given, and saves the update "
+          "where the save dialog says. The outcome of each check is also printed on standard "
+          "output. Needs an X display ($DISPLAY).",
+          std::move(options),
+          homeUrl,
+          {{"Exit status",
+            "",
+            {{"0", "the window was closed"},
+             {"2", "the command line does not fit, or no window could be opened"}}}}};
 }
 
 }  // namespace

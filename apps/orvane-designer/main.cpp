@@ -17,29 +17,23 @@
 namespace {
 
 cli::TProgram DesignerProgram(std::string& Package) {
-  cli::TProgram p;
-  p.Name = "orvane-designer";
-  p.Synopsis = "[--package PATH] < COMMANDS";
-  p.Summary = "design forms with the package's components, from the terminal";
-  p.Description =
-      "Loads the component package at run time, as a designer installs one, and works on "
-      "one form held as a text form file. Commands come one a line on standard input; "
-      "results and errors (lines starting with \"error:\") go to standard output. A line "
-      "starting with # is a comment.";
-  p.Options = {{"package", 0, "PATH",
-                [&Package](const std::string& V) {
-                  Package = V;
-                  return std::string();
-                },
-                "the package library that \"load\" loads (by default the one built with the "
-                "designer)"}};
-  p.Sections = {{"Commands", "", TDesigner::CommandList()},
-                {"Exit status",
-                 "",
-                 {{"0", "every command went well, or the commands were typed at a terminal"},
-                  {"1", "a command of a script (standard input not a terminal) failed"},
-                  {"2", "the command line does not fit"}}}};
-  return p;
+  return {"orvane-designer",
+          "[--package PATH] < COMMANDS",
+          "design forms with the package's components, from the terminal",
+          "Loads the component package at run time, as a designer installs one, and works on "
+          "one form held as a text form file. Commands come one a line on standard input; "
+          "results and errors (lines starting with \"error:\") go to standard output. A line "
+          "starting with # is a comment.",
+          {{"package", 0, "PATH", cli::StoreIn(Package),
+            "the package library that \"load\" loads (by default the one built with the "
+            "designer)"}},
+          nullptr,
+          {{"Commands", "", TDesigner::CommandList()},
+           {"Exit status",
+            "",
+            {{"0", "every command went well, or the commands were typed at a terminal"},
+             {"1", "a command of a script (standard input not a terminal) failed"},
+             {"2", "the command line does not fit"}}}}};
 }
 
 }  // namespace
