@@ -4,17 +4,30 @@
 // on a script, it exits with 1 when a command failed.
 #include <unistd.h>
 
+#include <filesystem>
 #include <iostream>
 #include <string>
 
 #include "CommandLine.h"
 #include "Designer.h"
 
-#ifndef ORV_PACKAGE_PATH
-#error "ORV_PACKAGE_PATH comes from the build"
+#if !defined(ORV_PACKAGE_PATH) || !defined(ORV_PACKAGE_INSTALLED)
+#error "ORV_PACKAGE_PATH and ORV_PACKAGE_INSTALLED come from the build"
 #endif
 
 namespace {
+
+// The package an installed designer was installed with (beside its own folder), else the
+// one of the build tree it was built in.
+std::string DefaultPackagePath() {
+  std::error_code ec;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (!ec) {
+    const std::filesystem::path installed = self.parent_path() / ORV_PACKAGE_INSTALLED;
+    if (std::filesystem::exists(installed, ec)) return installed.lexically_normal().string();
+  }
+  return ORV_PACKAGE_PATH;
+}
 
 cli::TProgram DesignerProgram(std::string& Package) {
   return {"orvane-designer",
@@ -25,8 +38,8 @@ cli::TProgram DesignerProgram(std::string& Package) {
           "results and errors (lines starting with \"error:\") go to standard output. A line "
           "starting with # is a comment.",
           {{"package", 0, "PATH", cli::StoreIn(Package),
-            "the package library that \"load\" loads (by default the one built with the "
-            "designer)"}},
+            "the package library that \"load\" loads (by default the one installed beside the "
+            "designer, or the one it was built with)"}},
           nullptr,
           {{"Commands", "", TDesigner::CommandList()},
            {"Exit status",
@@ -39,7 +52,7 @@ cli::TProgram DesignerProgram(std::string& Package) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string package = ORV_PACKAGE_PATH;
+  std::string package = DefaultPackagePath();
   if (const auto status = cli::ParseCommandLine(DesignerProgram(package), argc, argv))
     return *status;
   TDesigner designer(package);
