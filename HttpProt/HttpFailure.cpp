@@ -71,7 +71,8 @@ std::string THttpCli::FailureMessage() const {
     case hfResolve:
       return "could not resolve host " + t.ConnectHost + (words.empty() ? "" : ": " + words);
     case hfConnect:
-      return "could not connect to " + where + ": " + (words.empty() ? FReasonPhrase : words);
+      // Without a socket error the component's own check refused: its phrase says which.
+      return words.empty() ? FReasonPhrase : "could not connect to " + where + ": " + words;
     case hfTimeout:
       return "timed out after " + std::to_string(FTimeout) + " seconds without progress (" + where +
              ")";

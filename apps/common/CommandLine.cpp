@@ -45,7 +45,7 @@ class TParser {
   TParser(const TProgram& Program, const std::vector<std::string>& Args)
       : FProgram(Program), FArgs(Args) {}
 
-  // The built-in option met first, or the fault that ended the reading.
+  // The built-in option (--help, --version, --man) that ended the reading, if one did.
   TBuiltIn BuiltInSeen = TBuiltIn::None;
 
   std::string Run() {

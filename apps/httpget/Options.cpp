@@ -1,5 +1,10 @@
 #include "Options.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
 #include "ExitCodes.h"
 
 namespace {
@@ -47,7 +52,13 @@ cli::TProgram HttpGetProgram(THttpGetOptions& O) {
        "give up after SECONDS without any progress (0, the default: never)"},
       {"max-redirs", 0, "N", StoreNumber(O.MaxRedirs, MostCount),
        "follow at most N relocations (20 by default)"},
-      {"ca-file", 0, "FILE", StoreIn(O.CAFile),
+      {"ca-file", 0, "FILE",
+       [&O](const std::string& V) {
+         // Said now, not as a failed connection once the request is under way.
+         if (::access(V.c_str(), R_OK) != 0)
+           return "cannot read \"" + V + "\": " + std::strerror(errno);
+         return StoreIn(O.CAFile)(V);
+       },
        "trust the authorities in FILE (PEM certificates) for https instead of the system's"},
       {"insecure", 'k', "", SetTrue(O.Insecure),
        "check no certificate at all: anyone on the way can read and change everything"},

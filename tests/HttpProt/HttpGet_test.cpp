@@ -273,6 +273,11 @@ TEST(HttpGet, FetchesHttpsTrustingTheAuthorityGiven) {
   r = HttpGet({url("good"), "--ca-file"});
   EXPECT_EQ(r.Exit, 2);
   EXPECT_NE(r.Err.find("--ca-file needs a value"), std::string::npos) << r.Err;
+  r = HttpGet({url("good"), "--ca-file", certs.Path("ca.pem") + ".missing"});
+  EXPECT_EQ(r.Exit, 2);
+  EXPECT_NE(r.Err.find(".missing\": No such file or directory (see httpget --help)"),
+            std::string::npos)
+      << r.Err;
 
   // A server that speaks nothing newer than TLS 1.1: the handshake fails.
   testsupport::PythonPeer old = testsupport::StartPythonPeer(
