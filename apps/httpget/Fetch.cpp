@@ -8,6 +8,7 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <optional>
 
 #include "ExitCodes.h"
 #include "Host/FileUtils.h"
@@ -49,12 +50,10 @@ void SplitCredentials(const std::string& Text, std::string& Name, std::string& P
   Password = colon == std::string::npos ? "" : Text.substr(colon + 1);
 }
 
-// The name -O writes to: the URL's last path segment, without its query; the reason in
-// Fault when a server's choice of name could not be trusted with a file of its own.
-std::string RemoteName(const std::string& Url, std::string& Fault) {
-  std::string proto, user, pass, host, port, path;
-  ParseURL(Url, proto, user, pass, host, port, path);
-  path = path.substr(0, path.find_first_of("?#"));
+// The name -O writes to: the last segment of the URL's path, without its query; the reason
+// in Fault when a server's choice of name could not be trusted with a file of its own.
+std::string RemoteName(const std::string& Path, std::string& Fault) {
+  const std::string path = Path.substr(0, Path.find_first_of("?#"));
   const std::string name = path.substr(path.rfind('/') + 1);
   Fault = FileNameFault(name);
   return name;
@@ -98,18 +97,47 @@ void Configure(THttpCli& Http, const THttpGetOptions& O) {
 }
 
 // The response's header lines as they come: to standard error (--verbose), and before the
-// body into its stream (--include, --head), as on the wire.
-void ShowHeaders(THttpCli& Http, const THttpGetOptions& O, TStream& Body) {
+// body into its stream (--include, --head), as on the wire. A header that cannot be written
+// ends the request, with the reason in Fault.
+void ShowHeaders(THttpCli& Http, const THttpGetOptions& O, TStream& Body, std::string& Fault) {
   const bool include = O.Include || O.Head;
   if (!O.Verbose && !include) return;
-  Http.OnHeaderData = [&Http, &O, &Body, include](TObject*) {
+  auto write = [&Http, &Body, &Fault](const std::string& Bytes) {
+    try {
+      Body.WriteBuffer(Bytes.data(), static_cast<std::int32_t>(Bytes.size()));
+    } catch (const std::exception& e) {
+      Fault = e.what();
+      Http.Abort();
+    }
+  };
+  Http.OnHeaderData = [&Http, &O, write, include](TObject*) {
     const TStringList& lines = *Http.HeaderLines();
     const std::string& line = lines.Strings(lines.Count() - 1);
     if (O.Verbose) std::fprintf(stderr, "%s\n", TerminalSafeText(line).c_str());
-    if (include)
-      Body.WriteBuffer((line + "\r\n").data(), static_cast<std::int32_t>(line.size() + 2));
+    if (include) write(line + "\r\n");
   };
-  if (include) Http.OnHeaderEnd = [&Body](TObject*) { Body.WriteBuffer("\r\n", 2); };
+  if (include) Http.OnHeaderEnd = [write](TObject*) { write("\r\n"); };
+}
+
+// The streams the request reads and writes; the exit status when one cannot be opened.
+std::optional<int> OpenStreams(const THttpGetOptions& O, const std::string& Output,
+                               std::unique_ptr<TStream>& Body, std::unique_ptr<TStream>& Post) {
+  try {
+    if (!O.PostFile.empty())
+      Post =
+          O.PostFile == "-" ? ReadStdin() : std::make_unique<TFileStream>(O.PostFile, fmOpenRead);
+  } catch (const std::exception& e) {
+    return Fail(ExitReadError, e.what());
+  }
+  try {
+    if (Output.empty())
+      Body = std::make_unique<TStdoutStream>();
+    else
+      Body = std::make_unique<TFileStream>(Output, fmCreate);
+  } catch (const std::exception& e) {
+    return Fail(ExitWriteError, e.what());
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -124,7 +152,7 @@ int Fetch(const THttpGetOptions& O) {
   std::string output = O.Output;
   if (O.RemoteName) {
     std::string fault;
-    output = RemoteName(O.Url, fault);
+    output = RemoteName(path, fault);
     if (!fault.empty())
       return Fail(ExitWriteError, "-O: no file written for " + O.Url + ": " + fault);
   }
@@ -132,26 +160,12 @@ int Fetch(const THttpGetOptions& O) {
   Configure(http, O);
   if (O.Insecure && !O.Silent)
     std::fprintf(stderr, "httpget: --insecure: no certificate is checked\n");
-
   std::unique_ptr<TStream> body, post;
-  try {
-    if (!O.PostFile.empty())
-      post =
-          O.PostFile == "-" ? ReadStdin() : std::make_unique<TFileStream>(O.PostFile, fmOpenRead);
-  } catch (const std::exception& e) {
-    return Fail(ExitReadError, e.what());
-  }
-  try {
-    if (output.empty())
-      body = std::make_unique<TStdoutStream>();
-    else
-      body = std::make_unique<TFileStream>(output, fmCreate);
-  } catch (const std::exception& e) {
-    return Fail(ExitWriteError, e.what());
-  }
+  if (const auto status = OpenStreams(O, output, body, post)) return *status;
   http.SetRcvdStream(body.get());
   http.SetSendStream(post.get());
-  ShowHeaders(http, O, *body);
+  std::string headerFault;
+  ShowHeaders(http, O, *body, headerFault);
 
   try {
     if (post)
@@ -165,6 +179,7 @@ int Fetch(const THttpGetOptions& O) {
   } catch (const std::exception& e) {
     return Fail(ExitUnsupported, e.what());
   }
+  if (!headerFault.empty()) return Fail(ExitWriteError, headerFault);
   const THttpFailure kind = http.FailureKind();
   if (kind != hfNone) return Fail(ExitCodeFor(kind), http.FailureMessage());
   if (!O.Silent)

@@ -138,9 +138,10 @@ bool TDesigner::Run(const std::string& line) {
   const auto& commands = Commands();
   const auto c = std::find_if(commands.begin(), commands.end(),
                               [&](const TCommand& C) { return w[0] == C.Name; });
-  if (c == commands.end() || (c->Here == nullptr && !FPackage.Loaded()))
-    Error(c != commands.end() || !FPackage.Loaded() ? "load the package first (or type help)"
-                                                    : "unknown command " + w[0] + " (type help)");
+  if (c == commands.end() && FPackage.Loaded())
+    Error("unknown command " + w[0] + " (type help)");
+  else if (c == commands.end() || (c->Here == nullptr && !FPackage.Loaded()))
+    Error("load the package first (or type help)");
   else if (w.size() < c->Words)
     Error(std::string("usage: ") + c->Name + " " + c->Args);
   else if (c->Here != nullptr)
