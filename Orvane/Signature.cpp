@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "HttpProt/Encoding.h"
+#include "Orvane/PageEntries.h"
 
 namespace {
 
@@ -54,13 +55,42 @@ bool HasControl(const std::string& Value) {
   return false;
 }
 
-bool IsIsoDate(const std::string& Text) {
-  if (Text.size() != 10 || Text[4] != '-' || Text[7] != '-') return false;
-  for (const std::size_t i : {0, 1, 2, 3, 5, 6, 8, 9})
-    if (!std::isdigit(static_cast<unsigned char>(Text[i]))) return false;
-  const int month = std::stoi(Text.substr(5, 2));
-  const int day = std::stoi(Text.substr(8, 2));
-  return month >= 1 && month <= 12 && day >= 1 && day <= 31;
+void CheckValue(const char* Name, const std::string& Value) {
+  if (HasControl(Value))
+    throw ESignatureError(std::string(Name) + " holds a control character: it cannot be signed");
+}
+
+std::string CheckedHash(const char* Name, const std::string& Value) {
+  const std::string hex = HashHex(Value);
+  if (hex.empty()) throw ESignatureError(std::string(Name) + " is not 64 hex digits");
+  return hex;
+}
+
+// The facts both forms share, checked; the hash in lower case.
+std::string CheckCommonFacts(const TSignedFacts& Facts) {
+  const std::pair<const char*, const std::string*> lines[] = {{"Product", &Facts.Product},
+                                                              {"Version", &Facts.Version},
+                                                              {"Date", &Facts.Date},
+                                                              {"URL", &Facts.URL},
+                                                              {"Expires", &Facts.Expires}};
+  for (const auto& [name, value] : lines) CheckValue(name, *value);
+  if (Facts.Product.empty()) throw ESignatureError("a signed update needs a product name");
+  if (Facts.Version.empty()) throw ESignatureError("a signed update needs a version");
+  if (Facts.URL.empty()) throw ESignatureError("a signed update needs a download address");
+  const std::string sha = CheckedHash("SHA256", Facts.SHA256);
+  if (!Facts.Expires.empty() && !IsCalendarDate(Facts.Expires))
+    throw ESignatureError("Expires is not a date written YYYY-MM-DD");
+  return sha;
+}
+
+// The three lines of a read-me: its address, size and hash, or three empty values.
+std::string ReadMeLines(const char* Name, const TDownloadExpectation& File) {
+  const std::string name = Name;
+  CheckValue(Name, File.URL);
+  if (File.URL.empty()) return name + ": \n" + name + "Size: \n" + name + "SHA256: \n";
+  const std::string sha = CheckedHash((name + "SHA256").c_str(), File.SHA256);
+  return name + ": " + File.URL + "\n" + name + "Size: " + std::to_string(File.Size) + "\n" + name +
+         "SHA256: " + sha + "\n";
 }
 
 }  // namespace
@@ -201,29 +231,42 @@ bool Ed25519Verify(const std::string& PublicKey, const std::string& Message,
                           Message.size()) == 1;
 }
 
+bool IsCalendarDate(const std::string& Text) {
+  if (Text.size() != 10 || Text[4] != '-' || Text[7] != '-') return false;
+  for (const std::size_t i : {0, 1, 2, 3, 5, 6, 8, 9})
+    if (!std::isdigit(static_cast<unsigned char>(Text[i]))) return false;
+  const int year = std::stoi(Text.substr(0, 4));
+  const int month = std::stoi(Text.substr(5, 2));
+  const int day = std::stoi(Text.substr(8, 2));
+  if (month < 1 || month > 12 || day < 1) return false;
+  static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return day <= days[month - 1] + (month == 2 && leap ? 1 : 0);
+}
+
 std::string SignedText(const TSignedFacts& Facts) {
-  const std::pair<const char*, const std::string*> lines[] = {{"Product", &Facts.Product},
-                                                              {"Version", &Facts.Version},
-                                                              {"Date", &Facts.Date},
-                                                              {"URL", &Facts.URL},
-                                                              {"Expires", &Facts.Expires}};
-  for (const auto& [name, value] : lines)
-    if (HasControl(*value))
-      throw ESignatureError(std::string(name) + " holds a control character: it cannot be signed");
-  if (Facts.Product.empty()) throw ESignatureError("a signed update needs a product name");
-  if (Facts.Version.empty()) throw ESignatureError("a signed update needs a version");
-  if (Facts.URL.empty()) throw ESignatureError("a signed update needs a download address");
-  std::string sha;
-  for (const char c : Facts.SHA256) {
-    if (!std::isxdigit(static_cast<unsigned char>(c))) {
-      sha.clear();
-      break;
-    }
-    sha += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  }
-  if (sha.size() != 64) throw ESignatureError("SHA256 is not 64 hex digits");
-  if (!Facts.Expires.empty() && !IsIsoDate(Facts.Expires))
-    throw ESignatureError("Expires is not a date written YYYY-MM-DD");
+  const std::string sha = CheckCommonFacts(Facts);
+  const std::pair<const char*, const std::string*> more[] = {
+      {"Author", &Facts.Author}, {"Params", &Facts.RunParams}, {"Redirect", &Facts.Redirect}};
+  for (const auto& [name, value] : more) CheckValue(name, *value);
+  std::string text = "orvane-signed-update-2\n";
+  text += "Product: " + Facts.Product + "\n";
+  text += "Version: " + Facts.Version + "\n";
+  text += "Date: " + Facts.Date + "\n";
+  text += "Author: " + Facts.Author + "\n";
+  text += "URL: " + Facts.URL + "\n";
+  text += "Size: " + std::to_string(Facts.Size) + "\n";
+  text += "SHA256: " + sha + "\n";
+  text += "Expires: " + Facts.Expires + "\n";
+  text += "Params: " + Facts.RunParams + "\n";
+  text += "Redirect: " + Facts.Redirect + "\n";
+  text += ReadMeLines("ReadMe", Facts.ReadMe);
+  text += ReadMeLines("ReadMeExt", Facts.ReadMeExt);
+  return text;
+}
+
+std::string SignedTextV1(const TSignedFacts& Facts) {
+  const std::string sha = CheckCommonFacts(Facts);
   std::string text = "orvane-signed-update-1\n";
   text += "Product: " + Facts.Product + "\n";
   text += "Version: " + Facts.Version + "\n";
@@ -236,9 +279,13 @@ std::string SignedText(const TSignedFacts& Facts) {
 }
 
 std::string TodayUtc() {
-  const std::time_t now = std::time(nullptr);
+  return UtcDateInDays(0);
+}
+
+std::string UtcDateInDays(int Days) {
+  const std::time_t then = std::time(nullptr) + static_cast<std::time_t>(Days) * 24 * 3600;
   std::tm utc{};
-  gmtime_r(&now, &utc);
+  gmtime_r(&then, &utc);
   char text[16];
   std::strftime(text, sizeof text, "%Y-%m-%d", &utc);
   return text;
