@@ -5,6 +5,7 @@
 
 #include <cctype>
 #include <ctime>
+#include <initializer_list>
 
 #include "HttpProt/Encoding.h"
 #include "Orvane/PageEntries.h"
@@ -60,9 +61,9 @@ void CheckValue(const char* Name, const std::string& Value) {
     throw ESignatureError(std::string(Name) + " holds a control character: it cannot be signed");
 }
 
-std::string CheckedHash(const char* Name, const std::string& Value) {
+std::string CheckedHash(const std::string& Name, const std::string& Value) {
   const std::string hex = HashHex(Value);
-  if (hex.empty()) throw ESignatureError(std::string(Name) + " is not 64 hex digits");
+  if (hex.empty()) throw ESignatureError(Name + " is not 64 hex digits");
   return hex;
 }
 
@@ -83,14 +84,20 @@ std::string CheckCommonFacts(const TSignedFacts& Facts) {
   return sha;
 }
 
+// "Name: value" lines, each ending with a line feed.
+std::string TextLines(std::initializer_list<std::pair<std::string, std::string>> Lines) {
+  std::string text;
+  for (const auto& [name, value] : Lines) text += name + ": " + value + "\n";
+  return text;
+}
+
 // The three lines of a read-me: its address, size and hash, or three empty values.
-std::string ReadMeLines(const char* Name, const TDownloadExpectation& File) {
-  const std::string name = Name;
-  CheckValue(Name, File.URL);
-  if (File.URL.empty()) return name + ": \n" + name + "Size: \n" + name + "SHA256: \n";
-  const std::string sha = CheckedHash((name + "SHA256").c_str(), File.SHA256);
-  return name + ": " + File.URL + "\n" + name + "Size: " + std::to_string(File.Size) + "\n" + name +
-         "SHA256: " + sha + "\n";
+std::string ReadMeLines(const std::string& Name, const TDownloadExpectation& File) {
+  CheckValue(Name.c_str(), File.URL);
+  const bool none = File.URL.empty();
+  return TextLines({{Name, File.URL},
+                    {Name + "Size", none ? "" : std::to_string(File.Size)},
+                    {Name + "SHA256", none ? "" : CheckedHash(Name + "SHA256", File.SHA256)}});
 }
 
 }  // namespace
@@ -249,33 +256,29 @@ std::string SignedText(const TSignedFacts& Facts) {
   const std::pair<const char*, const std::string*> more[] = {
       {"Author", &Facts.Author}, {"Params", &Facts.RunParams}, {"Redirect", &Facts.Redirect}};
   for (const auto& [name, value] : more) CheckValue(name, *value);
-  std::string text = "orvane-signed-update-2\n";
-  text += "Product: " + Facts.Product + "\n";
-  text += "Version: " + Facts.Version + "\n";
-  text += "Date: " + Facts.Date + "\n";
-  text += "Author: " + Facts.Author + "\n";
-  text += "URL: " + Facts.URL + "\n";
-  text += "Size: " + std::to_string(Facts.Size) + "\n";
-  text += "SHA256: " + sha + "\n";
-  text += "Expires: " + Facts.Expires + "\n";
-  text += "Params: " + Facts.RunParams + "\n";
-  text += "Redirect: " + Facts.Redirect + "\n";
-  text += ReadMeLines("ReadMe", Facts.ReadMe);
-  text += ReadMeLines("ReadMeExt", Facts.ReadMeExt);
-  return text;
+  return "orvane-signed-update-2\n" +
+         TextLines({{"Product", Facts.Product},
+                    {"Version", Facts.Version},
+                    {"Date", Facts.Date},
+                    {"Author", Facts.Author},
+                    {"URL", Facts.URL},
+                    {"Size", std::to_string(Facts.Size)},
+                    {"SHA256", sha},
+                    {"Expires", Facts.Expires},
+                    {"Params", Facts.RunParams},
+                    {"Redirect", Facts.Redirect}}) +
+         ReadMeLines("ReadMe", Facts.ReadMe) + ReadMeLines("ReadMeExt", Facts.ReadMeExt);
 }
 
 std::string SignedTextV1(const TSignedFacts& Facts) {
   const std::string sha = CheckCommonFacts(Facts);
-  std::string text = "orvane-signed-update-1\n";
-  text += "Product: " + Facts.Product + "\n";
-  text += "Version: " + Facts.Version + "\n";
-  text += "Date: " + Facts.Date + "\n";
-  text += "URL: " + Facts.URL + "\n";
-  text += "Size: " + std::to_string(Facts.Size) + "\n";
-  text += "SHA256: " + sha + "\n";
-  text += "Expires: " + Facts.Expires + "\n";
-  return text;
+  return "orvane-signed-update-1\n" + TextLines({{"Product", Facts.Product},
+                                                 {"Version", Facts.Version},
+                                                 {"Date", Facts.Date},
+                                                 {"URL", Facts.URL},
+                                                 {"Size", std::to_string(Facts.Size)},
+                                                 {"SHA256", sha},
+                                                 {"Expires", Facts.Expires}});
 }
 
 std::string TodayUtc() {

@@ -121,6 +121,34 @@ TPageFacts PageFactsOf(const std::map<std::string, std::string>& Entries) {
   return p;
 }
 
+std::vector<std::pair<std::string, std::string>> SignedPageEntries(const TSignedFacts& Facts,
+                                                                   const std::string& Signature) {
+  std::vector<std::pair<std::string, std::string>> e;
+  const auto add = [&e](const std::string& Name, const std::string& Value) {
+    if (!Value.empty()) e.emplace_back(Name, Value);
+  };
+  add("Product", Facts.Product);
+  add("Version", Facts.Version);
+  add("Date", Facts.Date);
+  add("Author", Facts.Author);
+  add("Download", Facts.URL);
+  add("Size", std::to_string(Facts.Size));
+  add("SHA256", Facts.SHA256);
+  add("Expires", Facts.Expires);
+  add("Params", Facts.RunParams);
+  add("Redirect", Facts.Redirect);
+  for (const auto& [name, file] :
+       {std::pair<std::string, const TDownloadExpectation*>{"ReadMe", &Facts.ReadMe},
+        {"ReadMeExt", &Facts.ReadMeExt}}) {
+    if (file->URL.empty()) continue;
+    add(name, file->URL);
+    add(name + "Size", std::to_string(file->Size));
+    add(name + "SHA256", file->SHA256);
+  }
+  add("Signature", Signature);
+  return e;
+}
+
 TTrustVerdict VerifySignedFacts(const TPageFacts& Page, const TTrustRules& Rules) {
   TTrustVerdict v;
   const TFactNames& n = Rules.Names;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Orvane/Signature.h"
@@ -48,6 +49,10 @@ struct ORV_API TFactNames {
 
 // The facts of a page read by the default entry names, as orvane-sign writes them.
 ORV_API TPageFacts PageFactsOf(const std::map<std::string, std::string>& Entries);
+// The other way: the entries (default names, in the signed order, the empty ones left
+// out) that give Facts and their Signature.
+ORV_API std::vector<std::pair<std::string, std::string>> SignedPageEntries(
+    const TSignedFacts& Facts, const std::string& Signature);
 
 struct ORV_API TTrustRules {
   // The publisher's public keys (Base64); any of them may have signed the page. None: the

@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "Orvane/Signature.h"
+#include "Orvane/SignedFacts.h"
 
 namespace {
 
@@ -27,14 +27,11 @@ std::string SignedEntries(const std::string& BaseURL, const std::string& Private
   facts.SHA256 = TSha256::HexOf(Update);
   facts.Expires = UtcDateInDays(DemoPageValidDays);
   facts.ReadMe = {BaseURL + DemoReadMePath, ReadMe.size(), TSha256::HexOf(ReadMe)};
-  return MetaLine("Product", facts.Product) + MetaLine("Version", facts.Version) +
-         MetaLine("Date", facts.Date) + MetaLine("Author", facts.Author) +
-         MetaLine("Download", facts.URL) + MetaLine("Size", std::to_string(facts.Size)) +
-         MetaLine("SHA256", facts.SHA256) + MetaLine("Expires", facts.Expires) +
-         MetaLine("ReadMe", facts.ReadMe.URL) +
-         MetaLine("ReadMeSize", std::to_string(facts.ReadMe.Size)) +
-         MetaLine("ReadMeSHA256", facts.ReadMe.SHA256) +
-         MetaLine("Signature", Ed25519Sign(PrivateKey, SignedText(facts)));
+  std::string lines;
+  for (const auto& [name, content] :
+       SignedPageEntries(facts, Ed25519Sign(PrivateKey, SignedText(facts))))
+    lines += MetaLine(name, content);
+  return lines;
 }
 
 std::string DemoPage(const std::string& BaseURL, const std::string& Signed) {

@@ -9,7 +9,7 @@
 #include "Keys.h"
 #include "Orvane/EntryChecks.h"
 #include "Orvane/Orvane.h"
-#include "Orvane/Signature.h"
+#include "Orvane/SignedFacts.h"
 #include "ToolArgs.h"
 
 namespace {
@@ -40,10 +40,6 @@ bool HashFile(const std::string& Path, std::uint64_t& Size, std::string& Hex, st
   }
   Hex = sha.FinalHex();
   return true;
-}
-
-std::string MetaLine(const std::string& Name, const std::string& Content) {
-  return "<META HTTP-EQUIV=\"" + Name + "\" CONTENT=\"" + Content + "\">\n";
 }
 
 // The expiry of --expires: a day of the calendar that has not passed, none for "never",
@@ -124,29 +120,6 @@ bool ReadFacts(const TArgs& Args, TSignedFacts& Facts, std::string& Error) {
   return true;
 }
 
-// Every signed entry, as the page must carry it.
-void PrintEntries(const TSignedFacts& Facts, const std::string& Signature) {
-  std::string out = MetaLine("Product", Facts.Product) + MetaLine("Version", Facts.Version);
-  const auto optional = [&out](const char* Name, const std::string& Value) {
-    if (!Value.empty()) out += MetaLine(Name, Value);
-  };
-  optional("Date", Facts.Date);
-  optional("Author", Facts.Author);
-  out += MetaLine("Download", Facts.URL) + MetaLine("Size", std::to_string(Facts.Size)) +
-         MetaLine("SHA256", Facts.SHA256);
-  optional("Expires", Facts.Expires);
-  optional("Params", Facts.RunParams);
-  for (const auto& [name, file] :
-       {std::pair<std::string, const TDownloadExpectation*>{"ReadMe", &Facts.ReadMe},
-        {"ReadMeExt", &Facts.ReadMeExt}}) {
-    if (file->URL.empty()) continue;
-    out += MetaLine(name, file->URL) + MetaLine(name + "Size", std::to_string(file->Size)) +
-           MetaLine(name + "SHA256", file->SHA256);
-  }
-  out += MetaLine("Signature", Signature);
-  std::fputs(out.c_str(), stdout);
-}
-
 }  // namespace
 
 int Sign(int argc, char** argv) {
@@ -176,6 +149,7 @@ int Sign(int argc, char** argv) {
     std::fprintf(stderr,
                  "orvane-sign: warning: --expires never: a stale copy of this page stays valid "
                  "for ever, and checks refuse it unless they allow unexpiring pages\n");
-  PrintEntries(facts, signature);
+  for (const auto& [name, content] : SignedPageEntries(facts, signature))
+    std::printf("<META HTTP-EQUIV=\"%s\" CONTENT=\"%s\">\n", name.c_str(), content.c_str());
   return kOk;
 }

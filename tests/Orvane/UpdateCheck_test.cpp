@@ -28,7 +28,7 @@
 #include "Orvane/HashingStream.h"
 #include "Orvane/OrvStrings.h"
 #include "Orvane/Orvane.h"
-#include "Orvane/Signature.h"
+#include "Orvane/SignedFacts.h"
 #include "Orvane/WebDlProgress.h"
 #include "Platform/Shell.h"
 #include "support/HttpServers.h"
@@ -88,25 +88,7 @@ constexpr size_t UpdateSize = 3'000'000;
 std::vector<std::pair<std::string, std::string>> SignedEntries(
     const TSignedFacts& Facts, const std::string& Key,
     const std::pair<std::string, std::string>& Change = {}) {
-  std::vector<std::pair<std::string, std::string>> e = {
-      {"Product", Facts.Product},
-      {"Version", Facts.Version},
-      {"Date", Facts.Date},
-      {"Download", Facts.URL},
-      {"Size", std::to_string(Facts.Size)},
-      {"SHA256", Facts.SHA256},
-      {"Expires", Facts.Expires},
-      {"Signature", Ed25519Sign(Key, SignedText(Facts))}};
-  if (!Facts.Author.empty()) e.emplace_back("Author", Facts.Author);
-  if (!Facts.RunParams.empty()) e.emplace_back("Params", Facts.RunParams);
-  for (const auto& [name, file] :
-       {std::pair<std::string, const TDownloadExpectation*>{"ReadMe", &Facts.ReadMe},
-        {"ReadMeExt", &Facts.ReadMeExt}})
-    if (!file->URL.empty()) {
-      e.emplace_back(name, file->URL);
-      e.emplace_back(name + "Size", std::to_string(file->Size));
-      e.emplace_back(name + "SHA256", file->SHA256);
-    }
+  auto e = SignedPageEntries(Facts, Ed25519Sign(Key, SignedText(Facts)));
   for (auto& [name, content] : e)
     if (name == Change.first) content = Change.second;
   // An entry the page's editor adds after the signing.
@@ -272,15 +254,8 @@ class UpdateCheck : public vtest::TVisualTest {
     f = facts;
     for (char& c : f.SHA256) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     signedPage("upper-sha.html", f);
-    d.Write("www/old-form.html",
-            Page({{"Product", facts.Product},
-                  {"Version", facts.Version},
-                  {"Date", facts.Date},
-                  {"Download", facts.URL},
-                  {"Size", std::to_string(facts.Size)},
-                  {"SHA256", facts.SHA256},
-                  {"Expires", facts.Expires},
-                  {"Signature", Ed25519Sign(Keys.PrivateKey, SignedTextV1(facts))}}));
+    signedPage("old-form.html", facts,
+               {"Signature", Ed25519Sign(Keys.PrivateKey, SignedTextV1(facts))});
     // The server sends on past the signed size: announcing the whole file, or streaming
     // without a length.
     f = facts;
