@@ -93,8 +93,15 @@ bool ParseCommandLine(const std::vector<std::string>& Args, TCheckOptions& Optio
       value = arg.substr(eq + 1);
       inlineValue = true;
     }
-    static const char* const flags[] = {
-        "--help", "-h", "--yes", "-y", "--no-run", "--gui", "--run-unattended", "--serve-demo"};
+    static const char* const flags[] = {"--help",
+                                        "-h",
+                                        "--yes",
+                                        "-y",
+                                        "--no-run",
+                                        "--gui",
+                                        "--run-unattended",
+                                        "--serve-demo",
+                                        "--allow-unexpiring"};
     const bool isFlag = std::find_if(std::begin(flags), std::end(flags),
                                      [&](const char* F) { return name == F; }) != std::end(flags);
     static const char* const valued[] = {
@@ -128,6 +135,8 @@ bool ParseCommandLine(const std::vector<std::string>& Args, TCheckOptions& Optio
       Options.NoRun = true;
     } else if (name == "--run-unattended") {
       Options.RunUnattended = true;
+    } else if (name == "--allow-unexpiring") {
+      Options.AllowUnexpiring = true;
     } else if (name == "--gui") {
       Options.Gui = true;
     } else if (name == "--serve-demo") {
@@ -319,6 +328,8 @@ Options:
                         so that a page the same key signed for another product
                         is refused
                           e.g. --product "Sample Editor"
+  --allow-unexpiring    with a key: accept a signed page that gives no expiry
+                        (one that a stale copy can replay for ever)
   --run-unattended      answer every question with its default and start the
                         update without asking; only for an update whose
                         signature was verified, so it needs --public-key (the

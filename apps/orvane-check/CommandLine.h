@@ -28,6 +28,8 @@ struct TCheckOptions {
   std::string PublicKey;
   // The product the signed page must be for; empty: not checked.
   std::string ExpectedProduct;
+  // A signed page without an expiry is accepted.
+  bool AllowUnexpiring = false;
   bool Gui = false;  // windows on the X display instead of the terminal
   TOrvVersionFormat VersionFormat = orvvBuildNumber;
   TOrvDateFormat DateFormat = orvdZelDate;

@@ -179,6 +179,7 @@ int RunUpdateCheck(const TCheckOptions& Options, const std::string& HomeURL) {
   }
   orvane.SetPublicKey(Options.PublicKey);
   orvane.SetExpectedProduct(Options.ExpectedProduct);
+  orvane.SetAllowUnexpiringPages(Options.AllowUnexpiring);
   orvane.SetSslCAFile(Options.CAFile);
   orvane.SetVersionFormat(Options.VersionFormat);
   orvane.SetDateFormat(Options.DateFormat);

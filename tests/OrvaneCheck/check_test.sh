@@ -208,6 +208,7 @@ expect "good: said once" test "$(grep -c 'product not checked' "$WORK/good.out")
 signed today today.htm 0 "signature verified" --public-key "$SIGNER"
 signed yesterday yesterday.htm 2 "The signed page expired on $(date -u -d yesterday +%F)" --public-key "$SIGNER"
 signed unexpiring unexpiring.htm 2 "no Expires entry" --public-key "$SIGNER"
+signed unexpiring-allowed unexpiring.htm 0 "signature verified" --public-key "$SIGNER" --allow-unexpiring
 signed other-product other-product.htm 2 'is for the product "Other Product", not for "Signed Test"' \
   --public-key "$SIGNER" --product "Signed Test"
 signed bound-product good.htm 0 "signature verified" --public-key "$SIGNER" --product "Signed Test"
