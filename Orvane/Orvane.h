@@ -237,9 +237,9 @@ class ORV_API TOrvane : public TComponent {
   // The same against Limit bytes (a signed size: 0 is a limit too; less than 0: none).
   void WatchByteLimit(THttpCli& Cli, std::int64_t Limit);
   std::string PageTooLargeReason() const;
-  // After the last page of a check was read: the signature (when a key is set or one is
-  // required), the expiry, and the size and SHA-256 the download will be held to. False,
-  // with LastError, when the page is refused.
+  // After the last page of a check was read: the trust rules (VerifySignedFacts) with
+  // the component's keys, product and expiry settings, and what the download and the
+  // read-mes will be held to. False, with LastError, when the page is refused.
   bool VerifyPage();
   // What a download of URL is held to (the update's or a read-me's signed size and
   // SHA-256), or nullptr when nothing.

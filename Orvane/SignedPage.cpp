@@ -38,7 +38,7 @@ bool TOrvane::VerifyPage() {
   const TOrvTags& tags = *FInfoTags;
   TTrustRules rules;
   if (!FPublicKey.empty() && !ParsePublicKeys(FPublicKey, rules.Keys, FLastError)) {
-    FLastError = "The PublicKey is not an Ed25519 public key (32 bytes in Base64): " + FLastError;
+    FLastError = "The PublicKey's " + FLastError;
     return false;
   }
   rules.ExpectedProduct = FExpectedProduct;
