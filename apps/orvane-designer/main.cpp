@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iostream>
@@ -23,11 +24,23 @@
 #include "OrvanePack/Package.h"
 #include "Png.h"
 
-#ifndef ORV_PACKAGE_PATH
-#error "ORV_PACKAGE_PATH comes from the build"
+#if !defined(ORV_PACKAGE_PATH) || !defined(ORV_PACKAGE_INSTALLED)
+#error "ORV_PACKAGE_PATH and ORV_PACKAGE_INSTALLED come from the build"
 #endif
 
 namespace {
+
+// The package an installed designer was installed with (beside its own folder), else the
+// one of the build tree it was built in.
+std::string DefaultPackagePath() {
+  std::error_code ec;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (!ec) {
+    const std::filesystem::path installed = self.parent_path() / ORV_PACKAGE_INSTALLED;
+    if (std::filesystem::exists(installed, ec)) return installed.lexically_normal().string();
+  }
+  return ORV_PACKAGE_PATH;
+}
 
 const char kHelp[] =
     "load [PATH]               load the package library and register its components\n"
@@ -430,7 +443,7 @@ class TDesigner {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string package = ORV_PACKAGE_PATH;
+  std::string package = DefaultPackagePath();
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--package" && i + 1 < argc) {

@@ -261,4 +261,26 @@ done
 contains "forged params: refused" "$WORK/unattended-forged-params.err" "signature does not match its entries"
 expect "forged params: nothing saved" test -z "$(ls -A "$WORK/unattended-forged-params")"
 expect "signed params: started with them" wait_for 10 grep -qx -- "--signed-arg" "$WORK/started-args"
+
+# An https page, with the authority and the save folder both given relative to the folder
+# the check starts in: moving into the save folder must not lose the authority's file.
+mkdir -p "$WORK/tls/www" "$WORK/tls/certs" "$WORK/tls/save"
+bash "$HERE/../peers/make_tls_certs.sh" "$WORK/tls/certs" >/dev/null 2>&1
+cp "$WORK/tls/certs/ca.pem" "$WORK/tls/ca.pem"
+printf '<META HTTP-EQUIV="Version" CONTENT="1.0">\n' >"$WORK/tls/www/page.htm"
+TLS_PORT=$(free_port)
+spawn python3 -c '
+import http.server, os, ssl, sys
+os.chdir(sys.argv[1])
+s = http.server.ThreadingHTTPServer(("127.0.0.1", int(sys.argv[2])), http.server.SimpleHTTPRequestHandler)
+c = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+c.load_cert_chain(sys.argv[3], sys.argv[4])
+s.socket = c.wrap_socket(s.socket, server_side=True)
+s.serve_forever()' "$WORK/tls/www" "$TLS_PORT" "$WORK/tls/certs/good.pem" "$WORK/tls/certs/good.key" 2>/dev/null
+wait_for 10 python3 -c "import socket; socket.create_connection(('127.0.0.1', $TLS_PORT))"
+cd "$WORK/tls"
+run https "https://127.0.0.1:$TLS_PORT/page.htm" --ca-file ca.pem --save-to save --yes
+cd - >/dev/null
+expect "https with a relative --ca-file and --save-to: no update, exit 1 (got $status)" test "$status" = 1
+contains "https: read and compared" "$WORK/https.out" "There is no update available."
 finish
