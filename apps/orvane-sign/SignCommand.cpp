@@ -71,7 +71,10 @@ bool ReadReadMe(const TArgs& Args, const std::string& Option, TDownloadExpectati
   }
   if (!Args.Has(Option)) return true;
   File.URL = Args.Value(urlOption);
-  if (const std::string fault = UrlFault(File.URL); !fault.empty()) {
+  std::string fault = UrlFault(File.URL);
+  if (fault.empty() && File.URL.find('"') != std::string::npos)
+    fault = "a double quote cannot stand in a page";
+  if (!fault.empty()) {
     Error = urlOption + " \"" + File.URL + "\": " + fault;
     return false;
   }

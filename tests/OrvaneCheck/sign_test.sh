@@ -61,6 +61,11 @@ status_is "sign with an expiry that is no day" 2
 run status out sign --key key --url http://x/s.bin --version 2.0 --product P --expires "$(date -u -d yesterday +%F)" www/setup.bin
 status_is "sign with an expiry that has passed" 2
 contains "sign with an expiry that has passed" out "has passed"
+run status out sign --key key --url http://x/s.bin --version 2.0 --product P --readme www/setup.bin www/setup.bin
+status_is "sign with a read-me but no address for it" 2
+run status out sign --key key --url http://x/s.bin --version 2.0 --product P --readme www/setup.bin \
+  --readme-url 'http://x/a"b' www/setup.bin
+status_is "sign with a read-me address the page cannot hold" 2
 run status out sign --key key --url http://x/s.bin --version 2.0 --product P www/setup.bin
 status_is "sign without --expires" 0
 contains "30 days by default" out "<META HTTP-EQUIV=\"Expires\" CONTENT=\"$(date -u -d '+30 days' +%F)\">"
