@@ -2,6 +2,7 @@
 
 #include <cctype>
 
+#include "Host/TerminalText.h"
 #include "HttpProt/Url.h"
 
 namespace {
