@@ -73,6 +73,11 @@ bool TOrvane::RunCheck(bool& Downloading) {
   // not "no update".
   if (!GetFileInfo() || (!guard.Gone() && !FActive)) {
     if (guard.Gone()) return false;
+    if (FPageRefused) {
+      Application->MessageBox(FormatOrvStr(sOrvNotVerifiedReason, {FLastError}),
+                              LoadOrvStr(sOrvNotVerified), MB_ICONEXCLAMATION | MB_OK);
+      return false;
+    }
     Application->MessageBox(FLastError.empty() ? LoadOrvStr(sOrvInfoErrorUnknown)
                                                : FormatOrvStr(sOrvInfoError, {FLastError}),
                             LoadOrvStr(sOrvConnectionError), MB_ICONEXCLAMATION | MB_OK);

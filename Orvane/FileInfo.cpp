@@ -403,7 +403,8 @@ bool TOrvane::GetFileInfo() {
   }
   // The facts of the last page are what a download would rest on: a page the key or its
   // expiry refuses leaves nothing of itself behind.
-  if (last && !VerifyPage()) {
+  FPageRefused = last && !VerifyPage();
+  if (FPageRefused) {
     ClearProductFields();
     last = false;
     if (read.size() == 1) first = false;

@@ -41,6 +41,10 @@ const TOrvStringTable& DefaultOrvStrings() {
       {sOrvCancelButton, "&Cancel"},
       {sOrvOkButton, "&Ok"},
       {sOrvBytesReceivedOnly, "%s bytes received."},
+      {sOrvNotVerified, "Update Not Verified"},
+      {sOrvNotVerifiedReason,
+       "%s\r\rThe update information does not come from the publisher as its signature "
+       "requires, so nothing was downloaded."},
       {sOrvFileExists, "File Exists"},
       {sOrvOverwrite, "The file %s already exists.\rDo you want to overwrite it?"},
       {sOrvSaveFilter, "Application (*.EXE)|*.EXE|Zipped File|*.ZIP|All Files (*.*)|*.*"},

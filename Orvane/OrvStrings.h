@@ -15,6 +15,10 @@ inline constexpr int sOrvViewReadMe = 65489;
 inline constexpr int sOrvCancelButton = 65490;       // "&Cancel"
 inline constexpr int sOrvOkButton = 65491;           // "&Ok"
 inline constexpr int sOrvBytesReceivedOnly = 65492;  // no size announced
+// A page read but refused by the trust rules (signature, key, expiry, product): its own
+// box, so that nobody is sent to check a network that worked.
+inline constexpr int sOrvNotVerified = 65486;        // the box's title
+inline constexpr int sOrvNotVerifiedReason = 65487;  // "%s\r\r..." the reason first
 inline constexpr int sOrvFileExists = 65504;
 inline constexpr int sOrvOverwrite = 65505;
 inline constexpr int sOrvSaveFilter = 65506;

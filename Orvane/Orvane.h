@@ -336,6 +336,8 @@ class ORV_API TOrvane : public TComponent {
   std::int32_t FMaxPageSize = DefaultMaxPageSize;
   std::string FSslCAFile;
   bool FPageTooLarge = false;
+  // The last page was read but refused by the trust rules (not by the network).
+  bool FPageRefused = false;
   std::string FLastPageURL;
   // CheckForUpdate's own download: its save dialog has asked about overwriting already.
   bool FInCheckFlow = false;

@@ -20,7 +20,8 @@ std::string Wrap(const std::string& Text, std::size_t Indent, std::size_t At) {
     if (end == std::string::npos) end = Text.size();
     const std::size_t len = end - i;
     if (!first && column + 1 + len > Width) {
-      out += "\n" + std::string(Indent, ' ');
+      out += '\n';
+      out.append(Indent, ' ');
       column = Indent;
     } else if (!first) {
       out += ' ';
