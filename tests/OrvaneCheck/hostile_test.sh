@@ -66,7 +66,7 @@ refused() {
   run "$name" "$page" --yes
   expect "$name: exit 2 (got $status)" test "$status" = 2
   contains "$name: reason" "$WORK/$name.err" "$text"
-  if grep -qE 'Connection Error|Download Error' "$WORK/$name.out"; then ok; else bad "$name: no failure box"; cat "$WORK/$name.out" >&2; fi
+  if grep -qE 'Connection Error|Download Error|Update Not Verified' "$WORK/$name.out"; then ok; else bad "$name: no failure box"; cat "$WORK/$name.out" >&2; fi
   clean_output "$name"
   nothing_left "$name"
 }
