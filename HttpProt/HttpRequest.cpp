@@ -42,7 +42,9 @@ void THttpCli::SocketDNSLookupDone(TObject* Sender, std::uint16_t Error) {
     // certificate must name the host of the address, not the address it resolved to.
     FSocket->SetSslEnable(FRq.Target.Tls && FRq.Target.Tunnel.empty());
     FSocket->SetSslHostName(FRq.Target.TargetHost);
-    FSocket->SetAddr(FSocket->DnsResult());
+    // The name itself: the socket connects to the addresses just looked up, racing them
+    // when there are several.
+    FSocket->SetAddr(FRq.Target.ConnectHost);
     FSocket->SetPort(FRq.Target.ConnectPort);
     FSocket->SetProto("tcp");
     FSocket->Connect();
