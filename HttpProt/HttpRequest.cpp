@@ -13,6 +13,15 @@
 #include "HttpProt/HttpDate.h"
 #include "WSocket/SslWSocket.h"
 
+namespace {
+
+// The value of a Proxy-Authorization line.
+std::string ProxyCredentials(const TProxySetting& Proxy) {
+  return EncodeStr(encBase64, Proxy.Username + ":" + Proxy.Password);
+}
+
+}  // namespace
+
 void THttpCli::Login() {
   TAliveGuard guard(*this);
   StateChange(httpDnsLookup);
@@ -106,9 +115,8 @@ void THttpCli::SendConnect() {
     if (guard.Gone() || Stopped()) return;
     SendCommand("Host: " + tunnel);
     if (guard.Gone() || Stopped()) return;
-    if (!FProxyUsername.empty()) {
-      SendCommand("Proxy-Authorization: Basic " +
-                  EncodeStr(encBase64, FProxyUsername + ":" + FProxyPassword));
+    if (!FRq.Proxy.Username.empty()) {
+      SendCommand("Proxy-Authorization: Basic " + ProxyCredentials(FRq.Proxy));
       if (guard.Gone() || Stopped()) return;
     }
     SendCommand("");
@@ -289,9 +297,8 @@ void THttpCli::SendRequest(const std::string& Method, const std::string& Version
       !line({"Authorization: Basic ", EncodeStr(encBase64, FUsername + ":" + FPassword)}))
     return;
   // Inside a tunnel the server reads the request: the proxy's credentials went with CONNECT.
-  if (!FProxy.empty() && FRq.Target.Tunnel.empty() && !FProxyUsername.empty() &&
-      !line({"Proxy-Authorization: Basic ",
-             EncodeStr(encBase64, FProxyUsername + ":" + FProxyPassword)}))
+  if (!FRq.Proxy.Proxy.empty() && FRq.Target.Tunnel.empty() && !FRq.Proxy.Username.empty() &&
+      !line({"Proxy-Authorization: Basic ", ProxyCredentials(FRq.Proxy)}))
     return;
   if (!FCookie.empty() && !line({"Cookie: ", FCookie})) return;
   TriggerRequestHeaderEnd();

@@ -83,6 +83,7 @@ THttpCli& TOrvane::PrepareClient() {
   // A server that accepts and never answers must not hold a form without a button open.
   GSharedHttpCli->SetTimeout(FRequestTimeout);
   GSharedHttpCli->SetSslCAFile(FSslCAFile);
+  GSharedHttpCli->SetProxyFromEnvironment(FProxyFromEnvironment);
   return *GSharedHttpCli;
 }
 

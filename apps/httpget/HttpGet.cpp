@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -20,7 +21,7 @@ namespace {
 
 constexpr const char* Usage =
     "usage: httpget URL [-o FILE] [--head] [--post-file FILE] [--content-type TYPE]\n"
-    "               [--proxy HOST[:PORT]] [--user NAME:PASSWORD]\n"
+    "               [--proxy HOST[:PORT]] [--noproxy HOSTS] [--user NAME:PASSWORD]\n"
     "               [--proxy-user NAME:PASSWORD] [--agent TEXT] [--verbose]\n"
     "               [--timeout SECONDS] [--max-redirs N] [--ca-file FILE] [--insecure]\n";
 
@@ -32,6 +33,9 @@ struct Options {
   std::string ContentType;
   bool HasContentType = false;
   std::string Proxy;
+  // Replaces no_proxy; "*" (or an empty --proxy) ignores the proxy variables.
+  std::string NoProxy;
+  bool HasNoProxy = false;
   std::string User;
   std::string ProxyUser;
   std::string Agent;
@@ -99,6 +103,10 @@ bool ParseArgs(int argc, char** argv, Options& O, std::string& Error) {
       O.HasContentType = true;
     } else if (a == "--proxy") {
       if (!value(O.Proxy)) return false;
+      if (O.Proxy.empty()) O.NoProxy = "*", O.HasNoProxy = true;
+    } else if (a == "--noproxy") {
+      if (!value(O.NoProxy)) return false;
+      O.HasNoProxy = true;
     } else if (a == "--user") {
       if (!value(O.User)) return false;
     } else if (a == "--proxy-user") {
@@ -151,6 +159,12 @@ int Fetch(const Options& O) {
   http.SetURL(O.Url);
   if (!O.Agent.empty()) http.SetAgent(O.Agent);
   if (!O.Proxy.empty()) http.SetProxy(O.Proxy);
+  // Without --proxy, the proxy comes from the environment as curl reads it.
+  http.SetProxyFromEnvironment(true);
+  if (O.HasNoProxy) {
+    ::setenv("no_proxy", O.NoProxy.c_str(), 1);
+    ::unsetenv("NO_PROXY");
+  }
   std::string name, password;
   if (!O.User.empty()) {
     SplitCredentials(O.User, name, password);

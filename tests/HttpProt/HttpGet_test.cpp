@@ -4,6 +4,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "HttpCliTestSupport.h"
 #include "support/ChildProcess.h"
 #include "support/FreePort.h"
 #include "support/HttpServers.h"
@@ -100,6 +101,23 @@ TEST(HttpGet, FetchesAsAUserWouldTryIt) {
     EXPECT_EQ(r.Exit, 1);
     EXPECT_NE(r.Err.find("407"), std::string::npos) << r.Err;
     r = HttpGet({nginx.Url("/small.txt"), "--proxy", at, "--proxy-user", "puser:ppass"});
+    EXPECT_EQ(r.Exit, 0) << r.Err;
+    EXPECT_EQ(r.Out, "Hello, small world\n");
+
+    // Or named by the environment, with its credentials; --noproxy and an empty --proxy
+    // go around it.
+    {
+      const httptest::TProxyEnvironment env({{"http_proxy", "http://" + at}});
+      r = HttpGet({nginx.Url("/small.txt")});
+      EXPECT_EQ(r.Exit, 1);
+      EXPECT_NE(r.Err.find("407"), std::string::npos) << r.Err;
+      r = HttpGet({nginx.Url("/small.txt"), "--noproxy", "localhost,127.0.0.1"});
+      EXPECT_EQ(r.Exit, 0) << r.Err;
+      r = HttpGet({nginx.Url("/small.txt"), "--proxy", ""});
+      EXPECT_EQ(r.Exit, 0) << r.Err;
+    }
+    const httptest::TProxyEnvironment env({{"http_proxy", "http://puser:ppass@" + at}});
+    r = HttpGet({nginx.Url("/small.txt")});
     EXPECT_EQ(r.Exit, 0) << r.Err;
     EXPECT_EQ(r.Out, "Hello, small world\n");
   }
