@@ -65,10 +65,7 @@ bool TCustomWSocket::StartNextAttempt() {
 
 void TCustomWSocket::TakeOver(const TConnectAttempt& Attempt) {
   FSocketHandle = Attempt.Handle;
-  const std::uint16_t port = SockAddr().sin_port;
-  Extras().SockAddr = Attempt.Addr;
-  SockAddr().sin_port = port;
-  FAddrFamily = static_cast<std::uint8_t>(Attempt.Addr.Any.sa_family);
+  AimAt(Attempt.Addr);
 }
 
 void TCustomWSocket::WMRaceTimer() {

@@ -32,6 +32,14 @@ void TCustomWSocket::StartSession() {
   FAllSent = true;
 }
 
+void TCustomWSocket::AimAt(const TSockAddr& Address) {
+  TSockAddr& to = Extras().SockAddr;
+  const std::uint16_t port = to.In.sin_port;
+  to = Address;
+  to.In.sin_port = port;
+  FAddrFamily = static_cast<std::uint8_t>(Address.Any.sa_family);
+}
+
 void TCustomWSocket::ResolveAddr(bool ForRace) {
   if (FAddrResolved) return;
   TExtras& x = Extras();
@@ -49,10 +57,7 @@ void TCustomWSocket::ResolveAddr(bool ForRace) {
                            [](const TSockAddr& a) { return a.Any.sa_family == AF_INET; });
     if (v4 != all.end()) first = v4;
   }
-  const std::uint16_t port = x.SockAddr.In.sin_port;
-  x.SockAddr = *first;
-  x.SockAddr.In.sin_port = port;
-  FAddrFamily = static_cast<std::uint8_t>(first->Any.sa_family);
+  AimAt(*first);
   if (ForRace && all.size() > 1) {
     x.Race = std::make_unique<TConnectRace>();
     x.Race->Waiting.assign(all.begin() + 1, all.end());
@@ -83,12 +88,10 @@ void TCustomWSocket::Connect() {
   FSocketHandle = plat::socket(FAddrFamily, FSocketType, FProtoNum);
   // A family the system does not speak leaves the race to the next address.
   while (FSocketHandle == plat::INVALID_SOCKET && race && !race->Waiting.empty()) {
-    if (race->FirstError == 0) race->FirstError = plat::WSAGetLastError();
-    const std::uint16_t port = SockAddr().sin_port;
-    Extras().SockAddr = race->Waiting.front();
-    SockAddr().sin_port = port;
+    if (race->FirstError == 0)
+      race->FirstError = static_cast<std::uint16_t>(plat::WSAGetLastError());
+    AimAt(race->Waiting.front());
     race->Waiting.erase(race->Waiting.begin());
-    FAddrFamily = static_cast<std::uint8_t>(Extras().SockAddr.Any.sa_family);
     FSocketHandle = plat::socket(FAddrFamily, FSocketType, FProtoNum);
   }
   if (FSocketHandle == plat::INVALID_SOCKET) {

@@ -405,6 +405,8 @@ class ORV_API TCustomWSocket : public TComponent {
   // A receive's result: a count read is added to ReadCount, a failure's code kept in
   // LastError.
   std::int32_t CountReceived(int N);
+  // SockAddr := Address, its port kept; AddrFamily follows.
+  void AimAt(const TSockAddr& Address);
   // Resolves Addr into SockAddr unless done already; raises when it cannot. ForRace: a
   // stream about to connect, which keeps the other addresses of a name for the race.
   void ResolveAddr(bool ForRace = false);
