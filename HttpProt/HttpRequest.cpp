@@ -20,6 +20,11 @@ std::string ProxyCredentials(const TProxySetting& Proxy) {
   return EncodeStr(encBase64, Proxy.Username + ":" + Proxy.Password);
 }
 
+// An IPv6 address goes in brackets in a Host line, as in a URL.
+std::string HostLineName(const std::string& Host) {
+  return Host.find(':') != std::string::npos && Host.front() != '[' ? "[" + Host + "]" : Host;
+}
+
 }  // namespace
 
 void THttpCli::Login() {
@@ -283,7 +288,7 @@ void THttpCli::SendRequest(const std::string& Method, const std::string& Version
   if (Method == "POST" && !FContentTypePost.empty() && !line({"Content-Type: ", FContentTypePost}))
     return;
   if (!FAgent.empty() && !line({"User-Agent: ", FAgent})) return;
-  if (!line({"Host: ", FRq.Target.TargetHost})) return;
+  if (!line({"Host: ", HostLineName(FRq.Target.TargetHost)})) return;
   if (FNoCache && !line({"Pragma: no-cache"})) return;
   // The bytes that will follow: from where the stream stood when the request started.
   if (Method == "POST" &&
