@@ -61,16 +61,36 @@ enum THttpState : std::uint8_t {
 };
 enum THttpRequest : std::uint8_t { httpAbort, httpGET, httpPOST, httpHEAD };
 
+// What ended a request, beside the StatusCode and ReasonPhrase that report it: a caller
+// can act on the kind without reading the phrase.
+enum THttpFailure : std::uint8_t {
+  hfNone,                 // a status below 400
+  hfUnsupportedProtocol,  // URL, Proxy or a relocation names a scheme not spoken
+  hfResolve,              // the host name did not resolve
+  hfConnect,              // the connection was not made
+  hfTimeout,              // Timeout seconds went by without progress
+  hfTls,                  // the TLS handshake failed, or TLS broke the exchange
+  hfTlsCertificate,       // the server's certificate was refused
+  hfProtocol,             // a reply that breaks HTTP, or a proxy's that breaks CONNECT
+  hfConnectionLost,       // the connection ended before the reply was whole
+  hfTooManyRelocations,   // MaxRelocations was reached
+  hfRelocationRefused,    // a relocation not followed (a downgrade, a POST not re-sendable)
+  hfHttpStatus,           // the server (or a proxy) answered a status of 400 or more
+  hfLocalData,            // RcvdStream took no data, or SendStream gave none
+  hfAborted,              // Abort, or the message loops ended
+};
+
 // Buffer holds Len bytes, valid only during the call.
 using TDocDataEvent = std::function<void(TObject* Sender, const void* Buffer, std::int32_t Len)>;
 // S: the request header line about to be written.
 using TOnCommand = std::function<void(TObject* Sender, const std::string& S)>;
-// Error: 0, 3 after Abort, 10060 after a time-out, or the socket error of a failed connect.
+// Error: 0, 3 after Abort, 10060 after a time-out (Timeout, LowSpeedLimit, MaxTime), or the
+// socket error of a failed connect.
 using THttpRequestDone =
     std::function<void(TObject* Sender, THttpRequest RqType, std::uint16_t Error)>;
 using THttpDataAvailable = std::function<void(TObject* Sender, std::uint16_t Error)>;
 
-// Misuse (1 busy, 2 nothing to post, 4 line too long, 5 a negative Timeout or
+// Misuse (1 busy, 2 nothing to post, 4 line too long, 5 a negative Timeout, time bound or
 // MaxRelocations) or, from Get/Head/Post, a status of 400 or more (the status is the code,
 // the reason phrase the message).
 class ORV_API EHttpException : public Exception {
@@ -82,6 +102,10 @@ class ORV_API EHttpException : public Exception {
  private:
   std::uint16_t FErrorCode;
 };
+
+// A socket or look-up error in the words the system's own tools use ("connection refused"
+// for ECONNREFUSED), where ReasonPhrase keeps the component's form.
+ORV_API std::string SystemErrorWords(std::uint16_t Error);
 
 // Messages of the hidden window.
 inline constexpr plat::UINT WM_HTTP_REQUEST_DONE = plat::WM_USER + 1;
@@ -171,6 +195,17 @@ class ORV_API THttpCli : public TComponent {
   // abort does (status 404 "Connection timed out", Error 10060); 0 (the default): never.
   std::int32_t Timeout() const { return FTimeout; }
   void SetTimeout(std::int32_t Value);
+  // Bounds on a request however steadily its server trickles bytes; 0 (the default): none.
+  // A request that moved fewer than LowSpeedLimit bytes a second, on average over
+  // LowSpeedTime seconds, ends as a time-out does with "slower than N bytes/s for T s";
+  // one still running MaxTime seconds after it started, with "took longer than N s".
+  // Bytes received (header included) and POST bytes sent count as movement.
+  std::int32_t LowSpeedLimit() const { return FLowSpeedLimit; }
+  void SetLowSpeedLimit(std::int32_t Value);
+  std::int32_t LowSpeedTime() const { return FLowSpeedTime; }
+  void SetLowSpeedTime(std::int32_t Value);
+  std::int32_t MaxTime() const { return FMaxTime; }
+  void SetMaxTime(std::int32_t Value);
   // Relocations followed within one request; the next one ends it as a failure
   // ("too many relocations"). 20 by default; 0 follows none.
   std::int32_t MaxRelocations() const { return FMaxRelocations; }
@@ -202,6 +237,12 @@ class ORV_API THttpCli : public TComponent {
   void SetSendStream(TStream* Value) { FSendStream = Value; }
   std::int32_t StatusCode() const { return FRq.StatusCode; }
   const std::string& ReasonPhrase() const { return FReasonPhrase; }
+  // The kind of failure that ended the last request, the socket or TLS error behind it
+  // (0 for none), and the failure as a program tells it: what failed, in the system's
+  // words ("could not connect to 127.0.0.1 port 1: connection refused"); empty for hfNone.
+  THttpFailure FailureKind() const { return FRq.Failure; }
+  std::uint16_t FailureError() const { return FRq.FailureError; }
+  std::string FailureMessage() const;
   // The response's "content-length", -1 when it announced none or sent chunks.
   std::int64_t ContentLength() const { return FRq.Response.ContentLength; }
   // The response's "content-type", lower-cased; empty when it announced none.
@@ -331,6 +372,8 @@ class ORV_API THttpCli : public TComponent {
   struct TRequestState {
     std::int32_t StatusCode = 0;
     std::int32_t DoneError = 0;
+    THttpFailure Failure = hfNone;
+    std::uint16_t FailureError = 0;
     std::string DocName;
     std::int64_t RcvdCount = 0;
     std::int64_t SentCount = 0;
@@ -351,6 +394,8 @@ class ORV_API THttpCli : public TComponent {
     std::int32_t TunnelStatus = 0;
     std::string TunnelPhrase;
     std::int32_t RelocationCount = 0;
+    // Bytes read from the connections of the request, relocations' included.
+    std::int64_t WireCount = 0;
     // Bytes held in the receive buffer, from ReceiveStart on.
     std::int32_t ReceiveLen = 0;
     std::int32_t ReceiveStart = 0;
@@ -419,6 +464,14 @@ class ORV_API THttpCli : public TComponent {
   // WM_HTTP_REQUEST_DONE is posted and not handled yet.
   bool FRequestDonePending = false;
   std::chrono::steady_clock::time_point FLastProgress;
+  // The time bounds: when the request started, and the low-speed window under way (its
+  // start and the bytes moved before it).
+  std::int32_t FLowSpeedLimit = 0;
+  std::int32_t FLowSpeedTime = 0;
+  std::int32_t FMaxTime = 0;
+  std::chrono::steady_clock::time_point FRequestStart;
+  std::chrono::steady_clock::time_point FSpeedWindowStart;
+  std::int64_t FSpeedWindowMark = 0;
   // Calls of SocketDataAvailable under way: more than one when a handler runs a message
   // loop.
   std::int32_t FReceiveDepth = 0;
@@ -427,9 +480,12 @@ class ORV_API THttpCli : public TComponent {
   static plat::LRESULT WindowProc(plat::HWND Handle, plat::UINT Msg, plat::WPARAM WParam,
                                   plat::LPARAM LParam);
   // Ends the request under way as an abort does, with this reason and request-done error.
-  void AbortRequest(const std::string& Reason, std::int32_t DoneErrorValue);
+  void AbortRequest(const std::string& Reason, std::int32_t DoneErrorValue,
+                    THttpFailure Kind = hfAborted);
   // Ends the request as a local failure: status 404 with Reason, and the connection closed.
-  void FailRequest(const std::string& Reason);
+  void FailRequest(const std::string& Reason, THttpFailure Kind = hfProtocol);
+  // Records what ended the request; the first failure decided is the one that stands.
+  void NoteFailure(THttpFailure Kind, std::uint16_t Error = 0);
   // The data-available handler proper, and what follows it once no call of it is left.
   void ReceiveData(std::uint16_t Error);
   void EndReceiving();
@@ -458,6 +514,14 @@ class ORV_API THttpCli : public TComponent {
   void StartTimeoutTimer();
   void StopTimeoutTimer();
   void TimeoutTick();
+  // Whether the request under way has a bound for the timer to watch.
+  bool TimeBounded() const;
+  void SetTimeBound(std::int32_t& Field, std::int32_t Value, const char* Name);
+  // Why the request has passed a time bound by now, or empty; moves the low-speed window
+  // on once it has seen its quota.
+  std::string TimeBoundPassed();
+  // Receive from the socket, counting what came.
+  std::int32_t ReceiveCounted(void* Buf, std::int32_t Len);
   // Whether Basic credentials go with the request now.
   bool SendsCredentials() const;
   // Why a connection ended with Error, in words (a TLS failure names its reason).

@@ -102,12 +102,15 @@ void THttpCli::DoRequestAsync(THttpRequest Rq) {
     // Refused before any connection: the request ends as any failed one does.
     FRq.StatusCode = 404;
     FReasonPhrase = FRq.Target.Refusal;
+    NoteFailure(hfUnsupportedProtocol);
     FRq.Stopped = true;
     SocketSessionClosed(FSocket.get(), 0);
     return;
   }
 
-  if (FTimeout > 0) StartTimeoutTimer();
+  FRequestStart = FSpeedWindowStart = std::chrono::steady_clock::now();
+  FSpeedWindowMark = 0;
+  if (TimeBounded()) StartTimeoutTimer();
   try {
     Login();
   } catch (...) {
@@ -140,7 +143,8 @@ void THttpCli::Abort() {
   AbortRequest("Connection aborted on request", 3);
 }
 
-void THttpCli::AbortRequest(const std::string& Reason, std::int32_t DoneErrorValue) {
+void THttpCli::AbortRequest(const std::string& Reason, std::int32_t DoneErrorValue,
+                            THttpFailure Kind) {
   if (FState == httpReady) {
     if (FSocket->State() != wsClosed) FSocket->Close();
     return;
@@ -161,6 +165,7 @@ void THttpCli::AbortRequest(const std::string& Reason, std::int32_t DoneErrorVal
   FRq.StatusCode = 404;
   FReasonPhrase = Reason;
   FRq.DoneError = DoneErrorValue;
+  NoteFailure(Kind);
   const TSocketState socketState = FSocket->State();
   if (!lookup && socketState != wsClosed && socketState != wsInvalidState) {
     FSocket->Close();
@@ -171,9 +176,10 @@ void THttpCli::AbortRequest(const std::string& Reason, std::int32_t DoneErrorVal
   if (!FRq.SessionEnded) SocketSessionClosed(FSocket.get(), 0);
 }
 
-void THttpCli::FailRequest(const std::string& Reason) {
+void THttpCli::FailRequest(const std::string& Reason, THttpFailure Kind) {
   FRq.StatusCode = 404;
   FReasonPhrase = Reason;
+  NoteFailure(Kind);
   FRq.Stopped = true;
   if (FRq.SessionEnded) return;
   TAliveGuard guard(*this);
@@ -226,14 +232,17 @@ void THttpCli::SocketSessionClosed(TObject*, std::uint16_t Error) {
       if (!failure.empty()) {
         FRq.StatusCode = 404;
         FReasonPhrase = failure;
+        NoteFailure(hfConnectionLost, Error);
       }
     } else if (FRq.TunnelReply) {
       FRq.StatusCode = 404;
       FReasonPhrase =
           HowClosed(Error) + " by the proxy before the tunnel to " + FRq.Target.Tunnel + " stood";
+      NoteFailure(hfConnectionLost, Error);
     } else {
       // The header never ended: there is no response to speak of.
       FRq.StatusCode = 404;
+      NoteFailure(hfConnectionLost, Error);
       if (r.HeaderLineCount == 0 && FRq.ReceiveLen == 0)
         FReasonPhrase =
             Error == 0 ? "empty reply from server" : HowClosed(Error) + " before any reply";
@@ -247,4 +256,34 @@ void THttpCli::SocketSessionClosed(TObject*, std::uint16_t Error) {
     if (guard.Gone()) return;
   }
   SetReady();
+}
+
+bool THttpCli::TimeBounded() const {
+  return FTimeout > 0 || FMaxTime > 0 || (FLowSpeedLimit > 0 && FLowSpeedTime > 0);
+}
+
+std::string THttpCli::TimeBoundPassed() {
+  using std::chrono::seconds;
+  const auto now = std::chrono::steady_clock::now();
+  if (FTimeout > 0 && now - FLastProgress >= seconds(FTimeout)) return "Connection timed out";
+  if (FMaxTime > 0 && now - FRequestStart >= seconds(FMaxTime))
+    return "took longer than " + std::to_string(FMaxTime) + " s";
+  if (FLowSpeedLimit <= 0 || FLowSpeedTime <= 0) return {};
+  // A window ends as soon as it has seen its quota, so a stall after a burst is caught one
+  // window after the burst, not diluted by it.
+  const std::int64_t moved = FRq.WireCount + FRq.SentCount;
+  if (moved - FSpeedWindowMark >= static_cast<std::int64_t>(FLowSpeedLimit) * FLowSpeedTime) {
+    FSpeedWindowStart = now;
+    FSpeedWindowMark = moved;
+    return {};
+  }
+  if (now - FSpeedWindowStart < seconds(FLowSpeedTime)) return {};
+  return "slower than " + std::to_string(FLowSpeedLimit) + " bytes/s for " +
+         std::to_string(FLowSpeedTime) + " s";
+}
+
+std::int32_t THttpCli::ReceiveCounted(void* Buf, std::int32_t Len) {
+  const std::int32_t n = FSocket->Receive(Buf, Len);
+  if (n > 0) FRq.WireCount += n;
+  return n;
 }

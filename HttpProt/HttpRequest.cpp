@@ -11,6 +11,7 @@
 #include "HttpProt/Encoding.h"
 #include "HttpProt/HttpCli.h"
 #include "HttpProt/HttpDate.h"
+#include "HttpProt/Url.h"
 #include "WSocket/SslWSocket.h"
 
 namespace {
@@ -18,11 +19,6 @@ namespace {
 // The value of a Proxy-Authorization line.
 std::string ProxyCredentials(const TProxySetting& Proxy) {
   return EncodeStr(encBase64, Proxy.Username + ":" + Proxy.Password);
-}
-
-// An IPv6 address goes in brackets in a Host line, as in a URL.
-std::string HostLineName(const std::string& Host) {
-  return Host.find(':') != std::string::npos && Host.front() != '[' ? "[" + Host + "]" : Host;
 }
 
 }  // namespace
@@ -45,6 +41,7 @@ void THttpCli::SocketDNSLookupDone(TObject* Sender, std::uint16_t Error) {
   if (Error != 0) {
     FRq.StatusCode = 404;
     FReasonPhrase = "can't resolve hostname to IP address";
+    NoteFailure(hfResolve, Error);
     SocketSessionClosed(Sender, Error);
     return;
   }
@@ -55,7 +52,7 @@ void THttpCli::SocketDNSLookupDone(TObject* Sender, std::uint16_t Error) {
     // TLS from the start to an https server; through a proxy it starts in the tunnel. The
     // certificate must name the host of the address, not the address it resolved to.
     FSocket->SetSslEnable(FRq.Target.Tls && FRq.Target.Tunnel.empty());
-    FSocket->SetSslHostName(FRq.Target.TargetHost);
+    FSocket->SetSslHostName(BareHost(FRq.Target.TargetHost));
     // The name itself: the socket connects to the addresses just looked up, racing them
     // when there are several.
     FSocket->SetAddr(FRq.Target.ConnectHost);
@@ -67,6 +64,7 @@ void THttpCli::SocketDNSLookupDone(TObject* Sender, std::uint16_t Error) {
     const std::int32_t code = FSocket->LastError();
     FRq.DoneError = code;
     FRq.StatusCode = 404;
+    NoteFailure(hfConnect, static_cast<std::uint16_t>(code));
     // A refusal of the socket layer names its error; one of the component's own checks
     // (a port that is no number) has only its message.
     if (code != 0)
@@ -83,6 +81,10 @@ void THttpCli::SocketDNSLookupDone(TObject* Sender, std::uint16_t Error) {
 void THttpCli::FailSession(TObject* Sender, std::uint16_t Error) {
   FRq.StatusCode = 404;
   FReasonPhrase = ErrorText(Error);
+  NoteFailure(Error == sslCertificateRejected                            ? hfTlsCertificate
+              : Error >= sslHandshakeFailed && Error <= sslProtocolError ? hfTls
+                                                                         : hfConnect,
+              Error);
   SocketSessionClosed(Sender, Error);
 }
 
@@ -131,7 +133,7 @@ void THttpCli::SendConnect() {
     FRequestText.clear();
   } catch (const std::exception& e) {
     if (guard.Gone() || FRq.SessionEnded) return;
-    FailRequest(std::string("can't ask the proxy for a tunnel: ") + e.what());
+    FailRequest(std::string("can't ask the proxy for a tunnel: ") + e.what(), hfConnectionLost);
   }
 }
 
@@ -164,7 +166,8 @@ void THttpCli::GetTunnelLineNext() {
     const std::int32_t status = FRq.TunnelStatus;
     TAliveGuard guard(*this);
     FailRequest("proxy refused the tunnel to " + tunnel + ": " + std::to_string(status) + " " +
-                FRq.TunnelPhrase);
+                    FRq.TunnelPhrase,
+                status >= 400 ? hfHttpStatus : hfProtocol);
     // Read once the request-done message is handled, which is still to come.
     if (!guard.Gone() && status >= 400) FRq.StatusCode = status;
     return;
@@ -180,13 +183,14 @@ void THttpCli::GetTunnelLineNext() {
   FLineHandler = nullptr;
   TAliveGuard guard(*this);
   try {
-    FSocket->SetSslHostName(FRq.Target.TargetHost);
+    FSocket->SetSslHostName(BareHost(FRq.Target.TargetHost));
     FSocket->StartSsl();  // ends in SocketSslHandshakeDone
   } catch (const std::exception& e) {
     if (guard.Gone() || FRq.SessionEnded) return;
     const std::string why = FSocket->SslErrorText();
     FailRequest("can't start TLS in the tunnel to " + tunnel + ": " +
-                (why.empty() ? std::string(e.what()) : why));
+                    (why.empty() ? std::string(e.what()) : why),
+                hfTls);
   }
 }
 
@@ -235,6 +239,7 @@ void THttpCli::StartExchange() {
     // Not a reply: the request ends as a failure with the reason, not as an empty reply.
     FRq.StatusCode = 404;
     FReasonPhrase = std::string("can't send the request: ") + e.what();
+    NoteFailure(hfConnectionLost);
     Logout();
   }
 }
@@ -288,7 +293,7 @@ void THttpCli::SendRequest(const std::string& Method, const std::string& Version
   if (Method == "POST" && !FContentTypePost.empty() && !line({"Content-Type: ", FContentTypePost}))
     return;
   if (!FAgent.empty() && !line({"User-Agent: ", FAgent})) return;
-  if (!line({"Host: ", HostLineName(FRq.Target.TargetHost)})) return;
+  if (!line({"Host: ", FRq.Target.TargetHost})) return;
   if (FNoCache && !line({"Pragma: no-cache"})) return;
   // The bytes that will follow: from where the stream stood when the request started.
   if (Method == "POST" &&
@@ -334,7 +339,7 @@ void THttpCli::SocketDataSent(TObject*, std::uint16_t) {
   } catch (const std::exception& e) {
     // The body can no longer be sent whole: the server would take what came as all of it.
     FRq.PostPending = false;
-    FailRequest(std::string("can't read the data to post: ") + e.what());
+    FailRequest(std::string("can't read the data to post: ") + e.what(), hfLocalData);
     return;
   }
   if (count <= 0) {

@@ -136,7 +136,7 @@ void THttpCli::ReceiveData(std::uint16_t Error) {
     std::string& pending = FRq.PendingBody;
     const std::size_t held = pending.size();
     pending.resize(held + ReceiveRoom);
-    const std::int32_t n = FSocket->Receive(pending.data() + held, ReceiveRoom);
+    const std::int32_t n = ReceiveCounted(pending.data() + held, ReceiveRoom);
     pending.resize(held + static_cast<std::size_t>(n > 0 ? n : 0));
     return;
   }
@@ -148,7 +148,7 @@ void THttpCli::ReceiveData(std::uint16_t Error) {
     // The body goes from the buffer to the handler and the stream as it was read, in reads
     // as large as the buffer: fewer system calls and acknowledgements per byte.
     const std::int32_t room = FReceiveCapacity - 1;
-    const std::int32_t n = FSocket->Receive(buf, room);
+    const std::int32_t n = ReceiveCounted(buf, room);
     if (FRequestType == httpAbort || n <= 0) return;
     buf[n] = 0;
     TAliveGuard guard(*this);
@@ -179,7 +179,7 @@ void THttpCli::ReceiveData(std::uint16_t Error) {
     FailRequest("HTTP line too long");
     throw EHttpException("HTTP line too long", 4);
   }
-  const std::int32_t n = FSocket->Receive(buf + FRq.ReceiveLen, room);
+  const std::int32_t n = ReceiveCounted(buf + FRq.ReceiveLen, room);
   if (FRequestType == httpAbort) return;  // no request was ever started
   if (n <= 0) return;
   // Whatever follows a body that is whole is no part of the reply.
@@ -266,18 +266,19 @@ void THttpCli::GetHeaderLineNext() {
       FRq.ReceiveLen = 0;
       if (FRq.SessionEnded) return;
       if (!r.Location.Refusal.empty()) {
-        FailRequest("can't follow the relocation: " + r.Location.Refusal);
+        FailRequest("can't follow the relocation: " + r.Location.Refusal, hfUnsupportedProtocol);
         return;
       }
       if (FRq.Target.Tls && !r.Location.Tls && !FAllowHttpsDowngrade) {
         // What was asked for over TLS would come over the open network.
         FailRequest(
             "can't follow the relocation from https to http (a downgrade; "
-            "AllowHttpsDowngrade is off)");
+            "AllowHttpsDowngrade is off)",
+            hfRelocationRefused);
         return;
       }
       if (FRq.RelocationCount >= FMaxRelocations) {
-        FailRequest("too many relocations");
+        FailRequest("too many relocations", hfTooManyRelocations);
         return;
       }
       if (FRequestType == httpPOST) {
@@ -285,7 +286,7 @@ void THttpCli::GetHeaderLineNext() {
         FRq.PostPending = false;
         const std::string why = RewindPost();
         if (!why.empty()) {
-          FailRequest("can't follow the relocation: " + why);
+          FailRequest("can't follow the relocation: " + why, hfRelocationRefused);
           return;
         }
       }
@@ -334,6 +335,7 @@ void THttpCli::GetHeaderLineNext() {
     if (FCurrentLine.size() >= 12 && IsDigit(code[0]) && IsDigit(code[1]) && IsDigit(code[2])) {
       FRq.StatusCode = (code[0] - '0') * 100 + (code[1] - '0') * 10 + (code[2] - '0');
       FReasonPhrase = FCurrentLine.size() > 13 ? FCurrentLine.substr(13) : "";
+      if (FRq.StatusCode >= 400) NoteFailure(hfHttpStatus);
     } else {
       failure = "malformed status line";
     }
@@ -464,7 +466,7 @@ bool THttpCli::HandPiece(const char* Data, std::size_t Len) {
       FRq.CloseDeferred = false;
       FRq.PendingBody.clear();
       FRq.ReceiveLen = 0;
-      FailRequest(std::string("document data not stored: ") + e.what());
+      FailRequest(std::string("document data not stored: ") + e.what(), hfLocalData);
       return false;
     }
     at += static_cast<std::size_t>(len);
@@ -525,6 +527,7 @@ void THttpCli::WMHttpLogin(TMessage&) {
     if (guard.Gone() || FRq.SessionEnded) return;
     FRq.StatusCode = 404;
     FReasonPhrase = std::string("can't follow the relocation: ") + e.what();
+    NoteFailure(hfRelocationRefused);
     SocketSessionClosed(FSocket.get(), 0);
   }
 }

@@ -7,30 +7,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "Host/SysUtils.h"
 #include "HttpProt/Url.h"
 
 namespace {
 
 // The proxy port curl takes when the variable names none.
 constexpr const char* DefaultProxyPort = "1080";
-
-std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return s;
-}
-
-std::string TrimBlanks(const std::string& s) {
-  const std::size_t b = s.find_first_not_of(" \t");
-  if (b == std::string::npos) return "";
-  return s.substr(b, s.find_last_not_of(" \t") - b + 1);
-}
-
-std::string Unbracketed(const std::string& Host) {
-  if (Host.size() >= 2 && Host.front() == '[' && Host.back() == ']')
-    return Host.substr(1, Host.size() - 2);
-  return Host;
-}
 
 // The first of the variables that is set and not empty.
 std::string FirstSet(const TEnvironment& Env, std::initializer_list<const char*> Names) {
@@ -64,13 +47,13 @@ std::string PercentDecoded(const std::string& s) {
 }
 
 // An address of either family, its bytes in network order; false for a name.
-struct TAddress {
+struct TIpAddress {
   int Family = 0;
   unsigned char Bytes[16] = {};
   int Bits() const { return Family == AF_INET6 ? 128 : 32; }
 };
 
-bool ParseAddress(const std::string& Text, TAddress& Out) {
+bool ParseAddress(const std::string& Text, TIpAddress& Out) {
   if (inet_pton(AF_INET, Text.c_str(), Out.Bytes) == 1) {
     Out.Family = AF_INET;
     return true;
@@ -83,10 +66,10 @@ bool ParseAddress(const std::string& Text, TAddress& Out) {
 }
 
 // Whether Host lies in the block Entry ("address" or "address/bits").
-bool InBlock(const TAddress& Host, const std::string& Entry) {
+bool InBlock(const TIpAddress& Host, const std::string& Entry) {
   const std::size_t slash = Entry.find('/');
-  TAddress block;
-  if (!ParseAddress(Unbracketed(Entry.substr(0, slash)), block) || block.Family != Host.Family)
+  TIpAddress block;
+  if (!ParseAddress(BareHost(Entry.substr(0, slash)), block) || block.Family != Host.Family)
     return false;
   int bits = block.Bits();
   if (slash != std::string::npos) {
@@ -118,14 +101,14 @@ std::string ProcessEnvironment(const char* Name) {
 }
 
 bool NoProxyMatches(const std::string& NoProxy, const std::string& HostText) {
-  std::string host = Lower(Unbracketed(TrimBlanks(HostText)));
+  std::string host = LowerCase(BareHost(Trim(HostText)));
   if (!host.empty() && host.back() == '.') host.pop_back();
-  TAddress address;
+  TIpAddress address;
   const bool isAddress = ParseAddress(host, address);
   std::size_t at = 0;
   while (at <= NoProxy.size()) {
     const std::size_t comma = std::min(NoProxy.find(',', at), NoProxy.size());
-    const std::string entry = Lower(TrimBlanks(NoProxy.substr(at, comma - at)));
+    const std::string entry = LowerCase(Trim(NoProxy.substr(at, comma - at)));
     at = comma + 1;
     if (entry == "*") return true;
     if (entry.empty()) continue;
@@ -137,7 +120,7 @@ bool NoProxyMatches(const std::string& NoProxy, const std::string& HostText) {
 TProxySetting EnvironmentProxy(const std::string& URL, const TEnvironment& Env) {
   std::string scheme, user, password, host, port, path;
   ParseURL(URL, scheme, user, password, host, port, path);
-  scheme = Lower(scheme);
+  scheme = LowerCase(scheme);
   std::string value;
   if (scheme.empty() || scheme == "http") {
     value = FirstSet(Env, {"http_proxy"});
@@ -150,10 +133,10 @@ TProxySetting EnvironmentProxy(const std::string& URL, const TEnvironment& Env) 
   if (value.empty() || NoProxyMatches(FirstSet(Env, {"no_proxy", "NO_PROXY"}), host)) return {};
 
   TProxySetting proxy;
-  std::string rest = TrimBlanks(value);
+  std::string rest = Trim(value);
   std::string proxyScheme = "http";
   if (const std::size_t sep = rest.find("://"); sep != std::string::npos) {
-    proxyScheme = Lower(rest.substr(0, sep));
+    proxyScheme = LowerCase(rest.substr(0, sep));
     rest.erase(0, sep + 3);
   }
   rest = rest.substr(0, rest.find('/'));

@@ -8,6 +8,8 @@
 #include <openssl/x509v3.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <mutex>
 
 #include "WSocket/SslErrors.h"
@@ -141,10 +143,20 @@ TCtxPtr NewClientContext(const TClientSettings& Settings, std::string& Error) {
   if (!Settings.CAFile.empty() || !Settings.CAPath.empty()) {
     const char* file = Settings.CAFile.empty() ? nullptr : Settings.CAFile.c_str();
     const char* path = Settings.CAPath.empty() ? nullptr : Settings.CAPath.c_str();
+    // The engine's own text for a missing file is a code and a library name; the user
+    // needs the file and the system's reason.
+    if (file != nullptr && ::access(file, R_OK) != 0) {
+      Error = "cannot read CA file " + Settings.CAFile + ": " + std::strerror(errno);
+      return nullptr;
+    }
+    if (path != nullptr && ::access(path, R_OK | X_OK) != 0) {
+      Error = "cannot read CA folder " + Settings.CAPath + ": " + std::strerror(errno);
+      return nullptr;
+    }
     if (SSL_CTX_load_verify_locations(ctx.get(), file, path) != 1) {
-      Error = "cannot load the trusted certificates from " +
-              (file != nullptr ? Settings.CAFile : Settings.CAPath) + ": " +
-              TakeErrorText("unreadable");
+      Error = std::string("cannot load the trusted certificates from ") +
+              (file != nullptr ? "CA file " + Settings.CAFile : "CA folder " + Settings.CAPath) +
+              ": " + TakeErrorText("no PEM certificate in it");
       return nullptr;
     }
   } else {

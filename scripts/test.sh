@@ -6,7 +6,8 @@
 # - runs the tests that cross threads (those named with "Thread": cross-thread posting,
 #   sockets in worker threads) under ThreadSanitizer; the tsan presets build and select
 #   only those;
-# - installs the package and builds and runs the example consumer against the installed copy.
+# - installs the package from the check tree, builds its Debian packages and unpacks them,
+#   and builds and runs the example consumer against both; installs from the debug tree too.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -15,10 +16,13 @@ jobs=$(nproc)
 cmake --preset check -B build/check-nowin -DORV_WINDOWS=OFF >/dev/null
 cmake --build build/check-nowin -j "$jobs"
 bash scripts/demo-check.sh build/check-nowin/apps/orvane-check/orvane-check
+bash scripts/consumer-test.sh build/check-nowin --deb
 
 for preset in debug asan tsan; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
   ctest --preset "$preset" -j "$jobs"
 done
-bash scripts/consumer-test.sh build/debug
+scratch=$(mktemp -d)
+cmake --install build/debug --prefix "$scratch" >/dev/null
+rm -rf "$scratch"

@@ -74,8 +74,17 @@ bool EnterSaveFolder(const std::string& Dir, std::string& Error) {
   return true;
 }
 
-int Check(const TCheckOptions& Options) {
+// Path as the folder the program was started in reads it, whatever folder the check
+// moves to afterwards.
+std::string FromStartFolder(const std::string& Path) {
+  if (Path.empty() || Path[0] == '/') return Path;
+  char cwd[4096];
+  return ::getcwd(cwd, sizeof cwd) ? std::string(cwd) + "/" + Path : Path;
+}
+
+int Check(TCheckOptions Options) {
   std::string error;
+  Options.CAFile = FromStartFolder(Options.CAFile);
   if (!Options.SaveTo.empty() && !EnterSaveFolder(Options.SaveTo, error)) return Fail(error);
   if (!Options.HomeURL.empty()) return RunUpdateCheck(Options, Options.HomeURL);
   // No page named: the demo server runs on this thread's loop, beside the check.

@@ -211,6 +211,29 @@ signed rewritten good.htm 2 "signature does not match its entries" --public-key 
 # Without a key the size and hash still hold the file, against corruption only.
 signed hashed unsigned.htm 0 "no signature checked (no --public-key)"
 signed hashed-flipped flipped.htm 2 "The file's SHA-256 is "
+# An external read-me with nobody present (--yes, no terminal) is neither fetched nor
+# opened, and the output says so; the temporary folder stays as it was.
+echo "notes" >"$WORK/plain/notes.txt"
+{ echo "<HTML><HEAD>"; meta Version 2.0; meta Download "$FILES/update.bin"
+  meta ReadMeExt "$FILES/notes.txt"; echo "</HEAD></HTML>"; } >"$WORK/plain/ext.htm"
+mkdir "$WORK/tmp" "$WORK/ext"
+echo "the user's" >"$WORK/tmp/notes.txt"
+TMPDIR="$WORK/tmp" run ext "$FILES/ext.htm" --yes --no-run --save-to "$WORK/ext"
+expect "ext: exit 0 (got $status)" test "$status" = 0
+contains "ext: said" "$WORK/ext.out" \
+  "the read-me at $FILES/notes.txt was not fetched nor opened: nobody is present to look at it"
+expect "ext: temporary folder untouched" test "$(ls -A "$WORK/tmp")" = notes.txt
+contains "ext: the user's file kept" "$WORK/tmp/notes.txt" "the user's"
+
+# A page trickled a byte every 0.2 s keeps the 30 s inactivity bound at bay for ever: the
+# low-speed rule ends it, and so does the overall bound.
+drip_port=$(free_port)
+spawn python3 "$HERE/slow_page.py" "$drip_port" "$DEMO_URL" 0.2 drip
+wait_for 10 bash -c "echo >/dev/tcp/127.0.0.1/$drip_port"
+bad_use drip-slow "slower than 100 bytes/s for 1 s" "http://127.0.0.1:$drip_port/" --yes --speed-time 1
+bad_use drip-long "took longer than 1 s" "http://127.0.0.1:$drip_port/" --yes --speed-limit 0 --max-time 1
+bad_use speed-value '--speed-limit wants a whole number from 0 to 1000000000 (got "fast")' --speed-limit fast
+
 # Unattended, a page without the signature gets no further than its reading.
 mkdir "$WORK/unattended-unsigned"
 run unattended-unsigned "$FILES/unsigned.htm" --run-unattended --public-key "$SIGNER" \
@@ -218,4 +241,25 @@ run unattended-unsigned "$FILES/unsigned.htm" --run-unattended --public-key "$SI
 expect "unattended-unsigned: exit 2 (got $status)" test "$status" = 2
 contains "unattended-unsigned: refused" "$WORK/unattended-unsigned.err" "is not signed"
 expect "unattended-unsigned: nothing saved" test -z "$(ls -A "$WORK/unattended-unsigned")"
+# An https page, with the authority and the save folder both given relative to the folder
+# the check starts in: moving into the save folder must not lose the authority's file.
+mkdir -p "$WORK/tls/www" "$WORK/tls/certs" "$WORK/tls/save"
+bash "$HERE/../peers/make_tls_certs.sh" "$WORK/tls/certs" >/dev/null 2>&1
+cp "$WORK/tls/certs/ca.pem" "$WORK/tls/ca.pem"
+printf '<META HTTP-EQUIV="Version" CONTENT="1.0">\n' >"$WORK/tls/www/page.htm"
+TLS_PORT=$(free_port)
+spawn python3 -c '
+import http.server, os, ssl, sys
+os.chdir(sys.argv[1])
+s = http.server.ThreadingHTTPServer(("127.0.0.1", int(sys.argv[2])), http.server.SimpleHTTPRequestHandler)
+c = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+c.load_cert_chain(sys.argv[3], sys.argv[4])
+s.socket = c.wrap_socket(s.socket, server_side=True)
+s.serve_forever()' "$WORK/tls/www" "$TLS_PORT" "$WORK/tls/certs/good.pem" "$WORK/tls/certs/good.key" 2>/dev/null
+wait_for 10 python3 -c "import socket; socket.create_connection(('127.0.0.1', $TLS_PORT))"
+cd "$WORK/tls"
+run https "https://127.0.0.1:$TLS_PORT/page.htm" --ca-file ca.pem --save-to save --yes
+cd - >/dev/null
+expect "https with a relative --ca-file and --save-to: no update, exit 1 (got $status)" test "$status" = 1
+contains "https: read and compared" "$WORK/https.out" "There is no update available."
 finish
