@@ -56,6 +56,8 @@ TEST(HttpGet, FetchesAsAUserWouldTryIt) {
     location = /secret.txt { auth_basic "test"; auth_basic_user_file {dir}/htpasswd; }
     location = /echo { echo_read_request_body; echo_request_body; }
     location = /old { return 302 /small.txt; }
+    location = /host { return 200 "$http_host $server_addr"; }
+    listen [::1]:{extra};
   )");
   if (!nginx.Start()) GTEST_SKIP() << "nginx did not start: " << nginx.Error();
   nginx.Dir().Write("www/small.txt", "Hello, small world\n");
@@ -67,6 +69,14 @@ TEST(HttpGet, FetchesAsAUserWouldTryIt) {
   EXPECT_EQ(r.Exit, 0) << r.Err;
   EXPECT_EQ(r.Out, "Hello, small world\n");
   EXPECT_EQ(r.Err, "200 OK\n");
+
+  // Over IPv6 by address, the Host line naming it in brackets.
+  const std::string v6 = "http://[::1]:" + std::to_string(nginx.ExtraPort());
+  r = HttpGet({v6 + "/host"});
+  EXPECT_EQ(r.Exit, 0) << r.Err;
+  EXPECT_EQ(r.Out, "[::1] ::1");
+  r = HttpGet({v6 + "/small.txt"});
+  EXPECT_EQ(r.Out, "Hello, small world\n");
 
   // To a file, with every header line shown.
   testsupport::TempFile out("old contents");
