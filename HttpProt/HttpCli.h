@@ -33,6 +33,7 @@
 #include "Host/HiddenWindow.h"  // TMessage
 #include "Host/SysUtils.h"
 #include "HttpProt/ChunkedDecoder.h"
+#include "HttpProt/ProxyEnv.h"
 #include "HttpProt/Url.h"
 #include "Platform/Export.h"
 #include "Platform/Messages.h"
@@ -223,6 +224,10 @@ class ORV_API THttpCli : public TComponent {
   // whoever can see or change the network; false by default (the request fails instead).
   bool AllowHttpsDowngrade() const { return FAllowHttpsDowngrade; }
   void SetAllowHttpsDowngrade(bool Value) { FAllowHttpsDowngrade = Value; }
+  // While Proxy is empty, each request takes its proxy and the proxy's credentials from
+  // the environment as curl does (ProxyEnv.h); false by default.
+  bool ProxyFromEnvironment() const { return FProxyFromEnvironment; }
+  void SetProxyFromEnvironment(bool Value) { FProxyFromEnvironment = Value; }
 
   // Public properties. The streams are not owned; every body byte is written to
   // RcvdStream, the POST body is read from SendStream from its current position.
@@ -377,6 +382,8 @@ class ORV_API THttpCli : public TComponent {
     // again from there. -1 when the stream could not tell.
     std::int64_t PostStart = -1;
     std::string PostStartError;
+    // The proxy the request goes through (Proxy and its credentials, or the environment's).
+    TProxySetting Proxy;
     // Where the request goes now; a relocation changes it.
     THttpTarget Target;
     // The host URL named: credentials go only there (and only over TLS when URL is https).
@@ -452,6 +459,7 @@ class ORV_API THttpCli : public TComponent {
   std::int32_t FTimeout = 0;
   std::int32_t FMaxRelocations = 20;
   bool FAllowHttpsDowngrade = false;
+  bool FProxyFromEnvironment = false;
   TRequestState FRq;
   // WM_HTTP_REQUEST_DONE is posted and not handled yet.
   bool FRequestDonePending = false;

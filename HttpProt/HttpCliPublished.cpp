@@ -44,6 +44,9 @@ const TPublishedClass& THttpCli::PublishedClass() {
         .Boolean("AllowHttpsDowngrade", &THttpCli::AllowHttpsDowngrade,
                  &THttpCli::SetAllowHttpsDowngrade)
         .Default(false)
+        .Boolean("ProxyFromEnvironment", &THttpCli::ProxyFromEnvironment,
+                 &THttpCli::SetProxyFromEnvironment)
+        .Default(false)
         .Event("OnTrace", "TNotifyEvent")
         .Event("OnSessionConnected", "TNotifyEvent")
         .Event("OnHeaderData", "TNotifyEvent")

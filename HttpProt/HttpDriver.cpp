@@ -61,13 +61,22 @@ void THttpCli::DoRequestAsync(THttpRequest Rq) {
   // Nothing of the previous request applies to this one: not its outcome, nor the size
   // and type of its response, nor leftovers of a response that ended inside its header.
   FRq = TRequestState();
+  FRq.Proxy = {FProxy, FProxyUsername, FProxyPassword};
+  if (FProxyFromEnvironment && FProxy.empty()) {
+    FRq.Proxy = EnvironmentProxy(FURL, ProcessEnvironment);
+    if (FRq.Proxy.Username.empty()) {
+      FRq.Proxy.Username = FProxyUsername;
+      FRq.Proxy.Password = FProxyPassword;
+    }
+  }
+  const std::string& proxy = FRq.Proxy.Proxy;
   TLastTarget& last = LastTarget;
-  if (!last.Valid || last.URL != FURL || last.Proxy != FProxy || last.ProxyPort != FProxyPort) {
+  if (!last.Valid || last.URL != FURL || last.Proxy != proxy || last.ProxyPort != FProxyPort) {
     last.Valid = false;
-    last.Target = RequestTarget(FURL, FProxy, FProxyPort);
+    last.Target = RequestTarget(FURL, proxy, FProxyPort);
     last.DocName = DocumentName(last.Target.Path);
     last.URL = FURL;
-    last.Proxy = FProxy;
+    last.Proxy = proxy;
     last.ProxyPort = FProxyPort;
     last.Valid = true;
   }

@@ -14,6 +14,15 @@
 #include "HttpProt/Url.h"
 #include "WSocket/SslWSocket.h"
 
+namespace {
+
+// The value of a Proxy-Authorization line.
+std::string ProxyCredentials(const TProxySetting& Proxy) {
+  return EncodeStr(encBase64, Proxy.Username + ":" + Proxy.Password);
+}
+
+}  // namespace
+
 void THttpCli::Login() {
   TAliveGuard guard(*this);
   StateChange(httpDnsLookup);
@@ -44,7 +53,9 @@ void THttpCli::SocketDNSLookupDone(TObject* Sender, std::uint16_t Error) {
     // certificate must name the host of the address, not the address it resolved to.
     FSocket->SetSslEnable(FRq.Target.Tls && FRq.Target.Tunnel.empty());
     FSocket->SetSslHostName(BareHost(FRq.Target.TargetHost));
-    FSocket->SetAddr(FSocket->DnsResult());
+    // The name itself: the socket connects to the addresses just looked up, racing them
+    // when there are several.
+    FSocket->SetAddr(FRq.Target.ConnectHost);
     FSocket->SetPort(FRq.Target.ConnectPort);
     FSocket->SetProto("tcp");
     FSocket->Connect();
@@ -111,9 +122,8 @@ void THttpCli::SendConnect() {
     if (guard.Gone() || Stopped()) return;
     SendCommand("Host: " + tunnel);
     if (guard.Gone() || Stopped()) return;
-    if (!FProxyUsername.empty()) {
-      SendCommand("Proxy-Authorization: Basic " +
-                  EncodeStr(encBase64, FProxyUsername + ":" + FProxyPassword));
+    if (!FRq.Proxy.Username.empty()) {
+      SendCommand("Proxy-Authorization: Basic " + ProxyCredentials(FRq.Proxy));
       if (guard.Gone() || Stopped()) return;
     }
     SendCommand("");
@@ -297,9 +307,8 @@ void THttpCli::SendRequest(const std::string& Method, const std::string& Version
       !line({"Authorization: Basic ", EncodeStr(encBase64, FUsername + ":" + FPassword)}))
     return;
   // Inside a tunnel the server reads the request: the proxy's credentials went with CONNECT.
-  if (!FProxy.empty() && FRq.Target.Tunnel.empty() && !FProxyUsername.empty() &&
-      !line({"Proxy-Authorization: Basic ",
-             EncodeStr(encBase64, FProxyUsername + ":" + FProxyPassword)}))
+  if (!FRq.Proxy.Proxy.empty() && FRq.Target.Tunnel.empty() && !FRq.Proxy.Username.empty() &&
+      !line({"Proxy-Authorization: Basic ", ProxyCredentials(FRq.Proxy)}))
     return;
   if (!FCookie.empty() && !line({"Cookie: ", FCookie})) return;
   TriggerRequestHeaderEnd();

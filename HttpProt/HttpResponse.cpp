@@ -346,7 +346,7 @@ void THttpCli::GetHeaderLineNext() {
     const std::string_view value = k + 2 <= line.size() ? line.substr(k + 2) : std::string_view();
     if (EqualsNoCase(name, "location")) {
       r.LocationSeen = true;
-      r.Location = RelocationTarget(FRq.Target, std::string(value), !FProxy.empty());
+      r.Location = RelocationTarget(FRq.Target, std::string(value), !FRq.Proxy.Proxy.empty());
     } else if (EqualsNoCase(name, "content-length")) {
       if (!ParseLength(value, r.ContentLength)) failure = "malformed content-length";
     } else if (EqualsNoCase(name, "content-type")) {

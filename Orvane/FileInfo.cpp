@@ -86,6 +86,7 @@ THttpCli& TOrvane::PrepareClient() {
   GSharedHttpCli->SetLowSpeedTime(FLowSpeedTime);
   GSharedHttpCli->SetMaxTime(FPageMaxTime);
   GSharedHttpCli->SetSslCAFile(FSslCAFile);
+  GSharedHttpCli->SetProxyFromEnvironment(FProxyFromEnvironment);
   return *GSharedHttpCli;
 }
 

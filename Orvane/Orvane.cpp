@@ -80,6 +80,9 @@ const TPublishedClass& TOrvane::PublishedClass() {
         .String("ProxyHost", &TOrvane::ProxyHost, &TOrvane::SetProxyHost)
         .Integer("ProxyPort", &TOrvane::ProxyPort, &TOrvane::SetProxyPort)
         .Default(80)
+        .Boolean("ProxyFromEnvironment", &TOrvane::ProxyFromEnvironment,
+                 &TOrvane::SetProxyFromEnvironment)
+        .Default(false)
         .String("PublicKey", &TOrvane::PublicKey, &TOrvane::SetPublicKey)
         .Default(std::string())
         .Boolean("RequireSignature", &TOrvane::RequireSignature, &TOrvane::SetRequireSignature)

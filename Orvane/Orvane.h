@@ -100,6 +100,10 @@ class ORV_API TOrvane : public TComponent {
   std::int32_t ProxyPort() const { return FProxyPort; }
   // A port number, 0 to 65535; anything else raises EConvertError and changes nothing.
   void SetProxyPort(std::int32_t Value);
+  // While ProxyHost is empty, every request takes its proxy from the environment as curl
+  // does (THttpCli::ProxyFromEnvironment); false by default.
+  bool ProxyFromEnvironment() const { return FProxyFromEnvironment; }
+  void SetProxyFromEnvironment(bool Value) { FProxyFromEnvironment = Value; }
   const std::string& RedirectURL() const { return FRedirectURL; }
   const std::string& RunParams() const { return FRunParams; }
   TFont* UIFont() { return GetFont(); }
@@ -313,6 +317,7 @@ class ORV_API TOrvane : public TComponent {
   std::string FProductVersion;
   std::string FProxyHost;
   std::int32_t FProxyPort = 80;
+  bool FProxyFromEnvironment = false;
   std::string FRedirectURL;
   std::string FRunParams;
   std::unique_ptr<TFont> FUIFontObject;

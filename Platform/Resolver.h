@@ -2,6 +2,7 @@
 // what a name resolves to and when the answer comes.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -13,7 +14,8 @@ struct HostInfo {
   int error = 0;  // 0, or a socket error number (WSAHOST_NOT_FOUND...)
   std::string name;
   std::vector<std::string> aliases;
-  std::vector<std::uint32_t> addrs;  // IPv4, network byte order
+  std::vector<std::uint32_t> addrs;                  // IPv4, network byte order
+  std::vector<std::array<std::uint8_t, 16>> addrs6;  // IPv6, in the resolver's order
 };
 
 using ForwardFn = std::function<HostInfo(const std::string& name)>;
@@ -29,8 +31,8 @@ void SetReverse(ReverseFn fn);
 HostInfo Forward(const std::string& name);
 HostInfo Reverse(std::uint32_t addrNetOrder);
 
-// The system's resolver: getaddrinfo (IPv4, canonical name) and getnameinfo (a name is
-// required). Names in the reserved ".invalid" domain fail with WSAHOST_NOT_FOUND
+// The system's resolver: getaddrinfo (both families, canonical name) and getnameinfo (a
+// name is required). Names in the reserved ".invalid" domain fail with WSAHOST_NOT_FOUND
 // without asking anybody.
 HostInfo SystemForward(const std::string& name);
 HostInfo SystemReverse(std::uint32_t addrNetOrder);

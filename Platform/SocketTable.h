@@ -34,6 +34,7 @@ struct Sock {
   std::uint32_t index = 0;  // slot number
   bool live = false;
   bool stream = true;
+  bool v6 = false;  // an IPv6 socket: its addresses are sockaddr_in6 records
   State state = State::Unconnected;
   std::uint8_t mask = 0;         // events selected
   std::uint8_t reported = 0;     // events posted and not re-enabled since

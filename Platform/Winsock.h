@@ -22,8 +22,11 @@
 //   with the original option numbers; SO_LINGER takes a POSIX linger, or two 16-bit
 //   words (on/off, seconds) when optlen is 4.
 // - The host entry that the asynchronous look-ups write at the start of the caller's
-//   buffer is a POSIX hostent (AF_INET, length 4); all its pointers point inside the
-//   buffer. The buffer need not be aligned: read the record with memcpy then.
+//   buffer is a POSIX hostent (AF_INET, length 4; AF_INET6, length 16 for the look-ups
+//   of both families); all its pointers point inside the buffer. The buffer need not be
+//   aligned: read the record with memcpy then.
+// - Sockets of AF_INET6 take and give sockaddr_in6 records (28 bytes) wherever an address
+//   passes; they are IPv6 only (IPV6_V6ONLY), so "::" does not take IPv4 connections.
 // - Calls from a thread other than the socket's window thread are allowed; readiness is
 //   always harvested by the reactor of the thread that owns the selected window.
 #pragma once
@@ -142,6 +145,10 @@ ORV_API int WSAAsyncSelect(SOCKET s, HWND hwnd, UINT msg, long events);
 // Completion: (hwnd, msg, task, MAKELONG(size needed, error)); the buffer is written on
 // the owner thread just before the message is delivered, never after a cancel.
 ORV_API HANDLE WSAAsyncGetHostByName(HWND hwnd, UINT msg, const char* name, char* buf, int buflen);
+// Both families, for a client that will try them in turn: the entry is a hostent of
+// AF_INET6 (length 16) listing the IPv6 addresses, then the IPv4 ones as mapped addresses
+// (::ffff:a.b.c.d), each family in the resolver's order.
+ORV_API HANDLE WSAAsyncGetHostByName6(HWND hwnd, UINT msg, const char* name, char* buf, int buflen);
 ORV_API HANDLE WSAAsyncGetHostByAddr(HWND hwnd, UINT msg, const char* addr, int len, int type,
                                      char* buf, int buflen);
 ORV_API int WSACancelAsyncRequest(HANDLE task);
@@ -184,6 +191,8 @@ ORV_API int getpeername(SOCKET s, sockaddr* name, int* namelen);
 ORV_API servent* getservbyname(const char* name, const char* proto);
 ORV_API protoent* getprotobyname(const char* name);
 ORV_API hostent* gethostbyname(const char* name);
+// Both families, the entry laid out as WSAAsyncGetHostByName6 writes it.
+ORV_API hostent* gethostbyname6(const char* name);
 ORV_API hostent* gethostbyaddr(const char* addr, int len, int type);
 ORV_API int gethostname(char* name, int namelen);
 

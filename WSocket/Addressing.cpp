@@ -166,22 +166,21 @@ void TCustomWSocket::SetProto(const std::string& Value) {
 
 std::string TCustomWSocket::GetXPort() {
   if (FState != wsBound && FState != wsConnected && FState != wsListening) return "error";
-  sockaddr_in local{};
+  TSockAddr local{};
   int len = sizeof local;
-  if (plat::getsockname(FSocketHandle, reinterpret_cast<sockaddr*>(&local), &len) != 0)
-    return "error";
-  return IntToStr(ntohs(local.sin_port));
+  if (plat::getsockname(FSocketHandle, &local.Any, &len) != 0) return "error";
+  return IntToStr(ntohs(local.In.sin_port));
 }
 
 std::string TCustomWSocket::GetPeerAddr() {
   if (FState != wsConnected) return "error";
-  sockaddr_in peer{};
+  TSockAddr peer{};
   int len = sizeof peer;
-  if (plat::getpeername(FSocketHandle, reinterpret_cast<sockaddr*>(&peer), &len) != 0) {
+  if (plat::getpeername(FSocketHandle, &peer.Any, &len) != 0) {
     SocketError("GetPeerName");
     return "error";
   }
-  return plat::inet_ntoa(peer.sin_addr);
+  return SockAddrText(peer);
 }
 
 std::int32_t TCustomWSocket::GetPeerName(sockaddr_in& Name, std::int32_t NameLen) {
@@ -229,11 +228,13 @@ void TCustomWSocket::StartLookup(std::string Text, bool Reverse) {
   }
   x.DnsResult.clear();
   if (x.DnsResultList) x.DnsResultList->Clear();
+  x.LookedUp.clear();
+  x.LookedUpName.clear();
   const std::uint32_t addr = plat::inet_addr(Text.c_str());
-  if (!Reverse && addr != INADDR_NONE) {
-    in_addr a{};
-    a.s_addr = addr;
-    x.DnsResult = plat::inet_ntoa(a);
+  TSockAddr literal{};
+  literal.In.sin_addr.s_addr = addr;
+  if (!Reverse && (addr != INADDR_NONE || ParseIPv6Literal(Text, literal))) {
+    x.DnsResult = SockAddrText(literal);
     x.HostEntryBuffer.reset();
     TriggerDNSLookupDone(0);
     return;
@@ -244,8 +245,9 @@ void TCustomWSocket::StartLookup(std::string Text, bool Reverse) {
         FWindowHandle, WM_SOCKET_HOSTBYADDR, reinterpret_cast<const char*>(&addr), sizeof addr,
         PF_INET, x.HostEntryBuffer.get(), HostEntryBufferSize);
   } else {
-    x.LookupHandle = plat::WSAAsyncGetHostByName(FWindowHandle, WM_SOCKET_HOSTBYNAME, Text.c_str(),
-                                                 x.HostEntryBuffer.get(), HostEntryBufferSize);
+    x.LookupHandle = plat::WSAAsyncGetHostByName6(FWindowHandle, WM_SOCKET_HOSTBYNAME, Text.c_str(),
+                                                  x.HostEntryBuffer.get(), HostEntryBufferSize);
+    x.LookedUpName = Trim(Text);
   }
   if (x.LookupHandle == 0) {
     x.HostEntryBuffer.reset();
@@ -280,9 +282,11 @@ void TCustomWSocket::FinishLookup(TMessage& MsgRec,
 
 void TCustomWSocket::WMAsyncGetHostByName(TMessage& MsgRec) {
   FinishLookup(MsgRec, [this](const hostent& Entry) {
+    TExtras& x = Extras();
+    x.LookedUp = EntryAddresses(Entry);
     TStringList& list = *DnsResultList();
-    FillAddressList(Entry, list);
-    if (list.Count() > 0) FExtras->DnsResult = list.Strings(0);
+    for (const TSockAddr& a : x.LookedUp) list.Add(SockAddrText(a));
+    if (list.Count() > 0) x.DnsResult = list.Strings(0);
   });
 }
 

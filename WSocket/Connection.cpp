@@ -10,28 +10,16 @@
 
 #include "Host/Application.h"
 #include "Host/MessagePump.h"
+#include "Host/SysUtils.h"
 #include "WSocket/BackgroundCloser.h"
+#include "WSocket/ConnectRace.h"
 #include "WSocket/CustomWSocket.h"
 #include "WSocket/HostResolve.h"
 
 namespace {
 
-constexpr long ConnectEvents =
-    plat::FD_READ | plat::FD_WRITE | plat::FD_ACCEPT | plat::FD_CONNECT | plat::FD_CLOSE;
 constexpr long ListenEvents = plat::FD_READ | plat::FD_WRITE | plat::FD_ACCEPT | plat::FD_CLOSE;
 constexpr long SessionEvents = plat::FD_READ | plat::FD_WRITE | plat::FD_CONNECT | plat::FD_CLOSE;
-
-bool SetIntOption(plat::SOCKET s, int option, int value) {
-  return plat::setsockopt(s, SOL_SOCKET, option, reinterpret_cast<const char*>(&value),
-                          sizeof value) == 0;
-}
-
-// Closes a socket at once, resetting the connection instead of lingering over unsent data.
-void CloseAtOnce(plat::SOCKET s) {
-  const linger hard{1, 0};
-  plat::setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&hard), sizeof hard);
-  plat::closesocket(s);
-}
 
 }  // namespace
 
@@ -44,9 +32,36 @@ void TCustomWSocket::StartSession() {
   FAllSent = true;
 }
 
-void TCustomWSocket::ResolveAddr() {
+void TCustomWSocket::AimAt(const TSockAddr& Address) {
+  TSockAddr& to = Extras().SockAddr;
+  const std::uint16_t port = to.In.sin_port;
+  to = Address;
+  to.In.sin_port = port;
+  FAddrFamily = static_cast<std::uint8_t>(Address.Any.sa_family);
+}
+
+void TCustomWSocket::ResolveAddr(bool ForRace) {
   if (FAddrResolved) return;
-  SockAddr().sin_addr = WSocketResolveHost(Addr());
+  TExtras& x = Extras();
+  x.Race.reset();
+  std::vector<TSockAddr> all = !x.LookedUp.empty() && Trim(Addr()) == x.LookedUpName
+                                   ? std::move(x.LookedUp)
+                                   : WSocketResolveHostAll(Addr());
+  x.LookedUp.clear();
+  x.LookedUpName.clear();
+  // Without a race (a listener, a datagram) a name of both families keeps to IPv4, as before
+  // IPv6 was spoken.
+  auto first = all.begin();
+  if (!ForRace) {
+    auto v4 = std::find_if(all.begin(), all.end(),
+                           [](const TSockAddr& a) { return a.Any.sa_family == AF_INET; });
+    if (v4 != all.end()) first = v4;
+  }
+  AimAt(*first);
+  if (ForRace && all.size() > 1) {
+    x.Race = std::make_unique<TConnectRace>();
+    x.Race->Waiting.assign(all.begin() + 1, all.end());
+  }
   FAddrResolved = true;
 }
 
@@ -67,9 +82,18 @@ void TCustomWSocket::Connect() {
     RaiseException("Connect: No Protocol Specified");
     return;
   }
-  ResolveAddr();
+  ResolveAddr(FSocketType == SOCK_STREAM);
   DeleteBufferedData();
+  TConnectRace* race = Extras().Race.get();
   FSocketHandle = plat::socket(FAddrFamily, FSocketType, FProtoNum);
+  // A family the system does not speak leaves the race to the next address.
+  while (FSocketHandle == plat::INVALID_SOCKET && race && !race->Waiting.empty()) {
+    if (race->FirstError == 0)
+      race->FirstError = static_cast<std::uint16_t>(plat::WSAGetLastError());
+    AimAt(race->Waiting.front());
+    race->Waiting.erase(race->Waiting.begin());
+    FSocketHandle = plat::socket(FAddrFamily, FSocketType, FProtoNum);
+  }
   if (FSocketHandle == plat::INVALID_SOCKET) {
     SocketError("Connect (socket)");
     return;
@@ -82,7 +106,7 @@ void TCustomWSocket::Connect() {
   if (FSocketType == SOCK_DGRAM) {
     BindSocket();
     if (guard.SessionEnded()) return;
-    if (SockAddr().sin_addr.s_addr == INADDR_NONE &&
+    if (FAddrFamily == AF_INET && SockAddr().sin_addr.s_addr == INADDR_NONE &&
         !SetIntOption(FSocketHandle, SO_BROADCAST, 1)) {
       SocketError("setsockopt(SO_BROADCAST)");
       return;
@@ -100,7 +124,11 @@ void TCustomWSocket::Connect() {
     }
   }
 
-  if (plat::WSAAsyncSelect(FSocketHandle, FWindowHandle, WM_SOCKET_SELECT, ConnectEvents) != 0) {
+  // While racing, only the outcome of the connect is wanted, apart from the session's
+  // notifications: the winner is selected for them once it has connected.
+  if (plat::WSAAsyncSelect(FSocketHandle, FWindowHandle,
+                           race ? WM_SOCKET_ATTEMPT : WM_SOCKET_SELECT,
+                           race ? plat::FD_CONNECT : ConnectEvents) != 0) {
     SocketError("WSAAsyncSelect");
     return;
   }
@@ -112,33 +140,36 @@ void TCustomWSocket::Connect() {
     return;
   }
 
-  if (plat::connect(FSocketHandle, reinterpret_cast<const sockaddr*>(&SockAddr()),
-                    sizeof(sockaddr_in)) == 0) {
-    ChangeState(wsConnecting);
+  const TSockAddr& to = Extras().SockAddr;
+  const bool refused = plat::connect(FSocketHandle, &to.Any, SockAddrLen(to)) != 0 &&
+                       plat::WSAGetLastError() != plat::WSAEWOULDBLOCK;
+  if (refused && !race) {
+    SocketError("Connect");
     return;
   }
-  if (plat::WSAGetLastError() == plat::WSAEWOULDBLOCK) {
-    ChangeState(wsConnecting);
+  const int code = plat::WSAGetLastError();
+  ChangeState(wsConnecting);
+  if (!race || guard.SessionEnded() || FExtras->Race.get() != race) return;
+  if (refused) {
+    AttemptFailed(FSocketHandle, static_cast<std::uint16_t>(code));
     return;
   }
-  SocketError("Connect");
+  plat::SetTimer(FWindowHandle, TConnectRace::TimerId, TConnectRace::DelayMs, nullptr);
 }
 
 void TCustomWSocket::BindSocket() {
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  local.sin_port = 0;
-  local.sin_addr.s_addr = INADDR_ANY;
-  if (plat::bind(FSocketHandle, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+  TSockAddr local{};  // any address, a port of the system's choice
+  local.Any.sa_family = FAddrFamily;
+  if (plat::bind(FSocketHandle, &local.Any, SockAddrLen(local)) != 0) {
     RaiseExceptionFmt("winsock.bind failed, error #%d", {plat::WSAGetLastError()});
     return;
   }
   int len = sizeof local;
-  if (plat::getsockname(FSocketHandle, reinterpret_cast<sockaddr*>(&local), &len) != 0) {
+  if (plat::getsockname(FSocketHandle, &local.Any, &len) != 0) {
     RaiseExceptionFmt("winsock.getsockname failed, error #%d", {plat::WSAGetLastError()});
     return;
   }
-  Extras().LocalPortNum = ntohs(local.sin_port);
+  Extras().LocalPortNum = ntohs(local.In.sin_port);
 }
 
 void TCustomWSocket::SetLingerOption() {
@@ -190,8 +221,7 @@ std::int32_t TCustomWSocket::Listen() {
     SocketError("setsockopt(SO_REUSEADDR)");
     return -1;
   }
-  if (plat::bind(FSocketHandle, reinterpret_cast<const sockaddr*>(&SockAddr()),
-                 sizeof(sockaddr_in)) != 0) {
+  if (plat::bind(FSocketHandle, &Extras().SockAddr.Any, SockAddrLen(Extras().SockAddr)) != 0) {
     // The socket is released here: Close would find the component closed and keep it.
     const int code = plat::WSAGetLastError();
     plat::closesocket(FSocketHandle);
@@ -231,9 +261,8 @@ plat::SOCKET TCustomWSocket::Accept() {
     SocketError("not a listening socket");
     return plat::INVALID_SOCKET;
   }
-  int len = sizeof(sockaddr_in);
-  const plat::SOCKET h =
-      plat::accept(FSocketHandle, reinterpret_cast<sockaddr*>(&SockAddr()), &len);
+  int len = sizeof(TSockAddr);
+  const plat::SOCKET h = plat::accept(FSocketHandle, &Extras().SockAddr.Any, &len);
   Extras().AcceptedHandle = h;
   if (h == plat::INVALID_SOCKET) {
     SocketError("Accept");
@@ -306,6 +335,7 @@ void TCustomWSocket::Shutdown(std::int32_t How) {
 }
 
 void TCustomWSocket::InternalClose(bool bShut) {
+  EndRace();
   TSessionGuard guard(*this);
   if (FSocketHandle == plat::INVALID_SOCKET) {
     if (FState != wsClosed) {

@@ -5,6 +5,7 @@
 #include "Host/StringList.h"
 #include "Host/SysUtils.h"
 #include "WSockbuf/Buffer.h"
+#include "WSocket/ConnectRace.h"
 #include "WSocket/ErrorDesc.h"
 #include "WSocket/SocketWindow.h"
 #include "WSocket/WinsockStartup.h"
@@ -46,7 +47,7 @@ TCustomWSocket::~TCustomWSocket() {
 }
 
 TCustomWSocket::TExtras::TExtras() : ProtoStr(DefaultProto()) {
-  SockAddr.sin_family = AF_INET;
+  SockAddr.In.sin_family = AF_INET;
 }
 
 TCustomWSocket::TExtras::~TExtras() = default;
@@ -81,8 +82,8 @@ void TCustomWSocket::AssignDefaultValue() {
   FProtoAssigned = true;
   FProtoNum = IPPROTO_TCP;
   if (FExtras) {
-    FExtras->SockAddr = sockaddr_in{};
-    FExtras->SockAddr.sin_family = AF_INET;
+    FExtras->SockAddr = TSockAddr{};
+    FExtras->SockAddr.In.sin_family = AF_INET;
     FExtras->ProtoStr = DefaultProto();
     FExtras->LingerTimeout = 0;
     FExtras->FlushTimeout = TExtras::DefaultFlushTimeout;
@@ -126,6 +127,12 @@ void TCustomWSocket::WndProc(TMessage& MsgRec) {
       break;
     case WM_SOCKET_HOSTBYADDR:
       WMAsyncGetHostByAddr(MsgRec);
+      break;
+    case WM_SOCKET_ATTEMPT:
+      WMConnectAttempt(MsgRec);
+      break;
+    case plat::WM_TIMER:
+      WMRaceTimer();
       break;
     default:
       MsgRec.Result = plat::DefWindowProcA(FWindowHandle, MsgRec.Msg, MsgRec.WParam, MsgRec.LParam);

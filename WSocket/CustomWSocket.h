@@ -16,12 +16,14 @@
 #include <list>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "Host/Component.h"
 #include "Host/Events.h"
 #include "Host/HiddenWindow.h"  // TMessage
 #include "Platform/Messages.h"
 #include "Platform/Winsock.h"
+#include "WSocket/HostResolve.h"
 #include "WSocket/LineCollector.h"
 #include "WSocket/SendQueue.h"
 #include "WSocket/SocketException.h"
@@ -47,6 +49,11 @@ enum TSocketLingerOnOff : std::uint8_t { wsLingerOff, wsLingerOn, wsLingerNoSet 
 inline constexpr plat::UINT WM_SOCKET_SELECT = plat::WM_USER + 1;
 inline constexpr plat::UINT WM_SOCKET_HOSTBYNAME = plat::WM_USER + 2;
 inline constexpr plat::UINT WM_SOCKET_HOSTBYADDR = plat::WM_USER + 3;
+// The outcome of one of the connect attempts to a host of several addresses.
+inline constexpr plat::UINT WM_SOCKET_ATTEMPT = plat::WM_USER + 4;
+
+struct TConnectRace;
+struct TConnectAttempt;
 
 // Error: the socket layer's error code, 0 for success.
 using TDataAvailable = std::function<void(TObject* Sender, std::uint16_t Error)>;
@@ -152,7 +159,12 @@ class ORV_API TCustomWSocket : public TComponent {
 
  public:
   // Opens a stream or datagram session to Addr:Port; a stream's outcome arrives through
-  // OnSessionConnected, a datagram one is connected before the call returns.
+  // OnSessionConnected, a datagram one is connected before the call returns. Addr is an
+  // IPv4 or IPv6 address or a host name. A stream to a name of several addresses tries
+  // them as RFC 8305 has it: IPv6 first, families alternating, the next attempt started
+  // 250 ms after the last (at once when one fails); the first to connect is the session,
+  // the others are closed; when all fail, OnSessionConnected reports the first failure. A
+  // name that DnsLookup has just looked up is not asked again.
   virtual void Connect();
   // Ends the session; the component is free for the next one at once. Bytes handed to Send
   // that the peer has not acknowledged yet are not dropped: this thread's background closer
@@ -192,9 +204,10 @@ class ORV_API TCustomWSocket : public TComponent {
   virtual void ReverseDnsLookup(const std::string& HostAddr);
   // Fires OnDnsLookupDone(10004) when a look-up was pending.
   virtual void CancelDnsLookup();
-  // The peer's dotted address while connected, else "error".
+  // The peer's address while connected (dotted, or IPv6 text), else "error".
   virtual std::string GetPeerAddr();
-  // getpeername while connected, else -1; NameLen is not updated.
+  // getpeername while connected, else -1; NameLen is not updated. An IPv6 socket needs a
+  // record of 28 bytes (a TSockAddr) and NameLen to say so.
   virtual std::int32_t GetPeerName(sockaddr_in& Name, std::int32_t NameLen);
   // The local port while bound, connected or listening, else "error".
   virtual std::string GetXPort();
@@ -300,6 +313,9 @@ class ORV_API TCustomWSocket : public TComponent {
   void WMASyncSelect(TMessage& MsgRec);
   void WMAsyncGetHostByName(TMessage& MsgRec);
   void WMAsyncGetHostByAddr(TMessage& MsgRec);
+  // The connect race (ConnectRace.cpp): an attempt's outcome, the timer that starts the next.
+  void WMConnectAttempt(TMessage& MsgRec);
+  void WMRaceTimer();
 
   // What only some sockets use: the texts of Addr, Port and Proto, look-ups, listening and
   // the time-outs an application may set. Made on first use: a server's accepted
@@ -320,7 +336,12 @@ class ORV_API TCustomWSocket : public TComponent {
     plat::HANDLE LookupHandle = 0;
     plat::SOCKET AcceptedHandle = plat::INVALID_SOCKET;
     // Addr and Port as the system takes them; a listener's latest peer.
-    sockaddr_in SockAddr{};
+    TSockAddr SockAddr{};
+    // The addresses of the latest DnsLookup's name, for the Connect that follows it.
+    std::string LookedUpName;
+    std::vector<TSockAddr> LookedUp;
+    // While a stream connects to a host of several addresses.
+    std::unique_ptr<TConnectRace> Race;
     std::int32_t PortNum = 0;       // of Port, when it names one
     std::int32_t LocalPortNum = 0;  // where a datagram socket was bound
     TWait* WaitCtrl = nullptr;      // not owned
@@ -329,10 +350,11 @@ class ORV_API TCustomWSocket : public TComponent {
     std::int32_t ListenBacklog = DefaultListenBacklog;
   };
   TExtras& Extras() const;
-  sockaddr_in& SockAddr() { return Extras().SockAddr; }
+  sockaddr_in& SockAddr() { return Extras().SockAddr.In; }
   // The pending look-up, 0 for none.
   plat::HANDLE LookupHandle() const { return FExtras ? FExtras->LookupHandle : 0; }
-  static constexpr int HostEntryBufferSize = 1025;
+  // Room for as many addresses as 1025 bytes held when they were IPv4 only (now 16 bytes).
+  static constexpr int HostEntryBufferSize = 4096;
 
   // Ordered by size, so that the object has no holes: a server keeps one per connection.
   plat::SOCKET FSocketHandle = plat::INVALID_SOCKET;
@@ -345,7 +367,7 @@ class ORV_API TCustomWSocket : public TComponent {
   std::int32_t FLastError = 0;
   std::int32_t FReadCount = 0;
   std::uint8_t FSocketType = 0;      // SOCK_STREAM or SOCK_DGRAM
-  std::uint8_t FAddrFamily = 0;      // AF_INET
+  std::uint8_t FAddrFamily = 0;      // AF_INET or AF_INET6
   std::uint8_t FSendFlagsValue = 0;  // 0 or MSG_OOB (SendFlags)
   TSocketState FState = wsInvalidState;
   TSocketState FAwaitedState = wsInvalidState;
@@ -383,8 +405,23 @@ class ORV_API TCustomWSocket : public TComponent {
   // A receive's result: a count read is added to ReadCount, a failure's code kept in
   // LastError.
   std::int32_t CountReceived(int N);
-  // Resolves Addr into SockAddr unless done already; raises when it cannot.
-  void ResolveAddr();
+  // SockAddr := Address, its port kept; AddrFamily follows.
+  void AimAt(const TSockAddr& Address);
+  // Resolves Addr into SockAddr unless done already; raises when it cannot. ForRace: a
+  // stream about to connect, which keeps the other addresses of a name for the race.
+  void ResolveAddr(bool ForRace = false);
+  // The connect race (ConnectRace.cpp). Opens and connects a socket to Addr for the race:
+  // the handle, or INVALID_SOCKET with the error in WSAGetLastError.
+  plat::SOCKET StartAttempt(const TSockAddr& Addr);
+  // Starts waiting addresses until one attempt runs (or none is left): whether one does.
+  bool StartNextAttempt();
+  // The attempt that failed with Error is over; the race goes on, or ends with the first
+  // failure when nothing is left.
+  void AttemptFailed(plat::SOCKET Handle, std::uint16_t Error);
+  // The race is over: the other attempts are closed, the timer stopped.
+  void EndRace();
+  // Another attempt becomes the component's socket (its address SockAddr's).
+  void TakeOver(const TConnectAttempt& Attempt);
   // Before a close: when bytes are still on their way (queued here, or unacknowledged in
   // the system where the close would reset), hands the socket and the queue to this
   // thread's background closer and answers true; the handle is then no longer ours.

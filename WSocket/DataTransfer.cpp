@@ -78,8 +78,8 @@ std::int32_t TCustomWSocket::RealSendGather(const iovec* Pieces, int Count) {
 std::int32_t TCustomWSocket::RealSend(const void* Data, std::int32_t Len) {
   const char* p = static_cast<const char*>(Data);
   if (FSocketType == SOCK_DGRAM)
-    return plat::sendto(FSocketHandle, p, Len, FSendFlagsValue,
-                        reinterpret_cast<const sockaddr*>(&SockAddr()), sizeof(sockaddr_in));
+    return plat::sendto(FSocketHandle, p, Len, FSendFlagsValue, &Extras().SockAddr.Any,
+                        SockAddrLen(Extras().SockAddr));
   return plat::send(FSocketHandle, p, Len, FSendFlagsValue);
 }
 

@@ -27,6 +27,7 @@ struct Task {
   HWND hwnd = 0;
   char* buf = nullptr;
   int buflen = 0;
+  int family = AF_INET;  // of the entry a forward look-up writes
 };
 
 // Guarded by Mutex(). Free slots are reused oldest first, so the handle of a delivered
@@ -96,14 +97,14 @@ bool Deliver(HANDLE h, const resolver::HostInfo& info, MSG& m) {
     Tasks().End(t, false);
     return false;
   }
-  int err = info.error;
+  int err = hostentry::EntryError(info, t->family);
   std::size_t size = 0;
   if (err == 0) {
-    size = hostentry::PackedSize(info, t->buf);
+    size = hostentry::PackedSize(info, t->buf, t->family);
     if (size > static_cast<std::size_t>(t->buflen)) {
       err = WSAENOBUFS;  // nothing is written; the low word tells the size needed
     } else {
-      hostentry::Pack(info, t->buf);
+      hostentry::Pack(info, t->buf, t->family);
     }
   }
   m = MSG{};
@@ -117,7 +118,8 @@ bool Deliver(HANDLE h, const resolver::HostInfo& info, MSG& m) {
   return true;
 }
 
-HANDLE Start(HWND hwnd, UINT msg, char* buf, int buflen, std::function<resolver::HostInfo()> work) {
+HANDLE Start(HWND hwnd, UINT msg, char* buf, int buflen, int family,
+             std::function<resolver::HostInfo()> work) {
   const reactor::QueueId q = reactor::QueueOfWindow(hwnd);
   if (q == 0) {
     wsaerr::Fail(WSAEINVAL);
@@ -135,6 +137,7 @@ HANDLE Start(HWND hwnd, UINT msg, char* buf, int buflen, std::function<resolver:
     t->msg = msg;
     t->buf = buf;
     t->buflen = buflen;
+    t->family = family;
   }
   resolver::Submit([h, q, work = std::move(work)] {
     auto info = std::make_shared<const resolver::HostInfo>(work());
@@ -161,14 +164,26 @@ void CancelAllLookups() {
 
 namespace plat {
 
-HANDLE WSAAsyncGetHostByName(HWND hwnd, UINT msg, const char* name, char* buf, int buflen) {
+namespace {
+
+HANDLE StartByName(HWND hwnd, UINT msg, const char* name, char* buf, int buflen, int family) {
   if (!sockimpl::CheckStarted()) return 0;
   if (name == nullptr || buf == nullptr || buflen < 0) {
     wsaerr::Fail(WSAEFAULT);
     return 0;
   }
-  return sockimpl::Start(hwnd, msg, buf, buflen,
+  return sockimpl::Start(hwnd, msg, buf, buflen, family,
                          [n = std::string(name)] { return resolver::Forward(n); });
+}
+
+}  // namespace
+
+HANDLE WSAAsyncGetHostByName(HWND hwnd, UINT msg, const char* name, char* buf, int buflen) {
+  return StartByName(hwnd, msg, name, buf, buflen, AF_INET);
+}
+
+HANDLE WSAAsyncGetHostByName6(HWND hwnd, UINT msg, const char* name, char* buf, int buflen) {
+  return StartByName(hwnd, msg, name, buf, buflen, AF_INET6);
 }
 
 HANDLE WSAAsyncGetHostByAddr(HWND hwnd, UINT msg, const char* addr, int len, int type, char* buf,
@@ -184,7 +199,7 @@ HANDLE WSAAsyncGetHostByAddr(HWND hwnd, UINT msg, const char* addr, int len, int
   }
   std::uint32_t a;
   std::memcpy(&a, addr, 4);
-  return sockimpl::Start(hwnd, msg, buf, buflen, [a] { return resolver::Reverse(a); });
+  return sockimpl::Start(hwnd, msg, buf, buflen, AF_INET, [a] { return resolver::Reverse(a); });
 }
 
 int WSACancelAsyncRequest(HANDLE task) {

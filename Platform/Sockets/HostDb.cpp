@@ -44,12 +44,21 @@ Entry* ReentrantLookup(const char* name, Lookup lookup) {
 
 // The calling thread's entry for a look-up's answer; nullptr, with the error, for a
 // failed one.
-hostent* ThreadAnswer(const resolver::HostInfo& info) {
-  if (info.error != 0) {
-    wsaerr::Fail(info.error);
+hostent* ThreadAnswer(const resolver::HostInfo& info, int family = AF_INET) {
+  if (const int err = hostentry::EntryError(info, family); err != 0) {
+    wsaerr::Fail(err);
     return nullptr;
   }
-  return hostentry::ThreadEntry(info);
+  return hostentry::ThreadEntry(info, family);
+}
+
+hostent* ByName(const char* name, int family) {
+  if (!sockimpl::CheckStarted()) return nullptr;
+  if (name == nullptr) {
+    wsaerr::Fail(WSAEFAULT);
+    return nullptr;
+  }
+  return ThreadAnswer(resolver::Forward(name), family);
 }
 
 }  // namespace
@@ -67,12 +76,11 @@ protoent* getprotobyname(const char* name) {
 }
 
 hostent* gethostbyname(const char* name) {
-  if (!sockimpl::CheckStarted()) return nullptr;
-  if (name == nullptr) {
-    wsaerr::Fail(WSAEFAULT);
-    return nullptr;
-  }
-  return ThreadAnswer(resolver::Forward(name));
+  return ByName(name, AF_INET);
+}
+
+hostent* gethostbyname6(const char* name) {
+  return ByName(name, AF_INET6);
 }
 
 hostent* gethostbyaddr(const char* addr, int len, int type) {

@@ -42,6 +42,11 @@ bool InInvalidDomain(std::string name) {
          name[name.size() - kTld.size() - 1] == '.';
 }
 
+template <class Addr>
+void AddOnce(std::vector<Addr>& list, const Addr& a) {
+  if (std::find(list.begin(), list.end(), a) == list.end()) list.push_back(a);
+}
+
 // A copy of one of the functions, so that it runs outside the lock.
 template <class Fn>
 Fn CopyUnderLock(const Fn& fn) {
@@ -124,7 +129,7 @@ HostInfo SystemForward(const std::string& name) {
     return info;
   }
   addrinfo hints{};
-  hints.ai_family = AF_INET;
+  hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_flags = AI_CANONNAME;
   addrinfo* res = nullptr;
@@ -136,16 +141,21 @@ HostInfo SystemForward(const std::string& name) {
   }
   info.name = res->ai_canonname != nullptr ? res->ai_canonname : name;
   for (const addrinfo* p = res; p != nullptr; p = p->ai_next) {
-    if (p->ai_family != AF_INET || p->ai_addr == nullptr) continue;
-    sockaddr_in sin;
-    std::memcpy(&sin, p->ai_addr, sizeof sin);
-    const std::uint32_t a = sin.sin_addr.s_addr;
-    if (std::find(info.addrs.begin(), info.addrs.end(), a) == info.addrs.end()) {
-      info.addrs.push_back(a);
+    if (p->ai_addr == nullptr) continue;
+    if (p->ai_family == AF_INET) {
+      sockaddr_in sin;
+      std::memcpy(&sin, p->ai_addr, sizeof sin);
+      AddOnce(info.addrs, sin.sin_addr.s_addr);
+    } else if (p->ai_family == AF_INET6) {
+      sockaddr_in6 sin6;
+      std::memcpy(&sin6, p->ai_addr, sizeof sin6);
+      std::array<std::uint8_t, 16> a;
+      std::memcpy(a.data(), &sin6.sin6_addr, a.size());
+      AddOnce(info.addrs6, a);
     }
   }
   ::freeaddrinfo(res);
-  if (info.addrs.empty()) info.error = WSANO_DATA;
+  if (info.addrs.empty() && info.addrs6.empty()) info.error = WSANO_DATA;
   return info;
 }
 

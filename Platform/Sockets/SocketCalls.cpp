@@ -28,6 +28,12 @@ using sockimpl::Table;
 using sockimpl::WithSocket;
 
 constexpr int kAddrLen = static_cast<int>(sizeof(sockaddr_in));
+constexpr int kAddr6Len = static_cast<int>(sizeof(sockaddr_in6));
+
+// The length of the socket's own address records.
+int AddrLen(const Sock& s) {
+  return s.v6 ? kAddr6Len : kAddrLen;
+}
 
 std::int64_t NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -35,15 +41,23 @@ std::int64_t NowMs() {
       .count();
 }
 
-// Validates an IPv4 address argument; 0 or an error number.
-int CheckAddr(const sockaddr* name, int namelen) {
-  if (name == nullptr || namelen < kAddrLen) return WSAEFAULT;
-  if (name->sa_family != AF_INET) return WSAEAFNOSUPPORT;
+// Validates an address argument for the socket's family; 0 or an error number.
+int CheckAddr(const Sock& s, const sockaddr* name, int namelen) {
+  if (name == nullptr || namelen < AddrLen(s)) return WSAEFAULT;
+  if (name->sa_family != (s.v6 ? AF_INET6 : AF_INET)) return WSAEAFNOSUPPORT;
   return 0;
 }
 
-const sockaddr_in& AsIn(const sockaddr* name) {
-  return *reinterpret_cast<const sockaddr_in*>(name);
+// Whether a checked address names no host (the wildcard) or no port: no peer can be there.
+bool NoPeer(const Sock& s, const sockaddr* name) {
+  if (s.v6) {
+    sockaddr_in6 in6;
+    std::memcpy(&in6, name, sizeof in6);
+    return IN6_IS_ADDR_UNSPECIFIED(&in6.sin6_addr) || in6.sin6_port == 0;
+  }
+  sockaddr_in in;
+  std::memcpy(&in, name, sizeof in);
+  return in.sin_addr.s_addr == htonl(INADDR_ANY) || in.sin_port == 0;
 }
 
 // A connect whose outcome the kernel reported at once is still reported through
@@ -85,7 +99,7 @@ int DoSend(Sock& s, SOCKET h, const iovec* pieces, int count, int len, int flags
   const int kflags = (flags & (MSG_OOB | MSG_DONTROUTE)) | MSG_NOSIGNAL;
   msghdr mh{};
   mh.msg_name = const_cast<sockaddr*>(to);
-  mh.msg_namelen = to != nullptr ? sizeof(sockaddr_in) : 0;
+  mh.msg_namelen = to != nullptr ? static_cast<socklen_t>(AddrLen(s)) : 0;
   mh.msg_iov = const_cast<iovec*>(pieces);
   mh.msg_iovlen = static_cast<std::size_t>(count);
   const ssize_t n = ::sendmsg(s.fd, &mh, kflags);
@@ -229,7 +243,7 @@ int DoRecv(Sock& s, SOCKET h, char* buf, int len, int flags, sockaddr* from, int
     return wsaerr::Fail(err == ECONNREFUSED ? WSAECONNRESET : wsaerr::FromErrno(err));
   }
   if (!s.bound) return wsaerr::Fail(WSAEINVAL);
-  sockaddr_in peer{};
+  sockaddr_in6 peer{};
   iovec iov{buf, static_cast<size_t>(len)};
   msghdr mh{};
   mh.msg_name = &peer;
@@ -243,8 +257,8 @@ int DoRecv(Sock& s, SOCKET h, char* buf, int len, int flags, sockaddr* from, int
     return wsaerr::Fail(err == ECONNREFUSED ? WSAECONNRESET : wsaerr::FromErrno(err));
   }
   if (from != nullptr) {
-    std::memcpy(from, &peer, sizeof peer);
-    *fromlen = kAddrLen;
+    std::memcpy(from, &peer, static_cast<std::size_t>(AddrLen(s)));
+    *fromlen = AddrLen(s);
   }
   // A datagram larger than the buffer: what fits has been copied, the rest is lost.
   if ((mh.msg_flags & MSG_TRUNC) != 0) return wsaerr::Fail(WSAEMSGSIZE);
@@ -283,7 +297,7 @@ int Receive(SOCKET h, char* buf, int len, int flags, sockaddr* from, int* fromle
     int r;
     bool drained = false;
     if (len < 0 || (buf == nullptr && len > 0) ||
-        (from != nullptr && (fromlen == nullptr || *fromlen < kAddrLen))) {
+        (from != nullptr && (fromlen == nullptr || *fromlen < AddrLen(s)))) {
       r = wsaerr::Fail(WSAEFAULT);
     } else {
       r = DoRecv(s, h, buf, len, flags, from, fromlen, &drained);
@@ -343,7 +357,7 @@ bool MapOriginalOption(int* level, int* optname) {
 
 SOCKET socket(int af, int type, int protocol) {
   if (!sockimpl::CheckStarted()) return INVALID_SOCKET;
-  if (af != AF_INET) {
+  if (af != AF_INET && af != AF_INET6) {
     wsaerr::Fail(WSAEAFNOSUPPORT);
     return INVALID_SOCKET;
   }
@@ -356,10 +370,16 @@ SOCKET socket(int af, int type, int protocol) {
     wsaerr::Fail(WSAEPROTONOSUPPORT);
     return INVALID_SOCKET;
   }
-  const int fd = ::socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, protocol);
+  const int fd = ::socket(af, type | SOCK_NONBLOCK | SOCK_CLOEXEC, protocol);
   if (fd < 0) {
     wsaerr::FailErrno();
     return INVALID_SOCKET;
+  }
+  if (af == AF_INET6) {
+    // IPv6 only, as the platform this layer stands for has it: "::" then never takes
+    // IPv4 connections, which would show up as mapped addresses.
+    const int on = 1;
+    ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
   }
   const reactor::QueueId owner = reactor::CurrentQueue();
   std::lock_guard lock(Mutex());
@@ -371,6 +391,7 @@ SOCKET socket(int af, int type, int protocol) {
     return INVALID_SOCKET;
   }
   s->stream = stream;
+  s->v6 = af == AF_INET6;
   s->state = stream ? State::Unconnected : State::Datagram;
   s->owner = owner;
   return h;
@@ -378,9 +399,9 @@ SOCKET socket(int af, int type, int protocol) {
 
 int bind(SOCKET h, const sockaddr* name, int namelen) {
   return WithSocket(h, [&](Sock& s) {
-    if (const int e = CheckAddr(name, namelen); e != 0) return wsaerr::Fail(e);
+    if (const int e = CheckAddr(s, name, namelen); e != 0) return wsaerr::Fail(e);
     if (s.bound) return wsaerr::Fail(WSAEINVAL);
-    if (::bind(s.fd, name, sizeof(sockaddr_in)) < 0) return wsaerr::FailErrno();
+    if (::bind(s.fd, name, static_cast<socklen_t>(AddrLen(s))) < 0) return wsaerr::FailErrno();
     s.bound = true;
     return 0;
   });
@@ -410,10 +431,10 @@ SOCKET accept(SOCKET h, sockaddr* addr, int* addrlen) {
   }
   int err = 0;
   int nfd = -1;
-  sockaddr_in peer{};
+  sockaddr_in6 peer{};
   if (s->state != State::Listening) {
     err = WSAEINVAL;
-  } else if (addr != nullptr && (addrlen == nullptr || *addrlen < kAddrLen)) {
+  } else if (addr != nullptr && (addrlen == nullptr || *addrlen < AddrLen(*s))) {
     err = WSAEFAULT;
   } else {
     socklen_t len = sizeof peer;
@@ -444,6 +465,7 @@ SOCKET accept(SOCKET h, sockaddr* addr, int* addrlen) {
     return INVALID_SOCKET;
   }
   ns->stream = true;
+  ns->v6 = parent.v6;
   ns->state = State::Connected;
   ns->bound = true;
   ns->mask = parent.mask;
@@ -454,8 +476,8 @@ SOCKET accept(SOCKET h, sockaddr* addr, int* addrlen) {
   ns->lingerSecs = parent.lingerSecs;
   ns->owner = parent.owner;
   if (addr != nullptr) {
-    std::memcpy(addr, &peer, sizeof peer);
-    *addrlen = kAddrLen;
+    std::memcpy(addr, &peer, static_cast<std::size_t>(AddrLen(*ns)));
+    *addrlen = AddrLen(*ns);
   }
   if (ns->mask != 0) {
     // An accepted socket gets its FD_WRITE: with its send buffer still empty it is
@@ -469,9 +491,10 @@ SOCKET accept(SOCKET h, sockaddr* addr, int* addrlen) {
 
 int connect(SOCKET h, const sockaddr* name, int namelen) {
   return WithSocket(h, [&](Sock& s) {
-    if (const int e = CheckAddr(name, namelen); e != 0) return wsaerr::Fail(e);
+    if (const int e = CheckAddr(s, name, namelen); e != 0) return wsaerr::Fail(e);
+    const auto len = static_cast<socklen_t>(AddrLen(s));
     if (!s.stream) {
-      if (::connect(s.fd, name, sizeof(sockaddr_in)) < 0) return wsaerr::FailErrno();
+      if (::connect(s.fd, name, len) < 0) return wsaerr::FailErrno();
       s.bound = true;
       return 0;
     }
@@ -485,15 +508,12 @@ int connect(SOCKET h, const sockaddr* name, int namelen) {
       default:
         break;
     }
-    const sockaddr_in& in = AsIn(name);
-    if (in.sin_addr.s_addr == htonl(INADDR_ANY) || in.sin_port == 0) {
-      return wsaerr::Fail(WSAEADDRNOTAVAIL);
-    }
+    if (NoPeer(s, name)) return wsaerr::Fail(WSAEADDRNOTAVAIL);
     // Give up on an unanswered connection after about 15 s rather than Linux's two
     // minutes, nearer to the 21 s the components were written against.
     const int synRetries = 3;
     ::setsockopt(s.fd, IPPROTO_TCP, TCP_SYNCNT, &synRetries, sizeof synRetries);
-    const int r = ::connect(s.fd, name, sizeof(sockaddr_in));
+    const int r = ::connect(s.fd, name, len);
     const int err = r == 0 ? 0 : errno;
     if (r != 0 && !IsConnectOutcome(err)) return wsaerr::Fail(wsaerr::FromErrno(err));
     // The outcome, even an immediate one, arrives through the reactor as FD_CONNECT.
@@ -598,11 +618,8 @@ int sendto(SOCKET h, const char* buf, int len, int flags, const sockaddr* to, in
   return WithSocket(h, [&](Sock& s) {
     if (len < 0 || (buf == nullptr && len > 0)) return wsaerr::Fail(WSAEFAULT);
     if (s.stream || to == nullptr) return DoSend(s, h, buf, len, flags, nullptr);
-    if (const int e = CheckAddr(to, tolen); e != 0) return wsaerr::Fail(e);
-    const sockaddr_in& in = AsIn(to);
-    if (in.sin_addr.s_addr == htonl(INADDR_ANY) || in.sin_port == 0) {
-      return wsaerr::Fail(WSAEADDRNOTAVAIL);
-    }
+    if (const int e = CheckAddr(s, to, tolen); e != 0) return wsaerr::Fail(e);
+    if (NoPeer(s, to)) return wsaerr::Fail(WSAEADDRNOTAVAIL);
     const int r = DoSend(s, h, buf, len, flags, to);
     if (r >= 0) s.bound = true;  // the kernel bound it implicitly
     return r;
@@ -751,11 +768,11 @@ using KernelNameQuery = int (*)(int, sockaddr*, socklen_t*);
 template <class Prepare>
 int NameQuery(SOCKET h, sockaddr* name, int* namelen, KernelNameQuery kernel, Prepare prepare) {
   return WithSocket(h, [&](Sock& s) {
-    if (name == nullptr || namelen == nullptr || *namelen < kAddrLen) {
+    if (name == nullptr || namelen == nullptr || *namelen < AddrLen(s)) {
       return wsaerr::Fail(WSAEFAULT);
     }
     if (const int refused = prepare(s); refused != 0) return wsaerr::Fail(refused);
-    socklen_t len = sizeof(sockaddr_in);
+    socklen_t len = static_cast<socklen_t>(AddrLen(s));
     if (kernel(s.fd, name, &len) < 0) return wsaerr::FailErrno();
     *namelen = static_cast<int>(len);
     return 0;

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -78,6 +79,12 @@ void Configure(THttpCli& Http, const THttpGetOptions& O) {
   Http.SetURL(O.Url);
   if (!O.Agent.empty()) Http.SetAgent(O.Agent);
   if (!O.Proxy.empty()) Http.SetProxy(O.Proxy);
+  // Without --proxy, the proxy comes from the environment as curl reads it.
+  Http.SetProxyFromEnvironment(true);
+  if (O.HasNoProxy) {
+    ::setenv("no_proxy", O.NoProxy.c_str(), 1);
+    ::unsetenv("NO_PROXY");
+  }
   std::string name, password;
   if (!O.User.empty()) {
     SplitCredentials(O.User, name, password);

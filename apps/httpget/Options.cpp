@@ -43,8 +43,20 @@ cli::TProgram HttpGetProgram(THttpGetOptions& O) {
          return StoreIn(O.ContentType)(V);
        },
        "the POST's Content-Type (application/x-www-form-urlencoded by default)"},
-      {"proxy", 0, "HOST[:PORT]", StoreIn(O.Proxy),
-       "fetch through this HTTP proxy (port 80 by default)"},
+      {"proxy", 0, "HOST[:PORT]",
+       [&O](const std::string& V) {
+         if (V.empty()) O.NoProxy = "*", O.HasNoProxy = true;
+         return StoreIn(O.Proxy)(V);
+       },
+       "fetch through this HTTP proxy (port 80 by default); without it, through the one "
+       "that http_proxy, https_proxy or all_proxy names, as curl reads them; \"\" for none"},
+      {"noproxy", 0, "HOSTS",
+       [&O](const std::string& V) {
+         O.HasNoProxy = true;
+         return StoreIn(O.NoProxy)(V);
+       },
+       "reach these hosts (names, addresses, CIDR blocks, comma-separated; \"*\" for all) "
+       "without the environment's proxy, in place of no_proxy"},
       {"user", 0, "NAME:PASSWORD", StoreIn(O.User), "Basic credentials for the server"},
       {"proxy-user", 0, "NAME:PASSWORD", StoreIn(O.ProxyUser), "Basic credentials for the proxy"},
       {"agent", 0, "TEXT", StoreIn(O.Agent), "the User-Agent line"},

@@ -17,6 +17,9 @@ struct THttpGetOptions {
   std::string ContentType;
   bool HasContentType = false;
   std::string Proxy;
+  // Replaces the environment's no_proxy; "*" (or an empty --proxy) ignores the variables.
+  std::string NoProxy;
+  bool HasNoProxy = false;
   std::string User;
   std::string ProxyUser;
   std::string Agent;

@@ -105,9 +105,9 @@ bool ParseCommandLine(const std::vector<std::string>& Args, TCheckOptions& Optio
     const bool isFlag = std::find_if(std::begin(flags), std::end(flags),
                                      [&](const char* F) { return name == F; }) != std::end(flags);
     static const char* const valued[] = {
-        "--current-version", "--tag",    "--proxy",     "--save-to",    "--version-format",
-        "--date-format",     "--port",   "--demo-rate", "--public-key", "--public-key-file",
-        "--ca-file",         "--product"};
+        "--current-version", "--tag",         "--proxy", "--noproxy",   "--save-to",
+        "--version-format",  "--date-format", "--port",  "--demo-rate", "--public-key",
+        "--public-key-file", "--ca-file",     "--product"};
     const bool isTimeBound =
         name == "--speed-limit" || name == "--speed-time" || name == "--max-time";
     const bool isValued =
@@ -169,6 +169,9 @@ bool ParseCommandLine(const std::vector<std::string>& Args, TCheckOptions& Optio
         return false;
       }
       Options.ProxyPort = static_cast<std::int32_t>(port);
+    } else if (name == "--noproxy") {
+      Options.NoProxy = value;
+      Options.HasNoProxy = true;
     } else if (name == "--ca-file") {
       if (value.empty() || ::access(value.c_str(), R_OK) != 0) {
         Error = "--ca-file wants a readable file of certificates (got \"" + value + "\")";
@@ -308,6 +311,12 @@ Options:
                           e.g. --tag version=AppVersion --tag download=SetupURL
   --proxy HOST[:PORT]   fetch through this HTTP proxy (port 80 when left out)
                           e.g. --proxy 127.0.0.1:3128
+                        without it, http_proxy, https_proxy, all_proxy and
+                        no_proxy are read as curl reads them
+  --noproxy HOSTS       hosts (names, addresses, CIDR blocks, comma-separated)
+                        reached without the environment's proxy, instead of
+                        no_proxy; "*" for every host
+                          e.g. --noproxy localhost,10.0.0.0/8
   --ca-file FILE        trust the authorities in FILE (PEM certificates) for
                         https addresses instead of the system's
                           e.g. --ca-file /etc/myca.pem

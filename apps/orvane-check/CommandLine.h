@@ -16,6 +16,9 @@ struct TCheckOptions {
   std::vector<std::pair<std::string, std::string>> Tags;
   std::string ProxyHost;
   std::int32_t ProxyPort = 80;
+  // Replaces the environment's no_proxy.
+  std::string NoProxy;
+  bool HasNoProxy = false;
   std::string SaveTo;  // empty: the current folder
   std::string CAFile;  // trusted authorities for https; empty: the system's
   bool Yes = false;

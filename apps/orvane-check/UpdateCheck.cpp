@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 
@@ -180,6 +181,11 @@ int RunUpdateCheck(const TCheckOptions& Options, const std::string& HomeURL) {
   if (!Options.ProxyHost.empty()) {
     orvane.SetProxyHost(Options.ProxyHost);
     orvane.SetProxyPort(Options.ProxyPort);
+  }
+  orvane.SetProxyFromEnvironment(true);
+  if (Options.HasNoProxy) {
+    ::setenv("no_proxy", Options.NoProxy.c_str(), 1);
+    ::unsetenv("NO_PROXY");
   }
   orvane.SetPublicKey(Options.PublicKey);
   orvane.SetExpectedProduct(Options.ExpectedProduct);

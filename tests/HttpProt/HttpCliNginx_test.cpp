@@ -9,6 +9,7 @@
 #include "HttpCliTestSupport.h"
 #include "support/HttpServers.h"
 #include "support/PythonPeer.h"
+#include "support/ScopedResolver.h"
 #include "support/TlsServers.h"
 
 using httptest::TEventLog;
@@ -151,6 +152,18 @@ TEST_F(HttpCliNginx, AGetByHostNameFiresEveryEventInOrderAndEndsAfterTheCall) {
   EXPECT_EQ(cli.RequestPath(), "/small.txt");
   EXPECT_EQ(body.Data(), "Hello, small world\n");
   EXPECT_FALSE(cli.Connected());
+}
+
+TEST_F(HttpCliNginx, ANameOfBothFamiliesTriesIpv6FirstAndFallsBackToIpv4) {
+  // nginx listens on 127.0.0.1 only: ::1 refuses, and the next address is tried at once.
+  const testsupport::ScopedForward names({{"dual.test", {"::1", "127.0.0.1"}}});
+  THttpCli cli(nullptr);
+  TSinkStream body;
+  cli.SetRcvdStream(&body);
+  cli.SetURL("http://dual.test:" + std::to_string(Server->Port()) + "/small.txt");
+  cli.Get();
+  EXPECT_EQ(cli.StatusCode(), 200);
+  EXPECT_EQ(body.Data(), "Hello, small world\n");
 }
 
 TEST_F(HttpCliNginx, FilesOfEverySizeArriveWholeAndEachResponseStartsAfresh) {
@@ -557,11 +570,62 @@ void WalkThroughProxy(Nginx& Server, TProxy& Open, TProxy& Guarded) {
   EXPECT_EQ(body.Data(), "Hello, small world\n");
 }
 
+// The same proxies named by the environment, as curl reads it, once the component is
+// asked to: the variable of the scheme, no_proxy, and the credentials in the proxy's URL.
+template <class TProxy>
+void WalkThroughEnvironmentProxy(Nginx& Server, TProxy& Open, TProxy& Guarded) {
+  using httptest::TProxyEnvironment;
+  THttpCli cli(nullptr);
+  TEventLog log(cli);
+  TSinkStream body;
+  cli.SetRcvdStream(&body);
+  cli.SetURL(Server.Url("/small.txt"));
+  const std::string open = "http://127.0.0.1:" + std::to_string(Open.Port());
+  const std::string direct = "/small.txt";
+  const std::string proxied = Server.Url("/small.txt");
+  // The request-URI tells whether the request went through the proxy.
+  auto pathTaken = [&](const std::map<std::string, std::string>& Vars) {
+    const TProxyEnvironment env(Vars);
+    body = TSinkStream();
+    log.Clear();
+    cli.GetASync();
+    EXPECT_TRUE(log.WaitDone(1));
+    EXPECT_EQ(cli.StatusCode(), 200) << cli.ReasonPhrase();
+    EXPECT_EQ(body.Data(), "Hello, small world\n");
+    return cli.RequestPath();
+  };
+  EXPECT_EQ(pathTaken({{"http_proxy", open}}), direct);  // not asked to
+  cli.SetProxyFromEnvironment(true);
+  EXPECT_EQ(pathTaken({{"http_proxy", open}}), proxied);
+  EXPECT_EQ(pathTaken({{"HTTP_PROXY", open}}), direct);
+  EXPECT_EQ(pathTaken({{"https_proxy", open}}), direct);
+  EXPECT_EQ(pathTaken({{"all_proxy", open}, {"no_proxy", "example.test"}}), proxied);
+  EXPECT_EQ(pathTaken({{"http_proxy", open}, {"no_proxy", "example.test, 127.0.0.0/8"}}), direct);
+  EXPECT_EQ(pathTaken({{"http_proxy", open}, {"NO_PROXY", "*"}}), direct);
+  // Proxy, when set, wins over the environment.
+  cli.SetProxy("127.0.0.1:" + std::to_string(Open.Port()));
+  EXPECT_EQ(pathTaken({{"http_proxy", "http://127.0.0.1:1"}}), proxied);
+  cli.SetProxy("");
+
+  // Credentials in the proxy's URL go to the proxy, and only there.
+  const std::string guarded = "127.0.0.1:" + std::to_string(Guarded.Port());
+  EXPECT_EQ(pathTaken({{"http_proxy", "http://puser:ppass@" + guarded}}), proxied);
+  EXPECT_EQ(log.Only("Command Proxy-Authorization"),
+            std::vector<std::string>{"Command Proxy-Authorization: Basic " +
+                                     EncodeStr(encBase64, "puser:ppass")});
+  EXPECT_TRUE(log.Only("Command Authorization").empty());
+  const TProxyEnvironment env({{"http_proxy", "http://" + guarded}});
+  cli.GetASync();
+  ASSERT_TRUE(log.WaitDone(log.Done() + 1));
+  EXPECT_EQ(cli.StatusCode(), 407);
+}
+
 TEST_F(HttpCliNginx, GetsGoThroughSquid) {
   testsupport::Squid open, guarded("puser", "ppass");
   if (!open.Start() || !guarded.Start())
     GTEST_SKIP() << "squid did not start: " << open.Error() << guarded.Error();
   WalkThroughProxy(*Server, open, guarded);
+  WalkThroughEnvironmentProxy(*Server, open, guarded);
 }
 
 TEST_F(HttpCliNginx, GetsGoThroughTinyproxy) {
@@ -569,6 +633,7 @@ TEST_F(HttpCliNginx, GetsGoThroughTinyproxy) {
   if (!open.Start() || !guarded.Start())
     GTEST_SKIP() << "tinyproxy did not start: " << open.Error() << guarded.Error();
   WalkThroughProxy(*Server, open, guarded);
+  WalkThroughEnvironmentProxy(*Server, open, guarded);
 }
 
 }  // namespace
@@ -928,11 +993,40 @@ void HttpCliTls::WalkThroughTunnel(TProxy& Open, TProxy& Guarded) {
   EXPECT_EQ(log.Only("Command Proxy-Authorization").size(), 1u);
 }
 
+// https_proxy and its credentials, as the environment gives them, open the tunnel;
+// no_proxy sends the request straight to the server.
+template <class TProxy>
+void WalkThroughEnvironmentTunnel(const std::string& Url, const std::string& CA, TProxy& Guarded) {
+  THttpCli cli(nullptr);
+  TEventLog log(cli);
+  TSinkStream body;
+  cli.SetRcvdStream(&body);
+  cli.SetSslCAFile(CA);
+  cli.SetURL(Url);
+  cli.SetProxyFromEnvironment(true);
+  {
+    const httptest::TProxyEnvironment env(
+        {{"HTTPS_PROXY", "puser:ppass@127.0.0.1:" + std::to_string(Guarded.Port())}});
+    cli.Get();
+  }
+  EXPECT_EQ(body.Data(), "hello over TLS\n");
+  EXPECT_EQ(log.Only("Command CONNECT").size(), 1u);
+  EXPECT_EQ(log.Only("Command Proxy-Authorization").size(), 1u);
+  const httptest::TProxyEnvironment env(
+      {{"https_proxy", "127.0.0.1:1"}, {"no_proxy", "127.0.0.1"}});
+  log.Clear();
+  body = TSinkStream();
+  cli.Get();
+  EXPECT_EQ(body.Data(), "hello over TLS\n");
+  EXPECT_TRUE(log.Only("Command CONNECT").empty());
+}
+
 TEST_F(HttpCliTls, HttpsGoesThroughTinyproxyInATunnel) {
   testsupport::Tinyproxy open, guarded("puser", "ppass");
   if (!open.Start() || !guarded.Start())
     GTEST_SKIP() << "tinyproxy did not start: " << open.Error() << guarded.Error();
   WalkThroughTunnel(open, guarded);
+  WalkThroughEnvironmentTunnel(Url("good", "/hello.txt", "127.0.0.1"), CA(), guarded);
 }
 
 TEST_F(HttpCliTls, HttpsGoesThroughSquidInATunnel) {
@@ -940,4 +1034,5 @@ TEST_F(HttpCliTls, HttpsGoesThroughSquidInATunnel) {
   if (!open.Start() || !guarded.Start())
     GTEST_SKIP() << "squid did not start: " << open.Error() << guarded.Error();
   WalkThroughTunnel(open, guarded);
+  WalkThroughEnvironmentTunnel(Url("good", "/hello.txt", "127.0.0.1"), CA(), guarded);
 }

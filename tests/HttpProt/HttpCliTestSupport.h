@@ -4,6 +4,9 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +17,39 @@
 #include "support/Pump.h"
 
 namespace httptest {
+
+// The proxy variables of the process's environment as given (every other one unset) while
+// the object lives; what was there before comes back after.
+class TProxyEnvironment {
+ public:
+  explicit TProxyEnvironment(const std::map<std::string, std::string>& Vars) {
+    for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy",
+                             "ALL_PROXY", "no_proxy", "NO_PROXY"}) {
+      const char* old = std::getenv(name);
+      FSaved[name] = old ? std::optional<std::string>(old) : std::nullopt;
+      const auto it = Vars.find(name);
+      if (it != Vars.end()) {
+        ::setenv(name, it->second.c_str(), 1);
+      } else {
+        ::unsetenv(name);
+      }
+    }
+  }
+  ~TProxyEnvironment() {
+    for (const auto& [name, old] : FSaved) {
+      if (old) {
+        ::setenv(name.c_str(), old->c_str(), 1);
+      } else {
+        ::unsetenv(name.c_str());
+      }
+    }
+  }
+  TProxyEnvironment(const TProxyEnvironment&) = delete;
+  TProxyEnvironment& operator=(const TProxyEnvironment&) = delete;
+
+ private:
+  std::map<std::string, std::optional<std::string>> FSaved;
+};
 
 // Keeps the bytes written (up to Keep of them) and the count and CRC of all.
 class TSinkStream : public TStream {

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "HttpCliTestSupport.h"
 #include "support/ChildProcess.h"
 #include "support/FreePort.h"
 #include "support/HttpServers.h"
@@ -55,6 +56,8 @@ TEST(HttpGet, FetchesAsAUserWouldTryIt) {
     location = /secret.txt { auth_basic "test"; auth_basic_user_file {dir}/htpasswd; }
     location = /echo { echo_read_request_body; echo_request_body; }
     location = /old { return 302 /small.txt; }
+    location = /host { return 200 "$http_host $server_addr"; }
+    listen [::1]:{extra};
   )");
   if (!nginx.Start()) GTEST_SKIP() << "nginx did not start: " << nginx.Error();
   nginx.Dir().Write("www/small.txt", "Hello, small world\n");
@@ -66,6 +69,14 @@ TEST(HttpGet, FetchesAsAUserWouldTryIt) {
   EXPECT_EQ(r.Exit, 0) << r.Err;
   EXPECT_EQ(r.Out, "Hello, small world\n");
   EXPECT_EQ(r.Err, "200 OK\n");
+
+  // Over IPv6 by address, the Host line naming it in brackets.
+  const std::string v6 = "http://[::1]:" + std::to_string(nginx.ExtraPort());
+  r = HttpGet({v6 + "/host"});
+  EXPECT_EQ(r.Exit, 0) << r.Err;
+  EXPECT_EQ(r.Out, "[::1] ::1");
+  r = HttpGet({v6 + "/small.txt"});
+  EXPECT_EQ(r.Out, "Hello, small world\n");
 
   // To a file, with every header line shown.
   testsupport::TempFile out("old contents");
@@ -161,6 +172,23 @@ TEST(HttpGet, FetchesAsAUserWouldTryIt) {
     EXPECT_EQ(r.Exit, 22);
     EXPECT_NE(r.Err.find("407"), std::string::npos) << r.Err;
     r = HttpGet({nginx.Url("/small.txt"), "--proxy", at, "--proxy-user", "puser:ppass"});
+    EXPECT_EQ(r.Exit, 0) << r.Err;
+    EXPECT_EQ(r.Out, "Hello, small world\n");
+
+    // Or named by the environment, with its credentials; --noproxy and an empty --proxy
+    // go around it.
+    {
+      const httptest::TProxyEnvironment env({{"http_proxy", "http://" + at}});
+      r = HttpGet({nginx.Url("/small.txt")});
+      EXPECT_EQ(r.Exit, 22);
+      EXPECT_NE(r.Err.find("407"), std::string::npos) << r.Err;
+      r = HttpGet({nginx.Url("/small.txt"), "--noproxy", "localhost,127.0.0.1"});
+      EXPECT_EQ(r.Exit, 0) << r.Err;
+      r = HttpGet({nginx.Url("/small.txt"), "--proxy", ""});
+      EXPECT_EQ(r.Exit, 0) << r.Err;
+    }
+    const httptest::TProxyEnvironment env({{"http_proxy", "http://puser:ppass@" + at}});
+    r = HttpGet({nginx.Url("/small.txt")});
     EXPECT_EQ(r.Exit, 0) << r.Err;
     EXPECT_EQ(r.Out, "Hello, small world\n");
   }

@@ -235,6 +235,7 @@ TEST(Orvane, PublishesItsPropertiesInOrderAndCanBeCreatedByName) {
                                          "ProductVersion",
                                          "ProxyHost",
                                          "ProxyPort",
+                                         "ProxyFromEnvironment",
                                          "PublicKey",
                                          "RequireSignature",
                                          "RunParams",
@@ -246,10 +247,13 @@ TEST(Orvane, PublishesItsPropertiesInOrderAndCanBeCreatedByName) {
   EXPECT_EQ(FindClass("TOrvane"), &TOrvane::PublishedClass());
   TComponent owner(nullptr);
   TextToComponent(
-      "object TComponent\n  object Checker: TOrvane\n    ProxyPort = 3128\n  end\nend\n", owner);
+      "object TComponent\n  object Checker: TOrvane\n    ProxyPort = 3128\n"
+      "    ProxyFromEnvironment = True\n  end\nend\n",
+      owner);
   auto* made = dynamic_cast<TOrvane*>(owner.FindComponent("Checker"));
   ASSERT_NE(made, nullptr);
   EXPECT_EQ(made->ProxyPort(), 3128);
+  EXPECT_TRUE(made->ProxyFromEnvironment());
 }
 
 TEST(Orvane, ARefusedFormFileChangesNeitherValuesNorChildren) {

@@ -92,6 +92,18 @@ for path in orvane-demo.htm readme.txt orvane-demo-1.1.sh; do
   contains "request by way of the proxy" "$WORK/proxy/log" "GET $DEMO_BASE/$path HTTP/1.0"
 done
 
+# The same proxy named by http_proxy; --noproxy takes the check around it.
+mkdir "$WORK/via-env" "$WORK/around-env"
+: >"$WORK/proxy/log"
+http_proxy="http://127.0.0.1:$proxy_port" run env-proxy "$DEMO_URL" --yes --no-run --save-to "$WORK/via-env"
+expect "check by http_proxy exits 0 (got $status)" test "$status" = 0
+contains "request by way of http_proxy" "$WORK/proxy/log" "GET $DEMO_BASE/orvane-demo.htm HTTP/1.0"
+: >"$WORK/proxy/log"
+http_proxy="http://127.0.0.1:$proxy_port" run env-noproxy "$DEMO_URL" --yes --no-run --noproxy 127.0.0.1 \
+  --save-to "$WORK/around-env"
+expect "check around http_proxy exits 0 (got $status)" test "$status" = 0
+expect "no request by way of the proxy" test ! -s "$WORK/proxy/log"
+
 # Bad use: one clear line on standard error and exit 2, nothing saved.
 bad_use() {  # bad_use NAME EXPECTED-TEXT ARGS...
   local name=$1 text=$2

@@ -97,8 +97,28 @@ TEST_F(CallsTest, BlockingResolverCalls) {
 }
 
 TEST_F(CallsTest, SocketArgumentsAreChecked) {
-  EXPECT_EQ(plat::socket(AF_INET6, SOCK_STREAM, 0), plat::INVALID_SOCKET);
+  EXPECT_EQ(plat::socket(AF_UNIX, SOCK_STREAM, 0), plat::INVALID_SOCKET);
   EXPECT_EQ(plat::WSAGetLastError(), plat::WSAEAFNOSUPPORT);
+  // An IPv6 socket takes whole IPv6 records only.
+  const plat::SOCKET s6 = plat::socket(AF_INET6, SOCK_STREAM, 0);
+  ASSERT_NE(s6, plat::INVALID_SOCKET);
+  sockaddr_in6 v6{};
+  v6.sin6_family = AF_INET;  // an IPv4 record's family in room enough for IPv6
+  EXPECT_EQ(plat::bind(s6, reinterpret_cast<sockaddr*>(&v6), sizeof v6), plat::SOCKET_ERROR);
+  EXPECT_EQ(plat::WSAGetLastError(), plat::WSAEAFNOSUPPORT);
+  v6.sin6_family = AF_INET6;
+  EXPECT_EQ(plat::bind(s6, reinterpret_cast<sockaddr*>(&v6), sizeof(sockaddr_in)),
+            plat::SOCKET_ERROR);
+  EXPECT_EQ(plat::WSAGetLastError(), plat::WSAEFAULT);
+  EXPECT_EQ(plat::connect(s6, reinterpret_cast<sockaddr*>(&v6), sizeof v6), plat::SOCKET_ERROR);
+  EXPECT_EQ(plat::WSAGetLastError(), plat::WSAEADDRNOTAVAIL);  // "::" names no peer
+  ASSERT_EQ(plat::bind(s6, reinterpret_cast<sockaddr*>(&v6), sizeof v6), 0);
+  sockaddr_in small{};
+  int smallLen = sizeof small;
+  EXPECT_EQ(plat::getsockname(s6, reinterpret_cast<sockaddr*>(&small), &smallLen),
+            plat::SOCKET_ERROR);
+  EXPECT_EQ(plat::WSAGetLastError(), plat::WSAEFAULT);
+  EXPECT_EQ(plat::closesocket(s6), 0);
   EXPECT_EQ(plat::socket(AF_INET, SOCK_RAW, 0), plat::INVALID_SOCKET);
   EXPECT_EQ(plat::WSAGetLastError(), plat::WSAESOCKTNOSUPPORT);
   EXPECT_EQ(plat::socket(AF_INET, SOCK_STREAM, IPPROTO_UDP), plat::INVALID_SOCKET);

@@ -1,4 +1,7 @@
 // Asynchronous look-ups with a resolver whose answers and timing the tests decide.
+#include <arpa/inet.h>
+
+#include <array>
 #include <condition_variable>
 #include <cstring>
 #include <memory>
@@ -63,7 +66,12 @@ class LookupTest : public WinsockTest {
       if (name == "retry.test") info.error = plat::WSATRY_AGAIN;
       if (info.error == 0) {
         info.name = name;
-        info.addrs = {plat::inet_addr("192.0.2.7")};
+        if (name != "six.test") info.addrs = {plat::inet_addr("192.0.2.7")};
+        if (name == "six.test" || name == "dual.test") {
+          std::array<std::uint8_t, 16> a6{};
+          ::inet_pton(AF_INET6, "2001:db8::1", a6.data());
+          info.addrs6 = {a6};
+        }
       }
       return info;
     });
@@ -138,6 +146,36 @@ TEST_F(LookupTest, HostEntryIsLaidOutInsideTheBuffer) {
   EXPECT_EQ(h.h_addr_list[3], nullptr);
   // Nothing beyond the reported size was touched.
   for (std::size_t i = size; i < sizeof buf; ++i) ASSERT_EQ(buf[i], static_cast<char>(0xAB));
+}
+
+TEST_F(LookupTest, EntriesOfBothFamiliesListIpv6ThenMappedIpv4) {
+  alignas(8) char buf[1024];
+  gate_->Open();
+  const plat::HANDLE task =
+      plat::WSAAsyncGetHostByName6(Wnd(), kByNameMsg, "dual.test", buf, sizeof buf);
+  ASSERT_TRUE(PumpUntil([&] { return !Completions(task).empty(); }));
+  ASSERT_EQ(plat::HIWORD(Completions(task).front().lParam), 0);
+  hostent h;
+  std::memcpy(&h, buf, sizeof h);
+  EXPECT_EQ(h.h_addrtype, AF_INET6);
+  EXPECT_EQ(h.h_length, 16);
+  char text[INET6_ADDRSTRLEN];
+  ASSERT_NE(h.h_addr_list[0], nullptr);
+  EXPECT_STREQ(::inet_ntop(AF_INET6, h.h_addr_list[0], text, sizeof text), "2001:db8::1");
+  ASSERT_NE(h.h_addr_list[1], nullptr);
+  EXPECT_STREQ(::inet_ntop(AF_INET6, h.h_addr_list[1], text, sizeof text), "::ffff:192.0.2.7");
+  EXPECT_EQ(h.h_addr_list[2], nullptr);
+  // The blocking call lays it out the same; the IPv4 calls find nothing for an IPv6-only name.
+  const hostent* both = plat::gethostbyname6("six.test");
+  ASSERT_NE(both, nullptr);
+  EXPECT_STREQ(::inet_ntop(AF_INET6, both->h_addr_list[0], text, sizeof text), "2001:db8::1");
+  EXPECT_EQ(both->h_addr_list[1], nullptr);
+  EXPECT_EQ(plat::gethostbyname("six.test"), nullptr);
+  EXPECT_EQ(plat::WSAGetLastError(), plat::WSANO_DATA);
+  const plat::HANDLE v4 =
+      plat::WSAAsyncGetHostByName(Wnd(), kByNameMsg, "six.test", buf, sizeof buf);
+  ASSERT_TRUE(PumpUntil([&] { return !Completions(v4).empty(); }));
+  EXPECT_EQ(plat::HIWORD(Completions(v4).front().lParam), plat::WSANO_DATA);
 }
 
 TEST_F(LookupTest, OneByteTooSmallReportsTheSizeAndWritesNothing) {

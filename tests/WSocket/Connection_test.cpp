@@ -9,11 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "Host/StringList.h"
 #include "Host/Timer.h"
 #include "WSocket/ProbeSocket.h"
 #include "WSocket/WSocket.h"
 #include "support/FreePort.h"
 #include "support/Pump.h"
+#include "support/ScopedResolver.h"
 
 using testsupport::PumpUntil;
 using wsocktest::Loopback;
@@ -140,6 +142,131 @@ TEST(ConnectionTest, StreamSessionFromListenAcceptAndDup) {
   again.SetPort(server.Port);
   EXPECT_EQ(again.Listen(), 0);
   EXPECT_EQ(again.State(), wsListening);
+}
+
+TEST(ConnectionTest, Ipv6SessionOnLoopback) {
+  Loopback server;
+  server.Address = "::1";
+  std::string served;
+  server.Setup = [&](ProbeSocket& c) {
+    c.OnDataAvailable = [&served, &c](TObject*, std::uint16_t) { served += c.ReceiveStr(); };
+  };
+  ASSERT_TRUE(server.Start());
+  auto client = server.NewClient();
+  ASSERT_TRUE(server.ConnectClient(*client));
+  EXPECT_EQ(client->GetPeerAddr(), "::1");
+  EXPECT_EQ(server.Served[0]->GetPeerAddr(), "::1");
+  EXPECT_EQ(client->FAddrFamily, AF_INET6);
+  // The records of an IPv6 socket are 28 bytes long.
+  TSockAddr local{};
+  std::int32_t len = sizeof local;
+  ASSERT_EQ(client->GetSockName(local.In, len), 0);
+  EXPECT_EQ(len, static_cast<std::int32_t>(sizeof(sockaddr_in6)));
+  EXPECT_EQ(SockAddrText(local), "::1");
+  EXPECT_EQ(std::to_string(ntohs(local.In6.sin6_port)), client->GetXPort());
+  client->SendStr("over IPv6");
+  ASSERT_TRUE(PumpUntil([&] { return served == "over IPv6"; }));
+  client->Close();
+
+  // In brackets as in a URL, and through a listener on every IPv6 address.
+  ProbeSocket any(nullptr);
+  any.SetAddr("::");
+  any.SetPort("0");
+  any.OnSessionAvailable = [&any](TObject*, std::uint16_t) { plat::closesocket(any.Accept()); };
+  ASSERT_EQ(any.Listen(), 0);
+  ProbeSocket bracketed(nullptr);
+  EventLog log;
+  log.Attach(bracketed);
+  bracketed.SetAddr("[::1]");
+  bracketed.SetPort(any.GetXPort());
+  bracketed.Connect();
+  ASSERT_TRUE(PumpUntil([&] { return log.Has("connected 0"); }));
+}
+
+// A listener on [::1] whose queue is full: a connection to it is never answered.
+class DeadIpv6Port {
+ public:
+  explicit DeadIpv6Port(std::uint16_t port) {
+    FListener = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    a.sin6_addr = in6addr_loopback;
+    a.sin6_port = htons(port);
+    if (::bind(FListener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        ::listen(FListener, 0) != 0)
+      return;
+    for (int& f : FFillers) {
+      f = ::socket(AF_INET6, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+      ::connect(f, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    }
+    FOk = true;
+  }
+  ~DeadIpv6Port() {
+    for (int f : FFillers) ::close(f);
+    ::close(FListener);
+  }
+  bool Ok() const { return FOk; }
+
+ private:
+  int FListener = -1;
+  int FFillers[2] = {-1, -1};
+  bool FOk = false;
+};
+
+TEST(ConnectionTest, HostOfSeveralAddressesIsRacedIpv6First) {
+  Loopback server;
+  ASSERT_TRUE(server.Start());
+  const DeadIpv6Port dead(static_cast<std::uint16_t>(std::stoi(server.Port)));
+  ASSERT_TRUE(dead.Ok());
+  testsupport::ScopedForward names({{"dual.test", {"127.0.0.1", "::1"}}});
+
+  // The IPv6 address is tried first and never answers; the IPv4 one, started 250 ms later,
+  // wins, and the session is the one that connected.
+  auto client = server.NewClient();
+  client->SetAddr("dual.test");
+  EventLog log;
+  log.Attach(*client);
+  ASSERT_TRUE(server.ConnectClient(*client));
+  EXPECT_EQ(client->GetPeerAddr(), "127.0.0.1");
+  EXPECT_EQ(client->FAddrFamily, AF_INET);
+  testsupport::PumpFor(std::chrono::milliseconds(300));
+  EXPECT_EQ(log.lines,
+            (std::vector<std::string>{"state 7>1", "state 1>3", "state 3>4", "connected 0"}));
+  client->Close();
+
+  // A name DnsLookup has just looked up is not asked again by the Connect that follows.
+  ProbeSocket looked(nullptr);
+  bool done = false;
+  looked.OnDnsLookupDone = [&](TObject*, std::uint16_t e) { done = e == 0; };
+  looked.DnsLookup("dual.test");
+  ASSERT_TRUE(PumpUntil([&] { return done; }));
+  EXPECT_EQ(looked.DnsResult(), "::1");
+  EXPECT_EQ(looked.DnsResultList()->Count(), 2);
+  EXPECT_EQ(looked.DnsResultList()->Strings(1), "127.0.0.1");
+  plat::resolver::SetForward([](const std::string&) {
+    plat::resolver::HostInfo gone;
+    gone.error = plat::WSAHOST_NOT_FOUND;
+    return gone;
+  });
+  server.Aim(looked);
+  looked.SetAddr("dual.test");
+  ASSERT_TRUE(server.ConnectClient(looked));
+  EXPECT_EQ(looked.GetPeerAddr(), "127.0.0.1");
+}
+
+TEST(ConnectionTest, RaceOfFailuresReportsTheFirst) {
+  testsupport::ReservedPort refused;
+  // ::1 refuses (10061); 0.0.0.0 is refused by the socket layer before any packet (10049).
+  testsupport::ScopedForward names({{"nowhere.test", {"0.0.0.0", "::1"}}});
+  ProbeSocket s(nullptr);
+  EventLog log;
+  log.Attach(s);
+  s.SetAddr("nowhere.test");
+  s.SetPort(std::to_string(refused.Port()));
+  s.Connect();
+  ASSERT_TRUE(PumpUntil([&] { return s.State() == wsClosed; }));
+  EXPECT_EQ(log.lines, (std::vector<std::string>{"state 7>1", "state 1>3", "state 3>4",
+                                                 "connected 10061", "state 4>7", "closed 0"}));
 }
 
 TEST(ConnectionTest, CloseFiresOnceAndLateNotificationsAreIgnored) {

@@ -35,6 +35,12 @@ TEST(DnsLookupTest, DottedAddressCompletesBeforeReturning) {
   s.DnsLookup("0x7f.1");
   EXPECT_EQ(s.DnsResult(), "127.0.0.1");
   EXPECT_EQ(done.errors.size(), 2u);
+  // IPv6 too, in its short form, brackets or not.
+  s.DnsLookup("0:0:0:0:0:0:0:1");
+  EXPECT_EQ(s.DnsResult(), "::1");
+  s.DnsLookup("[2001:DB8:0::5]");
+  EXPECT_EQ(s.DnsResult(), "2001:db8::5");
+  EXPECT_EQ(done.errors.size(), 4u);
   EXPECT_EQ(s.HostEntryBuffer(), nullptr);
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "Host/StringList.h"
 #include "WSocket/WSocket.h"
@@ -54,6 +55,40 @@ TEST(HostResolveTest, HostEntriesByNameAndByAddress) {
 
   EXPECT_EQ(WSocketGetHostByName("no-such-host.invalid"), nullptr);
   EXPECT_NE(plat::WSAGetLastError(), 0);
+}
+
+std::vector<std::string> Texts(const std::vector<TSockAddr>& All) {
+  std::vector<std::string> out;
+  for (const TSockAddr& a : All) out.push_back(SockAddrText(a));
+  return out;
+}
+
+TEST(HostResolveTest, BothFamiliesInTheOrderAClientTriesThem) {
+  const testsupport::ScopedForward names(
+      {{"mixed.test", {"10.0.0.1", "10.0.0.2", "10.0.0.3", "2001:db8::1", "2001:db8::2"}},
+       {"six.test", {"2001:db8::6"}}});
+  // The families alternate, IPv6 first, each in the resolver's order.
+  EXPECT_EQ(
+      Texts(WSocketResolveHostAll("mixed.test")),
+      (std::vector<std::string>{"2001:db8::1", "10.0.0.1", "2001:db8::2", "10.0.0.2", "10.0.0.3"}));
+  // The IPv4 entry and its resolver keep to IPv4: an IPv6-only name has none.
+  EXPECT_EQ(Dotted(WSocketResolveHost("mixed.test")), "10.0.0.1");
+  EXPECT_EQ(WSocketGetHostByName("six.test"), nullptr);
+  EXPECT_EQ(plat::WSAGetLastError(), plat::WSANO_DATA);
+  EXPECT_THROW(WSocketResolveHost("six.test"), ESocketException);
+  EXPECT_EQ(Texts(WSocketResolveHostAll("six.test")), std::vector<std::string>{"2001:db8::6"});
+
+  // Literals need no resolver; an IPv6 one may come in brackets, never with a zone.
+  EXPECT_EQ(Texts(WSocketResolveHostAll(" [0:0::1] ")), std::vector<std::string>{"::1"});
+  EXPECT_EQ(Texts(WSocketResolveHostAll("10.1")), std::vector<std::string>{"10.0.0.1"});
+  TSockAddr a{};
+  a.In.sin_port = htons(8080);
+  ASSERT_TRUE(ParseIPv6Literal("fe80::1", a));
+  EXPECT_EQ(ntohs(a.In6.sin6_port), 8080);  // the port stays
+  EXPECT_EQ(SockAddrLen(a), static_cast<int>(sizeof(sockaddr_in6)));
+  for (const char* bad : {"fe80::1%lo", "[::1", "::1]", "1.2.3.4", "host", ":::", ""})
+    EXPECT_FALSE(ParseIPv6Literal(bad, a)) << bad;
+  EXPECT_THROW(WSocketResolveHostAll("absent.test"), ESocketException);
 }
 
 TEST(HostResolveTest, LocalNameAndAddresses) {

@@ -18,6 +18,7 @@ class ProbeSocket : public TWSocket {
   using TCustomWSocket::AssignDefaultValue;
   using TCustomWSocket::ChangeState;
   using TCustomWSocket::FAddrAssigned;
+  using TCustomWSocket::FAddrFamily;
   using TCustomWSocket::FAddrResolved;
   using TCustomWSocket::FAllSent;
   using TCustomWSocket::FAwaitedState;
@@ -57,11 +58,12 @@ class ProbeSocket : public TWSocket {
   std::int32_t LocalPortNum() const { return FExtras ? FExtras->LocalPortNum : 0; }
 };
 
-// A listening component on 127.0.0.1 that hands every connection to a ProbeSocket of its
-// own; Setup runs before the new component adopts the handle.
+// A listening component on 127.0.0.1 (or Address) that hands every connection to a
+// ProbeSocket of its own; Setup runs before the new component adopts the handle.
 class Loopback {
  public:
   std::function<void(ProbeSocket&)> Setup;
+  std::string Address = "127.0.0.1";
 
   Loopback() = default;
   Loopback(const Loopback&) = delete;
@@ -73,7 +75,7 @@ class Loopback {
 
   bool Start() {
     Listener = std::make_unique<ProbeSocket>(nullptr);
-    Listener->SetAddr("127.0.0.1");
+    Listener->SetAddr(Address);
     Listener->SetPort("0");
     Listener->OnSessionAvailable = [this](TObject*, std::uint16_t) {
       const plat::SOCKET h = Listener->Accept();
@@ -102,7 +104,7 @@ class Loopback {
     return c;
   }
   void Aim(TCustomWSocket& c) const {
-    c.SetAddr("127.0.0.1");
+    c.SetAddr(Address);
     c.SetPort(Port);
     c.SetProto("tcp");
   }
