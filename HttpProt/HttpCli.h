@@ -33,6 +33,7 @@
 #include "Host/HiddenWindow.h"  // TMessage
 #include "Host/SysUtils.h"
 #include "HttpProt/ChunkedDecoder.h"
+#include "HttpProt/ResponseHead.h"
 #include "HttpProt/Url.h"
 #include "Platform/Export.h"
 #include "Platform/Messages.h"
@@ -347,17 +348,9 @@ class ORV_API THttpCli : public TComponent {
 
   // What one response sets; each response of a request, a relocation's too, starts from
   // a fresh one.
-  struct TResponseState {
+  struct TResponseState : THttpResponseHead {
     std::int32_t HeaderLineCount = 0;
     std::int32_t BodyLineCount = 0;
-    bool LocationSeen = false;
-    // Where the response's "location" leads (Refusal says why it cannot be followed).
-    THttpTarget Location;
-    std::int64_t ContentLength = -1;
-    std::string ContentType;
-    // A transfer coding the component does not decode; the body is then refused.
-    std::string UnknownCoding;
-    bool Chunked = false;
     TChunkedDecoder Chunks;
     // The whole body has arrived (its length, or its last chunk): the request ends.
     bool BodyDone = false;
@@ -481,6 +474,26 @@ class ORV_API THttpCli : public TComponent {
   // The data-available handler proper, and what follows it once no call of it is left.
   void ReceiveData(std::uint16_t Error);
   void EndReceiving();
+  // The three ways of reading: into PendingBody while a chunk is delivered, a body straight
+  // into the buffer, and lines (with what a body's first read left behind them).
+  void ReceivePending();
+  void ReceiveBody();
+  void ReceiveLines(std::uint16_t Error);
+  // Moves what is held to the front and reads after it; false when nothing came to handle.
+  bool ReadAfterHeld();
+  // Hands each whole line held to the line handler, or to OnDataAvailable.
+  void HandLines(std::uint16_t Error);
+  // The header's steps: a line of it, its end, and what the end leads to.
+  void TakeHeaderLine(bool ErrorStatus);
+  void EndHead(bool ErrorStatus);
+  void FollowRelocation();
+  void StartHeaderlessBody();
+  void StartBody();
+  // The state and line handler of the body, then OnHeaderEnd; false when a handler ended
+  // the request.
+  bool EnterBody();
+  // What was read with the header's end: the body's first bytes, or its end at once.
+  void TakeBodyStart();
   // Hands body bytes as received (chunked or not) to OnDocData and RcvdStream, then
   // whatever a handler's message loop received meanwhile.
   void DeliverBody(const char* Data, std::size_t Len);
