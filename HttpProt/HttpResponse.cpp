@@ -150,6 +150,8 @@ void THttpCli::ReceiveBody() {
 void THttpCli::ReceiveLines(std::uint16_t Error) {
   if (!ReadAfterHeld()) return;
   if (FState == httpWaitingBody) {
+    // Bytes held from an earlier read (a headerless document read line by line) go on
+    // with this read as one piece.
     FCurrentLine.assign(FReceiveBuffer.get(), static_cast<std::size_t>(FRq.ReceiveLen));
     FRq.ReceiveLen = 0;
     if (FLineHandler)
