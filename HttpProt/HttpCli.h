@@ -486,7 +486,7 @@ class ORV_API THttpCli : public TComponent {
   void ReceiveData(std::uint16_t Error);
   void EndReceiving();
   // The three ways of reading: into PendingBody while a chunk is delivered, a body straight
-  // into the buffer, and lines (with what a body's first read left behind them).
+  // into the buffer, and lines (or what a headerless document left held, with the read).
   void ReceivePending();
   void ReceiveBody();
   void ReceiveLines(std::uint16_t Error);
