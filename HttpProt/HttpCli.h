@@ -19,6 +19,17 @@
 // 400 or more) with a ReasonPhrase that says what happened. A body ends at its announced length, at
 // its last chunk (chunked bodies are decoded), or at the close; after a status of 400 or more no
 // body is delivered.
+//
+// Where the members are (HttpProt/):
+//   HttpCli.cpp          construction, the hidden window and its messages, the state
+//                        machine and the event triggers
+//   HttpCliPublished.cpp the properties and their published table
+//   HttpDriver.cpp       starting a request, waiting for it, aborting it, its end
+//   HttpFailure.cpp      what ended a request, as a program tells it
+//   HttpRequest.cpp      look-up, connect, the request header and the POST body
+//   HttpResponse.cpp     line splitting, the response header, the body, relocations
+//   ResponseHead.cpp     what each header line says, whether a relocation is followed
+//                        (no members: the response header's steps call it)
 #pragma once
 
 #include <chrono>
@@ -34,6 +45,7 @@
 #include "Host/SysUtils.h"
 #include "HttpProt/ChunkedDecoder.h"
 #include "HttpProt/ProxyEnv.h"
+#include "HttpProt/ResponseHead.h"
 #include "HttpProt/Url.h"
 #include "Platform/Export.h"
 #include "Platform/Messages.h"
@@ -352,17 +364,9 @@ class ORV_API THttpCli : public TComponent {
 
   // What one response sets; each response of a request, a relocation's too, starts from
   // a fresh one.
-  struct TResponseState {
+  struct TResponseState : THttpResponseHead {
     std::int32_t HeaderLineCount = 0;
     std::int32_t BodyLineCount = 0;
-    bool LocationSeen = false;
-    // Where the response's "location" leads (Refusal says why it cannot be followed).
-    THttpTarget Location;
-    std::int64_t ContentLength = -1;
-    std::string ContentType;
-    // A transfer coding the component does not decode; the body is then refused.
-    std::string UnknownCoding;
-    bool Chunked = false;
     TChunkedDecoder Chunks;
     // The whole body has arrived (its length, or its last chunk): the request ends.
     bool BodyDone = false;
@@ -489,6 +493,26 @@ class ORV_API THttpCli : public TComponent {
   // The data-available handler proper, and what follows it once no call of it is left.
   void ReceiveData(std::uint16_t Error);
   void EndReceiving();
+  // The three ways of reading: into PendingBody while a chunk is delivered, a body straight
+  // into the buffer, and lines (or what a headerless document left held, with the read).
+  void ReceivePending();
+  void ReceiveBody();
+  void ReceiveLines(std::uint16_t Error);
+  // Moves what is held to the front and reads after it; false when nothing came to handle.
+  bool ReadAfterHeld();
+  // Hands each whole line held to the line handler, or to OnDataAvailable.
+  void HandLines(std::uint16_t Error);
+  // The header's steps: a line of it, its end, and what the end leads to.
+  void TakeHeaderLine(bool ErrorStatus);
+  void EndHead(bool ErrorStatus);
+  void FollowRelocation();
+  void StartHeaderlessBody();
+  void StartBody();
+  // The state and line handler of the body, then OnHeaderEnd; false when a handler ended
+  // the request.
+  bool EnterBody();
+  // What was read with the header's end: the body's first bytes, or its end at once.
+  void TakeBodyStart();
   // Hands body bytes as received (chunked or not) to OnDocData and RcvdStream, then
   // whatever a handler's message loop received meanwhile.
   void DeliverBody(const char* Data, std::size_t Len);

@@ -63,7 +63,7 @@ void THttpCli::NoteFailure(THttpFailure Kind, std::uint16_t Error) {
 std::string THttpCli::FailureMessage() const {
   const THttpTarget& t = FRq.Target;
   const std::string where =
-      (FProxy.empty() ? "" : "proxy ") + t.ConnectHost + " port " + t.ConnectPort;
+      (FRq.Proxy.Proxy.empty() ? "" : "proxy ") + t.ConnectHost + " port " + t.ConnectPort;
   const std::string words = FRq.FailureError != 0 ? SystemErrorWords(FRq.FailureError) : "";
   switch (FRq.Failure) {
     case hfNone:

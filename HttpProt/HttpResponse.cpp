@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
-#include <string_view>
 
 #include "Host/Streams.h"
 #include "Host/StringList.h"
@@ -18,38 +17,12 @@ constexpr std::int32_t ReceiveRoom = THttpCli::ReceiveBufferSize - 1;
 // The buffer a large body is read into once a read has filled the line buffer.
 constexpr std::int32_t BodyBufferSize = 256 * 1024 + 1;
 
-bool IsDigit(char c) {
-  return c >= '0' && c <= '9';
-}
-
-// A "content-length" value: optional blanks, then decimal digits only. False for anything
-// else, a value too large included.
-bool ParseLength(std::string_view Text, std::int64_t& Value) {
-  std::size_t i = 0;
-  while (i < Text.size() && (Text[i] == ' ' || Text[i] == '\t')) ++i;
-  std::size_t end = Text.size();
-  while (end > i && (Text[end - 1] == ' ' || Text[end - 1] == '\t')) --end;
-  if (i == end || end - i > 18) return false;  // 19 digits may exceed INT64_MAX
-  std::int64_t v = 0;
-  for (; i < end; ++i) {
-    if (!IsDigit(Text[i])) return false;
-    v = v * 10 + (Text[i] - '0');
-  }
-  Value = v;
-  return true;
-}
-
-char AsciiLower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-// Text equals Lower (all lower case) letter by letter, whatever the case of Text: header
-// names and markers are compared where they are, every line of every reply.
-bool EqualsNoCase(std::string_view Text, std::string_view Lower) {
-  if (Text.size() != Lower.size()) return false;
-  for (std::size_t i = 0; i < Text.size(); ++i)
-    if (AsciiLower(Text[i]) != Lower[i]) return false;
-  return true;
+// A ".exe" document that comes as text/html is saved as ".htm": a page, not a program.
+std::string HtmlDocName(const std::string& DocName) {
+  const std::int32_t dot = Posn(".", DocName, -1);
+  if (dot > 0 && LowerCase(DocName.substr(static_cast<std::size_t>(dot - 1))) == ".exe")
+    return DocName.substr(0, static_cast<std::size_t>(dot)) + "htm";
+  return DocName;
 }
 
 }  // namespace
@@ -131,41 +104,67 @@ void THttpCli::ReleaseRequestBuffers() {
 void THttpCli::ReceiveData(std::uint16_t Error) {
   NoteProgress();
   if (FRq.DeliveringBody) {
-    // A message loop run by OnDocData delivers more of the body: it waits until the
-    // chunk in hand has reached RcvdStream.
-    std::string& pending = FRq.PendingBody;
-    const std::size_t held = pending.size();
-    pending.resize(held + ReceiveRoom);
-    const std::int32_t n = ReceiveCounted(pending.data() + held, ReceiveRoom);
-    pending.resize(held + static_cast<std::size_t>(n > 0 ? n : 0));
+    ReceivePending();
     return;
   }
   if (!FReceiveBuffer) TakeReceiveBuffer();
-  char* const buf = FReceiveBuffer.get();
-
   if (FState == httpWaitingBody && FRq.ReceiveLen == 0 &&
-      FLineHandler == &THttpCli::GetBodyLineNext) {
-    // The body goes from the buffer to the handler and the stream as it was read, in reads
-    // as large as the buffer: fewer system calls and acknowledgements per byte.
-    const std::int32_t room = FReceiveCapacity - 1;
-    const std::int32_t n = ReceiveCounted(buf, room);
-    if (FRequestType == httpAbort || n <= 0) return;
-    buf[n] = 0;
-    TAliveGuard guard(*this);
-    DeliverBody(buf, static_cast<std::size_t>(n));
-    if (guard.Gone()) return;
-    // A read that filled the buffer tells of a large body: later reads take more at once.
-    // Not inside a handler's message loop, whose caller may still hold the old buffer.
-    if (n == room && FReceiveCapacity < BodyBufferSize && FReceiveDepth == 1 &&
-        FState == httpWaitingBody && !Stopped() && FRq.ReceiveLen == 0) {
-      ReturnReceiveBuffer();
-      FReceiveBuffer = std::make_unique_for_overwrite<char[]>(BodyBufferSize);
-      FReceiveCapacity = BodyBufferSize;
-      FReceiveBuffer[0] = 0;
-    }
+      FLineHandler == &THttpCli::GetBodyLineNext)
+    ReceiveBody();
+  else
+    ReceiveLines(Error);
+}
+
+void THttpCli::ReceivePending() {
+  // A message loop run by OnDocData delivers more of the body: it waits until the chunk in
+  // hand has reached RcvdStream.
+  std::string& pending = FRq.PendingBody;
+  const std::size_t held = pending.size();
+  pending.resize(held + ReceiveRoom);
+  const std::int32_t n = ReceiveCounted(pending.data() + held, ReceiveRoom);
+  pending.resize(held + static_cast<std::size_t>(n > 0 ? n : 0));
+}
+
+void THttpCli::ReceiveBody() {
+  // The body goes from the buffer to the handler and the stream as it was read, in reads
+  // as large as the buffer: fewer system calls and acknowledgements per byte.
+  char* const buf = FReceiveBuffer.get();
+  const std::int32_t room = FReceiveCapacity - 1;
+  const std::int32_t n = ReceiveCounted(buf, room);
+  if (FRequestType == httpAbort || n <= 0) return;
+  buf[n] = 0;
+  TAliveGuard guard(*this);
+  DeliverBody(buf, static_cast<std::size_t>(n));
+  if (guard.Gone()) return;
+  // A read that filled the buffer tells of a large body: later reads take more at once.
+  // Not inside a handler's message loop, whose caller may still hold the old buffer.
+  if (n == room && FReceiveCapacity < BodyBufferSize && FReceiveDepth == 1 &&
+      FState == httpWaitingBody && !Stopped() && FRq.ReceiveLen == 0) {
+    ReturnReceiveBuffer();
+    FReceiveBuffer = std::make_unique_for_overwrite<char[]>(BodyBufferSize);
+    FReceiveCapacity = BodyBufferSize;
+    FReceiveBuffer[0] = 0;
+  }
+}
+
+void THttpCli::ReceiveLines(std::uint16_t Error) {
+  if (!ReadAfterHeld()) return;
+  if (FState == httpWaitingBody) {
+    // Bytes held from an earlier read (a headerless document read line by line) go on
+    // with this read as one piece.
+    FCurrentLine.assign(FReceiveBuffer.get(), static_cast<std::size_t>(FRq.ReceiveLen));
+    FRq.ReceiveLen = 0;
+    if (FLineHandler)
+      (this->*FLineHandler)();
+    else
+      SetReady();
     return;
   }
+  HandLines(Error);
+}
 
+bool THttpCli::ReadAfterHeld() {
+  char* const buf = FReceiveBuffer.get();
   // Lines are taken from where they lie; what is left of them moves to the front only
   // before the next read, once per read rather than once per line.
   if (FRq.ReceiveStart > 0) {
@@ -180,23 +179,16 @@ void THttpCli::ReceiveData(std::uint16_t Error) {
     throw EHttpException("HTTP line too long", 4);
   }
   const std::int32_t n = ReceiveCounted(buf + FRq.ReceiveLen, room);
-  if (FRequestType == httpAbort) return;  // no request was ever started
-  if (n <= 0) return;
+  if (FRequestType == httpAbort) return false;  // no request was ever started
+  if (n <= 0) return false;
   // Whatever follows a body that is whole is no part of the reply.
-  if (FRq.Response.BodyDone) return;
+  if (FRq.Response.BodyDone) return false;
   FRq.ReceiveLen += n;
   buf[FRq.ReceiveLen] = 0;
+  return true;
+}
 
-  if (FState == httpWaitingBody) {
-    FCurrentLine.assign(buf, static_cast<std::size_t>(FRq.ReceiveLen));
-    FRq.ReceiveLen = 0;
-    if (FLineHandler)
-      (this->*FLineHandler)();
-    else
-      SetReady();
-    return;
-  }
-
+void THttpCli::HandLines(std::uint16_t Error) {
   TAliveGuard guard(*this);
   while (FRq.ReceiveLen > 0) {
     // A handler's message loop may have read more and moved the rest to the front.
@@ -231,9 +223,9 @@ void THttpCli::ReceiveData(std::uint16_t Error) {
 }
 
 void THttpCli::GetHeaderLineNext() {
-  TAliveGuard guard(*this);
   TResponseState& r = FRq.Response;
   if (r.HeaderLineCount == 0) {
+    TAliveGuard guard(*this);
     TriggerHeaderBegin();
     if (guard.Gone() || Stopped()) return;
   }
@@ -241,145 +233,129 @@ void THttpCli::GetHeaderLineNext() {
   // After a status of 400 or more the connection is closed: the lines still in hand are
   // only header lines, and no body follows.
   const bool errorStatus = FRq.StatusCode >= 400;
+  if (!errorStatus && StartsHeaderless(FCurrentLine))
+    StartHeaderlessBody();
+  else if (FCurrentLine.empty())
+    EndHead(errorStatus);
+  else
+    TakeHeaderLine(errorStatus);
+}
 
-  if (!errorStatus && EqualsNoCase(std::string_view(FCurrentLine).substr(0, 6), "<html>")) {
-    // A reply without any header: the document starts here.
-    if (r.ContentType.empty()) r.ContentType = "text/html";
-    StateChange(httpWaitingBody);
-    if (guard.Gone() || Stopped()) return;
-    FLineHandler = &THttpCli::GetBodyLineNext;
-    TriggerHeaderEnd();
-    if (guard.Gone() || Stopped()) return;
-    GetBodyLineNext();
-    return;
-  }
-
-  if (FCurrentLine.empty()) {
-    if (errorStatus) {
-      TriggerHeaderEnd();
-      FRq.ReceiveLen = 0;
-      return;
-    }
-    if (r.LocationSeen) {
-      TriggerHeaderEnd();
-      if (guard.Gone() || Stopped()) return;
-      FRq.ReceiveLen = 0;
-      if (FRq.SessionEnded) return;
-      if (!r.Location.Refusal.empty()) {
-        FailRequest("can't follow the relocation: " + r.Location.Refusal, hfUnsupportedProtocol);
-        return;
-      }
-      if (FRq.Target.Tls && !r.Location.Tls && !FAllowHttpsDowngrade) {
-        // What was asked for over TLS would come over the open network.
-        FailRequest(
-            "can't follow the relocation from https to http (a downgrade; "
-            "AllowHttpsDowngrade is off)",
-            hfRelocationRefused);
-        return;
-      }
-      if (FRq.RelocationCount >= FMaxRelocations) {
-        FailRequest("too many relocations", hfTooManyRelocations);
-        return;
-      }
-      if (FRequestType == httpPOST) {
-        // The relocated request carries the same body: it must be read again.
-        FRq.PostPending = false;
-        const std::string why = RewindPost();
-        if (!why.empty()) {
-          FailRequest("can't follow the relocation: " + why, hfRelocationRefused);
-          return;
-        }
-      }
-      ++FRq.RelocationCount;
-      FRq.Target = r.Location;
-      FRq.Relocating = true;
-      FSocket->Close();  // ends in LocationSessionClosed
-      return;
-    }
-    // The body's framing: chunks, or the announced length (ignored beside chunks), or the
-    // close of the connection.
-    if (r.Chunked) r.ContentLength = -1;
-    const std::int32_t dot = Posn(".", FRq.DocName, -1);
-    if (dot > 0 && LowerCase(FRq.DocName.substr(static_cast<std::size_t>(dot - 1))) == ".exe" &&
-        r.ContentType == "text/html")
-      FRq.DocName = FRq.DocName.substr(0, static_cast<std::size_t>(dot)) + "htm";
-    StateChange(httpWaitingBody);
-    if (guard.Gone() || Stopped()) return;
-    FLineHandler = &THttpCli::GetBodyLineNext;
-    TriggerHeaderEnd();
-    if (guard.Gone() || Stopped()) return;
-    if (!BodyExpected() || (!r.Chunked && r.ContentLength == 0)) {
-      FRq.ReceiveLen = 0;
-      EndBody();
-      return;
-    }
-    if (!r.UnknownCoding.empty()) {
-      FRq.ReceiveLen = 0;
-      FailRequest("unsupported transfer coding: " + r.UnknownCoding);
-      return;
-    }
-    if (FRq.ReceiveLen >= 1) {
-      // The start of the body, read with the header; the line loop that called us stops
-      // at the emptied buffer.
-      const auto len = static_cast<std::size_t>(FRq.ReceiveLen);
-      FRq.ReceiveLen = 0;
-      DeliverBody(FReceiveBuffer.get() + FRq.ReceiveStart, len);
-    }
-    return;
-  }
-
+void THttpCli::TakeHeaderLine(bool ErrorStatus) {
   FHeaderLines->Add(FCurrentLine);
-  std::string failure;
-  if (FCurrentLine.compare(0, 8, "HTTP/1.0") == 0 || FCurrentLine.compare(0, 8, "HTTP/1.1") == 0) {
-    const char* code = FCurrentLine.data() + 9;
-    if (FCurrentLine.size() >= 12 && IsDigit(code[0]) && IsDigit(code[1]) && IsDigit(code[2])) {
-      FRq.StatusCode = (code[0] - '0') * 100 + (code[1] - '0') * 10 + (code[2] - '0');
-      FReasonPhrase = FCurrentLine.size() > 13 ? FCurrentLine.substr(13) : "";
-      if (FRq.StatusCode >= 400) NoteFailure(hfHttpStatus);
-    } else {
-      failure = "malformed status line";
-    }
-  } else if (const std::size_t k = FCurrentLine.find(':'); k != std::string::npos) {
-    const std::string_view line(FCurrentLine);
-    const std::string_view name = line.substr(0, k);
-    // Exactly one character after the colon is skipped, normally the blank.
-    const std::string_view value = k + 2 <= line.size() ? line.substr(k + 2) : std::string_view();
-    if (EqualsNoCase(name, "location")) {
-      r.LocationSeen = true;
-      r.Location = RelocationTarget(FRq.Target, std::string(value), !FRq.Proxy.Proxy.empty());
-    } else if (EqualsNoCase(name, "content-length")) {
-      if (!ParseLength(value, r.ContentLength)) failure = "malformed content-length";
-    } else if (EqualsNoCase(name, "content-type")) {
-      r.ContentType.assign(value);
-      for (char& c : r.ContentType) c = AsciiLower(c);
-    } else if (EqualsNoCase(name, "www-authenticate")) {
-      FAuthChallenges->Add(std::string(value));
-    } else if (EqualsNoCase(name, "transfer-encoding")) {
-      // Chunks are decoded; identity changes nothing; anything else cannot be read.
-      const std::string codings = LowerCase(std::string(value));
-      for (std::size_t at = 0; at <= codings.size();) {
-        std::size_t comma = codings.find(',', at);
-        if (comma == std::string::npos) comma = codings.size();
-        std::size_t from = at, to = comma;
-        while (from < to && (codings[from] == ' ' || codings[from] == '\t')) ++from;
-        while (to > from && (codings[to - 1] == ' ' || codings[to - 1] == '\t')) --to;
-        const std::string coding = codings.substr(from, to - from);
-        if (coding == "chunked")
-          r.Chunked = true;
-        else if (!coding.empty() && coding != "identity" && r.UnknownCoding.empty())
-          r.UnknownCoding = coding;
-        at = comma + 1;
-      }
-    }
+  const THeadLine line = ParseHeadLine(FRq.Response, FCurrentLine, FRq.Target, !FRq.Proxy.Proxy.empty());
+  if (line.Kind == THeadLine::Status) {
+    FRq.StatusCode = line.StatusCode;
+    FReasonPhrase = line.Text;
+    if (FRq.StatusCode >= 400) NoteFailure(hfHttpStatus);
+  } else if (line.Kind == THeadLine::Challenge) {
+    FAuthChallenges->Add(std::string(line.Text));
   }
+  TAliveGuard guard(*this);
   TriggerHeaderData();
   if (guard.Gone() || Stopped()) return;
-  if (!failure.empty()) {
+  if (line.Kind == THeadLine::Malformed) {
     FRq.ReceiveLen = 0;
-    FailRequest(failure);
-  } else if (FRq.StatusCode >= 400 && !errorStatus) {
+    FailRequest(std::string(line.Text));
+  } else if (FRq.StatusCode >= 400 && !ErrorStatus) {
     // No body is read for an error; the close ends the request.
     FSocket->Close();
+  }
+}
+
+void THttpCli::EndHead(bool ErrorStatus) {
+  if (ErrorStatus) {
+    TAliveGuard guard(*this);
+    TriggerHeaderEnd();
+    if (!guard.Gone()) FRq.ReceiveLen = 0;
+  } else if (FRq.Response.LocationSeen) {
+    FollowRelocation();
+  } else {
+    StartBody();
+  }
+}
+
+void THttpCli::FollowRelocation() {
+  TAliveGuard guard(*this);
+  TriggerHeaderEnd();
+  if (guard.Gone() || Stopped()) return;
+  FRq.ReceiveLen = 0;
+  if (FRq.SessionEnded) return;
+  const THttpTarget& to = FRq.Response.Location;
+  switch (
+      JudgeRelocation(FRq.Target, to, FRq.RelocationCount, FMaxRelocations, FAllowHttpsDowngrade)) {
+    case TRelocationVerdict::BadTarget:
+      FailRequest("can't follow the relocation: " + to.Refusal, hfUnsupportedProtocol);
+      return;
+    case TRelocationVerdict::Downgrade:
+      FailRequest(
+          "can't follow the relocation from https to http (a downgrade; "
+          "AllowHttpsDowngrade is off)",
+          hfRelocationRefused);
+      return;
+    case TRelocationVerdict::TooMany:
+      FailRequest("too many relocations", hfTooManyRelocations);
+      return;
+    case TRelocationVerdict::Follow:
+      break;
+  }
+  if (FRequestType == httpPOST) {
+    // The relocated request carries the same body: it must be read again.
+    FRq.PostPending = false;
+    const std::string why = RewindPost();
+    if (!why.empty()) {
+      FailRequest("can't follow the relocation: " + why, hfRelocationRefused);
+      return;
+    }
+  }
+  ++FRq.RelocationCount;
+  FRq.Target = to;
+  FRq.Relocating = true;
+  FSocket->Close();  // ends in LocationSessionClosed
+}
+
+void THttpCli::StartHeaderlessBody() {
+  // A reply without any header: the document starts with this line.
+  if (FRq.Response.ContentType.empty()) FRq.Response.ContentType = "text/html";
+  if (EnterBody()) GetBodyLineNext();
+}
+
+void THttpCli::StartBody() {
+  TResponseState& r = FRq.Response;
+  // The body's framing: chunks, or the announced length (ignored beside chunks), or the
+  // close of the connection.
+  if (r.Chunked) r.ContentLength = -1;
+  if (r.ContentType == "text/html") FRq.DocName = HtmlDocName(FRq.DocName);
+  if (EnterBody()) TakeBodyStart();
+}
+
+bool THttpCli::EnterBody() {
+  TAliveGuard guard(*this);
+  StateChange(httpWaitingBody);
+  if (guard.Gone() || Stopped()) return false;
+  FLineHandler = &THttpCli::GetBodyLineNext;
+  TriggerHeaderEnd();
+  return !guard.Gone() && !Stopped();
+}
+
+void THttpCli::TakeBodyStart() {
+  const TResponseState& r = FRq.Response;
+  if (!BodyExpected() || (!r.Chunked && r.ContentLength == 0)) {
+    FRq.ReceiveLen = 0;
+    EndBody();
+    return;
+  }
+  if (!r.UnknownCoding.empty()) {
+    FRq.ReceiveLen = 0;
+    FailRequest("unsupported transfer coding: " + r.UnknownCoding);
+    return;
+  }
+  if (FRq.ReceiveLen >= 1) {
+    // The start of the body, read with the header; the line loop that called us stops at
+    // the emptied buffer.
+    const auto len = static_cast<std::size_t>(FRq.ReceiveLen);
+    FRq.ReceiveLen = 0;
+    DeliverBody(FReceiveBuffer.get() + FRq.ReceiveStart, len);
   }
 }
 

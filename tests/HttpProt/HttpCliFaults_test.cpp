@@ -663,20 +663,22 @@ TEST_F(HttpCliFaults, AUrlOfAnotherSchemeIsRefusedBeforeAnyConnection) {
 }
 
 TEST_F(HttpCliFaults, TheComponentMayBeDestroyedInsideItsHandlers) {
-  // Inside OnDocData, with more of the body still coming, and inside OnRequestDone.
-  for (const char* where : {"DocData", "RequestDone", "HeaderData", "StateChange"}) {
+  // Inside OnDocData, with more of the body still coming, and inside OnRequestDone; inside
+  // OnHeaderEnd of an error, whose lines came in one piece.
+  for (const char* where : {"DocData", "RequestDone", "HeaderData", "StateChange", "HeaderEnd"}) {
     SCOPED_TRACE(where);
     auto* cli = new THttpCli(nullptr);
     TSinkStream body;
     cli->SetRcvdStream(&body);
-    cli->SetURL(Url("/request"));
+    const std::string w = where;
+    cli->SetURL(Url(w == "HeaderEnd" ? "/error-body" : "/request"));
     bool gone = false;
     auto destroy = [&] {
       if (gone) return;
       gone = true;
       delete cli;
     };
-    const std::string w = where;
+    if (w == "HeaderEnd") cli->OnHeaderEnd = [&](TObject*) { destroy(); };
     if (w == "DocData") cli->OnDocData = [&](TObject*, const void*, std::int32_t) { destroy(); };
     if (w == "RequestDone")
       cli->OnRequestDone = [&](TObject*, THttpRequest, std::uint16_t) { destroy(); };
