@@ -293,6 +293,8 @@ void THttpCli::SendRequest(const std::string& Method, const std::string& Version
              EncodeStr(encBase64, FProxyUsername + ":" + FProxyPassword)}))
     return;
   if (!FCookie.empty() && !line({"Cookie: ", FCookie})) return;
+  for (const std::string& extra : FExtraHeaders)
+    if (!line({extra})) return;
   TriggerRequestHeaderEnd();
   if (guard.Gone() || Stopped()) return;
   if (!line({""})) return;

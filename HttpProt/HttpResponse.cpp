@@ -52,6 +52,12 @@ bool EqualsNoCase(std::string_view Text, std::string_view Lower) {
   return true;
 }
 
+std::string Trimmed(std::string_view Text) {
+  while (!Text.empty() && (Text.front() == ' ' || Text.front() == '\t')) Text.remove_prefix(1);
+  while (!Text.empty() && (Text.back() == ' ' || Text.back() == '\t')) Text.remove_suffix(1);
+  return std::string(Text);
+}
+
 }  // namespace
 
 void THttpCli::SocketDataAvailable(TObject*, std::uint16_t Error) {
@@ -350,6 +356,14 @@ void THttpCli::GetHeaderLineNext() {
     } else if (EqualsNoCase(name, "content-type")) {
       r.ContentType.assign(value);
       for (char& c : r.ContentType) c = AsciiLower(c);
+    } else if (EqualsNoCase(name, "last-modified")) {
+      r.LastModified = Trimmed(value);
+    } else if (EqualsNoCase(name, "etag")) {
+      r.ETag = Trimmed(value);
+    } else if (EqualsNoCase(name, "content-range")) {
+      // Two ranges in one answer leave no telling which the bytes are.
+      r.ContentRange = r.ContentRangeSeen ? THttpContentRange() : ParseContentRange(value);
+      r.ContentRangeSeen = true;
     } else if (EqualsNoCase(name, "www-authenticate")) {
       FAuthChallenges->Add(std::string(value));
     } else if (EqualsNoCase(name, "transfer-encoding")) {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -20,7 +21,9 @@
 #include "Host/Font.h"
 #include "Host/StdCtrls.h"
 #include "Host/Streams.h"
+#include "Host/Timer.h"
 #include "HttpProt/HttpCli.h"
+#include "Orvane/DownloadResume.h"
 #include "Orvane/EntryChecks.h"
 #include "Orvane/HashingStream.h"
 #include "Orvane/HttpEvents.h"
@@ -55,8 +58,19 @@ struct TPartFile {
   std::string Name;
   int Handle = -1;
 };
+// The name inside the temporary one is cut (on a character's start) so that the dot, the
+// process number, the counter and ".part" still fit the 255 bytes of a file name.
+std::string PartNameStem(const std::string& Name) {
+  constexpr std::size_t MaxKept = 200;
+  if (Name.size() <= MaxKept) return Name;
+  std::size_t end = MaxKept;
+  while (end > 0 && (static_cast<unsigned char>(Name[end]) & 0xC0) == 0x80) --end;
+  return Name.substr(0, end);
+}
+
 TPartFile CreatePartFile(const std::string& FileName) {
-  const std::string base = ExtractFilePath(FileName) + "." + ExtractFileName(FileName) + "." +
+  const std::string base = ExtractFilePath(FileName) + "." +
+                           PartNameStem(ExtractFileName(FileName)) + "." +
                            std::to_string(::getpid()) + "-";
   static unsigned counter = 0;
   int err = 0;
@@ -168,6 +182,134 @@ bool TOrvane::DownloadFile(const std::string& FileName) {
   return DoDownload(FDownloadURL, FLocalFileName, LoadOrvStr(sOrvDownloadingUpdate));
 }
 
+// The requests of one download. Each answer's header is judged before any of its bytes
+// reach the file; a request that a broken connection ended is asked again after a wait on
+// the progress form's own loop, through which Cancel still ends everything.
+struct TOrvane::TDownloadRun {
+  TDownloadRun(TOrvane& Owner, THttpCli& Client, TReceiveLoan& Received, THashingStream* Hashed,
+               const std::string& Url, bool Retry, std::int64_t Size)
+      : O(Owner),
+        Cli(Client),
+        Loan(Received),
+        Saved(Hashed),
+        URL(Url),
+        MayRetry(Retry),
+        Resume(Size, Hashed != nullptr) {}
+  TDownloadRun(const TDownloadRun&) = delete;
+  TDownloadRun& operator=(const TDownloadRun&) = delete;
+  ~TDownloadRun() { Unbind(); }
+
+  TOrvane& O;
+  THttpCli& Cli;
+  TReceiveLoan& Loan;
+  THashingStream* Saved;
+  const std::string& URL;
+  const bool MayRetry;  // a read-me is fetched once, as a page is
+  TDownloadResume Resume;
+  TDownloadResume::TAnswer Answer = TDownloadResume::raNone;
+  std::string Refusal;
+  std::int32_t Attempt = 0;
+  std::chrono::steady_clock::time_point Started = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point RetryDue;
+  std::unique_ptr<TTimer> Timer;
+  THttpRequestDone PassOn;
+  // The wait for a retry ticks this often, so that a Cancel is seen at once.
+  static constexpr std::uint32_t TickMs = 50;
+
+  std::int64_t Have() const { return Loan.Stream().Seek(0, soFromCurrent); }
+
+  void Bind() {
+    PassOn = Cli.OnRequestDone;
+    Cli.SetExtraHeaders({});
+    Cli.OnHeaderEnd = [this](TObject*) { HeaderEnd(); };
+    Cli.OnRequestDone = [this](TObject* Sender, THttpRequest Rq, std::uint16_t Error) {
+      if (Cli.State() == httpReady && RetryNow(Error)) {
+        WaitForRetry();
+        return;
+      }
+      if (PassOn) PassOn(Sender, Rq, Error);
+    };
+  }
+  void Unbind() {
+    THttpCli* cli = SharedHttpCliRef();
+    if (cli != &Cli) return;
+    cli->OnHeaderEnd = nullptr;
+    cli->OnRequestDone = PassOn;
+    cli->SetExtraHeaders({});
+  }
+
+  void HeaderEnd() {
+    const std::int64_t have = Have();
+    const TDownloadResume::TAnswer answer = Resume.Judge(Cli, have, Refusal);
+    if (answer == TDownloadResume::raNone) return;
+    Answer = answer;
+    if (answer == TDownloadResume::raRestart) {
+      try {
+        if (Saved) {
+          Saved->Restart();
+        } else {
+          Loan.Stream().SetSize(0);
+          Loan.Stream().Seek(0, soFromBeginning);
+        }
+      } catch (const std::exception& e) {
+        Refusal = e.what();
+        Answer = TDownloadResume::raRefused;
+      }
+    }
+    if (Answer == TDownloadResume::raRefused) {
+      Cli.Abort();
+      return;
+    }
+    O.FResumedBytes = answer == TDownloadResume::raContinue ? have : 0;
+    O.FResumedSize = Resume.Size();
+  }
+
+  // A request that ended before the file was whole, for a reason that another request may
+  // not meet: not the user's cancel, not an answer that was no file or not this one.
+  bool RetryNow(std::uint16_t Error) {
+    using namespace std::chrono;
+    if (!MayRetry || Attempt >= O.FDownloadRetries || !Resume.Resumable()) return false;
+    if (Error == 3 || Answer == TDownloadResume::raOther || Answer == TDownloadResume::raRefused)
+      return false;
+    if (O.FDownloadTooLong || !O.FProgressForm || O.FProgressForm->Cancelled || Loan.Taken())
+      return false;
+    if (O.FDownloadMaxTime > 0 && steady_clock::now() - Started >= seconds(O.FDownloadMaxTime))
+      return false;
+    return Have() < Resume.Size();
+  }
+
+  void WaitForRetry() {
+    const std::int64_t wait = static_cast<std::int64_t>(O.FDownloadRetryWait)
+                              << std::min(Attempt, 20);
+    ++Attempt;
+    RetryDue = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait);
+    Timer = std::make_unique<TTimer>(nullptr);
+    Timer->SetInterval(TickMs);
+    Timer->OnTimer = [this](TObject*) { Tick(); };
+  }
+
+  void Tick() {
+    TWebDlProgress* form = O.FProgressForm;
+    if (form && !form->Cancelled && std::chrono::steady_clock::now() < RetryDue) return;
+    Timer->SetEnabled(false);
+    if (!form || form->Cancelled) {
+      O.FLastError = "Connection aborted on request";
+      if (form) form->SetModalResult(mrCancel);
+      return;
+    }
+    Cli.SetExtraHeaders(Resume.RequestLines(Have()));
+    if (O.FDownloadMaxTime > 0) {
+      // The bound is the whole download's: what is left of it, a second at least.
+      const auto spent = std::chrono::duration_cast<std::chrono::seconds>(
+          std::chrono::steady_clock::now() - Started);
+      Cli.SetMaxTime(
+          std::max<std::int32_t>(1, O.FDownloadMaxTime - static_cast<std::int32_t>(spent.count())));
+    }
+    Answer = TDownloadResume::raNone;
+    if (!O.StartRequest(Cli, URL) && O.FProgressForm) O.FProgressForm->SetModalResult(mrOk);
+  }
+};
+
 bool TOrvane::DoDownload(const std::string& URL, const std::string& FileName,
                          const std::string& Title) {
   TAliveGuard guard(*this);
@@ -204,6 +346,8 @@ bool TOrvane::DoDownload(const std::string& URL, const std::string& FileName,
     throw;
   }
   FDownloadTooLong = false;
+  FResumedBytes = 0;
+  FResumedSize = -1;
   bool result = false;
   // Every way out closes the file and leaves either the finished file or nothing.
   struct TEnd {
@@ -223,12 +367,15 @@ bool TOrvane::DoDownload(const std::string& URL, const std::string& FileName,
   THttpCli& cli = PrepareClient();
   if (!rules.Text) cli.SetMaxTime(FDownloadMaxTime);
   TReceiveLoan loan(cli, std::move(stream));
+  TDownloadRun attempts(*this, cli, loan, saved, URL, !rules.Text, checked ? limit : -1);
+  attempts.Bind();
   cli.OnDocData = [this, limit](TObject* Sender, const void* Buffer, std::int32_t Len) {
     if (limit >= 0 && !FDownloadTooLong) {
       // A server that announces or sends more than the file may have is stopped at once:
       // it could otherwise fill the disk.
       auto* c = dynamic_cast<THttpCli*>(Sender);
-      if (c && (c->ContentLength() > limit || c->RcvdCount() > limit)) {
+      if (c &&
+          (FResumedBytes + c->ContentLength() > limit || FResumedBytes + c->RcvdCount() > limit)) {
         FDownloadTooLong = true;
         c->Abort();
         return;
@@ -251,19 +398,28 @@ bool TOrvane::DoDownload(const std::string& URL, const std::string& FileName,
   // A request that ended with an error (a body cut short, an abort, a time-out) is a
   // failure whatever status it had reached; when the exception hook ended the wait, its
   // message is the reason.
+  const std::int32_t status = cli.StatusCode();
   if (loan.Taken()) {
     if (FLastError.empty()) FLastError = "The download was ended before it finished";
+  } else if (!attempts.Refusal.empty()) {
+    FLastError = attempts.Refusal;
   } else if (FDownloadTooLong && checked) {
     FLastError = "The server sent more than the " + FormatThousands(limit) +
                  " bytes the page gives for the file; the download was stopped";
   } else if (FDownloadTooLong) {
     FLastError = "The read-me at " + URL + " is larger than the " + FormatThousands(limit) +
                  " bytes a text may have (MaxPageSize)";
-  } else if (cli.StatusCode() > 200) {
+  } else if (FLastError.empty() && status > 200 && !(status == 206 && FResumedBytes > 0)) {
     FLastError = FailureReason(cli);
+  } else if (FLastError.empty() && !saved && attempts.Resume.Resumable() &&
+             attempts.Have() != attempts.Resume.Size()) {
+    // An answer without a length that the connection's close ended early.
+    FLastError = "The download ended after " + FormatThousands(attempts.Have()) + " of its " +
+                 FormatThousands(attempts.Resume.Size()) + " bytes";
   } else if (FLastError.empty()) {
     result = true;
   }
+
   // Nothing that differs from what the page gives takes the file's name.
   if (result && saved) {
     const std::string hash = saved->DigestHex();
@@ -304,7 +460,13 @@ bool TOrvane::DoDownload(const std::string& URL, const std::string& FileName,
 }
 
 void TOrvane::HttpCliDocData(TObject*, const void*, std::int32_t) {
-  if (THttpCli* cli = SharedHttpCli()) DoDownloadProgress(cli->RcvdCount(), cli->ContentLength());
+  THttpCli* cli = SharedHttpCli();
+  if (!cli) return;
+  // A resumed answer carries the rest; progress is the whole file's.
+  if (FResumedBytes > 0)
+    DoDownloadProgress(FResumedBytes + cli->RcvdCount(), FResumedSize);
+  else
+    DoDownloadProgress(cli->RcvdCount(), cli->ContentLength());
 }
 
 void TOrvane::DoDownloadProgress(std::int64_t BytesReceived, std::int64_t FileSize) {

@@ -52,6 +52,10 @@ const TPublishedClass& TOrvane::PublishedClass() {
         .Default(orvdZelDate)
         .Integer("DownloadMaxTime", &TOrvane::DownloadMaxTime, &TOrvane::SetDownloadMaxTime)
         .Default(0)
+        .Integer("DownloadRetries", &TOrvane::DownloadRetries, &TOrvane::SetDownloadRetries)
+        .Default(DefaultDownloadRetries)
+        .Integer("DownloadRetryWait", &TOrvane::DownloadRetryWait, &TOrvane::SetDownloadRetryWait)
+        .Default(DefaultDownloadRetryWait)
         .String("DownloadURL", &TOrvane::DownloadURL)
         .String("HomeURL", &TOrvane::HomeURL, &TOrvane::SetURL)
         .Object("InfoTags", TOrvTags::PublishedClass(), &TOrvane::InfoTags)
@@ -133,6 +137,14 @@ void TOrvane::SetPageMaxTime(std::int32_t Value) {
 
 void TOrvane::SetDownloadMaxTime(std::int32_t Value) {
   SetTimeBound(FDownloadMaxTime, Value, "DownloadMaxTime");
+}
+
+void TOrvane::SetDownloadRetries(std::int32_t Value) {
+  SetTimeBound(FDownloadRetries, Value, "DownloadRetries");
+}
+
+void TOrvane::SetDownloadRetryWait(std::int32_t Value) {
+  SetTimeBound(FDownloadRetryWait, Value, "DownloadRetryWait");
 }
 
 void TOrvane::SetActive(bool Value) {

@@ -301,6 +301,8 @@ class UpdateCheck : public vtest::TVisualTest {
     o->SetURL(Url);
     o->SetCurrentVersion("1.0");
     o->SetOptions(Options);
+    // A download cut short is asked again at once: the waits are for real networks.
+    o->SetDownloadRetryWait(10);
     TOrvTags tags;
     tags.SetProductNameTag("Product");
     tags.SetVersionTag("Version");
