@@ -1,6 +1,6 @@
 """An HTTP server of one file that breaks its connections part-way, for downloads that must
 resume. It serves --file (and --other, "the file after an update") under any path but
-/page, which answers --page. The query says how each request of a download goes; requests
+/page, which answers what --page holds at the time. The query says how each request of a download goes; requests
 are counted by the query's id, so every download has its own count:
 
   cuts=30,60,90  the first request is cut when 30% of the file has been sent, the second
@@ -15,7 +15,7 @@ are counted by the query's id, so every download has its own count:
 A range is honoured only as "bytes=N-" and only with an "If-Range" that matches the
 current file's ETag or Last-Modified. Each request is reported as
 "request <id> <range or -> <if-range or ->", and each answer as
-"sent <id> <status> <bytes of body sent>".
+"sent <id> <status> <body bytes sent> <header bytes sent>".
 """
 
 import fcntl
@@ -77,7 +77,8 @@ def answer(conn, raw):
     parts = urllib.parse.urlsplit(target)
     q = {k: v[0] for k, v in urllib.parse.parse_qs(parts.query).items()}
     if parts.path == "/page":
-        page = FILES["page"]
+        with open(FILES["page"], "rb") as f:
+            page = f.read()
         conn.sendall(b"HTTP/1.0 200 OK\r\nContent-Length: %d\r\n\r\n" % len(page) + page)
         return
     ident = q.get("id", "-")
@@ -103,7 +104,8 @@ def answer(conn, raw):
     else:
         status = "200 OK"
     head += "Content-Length: %d\r\n" % (len(data) - start)
-    conn.sendall(("HTTP/1.1 %s\r\n%s\r\n" % (status, head)).encode("latin-1"))
+    header = ("HTTP/1.1 %s\r\n%s\r\n" % (status, head)).encode("latin-1")
+    conn.sendall(header)
     cuts = [int(c) for c in q.get("cuts", "").split(",") if c]
     end = len(data)
     if n < len(cuts):
@@ -114,7 +116,7 @@ def answer(conn, raw):
         while start + sent < end:
             sent += conn.send(view[start + sent:min(end, start + sent + (1 << 20))])
     finally:
-        peerlib.say("sent", ident, status.split(" ")[0], sent)
+        peerlib.say("sent", ident, status.split(" ")[0], sent, len(header))
     if end < len(data):
         cut_connection(conn, q.get("how", "reset"))
 
@@ -137,9 +139,10 @@ def main():
     p.add_argument("--page", default=None)
     args = p.parse_args()
     peerlib.start(args)
-    for name, path in (("file", args.file), ("other", args.other), ("page", args.page)):
-        with open(path, "rb") if path else open("/dev/null", "rb") as f:
+    for name, path in (("file", args.file), ("other", args.other)):
+        with open(path, "rb") as f:
             FILES[name] = f.read()
+    FILES["page"] = args.page or "/dev/null"
     srv = peerlib.listen_tcp(args.port)
     while True:
         conn, _ = srv.accept()
