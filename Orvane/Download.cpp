@@ -186,9 +186,10 @@ bool TOrvane::DownloadFile(const std::string& FileName) {
 // reach the file; a request that a broken connection ended is asked again after a wait on
 // the progress form's own loop, through which Cancel still ends everything.
 struct TOrvane::TDownloadRun {
-  TDownloadRun(TOrvane& Owner, THttpCli& Client, TReceiveLoan& Received, THashingStream* Hashed,
-               const std::string& Url, bool Retry, std::int64_t Size)
+  TDownloadRun(TOrvane& Owner, TAliveGuard& OwnerGuard, THttpCli& Client, TReceiveLoan& Received,
+               THashingStream* Hashed, const std::string& Url, bool Retry, std::int64_t Size)
       : O(Owner),
+        Guard(OwnerGuard),
         Cli(Client),
         Loan(Received),
         Saved(Hashed),
@@ -200,6 +201,7 @@ struct TOrvane::TDownloadRun {
   ~TDownloadRun() { Unbind(); }
 
   TOrvane& O;
+  TAliveGuard& Guard;
   THttpCli& Cli;
   TReceiveLoan& Loan;
   THashingStream* Saved;
@@ -215,6 +217,8 @@ struct TOrvane::TDownloadRun {
   THttpRequestDone PassOn;
   // The wait for a retry ticks this often, so that a Cancel is seen at once.
   static constexpr std::uint32_t TickMs = 50;
+  // However many retries there are, none waits longer than 64 times the first.
+  static constexpr std::int32_t MaxDoublings = 6;
 
   std::int64_t Have() const { return Loan.Stream().Seek(0, soFromCurrent); }
 
@@ -280,7 +284,7 @@ struct TOrvane::TDownloadRun {
 
   void WaitForRetry() {
     const std::int64_t wait = static_cast<std::int64_t>(O.FDownloadRetryWait)
-                              << std::min(Attempt, 20);
+                              << std::min(Attempt, MaxDoublings);
     ++Attempt;
     RetryDue = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait);
     Timer = std::make_unique<TTimer>(nullptr);
@@ -289,12 +293,14 @@ struct TOrvane::TDownloadRun {
   }
 
   void Tick() {
-    TWebDlProgress* form = O.FProgressForm;
+    // The component went, or the exception hook took the form (its message stands).
+    TWebDlProgress* form = Guard.Gone() ? nullptr : O.FProgressForm;
     if (form && !form->Cancelled && std::chrono::steady_clock::now() < RetryDue) return;
     Timer->SetEnabled(false);
-    if (!form || form->Cancelled) {
+    if (!form) return;
+    if (form->Cancelled) {
       O.FLastError = "Connection aborted on request";
-      if (form) form->SetModalResult(mrCancel);
+      form->SetModalResult(mrCancel);
       return;
     }
     Cli.SetExtraHeaders(Resume.RequestLines(Have()));
@@ -367,7 +373,7 @@ bool TOrvane::DoDownload(const std::string& URL, const std::string& FileName,
   THttpCli& cli = PrepareClient();
   if (!rules.Text) cli.SetMaxTime(FDownloadMaxTime);
   TReceiveLoan loan(cli, std::move(stream));
-  TDownloadRun attempts(*this, cli, loan, saved, URL, !rules.Text, checked ? limit : -1);
+  TDownloadRun attempts(*this, guard, cli, loan, saved, URL, !rules.Text, checked ? limit : -1);
   attempts.Bind();
   cli.OnDocData = [this, limit](TObject* Sender, const void* Buffer, std::int32_t Len) {
     if (limit >= 0 && !FDownloadTooLong) {

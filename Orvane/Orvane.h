@@ -146,7 +146,8 @@ class ORV_API TOrvane : public TComponent {
   // A download of a known size (the page's, or the one its first answer announced) that a
   // reset, a close or the low-speed rule cuts short is asked for again, at most
   // DownloadRetries more times (3 unless changed), after DownloadRetryWait ms, then twice
-  // and four times that wait (1000 ms unless changed), with the progress form still up.
+  // and four times that wait, doubling up to 64 times it (1000 ms unless changed), with
+  // the progress form still up.
   // Only the missing bytes are asked for ("Range", with "If-Range" carrying the first
   // answer's ETag or Last-Modified) and kept only when the answer is exactly that rest of
   // the same file; an answer with the whole file starts it over. DownloadMaxTime bounds
