@@ -21,9 +21,8 @@
 #include "Host/Font.h"
 #include "Host/StdCtrls.h"
 #include "Host/Streams.h"
-#include "Host/Timer.h"
 #include "HttpProt/HttpCli.h"
-#include "Orvane/DownloadResume.h"
+#include "Orvane/DownloadRun.h"
 #include "Orvane/EntryChecks.h"
 #include "Orvane/HashingStream.h"
 #include "Orvane/HttpEvents.h"
@@ -181,140 +180,6 @@ bool TOrvane::DownloadFile(const std::string& FileName) {
   FNextDownload.NoReplace = !exists && !FOptions.Contains(orvoAlwaysOverwrite);
   return DoDownload(FDownloadURL, FLocalFileName, LoadOrvStr(sOrvDownloadingUpdate));
 }
-
-// The requests of one download. Each answer's header is judged before any of its bytes
-// reach the file; a request that a broken connection ended is asked again after a wait on
-// the progress form's own loop, through which Cancel still ends everything.
-struct TOrvane::TDownloadRun {
-  TDownloadRun(TOrvane& Owner, TAliveGuard& OwnerGuard, THttpCli& Client, TReceiveLoan& Received,
-               THashingStream* Hashed, const std::string& Url, bool Retry, std::int64_t Size)
-      : O(Owner),
-        Guard(OwnerGuard),
-        Cli(Client),
-        Loan(Received),
-        Saved(Hashed),
-        URL(Url),
-        MayRetry(Retry),
-        Resume(Size, Hashed != nullptr) {}
-  TDownloadRun(const TDownloadRun&) = delete;
-  TDownloadRun& operator=(const TDownloadRun&) = delete;
-  ~TDownloadRun() { Unbind(); }
-
-  TOrvane& O;
-  TAliveGuard& Guard;
-  THttpCli& Cli;
-  TReceiveLoan& Loan;
-  THashingStream* Saved;
-  const std::string& URL;
-  const bool MayRetry;  // a read-me is fetched once, as a page is
-  TDownloadResume Resume;
-  TDownloadResume::TAnswer Answer = TDownloadResume::raNone;
-  std::string Refusal;
-  std::int32_t Attempt = 0;
-  std::chrono::steady_clock::time_point Started = std::chrono::steady_clock::now();
-  std::chrono::steady_clock::time_point RetryDue;
-  std::unique_ptr<TTimer> Timer;
-  THttpRequestDone PassOn;
-  // The wait for a retry ticks this often, so that a Cancel is seen at once.
-  static constexpr std::uint32_t TickMs = 50;
-  // However many retries there are, none waits longer than 64 times the first.
-  static constexpr std::int32_t MaxDoublings = 6;
-
-  std::int64_t Have() const { return Loan.Stream().Seek(0, soFromCurrent); }
-
-  void Bind() {
-    PassOn = Cli.OnRequestDone;
-    Cli.SetExtraHeaders({});
-    Cli.OnHeaderEnd = [this](TObject*) { HeaderEnd(); };
-    Cli.OnRequestDone = [this](TObject* Sender, THttpRequest Rq, std::uint16_t Error) {
-      if (Cli.State() == httpReady && RetryNow(Error)) {
-        WaitForRetry();
-        return;
-      }
-      if (PassOn) PassOn(Sender, Rq, Error);
-    };
-  }
-  void Unbind() {
-    THttpCli* cli = SharedHttpCliRef();
-    if (cli != &Cli) return;
-    cli->OnHeaderEnd = nullptr;
-    cli->OnRequestDone = PassOn;
-    cli->SetExtraHeaders({});
-  }
-
-  void HeaderEnd() {
-    const std::int64_t have = Have();
-    const TDownloadResume::TAnswer answer = Resume.Judge(Cli, have, Refusal);
-    if (answer == TDownloadResume::raNone) return;
-    Answer = answer;
-    if (answer == TDownloadResume::raRestart) {
-      try {
-        if (Saved) {
-          Saved->Restart();
-        } else {
-          Loan.Stream().SetSize(0);
-          Loan.Stream().Seek(0, soFromBeginning);
-        }
-      } catch (const std::exception& e) {
-        Refusal = e.what();
-        Answer = TDownloadResume::raRefused;
-      }
-    }
-    if (Answer == TDownloadResume::raRefused) {
-      Cli.Abort();
-      return;
-    }
-    O.FResumedBytes = answer == TDownloadResume::raContinue ? have : 0;
-    O.FResumedSize = Resume.Size();
-  }
-
-  // A request that ended before the file was whole, for a reason that another request may
-  // not meet: not the user's cancel, not an answer that was no file or not this one.
-  bool RetryNow(std::uint16_t Error) {
-    using namespace std::chrono;
-    if (!MayRetry || Attempt >= O.FDownloadRetries || !Resume.Resumable()) return false;
-    if (Error == 3 || Answer == TDownloadResume::raOther || Answer == TDownloadResume::raRefused)
-      return false;
-    if (O.FDownloadTooLong || !O.FProgressForm || O.FProgressForm->Cancelled || Loan.Taken())
-      return false;
-    if (O.FDownloadMaxTime > 0 && steady_clock::now() - Started >= seconds(O.FDownloadMaxTime))
-      return false;
-    return Have() < Resume.Size();
-  }
-
-  void WaitForRetry() {
-    const std::int64_t wait = static_cast<std::int64_t>(O.FDownloadRetryWait)
-                              << std::min(Attempt, MaxDoublings);
-    ++Attempt;
-    RetryDue = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait);
-    Timer = std::make_unique<TTimer>(nullptr);
-    Timer->SetInterval(TickMs);
-    Timer->OnTimer = [this](TObject*) { Tick(); };
-  }
-
-  void Tick() {
-    // The component went, or the exception hook took the form (its message stands).
-    TWebDlProgress* form = Guard.Gone() ? nullptr : O.FProgressForm;
-    if (form && !form->Cancelled && std::chrono::steady_clock::now() < RetryDue) return;
-    Timer->SetEnabled(false);
-    if (!form) return;
-    if (form->Cancelled) {
-      O.FLastError = "Connection aborted on request";
-      form->SetModalResult(mrCancel);
-      return;
-    }
-    Cli.SetExtraHeaders(Resume.RequestLines(Have()));
-    if (O.FDownloadMaxTime > 0) {
-      // The bound is the whole download's: what is left of it, a second at least.
-      const auto spent = std::chrono::duration_cast<std::chrono::seconds>(
-          std::chrono::steady_clock::now() - Started);
-      Cli.SetMaxTime(
-          std::max<std::int32_t>(1, O.FDownloadMaxTime - static_cast<std::int32_t>(spent.count())));
-    }
-    Answer = TDownloadResume::raNone;
-    if (!O.StartRequest(Cli, URL) && O.FProgressForm) O.FProgressForm->SetModalResult(mrOk);
-  }
-};
 
 bool TOrvane::DoDownload(const std::string& URL, const std::string& FileName,
                          const std::string& Title) {

@@ -26,6 +26,7 @@ import threading
 import time
 import urllib.parse
 
+import http_odd
 import peerlib
 
 LOCK = threading.Lock()
@@ -33,22 +34,9 @@ COUNTS = {}
 FILES = {}
 
 
-def read_header(conn):
-    data = b""
-    while b"\r\n\r\n" not in data:
-        chunk = conn.recv(4096)
-        if not chunk or len(data) > 65536:
-            return None
-        data += chunk
-    return data
-
-
 def header_value(raw, name):
-    for line in raw.split(b"\r\n")[1:]:
-        key, sep, value = line.partition(b":")
-        if sep and key.strip().lower() == name:
-            return value.strip().decode("latin-1")
-    return None
+    value = http_odd.header_value(raw, name)
+    return value.decode("latin-1") if value is not None else None
 
 
 def validators(version):
@@ -123,7 +111,7 @@ def answer(conn, raw):
 
 def serve(conn):
     try:
-        raw = read_header(conn)
+        raw = http_odd.read_header(conn)
         if raw is not None:
             answer(conn, raw)
     except OSError:
