@@ -281,16 +281,16 @@ bool TOrvane::DoDownload(const std::string& URL, const std::string& FileName,
     FLastError = "The read-me at " + URL + " is larger than the " + FormatThousands(limit) +
                  " bytes a text may have (MaxPageSize)";
   } else if (FLastError.empty() && status > 200 && !(status == 206 && FResumedBytes > 0)) {
+    // (A 206 is whole only as the answer to a request for the rest.)
     FLastError = FailureReason(cli);
   } else if (FLastError.empty() && !saved && attempts.Resume.Resumable() &&
              attempts.Have() != attempts.Resume.Size()) {
-    // An answer without a length that the connection's close ended early.
+    // A rest sent without a length, which the connection's close ended early.
     FLastError = "The download ended after " + FormatThousands(attempts.Have()) + " of its " +
                  FormatThousands(attempts.Resume.Size()) + " bytes";
   } else if (FLastError.empty()) {
     result = true;
   }
-
   // Nothing that differs from what the page gives takes the file's name.
   if (result && saved) {
     const std::string hash = saved->DigestHex();

@@ -1,6 +1,7 @@
 #include "Orvane/DownloadResume.h"
 
 #include "HttpProt/HttpCli.h"
+#include "Orvane/Orvane.h"
 
 namespace {
 
@@ -15,13 +16,14 @@ bool Printable(const std::string& Text, bool ObsText) {
   return true;
 }
 
-// A strong ETag ("..." without W/) or a Last-Modified date: what If-Range may carry.
+// A strong ETag ("..." without W/), or else the Last-Modified date: what If-Range may carry
+// (a weak ETag may not).
 std::string ValidatorOf(const THttpCli& Cli) {
   const std::string& tag = Cli.ETag();
   if (tag.size() >= 2 && tag.front() == '"' && tag.back() == '"' &&
       tag.find('"', 1) == tag.size() - 1 && Printable(tag, true))
     return tag;
-  if (tag.empty() && Printable(Cli.LastModified(), false)) return Cli.LastModified();
+  if (Printable(Cli.LastModified(), false)) return Cli.LastModified();
   return {};
 }
 
@@ -37,13 +39,12 @@ std::vector<std::string> TDownloadResume::RequestLines(std::int64_t Have) const 
 TDownloadResume::TAnswer TDownloadResume::Judge(const THttpCli& Cli, std::int64_t Have,
                                                 std::string& Why) {
   const std::int32_t status = Cli.StatusCode();
-  if (status >= 300 && status < 400) return raNone;
   if (status == 206 && AsksRange(Have)) {
     const THttpContentRange& range = Cli.ContentRange();
     if (!range.Valid() || range.First != Have || range.Total != FSize || range.Last != FSize - 1 ||
         (Cli.ContentLength() >= 0 && Cli.ContentLength() != range.Last - range.First + 1)) {
       Why = "The server answered the request for the rest of the file from byte " +
-            std::to_string(Have) + " of " + std::to_string(FSize) +
+            FormatThousands(Have) + " of " + FormatThousands(FSize) +
             " with another part or another file; the download was stopped";
       return raRefused;
     }

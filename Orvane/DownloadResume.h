@@ -16,7 +16,7 @@ class TDownloadResume {
     raContinue,  // the missing bytes, to be written after those on the disk
     raRestart,   // the whole file from its first byte: the disk is emptied first
     raRefused,   // bytes of some other file, or a range other than the one asked for
-    raOther      // no file at all (an error, a relocation that was not followed, ...)
+    raOther      // no file at all (an error, a relocation)
   };
 
   // Size: the size the page gives for the file (hashed then, Checked), or -1 for one that
@@ -28,7 +28,8 @@ class TDownloadResume {
   // validator vouches for, none (the whole file again).
   std::vector<std::string> RequestLines(std::int64_t Have) const;
   // Judges the answer whose header Cli has just read to a request of RequestLines(Have);
-  // Why says what is wrong with a refused one. Relocations are not judged (raNone).
+  // Why says what is wrong with a refused one. A relocation is raOther until the answer
+  // it leads to is judged in turn.
   TAnswer Judge(const THttpCli& Cli, std::int64_t Have, std::string& Why);
 
   // The file's size is known from the page or from an answer that was taken: a request cut

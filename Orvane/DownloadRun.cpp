@@ -42,7 +42,6 @@ void TOrvane::TDownloadRun::Unbind() {
 void TOrvane::TDownloadRun::HeaderEnd() {
   const std::int64_t have = Have();
   const TDownloadResume::TAnswer answer = Resume.Judge(Cli, have, Refusal);
-  if (answer == TDownloadResume::raNone) return;
   Answer = answer;
   if (answer == TDownloadResume::raRestart) {
     try {
