@@ -231,7 +231,8 @@ class ORV_API THttpCli : public TComponent {
   bool Connected() const { return FConnected; }
 
   // Partial downloads. ExtraHeaders are lines ("Range: bytes=100-") sent with every
-  // request, relocations' included, after the component's own; a line with a control
+  // request after the component's own, also to wherever a relocation leads (so never
+  // credentials: Username and Password are held to URL's host); a line with a control
   // character or without a name and colon raises EHttpException 6 and changes nothing.
   // The response's validators are its "last-modified" and "etag" values as sent (blanks
   // around them dropped; empty when absent), its "content-range" as ParseContentRange
