@@ -18,3 +18,9 @@ ORV_API bool FileExists(const std::string& FileName);
 ORV_API bool DirectoryExists(const std::string& Dir);
 // Joins a relative name onto the current folder; an absolute one is answered unchanged.
 ORV_API std::string ExpandFileName(const std::string& FileName);
+// Why Name, given by someone else (a server, a page), cannot name a file to write in the
+// current folder, or empty when it can: empty, "." or "..", hidden (a leading "."), a
+// control character, a backslash or bytes that are no UTF-8, or longer than a file name
+// may be. A "/" never reaches here (it ends the segment), and "%" escapes are taken
+// literally.
+ORV_API std::string FileNameFault(const std::string& Name);

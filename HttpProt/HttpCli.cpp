@@ -243,7 +243,7 @@ void THttpCli::TimeoutTick() {
   const std::string reason = TimeBoundPassed();
   if (reason.empty()) return;
   StopTimeoutTimer();
-  AbortRequest(reason, 10060);
+  AbortRequest(reason, 10060, hfTimeout);
 }
 
 void THttpCli::TriggerSessionConnected() {

@@ -62,6 +62,25 @@ enum THttpState : std::uint8_t {
 };
 enum THttpRequest : std::uint8_t { httpAbort, httpGET, httpPOST, httpHEAD };
 
+// What ended a request, beside the StatusCode and ReasonPhrase that report it: a caller
+// can act on the kind without reading the phrase.
+enum THttpFailure : std::uint8_t {
+  hfNone,                 // a status below 400
+  hfUnsupportedProtocol,  // URL, Proxy or a relocation names a scheme not spoken
+  hfResolve,              // the host name did not resolve
+  hfConnect,              // the connection was not made
+  hfTimeout,              // Timeout seconds went by without progress
+  hfTls,                  // the TLS handshake failed, or TLS broke the exchange
+  hfTlsCertificate,       // the server's certificate was refused
+  hfProtocol,             // a reply that breaks HTTP, or a proxy's that breaks CONNECT
+  hfConnectionLost,       // the connection ended before the reply was whole
+  hfTooManyRelocations,   // MaxRelocations was reached
+  hfRelocationRefused,    // a relocation not followed (a downgrade, a POST not re-sendable)
+  hfHttpStatus,           // the server (or a proxy) answered a status of 400 or more
+  hfLocalData,            // RcvdStream took no data, or SendStream gave none
+  hfAborted,              // Abort, or the message loops ended
+};
+
 // Buffer holds Len bytes, valid only during the call.
 using TDocDataEvent = std::function<void(TObject* Sender, const void* Buffer, std::int32_t Len)>;
 // S: the request header line about to be written.
@@ -84,6 +103,10 @@ class ORV_API EHttpException : public Exception {
  private:
   std::uint16_t FErrorCode;
 };
+
+// A socket or look-up error in the words the system's own tools use ("connection refused"
+// for ECONNREFUSED), where ReasonPhrase keeps the component's form.
+ORV_API std::string SystemErrorWords(std::uint16_t Error);
 
 // Messages of the hidden window.
 inline constexpr plat::UINT WM_HTTP_REQUEST_DONE = plat::WM_USER + 1;
@@ -211,6 +234,12 @@ class ORV_API THttpCli : public TComponent {
   void SetSendStream(TStream* Value) { FSendStream = Value; }
   std::int32_t StatusCode() const { return FRq.StatusCode; }
   const std::string& ReasonPhrase() const { return FReasonPhrase; }
+  // The kind of failure that ended the last request, the socket or TLS error behind it
+  // (0 for none), and the failure as a program tells it: what failed, in the system's
+  // words ("could not connect to 127.0.0.1 port 1: connection refused"); empty for hfNone.
+  THttpFailure FailureKind() const { return FRq.Failure; }
+  std::uint16_t FailureError() const { return FRq.FailureError; }
+  std::string FailureMessage() const;
   // The response's "content-length", -1 when it announced none or sent chunks.
   std::int64_t ContentLength() const { return FRq.Response.ContentLength; }
   // The response's "content-type", lower-cased; empty when it announced none.
@@ -357,6 +386,8 @@ class ORV_API THttpCli : public TComponent {
   struct TRequestState {
     std::int32_t StatusCode = 0;
     std::int32_t DoneError = 0;
+    THttpFailure Failure = hfNone;
+    std::uint16_t FailureError = 0;
     std::string DocName;
     std::int64_t RcvdCount = 0;
     std::int64_t SentCount = 0;
@@ -461,9 +492,12 @@ class ORV_API THttpCli : public TComponent {
   static plat::LRESULT WindowProc(plat::HWND Handle, plat::UINT Msg, plat::WPARAM WParam,
                                   plat::LPARAM LParam);
   // Ends the request under way as an abort does, with this reason and request-done error.
-  void AbortRequest(const std::string& Reason, std::int32_t DoneErrorValue);
+  void AbortRequest(const std::string& Reason, std::int32_t DoneErrorValue,
+                    THttpFailure Kind = hfAborted);
   // Ends the request as a local failure: status 404 with Reason, and the connection closed.
-  void FailRequest(const std::string& Reason);
+  void FailRequest(const std::string& Reason, THttpFailure Kind = hfProtocol);
+  // Records what ended the request; the first failure decided is the one that stands.
+  void NoteFailure(THttpFailure Kind, std::uint16_t Error = 0);
   // The data-available handler proper, and what follows it once no call of it is left.
   void ReceiveData(std::uint16_t Error);
   void EndReceiving();

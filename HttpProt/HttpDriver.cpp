@@ -93,6 +93,7 @@ void THttpCli::DoRequestAsync(THttpRequest Rq) {
     // Refused before any connection: the request ends as any failed one does.
     FRq.StatusCode = 404;
     FReasonPhrase = FRq.Target.Refusal;
+    NoteFailure(hfUnsupportedProtocol);
     FRq.Stopped = true;
     SocketSessionClosed(FSocket.get(), 0);
     return;
@@ -133,7 +134,8 @@ void THttpCli::Abort() {
   AbortRequest("Connection aborted on request", 3);
 }
 
-void THttpCli::AbortRequest(const std::string& Reason, std::int32_t DoneErrorValue) {
+void THttpCli::AbortRequest(const std::string& Reason, std::int32_t DoneErrorValue,
+                            THttpFailure Kind) {
   if (FState == httpReady) {
     if (FSocket->State() != wsClosed) FSocket->Close();
     return;
@@ -154,6 +156,7 @@ void THttpCli::AbortRequest(const std::string& Reason, std::int32_t DoneErrorVal
   FRq.StatusCode = 404;
   FReasonPhrase = Reason;
   FRq.DoneError = DoneErrorValue;
+  NoteFailure(Kind);
   const TSocketState socketState = FSocket->State();
   if (!lookup && socketState != wsClosed && socketState != wsInvalidState) {
     FSocket->Close();
@@ -164,9 +167,10 @@ void THttpCli::AbortRequest(const std::string& Reason, std::int32_t DoneErrorVal
   if (!FRq.SessionEnded) SocketSessionClosed(FSocket.get(), 0);
 }
 
-void THttpCli::FailRequest(const std::string& Reason) {
+void THttpCli::FailRequest(const std::string& Reason, THttpFailure Kind) {
   FRq.StatusCode = 404;
   FReasonPhrase = Reason;
+  NoteFailure(Kind);
   FRq.Stopped = true;
   if (FRq.SessionEnded) return;
   TAliveGuard guard(*this);
@@ -219,14 +223,17 @@ void THttpCli::SocketSessionClosed(TObject*, std::uint16_t Error) {
       if (!failure.empty()) {
         FRq.StatusCode = 404;
         FReasonPhrase = failure;
+        NoteFailure(hfConnectionLost, Error);
       }
     } else if (FRq.TunnelReply) {
       FRq.StatusCode = 404;
       FReasonPhrase =
           HowClosed(Error) + " by the proxy before the tunnel to " + FRq.Target.Tunnel + " stood";
+      NoteFailure(hfConnectionLost, Error);
     } else {
       // The header never ended: there is no response to speak of.
       FRq.StatusCode = 404;
+      NoteFailure(hfConnectionLost, Error);
       if (r.HeaderLineCount == 0 && FRq.ReceiveLen == 0)
         FReasonPhrase =
             Error == 0 ? "empty reply from server" : HowClosed(Error) + " before any reply";

@@ -32,6 +32,7 @@ void THttpCli::SocketDNSLookupDone(TObject* Sender, std::uint16_t Error) {
   if (Error != 0) {
     FRq.StatusCode = 404;
     FReasonPhrase = "can't resolve hostname to IP address";
+    NoteFailure(hfResolve, Error);
     SocketSessionClosed(Sender, Error);
     return;
   }
@@ -52,6 +53,7 @@ void THttpCli::SocketDNSLookupDone(TObject* Sender, std::uint16_t Error) {
     const std::int32_t code = FSocket->LastError();
     FRq.DoneError = code;
     FRq.StatusCode = 404;
+    NoteFailure(hfConnect, static_cast<std::uint16_t>(code));
     // A refusal of the socket layer names its error; one of the component's own checks
     // (a port that is no number) has only its message.
     if (code != 0)
@@ -68,6 +70,10 @@ void THttpCli::SocketDNSLookupDone(TObject* Sender, std::uint16_t Error) {
 void THttpCli::FailSession(TObject* Sender, std::uint16_t Error) {
   FRq.StatusCode = 404;
   FReasonPhrase = ErrorText(Error);
+  NoteFailure(Error == sslCertificateRejected                            ? hfTlsCertificate
+              : Error >= sslHandshakeFailed && Error <= sslProtocolError ? hfTls
+                                                                         : hfConnect,
+              Error);
   SocketSessionClosed(Sender, Error);
 }
 
@@ -117,7 +123,7 @@ void THttpCli::SendConnect() {
     FRequestText.clear();
   } catch (const std::exception& e) {
     if (guard.Gone() || FRq.SessionEnded) return;
-    FailRequest(std::string("can't ask the proxy for a tunnel: ") + e.what());
+    FailRequest(std::string("can't ask the proxy for a tunnel: ") + e.what(), hfConnectionLost);
   }
 }
 
@@ -150,7 +156,8 @@ void THttpCli::GetTunnelLineNext() {
     const std::int32_t status = FRq.TunnelStatus;
     TAliveGuard guard(*this);
     FailRequest("proxy refused the tunnel to " + tunnel + ": " + std::to_string(status) + " " +
-                FRq.TunnelPhrase);
+                    FRq.TunnelPhrase,
+                status >= 400 ? hfHttpStatus : hfProtocol);
     // Read once the request-done message is handled, which is still to come.
     if (!guard.Gone() && status >= 400) FRq.StatusCode = status;
     return;
@@ -172,7 +179,8 @@ void THttpCli::GetTunnelLineNext() {
     if (guard.Gone() || FRq.SessionEnded) return;
     const std::string why = FSocket->SslErrorText();
     FailRequest("can't start TLS in the tunnel to " + tunnel + ": " +
-                (why.empty() ? std::string(e.what()) : why));
+                    (why.empty() ? std::string(e.what()) : why),
+                hfTls);
   }
 }
 
@@ -221,6 +229,7 @@ void THttpCli::StartExchange() {
     // Not a reply: the request ends as a failure with the reason, not as an empty reply.
     FRq.StatusCode = 404;
     FReasonPhrase = std::string("can't send the request: ") + e.what();
+    NoteFailure(hfConnectionLost);
     Logout();
   }
 }
@@ -323,7 +332,7 @@ void THttpCli::SocketDataSent(TObject*, std::uint16_t) {
   } catch (const std::exception& e) {
     // The body can no longer be sent whole: the server would take what came as all of it.
     FRq.PostPending = false;
-    FailRequest(std::string("can't read the data to post: ") + e.what());
+    FailRequest(std::string("can't read the data to post: ") + e.what(), hfLocalData);
     return;
   }
   if (count <= 0) {

@@ -272,18 +272,19 @@ void THttpCli::GetHeaderLineNext() {
       FRq.ReceiveLen = 0;
       if (FRq.SessionEnded) return;
       if (!r.Location.Refusal.empty()) {
-        FailRequest("can't follow the relocation: " + r.Location.Refusal);
+        FailRequest("can't follow the relocation: " + r.Location.Refusal, hfUnsupportedProtocol);
         return;
       }
       if (FRq.Target.Tls && !r.Location.Tls && !FAllowHttpsDowngrade) {
         // What was asked for over TLS would come over the open network.
         FailRequest(
             "can't follow the relocation from https to http (a downgrade; "
-            "AllowHttpsDowngrade is off)");
+            "AllowHttpsDowngrade is off)",
+            hfRelocationRefused);
         return;
       }
       if (FRq.RelocationCount >= FMaxRelocations) {
-        FailRequest("too many relocations");
+        FailRequest("too many relocations", hfTooManyRelocations);
         return;
       }
       if (FRequestType == httpPOST) {
@@ -291,7 +292,7 @@ void THttpCli::GetHeaderLineNext() {
         FRq.PostPending = false;
         const std::string why = RewindPost();
         if (!why.empty()) {
-          FailRequest("can't follow the relocation: " + why);
+          FailRequest("can't follow the relocation: " + why, hfRelocationRefused);
           return;
         }
       }
@@ -340,6 +341,7 @@ void THttpCli::GetHeaderLineNext() {
     if (FCurrentLine.size() >= 12 && IsDigit(code[0]) && IsDigit(code[1]) && IsDigit(code[2])) {
       FRq.StatusCode = (code[0] - '0') * 100 + (code[1] - '0') * 10 + (code[2] - '0');
       FReasonPhrase = FCurrentLine.size() > 13 ? FCurrentLine.substr(13) : "";
+      if (FRq.StatusCode >= 400) NoteFailure(hfHttpStatus);
     } else {
       failure = "malformed status line";
     }
@@ -478,7 +480,7 @@ bool THttpCli::HandPiece(const char* Data, std::size_t Len) {
       FRq.CloseDeferred = false;
       FRq.PendingBody.clear();
       FRq.ReceiveLen = 0;
-      FailRequest(std::string("document data not stored: ") + e.what());
+      FailRequest(std::string("document data not stored: ") + e.what(), hfLocalData);
       return false;
     }
     at += static_cast<std::size_t>(len);
@@ -539,6 +541,7 @@ void THttpCli::WMHttpLogin(TMessage&) {
     if (guard.Gone() || FRq.SessionEnded) return;
     FRq.StatusCode = 404;
     FReasonPhrase = std::string("can't follow the relocation: ") + e.what();
+    NoteFailure(hfRelocationRefused);
     SocketSessionClosed(FSocket.get(), 0);
   }
 }

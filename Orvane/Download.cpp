@@ -193,10 +193,10 @@ bool TOrvane::DoDownload(const std::string& URL, const std::string& FileName,
   const std::string& partName = part.Name;
   // The update a page gives the size and SHA-256 of is hashed as it is written, and never
   // takes more than that size; a text that nothing signed is held to what a page may have.
-  const bool checked = ChecksDownload(URL);
-  const std::uint64_t checkedSize = FCheckedSize;
-  const std::string checkedHash = FCheckedSHA256;
-  const std::int64_t limit = checked ? static_cast<std::int64_t>(checkedSize)
+  const TDownloadExpectation* expected = ChecksDownload(URL);
+  const bool checked = expected != nullptr;
+  const TDownloadExpectation expectation = checked ? *expected : TDownloadExpectation{};
+  const std::int64_t limit = checked ? static_cast<std::int64_t>(expectation.Size)
                              : rules.Text && FMaxPageSize > 0 ? FMaxPageSize
                                                               : -1;
   std::unique_ptr<TStream> stream;
@@ -245,8 +245,8 @@ bool TOrvane::DoDownload(const std::string& URL, const std::string& FileName,
       // A server that announces or sends more than the file may have is stopped at once:
       // it could otherwise fill the disk.
       auto* c = dynamic_cast<THttpCli*>(Sender);
-      if (c &&
-          (FResumedBytes + c->ContentLength() > limit || FResumedBytes + c->RcvdCount() > limit)) {
+      // (What a resumed answer may carry is what the file still lacks.)
+      if (c && PastByteLimit(*c, static_cast<std::uint64_t>(limit - FResumedBytes))) {
         FDownloadTooLong = true;
         c->Abort();
         return;
@@ -293,15 +293,12 @@ bool TOrvane::DoDownload(const std::string& URL, const std::string& FileName,
   }
   // Nothing that differs from what the page gives takes the file's name.
   if (result && saved) {
-    const std::string hash = saved->DigestHex();
-    if (!saved->Sequential() || saved->Written() != checkedSize) {
-      FLastError = "The file has " + FormatThousands(static_cast<std::int64_t>(saved->Written())) +
-                   " bytes, not the " + FormatThousands(static_cast<std::int64_t>(checkedSize)) +
-                   " the page gives; it was not saved";
-      result = false;
-    } else if (hash != checkedHash) {
-      FLastError = "The file's SHA-256 is " + hash + ", not the " + checkedHash +
-                   " the page gives; it was not saved";
+    const std::string fault =
+        saved->Sequential()
+            ? ExpectationFault(expectation, "The file", saved->Written(), saved->DigestHex())
+            : "The file was not written from its first byte to its last in order";
+    if (!fault.empty()) {
+      FLastError = fault + "; it was not saved";
       result = false;
     }
   }

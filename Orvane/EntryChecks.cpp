@@ -7,9 +7,6 @@
 
 namespace {
 
-// The longest file name the usual file systems take, in bytes.
-constexpr std::size_t MaxFileNameBytes = 255;
-
 bool IsControl(unsigned char C) {
   return C < 0x20 || C == 0x7F;
 }
@@ -39,21 +36,5 @@ std::string UrlFault(const std::string& Url) {
   std::string proto, user, pass, host, port, path;
   ParseURL(Url, proto, user, pass, host, port, path);
   if (host.empty()) return "no host name";
-  return {};
-}
-
-std::string FileNameFault(const std::string& Name) {
-  if (Name.empty()) return "the address names no file (it ends with \"/\")";
-  if (Name == "." || Name == "..") return "\"" + Name + "\" names a folder, not a file";
-  if (Name[0] == '.') return "a name starting with \".\" would be a hidden file";
-  for (const char c : Name) {
-    if (IsControl(static_cast<unsigned char>(c))) return "the name holds a control character";
-    if (c == '\\') return "the name holds a backslash";
-  }
-  // A name a terminal would not show as it is (a C1 control, bytes that are no UTF-8)
-  // would play tricks in every listing of the folder.
-  if (TerminalSafeText(Name) != Name) return "the name holds a control character or no UTF-8";
-  if (Name.size() > MaxFileNameBytes)
-    return "the name is longer than " + std::to_string(MaxFileNameBytes) + " bytes";
   return {};
 }

@@ -198,10 +198,12 @@ void TOrvane::ClearProductFields() {
   FDownloadSHA256.clear();
   FPageExpires.clear();
   FPageSignature.clear();
+  FReadMeSize.clear();
+  FReadMeSHA256.clear();
+  FReadMeExtSize.clear();
+  FReadMeExtSHA256.clear();
   FSignatureVerified = false;
-  FDownloadChecked = false;
-  FCheckedSize = 0;
-  FCheckedSHA256.clear();
+  FExpectations = {};
 }
 
 std::string TOrvane::EntryName(const std::string& Tag, const char* Field) {
@@ -253,12 +255,17 @@ void TOrvane::EndUnfinishedRequest(THttpCli& Cli) {
 
 void TOrvane::WatchPageSize(THttpCli& Cli) {
   FPageTooLarge = false;
-  const std::int64_t limit = FMaxPageSize;
-  if (limit <= 0) return;
+  if (FMaxPageSize > 0) WatchByteLimit(Cli, FMaxPageSize);
+}
+
+void TOrvane::WatchByteLimit(THttpCli& Cli, std::int64_t Limit) {
+  FPageTooLarge = false;
+  if (Limit < 0) return;
+  const auto limit = static_cast<std::uint64_t>(Limit);
   Cli.OnDocData = [this, limit](TObject* Sender, const void*, std::int32_t) {
     auto* cli = dynamic_cast<THttpCli*>(Sender);
     if (!cli || FPageTooLarge) return;
-    if (cli->ContentLength() > limit || cli->RcvdCount() > limit) {
+    if (PastByteLimit(*cli, limit)) {
       FPageTooLarge = true;
       cli->Abort();
     }

@@ -46,6 +46,15 @@ class ORV_API TOrvTags : public TPersistent {
   void SetSignatureTag(const std::string& Value) { FSignatureTag = Value; }
   const std::string& SizeTag() const { return FSizeTag; }
   void SetSizeTag(const std::string& Value) { FSizeTag = Value; }
+  // The size and SHA-256 of each read-me, which a signed page holds it to.
+  const std::string& ReadMeSizeTag() const { return FReadMeSizeTag; }
+  void SetReadMeSizeTag(const std::string& Value) { FReadMeSizeTag = Value; }
+  const std::string& ReadMeSHA256Tag() const { return FReadMeSHA256Tag; }
+  void SetReadMeSHA256Tag(const std::string& Value) { FReadMeSHA256Tag = Value; }
+  const std::string& ReadMeExtSizeTag() const { return FReadMeExtSizeTag; }
+  void SetReadMeExtSizeTag(const std::string& Value) { FReadMeExtSizeTag = Value; }
+  const std::string& ReadMeExtSHA256Tag() const { return FReadMeExtSHA256Tag; }
+  void SetReadMeExtSHA256Tag(const std::string& Value) { FReadMeExtSHA256Tag = Value; }
 
  private:
   std::string FAuthorTag;
@@ -61,4 +70,8 @@ class ORV_API TOrvTags : public TPersistent {
   std::string FSHA256Tag = "SHA256";
   std::string FSignatureTag = "Signature";
   std::string FSizeTag = "Size";
+  std::string FReadMeSizeTag = "ReadMeSize";
+  std::string FReadMeSHA256Tag = "ReadMeSHA256";
+  std::string FReadMeExtSizeTag = "ReadMeExtSize";
+  std::string FReadMeExtSHA256Tag = "ReadMeExtSHA256";
 };

@@ -44,6 +44,9 @@ const TPublishedClass& TOrvane::PublishedClass() {
         .NotStored()
         // A refused form file gives back the Active it found, which SetActive cannot.
         .RestoreWith([](TOrvane& o, const TPropValue& v) { o.FActive = std::get<bool>(v); })
+        .Boolean("AllowUnexpiringPages", &TOrvane::AllowUnexpiringPages,
+                 &TOrvane::SetAllowUnexpiringPages)
+        .Default(false)
         .Boolean("Attended", &TOrvane::Attended, &TOrvane::SetAttended)
         .Default(true)
         .String("CurrentVersion", &TOrvane::CurrentVersion, &TOrvane::SetCurrentVersion)
@@ -57,6 +60,8 @@ const TPublishedClass& TOrvane::PublishedClass() {
         .Integer("DownloadRetryWait", &TOrvane::DownloadRetryWait, &TOrvane::SetDownloadRetryWait)
         .Default(DefaultDownloadRetryWait)
         .String("DownloadURL", &TOrvane::DownloadURL)
+        .String("ExpectedProduct", &TOrvane::ExpectedProduct, &TOrvane::SetExpectedProduct)
+        .Default(std::string())
         .String("HomeURL", &TOrvane::HomeURL, &TOrvane::SetURL)
         .Object("InfoTags", TOrvTags::PublishedClass(), &TOrvane::InfoTags)
         .String("LastError", &TOrvane::LastError)
@@ -166,6 +171,16 @@ void TOrvane::SetPublicKey(const std::string& Value) {
 void TOrvane::SetRequireSignature(bool Value) {
   FActive = false;
   FRequireSignature = Value;
+}
+
+void TOrvane::SetExpectedProduct(const std::string& Value) {
+  FActive = false;
+  FExpectedProduct = Value;
+}
+
+void TOrvane::SetAllowUnexpiringPages(bool Value) {
+  FActive = false;
+  FAllowUnexpiringPages = Value;
 }
 
 void TOrvane::SetInfoTags(const TOrvTags* Value) {

@@ -12,6 +12,7 @@
 #include "Host/SysUtils.h"
 #include "Orvane/OrvTags.h"
 #include "Orvane/OrvTypes.h"
+#include "Orvane/SignedFacts.h"
 #include "Platform/Export.h"
 
 class TCustomForm;
@@ -174,26 +175,38 @@ class ORV_API TOrvane : public TComponent {
   // redirect entry named): what a failed read was reading.
   const std::string& LastPageURL() const { return FLastPageURL; }
 
-  // Signed updates. PublicKey is the publisher's Ed25519 public key in Base64; with it set,
-  // or with RequireSignature, a page whose Signature entry is missing or is not the key's
-  // over the page's facts (product, version, date, download address, size, SHA-256,
-  // expiry) is refused as it is read, before any question, and so is a signed page that
-  // has expired. Changing either makes the next check read the page anew.
+  // Signed updates. PublicKey holds the publisher's Ed25519 public keys in Base64, one a
+  // line (a page signed by any of them is accepted, so that a publisher can move to a new
+  // key before the old one is retired). With a key set, or with RequireSignature, a page
+  // whose Signature entry is missing or is not a key's over every entry the check acts on
+  // or shows is refused as it is read, before any question; so is a signed page that has
+  // expired, that gives no expiry (unless AllowUnexpiringPages), or that is for another
+  // product than ExpectedProduct (when set). Changing any of them makes the next check
+  // read the page anew.
   const std::string& PublicKey() const { return FPublicKey; }
   void SetPublicKey(const std::string& Value);
   bool RequireSignature() const { return FRequireSignature; }
   void SetRequireSignature(bool Value);
+  const std::string& ExpectedProduct() const { return FExpectedProduct; }
+  void SetExpectedProduct(const std::string& Value);
+  bool AllowUnexpiringPages() const { return FAllowUnexpiringPages; }
+  void SetAllowUnexpiringPages(bool Value);
   // The page's entries for the file and its signature, as the page wrote them.
   const std::string& DownloadSize() const { return FDownloadSize; }
   const std::string& DownloadSHA256() const { return FDownloadSHA256; }
   const std::string& PageExpires() const { return FPageExpires; }
   const std::string& PageSignature() const { return FPageSignature; }
+  const std::string& ReadMeSize() const { return FReadMeSize; }
+  const std::string& ReadMeSHA256() const { return FReadMeSHA256; }
+  const std::string& ReadMeExtSize() const { return FReadMeExtSize; }
+  const std::string& ReadMeExtSHA256() const { return FReadMeExtSHA256; }
   // The page read last carried a valid signature by PublicKey.
   bool SignatureVerified() const { return FSignatureVerified; }
   // The update file is checked against the page's size and SHA-256 (signed, or given
   // without a signature): more bytes than the size stop the download, and a file whose
-  // bytes do not match is deleted instead of saved.
-  bool DownloadChecked() const { return FDownloadChecked; }
+  // bytes do not match is deleted instead of saved. Under a key each read-me is held to
+  // its own signed size and SHA-256 the same way, and shown only when it matches.
+  bool DownloadChecked() const { return !FExpectations.Update.URL.empty(); }
 
   // Called for every piece of a download.
   TDownloadProgressEvent OnDownloadProgress;
@@ -264,13 +277,18 @@ class ORV_API TOrvane : public TComponent {
   // Watches the size of the request under way against MaxPageSize (the client's
   // OnDocData); FPageTooLarge tells afterwards.
   void WatchPageSize(THttpCli& Cli);
+  // The same against Limit bytes (a signed size: 0 is a limit too; less than 0: none).
+  void WatchByteLimit(THttpCli& Cli, std::int64_t Limit);
   std::string PageTooLargeReason() const;
-  // After the last page of a check was read: the signature (when a key is set or one is
-  // required), the expiry, and the size and SHA-256 the download will be held to. False,
-  // with LastError, when the page is refused.
+  // After the last page of a check was read: the trust rules (VerifySignedFacts) with
+  // the component's keys, product and expiry settings, and what the download and the
+  // read-mes will be held to. False, with LastError, when the page is refused.
   bool VerifyPage();
-  // Whether a download of URL is held to the page's size and SHA-256.
-  bool ChecksDownload(const std::string& URL) const;
+  // What a download of URL is held to (the update's or a read-me's signed size and
+  // SHA-256), or nullptr when nothing.
+  const TDownloadExpectation* ChecksDownload(const std::string& URL) const;
+  // The page's entries the trust rules look at.
+  TPageFacts PageFacts() const;
 
   // The external read-me: fetched into a folder of its own and opened by the shell; true
   // when it was. What is not opened is removed at once.
@@ -342,15 +360,19 @@ class ORV_API TOrvane : public TComponent {
   bool FInCheckFlow = false;
   std::string FPublicKey;
   bool FRequireSignature = false;
+  std::string FExpectedProduct;
+  bool FAllowUnexpiringPages = false;
   std::string FDownloadSize;
   std::string FDownloadSHA256;
   std::string FPageExpires;
   std::string FPageSignature;
+  std::string FReadMeSize;
+  std::string FReadMeSHA256;
+  std::string FReadMeExtSize;
+  std::string FReadMeExtSHA256;
   bool FSignatureVerified = false;
-  // What VerifyPage found the download must be: its size and SHA-256 (lower-case hex).
-  bool FDownloadChecked = false;
-  std::uint64_t FCheckedSize = 0;
-  std::string FCheckedSHA256;
+  // What VerifyPage found the downloads must be.
+  TTrustVerdict FExpectations;
   // The download under way passed the size it is held to.
   bool FDownloadTooLong = false;
   std::int32_t FLowSpeedLimit = DefaultLowSpeedLimit;

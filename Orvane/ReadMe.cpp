@@ -129,7 +129,13 @@ TCustomForm* TOrvane::CreateReadMe() {
   FLastError.clear();
   if (RefuseEntryURL(EntryName(FInfoTags->ReadMeTag(), "ProductReadMe"), FProductReadMe))
     return nullptr;
-  WatchPageSize(cli);
+  // Under a key the read-me is held to its signed size and SHA-256, not to MaxPageSize.
+  const TDownloadExpectation* signedReadMe =
+      FExpectations.ReadMe.URL.empty() ? nullptr : &FExpectations.ReadMe;
+  if (signedReadMe)
+    WatchByteLimit(cli, static_cast<std::int64_t>(signedReadMe->Size));
+  else
+    WatchPageSize(cli);
   struct TUnwatch {
     ~TUnwatch() {
       if (THttpCli* c = SharedHttpCliRef()) c->OnDocData = nullptr;
@@ -144,13 +150,27 @@ TCustomForm* TOrvane::CreateReadMe() {
   // its message is the reason.
   if (loan.Taken()) return nullptr;
   if (FPageTooLarge) {
-    FLastError = "The read-me at " + FProductReadMe + " is larger than the " +
-                 FormatThousands(FMaxPageSize) + " bytes a text may have (MaxPageSize)";
+    FLastError =
+        "The read-me at " + FProductReadMe + " is larger than the " +
+        (signedReadMe ? FormatThousands(static_cast<std::int64_t>(signedReadMe->Size)) +
+                            " bytes the page signed; it is not shown"
+                      : FormatThousands(FMaxPageSize) + " bytes a text may have (MaxPageSize)");
     return nullptr;
   }
   if (cli.StatusCode() > 200) {
     FLastError = FailureReason(cli);
     return nullptr;
+  }
+  if (signedReadMe) {
+    const auto& memory = static_cast<const TMemoryStream&>(loan.Stream());
+    const std::string text(static_cast<const char*>(memory.Memory()),
+                           static_cast<std::size_t>(memory.Size()));
+    const std::string fault =
+        ExpectationFault(*signedReadMe, "The read-me", text.size(), TSha256::HexOf(text));
+    if (!fault.empty()) {
+      FLastError = fault + "; it is not shown";
+      return nullptr;
+    }
   }
 
   auto form = std::make_unique<TForm>(Application);

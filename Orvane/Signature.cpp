@@ -5,8 +5,10 @@
 
 #include <cctype>
 #include <ctime>
+#include <initializer_list>
 
 #include "HttpProt/Encoding.h"
+#include "Orvane/PageEntries.h"
 
 namespace {
 
@@ -54,13 +56,48 @@ bool HasControl(const std::string& Value) {
   return false;
 }
 
-bool IsIsoDate(const std::string& Text) {
-  if (Text.size() != 10 || Text[4] != '-' || Text[7] != '-') return false;
-  for (const std::size_t i : {0, 1, 2, 3, 5, 6, 8, 9})
-    if (!std::isdigit(static_cast<unsigned char>(Text[i]))) return false;
-  const int month = std::stoi(Text.substr(5, 2));
-  const int day = std::stoi(Text.substr(8, 2));
-  return month >= 1 && month <= 12 && day >= 1 && day <= 31;
+void CheckValue(const char* Name, const std::string& Value) {
+  if (HasControl(Value))
+    throw ESignatureError(std::string(Name) + " holds a control character: it cannot be signed");
+}
+
+std::string CheckedHash(const std::string& Name, const std::string& Value) {
+  const std::string hex = HashHex(Value);
+  if (hex.empty()) throw ESignatureError(Name + " is not 64 hex digits");
+  return hex;
+}
+
+// The facts both forms share, checked; the hash in lower case.
+std::string CheckCommonFacts(const TSignedFacts& Facts) {
+  const std::pair<const char*, const std::string*> lines[] = {{"Product", &Facts.Product},
+                                                              {"Version", &Facts.Version},
+                                                              {"Date", &Facts.Date},
+                                                              {"URL", &Facts.URL},
+                                                              {"Expires", &Facts.Expires}};
+  for (const auto& [name, value] : lines) CheckValue(name, *value);
+  if (Facts.Product.empty()) throw ESignatureError("a signed update needs a product name");
+  if (Facts.Version.empty()) throw ESignatureError("a signed update needs a version");
+  if (Facts.URL.empty()) throw ESignatureError("a signed update needs a download address");
+  const std::string sha = CheckedHash("SHA256", Facts.SHA256);
+  if (!Facts.Expires.empty() && !IsCalendarDate(Facts.Expires))
+    throw ESignatureError("Expires is not a date written YYYY-MM-DD");
+  return sha;
+}
+
+// "Name: value" lines, each ending with a line feed.
+std::string TextLines(std::initializer_list<std::pair<std::string, std::string>> Lines) {
+  std::string text;
+  for (const auto& [name, value] : Lines) text += name + ": " + value + "\n";
+  return text;
+}
+
+// The three lines of a read-me: its address, size and hash, or three empty values.
+std::string ReadMeLines(const std::string& Name, const TDownloadExpectation& File) {
+  CheckValue(Name.c_str(), File.URL);
+  const bool none = File.URL.empty();
+  return TextLines({{Name, File.URL},
+                    {Name + "Size", none ? "" : std::to_string(File.Size)},
+                    {Name + "SHA256", none ? "" : CheckedHash(Name + "SHA256", File.SHA256)}});
 }
 
 }  // namespace
@@ -201,44 +238,57 @@ bool Ed25519Verify(const std::string& PublicKey, const std::string& Message,
                           Message.size()) == 1;
 }
 
+bool IsCalendarDate(const std::string& Text) {
+  if (Text.size() != 10 || Text[4] != '-' || Text[7] != '-') return false;
+  for (const std::size_t i : {0, 1, 2, 3, 5, 6, 8, 9})
+    if (!std::isdigit(static_cast<unsigned char>(Text[i]))) return false;
+  const int year = std::stoi(Text.substr(0, 4));
+  const int month = std::stoi(Text.substr(5, 2));
+  const int day = std::stoi(Text.substr(8, 2));
+  if (month < 1 || month > 12 || day < 1) return false;
+  static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return day <= days[month - 1] + (month == 2 && leap ? 1 : 0);
+}
+
 std::string SignedText(const TSignedFacts& Facts) {
-  const std::pair<const char*, const std::string*> lines[] = {{"Product", &Facts.Product},
-                                                              {"Version", &Facts.Version},
-                                                              {"Date", &Facts.Date},
-                                                              {"URL", &Facts.URL},
-                                                              {"Expires", &Facts.Expires}};
-  for (const auto& [name, value] : lines)
-    if (HasControl(*value))
-      throw ESignatureError(std::string(name) + " holds a control character: it cannot be signed");
-  if (Facts.Product.empty()) throw ESignatureError("a signed update needs a product name");
-  if (Facts.Version.empty()) throw ESignatureError("a signed update needs a version");
-  if (Facts.URL.empty()) throw ESignatureError("a signed update needs a download address");
-  std::string sha;
-  for (const char c : Facts.SHA256) {
-    if (!std::isxdigit(static_cast<unsigned char>(c))) {
-      sha.clear();
-      break;
-    }
-    sha += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  }
-  if (sha.size() != 64) throw ESignatureError("SHA256 is not 64 hex digits");
-  if (!Facts.Expires.empty() && !IsIsoDate(Facts.Expires))
-    throw ESignatureError("Expires is not a date written YYYY-MM-DD");
-  std::string text = "orvane-signed-update-1\n";
-  text += "Product: " + Facts.Product + "\n";
-  text += "Version: " + Facts.Version + "\n";
-  text += "Date: " + Facts.Date + "\n";
-  text += "URL: " + Facts.URL + "\n";
-  text += "Size: " + std::to_string(Facts.Size) + "\n";
-  text += "SHA256: " + sha + "\n";
-  text += "Expires: " + Facts.Expires + "\n";
-  return text;
+  const std::string sha = CheckCommonFacts(Facts);
+  const std::pair<const char*, const std::string*> more[] = {
+      {"Author", &Facts.Author}, {"Params", &Facts.RunParams}, {"Redirect", &Facts.Redirect}};
+  for (const auto& [name, value] : more) CheckValue(name, *value);
+  return "orvane-signed-update-2\n" +
+         TextLines({{"Product", Facts.Product},
+                    {"Version", Facts.Version},
+                    {"Date", Facts.Date},
+                    {"Author", Facts.Author},
+                    {"URL", Facts.URL},
+                    {"Size", std::to_string(Facts.Size)},
+                    {"SHA256", sha},
+                    {"Expires", Facts.Expires},
+                    {"Params", Facts.RunParams},
+                    {"Redirect", Facts.Redirect}}) +
+         ReadMeLines("ReadMe", Facts.ReadMe) + ReadMeLines("ReadMeExt", Facts.ReadMeExt);
+}
+
+std::string SignedTextV1(const TSignedFacts& Facts) {
+  const std::string sha = CheckCommonFacts(Facts);
+  return "orvane-signed-update-1\n" + TextLines({{"Product", Facts.Product},
+                                                 {"Version", Facts.Version},
+                                                 {"Date", Facts.Date},
+                                                 {"URL", Facts.URL},
+                                                 {"Size", std::to_string(Facts.Size)},
+                                                 {"SHA256", sha},
+                                                 {"Expires", Facts.Expires}});
 }
 
 std::string TodayUtc() {
-  const std::time_t now = std::time(nullptr);
+  return UtcDateInDays(0);
+}
+
+std::string UtcDateInDays(int Days) {
+  const std::time_t then = std::time(nullptr) + static_cast<std::time_t>(Days) * 24 * 3600;
   std::tm utc{};
-  gmtime_r(&now, &utc);
+  gmtime_r(&then, &utc);
   char text[16];
   std::strftime(text, sizeof text, "%Y-%m-%d", &utc);
   return text;

@@ -2,21 +2,32 @@
 // Ed25519 keys and signatures (keys and signatures travel as Base64 text), and the exact
 // text that a page's signature covers.
 //
-// The signed text, byte for byte (each line ends with a line feed, no carriage return):
+// The signed text covers every entry a check acts on or shows, byte for byte (each line
+// ends with a line feed, no carriage return; an entry the page does not give is empty):
 //
-//   orvane-signed-update-1
+//   orvane-signed-update-2
 //   Product: <product name>
 //   Version: <version>
-//   Date: <date, as the page writes it; may be empty>
+//   Date: <date, as the page writes it>
+//   Author: <author>
 //   URL: <the download address, absolute>
 //   Size: <the file's size in bytes, decimal, no leading zeros>
 //   SHA256: <the file's SHA-256, 64 lower-case hex digits>
-//   Expires: <YYYY-MM-DD, the last day the page is valid (UTC); may be empty: never>
+//   Expires: <YYYY-MM-DD, the last day the page is valid (UTC); empty: never>
+//   Params: <the parameters the update is started with>
+//   Redirect: <the redirect address>
+//   ReadMe: <the read-me's address>
+//   ReadMeSize: <its size in bytes; empty without a read-me>
+//   ReadMeSHA256: <its SHA-256; empty without a read-me>
+//   ReadMeExt: <the external read-me's address>
+//   ReadMeExtSize: <its size in bytes; empty without one>
+//   ReadMeExtSHA256: <its SHA-256; empty without one>
 //
 // The first line keeps a signature over anything else made with the same key from
-// passing for one over an update. Values are the page's contents as they stand; a value
-// with a control character (a line break above all) cannot be signed, so no value can
-// forge a line of its own.
+// passing for one over an update, and tells this form from the first one, which left the
+// parameters, the author and the read-mes to whoever edits the page. Values are the
+// page's contents as they stand; a value with a control character (a line break above
+// all) cannot be signed, so no value can forge a line of its own.
 #pragma once
 
 #include <array>
@@ -81,20 +92,41 @@ ORV_API std::string Ed25519Sign(const std::string& PrivateKey, const std::string
 ORV_API bool Ed25519Verify(const std::string& PublicKey, const std::string& Message,
                            const std::string& Signature);
 
+// A file a page names and what it must be: its address, size and SHA-256 (hex; lower
+// case once checked).
+struct ORV_API TDownloadExpectation {
+  std::string URL;
+  std::uint64_t Size = 0;
+  std::string SHA256;
+};
+
 // The facts of an update that a signature covers.
 struct ORV_API TSignedFacts {
   std::string Product;
   std::string Version;
   std::string Date;
+  std::string Author;
   std::string URL;
   std::uint64_t Size = 0;
   std::string SHA256;   // hex, either case (written in lower case)
   std::string Expires;  // YYYY-MM-DD or empty
+  std::string RunParams;
+  std::string Redirect;
+  // An empty URL: no such read-me (its size and hash are then not written).
+  TDownloadExpectation ReadMe;
+  TDownloadExpectation ReadMeExt;
 };
 // The signed text of Facts (see above); ESignatureError naming the entry that cannot be
 // part of it (a control character, a hash that is not 64 hex digits, a date that is not
-// YYYY-MM-DD, an empty product, version or address).
+// a day of the calendar written YYYY-MM-DD, an empty product, version or address).
 ORV_API std::string SignedText(const TSignedFacts& Facts);
+// The text the first form signed (orvane-signed-update-1: product, version, date,
+// address, size, hash, expiry): kept only to tell a page signed in it, which is refused.
+ORV_API std::string SignedTextV1(const TSignedFacts& Facts);
+// Whether Text is a day of the calendar written YYYY-MM-DD (2027-02-31 is not).
+ORV_API bool IsCalendarDate(const std::string& Text);
 // Today in UTC as YYYY-MM-DD, the form Expires is written in: a page expires after that
 // day has ended everywhere, whatever the reader's zone.
 ORV_API std::string TodayUtc();
+// The day Days from today in UTC, written the same way.
+ORV_API std::string UtcDateInDays(int Days);

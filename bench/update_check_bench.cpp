@@ -52,7 +52,7 @@
 #include "HttpProt/HttpCli.h"
 #include "Orvane/OrvStrings.h"
 #include "Orvane/Orvane.h"
-#include "Orvane/Signature.h"
+#include "Orvane/SignedFacts.h"
 #include "Orvane/WebDlProgress.h"
 #include "peers/ChildProcess.h"
 #include "peers/Nginx.h"
@@ -355,16 +355,11 @@ int main(int argc, char** argv) {
     facts.SHA256 = FileSha256(nginx.Path("update.exe"));
     facts.Expires = "2099-12-31";
     std::ofstream page(nginx.Path("signed.html"), std::ios::binary | std::ios::trunc);
-    page << "<HTML><HEAD><TITLE>Sample</TITLE>\r\n"
-         << "<META HTTP-EQUIV=\"Product\" CONTENT=\"" << facts.Product << "\">\r\n"
-         << "<META HTTP-EQUIV=\"Version\" CONTENT=\"" << facts.Version << "\">\r\n"
-         << "<META HTTP-EQUIV=\"Download\" CONTENT=\"" << facts.URL << "\">\r\n"
-         << "<META HTTP-EQUIV=\"Size\" CONTENT=\"" << facts.Size << "\">\r\n"
-         << "<META HTTP-EQUIV=\"SHA256\" CONTENT=\"" << facts.SHA256 << "\">\r\n"
-         << "<META HTTP-EQUIV=\"Expires\" CONTENT=\"" << facts.Expires << "\">\r\n"
-         << "<META HTTP-EQUIV=\"Signature\" CONTENT=\""
-         << Ed25519Sign(keys.PrivateKey, SignedText(facts)) << "\">\r\n"
-         << "</HEAD><BODY>The latest version, signed.</BODY></HTML>\r\n";
+    page << "<HTML><HEAD><TITLE>Sample</TITLE>\r\n";
+    for (const auto& [name, content] :
+         SignedPageEntries(facts, Ed25519Sign(keys.PrivateKey, SignedText(facts))))
+      page << "<META HTTP-EQUIV=\"" << name << "\" CONTENT=\"" << content << "\">\r\n";
+    page << "</HEAD><BODY>The latest version, signed.</BODY></HTML>\r\n";
   }
   std::printf("nginx on 127.0.0.1:%u; files written to %s\n", nginx.Port(), scratch.Path().c_str());
   int status = 0;

@@ -25,6 +25,7 @@ cmake --build "$build" >/dev/null
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
 prefix=$work/prefix
 for f in bin/orvane-check bin/orvane-sign bin/httpget bin/orvane-designer \
+         share/man/man1/httpget.1 share/man/man1/orvane-designer.1 \
          include/orvanepack/Host/Application.h include/orvanepack/Orvane/Orvane.h \
          lib/pkgconfig/orvanepack.pc lib/cmake/OrvanePack/OrvanePackConfig.cmake; do
   [[ -e $prefix/$f ]] || fail "not installed: $f"

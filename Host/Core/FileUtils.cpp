@@ -4,6 +4,9 @@
 #include <unistd.h>
 
 #include <climits>
+#include <string>
+
+#include "Host/TerminalText.h"
 
 std::string ExtractFileExt(const std::string& FileName) {
   const auto dot = FileName.rfind('.');
@@ -39,4 +42,23 @@ std::string ExpandFileName(const std::string& FileName) {
   std::string result(cwd);
   if (result.back() != '/') result += '/';
   return result + FileName;
+}
+
+std::string FileNameFault(const std::string& Name) {
+  // The longest file name the usual file systems take, in bytes.
+  constexpr std::size_t MaxFileNameBytes = 255;
+  if (Name.empty()) return "the address names no file (it ends with \"/\")";
+  if (Name == "." || Name == "..") return "\"" + Name + "\" names a folder, not a file";
+  if (Name[0] == '.') return "a name starting with \".\" would be a hidden file";
+  for (const char c : Name) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F) return "the name holds a control character";
+    if (c == '\\') return "the name holds a backslash";
+  }
+  // A name a terminal would not show as it is (a C1 control, bytes that are no UTF-8)
+  // would play tricks in every listing of the folder.
+  if (TerminalSafeText(Name) != Name) return "the name holds a control character or no UTF-8";
+  if (Name.size() > MaxFileNameBytes)
+    return "the name is longer than " + std::to_string(MaxFileNameBytes) + " bytes";
+  return {};
 }

@@ -7,9 +7,8 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
-#include <fstream>
 
-#include "Orvane/Signature.h"
+#include "Orvane/SignedFacts.h"
 
 namespace {
 
@@ -25,6 +24,10 @@ const std::pair<const char*, const char*> TagNames[] = {{"product", "ProductName
                                                         {"params", "RunParamsTag"},
                                                         {"size", "SizeTag"},
                                                         {"sha256", "SHA256Tag"},
+                                                        {"readme-size", "ReadMeSizeTag"},
+                                                        {"readme-sha256", "ReadMeSHA256Tag"},
+                                                        {"readme-ext-size", "ReadMeExtSizeTag"},
+                                                        {"readme-ext-sha256", "ReadMeExtSHA256Tag"},
                                                         {"expires", "ExpiresTag"},
                                                         {"signature", "SignatureTag"}};
 
@@ -52,25 +55,12 @@ bool TagProperty(const std::string& Name, std::string& Property) {
   return false;
 }
 
-// The key of --public-key-file: the file's first line, without its line end.
-bool ReadKeyFile(const std::string& Path, std::string& Key, std::string& Error) {
-  std::ifstream in(Path);
-  if (!in) {
-    Error = "--public-key-file: cannot read \"" + Path + "\": " + std::strerror(errno);
-    return false;
-  }
-  std::getline(in, Key);
-  if (!Key.empty() && Key.back() == '\r') Key.pop_back();
-  return true;
-}
-
 }  // namespace
 
 bool ParseCommandLine(const std::vector<std::string>& Args, TCheckOptions& Options,
                       std::string& Error) {
   bool haveUrl = false;
   bool havePort = false;
-  bool havePublicKey = false;
   for (std::size_t i = 0; i < Args.size(); ++i) {
     std::string arg = Args[i];
     if (arg.size() < 2 || arg[0] != '-' || arg == "--") {
@@ -103,14 +93,21 @@ bool ParseCommandLine(const std::vector<std::string>& Args, TCheckOptions& Optio
       value = arg.substr(eq + 1);
       inlineValue = true;
     }
-    static const char* const flags[] = {
-        "--help", "-h", "--yes", "-y", "--no-run", "--gui", "--run-unattended", "--serve-demo"};
+    static const char* const flags[] = {"--help",
+                                        "-h",
+                                        "--yes",
+                                        "-y",
+                                        "--no-run",
+                                        "--gui",
+                                        "--run-unattended",
+                                        "--serve-demo",
+                                        "--allow-unexpiring"};
     const bool isFlag = std::find_if(std::begin(flags), std::end(flags),
                                      [&](const char* F) { return name == F; }) != std::end(flags);
     static const char* const valued[] = {
-        "--current-version", "--tag",  "--proxy",     "--save-to",    "--version-format",
-        "--date-format",     "--port", "--demo-rate", "--public-key", "--public-key-file",
-        "--ca-file"};
+        "--current-version", "--tag",    "--proxy",     "--save-to",    "--version-format",
+        "--date-format",     "--port",   "--demo-rate", "--public-key", "--public-key-file",
+        "--ca-file",         "--product"};
     const bool isTimeBound =
         name == "--speed-limit" || name == "--speed-time" || name == "--max-time";
     const bool isValued =
@@ -140,6 +137,8 @@ bool ParseCommandLine(const std::vector<std::string>& Args, TCheckOptions& Optio
       Options.NoRun = true;
     } else if (name == "--run-unattended") {
       Options.RunUnattended = true;
+    } else if (name == "--allow-unexpiring") {
+      Options.AllowUnexpiring = true;
     } else if (name == "--gui") {
       Options.Gui = true;
     } else if (name == "--serve-demo") {
@@ -153,7 +152,8 @@ bool ParseCommandLine(const std::vector<std::string>& Args, TCheckOptions& Optio
         Error =
             "--tag wants NAME=ENTRY with NAME one of product, version, date, author, "
             "download, readme, readme-ext, redirect, params, size, sha256, expires, "
-            "signature (got \"" +
+            "signature, readme-size, readme-sha256, readme-ext-size, readme-ext-sha256 "
+            "(got \"" +
             value + "\")";
         return false;
       }
@@ -208,21 +208,25 @@ bool ParseCommandLine(const std::vector<std::string>& Args, TCheckOptions& Optio
       Options.Port = static_cast<std::uint16_t>(port);
       havePort = true;
     } else if (name == "--public-key" || name == "--public-key-file") {
-      if (havePublicKey) {
-        Error = "give the public key once, with --public-key or --public-key-file";
+      // Given more than once, any of the keys may have signed the page.
+      std::string keys = value;
+      std::vector<std::string> parsed;
+      if (name == "--public-key-file" && !ReadKeyFile(value, keys, Error)) {
+        Error = name + ": " + Error;
         return false;
       }
-      havePublicKey = true;
-      std::string key = value;
-      if (name == "--public-key-file" && !ReadKeyFile(value, key, Error)) return false;
-      std::string raw;
-      if (!DecodeBase64(key, raw) || raw.size() != 32) {
-        Error = name +
-                ": not an Ed25519 public key (32 bytes in Base64, as orvane-sign keygen "
-                "prints it)";
+      if (!ParsePublicKeys(keys, parsed, Error)) {
+        Error = name + ": " + Error;
         return false;
       }
-      Options.PublicKey = key;
+      for (const std::string& key : parsed)
+        Options.PublicKey += (Options.PublicKey.empty() ? "" : "\n") + key;
+    } else if (name == "--product") {
+      if (value.empty()) {
+        Error = "--product wants the product's name as its pages give it";
+        return false;
+      }
+      Options.ExpectedProduct = value;
     } else if (isTimeBound) {
       long n = 0;
       if (!ReadNumber(value, 0, 1000000000, n)) {
@@ -294,10 +298,13 @@ Options:
                           e.g. --current-version 2.4.0.17
   --tag NAME=ENTRY      the page entry that gives NAME; NAME is one of product,
                         version, date, author, download, readme, readme-ext,
-                        redirect, params, size, sha256, expires, signature
-                        (defaults: Product, Version, Date, Author, Download,
-                        ReadMe, ReadMeExt, Redirect, Params, Size, SHA256,
-                        Expires, Signature); may be given many times
+                        redirect, params, size, sha256, expires, signature,
+                        readme-size, readme-sha256, readme-ext-size,
+                        readme-ext-sha256 (defaults: Product, Version, Date,
+                        Author, Download, ReadMe, ReadMeExt, Redirect, Params,
+                        Size, SHA256, Expires, Signature, ReadMeSize,
+                        ReadMeSHA256, ReadMeExtSize, ReadMeExtSHA256); may be
+                        given many times
                           e.g. --tag version=AppVersion --tag download=SetupURL
   --proxy HOST[:PORT]   fetch through this HTTP proxy (port 80 when left out)
                           e.g. --proxy 127.0.0.1:3128
@@ -319,11 +326,21 @@ Options:
                           e.g. orvane-check --no-run
   --public-key KEY      the publisher's Ed25519 public key, in Base64 (as
                         "orvane-sign keygen" prints it): the page must carry a
-                        valid signature by it, must not have expired, and the
-                        file must have the signed size and SHA-256; anything
-                        else is refused before any question
+                        valid signature by it over every entry, must give an
+                        expiry that has not passed, and the file and read-mes
+                        must have their signed sizes and SHA-256; anything else
+                        is refused before any question. Given more than once,
+                        a page signed by any of the keys is accepted (to move
+                        to a new key before the old one is retired)
                           e.g. --public-key 11qYAYKxCrfVS/7TyWQHOg7hcvPapiMlrwIaaPcHURo=
-  --public-key-file F   the same, the key read from the first line of file F
+  --public-key-file F   the same, the keys read from file F, one a line (as
+                        KEYFILE.pub of "orvane-sign keygen KEYFILE")
+  --product NAME        with a key: the signed page must be for this product,
+                        so that a page the same key signed for another product
+                        is refused
+                          e.g. --product "Sample Editor"
+  --allow-unexpiring    with a key: accept a signed page that gives no expiry
+                        (one that a stale copy can replay for ever)
   --run-unattended      answer every question with its default and start the
                         update without asking; only for an update whose
                         signature was verified, so it needs --public-key (the
@@ -362,10 +379,12 @@ not started (unless --run-unattended and its signature was verified), and an
 external read-me is neither fetched nor opened; so with --yes. SIGINT, SIGTERM and SIGHUP cancel the check like Ctrl-C.
 
 Signed pages: a page may give the update file's size (Size), its SHA-256
-(SHA256), the last day it is valid (Expires, YYYY-MM-DD) and an Ed25519
-signature over these and the product, version, date and download address
-(Signature); orvane-sign writes these entries. With --public-key the signature
-must be valid and the page not expired, and an older or equal version is never
+(SHA256), the last day it is valid (Expires, YYYY-MM-DD), each read-me's size
+and SHA-256 (ReadMeSize, ReadMeSHA256, ReadMeExtSize, ReadMeExtSHA256) and an
+Ed25519 signature over every entry (Signature); orvane-sign writes these
+entries. With --public-key the signature must be valid over all of them, the
+page must give an expiry that has not passed, a read-me is shown only when it
+has its signed size and SHA-256, and an older or equal version is never
 downloaded. A page with Size and SHA256 but checked without a key still has its
 file checked, which catches corruption but not an attacker. A download that
 passes the size is stopped, and a file whose SHA-256 differs is deleted: nothing

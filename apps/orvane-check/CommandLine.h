@@ -23,9 +23,13 @@ struct TCheckOptions {
   // Start the update without a person agreeing: only one whose page is signed by
   // PublicKey.
   bool RunUnattended = false;
-  // The publisher's Ed25519 public key (Base64): the page must be signed with it. Empty:
-  // none given (the demo check then uses its server's key).
+  // The publisher's Ed25519 public keys (Base64), one a line: the page must be signed
+  // with one of them. Empty: none given (the demo check then uses its server's key).
   std::string PublicKey;
+  // The product the signed page must be for; empty: not checked.
+  std::string ExpectedProduct;
+  // A signed page without an expiry is accepted.
+  bool AllowUnexpiring = false;
   bool Gui = false;  // windows on the X display instead of the terminal
   // The check's time bounds (TOrvane's LowSpeedLimit, LowSpeedTime, and both PageMaxTime
   // and DownloadMaxTime); -1: the component's default.

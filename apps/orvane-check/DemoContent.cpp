@@ -1,54 +1,43 @@
 #include "DemoContent.h"
 
-#include <ctime>
 #include <string_view>
 
-#include "Orvane/Signature.h"
+#include "Orvane/SignedFacts.h"
 
 namespace {
 
-constexpr const char* DemoProduct = "Orvane Demo";
 constexpr const char* DemoDate = "Dec 7, 2026";
+constexpr const char* DemoAuthor = "The Orvane Demo Team";
 
 std::string MetaLine(const std::string& Name, const std::string& Content) {
   return "<META HTTP-EQUIV=\"" + Name + "\" CONTENT=\"" + Content + "\">\r\n";
 }
 
-// The date Days from today in UTC, YYYY-MM-DD.
-std::string DateInDays(int Days) {
-  const std::time_t then = std::time(nullptr) + static_cast<std::time_t>(Days) * 24 * 3600;
-  std::tm utc{};
-  gmtime_r(&then, &utc);
-  char text[16];
-  std::strftime(text, sizeof text, "%Y-%m-%d", &utc);
-  return text;
-}
-
-// The entries that let a check trust the update: its size and SHA-256, the page's expiry
-// and the signature over them and the product's facts, as orvane-sign writes them.
+// The entries of the page, signed as orvane-sign writes them: every entry a check acts
+// on or shows, the update's and the read-me's sizes and SHA-256, and the page's expiry.
 std::string SignedEntries(const std::string& BaseURL, const std::string& PrivateKey,
-                          const std::string& Update) {
+                          const std::string& Update, const std::string& ReadMe) {
   TSignedFacts facts;
   facts.Product = DemoProduct;
   facts.Version = DemoOfferedVersion;
   facts.Date = DemoDate;
+  facts.Author = DemoAuthor;
   facts.URL = BaseURL + DemoUpdatePath;
   facts.Size = Update.size();
   facts.SHA256 = TSha256::HexOf(Update);
-  facts.Expires = DateInDays(DemoPageValidDays);
-  return MetaLine("Size", std::to_string(facts.Size)) + MetaLine("SHA256", facts.SHA256) +
-         MetaLine("Expires", facts.Expires) +
-         MetaLine("Signature", Ed25519Sign(PrivateKey, SignedText(facts)));
+  facts.Expires = UtcDateInDays(DemoPageValidDays);
+  facts.ReadMe = {BaseURL + DemoReadMePath, ReadMe.size(), TSha256::HexOf(ReadMe)};
+  std::string lines;
+  for (const auto& [name, content] :
+       SignedPageEntries(facts, Ed25519Sign(PrivateKey, SignedText(facts))))
+    lines += MetaLine(name, content);
+  return lines;
 }
 
 std::string DemoPage(const std::string& BaseURL, const std::string& Signed) {
   // One entry a line: the reader takes the first entry of each line only. The body text
   // brings the page to about a kilobyte, the size of a typical real one.
-  return "<HTML><HEAD>\r\n" + MetaLine("Product", DemoProduct) +
-         MetaLine("Version", DemoOfferedVersion) + MetaLine("Date", DemoDate) +
-         MetaLine("Author", "The Orvane Demo Team") +
-         MetaLine("Download", BaseURL + DemoUpdatePath) + Signed +
-         MetaLine("ReadMe", BaseURL + DemoReadMePath) +
+  return "<HTML><HEAD>\r\n" + Signed +
          "<TITLE>Orvane Demo 1.1</TITLE>\r\n"
          "</HEAD><BODY>\r\n"
          "<H1>Orvane Demo 1.1</H1>\r\n"
@@ -96,10 +85,13 @@ const char* const DemoUpdate =
 
 }  // namespace
 
-std::size_t DemoUpdateSize() { return std::string_view(DemoUpdate).size(); }
+std::size_t DemoUpdateSize() {
+  return std::string_view(DemoUpdate).size();
+}
 
 std::vector<TDemoFile> DemoFiles(const std::string& BaseURL, const std::string& PrivateKey) {
-  const std::string page = DemoPage(BaseURL, SignedEntries(BaseURL, PrivateKey, DemoUpdate));
+  const std::string page =
+      DemoPage(BaseURL, SignedEntries(BaseURL, PrivateKey, DemoUpdate, DemoReadMe));
   return {{"/", "text/html", page},
           {DemoPagePath, "text/html", page},
           {DemoReadMePath, "text/plain", DemoReadMe},

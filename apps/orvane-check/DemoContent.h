@@ -12,6 +12,8 @@ struct TDemoFile {
   std::string Body;
 };
 
+// The product the demo page is for, which the demo check expects.
+inline constexpr const char* DemoProduct = "Orvane Demo";
 inline constexpr const char* DemoPagePath = "/orvane-demo.htm";
 inline constexpr const char* DemoReadMePath = "/readme.txt";
 inline constexpr const char* DemoUpdatePath = "/orvane-demo-1.1.sh";

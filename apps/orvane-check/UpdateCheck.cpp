@@ -65,8 +65,17 @@ class TCheckOrvane : public TOrvane {
     return true;
   }
   void ReadMeExtSkipped(const std::string& Reason) override {
-    std::printf("%s\n", TerminalSafeText(OneLine(Reason)).c_str());
+    std::printf("%s\n", Shown(Reason).c_str());
     std::fflush(stdout);
+  }
+  // A read-me that is not shown says why, on its own line, and the check goes on.
+  TCustomForm* CreateReadMe() override {
+    TCustomForm* form = TOrvane::CreateReadMe();
+    if (!form && !LastError().empty()) {
+      std::printf("read-me not shown: %s\n", Shown(LastError()).c_str());
+      std::fflush(stdout);
+    }
+    return form;
   }
   TWebDlProgress* CreateProgress() override {
     TWebDlProgress* form = TOrvane::CreateProgress();
@@ -97,6 +106,13 @@ class TCheckOrvane : public TOrvane {
   }
   // What the page's signature or its file's hash will hold the download to.
   void SayChecks() {
+    if (SignatureVerified() && ExpectedProduct().empty() && !ProductUnchecked) {
+      // A page the same key signed for another product would pass: said once a check.
+      ProductUnchecked = true;
+      std::printf(
+          "product not checked (no --product): a page signed with this key for any "
+          "product is accepted\n");
+    }
     if (SignatureVerified())
       std::printf("signature verified: the file must be %s bytes with SHA-256 %s\n",
                   Shown(DownloadSize()).c_str(), Shown(DownloadSHA256()).c_str());
@@ -108,6 +124,7 @@ class TCheckOrvane : public TOrvane {
     std::fflush(stdout);
   }
   static std::string Shown(const std::string& Text) { return TerminalSafeText(OneLine(Text)); }
+  bool ProductUnchecked = false;
 
  public:
   static std::string OneLine(std::string Text) {
@@ -165,6 +182,8 @@ int RunUpdateCheck(const TCheckOptions& Options, const std::string& HomeURL) {
     orvane.SetProxyPort(Options.ProxyPort);
   }
   orvane.SetPublicKey(Options.PublicKey);
+  orvane.SetExpectedProduct(Options.ExpectedProduct);
+  orvane.SetAllowUnexpiringPages(Options.AllowUnexpiring);
   orvane.SetSslCAFile(Options.CAFile);
   orvane.SetVersionFormat(Options.VersionFormat);
   orvane.SetDateFormat(Options.DateFormat);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "CommandLine.h"
+#include "DemoContent.h"
 #include "DemoServer.h"
 #include "Host/Application.h"
 #include "UpdateCheck.h"
@@ -100,6 +101,7 @@ int Check(TCheckOptions Options) {
   // built with.
   TCheckOptions options = Options;
   if (options.PublicKey.empty()) options.PublicKey = server.PublicKey();
+  if (options.ExpectedProduct.empty()) options.ExpectedProduct = DemoProduct;
   return RunUpdateCheck(options, server.PageURL());
 }
 

@@ -2,19 +2,16 @@
 // "Help > Check for Update..." command that runs the check against the demo server built
 // in (or the information page named on the command line), a status line with the
 // download's progress, and a wait control counting down in the corner.
-//
-//   orvane-demo [HOME-URL] [--demo-rate BYTES] [--demo-delay MS] [--save-to DIR]
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <string>
 
+#include "CommandLine.h"
 #include "DemoContent.h"
 #include "DemoServer.h"
 #include "DemoTags.h"
@@ -142,49 +139,54 @@ struct TDemoWindow {
   }
 };
 
+struct TDemoOptions {
+  std::string HomeURL, SaveTo;
+  std::int32_t Rate = PacedRate();
+  // As the terminal demo: the please-wait forms of the page and the read-me can be seen.
+  std::uint32_t DelayMs = 700;
+};
+
+cli::TProgram DemoProgram(TDemoOptions& O) {
+  std::vector<cli::TOption> options = {
+      {"demo-rate", 0, "BYTES", cli::StoreNumber(O.Rate, 100000000),
+       "the built-in server sends the update file at BYTES a second (0: as fast as it "
+       "can; by default at a pace that lets its download take two seconds)"},
+      {"demo-delay", 0, "MS", cli::StoreNumber(O.DelayMs, 60000),
+       "the built-in server answers the page and the read-me MS milliseconds late (700 by "
+       "default)"},
+      {"save-to", 0, "DIR", cli::StoreIn(O.SaveTo),
+       "the folder the save dialog starts in (default: the current one)"},
+  };
+  auto homeUrl = [&O](const std::string& Word) {
+    if (!O.HomeURL.empty()) return "more than one HOME-URL: \"" + Word + "\"";
+    if (Word.rfind("http://", 0) != 0 && Word.rfind("https://", 0) != 0)
+      return "HOME-URL must be an http:// or https:// address, not \"" + Word + "\"";
+    O.HomeURL = Word;
+    return std::string();
+  };
+  return {"orvane-demo",
+          "[OPTION...] [HOME-URL]",
+          "a desktop program that checks for its own update",
+          "Opens the demo's window; Help > Check for Update... checks the information page at "
+          "HOME-URL, or the demo server built in when none is given, and saves the update "
+          "where the save dialog says. The outcome of each check is also printed on standard "
+          "output. Needs an X display ($DISPLAY).",
+          std::move(options),
+          homeUrl,
+          {{"Exit status",
+            "",
+            {{"0", "the window was closed"},
+             {"2", "the command line does not fit, or no window could be opened"}}}}};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
-  std::string homeUrl, saveTo;
-  std::int32_t rate = PacedRate();
-  // As the terminal demo: the please-wait forms of the page and the read-me can be seen.
-  std::uint32_t delayMs = 700;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if ((arg == "--demo-rate" || arg == "--demo-delay" || arg == "--save-to") && i + 1 < argc) {
-      const std::string value = argv[++i];
-      if (arg == "--save-to") {
-        saveTo = value;
-      } else {
-        const bool isRate = arg == "--demo-rate";
-        const long most = isRate ? 100000000 : 60000;
-        char* end = nullptr;
-        errno = 0;
-        const long v = std::strtol(value.c_str(), &end, 10);
-        if (value.empty() || *end != 0 || errno != 0 || v < 0 || v > most)
-          return Fail(isRate ? "--demo-rate wants bytes a second from 0 to 100000000"
-                             : "--demo-delay wants milliseconds from 0 to 60000");
-        if (isRate)
-          rate = static_cast<std::int32_t>(v);
-        else
-          delayMs = static_cast<std::uint32_t>(v);
-      }
-    } else if (arg == "--help" || arg == "-h") {
-      std::puts(
-          "Usage: orvane-demo [HOME-URL] [--demo-rate BYTES] [--demo-delay MS] [--save-to DIR]\n"
-          "Opens the demo's window; Help > Check for Update... checks HOME-URL, or the\n"
-          "demo server built in when none is given (its update file sent at BYTES a\n"
-          "second, by default at a pace that lets its download take two seconds; its\n"
-          "page and read-me answered MS milliseconds late, 700 by default).\n"
-          "The save dialog starts in DIR (default: here).");
-      return 0;
-    } else if (arg.rfind("http://", 0) == 0 && homeUrl.empty()) {
-      homeUrl = arg;
-    } else {
-      return Fail("unknown argument " + arg + " (see --help)");
-    }
-  }
+  TDemoOptions options;
+  if (const auto status = cli::ParseCommandLine(DemoProgram(options), argc, argv)) return *status;
+  std::string& homeUrl = options.HomeURL;
+  const std::string& saveTo = options.SaveTo;
   if (!saveTo.empty() && ::chdir(saveTo.c_str()) != 0)
     return Fail("--save-to: cannot enter \"" + saveTo + "\"");
 
@@ -196,8 +198,8 @@ int main(int argc, char** argv) {
   std::unique_ptr<TDemoServer> server;
   if (homeUrl.empty()) {
     TDemoServer::TSettings settings;
-    settings.UpdateRate = rate;
-    settings.ResponseDelayMs = delayMs;
+    settings.UpdateRate = options.Rate;
+    settings.ResponseDelayMs = options.DelayMs;
     server = std::make_unique<TDemoServer>(settings);
     if (!server->Start()) return Fail("demo server: " + server->Error());
     homeUrl = server->PageURL();

@@ -13,18 +13,32 @@
 
 namespace {
 
+std::string FileText(const std::string& Path) {
+  std::ifstream in(Path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
 struct ProgramRun {
   int Exit = -99;
   std::string Out, Err;
 };
 
-// Runs httpget with Args; its standard error goes to a file so that both can be read.
-ProgramRun HttpGet(std::vector<std::string> Args) {
+// Runs httpget with Args in the folder Dir (the test's own when empty), standard input
+// read from the file Stdin; its standard error goes to a file so that both can be read.
+ProgramRun HttpGet(std::vector<std::string> Args, const std::string& Dir = "",
+                   const std::string& Stdin = "") {
   testsupport::TempFile err("");
-  std::vector<std::string> argv{"/bin/sh", "-c", "f=$1; shift; exec \"$0\" \"$@\" 2>\"$f\"",
-                                HTTPGET_PATH, err.Path()};
+  std::vector<std::string> argv{
+      "/bin/sh",
+      "-c",
+      "f=$1; d=$2; shift 2; cd \"${d:-.}\" && exec \"$0\" \"$@\" 2>\"$f\"",
+      HTTPGET_PATH,
+      err.Path(),
+      Dir};
   argv.insert(argv.end(), Args.begin(), Args.end());
-  testsupport::ChildProcess child(argv);
+  testsupport::ChildProcess child(argv, {Stdin, true});
   ProgramRun r;
   const auto code = child.Wait(std::chrono::seconds(30));
   r.Exit = code ? *code : -98;
@@ -65,22 +79,62 @@ TEST(HttpGet, FetchesAsAUserWouldTryIt) {
   got << file.rdbuf();
   EXPECT_EQ(got.str(), "Hello, small world\n");
 
+  // The headers on standard output: alone for HEAD, before the body with -i, as on the wire
+  // (the relocating response's too).
   r = HttpGet({nginx.Url("/small.txt"), "--head"});
   EXPECT_EQ(r.Exit, 0);
+  EXPECT_EQ(r.Out.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << r.Out;
+  EXPECT_NE(r.Out.find("Content-Length: 19\r\n"), std::string::npos) << r.Out;
+  EXPECT_EQ(r.Out.substr(r.Out.size() - 4), "\r\n\r\n");
+  r = HttpGet({"-i", "--", nginx.Url("/old")});
+  EXPECT_EQ(r.Exit, 0) << r.Err;
+  EXPECT_EQ(r.Out.rfind("HTTP/1.1 302 ", 0), 0u) << r.Out;
+  const std::size_t second = r.Out.find("\r\n\r\nHTTP/1.1 200 OK\r\n");
+  EXPECT_NE(second, std::string::npos) << r.Out;
+  EXPECT_EQ(r.Out.substr(r.Out.size() - 23), "\r\n\r\nHello, small world\n");
+  // -s: the body only, nothing on standard error.
+  r = HttpGet({"-s", nginx.Url("/small.txt")});
+  EXPECT_EQ(r.Exit, 0);
+  EXPECT_EQ(r.Out, "Hello, small world\n");
+  EXPECT_EQ(r.Err, "");
+
+  // -O: the URL's last segment names the file, in the folder httpget runs in; a name that
+  // a server could use to play tricks is refused before anything is fetched.
+  testsupport::TempDir here;
+  r = HttpGet({"-sO", nginx.Url("/old") + "?x=1"}, here.Path());
+  EXPECT_EQ(r.Exit, 0) << r.Err;
+  EXPECT_EQ(r.Out, "");
+  EXPECT_EQ(FileText(here / "old"), "Hello, small world\n");
+  for (const char* unsafe : {"/", "/.profile", "/..", "/x\x1b[2J"}) {
+    r = HttpGet({"-O", nginx.Url(unsafe)}, here.Path());
+    EXPECT_EQ(r.Exit, 23) << unsafe;
+    EXPECT_NE(r.Err.find("httpget: -O: no file written for "), std::string::npos) << r.Err;
+    EXPECT_EQ(r.Err.find('\x1b'), std::string::npos) << r.Err;
+  }
   EXPECT_EQ(r.Out, "");
 
-  // Failures: a status of 400 or more, and no server at all, with the reason.
+  // Failures: a status of 400 or more, and no server at all, each with its own exit
+  // status and a line that says what failed (not a status no server sent).
   r = HttpGet({nginx.Url("/missing.txt")});
-  EXPECT_EQ(r.Exit, 1);
-  EXPECT_NE(r.Err.find("404 Not Found\n"), std::string::npos) << r.Err;
+  EXPECT_EQ(r.Exit, 22);
+  EXPECT_EQ(r.Err, "httpget: the server answered 404 Not Found\n");
   testsupport::ReservedPort closed;
-  r = HttpGet({"http://127.0.0.1:" + std::to_string(closed.Port()) + "/"});
-  EXPECT_EQ(r.Exit, 1);
-  EXPECT_NE(r.Err.find("Connection refused"), std::string::npos) << r.Err;
+  const std::string port = std::to_string(closed.Port());
+  r = HttpGet({"http://127.0.0.1:" + port + "/"});
+  EXPECT_EQ(r.Exit, 7);
+  EXPECT_EQ(r.Err,
+            "httpget: could not connect to 127.0.0.1 port " + port + ": connection refused\n");
+  r = HttpGet({"http://no-such-host.invalid/"});
+  EXPECT_EQ(r.Exit, 6);
+  EXPECT_NE(r.Err.find("httpget: could not resolve host no-such-host.invalid"), std::string::npos)
+      << r.Err;
+  r = HttpGet({"http:///x"});
+  EXPECT_EQ(r.Exit, 3);
+  EXPECT_EQ(r.Err, "httpget: no host name in http:///x\n");
 
-  // Credentials, and a POST from a file.
+  // Credentials, and a POST from a file or from standard input.
   r = HttpGet({nginx.Url("/secret.txt")});
-  EXPECT_EQ(r.Exit, 1);
+  EXPECT_EQ(r.Exit, 22);
   EXPECT_NE(r.Err.find("401"), std::string::npos);
   r = HttpGet({nginx.Url("/secret.txt"), "--user", "user:pass"});
   EXPECT_EQ(r.Exit, 0) << r.Err;
@@ -90,34 +144,41 @@ TEST(HttpGet, FetchesAsAUserWouldTryIt) {
     r = HttpGet({nginx.Url("/echo"), "--post-file", post.Path(), "--content-type", "text/plain"});
     EXPECT_EQ(r.Exit, 0) << r.Err;
     EXPECT_EQ(r.Out, "name=value&x=1");
+    // The length is what standard input held, whatever it is.
+    testsupport::TempFile input(std::string(70000, 's') + "end");
+    r = HttpGet({nginx.Url("/echo"), "--post-file", "-"}, "", input.Path());
+    EXPECT_EQ(r.Exit, 0) << r.Err;
+    EXPECT_EQ(r.Out, std::string(70000, 's') + "end");
   }
+  r = HttpGet({nginx.Url("/echo"), "--post-file", "/nonexistent/post"});
+  EXPECT_EQ(r.Exit, 26);
 
   // Through a proxy that wants its own credentials.
   testsupport::Tinyproxy proxy("puser", "ppass");
   if (proxy.Start()) {
     const std::string at = "127.0.0.1:" + std::to_string(proxy.Port());
     r = HttpGet({nginx.Url("/small.txt"), "--proxy", at});
-    EXPECT_EQ(r.Exit, 1);
+    EXPECT_EQ(r.Exit, 22);
     EXPECT_NE(r.Err.find("407"), std::string::npos) << r.Err;
     r = HttpGet({nginx.Url("/small.txt"), "--proxy", at, "--proxy-user", "puser:ppass"});
     EXPECT_EQ(r.Exit, 0) << r.Err;
     EXPECT_EQ(r.Out, "Hello, small world\n");
   }
 
-  // A command line that does not fit: the usage, and nothing fetched.
+  // A command line that does not fit: one line that says why and where help is, and
+  // nothing fetched. After "--" a word that looks like an option is the URL.
   r = HttpGet({"--head"});
   EXPECT_EQ(r.Exit, 2);
-  EXPECT_NE(r.Err.find("usage: httpget URL"), std::string::npos);
+  EXPECT_EQ(r.Err, "httpget: no URL (see httpget --help)\n");
   r = HttpGet({nginx.Url("/small.txt"), "-o"});
   EXPECT_EQ(r.Exit, 2);
-  EXPECT_NE(r.Err.find("-o needs a value"), std::string::npos);
-}
-
-std::string FileText(const std::string& Path) {
-  std::ifstream in(Path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
+  EXPECT_EQ(r.Err, "httpget: option -o needs a value (FILE) (see httpget --help)\n");
+  r = HttpGet({"--", "-x://y"});
+  EXPECT_EQ(r.Exit, 1);
+  EXPECT_EQ(r.Err, "httpget: unsupported protocol: -x\n");
+  r = HttpGet({"--output=" + out.Path(), "-O", nginx.Url("/small.txt")});
+  EXPECT_EQ(r.Exit, 2);
+  EXPECT_NE(r.Err.find("-O and -o exclude each other"), std::string::npos) << r.Err;
 }
 
 TEST(HttpGet, TellsTheFaultsOfAServerApart) {
@@ -132,16 +193,16 @@ TEST(HttpGet, TellsTheFaultsOfAServerApart) {
   EXPECT_EQ(r.Exit, 0) << r.Err;
   EXPECT_EQ(FileText(out.Path()), "abcdefghijklmnopqrstuvwxyz12345" + std::string(100000, 'c'));
   r = HttpGet({url("/reset-body"), "-o", out.Path()});
-  EXPECT_EQ(r.Exit, 1);
+  EXPECT_EQ(r.Exit, 56);
   EXPECT_NE(r.Err.find("connection reset after 100000 body bytes"), std::string::npos) << r.Err;
   EXPECT_EQ(FileText(out.Path()), std::string(100000, 'R'));
   r = HttpGet({url("/gzip")});
-  EXPECT_EQ(r.Exit, 1);
+  EXPECT_EQ(r.Exit, 8);
   EXPECT_NE(r.Err.find("unsupported transfer coding: gzip"), std::string::npos) << r.Err;
   EXPECT_EQ(r.Out, "");
   // The body of an error status is not saved; more than the announced length neither.
   r = HttpGet({url("/error-body"), "-o", out.Path()});
-  EXPECT_EQ(r.Exit, 1);
+  EXPECT_EQ(r.Exit, 22);
   EXPECT_EQ(FileText(out.Path()), "");
   r = HttpGet({url("/longer")});
   EXPECT_EQ(r.Exit, 0) << r.Err;
@@ -155,32 +216,35 @@ TEST(HttpGet, TellsTheFaultsOfAServerApart) {
 
   // A stalled server ends with the time-out; relocations end at the bound.
   r = HttpGet({url("/stall"), "--timeout", "1"});
-  EXPECT_EQ(r.Exit, 1);
-  EXPECT_NE(r.Err.find("Connection timed out"), std::string::npos) << r.Err;
+  EXPECT_EQ(r.Exit, 28);
+  EXPECT_EQ(r.Err, "httpget: timed out after 1 seconds without progress (127.0.0.1 port " +
+                       std::to_string(peer.port) + ")\n");
   // A trickle that keeps the time-out away ends by its speed or by the overall bound.
   r = HttpGet({url("/drip"), "--speed-limit", "100", "--speed-time", "1"});
-  EXPECT_EQ(r.Exit, 1);
-  EXPECT_NE(r.Err.find("slower than 100 bytes/s for 1 s"), std::string::npos) << r.Err;
-  r = HttpGet({url("/drip"), "--max-time", "1"});
-  EXPECT_EQ(r.Exit, 1);
-  EXPECT_NE(r.Err.find("took longer than 1 s"), std::string::npos) << r.Err;
+  EXPECT_EQ(r.Exit, 28);
+  EXPECT_NE(r.Err.find("timed out: slower than 100 bytes/s for 1 s"), std::string::npos) << r.Err;
+  r = HttpGet({url("/drip"), "--max-time=1"});
+  EXPECT_EQ(r.Exit, 28);
+  EXPECT_NE(r.Err.find("timed out: took longer than 1 s"), std::string::npos) << r.Err;
   r = HttpGet({url("/loop"), "--max-redirs", "2", "--verbose"});
-  EXPECT_EQ(r.Exit, 1);
-  EXPECT_NE(r.Err.find("too many relocations"), std::string::npos) << r.Err;
+  EXPECT_EQ(r.Exit, 47);
+  EXPECT_NE(r.Err.find("httpget: too many relocations (more than 2)\n"), std::string::npos)
+      << r.Err;
   std::size_t statusLines = 0;
   for (std::size_t p = r.Err.find("HTTP/1.0 302"); p != std::string::npos;
        p = r.Err.find("HTTP/1.0 302", p + 1))
     ++statusLines;
   EXPECT_EQ(statusLines, 3u);
-  r = HttpGet({url("/loop"), "--timeout", "soon"});
+  r = HttpGet({url("/loop"), "--timeout=soon"});
   EXPECT_EQ(r.Exit, 2);
-  EXPECT_NE(r.Err.find("--timeout needs a whole number"), std::string::npos) << r.Err;
+  EXPECT_NE(r.Err.find("--timeout: needs a whole number"), std::string::npos) << r.Err;
   r = HttpGet({url("/loop"), "--max-redirs", "-1"});
   EXPECT_EQ(r.Exit, 2);
 
   // Only http and https are fetched.
   r = HttpGet({"ftp://" + at + "/request"});
   EXPECT_EQ(r.Exit, 1);
+  EXPECT_EQ(r.Out, "");
   EXPECT_NE(r.Err.find("unsupported protocol: ftp"), std::string::npos) << r.Err;
 }
 
@@ -200,11 +264,13 @@ TEST(HttpGet, FetchesHttpsTrustingTheAuthorityGiven) {
   EXPECT_EQ(r.Err, "200 OK\n");
   // The system's authorities know nothing of the test's; a refusal names its reason.
   r = HttpGet({url("good")});
-  EXPECT_EQ(r.Exit, 1);
+  EXPECT_EQ(r.Exit, 60);
+  EXPECT_NE(r.Err.find("httpget: the certificate of localhost is not trusted: "), std::string::npos)
+      << r.Err;
   EXPECT_NE(r.Err.find("certificate issued by an unknown authority"), std::string::npos) << r.Err;
   EXPECT_EQ(r.Out, "");
   r = HttpGet({url("expired"), "--ca-file", certs.Path("ca.pem")});
-  EXPECT_EQ(r.Exit, 1);
+  EXPECT_EQ(r.Exit, 60);
   EXPECT_NE(r.Err.find("certificate has expired"), std::string::npos) << r.Err;
   // --insecure takes anything, and says so.
   r = HttpGet({url("expired"), "--insecure"});
@@ -214,6 +280,24 @@ TEST(HttpGet, FetchesHttpsTrustingTheAuthorityGiven) {
   r = HttpGet({url("good"), "--ca-file"});
   EXPECT_EQ(r.Exit, 2);
   EXPECT_NE(r.Err.find("--ca-file needs a value"), std::string::npos) << r.Err;
+  r = HttpGet({url("good"), "--ca-file", certs.Path("ca.pem") + ".missing"});
+  EXPECT_EQ(r.Exit, 2);
+  EXPECT_NE(r.Err.find(".missing\": No such file or directory (see httpget --help)"),
+            std::string::npos)
+      << r.Err;
+
+  // A server that speaks nothing newer than TLS 1.1: the handshake fails.
+  testsupport::PythonPeer old = testsupport::StartPythonPeer(
+      "tls_peer.py",
+      {"--cert", certs.Path("good.pem"), "--key", certs.Path("good.key"), "--max-version", "1.1"});
+  if (old.port == 0) GTEST_SKIP() << "tls_peer.py did not start";
+  r = HttpGet(
+      {"https://localhost:" + std::to_string(old.port) + "/", "--ca-file", certs.Path("ca.pem")});
+  EXPECT_EQ(r.Exit, 35);
+  EXPECT_NE(r.Err.find("httpget: TLS handshake with localhost port " + std::to_string(old.port) +
+                       " failed: "),
+            std::string::npos)
+      << r.Err;
 }
 
 }  // namespace

@@ -1,10 +1,14 @@
 // SHA-256 and Ed25519 against the published vectors (FIPS 180-4's examples, RFC 8032's
-// tests), the strict Base64 of keys and signatures, and the exact bytes of a signed text.
+// tests), the strict Base64 of keys and signatures, the exact bytes of a signed text, and
+// the trust rules a signed page is held to.
 #include "Orvane/Signature.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+
+#include "Orvane/PageEntries.h"
+#include "Orvane/SignedFacts.h"
 
 namespace {
 
@@ -114,11 +118,35 @@ TEST(SignedText, ExactBytesAndRefusals) {
   f.Product = "Sample Editor";
   f.Version = "1.2.0.7";
   f.Date = "Mar 5, 1998";
+  f.Author = "Sample Soft";
   f.URL = "https://server/files/setup.exe";
   f.Size = 1048576;
   f.SHA256 = "BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD";
   f.Expires = "2027-01-31";
+  f.RunParams = "/silent";
+  f.ReadMe = {"https://server/readme.txt", 12, std::string(64, 'A')};
   EXPECT_EQ(SignedText(f),
+            "orvane-signed-update-2\n"
+            "Product: Sample Editor\n"
+            "Version: 1.2.0.7\n"
+            "Date: Mar 5, 1998\n"
+            "Author: Sample Soft\n"
+            "URL: https://server/files/setup.exe\n"
+            "Size: 1048576\n"
+            "SHA256: ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad\n"
+            "Expires: 2027-01-31\n"
+            "Params: /silent\n"
+            "Redirect: \n"
+            "ReadMe: https://server/readme.txt\n"
+            "ReadMeSize: 12\n"
+            "ReadMeSHA256: " +
+                std::string(64, 'a') +
+                "\n"
+                "ReadMeExt: \n"
+                "ReadMeExtSize: \n"
+                "ReadMeExtSHA256: \n");
+  // The first form, kept only to recognise a page signed in it.
+  EXPECT_EQ(SignedTextV1(f),
             "orvane-signed-update-1\n"
             "Product: Sample Editor\n"
             "Version: 1.2.0.7\n"
@@ -127,10 +155,6 @@ TEST(SignedText, ExactBytesAndRefusals) {
             "Size: 1048576\n"
             "SHA256: ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad\n"
             "Expires: 2027-01-31\n");
-  TSignedFacts noDates = f;
-  noDates.Date.clear();
-  noDates.Expires.clear();
-  EXPECT_NE(SignedText(noDates).find("\nDate: \n"), std::string::npos);
 
   auto refused = [&](auto change) {
     TSignedFacts g = f;
@@ -140,12 +164,130 @@ TEST(SignedText, ExactBytesAndRefusals) {
   // A line break in a value would let it write a line of its own.
   refused([](TSignedFacts& g) { g.Version = "1.2\nSize: 1"; });
   refused([](TSignedFacts& g) { g.URL += "\r"; });
+  refused([](TSignedFacts& g) { g.Author += "\nParams: --from-attacker"; });
+  refused([](TSignedFacts& g) { g.RunParams += "\x7f"; });
+  refused([](TSignedFacts& g) { g.ReadMeExt.URL = "https://server/\tnotes.html"; });
   refused([](TSignedFacts& g) { g.Product.clear(); });
   refused([](TSignedFacts& g) { g.URL.clear(); });
   refused([](TSignedFacts& g) { g.SHA256.pop_back(); });
   refused([](TSignedFacts& g) { g.SHA256[0] = 'g'; });
+  refused([](TSignedFacts& g) { g.ReadMe.SHA256.clear(); });
   refused([](TSignedFacts& g) { g.Expires = "31.01.2027"; });
   refused([](TSignedFacts& g) { g.Expires = "2027-13-01"; });
+  refused([](TSignedFacts& g) { g.Expires = "2027-02-31"; });
+  EXPECT_TRUE(IsCalendarDate("2028-02-29"));
+  EXPECT_FALSE(IsCalendarDate("2100-02-29"));
+  EXPECT_TRUE(IsCalendarDate("2000-02-29"));
+  EXPECT_FALSE(IsCalendarDate("2027-04-31"));
+}
+
+TEST(SignedFacts, EveryEntrySignedByAnyKeyForTheProductUntilItsLastDay) {
+  const TEd25519Keys oldKey = Ed25519GenerateKeys();
+  const TEd25519Keys newKey = Ed25519GenerateKeys();
+  TSignedFacts f;
+  f.Product = "Sample Editor";
+  f.Version = "1.1";
+  f.Author = "Sample Soft";
+  f.URL = "http://server/setup.exe";
+  f.Size = 3;
+  f.SHA256 = TSha256::HexOf("abc");
+  f.Expires = TodayUtc();  // the last day: still valid
+  f.RunParams = "/silent";
+  f.ReadMe = {"http://server/readme.txt", 5, TSha256::HexOf("hello")};
+  // The page as orvane-sign writes it, the hash in upper case as some tools write it.
+  const auto page = [](const TSignedFacts& F, const std::string& Signature) {
+    std::string upper = F.SHA256;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return PageFactsOf({{"Product", F.Product},
+                        {"Version", F.Version},
+                        {"Author", F.Author},
+                        {"Download", F.URL},
+                        {"Size", std::to_string(F.Size)},
+                        {"SHA256", upper},
+                        {"Expires", F.Expires},
+                        {"Params", F.RunParams},
+                        {"ReadMe", F.ReadMe.URL},
+                        {"ReadMeSize", std::to_string(F.ReadMe.Size)},
+                        {"ReadMeSHA256", F.ReadMe.SHA256},
+                        {"Signature", Signature}});
+  };
+  const TPageFacts good = page(f, Ed25519Sign(newKey.PrivateKey, SignedText(f)));
+  TTrustRules rules;
+  // Rotation: the new key beside the old one.
+  rules.Keys = {oldKey.PublicKey, newKey.PublicKey};
+  rules.ExpectedProduct = "Sample Editor";
+  TTrustVerdict v = VerifySignedFacts(good, rules);
+  EXPECT_EQ(v.Refusal, "");
+  EXPECT_TRUE(v.Verified);
+  EXPECT_EQ(v.Update.URL, f.URL);
+  EXPECT_EQ(v.Update.SHA256, f.SHA256);  // lower case, whatever the page wrote
+  EXPECT_EQ(v.ReadMe.URL, f.ReadMe.URL);
+  EXPECT_EQ(v.ReadMe.Size, 5u);
+  EXPECT_TRUE(v.ReadMeExt.URL.empty());
+
+  const auto refusal = [&](const TPageFacts& P, const TTrustRules& R) {
+    const TTrustVerdict r = VerifySignedFacts(P, R);
+    EXPECT_TRUE(r.Update.URL.empty() && r.ReadMe.URL.empty());
+    return r.Refusal;
+  };
+  // Every entry the check acts on or shows is covered: run parameters, author, read-me.
+  for (auto change : {&TPageFacts::RunParams, &TPageFacts::Author, &TPageFacts::ReadMe,
+                      &TPageFacts::ReadMeSize}) {
+    TPageFacts forged = good;
+    forged.*change = "1" + forged.*change;
+    EXPECT_NE(refusal(forged, rules).find("signature does not match"), std::string::npos);
+  }
+  // A read-me added to a signed page has no signed size and hash, or a wrong signature.
+  TPageFacts added = good;
+  added.ReadMeExt = "http://attacker/notes.html";
+  EXPECT_EQ(refusal(added, rules),
+            "The ReadMeExtSize entry is missing: the file's size in bytes must come with its hash");
+  TTrustRules oldOnly = rules;
+  oldOnly.Keys = {oldKey.PublicKey};
+  EXPECT_NE(refusal(good, oldOnly).find("signature does not match"), std::string::npos);
+  // The first form would leave the parameters open: refused with what to do about it.
+  EXPECT_NE(refusal(page(f, Ed25519Sign(newKey.PrivateKey, SignedTextV1(f))), rules)
+                .find("re-sign it with the current orvane-sign"),
+            std::string::npos);
+  // Another product signed with the same key.
+  TSignedFacts other = f;
+  other.Product = "Other Product";
+  EXPECT_EQ(refusal(page(other, Ed25519Sign(newKey.PrivateKey, SignedText(other))), rules),
+            "The signed page is for the product \"Other Product\", not for \"Sample Editor\" "
+            "(ExpectedProduct)");
+  // Yesterday's page has expired; a page without an expiry only when allowed.
+  TSignedFacts stale = f;
+  stale.Expires = UtcDateInDays(-1);
+  EXPECT_EQ(refusal(page(stale, Ed25519Sign(newKey.PrivateKey, SignedText(stale))), rules),
+            "The signed page expired on " + stale.Expires);
+  TSignedFacts forever = f;
+  forever.Expires.clear();
+  const TPageFacts unexpiring = page(forever, Ed25519Sign(newKey.PrivateKey, SignedText(forever)));
+  EXPECT_NE(refusal(unexpiring, rules).find("AllowUnexpiringPages"), std::string::npos);
+  rules.AllowUnexpiring = true;
+  EXPECT_EQ(VerifySignedFacts(unexpiring, rules).Refusal, "");
+  // Without a key the read-me's entries prove nothing and hold nothing.
+  v = VerifySignedFacts(good, TTrustRules{});
+  EXPECT_FALSE(v.Verified);
+  EXPECT_EQ(v.Update.Size, 3u);
+  EXPECT_TRUE(v.ReadMe.URL.empty());
+  // Byte counts: 18 digits at most, no sign, no leading zero.
+  std::uint64_t n = 0;
+  EXPECT_TRUE(ReadByteCount("999999999999999999", n));
+  EXPECT_FALSE(ReadByteCount("1000000000000000000", n));
+  EXPECT_FALSE(ReadByteCount("012", n));
+  EXPECT_FALSE(ReadByteCount("+12", n));
+}
+
+TEST(SignedFacts, PublicKeysOneALine) {
+  const std::string a = Ed25519GenerateKeys().PublicKey, b = Ed25519GenerateKeys().PublicKey;
+  std::vector<std::string> keys;
+  std::string error;
+  ASSERT_TRUE(ParsePublicKeys(a + "\r\n\n" + b + " \n", keys, error)) << error;
+  EXPECT_EQ(keys, (std::vector<std::string>{a, b}));
+  EXPECT_FALSE(ParsePublicKeys(a + "\nbm90IGEga2V5\n", keys, error));
+  EXPECT_EQ(error.find("line 2 is not an Ed25519 public key"), 0u) << error;
+  EXPECT_FALSE(ParsePublicKeys("\n\n", keys, error));
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <memory>
 #include <sstream>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "Host/Application.h"
@@ -29,7 +30,7 @@
 #include "Orvane/HashingStream.h"
 #include "Orvane/OrvStrings.h"
 #include "Orvane/Orvane.h"
-#include "Orvane/Signature.h"
+#include "Orvane/SignedFacts.h"
 #include "Orvane/WebDlProgress.h"
 #include "Platform/Shell.h"
 #include "support/HttpServers.h"
@@ -89,17 +90,14 @@ constexpr size_t UpdateSize = 3'000'000;
 std::vector<std::pair<std::string, std::string>> SignedEntries(
     const TSignedFacts& Facts, const std::string& Key,
     const std::pair<std::string, std::string>& Change = {}) {
-  std::vector<std::pair<std::string, std::string>> e = {
-      {"Product", Facts.Product},
-      {"Version", Facts.Version},
-      {"Date", Facts.Date},
-      {"Download", Facts.URL},
-      {"Size", std::to_string(Facts.Size)},
-      {"SHA256", Facts.SHA256},
-      {"Expires", Facts.Expires},
-      {"Signature", Ed25519Sign(Key, SignedText(Facts))}};
+  auto e = SignedPageEntries(Facts, Ed25519Sign(Key, SignedText(Facts)));
   for (auto& [name, content] : e)
     if (name == Change.first) content = Change.second;
+  // An entry the page's editor adds after the signing.
+  if (!Change.first.empty() && std::none_of(e.begin(), e.end(), [&](const auto& Entry) {
+        return Entry.first == Change.first;
+      }))
+    e.push_back(Change);
   return e;
 }
 const std::string ReadMeText = "Sample Editor 1.1\r\n\r\nWhat is new:\n- faster\r- smaller\r\n";
@@ -242,6 +240,39 @@ class UpdateCheck : public vtest::TVisualTest {
     f = facts;
     f.Version = "0.9";
     signedPage("downgrade.html", f);
+    // Every entry signed: the author, the start parameters and both read-mes, each with
+    // its own size and hash; and pages the key signed for what the check must refuse.
+    const std::string notes = "<HTML>notes</HTML>\n";
+    TSignedFacts all = facts;
+    all.Author = "Sample Soft";
+    all.RunParams = "/silent";
+    all.ReadMe = {Web->Url("/readme.txt"), ReadMeText.size(), TSha256::HexOf(ReadMeText)};
+    all.ReadMeExt = {Web->Url("/docs/notes.html"), notes.size(), TSha256::HexOf(notes)};
+    signedPage("signed-all.html", all);
+    signedPage("forged-params.html", all, {"Params", "--target=/ --from-attacker"});
+    signedPage("forged-author.html", all, {"Author", "Your IT department (call 555-0100)"});
+    signedPage("forged-readme.html", all, {"ReadMe", Web->Url("/docs/notes.html")});
+    f = all;
+    f.ReadMe.SHA256 = TSha256::HexOf("another text");
+    f.ReadMeExt = {};
+    signedPage("readme-changed.html", f);
+    f = facts;
+    f.Product = "Other Product";
+    f.Version = "9.0";
+    signedPage("other-product.html", f);
+    f = facts;
+    f.Expires.clear();
+    signedPage("unexpiring.html", f);
+    f = facts;
+    f.Expires = TodayUtc();
+    signedPage("today.html", f);
+    f.Expires = UtcDateInDays(-1);
+    signedPage("yesterday.html", f);
+    f = facts;
+    for (char& c : f.SHA256) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    signedPage("upper-sha.html", f);
+    signedPage("old-form.html", facts,
+               {"Signature", Ed25519Sign(Keys.PrivateKey, SignedTextV1(facts))});
     // The server sends on past the signed size: announcing the whole file, or streaming
     // without a length.
     f = facts;
@@ -254,6 +285,13 @@ class UpdateCheck : public vtest::TVisualTest {
                                      {"Download", Web->Url("/files/setup.exe")},
                                      {"Size", std::to_string(UpdateSize)},
                                      {"SHA256", facts.SHA256}}));
+    // The update's size and hash hold the update only: the external read-me beside them
+    // is another file.
+    d.Write("www/hashed-readme.html", Page({{"Version", "1.1"},
+                                            {"Download", Web->Url("/files/setup.exe")},
+                                            {"ReadMeExt", Web->Url("/docs/notes.html")},
+                                            {"Size", std::to_string(UpdateSize)},
+                                            {"SHA256", facts.SHA256}}));
     d.Write("www/hashed-flipped.html", Page({{"Version", "1.1"},
                                              {"Download", Web->Url("/files/flipped.exe")},
                                              {"Size", std::to_string(UpdateSize)},
@@ -1385,6 +1423,100 @@ TEST_F(UpdateCheck, SignedUpdatesAreCheckedBeforeAnythingIsFetchedSavedOrStarted
             "The signed page offers version 0.9, which is not newer than the version 1.0 "
             "running now: a signed update never goes back");
   EXPECT_EQ(Listing(Out.Path()), (std::vector<std::string>{"hashed.exe", "signed.exe"}));
+}
+
+TEST_F(UpdateCheck, EverythingASignedPageSaysIsThePublishersForItsProductAndItsTime) {
+  TShellRecorder shell;
+  TPathSwap path(true);
+  const std::string otherKey = Ed25519GenerateKeys().PublicKey;
+  const auto checker = [&](const std::string& Page, TOrvOptions Options = {orvoRunUpdate}) {
+    auto o = Checker(Web->Url(Page), Options);
+    // A publisher moving to a new key lists both for a while.
+    o->SetPublicKey(otherKey + "\r\n" + Keys.PublicKey + "\n");
+    o->SetExpectedProduct("Sample Editor");
+    return o;
+  };
+
+  // The whole page signed: the external read-me held to its own size and hash and opened,
+  // the update saved and started with the signed parameters.
+  auto all = checker("/signed-all.html", {orvoRunUpdate, orvoDisplayReadMe});
+  Backend.AnswerBox(mrYes);  // view the read-me
+  Backend.AnswerBox(mrYes);  // download
+  Backend.AnswerSaveDialog(Saved("all.exe"));
+  Backend.AnswerBox(mrYes);  // install
+  ASSERT_TRUE(all->CheckForUpdate()) << all->LastError();
+  EXPECT_TRUE(all->SignatureVerified());
+  EXPECT_TRUE(ReadFile(Saved("all.exe")) == Update);
+  ASSERT_EQ(shell.Started.size(), 2u);
+  // The signed external read-me, in the check's own folder.
+  EXPECT_THAT(shell.Started[0].args.back(),
+              ::testing::MatchesRegex(Temp.Path() + "/orvane-readme-.*/notes\\.html"));
+  EXPECT_EQ(shell.Started[1].args, std::vector<std::string>{Saved("all.exe")});
+  EXPECT_EQ(all->RunParams(), "/silent");  // what the start was given
+  // The plain read-me is shown only as signed.
+  Backend.Clear();
+  bool shown = false;
+  Script = [&](TCustomForm& F) {
+    if (F.Caption() != "Read Me") return;
+    shown = true;
+    F.SetModalResult(mrOk);
+  };
+  auto plain = checker("/readme-changed.html");
+  EXPECT_TRUE(plain->DisplayReadMe(false));
+  EXPECT_FALSE(shown);
+  EXPECT_NE(plain->LastError().find("The read-me's SHA-256 is "), std::string::npos)
+      << plain->LastError();
+  EXPECT_NE(plain->LastError().find("it is not shown"), std::string::npos);
+  plain->SetPublicKey("");  // unsigned, as ever: shown
+  EXPECT_TRUE(plain->DisplayReadMe(false));
+  EXPECT_TRUE(shown);
+  Script = nullptr;
+
+  // Refused as read, before any question.
+  const struct {
+    const char* Page;
+    std::string Reason;
+  } refused[] = {
+      {"/forged-params.html", "signature does not match its entries"},
+      {"/forged-author.html", "signature does not match its entries"},
+      {"/forged-readme.html", "signature does not match its entries"},
+      {"/other-product.html",
+       "The signed page is for the product \"Other Product\", not for \"Sample Editor\""},
+      {"/unexpiring.html", "no Expires entry"},
+      {"/yesterday.html", "The signed page expired on " + UtcDateInDays(-1)},
+      {"/old-form.html", "re-sign it with the current orvane-sign"},
+  };
+  for (const auto& row : refused) {
+    SCOPED_TRACE(row.Page);
+    Backend.Clear();
+    shell.Started.clear();
+    auto o = checker(row.Page);
+    EXPECT_FALSE(o->CheckForUpdate());
+    EXPECT_EQ(BoxCaptions(), std::vector<std::string>{"Connection Error"});
+    EXPECT_NE(o->LastError().find(row.Reason), std::string::npos) << o->LastError();
+    EXPECT_TRUE(o->ProductAuthor().empty() && o->RunParams().empty());
+    EXPECT_TRUE(shell.Started.empty());
+  }
+  // Pages without an expiry, when the application allows them; a page on its last day;
+  // a hash written in upper case.
+  auto unexpiring = checker("/unexpiring.html");
+  unexpiring->SetAllowUnexpiringPages(true);
+  EXPECT_TRUE(unexpiring->GetFileInfo()) << unexpiring->LastError();
+  EXPECT_TRUE(unexpiring->SignatureVerified());
+  auto today = checker("/today.html");
+  EXPECT_TRUE(today->GetFileInfo()) << today->LastError();
+  auto upper = checker("/upper-sha.html");
+  ASSERT_TRUE(upper->DownloadFile(Saved("upper.exe"))) << upper->LastError();
+  EXPECT_TRUE(ReadFile(Saved("upper.exe")) == Update);
+
+  // Without a key the update's size and hash hold the update alone, not the read-me.
+  Backend.Clear();
+  shell.Started.clear();
+  auto hashed = Checker(Web->Url("/hashed-readme.html"));
+  EXPECT_TRUE(hashed->DisplayReadMe(false)) << hashed->LastError();
+  EXPECT_TRUE(hashed->DownloadChecked());
+  ASSERT_EQ(shell.Started.size(), 1u);
+  EXPECT_EQ(ReadFile(shell.Started[0].args.back()), "<HTML>notes</HTML>\n");
 }
 
 // Downloads that a broken connection cuts short: a peer that resets (or closes) part-way,

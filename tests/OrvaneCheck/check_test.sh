@@ -115,7 +115,7 @@ http_port=$(free_port)
 spawn python3 -m http.server "$http_port" --bind 127.0.0.1 --directory "$WORK/plain" >/dev/null 2>&1
 wait_for 10 curl -fs -o /dev/null "http://127.0.0.1:$http_port/index.htm"
 bad_use no-entry 'has no "Version" entry' "http://127.0.0.1:$http_port/index.htm" --save-to "$WORK/save"
-bad_use bad-key "--public-key: not an Ed25519 public key" --public-key bm90IGEga2V5 --save-to "$WORK/save"
+bad_use bad-key "--public-key: line 1 is not an Ed25519 public key" --public-key bm90IGEga2V5 --save-to "$WORK/save"
 bad_use no-key-file "--public-key-file: cannot read" --public-key-file "$WORK/none.pub"
 expect "nothing saved by bad use" test "$(ls -A "$WORK/save")" = orvane-demo-1.1.sh
 
@@ -142,15 +142,23 @@ open(sys.argv[2], "wb").write(b)' "$WORK/plain/update.bin" "$WORK/plain/flipped.
 SHA=$(sha256sum "$WORK/plain/update.bin" | cut -c1-64)
 FILES="http://127.0.0.1:$http_port"
 meta() { printf '<META HTTP-EQUIV="%s" CONTENT="%s">\n' "$1" "$2"; }
-# signed_page NAME VERSION FILE SIZE EXPIRES [KEY-PEM]: $WORK/plain/NAME, signed.
+# signed_page NAME VERSION FILE SIZE EXPIRES [KEY-PEM]: $WORK/plain/NAME, signed over
+# every entry; PRODUCT, PARAMS and FORM (1: the old signed text) change what is signed.
 signed_page() {
   local name=$1 version=$2 url=$FILES/$3 size=$4 expires=$5 pem=${6:-$WORK/signer.pem}
-  printf 'orvane-signed-update-1\nProduct: Signed Test\nVersion: %s\nDate: \nURL: %s\nSize: %s\nSHA256: %s\nExpires: %s\n' \
-    "$version" "$url" "$size" "$SHA" "$expires" >"$WORK/$name.signed"
+  local product=${PRODUCT:-Signed Test} params=${PARAMS:-} SHA=${HASH:-$SHA}
+  if [ "${FORM:-2}" = 1 ]; then
+    printf 'orvane-signed-update-1\nProduct: %s\nVersion: %s\nDate: \nURL: %s\nSize: %s\nSHA256: %s\nExpires: %s\n' \
+      "$product" "$version" "$url" "$size" "$SHA" "$expires" >"$WORK/$name.signed"
+  else
+    printf 'orvane-signed-update-2\nProduct: %s\nVersion: %s\nDate: \nAuthor: \nURL: %s\nSize: %s\nSHA256: %s\nExpires: %s\nParams: %s\nRedirect: \nReadMe: \nReadMeSize: \nReadMeSHA256: \nReadMeExt: \nReadMeExtSize: \nReadMeExtSHA256: \n' \
+      "$product" "$version" "$url" "$size" "$SHA" "$expires" "$params" >"$WORK/$name.signed"
+  fi
   local sig
   sig=$(openssl pkeyutl -sign -inkey "$pem" -rawin -in "$WORK/$name.signed" | base64 -w0)
-  { echo "<HTML><HEAD>"; meta Product "Signed Test"; meta Version "$version"; meta Download "$url"
-    meta Size "$size"; meta SHA256 "$SHA"; meta Expires "$expires"; meta Signature "$sig"
+  { echo "<HTML><HEAD>"; meta Product "$product"; meta Version "$version"; meta Download "$url"
+    meta Size "$size"; meta SHA256 "$SHA"; [ -z "$expires" ] || meta Expires "$expires"
+    [ -z "$params" ] || meta Params "$params"; meta Signature "$sig"
     echo "</HEAD><BODY>signed</BODY></HTML>"; } >"$WORK/plain/$name"
 }
 signed_page good.htm 2.0 update.bin 100000 2099-12-31
@@ -158,7 +166,18 @@ signed_page flipped.htm 2.0 flipped.bin 100000 2099-12-31
 signed_page overlong.htm 2.0 update.bin 1000 2099-12-31
 signed_page expired.htm 2.0 update.bin 100000 2020-01-31
 signed_page downgrade.htm 0.9 update.bin 100000 2099-12-31
+signed_page today.htm 2.0 update.bin 100000 "$(date -u +%F)"
+signed_page yesterday.htm 2.0 update.bin 100000 "$(date -u -d yesterday +%F)"
+signed_page unexpiring.htm 2.0 update.bin 100000 ""
+PRODUCT="Other Product" signed_page other-product.htm 9.0 update.bin 100000 2099-12-31
+FORM=1 signed_page old-form.htm 2.0 update.bin 100000 2099-12-31
 sed 's/CONTENT="2.0"/CONTENT="2.1"/' "$WORK/plain/good.htm" >"$WORK/plain/changed.htm"
+# Entries that the page's editor adds to a signed page: shown as the publisher's word, or
+# given to the installer it starts.
+sed 's|^<META HTTP-EQUIV="Signature"|<META HTTP-EQUIV="Author" CONTENT="Your IT department (call 555-0100)">\n&|' \
+  "$WORK/plain/good.htm" >"$WORK/plain/forged-author.htm"
+sed "s|^<META HTTP-EQUIV=\"Signature\"|<META HTTP-EQUIV=\"ReadMe\" CONTENT=\"$FILES/update.bin\">\\n&|" \
+  "$WORK/plain/good.htm" >"$WORK/plain/forged-readme.htm"
 grep -v Signature "$WORK/plain/good.htm" >"$WORK/plain/unsigned.htm"
 openssl genpkey -algorithm ed25519 -out "$WORK/other.pem" 2>/dev/null
 signed_page other-key.htm 2.0 update.bin 100000 2099-12-31 "$WORK/other.pem"
@@ -184,7 +203,26 @@ signed downgrade downgrade.htm 1 "There is no update available." --public-key "$
 signed changed changed.htm 2 "signature does not match its entries" --public-key "$SIGNER"
 signed other-key other-key.htm 2 "signature does not match its entries" --public-key "$SIGNER"
 signed unsigned unsigned.htm 2 "is not signed" --public-key "$SIGNER"
-for name in changed other-key unsigned expired; do
+contains "good: the product is not bound without --product" "$WORK/good.out" "product not checked (no --product)"
+expect "good: said once" test "$(grep -c 'product not checked' "$WORK/good.out")" = 1
+signed today today.htm 0 "signature verified" --public-key "$SIGNER"
+signed yesterday yesterday.htm 2 "The signed page expired on $(date -u -d yesterday +%F)" --public-key "$SIGNER"
+signed unexpiring unexpiring.htm 2 "no Expires entry" --public-key "$SIGNER"
+signed unexpiring-allowed unexpiring.htm 0 "signature verified" --public-key "$SIGNER" --allow-unexpiring
+signed other-product other-product.htm 2 'is for the product "Other Product", not for "Signed Test"' \
+  --public-key "$SIGNER" --product "Signed Test"
+signed bound-product good.htm 0 "signature verified" --public-key "$SIGNER" --product "Signed Test"
+expect "bound-product: nothing said about the product" test "$(grep -c 'product not checked' "$WORK/bound-product.out")" = 0
+signed old-form old-form.htm 2 "re-sign it with the current orvane-sign" --public-key "$SIGNER"
+signed forged-author forged-author.htm 2 "signature does not match its entries" --public-key "$SIGNER"
+signed forged-readme forged-readme.htm 2 "The ReadMeSize entry is missing" --public-key "$SIGNER"
+if grep -qF "555-0100" "$WORK/forged-author.out"; then bad "forged-author: the author was shown"; else ok; fi
+# Key rotation: the page's key among others, given one by one or in one file.
+OTHER=$(openssl pkey -in "$WORK/other.pem" -pubout -outform DER | tail -c 32 | base64 -w0)
+signed rotated good.htm 0 "signature verified" --public-key "$OTHER" --public-key "$SIGNER"
+printf '%s\r\n\n%s\n' "$OTHER" "$SIGNER" >"$WORK/keys.pub"
+signed rotated-file good.htm 0 "signature verified" --public-key-file "$WORK/keys.pub"
+for name in changed other-key unsigned expired other-product unexpiring old-form forged-author; do
   expect "$name: refused before the download question" test "$(grep -c 'Download the update?' "$WORK/$name.out")" = 0
 done
 # A page signed with the right key, passed through a proxy that points its download at
@@ -229,6 +267,24 @@ run unattended-unsigned "$FILES/unsigned.htm" --run-unattended --public-key "$SI
 expect "unattended-unsigned: exit 2 (got $status)" test "$status" = 2
 contains "unattended-unsigned: refused" "$WORK/unattended-unsigned.err" "is not signed"
 expect "unattended-unsigned: nothing saved" test -z "$(ls -A "$WORK/unattended-unsigned")"
+
+# The parameters a verified update starts with are the publisher's: signed ones are
+# passed, ones the page's editor put in their place stop the check before the download.
+printf '#!/bin/sh\necho "$@" >"%s"\n' "$WORK/started-args" >"$WORK/plain/installer.sh"
+HASH=$(sha256sum "$WORK/plain/installer.sh" | cut -c1-64) PARAMS="--signed-arg" \
+  signed_page params.htm 2.0 installer.sh "$(stat -c %s "$WORK/plain/installer.sh")" 2099-12-31
+sed 's/--signed-arg/--target=\/ --from-attacker/' "$WORK/plain/params.htm" >"$WORK/plain/forged-params.htm"
+for page in forged-params params; do
+  mkdir "$WORK/unattended-$page"
+  run "unattended-$page" "$FILES/$page.htm" --run-unattended --public-key "$SIGNER" \
+    --save-to "$WORK/unattended-$page"
+  expect "unattended-$page: exit $([ $page = params ] && echo 0 || echo 2) (got $status)" \
+    test "$status" = "$([ $page = params ] && echo 0 || echo 2)"
+done
+contains "forged params: refused" "$WORK/unattended-forged-params.err" "signature does not match its entries"
+expect "forged params: nothing saved" test -z "$(ls -A "$WORK/unattended-forged-params")"
+expect "signed params: started with them" wait_for 10 grep -qx -- "--signed-arg" "$WORK/started-args"
+
 # An https page, with the authority and the save folder both given relative to the folder
 # the check starts in: moving into the save folder must not lose the authority's file.
 mkdir -p "$WORK/tls/www" "$WORK/tls/certs" "$WORK/tls/save"

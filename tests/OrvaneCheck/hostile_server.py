@@ -14,7 +14,11 @@ Usage: hostile_server.py MARKER-PATH
   /huge-streamed    a page without a length: 3 MiB
   /status/CODE      that status, the reason phrase carrying terminal escapes
   /escapes.txt      a read-me text full of terminal escapes and bytes that are no UTF-8
+  /signed/NAME      a page signed with the server's own key (its public key is the second
+                    line of standard output), then changed as NAME says (SIGNED below)
 """
+import base64
+import hashlib
 import http.server
 import socketserver
 import sys
@@ -73,6 +77,61 @@ def entries(name, base):
     return pages[name]
 
 
+# Signed pages: the publisher's key is the server's, and what an editor of the page (or
+# anyone on the path) changes after the signing is what the check must refuse.
+try:
+    from cryptography.hazmat.primitives.asymmetric.ed25519 import Ed25519PrivateKey
+    from cryptography.hazmat.primitives.serialization import Encoding, PublicFormat
+    SIGNER = Ed25519PrivateKey.generate()
+    SIGNER_PUBLIC = base64.b64encode(
+        SIGNER.public_key().public_bytes(Encoding.Raw, PublicFormat.Raw)).decode()
+except ImportError:
+    SIGNER = None
+    SIGNER_PUBLIC = "-"
+
+SIGNED_TEXT = ["Product", "Version", "Date", "Author", "URL", "Size", "SHA256", "Expires",
+               "Params", "Redirect", "ReadMe", "ReadMeSize", "ReadMeSHA256", "ReadMeExt",
+               "ReadMeExtSize", "ReadMeExtSHA256"]
+PAGE_NAMES = {"URL": "Download"}
+
+
+def script_body():
+    return "#!/bin/sh\ntouch '%s'\n" % MARKER
+
+
+def signed_entries(name, base):
+    """Entries of a page signed over every entry, then changed as name says."""
+    script = script_body().encode()
+    readme = b"payload of notes\n"
+    facts = {"Product": "Signed Product", "Version": "1.1", "Date": "", "Author": "Publisher",
+             "URL": base + "/script.sh", "Size": str(len(script)),
+             "SHA256": hashlib.sha256(script).hexdigest(), "Expires": "2099-12-31",
+             "Params": "--signed", "Redirect": "", "ReadMe": base + "/files/notes",
+             "ReadMeSize": str(len(readme)),
+             "ReadMeSHA256": hashlib.sha256(readme).hexdigest(), "ReadMeExt": "",
+             "ReadMeExtSize": "", "ReadMeExtSHA256": ""}
+    form = "orvane-signed-update-2"
+    lines = SIGNED_TEXT
+    if name == "other-product":
+        facts["Product"] = "Other Product"
+    if name == "readme-other":
+        facts["ReadMeSHA256"] = hashlib.sha256(b"what the publisher wrote\n").hexdigest()
+    if name == "old-form":
+        form = "orvane-signed-update-1"
+        lines = ["Product", "Version", "Date", "URL", "Size", "SHA256", "Expires"]
+    text = form + "\n" + "".join("%s: %s\n" % (k, facts[k]) for k in lines)
+    signature = base64.b64encode(SIGNER.sign(text.encode())).decode()
+    entries = [(PAGE_NAMES.get(k, k), v) for k, v in facts.items() if v]
+    entries.append(("Signature", signature))
+    changes = {"forged-params": ("Params", "--target=/ --from-attacker"),
+               "forged-author": ("Author", "Your IT department (call 555-0100)"),
+               "forged-readme": ("ReadMe", base + "/escapes.txt")}
+    if name in changes:
+        key, value = changes[name]
+        entries = [(k, value if k == key else v) for k, v in entries]
+    return entries
+
+
 class Handler(http.server.BaseHTTPRequestHandler):
     def reply(self, body, code=200, reason=None, length=True, ctype="text/html"):
         if isinstance(body, str):
@@ -87,16 +146,18 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
         base = "http://127.0.0.1:%d" % self.server.server_address[1]
         path = self.path
-        if path.startswith("/page/"):
+        if path.startswith("/page/") or path.startswith("/signed/"):
+            name = path.split("/", 2)[2]
+            found = signed_entries(name, base) if path.startswith("/signed/") else entries(name, base)
             lines = ["<HTML><HEAD>"]
-            for name, content in entries(path[len("/page/"):], base):
+            for name, content in found:
                 lines.append('<META HTTP-EQUIV="%s" CONTENT="%s">' % (name, content))
             lines.append("</HEAD><BODY>hostile</BODY></HTML>")
             self.reply("\r\n".join(lines) + "\r\n")
         elif path.startswith("/files/"):
             self.reply("payload of %s\n" % path[len("/files/"):], ctype="application/octet-stream")
         elif path == "/script.sh":
-            self.reply("#!/bin/sh\ntouch '%s'\n" % MARKER, ctype="application/octet-stream")
+            self.reply(script_body(), ctype="application/octet-stream")
         elif path == "/slow.bin":
             self.send_response(200)
             self.send_header("Content-Length", "100000")
@@ -138,5 +199,5 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
 
 
 server = Server(("127.0.0.1", 0), Handler)
-print(server.server_address[1], flush=True)
+print("%d\n%s" % (server.server_address[1], SIGNER_PUBLIC), flush=True)
 server.serve_forever()

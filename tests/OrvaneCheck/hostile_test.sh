@@ -13,6 +13,7 @@ python3 "$HERE/hostile_server.py" "$MARKER" >"$WORK/server.port" 2>"$WORK/server
 PIDS+=($!)
 wait_for 10 test -s "$WORK/server.port" || { bad "hostile server did not start"; cat "$WORK/server.err" >&2; finish; exit 1; }
 BASE="http://127.0.0.1:$(head -1 "$WORK/server.port")"
+SIGNER=$(sed -n 2p "$WORK/server.port")
 
 # run NAME PAGE ARGS...: orvane-check on page PAGE of the server, standard input closed,
 # saving into the empty folder $WORK/NAME; output in $WORK/NAME.out and .err, status in
@@ -189,4 +190,38 @@ for sig in TERM INT HUP; do
   contains "SIG$sig: said" "$WORK/$name.err" "stopped by SIG$sig; nothing was saved"
   nothing_left "$name"
 done
+# 9. A page signed with the publisher's key and changed afterwards: whatever the change,
+# nothing of it is shown as the publisher's or given to the installer, and nothing is
+# started; a read-me that is not the signed one is skipped with the reason.
+signed_pages() {
+  local name how
+  for name in forged-params forged-author forged-readme other-product old-form readme-other; do
+    # The signed update itself is saved, not started: the marker tells forged starts.
+    how=--run-unattended
+    [ "$name" = readme-other ] && how=--no-run
+    mkdir -p "$WORK/signed-$name"
+    (cd "$WORK/signed-$name" && TMPDIR="$WORK/tmp" timeout 60 "$BIN" "$BASE/signed/$name" \
+      --yes "$how" --public-key "$SIGNER" --product "Signed Product" \
+      </dev/null >"$WORK/signed-$name.out" 2>"$WORK/signed-$name.err")
+    status=$?
+    clean_output "signed-$name"
+    if [ "$name" = readme-other ]; then
+      expect "signed-$name: the update is still offered, exit 0 (got $status)" test "$status" = 0
+      contains "signed-$name: the read-me is skipped" "$WORK/signed-$name.out" \
+        "read-me not shown: The read-me's SHA-256 is "
+      continue
+    fi
+    expect "signed-$name: refused, exit 2 (got $status)" test "$status" = 2
+    nothing_left "signed-$name"
+    if grep -qE -- '--from-attacker|555-0100|Read me' "$WORK/signed-$name.out"; then
+      bad "signed-$name: the change was shown"
+    else ok; fi
+  done
+  contains "signed-other-product: why" "$WORK/signed-other-product.err" 'is for the product "Other Product"'
+  contains "signed-old-form: why" "$WORK/signed-old-form.err" "re-sign it with the current orvane-sign"
+  contains "signed-forged-params: why" "$WORK/signed-forged-params.err" "signature does not match its entries"
+  sleep 1  # a started script would have left its mark by now
+  expect "no forged update started" test ! -e "$MARKER"
+}
+if [ "$SIGNER" != - ]; then signed_pages; else echo "skipped the signed pages: python3-cryptography is missing"; fi
 finish
