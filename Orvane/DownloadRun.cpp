@@ -23,7 +23,7 @@ void TOrvane::TDownloadRun::Bind() {
   Cli.SetExtraHeaders({});
   Cli.OnHeaderEnd = [this](TObject*) { HeaderEnd(); };
   Cli.OnRequestDone = [this](TObject* Sender, THttpRequest Rq, std::uint16_t Error) {
-    if (Cli.State() == httpReady && RetryNow(Error)) {
+    if (Cli.State() == httpReady && RetryNow()) {
       WaitForRetry();
       return;
     }
@@ -64,10 +64,32 @@ void TOrvane::TDownloadRun::HeaderEnd() {
   O.FResumedSize = Resume.Size();
 }
 
-bool TOrvane::TDownloadRun::RetryNow(std::uint16_t Error) {
+namespace {
+
+// What another request may not meet: a connection that broke or stalled, a server out of
+// reach for a moment, an answer whose body simply stopped. Not the user's cancel, a disk
+// that refused the bytes, nor a server that breaks HTTP or refuses.
+bool MayPass(THttpFailure Kind) {
+  switch (Kind) {
+    case hfNone:
+    case hfConnectionLost:
+    case hfTimeout:
+    case hfConnect:
+    case hfResolve:
+    case hfTls:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+bool TOrvane::TDownloadRun::RetryNow() {
   using namespace std::chrono;
   if (!MayRetry || Attempt >= O.FDownloadRetries || !Resume.Resumable()) return false;
-  if (Error == 3 || Answer == TDownloadResume::raOther || Answer == TDownloadResume::raRefused)
+  if (!MayPass(Cli.FailureKind()) || Answer == TDownloadResume::raOther ||
+      Answer == TDownloadResume::raRefused)
     return false;
   if (O.FDownloadTooLong || !O.FProgressForm || O.FProgressForm->Cancelled || Loan.Taken())
     return false;

@@ -37,9 +37,9 @@ struct TOrvane::TDownloadRun {
 
  private:
   void HeaderEnd();
-  // A request that ended before the file was whole, for a reason that another request may
-  // not meet: not the user's cancel, not an answer that was no file or not this one.
-  bool RetryNow(std::uint16_t Error);
+  // The request ended before the file was whole, for a reason that another request may
+  // not meet, after an answer that was this file (or none yet to this request).
+  bool RetryNow();
   void WaitForRetry();
   void Tick();
 
