@@ -1581,6 +1581,10 @@ TEST_F(UpdateCheck, DownloadsCutShortResumeAndNeverMixTwoFiles) {
   EXPECT_FALSE(o->DoDownload(base + "id=d&cuts=50&badtotal=1", Saved("d.exe"), "Update"));
   EXPECT_NE(o->LastError().find("with another part or another file"), std::string::npos)
       << o->LastError();
+  EXPECT_EQ((std::vector<int>{TOrvane(nullptr).DownloadRetries(), o->DownloadRetries(),
+                              TOrvane(nullptr).DownloadRetryWait()}),
+            (std::vector<int>{3, 3, 1000}));
+  EXPECT_THROW(o->SetDownloadRetries(-1), EConvertError);
   o->SetDownloadRetries(2);
   EXPECT_FALSE(o->DoDownload(base + "id=e&cuts=20,40,60,80", Saved("e.exe"), "Update"));
   EXPECT_EQ(o->LastError().rfind("connection reset after ", 0), 0u) << o->LastError();
