@@ -2,6 +2,8 @@
 // machine and the event triggers.
 #include "HttpProt/HttpCli.h"
 
+#include <utility>
+
 #include "Host/HiddenWindow.h"
 #include "Host/Streams.h"
 #include "Host/StringList.h"
@@ -115,6 +117,19 @@ void THttpCli::SetTimeBound(std::int32_t& Field, std::int32_t Value, const char*
 void THttpCli::SetMaxRelocations(std::int32_t Value) {
   if (Value < 0) throw EHttpException("HTTP MaxRelocations must not be negative", 5);
   FMaxRelocations = Value;
+}
+
+void THttpCli::SetExtraHeaders(std::vector<std::string> Lines) {
+  for (const std::string& line : Lines) {
+    const std::size_t colon = line.find(':');
+    bool clean = colon != std::string::npos && colon > 0;
+    // A line ending or any other control byte would let the value write lines of its own.
+    for (const char c : line)
+      clean = clean && (static_cast<unsigned char>(c) >= 0x20 || c == '\t') && c != 0x7f;
+    for (std::size_t i = 0; clean && i < colon; ++i) clean = line[i] != ' ' && line[i] != '\t';
+    if (!clean) throw EHttpException("HTTP extra header line is not a \"Name: value\" line", 6);
+  }
+  FExtraHeaders = std::move(Lines);
 }
 
 const std::string& THttpCli::SslCAFile() const {

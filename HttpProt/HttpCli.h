@@ -38,6 +38,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "Host/Component.h"
 #include "Host/Events.h"
@@ -103,8 +104,8 @@ using THttpRequestDone =
 using THttpDataAvailable = std::function<void(TObject* Sender, std::uint16_t Error)>;
 
 // Misuse (1 busy, 2 nothing to post, 4 line too long, 5 a negative Timeout, time bound or
-// MaxRelocations) or, from Get/Head/Post, a status of 400 or more (the status is the code,
-// the reason phrase the message).
+// MaxRelocations, 6 an extra header line that is no "Name: value" line) or, from Get/Head/Post, a
+// status of 400 or more (the status is the code, the reason phrase the message).
 class ORV_API EHttpException : public Exception {
  public:
   EHttpException(const std::string& Msg, std::uint16_t ErrorCode)
@@ -273,6 +274,19 @@ class ORV_API THttpCli : public TComponent {
   THttpState State() const { return FState; }
   THttpRequest RequestType() const { return FRequestType; }
   bool Connected() const { return FConnected; }
+
+  // Partial downloads. ExtraHeaders are lines ("Range: bytes=100-") sent with every
+  // request after the component's own, also to wherever a relocation leads (so never
+  // credentials: Username and Password are held to URL's host); a line with a control
+  // character or without a name and colon raises EHttpException 6 and changes nothing.
+  // The response's validators are its "last-modified" and "etag" values as sent (blanks
+  // around them dropped; empty when absent), its "content-range" as ParseContentRange
+  // reads it (invalid when absent, malformed or given twice).
+  const std::vector<std::string>& ExtraHeaders() const { return FExtraHeaders; }
+  void SetExtraHeaders(std::vector<std::string> Lines);
+  const std::string& LastModified() const { return FRq.Response.LastModified; }
+  const std::string& ETag() const { return FRq.Response.ETag; }
+  const THttpContentRange& ContentRange() const { return FRq.Response.ContentRange; }
 
   // Events (published but OnDataAvailable). OnTrace is kept and never fired.
   TNotifyEvent OnTrace;
@@ -464,6 +478,7 @@ class ORV_API THttpCli : public TComponent {
   std::int32_t FMaxRelocations = 20;
   bool FAllowHttpsDowngrade = false;
   bool FProxyFromEnvironment = false;
+  std::vector<std::string> FExtraHeaders;
   TRequestState FRq;
   // WM_HTTP_REQUEST_DONE is posted and not handled yet.
   bool FRequestDonePending = false;

@@ -311,6 +311,8 @@ void THttpCli::SendRequest(const std::string& Method, const std::string& Version
       !line({"Proxy-Authorization: Basic ", ProxyCredentials(FRq.Proxy)}))
     return;
   if (!FCookie.empty() && !line({"Cookie: ", FCookie})) return;
+  for (const std::string& extra : FExtraHeaders)
+    if (!line({extra})) return;
   TriggerRequestHeaderEnd();
   if (guard.Gone() || Stopped()) return;
   if (!line({""})) return;

@@ -4,6 +4,12 @@
 
 namespace {
 
+std::string Trimmed(std::string_view Text) {
+  while (!Text.empty() && (Text.front() == ' ' || Text.front() == '\t')) Text.remove_prefix(1);
+  while (!Text.empty() && (Text.back() == ' ' || Text.back() == '\t')) Text.remove_suffix(1);
+  return std::string(Text);
+}
+
 bool IsDigit(char c) {
   return c >= '0' && c <= '9';
 }
@@ -79,6 +85,14 @@ THeadLine ParseField(THttpResponseHead& Head, std::string_view Line, std::size_t
   } else if (EqualsNoCase(name, "content-type")) {
     Head.ContentType.assign(value);
     for (char& c : Head.ContentType) c = AsciiLower(c);
+  } else if (EqualsNoCase(name, "last-modified")) {
+    Head.LastModified = Trimmed(value);
+  } else if (EqualsNoCase(name, "etag")) {
+    Head.ETag = Trimmed(value);
+  } else if (EqualsNoCase(name, "content-range")) {
+    // Two ranges in one answer leave no telling which the bytes are.
+    Head.ContentRange = Head.ContentRangeSeen ? THttpContentRange() : ParseContentRange(value);
+    Head.ContentRangeSeen = true;
   } else if (EqualsNoCase(name, "www-authenticate")) {
     return {THeadLine::Challenge, 0, value};
   } else if (EqualsNoCase(name, "transfer-encoding")) {

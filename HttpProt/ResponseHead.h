@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "HttpProt/ContentRange.h"
 #include "HttpProt/Url.h"
 #include "Platform/Export.h"
 
@@ -20,6 +21,12 @@ struct THttpResponseHead {
   // A transfer coding the component does not decode; the body is then refused.
   std::string UnknownCoding;
   bool Chunked = false;
+  // What a resumed download is checked against (blanks around them dropped; empty when
+  // absent), and its range, as ParseContentRange reads it.
+  std::string LastModified;
+  std::string ETag;
+  THttpContentRange ContentRange;
+  bool ContentRangeSeen = false;
 };
 
 // What one header line was, beside what it set in the head.

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -21,6 +22,7 @@
 #include "Host/StdCtrls.h"
 #include "Host/Streams.h"
 #include "HttpProt/HttpCli.h"
+#include "Orvane/DownloadRun.h"
 #include "Orvane/EntryChecks.h"
 #include "Orvane/HashingStream.h"
 #include "Orvane/HttpEvents.h"
@@ -55,8 +57,19 @@ struct TPartFile {
   std::string Name;
   int Handle = -1;
 };
+// The name inside the temporary one is cut (on a character's start) so that the dot, the
+// process number, the counter and ".part" still fit the 255 bytes of a file name.
+std::string PartNameStem(const std::string& Name) {
+  constexpr std::size_t MaxKept = 200;
+  if (Name.size() <= MaxKept) return Name;
+  std::size_t end = MaxKept;
+  while (end > 0 && (static_cast<unsigned char>(Name[end]) & 0xC0) == 0x80) --end;
+  return Name.substr(0, end);
+}
+
 TPartFile CreatePartFile(const std::string& FileName) {
-  const std::string base = ExtractFilePath(FileName) + "." + ExtractFileName(FileName) + "." +
+  const std::string base = ExtractFilePath(FileName) + "." +
+                           PartNameStem(ExtractFileName(FileName)) + "." +
                            std::to_string(::getpid()) + "-";
   static unsigned counter = 0;
   int err = 0;
@@ -204,6 +217,8 @@ bool TOrvane::DoDownload(const std::string& URL, const std::string& FileName,
     throw;
   }
   FDownloadTooLong = false;
+  FResumedBytes = 0;
+  FResumedSize = -1;
   bool result = false;
   // Every way out closes the file and leaves either the finished file or nothing.
   struct TEnd {
@@ -223,12 +238,15 @@ bool TOrvane::DoDownload(const std::string& URL, const std::string& FileName,
   THttpCli& cli = PrepareClient();
   if (!rules.Text) cli.SetMaxTime(FDownloadMaxTime);
   TReceiveLoan loan(cli, std::move(stream));
+  TDownloadRun attempts(*this, guard, cli, loan, saved, URL, !rules.Text, checked ? limit : -1);
+  attempts.Bind();
   cli.OnDocData = [this, limit](TObject* Sender, const void* Buffer, std::int32_t Len) {
     if (limit >= 0 && !FDownloadTooLong) {
       // A server that announces or sends more than the file may have is stopped at once:
       // it could otherwise fill the disk.
       auto* c = dynamic_cast<THttpCli*>(Sender);
-      if (c && PastByteLimit(*c, static_cast<std::uint64_t>(limit))) {
+      // (What a resumed answer may carry is what the file still lacks.)
+      if (c && PastByteLimit(*c, static_cast<std::uint64_t>(limit - FResumedBytes))) {
         FDownloadTooLong = true;
         c->Abort();
         return;
@@ -251,16 +269,25 @@ bool TOrvane::DoDownload(const std::string& URL, const std::string& FileName,
   // A request that ended with an error (a body cut short, an abort, a time-out) is a
   // failure whatever status it had reached; when the exception hook ended the wait, its
   // message is the reason.
+  const std::int32_t status = cli.StatusCode();
   if (loan.Taken()) {
     if (FLastError.empty()) FLastError = "The download was ended before it finished";
+  } else if (!attempts.Refusal.empty()) {
+    FLastError = attempts.Refusal;
   } else if (FDownloadTooLong && checked) {
     FLastError = "The server sent more than the " + FormatThousands(limit) +
                  " bytes the page gives for the file; the download was stopped";
   } else if (FDownloadTooLong) {
     FLastError = "The read-me at " + URL + " is larger than the " + FormatThousands(limit) +
                  " bytes a text may have (MaxPageSize)";
-  } else if (cli.StatusCode() > 200) {
+  } else if (FLastError.empty() && status > 200 && !(status == 206 && FResumedBytes > 0)) {
+    // (A 206 is whole only as the answer to a request for the rest.)
     FLastError = FailureReason(cli);
+  } else if (FLastError.empty() && !saved && attempts.Resume.Resumable() &&
+             attempts.Have() != attempts.Resume.Size()) {
+    // A rest sent without a length, which the connection's close ended early.
+    FLastError = "The download ended after " + FormatThousands(attempts.Have()) + " of its " +
+                 FormatThousands(attempts.Resume.Size()) + " bytes";
   } else if (FLastError.empty()) {
     result = true;
   }
@@ -301,7 +328,13 @@ bool TOrvane::DoDownload(const std::string& URL, const std::string& FileName,
 }
 
 void TOrvane::HttpCliDocData(TObject*, const void*, std::int32_t) {
-  if (THttpCli* cli = SharedHttpCli()) DoDownloadProgress(cli->RcvdCount(), cli->ContentLength());
+  THttpCli* cli = SharedHttpCli();
+  if (!cli) return;
+  // A resumed answer carries the rest; progress is the whole file's.
+  if (FResumedBytes > 0)
+    DoDownloadProgress(FResumedBytes + cli->RcvdCount(), FResumedSize);
+  else
+    DoDownloadProgress(cli->RcvdCount(), cli->ContentLength());
 }
 
 void TOrvane::DoDownloadProgress(std::int64_t BytesReceived, std::int64_t FileSize) {

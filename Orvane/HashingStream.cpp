@@ -83,6 +83,19 @@ void THashingStream::Stop() {
   FWorker.join();
 }
 
+void THashingStream::Restart() {
+  Stop();
+  FInner->SetSize(0);
+  FInner->Seek(0, soFromBeginning);
+  (void)FSha.Final();
+  FBatch.clear();
+  FQueue.clear();
+  FQueuedBytes = 0;
+  FWritten = 0;
+  FRewritten = false;
+  FClosed = false;
+}
+
 std::string THashingStream::DigestHex() {
   // The worker hashes everything queued before it ends; the rest follows here.
   Stop();

@@ -39,6 +39,9 @@ class ORV_API THashingStream : public TStream {
   std::uint64_t Written() const { return FWritten; }
   // The bytes were written one after the other from the start, with nothing moved or cut.
   bool Sequential() const { return !FRewritten; }
+  // Empties the stream below and starts the hash and the count over, as for a new stream:
+  // a download that the server sends again from its first byte.
+  void Restart();
   // The SHA-256 of the bytes written, in lower-case hex; waits for the hash to catch up.
   // Nothing may be written afterwards.
   std::string DigestHex();

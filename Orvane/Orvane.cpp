@@ -55,6 +55,10 @@ const TPublishedClass& TOrvane::PublishedClass() {
         .Default(orvdZelDate)
         .Integer("DownloadMaxTime", &TOrvane::DownloadMaxTime, &TOrvane::SetDownloadMaxTime)
         .Default(0)
+        .Integer("DownloadRetries", &TOrvane::DownloadRetries, &TOrvane::SetDownloadRetries)
+        .Default(DefaultDownloadRetries)
+        .Integer("DownloadRetryWait", &TOrvane::DownloadRetryWait, &TOrvane::SetDownloadRetryWait)
+        .Default(DefaultDownloadRetryWait)
         .String("DownloadURL", &TOrvane::DownloadURL)
         .String("ExpectedProduct", &TOrvane::ExpectedProduct, &TOrvane::SetExpectedProduct)
         .Default(std::string())
@@ -141,6 +145,14 @@ void TOrvane::SetPageMaxTime(std::int32_t Value) {
 
 void TOrvane::SetDownloadMaxTime(std::int32_t Value) {
   SetTimeBound(FDownloadMaxTime, Value, "DownloadMaxTime");
+}
+
+void TOrvane::SetDownloadRetries(std::int32_t Value) {
+  SetTimeBound(FDownloadRetries, Value, "DownloadRetries");
+}
+
+void TOrvane::SetDownloadRetryWait(std::int32_t Value) {
+  SetTimeBound(FDownloadRetryWait, Value, "DownloadRetryWait");
 }
 
 void TOrvane::SetActive(bool Value) {

@@ -148,6 +148,22 @@ class ORV_API TOrvane : public TComponent {
   static constexpr std::int32_t DefaultLowSpeedTime = 30;
   static constexpr std::int32_t DefaultPageMaxTime = 60;
 
+  // A download of a known size (the page's, or the one its first answer announced) that a
+  // reset, a close or the low-speed rule cuts short is asked for again, at most
+  // DownloadRetries more times (3 unless changed), after DownloadRetryWait ms, then twice
+  // and four times that wait, doubling up to 64 times it (1000 ms unless changed), with
+  // the progress form still up.
+  // Only the missing bytes are asked for ("Range", with "If-Range" carrying the first
+  // answer's ETag or Last-Modified) and kept only when the answer is exactly that rest of
+  // the same file; an answer with the whole file starts it over. DownloadMaxTime bounds
+  // all the attempts together. A negative value raises EConvertError and changes nothing.
+  std::int32_t DownloadRetries() const { return FDownloadRetries; }
+  void SetDownloadRetries(std::int32_t Value);
+  std::int32_t DownloadRetryWait() const { return FDownloadRetryWait; }
+  void SetDownloadRetryWait(std::int32_t Value);
+  static constexpr std::int32_t DefaultDownloadRetries = 3;
+  static constexpr std::int32_t DefaultDownloadRetryWait = 1000;
+
   // A person is present to look at what the check opens (true unless set). Without one
   // the external read-me is neither fetched nor handed to the desktop opener:
   // ReadMeExtSkipped says so instead.
@@ -293,6 +309,9 @@ class ORV_API TOrvane : public TComponent {
     bool NoReplace = false;
   };
   TDownloadRules FNextDownload;
+  // One DoDownload's requests: the first, and those that ask again for what a broken
+  // connection left missing.
+  struct TDownloadRun;
 
  public:
   // What failed in the client's last request: its reason phrase, or its status when the
@@ -368,6 +387,12 @@ class ORV_API TOrvane : public TComponent {
   std::int32_t FPageMaxTime = DefaultPageMaxTime;
   std::int32_t FDownloadMaxTime = 0;
   bool FAttended = true;
+  std::int32_t FDownloadRetries = DefaultDownloadRetries;
+  std::int32_t FDownloadRetryWait = DefaultDownloadRetryWait;
+  // The download under way continues bytes on the disk: how many were there when its
+  // answer began, and the whole file's size; its progress counts the whole file.
+  std::int64_t FResumedBytes = 0;
+  std::int64_t FResumedSize = -1;
   // The external read-me's private folder and file, while they are the component's to
   // remove.
   std::string FReadMeFolder;

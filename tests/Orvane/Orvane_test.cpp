@@ -216,6 +216,8 @@ TEST(Orvane, PublishesItsPropertiesInOrderAndCanBeCreatedByName) {
                                          "CurrentVersion",
                                          "DateFormat",
                                          "DownloadMaxTime",
+                                         "DownloadRetries",
+                                         "DownloadRetryWait",
                                          "DownloadURL",
                                          "ExpectedProduct",
                                          "HomeURL",

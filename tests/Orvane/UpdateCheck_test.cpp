@@ -339,6 +339,8 @@ class UpdateCheck : public vtest::TVisualTest {
     o->SetURL(Url);
     o->SetCurrentVersion("1.0");
     o->SetOptions(Options);
+    // A download cut short is asked again at once: the waits are for real networks.
+    o->SetDownloadRetryWait(10);
     TOrvTags tags;
     tags.SetProductNameTag("Product");
     tags.SetVersionTag("Version");
@@ -1219,6 +1221,9 @@ TEST_F(UpdateCheck, EntriesThePageMustNotChooseAreRefusedBeforeAnyQuestion) {
   auto mixed = Checker(Web->Url("/mixedcase.html"));
   ASSERT_TRUE(mixed->DownloadFile(Out.Path() + "/")) << mixed->LastError();
   EXPECT_TRUE(ReadFile(Saved("setup.exe")) == Update);
+  // The longest name, proposed by the page into a folder: its temporary name fits too.
+  ASSERT_TRUE(longest->DownloadFile(Out.Path() + "/")) << longest->LastError();
+  EXPECT_EQ(ReadFile(Saved(std::string(255, 'n'))), "longest name");
 }
 
 TEST_F(UpdateCheck, TheExceptionHookEndsTheWaitAndPassesOtherErrorsOn) {
@@ -1515,6 +1520,126 @@ TEST_F(UpdateCheck, EverythingASignedPageSaysIsThePublishersForItsProductAndItsT
   EXPECT_EQ(ReadFile(shell.Started[0].args.back()), "<HTML>notes</HTML>\n");
 }
 
+// Downloads that a broken connection cuts short: a peer that resets (or closes) part-way,
+// answers ranges as asked or not at all, or has a new file by the time the rest is asked.
+TEST_F(UpdateCheck, DownloadsCutShortResumeAndNeverMixTwoFiles) {
+  std::string other = Update;
+  other[10] = static_cast<char>(other[10] ^ 0x20);
+  const std::string file = Temp.Write("peer-file", Update);
+  const std::string otherFile = Temp.Write("peer-other", other);
+  testsupport::PythonPeer peer =
+      testsupport::StartPythonPeer("http_resume.py", {"--file", file, "--other", otherFile}, 120);
+  ASSERT_NE(peer.port, 0);
+  const std::string base = "http://127.0.0.1:" + std::to_string(peer.port) + "/setup.exe?";
+  const std::string tag = "\"file-" + std::to_string(UpdateSize) + "\"";
+  // The peer's report of each request, in order.
+  const auto requests = [&](int Count) {
+    std::vector<std::string> lines;
+    for (int i = 0; i < Count; ++i) lines.push_back(peer.LineStartingWith("request "));
+    return lines;
+  };
+
+  // Reset at 30%, 60% and 90%: three more requests ask for the rest from where the file
+  // stands, with the first answer's ETag; the progress counts the whole file throughout.
+  auto o = Checker(Web->Url("/info.html"));
+  std::vector<std::pair<std::int32_t, std::int32_t>> reports;
+  o->OnDownloadProgress = [&](TObject*, std::int32_t Got, std::int32_t Size) {
+    reports.emplace_back(Got, Size);
+  };
+  ASSERT_TRUE(o->DoDownload(base + "id=a&cuts=30,60,90", Saved("a.exe"), "Downloading Update"))
+      << o->LastError();
+  EXPECT_TRUE(ReadFile(Saved("a.exe")) == Update);
+  const std::vector<std::string> asked = requests(4);
+  EXPECT_EQ(asked[0], "request a - -");
+  for (int i = 1; i < 4; ++i) {
+    EXPECT_EQ(asked[i].rfind("request a bytes=", 0), 0u) << asked[i];
+    EXPECT_EQ(asked[i].substr(asked[i].size() - tag.size()), tag) << asked[i];
+  }
+  ASSERT_FALSE(reports.empty());
+  for (const auto& [got, size] : reports) EXPECT_EQ(size, static_cast<std::int32_t>(UpdateSize));
+  EXPECT_EQ(reports.back().first, static_cast<std::int32_t>(UpdateSize));
+  EXPECT_EQ(Backend.FormsShown().size(), 1u);  // one progress form for all the requests
+  o->OnDownloadProgress = nullptr;
+
+  // A server that ignores the range sends the whole file again: it starts over from byte 0;
+  // so does one that has no ETag and whose file changed (If-Range with its date).
+  ASSERT_TRUE(o->DoDownload(base + "id=b&cuts=50&norange=1&how=close", Saved("b.exe"), "Update"))
+      << o->LastError();
+  EXPECT_TRUE(ReadFile(Saved("b.exe")) == Update);
+  EXPECT_EQ(peer.LineStartingWith("sent b").rfind(
+                "sent b 200 " + std::to_string(UpdateSize / 2) + " ", 0),
+            0u);
+  EXPECT_EQ(
+      peer.LineStartingWith("sent b").rfind("sent b 200 " + std::to_string(UpdateSize) + " ", 0),
+      0u);
+  ASSERT_TRUE(o->DoDownload(base + "id=c&cuts=40&change=1&etag=0", Saved("c.exe"), "Update"))
+      << o->LastError();
+  EXPECT_EQ(requests(2)[1].rfind("request c bytes=", 0), 0u);
+  EXPECT_TRUE(ReadFile(Saved("c.exe")) == other);  // the new file whole, never a mix
+
+  // The rest of another file (a total that differs) is refused at once; the retries run
+  // out against a server that always breaks: no file either way.
+  EXPECT_FALSE(o->DoDownload(base + "id=d&cuts=50&badtotal=1", Saved("d.exe"), "Update"));
+  EXPECT_NE(o->LastError().find("with another part or another file"), std::string::npos)
+      << o->LastError();
+  EXPECT_EQ((std::vector<int>{TOrvane(nullptr).DownloadRetries(), o->DownloadRetries(),
+                              TOrvane(nullptr).DownloadRetryWait()}),
+            (std::vector<int>{3, 3, 1000}));
+  EXPECT_THROW(o->SetDownloadRetries(-1), EConvertError);
+  o->SetDownloadRetries(2);
+  EXPECT_FALSE(o->DoDownload(base + "id=e&cuts=20,40,60,80", Saved("e.exe"), "Update"));
+  EXPECT_EQ(o->LastError().rfind("connection reset after ", 0), 0u) << o->LastError();
+  EXPECT_EQ(requests(4).back().rfind("request e bytes=", 0), 0u);  // d's two, e's three
+  o->SetDownloadRetries(3);
+
+  // Cancel while waiting for the next request: everything goes, at once.
+  o->SetDownloadRetryWait(50000);
+  Backend.Clear();
+  // The request has ended some passes ago: the wait is under way.
+  std::chrono::steady_clock::time_point readySince{};
+  Script = [&](TCustomForm& F) {
+    auto* p = dynamic_cast<TWebDlProgress*>(&F);
+    THttpCli* cli = TOrvane::SharedHttpCli();
+    if (!p || p->Cancelled || !cli || cli->State() != httpReady) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (readySince == std::chrono::steady_clock::time_point{}) readySince = now;
+    if (now - readySince > std::chrono::milliseconds(300)) p->btnCancel->Click();
+  };
+  EXPECT_FALSE(o->DoDownload(base + "id=f&cuts=50", Saved("f.exe"), "Update"));
+  EXPECT_EQ(o->LastError(), "Connection aborted on request");
+  EXPECT_EQ(Backend.FormsHidden().back().ModalResult, mrCancel);
+  Script = nullptr;
+  EXPECT_EQ(Listing(Out.Path()), (std::vector<std::string>{"a.exe", "b.exe", "c.exe"}));
+
+  // A signed page's file, resumed: hashed over the whole file, saved. The same page whose
+  // file changed on the server meanwhile starts over with the new bytes, which the hash
+  // then refuses.
+  TSignedFacts facts;
+  facts.Product = "Sample Editor";
+  facts.Version = "1.1";
+  facts.Date = "Mar 5, 1998";
+  facts.Size = UpdateSize;
+  facts.SHA256 = TSha256::HexOf(Update);
+  facts.Expires = "2099-12-31";
+  facts.URL = base + "id=s&cuts=30,60,90";
+  Web->Dir().Write("www/resumed.html", Page(SignedEntries(facts, Keys.PrivateKey)));
+  facts.URL = base + "id=t&cuts=50&change=1";
+  Web->Dir().Write("www/replaced.html", Page(SignedEntries(facts, Keys.PrivateKey)));
+  auto signedCheck = Checker(Web->Url("/resumed.html"));
+  signedCheck->SetPublicKey(Keys.PublicKey);
+  ASSERT_TRUE(signedCheck->DownloadFile(Saved("signed.exe"))) << signedCheck->LastError();
+  EXPECT_TRUE(signedCheck->SignatureVerified());
+  EXPECT_TRUE(ReadFile(Saved("signed.exe")) == Update);
+  EXPECT_EQ(requests(4).back().rfind("request s bytes=", 0), 0u);
+  signedCheck->SetURL(Web->Url("/replaced.html"));
+  EXPECT_FALSE(signedCheck->DownloadFile(Saved("replaced.exe")));
+  EXPECT_NE(signedCheck->LastError().find("not the " + facts.SHA256 + " the page gives"),
+            std::string::npos)
+      << signedCheck->LastError();
+  EXPECT_EQ(Listing(Out.Path()),
+            (std::vector<std::string>{"a.exe", "b.exe", "c.exe", "signed.exe"}));
+}
+
 TEST(HashingStream, HashesOnItsThreadWhatTheStreamBelowTook) {
   // Pieces of odd sizes, many batches: the hash and the bytes below are the bytes written,
   // in order, whatever the thread was doing meanwhile.
@@ -1542,6 +1667,17 @@ TEST(HashingStream, HashesOnItsThreadWhatTheStreamBelowTook) {
   EXPECT_EQ(small.DigestHex(), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
   small.SetPosition(1);
   EXPECT_FALSE(small.Sequential());
+  // Started over (the server sent the whole file again): as new, the stream below emptied.
+  auto again = std::make_unique<TMemoryStream>();
+  TMemoryStream* againMem = again.get();
+  THashingStream restarted(std::move(again));
+  restarted.WriteBuffer(data.data() + 1, 1'000'000);
+  restarted.Restart();
+  restarted.WriteBuffer(data.data(), 2'000'000);
+  EXPECT_TRUE(restarted.Sequential());
+  EXPECT_EQ(restarted.Written(), 2'000'000u);
+  EXPECT_EQ(againMem->Size(), 2'000'000);
+  EXPECT_EQ(restarted.DigestHex(), TSha256::HexOf(data.substr(0, 2'000'000)));
 }
 
 TEST(FormatThousands, GroupsByThreeWithCommas) {
