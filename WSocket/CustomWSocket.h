@@ -28,7 +28,7 @@
 
 struct hostent;
 class TStringList;
-class TWait;
+class TWaitControl;
 
 enum TSocketState : std::uint8_t {
   wsInvalidState,  // also: no state is awaited
@@ -96,8 +96,8 @@ class ORV_API TCustomWSocket : public TComponent {
   bool MultiThreaded() const { return FMultiThreaded; }
   void SetMultiThreaded(bool Value) { FMultiThreaded = Value; }
   // Not owned; cleared when the wait control is destroyed.
-  TWait* WaitCtrl() const { return FExtras ? FExtras->WaitCtrl : nullptr; }
-  void SetWaitCtrl(TWait* Value);
+  TWaitControl* WaitCtrl() const { return FExtras ? FExtras->WaitCtrl : nullptr; }
+  void SetWaitCtrl(TWaitControl* Value);
   std::int32_t FlushTimeout() const {
     return FExtras ? FExtras->FlushTimeout : TExtras::DefaultFlushTimeout;
   }
@@ -321,9 +321,9 @@ class ORV_API TCustomWSocket : public TComponent {
     plat::SOCKET AcceptedHandle = plat::INVALID_SOCKET;
     // Addr and Port as the system takes them; a listener's latest peer.
     sockaddr_in SockAddr{};
-    std::int32_t PortNum = 0;       // of Port, when it names one
-    std::int32_t LocalPortNum = 0;  // where a datagram socket was bound
-    TWait* WaitCtrl = nullptr;      // not owned
+    std::int32_t PortNum = 0;          // of Port, when it names one
+    std::int32_t LocalPortNum = 0;     // where a datagram socket was bound
+    TWaitControl* WaitCtrl = nullptr;  // not owned
     std::int32_t FlushTimeout = DefaultFlushTimeout;
     std::int32_t LingerTimeout = 0;
     std::int32_t ListenBacklog = DefaultListenBacklog;

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "Host/WaitControl.h"
 #include "WSocket/CustomWSocket.h"
-#include "Wait/Wait.h"
 
 bool TCustomWSocket::CheckFWait() {
   if (WaitCtrl() != nullptr) return true;

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "Host/Application.h"
 #include "Host/MessagePump.h"
 
 namespace {
@@ -810,7 +809,7 @@ void TSslWSocket::WaitForClose() {
     return guard.SessionEnded() || FSocketHandle == plat::INVALID_SOCKET || FState == wsClosed ||
            !FTls;
   };
-  TMessagePump pump(*Application);
+  TMessagePump pump(ModalWaitFilter());
   static_cast<void>(pump.PumpUntil(
       [&] {
         if (ended()) return true;
