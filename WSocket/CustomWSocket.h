@@ -287,6 +287,32 @@ class ORV_API TCustomWSocket : public TComponent {
   // so that what follows the line feed stays in the socket), until it is complete. A
   // descendant that reads through a layer of its own (TLS) takes the line from there.
   virtual void ReadLineReceive();
+  // Where a line's bytes come from: the socket, or a layer of a descendant's own.
+  class TLineSource {
+   public:
+    enum TResult : std::uint8_t {
+      Bytes,   // some are there
+      Later,   // none yet: a notification goes on with the line
+      Ended,   // none will come any more
+      Failed,  // the source has reported its error
+    };
+    // Shows what is there now, without taking it.
+    virtual TResult Peek(const char*& Data, std::size_t& Len) = 0;
+    // Takes the first Len bytes of what Peek showed (Taken may be fewer); they stay
+    // where Peek showed them until the next Peek.
+    virtual TResult Take(std::size_t Len, std::size_t& Taken) = 0;
+    // After line mode has ended with the stream: the session ends.
+    virtual void StreamEnded() = 0;
+    // After line mode has ended with a line feed.
+    virtual void LineCompleted() {}
+
+   protected:
+    ~TLineSource() = default;
+  };
+  // Collects the line from Source until it is complete, the bytes run out or the session
+  // ends: one piece at a time, and only the bytes that belong to the line.
+  void CollectLine(TLineSource& Source);
+  class TSocketLines;
   // Whether WaitCtrl is assigned; reports "No wait object assigned" when it is not.
   bool CheckFWait();
   // Line mode ends (the line is complete, or the connection is gone): the line waits for
