@@ -19,6 +19,14 @@
 // 400 or more) with a ReasonPhrase that says what happened. A body ends at its announced length, at
 // its last chunk (chunked bodies are decoded), or at the close; after a status of 400 or more no
 // body is delivered.
+//
+// Where the members are (HttpProt/):
+//   HttpCli.cpp          construction, the hidden window and its messages, the state
+//                        machine and the event triggers
+//   HttpCliPublished.cpp the properties and their published table
+//   HttpDriver.cpp       starting a request, waiting for it, aborting it, its end
+//   HttpRequest.cpp      look-up, connect, the request header and the POST body
+//   HttpResponse.cpp     line splitting, the response header, the body, relocations
 #pragma once
 
 #include <chrono>

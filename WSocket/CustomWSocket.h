@@ -6,6 +6,17 @@
 // start a new session or destroy it (delete): every event is fired through FireEvent, and
 // code that fires one re-checks, before it touches the component again, that the
 // component still exists and still runs the session the event belonged to.
+//
+// Where the members are (WSocket/):
+//   CustomWSocket.cpp   construction, defaults, properties, WndProc, ChangeState, the
+//                       event triggers and the error reports
+//   Addressing.cpp      Addr, Port and Proto, queries on an open socket, the look-ups
+//   Connection.cpp      Connect, Listen, Accept, Dup, Close, Abort and their steps
+//   DataTransfer.cpp    sending through the send queue, and receiving
+//   NotificationDispatcher.cpp  the socket layer's notifications, read to close
+//   LineMode.cpp        ReadLine and the line loop over a byte source
+//   BlockingWaits.cpp   Wait, Flush, WaitForClose and the timeval helpers
+//   MessagePumps.cpp    MessageLoop and ProcessMessages
 #pragma once
 
 #include <netinet/in.h>
