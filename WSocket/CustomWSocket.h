@@ -323,6 +323,7 @@ class ORV_API TCustomWSocket : public TComponent {
   // Collects the line from Source until it is complete, the bytes run out or the session
   // ends: one piece at a time, and only the bytes that belong to the line.
   void CollectLine(TLineSource& Source);
+  // The socket's own bytes as that source.
   class TSocketLines;
   // Whether WaitCtrl is assigned; reports "No wait object assigned" when it is not.
   bool CheckFWait();

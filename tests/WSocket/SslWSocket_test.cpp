@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "Host/Application.h"
 #include "WSocket/SslWSocket.h"
 #include "support/Bytes.h"
 #include "support/Pump.h"
@@ -387,6 +388,24 @@ TEST_F(TlsPeerTest, OnlyACloseNotifyEndsCleanly) {
   EXPECT_EQ(peer.LineStartingWith("truncated"), "truncated");
   EXPECT_GT(calls, 0);
   EXPECT_EQ(out.CloseError, sslTruncated) << out.Text;
+
+  // WaitForClose on the user-interface thread waits on the application's loop: its
+  // message hook sees what comes meanwhile, up to the peer's close-notify.
+  auto last = Peer({"--bytes", "20000", "--end", "notify"});
+  ASSERT_NE(last.port, 0);
+  out = Outcome{};
+  s = NewTlsClient(last.port, "localhost", Certs->Path("ca.pem"));
+  Record(*s, out);
+  s->Connect();
+  ASSERT_TRUE(PumpUntil([&] { return out.Connected > 0; }, 20s));
+  int hooked = 0;
+  Application->OnMessage = [&](plat::MSG&, bool&) { ++hooked; };
+  s->WaitForClose();
+  Application->OnMessage = nullptr;
+  EXPECT_GT(hooked, 0);
+  EXPECT_EQ(out.Received.size(), 20000u);
+  EXPECT_EQ(out.Closed, 1);
+  EXPECT_EQ(out.CloseError, 0) << out.Text;
 }
 
 TEST_F(TlsPeerTest, CloseSendsCloseNotifyAbortDoesNot) {
