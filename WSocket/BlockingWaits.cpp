@@ -3,8 +3,8 @@
 // pump, which hands a quit on to the loops outside.
 //
 // On the user-interface thread the waits run the wait control's modal loop (or pump
-// through the application, when there is one); a socket of a worker thread (MultiThreaded) pumps
-// that thread's own queue until a tick-count deadline.
+// through the application, when there is one); a socket of a worker thread
+// (MultiThreaded) pumps that thread's own queue until a tick-count deadline.
 #include <sys/socket.h>
 
 #include <chrono>
