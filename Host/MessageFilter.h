@@ -32,3 +32,11 @@ class ORV_API TMessageFilter {
   // A pump took the quit message that came with ExitCode.
   virtual void QuitTaken(int ExitCode) = 0;
 };
+
+// The filter that a component's blocking call pumps through on the user-interface thread:
+// the application, once the unit that makes it has installed its source (a function, so
+// that whichever object is the application at the time is the one asked). Null without an
+// application: such a pump takes the thread's messages straight to their windows.
+using TModalWaitFilterSource = TMessageFilter* (*)() noexcept;
+ORV_API void SetModalWaitFilter(TModalWaitFilterSource Source) noexcept;
+ORV_API TMessageFilter* ModalWaitFilter() noexcept;

@@ -3,7 +3,6 @@
 #include <exception>
 #include <string>
 
-#include "Host/Application.h"
 #include "Host/MessagePump.h"
 #include "Host/Streams.h"
 #include "Host/StringList.h"
@@ -126,7 +125,7 @@ void THttpCli::DoRequestSync(THttpRequest Rq) {
   DoRequestAsync(Rq);
   // OnRequestDone has run once the component is ready and no request-done message waits.
   auto done = [&] { return guard.Gone() || (FState == httpReady && !FRequestDonePending); };
-  TMessagePump pump(FMultiThreaded ? nullptr : Application);
+  TMessagePump pump(FMultiThreaded ? nullptr : ModalWaitFilter());
   const bool ended = pump.PumpUntil(done);
   if (guard.Gone()) throw EHttpException("HTTP component destroyed during the request", 404);
   if (!ended) {

@@ -1,5 +1,14 @@
 // TOrvane: finds out whether a newer version of the application has been published on
 // an information page, and holds the settings of that check and the values it read.
+//
+// Where the members are (Orvane/):
+//   Orvane.cpp          construction, the properties and their published table
+//   CheckForUpdate.cpp  the whole check with its questions
+//   FileInfo.cpp        reading the page: the shared client, the please-wait form, the
+//                       request-done handler, the exception hook, the redirect chain
+//   PageParser.cpp      the page's entries; VersionCompare.cpp the versions and dates
+//   SignedPage.cpp      the page checked against the publisher's key
+//   Download.cpp        the download with its progress form; ReadMe.cpp the read-me
 #pragma once
 
 #include <chrono>

@@ -3,8 +3,8 @@
 // pump, which hands a quit on to the loops outside.
 //
 // On the user-interface thread the waits run the wait control's modal loop (or pump
-// through the application); a socket of a worker thread (MultiThreaded) pumps that
-// thread's own queue until a tick-count deadline.
+// through the application, when there is one); a socket of a worker thread
+// (MultiThreaded) pumps that thread's own queue until a tick-count deadline.
 #include <sys/socket.h>
 
 #include <chrono>
@@ -12,11 +12,10 @@
 #include <optional>
 #include <thread>
 
-#include "Host/Application.h"
 #include "Host/MessagePump.h"
 #include "Host/SysUtils.h"
+#include "Host/WaitControl.h"
 #include "WSocket/CustomWSocket.h"
-#include "Wait/Wait.h"
 
 namespace {
 
@@ -28,18 +27,17 @@ constexpr std::uint32_t RetryMs = 100;
 }  // namespace
 
 void TCustomWSocket::ModalWait(std::int32_t Timeout) {
-  TWait* ctrl = WaitCtrl();
+  TWaitControl* ctrl = WaitCtrl();
   TSessionGuard guard(*this);
-  ctrl->SetCaption(IntToStr(Timeout));
-  ctrl->SetVisible(true);
+  ctrl->ShowWait(IntToStr(Timeout));
   try {
     ctrl->StartModal();
   } catch (...) {
     // The control may have been freed by a handler; WaitCtrl is cleared when it is.
-    if (!guard.Gone() && WaitCtrl() == ctrl) ctrl->SetVisible(false);
+    if (!guard.Gone() && WaitCtrl() == ctrl) ctrl->HideWait();
     throw;
   }
-  if (!guard.Gone() && WaitCtrl() == ctrl) ctrl->SetVisible(false);
+  if (!guard.Gone() && WaitCtrl() == ctrl) ctrl->HideWait();
 }
 
 void TCustomWSocket::DeadlineLoop(std::int32_t Timeout, const std::function<bool()>& Done) {
@@ -91,19 +89,18 @@ void TCustomWSocket::Flush() {
   }
 
   if (!CheckFWait()) return;
-  TWait* ctrl = WaitCtrl();
+  TWaitControl* ctrl = WaitCtrl();
   // Ends the count-down unless the control or the component went away meanwhile.
   auto finish = [&] {
     if (guard.Gone() || WaitCtrl() != ctrl) return;
     ctrl->Stop();
-    if (!guard.Gone() && WaitCtrl() == ctrl) ctrl->SetVisible(false);
+    if (!guard.Gone() && WaitCtrl() == ctrl) ctrl->HideWait();
   };
-  ctrl->SetCaption(IntToStr(FlushTimeout()));
-  ctrl->SetVisible(true);
+  ctrl->ShowWait(IntToStr(FlushTimeout()));
   try {
     ctrl->Start();
     // The count-down's ticks run through the same pump and end the wait.
-    TMessagePump pump(*Application);
+    TMessagePump pump(ModalWaitFilter());
     static_cast<void>(
         pump.PumpUntil([&] { return drained() || WaitCtrl() != ctrl || !ctrl->Running(); },
                        TDeadline::Never(), RetryMs));
@@ -120,7 +117,7 @@ void TCustomWSocket::WaitForClose() {
     return guard.SessionEnded() || FSocketHandle == plat::INVALID_SOCKET || FState == wsClosed;
   };
   bool peerClosed = false;
-  TMessagePump pump(*Application);
+  TMessagePump pump(ModalWaitFilter());
   static_cast<void>(pump.PumpUntil(
       [&] {
         if (ended()) return true;

@@ -8,7 +8,6 @@
 #include <thread>
 #include <utility>
 
-#include "Host/Application.h"
 #include "Host/MessagePump.h"
 #include "Host/SysUtils.h"
 #include "WSocket/BackgroundCloser.h"
@@ -379,7 +378,7 @@ void TCustomWSocket::InternalClose(bool bShut) {
     return failure != plat::WSAEWOULDBLOCK;
   };
   if (!background && !closed()) {
-    TMessagePump pump(FMultiThreaded ? nullptr : Application);
+    TMessagePump pump(FMultiThreaded ? nullptr : ModalWaitFilter());
     if (!pump.PumpUntil(closed, TDeadline::Never(), 10)) {
       // The pump ended (a quit): the linger's own time bounds the rest.
       while (!closed()) std::this_thread::sleep_for(std::chrono::milliseconds(10));

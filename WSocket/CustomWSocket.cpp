@@ -4,12 +4,12 @@
 
 #include "Host/StringList.h"
 #include "Host/SysUtils.h"
+#include "Host/WaitControl.h"
 #include "WSockbuf/Buffer.h"
 #include "WSocket/ConnectRace.h"
 #include "WSocket/ErrorDesc.h"
 #include "WSocket/SocketWindow.h"
 #include "WSocket/WinsockStartup.h"
-#include "Wait/Wait.h"
 
 TCustomWSocket::TCustomWSocket(TComponent* AOwner) : TComponent(AOwner) {
   FWindowHandle = CreateSocketWindow(this);
@@ -104,17 +104,16 @@ void TCustomWSocket::AssignDefaultValue() {
 
 void TCustomWSocket::Notification(TComponent* AComponent, TOperation Operation) {
   TComponent::Notification(AComponent, Operation);
-  if (Operation == opRemove && WaitCtrl() != nullptr &&
-      AComponent == static_cast<TComponent*>(WaitCtrl()))
+  if (Operation == opRemove && WaitCtrl() != nullptr && AComponent == &WaitCtrl()->WaitComponent())
     FExtras->WaitCtrl = nullptr;
 }
 
-void TCustomWSocket::SetWaitCtrl(TWait* Value) {
+void TCustomWSocket::SetWaitCtrl(TWaitControl* Value) {
   if (Value == WaitCtrl()) return;
-  if (WaitCtrl() != nullptr) RemoveFreeNotification(WaitCtrl());
+  if (WaitCtrl() != nullptr) RemoveFreeNotification(&WaitCtrl()->WaitComponent());
   Extras().WaitCtrl = Value;
   // So that the reference is cleared when the control goes, whoever owns it.
-  if (Value != nullptr) FreeNotification(Value);
+  if (Value != nullptr) FreeNotification(&Value->WaitComponent());
 }
 
 void TCustomWSocket::WndProc(TMessage& MsgRec) {

@@ -6,6 +6,17 @@
 // start a new session or destroy it (delete): every event is fired through FireEvent, and
 // code that fires one re-checks, before it touches the component again, that the
 // component still exists and still runs the session the event belonged to.
+//
+// Where the members are (WSocket/):
+//   CustomWSocket.cpp   construction, defaults, properties, WndProc, ChangeState, the
+//                       event triggers and the error reports
+//   Addressing.cpp      Addr, Port and Proto, queries on an open socket, the look-ups
+//   Connection.cpp      Connect, Listen, Accept, Dup, Close, Abort and their steps
+//   DataTransfer.cpp    sending through the send queue, and receiving
+//   NotificationDispatcher.cpp  the socket layer's notifications, read to close
+//   LineMode.cpp        ReadLine and the line loop over a byte source
+//   BlockingWaits.cpp   Wait, Flush, WaitForClose and the timeval helpers
+//   MessagePumps.cpp    MessageLoop and ProcessMessages
 #pragma once
 
 #include <netinet/in.h>
@@ -30,7 +41,7 @@
 
 struct hostent;
 class TStringList;
-class TWait;
+class TWaitControl;
 
 enum TSocketState : std::uint8_t {
   wsInvalidState,  // also: no state is awaited
@@ -103,8 +114,8 @@ class ORV_API TCustomWSocket : public TComponent {
   bool MultiThreaded() const { return FMultiThreaded; }
   void SetMultiThreaded(bool Value) { FMultiThreaded = Value; }
   // Not owned; cleared when the wait control is destroyed.
-  TWait* WaitCtrl() const { return FExtras ? FExtras->WaitCtrl : nullptr; }
-  void SetWaitCtrl(TWait* Value);
+  TWaitControl* WaitCtrl() const { return FExtras ? FExtras->WaitCtrl : nullptr; }
+  void SetWaitCtrl(TWaitControl* Value);
   std::int32_t FlushTimeout() const {
     return FExtras ? FExtras->FlushTimeout : TExtras::DefaultFlushTimeout;
   }
@@ -300,6 +311,33 @@ class ORV_API TCustomWSocket : public TComponent {
   // so that what follows the line feed stays in the socket), until it is complete. A
   // descendant that reads through a layer of its own (TLS) takes the line from there.
   virtual void ReadLineReceive();
+  // Where a line's bytes come from: the socket, or a layer of a descendant's own.
+  class TLineSource {
+   public:
+    enum TResult : std::uint8_t {
+      Bytes,   // some are there
+      Later,   // none yet: a notification goes on with the line
+      Ended,   // none will come any more
+      Failed,  // the source has reported its error
+    };
+    // Shows what is there now, without taking it.
+    virtual TResult Peek(const char*& Data, std::size_t& Len) = 0;
+    // Takes the first Len bytes of what Peek showed (Taken may be fewer); they stay
+    // where Peek showed them until the next Peek.
+    virtual TResult Take(std::size_t Len, std::size_t& Taken) = 0;
+    // After line mode has ended with the stream: the session ends.
+    virtual void StreamEnded() = 0;
+    // After line mode has ended with a line feed.
+    virtual void LineCompleted() {}
+
+   protected:
+    ~TLineSource() = default;
+  };
+  // Collects the line from Source until it is complete, the bytes run out or the session
+  // ends: one piece at a time, and only the bytes that belong to the line.
+  void CollectLine(TLineSource& Source);
+  // The socket's own bytes as that source.
+  class TSocketLines;
   // Whether WaitCtrl is assigned; reports "No wait object assigned" when it is not.
   bool CheckFWait();
   // Line mode ends (the line is complete, or the connection is gone): the line waits for
@@ -344,7 +382,7 @@ class ORV_API TCustomWSocket : public TComponent {
     std::unique_ptr<TConnectRace> Race;
     std::int32_t PortNum = 0;       // of Port, when it names one
     std::int32_t LocalPortNum = 0;  // where a datagram socket was bound
-    TWait* WaitCtrl = nullptr;      // not owned
+    TWaitControl* WaitCtrl = nullptr;  // not owned
     std::int32_t FlushTimeout = DefaultFlushTimeout;
     std::int32_t LingerTimeout = 0;
     std::int32_t ListenBacklog = DefaultListenBacklog;

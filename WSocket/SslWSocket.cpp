@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "Host/Application.h"
 #include "Host/MessagePump.h"
 
 namespace {
@@ -753,51 +752,50 @@ void TSslWSocket::InternalClose(bool bShut) {
   if (!guard.Gone() && FSocketHandle == plat::INVALID_SOCKET) FCloseError = 0;
 }
 
+// The session's plaintext, a record's worth at a time.
+class TSslWSocket::TPlainLines final : public TLineSource {
+ public:
+  explicit TPlainLines(TSslWSocket& Socket) : FSocket(Socket) {}
+
+  TResult Peek(const char*& Data, std::size_t& Len) override {
+    TSslWSocket& s = FSocket;
+    // Not connected yet (or still in the handshake): the line goes on once it is.
+    if (s.FState != wsConnected || !s.FTls->Established) return Later;
+    const bool have = s.StagePlain();
+    if (!s.FTls->Out.Empty()) {
+      TSessionGuard guard(s);
+      s.PushRecords();
+      if (guard.SessionEnded()) return Later;
+    }
+    const TSession& t = *s.FTls;
+    if (!have) return t.Fatal || t.CloseNotifyReceived || t.PeerEof ? Ended : Later;
+    Data = t.Plain.Data();
+    Len = t.Plain.Size();
+    return Bytes;
+  }
+  TResult Take(std::size_t Len, std::size_t& Taken) override {
+    FSocket.FTls->Plain.Consume(Len);
+    FSocket.FTls->Taken += Len;
+    Taken = Len;
+    return Bytes;
+  }
+  void StreamEnded() override { FSocket.CheckStreamEnd(false); }
+  // What follows the line waits for the next ReadLine or OnDataAvailable.
+  void LineCompleted() override {
+    if (FSocket.Buffered()) FSocket.RearmRead();
+  }
+
+ private:
+  TSslWSocket& FSocket;
+};
+
 void TSslWSocket::ReadLineReceive() {
   if (!FTls) {
     TWSocket::ReadLineReceive();
     return;
   }
-  TSessionGuard guard(*this);
-  for (;;) {
-    if (FSocketHandle == plat::INVALID_SOCKET) {
-      EndLineMode();
-      return;
-    }
-    // Not connected yet (or still in the handshake): the line goes on once it is.
-    if (FState != wsConnected || !FTls->Established) return;
-    const bool have = StagePlain();
-    if (!FTls->Out.Empty()) {
-      PushRecords();
-      if (guard.SessionEnded()) return;
-    }
-    TSession& t = *FTls;
-    if (!have) {
-      if (t.Fatal || t.CloseNotifyReceived || t.PeerEof) {
-        // The stream has ended: the line is what came of it.
-        EndLineMode();
-        if (guard.SessionEnded()) return;
-        CheckStreamEnd(false);
-      }
-      return;
-    }
-    const TLineCollector::TSpan span = FLine.Measure(t.Plain.Data(), t.Plain.Size());
-    FLine.Append(t.Plain.Data(), span.Take);
-    t.Plain.Consume(span.Take);
-    t.Taken += span.Take;
-    FReadCount += static_cast<std::int32_t>(span.Take);
-    if (span.TooLong) {
-      FireLineTooLong();
-      if (guard.SessionEnded()) return;
-    }
-    if (span.Ends) {
-      EndLineMode();
-      if (guard.SessionEnded()) return;
-      // What follows the line waits for the next ReadLine or OnDataAvailable.
-      if (Buffered()) RearmRead();
-      return;
-    }
-  }
+  TPlainLines source(*this);
+  CollectLine(source);
 }
 
 void TSslWSocket::WaitForClose() {
@@ -810,7 +808,7 @@ void TSslWSocket::WaitForClose() {
     return guard.SessionEnded() || FSocketHandle == plat::INVALID_SOCKET || FState == wsClosed ||
            !FTls;
   };
-  TMessagePump pump(*Application);
+  TMessagePump pump(ModalWaitFilter());
   static_cast<void>(pump.PumpUntil(
       [&] {
         if (ended()) return true;

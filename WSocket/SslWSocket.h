@@ -90,6 +90,7 @@ class ORV_API TSslWSocket : public TWSocket {
 
  private:
   struct TSession;
+  class TPlainLines;
 
   // A new TLS session on the current settings; false with the reason reported.
   bool MakeSession(const std::string& Caller);

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "Host/Controls.h"
+#include "Host/WaitControl.h"
 #include "Platform/Export.h"
 #include "Platform/Messages.h"
 
@@ -24,7 +25,7 @@ class TTimer;
 
 using TWaitEvent = std::function<void(TObject* Sender, std::int32_t Count)>;
 
-class ORV_API TCustomWait : public TCustomControl {
+class ORV_API TCustomWait : public TCustomControl, public TWaitControl {
  public:
   // 192 x 32, counting 60 ticks of the timer's default interval; not running.
   explicit TCustomWait(TComponent* AOwner);
@@ -42,24 +43,32 @@ class ORV_API TCustomWait : public TCustomControl {
   std::uint16_t Interval() const;
   void SetInterval(std::uint16_t Value);
   // Whether the count-down runs (the tick timer is enabled).
-  bool Running() const;
+  bool Running() const override;
   // The count taken by the last Start; never 0.
   std::int32_t InitialCount() const { return FInitialCount; }
 
   // Counts down from the number that Caption starts with (15 when there is none).
-  virtual void Start();
+  void Start() override;
   // Ends the count-down with mrOk and puts Caption back to InitialCount.
-  virtual void Stop();
+  void Stop() override;
   // Starts and handles the application's messages until the count-down ends. Clicks and
   // key presses are dropped with a beep meanwhile; the application's previous message hook
   // is back in place on return, whichever way it returns. A quit message ends the wait
   // with mrCancel and stays visible to the loops outside; an error from OnWaitStart or
   // OnWaiting ends the count-down and passes on to the caller.
-  virtual void StartModal();
+  void StartModal() override;
   // Puts Caption back to InitialCount; a running count-down starts over.
   virtual void Restart();
 
   void Paint() override;
+
+  // As the socket's wait control: Caption set to Count, then shown; hidden.
+  TComponent& WaitComponent() noexcept override { return *this; }
+  void ShowWait(const std::string& Count) override {
+    SetCaption(Count);
+    SetVisible(true);
+  }
+  void HideWait() override { SetVisible(false); }
 
   // One tick of the timer.
   void TimerEvent(TObject* Sender);

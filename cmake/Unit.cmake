@@ -30,10 +30,19 @@ endfunction()
 # orv_layer_check(TARGET LAYER DEPS...): links LAYER's objects with DEPS alone into a
 # shared library that may leave nothing undefined, so that a layer calling into one above
 # it fails to build instead of linking by luck of order in the programs. TARGET (what the
-# programs link in the layers' place) waits for the check.
+# programs link in the layers' place) waits for the check; none when it is "".
 function(orv_layer_check target layer)
   add_library(${layer}LayerCheck SHARED $<TARGET_OBJECTS:${layer}>)
   target_link_libraries(${layer}LayerCheck PRIVATE ${ARGN})
   target_link_options(${layer}LayerCheck PRIVATE -Wl,--no-undefined)
-  add_dependencies(${target} ${layer}LayerCheck)
+  if(target)
+    add_dependencies(${target} ${layer}LayerCheck)
+  endif()
+endfunction()
+
+# orv_unit_check(UNIT DEPS...): the same check for a unit above Host, DEPS being what it
+# may call. The unit's tests and the package wait for it.
+function(orv_unit_check unit)
+  orv_layer_check("" ${unit} ${ARGN})
+  set_property(GLOBAL APPEND PROPERTY ORV_UNIT_CHECKS ${unit}LayerCheck)
 endfunction()

@@ -53,6 +53,8 @@ host_detail::TApplicationInit::TApplicationInit() {
     Application = nullptr;
     static_cast<TApplication*>(App)->~TApplication();
   });
+  // The blocking calls of the components below (the socket's waits) pump through it.
+  SetModalWaitFilter([]() noexcept -> TMessageFilter* { return Application; });
   // Errors that leave a window procedure end up where the application's own loops put
   // theirs. Whichever object is `Application` at the time gets them.
   plat::SetDispatchExceptionHandler([](std::exception_ptr Error) {

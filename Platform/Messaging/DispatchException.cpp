@@ -2,6 +2,7 @@
 #include <mutex>
 
 #include "Platform/KeptObjects.h"
+#include "Platform/Messaging/DispatchException.h"
 #include "Platform/Messaging/ThreadQueue.h"
 
 namespace plat {

@@ -1,28 +1,65 @@
-// The thread queue's epoll poller: readiness harvesting and descriptor registration.
-#include "Platform/Messaging/ThreadQueue.h"
+// The epoll poller: readiness handed to its handlers, and descriptor registration.
+#include "Platform/Messaging/EpollPoller.h"
+
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <cerrno>
+
+#include "Platform/Messaging/DispatchException.h"
 
 namespace plat::detail {
 
 namespace {
 
-constexpr int kBatch = 64;
 // The key of a registration whose handler is in watchers_. No socket handle has it: the
 // socket layer's slot numbers stay below 0xFFFFFFFF.
 constexpr std::uint64_t kWatched = ~std::uint64_t{0};
 
+// epoll data: the registration serial above the descriptor, so that readiness of an old
+// registration is recognised after the descriptor was removed and reused.
+std::uint64_t EpollTag(int fd, std::uint32_t serial) {
+  return (static_cast<std::uint64_t>(serial) << 32) | static_cast<std::uint32_t>(fd);
+}
+
 }  // namespace
 
-void ThreadQueue::Harvest(int timeoutMs, bool sleeping) {
-  epoll_event events[kBatch];
-  const int n = epoll_wait(epollFd_, events, kBatch, timeoutMs);
-  lastHarvest_ = lastCoarse_ = CoarseMonotonicNs();
-  if (sleeping) {
-    std::lock_guard lock(mutex_);
-    sleeping_ = false;
-    ownerTick_ = RecentTickCount();
+EpollPoller::EpollPoller() {
+  epollFd_ = epoll_create1(EPOLL_CLOEXEC);
+  wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (epollFd_ >= 0 && wakeFd_ >= 0) {
+    epoll_event ev{};
+    // Edge-triggered: every write is an edge, so the counter never needs reading.
+    ev.events = EPOLLIN | EPOLLET;
+    ev.data.u64 = EpollTag(wakeFd_, 0);
+    if (epoll_ctl(epollFd_, EPOLL_CTL_ADD, wakeFd_, &ev) != 0) {
+      close(wakeFd_);
+      wakeFd_ = -1;
+    }
   }
+}
+
+EpollPoller::~EpollPoller() {
+  if (wakeFd_ >= 0) close(wakeFd_);
+  if (epollFd_ >= 0) close(epollFd_);
+}
+
+void EpollPoller::Wake() {
+  const std::uint64_t one = 1;
+  // The counter is never read: it would take 2^64 wake-ups to saturate it.
+  [[maybe_unused]] ssize_t n = write(wakeFd_, &one, sizeof one);
+}
+
+void EpollPoller::Clear() {
+  for (std::size_t fd = 0; fd < registrations_.size(); ++fd)
+    if (registrations_[fd].serial != 0)
+      epoll_ctl(epollFd_, EPOLL_CTL_DEL, static_cast<int>(fd), nullptr);
+  registrations_.clear();
+  watchers_.clear();
+  ioHandler_ = nullptr;
+}
+
+void EpollPoller::Dispatch(const epoll_event* events, int n) {
   for (int i = 0; i < n; ++i) {
     const std::uint64_t tag = events[i].data.u64;
     const int fd = static_cast<int>(static_cast<std::uint32_t>(tag));
@@ -57,14 +94,12 @@ void ThreadQueue::Harvest(int timeoutMs, bool sleeping) {
   }
 }
 
-// ---- reactor ----
-
-std::uint32_t ThreadQueue::NextSerial() {
+std::uint32_t EpollPoller::NextSerial() {
   if (++registrationSerial_ == 0) ++registrationSerial_;  // 0 marks the wake-up eventfd
   return registrationSerial_;
 }
 
-bool ThreadQueue::AddFd(int fd, std::uint32_t events, std::uint64_t key) {
+bool EpollPoller::AddFd(int fd, std::uint32_t events, std::uint64_t key) {
   if (fd >= 0 && ioHandler_ == nullptr) {
     errno = EINVAL;  // readiness would have nowhere to go
     return false;
@@ -72,7 +107,7 @@ bool ThreadQueue::AddFd(int fd, std::uint32_t events, std::uint64_t key) {
   return Register(fd, events, key, {});
 }
 
-bool ThreadQueue::WatchFd(int fd, std::uint32_t events, reactor::FdHandler handler) {
+bool EpollPoller::WatchFd(int fd, std::uint32_t events, reactor::FdHandler handler) {
   if (fd >= 0 && !handler) {
     errno = EINVAL;
     return false;
@@ -80,7 +115,7 @@ bool ThreadQueue::WatchFd(int fd, std::uint32_t events, reactor::FdHandler handl
   return Register(fd, events, 0, std::make_shared<const reactor::FdHandler>(std::move(handler)));
 }
 
-bool ThreadQueue::Register(int fd, std::uint32_t events, std::uint64_t key,
+bool EpollPoller::Register(int fd, std::uint32_t events, std::uint64_t key,
                            std::shared_ptr<const reactor::FdHandler> watcher) {
   if (fd < 0) {
     errno = EBADF;
@@ -104,12 +139,12 @@ bool ThreadQueue::Register(int fd, std::uint32_t events, std::uint64_t key,
   return true;
 }
 
-void ThreadQueue::Unregister(int fd) {
+void EpollPoller::Unregister(int fd) {
   registrations_[static_cast<std::size_t>(fd)] = Registration{};
   watchers_.erase(fd);
 }
 
-bool ThreadQueue::ModifyFd(int fd, std::uint32_t events, std::uint64_t key) {
+bool EpollPoller::ModifyFd(int fd, std::uint32_t events, std::uint64_t key) {
   Registration* reg = Registered(fd);
   if (reg == nullptr) {
     errno = ENOENT;
@@ -124,7 +159,7 @@ bool ThreadQueue::ModifyFd(int fd, std::uint32_t events, std::uint64_t key) {
   return true;
 }
 
-bool ThreadQueue::RemoveFd(int fd) {
+bool EpollPoller::RemoveFd(int fd) {
   if (Registered(fd) == nullptr) {
     errno = ENOENT;
     return false;

@@ -24,7 +24,7 @@ QueueId QueueOfWindow(HWND hwnd) {
 }
 
 void SetIoHandler(IoHandler handler) {
-  if (ThreadQueue* q = ThreadQueue::Current()) q->SetIoHandler(handler);
+  if (ThreadQueue* q = ThreadQueue::Current()) q->Poller().SetIoHandler(handler);
 }
 
 namespace {
@@ -48,22 +48,22 @@ bool PushTo(QueueId queue, Push push) {
 
 bool Add(int fd, std::uint32_t events, std::uint64_t key) {
   ThreadQueue* q = QueueOrErrno();
-  return q && q->AddFd(fd, events, key);
+  return q && q->Poller().AddFd(fd, events, key);
 }
 
 bool Watch(int fd, std::uint32_t events, FdHandler handler) {
   ThreadQueue* q = QueueOrErrno();
-  return q && q->WatchFd(fd, events, std::move(handler));
+  return q && q->Poller().WatchFd(fd, events, std::move(handler));
 }
 
 bool Modify(int fd, std::uint32_t events, std::uint64_t key) {
   ThreadQueue* q = QueueOrErrno();
-  return q && q->ModifyFd(fd, events, key);
+  return q && q->Poller().ModifyFd(fd, events, key);
 }
 
 bool Remove(int fd) {
   ThreadQueue* q = QueueOrErrno();
-  return q && q->RemoveFd(fd);
+  return q && q->Poller().RemoveFd(fd);
 }
 
 bool PostInternal(QueueId queue, InternalTask task) {

@@ -1,8 +1,5 @@
 #include "Platform/Messaging/ThreadQueue.h"
 
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <climits>
 
@@ -41,30 +38,15 @@ bool MessageFilter::Matches(const MSG& m) const {
 }
 
 ThreadQueue::ThreadQueue() {
-  epollFd_ = epoll_create1(EPOLL_CLOEXEC);
-  wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (epollFd_ >= 0 && wakeFd_ >= 0) {
-    epoll_event ev{};
-    // Edge-triggered: every write is an edge, so the counter never needs reading.
-    ev.events = EPOLLIN | EPOLLET;
-    ev.data.u64 = EpollTag(wakeFd_, 0);
-    if (epoll_ctl(epollFd_, EPOLL_CTL_ADD, wakeFd_, &ev) != 0) {
-      close(wakeFd_);
-      wakeFd_ = -1;
-    }
-  }
   lastHarvest_ = lastCoarse_ = CoarseMonotonicNs();
 }
 
-ThreadQueue::~ThreadQueue() {
-  if (wakeFd_ >= 0) close(wakeFd_);
-  if (epollFd_ >= 0) close(epollFd_);
-}
+ThreadQueue::~ThreadQueue() = default;
 
 ThreadQueue* ThreadQueue::CreateCurrent() {
   if (tlsExiting) return nullptr;
   auto queue = std::make_shared<ThreadQueue>();
-  if (queue->epollFd_ < 0 || queue->wakeFd_ < 0) return nullptr;
+  if (!queue->poller_.Valid()) return nullptr;
   queue->id_ = Registry::Get().AddQueue(queue);
   tlsOwner.queue = queue;
   current_ = queue.get();
@@ -87,12 +69,7 @@ void ThreadQueue::Shutdown() {
   head_ = 0;
   timers_.clear();
   due_.clear();
-  for (std::size_t fd = 0; fd < registrations_.size(); ++fd)
-    if (registrations_[fd].serial != 0)
-      epoll_ctl(epollFd_, EPOLL_CTL_DEL, static_cast<int>(fd), nullptr);
-  registrations_.clear();
-  watchers_.clear();
-  ioHandler_ = nullptr;
+  poller_.Clear();
 }
 
 // ---- posting (any thread) ----
@@ -139,12 +116,6 @@ bool ThreadQueue::PushNotice(const MSG& msg, std::uint32_t cookie, bool* wake) {
   Entry entry(msg.hwnd, msg.message, msg.wParam, msg.lParam, 0);
   entry.task = TaskSlot::Notice(cookie);
   return PushEntry(std::move(entry), wake);
-}
-
-void ThreadQueue::Wake() {
-  const std::uint64_t one = 1;
-  // The counter is never read: it would take 2^64 wake-ups to saturate it.
-  [[maybe_unused]] ssize_t n = write(wakeFd_, &one, sizeof one);
 }
 
 void ThreadQueue::PostQuit(int code) {
@@ -346,6 +317,17 @@ void ThreadQueue::Block(const MessageFilter& filter) {
   }
   Harvest(timeoutMs, true);
   timerWoke_ = timeoutMs >= 0;
+}
+
+void ThreadQueue::Harvest(int timeoutMs, bool sleeping) {
+  poller_.Poll(timeoutMs, [&] {
+    lastHarvest_ = lastCoarse_ = CoarseMonotonicNs();
+    if (sleeping) {
+      std::lock_guard lock(mutex_);
+      sleeping_ = false;
+      ownerTick_ = RecentTickCount();
+    }
+  });
 }
 
 // ---- windows ----

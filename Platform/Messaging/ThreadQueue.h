@@ -1,11 +1,11 @@
-// One thread's message queue, its timers, its windows and its epoll reactor.
+// One thread's message queue, its timers, its windows and its epoll poller (of its own,
+// EpollPoller.h). The queue's members are in ThreadQueue.cpp, but for the timers
+// (TimerSet.cpp).
 //
 // Created on the thread's first use of the message API and shut down when the thread
 // exits. The owner thread does everything; other threads reach a queue only through a
 // shared_ptr (from the registry, or a window's link) and may only push onto it.
 #pragma once
-
-#include <sys/epoll.h>
 
 #include <atomic>
 #include <cstdint>
@@ -19,17 +19,13 @@
 
 #include "Platform/Messages.h"
 #include "Platform/Messaging/Clock.h"
+#include "Platform/Messaging/DispatchException.h"
+#include "Platform/Messaging/EpollPoller.h"
 #include "Platform/Messaging/QueueLock.h"
 #include "Platform/Messaging/Window.h"
 #include "Platform/Reactor.h"
 
 namespace plat::detail {
-
-// epoll data: the registration serial above the descriptor, so that readiness of an old
-// registration is recognised after the descriptor was removed and reused.
-inline std::uint64_t EpollTag(int fd, std::uint32_t serial) {
-  return (static_cast<std::uint64_t>(serial) << 32) | static_cast<std::uint32_t>(fd);
-}
 
 // Retrieval filter of GetMessageA/PeekMessageA.
 struct MessageFilter {
@@ -75,7 +71,7 @@ class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
   // it (reactor::PostNotice).
   bool PushNotice(const MSG& msg, std::uint32_t cookie, bool* wake);
   // Any thread: interrupts the owner's wait.
-  void Wake();
+  void Wake() { poller_.Wake(); }
 
   // Owner thread only from here on.
   void PostQuit(int code);
@@ -116,12 +112,8 @@ class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
   // The function of a live timer, when it is the one named by the message.
   TIMERPROC TimerProc(HWND hwnd, std::uintptr_t id, LPARAM lParam) const;
 
-  // Reactor.
-  void SetIoHandler(reactor::IoHandler handler) { ioHandler_ = handler; }
-  bool AddFd(int fd, std::uint32_t events, std::uint64_t key);
-  bool WatchFd(int fd, std::uint32_t events, reactor::FdHandler handler);
-  bool ModifyFd(int fd, std::uint32_t events, std::uint64_t key);
-  bool RemoveFd(int fd);
+  // Reactor: the descriptors watched with the queue's messages.
+  EpollPoller& Poller() { return poller_; }
 
   // Thread exit: unregisters the queue and its windows; pushes fail from now on.
   void Shutdown();
@@ -201,16 +193,6 @@ class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
   using TimerKey = std::pair<HWND, std::uintptr_t>;
   // Ordered by deadline, then by the order in which timers were (re)started.
   using DueEntry = std::tuple<std::int64_t, std::uint64_t, HWND, std::uintptr_t>;
-  // Indexed by descriptor: a server registers one per connection, and descriptor numbers
-  // are dense.
-  struct Registration {
-    std::uint32_t serial = 0;  // 0: the descriptor is not registered
-    std::uint32_t events = 0;
-    // For a descriptor watched on its own (Watch), kWatched: its handler is in watchers_
-    // and called instead of the I/O handler.
-    std::uint64_t key = 0;
-  };
-  static_assert(sizeof(Registration) == 16);
 
   static ThreadQueue* CreateCurrent();
   // A post of the owner thread goes straight to local_: without the lock, unless posts of
@@ -245,22 +227,9 @@ class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
   void Block(const MessageFilter& filter);
   // Collects readiness (waiting up to timeoutMs) and hands it to the I/O handler.
   void Harvest(int timeoutMs, bool sleeping);
-  std::uint32_t NextSerial();
-  // Adds fd to the poller under a fresh serial; watcher set means a descriptor of its own.
-  bool Register(int fd, std::uint32_t events, std::uint64_t key,
-                std::shared_ptr<const reactor::FdHandler> watcher);
-  // The live registration of fd, or nullptr.
-  Registration* Registered(int fd) {
-    const auto i = static_cast<std::size_t>(fd);
-    return fd >= 0 && i < registrations_.size() && registrations_[i].serial != 0
-               ? &registrations_[i]
-               : nullptr;
-  }
-  void Unregister(int fd);
 
   reactor::QueueId id_ = 0;
-  int epollFd_ = -1;
-  int wakeFd_ = -1;
+  EpollPoller poller_;
 
   // Shared with posting threads: a cache line of its own, away from the owner's state,
   // which changes with every message.
@@ -297,11 +266,6 @@ class ThreadQueue : public std::enable_shared_from_this<ThreadQueue> {
   // Dispatch asks for the same window again and again.
   mutable HWND lastHwnd_ = 0;
   mutable Window* lastWindow_ = nullptr;
-
-  reactor::IoHandler ioHandler_ = nullptr;
-  std::vector<Registration> registrations_;
-  std::unordered_map<int, std::shared_ptr<const reactor::FdHandler>> watchers_;
-  std::uint32_t registrationSerial_ = 0;
 
   static inline thread_local ThreadQueue* current_ = nullptr;
 };
@@ -354,9 +318,5 @@ inline bool ThreadQueue::TakeNext(MSG* out, bool remove) {
   if (remove) ++head_;
   return true;
 }
-
-// Hands an exception that escaped a window procedure (or an internal callback) to the
-// installed handler, or to stderr.
-void ReportDispatchException(std::exception_ptr error) noexcept;
 
 }  // namespace plat::detail

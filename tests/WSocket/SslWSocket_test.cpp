@@ -14,11 +14,13 @@
 #include <thread>
 #include <vector>
 
+#include "Host/Application.h"
 #include "WSocket/SslWSocket.h"
 #include "support/Bytes.h"
 #include "support/Pump.h"
 #include "support/PythonPeer.h"
 #include "support/Sanitized.h"
+#include "support/SocketServer.h"
 #include "support/TlsServers.h"
 
 using namespace std::chrono_literals;
@@ -96,6 +98,8 @@ class TlsNginxTest : public ::testing::Test {
     testsupport::FillPattern(kSeed, 0, big.data(), big.size());
     Server->Dir().Write("www/big.bin", big);
     Server->Dir().Write("www/hello.txt", "hello over TLS\n");
+    // Which name the client sent as SNI (empty when it sent none).
+    Server->SetServerExtra(R"(    location = /sni { return 200 "sni=$ssl_server_name\n"; })");
     if (!Server->Start()) Problem = "nginx: " + Server->Error();
   }
   static void TearDownTestSuite() {
@@ -166,6 +170,24 @@ TEST_F(TlsNginxTest, VerifiedPeersServeAndRefusedOnesAreNamed) {
               std::string("TLS certificate verification failed for ") + c.Host + ": " + c.Reason);
     EXPECT_EQ(out.Received, "");
   }
+
+  // Given only Addr, the socket sends that name as SNI and holds the certificate to it.
+  auto byAddr = [](const std::string& Name) {
+    Outcome out;
+    auto s = NewTlsClient(Server->Port(Name), "", Certs->Path("ca.pem"));
+    s->SetAddr("localhost");
+    Record(*s, out, "GET /sni HTTP/1.0\r\nHost: localhost\r\n\r\n");
+    s->Connect();
+    EXPECT_TRUE(PumpUntil([&] { return out.Closed > 0; }, 20s)) << Name << " never closed";
+    return out;
+  };
+  const Outcome named = byAddr("good");
+  EXPECT_EQ(named.ConnectError, 0) << named.Text;
+  EXPECT_NE(named.Received.find("\r\n\r\nsni=localhost\n"), std::string::npos) << named.Received;
+  const Outcome mismatch = byAddr("other");
+  EXPECT_EQ(mismatch.ConnectError, sslCertificateRejected);
+  EXPECT_EQ(mismatch.Text, "TLS certificate verification failed for localhost: host name mismatch");
+  EXPECT_EQ(mismatch.Received, "");
 
   // Switched off, verification lets even the expired certificate for another name pass.
   const Outcome unsafe = Get("expired", "other.example", "/hello.txt", "",
@@ -366,6 +388,24 @@ TEST_F(TlsPeerTest, OnlyACloseNotifyEndsCleanly) {
   EXPECT_EQ(peer.LineStartingWith("truncated"), "truncated");
   EXPECT_GT(calls, 0);
   EXPECT_EQ(out.CloseError, sslTruncated) << out.Text;
+
+  // WaitForClose on the user-interface thread waits on the application's loop: its
+  // message hook sees what comes meanwhile, up to the peer's close-notify.
+  auto last = Peer({"--bytes", "20000", "--end", "notify"});
+  ASSERT_NE(last.port, 0);
+  out = Outcome{};
+  s = NewTlsClient(last.port, "localhost", Certs->Path("ca.pem"));
+  Record(*s, out);
+  s->Connect();
+  ASSERT_TRUE(PumpUntil([&] { return out.Connected > 0; }, 20s));
+  int hooked = 0;
+  Application->OnMessage = [&](plat::MSG&, bool&) { ++hooked; };
+  s->WaitForClose();
+  Application->OnMessage = nullptr;
+  EXPECT_GT(hooked, 0);
+  EXPECT_EQ(out.Received.size(), 20000u);
+  EXPECT_EQ(out.Closed, 1);
+  EXPECT_EQ(out.CloseError, 0) << out.Text;
 }
 
 TEST_F(TlsPeerTest, CloseSendsCloseNotifyAbortDoesNot) {
@@ -463,6 +503,36 @@ TEST_F(TlsPeerTest, HandshakeFailuresAreNamed) {
   EXPECT_EQ(out.CloseError, sslHandshakeFailed);
   EXPECT_EQ(out.Text.rfind("TLS handshake with localhost failed: ", 0), 0u) << out.Text;
   EXPECT_EQ(out.Received, "");
+
+  // A peer that reads the whole ClientHello record and closes without a word: the session
+  // ends with the handshake failure, through the close, not left waiting for an answer.
+  std::string hello;
+  bool helloWhole = false;
+  testsupport::SocketServer mute([&](TWSocket& c, std::size_t) {
+    c.OnDataAvailable = [&](TObject*, std::uint16_t) {
+      char buf[4096];
+      const int n = c.Receive(buf, sizeof buf);
+      if (n > 0) hello.append(buf, static_cast<std::size_t>(n));
+      // A record: five bytes of header, the last two its length.
+      const auto byte = [&](std::size_t i) { return std::size_t{std::uint8_t(hello[i])}; };
+      helloWhole = hello.size() >= 5 && hello.size() >= 5 + (byte(3) << 8 | byte(4));
+      if (helloWhole) c.Close();
+    };
+  });
+  ASSERT_TRUE(mute.Start());
+  out = Outcome{};
+  s = NewTlsClient(mute.Port(), "localhost", Certs->Path("ca.pem"));
+  Record(*s, out);
+  s->Connect();
+  ASSERT_TRUE(PumpUntil([&] { return out.Closed > 0; }, 10s)) << hello.size() << " bytes read";
+  EXPECT_TRUE(helloWhole);
+  EXPECT_EQ(hello[0], 0x16) << "not a handshake record";
+  EXPECT_EQ(out.Connected, 1);
+  EXPECT_EQ(out.ConnectError, sslHandshakeFailed);
+  EXPECT_EQ(out.Closed, 1);
+  EXPECT_EQ(out.CloseError, sslHandshakeFailed);
+  EXPECT_EQ(out.Text, "TLS handshake with localhost failed: the peer closed the connection");
+  EXPECT_EQ(s->State(), wsClosed);
 }
 
 TEST_F(TlsPeerTest, ReadLineTakesPlaintextLines) {
