@@ -18,6 +18,7 @@ bool TOrvane::CheckForUpdate() {
   // check's work is a failure, reported with the box of the step it came from. The
   // application's exception handling still sees it, as it did when the error went on.
   bool downloading = false;
+  FLastResult = ocoFailed;
   try {
     return RunCheck(downloading);
   } catch (...) {
@@ -79,6 +80,7 @@ bool TOrvane::RunCheck(bool& Downloading) {
     return false;
   }
   if (!IsUpdateAvailable()) {
+    FLastResult = ocoNoUpdate;
     Application->MessageBox(LoadOrvStr(sOrvNoUpdate), LoadOrvStr(sOrvNoUpdateFound),
                             MB_ICONINFORMATION | MB_OK);
     return false;
@@ -95,10 +97,12 @@ bool TOrvane::RunCheck(bool& Downloading) {
     DisplayReadMe(true);
     if (guard.Gone()) return false;
   }
-  if (Application->MessageBox(FormatOrvStr(sOrvVersionsLine, {FCurrentVersion, FProductVersion}) +
-                                  "\r" + LoadOrvStr(sOrvDownloadQuestion),
-                              LoadOrvStr(sOrvUpdateAvailable), MB_ICONQUESTION | MB_YESNO) != IDYES)
+  const TDownloadAnswer answer = AskDownload();
+  if (guard.Gone()) return false;
+  if (answer != daInstall) {
+    FLastResult = ocoDeclined;
     return false;
+  }
 
   std::string fileName;
   bool extensionAdded = false;
@@ -107,7 +111,9 @@ bool TOrvane::RunCheck(bool& Downloading) {
     dialog->SetFilter(LoadOrvStr(sOrvSaveFilter));
     dialog->SetOptions(ofHideReadOnly | ofOverwritePrompt | ofPathMustExist);
     dialog->SetFileName(FDownloadFileName);
+    FLastResult = ocoDeclined;
     if (!dialog->Execute()) return false;
+    FLastResult = ocoFailed;
     fileName = dialog->FileName();
     if (ExtractFileExt(fileName).empty()) {
       if (dialog->FilterIndex() == 1) fileName += ".EXE";
@@ -129,10 +135,12 @@ bool TOrvane::RunCheck(bool& Downloading) {
     } mark{guard, FInCheckFlow};
     FInCheckFlow = !extensionAdded;
     Downloading = true;
+    FDownloadCancelled = false;
     downloaded = DownloadFile(fileName);
   }
   if (guard.Gone()) return false;
   if (!downloaded) {
+    if (FDownloadCancelled) FLastResult = ocoCancelled;
     Application->MessageBox(FLastError.empty()
                                 ? LoadOrvStr(sOrvDownloadErrorUnknown)
                                 : FormatOrvStr(sOrvDownloadErrorReason, {FLastError}),
@@ -140,6 +148,7 @@ bool TOrvane::RunCheck(bool& Downloading) {
     return false;
   }
 
+  FLastResult = ocoDownloaded;
   if (FOptions.Contains(orvoRunUpdate)) {
     const bool exit = FOptions.Contains(orvoExitDuringUpdate);
     if (Application->MessageBox(exit ? FormatOrvStr(sOrvInstallAndClose, {Application->Title()})

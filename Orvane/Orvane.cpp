@@ -37,12 +37,19 @@ const TPublishedClass& TOrvane::PublishedClass() {
                                   [](TComponent* owner) { return new TOrvane(owner); });
     const std::vector<std::string> options = {"orvoAlwaysOverwrite", "orvoDisplayUI",
                                               "orvoDisplayReadMe", "orvoRunUpdate",
-                                              "orvoExitDuringUpdate"};
+                                              "orvoExitDuringUpdate", "orvoOfferSkip",
+                                              "orvoReplaceAndRelaunch"};
     TPublish<TOrvane>(*c)
         .Boolean("Active", &TOrvane::Active, &TOrvane::SetActive)
         .NotStored()
         // A refused form file gives back the Active it found, which SetActive cannot.
         .RestoreWith([](TOrvane& o, const TPropValue& v) { o.FActive = std::get<bool>(v); })
+        .String("ApplicationId", &TOrvane::ApplicationId, &TOrvane::SetApplicationId)
+        .Default(std::string())
+        .Boolean("AutoCheck", &TOrvane::AutoCheck, &TOrvane::SetAutoCheck)
+        .Default(false)
+        .Integer("CheckInterval", &TOrvane::CheckInterval, &TOrvane::SetCheckInterval)
+        .Default(0)
         .String("CurrentVersion", &TOrvane::CurrentVersion, &TOrvane::SetCurrentVersion)
         .Enum("DateFormat", "TOrvDateFormat", {"orvdZelDate", "orvdNone"}, &TOrvane::DateFormat,
               &TOrvane::SetDateFormat)
@@ -69,6 +76,8 @@ const TPublishedClass& TOrvane::PublishedClass() {
         .Boolean("RequireSignature", &TOrvane::RequireSignature, &TOrvane::SetRequireSignature)
         .Default(false)
         .String("RunParams", &TOrvane::RunParams)
+        .String("StateFile", &TOrvane::StateFile, &TOrvane::SetStateFile)
+        .Default(std::string())
         .Object("UIFont", TFont::PublishedClass(), &TOrvane::GetFont)
         .Boolean("UIOwnerFont", &TOrvane::UIOwnerFont, &TOrvane::SetUIOwnerFont)
         .Default(true)
