@@ -79,7 +79,7 @@ const TOrvStringTable& DefaultOrvStrings() {
       {sOrvSkipButton, "&Skip this version"},
       {sOrvLaterButton, "&Remind me later"},
       {sOrvCannotReplace,
-       "The program cannot replace itself: %s.\rThe update was saved as %s instead."},
+       "The program cannot replace itself: %s.\rThe update will be saved instead."},
   };
   return table;
 }

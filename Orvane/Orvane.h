@@ -335,6 +335,10 @@ class ORV_API TOrvane : public TComponent {
   // kept in the state file.
   virtual TDownloadAnswer AskDownload();
   void AutoCheckTick();
+  // With orvoReplaceAndRelaunch, for a verified update: downloads it beside the running
+  // program, puts it in its place and starts it with the same arguments. -1 when the
+  // program cannot be replaced (the usual save follows), else whether it was replaced.
+  int ReplaceAndRelaunch();
   std::int64_t SecondsUntilDue();
   bool FSilent = false;        // FindUpdate runs: nothing is shown
   bool FRequestEnded = false;  // the page request's end was reported
