@@ -103,6 +103,12 @@ bool TOrvane::RunCheck(bool& Downloading) {
     FLastResult = ocoDeclined;
     return false;
   }
+  if (FOptions.Contains(orvoReplaceAndRelaunch) && FSignatureVerified && FDownloadChecked) {
+    Downloading = true;
+    if (const int replaced = ReplaceAndRelaunch(); replaced >= 0) return replaced == 1;
+    if (guard.Gone()) return false;
+    Downloading = false;
+  }
 
   std::string fileName;
   bool extensionAdded = false;
