@@ -7,6 +7,7 @@
 #include "Host/FileUtils.h"
 #include "Host/Forms.h"
 #include "Orvane/EntryChecks.h"
+#include "Orvane/FlagScope.h"
 #include "Orvane/OrvStrings.h"
 #include "Orvane/Orvane.h"
 #include "Platform/Shell.h"
@@ -35,16 +36,19 @@ bool TOrvane::CheckForUpdate() {
     if (reason.empty()) reason = FLastError;
     FLastError = reason;
     if (downloading)
-      Application->MessageBox(FLastError.empty()
-                                  ? LoadOrvStr(sOrvDownloadErrorUnknown)
-                                  : FormatOrvStr(sOrvDownloadErrorReason, {FLastError}),
-                              LoadOrvStr(sOrvDownloadError), MB_ICONEXCLAMATION | MB_OK);
+      ShowDownloadError();
     else
       Application->MessageBox(FLastError.empty() ? LoadOrvStr(sOrvInfoErrorUnknown)
                                                  : FormatOrvStr(sOrvInfoError, {FLastError}),
                               LoadOrvStr(sOrvConnectionError), MB_ICONEXCLAMATION | MB_OK);
     return false;
   }
+}
+
+void TOrvane::ShowDownloadError() {
+  Application->MessageBox(FLastError.empty() ? LoadOrvStr(sOrvDownloadErrorUnknown)
+                                             : FormatOrvStr(sOrvDownloadErrorReason, {FLastError}),
+                          LoadOrvStr(sOrvDownloadError), MB_ICONEXCLAMATION | MB_OK);
 }
 
 std::string TOrvane::RefusedPageEntry() {
@@ -132,14 +136,7 @@ bool TOrvane::RunCheck(bool& Downloading) {
   // extension afterwards is another file, about which DownloadFile asks itself.
   bool downloaded = false;
   {
-    struct TFlowMark {
-      TAliveGuard& Guard;
-      bool& Flag;
-      ~TFlowMark() {
-        if (!Guard.Gone()) Flag = false;
-      }
-    } mark{guard, FInCheckFlow};
-    FInCheckFlow = !extensionAdded;
+    TFlagScope mark(guard, FInCheckFlow, !extensionAdded);
     Downloading = true;
     FDownloadCancelled = false;
     downloaded = DownloadFile(fileName);
@@ -147,10 +144,7 @@ bool TOrvane::RunCheck(bool& Downloading) {
   if (guard.Gone()) return false;
   if (!downloaded) {
     if (FDownloadCancelled) FLastResult = ocoCancelled;
-    Application->MessageBox(FLastError.empty()
-                                ? LoadOrvStr(sOrvDownloadErrorUnknown)
-                                : FormatOrvStr(sOrvDownloadErrorReason, {FLastError}),
-                            LoadOrvStr(sOrvDownloadError), MB_ICONEXCLAMATION | MB_OK);
+    ShowDownloadError();
     return false;
   }
 

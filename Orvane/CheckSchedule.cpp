@@ -7,6 +7,7 @@
 #include "Host/Events.h"
 #include "Host/Timer.h"
 #include "Orvane/EntryChecks.h"
+#include "Orvane/FlagScope.h"
 #include "Orvane/OrvStrings.h"
 #include "Orvane/Orvane.h"
 #include "Orvane/UpdateState.h"
@@ -24,7 +25,10 @@ constexpr std::int64_t LongestTimerSeconds = 24 * 60 * 60;
 
 void TOrvane::SetCheckInterval(std::int32_t Value) {
   FCheckInterval = std::max<std::int32_t>(Value, 0);
-  if (FAutoTimer) FAutoTimer->SetInterval(FirstAutoCheckMs);
+  if (FAutoTimer && !FChecking) {
+    FAutoTimer->SetInterval(FirstAutoCheckMs);
+    FAutoTimer->SetEnabled(true);
+  }
 }
 
 std::string TOrvane::StateFilePath() const {
@@ -88,14 +92,7 @@ std::int64_t TOrvane::SecondsUntilDue() {
 bool TOrvane::CheckIfDue() {
   if (FChecking || SecondsUntilDue() > 0) return false;
   TAliveGuard guard(*this);
-  struct TRunning {
-    TAliveGuard& Guard;
-    bool& Flag;
-    ~TRunning() {
-      if (!Guard.Gone()) Flag = false;
-    }
-  } running{guard, FChecking};
-  FChecking = true;
+  TFlagScope running(guard, FChecking, true);
   const std::string path = StateFilePath();
   std::string problem;
   TUpdateState state = TUpdateState::Load(path, problem);

@@ -1,18 +1,11 @@
 // The check without windows: the page read as CheckForUpdate reads it, nothing shown.
 #include "Host/Events.h"
+#include "Orvane/FlagScope.h"
 #include "Orvane/Orvane.h"
 
 TOrvCheckResult TOrvane::FindUpdate() {
   TAliveGuard guard(*this);
-  struct TQuiet {
-    TAliveGuard& Guard;
-    bool& Flag;
-    bool Was;
-    ~TQuiet() {
-      if (!Guard.Gone()) Flag = Was;
-    }
-  } quiet{guard, FSilent, FSilent};
-  FSilent = true;
+  TFlagScope quiet(guard, FSilent, true);
   // What was read before may be old news by the time a schedule asks again.
   FActive = false;
   auto failed = [&](const std::string& Why) {

@@ -35,10 +35,9 @@ const TPublishedClass& TOrvane::PublishedClass() {
   static const TPublishedClass* cls = [] {
     auto* c = new TPublishedClass("TOrvane", &TComponent::PublishedClass(),
                                   [](TComponent* owner) { return new TOrvane(owner); });
-    const std::vector<std::string> options = {"orvoAlwaysOverwrite", "orvoDisplayUI",
-                                              "orvoDisplayReadMe", "orvoRunUpdate",
-                                              "orvoExitDuringUpdate", "orvoOfferSkip",
-                                              "orvoReplaceAndRelaunch"};
+    const std::vector<std::string> options = {
+        "orvoAlwaysOverwrite",  "orvoDisplayUI", "orvoDisplayReadMe",     "orvoRunUpdate",
+        "orvoExitDuringUpdate", "orvoOfferSkip", "orvoReplaceAndRelaunch"};
     TPublish<TOrvane>(*c)
         .Boolean("Active", &TOrvane::Active, &TOrvane::SetActive)
         .NotStored()

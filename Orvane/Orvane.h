@@ -339,6 +339,8 @@ class ORV_API TOrvane : public TComponent {
   // program, puts it in its place and starts it with the same arguments. -1 when the
   // program cannot be replaced (the usual save follows), else whether it was replaced.
   int ReplaceAndRelaunch();
+  // The box of a download that failed, with LastError.
+  void ShowDownloadError();
   std::int64_t SecondsUntilDue();
   bool FSilent = false;        // FindUpdate runs: nothing is shown
   bool FRequestEnded = false;  // the page request's end was reported

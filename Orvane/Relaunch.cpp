@@ -17,6 +17,7 @@
 #include "Host/Dialogs.h"
 #include "Host/Events.h"
 #include "Host/Forms.h"
+#include "Orvane/FlagScope.h"
 #include "Orvane/OrvStrings.h"
 #include "Orvane/Orvane.h"
 #include "Platform/Shell.h"
@@ -129,14 +130,8 @@ int TOrvane::ReplaceAndRelaunch() {
   const std::string newFile = target + ".update";
   bool downloaded = false;
   {
-    struct TFlowMark {
-      TAliveGuard& Guard;
-      bool& Flag;
-      ~TFlowMark() {
-        if (!Guard.Gone()) Flag = false;
-      }
-    } mark{guard, FInCheckFlow};
-    FInCheckFlow = true;  // a left-over .update of ours is replaced without a question
+    // A left-over .update of ours is replaced without a question.
+    TFlagScope mark(guard, FInCheckFlow, true);
     FDownloadCancelled = false;
     downloaded = DownloadFile(newFile);
   }
@@ -149,10 +144,7 @@ int TOrvane::ReplaceAndRelaunch() {
   }
   if (!downloaded) {
     FLastResult = FDownloadCancelled ? ocoCancelled : ocoFailed;
-    Application->MessageBox(FLastError.empty()
-                                ? LoadOrvStr(sOrvDownloadErrorUnknown)
-                                : FormatOrvStr(sOrvDownloadErrorReason, {FLastError}),
-                            LoadOrvStr(sOrvDownloadError), MB_ICONEXCLAMATION | MB_OK);
+    ShowDownloadError();
     return 0;
   }
   FLocalFileName = target;
