@@ -39,7 +39,7 @@ std::string TOrvane::StateFilePath() const {
   return DefaultStateFile(usable ? FApplicationId : ExecutableName());
 }
 
-std::string TOrvane::SkippedVersion() {
+std::string TOrvane::SkippedVersion() const {
   std::string problem;
   return TUpdateState::Load(StateFilePath(), problem).SkippedVersion;
 }
@@ -118,8 +118,8 @@ bool TOrvane::CheckIfDue() {
     CheckForUpdate();
     if (guard.Gone()) return true;
   }
+  if (!saved) problem += (problem.empty() ? "" : "\n") + saveProblem;
   noteProblem();
-  if (!saved) problem = saveProblem, noteProblem();
   return true;
 }
 

@@ -36,6 +36,9 @@ enum TOrvCheckOutcome : std::uint8_t {
   ocoFailed,      // the page or the download failed; LastError says why
 };
 
+// The answers to the download question.
+enum TDownloadAnswer : std::uint8_t { daInstall, daSkip, daLater, daNo };
+
 enum TOrvDateFormat : std::uint8_t { orvdZelDate, orvdNone };
 enum TOrvVersionFormat : std::uint8_t { orvvBuildNumber, orvvSimpleString };
 

@@ -24,9 +24,6 @@ class TTimer;
 class THttpEvents;
 struct TOrvHookState;
 
-// The answers to the download question.
-enum TDownloadAnswer : std::uint8_t { daInstall, daSkip, daLater, daNo };
-
 // The characters after the last "/" of an address (the whole text when it has none,
 // empty when it ends with "/"), at most 1000 of them: the file name an address proposes.
 ORV_API std::string LastUrlSegment(const std::string& Url);
@@ -212,7 +209,7 @@ class ORV_API TOrvane : public TComponent {
   void SetAutoCheck(bool Value);
   // The version a scheduled check never offers again (the user's "skip this version",
   // with orvoOfferSkip); empty for none.
-  std::string SkippedVersion();
+  std::string SkippedVersion() const;
   // Sets it, or forgets it and any "remind me later"; false (with LastError) when the
   // state file cannot be written.
   bool SkipVersion(const std::string& Version);

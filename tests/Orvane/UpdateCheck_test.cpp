@@ -28,6 +28,7 @@
 #include "Orvane/HashingStream.h"
 #include "Orvane/OrvStrings.h"
 #include "Orvane/Orvane.h"
+#include "Orvane/Relaunch.h"
 #include "Orvane/Signature.h"
 #include "Orvane/WebDlProgress.h"
 #include "Platform/Shell.h"
@@ -1446,6 +1447,56 @@ TEST_F(UpdateCheck, ScheduledChecksRememberTheAnswers) {
   EXPECT_TRUE(Backend.Boxes().empty());
   EXPECT_TRUE(Backend.FormsShown().empty());
   o->SetAutoCheck(false);
+}
+
+
+// Replace and relaunch, the program being the $APPIMAGE named: only a verified update
+// takes its place, with its mode, the old one kept beside it; the restart has the
+// process's own arguments, and the application is asked to end.
+TEST_F(UpdateCheck, AVerifiedUpdateReplacesTheRunningProgramAndStartsIt) {
+  vtest::TApplicationSwap swap;
+  TShellRecorder shell;
+  const std::string app = Out.Write("Sample.AppImage", "version 1.0");
+  ::chmod(app.c_str(), 0750);
+  ::setenv("APPIMAGE", app.c_str(), 1);
+  auto o = Checker(Web->Url("/signed.html"), {orvoReplaceAndRelaunch, orvoRunUpdate});
+  o->SetPublicKey(Keys.PublicKey);
+  Backend.AnswerBox(mrYes);  // download
+  Backend.AnswerBox(mrYes);  // install and close
+  EXPECT_TRUE(o->CheckForUpdate());
+  EXPECT_EQ(BoxCaptions(), (std::vector<std::string>{"Update Available", "Install Update"}));
+  EXPECT_TRUE(Backend.Dialogs().empty());  // no name to choose
+  EXPECT_EQ(o->LocalFileName(), app);
+  EXPECT_EQ(o->LastResult(), ocoDownloaded);
+  EXPECT_TRUE(ReadFile(app) == Update);
+  struct stat st {};
+  ASSERT_EQ(::stat(app.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0750u);
+  EXPECT_EQ(ReadFile(app + ".previous"), "version 1.0");
+  ASSERT_EQ(shell.Started.size(), 1u);
+  EXPECT_EQ(shell.Started[0].program, app);
+  EXPECT_EQ(shell.Started[0].args, RunningProgramArguments());
+  swap.App().ProcessMessages();
+  EXPECT_TRUE(swap.App().Terminated());
+  std::string error;
+  ASSERT_TRUE(RollBackReplacement(app, error)) << error;
+  EXPECT_EQ(ReadFile(app), "version 1.0");
+  EXPECT_EQ(Listing(Out.Path()), std::vector<std::string>{"Sample.AppImage"});
+
+  // Without a key the page proves nothing: the update is saved where the user says, the
+  // program left as it is.
+  vtest::TApplicationSwap fresh;
+  Backend.Clear();
+  shell.Started.clear();
+  o->SetPublicKey("");
+  Backend.AnswerBox(mrYes);
+  Backend.AnswerSaveDialog(Saved("setup.exe"));
+  Backend.AnswerBox(mrNo);
+  EXPECT_TRUE(o->CheckForUpdate());
+  EXPECT_EQ(o->LocalFileName(), Saved("setup.exe"));
+  EXPECT_EQ(ReadFile(app), "version 1.0");
+  EXPECT_TRUE(shell.Started.empty());
+  ::unsetenv("APPIMAGE");
 }
 
 }  // namespace
