@@ -105,6 +105,10 @@ inline constexpr std::uint16_t fmShareDenyNone = 0x0040;
 class ORV_API TFileStream : public TStream {
  public:
   TFileStream(const std::string& fileName, std::uint16_t mode);
+  // Over a descriptor opened already, which the stream then owns and closes; fileName
+  // names the file in errors. For a file created under rules of its own (exclusively, not
+  // through a link) and written without opening it by name again.
+  TFileStream(int handle, const std::string& fileName);
   ~TFileStream() override;
   TFileStream(const TFileStream&) = delete;
   TFileStream& operator=(const TFileStream&) = delete;

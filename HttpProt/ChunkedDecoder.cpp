@@ -110,5 +110,7 @@ TChunkedDecoder::TStep TChunkedDecoder::Next(const char*& In, const char* End, c
     }
   }
   if (FState == TState::Done) return TStep::Done;
+  // Called again with nothing after a failure, it must not pass for a body still coming.
+  if (FState == TState::Failed) return TStep::Failed;
   return TStep::NeedMore;
 }

@@ -86,11 +86,27 @@ void THttpCli::SetProxyPort(const std::string& Value) {
 }
 
 void THttpCli::SetTimeout(std::int32_t Value) {
-  if (Value < 0) throw EHttpException("HTTP Timeout must not be negative", 5);
-  FTimeout = Value;
-  // A request under way keeps its time-out up to date.
+  SetTimeBound(FTimeout, Value, "Timeout");
+}
+
+void THttpCli::SetLowSpeedLimit(std::int32_t Value) {
+  SetTimeBound(FLowSpeedLimit, Value, "LowSpeedLimit");
+}
+
+void THttpCli::SetLowSpeedTime(std::int32_t Value) {
+  SetTimeBound(FLowSpeedTime, Value, "LowSpeedTime");
+}
+
+void THttpCli::SetMaxTime(std::int32_t Value) {
+  SetTimeBound(FMaxTime, Value, "MaxTime");
+}
+
+void THttpCli::SetTimeBound(std::int32_t& Field, std::int32_t Value, const char* Name) {
+  if (Value < 0) throw EHttpException(std::string("HTTP ") + Name + " must not be negative", 5);
+  Field = Value;
+  // A request under way keeps its bounds up to date.
   if (FRq.SessionEnded) return;
-  if (FTimeout > 0)
+  if (TimeBounded())
     StartTimeoutTimer();
   else
     StopTimeoutTimer();
@@ -205,13 +221,14 @@ void THttpCli::StopTimeoutTimer() {
 }
 
 void THttpCli::TimeoutTick() {
-  if (FRq.SessionEnded || FTimeout <= 0) {
+  if (FRq.SessionEnded || !TimeBounded()) {
     StopTimeoutTimer();
     return;
   }
-  if (std::chrono::steady_clock::now() - FLastProgress < std::chrono::seconds(FTimeout)) return;
+  const std::string reason = TimeBoundPassed();
+  if (reason.empty()) return;
   StopTimeoutTimer();
-  AbortRequest("Connection timed out", 10060);
+  AbortRequest(reason, 10060);
 }
 
 void THttpCli::TriggerSessionConnected() {

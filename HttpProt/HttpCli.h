@@ -64,12 +64,13 @@ enum THttpRequest : std::uint8_t { httpAbort, httpGET, httpPOST, httpHEAD };
 using TDocDataEvent = std::function<void(TObject* Sender, const void* Buffer, std::int32_t Len)>;
 // S: the request header line about to be written.
 using TOnCommand = std::function<void(TObject* Sender, const std::string& S)>;
-// Error: 0, 3 after Abort, 10060 after a time-out, or the socket error of a failed connect.
+// Error: 0, 3 after Abort, 10060 after a time-out (Timeout, LowSpeedLimit, MaxTime), or the
+// socket error of a failed connect.
 using THttpRequestDone =
     std::function<void(TObject* Sender, THttpRequest RqType, std::uint16_t Error)>;
 using THttpDataAvailable = std::function<void(TObject* Sender, std::uint16_t Error)>;
 
-// Misuse (1 busy, 2 nothing to post, 4 line too long, 5 a negative Timeout or
+// Misuse (1 busy, 2 nothing to post, 4 line too long, 5 a negative Timeout, time bound or
 // MaxRelocations) or, from Get/Head/Post, a status of 400 or more (the status is the code,
 // the reason phrase the message).
 class ORV_API EHttpException : public Exception {
@@ -170,6 +171,17 @@ class ORV_API THttpCli : public TComponent {
   // abort does (status 404 "Connection timed out", Error 10060); 0 (the default): never.
   std::int32_t Timeout() const { return FTimeout; }
   void SetTimeout(std::int32_t Value);
+  // Bounds on a request however steadily its server trickles bytes; 0 (the default): none.
+  // A request that moved fewer than LowSpeedLimit bytes a second, on average over
+  // LowSpeedTime seconds, ends as a time-out does with "slower than N bytes/s for T s";
+  // one still running MaxTime seconds after it started, with "took longer than N s".
+  // Bytes received (header included) and POST bytes sent count as movement.
+  std::int32_t LowSpeedLimit() const { return FLowSpeedLimit; }
+  void SetLowSpeedLimit(std::int32_t Value);
+  std::int32_t LowSpeedTime() const { return FLowSpeedTime; }
+  void SetLowSpeedTime(std::int32_t Value);
+  std::int32_t MaxTime() const { return FMaxTime; }
+  void SetMaxTime(std::int32_t Value);
   // Relocations followed within one request; the next one ends it as a failure
   // ("too many relocations"). 20 by default; 0 follows none.
   std::int32_t MaxRelocations() const { return FMaxRelocations; }
@@ -344,6 +356,8 @@ class ORV_API THttpCli : public TComponent {
     std::int32_t TunnelStatus = 0;
     std::string TunnelPhrase;
     std::int32_t RelocationCount = 0;
+    // Bytes read from the connections of the request, relocations' included.
+    std::int64_t WireCount = 0;
     // Bytes held in the receive buffer, from ReceiveStart on.
     std::int32_t ReceiveLen = 0;
     std::int32_t ReceiveStart = 0;
@@ -411,6 +425,14 @@ class ORV_API THttpCli : public TComponent {
   // WM_HTTP_REQUEST_DONE is posted and not handled yet.
   bool FRequestDonePending = false;
   std::chrono::steady_clock::time_point FLastProgress;
+  // The time bounds: when the request started, and the low-speed window under way (its
+  // start and the bytes moved before it).
+  std::int32_t FLowSpeedLimit = 0;
+  std::int32_t FLowSpeedTime = 0;
+  std::int32_t FMaxTime = 0;
+  std::chrono::steady_clock::time_point FRequestStart;
+  std::chrono::steady_clock::time_point FSpeedWindowStart;
+  std::int64_t FSpeedWindowMark = 0;
   // Calls of SocketDataAvailable under way: more than one when a handler runs a message
   // loop.
   std::int32_t FReceiveDepth = 0;
@@ -450,6 +472,14 @@ class ORV_API THttpCli : public TComponent {
   void StartTimeoutTimer();
   void StopTimeoutTimer();
   void TimeoutTick();
+  // Whether the request under way has a bound for the timer to watch.
+  bool TimeBounded() const;
+  void SetTimeBound(std::int32_t& Field, std::int32_t Value, const char* Name);
+  // Why the request has passed a time bound by now, or empty; moves the low-speed window
+  // on once it has seen its quota.
+  std::string TimeBoundPassed();
+  // Receive from the socket, counting what came.
+  std::int32_t ReceiveCounted(void* Buf, std::int32_t Len);
   // Whether Basic credentials go with the request now.
   bool SendsCredentials() const;
   // Why a connection ended with Error, in words (a TLS failure names its reason).

@@ -2,8 +2,8 @@
 #include "HttpProt/HttpCli.h"
 
 // What the designer shows and form files keep. No property has a stored default but
-// those added later (Timeout, MaxRelocations, the TLS settings), so that forms written
-// before they existed read and write unchanged.
+// those added later (Timeout, MaxRelocations, the TLS settings, the time bounds), so that forms
+// written before they existed read and write unchanged.
 const TPublishedClass& THttpCli::PublishedClass() {
   static const TPublishedClass* cls = [] {
     auto* c = new TPublishedClass("THttpCli", &TComponent::PublishedClass(),
@@ -28,6 +28,12 @@ const TPublishedClass& THttpCli::PublishedClass() {
         .Default(0)
         .Integer("MaxRelocations", &THttpCli::MaxRelocations, &THttpCli::SetMaxRelocations)
         .Default(20)
+        .Integer("LowSpeedLimit", &THttpCli::LowSpeedLimit, &THttpCli::SetLowSpeedLimit)
+        .Default(0)
+        .Integer("LowSpeedTime", &THttpCli::LowSpeedTime, &THttpCli::SetLowSpeedTime)
+        .Default(0)
+        .Integer("MaxTime", &THttpCli::MaxTime, &THttpCli::SetMaxTime)
+        .Default(0)
         .String("SslCAFile", &THttpCli::SslCAFile, &THttpCli::SetSslCAFile)
         .Default(std::string())
         .String("SslCAPath", &THttpCli::SslCAPath, &THttpCli::SetSslCAPath)

@@ -98,7 +98,9 @@ void THttpCli::DoRequestAsync(THttpRequest Rq) {
     return;
   }
 
-  if (FTimeout > 0) StartTimeoutTimer();
+  FRequestStart = FSpeedWindowStart = std::chrono::steady_clock::now();
+  FSpeedWindowMark = 0;
+  if (TimeBounded()) StartTimeoutTimer();
   try {
     Login();
   } catch (...) {
@@ -238,4 +240,34 @@ void THttpCli::SocketSessionClosed(TObject*, std::uint16_t Error) {
     if (guard.Gone()) return;
   }
   SetReady();
+}
+
+bool THttpCli::TimeBounded() const {
+  return FTimeout > 0 || FMaxTime > 0 || (FLowSpeedLimit > 0 && FLowSpeedTime > 0);
+}
+
+std::string THttpCli::TimeBoundPassed() {
+  using std::chrono::seconds;
+  const auto now = std::chrono::steady_clock::now();
+  if (FTimeout > 0 && now - FLastProgress >= seconds(FTimeout)) return "Connection timed out";
+  if (FMaxTime > 0 && now - FRequestStart >= seconds(FMaxTime))
+    return "took longer than " + std::to_string(FMaxTime) + " s";
+  if (FLowSpeedLimit <= 0 || FLowSpeedTime <= 0) return {};
+  // A window ends as soon as it has seen its quota, so a stall after a burst is caught one
+  // window after the burst, not diluted by it.
+  const std::int64_t moved = FRq.WireCount + FRq.SentCount;
+  if (moved - FSpeedWindowMark >= static_cast<std::int64_t>(FLowSpeedLimit) * FLowSpeedTime) {
+    FSpeedWindowStart = now;
+    FSpeedWindowMark = moved;
+    return {};
+  }
+  if (now - FSpeedWindowStart < seconds(FLowSpeedTime)) return {};
+  return "slower than " + std::to_string(FLowSpeedLimit) + " bytes/s for " +
+         std::to_string(FLowSpeedTime) + " s";
+}
+
+std::int32_t THttpCli::ReceiveCounted(void* Buf, std::int32_t Len) {
+  const std::int32_t n = FSocket->Receive(Buf, Len);
+  if (n > 0) FRq.WireCount += n;
+  return n;
 }

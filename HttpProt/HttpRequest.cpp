@@ -11,6 +11,7 @@
 #include "HttpProt/Encoding.h"
 #include "HttpProt/HttpCli.h"
 #include "HttpProt/HttpDate.h"
+#include "HttpProt/Url.h"
 #include "WSocket/SslWSocket.h"
 
 void THttpCli::Login() {
@@ -41,7 +42,7 @@ void THttpCli::SocketDNSLookupDone(TObject* Sender, std::uint16_t Error) {
     // TLS from the start to an https server; through a proxy it starts in the tunnel. The
     // certificate must name the host of the address, not the address it resolved to.
     FSocket->SetSslEnable(FRq.Target.Tls && FRq.Target.Tunnel.empty());
-    FSocket->SetSslHostName(FRq.Target.TargetHost);
+    FSocket->SetSslHostName(BareHost(FRq.Target.TargetHost));
     FSocket->SetAddr(FSocket->DnsResult());
     FSocket->SetPort(FRq.Target.ConnectPort);
     FSocket->SetProto("tcp");
@@ -165,7 +166,7 @@ void THttpCli::GetTunnelLineNext() {
   FLineHandler = nullptr;
   TAliveGuard guard(*this);
   try {
-    FSocket->SetSslHostName(FRq.Target.TargetHost);
+    FSocket->SetSslHostName(BareHost(FRq.Target.TargetHost));
     FSocket->StartSsl();  // ends in SocketSslHandshakeDone
   } catch (const std::exception& e) {
     if (guard.Gone() || FRq.SessionEnded) return;

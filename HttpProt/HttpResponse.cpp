@@ -136,7 +136,7 @@ void THttpCli::ReceiveData(std::uint16_t Error) {
     std::string& pending = FRq.PendingBody;
     const std::size_t held = pending.size();
     pending.resize(held + ReceiveRoom);
-    const std::int32_t n = FSocket->Receive(pending.data() + held, ReceiveRoom);
+    const std::int32_t n = ReceiveCounted(pending.data() + held, ReceiveRoom);
     pending.resize(held + static_cast<std::size_t>(n > 0 ? n : 0));
     return;
   }
@@ -148,7 +148,7 @@ void THttpCli::ReceiveData(std::uint16_t Error) {
     // The body goes from the buffer to the handler and the stream as it was read, in reads
     // as large as the buffer: fewer system calls and acknowledgements per byte.
     const std::int32_t room = FReceiveCapacity - 1;
-    const std::int32_t n = FSocket->Receive(buf, room);
+    const std::int32_t n = ReceiveCounted(buf, room);
     if (FRequestType == httpAbort || n <= 0) return;
     buf[n] = 0;
     TAliveGuard guard(*this);
@@ -179,7 +179,7 @@ void THttpCli::ReceiveData(std::uint16_t Error) {
     FailRequest("HTTP line too long");
     throw EHttpException("HTTP line too long", 4);
   }
-  const std::int32_t n = FSocket->Receive(buf + FRq.ReceiveLen, room);
+  const std::int32_t n = ReceiveCounted(buf + FRq.ReceiveLen, room);
   if (FRequestType == httpAbort) return;  // no request was ever started
   if (n <= 0) return;
   // Whatever follows a body that is whole is no part of the reply.

@@ -8,7 +8,8 @@
 
 // Splits URL into its six parts; every output is written (empty when absent). Nothing is
 // decoded or defaulted: the port stays text, "%" escapes and case are kept, the query and
-// fragment stay in Path. An output may be the same object as URL.
+// fragment stay in Path. A host in brackets ("[::1]:8080") is an IPv6 literal: Host is
+// what the brackets hold. An output may be the same object as URL.
 ORV_API void ParseURL(const std::string& URL, std::string& Proto, std::string& User,
                       std::string& Pass, std::string& Host, std::string& Port, std::string& Path);
 
@@ -32,7 +33,8 @@ struct ORV_API THttpTarget {
   // The host and port to connect to: the proxy's with a proxy, the document's without.
   std::string ConnectHost;
   std::string ConnectPort;
-  // The document's server, named in the "Host: " line (never with a port).
+  // The document's server, named in the "Host: " line (never with a port; an IPv6 literal
+  // in its brackets).
   std::string TargetHost;
   // The document's server with its port when one is named: what a proxy's request-URI
   // names, and the base of relative relocations through a proxy.
@@ -50,18 +52,25 @@ struct ORV_API THttpTarget {
 // Splits URL (and Proxy, when not empty; ProxyPort when Proxy names no port) into the
 // first request's target. http (no scheme means it) and https (port 443 by default, through
 // a proxy in a tunnel) are spoken, in any case; any other scheme of URL, and any but http
-// of Proxy, gives a Refusal.
+// of Proxy, gives a Refusal, as do a control character (C0 or DEL) anywhere in URL and a
+// host that is no host name (letters, digits, "-", "_", "." or an IPv6 literal in
+// brackets). Blanks and bytes beyond ASCII go into RequestPath and Tunnel as "%" escapes;
+// an IPv6 literal keeps its brackets in TargetHost and Authority, not in ConnectHost.
 ORV_API THttpTarget RequestTarget(const std::string& URL, const std::string& Proxy,
                                   const std::string& ProxyPort);
 
 // The next request's target after a relocation to Location, from the current Target: a
 // path on the same server (and scheme), a bare document name, or an absolute address
 // (another server, or another scheme; its port, or the scheme's). User and password of
-// Location are ignored. A scheme other than http and https gives a Refusal; whether a
-// step from https down to http may be taken is the caller's to decide (Tls tells).
+// Location are ignored. A scheme other than http and https gives a Refusal, and so does
+// what RequestTarget refuses of a URL; whether a step from https down to http may be taken
+// is the caller's to decide (Tls tells).
 ORV_API THttpTarget RelocationTarget(const THttpTarget& Current, const std::string& Location,
                                      bool ViaProxy);
 
-// The file name for a document at Path: its last segment (a trailing "/" dropped, at most
-// 255 characters, a query cut off), or "document.htm" when there is none.
+// The file name for a document at Path: the last segment of what comes before the query
+// (a trailing "/" dropped, at most 255 characters), or "document.htm" when there is none.
 ORV_API std::string DocumentName(const std::string& Path);
+
+// A TargetHost as a certificate is checked against: an IPv6 literal without its brackets.
+ORV_API std::string BareHost(const std::string& Host);

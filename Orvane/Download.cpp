@@ -10,6 +10,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <utility>
 
 #include "Host/Application.h"
 #include "Host/ComCtrls.h"
@@ -46,24 +47,66 @@ void CheckCreatable(const std::string& FileName) {
     throw EFCreateError("Cannot create file \"" + FileName + "\": " + SysReason(errno));
 }
 
-// Creates an empty, new file beside FileName, readable like any file the user creates,
-// and answers its name; raises EFCreateError naming FileName when the folder refuses.
-std::string CreatePartFile(const std::string& FileName) {
+// A new, empty file beside FileName, readable like any file the user creates: its name
+// and the descriptor that created it, through which alone it is written (a name can be
+// swapped for a link meanwhile; the descriptor cannot). Raises EFCreateError naming
+// FileName when the folder refuses.
+struct TPartFile {
+  std::string Name;
+  int Handle = -1;
+};
+TPartFile CreatePartFile(const std::string& FileName) {
   const std::string base = ExtractFilePath(FileName) + "." + ExtractFileName(FileName) + "." +
                            std::to_string(::getpid()) + "-";
   static unsigned counter = 0;
   int err = 0;
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string name = base + std::to_string(++counter) + ".part";
-    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      ::close(fd);
-      return name;
-    }
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd >= 0) return {name, fd};
     err = errno;
     if (err != EEXIST) break;
   }
   throw EFCreateError("Cannot create file \"" + FileName + "\": " + SysReason(err));
+}
+
+// Whether Name still is the file open as Handle (not a link or another file put there).
+bool StillNamed(const std::string& Name, int Handle) {
+  struct stat byName {};
+  struct stat byHandle {};
+  return ::lstat(Name.c_str(), &byName) == 0 && ::fstat(Handle, &byHandle) == 0 &&
+         byName.st_dev == byHandle.st_dev && byName.st_ino == byHandle.st_ino;
+}
+
+// Gives PartName the name FileName; with NoReplace, never in place of a file that exists.
+// Answers 0 or the errno.
+int Rename(const std::string& PartName, const std::string& FileName, bool NoReplace) {
+  if (!NoReplace) return ::rename(PartName.c_str(), FileName.c_str()) == 0 ? 0 : errno;
+  if (::renameat2(AT_FDCWD, PartName.c_str(), AT_FDCWD, FileName.c_str(), RENAME_NOREPLACE) == 0)
+    return 0;
+  if (errno != EINVAL && errno != ENOSYS) return errno;
+  // A file system without the flag: a hard link refuses an existing name just as well.
+  if (::link(PartName.c_str(), FileName.c_str()) == 0) {
+    ::unlink(PartName.c_str());
+    return 0;
+  }
+  if (errno != EPERM && errno != EOPNOTSUPP) return errno;
+  // Nor links (FAT): a look first, the best such a file system allows.
+  struct stat st {};
+  if (::lstat(FileName.c_str(), &st) == 0) return EEXIST;
+  return ::rename(PartName.c_str(), FileName.c_str()) == 0 ? 0 : errno;
+}
+
+// Brings the folder's entries to the disk, so that a power cut after the report of success
+// cannot leave the file without its name. A file system that cannot (EINVAL) is taken at
+// its word. Answers 0 or the errno.
+int SyncFolder(const std::string& FileName) {
+  const std::string folder = ExtractFilePath(FileName);
+  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  const int err = ::fsync(fd) == 0 || errno == EINVAL ? 0 : errno;
+  ::close(fd);
+  return err;
 }
 
 std::int32_t Clamp32(std::int64_t N) {
@@ -114,36 +157,48 @@ bool TOrvane::DownloadFile(const std::string& FileName) {
     return false;
   }
   FLocalFileName = FileName.back() == '/' ? FileName + FDownloadFileName : FileName;
-  if (!FInCheckFlow && !FOptions.Contains(orvoAlwaysOverwrite) && FileExists(FLocalFileName) &&
+  const bool exists = FileExists(FLocalFileName);
+  if (!FInCheckFlow && !FOptions.Contains(orvoAlwaysOverwrite) && exists &&
       Application->MessageBox(FormatOrvStr(sOrvOverwrite, {FLocalFileName}),
                               LoadOrvStr(sOrvFileExists), MB_ICONQUESTION | MB_YESNO) != IDYES)
     return false;
+  // Replacing was agreed to for the file that is there now (or for any, by the option); a
+  // file that appears only during the download is nobody's to replace.
+  FNextDownload.NoReplace = !exists && !FOptions.Contains(orvoAlwaysOverwrite);
   return DoDownload(FDownloadURL, FLocalFileName, LoadOrvStr(sOrvDownloadingUpdate));
 }
 
 bool TOrvane::DoDownload(const std::string& URL, const std::string& FileName,
                          const std::string& Title) {
   TAliveGuard guard(*this);
+  const TDownloadRules rules = std::exchange(FNextDownload, {});
   FLastError.clear();
   // Refused before anything is created.
   if (RefuseEntryURL("The address", URL)) return false;
   CheckCreatable(FileName);
-  const std::string partName = CreatePartFile(FileName);
+  const TPartFile part = CreatePartFile(FileName);
+  const std::string& partName = part.Name;
   // The update a page gives the size and SHA-256 of is hashed as it is written, and never
-  // takes more than that size.
+  // takes more than that size; a text that nothing signed is held to what a page may have.
   const bool checked = ChecksDownload(URL);
   const std::uint64_t checkedSize = FCheckedSize;
   const std::string checkedHash = FCheckedSHA256;
+  const std::int64_t limit = checked ? static_cast<std::int64_t>(checkedSize)
+                             : rules.Text && FMaxPageSize > 0 ? FMaxPageSize
+                                                              : -1;
   std::unique_ptr<TStream> stream;
+  TFileStream* file = nullptr;
   THashingStream* saved = nullptr;
   try {
-    stream = std::make_unique<TFileStream>(partName, fmCreate);
+    stream = std::make_unique<TFileStream>(part.Handle, partName);
+    file = static_cast<TFileStream*>(stream.get());
     if (checked) {
       auto hashing = std::make_unique<THashingStream>(std::move(stream));
       saved = hashing.get();
       stream = std::move(hashing);
     }
   } catch (...) {
+    if (!file) ::close(part.Handle);
     stream.reset();
     ::unlink(partName.c_str());
     throw;
@@ -166,15 +221,14 @@ bool TOrvane::DoDownload(const std::string& URL, const std::string& FileName,
     }
   } end{guard, partName, FProgressForm, result};
   THttpCli& cli = PrepareClient();
+  if (!rules.Text) cli.SetMaxTime(FDownloadMaxTime);
   TReceiveLoan loan(cli, std::move(stream));
-  cli.OnDocData = [this, checked, checkedSize](TObject* Sender, const void* Buffer,
-                                               std::int32_t Len) {
-    if (checked && !FDownloadTooLong) {
-      // A server that announces or sends more than the page's size is stopped at once: it
-      // could otherwise fill the disk.
+  cli.OnDocData = [this, limit](TObject* Sender, const void* Buffer, std::int32_t Len) {
+    if (limit >= 0 && !FDownloadTooLong) {
+      // A server that announces or sends more than the file may have is stopped at once:
+      // it could otherwise fill the disk.
       auto* c = dynamic_cast<THttpCli*>(Sender);
-      if (c && (c->ContentLength() > static_cast<std::int64_t>(checkedSize) ||
-                static_cast<std::uint64_t>(c->RcvdCount()) > checkedSize)) {
+      if (c && (c->ContentLength() > limit || c->RcvdCount() > limit)) {
         FDownloadTooLong = true;
         c->Abort();
         return;
@@ -199,10 +253,12 @@ bool TOrvane::DoDownload(const std::string& URL, const std::string& FileName,
   // message is the reason.
   if (loan.Taken()) {
     if (FLastError.empty()) FLastError = "The download was ended before it finished";
-  } else if (FDownloadTooLong) {
-    FLastError = "The server sent more than the " +
-                 FormatThousands(static_cast<std::int64_t>(checkedSize)) +
+  } else if (FDownloadTooLong && checked) {
+    FLastError = "The server sent more than the " + FormatThousands(limit) +
                  " bytes the page gives for the file; the download was stopped";
+  } else if (FDownloadTooLong) {
+    FLastError = "The read-me at " + URL + " is larger than the " + FormatThousands(limit) +
+                 " bytes a text may have (MaxPageSize)";
   } else if (cli.StatusCode() > 200) {
     FLastError = FailureReason(cli);
   } else if (FLastError.empty()) {
@@ -222,10 +278,26 @@ bool TOrvane::DoDownload(const std::string& URL, const std::string& FileName,
       result = false;
     }
   }
-  // The file is complete and closed before it takes the target's name.
-  loan.Close();
-  if (result && ::rename(partName.c_str(), FileName.c_str()) != 0) {
+  // The file is on the disk, and still the one under its temporary name, before it takes
+  // the target's name.
+  if (result && ::fsync(file->Handle()) != 0) {
     FLastError = "Cannot save the file " + FileName + ": " + SysReason(errno);
+    result = false;
+  } else if (result && !StillNamed(partName, file->Handle())) {
+    FLastError = "The temporary file " + partName +
+                 " was replaced by another while the download ran; nothing was saved";
+    result = false;
+  }
+  loan.Close();
+  if (!result) return false;
+  if (const int err = Rename(partName, FileName, rules.NoReplace); err != 0) {
+    FLastError = "Cannot save the file " + FileName + ": " +
+                 (err == EEXIST ? std::string("a file of that name appeared meanwhile, and "
+                                              "nobody agreed to replace it")
+                                : SysReason(err));
+    result = false;
+  } else if (const int syncErr = SyncFolder(FileName); syncErr != 0) {
+    FLastError = "Cannot save the file " + FileName + ": " + SysReason(syncErr);
     result = false;
   }
   return result;

@@ -21,6 +21,9 @@ std::string UrlFault(const std::string& Url) {
   for (const char c : Url)
     if (IsControl(static_cast<unsigned char>(c)) || c == ' ')
       return "a blank or control character in the address";
+  // A C1 control (U+009B starts terminal commands) or bytes that are no UTF-8 would be
+  // shown and logged as they are.
+  if (TerminalSafeText(Url) != Url) return "a control character or no UTF-8 in the address";
   const std::size_t colon = Url.find(':');
   const std::size_t slash = Url.find('/');
   if (colon != std::string::npos && (slash == std::string::npos || colon < slash)) {

@@ -5,7 +5,8 @@
 #include <string>
 
 // Why Url cannot be fetched, or empty when it can: only an absolute http:// or https://
-// address with a host name, without blanks or control characters, is requested.
+// address with a host name, in UTF-8 without blanks or control characters (C0, DEL, C1),
+// is requested.
 std::string UrlFault(const std::string& Url);
 // Why Name cannot be the name of a file the component proposes to write, or empty when it
 // can: empty, "." or "..", hidden (a leading "."), a control character or a backslash,

@@ -84,6 +84,9 @@ THttpCli& TOrvane::PrepareClient() {
   GSharedHttpEvents->Owner = this;
   // A server that accepts and never answers must not hold a form without a button open.
   GSharedHttpCli->SetTimeout(FRequestTimeout);
+  GSharedHttpCli->SetLowSpeedLimit(FLowSpeedLimit);
+  GSharedHttpCli->SetLowSpeedTime(FLowSpeedTime);
+  GSharedHttpCli->SetMaxTime(FPageMaxTime);
   GSharedHttpCli->SetSslCAFile(FSslCAFile);
   return *GSharedHttpCli;
 }

@@ -29,6 +29,7 @@ TOrvane::~TOrvane() {
   SharedHttpEventsRef() = nullptr;
   // The hook must not outlive the component.
   ClearExceptionHandler();
+  RemoveReadMeFolder();
 }
 
 const TPublishedClass& TOrvane::PublishedClass() {
@@ -45,6 +46,8 @@ const TPublishedClass& TOrvane::PublishedClass() {
         .RestoreWith([](TOrvane& o, const TPropValue& v) { o.FActive = std::get<bool>(v); })
         .String("ApplicationId", &TOrvane::ApplicationId, &TOrvane::SetApplicationId)
         .Default(std::string())
+        .Boolean("Attended", &TOrvane::Attended, &TOrvane::SetAttended)
+        .Default(true)
         .Boolean("AutoCheck", &TOrvane::AutoCheck, &TOrvane::SetAutoCheck)
         .Default(false)
         .Integer("CheckInterval", &TOrvane::CheckInterval, &TOrvane::SetCheckInterval)
@@ -53,13 +56,21 @@ const TPublishedClass& TOrvane::PublishedClass() {
         .Enum("DateFormat", "TOrvDateFormat", {"orvdZelDate", "orvdNone"}, &TOrvane::DateFormat,
               &TOrvane::SetDateFormat)
         .Default(orvdZelDate)
+        .Integer("DownloadMaxTime", &TOrvane::DownloadMaxTime, &TOrvane::SetDownloadMaxTime)
+        .Default(0)
         .String("DownloadURL", &TOrvane::DownloadURL)
         .String("HomeURL", &TOrvane::HomeURL, &TOrvane::SetURL)
         .Object("InfoTags", TOrvTags::PublishedClass(), &TOrvane::InfoTags)
         .String("LastError", &TOrvane::LastError)
+        .Integer("LowSpeedLimit", &TOrvane::LowSpeedLimit, &TOrvane::SetLowSpeedLimit)
+        .Default(DefaultLowSpeedLimit)
+        .Integer("LowSpeedTime", &TOrvane::LowSpeedTime, &TOrvane::SetLowSpeedTime)
+        .Default(DefaultLowSpeedTime)
         .Integer("MaxPageSize", &TOrvane::MaxPageSize, &TOrvane::SetMaxPageSize)
         .Default(DefaultMaxPageSize)
         .Set("Options", "TOrvOptions", options, &TOrvane::Options, &TOrvane::SetOptions)
+        .Integer("PageMaxTime", &TOrvane::PageMaxTime, &TOrvane::SetPageMaxTime)
+        .Default(DefaultPageMaxTime)
         .String("ProductName", &TOrvane::ProductName)
         .String("ProductAuthor", &TOrvane::ProductAuthor)
         .Double("ProductDate", "TDateTime", &TOrvane::ProductDate)
@@ -104,6 +115,32 @@ void TOrvane::SetProxyPort(std::int32_t Value) {
     throw EConvertError("ProxyPort must be a port number from 0 to 65535, not " +
                         std::to_string(Value));
   FProxyPort = Value;
+}
+
+namespace {
+
+void SetTimeBound(std::int32_t& Field, std::int32_t Value, const char* Name) {
+  if (Value < 0)
+    throw EConvertError(std::string(Name) + " must not be negative, not " + std::to_string(Value));
+  Field = Value;
+}
+
+}  // namespace
+
+void TOrvane::SetLowSpeedLimit(std::int32_t Value) {
+  SetTimeBound(FLowSpeedLimit, Value, "LowSpeedLimit");
+}
+
+void TOrvane::SetLowSpeedTime(std::int32_t Value) {
+  SetTimeBound(FLowSpeedTime, Value, "LowSpeedTime");
+}
+
+void TOrvane::SetPageMaxTime(std::int32_t Value) {
+  SetTimeBound(FPageMaxTime, Value, "PageMaxTime");
+}
+
+void TOrvane::SetDownloadMaxTime(std::int32_t Value) {
+  SetTimeBound(FDownloadMaxTime, Value, "DownloadMaxTime");
 }
 
 void TOrvane::SetActive(bool Value) {

@@ -43,15 +43,18 @@ class ORV_API TOrvane : public TComponent {
   // Reads the information page (and the pages it redirects to) with a please-wait form;
   // true when the first page was read. Does nothing while Active.
   virtual bool GetFileInfo();
-  // Offers the read-me: the external one opened by the shell, else the plain one in a
-  // window. False when there is none, the page was not read or the user declined.
+  // Offers the read-me: the external one opened by the shell (only when Attended), else
+  // the plain one in a window. False when there is none, the page was not read or the
+  // user declined.
   virtual bool DisplayReadMe(bool Prompt);
   // Downloads DownloadURL to FileName, or into the folder FileName when it ends with "/".
   virtual bool DownloadFile(const std::string& FileName);
   // Downloads URL into FileName with the progress form showing Title. The file appears
   // under its name only when the download succeeded; a failed or cancelled one leaves an
   // existing file untouched. A file that cannot be created raises EFCreateError before
-  // any request.
+  // any request. The file is written through the descriptor that created it beside the
+  // target, takes the target's name only while its temporary name still is that file,
+  // and is synced to the disk with its folder before success is reported.
   virtual bool DoDownload(const std::string& URL, const std::string& FileName,
                           const std::string& Title);
 
@@ -122,6 +125,30 @@ class ORV_API TOrvane : public TComponent {
   std::int32_t MaxPageSize() const { return FMaxPageSize; }
   void SetMaxPageSize(std::int32_t Value) { FMaxPageSize = Value; }
   static constexpr std::int32_t DefaultMaxPageSize = 1024 * 1024;
+
+  // Time bounds of the requests, so that no server can hold a check by trickling bytes
+  // (see THttpCli): every request fails when it moves fewer than LowSpeedLimit bytes a
+  // second over LowSpeedTime seconds; a page or read-me also when it takes longer than
+  // PageMaxTime seconds, a download when it takes longer than DownloadMaxTime. 100 bytes/s
+  // over 30 s, 60 s, and no bound for a download (files can be large) unless changed; 0
+  // turns a bound off, a negative value raises EConvertError and changes nothing.
+  std::int32_t LowSpeedLimit() const { return FLowSpeedLimit; }
+  void SetLowSpeedLimit(std::int32_t Value);
+  std::int32_t LowSpeedTime() const { return FLowSpeedTime; }
+  void SetLowSpeedTime(std::int32_t Value);
+  std::int32_t PageMaxTime() const { return FPageMaxTime; }
+  void SetPageMaxTime(std::int32_t Value);
+  std::int32_t DownloadMaxTime() const { return FDownloadMaxTime; }
+  void SetDownloadMaxTime(std::int32_t Value);
+  static constexpr std::int32_t DefaultLowSpeedLimit = 100;
+  static constexpr std::int32_t DefaultLowSpeedTime = 30;
+  static constexpr std::int32_t DefaultPageMaxTime = 60;
+
+  // A person is present to look at what the check opens (true unless set). Without one
+  // the external read-me is neither fetched nor handed to the desktop opener:
+  // ReadMeExtSkipped says so instead.
+  bool Attended() const { return FAttended; }
+  void SetAttended(bool Value) { FAttended = Value; }
 
   // Trusted authorities (a file of PEM certificates) for https pages, downloads and
   // read-mes instead of the system's; empty unless set.
@@ -219,7 +246,7 @@ class ORV_API TOrvane : public TComponent {
   friend class THttpEvents;
   virtual void TriggerDownloadProgress(std::int32_t BytesReceived, std::int32_t FileSize);
   // Creates the shared client on first use, binds its events to this component and sets
-  // the proxy and the time-out of a request.
+  // the proxy, the time-out and the time bounds of a page request.
   THttpCli& PrepareClient();
   // Puts the counts of the last progress report not yet shown on the progress form. The
   // counts are redrawn at most every ProgressRedrawMs (a download reports every piece,
@@ -263,6 +290,22 @@ class ORV_API TOrvane : public TComponent {
   bool VerifyPage();
   // Whether a download of URL is held to the page's size and SHA-256.
   bool ChecksDownload(const std::string& URL) const;
+
+  // The external read-me: fetched into a folder of its own and opened by the shell; true
+  // when it was. What is not opened is removed at once.
+  bool OpenReadMeExt();
+  // Called instead of fetching the external read-me when nobody is present; nothing here.
+  virtual void ReadMeExtSkipped(const std::string& Reason);
+  // Removes the external read-me's folder and what it holds, unless it was opened.
+  void RemoveReadMeFolder();
+  // How DoDownload treats the file of its next call, which resets them: a text (a read-me)
+  // is held to MaxPageSize and PageMaxTime when nothing signed gives its size; NoReplace
+  // refuses to take the name of a file that exists by then (nobody agreed to replace it).
+  struct TDownloadRules {
+    bool Text = false;
+    bool NoReplace = false;
+  };
+  TDownloadRules FNextDownload;
 
  public:
   // What failed in the client's last request: its reason phrase, or its status when the
@@ -349,6 +392,15 @@ class ORV_API TOrvane : public TComponent {
   std::string FApplicationId;
   bool FAutoCheck = false;
   TTimer* FAutoTimer = nullptr;
+  std::int32_t FLowSpeedLimit = DefaultLowSpeedLimit;
+  std::int32_t FLowSpeedTime = DefaultLowSpeedTime;
+  std::int32_t FPageMaxTime = DefaultPageMaxTime;
+  std::int32_t FDownloadMaxTime = 0;
+  bool FAttended = true;
+  // The external read-me's private folder and file, while they are the component's to
+  // remove.
+  std::string FReadMeFolder;
+  std::string FReadMeFile;
 };
 
 // "1,234,567": the decimal text split by commas into groups of three from the right.

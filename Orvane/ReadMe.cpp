@@ -1,4 +1,9 @@
 // The read-me: an external document opened by the shell, or a plain text in a window.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "Host/Application.h"
@@ -42,34 +47,70 @@ bool TOrvane::DisplayReadMe(bool Prompt) {
                               LoadOrvStr(sOrvUpdateAvailable), MB_ICONQUESTION | MB_YESNO) != IDYES)
     return false;
   if (!FProductReadMeExt.empty()) {
-    const std::string name = LastUrlSegment(FProductReadMeExt);
-    const std::string path = TempFolder() + name;
-    bool downloaded = false;
-    const std::string entry = EntryName(FInfoTags->ReadMeExtTag(), "ProductReadMeExt");
-    try {
-      if (RefuseEntryURL(entry, FProductReadMeExt)) {
-      } else if (const std::string fault = FileNameFault(name); !fault.empty()) {
-        FLastError =
-            entry + " \"" + FProductReadMeExt + "\" proposes no usable file name: " + fault;
-      } else {
-        downloaded = DoDownload(FProductReadMeExt, path, LoadOrvStr(sOrvDownloadingReadMe));
-      }
-    } catch (const EFCreateError& e) {
-      // An address without a file name, or a temporary folder that refuses it: the
-      // read-me could not be fetched, which the box below reports.
-      FLastError = e.Message();
+    if (!FAttended) {
+      ReadMeExtSkipped("the read-me at " + FProductReadMeExt +
+                       " was not fetched nor opened: nobody is present to look at it");
+    } else {
+      if (OpenReadMeExt()) return true;
+      if (guard.Gone()) return false;
+      Application->MessageBox(LoadOrvStr(sOrvCannotStart), LoadOrvStr(sOrvError),
+                              MB_ICONEXCLAMATION | MB_OK);
     }
-    if (guard.Gone()) return false;
-    if (downloaded &&
-        plat::ShellExecuteA(MainWindow(), "open", path.c_str(), "", "", plat::SW_SHOWNORMAL) > 32)
-      return true;
-    Application->MessageBox(LoadOrvStr(sOrvCannotStart), LoadOrvStr(sOrvError),
-                            MB_ICONEXCLAMATION | MB_OK);
   }
   if (!FProductReadMe.empty()) {
     if (std::unique_ptr<TCustomForm> window{CreateReadMe()}) window->ShowModal();
   }
   return true;
+}
+
+bool TOrvane::OpenReadMeExt() {
+  TAliveGuard guard(*this);
+  // What an earlier check fetched and did not open goes first.
+  RemoveReadMeFolder();
+  const std::string name = LastUrlSegment(FProductReadMeExt);
+  const std::string entry = EntryName(FInfoTags->ReadMeExtTag(), "ProductReadMeExt");
+  // A folder of the check's own (mode 0700): no file of the user's or of anyone else in
+  // the temporary folder is ever written, replaced or followed.
+  std::string folder = TempFolder() + "orvane-readme-XXXXXX";
+  bool downloaded = false;
+  try {
+    if (RefuseEntryURL(entry, FProductReadMeExt)) {
+    } else if (const std::string fault = FileNameFault(name); !fault.empty()) {
+      FLastError = entry + " \"" + FProductReadMeExt + "\" proposes no usable file name: " + fault;
+    } else if (::mkdtemp(folder.data()) == nullptr) {
+      FLastError =
+          "Cannot create a folder for the read-me in " + TempFolder() + ": " + std::strerror(errno);
+    } else {
+      FReadMeFolder = folder;
+      FReadMeFile = folder + "/" + name;
+      FNextDownload = {.Text = true, .NoReplace = true};
+      downloaded = DoDownload(FProductReadMeExt, FReadMeFile, LoadOrvStr(sOrvDownloadingReadMe));
+    }
+  } catch (const EFCreateError& e) {
+    // A folder that refuses the file: the read-me could not be fetched, which the caller
+    // reports.
+    FLastError = e.Message();
+  }
+  if (guard.Gone()) return false;
+  if (downloaded && plat::ShellExecuteA(MainWindow(), "open", FReadMeFile.c_str(), "", "",
+                                        plat::SW_SHOWNORMAL) > 32) {
+    // The program it was handed to may open it at any time from now: it stays.
+    FReadMeFolder.clear();
+    FReadMeFile.clear();
+    return true;
+  }
+  RemoveReadMeFolder();
+  return false;
+}
+
+void TOrvane::ReadMeExtSkipped(const std::string&) {}
+
+void TOrvane::RemoveReadMeFolder() {
+  if (FReadMeFolder.empty()) return;
+  ::unlink(FReadMeFile.c_str());
+  ::rmdir(FReadMeFolder.c_str());
+  FReadMeFolder.clear();
+  FReadMeFile.clear();
 }
 
 TCustomForm* TOrvane::CreateReadMe() {

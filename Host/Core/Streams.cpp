@@ -182,6 +182,9 @@ TFileStream::TFileStream(const std::string& fileName, std::uint16_t mode) : FFil
   }
 }
 
+TFileStream::TFileStream(int handle, const std::string& fileName)
+    : FFileName(fileName), FHandle(handle) {}
+
 TFileStream::~TFileStream() {
   if (FHandle >= 0) ::close(FHandle);
 }

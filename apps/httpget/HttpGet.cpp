@@ -22,7 +22,8 @@ constexpr const char* Usage =
     "usage: httpget URL [-o FILE] [--head] [--post-file FILE] [--content-type TYPE]\n"
     "               [--proxy HOST[:PORT]] [--user NAME:PASSWORD]\n"
     "               [--proxy-user NAME:PASSWORD] [--agent TEXT] [--verbose]\n"
-    "               [--timeout SECONDS] [--max-redirs N] [--ca-file FILE] [--insecure]\n";
+    "               [--timeout SECONDS] [--max-redirs N] [--ca-file FILE] [--insecure]\n"
+    "               [--speed-limit BYTES --speed-time SECONDS] [--max-time SECONDS]\n";
 
 struct Options {
   std::string Url;
@@ -39,6 +40,10 @@ struct Options {
   // 0: no time-out.
   std::int32_t Timeout = 0;
   std::int32_t MaxRedirs = 20;
+  // 0: no bound. Either of the speed pair alone takes the other's default, as curl's do.
+  std::int32_t SpeedLimit = 0;
+  std::int32_t SpeedTime = 0;
+  std::int32_t MaxTime = 0;
   // Trusted authorities for https instead of the system's.
   std::string CAFile;
   bool Insecure = false;
@@ -111,10 +116,16 @@ bool ParseArgs(int argc, char** argv, Options& O, std::string& Error) {
       if (!value(O.CAFile)) return false;
     } else if (a == "--insecure") {
       O.Insecure = true;
-    } else if (a == "--timeout" || a == "--max-redirs") {
+    } else if (a == "--timeout" || a == "--max-redirs" || a == "--speed-limit" ||
+               a == "--speed-time" || a == "--max-time") {
       std::string text;
       if (!value(text)) return false;
-      if (!ParseCount(text, a == "--timeout" ? O.Timeout : O.MaxRedirs)) {
+      std::int32_t& into = a == "--timeout"       ? O.Timeout
+                           : a == "--max-redirs"  ? O.MaxRedirs
+                           : a == "--speed-limit" ? O.SpeedLimit
+                           : a == "--speed-time"  ? O.SpeedTime
+                                                  : O.MaxTime;
+      if (!ParseCount(text, into)) {
         Error = a + " needs a whole number, not \"" + text + "\"";
         return false;
       }
@@ -165,6 +176,11 @@ int Fetch(const Options& O) {
   if (O.HasContentType) http.SetContentTypePost(O.ContentType);
   http.SetTimeout(O.Timeout);
   http.SetMaxRelocations(O.MaxRedirs);
+  if (O.SpeedLimit > 0 || O.SpeedTime > 0) {
+    http.SetLowSpeedLimit(O.SpeedLimit > 0 ? O.SpeedLimit : 1);
+    http.SetLowSpeedTime(O.SpeedTime > 0 ? O.SpeedTime : 30);
+  }
+  http.SetMaxTime(O.MaxTime);
   if (!O.CAFile.empty()) http.SetSslCAFile(O.CAFile);
   if (O.Insecure) {
     http.SetSslUnsafeSkipVerify(true);

@@ -174,9 +174,11 @@ bool ParseCommandLine(const std::vector<std::string>& Args, TCheckOptions& Optio
         "--current-version", "--tag",    "--proxy",      "--save-to",      "--version-format",
         "--date-format",     "--port",   "--demo-rate",  "--public-key",   "--public-key-file",
         "--ca-file",         "--if-due", "--state-file", "--skip-version", "--roll-back"};
-    const bool isValued = std::find_if(std::begin(valued), std::end(valued), [&](const char* F) {
-                            return name == F;
-                          }) != std::end(valued);
+    const bool isTimeBound =
+        name == "--speed-limit" || name == "--speed-time" || name == "--max-time";
+    const bool isValued =
+        isTimeBound || std::find_if(std::begin(valued), std::end(valued),
+                                    [&](const char* F) { return name == F; }) != std::end(valued);
     if (!isFlag && !isValued) {
       Error = "unknown option " + name + " (see --help)";
       return false;
@@ -284,6 +286,15 @@ bool ParseCommandLine(const std::vector<std::string>& Args, TCheckOptions& Optio
         return false;
       }
       Options.PublicKey = key;
+    } else if (isTimeBound) {
+      long n = 0;
+      if (!ReadNumber(value, 0, 1000000000, n)) {
+        Error = name + " wants a whole number from 0 to 1000000000 (got \"" + value + "\")";
+        return false;
+      }
+      (name == "--speed-limit"  ? Options.SpeedLimit
+       : name == "--speed-time" ? Options.SpeedTime
+                                : Options.MaxTime) = static_cast<std::int32_t>(n);
     } else if (!ParseScheduleOption(name, value, Options, Error)) {
       return false;
     } else if (name == "--demo-rate") {
@@ -384,6 +395,14 @@ Options:
                         signature was verified, so it needs --public-key (the
                         demo check has its server's key)
                           e.g. --run-unattended --public-key-file publisher.pub
+  --speed-limit BYTES   a request that moves fewer bytes a second than this, on
+                        average over --speed-time, fails (default 100; 0: none)
+  --speed-time SECONDS  the span of --speed-limit (default 30)
+                          e.g. --speed-limit 1000 --speed-time 10
+  --max-time SECONDS    the longest a page, read-me or download may take (default
+                        60 for pages and read-mes, no bound for the download; 0:
+                        none)
+                          e.g. --max-time 600
   --version-format F    how versions compare: build (numbers between dots,
                         1.10 is newer than 1.9; the default) or simple (byte
                         by byte as text)
@@ -423,8 +442,9 @@ Options:
 
 Keys: Enter takes the default answer shown in brackets; Escape or Ctrl-C
 cancels the download while its progress line runs. When standard input is not
-a terminal, every question takes its default answer, and the update is saved
-but not started (unless --run-unattended and its signature was verified). SIGINT, SIGTERM and SIGHUP cancel the check like Ctrl-C.
+a terminal, every question takes its default answer, the update is saved but
+not started (unless --run-unattended and its signature was verified), and an
+external read-me is neither fetched nor opened; so with --yes. SIGINT, SIGTERM and SIGHUP cancel the check like Ctrl-C.
 
 Signed pages: a page may give the update file's size (Size), its SHA-256
 (SHA256), the last day it is valid (Expires, YYYY-MM-DD) and an Ed25519

@@ -27,6 +27,11 @@ struct TCheckOptions {
   // none given (the demo check then uses its server's key).
   std::string PublicKey;
   bool Gui = false;  // windows on the X display instead of the terminal
+  // The check's time bounds (TOrvane's LowSpeedLimit, LowSpeedTime, and both PageMaxTime
+  // and DownloadMaxTime); -1: the component's default.
+  std::int32_t SpeedLimit = -1;
+  std::int32_t SpeedTime = -1;
+  std::int32_t MaxTime = -1;
   TOrvVersionFormat VersionFormat = orvvBuildNumber;
   TOrvDateFormat DateFormat = orvdZelDate;
   bool ServeDemo = false;

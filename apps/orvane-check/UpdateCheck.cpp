@@ -67,6 +67,10 @@ class TCheckOrvane : public TOrvane {
       ::chmod(LocalFileName().c_str(), st.st_mode | S_IXUSR);
     return true;
   }
+  void ReadMeExtSkipped(const std::string& Reason) override {
+    std::printf("%s\n", TerminalSafeText(OneLine(Reason)).c_str());
+    std::fflush(stdout);
+  }
   TWebDlProgress* CreateProgress() override {
     TWebDlProgress* form = TOrvane::CreateProgress();
     auto click = form->btnCancel->OnClick;
@@ -233,6 +237,14 @@ int CheckWith(const TCheckOptions& Options, const std::string& HomeURL, TCheckOr
   orvane.SetSslCAFile(Options.CAFile);
   orvane.SetVersionFormat(Options.VersionFormat);
   orvane.SetDateFormat(Options.DateFormat);
+  if (Options.SpeedLimit >= 0) orvane.SetLowSpeedLimit(Options.SpeedLimit);
+  if (Options.SpeedTime >= 0) orvane.SetLowSpeedTime(Options.SpeedTime);
+  if (Options.MaxTime >= 0) {
+    orvane.SetPageMaxTime(Options.MaxTime);
+    orvane.SetDownloadMaxTime(Options.MaxTime);
+  }
+  // Answers given for the user are no person looking: nothing is handed to the opener.
+  orvane.SetAttended(attended && !settings.AnswerYes);
   TOrvOptions flags{orvoDisplayUI, orvoDisplayReadMe, orvoExitDuringUpdate};
   // A key is set whenever --run-unattended is (the command line sees to it): no page
   // without the publisher's signature gets as far as a download.

@@ -78,6 +78,8 @@ TEST(ChunkedDecoderTest, RefusesMalformedAndOversizedInput) {
       {"3\rx", "malformed chunk size"},
       {"3\r\nabcd\r\n", "malformed chunk end"},
       {"3\r\nabc\rX", "malformed chunk end"},
+      // A blank line where the next size belongs is no last chunk.
+      {"5\r\nhello\r\n\n0\r\n\r\n", "malformed chunk size"},
       // 2^56 and beyond is no body size: refused before the count could overflow.
       {"100000000000000\r\n", "chunk size too large"},
       {"FFFFFFFFFFFFFFFFFFFF\r\n", "chunk size too large"},
@@ -90,6 +92,16 @@ TEST(ChunkedDecoderTest, RefusesMalformedAndOversizedInput) {
     EXPECT_EQ(d.Last, TChunkedDecoder::TStep::Failed) << input.substr(0, 40);
     EXPECT_EQ(d.Error, error) << input.substr(0, 40);
   }
+  // Once failed, asked again with or without input, it stays failed.
+  TChunkedDecoder d;
+  const std::string bad = "x\r\n0\r\n\r\n";
+  const char* in = bad.data();
+  const char* data = nullptr;
+  std::size_t len = 0;
+  EXPECT_EQ(d.Next(in, bad.data() + bad.size(), data, len), TChunkedDecoder::TStep::Failed);
+  EXPECT_EQ(d.Next(in, in, data, len), TChunkedDecoder::TStep::Failed);
+  EXPECT_EQ(d.Next(in, bad.data() + bad.size(), data, len), TChunkedDecoder::TStep::Failed);
+  EXPECT_EQ(d.Error(), "malformed chunk size");
   // The largest size taken is read whole.
   const Decoded big = Decode("FFFFFFFFFFFFFF\r\nab");
   EXPECT_EQ(big.Last, TChunkedDecoder::TStep::NeedMore);

@@ -170,6 +170,11 @@ TEST_F(HttpCliFaults, TheRequestHeaderHoldsTheseLinesInThisOrder) {
   // The fragment stays in the path; the host goes without its port; nothing else.
   EXPECT_EQ(body.Data(), "GET /request?x=1#frag HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
   EXPECT_EQ(cli.DocName(), "request");
+  // Blanks and bytes beyond ASCII of URL go escaped; the request line stays three words.
+  body = TSinkStream();
+  cli.SetURL(Url("/request?a b\xc3\xa9"));
+  cli.Get();
+  EXPECT_EQ(body.Data(), "GET /request?a%20b%C3%A9 HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
 
   cli.SetSender("me@example.org");
   cli.SetReference("http://ref/");
@@ -326,6 +331,51 @@ TEST_F(HttpCliFaults, ARelocatedPostSendsItsBodyAgain) {
   EXPECT_EQ(body.Count(), 0);
 }
 
+TEST_F(HttpCliFaults, ALocationWritesNothingIntoTheNextRequest) {
+  THttpCli cli(nullptr);
+  TEventLog log(cli);
+  TSinkStream body;
+  cli.SetRcvdStream(&body);
+  // The peer %-decodes the location it sends (and sends "\xc3\xa9" as the byte 0xe9). A
+  // followed one: the request line that reached the server, which echoes the request. A
+  // refused one: the reason, and no second request.
+  const struct {
+    const char* To;
+    const char* Sent;
+    const char* Refusal;
+  } cases[] = {
+      {"/request%3Fx%20HTTP/1.1", "GET /request?x%20HTTP/1.1 HTTP/1.0", nullptr},
+      {"/request%3Fcaf%C3%A9", "GET /request?caf%E9 HTTP/1.0", nullptr},
+      {"http://127.0.0.1:{port}/request%3Fa%20b", "GET /request?a%20b HTTP/1.0", nullptr},
+      // A scheme without "//" is a path on the same server: "/request", not "127.0.0.1request".
+      {"http:request", "GET http://127.0.0.1/request HTTP/1.0", nullptr},
+      {"/request%0DX-Injected:%201", nullptr, "control characters in the address"},
+      {"/request%3Fa%20b%20HTTP/1.1%0DX:%201", nullptr, "control characters in the address"},
+      {"http://evil%0DX-Injected:%201/x", nullptr, "control characters in the address"},
+      {"/request%09x", nullptr, "control characters in the address"},
+      {"/request%7F", nullptr, "control characters in the address"},
+      {"http://ev%20il:{port}/request", nullptr, "not a host name: ev il"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.To);
+    body = TSinkStream();
+    log.Clear();
+    cli.SetURL(Url(std::string("/relocate?to=") + c.To));
+    cli.GetASync();
+    ASSERT_TRUE(log.WaitDone(1, std::chrono::seconds(10)));
+    if (c.Refusal == nullptr) {
+      EXPECT_EQ(cli.StatusCode(), 200) << cli.ReasonPhrase();
+      EXPECT_EQ(body.Data(), std::string(c.Sent) + "\r\nHost: 127.0.0.1\r\n\r\n");
+    } else {
+      EXPECT_EQ(cli.StatusCode(), 404);
+      EXPECT_EQ(cli.ReasonPhrase(), std::string("can't follow the relocation: ") + c.Refusal);
+      EXPECT_EQ(log.Only("SessionConnected").size(), 1u);
+      EXPECT_EQ(log.Only("Command GET").size(), 1u);
+      EXPECT_EQ(body.Count(), 0);
+    }
+  }
+}
+
 TEST_F(HttpCliFaults, TheTimeoutEndsAStalledRequestAsAnAbortDoes) {
   THttpCli cli(nullptr);
   TEventLog log(cli);
@@ -354,6 +404,50 @@ TEST_F(HttpCliFaults, TheTimeoutEndsAStalledRequestAsAnAbortDoes) {
     EXPECT_STREQ(e.what(), "Connection timed out");
   }
   EXPECT_EQ(body.Count(), 10);
+}
+
+TEST_F(HttpCliFaults, ADripIsEndedByTheLowSpeedRuleOrTheOverallBound) {
+  THttpCli cli(nullptr);
+  TEventLog log(cli);
+  std::unique_ptr<TSinkStream> body;
+  auto run = [&](const std::string& Path) {
+    log.Clear();
+    body = std::make_unique<TSinkStream>();
+    cli.SetRcvdStream(body.get());
+    cli.SetURL(Url(Path));
+    cli.GetASync();
+    ASSERT_TRUE(log.WaitDone(1, std::chrono::seconds(10)));
+  };
+  // A byte every 0.2 s keeps the inactivity time-out at bay for ever.
+  cli.SetTimeout(1);
+  cli.SetLowSpeedTime(1);
+  const struct {
+    std::int32_t LowSpeedLimit, MaxTime;
+    const char* Reason;
+  } drips[] = {{100, 0, "slower than 100 bytes/s for 1 s"}, {0, 1, "took longer than 1 s"}};
+  for (const auto& d : drips) {
+    SCOPED_TRACE(d.Reason);
+    cli.SetLowSpeedLimit(d.LowSpeedLimit);
+    cli.SetMaxTime(d.MaxTime);
+    run("/drip");
+    EXPECT_EQ(cli.StatusCode(), 404);
+    EXPECT_EQ(cli.ReasonPhrase(), d.Reason);
+    EXPECT_EQ(log.Only("RequestDone"), std::vector<std::string>{"RequestDone 10060"});
+  }
+
+  // A body that flows is untouched by either rule, and the bounds count per request.
+  cli.SetLowSpeedLimit(100);
+  cli.SetMaxTime(5);
+  run("/nolength");
+  EXPECT_EQ(cli.StatusCode(), 200);
+  EXPECT_EQ(body->Count(), 300000);
+  run("/nolength");
+  EXPECT_EQ(cli.StatusCode(), 200);
+
+  EXPECT_THROW(cli.SetLowSpeedLimit(-1), EHttpException);
+  EXPECT_THROW(cli.SetMaxTime(-1), EHttpException);
+  EXPECT_EQ(cli.LowSpeedLimit(), 100);
+  EXPECT_EQ(cli.MaxTime(), 5);
 }
 
 TEST_F(HttpCliFaults, AbortEndsTheRequestAtEveryStage) {
@@ -530,6 +624,10 @@ TEST_F(HttpCliFaults, AUrlOfAnotherSchemeIsRefusedBeforeAnyConnection) {
       {"ftp://" + at + "/request", at, "unsupported protocol: ftp"},
       {"file:///etc/passwd", at, "unsupported protocol: file"},
       {"http://" + at + "/request", "socks5://" + at, "unsupported proxy protocol: socks5"},
+      // What would end or split the request's lines, and a host that is no host name.
+      {"http://" + at + "/request\r\nX-Injected: 1", "", "control characters in the address"},
+      {"http://" + at + "/request\x7f", at, "control characters in the address"},
+      {"http://ev il:" + std::to_string(Peer->port) + "/request", "", "not a host name: ev il"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Url + " via " + c.Proxy);

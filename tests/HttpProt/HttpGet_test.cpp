@@ -157,6 +157,13 @@ TEST(HttpGet, TellsTheFaultsOfAServerApart) {
   r = HttpGet({url("/stall"), "--timeout", "1"});
   EXPECT_EQ(r.Exit, 1);
   EXPECT_NE(r.Err.find("Connection timed out"), std::string::npos) << r.Err;
+  // A trickle that keeps the time-out away ends by its speed or by the overall bound.
+  r = HttpGet({url("/drip"), "--speed-limit", "100", "--speed-time", "1"});
+  EXPECT_EQ(r.Exit, 1);
+  EXPECT_NE(r.Err.find("slower than 100 bytes/s for 1 s"), std::string::npos) << r.Err;
+  r = HttpGet({url("/drip"), "--max-time", "1"});
+  EXPECT_EQ(r.Exit, 1);
+  EXPECT_NE(r.Err.find("took longer than 1 s"), std::string::npos) << r.Err;
   r = HttpGet({url("/loop"), "--max-redirs", "2", "--verbose"});
   EXPECT_EQ(r.Exit, 1);
   EXPECT_NE(r.Err.find("too many relocations"), std::string::npos) << r.Err;

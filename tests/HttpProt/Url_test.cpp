@@ -60,6 +60,13 @@ TEST(ParseURLTest, UserInfoAndPort) {
       {"http://u:p@", {"http", "u", "p", "", "", ""}},
       {"http://:@h", {"http", "", "", "h", "", ""}},
       {"http://h:p:8", {"http", "", "", "h:p", "8", ""}},
+      // An IPv6 literal: its brackets go, its colons stay; only a port after "]:" counts.
+      {"http://[::1]:8080/x", {"http", "", "", "::1", "8080", "/x"}},
+      {"http://u:p@[fe80::1]/", {"http", "u", "p", "fe80::1", "", "/"}},
+      {"[::1]:", {"", "", "", "::1", "", ""}},
+      // No closing bracket, or more after it than a port: split as any other authority.
+      {"http://[::1/x", {"http", "", "", "[:", "1", "/x"}},
+      {"http://[::1]x:80/", {"http", "", "", "[::1]x", "80", "/"}},
   };
   for (const auto& [url, want] : cases) EXPECT_EQ(Parse(url), want) << url;
 }
@@ -216,6 +223,33 @@ TEST(HttpTargetTest, TheFirstRequestGoesWhereUrlAndProxySay) {
       {"http://host/x", "https://proxy", "refused unsupported proxy protocol: https"},
       {"mailto:me@host", "", "refused unsupported protocol: mailto"},
       {"http://host/", "socks5://proxy:1080", "refused unsupported proxy protocol: socks5"},
+      // Blanks and bytes beyond ASCII are sent escaped, escapes as they are.
+      {"http://host/a b?c d", "", "connect host:80 host host authority host uri /a%20b?c%20d"},
+      {"http://host/caf\xc3\xa9%20x", "",
+       "connect host:80 host host authority host uri /caf%C3%A9%20x"},
+      {"http://host:81/a b", "proxy",
+       "connect proxy:3128 host host authority host:81 uri http://host:81/a%20b"},
+      // Control characters would end or split the request's lines; a host is a host name.
+      {"http://host/a\r\nX-Injected: 1", "", "refused control characters in the address"},
+      {"http://host\rX: 1/a", "proxy", "refused control characters in the address"},
+      {"http://host/\x7f", "", "refused control characters in the address"},
+      {"http://host/\t", "", "refused control characters in the address"},
+      {"http://ev il/x", "", "refused not a host name: ev il"},
+      {"http://h\xc3\xa9/x", "", "refused not a host name: h\xc3\xa9"},
+      {"http://[::g]/x", "", "refused not a host name: [::g]"},
+      {"http://h:p:8/", "", "refused not a host name: h:p"},
+      {"http://my_host-2.example/", "",
+       "connect my_host-2.example:80 host my_host-2.example "
+       "authority my_host-2.example uri /"},
+      // An IPv6 literal is connected to bare, named in brackets.
+      {"http://[::1]:8080/x", "", "connect ::1:8080 host [::1] authority [::1]:8080 uri /x"},
+      {"http://[::ffff:127.0.0.1]/", "proxy",
+       "connect proxy:3128 host [::ffff:127.0.0.1] authority [::ffff:127.0.0.1] uri "
+       "http://[::ffff:127.0.0.1]/"},
+      {"https://[::1]/x", "proxy",
+       "tls connect proxy:3128 tunnel [::1]:443 host [::1] authority [::1] uri /x"},
+      // A path without its leading "/" gets it.
+      {"http:page.htm", "", "connect :80 host  authority  uri /page.htm"},
   };
   for (const Case& c : cases)
     EXPECT_EQ(Show(RequestTarget(c.Url, c.Proxy, "3128")), c.Want) << c.Url << " via " << c.Proxy;
@@ -223,6 +257,10 @@ TEST(HttpTargetTest, TheFirstRequestGoesWhereUrlAndProxySay) {
   EXPECT_EQ(t.User, "me");
   EXPECT_EQ(t.Password, "se:cret");
   EXPECT_EQ(t.Path, "/a/b.htm");
+  // The document's name is taken from the path as it was written.
+  EXPECT_EQ(RequestTarget("http://host/a b", "", "80").Path, "/a b");
+  EXPECT_EQ(BareHost("[::1]"), "::1");
+  EXPECT_EQ(BareHost("host"), "host");
 }
 
 TEST(HttpTargetTest, ARelocationGoesWhereTheLocationSays) {
@@ -285,6 +323,32 @@ TEST(HttpTargetTest, ARelocationGoesWhereTheLocationSays) {
       {&direct, false, "httpx://host/x", "refused unsupported protocol: httpx"},
       {&secure, false, "ftp://host/x", "refused unsupported protocol: ftp"},
       {&proxied, true, "ftp://host/x", "refused unsupported protocol: ftp"},
+      // What a location could write into the next request: no line of its own, no second
+      // header, no blank that splits the request line.
+      {&direct, false, "/a\rX-Injected: 1", "refused control characters in the address"},
+      {&direct, false, "http://evil\rX-Injected: 1/x", "refused control characters in the address"},
+      {&proxied, true, "/a\x01", "refused control characters in the address"},
+      {&tunnelled, true, "page\x7f.htm", "refused control characters in the address"},
+      {&direct, false, "/a b?c d", "connect host:81 host host authority host:81 uri /a%20b?c%20d"},
+      {&direct, false, "/caf\xc3\xa9",
+       "connect host:81 host host authority host:81 uri /caf%C3%A9"},
+      {&direct, false, "/a%20b", "connect host:81 host host authority host:81 uri /a%20b"},
+      {&proxied, true, "/a b",
+       "connect proxy:3128 host host authority host:81 uri http://host:81/a%20b"},
+      {&proxied, true, "http://other/a b",
+       "connect proxy:3128 host other authority other uri http://other/a%20b"},
+      {&direct, false, "http://ev il/x", "refused not a host name: ev il"},
+      {&proxied, true, "http://ev\xc3\xa9/x", "refused not a host name: ev\xc3\xa9"},
+      {&direct, false, "http://[::1]:82/y", "connect ::1:82 host [::1] authority [::1]:82 uri /y"},
+      {&proxied, true, "https://[::1]/y",
+       "tls connect proxy:3128 tunnel [::1]:443 host [::1] authority [::1] uri /y"},
+      // A scheme without "//": a path on the same server, with its leading "/".
+      {&direct, false, "http:page.htm",
+       "connect host:81 host host authority host:81 uri http://host/page.htm"},
+      {&proxied, true, "http:page.htm",
+       "connect proxy:3128 host host authority host:81 uri http://host:81/page.htm"},
+      {&tunnelled, true, "http:page.htm",
+       "tls connect proxy:3128 tunnel host:443 host host authority host uri /page.htm"},
   };
   for (const Case& c : cases)
     EXPECT_EQ(Show(RelocationTarget(*c.From, c.Location, c.ViaProxy)), c.Want) << c.Location;
@@ -294,9 +358,17 @@ TEST(HttpTargetTest, ARelocationGoesWhereTheLocationSays) {
 
 TEST(HttpTargetTest, TheDocumentIsNamedAfterTheLastSegment) {
   const std::pair<const char*, const char*> cases[] = {
-      {"", "document.htm"},      {"/", "document.htm"},  {"/dir/page.htm", "page.htm"},
-      {"/dir/", "dir"},          {"/a/b.cgi?x=/y", "y"}, {"/a/b.cgi?x=1", "b.cgi"},
-      {"/?x=1", "document.htm"}, {"//", "document.htm"},
+      {"", "document.htm"},
+      {"/", "document.htm"},
+      {"/dir/page.htm", "page.htm"},
+      {"/dir/", "dir"},
+      {"/a/b.cgi?x=1", "b.cgi"},
+      {"/?x=1", "document.htm"},
+      {"//", "document.htm"},
+      // The query is cut before the last segment is looked for.
+      {"/dir/page.htm?u=/x/y.htm", "page.htm"},
+      {"/a/b.cgi?x=/y", "b.cgi"},
+      {"/dir/?x=/y", "dir"},
   };
   for (const auto& [path, want] : cases) EXPECT_EQ(DocumentName(path), want) << path;
   EXPECT_EQ(DocumentName("/" + std::string(300, 'n')).size(), 255u);

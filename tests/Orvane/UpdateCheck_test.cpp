@@ -19,6 +19,7 @@
 #include "Host/Application.h"
 #include "Host/ComCtrls.h"
 #include "Host/Dialogs.h"
+#include "Host/FileUtils.h"
 #include "Host/StdCtrls.h"
 #include "Host/Streams.h"
 #include "Host/Timer.h"
@@ -172,6 +173,10 @@ class UpdateCheck : public vtest::TVisualTest {
     d.Write("www/slow.html", info(Web->Url("/slow/setup.exe")));
     d.Write("www/missing.html", info(Web->Url("/files/gone.exe")));
     d.Write("www/short.html", info(odds + "/short"));
+    d.Write("www/dripfile.html", info(odds + "/drip"));
+    d.Write("www/docs/big.html", std::string(5000, 'b'));
+    d.Write("www/bigext.html",
+            info(Web->Url("/files/setup.exe"), {{"ReadMeExt", Web->Url("/docs/big.html")}}));
     d.Write("www/readme.html",
             info(Web->Url("/files/setup.exe"), {{"ReadMe", Web->Url("/readme.txt")}}));
     d.Write("www/both.html",
@@ -191,6 +196,17 @@ class UpdateCheck : public vtest::TVisualTest {
     d.Write("www/nofile.html", info(Web->Url("/files/")));
     d.Write("www/readmefile.html",
             info(Web->Url("/files/setup.exe"), {{"ReadMe", "file:///etc/passwd"}}));
+    d.Write("www/readmeFILE.html",
+            info(Web->Url("/files/setup.exe"), {{"ReadMe", "FILE:///etc/passwd"}}));
+    d.Write("www/del.html", info(Web->Url("/files/set\x7fup.exe")));
+    d.Write("www/c1.html", info(Web->Url("/files/u\xc2\x9b"
+                                         "2J.exe")));
+    d.Write("www/noutf8.html", info(Web->Url("/files/u\xff.exe")));
+    d.Write("www/name256.html", info(Web->Url("/files/" + std::string(256, 'n'))));
+    // The longest name a file may have, and a scheme in any case: fetched and saved.
+    d.Write("www/files/" + std::string(255, 'n'), "longest name");
+    d.Write("www/name255.html", info(Web->Url("/files/" + std::string(255, 'n'))));
+    d.Write("www/mixedcase.html", info("Http" + Web->Url("/files/setup.exe").substr(4)));
     d.Write("www/hop.html", Page({{"Redirect", Web->Url("/info.html")}}));
     d.Write("www/self.html", Page({{"Redirect", Web->Url("/self.html")}}));
     d.Write("www/ping.html", Page({{"Redirect", Web->Url("/pong.html")}}));
@@ -684,6 +700,49 @@ TEST_F(UpdateCheck, FailedAndCancelledDownloadsLeaveTheOldFileAndNothingElse) {
   EXPECT_EQ(Listing(Out.Path()), (std::vector<std::string>{"blocked.exe", "setup.exe"}));
   EXPECT_EQ(ReadFile(blockedName + "/inside"), "the user's");
 
+  // Someone who can write the folder swaps the temporary file for a link to a file of the
+  // user's before the first byte is written: that file stays as it was, the link is
+  // removed, and nothing takes the name.
+  Backend.Clear();
+  const std::string outside = Temp.Write("outside.txt", "the user's own");
+  auto swapped = Checker(Web->Url("/info.html"));
+  int swaps = 0;
+  swapped->OnDownloadProgress = [&](TObject*, std::int32_t, std::int32_t) {
+    for (const std::string& name : Listing(Out.Path()))
+      if (name.starts_with(".swapped.exe.") && swaps == 0) {
+        ++swaps;
+        ::unlink(Saved(name).c_str());
+        ASSERT_EQ(::symlink(outside.c_str(), Saved(name).c_str()), 0);
+      }
+  };
+  Backend.AnswerBox(mrYes);
+  Backend.AnswerSaveDialog(Saved("swapped.exe"));
+  EXPECT_FALSE(swapped->CheckForUpdate());
+  EXPECT_EQ(swaps, 1);
+  EXPECT_NE(swapped->LastError().find("was replaced by another while the download ran"),
+            std::string::npos)
+      << swapped->LastError();
+  EXPECT_EQ(ReadFile(outside), "the user's own");
+  EXPECT_EQ(Listing(Out.Path()), (std::vector<std::string>{"blocked.exe", "setup.exe"}));
+
+  // A file that appears under the name while the download runs was not there when the
+  // user chose the name: it is not replaced.
+  Backend.Clear();
+  auto late = Checker(Web->Url("/info.html"));
+  const std::string lateName = Saved("late.exe");
+  late->OnDownloadProgress = [&](TObject*, std::int32_t, std::int32_t) {
+    if (!FileExists(lateName)) std::ofstream(lateName, std::ios::binary) << "came meanwhile";
+  };
+  Backend.AnswerBox(mrYes);
+  Backend.AnswerSaveDialog(lateName);
+  EXPECT_FALSE(late->CheckForUpdate());
+  EXPECT_EQ(late->LastError(), "Cannot save the file " + lateName +
+                                   ": a file of that name appeared meanwhile, and nobody "
+                                   "agreed to replace it");
+  EXPECT_EQ(ReadFile(lateName), "came meanwhile");
+  EXPECT_EQ(Listing(Out.Path()),
+            (std::vector<std::string>{"blocked.exe", "late.exe", "setup.exe"}));
+
   // A folder that refuses the file is reported before any request; inside the check it is
   // a download failure, not an error out of CheckForUpdate.
   Backend.Clear();
@@ -704,9 +763,10 @@ TEST_F(UpdateCheck, HttpsPagesReadMesAndDownloadsTrustTheAuthorityGiven) {
   const std::string base = "https://localhost:" + std::to_string(tls.Port("good"));
   tls.Dir().Write("www/files/setup.exe", Update);
   tls.Dir().Write("www/readme.txt", ReadMeText);
+  // The read-me's scheme in capitals: the same https.
   tls.Dir().Write("www/info.html", Page({{"Product", "Sample Editor"},
                                          {"Version", "1.1"},
-                                         {"ReadMe", base + "/readme.txt"},
+                                         {"ReadMe", "HTTPS" + base.substr(5) + "/readme.txt"},
                                          {"Download", base + "/files/setup.exe"}}));
   int readMes = 0;
   Script = [&](TCustomForm& F) {
@@ -836,18 +896,69 @@ TEST_F(UpdateCheck, TheReadMeInAWindowOrOpenedByTheShell) {
   EXPECT_TRUE(ok.Default && ok.Cancel);  // Enter and Escape close the window
   EXPECT_EQ(okClicks, 1);
 
-  // Both kinds: the external one is downloaded to the temporary folder and opened, and
+  // Both kinds: the external one is downloaded into a folder of its own in the temporary
+  // folder (a file of the user's of the same name there stays as it is) and opened, and
   // the window is not shown.
   Backend.Clear();
+  Temp.Write("notes.html", "the user's notes");
   auto both = Checker(Web->Url("/both.html"));
   EXPECT_TRUE(both->DisplayReadMe(false));
   EXPECT_TRUE(Backend.Boxes().empty());
   EXPECT_EQ(FormCaptions(), (std::vector<std::string>{"Please Wait", "Download Progress"}));
   EXPECT_EQ(Backend.FormsShown()[1].Controls[0].Text, "Downloading ReadMe");
-  EXPECT_EQ(ReadFile(Temp.Path() + "/notes.html"), "<HTML>notes</HTML>\n");
+  EXPECT_EQ(ReadFile(Temp.Path() + "/notes.html"), "the user's notes");
   ASSERT_EQ(shell.Started.size(), 1u);
-  EXPECT_EQ(shell.Started[0].args, std::vector<std::string>{Temp.Path() + "/notes.html"});
+  ASSERT_EQ(shell.Started[0].args.size(), 1u);
+  const std::string opened = shell.Started[0].args[0];
+  const std::string folder = opened.substr(0, opened.rfind('/'));
+  EXPECT_EQ(folder.rfind(Temp.Path() + "/orvane-readme-", 0), 0u) << opened;
+  EXPECT_EQ(opened.substr(folder.size()), "/notes.html");
+  EXPECT_EQ(ReadFile(opened), "<HTML>notes</HTML>\n");
+  struct stat st {};
+  ASSERT_EQ(::stat(folder.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
   EXPECT_EQ(okClicks, 1);
+  // Opened, it stays for the program that shows it, also once the component is gone.
+  both.reset();
+  EXPECT_EQ(ReadFile(opened), "<HTML>notes</HTML>\n");
+  ::unlink(opened.c_str());
+  ::rmdir(folder.c_str());
+
+  const auto readMeFolders = [&] {
+    int n = 0;
+    for (const std::string& name : Listing(Temp.Path())) n += name.starts_with("orvane-readme-");
+    return n;
+  };
+  EXPECT_EQ(readMeFolders(), 0);
+
+  // Without a person present the external read-me is neither fetched nor opened: the
+  // plain one still shows. One the opener refuses is removed at once with its folder.
+  Backend.Clear();
+  auto nobody = Checker(Web->Url("/both.html"));
+  nobody->SetAttended(false);
+  EXPECT_TRUE(nobody->DisplayReadMe(false));
+  EXPECT_EQ(FormCaptions(), (std::vector<std::string>{"Please Wait", "Please Wait", "Read Me"}));
+  EXPECT_EQ(shell.Started.size(), 1u);
+  EXPECT_EQ(okClicks, 2);
+  Backend.Clear();
+  shell.Answer = ENOENT;
+  auto refused = Checker(Web->Url("/both.html"));
+  EXPECT_TRUE(refused->DisplayReadMe(false));
+  EXPECT_EQ(BoxCaptions(), std::vector<std::string>{"Error"});
+  EXPECT_EQ(readMeFolders(), 0);
+  EXPECT_EQ(okClicks, 3);
+  shell.Answer = 0;
+
+  // An external read-me is held to what a page may have, as the plain one is.
+  Backend.Clear();
+  auto big = Checker(Web->Url("/bigext.html"));
+  big->SetMaxPageSize(2000);
+  EXPECT_TRUE(big->DisplayReadMe(false));
+  EXPECT_EQ(BoxCaptions(), std::vector<std::string>{"Error"});
+  EXPECT_EQ(big->LastError(), "The read-me at " + Web->Url("/docs/big.html") +
+                                  " is larger than the 2,000 bytes a text may have (MaxPageSize)");
+  EXPECT_EQ(readMeFolders(), 0);
+  EXPECT_EQ(shell.Started.size(), 2u);
 
   // The external one cannot be fetched: "Can not start program.", then the window.
   Backend.Clear();
@@ -857,10 +968,9 @@ TEST_F(UpdateCheck, TheReadMeInAWindowOrOpenedByTheShell) {
   EXPECT_EQ(BoxCaptions(), std::vector<std::string>{"Error"});
   EXPECT_EQ(LastBox().Text, "Can not start program.");
   EXPECT_EQ(FormCaptions().back(), "Read Me");
-  EXPECT_EQ(okClicks, 2);
+  EXPECT_EQ(okClicks, 4);
   EXPECT_TRUE(shell.Started.empty());
-  for (const std::string& name : Listing(Temp.Path()))
-    EXPECT_EQ(name.find(".part"), std::string::npos) << name;
+  EXPECT_EQ(readMeFolders(), 0);
 }
 
 TEST_F(UpdateCheck, PagesThatFailRedirectOrNeverAnswer) {
@@ -910,6 +1020,37 @@ TEST_F(UpdateCheck, PagesThatFailRedirectOrNeverAnswer) {
             "Could not retrieve version information from the Internet.\rError: "
             "\"Connection timed out.\"");
   EXPECT_EQ(stall->LastError(), "Connection timed out");
+
+  // A server that trickles a byte at a time keeps that time-out at bay for ever: the
+  // low-speed rule ends the page, and so does the overall bound; a download has a bound of
+  // its own (none unless set).
+  Backend.Clear();
+  auto drip = Checker(odds + "/drip");
+  EXPECT_EQ((std::vector<int>{drip->LowSpeedLimit(), drip->LowSpeedTime(), drip->PageMaxTime(),
+                              drip->DownloadMaxTime()}),
+            (std::vector<int>{100, 30, 60, 0}));
+  drip->SetLowSpeedTime(1);
+  EXPECT_FALSE(drip->GetFileInfo());
+  EXPECT_EQ(drip->LastError(), "slower than 100 bytes/s for 1 s");
+  drip->SetLowSpeedLimit(0);
+  drip->SetPageMaxTime(1);
+  EXPECT_FALSE(drip->GetFileInfo());
+  EXPECT_EQ(drip->LastError(), "took longer than 1 s");
+  EXPECT_THROW(drip->SetPageMaxTime(-1), EConvertError);
+  EXPECT_EQ(drip->PageMaxTime(), 1);
+  Backend.Clear();
+  auto dripFile = Checker(Web->Url("/dripfile.html"));
+  dripFile->SetLowSpeedLimit(0);
+  dripFile->SetPageMaxTime(1);
+  dripFile->SetDownloadMaxTime(2);
+  EXPECT_FALSE(dripFile->DownloadFile(Saved("drip.exe")));
+  EXPECT_EQ(dripFile->LastError(), "took longer than 2 s");
+  dripFile->SetLowSpeedLimit(100);
+  dripFile->SetLowSpeedTime(1);
+  dripFile->SetDownloadMaxTime(0);
+  EXPECT_FALSE(dripFile->DownloadFile(Saved("drip.exe")));
+  EXPECT_EQ(dripFile->LastError(), "slower than 100 bytes/s for 1 s");
+  EXPECT_TRUE(Listing(Out.Path()).empty());
 
   // The application is asked to end while the page is read: the request is given up, and
   // the check fails rather than finding "no update" on a page it never got.
@@ -991,6 +1132,14 @@ TEST_F(UpdateCheck, EntriesThePageMustNotChooseAreRefusedBeforeAnyQuestion) {
       {"/nofile.html", "proposes no usable file name: the address names no file"},
       {"/readmefile.html",
        "The ReadMe entry \"file:///etc/passwd\" cannot be fetched: unsupported protocol: file"},
+      {"/readmeFILE.html",
+       "The ReadMe entry \"FILE:///etc/passwd\" cannot be fetched: unsupported protocol: FILE"},
+      // DEL is a control character as the C0 ones are; a C1 control (U+009B) and bytes that
+      // are no UTF-8 are refused in the address before the name is looked at.
+      {"/del.html", "cannot be fetched: a blank or control character in the address"},
+      {"/c1.html", "cannot be fetched: a control character or no UTF-8 in the address"},
+      {"/noutf8.html", "cannot be fetched: a control character or no UTF-8 in the address"},
+      {"/name256.html", "proposes no usable file name: the name is longer than 255 bytes"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.Page);
@@ -1022,6 +1171,17 @@ TEST_F(UpdateCheck, EntriesThePageMustNotChooseAreRefusedBeforeAnyQuestion) {
             (std::vector<std::string>{"Please Wait", "Please Wait", "Please Wait"}));
   EXPECT_TRUE(Listing(Out.Path()).empty());
   EXPECT_TRUE(Listing(Temp.Path()).empty());
+
+  // At the boundaries: a proposed name of exactly 255 bytes, a scheme in mixed case.
+  Backend.Clear();
+  auto longest = Checker(Web->Url("/name255.html"));
+  Backend.AnswerBox(mrYes);
+  Backend.AnswerSaveDialog(Saved("longest"), 3);
+  ASSERT_TRUE(longest->CheckForUpdate()) << longest->LastError();
+  EXPECT_EQ(ReadFile(Saved("longest")), "longest name");
+  auto mixed = Checker(Web->Url("/mixedcase.html"));
+  ASSERT_TRUE(mixed->DownloadFile(Out.Path() + "/")) << mixed->LastError();
+  EXPECT_TRUE(ReadFile(Saved("setup.exe")) == Update);
 }
 
 TEST_F(UpdateCheck, TheExceptionHookEndsTheWaitAndPassesOtherErrorsOn) {

@@ -205,6 +205,29 @@ signed rewritten good.htm 2 "signature does not match its entries" --public-key 
 # Without a key the size and hash still hold the file, against corruption only.
 signed hashed unsigned.htm 0 "no signature checked (no --public-key)"
 signed hashed-flipped flipped.htm 2 "The file's SHA-256 is "
+# An external read-me with nobody present (--yes, no terminal) is neither fetched nor
+# opened, and the output says so; the temporary folder stays as it was.
+echo "notes" >"$WORK/plain/notes.txt"
+{ echo "<HTML><HEAD>"; meta Version 2.0; meta Download "$FILES/update.bin"
+  meta ReadMeExt "$FILES/notes.txt"; echo "</HEAD></HTML>"; } >"$WORK/plain/ext.htm"
+mkdir "$WORK/tmp" "$WORK/ext"
+echo "the user's" >"$WORK/tmp/notes.txt"
+TMPDIR="$WORK/tmp" run ext "$FILES/ext.htm" --yes --no-run --save-to "$WORK/ext"
+expect "ext: exit 0 (got $status)" test "$status" = 0
+contains "ext: said" "$WORK/ext.out" \
+  "the read-me at $FILES/notes.txt was not fetched nor opened: nobody is present to look at it"
+expect "ext: temporary folder untouched" test "$(ls -A "$WORK/tmp")" = notes.txt
+contains "ext: the user's file kept" "$WORK/tmp/notes.txt" "the user's"
+
+# A page trickled a byte every 0.2 s keeps the 30 s inactivity bound at bay for ever: the
+# low-speed rule ends it, and so does the overall bound.
+drip_port=$(free_port)
+spawn python3 "$HERE/slow_page.py" "$drip_port" "$DEMO_URL" 0.2 drip
+wait_for 10 bash -c "echo >/dev/tcp/127.0.0.1/$drip_port"
+bad_use drip-slow "slower than 100 bytes/s for 1 s" "http://127.0.0.1:$drip_port/" --yes --speed-time 1
+bad_use drip-long "took longer than 1 s" "http://127.0.0.1:$drip_port/" --yes --speed-limit 0 --max-time 1
+bad_use speed-value '--speed-limit wants a whole number from 0 to 1000000000 (got "fast")' --speed-limit fast
+
 # Unattended, a page without the signature gets no further than its reading.
 mkdir "$WORK/unattended-unsigned"
 run unattended-unsigned "$FILES/unsigned.htm" --run-unattended --public-key "$SIGNER" \

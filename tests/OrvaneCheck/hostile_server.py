@@ -27,6 +27,8 @@ ESC = "\x1b"
 NASTY = ESC + "]0;owned" + "\x07" + ESC + "[2J" + "\u009b" + "31m"
 # Bytes that are no UTF-8: a raw CSI and 0xff (bodies only).
 RAW = "\udc9b\udcff"
+# Every C1 control, U+0080 to U+009F, UTF-8 encoded.
+C1 = "".join(chr(c) for c in range(0x80, 0xA0))
 
 
 def entries(name, base):
@@ -55,10 +57,11 @@ def entries(name, base):
         "download-backslash": [("Version", "1.1"), ("Download", base + "/files/a\\b.sh")],
         "download-percent": [("Version", "1.1"), ("Download", base + "/files/a%2Fb.sh")],
         "escapes": [("Product", "Evil" + NASTY + RAW), ("Version", "1.1.2" + NASTY),
-                    ("Date", "Dec 7, 2026"), ("Author", "Mallory" + NASTY),
+                    ("Date", "Dec 7, 2026"), ("Author", "Mallory" + NASTY + C1),
                     ("ReadMe", base + "/escapes.txt"), ("Download", base + "/files/u.sh")],
         "download-escape": [("Version", "1.1"), ("Download", base + "/files/u" + NASTY + ".sh")],
         "download-c1": [("Version", "1.1"), ("Download", base + "/files/u\u009b2J.sh")],
+        "download-del": [("Version", "1.1"), ("Download", base + "/files/u\x7f.sh")],
         "download-raw": [("Version", "1.1"), ("Download", base + "/files/u" + RAW + ".sh")],
         "script": [("Product", "Trojan"), ("Version", "1.1"), ("Download", base + "/script.sh")],
         "slow": [("Version", "1.1"), ("Download", base + "/slow.bin")],

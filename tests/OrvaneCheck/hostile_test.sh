@@ -25,15 +25,32 @@ run() {
     </dev/null >"$WORK/$name.out" 2>"$WORK/$name.err")
   status=$?
 }
-# No byte of the C0 controls but line feed and tab, no DEL, no C1 control byte and no
-# 0xff in what the user saw.
+# What the user saw is UTF-8 without a C0 control but line feed and tab, without DEL and
+# without a C1 control (U+0080 to U+009F, encoded or as a raw byte).
 clean_output() {
-  local name=$1
-  if LC_ALL=C grep -qP '[\x00-\x08\x0b-\x1f\x7f\x9b\xff]' "$WORK/$name.out" "$WORK/$name.err"; then
-    bad "$name: a raw control byte reached the terminal"
-    LC_ALL=C grep -naP '[\x00-\x08\x0b-\x1f\x7f\x9b\xff]' "$WORK/$name.out" "$WORK/$name.err" | cat -v >&2
-  else
+  local name=$1 found
+  if found=$(python3 - "$WORK/$name.out" "$WORK/$name.err" <<'PY'
+import re
+import sys
+
+control = re.compile("[\x00-\x08\x0b-\x1f\x7f-\x9f]")
+for path in sys.argv[1:]:
+    data = open(path, "rb").read()
+    try:
+        text = data.decode("utf-8")
+    except UnicodeDecodeError as e:
+        print("%s: no UTF-8 at byte %d: %r" % (path, e.start, data[max(0, e.start - 20):e.start + 4]))
+        sys.exit(1)
+    for n, line in enumerate(text.split("\n"), 1):
+        if control.search(line):
+            print("%s:%d: %r" % (path, n, line))
+            sys.exit(1)
+PY
+  ); then
     ok
+  else
+    bad "$name: a raw control byte reached the terminal"
+    echo "$found" >&2
   fi
 }
 # Nothing was written: not in the save folder, not in the temporary folder.
@@ -80,8 +97,9 @@ refused download-slash download-slash 'the address names no file'
 refused download-hidden download-hidden 'a name starting with "." would be a hidden file'
 refused download-backslash download-backslash 'the name holds a backslash'
 refused download-escape download-escape 'a blank or control character in the address'
-refused download-c1 download-c1 'the name holds a control character or no UTF-8'
-refused download-raw download-raw 'the name holds a control character or no UTF-8'
+refused download-del download-del 'a blank or control character in the address'
+refused download-c1 download-c1 'a control character or no UTF-8 in the address'
+refused download-raw download-raw 'a control character or no UTF-8 in the address'
 # A percent-escape is taken literally: a decoded "/" never becomes a folder.
 run download-percent download-percent --yes
 expect "download-percent: exit 0 (got $status)" test "$status" = 0
@@ -114,6 +132,8 @@ clean_output escapes
 contains "escapes: product line" "$WORK/escapes.out" 'Found Evil\x1b]0;owned\x07\x1b[2J\u009b31m'
 contains "escapes: version escaped" "$WORK/escapes.out" 'Version 1.1.2\x1b]0;owned\x07\x1b[2J\u009b31m is available.'
 contains "escapes: author escaped" "$WORK/escapes.out" 'by Mallory\x1b]0;owned'
+c1=$(printf '\\u%04x' $(seq 128 159))
+contains "escapes: every C1 control escaped" "$WORK/escapes.out" "\u009b31m$c1"
 contains "escapes: read-me escaped" "$WORK/escapes.out" 'Read me\x1b]0;owned\x07\x1b[2J\u009b31m'
 contains "escapes: no UTF-8 shown as U+FFFD" "$WORK/escapes.out" $'\xef\xbf\xbd\xef\xbf\xbdbad UTF-8'
 expect "escapes: product before the first question" test \

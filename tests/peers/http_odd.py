@@ -17,6 +17,7 @@ unless said otherwise):
   /show-auth    200, the body is the "authorization" value or "none"
   /stall        nothing at all; the connection is held open
   /stall-body   a header announcing 100000 bytes and 10 of them; held open
+  /drip         the whole reply (1000 body bytes announced) one byte every 0.2 s
   /nolength     200 without a length: 300000 bytes in 50 pieces, then the connection closes
   /noreason     a status line without a reason phrase
   /hugelength   a "content-length" of 19 digits, beyond any 64-bit length; held open
@@ -153,6 +154,14 @@ def answer(conn, raw, port):
     elif path == "/stall-body":
         conn.sendall(b"HTTP/1.0 200 OK\r\nContent-Length: 100000\r\n\r\n" + b"y" * 10)
         hold = True
+    elif path == "/drip":
+        reply = b"HTTP/1.0 200 OK\r\nContent-Length: 1000\r\n\r\n" + b"d" * 1000
+        deadline = time.monotonic() + HOLD_SECONDS
+        for i in range(len(reply)):
+            if time.monotonic() > deadline:
+                break
+            conn.sendall(reply[i:i + 1])
+            time.sleep(0.2)
     elif path == "/nolength":
         conn.sendall(b"HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n\r\n")
         for _ in range(50):
