@@ -57,6 +57,12 @@ struct ORV_API TMessageBoxRequest {
   // What closing the box without a button (Escape, the close box) answers; mrNone when
   // the box cannot be closed that way.
   TModalResult EscapeResult = mrOk;
+  // Captions of the buttons, in the order of Buttons, for a question whose answers are
+  // no standard ones ("&Skip this version"); a missing or empty one is the standard.
+  std::vector<std::string> Captions;
+
+  // The caption of Buttons[Index], with its "&" access key.
+  std::string ButtonCaption(std::size_t Index) const;
 };
 
 // The standard caption of a box button ("OK", "Cancel", "&Yes", ...).

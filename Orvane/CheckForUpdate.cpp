@@ -7,6 +7,7 @@
 #include "Host/FileUtils.h"
 #include "Host/Forms.h"
 #include "Orvane/EntryChecks.h"
+#include "Orvane/FlagScope.h"
 #include "Orvane/OrvStrings.h"
 #include "Orvane/Orvane.h"
 #include "Platform/Shell.h"
@@ -18,6 +19,7 @@ bool TOrvane::CheckForUpdate() {
   // check's work is a failure, reported with the box of the step it came from. The
   // application's exception handling still sees it, as it did when the error went on.
   bool downloading = false;
+  FLastResult = ocoFailed;
   try {
     return RunCheck(downloading);
   } catch (...) {
@@ -34,16 +36,19 @@ bool TOrvane::CheckForUpdate() {
     if (reason.empty()) reason = FLastError;
     FLastError = reason;
     if (downloading)
-      Application->MessageBox(FLastError.empty()
-                                  ? LoadOrvStr(sOrvDownloadErrorUnknown)
-                                  : FormatOrvStr(sOrvDownloadErrorReason, {FLastError}),
-                              LoadOrvStr(sOrvDownloadError), MB_ICONEXCLAMATION | MB_OK);
+      ShowDownloadError();
     else
       Application->MessageBox(FLastError.empty() ? LoadOrvStr(sOrvInfoErrorUnknown)
                                                  : FormatOrvStr(sOrvInfoError, {FLastError}),
                               LoadOrvStr(sOrvConnectionError), MB_ICONEXCLAMATION | MB_OK);
     return false;
   }
+}
+
+void TOrvane::ShowDownloadError() {
+  Application->MessageBox(FLastError.empty() ? LoadOrvStr(sOrvDownloadErrorUnknown)
+                                             : FormatOrvStr(sOrvDownloadErrorReason, {FLastError}),
+                          LoadOrvStr(sOrvDownloadError), MB_ICONEXCLAMATION | MB_OK);
 }
 
 std::string TOrvane::RefusedPageEntry() {
@@ -84,6 +89,7 @@ bool TOrvane::RunCheck(bool& Downloading) {
     return false;
   }
   if (!IsUpdateAvailable()) {
+    FLastResult = ocoNoUpdate;
     Application->MessageBox(LoadOrvStr(sOrvNoUpdate), LoadOrvStr(sOrvNoUpdateFound),
                             MB_ICONINFORMATION | MB_OK);
     return false;
@@ -100,10 +106,18 @@ bool TOrvane::RunCheck(bool& Downloading) {
     DisplayReadMe(true);
     if (guard.Gone()) return false;
   }
-  if (Application->MessageBox(FormatOrvStr(sOrvVersionsLine, {FCurrentVersion, FProductVersion}) +
-                                  "\r" + LoadOrvStr(sOrvDownloadQuestion),
-                              LoadOrvStr(sOrvUpdateAvailable), MB_ICONQUESTION | MB_YESNO) != IDYES)
+  const TDownloadAnswer answer = AskDownload();
+  if (guard.Gone()) return false;
+  if (answer != daInstall) {
+    FLastResult = ocoDeclined;
     return false;
+  }
+  if (FOptions.Contains(orvoReplaceAndRelaunch) && FSignatureVerified && FDownloadChecked) {
+    Downloading = true;
+    if (const int replaced = ReplaceAndRelaunch(); replaced >= 0) return replaced == 1;
+    if (guard.Gone()) return false;
+    Downloading = false;
+  }
 
   std::string fileName;
   bool extensionAdded = false;
@@ -112,7 +126,9 @@ bool TOrvane::RunCheck(bool& Downloading) {
     dialog->SetFilter(LoadOrvStr(sOrvSaveFilter));
     dialog->SetOptions(ofHideReadOnly | ofOverwritePrompt | ofPathMustExist);
     dialog->SetFileName(FDownloadFileName);
+    FLastResult = ocoDeclined;
     if (!dialog->Execute()) return false;
+    FLastResult = ocoFailed;
     fileName = dialog->FileName();
     if (ExtractFileExt(fileName).empty()) {
       if (dialog->FilterIndex() == 1) fileName += ".EXE";
@@ -125,26 +141,19 @@ bool TOrvane::RunCheck(bool& Downloading) {
   // extension afterwards is another file, about which DownloadFile asks itself.
   bool downloaded = false;
   {
-    struct TFlowMark {
-      TAliveGuard& Guard;
-      bool& Flag;
-      ~TFlowMark() {
-        if (!Guard.Gone()) Flag = false;
-      }
-    } mark{guard, FInCheckFlow};
-    FInCheckFlow = !extensionAdded;
+    TFlagScope mark(guard, FInCheckFlow, !extensionAdded);
     Downloading = true;
+    FDownloadCancelled = false;
     downloaded = DownloadFile(fileName);
   }
   if (guard.Gone()) return false;
   if (!downloaded) {
-    Application->MessageBox(FLastError.empty()
-                                ? LoadOrvStr(sOrvDownloadErrorUnknown)
-                                : FormatOrvStr(sOrvDownloadErrorReason, {FLastError}),
-                            LoadOrvStr(sOrvDownloadError), MB_ICONEXCLAMATION | MB_OK);
+    if (FDownloadCancelled) FLastResult = ocoCancelled;
+    ShowDownloadError();
     return false;
   }
 
+  FLastResult = ocoDownloaded;
   if (FOptions.Contains(orvoRunUpdate)) {
     const bool exit = FOptions.Contains(orvoExitDuringUpdate);
     if (Application->MessageBox(exit ? FormatOrvStr(sOrvInstallAndClose, {Application->Title()})

@@ -55,6 +55,8 @@ void THttpEvents::HttpRequestDone(TObject* Sender, THttpRequest, std::uint16_t E
   // still queued): the request under way is not over.
   if (cli && cli->State() != httpReady) return;
   o->FLastError = (Error != 0 && cli) ? TOrvane::FailureReason(*cli) : std::string();
+  o->FRequestEnded = true;
+  o->FDownloadCancelled = o->FProgressForm && o->FProgressForm->Cancelled;
   if (o->FWaitForm) o->FWaitForm->SetModalResult(mrOk);
   // The form closes on the last counts received, not on the last ones redrawn.
   o->ShowPendingProgress();
@@ -177,8 +179,9 @@ void TOrvane::OrvException(TObject* Sender, const Exception& E) {
     }
   }
   ClearExceptionHandler();
-  Application->MessageBox(FormatOrvStr(sOrvExceptionText, {E.Message()}), LoadOrvStr(sOrvException),
-                          MB_ICONEXCLAMATION | MB_OK);
+  if (!FSilent)
+    Application->MessageBox(FormatOrvStr(sOrvExceptionText, {E.Message()}),
+                            LoadOrvStr(sOrvException), MB_ICONEXCLAMATION | MB_OK);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -240,7 +243,7 @@ bool TOrvane::StartRequest(THttpCli& Cli, const std::string& Url) {
       if (GSharedHttpEvents) GSharedHttpEvents->Owner = nullptr;
       Cli.Abort();
     }
-    Application->HandleException(this);
+    if (!FSilent) Application->HandleException(this);
     if (guard.Gone()) return false;
     if (FLastError.empty()) FLastError = reason;
     return false;
@@ -302,12 +305,20 @@ bool TOrvane::ReadPage(const std::string& Url) {
       if (THttpCli* c = GSharedHttpCli) c->OnDocData = nullptr;
     }
   } unwatch;
+  FRequestEnded = false;
   if (!StartRequest(cli, Url)) {
     if (!guard.Gone()) ClearProductFields();
     return false;
   }
-  if (!FWaitForm) FWaitForm = CreatePleaseWait(LoadOrvStr(sOrvCheckingForUpdate));
-  FWaitForm->ShowModal();
+  if (FSilent) {
+    // The application's loop goes on while the page comes: nothing is shown, nothing
+    // waits for the user. The client's time-out still ends a silent server.
+    TMessagePump pump(*Application);
+    pump.PumpUntil([&] { return guard.Gone() || FRequestEnded || loan.Taken(); });
+  } else {
+    if (!FWaitForm) FWaitForm = CreatePleaseWait(LoadOrvStr(sOrvCheckingForUpdate));
+    FWaitForm->ShowModal();
+  }
   if (guard.Gone()) return false;  // freed by a handler during the wait
   EndUnfinishedRequest(cli);
   // When the exception hook ended the wait, its message is the reason, not the status of
@@ -317,7 +328,7 @@ bool TOrvane::ReadPage(const std::string& Url) {
     FLastError = PageTooLargeReason();
   } else if (!hooked && cli.StatusCode() > 200) {
     FLastError = FailureReason(cli);
-    MessageDlg(IntToStr(cli.StatusCode()), mtCustom, {mbOK}, 0);
+    if (!FSilent) MessageDlg(IntToStr(cli.StatusCode()), mtCustom, {mbOK}, 0);
     if (guard.Gone()) return false;
   }
   ClearProductFields();
@@ -336,7 +347,7 @@ bool TOrvane::ReadPage(const std::string& Url) {
     // application's exception handling sees the error as it always did.
     const std::string reason = EntryName(FInfoTags->DateTag(), "ProductDateStr") + " \"" +
                                FProductDateStr + "\" is no date: " + e.Message();
-    Application->HandleException(this);
+    if (!FSilent) Application->HandleException(this);
     if (guard.Gone()) return false;
     ClearProductFields();
     FLastError = reason;
@@ -349,6 +360,10 @@ bool TOrvane::ReadPage(const std::string& Url) {
 bool TOrvane::GetFileInfo() {
   if (FActive) return true;
   if (FHomeURL.empty()) {
+    if (FSilent) {
+      FLastError = "No HomeURL is set: there is no page to read";
+      return false;
+    }
     Application->MessageBox(LoadOrvStr(sOrvNoHomeUrl), LoadOrvStr(sOrvMissingHomeUrl),
                             MB_ICONEXCLAMATION | MB_OK);
     return false;
@@ -357,6 +372,10 @@ bool TOrvane::GetFileInfo() {
   if (t.AuthorTag().empty() && t.DateTag().empty() && t.DownloadTag().empty() &&
       t.ProductNameTag().empty() && t.ReadMeTag().empty() && t.ReadMeExtTag().empty() &&
       t.RedirectTag().empty() && t.RunParamsTag().empty() && t.VersionTag().empty()) {
+    if (FSilent) {
+      FLastError = "Every tag of InfoTags is empty: the page can give nothing";
+      return false;
+    }
     Application->MessageBox(LoadOrvStr(sOrvNoTags), LoadOrvStr(sOrvMissingTags),
                             MB_ICONEXCLAMATION | MB_OK);
     return false;

@@ -79,6 +79,11 @@ const TOrvStringTable& DefaultOrvStrings() {
       {sOrvCannotStart, "Can not start program."},
       {sOrvExceptionText, "Error retrieving update information.\rException: %s."},
       {sOrvException, "Exception"},
+      {sOrvInstallButton, "&Install"},
+      {sOrvSkipButton, "&Skip this version"},
+      {sOrvLaterButton, "&Remind me later"},
+      {sOrvCannotReplace,
+       "The program cannot replace itself: %s.\rThe update will be saved instead."},
   };
   return table;
 }

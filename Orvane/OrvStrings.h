@@ -10,6 +10,12 @@
 
 #include "Platform/Export.h"
 
+// The three answers of the download question with orvoOfferSkip, and a replace that
+// could not be done.
+inline constexpr int sOrvInstallButton = 65480;  // "&Install"
+inline constexpr int sOrvSkipButton = 65481;     // "&Skip this version"
+inline constexpr int sOrvLaterButton = 65482;    // "&Remind me later"
+inline constexpr int sOrvCannotReplace = 65483;  // "The program cannot replace itself: %s..."
 inline constexpr int sOrvVersionsLine = 65488;  // "Current version is %s.\r..."
 inline constexpr int sOrvViewReadMe = 65489;
 inline constexpr int sOrvCancelButton = 65490;       // "&Cancel"

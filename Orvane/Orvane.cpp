@@ -36,9 +36,9 @@ const TPublishedClass& TOrvane::PublishedClass() {
   static const TPublishedClass* cls = [] {
     auto* c = new TPublishedClass("TOrvane", &TComponent::PublishedClass(),
                                   [](TComponent* owner) { return new TOrvane(owner); });
-    const std::vector<std::string> options = {"orvoAlwaysOverwrite", "orvoDisplayUI",
-                                              "orvoDisplayReadMe", "orvoRunUpdate",
-                                              "orvoExitDuringUpdate"};
+    const std::vector<std::string> options = {
+        "orvoAlwaysOverwrite",  "orvoDisplayUI", "orvoDisplayReadMe",     "orvoRunUpdate",
+        "orvoExitDuringUpdate", "orvoOfferSkip", "orvoReplaceAndRelaunch"};
     TPublish<TOrvane>(*c)
         .Boolean("Active", &TOrvane::Active, &TOrvane::SetActive)
         .NotStored()
@@ -47,8 +47,14 @@ const TPublishedClass& TOrvane::PublishedClass() {
         .Boolean("AllowUnexpiringPages", &TOrvane::AllowUnexpiringPages,
                  &TOrvane::SetAllowUnexpiringPages)
         .Default(false)
+        .String("ApplicationId", &TOrvane::ApplicationId, &TOrvane::SetApplicationId)
+        .Default(std::string())
         .Boolean("Attended", &TOrvane::Attended, &TOrvane::SetAttended)
         .Default(true)
+        .Boolean("AutoCheck", &TOrvane::AutoCheck, &TOrvane::SetAutoCheck)
+        .Default(false)
+        .Integer("CheckInterval", &TOrvane::CheckInterval, &TOrvane::SetCheckInterval)
+        .Default(0)
         .String("CurrentVersion", &TOrvane::CurrentVersion, &TOrvane::SetCurrentVersion)
         .Enum("DateFormat", "TOrvDateFormat", {"orvdZelDate", "orvdNone"}, &TOrvane::DateFormat,
               &TOrvane::SetDateFormat)
@@ -92,6 +98,8 @@ const TPublishedClass& TOrvane::PublishedClass() {
         .Boolean("RequireSignature", &TOrvane::RequireSignature, &TOrvane::SetRequireSignature)
         .Default(false)
         .String("RunParams", &TOrvane::RunParams)
+        .String("StateFile", &TOrvane::StateFile, &TOrvane::SetStateFile)
+        .Default(std::string())
         .Object("UIFont", TFont::PublishedClass(), &TOrvane::GetFont)
         .Boolean("UIOwnerFont", &TOrvane::UIOwnerFont, &TOrvane::SetUIOwnerFont)
         .Default(true)

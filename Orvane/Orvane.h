@@ -30,6 +30,7 @@ class THttpCli;
 class TStrings;
 class TStringList;
 class TWebDlProgress;
+class TTimer;
 class THttpEvents;
 struct TOrvHookState;
 
@@ -249,6 +250,40 @@ class ORV_API TOrvane : public TComponent {
   // The client every TOrvane of the process shares (nullptr before the first request).
   static THttpCli* SharedHttpCli();
 
+  // ---- Checks without windows, on a schedule ----
+  // Reads the page (and its redirects), checks its signature when a key is set, and
+  // compares the versions, with every bound of CheckForUpdate but without any form, box
+  // or please-wait: the product fields and LastError tell the rest. Always reads anew.
+  virtual TOrvCheckResult FindUpdate();
+  // How the last CheckForUpdate or CheckIfDue ended.
+  TOrvCheckOutcome LastResult() const { return FLastResult; }
+  // Seconds between scheduled checks; 0 (the default): no schedule.
+  std::int32_t CheckInterval() const { return FCheckInterval; }
+  void SetCheckInterval(std::int32_t Value);
+  // The file that remembers the last check and the user's answers; empty: the default
+  // under $XDG_STATE_HOME (StateFilePath tells which).
+  const std::string& StateFile() const { return FStateFile; }
+  void SetStateFile(const std::string& Value) { FStateFile = Value; }
+  // The application's name in the default state file's path; empty: the executable's.
+  const std::string& ApplicationId() const { return FApplicationId; }
+  void SetApplicationId(const std::string& Value) { FApplicationId = Value; }
+  std::string StateFilePath() const;
+  // Checks when the last completed check is older than CheckInterval, silently first;
+  // asks the usual questions only about an update that is not skipped. True when it
+  // checked; LastResult tells how that ended.
+  virtual bool CheckIfDue();
+  // Calls CheckIfDue from a timer soon after the message loop starts, then whenever the
+  // next check is due, while the application runs.
+  bool AutoCheck() const { return FAutoCheck; }
+  void SetAutoCheck(bool Value);
+  // The version a scheduled check never offers again (the user's "skip this version",
+  // with orvoOfferSkip); empty for none.
+  std::string SkippedVersion() const;
+  // Sets it, or forgets it and any "remind me later"; false (with LastError) when the
+  // state file cannot be written.
+  bool SkipVersion(const std::string& Version);
+  bool ForgetSkipped();
+
  protected:
   friend class THttpEvents;
   virtual void TriggerDownloadProgress(std::int32_t BytesReceived, std::int32_t FileSize);
@@ -391,6 +426,29 @@ class ORV_API TOrvane : public TComponent {
   TTrustVerdict FExpectations;
   // The download under way passed the size it is held to.
   bool FDownloadTooLong = false;
+
+  // Scheduled checks. The download question: with orvoOfferSkip a box of three answers
+  // (mrYes install, mrIgnore skip this version, mrNo remind me later), whose last two are
+  // kept in the state file.
+  virtual TDownloadAnswer AskDownload();
+  void AutoCheckTick();
+  // With orvoReplaceAndRelaunch, for a verified update: downloads it beside the running
+  // program, puts it in its place and starts it with the same arguments. -1 when the
+  // program cannot be replaced (the usual save follows), else whether it was replaced.
+  int ReplaceAndRelaunch();
+  // The box of a download that failed, with LastError.
+  void ShowDownloadError();
+  std::int64_t SecondsUntilDue();
+  bool FSilent = false;        // FindUpdate runs: nothing is shown
+  bool FRequestEnded = false;  // the page request's end was reported
+  bool FDownloadCancelled = false;
+  bool FChecking = false;  // CheckIfDue runs: the timer does not start another
+  TOrvCheckOutcome FLastResult = ocoNone;
+  std::int32_t FCheckInterval = 0;
+  std::string FStateFile;
+  std::string FApplicationId;
+  bool FAutoCheck = false;
+  TTimer* FAutoTimer = nullptr;
   std::int32_t FLowSpeedLimit = DefaultLowSpeedLimit;
   std::int32_t FLowSpeedTime = DefaultLowSpeedTime;
   std::int32_t FPageMaxTime = DefaultPageMaxTime;

@@ -44,6 +44,9 @@ struct ORV_API ShellCommand {
 using ShellLauncher = std::function<int(const ShellCommand&)>;
 // Replaces the launcher (tests do); an empty one restores the real one.
 ORV_API void SetShellLauncher(ShellLauncher launcher);
+// Starts Command detached through the launcher, its arguments as given; 0 once it runs,
+// or the errno of the failure.
+ORV_API int StartDetached(const ShellCommand& Command);
 
 // The parameter splitting of ShellExecuteA.
 ORV_API std::vector<std::string> SplitShellParams(const char* params);

@@ -51,12 +51,12 @@ const char* IconMark(TMessageIcon Icon) {
   }
 }
 
-std::string ButtonText(TModalResult Button) {
-  return StripAccessKey(MessageButtonCaption(Button));
+std::string ButtonText(const std::string& Caption) {
+  return StripAccessKey(Caption);
 }
 
-char ButtonKey(TModalResult Button) {
-  const std::string caption = MessageButtonCaption(Button);
+char ButtonKey(const std::string& Caption) {
+  const std::string& caption = Caption;
   const char key = AccessKeyOf(caption);
   if (key) return key;
   const std::string text = StripAccessKey(caption);
@@ -228,12 +228,22 @@ TModalResult TTerminalBackend::MessageBox(const TMessageBoxRequest& Request) {
   out.append(IconMark(Request.Icon)).append(Safe(Request.Caption)).append("\n");
   for (const std::string& line : MessageLines(Request.Text))
     out.append("    ").append(Safe(line)).append("\n");
+  // The caption of the button that gives Result (a result no button gives: its standard).
+  auto captionOf = [&](TModalResult Result) {
+    for (std::size_t i = 0; i < buttons.size(); ++i)
+      if (buttons[i] == Result) return Request.ButtonCaption(i);
+    return MessageButtonCaption(Result);
+  };
   std::string names;
-  for (TModalResult b : buttons) {
+  for (std::size_t i = 0; i < buttons.size(); ++i) {
     if (!names.empty()) names += '/';
-    names += ButtonText(b);
+    names += ButtonText(Request.ButtonCaption(i));
   }
-  out.append("    ").append(names).append(" [").append(ButtonText(defaultResult)).append("]: ");
+  out.append("    ")
+      .append(names)
+      .append(" [")
+      .append(ButtonText(captionOf(defaultResult)))
+      .append("]: ");
   Print(out);
 
   // What a refusal answers: the box's Escape result, else No or Cancel when it has one.
@@ -263,14 +273,14 @@ TModalResult TTerminalBackend::MessageBox(const TMessageBoxRequest& Request) {
         answer = refusal();
       } else if (key > 0 && key < 128) {
         const char upper = static_cast<char>(std::toupper(key));
-        for (TModalResult b : buttons)
-          if (ButtonKey(b) == upper) answer = b;
+        for (std::size_t i = 0; i < buttons.size(); ++i)
+          if (ButtonKey(Request.ButtonCaption(i)) == upper) answer = buttons[i];
       }
       if (answer == mrNone) Beep(0);
     }
     FInput->LeaveKeyMode();
   }
-  Print(ButtonText(answer) + "\n");
+  Print(ButtonText(captionOf(answer)) + "\n");
   return answer;
 }
 

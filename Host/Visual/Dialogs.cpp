@@ -59,6 +59,11 @@ std::string MessageButtonCaption(TModalResult Button) {
   }
 }
 
+std::string TMessageBoxRequest::ButtonCaption(std::size_t Index) const {
+  if (Index < Captions.size() && !Captions[Index].empty()) return Captions[Index];
+  return Index < Buttons.size() ? MessageButtonCaption(Buttons[Index]) : std::string();
+}
+
 TMessageBoxRequest MessageBoxRequest(const std::string& Text, const std::string& Caption,
                                      std::uint32_t Flags) {
   TMessageBoxRequest box;

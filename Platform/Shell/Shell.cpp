@@ -206,13 +206,17 @@ int ShellExecuteA(HWND, const char* verb, const char* file, const char* params, 
     if (cmd.program.empty()) return SE_ERR_NOASSOC;
     cmd.args.push_back(path);
   }
+  const int err = StartDetached(cmd);
+  return err == 0 ? 42 : ShellError(err);
+}
+
+int StartDetached(const ShellCommand& Command) {
   ShellLauncher launcher;
   {
     std::lock_guard lock(LauncherMutex());
     launcher = Launcher();
   }
-  const int err = launcher ? launcher(cmd) : SpawnDetached(cmd);
-  return err == 0 ? 42 : ShellError(err);
+  return launcher ? launcher(Command) : SpawnDetached(Command);
 }
 
 DWORD GetTempPathA(DWORD bufLen, char* buf) {

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cerrno>
 #include <charconv>
+#include <cstdint>
 #include <cstring>
 
 #include "Orvane/SignedFacts.h"
@@ -55,6 +56,58 @@ bool TagProperty(const std::string& Name, std::string& Property) {
   return false;
 }
 
+// The options of scripts and schedules; true for any other name.
+bool ParseScheduleOption(const std::string& Name, const std::string& Value, TCheckOptions& Options,
+                         std::string& Error) {
+  if (Name == "--json") {
+    Options.Json = true;
+  } else if (Name == "--quiet") {
+    Options.Quiet = true;
+  } else if (Name == "--offer-skip") {
+    Options.OfferSkip = true;
+  } else if (Name == "--forget-skipped") {
+    Options.ForgetSkipped = true;
+  } else if (Name == "--if-due") {
+    long seconds = 0;
+    if (!ReadNumber(Value, 0, INT32_MAX, seconds)) {
+      Error = "--if-due wants seconds from 0 to 2147483647 (got \"" + Value + "\")";
+      return false;
+    }
+    Options.IfDue = static_cast<std::int32_t>(seconds);
+  } else if (Name == "--state-file" || Name == "--skip-version" || Name == "--roll-back") {
+    if (Value.empty()) {
+      Error = Name + " wants a value";
+      return false;
+    }
+    (Name == "--state-file"     ? Options.StateFile
+     : Name == "--skip-version" ? Options.SkipVersion
+                                : Options.RollBack) = Value;
+  }
+  return true;
+}
+
+// The options that do one thing instead of a check go with no other.
+bool CheckScheduleOptions(const TCheckOptions& Options, bool HaveUrl, std::string& Error) {
+  const int alone =
+      !Options.SkipVersion.empty() + Options.ForgetSkipped + !Options.RollBack.empty();
+  if (alone > 1 || (alone && (HaveUrl || Options.ServeDemo || Options.IfDue >= 0))) {
+    Error =
+        "--skip-version, --forget-skipped and --roll-back each do one thing, with no "
+        "HOME-URL and no other of them";
+    return false;
+  }
+  if (Options.Json && Options.Quiet) {
+    Error = "--json already prints nothing but its object; it does not go with --quiet";
+    return false;
+  }
+  if ((Options.Json || Options.Quiet) && (Options.Gui || Options.ServeDemo)) {
+    Error = std::string(Options.Json ? "--json" : "--quiet") + " does not go with " +
+            (Options.Gui ? "--gui" : "--serve-demo");
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool ParseCommandLine(const std::vector<std::string>& Args, TCheckOptions& Options,
@@ -101,13 +154,18 @@ bool ParseCommandLine(const std::vector<std::string>& Args, TCheckOptions& Optio
                                         "--gui",
                                         "--run-unattended",
                                         "--serve-demo",
-                                        "--allow-unexpiring"};
+                                        "--allow-unexpiring",
+                                        "--json",
+                                        "--quiet",
+                                        "--offer-skip",
+                                        "--forget-skipped"};
     const bool isFlag = std::find_if(std::begin(flags), std::end(flags),
                                      [&](const char* F) { return name == F; }) != std::end(flags);
     static const char* const valued[] = {
-        "--current-version", "--tag",         "--proxy", "--noproxy",   "--save-to",
-        "--version-format",  "--date-format", "--port",  "--demo-rate", "--public-key",
-        "--public-key-file", "--ca-file",     "--product"};
+        "--current-version", "--tag",          "--proxy",        "--noproxy",   "--save-to",
+        "--version-format",  "--date-format",  "--port",         "--demo-rate", "--public-key",
+        "--public-key-file", "--ca-file",      "--product",      "--if-due",    "--state-file",
+        "--skip-version",    "--roll-back"};
     const bool isTimeBound =
         name == "--speed-limit" || name == "--speed-time" || name == "--max-time";
     const bool isValued =
@@ -239,6 +297,8 @@ bool ParseCommandLine(const std::vector<std::string>& Args, TCheckOptions& Optio
       (name == "--speed-limit"  ? Options.SpeedLimit
        : name == "--speed-time" ? Options.SpeedTime
                                 : Options.MaxTime) = static_cast<std::int32_t>(n);
+    } else if (!ParseScheduleOption(name, value, Options, Error)) {
+      return false;
     } else if (name == "--demo-rate") {
       long rate = 0;
       if (!ReadNumber(value, 0, 100000000, rate)) {
@@ -249,6 +309,7 @@ bool ParseCommandLine(const std::vector<std::string>& Args, TCheckOptions& Optio
     }
   }
   if (Options.Help) return true;
+  if (!CheckScheduleOptions(Options, haveUrl, Error)) return false;
   if (Options.RunUnattended && haveUrl && Options.PublicKey.empty()) {
     // Starting what a server sent, with nobody to look at it first, is only sound for an
     // update whose origin is proven: its page signed with the publisher's key. (The demo
@@ -379,6 +440,25 @@ Options:
                         update file, to watch its progress (default 200 in the
                         demo check, 0 = as fast as possible with --serve-demo)
                           e.g. --demo-rate 50
+  --json                print one JSON object on standard output when the check
+                        ends, and nothing else there: result, product, version
+                        offered, current version, saved file, whether the
+                        signature was verified, failure kind and text
+  --quiet               print nothing but errors (questions still go to the
+                        terminal, on standard error)
+  --offer-skip          the download question offers three answers: install,
+                        skip this version, remind me later
+  --if-due SECONDS      check only when the last completed check is at least
+                        SECONDS old (0: always), and never offer a skipped
+                        version; the time and the answers are kept in the
+                        state file
+                          e.g. orvane-check URL --if-due 86400 --offer-skip
+  --state-file FILE     where --if-due and the answers are kept (default:
+                        $XDG_STATE_HOME/orvane-check/update-check.ini)
+  --skip-version V      only record V as skipped: --if-due never offers it
+  --forget-skipped      only forget the skipped version and any reminder
+  --roll-back PATH      only put back PATH.previous, the program an update
+                        replaced, as PATH
   --help, -h            this text
 
 Keys: Enter takes the default answer shown in brackets; Escape or Ctrl-C
@@ -406,6 +486,6 @@ larger than 1 MiB. Such a page is refused with exit status 2. Texts from the ser
 are printed with control characters shown as escapes (\x1b).
 
 Exit status: 0 an update was downloaded; 1 there is none, you declined, or the
-check was cancelled; 2 failure (the reason on standard error).
+check was cancelled (or not due); 2 failure (the reason on standard error).
 )";
 }

@@ -45,6 +45,15 @@ struct TCheckOptions {
   std::uint16_t Port = 0;      // demo server; 0: a free port
   std::int32_t DemoRate = -1;  // demo server's update file rate; -1: the mode's default
   bool Help = false;
+  // Scripts and schedules.
+  bool Json = false;           // one JSON object on standard output, nothing else there
+  bool Quiet = false;          // nothing but errors
+  bool OfferSkip = false;      // the download question also offers skip / remind later
+  std::int32_t IfDue = -1;     // check only when the last one is this many seconds old
+  std::string StateFile;       // empty: the default under $XDG_STATE_HOME
+  std::string SkipVersion;     // only record this version as skipped
+  bool ForgetSkipped = false;  // only forget the skipped version
+  std::string RollBack;        // only put PATH.previous back as PATH
 };
 
 // Fills Options from the arguments (without the program name). A fault leaves one line

@@ -15,6 +15,7 @@
 #include "Host/StdCtrls.h"
 #include "Host/TerminalBackend.h"
 #include "Host/TerminalText.h"
+#include "JsonResult.h"
 #include "Orvane/Orvane.h"
 #include "Orvane/WebDlProgress.h"
 #include "StopSignals.h"
@@ -39,6 +40,8 @@ class TCheckOrvane : public TOrvane {
   bool Cancelled = false;
   // Started without a person agreeing: only an update whose signature was verified.
   bool Unattended = false;
+  // --if-due found the last check too recent to check again.
+  bool NotDue = false;
 
   bool GetFileInfo() override {
     const bool wasActive = Active();
@@ -147,12 +150,79 @@ std::string Quoted(const std::string& Path) {
   return q + "'";
 }
 
+// The check of --if-due: only when due, never offering a skipped version. A damaged state
+// file is said, and costs nothing else.
+bool CheckIfDue(TCheckOrvane& Orvane, const TCheckOptions& Options) {
+  Orvane.SetCheckInterval(Options.IfDue);
+  Orvane.NotDue = !Orvane.CheckIfDue();
+  if (Orvane.NotDue) {
+    std::printf("Not due: the last check was less than %d seconds ago\n", Options.IfDue);
+  } else if (Orvane.LastResult() == ocoSkipped) {
+    std::printf("Version %s is skipped (--forget-skipped offers it again)\n",
+                Shown(Orvane.ProductVersion()).c_str());
+  }
+  const TOrvCheckOutcome r = Orvane.LastResult();
+  if ((Orvane.NotDue || r == ocoSkipped || r == ocoNoUpdate) && !Orvane.LastError().empty()) {
+    std::fprintf(stderr, "orvane-check: %s\n", Shown(Orvane.LastError()).c_str());
+  }
+  return !Orvane.NotDue && r == ocoDownloaded;
+}
+
+int CheckWith(const TCheckOptions& Options, const std::string& HomeURL, TCheckOrvane& orvane);
+
+// What the check came to, for scripts.
+TJsonResult JsonOf(const TCheckOrvane& Orvane, const TCheckOptions& Options, int Code) {
+  TJsonResult j;
+  j.Product = Orvane.ProductName();
+  j.VersionOffered = Orvane.ProductVersion();
+  j.CurrentVersion = Options.CurrentVersion;
+  j.SignatureVerified = Orvane.SignatureVerified();
+  if (Code == ExitDownloaded) {
+    j.Result = "downloaded";
+    j.SavedFile = Orvane.LocalFileName();
+    return j;
+  }
+  const TOrvCheckOutcome r = Orvane.LastResult();
+  if (Code == ExitNoUpdate) {
+    j.Result = Orvane.NotDue                ? "not-due"
+               : Orvane.Cancelled           ? "cancelled"
+               : r == ocoSkipped            ? "skipped"
+               : r == ocoDeclined           ? "declined"
+               : r == ocoCancelled          ? "cancelled"
+               : Orvane.IsUpdateAvailable() ? "declined"
+                                            : "no-update";
+    return j;
+  }
+  j.Result = "failed";
+  j.FailureKind = !Orvane.Active()                  ? "page"
+                  : Orvane.ProductVersion().empty() ? "no-version"
+                                                    : "download";
+  j.FailureText = Orvane.LastError().empty() ? "error unknown" : Orvane.LastError();
+  if (j.FailureKind == "no-version") j.FailureText = "the page gives no version";
+  return j;
+}
+
 }  // namespace
 
-int RunUpdateCheck(const TCheckOptions& Options, const std::string& HomeURL) {
+int RunUpdateCheck(const TCheckOptions& Options, const std::string& HomeURL, std::FILE* JsonOut) {
+  TCheckOrvane orvane(nullptr);
+  const int code = CheckWith(Options, HomeURL, orvane);
+  if (Options.Json) {
+    std::fprintf(JsonOut, "%s\n", JsonText(JsonOf(orvane, Options, code)).c_str());
+    std::fflush(JsonOut);
+  }
+  return code;
+}
+
+namespace {
+
+int CheckWith(const TCheckOptions& Options, const std::string& HomeURL, TCheckOrvane& orvane) {
   TTerminalBackend::TSettings settings;
   // Unattended, every question takes its default: download, save, start.
   settings.AnswerYes = Options.Yes || Options.RunUnattended;
+  // Quiet, questions still reach the person at the terminal, on standard error.
+  if ((Options.Json || Options.Quiet) && !settings.AnswerYes && ::isatty(settings.InputFd))
+    settings.Output = stderr;
   TTerminalBackend backend(settings);
   std::unique_ptr<TUIBackend> windows;
   if (Options.Gui) {
@@ -172,7 +242,6 @@ int RunUpdateCheck(const TCheckOptions& Options, const std::string& HomeURL) {
   // downloaded: --yes or a run without a terminal saves the update and leaves it.
   const bool attended = Options.Gui || backend.Interactive();
 
-  TCheckOrvane orvane(nullptr);
   orvane.SetURL(HomeURL);
   orvane.SetCurrentVersion(Options.CurrentVersion);
   UseDefaultTags(*orvane.InfoTags());
@@ -207,6 +276,9 @@ int RunUpdateCheck(const TCheckOptions& Options, const std::string& HomeURL) {
   orvane.Unattended = Options.RunUnattended && !Options.PublicKey.empty();
   orvane.MayStart = (!Options.NoRun && attended) || orvane.Unattended;
   if (orvane.MayStart) flags.Include(orvoRunUpdate);
+  if (Options.OfferSkip) flags.Include(orvoOfferSkip);
+  orvane.SetApplicationId("orvane-check");
+  orvane.SetStateFile(Options.StateFile);
   orvane.SetOptions(flags);
 
   TStopSignals signals([&orvane](int) { orvane.Stop(); });
@@ -214,7 +286,8 @@ int RunUpdateCheck(const TCheckOptions& Options, const std::string& HomeURL) {
   std::printf("Checking %s for a version newer than %s\n", Shown(HomeURL).c_str(),
               Shown(Options.CurrentVersion).c_str());
   std::fflush(stdout);
-  const bool downloaded = orvane.CheckForUpdate();
+  const bool downloaded =
+      Options.IfDue >= 0 ? CheckIfDue(orvane, Options) : orvane.CheckForUpdate();
   if (signals.Received() != 0) {
     std::fprintf(stderr, "orvane-check: stopped by %s; %s\n", SignalName(signals.Received()),
                  downloaded ? ("the update was saved as " + Shown(orvane.LocalFileName()) +
@@ -236,6 +309,9 @@ int RunUpdateCheck(const TCheckOptions& Options, const std::string& HomeURL) {
     }
     return ExitDownloaded;
   }
+  if (orvane.NotDue || orvane.LastResult() == ocoSkipped ||
+      (Options.IfDue >= 0 && orvane.LastResult() == ocoNoUpdate))
+    return ExitNoUpdate;
   // Escape or Ctrl-C on the progress line, or Ctrl-C while the page was read.
   if (orvane.Cancelled || (!Options.Gui && backend.Interrupted())) {
     std::fprintf(stderr, "orvane-check: cancelled; nothing was saved\n");
@@ -273,3 +349,5 @@ int RunUpdateCheck(const TCheckOptions& Options, const std::string& HomeURL) {
   }
   return ExitNoUpdate;
 }
+
+}  // namespace

@@ -2,6 +2,7 @@
 // terminal back-end, its outcome turned into the exit status.
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 #include "CommandLine.h"
@@ -11,5 +12,7 @@ inline constexpr int ExitDownloaded = 0;
 inline constexpr int ExitNoUpdate = 1;  // none, or the user declined
 inline constexpr int ExitFailure = 2;
 
-// Runs the check against HomeURL; problems go to standard error as one line each.
-int RunUpdateCheck(const TCheckOptions& Options, const std::string& HomeURL);
+// Runs the check against HomeURL; problems go to standard error as one line each. With
+// --json the result goes to JsonOut as one line.
+int RunUpdateCheck(const TCheckOptions& Options, const std::string& HomeURL,
+                   std::FILE* JsonOut = stdout);

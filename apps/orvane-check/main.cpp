@@ -15,6 +15,7 @@
 #include "DemoContent.h"
 #include "DemoServer.h"
 #include "Host/Application.h"
+#include "StateCommands.h"
 #include "UpdateCheck.h"
 
 namespace {
@@ -83,11 +84,11 @@ std::string FromStartFolder(const std::string& Path) {
   return ::getcwd(cwd, sizeof cwd) ? std::string(cwd) + "/" + Path : Path;
 }
 
-int Check(TCheckOptions Options) {
+int Check(TCheckOptions Options, std::FILE* JsonOut) {
   std::string error;
   Options.CAFile = FromStartFolder(Options.CAFile);
   if (!Options.SaveTo.empty() && !EnterSaveFolder(Options.SaveTo, error)) return Fail(error);
-  if (!Options.HomeURL.empty()) return RunUpdateCheck(Options, Options.HomeURL);
+  if (!Options.HomeURL.empty()) return RunUpdateCheck(Options, Options.HomeURL, JsonOut);
   // No page named: the demo server runs on this thread's loop, beside the check.
   TDemoServer::TSettings settings;
   settings.Port = Options.Port;
@@ -102,7 +103,7 @@ int Check(TCheckOptions Options) {
   TCheckOptions options = Options;
   if (options.PublicKey.empty()) options.PublicKey = server.PublicKey();
   if (options.ExpectedProduct.empty()) options.ExpectedProduct = DemoProduct;
-  return RunUpdateCheck(options, server.PageURL());
+  return RunUpdateCheck(options, server.PageURL(), JsonOut);
 }
 
 }  // namespace
@@ -118,5 +119,16 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (options.ServeDemo) return ServeDemo(options);
-  return Check(options);
+  options.StateFile = FromStartFolder(options.StateFile);
+  options.RollBack = FromStartFolder(options.RollBack);
+  if (const int code = RunStateCommand(options); code >= 0) return code;
+  // Scripts read standard output: what the check tells a person goes nowhere, and only
+  // the object of --json reaches it.
+  std::FILE* jsonOut = stdout;
+  if (options.Json || options.Quiet) {
+    const int kept = ::dup(STDOUT_FILENO);
+    if (kept < 0 || !(jsonOut = ::fdopen(kept, "w")) || !std::freopen("/dev/null", "w", stdout))
+      return Fail(std::string("cannot set standard output aside: ") + std::strerror(errno));
+  }
+  return Check(options, jsonOut);
 }

@@ -30,6 +30,8 @@
 #include "Orvane/HashingStream.h"
 #include "Orvane/OrvStrings.h"
 #include "Orvane/Orvane.h"
+#include "Orvane/Relaunch.h"
+#include "Orvane/Signature.h"
 #include "Orvane/SignedFacts.h"
 #include "Orvane/WebDlProgress.h"
 #include "Platform/Shell.h"
@@ -1704,6 +1706,227 @@ TEST(OrvStrings, LookedUpByIdentifierAndReplacedAsAWhole) {
   EXPECT_EQ(LoadOrvStr(65532), "");  // the whole table was replaced
   SetOrvStrings({});
   EXPECT_EQ(LoadOrvStr(65532), "Error");
+}
+
+// A check without windows: what it finds, and every bound of the full check kept.
+TEST_F(UpdateCheck, FindUpdateShowsNothingAndKeepsTheFullChecksBounds) {
+  const std::string odds = "http://127.0.0.1:" + std::to_string(Odd->port);
+  auto o = Checker(Web->Url("/hop.html"));
+  EXPECT_EQ(o->FindUpdate(), ocrUpdateAvailable);
+  EXPECT_EQ(o->ProductVersion(), "1.1");
+  EXPECT_EQ(o->DownloadFileName(), "setup.exe");
+  EXPECT_TRUE(o->LastError().empty());
+  o->SetCurrentVersion("1.1");
+  EXPECT_EQ(o->FindUpdate(), ocrNoUpdate);
+  o->SetPublicKey(Keys.PublicKey);
+  o->SetURL(Web->Url("/signed.html"));
+  o->SetCurrentVersion("1.0");
+  EXPECT_EQ(o->FindUpdate(), ocrUpdateAvailable);
+  EXPECT_TRUE(o->SignatureVerified());
+
+  // Each of these fails with its reason, and shows nothing either.
+  const struct {
+    std::string Url;
+    std::string Reason;
+  } failures[] = {
+      {Web->Url("/nothing.html"), "Not Found"},
+      {Web->Url("/changed-version.html"), "signature"},
+      {Web->Url("/self.html"), "read before"},
+      {Web->Url("/hidden.html"), "no usable file name"},
+      {Web->Url("/toredirectfile.html"), "cannot be fetched"},
+      {odds + "/nolength", "larger than"},
+      {odds + "/stall", "timed out"},
+  };
+  o->SetRequestTimeout(1);
+  o->SetMaxPageSize(100000);
+  for (const auto& f : failures) {
+    SCOPED_TRACE(f.Url);
+    o->SetPublicKey(f.Url.find("changed") != std::string::npos ? Keys.PublicKey : "");
+    o->SetURL(f.Url);
+    EXPECT_EQ(o->FindUpdate(), ocrFailed);
+    EXPECT_NE(o->LastError().find(f.Reason), std::string::npos) << o->LastError();
+  }
+  auto bare = std::make_unique<TOrvane>(nullptr);
+  EXPECT_EQ(bare->FindUpdate(), ocrFailed);
+  EXPECT_EQ(bare->LastError(), "No HomeURL is set: there is no page to read");
+  EXPECT_TRUE(Backend.Boxes().empty());
+  EXPECT_TRUE(Backend.FormsShown().empty());
+  EXPECT_TRUE(Backend.Messages().empty());
+
+  // CheckForUpdate tells how it ended.
+  EXPECT_EQ(o->LastResult(), ocoNone);
+  o->SetURL(Web->Url("/info.html"));
+  o->SetCurrentVersion("1.1");
+  EXPECT_FALSE(o->CheckForUpdate());
+  EXPECT_EQ(o->LastResult(), ocoNoUpdate);
+  o->SetCurrentVersion("1.0");
+  Backend.AnswerBox(mrNo);
+  EXPECT_FALSE(o->CheckForUpdate());
+  EXPECT_EQ(o->LastResult(), ocoDeclined);
+  Backend.AnswerBox(mrYes);
+  Backend.CancelSaveDialog();
+  EXPECT_FALSE(o->CheckForUpdate());
+  EXPECT_EQ(o->LastResult(), ocoDeclined);
+  Backend.AnswerBox(mrYes);
+  Backend.AnswerSaveDialog(Saved("setup.exe"));
+  EXPECT_TRUE(o->CheckForUpdate());
+  EXPECT_EQ(o->LastResult(), ocoDownloaded);
+  o->SetURL(Web->Url("/slow.html"));
+  Script = [](TCustomForm& F) {
+    if (auto* p = dynamic_cast<TWebDlProgress*>(&F); p && !p->Cancelled) p->btnCancel->Click();
+  };
+  Backend.AnswerBox(mrYes);
+  Backend.AnswerSaveDialog(Saved("slow.exe"));
+  EXPECT_FALSE(o->CheckForUpdate());
+  EXPECT_EQ(o->LastResult(), ocoCancelled);
+  Script = nullptr;
+  o->SetURL(Web->Url("/missing.html"));
+  Backend.AnswerBox(mrYes);
+  Backend.AnswerSaveDialog(Saved("gone.exe"));
+  EXPECT_FALSE(o->CheckForUpdate());
+  EXPECT_EQ(o->LastResult(), ocoFailed);
+}
+
+// A schedule as an application runs it: a silent check when due, the three answers kept
+// in the state file, a damaged file started anew, and the timer of AutoCheck.
+TEST_F(UpdateCheck, ScheduledChecksRememberTheAnswers) {
+  auto o = Checker(Web->Url("/info.html"), {orvoOfferSkip});
+  const std::string state = Out.Path() + "/state/update-check.ini";
+  o->SetStateFile(state);
+  o->SetCheckInterval(3600);
+
+  // Due (no state yet): the question with three answers; "remind me later".
+  Backend.AnswerBox(mrNo);
+  EXPECT_TRUE(o->CheckIfDue());
+  EXPECT_EQ(o->LastResult(), ocoDeclined);
+  ASSERT_EQ(BoxCaptions(), std::vector<std::string>{"Update Available"});
+  EXPECT_EQ(LastBox().Buttons, (std::vector<TModalResult>{mrYes, mrIgnore, mrNo}));
+  EXPECT_EQ(LastBox().Captions, (std::vector<std::string>{"&Install", "&Skip this version",
+                                                          "&Remind me later"}));
+  EXPECT_EQ(LastBox().EscapeResult, mrNo);
+  EXPECT_TRUE(Backend.FormsShown().empty());  // the page was read silently, once
+  EXPECT_NE(ReadFile(state).find("[orvane-update-check]\nLastCheck="), std::string::npos);
+  // Not due again within the interval: nothing read, nothing asked.
+  Backend.Clear();
+  EXPECT_FALSE(o->CheckIfDue());
+  EXPECT_TRUE(Backend.Boxes().empty());
+
+  // A file that is not ours: ignored with one line, and the check goes on.
+  std::ofstream(state, std::ios::trunc) << "PK\x03\x04 garbage\n";
+  Backend.AnswerBox(mrIgnore);
+  EXPECT_TRUE(o->CheckIfDue());
+  EXPECT_EQ(o->LastResult(), ocoDeclined);
+  EXPECT_EQ(o->LastError(),
+            "The update state file " + state +
+                " was ignored: it does not start with [orvane-update-check]");
+  EXPECT_EQ(o->SkippedVersion(), "1.1");
+
+  // A skipped version is not offered by a schedule, only by a check started by hand.
+  std::ofstream(state, std::ios::trunc) << "[orvane-update-check]\nLastCheck=0\n"
+                                        << "SkippedVersion=1.1\n";
+  Backend.Clear();
+  EXPECT_TRUE(o->CheckIfDue());
+  EXPECT_EQ(o->LastResult(), ocoSkipped);
+  EXPECT_TRUE(o->LastError().empty());
+  EXPECT_TRUE(Backend.Boxes().empty());
+  Backend.AnswerBox(mrNo);
+  EXPECT_FALSE(o->CheckForUpdate());
+  EXPECT_EQ(BoxCaptions(), std::vector<std::string>{"Update Available"});
+  // ... and a newer one is offered again.
+  std::ofstream(state, std::ios::trunc) << "[orvane-update-check]\nSkippedVersion=1.0.9\n";
+  Backend.Clear();
+  Backend.AnswerBox(mrYes);
+  Backend.AnswerSaveDialog(Saved("setup.exe"));
+  EXPECT_TRUE(o->CheckIfDue());
+  EXPECT_EQ(o->LastResult(), ocoDownloaded);
+  EXPECT_TRUE(ReadFile(Saved("setup.exe")) == Update);
+  // A damaged line, and a state file that cannot be written, never fail the check.
+  std::ofstream(state, std::ios::trunc) << "[orvane-update-check]\nLastCheck=soon\n";
+  o->SetCurrentVersion("1.1");
+  EXPECT_TRUE(o->CheckIfDue());
+  EXPECT_EQ(o->LastResult(), ocoNoUpdate);
+  EXPECT_EQ(o->LastError(), "The update state file " + state + " was ignored: line 2 has no time");
+  EXPECT_TRUE(o->ForgetSkipped());
+  EXPECT_EQ(Listing(Out.Path() + "/state"), std::vector<std::string>{"update-check.ini"});
+  o->SetStateFile(Out.Path() + "/setup.exe/state.ini");  // under a file: no folder there
+  EXPECT_TRUE(o->CheckIfDue());
+  EXPECT_EQ(o->LastResult(), ocoNoUpdate);
+  EXPECT_NE(o->LastError().find("Cannot write the update state file"), std::string::npos);
+  EXPECT_FALSE(o->SkipVersion("2.0"));
+
+  // The default place: under $XDG_STATE_HOME, named by ApplicationId.
+  ::setenv("XDG_STATE_HOME", (Out.Path() + "/xdg").c_str(), 1);
+  o->SetStateFile("");
+  o->SetApplicationId("sample-editor");
+  EXPECT_EQ(o->StateFilePath(), Out.Path() + "/xdg/sample-editor/update-check.ini");
+  ::unsetenv("XDG_STATE_HOME");
+  const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
+  ::setenv("HOME", Out.Path().c_str(), 1);
+  o->SetApplicationId("../x");
+  EXPECT_EQ(o->StateFilePath(), Out.Path() + "/.local/state/OrvaneTests/update-check.ini");
+  ::setenv("HOME", home.c_str(), 1);
+
+  // AutoCheck: the timer checks once the loop runs, without a form or a box when there is
+  // nothing new, and then waits for the interval.
+  o->SetStateFile(state);
+  std::ofstream(state, std::ios::trunc) << "[orvane-update-check]\nLastCheck=0\n";
+  o->SetAutoCheck(true);
+  Backend.Clear();
+  EXPECT_TRUE(vtest::PumpUntil(
+      [&] { return ReadFile(state).find("LastCheck=0") == std::string::npos; }, 5000));
+  EXPECT_TRUE(Backend.Boxes().empty());
+  EXPECT_TRUE(Backend.FormsShown().empty());
+  o->SetAutoCheck(false);
+}
+
+
+// Replace and relaunch, the program being the $APPIMAGE named: only a verified update
+// takes its place, with its mode, the old one kept beside it; the restart has the
+// process's own arguments, and the application is asked to end.
+TEST_F(UpdateCheck, AVerifiedUpdateReplacesTheRunningProgramAndStartsIt) {
+  vtest::TApplicationSwap swap;
+  TShellRecorder shell;
+  const std::string app = Out.Write("Sample.AppImage", "version 1.0");
+  ::chmod(app.c_str(), 0750);
+  ::setenv("APPIMAGE", app.c_str(), 1);
+  auto o = Checker(Web->Url("/signed.html"), {orvoReplaceAndRelaunch, orvoRunUpdate});
+  o->SetPublicKey(Keys.PublicKey);
+  Backend.AnswerBox(mrYes);  // download
+  Backend.AnswerBox(mrYes);  // install and close
+  EXPECT_TRUE(o->CheckForUpdate());
+  EXPECT_EQ(BoxCaptions(), (std::vector<std::string>{"Update Available", "Install Update"}));
+  EXPECT_TRUE(Backend.Dialogs().empty());  // no name to choose
+  EXPECT_EQ(o->LocalFileName(), app);
+  EXPECT_EQ(o->LastResult(), ocoDownloaded);
+  EXPECT_TRUE(ReadFile(app) == Update);
+  struct stat st {};
+  ASSERT_EQ(::stat(app.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0750u);
+  EXPECT_EQ(ReadFile(app + ".previous"), "version 1.0");
+  ASSERT_EQ(shell.Started.size(), 1u);
+  EXPECT_EQ(shell.Started[0].program, app);
+  EXPECT_EQ(shell.Started[0].args, RunningProgramArguments());
+  swap.App().ProcessMessages();
+  EXPECT_TRUE(swap.App().Terminated());
+  std::string error;
+  ASSERT_TRUE(RollBackReplacement(app, error)) << error;
+  EXPECT_EQ(ReadFile(app), "version 1.0");
+  EXPECT_EQ(Listing(Out.Path()), std::vector<std::string>{"Sample.AppImage"});
+
+  // Without a key the page proves nothing: the update is saved where the user says, the
+  // program left as it is.
+  vtest::TApplicationSwap fresh;
+  Backend.Clear();
+  shell.Started.clear();
+  o->SetPublicKey("");
+  Backend.AnswerBox(mrYes);
+  Backend.AnswerSaveDialog(Saved("setup.exe"));
+  Backend.AnswerBox(mrNo);
+  EXPECT_TRUE(o->CheckForUpdate());
+  EXPECT_EQ(o->LocalFileName(), Saved("setup.exe"));
+  EXPECT_EQ(ReadFile(app), "version 1.0");
+  EXPECT_TRUE(shell.Started.empty());
+  ::unsetenv("APPIMAGE");
 }
 
 }  // namespace

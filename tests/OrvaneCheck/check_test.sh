@@ -32,6 +32,12 @@ expect "product named before the first question" test \
   "$(grep -n -m1 'Would you like' "$WORK/demo.out" | cut -d: -f1)"
 start_demo
 curl -sS -o "$WORK/expected.sh" "$DEMO_BASE/orvane-demo-1.1.sh"
+# --quiet: the same check, nothing on standard output, errors only.
+mkdir "$WORK/quiet"
+run quiet --yes --quiet --save-to "$WORK/quiet" --demo-rate 0
+expect "quiet exit 0 (got $status)" test "$status" = 0
+expect "quiet: nothing printed" test ! -s "$WORK/quiet.out" -a ! -s "$WORK/quiet.err"
+expect "quiet: saved" cmp -s "$WORK/expected.sh" "$WORK/quiet/orvane-demo-1.1.sh"
 expect "saved byte for byte" cmp -s "$WORK/expected.sh" "$WORK/save/orvane-demo-1.1.sh"
 expect "not asked to install" test "$(grep -c 'Do you want to install' "$WORK/demo.out")" = 0
 expect "not made executable" test ! -x "$WORK/save/orvane-demo-1.1.sh"

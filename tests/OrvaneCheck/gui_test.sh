@@ -218,6 +218,23 @@ expect "cancelled run exits 1, as a cancel (got $STATUS)" test "$STATUS" = 1
 expect "no file left after the cancel" test -z "$(ls -A "$WORK/cancel")"
 contains "cancelled run" "$WORK/cancel.log" "cancelled; nothing was saved"
 
+# ---- Three answers (--offer-skip): three buttons, wide enough for their captions; the
+# middle one skips this version, which the state file keeps.
+mkdir "$WORK/skip"
+(cd "$WORK/skip" && exec "$BIN" --gui --no-run --offer-skip --state-file "$WORK/skip/state.ini" \
+  "$DEMO_URL") >"$WORK/skip.log" 2>&1 &
+CHECK_PID=$!
+PIDS+=($CHECK_PID)
+await_win "^Update Available$" && xdotool mousemove $((WX + 10)) $((WY + 10)) key Tab Return
+await_win "^Update Available$" && {
+  shot 10b-three-answers
+  expect "three-answer box wider than three standard buttons (got $WW)" test "$WW" -gt 340
+  click $((WW / 2)) $((WH - 20 - 14))  # the middle button: Skip this version
+}
+ends "$CHECK_PID" 60
+expect "skipped run exits 1 (got $STATUS)" test "$STATUS" = 1
+contains "skipped version kept" "$WORK/skip/state.ini" "SkippedVersion=1.1"
+
 # ---- The desktop demo, every window of it, without a window manager (as above) and then
 # under a real one (fluxbox, which honours the functions a window asks for and says which
 # it allows in _NET_WM_ALLOWED_ACTIONS). Shots of the second pass begin with "wm-" and show

@@ -107,6 +107,24 @@ expect "download-percent: exit 0 (got $status)" test "$status" = 0
 expect "download-percent: literal name" test "$(ls -A "$WORK/download-percent")" = 'a%2Fb.sh'
 expect "download-percent: byte for byte" test "$(cat "$WORK/download-percent/a%2Fb.sh")" = 'payload of a%2Fb.sh'
 
+# For scripts, the same hostile texts make one valid JSON object, standard output holding
+# nothing else; a failure gives its kind and text.
+run escapes-json escapes --yes --json
+expect "escapes --json: exit 0 (got $status)" test "$status" = 0
+expect "escapes --json: one valid object" python3 -c '
+import json, sys
+lines = open(sys.argv[1], encoding="utf-8").read().splitlines()
+o = json.loads(lines[0])
+assert len(lines) == 1 and o["result"] == "downloaded" and o["product"].startswith("Evil\x1b]0;owned")
+assert o["saved_file"].endswith(".sh") and o["failure_kind"] is None, o' "$WORK/escapes-json.out"
+run missing-json nonexistent-page --json
+expect "failure --json: exit 2 (got $status)" test "$status" = 2
+expect "failure --json: kind and text" python3 -c '
+import json, sys
+o = json.loads(open(sys.argv[1]).read())
+assert o["result"] == "failed" and o["failure_kind"] == "page" and o["failure_text"], o' \
+  "$WORK/missing-json.out"
+
 # 3 and 8. Texts that would drive the terminal are shown, escaped; the product is named
 # before the first question; the file is saved byte for byte.
 run escapes escapes --yes

@@ -116,4 +116,43 @@ for case in TERM:question HUP:download INT:download; do
   expect "SIG$sig: echo restored" grep -qE '(^| )echo( |$)' "$dir.stty"
   expect "SIG$sig: no file left" test -z "$(ls -A "$dir")"
 done
+
+# The three answers (--offer-skip), kept in the state file that --if-due reads: a skipped
+# version is not offered by a scheduled check, a check by hand still offers it, "remind me
+# later" holds the schedule back, and --forget-skipped offers it again.
+STATE="$WORK/state/update-check.ini"
+# answer_check NAME KEY ARGS...: a check with the question answered by KEY; its status
+# goes to $WORK/NAME.status.
+answer_check() {
+  local name=$1 key=$2
+  shift 2
+  mkdir "$WORK/$name"
+  launch "$WORK/$name" --offer-skip --state-file "$STATE" --demo-rate 0 "$@"
+  await "Would you like to view the ReadMe file?"
+  keys n
+  await "Install/Skip this version/Remind me later [Install]:"
+  keys "$key"
+}
+answer_check skip s --if-due 0
+wait_for 20 test -s "$WORK/skip.status"
+expect "skip: exits 1" test "$(cat "$WORK/skip.status" 2>/dev/null)" = 1
+contains "skip: version kept" "$STATE" "SkippedVersion=1.1"
+mkdir "$WORK/skipped"
+launch "$WORK/skipped" --state-file "$STATE" --if-due 0
+await "Version 1.1 is skipped (--forget-skipped offers it again)"
+answer_check later r
+wait_for 20 test -s "$WORK/later.status"
+expect "remind me later: exits 1" test "$(cat "$WORK/later.status" 2>/dev/null)" = 1
+expect "reminder kept" grep -qE '^RemindAfter=[1-9]' "$STATE"
+"$BIN" --state-file "$STATE" --if-due 0 --json </dev/null >"$WORK/held.json" 2>/dev/null
+contains "not due while reminded" "$WORK/held.json" '{"result":"not-due",'
+"$BIN" --state-file "$STATE" --forget-skipped >/dev/null || bad "--forget-skipped"
+answer_check install i --if-due 0
+await "File name ["
+keys Enter
+await "Do you want to install the update now?"
+keys n
+wait_for 20 test -s "$WORK/install.status"
+expect "offered again and saved: exits 0" test "$(cat "$WORK/install.status" 2>/dev/null)" = 0
+expect "saved byte for byte" cmp -s "$WORK/expected.sh" "$WORK/install/orvane-demo-1.1.sh"
 finish

@@ -240,7 +240,7 @@ TEST(Designer, PackageLoadedAndUnloadedTwice) {
   EXPECT_NE(out.find(palette, firstPalette + 1), std::string::npos) << out;
   // The resources come and go with the library, each once.
   const std::string resources =
-      "bitmaps: TORVANE\nstrings: 39 (65486 to 65535)\n"
+      "bitmaps: TORVANE\nstrings: 43 (65480 to 65535)\n"
       "65488: Current version is %s.\\rVersion %s is available.\n";
   const size_t firstResources = out.find(resources);
   ASSERT_NE(firstResources, std::string::npos) << out;

@@ -99,8 +99,15 @@ TModalResult TFltkBackend::MessageBox(const TMessageBoxRequest& Request) {
   // Room for rounding, or the longest line would wrap once more when drawn.
   textW += 8;
   const int iconW = Request.Icon != miNone ? 56 : 0;
-  const int buttonW = 90, buttonH = 28, gap = 10, margin = 20;
+  const int buttonH = 28, gap = 10, margin = 20;
   const int n = static_cast<int>(Request.Buttons.size());
+  // Wide enough for the longest caption ("Remind me later"), and never narrower than 90.
+  int buttonW = 90;
+  for (int i = 0; i < n; ++i) {
+    int bw = 0, bh = 0;
+    fl_measure(Request.ButtonCaption(static_cast<size_t>(i)).c_str(), bw, bh, 0);
+    buttonW = std::max(buttonW, bw + 24);
+  }
   const int buttonsW = n * buttonW + (n - 1) * gap;
   const int w = std::max({iconW + textW + 2 * margin, buttonsW + 2 * margin, 240});
   const int body = std::max(textH, iconW ? 40 : 0);
@@ -125,7 +132,7 @@ TModalResult TFltkBackend::MessageBox(const TMessageBoxRequest& Request) {
     Fl_Button* b = isDefault ? new TDefaultButton(x, h - margin - buttonH, buttonW, buttonH)
                              : new Fl_Button(x, h - margin - buttonH, buttonW, buttonH);
     if (isDefault) d.Window->Default = b;
-    b->copy_label(MessageButtonCaption(Request.Buttons[static_cast<size_t>(i)]).c_str());
+    b->copy_label(Request.ButtonCaption(static_cast<size_t>(i)).c_str());
     presses[static_cast<size_t>(i)] = {&d, Request.Buttons[static_cast<size_t>(i)]};
     b->callback(
         [](Fl_Widget*, void* Data) {
