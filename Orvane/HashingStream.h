@@ -3,10 +3,10 @@
 //
 // The hash itself runs on a thread of the stream's own, fed in batches: on a fast network
 // the thread that receives the download would otherwise spend as long hashing it as it
-// spends receiving it. Hashing inline costs a little less processor time but adds the whole
-// hash to the download's wall time; the thread, fed from the shared cache, costs little
-// more than the copy into its batches. The thread exists from the first full batch to DigestHex or
-// the stream's end, and touches nothing but its queue and its hash.
+// spends receiving it. Hashing inline costs a little less processor time but adds the
+// whole hash to the download's wall time; the thread, fed from the shared cache, costs
+// little more than the copy into its batches. The thread exists from the first full batch
+// to DigestHex or the stream's end, and touches nothing but its queue and its hash.
 #pragma once
 
 #include <condition_variable>
