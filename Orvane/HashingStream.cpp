@@ -14,12 +14,7 @@ std::int32_t THashingStream::Write(const void* buf, std::int32_t count) {
   if (n > 0) {
     FBatch.append(static_cast<const char*>(buf), static_cast<std::size_t>(n));
     FWritten += static_cast<std::uint64_t>(n);
-    if (FBatch.size() >= BatchBytes) {
-      std::string batch;
-      batch.reserve(BatchBytes + static_cast<std::size_t>(count));
-      batch.swap(FBatch);
-      Hand(std::move(batch));
-    }
+    if (FBatch.size() >= BatchBytes) Hand();
   }
   return n;
 }
@@ -36,7 +31,7 @@ void THashingStream::SetSize(std::int64_t newSize) {
   FInner->SetSize(newSize);
 }
 
-void THashingStream::Hand(std::string Batch) {
+void THashingStream::Hand() {
   if (!FWorker.joinable() && !FClosed) {
     try {
       FWorker = std::thread([this] { Run(); });
@@ -46,14 +41,21 @@ void THashingStream::Hand(std::string Batch) {
     }
   }
   if (!FWorker.joinable()) {
-    FSha.Update(Batch.data(), Batch.size());
+    FSha.Update(FBatch.data(), FBatch.size());
+    FBatch.clear();
     return;
   }
   std::unique_lock<std::mutex> lock(FLock);
-  FChanged.wait(lock, [this] { return FQueuedBytes < MaxQueuedBytes; });
-  FQueuedBytes += Batch.size();
-  FQueue.push_back(std::move(Batch));
+  FChanged.wait(lock, [this] { return FQueue.size() < MaxQueuedBatches; });
+  FQueue.push_back(std::move(FBatch));
   FChanged.notify_all();
+  // A buffer the worker is done with is used again: a fresh one would cost the page faults
+  // of its first filling every time.
+  FBatch.clear();
+  if (!FSpare.empty()) {
+    FBatch.swap(FSpare.back());
+    FSpare.pop_back();
+  }
 }
 
 void THashingStream::Run() {
@@ -67,8 +69,9 @@ void THashingStream::Run() {
       FQueue.pop_front();
     }
     FSha.Update(batch.data(), batch.size());
+    batch.clear();
     std::lock_guard<std::mutex> lock(FLock);
-    FQueuedBytes -= batch.size();
+    FSpare.push_back(std::move(batch));
     FChanged.notify_all();
   }
 }
@@ -90,7 +93,6 @@ void THashingStream::Restart() {
   (void)FSha.Final();
   FBatch.clear();
   FQueue.clear();
-  FQueuedBytes = 0;
   FWritten = 0;
   FRewritten = false;
   FClosed = false;

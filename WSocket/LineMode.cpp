@@ -145,6 +145,10 @@ void TCustomWSocket::ReadLine(std::int32_t Timeout, std::string& Buffer) {
   // caller gets the part of the line that came before. A line goes to one caller only: a
   // ReadLine in a handler that ran meanwhile (OnSessionClosed, at the peer's close) may have
   // taken it already, and then nothing is left for this one.
-  Buffer = FLine.Active() || FLine.Unread() ? FLine.Line() : std::string();
+  // Assigned in place: a temporary copy would cost an allocation per line.
+  if (FLine.Active() || FLine.Unread())
+    Buffer = FLine.Line();
+  else
+    Buffer.clear();
   FLine.Delivered();
 }

@@ -19,7 +19,12 @@
 // transfer (printed beside it for comparison). Softirq time is counted in ticks, and
 // other traffic on that processor during a run adds to it.
 //
-//   socket_bulk_bench [--bytes N] [--reps R] [--batch B] [--only V]
+// Run it both ways, every variant alike: --batch 65536 hands over one write at a time (the
+// lockstep of a sender that waits for each write to complete), a large --batch writes
+// until the system refuses. --cc sets a congestion control on every socket of the run
+// (cubic against the machine's default: pacing changes what queued bytes cost).
+//
+//   socket_bulk_bench [--bytes N] [--reps R] [--batch B] [--cc NAME] [--only V]
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
@@ -63,6 +68,21 @@ struct Options {
   // For profiling one variant alone: "component", "1514", "64k", "step" or a peer's first
   // word; empty runs them all.
   std::string only;
+  std::string congestion;  // empty: the machine's default
+};
+
+// The component with its handle in reach, for the congestion control.
+class TBulkSocket : public TWSocket {
+ public:
+  using TWSocket::TWSocket;
+  bool Congestion(const std::string& name) {
+    if (name.empty()) return true;
+    if (plat::setsockopt(FSocketHandle, IPPROTO_TCP, TCP_CONGESTION, name.data(),
+                         static_cast<int>(name.size())) == 0)
+      return true;
+    std::fprintf(stderr, "TCP_CONGESTION %s refused\n", name.c_str());
+    return false;
+  }
 };
 
 // Throughput of one run: bytes per second of wall time, per second of all the processor
@@ -73,6 +93,9 @@ struct Rate {
   double cpu = 0;
   double thread = 0;
   double calls = -1;  // system calls of this thread per 64 MiB; -1 where they cannot be counted
+  // The component's bytes handed to Send and not yet read, on average over its reads: how
+  // far the writer runs ahead of its reader.
+  double ahead = 0;
 };
 
 double Seconds(const timeval& t) {
@@ -172,9 +195,10 @@ class Stopwatch {
 
 // The component on both ends. Answers bytes per second, 0 on failure.
 Rate RunComponent(const Options& opt, const std::vector<char>& src) {
-  std::uint64_t received = 0, issued = 0;
+  std::uint64_t received = 0, issued = 0, reads = 0;
+  double ahead = 0;
   std::vector<char> rbuf(kReadSize);
-  std::unique_ptr<TWSocket> serverConn;
+  std::unique_ptr<TBulkSocket> serverConn;
   bool failed = false;
 
   TWSocket listener(nullptr);
@@ -187,17 +211,21 @@ Rate RunComponent(const Options& opt, const std::vector<char>& src) {
       failed = true;
       return;
     }
-    serverConn = std::make_unique<TWSocket>(nullptr);
-    TWSocket* c = serverConn.get();
+    serverConn = std::make_unique<TBulkSocket>(nullptr);
+    TBulkSocket* c = serverConn.get();
     c->OnDataAvailable = [&, c](TObject*, std::uint16_t) {
       const int n = c->Receive(rbuf.data(), static_cast<std::int32_t>(rbuf.size()));
-      if (n > 0) received += static_cast<std::uint64_t>(n);
+      if (n <= 0) return;
+      ahead += static_cast<double>(issued - received);
+      ++reads;
+      received += static_cast<std::uint64_t>(n);
     };
     c->Dup(h);
+    failed = failed || !c->Congestion(opt.congestion);
   };
   if (listener.Listen() != 0) return {};
 
-  TWSocket client(nullptr);
+  TBulkSocket client(nullptr);
   client.SetAddr("127.0.0.1");
   client.SetPort(listener.GetXPort());
   client.SetProto("tcp");
@@ -214,7 +242,7 @@ Rate RunComponent(const Options& opt, const std::vector<char>& src) {
     }
   };
   client.OnSessionConnected = [&](TObject*, std::uint16_t e) {
-    if (e != 0) failed = true;
+    if (e != 0 || !client.Congestion(opt.congestion)) failed = true;
   };
   client.OnDataSent = [&](TObject*, std::uint16_t) { feed(); };
   client.OnSessionClosed = [&](TObject*, std::uint16_t) {
@@ -225,7 +253,8 @@ Rate RunComponent(const Options& opt, const std::vector<char>& src) {
   client.Connect();
   const bool done = testsupport::PumpUntil([&] { return received >= opt.bytes || failed; },
                                            std::chrono::seconds(300));
-  const Rate rate = watch.RateFor(opt.bytes);
+  Rate rate = watch.RateFor(opt.bytes);
+  rate.ahead = reads > 0 ? ahead / static_cast<double>(reads) : 0;
   client.Close();
   testsupport::PumpFor(std::chrono::milliseconds(20));
   if (!done || failed || received != opt.bytes) {
@@ -263,6 +292,8 @@ Rate RunPlain(const Options& opt, const std::vector<char>& src, std::size_t writ
               bool lockstep = false) {
   int snd = -1, rcv = -1;
   PlainPair(snd, rcv);
+  if (!peers::SetCongestion(snd, opt.congestion) || !peers::SetCongestion(rcv, opt.congestion))
+    return {};
   std::vector<char> rbuf(kReadSize);
   std::uint64_t sent = 0, received = 0;
   const Stopwatch watch;
@@ -312,6 +343,7 @@ Rate RunPeer(const peers::Peer& peer, const Options& opt, const std::vector<char
   shape.batch = opt.batch;
   shape.readSize = kReadSize;
   shape.src = src.data();
+  shape.congestion = opt.congestion;
   const Stopwatch watch;
   const bool ok = peer.bulk(shape);
   const Rate rate = watch.RateFor(opt.bytes);
@@ -352,12 +384,15 @@ int main(int argc, char** argv) {
       opt.bytes = std::strtoull(argv[i + 1], nullptr, 10);
     else if (k == "--reps")
       opt.reps = std::max(1, std::atoi(argv[i + 1]));
+    else if (k == "--cc")
+      opt.congestion = argv[i + 1];
     else if (k == "--only")
       opt.only = argv[i + 1];
     else if (k == "--batch")
       opt.batch = std::max<std::size_t>(kPiece, std::strtoull(argv[i + 1], nullptr, 10));
     else {
-      std::fprintf(stderr, "usage: %s [--bytes N] [--reps R] [--batch B] [--only V]\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [--bytes N] [--reps R] [--batch B] [--cc NAME] [--only V]\n",
+                   argv[0]);
       return 2;
     }
   }
@@ -373,15 +408,19 @@ int main(int argc, char** argv) {
   std::printf(
       "loopback bulk transfer: %llu bytes per run, %d runs, reads of %zu bytes, on cpu %d\n",
       static_cast<unsigned long long>(opt.bytes), opt.reps, kReadSize, gCpu);
-  std::printf("component: Send calls of %zu bytes, %zu bytes handed over per OnDataSent\n\n",
-              kPiece, opt.batch);
+  std::printf("component: Send calls of %zu bytes, %zu bytes handed over per OnDataSent\n", kPiece,
+              opt.batch);
+  std::printf("congestion control: %s\n\n",
+              opt.congestion.empty() ? "the machine's default" : opt.congestion.c_str());
   std::vector<Rate> comp, p1514, p64k, pStep;
   const std::vector<peers::Peer> peerList = peers::Available();
   std::vector<std::vector<Rate>> peerRuns(peerList.size());
   for (const std::string& m : peers::Missing()) std::printf("%s\n", m.c_str());
   auto show = [](const char* name, const Rate& x) {
-    std::printf("      %-22s %6.0f | %6.0f | %6.0f\n", name, x.wall / 1e6, x.cpu / 1e6,
+    std::printf("      %-22s %6.0f | %6.0f | %6.0f", name, x.wall / 1e6, x.cpu / 1e6,
                 x.thread / 1e6);
+    if (x.ahead > 0) std::printf("   %.0f KiB ahead of the reader", x.ahead / 1024);
+    std::printf("\n");
   };
   std::printf("MB/s: wall | per cpu-s, all the run cost | per cpu-s of this thread alone\n");
   for (int r = 0; r < opt.reps; ++r) {

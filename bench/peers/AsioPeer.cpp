@@ -32,11 +32,11 @@ class Bulk {
     const tcp::endpoint to = FAcceptor.local_endpoint(ec);
     if (ec) return false;
     FAcceptor.async_accept(FServer, [this](const ErrorCode& e) {
-      if (e) return Fail();
+      if (e || !SetCongestion(FServer.native_handle(), FShape.congestion)) return Fail();
       Read();
     });
     FClient.async_connect(to, [this](const ErrorCode& e) {
-      if (e) return Fail();
+      if (e || !SetCongestion(FClient.native_handle(), FShape.congestion)) return Fail();
       Write();
     });
     FIo.run_for(std::chrono::seconds(300));

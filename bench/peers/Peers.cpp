@@ -4,6 +4,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 namespace peers {
 
 #ifdef ORV_BENCH_UV
@@ -35,6 +39,14 @@ std::vector<std::string> Missing() {
   return v;
 }
 
+bool SetCongestion(int fd, const std::string& name) {
+  if (name.empty()) return true;
+  if (::setsockopt(fd, IPPROTO_TCP, TCP_CONGESTION, name.data(),
+                   static_cast<socklen_t>(name.size())) == 0)
+    return true;
+  std::perror(("TCP_CONGESTION " + name).c_str());
+  return false;
+}
 
 long VmRssKiB() {
   FILE* f = std::fopen("/proc/self/status", "r");

@@ -22,7 +22,13 @@ struct BulkShape {
   std::size_t batch = 0;
   std::size_t readSize = 0;
   const char* src = nullptr;  // `piece` bytes
+  // The congestion control set on both ends ("cubic"), or empty for the machine's default.
+  std::string congestion;
 };
+
+// Sets the congestion control `name` on the TCP socket fd; nothing when name is empty.
+// False when the kernel refused it.
+bool SetCongestion(int fd, const std::string& name);
 
 // A one-thread server that accepts every connection, echoes what arrives, keeps the
 // connection open while the peer does, and closes its side when the peer has closed.

@@ -68,12 +68,18 @@ class Bulk {
     uv_stop(&FLoop);
   }
 
+  bool Congestion(uv_handle_t* h) {
+    uv_os_fd_t fd = -1;
+    return uv_fileno(h, &fd) == 0 && SetCongestion(fd, FShape.congestion);
+  }
+
   static void OnConnection(uv_stream_t* l, int status) {
     Bulk* b = Of(reinterpret_cast<uv_handle_t*>(l));
     if (status < 0 || b->FAccepted) return b->Fail();
     b->FAccepted = true;
     uv_tcp_init(&b->FLoop, &b->FServer);
     if (uv_accept(l, reinterpret_cast<uv_stream_t*>(&b->FServer)) != 0 ||
+        !b->Congestion(reinterpret_cast<uv_handle_t*>(&b->FServer)) ||
         uv_read_start(reinterpret_cast<uv_stream_t*>(&b->FServer), OnAlloc, OnRead) != 0)
       b->Fail();
   }
@@ -92,7 +98,7 @@ class Bulk {
 
   static void OnConnected(uv_connect_t* req, int status) {
     Bulk* b = Of(reinterpret_cast<uv_handle_t*>(req->handle));
-    if (status < 0) return b->Fail();
+    if (status < 0 || !b->Congestion(reinterpret_cast<uv_handle_t*>(&b->FClient))) return b->Fail();
     b->Feed();
   }
 
