@@ -154,15 +154,15 @@ cli::TProgram SignProgram(TArgs& Args) {
       {}};
 }
 
-int Sign(const cli::TProgram& Program, const TArgs& args) {
+int Sign(const cli::TProgram& Program, const TArgs& Args) {
   std::string error;
   TSignedFacts facts;
-  if (!ReadFacts(args, facts, error)) return cli::UsageError(Program, error);
+  if (!ReadFacts(Args, facts, error)) return cli::UsageError(Program, error);
   std::string key;
-  if (!ReadPrivateKey(args.Value("--key"), key, error)) return Fail(kFailure, error);
-  if (!HashFile(args.Words[0], facts.Size, facts.SHA256, error) ||
-      !ReadReadMe(args, "--readme", facts.ReadMe, error) ||
-      !ReadReadMe(args, "--readme-ext", facts.ReadMeExt, error))
+  if (!ReadPrivateKey(Args.Value("--key"), key, error)) return Fail(kFailure, error);
+  if (!HashFile(Args.Words[0], facts.Size, facts.SHA256, error) ||
+      !ReadReadMe(Args, "--readme", facts.ReadMe, error) ||
+      !ReadReadMe(Args, "--readme-ext", facts.ReadMeExt, error))
     return Fail(kFailure, error);
   std::string signature;
   try {

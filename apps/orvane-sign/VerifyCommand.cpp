@@ -95,14 +95,14 @@ cli::TProgram VerifyProgram(TArgs& Args) {
       {}};
 }
 
-int Verify(const cli::TProgram& Program, const TArgs& args) {
+int Verify(const cli::TProgram& Program, const TArgs& Args) {
   std::string error;
-  if (args.Words.size() != 1) return cli::UsageError(Program, "verify takes exactly one PAGE-URL");
+  if (Args.Words.size() != 1) return cli::UsageError(Program, "verify takes exactly one PAGE-URL");
   TTrustRules rules;
-  if (!ReadKeys(args, rules.Keys, error)) return cli::UsageError(Program, error);
-  rules.ExpectedProduct = args.Value("--product");
-  rules.AllowUnexpiring = args.Has("--allow-unexpiring");
-  const std::string pageUrl = args.Words[0];
+  if (!ReadKeys(Args, rules.Keys, error)) return cli::UsageError(Program, error);
+  rules.ExpectedProduct = Args.Value("--product");
+  rules.AllowUnexpiring = Args.Has("--allow-unexpiring");
+  const std::string pageUrl = Args.Words[0];
 
   THttpCli http(nullptr);
   std::string body;
