@@ -12,9 +12,16 @@ namespace {
 
 enum class TBuiltIn { None, Help, Version, Man };
 
+const TOption* FindLong(const TProgram& Program, const std::string& Name) {
+  for (const TOption& o : Program.Options)
+    if (o.Name == Name) return &o;
+  return nullptr;
+}
+
+// A command whose scripts already give --version a meaning of their own keeps it.
 TBuiltIn BuiltIn(const TProgram& Program, const std::string& Arg) {
   if (Arg == "--help" || (Arg == "-h" && !HasShort(Program, 'h'))) return TBuiltIn::Help;
-  if (Arg == "--version") return TBuiltIn::Version;
+  if (Arg == "--version" && FindLong(Program, "version") == nullptr) return TBuiltIn::Version;
   if (Arg == "--man") return TBuiltIn::Man;
   return TBuiltIn::None;
 }
@@ -25,12 +32,6 @@ int RunBuiltIn(const TProgram& Program, TBuiltIn What) {
                                                        : ManualPage(Program);
   std::fwrite(text.data(), 1, text.size(), stdout);
   return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
-}
-
-const TOption* FindLong(const TProgram& Program, const std::string& Name) {
-  for (const TOption& o : Program.Options)
-    if (o.Name == Name) return &o;
-  return nullptr;
 }
 
 const TOption* FindShort(const TProgram& Program, char Letter) {

@@ -63,8 +63,9 @@ struct TProgram {
 };
 
 // Reads Args (without the program's name) through the table. Answers the exit status when
-// the program is to end at once: 0 after --help, --version (and the hidden --man, the
-// manual page in roff), ExitUsage after a usage error, told on standard error in one line.
+// the program is to end at once: 0 after --help, --version (unless the table has an
+// option of that name) and the hidden --man (the manual page in roff), ExitUsage after a
+// usage error, told on standard error in one line.
 // Nothing: the program runs.
 std::optional<int> ParseCommandLine(const TProgram& Program, const std::vector<std::string>& Args);
 std::optional<int> ParseCommandLine(const TProgram& Program, int argc, char** argv);

@@ -1,4 +1,6 @@
 // --help: the table as a terminal shows it, wrapped to 80 columns.
+#include <algorithm>
+
 #include "CommandLine.h"
 
 namespace cli {
@@ -75,7 +77,10 @@ std::vector<TOption> ListedOptions(const TProgram& Program) {
   std::vector<TOption> all = Program.Options;
   all.push_back(
       {"help", HasShort(Program, 'h') ? '\0' : 'h', "", nullptr, "show this help and exit"});
-  all.push_back({"version", 0, "", nullptr, "show the program's name and version and exit"});
+  const bool ownVersion =
+      std::any_of(all.begin(), all.end(), [](const TOption& O) { return O.Name == "version"; });
+  if (!ownVersion)
+    all.push_back({"version", 0, "", nullptr, "show the program's name and version and exit"});
   return all;
 }
 

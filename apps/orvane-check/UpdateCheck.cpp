@@ -15,6 +15,7 @@
 #include "Host/StdCtrls.h"
 #include "Host/TerminalBackend.h"
 #include "Host/TerminalText.h"
+#include "HttpProt/HttpCli.h"
 #include "JsonResult.h"
 #include "Orvane/Orvane.h"
 #include "Orvane/WebDlProgress.h"
@@ -27,6 +28,17 @@ bool IsScript(const std::string& Path) {
   std::ifstream in(Path, std::ios::binary);
   char magic[2] = {};
   return in.read(magic, 2) && magic[0] == '#' && magic[1] == '!';
+}
+
+// What failed, told in the system's words when the client's last request failed below
+// HTTP: the component keeps the client's reason phrase as LastError, its own text for
+// callers. A status keeps the server's phrase, as the page's box shows it.
+std::string FailureText(const TOrvane& Orvane) {
+  const THttpCli* cli = TOrvane::SharedHttpCli();
+  if (cli && cli->FailureKind() != hfNone && cli->FailureKind() != hfHttpStatus &&
+      Orvane.LastError() == TOrvane::FailureReason(*cli))
+    return cli->FailureMessage();
+  return Orvane.LastError().empty() ? "error unknown" : Orvane.LastError();
 }
 
 // The check as orvane-check runs it: a downloaded script is made executable when a person
@@ -197,7 +209,7 @@ TJsonResult JsonOf(const TCheckOrvane& Orvane, const TCheckOptions& Options, int
   j.FailureKind = !Orvane.Active()                  ? "page"
                   : Orvane.ProductVersion().empty() ? "no-version"
                                                     : "download";
-  j.FailureText = Orvane.LastError().empty() ? "error unknown" : Orvane.LastError();
+  j.FailureText = FailureText(Orvane);
   if (j.FailureKind == "no-version") j.FailureText = "the page gives no version";
   return j;
 }
@@ -320,7 +332,7 @@ int CheckWith(const TCheckOptions& Options, const std::string& HomeURL, TCheckOr
   if (!orvane.Active()) {
     const std::string page = orvane.LastPageURL().empty() ? HomeURL : orvane.LastPageURL();
     std::fprintf(stderr, "orvane-check: could not read %s: %s\n", Shown(page).c_str(),
-                 orvane.LastError().empty() ? "error unknown" : Shown(orvane.LastError()).c_str());
+                 Shown(FailureText(orvane)).c_str());
     return ExitFailure;
   }
   if (orvane.ProductVersion().empty()) {
@@ -331,7 +343,7 @@ int CheckWith(const TCheckOptions& Options, const std::string& HomeURL, TCheckOr
     return ExitFailure;
   }
   if (!orvane.LastError().empty()) {
-    std::fprintf(stderr, "orvane-check: %s\n", Shown(orvane.LastError()).c_str());
+    std::fprintf(stderr, "orvane-check: %s\n", Shown(FailureText(orvane)).c_str());
     return ExitFailure;
   }
   if (!attended && orvane.IsUpdateAvailable()) {

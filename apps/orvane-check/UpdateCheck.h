@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "CommandLine.h"
+#include "CheckOptions.h"
 
 // Exit statuses.
 inline constexpr int ExitDownloaded = 0;

@@ -9,9 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <vector>
 
-#include "CommandLine.h"
+#include "CheckOptions.h"
 #include "DemoContent.h"
 #include "DemoServer.h"
 #include "Host/Application.h"
@@ -111,13 +110,10 @@ int Check(TCheckOptions Options, std::FILE* JsonOut) {
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   TCheckOptions options;
-  std::string error;
-  if (!ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), options, error))
-    return Fail(error);
-  if (options.Help) {
-    std::fputs(UsageText().c_str(), stdout);
-    return 0;
-  }
+  const cli::TProgram program = CheckProgram(options);
+  if (const auto code = cli::ParseCommandLine(program, argc, argv)) return *code;
+  if (const std::string fault = OptionsFault(options); !fault.empty())
+    return cli::UsageError(program, fault);
   if (options.ServeDemo) return ServeDemo(options);
   options.StateFile = FromStartFolder(options.StateFile);
   options.RollBack = FromStartFolder(options.RollBack);

@@ -125,22 +125,44 @@ bool ReadFacts(const TArgs& Args, TSignedFacts& Facts, std::string& Error) {
 
 }  // namespace
 
-int Sign(int argc, char** argv) {
-  TArgs args;
-  std::string error;
-  const TOptionSpec spec{
-      {"--key", "--url", "--version", "--product", "--date", "--author", "--params", "--expires",
-       "--readme", "--readme-url", "--readme-ext", "--readme-ext-url"},
-      {},
+cli::TProgram SignProgram(TArgs& Args) {
+  return {
+      "orvane-sign sign",
+      "--key KEYFILE --url URL --version V --product NAME [OPTION...] FILE",
+      "the signed entries of an update page",
+      "Prints the entries of an update page for FILE, signed with KEYFILE: the product, "
+      "version, address, size, SHA-256, expiry, the read-mes' sizes and SHA-256, and the "
+      "signature over them all, one <META> line each.",
+      {ArgOption(Args, "key", "KEYFILE",
+                 "the private key file that signs (as \"orvane-sign keygen\" writes it)"),
+       ArgOption(Args, "url", "URL",
+                 "the absolute http:// or https:// address the update is fetched from"),
+       ArgOption(Args, "version", "V", "the version the page offers"),
+       ArgOption(Args, "product", "NAME", "the product the page is for"),
+       ArgOption(Args, "date", "D", "the update's date, as the check reads it (\"Dec 7, 2026\")"),
+       ArgOption(Args, "author", "A", "the page's Author entry"),
+       ArgOption(Args, "params", "P", "the parameters the update is started with"),
+       ArgOption(Args, "expires", "YYYY-MM-DD|never",
+                 "the last day the page is valid, in UTC (default: 30 days from today); "
+                 "never: no expiry, which checks refuse unless they allow unexpiring pages"),
+       ArgOption(Args, "readme", "FILE", "the read-me, sized and hashed for the page"),
+       ArgOption(Args, "readme-url", "URL", "the address of the read-me given by --readme"),
+       ArgOption(Args, "readme-ext", "FILE", "the external read-me, sized and hashed"),
+       ArgOption(Args, "readme-ext-url", "URL",
+                 "the address of the external read-me given by --readme-ext")},
+      ArgWords(Args),
       {}};
-  if (!ParseArgs(argc, argv, 2, spec, args, error)) return BadUse(error);
+}
+
+int Sign(const cli::TProgram& Program, const TArgs& Args) {
+  std::string error;
   TSignedFacts facts;
-  if (!ReadFacts(args, facts, error)) return BadUse(error);
+  if (!ReadFacts(Args, facts, error)) return cli::UsageError(Program, error);
   std::string key;
-  if (!ReadPrivateKey(args.Value("--key"), key, error)) return Fail(kFailure, error);
-  if (!HashFile(args.Words[0], facts.Size, facts.SHA256, error) ||
-      !ReadReadMe(args, "--readme", facts.ReadMe, error) ||
-      !ReadReadMe(args, "--readme-ext", facts.ReadMeExt, error))
+  if (!ReadPrivateKey(Args.Value("--key"), key, error)) return Fail(kFailure, error);
+  if (!HashFile(Args.Words[0], facts.Size, facts.SHA256, error) ||
+      !ReadReadMe(Args, "--readme", facts.ReadMe, error) ||
+      !ReadReadMe(Args, "--readme-ext", facts.ReadMeExt, error))
     return Fail(kFailure, error);
   std::string signature;
   try {

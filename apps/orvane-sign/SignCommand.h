@@ -1,4 +1,7 @@
 // orvane-sign sign: the signed entries of a page for an update file and its read-mes.
 #pragma once
 
-int Sign(int argc, char** argv);
+#include "ToolArgs.h"
+
+cli::TProgram SignProgram(TArgs& Args);
+int Sign(const cli::TProgram& Program, const TArgs& Args);

@@ -1,16 +1,18 @@
-// The command line of orvane-sign: options of the form --name VALUE (some may be given
-// more than once), flags, and the words that are no option; exit statuses and messages.
+// The command line of orvane-sign: each command reads its own table (apps/common) into
+// TArgs, options kept under their "--name" (some given more than once), and the words
+// that are no option; exit statuses and messages.
 #pragma once
 
 #include <map>
 #include <string>
 #include <vector>
 
+#include "CommandLine.h"
+
 constexpr int kOk = 0;
 constexpr int kRefused = 1;
 constexpr int kFailure = 2;
 
-int BadUse(const std::string& Message);
 int Fail(int Status, const std::string& Message);
 
 struct TArgs {
@@ -23,11 +25,16 @@ struct TArgs {
   }
 };
 
-struct TOptionSpec {
-  std::vector<std::string> Valued;      // at most once each
-  std::vector<std::string> Repeatable;  // any number of times
-  std::vector<std::string> Flags;       // no value
-};
+// A row of a command's table, kept in Args as "--Name". Value empty: a flag. Given twice
+// is a usage error unless Repeatable.
+cli::TOption ArgOption(TArgs& Args, const std::string& Name, const std::string& Value,
+                       const std::string& Help, bool Repeatable = false);
+// Keeps every word that is no option, in order.
+cli::TApply ArgWords(TArgs& Args);
 
-bool ParseArgs(int argc, char** argv, int First, const TOptionSpec& Spec, TArgs& Args,
-               std::string& Error);
+// One command: its table (filling Args) and what it does once the table has read it.
+struct TCommand {
+  const char* Name;
+  cli::TProgram (*Program)(TArgs& Args);
+  int (*Run)(const cli::TProgram& Program, const TArgs& Args);
+};

@@ -76,18 +76,33 @@ int CheckFile(THttpCli& Http, const TDownloadExpectation& Expected, const char* 
 
 }  // namespace
 
-int Verify(int argc, char** argv) {
-  TArgs args;
+cli::TProgram VerifyProgram(TArgs& Args) {
+  return {
+      "orvane-sign verify",
+      "(--public-key KEY | --public-key-file F)... [OPTION...] PAGE-URL",
+      "check a published update page and its files",
+      "Fetches PAGE-URL and checks it by the update check's own rules: every entry "
+      "signed by one of the keys, an expiry that has not passed, the product; then "
+      "fetches each file the page signs and holds it to its signed size and SHA-256, "
+      "saving nothing.",
+      {ArgOption(Args, "public-key", "KEY",
+                 "a publisher's Ed25519 public key in Base64; may be given many times", true),
+       ArgOption(Args, "public-key-file", "F",
+                 "the keys of file F, one a line (as KEYFILE.pub); may be given many times", true),
+       ArgOption(Args, "product", "NAME", "the product the page must be for"),
+       ArgOption(Args, "allow-unexpiring", "", "accept a page that gives no expiry")},
+      ArgWords(Args),
+      {}};
+}
+
+int Verify(const cli::TProgram& Program, const TArgs& Args) {
   std::string error;
-  const TOptionSpec spec{
-      {"--product"}, {"--public-key", "--public-key-file"}, {"--allow-unexpiring"}};
-  if (!ParseArgs(argc, argv, 2, spec, args, error)) return BadUse(error);
-  if (args.Words.size() != 1) return BadUse("verify takes exactly one PAGE-URL");
+  if (Args.Words.size() != 1) return cli::UsageError(Program, "verify takes exactly one PAGE-URL");
   TTrustRules rules;
-  if (!ReadKeys(args, rules.Keys, error)) return BadUse(error);
-  rules.ExpectedProduct = args.Value("--product");
-  rules.AllowUnexpiring = args.Has("--allow-unexpiring");
-  const std::string pageUrl = args.Words[0];
+  if (!ReadKeys(Args, rules.Keys, error)) return cli::UsageError(Program, error);
+  rules.ExpectedProduct = Args.Value("--product");
+  rules.AllowUnexpiring = Args.Has("--allow-unexpiring");
+  const std::string pageUrl = Args.Words[0];
 
   THttpCli http(nullptr);
   std::string body;

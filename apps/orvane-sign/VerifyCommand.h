@@ -2,4 +2,7 @@
 // each file it signs fetched and checked without being saved.
 #pragma once
 
-int Verify(int argc, char** argv);
+#include "ToolArgs.h"
+
+cli::TProgram VerifyProgram(TArgs& Args);
+int Verify(const cli::TProgram& Program, const TArgs& Args);

@@ -119,12 +119,16 @@ bad_use() {  # bad_use NAME EXPECTED-TEXT ARGS...
   contains "$name message" "$WORK/$name.err" "$text"
 }
 bad_use option "unknown option --colour" --colour
-bad_use value '--version-format wants build or simple (got "fast")' --version-format fast
+expect "a usage error is one line" test "$(wc -l <"$WORK/option.err")" = 1
+# After "--" every word is a HOME-URL, even one that looks like an option.
+bad_use dash-dash 'HOME-URL must be an http:// or https:// address, like https://example.com/update.htm (got "--yes")' -- --yes
+bad_use value '--version-format: wants build or simple (got "fast")' --version-format fast
 bad_use scheme "HOME-URL must be an http:// or https:// address" ftp://example.com/
-bad_use ca-file '--ca-file wants a readable file of certificates (got "/nonexistent.pem")' --ca-file /nonexistent.pem
-bad_use resolve "can't resolve hostname" http://no-such-host.invalid/update.htm --save-to "$WORK/save"
+bad_use ca-file '--ca-file: wants a readable file of certificates (got "/nonexistent.pem")' --ca-file /nonexistent.pem
+bad_use resolve "could not resolve host no-such-host.invalid" http://no-such-host.invalid/update.htm --save-to "$WORK/save"
 refused=$(free_port)
-bad_use refused "could not read http://127.0.0.1:$refused/" "http://127.0.0.1:$refused/update.htm"
+bad_use refused "could not read http://127.0.0.1:$refused/update.htm: could not connect to 127.0.0.1 port $refused: connection refused" \
+  "http://127.0.0.1:$refused/update.htm"
 bad_use missing-dir 'folder "/nonexistent/dir" does not exist' --save-to /nonexistent/dir
 bad_use unwritable '"/proc" is not writable' --save-to /proc
 mkdir "$WORK/plain"
@@ -276,7 +280,7 @@ spawn python3 "$HERE/slow_page.py" "$drip_port" "$DEMO_URL" 0.2 drip
 wait_for 10 bash -c "echo >/dev/tcp/127.0.0.1/$drip_port"
 bad_use drip-slow "slower than 100 bytes/s for 1 s" "http://127.0.0.1:$drip_port/" --yes --speed-time 1
 bad_use drip-long "took longer than 1 s" "http://127.0.0.1:$drip_port/" --yes --speed-limit 0 --max-time 1
-bad_use speed-value '--speed-limit wants a whole number from 0 to 1000000000 (got "fast")' --speed-limit fast
+bad_use speed-value '--speed-limit: wants a whole number from 0 to 1000000000 (got "fast")' --speed-limit fast
 
 # Unattended, a page without the signature gets no further than its reading.
 mkdir "$WORK/unattended-unsigned"

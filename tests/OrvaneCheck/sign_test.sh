@@ -52,6 +52,22 @@ wait_for 10 python3 -c "import socket; socket.create_connection(('127.0.0.1', $P
 
 run status out sign --key key --version 2.0 --product "Sample Editor" www/setup.bin
 status_is "sign without --url" 2
+expect "sign without --url: one line" test "$(cat out)" = \
+  "orvane-sign sign: --url is missing (see orvane-sign sign --help)"
+# --version after sign is the page's version; the program's own is asked without a command.
+run status out sign --key key --url http://x/s.bin --version
+status_is "sign --version without its value" 2
+contains "sign --version without its value" out "option --version needs a value (V)"
+run status out sign --help
+status_is "sign --help" 0
+contains "sign --help" out "Usage: orvane-sign sign --key KEYFILE"
+run status out verify --product A --product B http://x/p.htm
+status_is "an option given twice" 2
+contains "an option given twice" out "--product: given twice"
+# After "--" a key file may start with a dash.
+run status out keygen -- -dash.key
+status_is "keygen -- -dash.key" 0
+expect "keygen after --" test -s ./-dash.key.pub
 run status out sign --key key --url setup.bin --version 2.0 --product "Sample Editor" www/setup.bin
 status_is "sign with a relative address" 2
 run status out sign --key key --url http://x/s.bin --version 2.0 --product P --date 2026-12-01 www/setup.bin

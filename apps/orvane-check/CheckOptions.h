@@ -1,4 +1,4 @@
-// The command line of orvane-check.
+// The command line of orvane-check: what it is asked to do, and the table that reads it.
 #pragma once
 
 #include <cstdint>
@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "CommandLine.h"
 #include "Orvane/OrvTypes.h"
 
 struct TCheckOptions {
@@ -44,7 +45,6 @@ struct TCheckOptions {
   bool ServeDemo = false;
   std::uint16_t Port = 0;      // demo server; 0: a free port
   std::int32_t DemoRate = -1;  // demo server's update file rate; -1: the mode's default
-  bool Help = false;
   // Scripts and schedules.
   bool Json = false;           // one JSON object on standard output, nothing else there
   bool Quiet = false;          // nothing but errors
@@ -56,9 +56,7 @@ struct TCheckOptions {
   std::string RollBack;        // only put PATH.previous back as PATH
 };
 
-// Fills Options from the arguments (without the program name). A fault leaves one line
-// in Error (without the program name) and answers false.
-bool ParseCommandLine(const std::vector<std::string>& Args, TCheckOptions& Options,
-                      std::string& Error);
-
-std::string UsageText();
+// The table that fills Options: the parser, --help, --version and the manual page.
+cli::TProgram CheckProgram(TCheckOptions& Options);
+// What the options say together that none says alone; empty when they fit.
+std::string OptionsFault(const TCheckOptions& Options);
