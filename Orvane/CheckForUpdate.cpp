@@ -112,7 +112,7 @@ bool TOrvane::RunCheck(bool& Downloading) {
     FLastResult = ocoDeclined;
     return false;
   }
-  if (FOptions.Contains(orvoReplaceAndRelaunch) && FSignatureVerified && FDownloadChecked) {
+  if (FOptions.Contains(orvoReplaceAndRelaunch) && FSignatureVerified && DownloadChecked()) {
     Downloading = true;
     if (const int replaced = ReplaceAndRelaunch(); replaced >= 0) return replaced == 1;
     if (guard.Gone()) return false;
