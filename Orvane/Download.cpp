@@ -150,13 +150,13 @@ bool TOrvane::DownloadFile(const std::string& FileName) {
     FLastError = "No file name was given for the download";
     return false;
   }
-  if (RefuseEntryURL(EntryName(FInfoTags->DownloadTag(), "DownloadURL"), FDownloadURL))
+  if (RefuseEntryURL(EntryName(FInfoTags->DownloadTag(), "DownloadURL"), FPage.Download))
     return false;
   if (FileName.back() == '/') {
     // The page proposes the name: one that would be hidden, a folder or no name at all
     // is refused rather than guessed at.
     if (const std::string fault = FileNameFault(FDownloadFileName); !fault.empty()) {
-      FLastError = EntryName(FInfoTags->DownloadTag(), "DownloadURL") + " \"" + FDownloadURL +
+      FLastError = EntryName(FInfoTags->DownloadTag(), "DownloadURL") + " \"" + FPage.Download +
                    "\" proposes no usable file name: " + fault;
       return false;
     }
@@ -164,7 +164,7 @@ bool TOrvane::DownloadFile(const std::string& FileName) {
   // A signed page for a version that is not newer is an old page played back: its update
   // is never fetched.
   if (FSignatureVerified && !IsUpdateAvailable()) {
-    FLastError = "The signed page offers version " + FProductVersion +
+    FLastError = "The signed page offers version " + FPage.Version +
                  ", which is not newer than the version " + FCurrentVersion +
                  " running now: a signed update never goes back";
     return false;
@@ -178,7 +178,7 @@ bool TOrvane::DownloadFile(const std::string& FileName) {
   // Replacing was agreed to for the file that is there now (or for any, by the option); a
   // file that appears only during the download is nobody's to replace.
   FNextDownload.NoReplace = !exists && !FOptions.Contains(orvoAlwaysOverwrite);
-  return DoDownload(FDownloadURL, FLocalFileName, LoadOrvStr(sOrvDownloadingUpdate));
+  return DoDownload(FPage.Download, FLocalFileName, LoadOrvStr(sOrvDownloadingUpdate));
 }
 
 bool TOrvane::DoDownload(const std::string& URL, const std::string& FileName,
@@ -227,7 +227,7 @@ bool TOrvane::DoDownload(const std::string& URL, const std::string& FileName,
     TWebDlProgress*& Form;
     bool& Result;
     ~TEnd() {
-      if (THttpCli* cli = SharedHttpCliRef()) cli->OnDocData = nullptr;
+      if (THttpCli* cli = SharedHttpCli()) cli->OnDocData = nullptr;
       if (!Guard.Gone()) {
         delete Form;
         Form = nullptr;

@@ -1,5 +1,5 @@
-// Reading the information page: the shared client, the please-wait form, the request-done
-// handler, the exception hook and the redirect chain.
+// Reading the information page: preparing the shared client, the please-wait form, the
+// exception hook and the redirect chain.
 #include <algorithm>
 #include <memory>
 
@@ -23,9 +23,6 @@
 
 namespace {
 
-THttpCli* GSharedHttpCli = nullptr;
-THttpEvents* GSharedHttpEvents = nullptr;
-
 // Seconds a new request waits for an aborted one to wind down before the client is
 // reported busy.
 constexpr std::int32_t ClientSettleSeconds = 10;
@@ -35,61 +32,25 @@ constexpr int MaxRedirectPages = 10;
 
 }  // namespace
 
-THttpCli*& SharedHttpCliRef() {
-  return GSharedHttpCli;
-}
-
-THttpEvents*& SharedHttpEventsRef() {
-  return GSharedHttpEvents;
-}
-
-THttpCli* TOrvane::SharedHttpCli() {
-  return GSharedHttpCli;
-}
-
-void THttpEvents::HttpRequestDone(TObject* Sender, THttpRequest, std::uint16_t Error) {
-  TOrvane* o = Owner;
-  if (!o) return;
-  auto* cli = dynamic_cast<THttpCli*>(Sender);
-  // The late end of a request that was aborted before this one started (its message was
-  // still queued): the request under way is not over.
-  if (cli && cli->State() != httpReady) return;
-  o->FLastError = (Error != 0 && cli) ? TOrvane::FailureReason(*cli) : std::string();
-  o->FRequestEnded = true;
-  o->FDownloadCancelled = o->FProgressForm && o->FProgressForm->Cancelled;
-  if (o->FWaitForm) o->FWaitForm->SetModalResult(mrOk);
-  // The form closes on the last counts received, not on the last ones redrawn.
-  o->ShowPendingProgress();
-  if (o->FProgressForm)
-    o->FProgressForm->SetModalResult(o->FProgressForm->Cancelled ? mrCancel : mrOk);
-}
-
 THttpCli& TOrvane::PrepareClient() {
-  if (!GSharedHttpCli) {
-    GSharedHttpEvents = new THttpEvents(this);
-    GSharedHttpCli = new THttpCli(this);
-    THttpEvents* events = GSharedHttpEvents;
-    GSharedHttpCli->OnRequestDone = [events](TObject* Sender, THttpRequest Rq, std::uint16_t E) {
-      events->HttpRequestDone(Sender, Rq, E);
-    };
-  }
+  TSharedHttpClient& shared = TSharedHttpClient::Instance();
   // A request whose wait was ended (by the exception hook) may still be winding down.
-  if (GSharedHttpCli->State() != httpReady) {
+  if (THttpCli* busy = shared.Client(); busy && busy->State() != httpReady) {
     TMessagePump pump(*Application);
-    pump.PumpUntil([] { return !GSharedHttpCli || GSharedHttpCli->State() == httpReady; },
+    pump.PumpUntil([&] { return !shared.Client() || shared.Client()->State() == httpReady; },
                    TDeadline::InSeconds(ClientSettleSeconds));
-    if (!GSharedHttpCli) throw EHttpException("HTTP component destroyed during the request", 404);
+    if (!shared.Client()) throw EHttpException("HTTP component destroyed during the request", 404);
   }
   // The request's end goes to the component that starts it, whichever created the client.
-  GSharedHttpEvents->Owner = this;
+  THttpCli& cli = shared.Acquire(this);
   // A server that accepts and never answers must not hold a form without a button open.
-  GSharedHttpCli->SetTimeout(FRequestTimeout);
-  GSharedHttpCli->SetLowSpeedLimit(FLowSpeedLimit);
-  GSharedHttpCli->SetLowSpeedTime(FLowSpeedTime);
-  GSharedHttpCli->SetMaxTime(FPageMaxTime);
-  GSharedHttpCli->SetSslCAFile(FSslCAFile);
-  GSharedHttpCli->SetProxyFromEnvironment(FProxyFromEnvironment);
-  return *GSharedHttpCli;
+  cli.SetTimeout(FRequestTimeout);
+  cli.SetLowSpeedLimit(FLowSpeedLimit);
+  cli.SetLowSpeedTime(FLowSpeedTime);
+  cli.SetMaxTime(FPageMaxTime);
+  cli.SetSslCAFile(FSslCAFile);
+  cli.SetProxyFromEnvironment(FProxyFromEnvironment);
+  return cli;
 }
 
 TCustomForm* TOrvane::CreatePleaseWait(const std::string& Text) {
@@ -167,16 +128,13 @@ void TOrvane::OrvException(TObject* Sender, const Exception& E) {
     FProgressForm->Release();
     FProgressForm = nullptr;
   }
-  if (THttpCli* cli = GSharedHttpCli) {
+  if (THttpCli* cli = SharedHttpCli()) {
     // The operation that waited owns the stream and frees it when its wait has ended.
     cli->SetRcvdStream(nullptr);
     cli->OnDocData = nullptr;
     // The wait for the request is over: the request must not go on and hold the client
     // busy for the next one, and its end reports to nobody.
-    if (cli->State() != httpReady) {
-      if (GSharedHttpEvents) GSharedHttpEvents->Owner = nullptr;
-      cli->Abort();
-    }
+    TSharedHttpClient::Instance().AbortUnowned();
   }
   ClearExceptionHandler();
   if (!FSilent)
@@ -188,24 +146,7 @@ void TOrvane::OrvException(TObject* Sender, const Exception& E) {
 // GetFileInfo
 
 void TOrvane::ClearProductFields() {
-  FDownloadURL.clear();
-  FProductName.clear();
-  FProductAuthor.clear();
-  FProductDate = 0;
-  FProductDateStr.clear();
-  FProductReadMe.clear();
-  FProductReadMeExt.clear();
-  FProductVersion.clear();
-  FRedirectURL.clear();
-  FRunParams.clear();
-  FDownloadSize.clear();
-  FDownloadSHA256.clear();
-  FPageExpires.clear();
-  FPageSignature.clear();
-  FReadMeSize.clear();
-  FReadMeSHA256.clear();
-  FReadMeExtSize.clear();
-  FReadMeExtSHA256.clear();
+  FPage = {};
   FSignatureVerified = false;
   FExpectations = {};
 }
@@ -239,10 +180,7 @@ bool TOrvane::StartRequest(THttpCli& Cli, const std::string& Url) {
     }
     // A request refused half-way keeps the client busy until it is aborted; its end
     // reports to nobody.
-    if (GSharedHttpCli == &Cli && Cli.State() != httpReady) {
-      if (GSharedHttpEvents) GSharedHttpEvents->Owner = nullptr;
-      Cli.Abort();
-    }
+    if (SharedHttpCli() == &Cli) TSharedHttpClient::Instance().AbortUnowned();
     if (!FSilent) Application->HandleException(this);
     if (guard.Gone()) return false;
     if (FLastError.empty()) FLastError = reason;
@@ -251,10 +189,8 @@ bool TOrvane::StartRequest(THttpCli& Cli, const std::string& Url) {
 }
 
 void TOrvane::EndUnfinishedRequest(THttpCli& Cli) {
-  if (GSharedHttpCli != &Cli || Cli.State() == httpReady) return;
   // What the aborted request reports later is no news for anyone.
-  if (GSharedHttpEvents) GSharedHttpEvents->Owner = nullptr;
-  Cli.Abort();
+  if (SharedHttpCli() == &Cli) TSharedHttpClient::Instance().AbortUnowned();
 }
 
 void TOrvane::WatchPageSize(THttpCli& Cli) {
@@ -302,7 +238,7 @@ bool TOrvane::ReadPage(const std::string& Url) {
   WatchPageSize(cli);
   struct TUnwatch {
     ~TUnwatch() {
-      if (THttpCli* c = GSharedHttpCli) c->OnDocData = nullptr;
+      if (THttpCli* c = SharedHttpCli()) c->OnDocData = nullptr;
     }
   } unwatch;
   FRequestEnded = false;
@@ -346,14 +282,14 @@ bool TOrvane::ReadPage(const std::string& Url) {
     // A date that cannot be read, or that does not exist, makes the page unreadable. The
     // application's exception handling sees the error as it always did.
     const std::string reason = EntryName(FInfoTags->DateTag(), "ProductDateStr") + " \"" +
-                               FProductDateStr + "\" is no date: " + e.Message();
+                               FPage.Date + "\" is no date: " + e.Message();
     if (!FSilent) Application->HandleException(this);
     if (guard.Gone()) return false;
     ClearProductFields();
     FLastError = reason;
     return false;
   }
-  FDownloadFileName = LastUrlSegment(FDownloadURL);
+  FDownloadFileName = LastUrlSegment(FPage.Download);
   return true;
 }
 
@@ -395,9 +331,9 @@ bool TOrvane::GetFileInfo() {
   bool last = false;
   for (int page = 1;; ++page) {
     SetExceptionHandler();
-    const std::string url = FRedirectURL.empty() ? FHomeURL : FRedirectURL;
+    const std::string url = FPage.Redirect.empty() ? FHomeURL : FPage.Redirect;
     read.push_back(url);
-    if (RefuseEntryURL(FRedirectURL.empty() ? std::string("HomeURL")
+    if (RefuseEntryURL(FPage.Redirect.empty() ? std::string("HomeURL")
                                             : EntryName(FInfoTags->RedirectTag(), "RedirectURL"),
                        url)) {
       // Refused before any request, and read no more than a page that failed.
@@ -409,14 +345,14 @@ bool TOrvane::GetFileInfo() {
     }
     if (guard.Gone()) return false;
     if (page == 1) first = last;
-    if (FRedirectURL.empty()) break;
-    const bool loop = std::find(read.begin(), read.end(), FRedirectURL) != read.end();
+    if (FPage.Redirect.empty()) break;
+    const bool loop = std::find(read.begin(), read.end(), FPage.Redirect) != read.end();
     if (loop || page == MaxRedirectPages) {
       // The chain would never end: the check fails, and the next one starts from HomeURL.
-      FLastError = loop ? "The page " + url + " redirects to " + FRedirectURL +
+      FLastError = loop ? "The page " + url + " redirects to " + FPage.Redirect +
                               ", which was read before in this check"
                         : "More than " + IntToStr(MaxRedirectPages) + " pages redirect in a row";
-      FRedirectURL.clear();
+      FPage.Redirect.clear();
       FActive = false;
       return false;
     }

@@ -86,7 +86,7 @@ class ORV_API TOrvane : public TComponent {
   void SetCurrentVersion(const std::string& Value) { FCurrentVersion = Value; }
   TOrvDateFormat DateFormat() const { return FDateFormat; }
   void SetDateFormat(TOrvDateFormat Value) { FDateFormat = Value; }
-  const std::string& DownloadURL() const { return FDownloadURL; }
+  const std::string& DownloadURL() const { return FPage.Download; }
   const std::string& HomeURL() const { return FHomeURL; }
   // Takes only an address that starts with "http://" or "https://"; then the page is read
   // anew.
@@ -98,13 +98,13 @@ class ORV_API TOrvane : public TComponent {
   TOrvOptions Options() const { return FOptions; }
   // orvoDisplayUI is always added.
   void SetOptions(TOrvOptions Value);
-  const std::string& ProductName() const { return FProductName; }
-  const std::string& ProductAuthor() const { return FProductAuthor; }
-  TDateTime ProductDate() const { return FProductDate; }
-  const std::string& ProductDateStr() const { return FProductDateStr; }
-  const std::string& ProductReadMe() const { return FProductReadMe; }
-  const std::string& ProductReadMeExt() const { return FProductReadMeExt; }
-  const std::string& ProductVersion() const { return FProductVersion; }
+  const std::string& ProductName() const { return FPage.Product; }
+  const std::string& ProductAuthor() const { return FPage.Author; }
+  TDateTime ProductDate() const { return FPage.DateValue; }
+  const std::string& ProductDateStr() const { return FPage.Date; }
+  const std::string& ProductReadMe() const { return FPage.ReadMe; }
+  const std::string& ProductReadMeExt() const { return FPage.ReadMeExt; }
+  const std::string& ProductVersion() const { return FPage.Version; }
   const std::string& ProxyHost() const { return FProxyHost; }
   void SetProxyHost(const std::string& Value) { FProxyHost = Value; }
   std::int32_t ProxyPort() const { return FProxyPort; }
@@ -114,8 +114,8 @@ class ORV_API TOrvane : public TComponent {
   // does (THttpCli::ProxyFromEnvironment); false by default.
   bool ProxyFromEnvironment() const { return FProxyFromEnvironment; }
   void SetProxyFromEnvironment(bool Value) { FProxyFromEnvironment = Value; }
-  const std::string& RedirectURL() const { return FRedirectURL; }
-  const std::string& RunParams() const { return FRunParams; }
+  const std::string& RedirectURL() const { return FPage.Redirect; }
+  const std::string& RunParams() const { return FPage.RunParams; }
   TFont* UIFont() { return GetFont(); }
   // With UIOwnerFont and a form as owner, the form's font is copied in first.
   TFont* GetFont();
@@ -206,14 +206,14 @@ class ORV_API TOrvane : public TComponent {
   bool AllowUnexpiringPages() const { return FAllowUnexpiringPages; }
   void SetAllowUnexpiringPages(bool Value);
   // The page's entries for the file and its signature, as the page wrote them.
-  const std::string& DownloadSize() const { return FDownloadSize; }
-  const std::string& DownloadSHA256() const { return FDownloadSHA256; }
-  const std::string& PageExpires() const { return FPageExpires; }
-  const std::string& PageSignature() const { return FPageSignature; }
-  const std::string& ReadMeSize() const { return FReadMeSize; }
-  const std::string& ReadMeSHA256() const { return FReadMeSHA256; }
-  const std::string& ReadMeExtSize() const { return FReadMeExtSize; }
-  const std::string& ReadMeExtSHA256() const { return FReadMeExtSHA256; }
+  const std::string& DownloadSize() const { return FPage.Size; }
+  const std::string& DownloadSHA256() const { return FPage.SHA256; }
+  const std::string& PageExpires() const { return FPage.Expires; }
+  const std::string& PageSignature() const { return FPage.Signature; }
+  const std::string& ReadMeSize() const { return FPage.ReadMeSize; }
+  const std::string& ReadMeSHA256() const { return FPage.ReadMeSHA256; }
+  const std::string& ReadMeExtSize() const { return FPage.ReadMeExtSize; }
+  const std::string& ReadMeExtSHA256() const { return FPage.ReadMeExtSHA256; }
   // The page read last carried a valid signature by PublicKey.
   bool SignatureVerified() const { return FSignatureVerified; }
   // The update file is checked against the page's size and SHA-256 (signed, or given
@@ -335,8 +335,6 @@ class ORV_API TOrvane : public TComponent {
   // What a download of URL is held to (the update's or a read-me's signed size and
   // SHA-256), or nullptr when nothing.
   const TDownloadExpectation* ChecksDownload(const std::string& URL) const;
-  // The page's entries the trust rules look at.
-  TPageFacts PageFacts() const;
 
   // The external read-me: fetched into a folder of its own and opened by the shell; true
   // when it was. What is not opened is removed at once.
@@ -364,25 +362,19 @@ class ORV_API TOrvane : public TComponent {
 
  protected:
   bool FActive = false;
+  // What the page read last says, entry by entry; every read empties it first.
+  TPageFacts FPage;
+  // The offered version under the name descendants have always set it by.
+  std::string& FProductVersion{FPage.Version};
   std::string FCurrentVersion;
   TOrvDateFormat FDateFormat = orvdZelDate;
-  std::string FDownloadURL;
   std::string FHomeURL;
   std::unique_ptr<TOrvTags> FInfoTags;
   std::string FLastError;
   TOrvOptions FOptions{orvoDisplayUI, orvoDisplayReadMe, orvoRunUpdate, orvoExitDuringUpdate};
-  std::string FProductAuthor;
-  TDateTime FProductDate = 0;
-  std::string FProductDateStr;
-  std::string FProductName;
-  std::string FProductReadMe;
-  std::string FProductReadMeExt;
-  std::string FProductVersion;
   std::string FProxyHost;
   std::int32_t FProxyPort = 80;
   bool FProxyFromEnvironment = false;
-  std::string FRedirectURL;
-  std::string FRunParams;
   std::unique_ptr<TFont> FUIFontObject;
   bool FUIOwnerFont = true;
   TOrvVersionFormat FVersionFormat = orvvBuildNumber;
@@ -413,14 +405,6 @@ class ORV_API TOrvane : public TComponent {
   bool FRequireSignature = false;
   std::string FExpectedProduct;
   bool FAllowUnexpiringPages = false;
-  std::string FDownloadSize;
-  std::string FDownloadSHA256;
-  std::string FPageExpires;
-  std::string FPageSignature;
-  std::string FReadMeSize;
-  std::string FReadMeSHA256;
-  std::string FReadMeExtSize;
-  std::string FReadMeExtSHA256;
   bool FSignatureVerified = false;
   // What VerifyPage found the downloads must be.
   TTrustVerdict FExpectations;

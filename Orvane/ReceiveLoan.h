@@ -20,7 +20,7 @@ class TReceiveLoan {
   TReceiveLoan& operator=(const TReceiveLoan&) = delete;
 
   // The client, while it exists.
-  THttpCli* Client() const { return SharedHttpCliRef() == FCli ? FCli : nullptr; }
+  THttpCli* Client() const { return TSharedHttpClient::Instance().Client() == FCli ? FCli : nullptr; }
   // The request no longer writes to the stream: the hook ended its wait, or the client
   // went.
   bool Taken() const { return !Client() || FCli->RcvdStream() != FStream.get(); }
