@@ -28,7 +28,7 @@ namespace {
 constexpr std::int32_t ClientSettleSeconds = 10;
 
 // Pages one GetFileInfo reads at most, the first one included.
-constexpr int MaxRedirectPages = 10;
+constexpr std::size_t MaxRedirectPages = 10;
 
 }  // namespace
 
@@ -222,61 +222,69 @@ std::string TOrvane::PageTooLargeReason() const {
          " bytes a page may have (MaxPageSize)";
 }
 
+void TOrvane::UseProxy(THttpCli& Cli) const {
+  const bool direct = FProxyHost.empty();
+  Cli.SetProxy(FProxyHost);
+  Cli.SetProxyPort(direct ? std::string("80") : IntToStr(FProxyPort));
+}
+
 bool TOrvane::ReadPage(const std::string& Url) {
   TAliveGuard guard(*this);
   FLastPageURL = Url;
   THttpCli& cli = PrepareClient();
-  if (!FProxyHost.empty()) {
-    cli.SetProxy(FProxyHost);
-    cli.SetProxyPort(IntToStr(FProxyPort));
-  } else {
-    cli.SetProxy("");
-    cli.SetProxyPort("80");
-  }
+  UseProxy(cli);
   TReceiveLoan loan(cli, std::make_unique<TMemoryStream>());
   FLastError.clear();
   WatchPageSize(cli);
-  struct TUnwatch {
-    ~TUnwatch() {
-      if (THttpCli* c = SharedHttpCli()) c->OnDocData = nullptr;
-    }
-  } unwatch;
+  const TDocDataRelease unwatch;
   FRequestEnded = false;
   if (!StartRequest(cli, Url)) {
     if (!guard.Gone()) ClearProductFields();
     return false;
   }
-  if (FSilent) {
-    // The application's loop goes on while the page comes: nothing is shown, nothing
-    // waits for the user. The client's time-out still ends a silent server.
-    TMessagePump pump(*Application);
-    pump.PumpUntil([&] { return guard.Gone() || FRequestEnded || loan.Taken(); });
-  } else {
-    if (!FWaitForm) FWaitForm = CreatePleaseWait(LoadOrvStr(sOrvCheckingForUpdate));
-    FWaitForm->ShowModal();
-  }
+  WaitForPage(guard, loan);
   if (guard.Gone()) return false;  // freed by a handler during the wait
   EndUnfinishedRequest(cli);
   // When the exception hook ended the wait, its message is the reason, not the status of
   // the request it aborted.
   const bool hooked = loan.Taken();
-  if (!hooked && FPageTooLarge) {
-    FLastError = PageTooLargeReason();
-  } else if (!hooked && cli.StatusCode() > 200) {
-    FLastError = FailureReason(cli);
-    if (!FSilent) MessageDlg(IntToStr(cli.StatusCode()), mtCustom, {mbOK}, 0);
-    if (guard.Gone()) return false;
-  }
+  if (!hooked) RecordPageFailure(cli);
+  if (guard.Gone()) return false;
   ClearProductFields();
   if (!FLastError.empty() || hooked) return false;
+  return ParseReceivedPage(guard, loan.Stream());
+}
+
+void TOrvane::WaitForPage(const TAliveGuard& Guard, const TReceiveLoan& Loan) {
+  if (FSilent) {
+    // The application's loop goes on while the page comes: nothing is shown, nothing
+    // waits for the user. The client's time-out still ends a silent server.
+    TMessagePump pump(*Application);
+    pump.PumpUntil([&] { return Guard.Gone() || FRequestEnded || Loan.Taken(); });
+    return;
+  }
+  if (!FWaitForm) FWaitForm = CreatePleaseWait(LoadOrvStr(sOrvCheckingForUpdate));
+  FWaitForm->ShowModal();
+}
+
+void TOrvane::RecordPageFailure(const THttpCli& Cli) {
+  if (FPageTooLarge) {
+    FLastError = PageTooLargeReason();
+  } else if (Cli.StatusCode() > 200) {
+    FLastError = FailureReason(Cli);
+    if (!FSilent) MessageDlg(IntToStr(Cli.StatusCode()), mtCustom, {mbOK}, 0);
+  }
+}
+
+bool TOrvane::ParseReceivedPage(const TAliveGuard& Guard, TStream& Received) {
   try {
     FInfoLines = std::make_unique<TStringList>();
     struct TLinesRelease {
       std::unique_ptr<TStringList>& Lines;
       ~TLinesRelease() { Lines.reset(); }
     } linesRelease{FInfoLines};
-    loan.Stream().SetPosition(0);
-    FInfoLines->LoadFromStream(loan.Stream());
+    Received.SetPosition(0);
+    FInfoLines->LoadFromStream(Received);
     ParseDocument(*FInfoLines);
   } catch (const EConvertError& e) {
     // A date that cannot be read, or that does not exist, makes the page unreadable. The
@@ -284,7 +292,7 @@ bool TOrvane::ReadPage(const std::string& Url) {
     const std::string reason = EntryName(FInfoTags->DateTag(), "ProductDateStr") + " \"" +
                                FPage.Date + "\" is no date: " + e.Message();
     if (!FSilent) Application->HandleException(this);
-    if (guard.Gone()) return false;
+    if (Guard.Gone()) return false;
     ClearProductFields();
     FLastError = reason;
     return false;
@@ -293,29 +301,53 @@ bool TOrvane::ReadPage(const std::string& Url) {
   return true;
 }
 
-bool TOrvane::GetFileInfo() {
-  if (FActive) return true;
-  if (FHomeURL.empty()) {
-    if (FSilent) {
-      FLastError = "No HomeURL is set: there is no page to read";
-      return false;
-    }
+bool TOrvane::HasPageToRead() {
+  const TOrvTags& t = *FInfoTags;
+  const bool noTags = t.AuthorTag().empty() && t.DateTag().empty() && t.DownloadTag().empty() &&
+                      t.ProductNameTag().empty() && t.ReadMeTag().empty() &&
+                      t.ReadMeExtTag().empty() && t.RedirectTag().empty() &&
+                      t.RunParamsTag().empty() && t.VersionTag().empty();
+  if (!FHomeURL.empty() && !noTags) return true;
+  if (FSilent) {
+    FLastError = FHomeURL.empty() ? "No HomeURL is set: there is no page to read"
+                                  : "Every tag of InfoTags is empty: the page can give nothing";
+  } else if (FHomeURL.empty()) {
     Application->MessageBox(LoadOrvStr(sOrvNoHomeUrl), LoadOrvStr(sOrvMissingHomeUrl),
                             MB_ICONEXCLAMATION | MB_OK);
-    return false;
-  }
-  const TOrvTags& t = *FInfoTags;
-  if (t.AuthorTag().empty() && t.DateTag().empty() && t.DownloadTag().empty() &&
-      t.ProductNameTag().empty() && t.ReadMeTag().empty() && t.ReadMeExtTag().empty() &&
-      t.RedirectTag().empty() && t.RunParamsTag().empty() && t.VersionTag().empty()) {
-    if (FSilent) {
-      FLastError = "Every tag of InfoTags is empty: the page can give nothing";
-      return false;
-    }
+  } else {
     Application->MessageBox(LoadOrvStr(sOrvNoTags), LoadOrvStr(sOrvMissingTags),
                             MB_ICONEXCLAMATION | MB_OK);
-    return false;
   }
+  return false;
+}
+
+bool TOrvane::ReadChainPage(const std::string& Url) {
+  SetExceptionHandler();
+  const std::string entry = FPage.Redirect.empty()
+                                ? std::string("HomeURL")
+                                : EntryName(FInfoTags->RedirectTag(), "RedirectURL");
+  if (!RefuseEntryURL(entry, Url)) return ReadPage(Url);
+  // Refused before any request, and read no more than a page that failed.
+  FLastPageURL = Url;
+  ClearProductFields();
+  return false;
+}
+
+bool TOrvane::EndlessRedirect(const std::string& Url, const std::vector<std::string>& Read) {
+  const bool loop = std::find(Read.begin(), Read.end(), FPage.Redirect) != Read.end();
+  if (!loop && Read.size() < MaxRedirectPages) return false;
+  // The chain would never end: the check fails, and the next one starts from HomeURL.
+  FLastError = loop ? "The page " + Url + " redirects to " + FPage.Redirect +
+                          ", which was read before in this check"
+                    : "More than " + std::to_string(MaxRedirectPages) + " pages redirect in a row";
+  FPage.Redirect.clear();
+  FActive = false;
+  return true;
+}
+
+bool TOrvane::GetFileInfo() {
+  if (FActive) return true;
+  if (!HasPageToRead()) return false;
   TAliveGuard guard(*this);
   struct TWaitFormRelease {
     TAliveGuard& Guard;
@@ -329,34 +361,14 @@ bool TOrvane::GetFileInfo() {
   std::vector<std::string> read;
   bool first = false;
   bool last = false;
-  for (int page = 1;; ++page) {
-    SetExceptionHandler();
+  do {
     const std::string url = FPage.Redirect.empty() ? FHomeURL : FPage.Redirect;
     read.push_back(url);
-    if (RefuseEntryURL(FPage.Redirect.empty() ? std::string("HomeURL")
-                                            : EntryName(FInfoTags->RedirectTag(), "RedirectURL"),
-                       url)) {
-      // Refused before any request, and read no more than a page that failed.
-      FLastPageURL = url;
-      ClearProductFields();
-      last = false;
-    } else {
-      last = ReadPage(url);
-    }
+    last = ReadChainPage(url);
     if (guard.Gone()) return false;
-    if (page == 1) first = last;
-    if (FPage.Redirect.empty()) break;
-    const bool loop = std::find(read.begin(), read.end(), FPage.Redirect) != read.end();
-    if (loop || page == MaxRedirectPages) {
-      // The chain would never end: the check fails, and the next one starts from HomeURL.
-      FLastError = loop ? "The page " + url + " redirects to " + FPage.Redirect +
-                              ", which was read before in this check"
-                        : "More than " + IntToStr(MaxRedirectPages) + " pages redirect in a row";
-      FPage.Redirect.clear();
-      FActive = false;
-      return false;
-    }
-  }
+    if (read.size() == 1) first = last;
+    if (!FPage.Redirect.empty() && EndlessRedirect(url, read)) return false;
+  } while (!FPage.Redirect.empty());
   // The facts of the last page are what a download would rest on: a page the key or its
   // expiry refuses leaves nothing of itself behind.
   FPageRefused = last && !VerifyPage();

@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "Host/Component.h"
 #include "Host/SysUtils.h"
@@ -27,12 +28,14 @@
 class TCustomForm;
 class TFont;
 class THttpCli;
+class TStream;
 class TStrings;
 class TStringList;
 class TWebDlProgress;
 class TTimer;
 class THttpEvents;
 struct TOrvHookState;
+class TReceiveLoan;
 
 // The characters after the last "/" of an address (the whole text when it has none,
 // empty when it ends with "/"), at most 1000 of them: the file name an address proposes.
@@ -299,6 +302,18 @@ class ORV_API TOrvane : public TComponent {
   // One page of GetFileInfo: requests Url, waits with the please-wait form, empties the
   // product fields and parses the page; true when it was read.
   bool ReadPage(const std::string& Url);
+  // ReadPage's steps: the proxy of a page request, the wait (silent, or with the form),
+  // the failure of an answer that was not the page, and the parse of one that was.
+  void UseProxy(THttpCli& Cli) const;
+  void WaitForPage(const TAliveGuard& Guard, const TReceiveLoan& Loan);
+  void RecordPageFailure(const THttpCli& Cli);
+  bool ParseReceivedPage(const TAliveGuard& Guard, TStream& Received);
+  // GetFileInfo's steps: whether there is a page to read at all (else a box, or LastError
+  // when silent); one page of the chain, refused before any request when its address is
+  // none the component fetches; a chain that would never end (LastError says why).
+  bool HasPageToRead();
+  bool ReadChainPage(const std::string& Url);
+  bool EndlessRedirect(const std::string& Url, const std::vector<std::string>& Read);
   // CheckForUpdate's steps; Downloading tells, when an error ends them, whether the
   // download had begun.
   bool RunCheck(bool& Downloading);
@@ -354,6 +369,14 @@ class ORV_API TOrvane : public TComponent {
   // One DoDownload's requests: the first, and those that ask again for what a broken
   // connection left missing.
   struct TDownloadRun;
+  // DoDownload's steps: the watch on the bytes against Limit (less than 0: none), the
+  // progress form's wait, and the failure of a request that ended (the update's size when
+  // Expected, else a text's Limit).
+  void WatchDownloadSize(THttpCli& Cli, std::int64_t Limit);
+  void ShowProgressForm(const std::string& Title);
+  void RecordDownloadFailure(const THttpCli& Cli, const TReceiveLoan& Loan, const TDownloadRun& Run,
+                             const TDownloadExpectation* Expected, std::int64_t Limit,
+                             const std::string& URL);
 
  public:
   // What failed in the client's last request: its reason phrase, or its status when the

@@ -136,11 +136,7 @@ TCustomForm* TOrvane::CreateReadMe() {
     WatchByteLimit(cli, static_cast<std::int64_t>(signedReadMe->Size));
   else
     WatchPageSize(cli);
-  struct TUnwatch {
-    ~TUnwatch() {
-      if (THttpCli* c = SharedHttpCli()) c->OnDocData = nullptr;
-    }
-  } unwatch;
+  const TDocDataRelease unwatch;
   if (!StartRequest(cli, FPage.ReadMe)) return nullptr;
   FWaitForm = CreatePleaseWait(LoadOrvStr(sOrvRetrievingReadMe));
   FWaitForm->ShowModal();
