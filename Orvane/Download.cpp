@@ -149,6 +149,22 @@ TPartStream OpenPartStream(const TPartFile& Part, bool Hash) {
   return out;
 }
 
+// Every way out of a download frees its form and leaves either the finished file or
+// nothing.
+struct TDownloadEnd {
+  const TAliveGuard& Guard;
+  const std::string& PartName;
+  TWebDlProgress*& Form;
+  const bool& Saved;
+  ~TDownloadEnd() {
+    if (!Guard.Gone()) {
+      delete Form;
+      Form = nullptr;
+    }
+    if (!Saved) ::unlink(PartName.c_str());
+  }
+};
+
 // Why the bytes written differ from what the page gives, or empty.
 std::string HashFault(THashingStream& Saved, const TDownloadExpectation& Expected) {
   const std::string fault =
@@ -260,20 +276,7 @@ bool TOrvane::DoDownload(const std::string& URL, const std::string& FileName,
   FResumedBytes = 0;
   FResumedSize = -1;
   bool result = false;
-  // Every way out closes the file and leaves either the finished file or nothing.
-  struct TEnd {
-    TAliveGuard& Guard;
-    const std::string& PartName;
-    TWebDlProgress*& Form;
-    bool& Result;
-    ~TEnd() {
-      if (!Guard.Gone()) {
-        delete Form;
-        Form = nullptr;
-      }
-      if (!Result) ::unlink(PartName.c_str());
-    }
-  } end{guard, part.Name, FProgressForm, result};
+  const TDownloadEnd end{guard, part.Name, FProgressForm, result};
   const TDocDataRelease unwatch;
   THttpCli& cli = PrepareClient();
   if (!rules.Text) cli.SetMaxTime(FDownloadMaxTime);

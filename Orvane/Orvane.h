@@ -2,13 +2,20 @@
 // an information page, and holds the settings of that check and the values it read.
 //
 // Where the members are (Orvane/):
-//   Orvane.cpp          construction, the properties and their published table
-//   CheckForUpdate.cpp  the whole check with its questions
-//   FileInfo.cpp        reading the page: the shared client, the please-wait form, the
-//                       request-done handler, the exception hook, the redirect chain
-//   PageParser.cpp      the page's entries; VersionCompare.cpp the versions and dates
-//   SignedPage.cpp      the page checked against the publisher's key
-//   Download.cpp        the download with its progress form; ReadMe.cpp the read-me
+//   Orvane.cpp            construction and end, the properties and their published table
+//   CheckForUpdate.cpp    the whole check with its questions, the box of a failed download
+//   FindUpdate.cpp        the check without windows
+//   CheckSchedule.cpp     scheduled checks, the state file, the skip and remind answers
+//   FileInfo.cpp          reading the page: preparing the shared client, the please-wait
+//                         form, the exception hook, one page and the redirect chain
+//   SharedHttpClient.cpp  the shared client's owner and its request-done handler
+//   PageParser.cpp        the page's entries into FPage; VersionCompare.cpp the versions
+//                         and dates
+//   SignedPage.cpp        the page checked against the publisher's key
+//   Download.cpp          the download with its progress form; DownloadRun.cpp its requests
+//                         and retries
+//   ReadMe.cpp            the plain and the external read-me
+//   Relaunch.cpp          the update put in the running program's place and started
 #pragma once
 
 #include <chrono>
@@ -250,7 +257,8 @@ class ORV_API TOrvane : public TComponent {
   TCustomForm* WaitForm() const { return FWaitForm; }
   TWebDlProgress* ProgressForm() const { return FProgressForm; }
 
-  // The client every TOrvane of the process shares (nullptr before the first request).
+  // The client every TOrvane of the process shares; nullptr before the first request and
+  // once a component took it along as it went (see TSharedHttpClient).
   static THttpCli* SharedHttpCli();
 
   // ---- Checks without windows, on a schedule ----
