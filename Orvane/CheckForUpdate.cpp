@@ -54,19 +54,19 @@ void TOrvane::ShowDownloadError() {
 std::string TOrvane::RefusedPageEntry() {
   const TOrvTags& tags = *FInfoTags;
   const std::string download = EntryName(tags.DownloadTag(), "DownloadURL");
-  if (RefuseEntryURL(download, FDownloadURL)) return FLastError;
+  if (RefuseEntryURL(download, FPage.Download)) return FLastError;
   if (const std::string fault = FileNameFault(FDownloadFileName); !fault.empty())
-    return download + " \"" + FDownloadURL + "\" proposes no usable file name: " + fault;
+    return download + " \"" + FPage.Download + "\" proposes no usable file name: " + fault;
   if (FOptions.Contains(orvoDisplayReadMe)) {
-    if (!FProductReadMe.empty() &&
-        RefuseEntryURL(EntryName(tags.ReadMeTag(), "ProductReadMe"), FProductReadMe))
+    if (!FPage.ReadMe.empty() &&
+        RefuseEntryURL(EntryName(tags.ReadMeTag(), "ProductReadMe"), FPage.ReadMe))
       return FLastError;
     const std::string ext = EntryName(tags.ReadMeExtTag(), "ProductReadMeExt");
-    if (!FProductReadMeExt.empty()) {
-      if (RefuseEntryURL(ext, FProductReadMeExt)) return FLastError;
-      if (const std::string fault = FileNameFault(LastUrlSegment(FProductReadMeExt));
+    if (!FPage.ReadMeExt.empty()) {
+      if (RefuseEntryURL(ext, FPage.ReadMeExt)) return FLastError;
+      if (const std::string fault = FileNameFault(LastUrlSegment(FPage.ReadMeExt));
           !fault.empty())
-        return ext + " \"" + FProductReadMeExt + "\" proposes no usable file name: " + fault;
+        return ext + " \"" + FPage.ReadMeExt + "\" proposes no usable file name: " + fault;
     }
   }
   return {};
@@ -163,7 +163,7 @@ bool TOrvane::RunCheck(bool& Downloading) {
       TCustomForm* main = Application->MainForm();
       const int started =
           plat::ShellExecuteA(main ? main->Handle() : 0, "open", FLocalFileName.c_str(),
-                              FRunParams.c_str(), "", plat::SW_SHOWNORMAL);
+                              FPage.RunParams.c_str(), "", plat::SW_SHOWNORMAL);
       if (started <= 32)
         Application->MessageBox(LoadOrvStr(sOrvCannotStart), LoadOrvStr(sOrvError),
                                 MB_ICONEXCLAMATION | MB_OK);

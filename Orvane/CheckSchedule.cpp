@@ -111,7 +111,7 @@ bool TOrvane::CheckIfDue() {
   state.LastCheck = NowSeconds();
   std::string saveProblem;
   const bool saved = state.Save(path, saveProblem);
-  if (found == ocrNoUpdate || FProductVersion == state.SkippedVersion) {
+  if (found == ocrNoUpdate || FPage.Version == state.SkippedVersion) {
     FLastError.clear();
     FLastResult = found == ocrNoUpdate ? ocoNoUpdate : ocoSkipped;
   } else {
@@ -151,7 +151,7 @@ void TOrvane::AutoCheckTick() {
 }
 
 TDownloadAnswer TOrvane::AskDownload() {
-  const std::string text = FormatOrvStr(sOrvVersionsLine, {FCurrentVersion, FProductVersion}) +
+  const std::string text = FormatOrvStr(sOrvVersionsLine, {FCurrentVersion, FPage.Version}) +
                            "\r" + LoadOrvStr(sOrvDownloadQuestion);
   if (!FOptions.Contains(orvoOfferSkip))
     return Application->MessageBox(text, LoadOrvStr(sOrvUpdateAvailable),
@@ -170,7 +170,7 @@ TDownloadAnswer TOrvane::AskDownload() {
   const TModalResult answer = UIBackend().MessageBox(box);
   if (answer == mrYes) return daInstall;
   std::string problem;
-  const std::string version = FProductVersion;
+  const std::string version = FPage.Version;
   const std::int64_t remindAfter =
       NowSeconds() + (FCheckInterval > 0 ? FCheckInterval : DefaultRemindSeconds);
   const bool saved = ChangeState(

@@ -122,6 +122,80 @@ int SyncFolder(const std::string& FileName) {
   return err;
 }
 
+// The part file's stream, hashed as it is written when the download is held to a hash.
+struct TPartStream {
+  std::unique_ptr<TStream> Stream;
+  TFileStream* File = nullptr;
+  THashingStream* Hashed = nullptr;
+};
+
+TPartStream OpenPartStream(const TPartFile& Part, bool Hash) {
+  TPartStream out;
+  try {
+    auto file = std::make_unique<TFileStream>(Part.Handle, Part.Name);
+    out.File = file.get();
+    out.Stream = std::move(file);
+    if (Hash) {
+      auto hashing = std::make_unique<THashingStream>(std::move(out.Stream));
+      out.Hashed = hashing.get();
+      out.Stream = std::move(hashing);
+    }
+  } catch (...) {
+    if (!out.File) ::close(Part.Handle);
+    out.Stream.reset();
+    ::unlink(Part.Name.c_str());
+    throw;
+  }
+  return out;
+}
+
+// Every way out of a download frees its form and leaves either the finished file or
+// nothing.
+struct TDownloadEnd {
+  const TAliveGuard& Guard;
+  const std::string& PartName;
+  TWebDlProgress*& Form;
+  const bool& Saved;
+  ~TDownloadEnd() {
+    if (!Guard.Gone()) {
+      delete Form;
+      Form = nullptr;
+    }
+    if (!Saved) ::unlink(PartName.c_str());
+  }
+};
+
+// Why the bytes written differ from what the page gives, or empty.
+std::string HashFault(THashingStream& Saved, const TDownloadExpectation& Expected) {
+  const std::string fault =
+      Saved.Sequential()
+          ? ExpectationFault(Expected, "The file", Saved.Written(), Saved.DigestHex())
+          : "The file was not written from its first byte to its last in order";
+  return fault.empty() ? fault : fault + "; it was not saved";
+}
+
+// The file is on the disk, and still the one under its temporary name, before it takes
+// the target's name; else why not.
+std::string PartFileFault(const TFileStream& File, const std::string& PartName,
+                          const std::string& FileName) {
+  if (::fsync(File.Handle()) != 0)
+    return "Cannot save the file " + FileName + ": " + SysReason(errno);
+  if (!StillNamed(PartName, File.Handle()))
+    return "The temporary file " + PartName +
+           " was replaced by another while the download ran; nothing was saved";
+  return {};
+}
+
+// Gives the finished file its name, on the disk; else why it has none.
+std::string SaveFault(const std::string& PartName, const std::string& FileName, bool NoReplace) {
+  int err = Rename(PartName, FileName, NoReplace);
+  if (err == EEXIST)
+    return "Cannot save the file " + FileName +
+           ": a file of that name appeared meanwhile, and nobody agreed to replace it";
+  if (err == 0) err = SyncFolder(FileName);
+  return err == 0 ? std::string() : "Cannot save the file " + FileName + ": " + SysReason(err);
+}
+
 std::int32_t Clamp32(std::int64_t N) {
   return static_cast<std::int32_t>(std::clamp<std::int64_t>(
       N, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
@@ -150,13 +224,13 @@ bool TOrvane::DownloadFile(const std::string& FileName) {
     FLastError = "No file name was given for the download";
     return false;
   }
-  if (RefuseEntryURL(EntryName(FInfoTags->DownloadTag(), "DownloadURL"), FDownloadURL))
+  if (RefuseEntryURL(EntryName(FInfoTags->DownloadTag(), "DownloadURL"), FPage.Download))
     return false;
   if (FileName.back() == '/') {
     // The page proposes the name: one that would be hidden, a folder or no name at all
     // is refused rather than guessed at.
     if (const std::string fault = FileNameFault(FDownloadFileName); !fault.empty()) {
-      FLastError = EntryName(FInfoTags->DownloadTag(), "DownloadURL") + " \"" + FDownloadURL +
+      FLastError = EntryName(FInfoTags->DownloadTag(), "DownloadURL") + " \"" + FPage.Download +
                    "\" proposes no usable file name: " + fault;
       return false;
     }
@@ -164,7 +238,7 @@ bool TOrvane::DownloadFile(const std::string& FileName) {
   // A signed page for a version that is not newer is an old page played back: its update
   // is never fetched.
   if (FSignatureVerified && !IsUpdateAvailable()) {
-    FLastError = "The signed page offers version " + FProductVersion +
+    FLastError = "The signed page offers version " + FPage.Version +
                  ", which is not newer than the version " + FCurrentVersion +
                  " running now: a signed update never goes back";
     return false;
@@ -178,7 +252,7 @@ bool TOrvane::DownloadFile(const std::string& FileName) {
   // Replacing was agreed to for the file that is there now (or for any, by the option); a
   // file that appears only during the download is nobody's to replace.
   FNextDownload.NoReplace = !exists && !FOptions.Contains(orvoAlwaysOverwrite);
-  return DoDownload(FDownloadURL, FLocalFileName, LoadOrvStr(sOrvDownloadingUpdate));
+  return DoDownload(FPage.Download, FLocalFileName, LoadOrvStr(sOrvDownloadingUpdate));
 }
 
 bool TOrvane::DoDownload(const std::string& URL, const std::string& FileName,
@@ -190,63 +264,53 @@ bool TOrvane::DoDownload(const std::string& URL, const std::string& FileName,
   if (RefuseEntryURL("The address", URL)) return false;
   CheckCreatable(FileName);
   const TPartFile part = CreatePartFile(FileName);
-  const std::string& partName = part.Name;
   // The update a page gives the size and SHA-256 of is hashed as it is written, and never
   // takes more than that size; a text that nothing signed is held to what a page may have.
   const TDownloadExpectation* expected = ChecksDownload(URL);
-  const bool checked = expected != nullptr;
-  const TDownloadExpectation expectation = checked ? *expected : TDownloadExpectation{};
-  const std::int64_t limit = checked ? static_cast<std::int64_t>(expectation.Size)
+  const TDownloadExpectation expectation = expected ? *expected : TDownloadExpectation{};
+  const std::int64_t limit = expected ? static_cast<std::int64_t>(expectation.Size)
                              : rules.Text && FMaxPageSize > 0 ? FMaxPageSize
                                                               : -1;
-  std::unique_ptr<TStream> stream;
-  TFileStream* file = nullptr;
-  THashingStream* saved = nullptr;
-  try {
-    stream = std::make_unique<TFileStream>(part.Handle, partName);
-    file = static_cast<TFileStream*>(stream.get());
-    if (checked) {
-      auto hashing = std::make_unique<THashingStream>(std::move(stream));
-      saved = hashing.get();
-      stream = std::move(hashing);
-    }
-  } catch (...) {
-    if (!file) ::close(part.Handle);
-    stream.reset();
-    ::unlink(partName.c_str());
-    throw;
-  }
+  TPartStream out = OpenPartStream(part, expected != nullptr);
   FDownloadTooLong = false;
   FResumedBytes = 0;
   FResumedSize = -1;
   bool result = false;
-  // Every way out closes the file and leaves either the finished file or nothing.
-  struct TEnd {
-    TAliveGuard& Guard;
-    const std::string& PartName;
-    TWebDlProgress*& Form;
-    bool& Result;
-    ~TEnd() {
-      if (THttpCli* cli = SharedHttpCliRef()) cli->OnDocData = nullptr;
-      if (!Guard.Gone()) {
-        delete Form;
-        Form = nullptr;
-      }
-      if (!Result) ::unlink(PartName.c_str());
-    }
-  } end{guard, partName, FProgressForm, result};
+  const TDownloadEnd end{guard, part.Name, FProgressForm, result};
+  const TDocDataRelease unwatch;
   THttpCli& cli = PrepareClient();
   if (!rules.Text) cli.SetMaxTime(FDownloadMaxTime);
-  TReceiveLoan loan(cli, std::move(stream));
-  TDownloadRun attempts(*this, guard, cli, loan, saved, URL, !rules.Text, checked ? limit : -1);
+  TReceiveLoan loan(cli, std::move(out.Stream));
+  TDownloadRun attempts(*this, guard, cli, loan, out.Hashed, URL, !rules.Text,
+                        expected ? limit : -1);
   attempts.Bind();
-  cli.OnDocData = [this, limit](TObject* Sender, const void* Buffer, std::int32_t Len) {
-    if (limit >= 0 && !FDownloadTooLong) {
+  WatchDownloadSize(cli, limit);
+  if (!StartRequest(cli, URL)) return false;
+  if (FOptions.Contains(orvoDisplayUI)) {
+    ShowProgressForm(Title);
+    if (guard.Gone()) return false;  // freed by a handler during the download
+  }
+  // The form may have closed without the request's end (a quit): what came so far is no
+  // finished download.
+  EndUnfinishedRequest(cli);
+  RecordDownloadFailure(cli, loan, attempts, expected, limit, URL);
+  // Nothing that differs from what the page gives takes the file's name.
+  if (FLastError.empty() && out.Hashed) FLastError = HashFault(*out.Hashed, expectation);
+  if (FLastError.empty()) FLastError = PartFileFault(*out.File, part.Name, FileName);
+  loan.Close();
+  if (FLastError.empty()) FLastError = SaveFault(part.Name, FileName, rules.NoReplace);
+  result = FLastError.empty();
+  return result;
+}
+
+void TOrvane::WatchDownloadSize(THttpCli& Cli, std::int64_t Limit) {
+  Cli.OnDocData = [this, Limit](TObject* Sender, const void* Buffer, std::int32_t Len) {
+    if (Limit >= 0 && !FDownloadTooLong) {
       // A server that announces or sends more than the file may have is stopped at once:
       // it could otherwise fill the disk.
       auto* c = dynamic_cast<THttpCli*>(Sender);
       // (What a resumed answer may carry is what the file still lacks.)
-      if (c && PastByteLimit(*c, static_cast<std::uint64_t>(limit - FResumedBytes))) {
+      if (c && PastByteLimit(*c, static_cast<std::uint64_t>(Limit - FResumedBytes))) {
         FDownloadTooLong = true;
         c->Abort();
         return;
@@ -254,77 +318,42 @@ bool TOrvane::DoDownload(const std::string& URL, const std::string& FileName,
     }
     HttpCliDocData(Sender, Buffer, Len);
   };
-  if (!StartRequest(cli, URL)) return false;
-  if (FOptions.Contains(orvoDisplayUI)) {
-    FProgressForm = CreateProgress();
-    FPendingReceived = -1;
-    FCountsShownAt = {};
-    FProgressForm->lblDownloading->SetCaption(Title);
-    FProgressForm->ShowModal();
-    if (guard.Gone()) return false;  // freed by a handler during the download
-  }
-  // The form may have closed without the request's end (a quit): what came so far is no
-  // finished download.
-  EndUnfinishedRequest(cli);
+}
+
+void TOrvane::ShowProgressForm(const std::string& Title) {
+  FProgressForm = CreateProgress();
+  FPendingReceived = -1;
+  FCountsShownAt = {};
+  FProgressForm->lblDownloading->SetCaption(Title);
+  FProgressForm->ShowModal();
+}
+
+void TOrvane::RecordDownloadFailure(const THttpCli& Cli, const TReceiveLoan& Loan,
+                                    const TDownloadRun& Run, const TDownloadExpectation* Expected,
+                                    std::int64_t Limit, const std::string& URL) {
   // A request that ended with an error (a body cut short, an abort, a time-out) is a
   // failure whatever status it had reached; when the exception hook ended the wait, its
   // message is the reason.
-  const std::int32_t status = cli.StatusCode();
-  if (loan.Taken()) {
+  const std::int32_t status = Cli.StatusCode();
+  if (Loan.Taken()) {
     if (FLastError.empty()) FLastError = "The download was ended before it finished";
-  } else if (!attempts.Refusal.empty()) {
-    FLastError = attempts.Refusal;
-  } else if (FDownloadTooLong && checked) {
-    FLastError = "The server sent more than the " + FormatThousands(limit) +
+  } else if (!Run.Refusal.empty()) {
+    FLastError = Run.Refusal;
+  } else if (FDownloadTooLong && Expected) {
+    FLastError = "The server sent more than the " + FormatThousands(Limit) +
                  " bytes the page gives for the file; the download was stopped";
   } else if (FDownloadTooLong) {
-    FLastError = "The read-me at " + URL + " is larger than the " + FormatThousands(limit) +
+    FLastError = "The read-me at " + URL + " is larger than the " + FormatThousands(Limit) +
                  " bytes a text may have (MaxPageSize)";
   } else if (FLastError.empty() && status > 200 && !(status == 206 && FResumedBytes > 0)) {
     // (A 206 is whole only as the answer to a request for the rest.)
-    FLastError = FailureReason(cli);
-  } else if (FLastError.empty() && !saved && attempts.Resume.Resumable() &&
-             attempts.Have() != attempts.Resume.Size()) {
+    FLastError = FailureReason(Cli);
+  } else if (FLastError.empty() && !Expected && Run.Resume.Resumable() &&
+             Run.Have() != Run.Resume.Size()) {
     // A rest sent without a length, which the connection's close ended early.
-    FLastError = "The download ended after " + FormatThousands(attempts.Have()) + " of its " +
-                 FormatThousands(attempts.Resume.Size()) + " bytes";
-  } else if (FLastError.empty()) {
-    result = true;
+    FLastError = "The download ended after " + FormatThousands(Run.Have()) + " of its " +
+                 FormatThousands(Run.Resume.Size()) + " bytes";
   }
-  // Nothing that differs from what the page gives takes the file's name.
-  if (result && saved) {
-    const std::string fault =
-        saved->Sequential()
-            ? ExpectationFault(expectation, "The file", saved->Written(), saved->DigestHex())
-            : "The file was not written from its first byte to its last in order";
-    if (!fault.empty()) {
-      FLastError = fault + "; it was not saved";
-      result = false;
-    }
-  }
-  // The file is on the disk, and still the one under its temporary name, before it takes
-  // the target's name.
-  if (result && ::fsync(file->Handle()) != 0) {
-    FLastError = "Cannot save the file " + FileName + ": " + SysReason(errno);
-    result = false;
-  } else if (result && !StillNamed(partName, file->Handle())) {
-    FLastError = "The temporary file " + partName +
-                 " was replaced by another while the download ran; nothing was saved";
-    result = false;
-  }
-  loan.Close();
-  if (!result) return false;
-  if (const int err = Rename(partName, FileName, rules.NoReplace); err != 0) {
-    FLastError = "Cannot save the file " + FileName + ": " +
-                 (err == EEXIST ? std::string("a file of that name appeared meanwhile, and "
-                                              "nobody agreed to replace it")
-                                : SysReason(err));
-    result = false;
-  } else if (const int syncErr = SyncFolder(FileName); syncErr != 0) {
-    FLastError = "Cannot save the file " + FileName + ": " + SysReason(syncErr);
-    result = false;
-  }
-  return result;
 }
 
 void TOrvane::HttpCliDocData(TObject*, const void*, std::int32_t) {

@@ -32,7 +32,7 @@ void TOrvane::TDownloadRun::Bind() {
 }
 
 void TOrvane::TDownloadRun::Unbind() {
-  THttpCli* cli = SharedHttpCliRef();
+  THttpCli* cli = SharedHttpCli();
   if (cli != &Cli) return;  // gone with its component
   cli->OnHeaderEnd = nullptr;
   cli->OnRequestDone = PassOn;

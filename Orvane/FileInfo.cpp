@@ -1,5 +1,5 @@
-// Reading the information page: the shared client, the please-wait form, the request-done
-// handler, the exception hook and the redirect chain.
+// Reading the information page: preparing the shared client, the please-wait form, the
+// exception hook and the redirect chain.
 #include <algorithm>
 #include <memory>
 
@@ -23,73 +23,34 @@
 
 namespace {
 
-THttpCli* GSharedHttpCli = nullptr;
-THttpEvents* GSharedHttpEvents = nullptr;
-
 // Seconds a new request waits for an aborted one to wind down before the client is
 // reported busy.
 constexpr std::int32_t ClientSettleSeconds = 10;
 
 // Pages one GetFileInfo reads at most, the first one included.
-constexpr int MaxRedirectPages = 10;
+constexpr std::size_t MaxRedirectPages = 10;
 
 }  // namespace
 
-THttpCli*& SharedHttpCliRef() {
-  return GSharedHttpCli;
-}
-
-THttpEvents*& SharedHttpEventsRef() {
-  return GSharedHttpEvents;
-}
-
-THttpCli* TOrvane::SharedHttpCli() {
-  return GSharedHttpCli;
-}
-
-void THttpEvents::HttpRequestDone(TObject* Sender, THttpRequest, std::uint16_t Error) {
-  TOrvane* o = Owner;
-  if (!o) return;
-  auto* cli = dynamic_cast<THttpCli*>(Sender);
-  // The late end of a request that was aborted before this one started (its message was
-  // still queued): the request under way is not over.
-  if (cli && cli->State() != httpReady) return;
-  o->FLastError = (Error != 0 && cli) ? TOrvane::FailureReason(*cli) : std::string();
-  o->FRequestEnded = true;
-  o->FDownloadCancelled = o->FProgressForm && o->FProgressForm->Cancelled;
-  if (o->FWaitForm) o->FWaitForm->SetModalResult(mrOk);
-  // The form closes on the last counts received, not on the last ones redrawn.
-  o->ShowPendingProgress();
-  if (o->FProgressForm)
-    o->FProgressForm->SetModalResult(o->FProgressForm->Cancelled ? mrCancel : mrOk);
-}
-
 THttpCli& TOrvane::PrepareClient() {
-  if (!GSharedHttpCli) {
-    GSharedHttpEvents = new THttpEvents(this);
-    GSharedHttpCli = new THttpCli(this);
-    THttpEvents* events = GSharedHttpEvents;
-    GSharedHttpCli->OnRequestDone = [events](TObject* Sender, THttpRequest Rq, std::uint16_t E) {
-      events->HttpRequestDone(Sender, Rq, E);
-    };
-  }
+  TSharedHttpClient& shared = TSharedHttpClient::Instance();
   // A request whose wait was ended (by the exception hook) may still be winding down.
-  if (GSharedHttpCli->State() != httpReady) {
+  if (THttpCli* busy = shared.Client(); busy && busy->State() != httpReady) {
     TMessagePump pump(*Application);
-    pump.PumpUntil([] { return !GSharedHttpCli || GSharedHttpCli->State() == httpReady; },
+    pump.PumpUntil([&] { return !shared.Client() || shared.Client()->State() == httpReady; },
                    TDeadline::InSeconds(ClientSettleSeconds));
-    if (!GSharedHttpCli) throw EHttpException("HTTP component destroyed during the request", 404);
+    if (!shared.Client()) throw EHttpException("HTTP component destroyed during the request", 404);
   }
   // The request's end goes to the component that starts it, whichever created the client.
-  GSharedHttpEvents->Owner = this;
+  THttpCli& cli = shared.Acquire(this);
   // A server that accepts and never answers must not hold a form without a button open.
-  GSharedHttpCli->SetTimeout(FRequestTimeout);
-  GSharedHttpCli->SetLowSpeedLimit(FLowSpeedLimit);
-  GSharedHttpCli->SetLowSpeedTime(FLowSpeedTime);
-  GSharedHttpCli->SetMaxTime(FPageMaxTime);
-  GSharedHttpCli->SetSslCAFile(FSslCAFile);
-  GSharedHttpCli->SetProxyFromEnvironment(FProxyFromEnvironment);
-  return *GSharedHttpCli;
+  cli.SetTimeout(FRequestTimeout);
+  cli.SetLowSpeedLimit(FLowSpeedLimit);
+  cli.SetLowSpeedTime(FLowSpeedTime);
+  cli.SetMaxTime(FPageMaxTime);
+  cli.SetSslCAFile(FSslCAFile);
+  cli.SetProxyFromEnvironment(FProxyFromEnvironment);
+  return cli;
 }
 
 TCustomForm* TOrvane::CreatePleaseWait(const std::string& Text) {
@@ -167,16 +128,13 @@ void TOrvane::OrvException(TObject* Sender, const Exception& E) {
     FProgressForm->Release();
     FProgressForm = nullptr;
   }
-  if (THttpCli* cli = GSharedHttpCli) {
+  if (THttpCli* cli = SharedHttpCli()) {
     // The operation that waited owns the stream and frees it when its wait has ended.
     cli->SetRcvdStream(nullptr);
     cli->OnDocData = nullptr;
     // The wait for the request is over: the request must not go on and hold the client
     // busy for the next one, and its end reports to nobody.
-    if (cli->State() != httpReady) {
-      if (GSharedHttpEvents) GSharedHttpEvents->Owner = nullptr;
-      cli->Abort();
-    }
+    TSharedHttpClient::Instance().AbortUnowned();
   }
   ClearExceptionHandler();
   if (!FSilent)
@@ -188,24 +146,7 @@ void TOrvane::OrvException(TObject* Sender, const Exception& E) {
 // GetFileInfo
 
 void TOrvane::ClearProductFields() {
-  FDownloadURL.clear();
-  FProductName.clear();
-  FProductAuthor.clear();
-  FProductDate = 0;
-  FProductDateStr.clear();
-  FProductReadMe.clear();
-  FProductReadMeExt.clear();
-  FProductVersion.clear();
-  FRedirectURL.clear();
-  FRunParams.clear();
-  FDownloadSize.clear();
-  FDownloadSHA256.clear();
-  FPageExpires.clear();
-  FPageSignature.clear();
-  FReadMeSize.clear();
-  FReadMeSHA256.clear();
-  FReadMeExtSize.clear();
-  FReadMeExtSHA256.clear();
+  FPage = {};
   FSignatureVerified = false;
   FExpectations = {};
 }
@@ -239,10 +180,7 @@ bool TOrvane::StartRequest(THttpCli& Cli, const std::string& Url) {
     }
     // A request refused half-way keeps the client busy until it is aborted; its end
     // reports to nobody.
-    if (GSharedHttpCli == &Cli && Cli.State() != httpReady) {
-      if (GSharedHttpEvents) GSharedHttpEvents->Owner = nullptr;
-      Cli.Abort();
-    }
+    if (SharedHttpCli() == &Cli) TSharedHttpClient::Instance().AbortUnowned();
     if (!FSilent) Application->HandleException(this);
     if (guard.Gone()) return false;
     if (FLastError.empty()) FLastError = reason;
@@ -251,10 +189,8 @@ bool TOrvane::StartRequest(THttpCli& Cli, const std::string& Url) {
 }
 
 void TOrvane::EndUnfinishedRequest(THttpCli& Cli) {
-  if (GSharedHttpCli != &Cli || Cli.State() == httpReady) return;
   // What the aborted request reports later is no news for anyone.
-  if (GSharedHttpEvents) GSharedHttpEvents->Owner = nullptr;
-  Cli.Abort();
+  if (SharedHttpCli() == &Cli) TSharedHttpClient::Instance().AbortUnowned();
 }
 
 void TOrvane::WatchPageSize(THttpCli& Cli) {
@@ -286,100 +222,132 @@ std::string TOrvane::PageTooLargeReason() const {
          " bytes a page may have (MaxPageSize)";
 }
 
+void TOrvane::UseProxy(THttpCli& Cli) const {
+  const bool direct = FProxyHost.empty();
+  Cli.SetProxy(FProxyHost);
+  Cli.SetProxyPort(direct ? std::string("80") : IntToStr(FProxyPort));
+}
+
 bool TOrvane::ReadPage(const std::string& Url) {
   TAliveGuard guard(*this);
   FLastPageURL = Url;
   THttpCli& cli = PrepareClient();
-  if (!FProxyHost.empty()) {
-    cli.SetProxy(FProxyHost);
-    cli.SetProxyPort(IntToStr(FProxyPort));
-  } else {
-    cli.SetProxy("");
-    cli.SetProxyPort("80");
-  }
+  UseProxy(cli);
   TReceiveLoan loan(cli, std::make_unique<TMemoryStream>());
   FLastError.clear();
   WatchPageSize(cli);
-  struct TUnwatch {
-    ~TUnwatch() {
-      if (THttpCli* c = GSharedHttpCli) c->OnDocData = nullptr;
-    }
-  } unwatch;
+  const TDocDataRelease unwatch;
   FRequestEnded = false;
   if (!StartRequest(cli, Url)) {
     if (!guard.Gone()) ClearProductFields();
     return false;
   }
-  if (FSilent) {
-    // The application's loop goes on while the page comes: nothing is shown, nothing
-    // waits for the user. The client's time-out still ends a silent server.
-    TMessagePump pump(*Application);
-    pump.PumpUntil([&] { return guard.Gone() || FRequestEnded || loan.Taken(); });
-  } else {
-    if (!FWaitForm) FWaitForm = CreatePleaseWait(LoadOrvStr(sOrvCheckingForUpdate));
-    FWaitForm->ShowModal();
-  }
+  WaitForPage(guard, loan);
   if (guard.Gone()) return false;  // freed by a handler during the wait
   EndUnfinishedRequest(cli);
   // When the exception hook ended the wait, its message is the reason, not the status of
   // the request it aborted.
   const bool hooked = loan.Taken();
-  if (!hooked && FPageTooLarge) {
-    FLastError = PageTooLargeReason();
-  } else if (!hooked && cli.StatusCode() > 200) {
-    FLastError = FailureReason(cli);
-    if (!FSilent) MessageDlg(IntToStr(cli.StatusCode()), mtCustom, {mbOK}, 0);
-    if (guard.Gone()) return false;
-  }
+  if (!hooked) RecordPageFailure(cli);
+  if (guard.Gone()) return false;
   ClearProductFields();
   if (!FLastError.empty() || hooked) return false;
+  return ParseReceivedPage(guard, loan.Stream());
+}
+
+void TOrvane::WaitForPage(const TAliveGuard& Guard, const TReceiveLoan& Loan) {
+  if (FSilent) {
+    // The application's loop goes on while the page comes: nothing is shown, nothing
+    // waits for the user. The client's time-out still ends a silent server.
+    TMessagePump pump(*Application);
+    pump.PumpUntil([&] { return Guard.Gone() || FRequestEnded || Loan.Taken(); });
+    return;
+  }
+  if (!FWaitForm) FWaitForm = CreatePleaseWait(LoadOrvStr(sOrvCheckingForUpdate));
+  FWaitForm->ShowModal();
+}
+
+void TOrvane::RecordPageFailure(const THttpCli& Cli) {
+  if (FPageTooLarge) {
+    FLastError = PageTooLargeReason();
+  } else if (Cli.StatusCode() > 200) {
+    FLastError = FailureReason(Cli);
+    if (!FSilent) MessageDlg(IntToStr(Cli.StatusCode()), mtCustom, {mbOK}, 0);
+  }
+}
+
+bool TOrvane::ParseReceivedPage(const TAliveGuard& Guard, TStream& Received) {
   try {
     FInfoLines = std::make_unique<TStringList>();
     struct TLinesRelease {
       std::unique_ptr<TStringList>& Lines;
       ~TLinesRelease() { Lines.reset(); }
     } linesRelease{FInfoLines};
-    loan.Stream().SetPosition(0);
-    FInfoLines->LoadFromStream(loan.Stream());
+    Received.SetPosition(0);
+    FInfoLines->LoadFromStream(Received);
     ParseDocument(*FInfoLines);
   } catch (const EConvertError& e) {
     // A date that cannot be read, or that does not exist, makes the page unreadable. The
     // application's exception handling sees the error as it always did.
     const std::string reason = EntryName(FInfoTags->DateTag(), "ProductDateStr") + " \"" +
-                               FProductDateStr + "\" is no date: " + e.Message();
+                               FPage.Date + "\" is no date: " + e.Message();
     if (!FSilent) Application->HandleException(this);
-    if (guard.Gone()) return false;
+    if (Guard.Gone()) return false;
     ClearProductFields();
     FLastError = reason;
     return false;
   }
-  FDownloadFileName = LastUrlSegment(FDownloadURL);
+  FDownloadFileName = LastUrlSegment(FPage.Download);
+  return true;
+}
+
+bool TOrvane::HasPageToRead() {
+  const TOrvTags& t = *FInfoTags;
+  const bool noTags = t.AuthorTag().empty() && t.DateTag().empty() && t.DownloadTag().empty() &&
+                      t.ProductNameTag().empty() && t.ReadMeTag().empty() &&
+                      t.ReadMeExtTag().empty() && t.RedirectTag().empty() &&
+                      t.RunParamsTag().empty() && t.VersionTag().empty();
+  if (!FHomeURL.empty() && !noTags) return true;
+  if (FSilent) {
+    FLastError = FHomeURL.empty() ? "No HomeURL is set: there is no page to read"
+                                  : "Every tag of InfoTags is empty: the page can give nothing";
+  } else if (FHomeURL.empty()) {
+    Application->MessageBox(LoadOrvStr(sOrvNoHomeUrl), LoadOrvStr(sOrvMissingHomeUrl),
+                            MB_ICONEXCLAMATION | MB_OK);
+  } else {
+    Application->MessageBox(LoadOrvStr(sOrvNoTags), LoadOrvStr(sOrvMissingTags),
+                            MB_ICONEXCLAMATION | MB_OK);
+  }
+  return false;
+}
+
+bool TOrvane::ReadChainPage(const std::string& Url) {
+  SetExceptionHandler();
+  const std::string entry = FPage.Redirect.empty()
+                                ? std::string("HomeURL")
+                                : EntryName(FInfoTags->RedirectTag(), "RedirectURL");
+  if (!RefuseEntryURL(entry, Url)) return ReadPage(Url);
+  // Refused before any request, and read no more than a page that failed.
+  FLastPageURL = Url;
+  ClearProductFields();
+  return false;
+}
+
+bool TOrvane::EndlessRedirect(const std::string& Url, const std::vector<std::string>& Read) {
+  const bool loop = std::find(Read.begin(), Read.end(), FPage.Redirect) != Read.end();
+  if (!loop && Read.size() < MaxRedirectPages) return false;
+  // The chain would never end: the check fails, and the next one starts from HomeURL.
+  FLastError = loop ? "The page " + Url + " redirects to " + FPage.Redirect +
+                          ", which was read before in this check"
+                    : "More than " + std::to_string(MaxRedirectPages) + " pages redirect in a row";
+  FPage.Redirect.clear();
+  FActive = false;
   return true;
 }
 
 bool TOrvane::GetFileInfo() {
   if (FActive) return true;
-  if (FHomeURL.empty()) {
-    if (FSilent) {
-      FLastError = "No HomeURL is set: there is no page to read";
-      return false;
-    }
-    Application->MessageBox(LoadOrvStr(sOrvNoHomeUrl), LoadOrvStr(sOrvMissingHomeUrl),
-                            MB_ICONEXCLAMATION | MB_OK);
-    return false;
-  }
-  const TOrvTags& t = *FInfoTags;
-  if (t.AuthorTag().empty() && t.DateTag().empty() && t.DownloadTag().empty() &&
-      t.ProductNameTag().empty() && t.ReadMeTag().empty() && t.ReadMeExtTag().empty() &&
-      t.RedirectTag().empty() && t.RunParamsTag().empty() && t.VersionTag().empty()) {
-    if (FSilent) {
-      FLastError = "Every tag of InfoTags is empty: the page can give nothing";
-      return false;
-    }
-    Application->MessageBox(LoadOrvStr(sOrvNoTags), LoadOrvStr(sOrvMissingTags),
-                            MB_ICONEXCLAMATION | MB_OK);
-    return false;
-  }
+  if (!HasPageToRead()) return false;
   TAliveGuard guard(*this);
   struct TWaitFormRelease {
     TAliveGuard& Guard;
@@ -393,34 +361,14 @@ bool TOrvane::GetFileInfo() {
   std::vector<std::string> read;
   bool first = false;
   bool last = false;
-  for (int page = 1;; ++page) {
-    SetExceptionHandler();
-    const std::string url = FRedirectURL.empty() ? FHomeURL : FRedirectURL;
+  do {
+    const std::string url = FPage.Redirect.empty() ? FHomeURL : FPage.Redirect;
     read.push_back(url);
-    if (RefuseEntryURL(FRedirectURL.empty() ? std::string("HomeURL")
-                                            : EntryName(FInfoTags->RedirectTag(), "RedirectURL"),
-                       url)) {
-      // Refused before any request, and read no more than a page that failed.
-      FLastPageURL = url;
-      ClearProductFields();
-      last = false;
-    } else {
-      last = ReadPage(url);
-    }
+    last = ReadChainPage(url);
     if (guard.Gone()) return false;
-    if (page == 1) first = last;
-    if (FRedirectURL.empty()) break;
-    const bool loop = std::find(read.begin(), read.end(), FRedirectURL) != read.end();
-    if (loop || page == MaxRedirectPages) {
-      // The chain would never end: the check fails, and the next one starts from HomeURL.
-      FLastError = loop ? "The page " + url + " redirects to " + FRedirectURL +
-                              ", which was read before in this check"
-                        : "More than " + IntToStr(MaxRedirectPages) + " pages redirect in a row";
-      FRedirectURL.clear();
-      FActive = false;
-      return false;
-    }
-  }
+    if (read.size() == 1) first = last;
+    if (!FPage.Redirect.empty() && EndlessRedirect(url, read)) return false;
+  } while (!FPage.Redirect.empty());
   // The facts of the last page are what a download would rest on: a page the key or its
   // expiry refuses leaves nothing of itself behind.
   FPageRefused = last && !VerifyPage();

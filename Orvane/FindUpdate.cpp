@@ -14,7 +14,7 @@ TOrvCheckResult TOrvane::FindUpdate() {
   };
   try {
     if (!GetFileInfo() || guard.Gone() || !FActive) return failed("The page could not be read");
-    if (FProductVersion.empty())
+    if (FPage.Version.empty())
       return failed("The page at " + FLastPageURL + " gives no version (" +
                     EntryName(FInfoTags->VersionTag(), "ProductVersion") + " is missing)");
     if (!IsUpdateAvailable()) return ocrNoUpdate;

@@ -12,7 +12,9 @@
 TOrvane::TOrvane(TComponent* AOwner)
     : TComponent(AOwner),
       FInfoTags(std::make_unique<TOrvTags>()),
-      FUIFontObject(std::make_unique<TFont>()) {}
+      FUIFontObject(std::make_unique<TFont>()) {
+  TSharedHttpClient::Instance().Join();
+}
 
 TOrvane::~TOrvane() {
   SetDestroying();
@@ -23,10 +25,7 @@ TOrvane::~TOrvane() {
     form->SetModalResult(mrCancel);
     form->Release();
   }
-  delete SharedHttpCliRef();
-  SharedHttpCliRef() = nullptr;
-  delete SharedHttpEventsRef();
-  SharedHttpEventsRef() = nullptr;
+  TSharedHttpClient::Instance().Leave(this);
   // The hook must not outlive the component.
   ClearExceptionHandler();
   RemoveReadMeFolder();

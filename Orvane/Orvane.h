@@ -2,13 +2,20 @@
 // an information page, and holds the settings of that check and the values it read.
 //
 // Where the members are (Orvane/):
-//   Orvane.cpp          construction, the properties and their published table
-//   CheckForUpdate.cpp  the whole check with its questions
-//   FileInfo.cpp        reading the page: the shared client, the please-wait form, the
-//                       request-done handler, the exception hook, the redirect chain
-//   PageParser.cpp      the page's entries; VersionCompare.cpp the versions and dates
-//   SignedPage.cpp      the page checked against the publisher's key
-//   Download.cpp        the download with its progress form; ReadMe.cpp the read-me
+//   Orvane.cpp            construction and end, the properties and their published table
+//   CheckForUpdate.cpp    the whole check with its questions, the box of a failed download
+//   FindUpdate.cpp        the check without windows
+//   CheckSchedule.cpp     scheduled checks, the state file, the skip and remind answers
+//   FileInfo.cpp          reading the page: preparing the shared client, the please-wait
+//                         form, the exception hook, one page and the redirect chain
+//   SharedHttpClient.cpp  the shared client's owner and its request-done handler
+//   PageParser.cpp        the page's entries into FPage; VersionCompare.cpp the versions
+//                         and dates
+//   SignedPage.cpp        the page checked against the publisher's key
+//   Download.cpp          the download with its progress form; DownloadRun.cpp its requests
+//                         and retries
+//   ReadMe.cpp            the plain and the external read-me
+//   Relaunch.cpp          the update put in the running program's place and started
 #pragma once
 
 #include <chrono>
@@ -16,6 +23,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "Host/Component.h"
 #include "Host/SysUtils.h"
@@ -27,12 +35,14 @@
 class TCustomForm;
 class TFont;
 class THttpCli;
+class TStream;
 class TStrings;
 class TStringList;
 class TWebDlProgress;
 class TTimer;
 class THttpEvents;
 struct TOrvHookState;
+class TReceiveLoan;
 
 // The characters after the last "/" of an address (the whole text when it has none,
 // empty when it ends with "/"), at most 1000 of them: the file name an address proposes.
@@ -86,7 +96,7 @@ class ORV_API TOrvane : public TComponent {
   void SetCurrentVersion(const std::string& Value) { FCurrentVersion = Value; }
   TOrvDateFormat DateFormat() const { return FDateFormat; }
   void SetDateFormat(TOrvDateFormat Value) { FDateFormat = Value; }
-  const std::string& DownloadURL() const { return FDownloadURL; }
+  const std::string& DownloadURL() const { return FPage.Download; }
   const std::string& HomeURL() const { return FHomeURL; }
   // Takes only an address that starts with "http://" or "https://"; then the page is read
   // anew.
@@ -98,13 +108,13 @@ class ORV_API TOrvane : public TComponent {
   TOrvOptions Options() const { return FOptions; }
   // orvoDisplayUI is always added.
   void SetOptions(TOrvOptions Value);
-  const std::string& ProductName() const { return FProductName; }
-  const std::string& ProductAuthor() const { return FProductAuthor; }
-  TDateTime ProductDate() const { return FProductDate; }
-  const std::string& ProductDateStr() const { return FProductDateStr; }
-  const std::string& ProductReadMe() const { return FProductReadMe; }
-  const std::string& ProductReadMeExt() const { return FProductReadMeExt; }
-  const std::string& ProductVersion() const { return FProductVersion; }
+  const std::string& ProductName() const { return FPage.Product; }
+  const std::string& ProductAuthor() const { return FPage.Author; }
+  TDateTime ProductDate() const { return FPage.DateValue; }
+  const std::string& ProductDateStr() const { return FPage.Date; }
+  const std::string& ProductReadMe() const { return FPage.ReadMe; }
+  const std::string& ProductReadMeExt() const { return FPage.ReadMeExt; }
+  const std::string& ProductVersion() const { return FPage.Version; }
   const std::string& ProxyHost() const { return FProxyHost; }
   void SetProxyHost(const std::string& Value) { FProxyHost = Value; }
   std::int32_t ProxyPort() const { return FProxyPort; }
@@ -114,8 +124,8 @@ class ORV_API TOrvane : public TComponent {
   // does (THttpCli::ProxyFromEnvironment); false by default.
   bool ProxyFromEnvironment() const { return FProxyFromEnvironment; }
   void SetProxyFromEnvironment(bool Value) { FProxyFromEnvironment = Value; }
-  const std::string& RedirectURL() const { return FRedirectURL; }
-  const std::string& RunParams() const { return FRunParams; }
+  const std::string& RedirectURL() const { return FPage.Redirect; }
+  const std::string& RunParams() const { return FPage.RunParams; }
   TFont* UIFont() { return GetFont(); }
   // With UIOwnerFont and a form as owner, the form's font is copied in first.
   TFont* GetFont();
@@ -206,14 +216,14 @@ class ORV_API TOrvane : public TComponent {
   bool AllowUnexpiringPages() const { return FAllowUnexpiringPages; }
   void SetAllowUnexpiringPages(bool Value);
   // The page's entries for the file and its signature, as the page wrote them.
-  const std::string& DownloadSize() const { return FDownloadSize; }
-  const std::string& DownloadSHA256() const { return FDownloadSHA256; }
-  const std::string& PageExpires() const { return FPageExpires; }
-  const std::string& PageSignature() const { return FPageSignature; }
-  const std::string& ReadMeSize() const { return FReadMeSize; }
-  const std::string& ReadMeSHA256() const { return FReadMeSHA256; }
-  const std::string& ReadMeExtSize() const { return FReadMeExtSize; }
-  const std::string& ReadMeExtSHA256() const { return FReadMeExtSHA256; }
+  const std::string& DownloadSize() const { return FPage.Size; }
+  const std::string& DownloadSHA256() const { return FPage.SHA256; }
+  const std::string& PageExpires() const { return FPage.Expires; }
+  const std::string& PageSignature() const { return FPage.Signature; }
+  const std::string& ReadMeSize() const { return FPage.ReadMeSize; }
+  const std::string& ReadMeSHA256() const { return FPage.ReadMeSHA256; }
+  const std::string& ReadMeExtSize() const { return FPage.ReadMeExtSize; }
+  const std::string& ReadMeExtSHA256() const { return FPage.ReadMeExtSHA256; }
   // The page read last carried a valid signature by PublicKey.
   bool SignatureVerified() const { return FSignatureVerified; }
   // The update file is checked against the page's size and SHA-256 (signed, or given
@@ -247,7 +257,8 @@ class ORV_API TOrvane : public TComponent {
   TCustomForm* WaitForm() const { return FWaitForm; }
   TWebDlProgress* ProgressForm() const { return FProgressForm; }
 
-  // The client every TOrvane of the process shares (nullptr before the first request).
+  // The client every TOrvane of the process shares; nullptr before the first request and
+  // once a component took it along as it went (see TSharedHttpClient).
   static THttpCli* SharedHttpCli();
 
   // ---- Checks without windows, on a schedule ----
@@ -299,6 +310,18 @@ class ORV_API TOrvane : public TComponent {
   // One page of GetFileInfo: requests Url, waits with the please-wait form, empties the
   // product fields and parses the page; true when it was read.
   bool ReadPage(const std::string& Url);
+  // ReadPage's steps: the proxy of a page request, the wait (silent, or with the form),
+  // the failure of an answer that was not the page, and the parse of one that was.
+  void UseProxy(THttpCli& Cli) const;
+  void WaitForPage(const TAliveGuard& Guard, const TReceiveLoan& Loan);
+  void RecordPageFailure(const THttpCli& Cli);
+  bool ParseReceivedPage(const TAliveGuard& Guard, TStream& Received);
+  // GetFileInfo's steps: whether there is a page to read at all (else a box, or LastError
+  // when silent); one page of the chain, refused before any request when its address is
+  // none the component fetches; a chain that would never end (LastError says why).
+  bool HasPageToRead();
+  bool ReadChainPage(const std::string& Url);
+  bool EndlessRedirect(const std::string& Url, const std::vector<std::string>& Read);
   // CheckForUpdate's steps; Downloading tells, when an error ends them, whether the
   // download had begun.
   bool RunCheck(bool& Downloading);
@@ -335,8 +358,6 @@ class ORV_API TOrvane : public TComponent {
   // What a download of URL is held to (the update's or a read-me's signed size and
   // SHA-256), or nullptr when nothing.
   const TDownloadExpectation* ChecksDownload(const std::string& URL) const;
-  // The page's entries the trust rules look at.
-  TPageFacts PageFacts() const;
 
   // The external read-me: fetched into a folder of its own and opened by the shell; true
   // when it was. What is not opened is removed at once.
@@ -356,6 +377,14 @@ class ORV_API TOrvane : public TComponent {
   // One DoDownload's requests: the first, and those that ask again for what a broken
   // connection left missing.
   struct TDownloadRun;
+  // DoDownload's steps: the watch on the bytes against Limit (less than 0: none), the
+  // progress form's wait, and the failure of a request that ended (the update's size when
+  // Expected, else a text's Limit).
+  void WatchDownloadSize(THttpCli& Cli, std::int64_t Limit);
+  void ShowProgressForm(const std::string& Title);
+  void RecordDownloadFailure(const THttpCli& Cli, const TReceiveLoan& Loan, const TDownloadRun& Run,
+                             const TDownloadExpectation* Expected, std::int64_t Limit,
+                             const std::string& URL);
 
  public:
   // What failed in the client's last request: its reason phrase, or its status when the
@@ -364,25 +393,19 @@ class ORV_API TOrvane : public TComponent {
 
  protected:
   bool FActive = false;
+  // What the page read last says, entry by entry; every read empties it first.
+  TPageFacts FPage;
+  // The offered version under the name descendants have always set it by.
+  std::string& FProductVersion{FPage.Version};
   std::string FCurrentVersion;
   TOrvDateFormat FDateFormat = orvdZelDate;
-  std::string FDownloadURL;
   std::string FHomeURL;
   std::unique_ptr<TOrvTags> FInfoTags;
   std::string FLastError;
   TOrvOptions FOptions{orvoDisplayUI, orvoDisplayReadMe, orvoRunUpdate, orvoExitDuringUpdate};
-  std::string FProductAuthor;
-  TDateTime FProductDate = 0;
-  std::string FProductDateStr;
-  std::string FProductName;
-  std::string FProductReadMe;
-  std::string FProductReadMeExt;
-  std::string FProductVersion;
   std::string FProxyHost;
   std::int32_t FProxyPort = 80;
   bool FProxyFromEnvironment = false;
-  std::string FRedirectURL;
-  std::string FRunParams;
   std::unique_ptr<TFont> FUIFontObject;
   bool FUIOwnerFont = true;
   TOrvVersionFormat FVersionFormat = orvvBuildNumber;
@@ -413,14 +436,6 @@ class ORV_API TOrvane : public TComponent {
   bool FRequireSignature = false;
   std::string FExpectedProduct;
   bool FAllowUnexpiringPages = false;
-  std::string FDownloadSize;
-  std::string FDownloadSHA256;
-  std::string FPageExpires;
-  std::string FPageSignature;
-  std::string FReadMeSize;
-  std::string FReadMeSHA256;
-  std::string FReadMeExtSize;
-  std::string FReadMeExtSHA256;
   bool FSignatureVerified = false;
   // What VerifyPage found the downloads must be.
   TTrustVerdict FExpectations;

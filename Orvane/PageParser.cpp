@@ -26,23 +26,23 @@ void TOrvane::ParseDocument(const TStrings& Lines) {
     const std::string& Tag;
     std::string& Field;
   } targets[] = {
-      {tags.ProductNameTag(), FProductName},
-      {tags.ReadMeTag(), FProductReadMe},
-      {tags.ReadMeExtTag(), FProductReadMeExt},
-      {tags.VersionTag(), FProductVersion},
-      {tags.DateTag(), FProductDateStr},
-      {tags.AuthorTag(), FProductAuthor},
-      {tags.DownloadTag(), FDownloadURL},
-      {tags.RedirectTag(), FRedirectURL},
-      {tags.RunParamsTag(), FRunParams},
-      {tags.SizeTag(), FDownloadSize},
-      {tags.SHA256Tag(), FDownloadSHA256},
-      {tags.ExpiresTag(), FPageExpires},
-      {tags.SignatureTag(), FPageSignature},
-      {tags.ReadMeSizeTag(), FReadMeSize},
-      {tags.ReadMeSHA256Tag(), FReadMeSHA256},
-      {tags.ReadMeExtSizeTag(), FReadMeExtSize},
-      {tags.ReadMeExtSHA256Tag(), FReadMeExtSHA256},
+      {tags.ProductNameTag(), FPage.Product},
+      {tags.ReadMeTag(), FPage.ReadMe},
+      {tags.ReadMeExtTag(), FPage.ReadMeExt},
+      {tags.VersionTag(), FPage.Version},
+      {tags.DateTag(), FPage.Date},
+      {tags.AuthorTag(), FPage.Author},
+      {tags.DownloadTag(), FPage.Download},
+      {tags.RedirectTag(), FPage.Redirect},
+      {tags.RunParamsTag(), FPage.RunParams},
+      {tags.SizeTag(), FPage.Size},
+      {tags.SHA256Tag(), FPage.SHA256},
+      {tags.ExpiresTag(), FPage.Expires},
+      {tags.SignatureTag(), FPage.Signature},
+      {tags.ReadMeSizeTag(), FPage.ReadMeSize},
+      {tags.ReadMeSHA256Tag(), FPage.ReadMeSHA256},
+      {tags.ReadMeExtSizeTag(), FPage.ReadMeExtSize},
+      {tags.ReadMeExtSHA256Tag(), FPage.ReadMeExtSHA256},
   };
   for (int i = 0; i < Lines.Count(); ++i) {
     const std::string& line = Lines.Strings(i);
@@ -51,5 +51,5 @@ void TOrvane::ParseDocument(const TStrings& Lines) {
     for (const auto& t : targets)
       if (t.Tag == name) t.Field = ExtractContent(line);
   }
-  if (!FProductDateStr.empty()) FProductDate = ConvertProductDate(FProductDateStr);
+  if (!FPage.Date.empty()) FPage.DateValue = ConvertProductDate(FPage.Date);
 }

@@ -40,15 +40,15 @@ plat::HWND MainWindow() {
 bool TOrvane::DisplayReadMe(bool Prompt) {
   TAliveGuard guard(*this);
   if (!FActive && !GetFileInfo()) return false;
-  if (FProductReadMe.empty() && FProductReadMeExt.empty()) return false;
+  if (FPage.ReadMe.empty() && FPage.ReadMeExt.empty()) return false;
   if (Prompt &&
-      Application->MessageBox(FormatOrvStr(sOrvVersionsLine, {FCurrentVersion, FProductVersion}) +
+      Application->MessageBox(FormatOrvStr(sOrvVersionsLine, {FCurrentVersion, FPage.Version}) +
                                   "\r" + LoadOrvStr(sOrvViewReadMe),
                               LoadOrvStr(sOrvUpdateAvailable), MB_ICONQUESTION | MB_YESNO) != IDYES)
     return false;
-  if (!FProductReadMeExt.empty()) {
+  if (!FPage.ReadMeExt.empty()) {
     if (!FAttended) {
-      ReadMeExtSkipped("the read-me at " + FProductReadMeExt +
+      ReadMeExtSkipped("the read-me at " + FPage.ReadMeExt +
                        " was not fetched nor opened: nobody is present to look at it");
     } else {
       if (OpenReadMeExt()) return true;
@@ -57,7 +57,7 @@ bool TOrvane::DisplayReadMe(bool Prompt) {
                               MB_ICONEXCLAMATION | MB_OK);
     }
   }
-  if (!FProductReadMe.empty()) {
+  if (!FPage.ReadMe.empty()) {
     if (std::unique_ptr<TCustomForm> window{CreateReadMe()}) window->ShowModal();
   }
   return true;
@@ -67,16 +67,16 @@ bool TOrvane::OpenReadMeExt() {
   TAliveGuard guard(*this);
   // What an earlier check fetched and did not open goes first.
   RemoveReadMeFolder();
-  const std::string name = LastUrlSegment(FProductReadMeExt);
+  const std::string name = LastUrlSegment(FPage.ReadMeExt);
   const std::string entry = EntryName(FInfoTags->ReadMeExtTag(), "ProductReadMeExt");
   // A folder of the check's own (mode 0700): no file of the user's or of anyone else in
   // the temporary folder is ever written, replaced or followed.
   std::string folder = TempFolder() + "orvane-readme-XXXXXX";
   bool downloaded = false;
   try {
-    if (RefuseEntryURL(entry, FProductReadMeExt)) {
+    if (RefuseEntryURL(entry, FPage.ReadMeExt)) {
     } else if (const std::string fault = FileNameFault(name); !fault.empty()) {
-      FLastError = entry + " \"" + FProductReadMeExt + "\" proposes no usable file name: " + fault;
+      FLastError = entry + " \"" + FPage.ReadMeExt + "\" proposes no usable file name: " + fault;
     } else if (::mkdtemp(folder.data()) == nullptr) {
       FLastError =
           "Cannot create a folder for the read-me in " + TempFolder() + ": " + std::strerror(errno);
@@ -84,7 +84,7 @@ bool TOrvane::OpenReadMeExt() {
       FReadMeFolder = folder;
       FReadMeFile = folder + "/" + name;
       FNextDownload = {.Text = true, .NoReplace = true};
-      downloaded = DoDownload(FProductReadMeExt, FReadMeFile, LoadOrvStr(sOrvDownloadingReadMe));
+      downloaded = DoDownload(FPage.ReadMeExt, FReadMeFile, LoadOrvStr(sOrvDownloadingReadMe));
     }
   } catch (const EFCreateError& e) {
     // A folder that refuses the file: the read-me could not be fetched, which the caller
@@ -127,7 +127,7 @@ TCustomForm* TOrvane::CreateReadMe() {
     }
   } end{guard, FWaitForm};
   FLastError.clear();
-  if (RefuseEntryURL(EntryName(FInfoTags->ReadMeTag(), "ProductReadMe"), FProductReadMe))
+  if (RefuseEntryURL(EntryName(FInfoTags->ReadMeTag(), "ProductReadMe"), FPage.ReadMe))
     return nullptr;
   // Under a key the read-me is held to its signed size and SHA-256, not to MaxPageSize.
   const TDownloadExpectation* signedReadMe =
@@ -136,12 +136,8 @@ TCustomForm* TOrvane::CreateReadMe() {
     WatchByteLimit(cli, static_cast<std::int64_t>(signedReadMe->Size));
   else
     WatchPageSize(cli);
-  struct TUnwatch {
-    ~TUnwatch() {
-      if (THttpCli* c = SharedHttpCliRef()) c->OnDocData = nullptr;
-    }
-  } unwatch;
-  if (!StartRequest(cli, FProductReadMe)) return nullptr;
+  const TDocDataRelease unwatch;
+  if (!StartRequest(cli, FPage.ReadMe)) return nullptr;
   FWaitForm = CreatePleaseWait(LoadOrvStr(sOrvRetrievingReadMe));
   FWaitForm->ShowModal();
   if (guard.Gone()) return nullptr;
@@ -151,7 +147,7 @@ TCustomForm* TOrvane::CreateReadMe() {
   if (loan.Taken()) return nullptr;
   if (FPageTooLarge) {
     FLastError =
-        "The read-me at " + FProductReadMe + " is larger than the " +
+        "The read-me at " + FPage.ReadMe + " is larger than the " +
         (signedReadMe ? FormatThousands(static_cast<std::int64_t>(signedReadMe->Size)) +
                             " bytes the page signed; it is not shown"
                       : FormatThousands(FMaxPageSize) + " bytes a text may have (MaxPageSize)");

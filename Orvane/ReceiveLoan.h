@@ -20,7 +20,9 @@ class TReceiveLoan {
   TReceiveLoan& operator=(const TReceiveLoan&) = delete;
 
   // The client, while it exists.
-  THttpCli* Client() const { return SharedHttpCliRef() == FCli ? FCli : nullptr; }
+  THttpCli* Client() const {
+    return TSharedHttpClient::Instance().Client() == FCli ? FCli : nullptr;
+  }
   // The request no longer writes to the stream: the hook ended its wait, or the client
   // went.
   bool Taken() const { return !Client() || FCli->RcvdStream() != FStream.get(); }
@@ -39,4 +41,12 @@ class TReceiveLoan {
 
   THttpCli* FCli;
   std::unique_ptr<TStream> FStream;
+};
+
+// Unbinds the shared client's OnDocData, which watched one request's bytes, on every way
+// out of the operation that waited for it.
+struct TDocDataRelease {
+  ~TDocDataRelease() {
+    if (THttpCli* cli = TSharedHttpClient::Instance().Client()) cli->OnDocData = nullptr;
+  }
 };

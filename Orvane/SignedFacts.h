@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "Host/SysUtils.h"
 #include "Orvane/Signature.h"
 #include "Platform/Export.h"
 
@@ -33,6 +34,9 @@ struct ORV_API TPageFacts {
   std::string ReadMeExtSize;
   std::string ReadMeExtSHA256;
   std::string Signature;
+  // Date as a day of the calendar, decoded by the reader under its date format (0: none
+  // given); no entry of its own, so never signed.
+  TDateTime DateValue = 0;
 };
 
 // The names a page gives the entries a refusal may name: those of the page's tags.

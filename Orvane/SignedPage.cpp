@@ -4,28 +4,6 @@
 // it. The rules themselves are VerifySignedFacts', which the signing tool shares.
 #include "Orvane/Orvane.h"
 
-TPageFacts TOrvane::PageFacts() const {
-  TPageFacts p;
-  p.Product = FProductName;
-  p.Version = FProductVersion;
-  p.Date = FProductDateStr;
-  p.Author = FProductAuthor;
-  p.Download = FDownloadURL;
-  p.Size = FDownloadSize;
-  p.SHA256 = FDownloadSHA256;
-  p.Expires = FPageExpires;
-  p.RunParams = FRunParams;
-  p.Redirect = FRedirectURL;
-  p.ReadMe = FProductReadMe;
-  p.ReadMeSize = FReadMeSize;
-  p.ReadMeSHA256 = FReadMeSHA256;
-  p.ReadMeExt = FProductReadMeExt;
-  p.ReadMeExtSize = FReadMeExtSize;
-  p.ReadMeExtSHA256 = FReadMeExtSHA256;
-  p.Signature = FPageSignature;
-  return p;
-}
-
 bool TOrvane::VerifyPage() {
   FSignatureVerified = false;
   FExpectations = {};
@@ -54,7 +32,7 @@ bool TOrvane::VerifyPage() {
   rules.Names.ReadMeSHA256 = name(tags.ReadMeSHA256Tag(), "ReadMeSHA256");
   rules.Names.ReadMeExtSize = name(tags.ReadMeExtSizeTag(), "ReadMeExtSize");
   rules.Names.ReadMeExtSHA256 = name(tags.ReadMeExtSHA256Tag(), "ReadMeExtSHA256");
-  TTrustVerdict verdict = VerifySignedFacts(PageFacts(), rules);
+  TTrustVerdict verdict = VerifySignedFacts(FPage, rules);
   FSignatureVerified = verdict.Verified;
   if (!verdict.Refusal.empty()) {
     FLastError = verdict.Refusal;

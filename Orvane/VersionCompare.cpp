@@ -78,10 +78,10 @@ bool BuildNumberNewer(const std::string& current, const std::string& offered) {
 bool TOrvane::IsUpdateAvailable() const {
   switch (FVersionFormat) {
     case orvvBuildNumber:
-      return BuildNumberNewer(FCurrentVersion, FProductVersion);
+      return BuildNumberNewer(FCurrentVersion, FPage.Version);
     case orvvSimpleString:
       // Byte by byte as unsigned values, a longer text after its own beginning.
-      return FProductVersion.compare(FCurrentVersion) > 0;
+      return FPage.Version.compare(FCurrentVersion) > 0;
   }
   return false;
 }

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <utility>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -1287,6 +1288,23 @@ TEST_F(UpdateCheck, TheExceptionHookEndsTheWaitAndPassesOtherErrorsOn) {
   EXPECT_EQ(passed, (std::vector<std::string>{"passed on", "still passed on"}));
   ASSERT_TRUE(Application->OnException);
   EXPECT_EQ(Application->OnException.target<TOrvHook>(), nullptr);
+
+  // A component freed while another one's page comes leaves that request alone; the
+  // component the client served last takes it along when it goes.
+  auto reader = Checker(Web->Url("/hop.html"));
+  TOrvane* idle = Checker(Web->Url("/info.html")).release();
+  EXPECT_TRUE(idle->GetFileInfo());
+  Script = [&](TCustomForm&) {
+    THttpCli* cli = TOrvane::SharedHttpCli();
+    if (idle && cli && cli->State() != httpReady) delete std::exchange(idle, nullptr);
+  };
+  EXPECT_TRUE(reader->GetFileInfo()) << reader->LastError();
+  Script = nullptr;
+  EXPECT_EQ(idle, nullptr);
+  EXPECT_EQ(reader->DownloadURL(), Web->Url("/files/setup.exe"));
+  EXPECT_NE(TOrvane::SharedHttpCli(), nullptr);
+  reader.reset();
+  EXPECT_EQ(TOrvane::SharedHttpCli(), nullptr);
 }
 
 TEST_F(UpdateCheck, ThroughTheProxy) {
