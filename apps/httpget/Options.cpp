@@ -45,7 +45,10 @@ cli::TProgram HttpGetProgram(THttpGetOptions& O) {
        "the POST's Content-Type (application/x-www-form-urlencoded by default)"},
       {"proxy", 0, "HOST[:PORT]",
        [&O](const std::string& V) {
-         if (V.empty()) O.NoProxy = "*", O.HasNoProxy = true;
+         if (V.empty()) {
+           O.NoProxy.assign(1, '*');
+           O.HasNoProxy = true;
+         }
          return StoreIn(O.Proxy)(V);
        },
        "fetch through this HTTP proxy (port 80 by default); without it, through the one "
