@@ -1,4 +1,6 @@
 // The client every TOrvane shares, its owner, and the end of its requests.
+#include <new>
+
 #include "Host/Forms.h"
 #include "Orvane/HttpEvents.h"
 #include "Orvane/Orvane.h"
@@ -6,8 +8,10 @@
 
 TSharedHttpClient& TSharedHttpClient::Instance() {
   // Deliberately never destroyed: components owned by a static object may go after any
-  // other static object has.
-  static auto* instance = new TSharedHttpClient;
+  // other static object has. Built in static storage rather than on the heap, so that a
+  // package unloaded by a design tool takes it along instead of leaving it behind.
+  alignas(TSharedHttpClient) static unsigned char storage[sizeof(TSharedHttpClient)];
+  static TSharedHttpClient* instance = new (storage) TSharedHttpClient;
   return *instance;
 }
 
