@@ -16,6 +16,10 @@ ORV_API std::string ExtractFileName(const std::string& FileName);
 ORV_API bool FileExists(const std::string& FileName);
 // A folder exists there; the empty path is the current folder.
 ORV_API bool DirectoryExists(const std::string& Dir);
+// Brings the entries of the folder that holds FileName to the disk, so that a rename or a
+// new file in it outlasts a power cut. A file system that cannot (EINVAL) is taken at its
+// word. Answers 0 or the errno.
+ORV_API int SyncFolderOf(const std::string& FileName);
 // Joins a relative name onto the current folder; an absolute one is answered unchanged.
 ORV_API std::string ExpandFileName(const std::string& FileName);
 // Why Name, given by someone else (a server, a page), cannot name a file to write in the

@@ -110,18 +110,6 @@ int Rename(const std::string& PartName, const std::string& FileName, bool NoRepl
   return ::rename(PartName.c_str(), FileName.c_str()) == 0 ? 0 : errno;
 }
 
-// Brings the folder's entries to the disk, so that a power cut after the report of success
-// cannot leave the file without its name. A file system that cannot (EINVAL) is taken at
-// its word. Answers 0 or the errno.
-int SyncFolder(const std::string& FileName) {
-  const std::string folder = ExtractFilePath(FileName);
-  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return errno;
-  const int err = ::fsync(fd) == 0 || errno == EINVAL ? 0 : errno;
-  ::close(fd);
-  return err;
-}
-
 // The part file's stream, hashed as it is written when the download is held to a hash.
 struct TPartStream {
   std::unique_ptr<TStream> Stream;
@@ -192,7 +180,7 @@ std::string SaveFault(const std::string& PartName, const std::string& FileName, 
   if (err == EEXIST)
     return "Cannot save the file " + FileName +
            ": a file of that name appeared meanwhile, and nobody agreed to replace it";
-  if (err == 0) err = SyncFolder(FileName);
+  if (err == 0) err = SyncFolderOf(FileName);
   return err == 0 ? std::string() : "Cannot save the file " + FileName + ": " + SysReason(err);
 }
 

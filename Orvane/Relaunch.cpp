@@ -16,6 +16,7 @@
 #include "Host/Application.h"
 #include "Host/Dialogs.h"
 #include "Host/Events.h"
+#include "Host/FileUtils.h"
 #include "Host/Forms.h"
 #include "Orvane/FlagScope.h"
 #include "Orvane/OrvStrings.h"
@@ -33,8 +34,8 @@ std::string FolderOf(const std::string& Path) {
   return slash == std::string::npos ? "." : slash == 0 ? "/" : Path.substr(0, slash);
 }
 
-bool SyncPath(const std::string& Path, int Flags) {
-  const int fd = ::open(Path.c_str(), Flags | O_CLOEXEC);
+bool SyncFile(const std::string& Path) {
+  const int fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   const bool synced = ::fsync(fd) == 0;
   ::close(fd);
@@ -83,7 +84,7 @@ bool InstallReplacement(const std::string& NewFile, const std::string& Target, s
   if (::stat(Target.c_str(), &st) != 0) return fail("Cannot read " + Target);
   if (::chmod(NewFile.c_str(), st.st_mode & 07777) != 0)
     return fail("Cannot set the mode of " + NewFile);
-  if (!SyncPath(NewFile, O_RDONLY)) return fail("Cannot write " + NewFile + " to the disk");
+  if (!SyncFile(NewFile)) return fail("Cannot write " + NewFile + " to the disk");
   // The old file keeps a second name first: Target itself is only ever replaced in one
   // step, so no moment passes without a program there.
   if (::unlink(previous.c_str()) != 0 && errno != ENOENT) return fail("Cannot remove " + previous);
@@ -95,7 +96,7 @@ bool InstallReplacement(const std::string& NewFile, const std::string& Target, s
     Error = "Cannot put " + NewFile + " in the place of " + Target + ": " + why;
     return false;
   }
-  SyncPath(FolderOf(Target), O_RDONLY | O_DIRECTORY);
+  SyncFolderOf(Target);
   return true;
 }
 
@@ -109,7 +110,7 @@ bool RollBackReplacement(const std::string& Target, std::string& Error) {
     Error = "Cannot put " + previous + " back as " + Target + ": " + Reason();
     return false;
   }
-  SyncPath(FolderOf(Target), O_RDONLY | O_DIRECTORY);
+  SyncFolderOf(Target);
   return true;
 }
 

@@ -12,6 +12,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "Host/FileUtils.h"
+
 namespace {
 
 constexpr const char* Section = "[orvane-update-check]";
@@ -115,12 +117,7 @@ bool TUpdateState::Save(const std::string& Path, std::string& Problem) const {
     return false;
   }
   // The rename itself lasts only once the folder is on the disk.
-  const std::size_t slash = Path.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : Path.substr(0, slash + 1);
-  if (const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY); dfd >= 0) {
-    ::fsync(dfd);
-    ::close(dfd);
-  }
+  SyncFolderOf(Path);
   return true;
 }
 

@@ -1,8 +1,10 @@
 #include "Host/FileUtils.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <string>
 
@@ -23,6 +25,15 @@ std::string ExtractFilePath(const std::string& FileName) {
 std::string ExtractFileName(const std::string& FileName) {
   const auto slash = FileName.rfind('/');
   return slash == std::string::npos ? FileName : FileName.substr(slash + 1);
+}
+
+int SyncFolderOf(const std::string& FileName) {
+  const std::string folder = ExtractFilePath(FileName);
+  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  const int err = ::fsync(fd) == 0 || errno == EINVAL ? 0 : errno;
+  ::close(fd);
+  return err;
 }
 
 bool FileExists(const std::string& FileName) {
